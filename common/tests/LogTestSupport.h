@@ -134,8 +134,7 @@ inline std::string ReadFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-/// The file's lines without their stamps and line ends; a line that lacks a stamp or CR LF is kept whole so that
-/// comparisons show it.
+/// The file's lines without their stamps and line ends.
 inline std::vector<std::string> LineTexts(const std::string& content)
 {
     std::vector<std::string> texts;
@@ -147,9 +146,11 @@ inline std::vector<std::string> LineTexts(const std::string& content)
         }
         std::string line = content.substr(start, end - start);
         start = end + 1;
-        if (line.size() >= kLogStampLength + 1 && line[0] == '[' && line[kLogStampLength - 2] == ']' &&
-            line.back() == '\r') {
-            line = line.substr(kLogStampLength, line.size() - kLogStampLength - 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.size() >= kLogStampLength && line[0] == '[' && line[kLogStampLength - 2] == ']') {
+            line.erase(0, kLogStampLength);
         }
         texts.push_back(line);
     }
