@@ -46,9 +46,10 @@ size_t FormatLogStamp(time_t when, char* out, size_t size)
         local = std::tm{};
     }
     // Clamped fields keep the stamp at its fixed length whatever the time.
-    std::snprintf(out, size, "[%s %04d-%02d-%02d %02d:%02d:%02d] ", kDayNames[Clamp(local.tm_wday, 0, 6)],
-                  Clamp(local.tm_year + 1900, 0, 9999), Clamp(local.tm_mon + 1, 1, 12), Clamp(local.tm_mday, 0, 31),
-                  Clamp(local.tm_hour, 0, 23), Clamp(local.tm_min, 0, 59), Clamp(local.tm_sec, 0, 60));
+    (void)std::snprintf(out, size, "[%s %04d-%02d-%02d %02d:%02d:%02d] ", kDayNames[Clamp(local.tm_wday, 0, 6)],
+                        Clamp(local.tm_year + 1900, 0, 9999), Clamp(local.tm_mon + 1, 1, 12),
+                        Clamp(local.tm_mday, 0, 31), Clamp(local.tm_hour, 0, 23), Clamp(local.tm_min, 0, 59),
+                        Clamp(local.tm_sec, 0, 60));
     return kLogStampLength;
 }
 

@@ -10,6 +10,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr time_t kSecondsPerDay = 86400;
+
 bool EqualsNoCase(const char* text, const char* upper)
 {
     for (; *upper != '\0'; ++text, ++upper) {
@@ -60,9 +62,7 @@ LogFile::LogFile(Kind kind, int sizeLimitKb, LogClock clock)
     , m_productName(kind == Kind::Engine ? kEngineLogProductName : kAdminServerLogProductName)
     , m_clock(clock ? std::move(clock) : LogClock(SystemNow))
     , m_sizeLimit(sizeLimitKb > 0 ? int64_t{sizeLimitKb} * 1024 : 0)
-{
-    m_line[0] = '\0';
-}
+{}
 
 LogFile::LogFile(const char* logDir, const char* fileName, const char* datedPrefix, const char* rotation,
                  int sizeLimitKb, LogClock clock)
@@ -138,25 +138,25 @@ void LogFile::VLog(const char* format, va_list args)
         m_line[length++] = '\r';
         m_line[length++] = '\n';
     }
-    std::fwrite(m_line, 1, length, m_file.get());
-    std::fflush(m_file.get());
+    (void)std::fwrite(m_line, 1, length, m_file.get());
+    (void)std::fflush(m_file.get());
 }
 
 void LogFile::Write(const char* bytes, size_t length)
 {
     std::lock_guard lock(m_lock);
-    if (!m_file && !Open()) {
+    if (length == 0 || (!m_file && !Open())) {
         return;
     }
-    std::fwrite(bytes, 1, length, m_file.get());
-    std::fflush(m_file.get());
+    (void)std::fwrite(bytes, 1, length, m_file.get());
+    (void)std::fflush(m_file.get());
 }
 
 void LogFile::Flush()
 {
     std::lock_guard lock(m_lock);
     if (m_file) {
-        std::fflush(m_file.get());
+        (void)std::fflush(m_file.get());
     }
 }
 
@@ -169,7 +169,7 @@ void LogFile::PlanRotation(time_t now)
     std::tm local{};
     localtime_r(&now, &local);
     char date[32];
-    std::snprintf(date, sizeof date, "%04d%02d%02d.log", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    (void)std::snprintf(date, sizeof date, "%04d%02d%02d.log", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     m_path = m_datedPrefix + date;
 
     // Local midnight of the day that starts the next period; mktime normalises the date and finds the offset.
@@ -193,7 +193,7 @@ void LogFile::PlanRotation(time_t now)
     }
     const time_t next = std::mktime(&local);
     // Should the date not convert, try again in a day rather than on every check.
-    m_nextRotation = next > now ? next : now + 24 * 60 * 60;
+    m_nextRotation = next > now ? next : now + kSecondsPerDay;
 }
 
 bool LogFile::CheckRotation()
@@ -260,7 +260,7 @@ bool LogFile::SizeLimitReached()
     }
     // The size of the file itself, which includes what other writers appended, not this stream's position.
     std::FILE* file = m_file.get();
-    std::fflush(file);
+    (void)std::fflush(file);
     if (std::fseek(file, 0, SEEK_END) != 0) {
         return false;
     }
@@ -274,7 +274,7 @@ void LogFile::RotateBySize()
     if (m_kind == Kind::Engine) {
         std::FILE* created = std::fopen(marker.c_str(), "wbe");
         if (created != nullptr) {
-            std::fclose(created);
+            (void)std::fclose(created);
         }
     }
     if (m_sizeRotationHook) {

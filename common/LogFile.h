@@ -105,7 +105,7 @@ private:
     };
 
     struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
+        void operator()(std::FILE* file) const { (void)std::fclose(file); }
     };
 
     LogFile(Kind kind, int sizeLimitKb, LogClock clock);
@@ -125,7 +125,7 @@ private:
     const char* const m_productName;
     const LogClock m_clock;
     std::string m_path;
-    char m_line[kLineSize];
+    char m_line[kLineSize] = {};
     std::string m_datedPrefix;
     int64_t m_sizeLimit = 0;
     LogRotation m_rotation = LogRotation::None;

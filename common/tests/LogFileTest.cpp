@@ -20,6 +20,17 @@ using logtest::LineTexts;
 using logtest::LocalTime;
 using logtest::ReadFile;
 
+// A dated rotation: no switch at any of the quiet times, then a switch from the first file to the next at Due.
+struct DatedCase {
+    const char* Name;
+    const char* Rotation;
+    time_t Start;
+    std::vector<time_t> Quiet;
+    time_t Due;
+    const char* FirstFile;
+    const char* NextFile;
+};
+
 class LogFileTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -39,6 +50,29 @@ protected:
     std::unique_ptr<LogFile> EngineLog(int sizeLimitKb, const char* fileName = "Quillmail.log")
     {
         return std::make_unique<LogFile>(Dir().c_str(), fileName, "QM", "", sizeLimitKb, m_clock.AsLogClock());
+    }
+
+    void CheckDatedSwitch(const DatedCase& c)
+    {
+        logtest::TempDir dir;
+        m_clock.Set(c.Start);
+        LogFile log(dir.Path().c_str(), "Quillmail.log", "QM", c.Rotation, 0, m_clock.AsLogClock());
+        EXPECT_EQ(fs::path(log.CurrentPath()), dir.Path() / c.FirstFile);
+        for (time_t quiet : c.Quiet) {
+            m_clock.Set(quiet);
+            EXPECT_FALSE(log.CheckRotation()) << "rotated early at " << quiet;
+        }
+        m_clock.Set(c.Due);
+        EXPECT_TRUE(log.CheckRotation());
+        EXPECT_EQ(fs::path(log.CurrentPath()), dir.Path() / c.NextFile);
+        EXPECT_FALSE(log.CheckRotation()) << "rotated twice";
+
+        const std::vector<std::string> wantFirst = {Banner("starting"), Banner("rotating")};
+        EXPECT_EQ(LineTexts(ReadFile(dir.Path() / c.FirstFile)), wantFirst);
+        const std::vector<std::string> wantNext = {Banner("starting")};
+        EXPECT_EQ(LineTexts(ReadFile(dir.Path() / c.NextFile)), wantNext);
+        EXPECT_FALSE(fs::exists(dir.Path() / "Quillmail.log"));
+        EXPECT_FALSE(fs::exists(dir.Path() / "LOCKLOG.SEM"));
     }
 
     const fs::path& Dir() const { return m_dir.Path(); }
@@ -106,8 +140,8 @@ TEST_F(LogFileTest, CutsOverlongTextToTheLine)
 TEST_F(LogFileTest, ReadsRotationModeInAnyCase)
 {
     struct Case {
-        const char* text;
-        LogRotation want;
+        const char* Text;
+        LogRotation Want;
     };
 
     const Case cases[] = {
@@ -116,24 +150,14 @@ TEST_F(LogFileTest, ReadsRotationModeInAnyCase)
             {"dailyx", LogRotation::None},     {"day", LogRotation::None},    {"hourly", LogRotation::None},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text ? c.text : "(null)");
-        EXPECT_EQ(ParseLogRotation(c.text), c.want);
+        SCOPED_TRACE(c.Text ? c.Text : "(null)");
+        EXPECT_EQ(ParseLogRotation(c.Text), c.Want);
     }
 }
 
 TEST_F(LogFileTest, SwitchesDatedFilesAtLocalMidnight)
 {
-    struct Case {
-        const char* name;
-        const char* rotation;
-        time_t start;
-        std::vector<time_t> quiet; // checks that must not rotate
-        time_t due;
-        const char* firstFile;
-        const char* nextFile;
-    };
-
-    const Case cases[] = {
+    const DatedCase cases[] = {
             {"daily",
              "Daily",
              LocalTime(2026, 12, 8, 8, 24),
@@ -177,28 +201,9 @@ TEST_F(LogFileTest, SwitchesDatedFilesAtLocalMidnight)
              "QM20261101.log",
              "QM20261102.log"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        logtest::TempDir dir;
-        m_clock.Set(c.start);
-        LogFile log(dir.Path().c_str(), "Quillmail.log", "QM", c.rotation, 0, m_clock.AsLogClock());
-        EXPECT_EQ(fs::path(log.CurrentPath()), dir.Path() / c.firstFile);
-        for (time_t quiet : c.quiet) {
-            m_clock.Set(quiet);
-            EXPECT_FALSE(log.CheckRotation()) << "rotated early at " << quiet;
-        }
-        m_clock.Set(c.due);
-        EXPECT_TRUE(log.CheckRotation());
-        EXPECT_EQ(fs::path(log.CurrentPath()), dir.Path() / c.nextFile);
-        EXPECT_FALSE(log.CheckRotation()) << "rotated twice";
-
-        const std::vector<std::string> first = LineTexts(ReadFile(dir.Path() / c.firstFile));
-        const std::vector<std::string> wantFirst = {Banner("starting"), Banner("rotating")};
-        EXPECT_EQ(first, wantFirst);
-        const std::vector<std::string> wantNext = {Banner("starting")};
-        EXPECT_EQ(LineTexts(ReadFile(dir.Path() / c.nextFile)), wantNext);
-        EXPECT_FALSE(fs::exists(dir.Path() / "Quillmail.log"));
-        EXPECT_FALSE(fs::exists(dir.Path() / "LOCKLOG.SEM"));
+    for (const DatedCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CheckDatedSwitch(c);
     }
 }
 
@@ -236,10 +241,10 @@ TEST_F(LogFileTest, RotatesBySizeToOldFile)
 TEST_F(LogFileTest, NamesTheOldFileFromTheLastPathComponent)
 {
     struct Case {
-        const char* subdir;
-        const char* fileName;
-        const char* rotation;
-        const char* oldName;
+        const char* Subdir;
+        const char* FileName;
+        const char* Rotation;
+        const char* OldName;
     };
 
     const Case cases[] = {
@@ -249,13 +254,13 @@ TEST_F(LogFileTest, NamesTheOldFileFromTheLastPathComponent)
             {"logs", "Quillmail.log", "daily", "QM20261208.old"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.subdir) + "/" + c.fileName);
-        const fs::path dir = Dir() / c.subdir;
+        SCOPED_TRACE(std::string(c.Subdir) + "/" + c.FileName);
+        const fs::path dir = Dir() / c.Subdir;
         fs::create_directories(dir);
-        LogFile log(dir.c_str(), c.fileName, "QM", c.rotation, 1, m_clock.AsLogClock());
+        LogFile log(dir.c_str(), c.FileName, "QM", c.Rotation, 1, m_clock.AsLogClock());
         FillTo(log, 1024);
         EXPECT_TRUE(log.CheckRotation());
-        EXPECT_TRUE(fs::is_regular_file(dir / c.oldName));
+        EXPECT_TRUE(fs::is_regular_file(dir / c.OldName));
         EXPECT_TRUE(fs::is_directory(dir)) << "the directory was renamed";
         EXPECT_FALSE(fs::exists(dir / "LOCKLOG.SEM"));
     }
@@ -298,7 +303,7 @@ TEST_F(LogFileTest, RemovesALeftoverMarker)
     EXPECT_FALSE(fs::exists(Marker()));
 }
 
-TEST_F(LogFileTest, AdminServerLogNeverTouchesTheMarker)
+TEST_F(LogFileTest, AdminServerLogRotatesWithoutTheMarker)
 {
     const fs::path path = Dir() / "Portico-admin.log";
     {
@@ -313,11 +318,6 @@ TEST_F(LogFileTest, AdminServerLogNeverTouchesTheMarker)
         EXPECT_TRUE(log.CheckRotation());
         EXPECT_EQ(calls, 1);
         EXPECT_FALSE(fs::exists(Marker()));
-
-        // Nor does it remove the engine's, should they share a directory.
-        std::ofstream(Marker()).close();
-        EXPECT_FALSE(log.CheckRotation());
-        EXPECT_TRUE(fs::exists(Marker()));
     }
     const std::vector<std::string> old = LineTexts(ReadFile(Dir() / "Portico-admin.old"));
     ASSERT_EQ(old.size(), 4u);
@@ -327,6 +327,18 @@ TEST_F(LogFileTest, AdminServerLogNeverTouchesTheMarker)
     const std::vector<std::string> current = {Banner("starting", kAdminServerLogProductName),
                                               Banner("stopping", kAdminServerLogProductName)};
     EXPECT_EQ(LineTexts(ReadFile(path)), current);
+}
+
+TEST_F(LogFileTest, AdminServerLogLeavesTheEnginesMarker)
+{
+    // The engine's marker, should both logs share a directory.
+    const fs::path path = Dir() / "Portico-admin.log";
+    LogFile log(path.c_str(), 1, m_clock.AsLogClock());
+    std::ofstream(Marker()).close();
+    EXPECT_FALSE(log.CheckRotation());
+    FillTo(log, 1024);
+    EXPECT_TRUE(log.CheckRotation());
+    EXPECT_TRUE(fs::exists(Marker()));
 }
 
 TEST_F(LogFileTest, FailedRenameKeepsLoggingToTheSameFile)
@@ -409,6 +421,7 @@ TEST_F(LogFileTest, ConcurrentLinesStayWhole)
     constexpr int kLines = 1000;
     auto log = EngineLog(0);
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&log, t] {
             for (int i = 0; i < kLines; ++i) {
@@ -443,10 +456,11 @@ TEST_F(LogFileTest, RotatesUnderLoadWithoutBreakingLines)
             if (log.CheckRotation()) {
                 rotations.fetch_add(1);
             }
-            m_clock.Advance(60 * 60);
+            m_clock.Advance(3600);
         }
     });
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&log, t] {
             for (int i = 0; i < kLines; ++i) {

@@ -23,7 +23,7 @@ public:
     void VLog(const char* format, va_list args) override
     {
         char text[512];
-        std::vsnprintf(text, sizeof text, format, args);
+        (void)std::vsnprintf(text, sizeof text, format, args);
         Lines.emplace_back(text);
     }
 
@@ -54,21 +54,21 @@ protected:
 TEST_F(LoggerTest, WritesOnlyMessagesAtOrAboveTheLevel)
 {
     struct Case {
-        int configured;
-        int message;
-        bool written;
+        int Configured;
+        int Message;
+        bool Written;
     };
 
     const Case cases[] = {
             {3, 2, false}, {3, 3, true}, {3, 6, true}, {1, 1, true}, {6, 5, false}, {6, 6, true}, {7, 6, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("level " + std::to_string(c.configured) + ", message " + std::to_string(c.message));
-        m_level = c.configured;
+        SCOPED_TRACE("level " + std::to_string(c.Configured) + ", message " + std::to_string(c.Message));
+        m_level = c.Configured;
         RecordingLogger logger;
-        logger.LogMsg(c.message, kTestMessagePlain);
-        logger.Log(c.message, "by format %d", 1);
-        const size_t want = c.written ? 2 : 0;
+        logger.LogMsg(c.Message, kTestMessagePlain);
+        logger.Log(c.Message, "by format %d", 1);
+        const size_t want = c.Written ? 2 : 0;
         EXPECT_EQ(logger.Lines.size(), want) << "got " << logger.Lines.size() << " lines, want " << want;
     }
 }
@@ -120,11 +120,11 @@ TEST(LoggerStampTest, FormatsEveryDayWithCLocaleNames)
     logtest::ScopedTimeZone zone("QST-9");
 
     struct Case {
-        int day;
-        int hour;
-        int minute;
-        int second;
-        const char* want;
+        int Day;
+        int Hour;
+        int Minute;
+        int Second;
+        const char* Want;
     };
 
     const Case cases[] = {
@@ -134,12 +134,12 @@ TEST(LoggerStampTest, FormatsEveryDayWithCLocaleNames)
             {12, 18, 30, 0, "[Sat 2026-12-12 18:30:00] "},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.want);
+        SCOPED_TRACE(c.Want);
         char stamp[kLogStampLength + 1];
         const size_t length =
-                FormatLogStamp(logtest::LocalTime(2026, 12, c.day, c.hour, c.minute, c.second), stamp, sizeof stamp);
+                FormatLogStamp(logtest::LocalTime(2026, 12, c.Day, c.Hour, c.Minute, c.Second), stamp, sizeof stamp);
         EXPECT_EQ(length, kLogStampLength);
-        EXPECT_STREQ(stamp, c.want);
+        EXPECT_STREQ(stamp, c.Want);
     }
 }
 

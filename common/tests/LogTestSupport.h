@@ -45,25 +45,26 @@ private:
     std::filesystem::path m_path;
 };
 
-/// Sets the TZ variable for the life of the object.
+/// Sets the TZ variable for the life of the object. Tests set it before they start any thread, so the
+/// environment calls below do not race.
 class ScopedTimeZone {
 public:
     explicit ScopedTimeZone(const char* zone)
     {
-        if (const char* old = std::getenv("TZ")) {
+        if (const char* old = std::getenv("TZ")) { // NOLINT(concurrency-mt-unsafe)
             m_old = old;
             m_hadOld = true;
         }
-        setenv("TZ", zone, 1);
+        setenv("TZ", zone, 1); // NOLINT(concurrency-mt-unsafe)
         tzset();
     }
 
     ~ScopedTimeZone()
     {
         if (m_hadOld) {
-            setenv("TZ", m_old.c_str(), 1);
+            setenv("TZ", m_old.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         } else {
-            unsetenv("TZ");
+            unsetenv("TZ"); // NOLINT(concurrency-mt-unsafe)
         }
         tzset();
     }

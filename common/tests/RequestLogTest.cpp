@@ -91,8 +91,8 @@ TEST_F(RequestLogTest, WritesEachLineAtOnceAtLevelOne)
 TEST_F(RequestLogTest, CutsThePrefixNotTheText)
 {
     struct Case {
-        std::string text;
-        std::string want;
+        std::string Text;
+        std::string Want;
     };
 
     const Case cases[] = {
@@ -103,12 +103,12 @@ TEST_F(RequestLogTest, CutsThePrefixNotTheText)
             {"", "msg"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.Text);
         RequestLog request(*m_log);
         request.SetPrefix("earlier");
-        request.SetPrefix(c.text.c_str());
+        request.SetPrefix(c.Text.c_str());
         request.Log(1, "%s", "msg");
-        EXPECT_EQ(LineTexts(Written()).back(), c.want);
+        EXPECT_EQ(LineTexts(Written()).back(), c.Want);
     }
     RequestLog request(*m_log);
     request.SetPrefix("earlier");
@@ -190,6 +190,7 @@ TEST_F(RequestLogTest, ConcurrentRequestsWriteTheirLinesTogether)
     constexpr int kLines = 1000;
     m_level = 2;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([this, t] {
             RequestLog request(*m_log);
@@ -231,6 +232,7 @@ TEST_F(RequestLogTest, SharedRequestLogAtLevelOneWithRotationDoesNotDeadlock)
     });
     // Each thread logs through its own RequestLog, and also flushes its neighbour's, crossing the locks.
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&requests, t] {
             for (int i = 0; i < kLines; ++i) {
