@@ -1,18 +1,14 @@
 #include "common/StringList.h"
 
+#include "common/tests/TempDir.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace qm {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::vector<std::string> Items(const StringList& list)
 {
@@ -25,31 +21,13 @@ std::vector<std::string> Items(const StringList& list)
 
 class StringListFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "qm-stringlist-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
+    std::string PathOf(const char* name) const { return m_dir.PathOf(name); }
 
-    void TearDown() override { fs::remove_all(m_dir); }
+    std::string WriteFile(const char* name, const std::string& bytes) const { return m_dir.WriteFile(name, bytes); }
 
-    std::string PathOf(const char* name) const { return (m_dir / name).string(); }
+    static std::string ReadFile(const std::string& path) { return test::TempDir::ReadFile(path); }
 
-    std::string WriteFile(const char* name, const std::string& bytes) const
-    {
-        const std::string path = PathOf(name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    static std::string ReadFile(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    fs::path m_dir;
+    test::TempDir m_dir;
 };
 
 TEST(StringListTest, AddReplaceAndSearch)
