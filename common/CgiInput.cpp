@@ -15,7 +15,7 @@ namespace {
 constexpr std::string_view kFormUrlEncoded = "application/x-www-form-urlencoded";
 
 // The body is read in pieces of this size, so that memory follows what arrives rather than what was announced.
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 // CONTENT_LENGTH as a decimal number: leading white space and a '+' are skipped, the digits end at the first other
 // byte. A negative or missing number gives 0; a huge one saturates.
@@ -169,13 +169,14 @@ private:
     void Flush()
     {
         if (m_used > 0) {
-            std::fwrite(m_buffer, 1, m_used, m_out);
+            // A failed write leaves the stream's error flag set, which is where its owner looks.
+            static_cast<void>(std::fwrite(m_buffer, 1, m_used, m_out));
             m_used = 0;
         }
     }
 
     std::FILE* m_out;
-    char m_buffer[260];
+    char m_buffer[260] = {};
     std::size_t m_used = 0;
 };
 
@@ -251,7 +252,8 @@ const char* CgiInput::GetEnv(const char* name) const
         return "";
     }
     if (m_environment == nullptr) {
-        const char* value = std::getenv(name);
+        // The process environment is set up before any request and not changed while requests run.
+        const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
         return value == nullptr ? "" : value;
     }
     const std::string_view wanted(name);

@@ -17,7 +17,7 @@ namespace {
 constexpr std::size_t kGrowthStep = 128;
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { static_cast<void>(std::fclose(f)); }
 };
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;

@@ -51,7 +51,7 @@ bool ReplaceEach(char* s, const char* pattern, const char* replacement, std::siz
             return false;
         }
         std::memmove(s + pos + replacementLen, s + pos + patternLen, len - pos - patternLen + 1);
-        std::memcpy(s + pos, replacement, replacementLen);
+        std::memcpy(s + pos, replacement, replacementLen); // NOLINT(bugprone-not-null-terminated-result): mid-string
         len = newLen;
         pos += replacementLen;
     }
@@ -74,7 +74,7 @@ void ReplaceEachString(std::string& s, std::string_view pattern, std::string_vie
     if (from == 0) {
         return; // no occurrence: leave s as it is
     }
-    out.append(s, from, std::string::npos);
+    out.append(std::string_view(s).substr(from));
     s = std::move(out);
 }
 

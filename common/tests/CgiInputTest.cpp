@@ -13,11 +13,16 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace qm {
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { static_cast<void>(std::fclose(f)); }
 };
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
@@ -39,7 +44,7 @@ FilePtr StreamWith(const std::string& bytes)
 {
     FilePtr f(std::tmpfile());
     EXPECT_NE(f, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f.get()), bytes.size());
     std::rewind(f.get());
     return f;
 }
@@ -89,9 +94,9 @@ std::string Decoded(const std::string& s)
 TEST(CgiInputTest, FormFieldsLastWinsUnlessMultiValued)
 {
     struct Case {
-        const char* text;
-        std::vector<const char*> multi;
-        Pairs want;
+        const char* Text;
+        std::vector<const char*> Multi;
+        Pairs Want;
     };
 
     const std::vector<Case> cases = {
@@ -111,16 +116,16 @@ TEST(CgiInputTest, FormFieldsLastWinsUnlessMultiValued)
             {"go%2Ex=1", {}, {{"go.x", "1"}}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("form '") + c.text + "'");
-        EXPECT_EQ(ParsedForm(c.text, c.multi), c.want);
+        SCOPED_TRACE(std::string("form '") + c.Text + "'");
+        EXPECT_EQ(ParsedForm(c.Text, c.Multi), c.Want);
     }
 }
 
 TEST(CgiInputTest, UrlDecodeTable)
 {
     struct Case {
-        const char* input;
-        const char* want;
+        const char* Input;
+        const char* Want;
     };
 
     const Case cases[] = {
@@ -138,8 +143,8 @@ TEST(CgiInputTest, UrlDecodeTable)
             {"+++", "   "},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "'");
-        EXPECT_EQ(Decoded(c.input), c.want);
+        SCOPED_TRACE(std::string("input '") + c.Input + "'");
+        EXPECT_EQ(Decoded(c.Input), c.Want);
     }
     UrlDecode(nullptr);
 }
@@ -185,11 +190,12 @@ TEST(CgiInputTest, GetEnvFromBlockIgnoresCase)
 
 TEST(CgiInputTest, GetEnvWithoutBlockAsksTheProcess)
 {
-    ASSERT_EQ(setenv("QM_CGI_TEST_VALUE", "from process", 1), 0);
+    // Each test runs in a process of its own, on one thread.
+    ASSERT_EQ(setenv("QM_CGI_TEST_VALUE", "from process", 1), 0); // NOLINT(concurrency-mt-unsafe)
     const CgiInput input(nullptr, nullptr, nullptr);
     EXPECT_STREQ(input.GetEnv("QM_CGI_TEST_VALUE"), "from process");
     EXPECT_STREQ(input.GetEnv("QM_CGI_TEST_MISSING"), "");
-    unsetenv("QM_CGI_TEST_VALUE");
+    unsetenv("QM_CGI_TEST_VALUE"); // NOLINT(concurrency-mt-unsafe)
 }
 
 TEST(CgiInputTest, ReadInputTakesQueryBodyAndCookies)
@@ -214,9 +220,9 @@ TEST(CgiInputTest, ReadInputTakesQueryBodyAndCookies)
 TEST(CgiInputTest, CookiesFallBackToCookieVariable)
 {
     struct Case {
-        const char* name;
-        std::vector<std::string> env;
-        Pairs want;
+        const char* Name;
+        std::vector<std::string> Env;
+        Pairs Want;
     };
 
     const std::vector<Case> cases = {
@@ -228,11 +234,11 @@ TEST(CgiInputTest, CookiesFallBackToCookieVariable)
             {"empty parts", {"HTTP_COOKIE= = ;k="}, {{"", ""}, {"k", ""}}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string env = EnvBlock(c.env);
+        SCOPED_TRACE(c.Name);
+        const std::string env = EnvBlock(c.Env);
         CgiInput input(nullptr, nullptr, env.c_str());
         input.ReadInput(false);
-        EXPECT_EQ(PairsOf(input.Cookies()), c.want);
+        EXPECT_EQ(PairsOf(input.Cookies()), c.Want);
     }
 }
 
@@ -241,12 +247,12 @@ TEST(CgiInputTest, BodyIsReadOnlyWhenSoundAndUrlEncoded)
     const std::string body = "x=1";
 
     struct Case {
-        const char* name;
-        std::string contentType;
-        std::string contentLength;
-        bool withStream;
-        Pairs want;
-        std::string unread;
+        const char* Name;
+        std::string ContentType;
+        std::string ContentLength;
+        bool WithStream;
+        Pairs Want;
+        std::string Unread;
     };
 
     const std::vector<Case> cases = {
@@ -275,13 +281,13 @@ TEST(CgiInputTest, BodyIsReadOnlyWhenSoundAndUrlEncoded)
             {"leading space and plus", "application/x-www-form-urlencoded", " +2", true, {{"x", ""}}, "1"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string env = EnvBlock({"CONTENT_TYPE=" + c.contentType, "CONTENT_LENGTH=" + c.contentLength});
+        SCOPED_TRACE(c.Name);
+        const std::string env = EnvBlock({"CONTENT_TYPE=" + c.ContentType, "CONTENT_LENGTH=" + c.ContentLength});
         FilePtr in = StreamWith(body);
-        CgiInput input(c.withStream ? in.get() : nullptr, nullptr, env.c_str());
+        CgiInput input(c.WithStream ? in.get() : nullptr, nullptr, env.c_str());
         input.ReadInput(true);
-        EXPECT_EQ(PairsOf(input.Variables()), c.want);
-        EXPECT_EQ(Rest(in.get()), c.unread);
+        EXPECT_EQ(PairsOf(input.Variables()), c.Want);
+        EXPECT_EQ(Rest(in.get()), c.Unread);
     }
 }
 
@@ -319,8 +325,8 @@ TEST(CgiInputTest, LargeBodyIsReadWhole)
 TEST(CgiInputTest, UrlEncodeTable)
 {
     struct Case {
-        std::string input;
-        const char* want;
+        std::string Input;
+        const char* Want;
     };
 
     const std::vector<Case> cases = {
@@ -330,11 +336,11 @@ TEST(CgiInputTest, UrlEncodeTable)
             {"a=b+c%", "a%3Db%2Bc%25"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("input '" + c.input + "'");
-        EXPECT_EQ(UrlEncode(c.input), c.want);
-        std::vector<char> out(3 * c.input.size() + 1);
-        EXPECT_TRUE(UrlEncode(out.data(), c.input.c_str(), out.size()));
-        EXPECT_STREQ(out.data(), c.want);
+        SCOPED_TRACE("input '" + c.Input + "'");
+        EXPECT_EQ(UrlEncode(c.Input), c.Want);
+        std::vector<char> out(3 * c.Input.size() + 1);
+        EXPECT_TRUE(UrlEncode(out.data(), c.Input.c_str(), out.size()));
+        EXPECT_STREQ(out.data(), c.Want);
     }
     EXPECT_EQ(UrlEncode(std::string_view("\0a", 2)), "%00a");
     char out[4] = "xyz";
@@ -345,9 +351,9 @@ TEST(CgiInputTest, UrlEncodeTable)
 TEST(CgiInputTest, UrlEncodeStopsAtTheBufferEnd)
 {
     struct Case {
-        std::size_t size;
-        const char* want;
-        bool complete;
+        std::size_t Size;
+        const char* Want;
+        bool Complete;
     };
 
     // "a b" encodes to "a%20b": 6 bytes with the NUL. Only whole encoded bytes are written.
@@ -355,21 +361,43 @@ TEST(CgiInputTest, UrlEncodeStopsAtTheBufferEnd)
             {6, "a%20b", true}, {5, "a%20", false}, {4, "a", false}, {2, "a", false}, {1, "", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE("size " + std::to_string(c.size));
-        auto out = std::make_unique<char[]>(c.size);
-        EXPECT_EQ(UrlEncode(out.get(), "a b", c.size), c.complete);
-        EXPECT_STREQ(out.get(), c.want);
+        SCOPED_TRACE("size " + std::to_string(c.Size));
+        auto out = std::make_unique<char[]>(c.Size);
+        EXPECT_EQ(UrlEncode(out.get(), "a b", c.Size), c.Complete);
+        EXPECT_STREQ(out.get(), c.Want);
     }
     EXPECT_FALSE(UrlEncode(nullptr, "a", 0));
 }
 
+// Runs a program found on PATH with these arguments, without a shell, its standard output going to outputPath.
+// Returns its exit status, or -1 when it could not be started or did not exit normally.
+int RunProgram(std::vector<std::string> args, const std::string& outputPath)
+{
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (rc != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
 TEST(CgiInputTest, UrlEncodeAgreesWithPythonQuote)
 {
-    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) {
+    test::TempDir dir;
+    if (RunProgram({"python3", "-c", "pass"}, dir.PathOf("probe.txt")) != 0) {
         GTEST_SKIP() << "python3 is not available";
     }
-    test::TempDir dir;
-    std::mt19937 random(20240601);
+    std::mt19937 random(20240601); // NOLINT(cert-msc51-cpp): the same bytes on every run
     std::string bytes;
     for (int i = 0; i < 4096; ++i) {
         bytes += static_cast<char>(random() % 256);
@@ -383,8 +411,7 @@ TEST(CgiInputTest, UrlEncodeAgreesWithPythonQuote)
                                       "data = open(sys.argv[1], 'rb').read()\n"
                                       "sys.stdout.write(urllib.parse.quote(data, safe=\"$-_.!*'(),~\"))\n");
     const std::string output = dir.PathOf("out.txt");
-    const std::string command = "python3 '" + script + "' '" + input + "' > '" + output + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    ASSERT_EQ(RunProgram({"python3", script, input}, output), 0);
     const std::string want = test::TempDir::ReadFile(output);
     ASSERT_FALSE(want.empty());
     EXPECT_EQ(UrlEncode(bytes), want);
@@ -402,9 +429,9 @@ std::string Escaped(const char* text, bool raw)
 TEST(CgiInputTest, HtmlEscapingTable)
 {
     struct Case {
-        const char* text;
-        const char* notRaw;
-        const char* raw;
+        const char* Text;
+        const char* NotRaw;
+        const char* Raw;
     };
 
     const Case cases[] = {
@@ -423,15 +450,15 @@ TEST(CgiInputTest, HtmlEscapingTable)
             {"", "", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("text '") + c.text + "'");
-        EXPECT_EQ(Escaped(c.text, false), c.notRaw);
-        EXPECT_EQ(Escaped(c.text, true), c.raw);
+        SCOPED_TRACE(std::string("text '") + c.Text + "'");
+        EXPECT_EQ(Escaped(c.Text, false), c.NotRaw);
+        EXPECT_EQ(Escaped(c.Text, true), c.Raw);
         std::string appended = "pre:";
-        AppendHtmlEscaped(appended, c.text, false);
-        EXPECT_EQ(appended, std::string("pre:") + c.notRaw) << "the string form agrees";
+        AppendHtmlEscaped(appended, c.Text, false);
+        EXPECT_EQ(appended, std::string("pre:") + c.NotRaw) << "the string form agrees";
         appended.clear();
-        AppendHtmlEscaped(appended, c.text, true);
-        EXPECT_EQ(appended, c.raw);
+        AppendHtmlEscaped(appended, c.Text, true);
+        EXPECT_EQ(appended, c.Raw);
     }
     EXPECT_EQ(Escaped(nullptr, false), "");
     WriteHtmlEscaped("text", nullptr, false);
@@ -439,12 +466,12 @@ TEST(CgiInputTest, HtmlEscapingTable)
 
 // Records every write that reaches the stream (the stream itself is unbuffered).
 struct WriteLog {
-    std::vector<std::string> pieces;
+    std::vector<std::string> Pieces;
 };
 
 ssize_t RecordWrite(void* cookie, const char* data, std::size_t size)
 {
-    static_cast<WriteLog*>(cookie)->pieces.emplace_back(data, size);
+    static_cast<WriteLog*>(cookie)->Pieces.emplace_back(data, size);
     return static_cast<ssize_t>(size);
 }
 
@@ -465,15 +492,15 @@ TEST(CgiInputTest, LongTextIsWrittenInPiecesThatJoinExactly)
     ASSERT_EQ(std::setvbuf(stream.get(), nullptr, _IONBF, 0), 0);
     WriteHtmlEscaped(text.c_str(), stream.get(), false);
 
-    ASSERT_GT(log.pieces.size(), 1u);
+    ASSERT_GT(log.Pieces.size(), 1u);
     std::string joined;
-    for (std::size_t i = 0; i < log.pieces.size(); ++i) {
+    for (std::size_t i = 0; i < log.Pieces.size(); ++i) {
         SCOPED_TRACE("piece " + std::to_string(i));
-        EXPECT_LE(log.pieces[i].size(), 260u);
-        if (i + 1 < log.pieces.size()) {
-            EXPECT_GE(log.pieces[i].size(), 240u);
+        EXPECT_LE(log.Pieces[i].size(), 260u);
+        if (i + 1 < log.Pieces.size()) {
+            EXPECT_GE(log.Pieces[i].size(), 240u);
         }
-        joined += log.pieces[i];
+        joined += log.Pieces[i];
     }
     EXPECT_EQ(joined, want);
 }

@@ -90,9 +90,9 @@ TEST(NameValueListTest, MissingAndNullValuesReadAsEmpty)
     list.Add(nullptr, "nullname");
 
     struct Case {
-        const char* value;
-        bool empty;
-        bool blank;
+        const char* Value;
+        bool Empty;
+        bool Blank;
     };
 
     const Case cases[] = {
@@ -100,10 +100,10 @@ TEST(NameValueListTest, MissingAndNullValuesReadAsEmpty)
             {"\v", false, false}, {"0", false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("value '") + c.value + "'");
-        list.Set("field", c.value);
-        EXPECT_EQ(list.IsEmpty("field"), c.empty);
-        EXPECT_EQ(list.IsBlank("field"), c.blank);
+        SCOPED_TRACE(std::string("value '") + c.Value + "'");
+        list.Set("field", c.Value);
+        EXPECT_EQ(list.IsEmpty("field"), c.Empty);
+        EXPECT_EQ(list.IsBlank("field"), c.Blank);
     }
     EXPECT_TRUE(list.IsEmpty("none"));
     EXPECT_TRUE(list.IsBlank("none"));
@@ -165,12 +165,15 @@ TEST(NameValueListTest, ClearAndMoveLeaveUsableLists)
     EXPECT_FALSE(list.Contains("a")) << "the remembered pair went with the clear";
     list.Add("b", "2");
 
+    // A moved-from list is empty and usable, and no longer remembers a pair it gave away.
     NameValueList moved(std::move(list));
     EXPECT_STREQ(moved.GetValue("b"), "2");
-    EXPECT_EQ(list.Count(), 0); // NOLINT(bugprone-use-after-move): a moved-from list is empty and usable
+    // NOLINTBEGIN(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
+    EXPECT_EQ(list.Count(), 0);
     EXPECT_FALSE(list.Contains("b"));
     list.Add("c", "3");
     EXPECT_STREQ(list.GetValue("c"), "3");
+    // NOLINTEND(bugprone-use-after-move,clang-analyzer-cplusplus.Move)
 }
 
 } // namespace

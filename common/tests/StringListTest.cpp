@@ -91,9 +91,9 @@ TEST_F(StringListFileTest, SaveWritesCrLfAndLoadReadsItBack)
 TEST_F(StringListFileTest, LoadAcceptsEveryLineEnd)
 {
     struct Case {
-        const char* name;
-        std::string bytes;
-        std::vector<std::string> want;
+        const char* Name;
+        std::string Bytes;
+        std::vector<std::string> Want;
     };
 
     const std::vector<Case> cases = {
@@ -102,10 +102,10 @@ TEST_F(StringListFileTest, LoadAcceptsEveryLineEnd)
             {"inner cr", "a\rb\n", {"a\rb"}},          {"empty file", "", {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.Name);
         StringList list;
-        ASSERT_TRUE(list.Load(WriteFile("in.txt", c.bytes).c_str()));
-        EXPECT_EQ(Items(list), c.want);
+        ASSERT_TRUE(list.Load(WriteFile("in.txt", c.Bytes).c_str()));
+        EXPECT_EQ(Items(list), c.Want);
     }
 }
 
@@ -116,9 +116,9 @@ TEST_F(StringListFileTest, LongLinesArriveInPiecesWithoutSpuriousItems)
     const std::string l256(256, 'c');
 
     struct Case {
-        const char* name;
-        std::string bytes;
-        std::vector<std::string> want;
+        const char* Name;
+        std::string Bytes;
+        std::vector<std::string> Want;
     };
 
     const std::vector<Case> cases = {
@@ -132,10 +132,10 @@ TEST_F(StringListFileTest, LongLinesArriveInPiecesWithoutSpuriousItems)
             {"255 + LF at end of file", l255 + "\n", {l255}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.Name);
         StringList list;
-        ASSERT_TRUE(list.Load(WriteFile("long.txt", c.bytes).c_str()));
-        EXPECT_EQ(Items(list), c.want);
+        ASSERT_TRUE(list.Load(WriteFile("long.txt", c.Bytes).c_str()));
+        EXPECT_EQ(Items(list), c.Want);
     }
 
     // Items of 254 and 255 bytes survive a save and load.

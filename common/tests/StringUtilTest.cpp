@@ -34,16 +34,16 @@ std::string Edited(const std::string& input, Edit edit)
 }
 
 struct EditCase {
-    const char* input;
-    const char* want;
+    const char* Input;
+    const char* Want;
 };
 
 template <class Edit>
 void CheckEdits(const std::vector<EditCase>& cases, Edit edit)
 {
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "'");
-        EXPECT_EQ(Edited(c.input, edit), c.want);
+        SCOPED_TRACE(std::string("input '") + c.Input + "'");
+        EXPECT_EQ(Edited(c.Input, edit), c.Want);
     }
 }
 
@@ -146,10 +146,10 @@ TEST(StringUtilTest, StripLineEndRemovesOneLineEnd)
     };
     CheckEdits(cases, [](char* s) { StripLineEnd(s); });
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("string form, input '") + c.input + "'");
-        std::string s = c.input;
+        SCOPED_TRACE(std::string("string form, input '") + c.Input + "'");
+        std::string s = c.Input;
         StripLineEnd(s);
-        EXPECT_EQ(s, c.want);
+        EXPECT_EQ(s, c.Want);
     }
 }
 
@@ -184,12 +184,12 @@ TEST(StringUtilTest, FindNoCase)
 }
 
 struct ReplaceCase {
-    const char* input;
-    const char* pattern;
-    const char* replacement;
-    std::size_t size; // 0: exactly as large as the full result needs
-    const char* want;
-    bool complete;
+    const char* Input;
+    const char* Pattern;
+    const char* Replacement;
+    std::size_t Size; // 0: exactly as large as the full result needs
+    const char* Want;
+    bool Complete;
 };
 
 TEST(StringUtilTest, ReplaceAllScansOnAfterEachReplacement)
@@ -209,15 +209,15 @@ TEST(StringUtilTest, ReplaceAllScansOnAfterEachReplacement)
             {"x-x", "x", "yy", 4, "x-x", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "' pattern '" + c.pattern + "'");
-        std::string full = c.input;
-        ReplaceAll(full, c.pattern, c.replacement);
-        const std::size_t size = c.size != 0 ? c.size : std::max(full.size(), std::strlen(c.input)) + 1;
-        auto buf = Buffer(c.input, size);
-        EXPECT_EQ(ReplaceAll(buf.get(), c.pattern, c.replacement, size), c.complete);
-        EXPECT_STREQ(buf.get(), c.want);
-        if (c.complete) {
-            EXPECT_EQ(full, c.want) << "the string form agrees";
+        SCOPED_TRACE(std::string("input '") + c.Input + "' pattern '" + c.Pattern + "'");
+        std::string full = c.Input;
+        ReplaceAll(full, c.Pattern, c.Replacement);
+        const std::size_t size = c.Size != 0 ? c.Size : std::max(full.size(), std::strlen(c.Input)) + 1;
+        auto buf = Buffer(c.Input, size);
+        EXPECT_EQ(ReplaceAll(buf.get(), c.Pattern, c.Replacement, size), c.Complete);
+        EXPECT_STREQ(buf.get(), c.Want);
+        if (c.Complete) {
+            EXPECT_EQ(full, c.Want) << "the string form agrees";
         }
     }
 }
@@ -236,15 +236,15 @@ TEST(StringUtilTest, ReplaceAllNoCaseMatchesAnyCase)
             {"AAAA", "aa", "b", 5, "bb", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "' pattern '" + c.pattern + "'");
-        std::string full = c.input;
-        ReplaceAllNoCase(full, c.pattern, c.replacement);
-        const std::size_t size = c.size != 0 ? c.size : std::max(full.size(), std::strlen(c.input)) + 1;
-        auto buf = Buffer(c.input, size);
-        EXPECT_EQ(ReplaceAllNoCase(buf.get(), c.pattern, c.replacement, size), c.complete);
-        EXPECT_STREQ(buf.get(), c.want);
-        if (c.complete) {
-            EXPECT_EQ(full, c.want) << "the string form agrees";
+        SCOPED_TRACE(std::string("input '") + c.Input + "' pattern '" + c.Pattern + "'");
+        std::string full = c.Input;
+        ReplaceAllNoCase(full, c.Pattern, c.Replacement);
+        const std::size_t size = c.Size != 0 ? c.Size : std::max(full.size(), std::strlen(c.Input)) + 1;
+        auto buf = Buffer(c.Input, size);
+        EXPECT_EQ(ReplaceAllNoCase(buf.get(), c.Pattern, c.Replacement, size), c.Complete);
+        EXPECT_STREQ(buf.get(), c.Want);
+        if (c.Complete) {
+            EXPECT_EQ(full, c.Want) << "the string form agrees";
         }
     }
 }
@@ -252,10 +252,10 @@ TEST(StringUtilTest, ReplaceAllNoCaseMatchesAnyCase)
 TEST(StringUtilTest, ReplaceFromLastChangesExtensionOrLastComponent)
 {
     struct Case {
-        const char* input;
-        char ch;
-        const char* text;
-        const char* want;
+        const char* Input;
+        char Ch;
+        const char* Text;
+        const char* Want;
     };
 
     const std::vector<Case> cases = {
@@ -267,14 +267,14 @@ TEST(StringUtilTest, ReplaceFromLastChangesExtensionOrLastComponent)
             {"", '.', ".old", ".old"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "'");
-        const std::size_t size = std::max(std::strlen(c.input), std::strlen(c.want)) + 1;
-        auto buf = Buffer(c.input, size);
-        EXPECT_TRUE(ReplaceFromLast(buf.get(), c.ch, c.text, size));
-        EXPECT_STREQ(buf.get(), c.want);
-        std::string s = c.input;
-        ReplaceFromLast(s, c.ch, c.text);
-        EXPECT_EQ(s, c.want);
+        SCOPED_TRACE(std::string("input '") + c.Input + "'");
+        const std::size_t size = std::max(std::strlen(c.Input), std::strlen(c.Want)) + 1;
+        auto buf = Buffer(c.Input, size);
+        EXPECT_TRUE(ReplaceFromLast(buf.get(), c.Ch, c.Text, size));
+        EXPECT_STREQ(buf.get(), c.Want);
+        std::string s = c.Input;
+        ReplaceFromLast(s, c.Ch, c.Text);
+        EXPECT_EQ(s, c.Want);
     }
 
     auto tight = Buffer("name.txt", 9);
@@ -305,9 +305,9 @@ TEST(StringUtilTest, AppendCharIfMissing)
 }
 
 struct AddressCase {
-    const char* input;
-    const char* displayName;
-    const char* address;
+    const char* Input;
+    const char* DisplayName;
+    const char* Address;
 };
 
 TEST(StringUtilTest, ExtractDisplayNameAndAddress)
@@ -328,9 +328,9 @@ TEST(StringUtilTest, ExtractDisplayNameAndAddress)
             {"\"a<b\" <x@y>", "a", "b\" <x@y"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("input '") + c.input + "'");
-        EXPECT_EQ(Edited(c.input, ExtractDisplayName), c.displayName);
-        EXPECT_EQ(Edited(c.input, ExtractAddress), c.address);
+        SCOPED_TRACE(std::string("input '") + c.Input + "'");
+        EXPECT_EQ(Edited(c.Input, ExtractDisplayName), c.DisplayName);
+        EXPECT_EQ(Edited(c.Input, ExtractAddress), c.Address);
     }
 }
 
