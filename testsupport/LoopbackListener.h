@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -96,6 +97,16 @@ public:
     int Fd() const { return m_fd.Get(); }
 
     int Port() const { return m_port; }
+
+    /// Waits up to `timeoutMs` for one connection and returns it (a blocking socket), or an invalid descriptor.
+    ScopedFd AcceptWithin(int timeoutMs) const
+    {
+        pollfd entry{m_fd.Get(), POLLIN, 0};
+        if (::poll(&entry, 1, timeoutMs) != 1) {
+            return ScopedFd();
+        }
+        return AcceptBlocking();
+    }
 
     /// Waits for one connection (blocking) and returns it, or an invalid descriptor.
     ScopedFd AcceptBlocking() const

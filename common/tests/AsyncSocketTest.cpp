@@ -2,6 +2,7 @@
 #include "common/AsyncSocket.h"
 
 #include "common/tests/FakeSocketOps.h"
+#include "common/tests/RecordingSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -15,41 +16,9 @@ namespace qm {
 namespace {
 
 using test::FakeSocketOps;
+using test::RecordingSocket;
 
-// Records the handler calls in order; optionally receives in OnRead, as the owners do.
-class RecordingSocket : public AsyncSocket {
-public:
-    using AsyncSocket::AsyncSocket;
-
-    std::vector<std::string> Calls;
-    bool ReceiveOnRead = false;
-    std::string Received;
-
-protected:
-    void OnConnect() override { Calls.emplace_back("connect"); }
-
-    void OnRead() override
-    {
-        Calls.emplace_back("read");
-        if (ReceiveOnRead) {
-            char buffer[256];
-            int n = Receive(buffer, sizeof buffer);
-            if (n > 0) {
-                Received.append(buffer, static_cast<std::size_t>(n));
-            }
-        }
-    }
-
-    void OnClose() override { Calls.emplace_back("close"); }
-
-    void OnWrite() override
-    {
-        Calls.emplace_back("write");
-        AsyncSocket::OnWrite();
-    }
-};
-
-using Calls = std::vector<std::string>;
+using Calls = RecordingSocket::CallList;
 
 std::string Pattern(std::size_t size)
 {
