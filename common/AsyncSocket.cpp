@@ -13,7 +13,7 @@ static_assert(EAGAIN == EWOULDBLOCK, "would-block is one code on this system");
 // Receive stops once no more than this much room is left in the caller's buffer.
 constexpr int kReceiveRoomFloor = 62;
 // Close drains at most this much of what has already arrived, in pieces of the scratch size.
-constexpr std::size_t kCloseDrainLimit = 64 * 1024;
+constexpr std::size_t kCloseDrainLimit = std::size_t{64} * 1024;
 constexpr std::size_t kCloseScratchSize = 256;
 
 } // namespace
@@ -94,13 +94,13 @@ bool SocketHandle::Accept(int listenFd)
 unsigned SocketHandle::Interest() const
 {
     unsigned interest = 0;
-    if ((m_armed & kSocketRead) && !m_readEnded) {
+    if ((m_armed & kSocketRead) != 0 && !m_readEnded) {
         interest |= kPollIn;
     }
-    if (m_armed & kSocketWrite) {
+    if ((m_armed & kSocketWrite) != 0) {
         interest |= kPollOut;
     }
-    if (m_armed & kSocketClose) {
+    if ((m_armed & kSocketClose) != 0) {
         interest |= kPollPeerClosed;
     }
     return interest;
@@ -110,13 +110,13 @@ unsigned SocketHandle::EventsFrom(int pollBits) const
 {
     auto bits = static_cast<unsigned>(pollBits);
     unsigned events = 0;
-    if ((m_armed & kSocketRead) && !m_readEnded && (bits & kPollIn)) {
+    if ((m_armed & kSocketRead) != 0 && !m_readEnded && (bits & kPollIn) != 0) {
         events |= kSocketRead;
     }
-    if ((m_armed & kSocketWrite) && (bits & kPollOut)) {
+    if ((m_armed & kSocketWrite) != 0 && (bits & kPollOut) != 0) {
         events |= kSocketWrite;
     }
-    if ((m_armed & kSocketClose) && (bits & (kPollPeerClosed | kPollHangUp | kPollError))) {
+    if ((m_armed & kSocketClose) != 0 && (bits & (kPollPeerClosed | kPollHangUp | kPollError)) != 0) {
         events |= kSocketClose;
     }
     return events;
@@ -268,16 +268,16 @@ bool AsyncSocket::Accept(int listenFd)
 void AsyncSocket::DispatchEvents()
 {
     unsigned events = m_socket.PollEvents();
-    if (events & kSocketWrite) {
+    if ((events & kSocketWrite) != 0) {
         m_writable = true;
     }
     if (m_readDeferred) {
         events |= kSocketRead;
     }
-    if (events & kSocketConnect) {
+    if ((events & kSocketConnect) != 0) {
         OnConnect();
     }
-    if (events & kSocketRead) {
+    if ((events & kSocketRead) != 0) {
         // The next reply is not read before the last command has gone out completely.
         if (PendingBytes() > 0) {
             m_readDeferred = true;
@@ -286,14 +286,14 @@ void AsyncSocket::DispatchEvents()
             OnRead();
         }
     }
-    if (events & kSocketClose) {
+    if ((events & kSocketClose) != 0) {
         if (m_readDeferred) {
             DropPending(); // it can no longer be sent; let the deferred read run below
         }
         m_writable = false;
         OnClose();
     }
-    if (events & kSocketWrite) {
+    if ((events & kSocketWrite) != 0) {
         OnWrite();
     }
     if (m_readDeferred && PendingBytes() == 0) {

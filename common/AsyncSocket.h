@@ -27,12 +27,10 @@
 namespace qm {
 
 /// Network event bits reported by PollEvents.
-enum SocketEvent : unsigned {
-    kSocketRead = 1,
-    kSocketWrite = 2,
-    kSocketConnect = 16,
-    kSocketClose = 32,
-};
+inline constexpr unsigned kSocketRead = 1;
+inline constexpr unsigned kSocketWrite = 2;
+inline constexpr unsigned kSocketConnect = 16;
+inline constexpr unsigned kSocketClose = 32;
 
 /// The events that a connected socket reports: read, write and close (35).
 inline constexpr unsigned kSocketSelectedEvents = kSocketRead | kSocketWrite | kSocketClose;

@@ -27,13 +27,13 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port)
 short ToPollEvents(unsigned interest)
 {
     short events = 0;
-    if (interest & kPollIn) {
+    if ((interest & kPollIn) != 0) {
         events |= POLLIN;
     }
-    if (interest & kPollOut) {
+    if ((interest & kPollOut) != 0) {
         events |= POLLOUT;
     }
-    if (interest & kPollPeerClosed) {
+    if ((interest & kPollPeerClosed) != 0) {
         events |= POLLRDHUP;
     }
     return events;
@@ -42,19 +42,19 @@ short ToPollEvents(unsigned interest)
 unsigned FromPollEvents(short revents)
 {
     unsigned bits = 0;
-    if (revents & POLLIN) {
+    if ((revents & POLLIN) != 0) {
         bits |= kPollIn;
     }
-    if (revents & POLLOUT) {
+    if ((revents & POLLOUT) != 0) {
         bits |= kPollOut;
     }
-    if (revents & POLLRDHUP) {
+    if ((revents & POLLRDHUP) != 0) {
         bits |= kPollPeerClosed;
     }
-    if (revents & POLLHUP) {
+    if ((revents & POLLHUP) != 0) {
         bits |= kPollHangUp;
     }
-    if (revents & POLLERR) {
+    if ((revents & POLLERR) != 0) {
         bits |= kPollError;
     }
     return bits;
@@ -100,7 +100,7 @@ public:
         }
         *peerAddress = 0;
         if (peer.ss_family == AF_INET) {
-            sockaddr_in v4;
+            sockaddr_in v4{};
             std::memcpy(&v4, &peer, sizeof v4);
             *peerAddress = ntohl(v4.sin_addr.s_addr);
         }
@@ -136,7 +136,7 @@ public:
             // poll ignores an entry with a negative descriptor, which turns the call into a sleep.
             int n = ::poll(&entry, 1, wait);
             if (n > 0) {
-                if (entry.revents & POLLNVAL) {
+                if ((entry.revents & POLLNVAL) != 0) {
                     return -EBADF;
                 }
                 return static_cast<int>(FromPollEvents(entry.revents));
@@ -188,7 +188,7 @@ public:
         int result = EAI_NONAME;
         for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
             if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-                sockaddr_in v4;
+                sockaddr_in v4{};
                 std::memcpy(&v4, ai->ai_addr, sizeof v4);
                 *address = ntohl(v4.sin_addr.s_addr);
                 result = 0;
@@ -204,8 +204,8 @@ public:
 
 SocketOps& SystemSocketOps()
 {
-    static SystemOps ops;
-    return ops;
+    static SystemOps s_ops;
+    return s_ops;
 }
 
 bool ParseIpv4(const char* text, std::uint32_t* address)

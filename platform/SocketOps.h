@@ -8,13 +8,16 @@
 namespace qm {
 
 /// Readiness bits that SocketOps::Poll asks for and reports.
-enum PollBits : unsigned {
-    kPollIn = 1,         ///< data (or the end of the stream) can be received without blocking
-    kPollOut = 2,        ///< a send would not block
-    kPollPeerClosed = 4, ///< the peer shut down its sending side (reported only, or asked for)
-    kPollHangUp = 8,     ///< the connection is gone (reported only)
-    kPollError = 16,     ///< the socket holds an error, such as a reset (reported only)
-};
+/// Data (or the end of the stream) can be received without blocking.
+inline constexpr unsigned kPollIn = 1;
+/// A send would not block.
+inline constexpr unsigned kPollOut = 2;
+/// The peer shut down its sending side (may be asked for).
+inline constexpr unsigned kPollPeerClosed = 4;
+/// The connection is gone (reported only).
+inline constexpr unsigned kPollHangUp = 8;
+/// The socket holds an error, such as a reset (reported only).
+inline constexpr unsigned kPollError = 16;
 
 /// The socket calls. Descriptors are plain ints; IPv4 addresses are 32-bit numbers in host byte order
 /// (127.0.0.1 is 0x7F000001). Unless said otherwise a call returns a value >= 0 on success and -errno on
@@ -40,7 +43,7 @@ public:
     /// Receives up to `size` bytes without blocking: the count, 0 at the end of the stream, or -errno.
     virtual long Receive(int fd, void* buffer, std::size_t size) = 0;
     /// Waits up to `timeoutMs` (negative: without limit) until `fd` is ready for one of `interest`
-    /// (PollBits): the PollBits that hold (kPollHangUp and kPollError even when not asked for), 0 on
+    /// (kPoll* bits): the kPoll* bits that hold (kPollHangUp and kPollError even when not asked for), 0 on
     /// time-out, or -errno. A negative `fd` only sleeps for `timeoutMs` and returns 0. Interrupted waits
     /// resume with the time left.
     virtual int Poll(int fd, unsigned interest, int timeoutMs) = 0;

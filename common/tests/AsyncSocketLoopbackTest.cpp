@@ -16,7 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using test::CloseWithReset;
-using test::ListenerOptions;
 using test::LoopbackListener;
 using test::RecordingSocket;
 using test::ScopedFd;

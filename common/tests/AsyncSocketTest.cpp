@@ -34,26 +34,26 @@ protected:
     // Connects and dispatches the first write event: the socket is writable and nothing is pending.
     void ConnectWritable()
     {
-        ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-        ops.PollBits = kPollOut;
-        socket.DispatchEvents();
-        ASSERT_TRUE(socket.IsWritable());
-        ASSERT_EQ(socket.Calls, Calls{"write"});
-        socket.Calls.clear();
-        ops.PollBits = 0;
+        ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+        m_ops.PollBits = kPollOut;
+        m_socket.DispatchEvents();
+        ASSERT_TRUE(m_socket.IsWritable());
+        ASSERT_EQ(m_socket.Calls, Calls{"write"});
+        m_socket.Calls.clear();
+        m_ops.PollBits = 0;
     }
 
     // Makes 10,000 bytes pending on a socket that takes 4,096 of them.
     void SendTenThousandLeavingPending(const std::string& data)
     {
         ConnectWritable();
-        ops.SendRoom = 4096;
-        ASSERT_EQ(socket.SendString(data), 4096);
-        ASSERT_EQ(socket.PendingBytes(), 5904u);
+        m_ops.SendRoom = 4096;
+        ASSERT_EQ(m_socket.SendString(data), 4096);
+        ASSERT_EQ(m_socket.PendingBytes(), 5904u);
     }
 
-    FakeSocketOps ops;
-    RecordingSocket socket{ops};
+    FakeSocketOps m_ops;
+    RecordingSocket m_socket{m_ops};
 };
 
 TEST_F(AsyncSocketTest, ReceiveStopsOnceNoMoreThan62BytesOfRoomAreLeft)
@@ -99,95 +99,95 @@ TEST_F(AsyncSocketTest, ReceiveStopsOnceNoMoreThan62BytesOfRoomAreLeft)
 
 TEST_F(AsyncSocketTest, ReceiveErrorIsStoredAndGivesMinusOne)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.ReceiveError = ECONNRESET;
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.ReceiveError = ECONNRESET;
     char buffer[100];
-    EXPECT_EQ(socket.Receive(buffer, sizeof buffer), -1);
-    EXPECT_EQ(socket.LastError(), ECONNRESET);
+    EXPECT_EQ(m_socket.Receive(buffer, sizeof buffer), -1);
+    EXPECT_EQ(m_socket.LastError(), ECONNRESET);
 }
 
 TEST_F(AsyncSocketTest, ReceiveStringEndsTheTextWithANulAndNeverWritesPastTheBuffer)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.Incoming = {"+OK ready\r\n"};
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.Incoming = {"+OK ready\r\n"};
     char buffer[64];
-    EXPECT_EQ(socket.ReceiveString(buffer, sizeof buffer), 11);
+    EXPECT_EQ(m_socket.ReceiveString(buffer, sizeof buffer), 11);
     EXPECT_STREQ(buffer, "+OK ready\r\n");
 
     // Room for the NUL only: nothing is received.
-    ops.Incoming = {"more"};
+    m_ops.Incoming = {"more"};
     buffer[0] = 'x';
-    EXPECT_EQ(socket.ReceiveString(buffer, 1), 0);
+    EXPECT_EQ(m_socket.ReceiveString(buffer, 1), 0);
     EXPECT_EQ(buffer[0], '\0');
 
     // No room at all: nothing is written.
     buffer[0] = 'x';
-    EXPECT_EQ(socket.ReceiveString(buffer, 0), 0);
+    EXPECT_EQ(m_socket.ReceiveString(buffer, 0), 0);
     EXPECT_EQ(buffer[0], 'x');
 
     // The last byte is kept for the NUL.
-    ops.Incoming = {"abcdef"};
+    m_ops.Incoming = {"abcdef"};
     char small[4];
-    EXPECT_EQ(socket.ReceiveString(small, sizeof small), 3);
+    EXPECT_EQ(m_socket.ReceiveString(small, sizeof small), 3);
     EXPECT_STREQ(small, "abc");
 }
 
 TEST_F(AsyncSocketTest, NothingIsSentBeforeTheFirstWriteEvent)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    EXPECT_EQ(socket.SendString("USER bob\r\n"), 0);
-    EXPECT_EQ(ops.SendCalls, 0);
-    EXPECT_EQ(socket.PendingBytes(), 10u);
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    EXPECT_EQ(m_socket.SendString("USER bob\r\n"), 0);
+    EXPECT_EQ(m_ops.SendCalls, 0);
+    EXPECT_EQ(m_socket.PendingBytes(), 10u);
 
-    ops.PollBits = kPollOut;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, Calls{"write"});
-    EXPECT_EQ(ops.Sent, "USER bob\r\n");
-    EXPECT_EQ(socket.PendingBytes(), 0u);
-    EXPECT_EQ(socket.BytesSent(), 10u);
+    m_ops.PollBits = kPollOut;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, Calls{"write"});
+    EXPECT_EQ(m_ops.Sent, "USER bob\r\n");
+    EXPECT_EQ(m_socket.PendingBytes(), 0u);
+    EXPECT_EQ(m_socket.BytesSent(), 10u);
 }
 
 TEST_F(AsyncSocketTest, SendStringLeavesWhatTheSocketRefusesForTheNextWriteEvent)
 {
     const std::string data = Pattern(10000);
     SendTenThousandLeavingPending(data);
-    EXPECT_FALSE(socket.IsWritable());
-    EXPECT_EQ(socket.SendPending(), 0) << "not writable until the write event";
+    EXPECT_FALSE(m_socket.IsWritable());
+    EXPECT_EQ(m_socket.SendPending(), 0) << "not writable until the write event";
 
-    ops.PollBits = kPollOut;
-    ops.SendRoom = 1 << 20;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, Calls{"write"});
-    EXPECT_EQ(ops.Sent, data);
-    EXPECT_EQ(socket.PendingBytes(), 0u);
-    EXPECT_EQ(socket.BytesSent(), 10000u);
+    m_ops.PollBits = kPollOut;
+    m_ops.SendRoom = 1 << 20;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, Calls{"write"});
+    EXPECT_EQ(m_ops.Sent, data);
+    EXPECT_EQ(m_socket.PendingBytes(), 0u);
+    EXPECT_EQ(m_socket.BytesSent(), 10000u);
 }
 
 TEST_F(AsyncSocketTest, SendStringKeepsItsOwnCopyAndAppendsToPendingData)
 {
     ConnectWritable();
-    ops.SendRoom = 4;
+    m_ops.SendRoom = 4;
     {
         std::string command = "USER bob\r\n";
-        EXPECT_EQ(socket.SendString(command), 4);
+        EXPECT_EQ(m_socket.SendString(command), 4);
         command.assign(command.size(), '#'); // the caller reuses its buffer at once
     }
-    EXPECT_EQ(socket.SendString("PASS secret\r\n"), 0);
-    EXPECT_EQ(socket.PendingBytes(), 6u + 13u);
+    EXPECT_EQ(m_socket.SendString("PASS secret\r\n"), 0);
+    EXPECT_EQ(m_socket.PendingBytes(), 6u + 13u);
 
-    ops.PollBits = kPollOut;
-    ops.SendRoom = 1000;
-    socket.DispatchEvents();
-    EXPECT_EQ(ops.Sent, "USER bob\r\nPASS secret\r\n");
+    m_ops.PollBits = kPollOut;
+    m_ops.SendRoom = 1000;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_ops.Sent, "USER bob\r\nPASS secret\r\n");
 }
 
 TEST_F(AsyncSocketTest, SendErrorIsStoredAndGivesMinusOne)
 {
     ConnectWritable();
-    ops.SendError = EPIPE;
-    EXPECT_EQ(socket.SendString("QUIT\r\n"), -1);
-    EXPECT_EQ(socket.LastError(), EPIPE);
-    EXPECT_FALSE(socket.IsWritable());
+    m_ops.SendError = EPIPE;
+    EXPECT_EQ(m_socket.SendString("QUIT\r\n"), -1);
+    EXPECT_EQ(m_socket.LastError(), EPIPE);
+    EXPECT_FALSE(m_socket.IsWritable());
 }
 
 TEST_F(AsyncSocketTest, ReadWhileDataIsPendingIsDeliveredInTheDispatchThatSendsIt)
@@ -195,116 +195,116 @@ TEST_F(AsyncSocketTest, ReadWhileDataIsPendingIsDeliveredInTheDispatchThatSendsI
     const std::string data = Pattern(10000);
     SendTenThousandLeavingPending(data);
 
-    ops.PollBits = kPollIn;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, Calls{}) << "no read before the command has gone out";
-    EXPECT_TRUE(socket.IsReadDeferred());
+    m_ops.PollBits = kPollIn;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, Calls{}) << "no read before the command has gone out";
+    EXPECT_TRUE(m_socket.IsReadDeferred());
 
-    ops.PollBits = kPollIn | kPollOut;
-    ops.SendRoom = 1 << 20;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, (Calls{"write", "read"}));
-    EXPECT_FALSE(socket.IsReadDeferred());
-    EXPECT_EQ(ops.Sent, data);
+    m_ops.PollBits = kPollIn | kPollOut;
+    m_ops.SendRoom = 1 << 20;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, (Calls{"write", "read"}));
+    EXPECT_FALSE(m_socket.IsReadDeferred());
+    EXPECT_EQ(m_ops.Sent, data);
 
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, (Calls{"write", "read"})) << "the read event comes again only after a receive";
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, (Calls{"write", "read"})) << "the read event comes again only after a receive";
 }
 
 TEST_F(AsyncSocketTest, CloseWhileReadIsDeferredDropsUnsentDataThenReadsOnce)
 {
     SendTenThousandLeavingPending(Pattern(10000));
-    ops.PollBits = kPollIn;
-    socket.DispatchEvents();
-    ASSERT_TRUE(socket.IsReadDeferred());
+    m_ops.PollBits = kPollIn;
+    m_socket.DispatchEvents();
+    ASSERT_TRUE(m_socket.IsReadDeferred());
 
-    ops.PollBits = kPollIn | kPollPeerClosed;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, (Calls{"close", "read"}));
-    EXPECT_EQ(socket.PendingBytes(), 0u);
-    EXPECT_EQ(ops.Sent.size(), 4096u);
-    EXPECT_FALSE(socket.IsWritable());
+    m_ops.PollBits = kPollIn | kPollPeerClosed;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, (Calls{"close", "read"}));
+    EXPECT_EQ(m_socket.PendingBytes(), 0u);
+    EXPECT_EQ(m_ops.Sent.size(), 4096u);
+    EXPECT_FALSE(m_socket.IsWritable());
 
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, (Calls{"close", "read"})) << "close is reported once";
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, (Calls{"close", "read"})) << "close is reported once";
 }
 
 TEST_F(AsyncSocketTest, EachEventIsReportedOnceUntilItIsRearmed)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.PollBits = kPollIn | kPollOut;
-    EXPECT_EQ(socket.PollEvents(), kSocketRead | kSocketWrite);
-    EXPECT_EQ(socket.Handle().Events(), kSocketRead | kSocketWrite);
-    EXPECT_EQ(socket.PollEvents(), 0u) << "still readable and writable, but both were reported";
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.PollBits = kPollIn | kPollOut;
+    EXPECT_EQ(m_socket.PollEvents(), kSocketRead | kSocketWrite);
+    EXPECT_EQ(m_socket.Handle().Events(), kSocketRead | kSocketWrite);
+    EXPECT_EQ(m_socket.PollEvents(), 0u) << "still readable and writable, but both were reported";
 
     char buffer[100];
-    EXPECT_EQ(socket.Receive(buffer, sizeof buffer), 0) << "nothing scripted: would block";
-    EXPECT_EQ(socket.PollEvents(), kSocketRead) << "a receive re-arms the read event";
+    EXPECT_EQ(m_socket.Receive(buffer, sizeof buffer), 0) << "nothing scripted: would block";
+    EXPECT_EQ(m_socket.PollEvents(), kSocketRead) << "a receive re-arms the read event";
 
-    ops.PollBits = kPollHangUp | kPollError | kPollIn | kPollOut;
-    EXPECT_EQ(socket.PollEvents(), kSocketClose);
-    EXPECT_EQ(socket.PollEvents(), 0u) << "close is reported once";
+    m_ops.PollBits = kPollHangUp | kPollError | kPollIn | kPollOut;
+    EXPECT_EQ(m_socket.PollEvents(), kSocketClose);
+    EXPECT_EQ(m_socket.PollEvents(), 0u) << "close is reported once";
 }
 
 TEST_F(AsyncSocketTest, AWouldBlockSendRearmsTheWriteEvent)
 {
     ConnectWritable();
-    ops.PollBits = kPollOut;
-    EXPECT_EQ(socket.PollEvents(), 0u);
-    ops.SendRoom = 2;
-    EXPECT_EQ(socket.SendString("abcd"), 2);
-    EXPECT_EQ(socket.PollEvents(), kSocketWrite);
-    EXPECT_EQ(socket.PollEvents(), 0u);
+    m_ops.PollBits = kPollOut;
+    EXPECT_EQ(m_socket.PollEvents(), 0u);
+    m_ops.SendRoom = 2;
+    EXPECT_EQ(m_socket.SendString("abcd"), 2);
+    EXPECT_EQ(m_socket.PollEvents(), kSocketWrite);
+    EXPECT_EQ(m_socket.PollEvents(), 0u);
 }
 
 TEST_F(AsyncSocketTest, WaitWakesOnlyForArmedEvents)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.PollBits = kPollOut;
-    EXPECT_EQ(socket.Wait(200), WaitResult::Ready) << "the first write event";
-    EXPECT_EQ(ops.PollTimeouts.back(), 200);
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Wait(200), WaitResult::Timeout) << "writable, but the write event was reported";
-    EXPECT_EQ(ops.PollInterests.back(), unsigned{kPollIn | kPollPeerClosed});
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.PollBits = kPollOut;
+    EXPECT_EQ(m_socket.Wait(200), WaitResult::Ready) << "the first write event";
+    EXPECT_EQ(m_ops.PollTimeouts.back(), 200);
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Wait(200), WaitResult::Timeout) << "writable, but the write event was reported";
+    EXPECT_EQ(m_ops.PollInterests.back(), unsigned{kPollIn | kPollPeerClosed});
 
     // Hang-up while read is armed but nothing is readable: no event, so the time runs out instead of spinning.
-    ops.PollBits = kPollHangUp | kPollPeerClosed;
-    socket.PollEvents(); // reports the close
-    ops.PollBits = kPollHangUp;
-    EXPECT_EQ(socket.Wait(200), WaitResult::Timeout);
-    ASSERT_EQ(ops.Sleeps.size(), 1u);
-    EXPECT_LE(ops.Sleeps[0], 200);
+    m_ops.PollBits = kPollHangUp | kPollPeerClosed;
+    m_socket.PollEvents(); // reports the close
+    m_ops.PollBits = kPollHangUp;
+    EXPECT_EQ(m_socket.Wait(200), WaitResult::Timeout);
+    ASSERT_EQ(m_ops.Sleeps.size(), 1u);
+    EXPECT_LE(m_ops.Sleeps[0], 200);
 }
 
 TEST_F(AsyncSocketTest, WaitAfterTheConversationEndedOnlySleeps)
 {
-    socket.ReceiveOnRead = true;
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.Incoming = {"+OK bye\r\n"};
-    ops.EndOfStream = true;
-    ops.PollBits = kPollIn | kPollOut | kPollPeerClosed | kPollHangUp;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, (Calls{"read", "close", "write"}));
-    EXPECT_EQ(socket.Received, "+OK bye\r\n");
+    m_socket.ReceiveOnRead = true;
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.Incoming = {"+OK bye\r\n"};
+    m_ops.EndOfStream = true;
+    m_ops.PollBits = kPollIn | kPollOut | kPollPeerClosed | kPollHangUp;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, (Calls{"read", "close", "write"}));
+    EXPECT_EQ(m_socket.Received, "+OK bye\r\n");
 
-    std::size_t polls = ops.PollTimeouts.size();
-    EXPECT_EQ(socket.Wait(300), WaitResult::Timeout);
-    EXPECT_EQ(ops.PollTimeouts.size(), polls) << "the descriptor is not polled when no event can come";
-    EXPECT_EQ(ops.Sleeps, std::vector<int>{300});
+    std::size_t polls = m_ops.PollTimeouts.size();
+    EXPECT_EQ(m_socket.Wait(300), WaitResult::Timeout);
+    EXPECT_EQ(m_ops.PollTimeouts.size(), polls) << "the descriptor is not polled when no event can come";
+    EXPECT_EQ(m_ops.Sleeps, std::vector<int>{300});
 }
 
 TEST_F(AsyncSocketTest, WaitAndPollFailuresAreStored)
 {
-    EXPECT_EQ(socket.Wait(10), WaitResult::Error) << "no socket";
-    EXPECT_EQ(socket.LastError(), EBADF);
+    EXPECT_EQ(m_socket.Wait(10), WaitResult::Error) << "no socket";
+    EXPECT_EQ(m_socket.LastError(), EBADF);
 
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.PollFailure = ENOMEM;
-    EXPECT_EQ(socket.Wait(10), WaitResult::Error);
-    EXPECT_EQ(socket.LastError(), ENOMEM);
-    ops.PollFailure = EINVAL;
-    EXPECT_EQ(socket.PollEvents(), 0u);
-    EXPECT_EQ(socket.LastError(), EINVAL);
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.PollFailure = ENOMEM;
+    EXPECT_EQ(m_socket.Wait(10), WaitResult::Error);
+    EXPECT_EQ(m_socket.LastError(), ENOMEM);
+    m_ops.PollFailure = EINVAL;
+    EXPECT_EQ(m_socket.PollEvents(), 0u);
+    EXPECT_EQ(m_socket.LastError(), EINVAL);
 }
 
 TEST_F(AsyncSocketTest, ConnectLooksUpOnlyNamesAndReportsEachFailure)
@@ -398,76 +398,76 @@ TEST_F(AsyncSocketTest, ConnectLooksUpOnlyNamesAndReportsEachFailure)
 
 TEST_F(AsyncSocketTest, ConnectRefusesBadArgumentsWithoutASocket)
 {
-    EXPECT_FALSE(socket.Connect("127.0.0.1", 0));
-    EXPECT_EQ(socket.LastError(), EINVAL);
-    EXPECT_FALSE(socket.Connect("127.0.0.1", 65536));
-    EXPECT_FALSE(socket.Connect(nullptr, 110));
-    EXPECT_EQ(ops.OpenCalls, 0);
-    EXPECT_FALSE(socket.IsOpen());
+    EXPECT_FALSE(m_socket.Connect("127.0.0.1", 0));
+    EXPECT_EQ(m_socket.LastError(), EINVAL);
+    EXPECT_FALSE(m_socket.Connect("127.0.0.1", 65536));
+    EXPECT_FALSE(m_socket.Connect(nullptr, 110));
+    EXPECT_EQ(m_ops.OpenCalls, 0);
+    EXPECT_FALSE(m_socket.IsOpen());
 }
 
 TEST_F(AsyncSocketTest, ConnectAgainClosesTheOldSocketAndItsPendingData)
 {
     ConnectWritable();
-    ops.SendRoom = 0;
-    EXPECT_EQ(socket.SendString("left over"), 0);
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 25));
-    EXPECT_EQ(ops.CloseCalls, 1);
-    EXPECT_EQ(socket.PendingBytes(), 0u);
-    EXPECT_FALSE(socket.IsWritable());
+    m_ops.SendRoom = 0;
+    EXPECT_EQ(m_socket.SendString("left over"), 0);
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 25));
+    EXPECT_EQ(m_ops.CloseCalls, 1);
+    EXPECT_EQ(m_socket.PendingBytes(), 0u);
+    EXPECT_FALSE(m_socket.IsWritable());
 }
 
 TEST_F(AsyncSocketTest, AcceptStoresThePeerAddressAndReportsTheFirstWrite)
 {
-    ASSERT_TRUE(socket.Accept(7));
-    EXPECT_EQ(socket.PeerAddress(), 0x0A000005u);
-    ops.PollBits = kPollOut;
-    socket.DispatchEvents();
-    EXPECT_EQ(socket.Calls, Calls{"write"});
+    ASSERT_TRUE(m_socket.Accept(7));
+    EXPECT_EQ(m_socket.PeerAddress(), 0x0A000005u);
+    m_ops.PollBits = kPollOut;
+    m_socket.DispatchEvents();
+    EXPECT_EQ(m_socket.Calls, Calls{"write"});
 }
 
 TEST_F(AsyncSocketTest, CloseDrainsWithoutWaitingAndWithinABound)
 {
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    ops.Endless = true; // a peer that never stops sending
-    std::size_t polls = ops.PollTimeouts.size();
-    socket.Close();
-    EXPECT_EQ(ops.ShutdownCalls, 1);
-    EXPECT_EQ(ops.CloseCalls, 1);
-    EXPECT_EQ(ops.ReceiveCalls, 64 * 1024 / 256);
-    EXPECT_EQ(ops.PollTimeouts.size(), polls) << "the drain never waits";
-    EXPECT_FALSE(socket.IsOpen());
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_ops.Endless = true; // a peer that never stops sending
+    std::size_t polls = m_ops.PollTimeouts.size();
+    m_socket.Close();
+    EXPECT_EQ(m_ops.ShutdownCalls, 1);
+    EXPECT_EQ(m_ops.CloseCalls, 1);
+    EXPECT_EQ(m_ops.ReceiveCalls, 64 * 1024 / 256);
+    EXPECT_EQ(m_ops.PollTimeouts.size(), polls) << "the drain never waits";
+    EXPECT_FALSE(m_socket.IsOpen());
 
-    socket.Close();
-    EXPECT_EQ(ops.CloseCalls, 1) << "closing twice closes once";
+    m_socket.Close();
+    EXPECT_EQ(m_ops.CloseCalls, 1) << "closing twice closes once";
 }
 
 TEST_F(AsyncSocketTest, CloseKeepsTheCountersAndResetClearsEverything)
 {
     ConnectWritable();
-    ops.SendRoom = 3;
-    EXPECT_EQ(socket.SendString("QUIT\r\n"), 3);
-    ops.Incoming = {"+OK"};
+    m_ops.SendRoom = 3;
+    EXPECT_EQ(m_socket.SendString("QUIT\r\n"), 3);
+    m_ops.Incoming = {"+OK"};
     char buffer[100];
-    EXPECT_EQ(socket.Receive(buffer, sizeof buffer), 3);
-    ops.ReceiveError = ECONNRESET;
-    EXPECT_EQ(socket.Receive(buffer, sizeof buffer), -1);
+    EXPECT_EQ(m_socket.Receive(buffer, sizeof buffer), 3);
+    m_ops.ReceiveError = ECONNRESET;
+    EXPECT_EQ(m_socket.Receive(buffer, sizeof buffer), -1);
 
-    socket.Close();
-    EXPECT_EQ(socket.BytesSent(), 3u);
-    EXPECT_EQ(socket.BytesReceived(), 3u);
-    EXPECT_EQ(socket.LastError(), ECONNRESET);
-    EXPECT_EQ(socket.PendingBytes(), 0u);
+    m_socket.Close();
+    EXPECT_EQ(m_socket.BytesSent(), 3u);
+    EXPECT_EQ(m_socket.BytesReceived(), 3u);
+    EXPECT_EQ(m_socket.LastError(), ECONNRESET);
+    EXPECT_EQ(m_socket.PendingBytes(), 0u);
 
-    ASSERT_TRUE(socket.Connect("127.0.0.1", 110));
-    socket.Reset();
-    EXPECT_EQ(ops.CloseCalls, 2) << "Reset closes an open socket instead of leaking it";
-    EXPECT_FALSE(socket.IsOpen());
-    EXPECT_EQ(socket.BytesSent(), 0u);
-    EXPECT_EQ(socket.BytesReceived(), 0u);
-    EXPECT_EQ(socket.LastError(), 0);
-    EXPECT_FALSE(socket.IsWritable());
-    EXPECT_FALSE(socket.IsReadDeferred());
+    ASSERT_TRUE(m_socket.Connect("127.0.0.1", 110));
+    m_socket.Reset();
+    EXPECT_EQ(m_ops.CloseCalls, 2) << "Reset closes an open socket instead of leaking it";
+    EXPECT_FALSE(m_socket.IsOpen());
+    EXPECT_EQ(m_socket.BytesSent(), 0u);
+    EXPECT_EQ(m_socket.BytesReceived(), 0u);
+    EXPECT_EQ(m_socket.LastError(), 0);
+    EXPECT_FALSE(m_socket.IsWritable());
+    EXPECT_FALSE(m_socket.IsReadDeferred());
 }
 
 } // namespace

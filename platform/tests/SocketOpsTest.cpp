@@ -14,7 +14,6 @@ namespace qm {
 namespace {
 
 using test::CloseWithReset;
-using test::ListenerOptions;
 using test::LoopbackListener;
 using test::ScopedFd;
 
