@@ -11,10 +11,11 @@
 //    can still be received).
 // So an idle connection never makes Wait return early.
 //
-// Error codes (LastError) are errno values: EAGAIN, which is EWOULDBLOCK on Linux, means "would block";
-// ETIMEDOUT is a connect that ran out of time. A failed name look-up stores the resolver's code instead,
-// which is negative (EAI_NONAME, EAI_AGAIN...) unless it is an errno value from a system failure.
-// Peers are IPv4 only; addresses are 32-bit numbers in host byte order (127.0.0.1 is 0x7F000001).
+// Error codes (LastError) are errno values: EAGAIN, which is EWOULDBLOCK on Linux, means "would block" (where
+// an owner tests for WSAEWOULDBLOCK it tests for EAGAIN); ETIMEDOUT is a connect that ran out of time. A failed name
+// look-up stores the resolver's code instead, which is negative (EAI_NONAME, EAI_AGAIN...) unless it is an errno value
+// from a system failure. Peers are IPv4 only; addresses are 32-bit numbers in host byte order (127.0.0.1 is
+// 0x7F000001).
 #pragma once
 
 #include "platform/SocketOps.h"
@@ -26,7 +27,7 @@
 
 namespace qm {
 
-/// Network event bits reported by PollEvents.
+// Network event bits reported by PollEvents.
 inline constexpr unsigned kSocketRead = 1;
 inline constexpr unsigned kSocketWrite = 2;
 inline constexpr unsigned kSocketConnect = 16;

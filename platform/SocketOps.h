@@ -7,7 +7,8 @@
 
 namespace qm {
 
-/// Readiness bits that SocketOps::Poll asks for and reports.
+// Readiness bits that SocketOps::Poll asks for and reports.
+
 /// Data (or the end of the stream) can be received without blocking.
 inline constexpr unsigned kPollIn = 1;
 /// A send would not block.
