@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -16,13 +17,10 @@
 #include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace qm {
 
@@ -101,13 +99,13 @@ void CloseFd(int& fd)
 // What the child reports through the status pipe. The pipe is close-on-exec, so a successful exec reports
 // nothing and the parent reads end-of-file.
 enum ChildStage : int {
-    kStageDaemonPid = 1, // Value is the daemon's process id (from the middle process of StartDetached)
-    kStageFork,
-    kStageStdio,
-    kStageSession,
-    kStageUser,
-    kStageChdir,
-    kStageExec,
+    StageDaemonPid = 1, // Value is the daemon's process id (from the middle process of StartDetached)
+    StageFork,
+    StageStdio,
+    StageSession,
+    StageUser,
+    StageChdir,
+    StageExec,
 };
 
 struct StatusRecord {
@@ -118,15 +116,15 @@ struct StatusRecord {
 const char* StageText(int stage)
 {
     switch (stage) {
-    case kStageFork:
+    case StageFork:
         return "cannot fork";
-    case kStageStdio:
+    case StageStdio:
         return "cannot set up the standard streams of";
-    case kStageSession:
+    case StageSession:
         return "cannot make a process group for";
-    case kStageUser:
+    case StageUser:
         return "cannot take the user for";
-    case kStageChdir:
+    case StageChdir:
         return "cannot enter the working directory for";
     default:
         return "cannot execute";
@@ -350,51 +348,53 @@ int MoveAboveStdio(int fd)
 
     if (daemon) {
         if (::setsid() < 0) {
-            ChildFail(statusFd, kStageSession);
+            ChildFail(statusFd, StageSession);
         }
         pid_t pid = ::fork();
         if (pid < 0) {
-            ChildFail(statusFd, kStageFork);
+            ChildFail(statusFd, StageFork);
         }
         if (pid > 0) {
-            Report(statusFd, kStageDaemonPid, pid);
+            Report(statusFd, StageDaemonPid, pid);
             ::_exit(0);
         }
-    } else if (prepared.Group == ProcessGroup::NewSession && ::setsid() < 0) {
-        ChildFail(statusFd, kStageSession);
-    } else if (prepared.Group == ProcessGroup::NewGroup && ::setpgid(0, 0) != 0) {
-        ChildFail(statusFd, kStageSession);
+    } else {
+        bool failed = (prepared.Group == ProcessGroup::NewSession && ::setsid() < 0) ||
+                      (prepared.Group == ProcessGroup::NewGroup && ::setpgid(0, 0) != 0);
+        if (failed) {
+            ChildFail(statusFd, StageSession);
+        }
     }
 
     int sources[3];
     for (int i = 0; i < 3; ++i) {
         sources[i] = MoveAboveStdio(prepared.Stdio[i]);
         if (sources[i] < 0) {
-            ChildFail(statusFd, kStageStdio);
+            ChildFail(statusFd, StageStdio);
         }
     }
     for (int i = 0; i < 3; ++i) {
         if (::dup2(sources[i], i) < 0) { // the copy at i is not close-on-exec
-            ChildFail(statusFd, kStageStdio);
+            ChildFail(statusFd, StageStdio);
         }
     }
 
     if (prepared.DropUser) {
         if (::setgroups(prepared.Groups.size(), prepared.Groups.data()) != 0 || ::setgid(prepared.Gid) != 0 ||
             ::setuid(prepared.Uid) != 0) {
-            ChildFail(statusFd, kStageUser);
+            ChildFail(statusFd, StageUser);
         }
     }
     if (prepared.WorkingDirectory != nullptr && ::chdir(prepared.WorkingDirectory) != 0) {
-        ChildFail(statusFd, kStageChdir);
+        ChildFail(statusFd, StageChdir);
     }
 
     MarkAllCloseOnExec();
     sigset_t none;
     sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
     ::execve(prepared.Program.c_str(), prepared.Argv.data(), prepared.Envp.data());
-    ChildFail(statusFd, kStageExec);
+    ChildFail(statusFd, StageExec);
 }
 
 // ---- In the parent. ----
@@ -658,7 +658,7 @@ Result<ChildStatus> ChildProcess::Wait(int timeoutMs)
     }
 }
 
-void ChildProcess::Signal(int signo)
+void ChildProcess::Signal(int signo) const
 {
     if (m_ownGroup && ::kill(-m_pid, signo) == 0) {
         return;
@@ -720,10 +720,25 @@ public:
     void Raised() { m_raised = true; }
 
 private:
-    sigset_t m_old;
+    sigset_t m_old{};
     bool m_wasPending = false;
     bool m_raised = false;
 };
+
+// Writes what the pipe takes of the rest of input. A reader that has gone away takes the rest unread.
+Result<void> FeedInput(int fd, std::string_view input, std::size_t& written, SigPipeBlock& sigPipe)
+{
+    ssize_t put = ::write(fd, input.data() + written, std::min<std::size_t>(input.size() - written, 65536));
+    if (put > 0) {
+        written += static_cast<std::size_t>(put);
+    } else if (put < 0 && errno == EPIPE) {
+        sigPipe.Raised();
+        written = input.size();
+    } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
+        return FailErrno("cannot write to the child", errno);
+    }
+    return {};
+}
 
 // Reads what is there from fd into sink (or drops it). Returns false at end-of-file; error EFBIG past the limit.
 Result<bool> ReadAvailable(int fd, std::string* sink, std::size_t limit)
@@ -793,15 +808,9 @@ Result<ChildStatus> ChildProcess::Communicate(std::string_view input, std::strin
                 return FailErrno("cannot poll the child's pipes", errno);
             }
             if (m_stdin >= 0 && fds[0].revents != 0) {
-                ssize_t put =
-                        ::write(m_stdin, input.data() + written, std::min<std::size_t>(input.size() - written, 65536));
-                if (put > 0) {
-                    written += static_cast<std::size_t>(put);
-                } else if (put < 0 && errno == EPIPE) {
-                    sigPipe.Raised();
-                    written = input.size(); // the child does not want the rest
-                } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-                    return FailErrno("cannot write to the child", errno);
+                auto fed = FeedInput(m_stdin, input, written, sigPipe);
+                if (!fed) {
+                    return Unexpected{fed.error()};
                 }
                 if (written == input.size()) {
                     CloseStdin();
@@ -850,7 +859,7 @@ Result<int> StartDetached(const ChildOptions& options)
     ReapBlocking(forked->Pid); // the middle process exits as soon as it has started the daemon
     int daemonPid = -1;
     for (const StatusRecord& record : forked->Records) {
-        if (record.Stage == kStageDaemonPid) {
+        if (record.Stage == StageDaemonPid) {
             daemonPid = record.Value;
             continue;
         }

@@ -113,8 +113,8 @@ struct ChildStatus {
 
 /// Limits of ChildProcess::Communicate.
 struct CommunicateLimits {
-    int TimeoutMs = 30000;                    // for the whole exchange, including the child's exit
-    std::size_t MaxOutput = 16 * 1024 * 1024; // per captured stream
+    int TimeoutMs = 30000;                         // for the whole exchange, including the child's exit
+    std::size_t MaxOutput = std::size_t{16} << 20; // per captured stream
 };
 
 /// A running or finished child. The object owns the child: it never leaves a zombie. Destroying it while the
@@ -174,7 +174,7 @@ private:
     bool Reaped() const { return m_status.has_value(); }
 
     Result<ChildStatus> Reap(bool block);
-    void Signal(int signo);
+    void Signal(int signo) const;
 
     int m_pid = -1;
     int m_pidFd = -1; // readable when the child ends; -1 where the kernel has none (then Wait polls)

@@ -15,7 +15,8 @@ Result<std::string> ProgramPath()
         ssize_t got = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
         if (got < 0) {
             int err = errno;
-            return Fail(std::string("cannot read /proc/self/exe: ") + std::strerror(err), err);
+            char text[256];
+            return Fail(std::string("cannot read /proc/self/exe: ") + strerror_r(err, text, sizeof text), err);
         }
         if (static_cast<std::size_t>(got) < buffer.size()) {
             return std::string(buffer.data(), static_cast<std::size_t>(got));
