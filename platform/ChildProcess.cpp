@@ -746,7 +746,9 @@ Result<bool> ReadAvailable(int fd, std::string* sink, std::size_t limit)
     char scratch[65536];
     for (;;) {
         std::size_t have = sink != nullptr ? sink->size() : 0;
-        std::size_t room = std::min<std::size_t>(sizeof scratch, limit + 1 - std::min(have, limit));
+        // One byte more than the limit allows, so that passing it is seen.
+        std::size_t left = limit - std::min(have, limit);
+        std::size_t room = left >= sizeof scratch ? sizeof scratch : left + 1;
         char* target = scratch;
         if (sink != nullptr) {
             sink->resize(have + room);

@@ -266,7 +266,8 @@ void FormatLockLine(char (&line)[kLockLineLength + 1], int pid, const char* stat
 
 struct LockInfo {
     bool Held = false;
-    int Pid = 0;
+    int Pid = 0;     // the holder's, when State is that of a live holder; else 0
+    int LastPid = 0; // whatever process id the text names: the last holder's when not held
     std::string State;
 };
 
@@ -294,11 +295,14 @@ Result<LockInfo> InspectLock(std::string_view name)
     if (!text) {
         return Unexpected{text.error()};
     }
+    // The process id counts only with a state of a live holder: a new holder that has just taken the lock may not
+    // have replaced its predecessor's text yet.
     char state[32] = "";
-    if (std::sscanf(text->c_str(), "%d %31s", &info.Pid, state) == 2) {
+    if (std::sscanf(text->c_str(), "%d %31s", &info.LastPid, state) == 2) {
         info.State = state;
-    } else {
-        info.Pid = 0;
+    }
+    if (info.State == "start-pending" || info.State == "running" || info.State == "stop-pending") {
+        info.Pid = info.LastPid;
     }
     return info;
 }
@@ -363,7 +367,7 @@ Result<Probe> ProbeService(std::string_view name)
     auto text = ReadFd(fd.Get(), 4096);
     int pid = 0;
     long long start = -1;
-    if (text && std::sscanf(text->c_str(), "%d %lld", &pid, &start) == 2 && pid > 0 && pid != lock->Pid &&
+    if (text && std::sscanf(text->c_str(), "%d %lld", &pid, &start) == 2 && pid > 0 && pid != lock->LastPid &&
         ProcessStartTime(pid) == start) {
         probe.State = ServiceState::StartPending;
         probe.Pid = pid;

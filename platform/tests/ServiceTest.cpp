@@ -259,6 +259,23 @@ TEST_F(ServiceTest, StopKillsAServiceThatIgnoresSigterm)
     EXPECT_EQ(*state, ServiceState::Stopped);
 }
 
+TEST_F(ServiceTest, StoppedOnceTheLockIsReleasedThoughTheProcessLingers)
+{
+    InstallProgram("Lingering", {"--linger", "30000"});
+    int pid = StartAndAwait("Lingering");
+    ASSERT_GT(pid, 0);
+    auto start = Clock::now();
+    auto stopped = StopService("Lingering", kSettleMs);
+    ASSERT_TRUE(stopped) << stopped.error().Message;
+    EXPECT_EQ(*stopped, StopOutcome::Stopped);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), kSettleMs / 2);
+    EXPECT_EQ(::kill(pid, 0), 0) << "the program should still be finishing";
+    auto state = QueryService("Lingering");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(*state, ServiceState::Stopped) << "got " << StateName(*state);
+    ::kill(pid, SIGKILL);
+}
+
 TEST_F(ServiceTest, StaysStartPendingUntilTheProgramReportsRunning)
 {
     InstallProgram("Slow", {"--no-report"});

@@ -1,9 +1,11 @@
 // A service program for the service tests: runs under RunService until it is asked to stop.
 //
-// Usage: qm_test_service_program NAME [--ignore-stop] [--no-report] [--exit CODE] [--write FILE] [WORD...]
+// Usage: qm_test_service_program NAME [--ignore-stop] [--no-report] [--exit CODE] [--linger MS] [--write FILE]
+// [WORD...]
 //   --ignore-stop  keeps running after SIGTERM (so that only SIGKILL ends it)
 //   --no-report    never reports running (stays start pending)
 //   --exit CODE    the exit code after a stop (default 0)
+//   --linger MS    stays alive this long after the service has stopped (its lock released)
 //   --write FILE   once running, writes its process id, its arguments and its environment there, one a line
 //   WORD           ignored (a test of how arguments are passed)
 // Prints "started NAME" when running and "stop requested" on a stop, on stdout.
@@ -28,6 +30,7 @@ struct Arguments {
     bool IgnoreStop = false;
     bool Report = true;
     int ExitCode = 0;
+    int LingerMs = 0;
     std::string WriteFile;
 };
 
@@ -45,6 +48,8 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.Report = false;
         } else if (arg == "--exit" && i + 1 < argc) {
             args.ExitCode = std::atoi(argv[++i]);
+        } else if (arg == "--linger" && i + 1 < argc) {
+            args.LingerMs = std::atoi(argv[++i]);
         } else if (arg == "--write" && i + 1 < argc) {
             args.WriteFile = argv[++i];
         } else if (arg.rfind("--", 0) == 0) {
@@ -77,7 +82,8 @@ int main(int argc, char** argv)
 {
     Arguments args;
     if (!Parse(argc, argv, args)) {
-        (void)std::fprintf(stderr, "usage: %s NAME [--ignore-stop] [--no-report] [--exit CODE] [--write FILE]\n",
+        (void)std::fprintf(stderr,
+                           "usage: %s NAME [--ignore-stop] [--no-report] [--exit CODE] [--linger MS] [--write FILE]\n",
                            argv[0]);
         return 1;
     }
@@ -105,6 +111,7 @@ int main(int argc, char** argv)
                 (void)std::printf("stop requested\n");
                 (void)std::fflush(stdout);
             });
+    std::this_thread::sleep_for(std::chrono::milliseconds(args.LingerMs));
     if (!result) {
         (void)std::fprintf(stderr, "%s\n", result.error().Message.c_str());
         return result.error().Code == qm::kServiceAlreadyRunning ? 2 : 1;
