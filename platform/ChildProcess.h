@@ -164,6 +164,7 @@ public:
     /// asked for as pipes) into the given strings, without deadlock, then waits for the child. The child is killed
     /// when the time limit runs out (status TimedOut, output so far kept) or when a stream passes MaxOutput
     /// (failure EFBIG). A child that stops reading its input early does not make this fail: the rest is dropped.
+    /// A null out or err reads that stream and drops it. Non-empty input needs Stdin to be a pipe.
     Result<ChildStatus> Communicate(std::string_view input, std::string* out, std::string* err,
                                     const CommunicateLimits& limits = {});
 
