@@ -1,11 +1,10 @@
 // Services over a directory of records and lock files; see Service.h for the files and what they mean.
 #include "platform/Service.h"
 
-#include "common/Assert.h"
 #include "platform/ChildProcess.h"
+#include "platform/ServiceFiles.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -15,24 +14,26 @@
 #include <thread>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm {
+
+using svc::CheckName;
+using svc::FailErrno;
+using svc::ServiceFile;
+using svc::ValidName;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDefaultServiceDirectory = "/var/lib/quillmail/services";
-constexpr std::size_t kMaxNameLength = 64;
 constexpr std::size_t kMaxRecordSize = 1 << 20;
 constexpr int kPollMs = 10;
 constexpr int kKillWaitMs = 5000;
 constexpr int kPidWaitMs = 1000;
-// A second instance keeps trying to take the lock this long: a state query holds it for a moment, never longer.
-constexpr int kLockRetryMs = 500;
 
 class OwnedFd {
 public:
@@ -55,47 +56,6 @@ public:
 private:
     int m_fd;
 };
-
-Unexpected FailErrno(const std::string& what, int err)
-{
-    char buffer[256];
-    return Fail(what + ": " + strerror_r(err, buffer, sizeof buffer), err);
-}
-
-bool IsAsciiAlnum(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool ValidName(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxNameLength || !IsAsciiAlnum(name[0])) {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(),
-                       [](char c) { return IsAsciiAlnum(c) || c == '_' || c == '-' || c == '.'; });
-}
-
-// The file of the service with the given extension: the name folded to lower case, so names match without regard
-// to case.
-std::string ServiceFile(std::string_view name, const char* extension)
-{
-    std::string stem(name);
-    for (char& c : stem) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return ServiceDirectory() + "/" + stem + extension;
-}
-
-Result<void> CheckName(std::string_view name)
-{
-    if (!ValidName(name)) {
-        return Fail("bad service name '" + std::string(name) + "'", EINVAL);
-    }
-    return {};
-}
 
 // ---- The record. ----
 
@@ -254,15 +214,6 @@ Result<void> WriteFileAtomically(const std::string& path, std::string_view text,
 }
 
 // ---- Lock and start marker. ----
-
-// The lock file's text: the holder's process id and its state, always the same length so that a rewrite never
-// leaves a tail behind and can be done with one pwrite from a signal handler.
-constexpr std::size_t kLockLineLength = 25; // "%10d %-13s\n"
-
-void FormatLockLine(char (&line)[kLockLineLength + 1], int pid, const char* state)
-{
-    (void)std::snprintf(line, sizeof line, "%10d %-13s\n", pid, state);
-}
 
 struct LockInfo {
     bool Held = false;
@@ -639,225 +590,6 @@ Result<ServiceState> WaitForServiceState(std::string_view name, ServiceState wan
         }
         Pause();
     }
-}
-
-// ---- The dispatcher. ----
-
-namespace {
-
-// What the signal handler touches: plain descriptors and lines made beforehand.
-std::atomic<bool> g_dispatcherActive{false};
-std::atomic<bool> g_stopRequested{false};
-int g_lockFd = -1;
-int g_stopRead = -1;
-int g_stopWrite = -1;
-char g_stopPendingLine[kLockLineLength + 1];
-char g_runningLine[kLockLineLength + 1];
-
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void WriteLockLine(const char* line)
-{
-    ssize_t ignored = ::pwrite(g_lockFd, line, kLockLineLength, 0);
-    (void)ignored;
-}
-
-void OnStopSignal(int)
-{
-    int savedErrno = errno;
-    if (!g_stopRequested.exchange(true)) {
-        WriteLockLine(g_stopPendingLine);
-        ssize_t ignored = ::write(g_stopWrite, "s", 1); // never read: the pipe stays readable
-        (void)ignored;
-    }
-    errno = savedErrno;
-}
-
-Result<int> TakeLock(std::string_view name)
-{
-    std::error_code error;
-    std::filesystem::create_directories(ServiceDirectory(), error);
-    if (error) {
-        return Fail("cannot create " + ServiceDirectory() + ": " + error.message(), error.value());
-    }
-    std::string path = ServiceFile(name, ".lock");
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return FailErrno("cannot open " + path, errno);
-    }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kLockRetryMs);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno;
-        if (err == EINTR) {
-            continue;
-        }
-        if (err != EWOULDBLOCK || Clock::now() >= deadline) {
-            ::close(fd);
-            if (err == EWOULDBLOCK) {
-                return Fail("service " + std::string(name) + " is already running", kServiceAlreadyRunning);
-            }
-            return FailErrno("cannot lock " + path, err);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return fd;
-}
-
-// The descriptors a dispatcher runs with; it owns them all from its construction.
-struct DispatcherFds {
-    int Lock = -1;
-    int Stop[2] = {-1, -1}; // written by the signal handler, polled by the body and the watcher
-    int Wake[2] = {-1, -1}; // closed to end the watcher (only with a stop callback)
-};
-
-// Installs the stop handling on construction and takes it all down, lock last, on destruction.
-class Dispatcher {
-public:
-    Dispatcher(const DispatcherFds& fds, const std::function<void()>& onStop)
-        : m_wake{fds.Wake[0], fds.Wake[1]}
-    {
-        g_lockFd = fds.Lock;
-        g_stopRead = fds.Stop[0];
-        g_stopWrite = fds.Stop[1];
-        g_stopRequested = false;
-        int pid = static_cast<int>(::getpid());
-        FormatLockLine(g_runningLine, pid, "running");
-        FormatLockLine(g_stopPendingLine, pid, "stop-pending");
-        char startLine[kLockLineLength + 1];
-        FormatLockLine(startLine, pid, "start-pending");
-        if (::ftruncate(g_lockFd, 0) == 0) {
-            WriteLockLine(startLine);
-        }
-
-        struct sigaction action {};
-
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        (void)::sigaction(SIGTERM, &action, &m_oldTerm);
-        (void)::sigaction(SIGINT, &action, &m_oldInt);
-
-        if (onStop) {
-            m_watcher = std::thread([this, onStop] { Watch(onStop); });
-        }
-    }
-
-    Dispatcher(const Dispatcher&) = delete;
-    Dispatcher& operator=(const Dispatcher&) = delete;
-
-    ~Dispatcher()
-    {
-        (void)::sigaction(SIGTERM, &m_oldTerm, nullptr);
-        (void)::sigaction(SIGINT, &m_oldInt, nullptr);
-        if (m_watcher.joinable()) {
-            ::close(m_wake[1]);
-            m_wake[1] = -1;
-            m_watcher.join();
-        }
-        char stoppedLine[kLockLineLength + 1];
-        FormatLockLine(stoppedLine, static_cast<int>(::getpid()), "stopped");
-        WriteLockLine(stoppedLine);
-        CloseAll(DispatcherFds{g_lockFd, {g_stopRead, g_stopWrite}, {m_wake[0], m_wake[1]}}); // releases the lock
-        g_stopRead = g_stopWrite = g_lockFd = -1;
-    }
-
-    static void CloseAll(const DispatcherFds& fds)
-    {
-        for (int fd : {fds.Stop[0], fds.Stop[1], fds.Wake[0], fds.Wake[1], fds.Lock}) {
-            if (fd >= 0) {
-                ::close(fd);
-            }
-        }
-    }
-
-private:
-    void Watch(const std::function<void()>& onStop)
-    {
-        pollfd fds[2] = {{g_stopRead, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        for (;;) {
-            if (::poll(fds, 2, -1) < 0) {
-                continue; // EINTR
-            }
-            if (fds[0].revents != 0) {
-                onStop();
-                return;
-            }
-            if (fds[1].revents != 0) {
-                return;
-            }
-        }
-    }
-
-    struct sigaction m_oldTerm {};
-
-    struct sigaction m_oldInt {};
-
-    int m_wake[2];
-    std::thread m_watcher;
-};
-
-// Takes the lock and makes the pipes of a dispatcher.
-Result<DispatcherFds> OpenDispatcher(std::string_view name, bool withWatcher)
-{
-    auto lock = TakeLock(name);
-    if (!lock) {
-        return Unexpected{lock.error()};
-    }
-    DispatcherFds fds;
-    fds.Lock = *lock;
-    if (::pipe2(fds.Stop, O_CLOEXEC | O_NONBLOCK) != 0 || (withWatcher && ::pipe2(fds.Wake, O_CLOEXEC) != 0)) {
-        int err = errno;
-        Dispatcher::CloseAll(fds);
-        return FailErrno("cannot make the stop pipe of service " + std::string(name), err);
-    }
-    return fds;
-}
-
-} // namespace
-
-bool ServiceControl::StopRequested() const
-{
-    return g_stopRequested.load();
-}
-
-int ServiceControl::StopFd() const
-{
-    return g_stopRead;
-}
-
-void ServiceControl::ReportRunning()
-{
-    // A stop signal may arrive between the test and the write: look again afterwards so stop pending wins.
-    if (g_stopRequested.load()) {
-        return;
-    }
-    WriteLockLine(g_runningLine);
-    if (g_stopRequested.load()) {
-        WriteLockLine(g_stopPendingLine);
-    }
-}
-
-Result<int> RunService(std::string_view name, const std::function<int(ServiceControl&)>& body,
-                       const std::function<void()>& onStop)
-{
-    if (auto r = CheckName(name); !r) {
-        return Unexpected{r.error()};
-    }
-    const bool wasActive = g_dispatcherActive.exchange(true);
-    QM_ASSERT(!wasActive); // one dispatcher per process
-    auto fds = OpenDispatcher(name, static_cast<bool>(onStop));
-    if (!fds) {
-        g_dispatcherActive = false;
-        return Unexpected{fds.error()};
-    }
-    int code;
-    {
-        Dispatcher dispatcher(*fds, onStop);
-        ServiceControl control;
-        code = body(control);
-    }
-    g_dispatcherActive = false;
-    return code;
 }
 
 } // namespace qm
