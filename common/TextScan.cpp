@@ -1,5 +1,7 @@
 #include "common/TextScan.h"
 
+#include "common/StringUtil.h"
+
 #include <climits>
 #include <cstring>
 #include <string_view>
@@ -101,24 +103,6 @@ const char* MatchHostAndRest(const char* p)
         return nullptr;
     }
     return ExtendMatch(kLinkClass, p + 1, 3);
-}
-
-constexpr char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 constexpr std::string_view kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
@@ -281,7 +265,7 @@ bool MatchUrl(const char* text, const char** end)
 bool MatchWwwHost(const char* text, const char** end)
 {
     for (int i = 0; i < 4; ++i) {
-        if (AsciiLower(text[i]) != "www."[i]) {
+        if (FoldCase(text[i]) != "www."[i]) {
             return false; // also stops at the NUL of a short text
         }
     }
