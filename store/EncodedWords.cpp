@@ -1,5 +1,6 @@
 #include "store/EncodedWords.h"
 
+#include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "platform/Charset.h"
 
@@ -10,28 +11,6 @@
 namespace qm::store {
 
 namespace {
-
-// Base64 until the common codec is in the tree: stops at the first byte outside the alphabet.
-std::string Base64Decode(std::string_view text)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : text) {
-        const char* p = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
-        if (p == nullptr) {
-            break;
-        }
-        bits = (bits << 6) | static_cast<unsigned>(p - kAlphabet);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<char>((bits >> count) & 0xFF));
-        }
-    }
-    return out;
-}
 
 // The characters that end the charset of an encoded word.
 bool IsCharsetEnd(char c)
