@@ -28,7 +28,8 @@ public:
         }
     }
 
-    bool IsOpen() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    // (iconv_t)-1 is iconv_open's documented failure value.
+    bool IsOpen() const { return m_cd != reinterpret_cast<iconv_t>(-1); } // NOLINT(performance-no-int-to-ptr)
 
     iconv_t Get() const { return m_cd; }
 

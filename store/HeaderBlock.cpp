@@ -34,22 +34,24 @@ std::string_view SkipBlanks(std::string_view s)
 
 } // namespace
 
+// The header state is taken before the list itself is moved.
 HeaderBlock::HeaderBlock(HeaderBlock&& other) noexcept
-    : NameValueList(std::move(other))
-    , m_limits(other.m_limits)
+    : m_limits(other.m_limits)
     , m_current(std::exchange(other.m_current, nullptr))
     , m_endsWithEncodedWord(std::exchange(other.m_endsWithEncodedWord, false))
     , m_totalSize(std::exchange(other.m_totalSize, 0))
-{}
+{
+    NameValueList::operator=(std::move(other));
+}
 
 HeaderBlock& HeaderBlock::operator=(HeaderBlock&& other) noexcept
 {
     if (this != &other) {
-        NameValueList::operator=(std::move(other));
         m_limits = other.m_limits;
         m_current = std::exchange(other.m_current, nullptr);
         m_endsWithEncodedWord = std::exchange(other.m_endsWithEncodedWord, false);
         m_totalSize = std::exchange(other.m_totalSize, 0);
+        NameValueList::operator=(std::move(other));
     }
     return *this;
 }

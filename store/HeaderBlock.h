@@ -16,7 +16,7 @@ struct HeaderLimits {
     /// Bytes kept of one line (the line end not counted); the rest of a longer line is dropped.
     std::size_t MaxLineLength = 4095;
     /// Bytes of all names and values together; a header line or continuation that would pass it is dropped.
-    std::size_t MaxTotalSize = 256 * 1024;
+    std::size_t MaxTotalSize = std::size_t{256} * 1024;
 };
 
 /// The longest text that GetBoundary gives, its leading "--" included.

@@ -144,7 +144,7 @@ const PartIndexEntry* PartIndex::FindByPartId(const char* id) const
     }
     char buf[32];
     for (const PartIndexEntry& e : m_entries) {
-        std::snprintf(buf, sizeof buf, "%d.%u", e.Part, static_cast<unsigned>(e.SubPart));
+        static_cast<void>(std::snprintf(buf, sizeof buf, "%d.%u", e.Part, static_cast<unsigned>(e.SubPart)));
         if (std::strcmp(buf, id) == 0) {
             return &e;
         }

@@ -69,7 +69,7 @@ private:
     bool Fill();
 
     std::FILE* m_file;
-    char m_buffer[8192];
+    char m_buffer[8192] = {};
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
     bool m_eof = false;

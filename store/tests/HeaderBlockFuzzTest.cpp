@@ -13,7 +13,7 @@ namespace {
 
 const std::vector<std::string>& Samples()
 {
-    static const std::vector<std::string> samples = {
+    static const std::vector<std::string> kSamples = {
             "From: =?ISO-8859-1?Q?Andr=E9?= <a@example.com>\r\n"
             "Subject: =?UTF-8?B?Q2Fmw6k=?= =?UTF-8?Q?_au_lait?=\r\n"
             "\t=?ISO-2022-JP?B?GyRCMCEbKEI=?=\r\n"
@@ -26,29 +26,29 @@ const std::vector<std::string>& Samples()
             "X-Q: =?x?Q?a=0Ab=01c=00=?= =?bad =?a?q?50=_off=4?=\n",
             "No colon\n\tcontinued\n=?a?B?YW*i?=: x\nTo:\n",
     };
-    return samples;
+    return kSamples;
 }
 
 std::string Mutated(std::string text, std::mt19937& rng)
 {
-    static const std::vector<std::string> pieces = {"=?",
-                                                    "?=",
-                                                    "?Q?",
-                                                    "?B?",
-                                                    "\x1B$B",
-                                                    "\x1B(B",
-                                                    "\x1B",
-                                                    "\r\n",
-                                                    "\n",
-                                                    "\n\t",
-                                                    "=",
-                                                    "_",
-                                                    ":",
-                                                    "\"",
-                                                    "\\",
-                                                    "boundary=",
-                                                    std::string(1, '\0'),
-                                                    "ISO-2022-JP"};
+    static const std::vector<std::string> kPieces = {"=?",
+                                                     "?=",
+                                                     "?Q?",
+                                                     "?B?",
+                                                     "\x1B$B",
+                                                     "\x1B(B",
+                                                     "\x1B",
+                                                     "\r\n",
+                                                     "\n",
+                                                     "\n\t",
+                                                     "=",
+                                                     "_",
+                                                     ":",
+                                                     "\"",
+                                                     "\\",
+                                                     "boundary=",
+                                                     std::string(1, '\0'),
+                                                     "ISO-2022-JP"};
     std::uniform_int_distribution<int> what(0, 3);
     const int edits = std::uniform_int_distribution<int>(1, 8)(rng);
     for (int i = 0; i < edits; ++i) {
@@ -60,7 +60,7 @@ std::string Mutated(std::string text, std::mt19937& rng)
             }
             break;
         case 1: // insert a piece that the decoder looks for
-            text.insert(at, pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(rng)]);
+            text.insert(at, kPieces[std::uniform_int_distribution<std::size_t>(0, kPieces.size() - 1)(rng)]);
             break;
         case 2: // cut it off
             text.resize(at);
@@ -96,7 +96,7 @@ TEST(HeaderBlockFuzzTest, EveryTruncationOfTheSamplesHolds)
 
 TEST(HeaderBlockFuzzTest, RandomAndMutatedBlocksHold)
 {
-    std::mt19937 rng(20240611); // fixed: a failure can be replayed
+    std::mt19937 rng(20240611); // NOLINT(cert-msc51-cpp): a fixed seed, so that a failure can be replayed
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     int runs = 0;
     for (; runs < 4000 && std::chrono::steady_clock::now() < deadline; ++runs) {
