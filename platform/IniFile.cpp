@@ -319,13 +319,21 @@ void IniDocument::DeleteSection(std::string_view section)
 {
     section = TrimBlanks(section);
     bool inSection = false;
+    bool removedLast = false;
+    std::size_t remaining = m_lines.size();
     std::erase_if(m_lines, [&](const Line& line) {
         if (line.LineKind == Kind::Section) {
             inSection = EqualsNoCase(line.Name(), section);
         }
+        removedLast = --remaining == 0 && inSection;
         m_changed = m_changed || inSection;
         return inSection;
     });
+    // A section removed from the end takes the blank line that separated it from the one before.
+    while (removedLast && !m_lines.empty() && m_lines.back().LineKind == Kind::Other &&
+           TrimBlanks(m_lines.back().Text).empty()) {
+        m_lines.pop_back();
+    }
 }
 
 std::string IniDocument::Text() const
@@ -492,6 +500,19 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
             } else {
                 doc.DeleteKey(change.Section, change.Key);
             }
+        }
+    });
+}
+
+Result<void> IniReplaceValue(const std::string& file, std::string_view section, std::string_view key,
+                             std::string_view expected, std::string_view value)
+{
+    if (!IsValidIniSection(section) || !IsValidIniKey(key) || !IsValidIniValue(value)) {
+        return InvalidChange(file);
+    }
+    return ModifyIni(file, CreateFile::No, [&](IniDocument& doc) {
+        if (doc.Get(section, key) == expected) {
+            doc.Set(section, key, value);
         }
     });
 }

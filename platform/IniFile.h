@@ -140,6 +140,12 @@ struct IniChange {
 /// Applies several changes in one locked rewrite, in order. Nothing is written when any change is invalid.
 Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes);
 
+/// Writes value only when key in section still holds expected (as IniRead returns it), all in one locked step;
+/// a key that is missing or holds anything else is left as it is, and that is no failure. For converting a value
+/// in place without undoing a change that another process made after it was read.
+Result<void> IniReplaceValue(const std::string& file, std::string_view section, std::string_view key,
+                             std::string_view expected, std::string_view value);
+
 /// Deletes key from section. A missing file stays missing.
 Result<void> IniDeleteKey(const std::string& file, std::string_view section, std::string_view key);
 

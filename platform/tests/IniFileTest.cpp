@@ -134,6 +134,8 @@ TEST(IniFileTest, EditsKeepEveryOtherLineByteForByte)
              [](IniDocument& d) { d.DeleteKey("a", "X"); }, "[A]\r\n;c\r\ny=2\r\n[B]\r\nx=3\r\n"},
             {"deleting a section removes every block of it", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n[a]\r\nz=3\r\n",
              [](IniDocument& d) { d.DeleteSection("A"); }, "[B]\r\ny=2\r\n"},
+            {"deleting the last section takes the blank line before it", "[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n",
+             [](IniDocument& d) { d.DeleteSection("B"); }, "[A]\r\nx=1\r\n"},
             {"LF lines are written with CR LF", "[A]\nx=1\n; c\n", [](IniDocument& d) { d.Set("A", "x", "2"); },
              "[A]\r\nx=2\r\n; c\r\n"},
             {"the byte order mark stays", "\xEF\xBB\xBF[A]\r\nx=1\r\n", [](IniDocument& d) { d.Set("A", "y", "2"); },
@@ -256,6 +258,23 @@ TEST(IniFileTest, DeletesKeysAndSectionsInTheFile)
     EXPECT_FALSE(IniRead(file, "MailHost1", "Pass"));
     ASSERT_TRUE(IniDeleteSection(file, "MAILHOST2"));
     EXPECT_EQ(ReadBytes(file), "[MailHost1]\r\nHost=a\r\n");
+}
+
+TEST(IniFileTest, ReplacesAValueOnlyWhileItHoldsWhatWasRead)
+{
+    TempDir dir;
+    std::string file = dir / "User.ini";
+    WriteBytes(file, "[User]\r\nPassword=-secret\r\n");
+    ASSERT_TRUE(IniReplaceValue(file, "user", "password", "-secret", "c2VjcmV0"));
+    EXPECT_EQ(ReadBytes(file), "[User]\r\nPassword=c2VjcmV0\r\n");
+    // Changed meanwhile by someone else: left alone.
+    ASSERT_TRUE(IniReplaceValue(file, "User", "Password", "-secret", "b2xk"));
+    EXPECT_EQ(ReadBytes(file), "[User]\r\nPassword=c2VjcmV0\r\n");
+    ASSERT_TRUE(IniReplaceValue(file, "User", "Missing", "", "x"));
+    EXPECT_FALSE(IniRead(file, "User", "Missing"));
+    ASSERT_TRUE(IniReplaceValue(dir / "none.ini", "User", "Password", "", "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.ini"));
+    EXPECT_FALSE(IniReplaceValue(file, "User", "Password", "c2VjcmV0", "a\nb"));
 }
 
 TEST(IniFileTest, RefusedValueLeavesTheFileAsItWas)
