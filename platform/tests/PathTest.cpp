@@ -102,6 +102,8 @@ TEST(PathTest, ResolveNoCaseFindsTheRealSpelling)
     EXPECT_EQ(ResolveNoCase(dir.Path(), "user.ini").value_or("-"), "User.ini");
     EXPECT_EQ(ResolveNoCase(dir.Path(), "USER.INI").value_or("-"), "User.ini");
     EXPECT_EQ(ResolveNoCase(dir.Path(), "Bob").value_or("-"), "bob");
+    WriteBytes(dir / "bob/user.ini", "x");
+    EXPECT_EQ(ResolveNoCase(dir / "bob", "User.ini").value_or("-"), "user.ini");
     EXPECT_FALSE(ResolveNoCase(dir.Path(), "User.ini.bak"));
     EXPECT_FALSE(ResolveNoCase(dir.Path(), "Users.ini"));
     EXPECT_FALSE(ResolveNoCase(dir / "missing", "User.ini"));
