@@ -62,7 +62,7 @@ std::string StoredPass(const std::string& pass)
 // The password of section as the account holds it, converting a '-' value in the file on the way.
 std::string LoadPass(const std::string& file, const std::string& section)
 {
-    const std::string stored = platform::IniRead(file, section, "Pass").value_or(std::string());
+    std::string stored = platform::IniRead(file, section, "Pass").value_or(std::string());
     if (!stored.empty() && stored.front() == '-') {
         std::string plain = stored.substr(1);
         // Replaced only while the key still holds the value read, so that a password that another program set in

@@ -44,10 +44,7 @@ public:
     const char* GetLanguageText(int number, const char* language) const override
     {
         static const char* const kGerman[] = {"", "Posteingang", "Entw\xFCrfe", "Gesendet", "Papierkorb"};
-        static const char* const kFrench[] = {"",
-                                              "R\xE9"
-                                              "ception",
-                                              "Brouillons", "Envoy\xE9s", "Corbeille"};
+        static const char* const kFrench[] = {"", "R\351ception", "Brouillons", "Envoy\xE9s", "Corbeille"};
         if (number < 1 || number > 4) {
             return "";
         }
@@ -246,25 +243,8 @@ TEST_F(FolderListTest, HostileNamesAreRefusedAndTouchNothing)
     const Names before = TreeOf(m_dir.PathOf(""));
 
     const std::string longName(128, 'a');
-    const char* const hostile[] = {"..",
-                                   "../x",
-                                   "a/../b",
-                                   "/x",
-                                   "a//b",
-                                   ".x",
-                                   "Work/.x",
-                                   "a\x01"
-                                   "b",
-                                   "a\tb",
-                                   "a\x7f",
-                                   "a\\b",
-                                   "..\\x",
-                                   "a/",
-                                   "x/.",
-                                   ".",
-                                   "",
-                                   "Work/..",
-                                   "../outside/x"};
+    const char* const hostile[] = {"..",    "../x", "a/../b", "/x", "a//b", ".x", "Work/.x", "a\001b",  "a\tb",
+                                   "a\x7f", "a\\b", "..\\x",  "a/", "x/.",  ".",  "",        "Work/..", "../outside/x"};
     for (const char* name : hostile) {
         SCOPED_TRACE(std::string("name \"") + name + "\"");
         EXPECT_FALSE(IsValidFolderName(name));

@@ -246,8 +246,7 @@ TEST_F(MailHostListTest, ValuesWithControlBytesRoundTripCleaned)
     MailHostAccount& a = list.NewAccount();
     ASSERT_TRUE(a.SetMailbox("Work"));
     a.SetFullName("Ann\r\n[MailHost2]\r\nMailbox=Evil");
-    a.SetEMail("a\x01"
-               "b\tc");
+    a.SetEMail("a\001b\tc");
     ASSERT_TRUE(a.SetPass("\\DOM\tAIN\x01"));
     ASSERT_EQ(list.Save(m_user), 1);
 
@@ -264,17 +263,7 @@ TEST_F(MailHostListTest, ValuesWithControlBytesRoundTripCleaned)
 TEST_F(MailHostListTest, MailboxNamesThatLeaveTheUserDirectoryAreRefused)
 {
     const std::string longName(32, 'm');
-    const char* const hostile[] = {"",
-                                   "..",
-                                   "../x",
-                                   "a/b",
-                                   "a\\b",
-                                   ".hidden",
-                                   "a\x01"
-                                   "b",
-                                   "a\tb",
-                                   "a\x7f",
-                                   "x..y"};
+    const char* const hostile[] = {"", "..", "../x", "a/b", "a\\b", ".hidden", "a\001b", "a\tb", "a\x7f", "x..y"};
     for (const char* name : hostile) {
         SCOPED_TRACE(std::string("mailbox \"") + name + "\"");
         EXPECT_FALSE(IsValidMailboxName(name));
