@@ -233,6 +233,18 @@ TEST_F(EngineStartUpTest, CompanionLibraryIsLoadedWhenConfigured)
     EXPECT_EQ(LoadedCVUser(), nullptr);
 }
 
+TEST_F(EngineStartUpTest, FailedAttachMakesStartUpFail)
+{
+    // The shared block holds at most 259 characters of the INI path.
+    const fs::path deep = Dir() / std::string(200, 'd') / std::string(60, 'e');
+    ::setenv("QUILLMAIL_INI", (deep / "Quillmail.ini").c_str(), 1);
+    EngineProcessAttach(nullptr);
+    EXPECT_FALSE(EngineAttached());
+    EXPECT_EQ(SharedBlock(), nullptr);
+    EXPECT_FALSE(EngineStartUp());
+    EXPECT_TRUE(EngineShutDown());
+}
+
 TEST_F(EngineStartUpTest, AttachKeepsTheIniPathOfTheFirstProcess)
 {
     m_install.WriteIni("");
