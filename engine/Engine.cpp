@@ -157,7 +157,9 @@ bool OpenLog()
     (void)platform::MakeDirectories(logDir);
 
     // 3: the log level every process sees.
-    std::atomic_ref<std::int32_t>(Section()->LogLevel).store(ReadIniInt("General", "LogLevel", 1));
+    std::atomic_ref<std::int32_t> logLevel(Section()->LogLevel);
+    const std::int32_t runningLevel = logLevel.load();
+    logLevel.store(ReadIniInt("General", "LogLevel", 1));
 
     // 4: the log, then the engine lock, so that a second engine of the installation stops here, before it
     // touches the files of the one that runs.
@@ -170,6 +172,7 @@ bool OpenLog()
     auto lock = EngineLock::TryAcquire(*Process().Namespace);
     if (!lock) {
         Running().Log->LogMsg(4, kMsgSharedMemoryCreationError, lock.error().Code);
+        logLevel.store(runningLevel); // the level belongs to the engine that runs
         return false;
     }
     Running().Lock = std::move(*lock);

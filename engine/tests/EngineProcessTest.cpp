@@ -103,6 +103,9 @@ TEST_F(EngineProcessTest, SecondEngineFailsAndLeavesTheFirstAndItsFilesAlone)
     fs::create_directories(m_install.Dir() / "Temp" / "SESSION");
     WriteFile(m_install.Dir() / "Temp" / "SESSION" / "compose.txt", "draft");
 
+    // The second engine reads another log level, which must not reach the running one.
+    m_install.WriteIni("[General]\r\nLogLevel=2\r\n[Session]\r\nMaximum=20\r\n");
+
     Host second(m_install, "engine");
     EXPECT_EQ(second.ReadLine(), "startup 0");
     EXPECT_TRUE(second.Wait().ExitedWith(3));
