@@ -127,9 +127,14 @@ bool DomainValueToBool(std::string_view text)
     return c == '1' || c == 'T' || c == 't' || c == 'Y' || c == 'y';
 }
 
+std::string DomainsIniPathIn(const std::string& baseDir)
+{
+    return platform::PathJoin(baseDir, platform::ResolveNoCase(baseDir, kDomainsIniName).value_or(kDomainsIniName));
+}
+
 bool WriteDomainDefaults(bool companionLoaded)
 {
-    const std::string path = platform::PathJoin(ReadIniString("Directories", "BaseDir", InstallDir()), kDomainsIniName);
+    const std::string path = DomainsIniPathIn(ReadIniString("Directories", "BaseDir", InstallDir()));
     SetDomainsIniPath(path);
     const platform::IniDocument document = platform::IniLoad(path);
     std::vector<platform::IniChange> changes;

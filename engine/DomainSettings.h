@@ -12,6 +12,9 @@ namespace qm::engine {
 /// File name of the domain settings in the base directory.
 inline constexpr const char* kDomainsIniName = "Domains.Ini";
 
+/// The path of Domains.Ini in baseDir: the file that is there whatever the case of its name, else "Domains.Ini".
+std::string DomainsIniPathIn(const std::string& baseDir);
+
 /// Adds every missing default of [Default:Settings] and [Default:UserDefaults] to Domains.Ini (path rebuilt from
 /// [Directories] BaseDir first). `companionLoaded` decides the default of UseEmailForPopUser. True.
 bool WriteDomainDefaults(bool companionLoaded);

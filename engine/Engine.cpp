@@ -17,7 +17,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -73,7 +72,7 @@ ProcessState& Process()
     return State().Process;
 }
 
-RunState& Running()
+RunState& Run()
 {
     return State().Run;
 }
@@ -115,25 +114,25 @@ std::string FindNoCase(const std::string& dir, std::string_view name)
 // Undoes what a StartUp made, in the order ShutDown releases it; used by failed start-ups.
 void ReleaseRunState()
 {
-    Running().Running.store(false);
-    Running().Maintenance.Join();
-    Running().Sessions.reset();
-    Running().MimeTypes.reset();
+    Run().Running.store(false);
+    Run().Maintenance.Join();
+    Run().Sessions.reset();
+    Run().MimeTypes.reset();
     UnloadLdapLibrary();
     UnloadCVUser();
-    if (Running().SessionTable.IsOpen()) {
-        Running().SessionTable.Close();
+    if (Run().SessionTable.IsOpen()) {
+        Run().SessionTable.Close();
         (void)ShmSegment::Unlink(*Process().Namespace, kSessionTableSegmentName);
     }
-    Running().SessionRows = 0;
-    Running().Log.reset();
-    Running().Lock.Release();
-    Running().Started = false;
+    Run().SessionRows = 0;
+    Run().Log.reset();
+    Run().Lock.Release();
+    Run().Started = false;
 }
 
 bool FailStartUp()
 {
-    if (EngineSharedSection* section = Section(); section != nullptr && Running().Lock.Held()) {
+    if (EngineSharedSection* section = Section(); section != nullptr && Run().Lock.Held()) {
         ZeroStatus(*section);
     }
     ReleaseRunState();
@@ -165,37 +164,36 @@ bool OpenLog()
     // touches the files of the one that runs.
     std::string rotation = ReadIniString("General", "LogRotation", "");
     rotation.resize(std::min<std::size_t>(rotation.size(), 15));
-    Running().Log =
-            std::make_unique<LogFile>(logDir.c_str(), "Quillmail.log", "QM", rotation.c_str(),
-                                      ReadIniInt("General", "MaxLogFileSize", 5000), [] { return EngineNow(); });
-    Running().Log->LogMsg(5, kMsgInitializing);
+    Run().Log = std::make_unique<LogFile>(logDir.c_str(), "Quillmail.log", "QM", rotation.c_str(),
+                                          ReadIniInt("General", "MaxLogFileSize", 5000), [] { return EngineNow(); });
+    Run().Log->LogMsg(5, kMsgInitializing);
     auto lock = EngineLock::TryAcquire(*Process().Namespace);
     if (!lock) {
-        Running().Log->LogMsg(4, kMsgSharedMemoryCreationError, lock.error().Code);
+        Run().Log->LogMsg(4, kMsgSharedMemoryCreationError, lock.error().Code);
         logLevel.store(runningLevel); // the level belongs to the engine that runs
         return false;
     }
-    Running().Lock = std::move(*lock);
-    (void)WriteIniString("Other", "LatestLogFile", Running().Log->CurrentPath());
+    Run().Lock = std::move(*lock);
+    (void)WriteIniString("Other", "LatestLogFile", Run().Log->CurrentPath());
     return true;
 }
 
 bool CreateSessionTable(int maximum)
 {
-    Running().Log->LogMsg(1, kMsgSharedMemoryInitializing);
+    Run().Log->LogMsg(1, kMsgSharedMemoryInitializing);
     if (maximum < 1 || maximum > kMaxSessionRows) {
-        Running().Log->LogMsg(4, kMsgSharedMemoryCreationError, EINVAL);
+        Run().Log->LogMsg(4, kMsgSharedMemoryCreationError, EINVAL);
         return false;
     }
     // Under the engine lock a segment of that name can only be a left-over of an engine that died.
     auto table = ShmSegment::Recreate(*Process().Namespace, kSessionTableSegmentName,
                                       static_cast<std::size_t>(maximum) * kSessionRecordSize);
     if (!table) {
-        Running().Log->LogMsg(4, kMsgSharedMemoryCreationError, table.error().Code);
+        Run().Log->LogMsg(4, kMsgSharedMemoryCreationError, table.error().Code);
         return false;
     }
-    Running().SessionTable = std::move(*table);
-    Running().SessionRows = maximum;
+    Run().SessionTable = std::move(*table);
+    Run().SessionRows = maximum;
     return true;
 }
 
@@ -206,23 +204,23 @@ void LoadLibraries(const std::string& templateDir)
     (void)WriteIniString("Directories", "CorvidAppDir", corvidDir);
     if (ReadIniBool("Mailboxes", "SyncWithMailServer", false) && !corvidDir.empty()) {
         const std::string path = platform::PathJoin(corvidDir, kCvUserLibraryName);
-        Running().Log->LogMsg(1, kMsgCorvidLoading, path.c_str());
+        Run().Log->LogMsg(1, kMsgCorvidLoading, path.c_str());
         auto loaded = LoadCVUser(path.c_str(), CvReload::Yes, CvMissing::Allow);
         if (!loaded) {
-            Running().Log->LogMsg(4, kMsgCorvidLoadError, loaded.error().Code);
+            Run().Log->LogMsg(4, kMsgCorvidLoadError, loaded.error().Code);
         }
     }
 
     // 12 and 13: the language file (checked and completed by the template code) and the template cache.
     if (!platform::ResolveNoCase(templateDir, "Languages.ini")) {
-        Running().Log->LogMsg(4, kMsgLanguagesIniNotFound);
+        Run().Log->LogMsg(4, kMsgLanguagesIniNotFound);
     }
 
     // 14: LDAP, always tried.
-    Running().Log->LogMsg(1, kMsgLdapLoading);
+    Run().Log->LogMsg(1, kMsgLdapLoading);
     auto ldap = LoadLdapLibrary();
     if (!ldap) {
-        Running().Log->LogMsg(4, kMsgLdapLoadError, ldap.error().Code);
+        Run().Log->LogMsg(4, kMsgLdapLoadError, ldap.error().Code);
     }
 }
 
@@ -236,7 +234,7 @@ bool StartUpSteps()
     const std::string userDir = DirectorySetting("UserDir", "Users");
     (void)platform::MakeDirectories(userDir);
     if (!platform::IsDirectory(userDir)) {
-        Running().Log->LogMsg(4, kMsgUserDirNotFound);
+        Run().Log->LogMsg(4, kMsgUserDirNotFound);
     }
     const std::string tempDir = DirectorySetting("TempDir", "Temp");
     (void)platform::MakeDirectories(tempDir);
@@ -252,21 +250,21 @@ bool StartUpSteps()
     // 9 to 14.
     const std::string templateDir = DirectorySetting("TemplateDir", "Templates");
     if (!platform::IsDirectory(templateDir)) {
-        Running().Log->LogMsg(4, kMsgTemplatesDirNotFound);
+        Run().Log->LogMsg(4, kMsgTemplatesDirNotFound);
     }
     LoadLibraries(templateDir);
 
     // 15 and 16: the MIME types, and the global address book and dictionary.
     const std::string baseDir = BaseDir();
-    Running().MimeTypes = std::make_unique<MimeTypeTable>();
-    if (!Running().MimeTypes->Load(FindNoCase(baseDir, "MimeTypes.cfg").c_str())) {
-        Running().Log->LogMsg(4, kMsgMimeTypesLoadError);
+    Run().MimeTypes = std::make_unique<MimeTypeTable>();
+    if (!Run().MimeTypes->Load(FindNoCase(baseDir, "MimeTypes.cfg").c_str())) {
+        Run().Log->LogMsg(4, kMsgMimeTypesLoadError);
     }
     CreateEmptyFile(baseDir, "AddrBook.txt");
     CreateEmptyFile(baseDir, "Dictionary.txt");
 
     // 17 and 18: the session manager and the status block.
-    Running().Sessions = CreateSessionManager();
+    Run().Sessions = CreateSessionManager();
     EngineSharedSection& section = *Section();
     ZeroStatus(section);
     SetStatus(section.Status, StatusWord::StartTime, static_cast<std::int32_t>(EngineNow()));
@@ -278,8 +276,8 @@ bool StartUpSteps()
 
     // 20: the maintenance thread.
     MaintenanceContext context;
-    context.Log = Running().Log.get();
-    context.Sessions = Running().Sessions.get();
+    context.Log = Run().Log.get();
+    context.Sessions = Run().Sessions.get();
     context.Shared = SharedBlock();
     context.BaseDir = [] {
         return BaseDir();
@@ -288,13 +286,13 @@ bool StartUpSteps()
         (void)WriteIniString("Other", "LatestLogFile", path);
     };
     context.Exiting = [] {
-        Running().Running.store(false);
+        Run().Running.store(false);
     };
-    Running().Running.store(true);
-    auto started = Running().Maintenance.Start(std::move(context));
+    Run().Running.store(true);
+    auto started = Run().Maintenance.Start(std::move(context));
     if (!started) {
-        Running().Running.store(false);
-        Running().Log->LogMsg(4, kMsgMaintenanceStartError, started.error().Code);
+        Run().Running.store(false);
+        Run().Log->LogMsg(4, kMsgMaintenanceStartError, started.error().Code);
         return false;
     }
     return true;
@@ -305,7 +303,7 @@ bool StartUpSteps()
 void EngineProcessAttach(const void* moduleAddress)
 {
     EngineProcessDetach();
-    if (Running().Started) {
+    if (Run().Started) {
         return;
     }
     std::string iniPath;
@@ -342,12 +340,12 @@ void EngineProcessAttach(const void* moduleAddress)
     SetMainIniPath(Process().IniPath);
     SetLogLevelSource(&block->Section.LogLevel);
     Process().Attached = true;
-    SetDomainsIniPath(platform::PathJoin(BaseDir(), kDomainsIniName));
+    SetDomainsIniPath(DomainsIniPathIn(BaseDir()));
 }
 
 void EngineProcessDetach()
 {
-    if (Running().Started || !Process().Attached) {
+    if (Run().Started || !Process().Attached) {
         return;
     }
     SetLogLevelSource(nullptr);
@@ -364,10 +362,10 @@ bool EngineAttached()
 
 bool EngineStartUp()
 {
-    if (!Process().Attached || Running().Started) {
+    if (!Process().Attached || Run().Started) {
         return false;
     }
-    Running().Started = true;
+    Run().Started = true;
     if (!StartUpSteps()) {
         return FailStartUp();
     }
@@ -383,42 +381,42 @@ void EngineMain(int inFd, int outFd, const char* /*environment*/)
 
 bool EngineShutDown()
 {
-    if (!Running().Started) {
+    if (!Run().Started) {
         return true;
     }
-    Running().Running.store(false);
-    Running().Log->LogMsg(1, kMsgSendingShutdownNotice);
-    Running().Maintenance.SignalStop();
-    if (Running().Maintenance.Started()) {
-        Running().Log->LogMsg(1, kMsgWaitingForMaintenance);
-        Running().Maintenance.Join();
+    Run().Running.store(false);
+    Run().Log->LogMsg(1, kMsgSendingShutdownNotice);
+    Run().Maintenance.SignalStop();
+    if (Run().Maintenance.Started()) {
+        Run().Log->LogMsg(1, kMsgWaitingForMaintenance);
+        Run().Maintenance.Join();
     }
 
     ZeroStatus(*Section());
     NotifyWindows(kNotifySessionRemoved);
 
-    Running().Log->LogMsg(1, kMsgReleasingSharedMemory);
-    Running().SessionTable.Close();
+    Run().Log->LogMsg(1, kMsgReleasingSharedMemory);
+    Run().SessionTable.Close();
     (void)ShmSegment::Unlink(*Process().Namespace, kSessionTableSegmentName);
-    Running().SessionRows = 0;
+    Run().SessionRows = 0;
 
     UnloadCVUser();
-    Running().Log->LogMsg(1, kMsgReleasingLdap);
+    Run().Log->LogMsg(1, kMsgReleasingLdap);
     UnloadLdapLibrary();
 
-    Running().MimeTypes.reset();
-    Running().Sessions.reset();
+    Run().MimeTypes.reset();
+    Run().Sessions.reset();
 
-    Running().Log->LogMsg(5, kMsgStopped);
-    Running().Log.reset();
-    Running().Lock.Release();
-    Running().Started = false;
+    Run().Log->LogMsg(5, kMsgStopped);
+    Run().Log.reset();
+    Run().Lock.Release();
+    Run().Started = false;
     return true;
 }
 
 LogFile* EngineLog()
 {
-    return Running().Log.get();
+    return Run().Log.get();
 }
 
 std::string EngineIniPath()
@@ -456,7 +454,7 @@ const IpcNamespace& EngineNamespace()
 
 bool EngineRunning()
 {
-    return Running().Running.load();
+    return Run().Running.load();
 }
 
 void NotifyWindows(NotifyCode code)
@@ -486,22 +484,22 @@ void NotifyWindowsLocked(NotifyCode code)
 
 unsigned char* SessionTableRows()
 {
-    return Running().SessionTable.IsOpen() ? static_cast<unsigned char*>(Running().SessionTable.Data()) : nullptr;
+    return Run().SessionTable.IsOpen() ? static_cast<unsigned char*>(Run().SessionTable.Data()) : nullptr;
 }
 
 int SessionTableCapacity()
 {
-    return Running().SessionRows;
+    return Run().SessionRows;
 }
 
 const MimeTypeTable* MimeTypes()
 {
-    return Running().MimeTypes.get();
+    return Run().MimeTypes.get();
 }
 
 SessionService* Sessions()
 {
-    return Running().Sessions.get();
+    return Run().Sessions.get();
 }
 
 time_t EngineNow()

@@ -234,6 +234,16 @@ TEST_F(DomainSettingsTest, WriteDefaultsAddsOnlyMissingKeysInOrder)
     const std::string before = ReadFile(path);
     ASSERT_TRUE(WriteDomainDefaults(false));
     EXPECT_EQ(ReadFile(path), before) << "present keys are never rewritten";
+
+    // A file written by someone else under another spelling is the one found and completed.
+    fs::remove(path);
+    const std::string lower = (install.Dir() / "domains.ini").string();
+    WriteFile(lower, "[Default:Settings]\r\nPort=8080\r\n");
+    ASSERT_TRUE(WriteDomainDefaults(false));
+    EXPECT_EQ(DomainsIniPath(), lower);
+    EXPECT_EQ(platform::IniRead(lower, "Default:Settings", "Port"), "8080");
+    EXPECT_EQ(platform::IniRead(lower, "Default:Settings", "UseEmailForPopUser"), "No");
+    EXPECT_FALSE(fs::exists(path));
     EngineProcessDetach();
 }
 
