@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define QM_ASSERT(cond)                                                                                           \
-    do {                                                                                                          \
-        if (!(cond)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond);                    \
-            std::abort();                                                                                         \
-        }                                                                                                         \
+#define QM_ASSERT(cond)                                                                                                \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            (void)std::fprintf(stderr, "%s:%d: assertion failed: %s\n", __FILE__, __LINE__, #cond);                    \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)

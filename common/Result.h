@@ -31,15 +31,14 @@ class [[nodiscard]] Result {
 public:
     Result(T value)
         : m_state(std::in_place_index<0>, std::move(value))
-    {
-    }
+    {}
 
     Result(Unexpected failure)
         : m_state(std::in_place_index<1>, std::move(failure.Value))
-    {
-    }
+    {}
 
     bool has_value() const { return m_state.index() == 0; }
+
     explicit operator bool() const { return has_value(); }
 
     T& value() &
@@ -61,9 +60,13 @@ public:
     }
 
     T value_or(T fallback) const { return has_value() ? std::get<0>(m_state) : std::move(fallback); }
+
     T& operator*() & { return value(); }
+
     const T& operator*() const& { return value(); }
+
     T* operator->() { return &value(); }
+
     const T* operator->() const { return &value(); }
 
     /// The failure; only valid when !has_value().
@@ -95,10 +98,10 @@ public:
     Result(Unexpected failure)
         : m_failed(true)
         , m_error(std::move(failure.Value))
-    {
-    }
+    {}
 
     bool has_value() const { return !m_failed; }
+
     explicit operator bool() const { return has_value(); }
 
     const Error& error() const

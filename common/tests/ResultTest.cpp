@@ -1,4 +1,5 @@
 #include "common/Result.h"
+
 #include "common/Version.h"
 
 #include <gtest/gtest.h>
