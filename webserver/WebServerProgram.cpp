@@ -1,0 +1,70 @@
+#include "webserver/WebServerProgram.h"
+
+#include "platform/Service.h"
+#include "webserver/AccessLog.h"
+#include "webserver/CgiHost.h"
+#include "webserver/ContentTypes.h"
+#include "webserver/HttpServer.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace qm {
+
+void StopLatch::Set()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_isSet = true;
+    }
+    m_set.notify_all();
+}
+
+void StopLatch::Wait()
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    m_set.wait(hold, [this] { return m_isSet; });
+}
+
+int RunWebServer(const ServerConfig& config, ServiceControl& control, StopLatch& stop)
+{
+    std::error_code ignored;
+    std::filesystem::create_directories(config.LogDir, ignored);
+    std::filesystem::create_directories(config.Http.TempDir, ignored);
+
+    Result<std::unique_ptr<CgiHost>> host = CgiHost::Load(config.CgiFile, kMaxMainThreads);
+    if (!host) {
+        (void)std::fprintf(stderr, "Quillmail: cannot load the engine library: %s\n", host.error().Message.c_str());
+        return kExitFailure;
+    }
+    if (!(*host)->StartUp()) {
+        (void)std::fprintf(stderr, "Quillmail: the engine library %s did not start up (StartUp returned false)\n",
+                           config.CgiFile.c_str());
+        return kExitFailure;
+    }
+    ContentTypes types;
+    if (!types.Load(config.InstallDir + "/MimeTypes.cfg")) {
+        (void)std::fprintf(stderr, "Quillmail: cannot read %s/MimeTypes.cfg; static files get no content type\n",
+                           config.InstallDir.c_str());
+    }
+    AccessLog log(config.LogDir, config.MaxLogFileSizeKb);
+    if (!log.Opened()) {
+        (void)std::fprintf(stderr, "Quillmail: cannot open the access log in %s\n", config.LogDir.c_str());
+    }
+    HttpServer server(config.Http, **host, &log,
+                      [&types](std::string_view extension) { return types.TypeForExtension(extension); });
+    if (Result<void> started = server.Start(); !started) {
+        (void)std::fprintf(stderr, "Quillmail: cannot serve: %s\n", started.error().Message.c_str());
+        (*host)->Stop();
+        return kExitFailure;
+    }
+    control.ReportRunning();
+    if (!control.StopRequested()) {
+        stop.Wait();
+    }
+    server.Stop();
+    (*host)->Stop();
+    return kExitOk;
+}
+
+} // namespace qm
