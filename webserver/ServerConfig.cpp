@@ -3,6 +3,7 @@
 #include "common/StringUtil.h"
 #include "platform/ProgramPath.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,8 +74,10 @@ Result<long> ReadNumber(const IniValues& ini, const char* section, const char* k
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     if (end == text.c_str() || *end != '\0' || value < low || value > high) {
-        return Fail("[" + std::string(section) + "] " + key + " must be a number from " + std::to_string(low) + " to " +
-                    std::to_string(high) + ", not \"" + text + "\"");
+        char message[256];
+        (void)std::snprintf(message, sizeof message, "[%s] %s must be a number from %ld to %ld, not \"%.100s\"",
+                            section, key, low, high, text.c_str());
+        return Fail(message);
     }
     return value;
 }
@@ -132,7 +135,9 @@ Result<ServerConfig> LoadServerConfig(const std::string& iniPath)
         http.CgiBase.pop_back();
     }
     if (!http.CgiBase.empty() && http.CgiBase.front() != '/') {
-        http.CgiBase.insert(http.CgiBase.begin(), '/');
+        std::string rooted(1, '/');
+        rooted.append(http.CgiBase);
+        http.CgiBase.swap(rooted);
     }
     return config;
 }
