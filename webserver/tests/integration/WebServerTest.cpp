@@ -143,6 +143,10 @@ TEST_F(WebServerTest, EngineHeadLinesAreRelayed)
     EXPECT_EQ(Curl({Server().Url("/mail/redirect")}).Header("Location"), "/mail/elsewhere");
     EXPECT_EQ(Curl({Server().Url("/mail/sized")}).Header("Content-Length"), "5");
 
+    const CurlReply head = Curl({"-I", Server().Url("/mail/cookies")});
+    EXPECT_EQ(head.Status, 201u);
+    EXPECT_EQ(head.Headers("Set-Cookie").size(), 2u);
+
     const CurlReply root = Curl({Server().Url("/")});
     EXPECT_EQ(root.Status, 302u);
     EXPECT_EQ(root.Header("Location"), "/mail");
@@ -189,15 +193,23 @@ TEST_F(WebServerTest, SixtyFourConcurrentClientsAreAllServed)
     EXPECT_LT(elapsed, 10000) << "64 requests of 0.8 s each were not served at the same time";
 }
 
-TEST_F(WebServerTest, StalledAndTricklingHeadsAreDroppedWhileOthersAreServed)
+TEST_F(WebServerTest, StalledAndTricklingRequestsAreDroppedWhileOthersAreServed)
 {
     RawClient stalled(Server().Port());
     RawClient trickling(Server().Port());
+    RawClient tricklingBody(Server().Port());
     ASSERT_TRUE(stalled.Send("GET /mail/small HTTP/1.1\r\nHost: x\r\n"));
+    ASSERT_TRUE(tricklingBody.Send("POST /mail/echo HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n"));
     const auto start = std::chrono::steady_clock::now();
+    // Each sends a byte well within the idle time-out, so only the deadline of the whole head or body ends them.
     std::thread trickler([&] {
         const std::string head = "GET /mail/small HTTP/1.1\r\nHost: x\r\nX-Slow: ";
-        for (size_t i = 0; i < 20 && trickling.Send(std::string(1, head[i % head.size()])); ++i) {
+        for (size_t i = 0; i < 20; ++i) {
+            const bool headSent = trickling.Send(std::string(1, head[i % head.size()]));
+            const bool bodySent = tricklingBody.Send("b");
+            if (!headSent && !bodySent) {
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
         }
     });
@@ -209,8 +221,12 @@ TEST_F(WebServerTest, StalledAndTricklingHeadsAreDroppedWhileOthersAreServed)
     EXPECT_LT(ElapsedMs(start), 6000);
     bool trickleClosed = false;
     (void)trickling.ReadUntilClosed(8000, trickleClosed);
+    bool bodyClosed = false;
+    const std::string bodyReply = tricklingBody.ReadUntilClosed(8000, bodyClosed);
     trickler.join();
     EXPECT_TRUE(trickleClosed) << "a trickling head kept its connection";
+    EXPECT_TRUE(bodyClosed) << "a trickling body kept its connection";
+    EXPECT_EQ(bodyReply.find("200"), std::string::npos);
     EXPECT_EQ(got.find("200"), std::string::npos);
 }
 
@@ -339,6 +355,36 @@ TEST_F(WebServerTest, InterruptStopsCleanly)
     const ChildStatus status = Server().Signal(SIGINT);
     EXPECT_TRUE(status.ExitedWith(0)) << Server().Errors();
     EXPECT_EQ(Lines(m_installation.Marker()), (std::vector<std::string>{"startup", "shutdown active=0"}));
+}
+
+TEST(WebServerLimitTest, ConnectionsBeyondTheLimitAreRefusedUntilOneCloses)
+{
+    WebInstallation installation;
+    installation.AddWebServerLine("MaxConnections=4");
+    RunningServer server(installation);
+    ASSERT_TRUE(server.Ready()) << server.Errors();
+    // The readiness probes' connections count until the server has cleaned them up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(std::make_unique<RawClient>(server.Port()));
+        ASSERT_TRUE(held.back()->Connected());
+    }
+    // Let the server take all four before the fifth knocks.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    RawClient refused(server.Port());
+    (void)refused.Send("GET /mail/small HTTP/1.0\r\n\r\n");
+    bool closed = false;
+    EXPECT_EQ(refused.ReadUntilClosed(3000, closed), "");
+    EXPECT_TRUE(closed);
+    for (const std::unique_ptr<RawClient>& client : held) {
+        bool heldClosed = false;
+        (void)client->ReadUntilClosed(50, heldClosed);
+        EXPECT_FALSE(heldClosed);
+    }
+    held.pop_back();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Curl({server.Url("/mail/small")}).Body, "ok");
 }
 
 TEST(WebServerStartTest, FailedStartUpStopsTheServerWithItsReason)
