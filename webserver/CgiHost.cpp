@@ -3,6 +3,7 @@
 #include "common/Assert.h"
 
 #include <memory>
+#include <system_error>
 #include <utility>
 
 namespace qm {
@@ -44,17 +45,28 @@ bool CgiHost::StartUp()
     return true;
 }
 
-void CgiHost::Submit(CgiCall call)
+bool CgiHost::Submit(CgiCall& call)
 {
     std::lock_guard<std::mutex> hold(m_lock);
     QM_ASSERT(m_started && !m_stopping);
     m_queue.push_back(std::move(call));
     if (m_idle >= m_queue.size() || m_threads.size() >= m_maxThreads) {
         m_wake.notify_one();
-        return;
+        return true;
     }
     // Every thread is busy: one more, up to the bound.
-    m_threads.emplace_back([this] { RunThread(); });
+    try {
+        m_threads.emplace_back([this] { RunThread(); });
+    } catch (const std::system_error&) {
+        if (m_threads.empty()) {
+            // Nothing would ever run the call: give it back.
+            call = std::move(m_queue.back());
+            m_queue.pop_back();
+            return false;
+        }
+        m_wake.notify_one(); // a busy thread takes it when it is free
+    }
+    return true;
 }
 
 void CgiHost::RunThread()

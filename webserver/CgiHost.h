@@ -46,8 +46,9 @@ public:
     /// Calls StartUp once. False when it returned false; the host must then call no Main and no ShutDown.
     bool StartUp();
 
-    /// Hands the call to a pool thread. Only between a successful StartUp and Stop.
-    void Submit(CgiCall call);
+    /// Hands the call over to a pool thread (taking it out of `call`). Only between a successful StartUp and Stop.
+    /// False, with `call` left as it was, when no thread can be started to run it.
+    bool Submit(CgiCall& call);
 
     /// Waits for every submitted Main to return (queued calls run first), then calls ShutDown once (only after a
     /// successful StartUp). Further calls of Stop do nothing.

@@ -115,23 +115,40 @@ struct HttpServer::Connection {
 
 /// The C callbacks that MHD calls, forwarding to the server.
 struct HttpCallbacks {
-    static void* OnUri(void* cls, const char* uri, MHD_Connection* connection)
+    // No exception may cross into the library: each callback turns one into the end of the connection.
+    static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) noexcept
     {
         (void)cls;
         const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
         auto* c = info != nullptr ? static_cast<HttpServer::Connection*>(info->socket_context) : nullptr;
         if (c != nullptr) {
             c->ResetRequest();
-            c->RawTarget.assign(uri != nullptr ? uri : "");
+            try {
+                c->RawTarget.assign(uri != nullptr ? uri : "");
+            } catch (const std::exception&) {
+                c->RawTarget.clear();
+            }
             c->RequestTime = std::time(nullptr);
         }
         return c;
     }
 
     static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                                const char* version, const char* uploadData, size_t* uploadSize, void** context)
+                                const char* version, const char* uploadData, size_t* uploadSize,
+                                void** context) noexcept
     {
-        (void)url;
+        (void)url; // the path as the library decoded it: the raw target is used instead
+        try {
+            return Dispatch(cls, connection, method, version, uploadData, uploadSize, context);
+        } catch (const std::exception& failure) {
+            (void)std::fprintf(stderr, "Quillmail: request failed: %s\n", failure.what());
+            return MHD_NO;
+        }
+    }
+
+    static MHD_Result Dispatch(void* cls, MHD_Connection* connection, const char* method, const char* version,
+                               const char* uploadData, size_t* uploadSize, void** context)
+    {
         auto* server = static_cast<HttpServer*>(cls);
         auto* c = static_cast<HttpServer::Connection*>(*context);
         if (c == nullptr) {
@@ -149,7 +166,8 @@ struct HttpCallbacks {
         return AsResult(server->FinishRequest(*c, connection));
     }
 
-    static void OnCompleted(void* cls, MHD_Connection* connection, void** context, MHD_RequestTerminationCode why)
+    static void OnCompleted(void* cls, MHD_Connection* connection, void** context,
+                            MHD_RequestTerminationCode why) noexcept
     {
         (void)connection;
         auto* c = static_cast<HttpServer::Connection*>(*context);
@@ -159,11 +177,15 @@ struct HttpCallbacks {
     }
 
     static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
-                             MHD_ConnectionNotificationCode code)
+                             MHD_ConnectionNotificationCode code) noexcept
     {
         auto* server = static_cast<HttpServer*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            *socketContext = server->OpenConnection(connection);
+            try {
+                *socketContext = server->OpenConnection(connection);
+            } catch (const std::exception&) {
+                *socketContext = nullptr; // its requests are refused: without state they cannot be served
+            }
         } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
             server->CloseConnection(static_cast<HttpServer::Connection*>(*socketContext));
             *socketContext = nullptr;
@@ -299,7 +321,7 @@ int64_t HttpServer::NowMs() const
 
 HttpServer::Connection* HttpServer::OpenConnection(MHD_Connection* connection)
 {
-    auto* c = new Connection;
+    auto c = std::make_unique<Connection>();
     c->Server = this;
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
         if (Result<ScopedFd> copy = DuplicateFd(info->connect_fd)) {
@@ -314,8 +336,8 @@ HttpServer::Connection* HttpServer::OpenConnection(MHD_Connection* connection)
     }
     c->DeadlineMs = NowMs() + static_cast<int64_t>(m_settings.ConnectionTimeoutSeconds) * 1000;
     std::lock_guard<std::mutex> hold(m_connectionsLock);
-    m_connections.insert(c);
-    return c;
+    m_connections.insert(c.get());
+    return c.release();
 }
 
 void HttpServer::CloseConnection(Connection* c)
@@ -469,7 +491,10 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     BuildCgiEnvironment(facts, call.Environment);
     call.Input = std::move(c.Body);
     call.Output = std::move(pipe.value().Write);
-    m_host.Submit(std::move(call));
+    if (!m_host.Submit(call)) {
+        (void)std::fprintf(stderr, "Quillmail: no thread can run the engine\n");
+        return QueueError(c, connection, 503);
+    }
 
     auto* relay = new CgiRelay(std::move(pipe.value().Read), &c.BytesSent);
     CgiHead head;
