@@ -23,9 +23,9 @@ Result<std::unique_ptr<CgiHost>> CgiHost::Load(const std::string& path, size_t m
 
 CgiHost::CgiHost(SharedLibrary library, size_t maxThreads)
     : m_library(std::move(library))
-    , m_startUp(m_library.FunctionSymbol<StartUpFunction>("StartUp"))
-    , m_main(m_library.FunctionSymbol<MainFunction>("Main"))
-    , m_shutDown(m_library.FunctionSymbol<ShutDownFunction>("ShutDown"))
+    , m_startUp(m_library.Function<StartUpFunction*>("StartUp"))
+    , m_main(m_library.Function<MainFunction*>("Main"))
+    , m_shutDown(m_library.Function<ShutDownFunction*>("ShutDown"))
     , m_maxThreads(maxThreads == 0 ? 1 : maxThreads)
 {}
 
