@@ -1,6 +1,8 @@
 #include "webserver/HttpServer.h"
 
+#include "common/MimeTypeTable.h"
 #include "common/StringUtil.h"
+#include "common/TextScan.h"
 #include "platform/NetAddress.h"
 #include "webserver/AccessLog.h"
 #include "webserver/CgiEnvironment.h"
@@ -238,11 +240,11 @@ struct HttpCallbacks {
     }
 };
 
-HttpServer::HttpServer(HttpServerSettings settings, CgiHost& host, AccessLog* log, ContentTypeLookup contentTypes)
+HttpServer::HttpServer(HttpServerSettings settings, CgiHost& host, AccessLog* log, const MimeTypeTable* contentTypes)
     : m_settings(std::move(settings))
     , m_host(host)
     , m_log(log)
-    , m_contentTypes(std::move(contentTypes))
+    , m_contentTypes(contentTypes)
 {}
 
 HttpServer::~HttpServer()
@@ -568,7 +570,11 @@ int HttpServer::ServeStatic(Connection& c, MHD_Connection* connection)
     }
     char modified[40];
     FormatHttpDate(facts->ModifiedTime, modified, sizeof modified);
-    const bool unchanged = !c.IfModifiedSince.empty() && c.IfModifiedSince == modified;
+    bool unchanged = false;
+    if (!c.IfModifiedSince.empty() && EqualsNoCase(c.Method, "GET")) {
+        const std::time_t since = ParseRfc822Date(std::string(c.IfModifiedSince).c_str());
+        unchanged = since != 0 && since >= facts->ModifiedTime;
+    }
     MHD_Response* response = nullptr;
     if (unchanged) {
         response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
@@ -585,8 +591,9 @@ int HttpServer::ServeStatic(Connection& c, MHD_Connection* connection)
     const size_t slash = relative.rfind('/');
     const size_t dot = relative.rfind('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-        if (const char* type = m_contentTypes ? m_contentTypes(std::string_view(relative).substr(dot + 1)) : nullptr) {
-            (void)MHD_add_response_header(response, "Content-Type", type);
+        if (m_contentTypes != nullptr) {
+            (void)MHD_add_response_header(response, "Content-Type",
+                                          m_contentTypes->TypeForExtension(relative.c_str() + dot + 1));
         }
     }
     (void)MHD_add_response_header(response, "Last-Modified", modified);

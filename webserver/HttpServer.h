@@ -8,7 +8,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +23,7 @@ namespace qm {
 
 class AccessLog;
 class CgiHost;
+class MimeTypeTable;
 
 /// Largest request body accepted (uploads of attachments); a larger announced body gets 413.
 inline constexpr uint64_t kDefaultMaxBodyBytes = 64ull * 1024 * 1024;
@@ -33,9 +33,6 @@ inline constexpr size_t kConnectionMemoryBytes = 64 * 1024;
 
 /// Slowest average upload rate accepted, bytes per second, on top of the connection time-out.
 inline constexpr uint64_t kMinUploadBytesPerSecond = 32 * 1024;
-
-/// The content type of a file extension (without the dot), or null for none.
-using ContentTypeLookup = std::function<const char*(std::string_view extension)>;
 
 struct HttpServerSettings {
     std::string BindAddress = "0.0.0.0";
@@ -53,8 +50,9 @@ struct HttpServerSettings {
 /// head or body does not arrive in time, and the CgiHost's threads that run Main.
 class HttpServer {
 public:
-    /// `host` must have started up; `log` may be null. Both must outlive the server.
-    HttpServer(HttpServerSettings settings, CgiHost& host, AccessLog* log, ContentTypeLookup contentTypes);
+    /// `host` must have started up; `log` and `contentTypes` may be null (no access log; static files without a
+    /// content type). All three must outlive the server.
+    HttpServer(HttpServerSettings settings, CgiHost& host, AccessLog* log, const MimeTypeTable* contentTypes);
     ~HttpServer();
 
     HttpServer(const HttpServer&) = delete;
@@ -90,7 +88,7 @@ private:
     const HttpServerSettings m_settings;
     CgiHost& m_host;
     AccessLog* m_log;
-    ContentTypeLookup m_contentTypes;
+    const MimeTypeTable* m_contentTypes;
     ScopedFd m_htmlRoot;
     MHD_Daemon* m_daemon = nullptr;
     // The fixed error replies, made once and shared by every connection; index by ErrorSlot.

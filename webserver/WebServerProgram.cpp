@@ -1,9 +1,9 @@
 #include "webserver/WebServerProgram.h"
 
+#include "common/MimeTypeTable.h"
 #include "platform/Service.h"
 #include "webserver/AccessLog.h"
 #include "webserver/CgiHost.h"
-#include "webserver/ContentTypes.h"
 #include "webserver/HttpServer.h"
 
 #include <cstdio>
@@ -42,8 +42,8 @@ int RunWebServer(const ServerConfig& config, ServiceControl& control, StopLatch&
                            config.CgiFile.c_str());
         return kExitFailure;
     }
-    ContentTypes types;
-    if (!types.Load(config.InstallDir + "/MimeTypes.cfg")) {
+    MimeTypeTable types;
+    if (!types.Load((config.InstallDir + "/MimeTypes.cfg").c_str())) {
         (void)std::fprintf(stderr, "Quillmail: cannot read %s/MimeTypes.cfg; static files get no content type\n",
                            config.InstallDir.c_str());
     }
@@ -51,8 +51,7 @@ int RunWebServer(const ServerConfig& config, ServiceControl& control, StopLatch&
     if (!log.Opened()) {
         (void)std::fprintf(stderr, "Quillmail: cannot open the access log in %s\n", config.LogDir.c_str());
     }
-    HttpServer server(config.Http, **host, &log,
-                      [&types](std::string_view extension) { return types.TypeForExtension(extension); });
+    HttpServer server(config.Http, **host, &log, &types);
     if (Result<void> started = server.Start(); !started) {
         (void)std::fprintf(stderr, "Quillmail: cannot serve: %s\n", started.error().Message.c_str());
         (*host)->Stop();

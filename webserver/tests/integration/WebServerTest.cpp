@@ -321,6 +321,15 @@ TEST_F(WebServerTest, StaticFilesComeWithTheirTypesAndStayInsideTheHtmlDirectory
     const CurlReply again = Curl({"-H", "If-Modified-Since: " + *modified, Server().Url("/style.css")});
     EXPECT_EQ(again.Status, 304u);
     EXPECT_EQ(again.Body, "");
+    const CurlReply later =
+            Curl({"-H", "If-Modified-Since: Fri, 01 Jan 2038 00:00:00 GMT", Server().Url("/style.css")});
+    EXPECT_EQ(later.Status, 304u);
+    const CurlReply older =
+            Curl({"-H", "If-Modified-Since: Thu, 01 Jan 1998 00:00:00 GMT", Server().Url("/style.css")});
+    EXPECT_EQ(older.Status, 200u);
+    EXPECT_EQ(older.Body, "body {}");
+    const CurlReply invalid = Curl({"-H", "If-Modified-Since: yesterday", Server().Url("/style.css")});
+    EXPECT_EQ(invalid.Status, 200u);
 }
 
 TEST_F(WebServerTest, AccessLogHasOneCommonLogFormatLinePerRequest)
