@@ -1,0 +1,276 @@
+#include "common/IniAccess.h"
+
+#include "common/Scrambler.h"
+#include "platform/FileSystem.h"
+#include "platform/IniFile.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+namespace qm {
+
+namespace {
+
+std::mutex g_mainIniMutex;
+std::string g_mainIniPath;
+
+std::optional<std::string> ReadValue(std::string_view section, std::string_view key, std::string_view file)
+{
+    return platform::IniRead(std::string(file), section, key);
+}
+
+bool WriteValue(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
+{
+    return platform::IniWrite(std::string(file), section, key, value).has_value();
+}
+
+// Copies text into buf (size bytes, NUL included), cut to fit. Returns buf.
+char* CopyCut(std::string_view text, char* buf, std::size_t size)
+{
+    if (buf == nullptr || size == 0) {
+        return buf;
+    }
+    std::size_t n = std::min(text.size(), size - 1);
+    if (n > 0) {
+        std::memcpy(buf, text.data(), n);
+    }
+    buf[n] = '\0';
+    return buf;
+}
+
+std::string_view OrEmpty(const char* s)
+{
+    return s == nullptr ? std::string_view() : std::string_view(s);
+}
+
+bool IsTrueText(std::string_view value)
+{
+    if (value.empty()) {
+        return false;
+    }
+    char c = value.front();
+    return c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
+}
+
+// The leading decimal number of text: optional blanks, an optional sign, digits up to the first other byte.
+int LeadingInt(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        n = std::min(n * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    n = negative ? -n : n;
+    return static_cast<int>(std::clamp(n, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+}
+
+bool IsMarkerPassword(std::string_view value)
+{
+    return !value.empty() && (value.front() == '\\' || value.front() == '*');
+}
+
+} // namespace
+
+void SetMainIniPath(std::string_view path)
+{
+    std::lock_guard<std::mutex> lock(g_mainIniMutex);
+    g_mainIniPath = path;
+}
+
+std::string MainIniPath()
+{
+    std::lock_guard<std::mutex> lock(g_mainIniMutex);
+    return g_mainIniPath;
+}
+
+// ---- strings ----
+
+char* ReadIniStringFile(const char* section, const char* key, const char* def, char* buf, std::size_t size,
+                        const char* file)
+{
+    if (buf == nullptr || size == 0) {
+        return buf;
+    }
+    std::optional<std::string> value;
+    if (section != nullptr && key != nullptr && file != nullptr) {
+        value = ReadValue(section, key, file);
+    }
+    // The default is copied out before buf is written, since callers may pass buf as the default.
+    return CopyCut(value ? std::string_view(*value) : OrEmpty(def), buf, size);
+}
+
+char* ReadIniString(const char* section, const char* key, const char* def, char* buf, std::size_t size)
+{
+    std::string file = MainIniPath();
+    return ReadIniStringFile(section, key, def, buf, size, file.c_str());
+}
+
+std::string ReadIniStringFile(std::string_view section, std::string_view key, std::string_view def,
+                              std::string_view file)
+{
+    return ReadValue(section, key, file).value_or(std::string(def));
+}
+
+std::string ReadIniString(std::string_view section, std::string_view key, std::string_view def)
+{
+    return ReadIniStringFile(section, key, def, MainIniPath());
+}
+
+bool WriteIniStringFile(const char* section, const char* key, const char* value, const char* file)
+{
+    if (section == nullptr || file == nullptr) {
+        return false;
+    }
+    if (key == nullptr) {
+        return platform::IniDeleteSection(file, section).has_value();
+    }
+    if (value == nullptr) {
+        return platform::IniDeleteKey(file, section, key).has_value();
+    }
+    return WriteValue(section, key, value, file);
+}
+
+bool WriteIniString(const char* section, const char* key, const char* value)
+{
+    std::string file = MainIniPath();
+    return WriteIniStringFile(section, key, value, file.c_str());
+}
+
+bool WriteIniStringFile(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
+{
+    return WriteValue(section, key, value, file);
+}
+
+bool WriteIniString(std::string_view section, std::string_view key, std::string_view value)
+{
+    return WriteValue(section, key, value, MainIniPath());
+}
+
+// ---- booleans and integers ----
+
+bool ReadIniBoolFile(std::string_view section, std::string_view key, bool def, std::string_view file)
+{
+    std::optional<std::string> value = ReadValue(section, key, file);
+    return value ? IsTrueText(*value) : def;
+}
+
+bool ReadIniBool(std::string_view section, std::string_view key, bool def)
+{
+    return ReadIniBoolFile(section, key, def, MainIniPath());
+}
+
+bool WriteIniBoolFile(std::string_view section, std::string_view key, bool value, std::string_view file)
+{
+    return WriteValue(section, key, value ? "Yes" : "No", file);
+}
+
+bool WriteIniBool(std::string_view section, std::string_view key, bool value)
+{
+    return WriteIniBoolFile(section, key, value, MainIniPath());
+}
+
+int ReadIniIntFile(std::string_view section, std::string_view key, int def, std::string_view file)
+{
+    std::optional<std::string> value = ReadValue(section, key, file);
+    return value && !value->empty() ? LeadingInt(*value) : def;
+}
+
+int ReadIniInt(std::string_view section, std::string_view key, int def)
+{
+    return ReadIniIntFile(section, key, def, MainIniPath());
+}
+
+bool WriteIniIntFile(std::string_view section, std::string_view key, int value, std::string_view file)
+{
+    return WriteValue(section, key, std::to_string(value), file);
+}
+
+bool WriteIniInt(std::string_view section, std::string_view key, int value)
+{
+    return WriteIniIntFile(section, key, value, MainIniPath());
+}
+
+// ---- stored passwords ----
+
+std::string ReadIniPassword(std::string_view section, std::string_view key, std::string_view file)
+{
+    std::string stored = ReadValue(section, key, file).value_or(std::string());
+    if (!stored.empty() && stored.front() == '-') {
+        std::string plain = stored.substr(1);
+        // Replaced only while the key still holds the '-' form that was read, so that a password set by another
+        // process in the meantime is not overwritten with this older one. A failed write leaves the '-' form for
+        // the next reader.
+        (void)platform::IniReplaceValue(std::string(file), section, key, stored, ScramblePassword(plain));
+        return plain;
+    }
+    if (IsMarkerPassword(stored)) {
+        return stored;
+    }
+    return UnscramblePassword(stored);
+}
+
+char* ReadIniPassword(const char* section, const char* key, char* buf, std::size_t size, const char* file)
+{
+    if (section == nullptr || key == nullptr || file == nullptr) {
+        return CopyCut({}, buf, size);
+    }
+    // The whole stored value is read and converted here, whatever size is; only the plain text is cut to fit.
+    return CopyCut(ReadIniPassword(std::string_view(section), std::string_view(key), std::string_view(file)), buf,
+                   size);
+}
+
+bool WriteIniPassword(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
+{
+    if (value.size() > kMaxStoredPassword) {
+        return false;
+    }
+    if (IsMarkerPassword(value)) {
+        return WriteValue(section, key, value, file);
+    }
+    return WriteValue(section, key, ScramblePassword(value), file);
+}
+
+// ---- files ----
+
+bool FileExists(std::string_view path)
+{
+    return platform::PathExists(std::string(path));
+}
+
+std::uint64_t GetFileSizeByName(std::string_view path)
+{
+    return platform::FileSize(std::string(path)).value_or(0);
+}
+
+std::uint64_t DirectoryTreeSize(std::string_view dir)
+{
+    return platform::DirectoryTreeSize(std::string(dir));
+}
+
+std::int32_t DirectoryTreeSizeInt32(std::string_view dir)
+{
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(DirectoryTreeSize(dir), INT32_MAX));
+}
+
+bool EmptyDirectory(std::string_view dir)
+{
+    return platform::EmptyDirectory(dir);
+}
+
+bool DeleteDirectoryTree(std::string_view dir)
+{
+    return platform::DeleteDirectoryTree(dir);
+}
+
+} // namespace qm

@@ -1,0 +1,113 @@
+// File-system layer: listing, existence and sizes, times, exclusive create, copy, moves that never replace,
+// atomic whole-file writes, directory creation, and the tree walks (size, empty, delete) that never follow links.
+#pragma once
+
+#include "common/Result.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::platform {
+
+enum class EntryType {
+    File,
+    Directory,
+    Symlink, ///< the link itself; never followed, so never reported as the directory it may point to
+    Other,   ///< devices, sockets, pipes
+};
+
+struct DirEntry {
+    std::string Name;
+    EntryType Type = EntryType::Other;
+};
+
+/// The entries of dir, without "." and "..", and without any name that begins with '.' (hidden on Linux).
+/// With a non-empty pattern only names that match it (WildcardMatch: case-insensitive '*' and '?') are listed.
+/// Entry types come from lstat, so a symbolic link is reported as Symlink. Sorted by ASCII-folded name.
+/// Fails when dir cannot be opened.
+Result<std::vector<DirEntry>> ListDirectory(const std::string& dir, std::string_view pattern = {});
+
+/// True when path names anything (links followed: a dangling link does not exist).
+bool PathExists(const std::string& path);
+
+/// True when path is a directory (links followed).
+bool IsDirectory(const std::string& path);
+
+/// True when path is a regular file (links followed).
+bool IsRegularFile(const std::string& path);
+
+/// Size in bytes of the regular file path (links followed); nullopt when it is missing or not a regular file.
+std::optional<std::uint64_t> FileSize(const std::string& path);
+
+/// A point in time: seconds since 1970-01-01 UTC and nanoseconds.
+struct Timestamp {
+    std::int64_t Seconds = 0;
+    std::int32_t Nanoseconds = 0;
+};
+
+struct FileTimes {
+    Timestamp Modified;
+    Timestamp Accessed;
+    Timestamp Changed; ///< status change (Linux keeps no creation time that every file system offers)
+};
+
+/// The times of path (links followed); nullopt when it does not exist.
+std::optional<FileTimes> GetFileTimes(const std::string& path);
+
+/// Creates path exclusively (fails with code EEXIST when anything exists there, links included) and writes
+/// contents into it. A file created but not completely written is removed again.
+Result<void> CreateNewFile(const std::string& path, std::string_view contents = {});
+
+/// The whole content of the file path; fails (code EFBIG) when it holds more than maxBytes.
+Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxBytes = 64u << 20);
+
+/// Replaces path with contents as one step: a temporary file in the same directory is written, synced and
+/// renamed over path, and the directory is synced, so a crash leaves either the old or the new file, never a
+/// part. An existing file's permission bits are kept. A symbolic link at path is replaced by the file.
+Result<void> WriteFileAtomic(const std::string& path, std::string_view contents);
+
+enum class CopyMode {
+    Overwrite, ///< an existing destination is replaced (as one step)
+    NoReplace, ///< fails with code EEXIST when the destination exists
+};
+
+/// Copies the regular file src to dst with its permission bits and modification time.
+Result<void> CopyFile(const std::string& src, const std::string& dst, CopyMode mode);
+
+/// Moves src to dst and never replaces anything at dst (fails with code EEXIST). Works for files and
+/// directories on one file system; a regular file is copied and the original removed when dst is on
+/// another file system.
+Result<void> MoveNoReplace(const std::string& src, const std::string& dst);
+
+/// Removes a file or a symbolic link (never a directory).
+Result<void> RemoveFile(const std::string& path);
+
+/// Creates one directory; fails with code EEXIST when path exists.
+Result<void> MakeDirectory(const std::string& path);
+
+/// Creates path and any missing parents; succeeds when path already is a directory.
+Result<void> MakeDirectories(const std::string& path);
+
+/// Removes an empty directory.
+Result<void> RemoveDirectory(const std::string& path);
+
+/// Disk use of a directory tree: the sum of the sizes of the regular files below dir. Directories whose
+/// names begin with '.' are not entered; files whose names begin with '.' count. Symbolic links are never
+/// followed and count 0. A directory that cannot be read counts 0, so a missing dir gives 0.
+std::uint64_t DirectoryTreeSize(const std::string& dir);
+
+/// Deletes the contents of dir: every file and symbolic link (the link itself, never its target), and every
+/// directory whose name does not begin with '.', with everything below it. Directories whose names begin with
+/// '.' are left as they are (".cache" survives). dir is trimmed of blanks first; an empty name and any path
+/// that is the root directory ("/", "//", "/..", a link to "/") delete nothing. Single failures are skipped.
+/// Returns true when dir could be opened and nothing that should have gone remains.
+bool EmptyDirectory(std::string_view dir);
+
+/// EmptyDirectory(dir), then removes dir itself. A symbolic link at dir is removed as a link; its target is
+/// not touched. Returns true when dir is gone afterwards (false, for instance, when a '.' directory kept it).
+bool DeleteDirectoryTree(std::string_view dir);
+
+} // namespace qm::platform
