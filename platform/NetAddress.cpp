@@ -22,7 +22,7 @@ Unexpected FailErrno(const std::string& what)
 
 } // namespace
 
-Result<ScopedFd> ListenTcp(const std::string& address, unsigned port, int backlog)
+Result<platform::UniqueFd> ListenTcp(const std::string& address, unsigned port, int backlog)
 {
     sockaddr_in where{};
     where.sin_family = AF_INET;
@@ -30,7 +30,7 @@ Result<ScopedFd> ListenTcp(const std::string& address, unsigned port, int backlo
     if (port > 65535 || inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
         return Fail("not an IPv4 address and port: " + address + " " + std::to_string(port), EINVAL);
     }
-    ScopedFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         return FailErrno("socket");
     }
@@ -86,13 +86,13 @@ Result<SocketEnd> LocalEndOf(int socketFd)
     return end;
 }
 
-Result<ScopedFd> DuplicateFd(int fd)
+Result<platform::UniqueFd> DuplicateFd(int fd)
 {
     const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
         return FailErrno("dup");
     }
-    return ScopedFd(copy);
+    return platform::UniqueFd(copy);
 }
 
 void ShutdownSocket(int socketFd)

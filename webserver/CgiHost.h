@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/Result.h"
-#include "platform/ScopedFd.h"
+#include "platform/DescriptorIo.h"
 #include "platform/SharedLibrary.h"
 
 #include <condition_variable>
@@ -19,8 +19,8 @@ namespace qm {
 /// One call of Main: the request body (or none), the write end of the output pipe and the environment block.
 /// Main receives both descriptors and closes them itself.
 struct CgiCall {
-    ScopedFd Input;
-    ScopedFd Output;
+    platform::UniqueFd Input;
+    platform::UniqueFd Output;
     std::string Environment;
 };
 

@@ -13,7 +13,7 @@ constexpr size_t kReadPiece = 4096;
 
 } // namespace
 
-CgiRelay::CgiRelay(ScopedFd pipe, uint64_t* bytesSent)
+CgiRelay::CgiRelay(platform::UniqueFd pipe, uint64_t* bytesSent)
     : m_pipe(std::move(pipe))
     , m_bytesSent(bytesSent)
 {}

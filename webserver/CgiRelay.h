@@ -2,7 +2,7 @@
 // sends it on: first the head, then the body piece by piece.
 #pragma once
 
-#include "platform/ScopedFd.h"
+#include "platform/DescriptorIo.h"
 #include "webserver/CgiHead.h"
 
 #include <cstdint>
@@ -13,7 +13,7 @@ namespace qm {
 class CgiRelay {
 public:
     /// `bytesSent` (may be null) counts the body bytes handed out by Read.
-    CgiRelay(ScopedFd pipe, uint64_t* bytesSent);
+    CgiRelay(platform::UniqueFd pipe, uint64_t* bytesSent);
 
     CgiRelay(const CgiRelay&) = delete;
     CgiRelay& operator=(const CgiRelay&) = delete;
@@ -33,7 +33,7 @@ public:
     void Drain();
 
 private:
-    ScopedFd m_pipe;
+    platform::UniqueFd m_pipe;
     std::string m_buffer;
     size_t m_bodyStart = 0;
     uint64_t* m_bytesSent;

@@ -68,7 +68,7 @@ MHD_Result AsResult(int handled)
 /// The state of one connection, kept from its accept to its close and reused by each request on it.
 struct HttpServer::Connection {
     HttpServer* Server = nullptr;
-    ScopedFd SocketCopy; // keeps the socket one object while the watchdog may end it
+    platform::UniqueFd SocketCopy; // keeps the socket one object while the watchdog may end it
     std::atomic<int64_t> DeadlineMs{0};
     char RemoteAddress[kAddressTextSize] = "-";
     SocketEnd Local;
@@ -88,7 +88,7 @@ struct HttpServer::Connection {
     std::optional<std::string_view> Cookie;
     std::string_view IfModifiedSince;
     std::optional<uint64_t> ContentLength;
-    ScopedFd Body;
+    platform::UniqueFd Body;
     uint64_t BodyBytes = 0;
     bool BodyFailed = false;
     bool ConflictingLength = false;
@@ -275,10 +275,10 @@ Result<void> HttpServer::Start()
             (void)MHD_add_response_header(m_errorResponses[i], "Allow", "GET, HEAD");
         }
     }
-    if (Result<ScopedFd> root = OpenDirectory(m_settings.HtmlDir)) {
+    if (Result<platform::UniqueFd> root = OpenDirectory(m_settings.HtmlDir)) {
         m_htmlRoot = std::move(root.value());
     }
-    Result<ScopedFd> listener = ListenTcp(m_settings.BindAddress, m_settings.Port, 1024);
+    Result<platform::UniqueFd> listener = ListenTcp(m_settings.BindAddress, m_settings.Port, 1024);
     if (!listener) {
         return Fail(listener.error().Message, listener.error().Code);
     }
@@ -291,7 +291,7 @@ Result<void> HttpServer::Start()
                                 MHD_OPTION_NOTIFY_COMPLETED, &HttpCallbacks::OnCompleted, this,
                                 MHD_OPTION_NOTIFY_CONNECTION, &HttpCallbacks::OnConnection, this, MHD_OPTION_END);
     if (m_daemon == nullptr) {
-        ScopedFd closeIt(listenFd);
+        platform::UniqueFd closeIt(listenFd);
         return Fail("cannot start the HTTP server");
     }
     m_watchdogStop = false;
@@ -326,7 +326,7 @@ HttpServer::Connection* HttpServer::OpenConnection(MHD_Connection* connection)
     auto c = std::make_unique<Connection>();
     c->Server = this;
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)) {
-        if (Result<ScopedFd> copy = DuplicateFd(info->connect_fd)) {
+        if (Result<platform::UniqueFd> copy = DuplicateFd(info->connect_fd)) {
             c->SocketCopy = std::move(copy.value());
         }
         if (Result<SocketEnd> local = LocalEndOf(info->connect_fd)) {
@@ -412,7 +412,7 @@ int HttpServer::BeginRequest(Connection& c, MHD_Connection* connection, const ch
         return QueueError(c, connection, 413);
     }
     if (isPost || c.ContentLength.value_or(0) > 0) {
-        Result<ScopedFd> body = OpenAnonymousTempFile(m_settings.TempDir);
+        Result<platform::UniqueFd> body = OpenAnonymousTempFile(m_settings.TempDir);
         if (!body) {
             (void)std::fprintf(stderr, "Quillmail: cannot keep a request body: %s\n", body.error().Message.c_str());
             return QueueError(c, connection, 500);
@@ -438,7 +438,7 @@ int HttpServer::ReceiveBody(Connection& c, const char* data, size_t size)
         return 0; // only a body without a length gets here: the connection is dropped
     }
     if (!c.Body.Valid()) {
-        Result<ScopedFd> body = OpenAnonymousTempFile(m_settings.TempDir);
+        Result<platform::UniqueFd> body = OpenAnonymousTempFile(m_settings.TempDir);
         if (!body) {
             c.BodyFailed = true;
             return 1;
@@ -546,7 +546,7 @@ int HttpServer::ServeStatic(Connection& c, MHD_Connection* connection)
     if (!m_htmlRoot.Valid()) {
         return QueueError(c, connection, 404);
     }
-    Result<ScopedFd> file = OpenBeneath(m_htmlRoot.Get(), relative.c_str());
+    Result<platform::UniqueFd> file = OpenBeneath(m_htmlRoot.Get(), relative.c_str());
     if (!file) {
         const int code = file.error().Code;
         const bool refused = code == EXDEV || code == ELOOP || code == EACCES || code == EPERM;

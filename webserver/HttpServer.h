@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/Result.h"
-#include "platform/ScopedFd.h"
+#include "platform/DescriptorIo.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -89,7 +89,7 @@ private:
     CgiHost& m_host;
     AccessLog* m_log;
     const MimeTypeTable* m_contentTypes;
-    ScopedFd m_htmlRoot;
+    platform::UniqueFd m_htmlRoot;
     MHD_Daemon* m_daemon = nullptr;
     // The fixed error replies, made once and shared by every connection; index by ErrorSlot.
     MHD_Response* m_errorResponses[16] = {};

@@ -1,4 +1,4 @@
-#include "platform/ScopedFd.h"
+#include "platform/DescriptorIo.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,28 +21,20 @@ Unexpected FailErrno(const std::string& what)
 
 } // namespace
 
-void ScopedFd::Reset(int fd)
-{
-    if (m_fd >= 0) {
-        (void)close(m_fd);
-    }
-    m_fd = fd;
-}
-
 Result<PipeEnds> MakePipe()
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         return FailErrno("pipe");
     }
-    return PipeEnds{ScopedFd(ends[0]), ScopedFd(ends[1])};
+    return PipeEnds{platform::UniqueFd(ends[0]), platform::UniqueFd(ends[1])};
 }
 
-Result<ScopedFd> OpenAnonymousTempFile(const std::string& directory)
+Result<platform::UniqueFd> OpenAnonymousTempFile(const std::string& directory)
 {
     int fd = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        return ScopedFd(fd);
+        return platform::UniqueFd(fd);
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return FailErrno("temporary file in " + directory);
@@ -54,7 +46,7 @@ Result<ScopedFd> OpenAnonymousTempFile(const std::string& directory)
         return FailErrno("temporary file in " + directory);
     }
     (void)unlink(name.c_str());
-    return ScopedFd(fd);
+    return platform::UniqueFd(fd);
 }
 
 Result<size_t> ReadSome(int fd, char* buffer, size_t size)
@@ -109,16 +101,16 @@ Result<FileFacts> StatFd(int fd)
     return result;
 }
 
-Result<ScopedFd> OpenDirectory(const std::string& path)
+Result<platform::UniqueFd> OpenDirectory(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return FailErrno(path);
     }
-    return ScopedFd(fd);
+    return platform::UniqueFd(fd);
 }
 
-Result<ScopedFd> OpenBeneath(int rootFd, const char* relativePath)
+Result<platform::UniqueFd> OpenBeneath(int rootFd, const char* relativePath)
 {
     open_how how{};
     how.flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -128,7 +120,7 @@ Result<ScopedFd> OpenBeneath(int rootFd, const char* relativePath)
         if (fd >= 0) {
             // O_NONBLOCK only kept a FIFO from blocking the open; reads of the file are ordinary.
             (void)fcntl(static_cast<int>(fd), F_SETFL, 0);
-            return ScopedFd(static_cast<int>(fd));
+            return platform::UniqueFd(static_cast<int>(fd));
         }
         if (errno != EINTR && errno != EAGAIN) {
             return FailErrno(relativePath);

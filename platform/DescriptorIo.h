@@ -1,60 +1,20 @@
-// ScopedFd and the descriptor helpers of the web host: pipes, anonymous temporary files, reads and writes.
+// Descriptor helpers of the web host: pipes, nameless temporary files, reads and writes, opening inside a directory.
 #pragma once
 
 #include "common/Result.h"
+#include "platform/UniqueFd.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
-#include <utility>
 
 namespace qm {
 
-/// Owns one file descriptor and closes it when it goes. Move-only; -1 is "none".
-class ScopedFd {
-public:
-    ScopedFd() = default;
-
-    explicit ScopedFd(int fd)
-        : m_fd(fd)
-    {}
-
-    ScopedFd(ScopedFd&& other) noexcept
-        : m_fd(other.Release())
-    {}
-
-    ScopedFd& operator=(ScopedFd&& other) noexcept
-    {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-    ~ScopedFd() { Reset(); }
-
-    int Get() const { return m_fd; }
-
-    bool Valid() const { return m_fd >= 0; }
-
-    /// Gives the descriptor up without closing it.
-    int Release() { return std::exchange(m_fd, -1); }
-
-    /// Closes the descriptor held (if any) and holds `fd` instead.
-    void Reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
-
 /// Both ends of a pipe, close-on-exec.
 struct PipeEnds {
-    ScopedFd Read;
-    ScopedFd Write;
+    platform::UniqueFd Read;
+    platform::UniqueFd Write;
 };
 
 /// Makes a pipe whose ends are closed in every program started later.
@@ -62,7 +22,7 @@ Result<PipeEnds> MakePipe();
 
 /// Makes a readable and writable file in `directory` that has no name from the start (or loses it at once where
 /// the file system cannot make nameless files), so that it disappears with its last descriptor.
-Result<ScopedFd> OpenAnonymousTempFile(const std::string& directory);
+Result<platform::UniqueFd> OpenAnonymousTempFile(const std::string& directory);
 
 /// Reads up to `size` bytes; 0 means end of file. Retries when a signal interrupts.
 Result<size_t> ReadSome(int fd, char* buffer, size_t size);
@@ -85,11 +45,11 @@ struct FileFacts {
 Result<FileFacts> StatFd(int fd);
 
 /// Opens the directory `path` for use as the root of OpenBeneath.
-Result<ScopedFd> OpenDirectory(const std::string& path);
+Result<platform::UniqueFd> OpenDirectory(const std::string& path);
 
 /// Opens `relativePath` (no leading '/') for reading inside the directory `rootFd`, refusing every path that
 /// resolves outside it, through "..", an absolute symbolic link or a symbolic link that leads out. The refusal
 /// fails with EXDEV; a missing file with ENOENT.
-Result<ScopedFd> OpenBeneath(int rootFd, const char* relativePath);
+Result<platform::UniqueFd> OpenBeneath(int rootFd, const char* relativePath);
 
 } // namespace qm
