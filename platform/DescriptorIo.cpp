@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -16,7 +17,7 @@ namespace {
 Unexpected FailErrno(const std::string& what)
 {
     const int code = errno;
-    return Fail(what + ": " + std::strerror(code), code);
+    return Fail(what + ": " + std::generic_category().message(code), code);
 }
 
 } // namespace

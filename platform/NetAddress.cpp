@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,7 +18,7 @@ namespace {
 Unexpected FailErrno(const std::string& what)
 {
     const int code = errno;
-    return Fail(what + ": " + std::strerror(code), code);
+    return Fail(what + ": " + std::generic_category().message(code), code);
 }
 
 } // namespace
@@ -65,7 +66,7 @@ void FormatSocketAddress(const void* socketAddress, char* out, size_t size)
         }
     }
     if (done == nullptr) {
-        std::snprintf(out, size, "-");
+        (void)std::snprintf(out, size, "-");
     }
 }
 

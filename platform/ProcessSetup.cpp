@@ -2,7 +2,6 @@
 
 #include <csignal>
 
-#include <signal.h>
 #include <sys/resource.h>
 
 namespace qm {

@@ -17,7 +17,7 @@ void Add(std::string& block, std::string_view name, std::string_view value)
 void AddNumber(std::string& block, std::string_view name, uint64_t value)
 {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    auto* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     Add(block, name, std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/StringUtil.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qm {
@@ -19,26 +20,16 @@ bool IsTokenChar(unsigned char c)
 
 bool IsToken(std::string_view text)
 {
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!IsTokenChar(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return true;
+    return !text.empty() &&
+           std::ranges::all_of(text, [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
 }
 
 bool HasControlBytes(std::string_view text)
 {
-    for (const char c : text) {
+    return std::ranges::any_of(text, [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && byte != '\t') || byte == 0x7f) {
-            return true;
-        }
-    }
-    return false;
+        return (byte < 0x20 && byte != '\t') || byte == 0x7f;
+    });
 }
 
 std::string_view Trim(std::string_view text)
@@ -84,12 +75,7 @@ bool IsHopByHop(std::string_view name)
 {
     static constexpr std::array<std::string_view, 7> kNames = {"Connection", "Keep-Alive", "Transfer-Encoding", "TE",
                                                                "Trailer",    "Upgrade",    "Proxy-Connection"};
-    for (const std::string_view hop : kNames) {
-        if (EqualsNoCase(name, hop)) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(kNames, [name](std::string_view hop) { return EqualsNoCase(name, hop); });
 }
 
 } // namespace

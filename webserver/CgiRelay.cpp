@@ -67,7 +67,7 @@ long CgiRelay::Read(char* out, size_t size)
 
 void CgiRelay::Drain()
 {
-    m_buffer.resize(16 * 1024);
+    m_buffer.resize(size_t{16} * 1024);
     while (!m_ended) {
         const Result<size_t> got = ReadSome(m_pipe.Get(), m_buffer.data(), m_buffer.size());
         m_ended = !got || *got == 0;

@@ -56,7 +56,7 @@ size_t ErrorSlot(unsigned status)
 }
 
 // Block size of the relayed engine output: what one read of the pipe asks for.
-constexpr size_t kRelayBlockSize = 32 * 1024;
+constexpr size_t kRelayBlockSize = size_t{32} * 1024;
 
 MHD_Result AsResult(int handled)
 {

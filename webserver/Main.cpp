@@ -18,18 +18,12 @@
 #include "webserver/WebServerProgram.h"
 
 #include <cstdio>
+#include <exception>
 
-int main(int argc, char** argv)
+namespace {
+
+int Serve()
 {
-    if (argc > 1) {
-        (void)std::fprintf(stderr,
-                           "usage: %s\n(no arguments: the engine INI is $QUILLMAIL_INI or Quillmail.ini "
-                           "beside the program)\n",
-                           argv[0]);
-        return qm::kExitUsage;
-    }
-    qm::IgnoreBrokenPipes();
-    qm::RaiseDescriptorLimit();
     qm::Result<std::string> iniPath = qm::FindEngineIni();
     qm::Result<qm::ServerConfig> config =
             iniPath ? qm::LoadServerConfig(*iniPath) : qm::Result<qm::ServerConfig>(qm::Unexpected{iniPath.error()});
@@ -47,4 +41,25 @@ int main(int argc, char** argv)
         return result.error().Code == qm::kServiceAlreadyRunning ? qm::kExitAlreadyRun : qm::kExitFailure;
     }
     return *result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1) {
+        (void)std::fprintf(stderr,
+                           "usage: %s\n(no arguments: the engine INI is $QUILLMAIL_INI or Quillmail.ini "
+                           "beside the program)\n",
+                           argv[0]);
+        return qm::kExitUsage;
+    }
+    qm::IgnoreBrokenPipes();
+    qm::RaiseDescriptorLimit();
+    try {
+        return Serve();
+    } catch (const std::exception& failure) {
+        (void)std::fprintf(stderr, "Quillmail: %s\n", failure.what());
+        return qm::kExitFailure;
+    }
 }

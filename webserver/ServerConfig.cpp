@@ -52,7 +52,7 @@ private:
 
 Result<std::string> FindEngineIni()
 {
-    const char* named = std::getenv("QUILLMAIL_INI");
+    const char* named = std::getenv("QUILLMAIL_INI"); // NOLINT(concurrency-mt-unsafe): read at start, before threads
     if (named != nullptr && *named != '\0') {
         return std::string(named);
     }

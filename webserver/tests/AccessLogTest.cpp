@@ -16,18 +16,18 @@ class AccessLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* zone = std::getenv("TZ");
+        const char* zone = std::getenv("TZ"); // NOLINT(concurrency-mt-unsafe): single-threaded test
         m_savedZone = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
-        setenv("TZ", "EST5", 1);
+        setenv("TZ", "EST5", 1); // NOLINT(concurrency-mt-unsafe)
         tzset();
     }
 
     void TearDown() override
     {
         if (m_savedZone) {
-            setenv("TZ", m_savedZone->c_str(), 1);
+            setenv("TZ", m_savedZone->c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         } else {
-            unsetenv("TZ");
+            unsetenv("TZ"); // NOLINT(concurrency-mt-unsafe)
         }
         tzset();
     }

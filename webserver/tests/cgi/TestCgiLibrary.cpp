@@ -36,7 +36,7 @@ std::atomic<int> g_active{0};
 
 void Mark(const std::string& line)
 {
-    const char* path = std::getenv("QM_TEST_CGI_MARKER");
+    const char* path = std::getenv("QM_TEST_CGI_MARKER"); // NOLINT(concurrency-mt-unsafe): nobody sets it
     if (path == nullptr || *path == '\0') {
         return;
     }
@@ -124,7 +124,7 @@ void Answer(int inFd, int outFd, const char* environment)
 
 extern "C" int StartUp(void)
 {
-    const char* fail = std::getenv("QM_TEST_CGI_FAIL_STARTUP");
+    const char* fail = std::getenv("QM_TEST_CGI_FAIL_STARTUP"); // NOLINT(concurrency-mt-unsafe): nobody sets it
     if (fail != nullptr && std::strcmp(fail, "1") == 0) {
         Mark("startup refused");
         return 0;

@@ -72,7 +72,8 @@ std::vector<std::string> WebInstallation::ServerEnvironment(const std::vector<st
     std::vector<std::string> environment = {"QUILLMAIL_INI=" + IniPath(), "QUILLMAIL_SVCDIR=" + ServiceDir(),
                                             "QM_TEST_CGI_MARKER=" + MarkerPath()};
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "PATH"}) {
-        if (const char* value = std::getenv(name)) {
+        if (const char* value = std::getenv(name)) { // NOLINT(concurrency-mt-unsafe): nobody sets them
+
             environment.push_back(std::string(name) + "=" + value);
         }
     }
@@ -246,7 +247,7 @@ RawClient::~RawClient()
     }
 }
 
-bool RawClient::Send(const std::string& bytes)
+bool RawClient::Send(const std::string& bytes) const
 {
     size_t sent = 0;
     while (sent < bytes.size()) {

@@ -110,7 +110,7 @@ public:
 
     bool Connected() const { return m_fd >= 0; }
 
-    bool Send(const std::string& bytes);
+    bool Send(const std::string& bytes) const;
 
     /// Reads until the server closes the connection or timeoutMs passes; `closed` tells which.
     std::string ReadUntilClosed(int timeoutMs, bool& closed);

@@ -20,7 +20,7 @@ protected:
         m_port = PickFreePort();
         m_installation.WriteIni(m_port);
         // The service layer of this process and of the server find the same records.
-        setenv("QUILLMAIL_SVCDIR", m_installation.ServiceDir().c_str(), 1);
+        setenv("QUILLMAIL_SVCDIR", m_installation.ServiceDir().c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         ServiceConfig config;
         config.Name = kService;
         config.DisplayName = "Quillmail web server";
@@ -35,7 +35,7 @@ protected:
         if (QueryService(kService).value_or(ServiceState::Stopped) != ServiceState::Stopped) {
             (void)StopService(kService, 20000);
         }
-        unsetenv("QUILLMAIL_SVCDIR");
+        unsetenv("QUILLMAIL_SVCDIR"); // NOLINT(concurrency-mt-unsafe)
     }
 
     void StartAndWaitUntilRunning()
