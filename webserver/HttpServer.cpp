@@ -277,6 +277,9 @@ Result<void> HttpServer::Start()
     }
     if (Result<platform::UniqueFd> root = OpenDirectory(m_settings.HtmlDir)) {
         m_htmlRoot = std::move(root.value());
+    } else {
+        (void)std::fprintf(stderr, "Quillmail: cannot open the HTML directory (%s); static requests get 404\n",
+                           root.error().Message.c_str());
     }
     Result<platform::UniqueFd> listener = ListenTcp(m_settings.BindAddress, m_settings.Port, 1024);
     if (!listener) {

@@ -31,6 +31,10 @@ int RunWebServer(const ServerConfig& config, ServiceControl& control, StopLatch&
     std::error_code ignored;
     std::filesystem::create_directories(config.LogDir, ignored);
     std::filesystem::create_directories(config.Http.TempDir, ignored);
+    if (!std::filesystem::is_directory(config.Http.TempDir, ignored)) {
+        (void)std::fprintf(stderr, "Quillmail: cannot create the temporary directory %s; POST requests will fail\n",
+                           config.Http.TempDir.c_str());
+    }
 
     Result<std::unique_ptr<CgiHost>> host = CgiHost::Load(config.CgiFile, kMaxMainThreads);
     if (!host) {
