@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -41,18 +42,24 @@ constexpr ErrorReply kErrorReplies[] = {
         {400, "Bad Request"},           {403, "Forbidden"},         {404, "Not Found"},
         {405, "Method Not Allowed"},    {413, "Content Too Large"}, {414, "URI Too Long"},
         {500, "Internal Server Error"}, {501, "Not Implemented"},   {502, "Bad Gateway"},
+        {503, "Service Unavailable"},
 };
 
 constexpr size_t kErrorSlots = sizeof kErrorReplies / sizeof kErrorReplies[0];
 
+// The slot of `status`; a status without a page of its own gets the page of 500.
 size_t ErrorSlot(unsigned status)
 {
+    size_t fallback = 0;
     for (size_t i = 0; i < kErrorSlots; ++i) {
         if (kErrorReplies[i].Status == status) {
             return i;
         }
+        if (kErrorReplies[i].Status == 500) {
+            fallback = i;
+        }
     }
-    return 6; // 500
+    return fallback;
 }
 
 // Block size of the relayed engine output: what one read of the pipe asks for.
@@ -211,11 +218,14 @@ struct HttpCallbacks {
         } else if (EqualsNoCase(key, "If-Modified-Since")) {
             c->IfModifiedSince = text;
         } else if (EqualsNoCase(key, "Content-Length")) {
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long length = std::strtoull(text.data(), &end, 10);
-            if (errno != 0 || end == text.data() || *end != '\0' || (c->ContentLength && *c->ContentLength != length)) {
-                c->ConflictingLength = true; // two different lengths: which one frames the body is unclear
+            uint64_t length = 0;
+            bool valid = !text.empty() && text.size() <= 19;
+            for (const char digit : text) {
+                valid = valid && digit >= '0' && digit <= '9';
+                length = length * 10 + static_cast<uint64_t>(digit - '0');
+            }
+            if (!valid || (c->ContentLength && *c->ContentLength != length)) {
+                c->ConflictingLength = true; // a bad length, or two of them: what frames the body is unclear
             }
             c->ContentLength = length;
         }
@@ -260,6 +270,7 @@ HttpServer::~HttpServer()
 
 Result<void> HttpServer::Start()
 {
+    static_assert(kErrorSlots <= kMaxErrorReplies);
     for (size_t i = 0; i < kErrorSlots; ++i) {
         char page[256];
         const int length = std::snprintf(page, sizeof page,

@@ -92,8 +92,9 @@ private:
     platform::UniqueFd m_htmlRoot;
     MHD_Daemon* m_daemon = nullptr;
     // The fixed error replies, made once and shared by every connection; index by ErrorSlot.
-    MHD_Response* m_errorResponses[16] = {};
-    size_t m_errorLengths[16] = {};
+    static constexpr size_t kMaxErrorReplies = 16;
+    MHD_Response* m_errorResponses[kMaxErrorReplies] = {};
+    size_t m_errorLengths[kMaxErrorReplies] = {};
 
     std::mutex m_connectionsLock;
     std::unordered_set<Connection*> m_connections;
