@@ -14,8 +14,10 @@ namespace qm {
 
 namespace {
 
+// Both are initialised before any code runs (constinit), so that a shared library may set the path from its
+// load-time constructor, which can run before the dynamic initialisation of this file's objects.
 std::mutex g_mainIniMutex;
-std::string g_mainIniPath;
+constinit std::string g_mainIniPath;
 
 std::optional<std::string> ReadValue(std::string_view section, std::string_view key, std::string_view file)
 {

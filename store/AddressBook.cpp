@@ -2,6 +2,8 @@
 
 #include "common/Assert.h"
 #include "common/StringUtil.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "store/StoreText.h"
 
 #include <algorithm>
@@ -69,12 +71,14 @@ AddressBook::AddressBook(const char* dirOrFile, PathKind kind)
 {
     const std::string_view arg = OrEmpty(dirOrFile);
     if (!arg.empty()) {
-        m_path.assign(arg);
-        if (kind == PathKind::Directory) {
-            if (m_path.back() != '/') {
-                m_path.push_back('/');
-            }
-            m_path.append(kFileName);
+        m_path = kind == PathKind::Directory ? platform::PathJoin(arg, kFileName) : std::string(arg);
+        // An existing file is found whatever the case of its name ("addrbook.txt"); a new one gets the name as given.
+        const std::size_t nameStart = m_path.rfind('/') + 1; // 0 without a '/'
+        const std::string dir = nameStart == 0 ? "." : nameStart == 1 ? "/" : m_path.substr(0, nameStart - 1);
+        const std::string name = m_path.substr(nameStart);
+        if (const auto found = platform::ResolveNoCase(dir, name); found && *found != name) {
+            m_path.resize(nameStart);
+            m_path += *found;
         }
     }
     static_cast<void>(Load());
@@ -113,7 +117,8 @@ bool AddressBook::Save() const
         AppendRecordField(data, e.Comment, '\r');
         data.push_back('\n');
     }
-    return WriteWholeFile(Path(), data);
+    // Written as one step: a crash leaves the old book or the new one, never a part of it.
+    return platform::WriteFileAtomic(m_path, data).has_value();
 }
 
 void AddressBook::AddEntry(const char* name, const char* email, const char* comment)

@@ -1,6 +1,7 @@
 #include "store/PartIndex.h"
 
 #include "common/Assert.h"
+#include "common/IniAccess.h"
 #include "common/StringUtil.h"
 #include "store/StoreText.h"
 
@@ -174,6 +175,11 @@ bool PartIndex::IsInlinePart(const PartIndexEntry& part, const char* preferredTy
     }
     return StartsWithNoCase(part.ContentType, "text") || EqualsNoCase(part.ContentType, "message/delivery-status") ||
            EqualsNoCase(part.ContentType, "message/report");
+}
+
+bool PartIndex::IsInlinePart(const PartIndexEntry& part, const char* preferredType) const
+{
+    return IsInlinePart(part, preferredType, ReadIniInt("General", "MaxInlineAttachSize", kDefaultMaxInlineAttachKB));
 }
 
 PartIndexEntry* PartIndex::NewEntry()

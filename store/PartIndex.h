@@ -29,6 +29,9 @@ struct PartIndexEntry {
     std::uint32_t LineCount = 0;
 };
 
+/// The size limit of inline parts in kilobytes when the main INI does not set [General] MaxInlineAttachSize.
+inline constexpr int kDefaultMaxInlineAttachKB = 20;
+
 /// The part list of one message, in order. Entries stay at their addresses while entries are added.
 /// Not thread-safe: one thread at a time.
 ///
@@ -63,6 +66,10 @@ public:
     ///    "message/report".
     /// Types are compared without regard to ASCII case.
     bool IsInlinePart(const PartIndexEntry& part, const char* preferredType, int maxInlineKB) const;
+
+    /// As above with the size limit of the main INI, read at every call: [General] MaxInlineAttachSize, default
+    /// kDefaultMaxInlineAttachKB.
+    bool IsInlinePart(const PartIndexEntry& part, const char* preferredType) const;
 
     /// Appends an empty entry and returns it.
     PartIndexEntry* NewEntry();

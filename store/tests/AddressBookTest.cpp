@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -71,24 +72,40 @@ TEST_F(AddressBookTest, ReadsTheUsersFileInADirectory)
     AddressBook missing(m_dir.PathOf("nobody").c_str(), AddressBook::PathKind::Directory);
     EXPECT_EQ(missing.Count(), 0);
     EXPECT_FALSE(missing.Load());
+    missing.AddEntry("Ann", "ann@x.org", "");
+    EXPECT_FALSE(missing.Save()) << "the directory does not exist";
+}
+
+TEST_F(AddressBookTest, FindsTheFileWhateverTheCaseOfItsName)
+{
+    m_dir.WriteFile("addrbook.TXT", "Ann\tann@x.org\t\r\n");
+    AddressBook book(m_dir.PathOf("").c_str(), AddressBook::PathKind::Directory);
+    EXPECT_EQ(std::string(book.Path()), m_dir.PathOf("addrbook.TXT"));
+    ASSERT_EQ(book.Count(), 1);
+    book.AddEntry("Bob", "bob@x.org", "");
+    ASSERT_TRUE(book.Save());
+    EXPECT_FALSE(std::filesystem::exists(m_dir.PathOf("AddrBook.txt"))) << "no second book beside the first";
+    EXPECT_EQ(test::TempDir::ReadFile(m_dir.PathOf("addrbook.TXT")), "Ann\tann@x.org\t\r\nBob\tbob@x.org\t\r\n");
+
+    AddressBook byFile(m_dir.PathOf("ADDRBOOK.txt").c_str(), AddressBook::PathKind::File);
+    EXPECT_EQ(byFile.Count(), 2);
 }
 
 TEST_F(AddressBookTest, BookWithoutPathNeitherLoadsNorSaves)
 {
-    for (const char* arg : {static_cast<const char*>(nullptr), ""}) {
-        for (auto kind : {AddressBook::PathKind::File, AddressBook::PathKind::Directory}) {
-            AddressBook book(arg, kind);
-            EXPECT_EQ(book.Path(), nullptr);
-            book.AddEntry("Ann", "ann@x.org", "");
-            EXPECT_FALSE(book.Load());
-            EXPECT_EQ(book.Count(), 0) << "Load drops the entries even without a file";
-            book.AddEntry("Ann", "ann@x.org", "");
-            EXPECT_FALSE(book.Save());
-        }
+    AddressBook books[] = {{nullptr, AddressBook::PathKind::File},
+                           {nullptr, AddressBook::PathKind::Directory},
+                           {"", AddressBook::PathKind::File},
+                           {"", AddressBook::PathKind::Directory},
+                           {}};
+    for (AddressBook& book : books) {
+        EXPECT_EQ(book.Path(), nullptr);
+        book.AddEntry("Ann", "ann@x.org", "");
+        EXPECT_FALSE(book.Load());
+        EXPECT_EQ(book.Count(), 0) << "Load drops the entries even without a file";
+        book.AddEntry("Ann", "ann@x.org", "");
+        EXPECT_FALSE(book.Save());
     }
-    AddressBook plain;
-    EXPECT_FALSE(plain.Load());
-    EXPECT_FALSE(plain.Save());
 }
 
 TEST_F(AddressBookTest, SaveWritesTheFormatAndLoadReadsItBack)
@@ -152,6 +169,7 @@ TEST(AddressBookSortTest, SortsByEachOrderWithItsTies)
         book.AddEntry("ann", "b@x", "M");
         book.Sort(c.Order);
         std::vector<std::string> got;
+        got.reserve(static_cast<std::size_t>(book.Count()));
         for (int i = 0; i < book.Count(); ++i) {
             got.push_back(book.Item(i).Name + "|" + book.Item(i).EMail);
         }

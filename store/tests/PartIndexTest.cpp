@@ -1,9 +1,11 @@
 #include "store/PartIndex.h"
 
+#include "common/IniAccess.h"
 #include "common/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -73,6 +75,43 @@ TEST(PartIndexTest, IsInlinePartFollowsTypeSizeAndPreference)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         EXPECT_EQ(c.Index.IsInlinePart(c.Part, c.Preferred, c.MaxKB), c.Want);
+    }
+}
+
+class PartIndexIniTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetMainIniPath(m_ini); }
+
+    void TearDown() override { SetMainIniPath(""); }
+
+    test::TempDir m_dir;
+    std::string m_ini = m_dir.PathOf("Quillmail.ini");
+};
+
+TEST_F(PartIndexIniTest, IsInlinePartReadsTheSizeLimitFromTheMainIni)
+{
+    PartIndex parts;
+    const PartIndexEntry& text = AddPart(parts, 1, 0, "text/plain", 30 * 1024);
+
+    struct Case {
+        const char* Ini; // null: no INI file
+        bool Want;
+    };
+
+    const Case cases[] = {
+            {nullptr, false},
+            {"[General]\r\n", false},
+            {"[General]\r\nMaxInlineAttachSize=0\r\n", true},
+            {"[general]\r\nmaxinlineattachsize=30\r\n", true},
+            {"[General]\r\nMaxInlineAttachSize=29\r\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Ini != nullptr ? c.Ini : "no INI");
+        std::filesystem::remove(m_ini);
+        if (c.Ini != nullptr) {
+            m_dir.WriteFile("Quillmail.ini", c.Ini);
+        }
+        EXPECT_EQ(parts.IsInlinePart(text, "text/html"), c.Want);
     }
 }
 

@@ -1,0 +1,69 @@
+#include "engine/LdapLibrary.h"
+
+#include <mutex>
+#include <string>
+#include <utility>
+
+namespace qm::engine {
+namespace {
+
+std::mutex g_loadedLock;
+std::shared_ptr<const LdapLibrary> g_loaded;
+
+template <class F>
+bool Bind(const SharedLibrary& library, const char* name, F& function)
+{
+    function = library.Function<F>(name);
+    return function != nullptr;
+}
+
+} // namespace
+
+Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
+{
+    auto library = SharedLibrary::Open(name);
+    if (!library) {
+        return Unexpected{library.error()};
+    }
+    std::unique_ptr<LdapLibrary> result(new LdapLibrary());
+    result->m_library = std::move(*library);
+    const SharedLibrary& lib = result->m_library;
+    LdapFunctions& f = result->m_functions;
+    const bool all = Bind(lib, "ldap_initialize", f.Initialize) && Bind(lib, "ldap_set_option", f.SetOption) &&
+                     Bind(lib, "ldap_sasl_bind_s", f.SaslBindS) && Bind(lib, "ldap_search_ext_s", f.SearchExtS) &&
+                     Bind(lib, "ldap_first_entry", f.FirstEntry) && Bind(lib, "ldap_next_entry", f.NextEntry) &&
+                     Bind(lib, "ldap_get_values_len", f.GetValuesLen) &&
+                     Bind(lib, "ldap_value_free_len", f.ValueFreeLen) && Bind(lib, "ldap_msgfree", f.MsgFree) &&
+                     Bind(lib, "ldap_unbind_ext_s", f.UnbindExtS);
+    if (!all) {
+        return Fail(std::string("an entry point of ") + name + " is missing", kLdapMissingEntryPoint);
+    }
+    return result;
+}
+
+Result<void> LoadLdapLibrary(const char* name)
+{
+    UnloadLdapLibrary();
+    auto library = LdapLibrary::Load(name);
+    if (!library) {
+        return Unexpected{library.error()};
+    }
+    std::lock_guard lock(g_loadedLock);
+    g_loaded = std::move(*library);
+    return {};
+}
+
+void UnloadLdapLibrary()
+{
+    std::shared_ptr<const LdapLibrary> dropped;
+    std::lock_guard lock(g_loadedLock);
+    dropped = std::exchange(g_loaded, nullptr);
+}
+
+std::shared_ptr<const LdapLibrary> LoadedLdap()
+{
+    std::lock_guard lock(g_loadedLock);
+    return g_loaded;
+}
+
+} // namespace qm::engine

@@ -1,0 +1,258 @@
+#include "engine/Engine.h"
+#include "engine/EngineMessages.h"
+#include "engine/LdapLibrary.h"
+#include "engine/tests/EngineTestSupport.h"
+#include "platform/IniFile.h"
+#include "platform/SharedMemory.h"
+#include "store/CvUserBinding.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm::engine {
+namespace {
+
+using test::ReadFile;
+using test::TempInstall;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+constexpr time_t kNow = 1765432100;
+
+std::string Replace(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+class EngineStartUpTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegisterEngineMessages();
+        SetEngineClock([] { return kNow; });
+    }
+
+    void TearDown() override
+    {
+        (void)EngineShutDown();
+        EngineProcessDetach();
+        SetEngineClock(nullptr);
+    }
+
+    void Attach()
+    {
+        EngineProcessAttach(nullptr);
+        ASSERT_TRUE(EngineAttached());
+    }
+
+    bool StartUp()
+    {
+        Attach();
+        return EngineStartUp();
+    }
+
+    const fs::path& Dir() const { return m_install.Dir(); }
+
+    TempInstall m_install;
+};
+
+using fs::exists;
+using fs::is_directory;
+
+TEST_F(EngineStartUpTest, WritesEveryKeyBackInTableOrderAndCreatesTheDirectories)
+{
+    m_install.WriteIni("");
+    ASSERT_TRUE(StartUp());
+
+    const std::string golden = ReadFile(fs::path(QM_SOURCE_DIR) / "engine/tests/data/StartUpQuillmail.ini");
+    ASSERT_FALSE(golden.empty());
+    EXPECT_EQ(ReadFile(m_install.IniPath()), Replace(golden, "@INSTALL@", Dir().string()));
+
+    for (const char* dir : {"Logs", "Temp", "Users"}) {
+        EXPECT_TRUE(is_directory(Dir() / dir)) << dir;
+    }
+    EXPECT_TRUE(exists(Dir() / "AddrBook.txt"));
+    EXPECT_TRUE(exists(Dir() / "Dictionary.txt"));
+    EXPECT_FALSE(exists(Dir() / "Templates")) << "the template directory is not made";
+
+    // A second start-up over the file it wrote changes nothing.
+    ASSERT_TRUE(EngineShutDown());
+    const std::string first = ReadFile(m_install.IniPath());
+    ASSERT_TRUE(EngineStartUp());
+    EXPECT_EQ(ReadFile(m_install.IniPath()), first);
+}
+
+TEST_F(EngineStartUpTest, WritesBaseDirToTheRegistryAndDomainDefaults)
+{
+    m_install.WriteIni("");
+    ASSERT_TRUE(StartUp());
+    EXPECT_EQ(platform::IniRead(m_install.RegistryPath(), kRegistryKey, "BaseDir"), Dir().string());
+    const std::string domains = (Dir() / "Domains.Ini").string();
+    EXPECT_EQ(DomainsIniPath(), domains);
+    EXPECT_EQ(platform::IniRead(domains, "Default:Settings", "PopPort"), "110");
+    EXPECT_EQ(platform::IniRead(domains, "Default:Settings", "UseEmailForPopUser"), "No");
+    EXPECT_EQ(platform::IniRead(domains, "Default:UserDefaults", "DiskSpaceQuota"), "0");
+}
+
+TEST_F(EngineStartUpTest, LogsWhatIsMissingAndGoesOn)
+{
+    m_install.WriteIni("[General]\r\nLogLevel=1\r\n");
+    ASSERT_TRUE(StartUp());
+    ASSERT_TRUE(EngineShutDown());
+    const std::string log = m_install.Log();
+    for (const char* text :
+         {"Shared memory initializing...", "Templates directory not found.", "Languages.ini not found.",
+          "LDAP DLL loading...", "Could not load MimeTypes.cfg.", "Maintenance thread has received shutdown notice.",
+          "Sending shutdown notice to maintenance thread.", "Releasing shared memory...", "Releasing LDAP DLL...",
+          "Quillmail stopped."}) {
+        EXPECT_NE(log.find(text), std::string::npos) << "missing: " << text << "\n" << log;
+    }
+    EXPECT_EQ(log.find("LDAP DLL could not load"), std::string::npos) << "the LDAP library is installed";
+    EXPECT_EQ(log.find("Corvid"), std::string::npos) << "the companion is not configured";
+}
+
+TEST_F(EngineStartUpTest, SetsStatusAndLogLevelAndClearsThemAtShutDown)
+{
+    m_install.WriteIni("[General]\r\nLogLevel=3\r\n[Session]\r\nMaximum=12\r\n");
+    ASSERT_TRUE(StartUp());
+    EngineSharedSection& section = SharedBlock()->Section;
+    EXPECT_EQ(section.LogLevel, 3);
+    EXPECT_EQ(section.Status.Words[0], static_cast<std::int32_t>(kNow));
+    EXPECT_EQ(section.Status.Words[3], 12);
+    EXPECT_EQ(SessionTableCapacity(), 12);
+    ASSERT_NE(SessionTableRows(), nullptr);
+    EXPECT_TRUE(EngineRunning());
+    EXPECT_TRUE(ShmSegment::Open(EngineNamespace(), kSessionTableSegmentName, ShmAccess::ReadOnly, 12 * 224));
+
+    ASSERT_TRUE(EngineShutDown());
+    EXPECT_FALSE(EngineRunning());
+    for (std::int32_t word : section.Status.Words) {
+        EXPECT_EQ(word, 0);
+    }
+    EXPECT_EQ(SessionTableRows(), nullptr);
+    EXPECT_FALSE(ShmSegment::Open(EngineNamespace(), kSessionTableSegmentName, ShmAccess::ReadOnly))
+            << "the session table is removed";
+}
+
+TEST_F(EngineStartUpTest, EmptiesTheTemporaryDirectoryOfAnEarlierRun)
+{
+    m_install.WriteIni("");
+    fs::create_directories(Dir() / "Temp" / "ABCDEFG");
+    WriteFile(Dir() / "Temp" / "ABCDEFG" / "compose.txt", "old");
+    WriteFile(Dir() / "Temp" / "left.tmp", "old");
+    ASSERT_TRUE(StartUp());
+    EXPECT_TRUE(fs::is_empty(Dir() / "Temp"));
+}
+
+TEST_F(EngineStartUpTest, BadSessionMaximumFailsAndUndoesEverything)
+{
+    m_install.WriteIni("[Session]\r\nMaximum=0\r\n");
+    ASSERT_FALSE(StartUp());
+    EXPECT_FALSE(EngineRunning());
+    EXPECT_EQ(EngineLog(), nullptr);
+    EXPECT_NE(m_install.Log().find("Shared memory creation error 22."), std::string::npos) << m_install.Log();
+    EXPECT_EQ(LoadedLdap(), nullptr);
+
+    // The lock and the table were released: a corrected start-up succeeds.
+    m_install.WriteIni("[Session]\r\nMaximum=5\r\n");
+    ASSERT_TRUE(EngineStartUp());
+    EXPECT_EQ(SessionTableCapacity(), 5);
+}
+
+TEST_F(EngineStartUpTest, SecondStartUpInTheSameProcessIsRefused)
+{
+    m_install.WriteIni("");
+    ASSERT_TRUE(StartUp());
+    EXPECT_FALSE(EngineStartUp());
+    EXPECT_TRUE(EngineRunning());
+}
+
+TEST_F(EngineStartUpTest, ShutDownWhileIdleReturnsWithinOneRound)
+{
+    m_install.WriteIni("");
+    ASSERT_TRUE(StartUp());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the thread is in its wait
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(EngineShutDown());
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+}
+
+TEST_F(EngineStartUpTest, MainClosesBothDescriptorsAndWritesNothing)
+{
+    m_install.WriteIni("");
+    Attach();
+    for (int pass = 0; pass < 3; ++pass) {
+        SCOPED_TRACE(pass); // before StartUp, while running, after ShutDown
+        if (pass == 1) {
+            ASSERT_TRUE(EngineStartUp());
+        }
+        if (pass == 2) {
+            ASSERT_TRUE(EngineShutDown());
+        }
+        int in[2];
+        int out[2];
+        ASSERT_EQ(::pipe(in), 0);
+        ASSERT_EQ(::pipe(out), 0);
+        EngineMain(in[0], out[1], nullptr);
+        char byte;
+        EXPECT_EQ(::read(out[0], &byte, 1), 0) << "end of file: the output was closed with nothing written";
+        EXPECT_EQ(::fcntl(in[0], F_GETFD), -1) << "the input was closed";
+        ::close(in[1]);
+        ::close(out[0]);
+    }
+    EngineMain(-1, -1, nullptr);
+}
+
+TEST_F(EngineStartUpTest, CompanionLibraryIsLoadedWhenConfigured)
+{
+    const fs::path corvid = Dir() / "Corvid";
+    fs::create_directories(corvid);
+    m_install.WriteIni("[Mailboxes]\r\nSyncWithMailServer=Yes\r\n[Directories]\r\nCorvidAppDir=" + corvid.string() +
+                       "\r\n[General]\r\nLogLevel=1\r\n");
+    ASSERT_TRUE(StartUp());
+    EXPECT_EQ(store::LoadedCVUser(), nullptr);
+    EXPECT_NE(m_install.Log().find("Corvid User DLL could not load, error code 2."), std::string::npos)
+            << m_install.Log();
+    ASSERT_TRUE(EngineShutDown());
+
+    fs::copy_file(QM_CVUSER_LIBRARY, corvid / "CVUser.so");
+    fs::remove(Dir() / "Domains.Ini");
+    ASSERT_TRUE(EngineStartUp());
+    EXPECT_NE(store::LoadedCVUser(), nullptr);
+    EXPECT_EQ(platform::IniRead((Dir() / "Domains.Ini").string(), "Default:Settings", "UseEmailForPopUser"), "Yes");
+    ASSERT_TRUE(EngineShutDown());
+    EXPECT_EQ(store::LoadedCVUser(), nullptr);
+}
+
+TEST_F(EngineStartUpTest, FailedAttachMakesStartUpFail)
+{
+    // The shared block holds at most 259 characters of the INI path.
+    const fs::path deep = Dir() / std::string(200, 'd') / std::string(60, 'e');
+    ::setenv("QUILLMAIL_INI", (deep / "Quillmail.ini").c_str(), 1);
+    EngineProcessAttach(nullptr);
+    EXPECT_FALSE(EngineAttached());
+    EXPECT_EQ(SharedBlock(), nullptr);
+    EXPECT_FALSE(EngineStartUp());
+    EXPECT_TRUE(EngineShutDown());
+}
+
+TEST_F(EngineStartUpTest, AttachKeepsTheIniPathOfTheFirstProcess)
+{
+    m_install.WriteIni("");
+    Attach();
+    EXPECT_EQ(EngineIniPath(), m_install.IniPath());
+    EXPECT_EQ(SharedBlock()->Section.LogLevel, 1);
+    EXPECT_STREQ(SharedBlock()->Section.IniPath, m_install.IniPath().c_str());
+}
+
+} // namespace
+} // namespace qm::engine
