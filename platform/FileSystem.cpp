@@ -397,6 +397,43 @@ Result<void> CopyFile(const std::string& src, const std::string& dst, CopyMode m
     return CommitTemp(*temp, dst, nullptr);
 }
 
+Result<void> WriteFileSynced(const std::string& path, std::string_view contents)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd) {
+        return SystemFailure("create", path, errno);
+    }
+    int err = WriteAll(fd.Get(), contents);
+    if (err == 0 && ::fsync(fd.Get()) != 0) {
+        err = errno;
+    }
+    if (::close(fd.Release()) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(path.c_str());
+        return SystemFailure("write", path, err);
+    }
+    return {};
+}
+
+Result<void> ReplaceFile(const std::string& src, const std::string& dst)
+{
+    if (::rename(src.c_str(), dst.c_str()) != 0) {
+        return SystemFailure("rename", src, errno);
+    }
+    SyncParentDirectory(dst);
+    return {};
+}
+
+Result<void> LinkFile(const std::string& src, const std::string& dst)
+{
+    if (::link(src.c_str(), dst.c_str()) != 0) {
+        return SystemFailure("link", src, errno);
+    }
+    return {};
+}
+
 // ---- moves and directories ----
 
 namespace {

@@ -69,6 +69,17 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxByte
 /// part. An existing file's permission bits are kept. A symbolic link at path is replaced by the file.
 Result<void> WriteFileAtomic(const std::string& path, std::string_view contents);
 
+/// Creates or truncates path, writes contents, syncs the file to disk and closes it, checking every step. On a
+/// failure the partly written file is removed. For a file that a later step renames into place (ReplaceFile).
+Result<void> WriteFileSynced(const std::string& path, std::string_view contents);
+
+/// Renames src over dst as one step (an existing dst is replaced atomically) and syncs the directory. Both must lie
+/// on one file system.
+Result<void> ReplaceFile(const std::string& src, const std::string& dst);
+
+/// Makes dst a second name (hard link) of the existing file src; fails with code EEXIST when dst exists.
+Result<void> LinkFile(const std::string& src, const std::string& dst);
+
 enum class CopyMode {
     Overwrite, ///< an existing destination is replaced (as one step)
     NoReplace, ///< fails with code EEXIST when the destination exists

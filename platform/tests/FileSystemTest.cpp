@@ -185,6 +185,26 @@ TEST(FileSystemTest, AtomicWriteReplacesWholeKeepsModeAndLeavesNoTemporaryFile)
     EXPECT_EQ(AllNames(dir.Path()), std::vector<std::string>{"User.ini"});
 }
 
+TEST(FileSystemTest, SyncedWriteLinkAndReplaceKeepABackupAndSwapInOneStep)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFileSynced(dir / "a.ini", "old"));
+    ASSERT_TRUE(WriteFileSynced(dir / "a.new", "longer new text"));
+    ASSERT_TRUE(WriteFileSynced(dir / "a.new", "new")); // truncates what was there
+    ASSERT_TRUE(LinkFile(dir / "a.ini", dir / "a.bak"));
+    auto twice = LinkFile(dir / "a.ini", dir / "a.bak");
+    ASSERT_FALSE(twice);
+    EXPECT_EQ(twice.error().Code, EEXIST);
+    ASSERT_TRUE(ReplaceFile(dir / "a.new", dir / "a.ini"));
+    EXPECT_EQ(ReadBytes(dir / "a.ini"), "new");
+    EXPECT_EQ(ReadBytes(dir / "a.bak"), "old");
+    EXPECT_EQ(AllNames(dir.Path()), (std::vector<std::string>{"a.bak", "a.ini"}));
+
+    EXPECT_FALSE(WriteFileSynced(dir / "missing/a.new", "x"));
+    EXPECT_FALSE(ReplaceFile(dir / "missing.new", dir / "a.ini"));
+    EXPECT_EQ(ReadBytes(dir / "a.ini"), "new");
+}
+
 TEST(FileSystemTest, CopyOverwritesOnlyWhenAsked)
 {
     TempDir dir;
