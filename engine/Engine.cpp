@@ -5,8 +5,10 @@
 #include "engine/DomainSettings.h"
 #include "engine/EngineIniDefaults.h"
 #include "engine/EngineMessages.h"
+#include "engine/LanguagesCheck.h"
 #include "engine/LdapLibrary.h"
 #include "engine/Maintenance.h"
+#include "engine/TemplateCache.h"
 #include "platform/EngineLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -53,6 +55,7 @@ struct RunState {
     EngineLock Lock;
     ShmSegment SessionTable;
     int SessionRows = 0;
+    std::unique_ptr<TemplateCache> Templates;
     std::unique_ptr<MimeTypeTable> MimeTypes;
     std::unique_ptr<SessionService> Sessions;
     MaintenanceThread Maintenance;
@@ -125,6 +128,7 @@ void ReleaseRunState()
     Run().Maintenance.Join();
     Run().Sessions.reset();
     Run().MimeTypes.reset();
+    Run().Templates.reset();
     UnloadLdapLibrary();
     UnloadCVUser();
     if (Run().SessionTable.IsOpen()) {
@@ -218,10 +222,13 @@ void LoadLibraries(const std::string& templateDir)
         }
     }
 
-    // 12 and 13: the language file (checked and completed by the template code) and the template cache.
-    if (!platform::ResolveNoCase(templateDir, "Languages.ini")) {
+    // 12 and 13: the language file checked and completed, then the template cache.
+    if (platform::ResolveNoCase(templateDir, "Languages.ini")) {
+        (void)CheckLanguagesIni(*Run().Log);
+    } else {
         Run().Log->LogMsg(4, kMsgLanguagesIniNotFound);
     }
+    Run().Templates = TemplateCache::FromEngineIni(Run().Log.get());
 
     // 14: LDAP, always tried.
     Run().Log->LogMsg(1, kMsgLdapLoading);
@@ -413,6 +420,7 @@ bool EngineShutDown()
     Run().Log->LogMsg(1, kMsgReleasingLdap);
     UnloadLdapLibrary();
 
+    Run().Templates.reset();
     Run().MimeTypes.reset();
     Run().Sessions.reset();
 
@@ -499,6 +507,11 @@ unsigned char* SessionTableRows()
 int SessionTableCapacity()
 {
     return Run().SessionRows;
+}
+
+TemplateCache* EngineTemplates()
+{
+    return Run().Templates.get();
 }
 
 const MimeTypeTable* MimeTypes()

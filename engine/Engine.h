@@ -17,6 +17,8 @@
 
 namespace qm::engine {
 
+class TemplateCache;
+
 /// Environment variable with the full path of the engine INI; it replaces "Quillmail.ini" beside the library.
 inline constexpr const char* kEngineIniEnv = "QUILLMAIL_INI";
 
@@ -101,6 +103,9 @@ unsigned char* SessionTableRows();
 
 /// The number of rows the session table was made with (0 when there is none).
 int SessionTableCapacity();
+
+/// The template cache while the engine runs; null otherwise.
+TemplateCache* EngineTemplates();
 
 /// The MIME types of MimeTypes.cfg while the engine runs; null otherwise.
 const MimeTypeTable* MimeTypes();

@@ -33,6 +33,10 @@ inline constexpr int kMsgMaintenanceWaitError = 181;
 inline constexpr int kMsgMaintenanceExiting = 182;
 inline constexpr int kMsgCouldNotDeleteSession = 204;
 inline constexpr int kMsgSessionTimedOut = 205;
+inline constexpr int kMsgTemplateNotFound = 234;
+inline constexpr int kMsgUnableToIterate = 263;
+inline constexpr int kMsgUnableToEvaluate = 264;
+inline constexpr int kMsgUnableToExpand = 265;
 
 /// The whole table, sorted by id.
 std::span<const StringEntry> EngineMessages();

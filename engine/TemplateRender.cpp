@@ -1,0 +1,235 @@
+#include "engine/TemplateRender.h"
+
+#include "common/CgiInput.h"
+#include "common/Log.h"
+#include "engine/EngineMessages.h"
+#include "engine/TemplateCache.h"
+#include "platform/Path.h"
+
+#include <charconv>
+
+namespace qm::engine {
+namespace {
+
+// The page shown when neither the page's template nor the Error template exists.
+const CompiledTemplate& BuiltInPage()
+{
+    static const CompiledTemplate s_page("<HTML><$STATUSMESG$></HTML>");
+    return s_page;
+}
+
+void LogName(PageContext& context, int id, std::string_view name)
+{
+    context.Log().LogMsg(3, id, std::string(name).c_str());
+}
+
+} // namespace
+
+TemplateRender::TemplateRender(PageContext& context)
+    : m_context(context)
+    , m_out(context.Output())
+{}
+
+void TemplateRender::RenderItem(const ListBody& body, const Placeholders& item)
+{
+    m_items.push_back(&item);
+    RenderBlock(*body.Template, body.Block);
+    m_items.pop_back();
+}
+
+void TemplateRender::RenderBlock(const CompiledTemplate& compiled, std::uint32_t block)
+{
+    using Kind = CompiledTemplate::OpKind;
+    // Level 0 is the state outside any IF; saved[n] is the output state of the level that encloses level n + 1,
+    // taken[n] whether a branch of level n has been taken.
+    bool saved[kMaxIfLevels + 1] = {};
+    bool taken[kMaxIfLevels + 1] = {};
+    int depth = 0;
+    bool emit = true;
+    for (const CompiledTemplate::Op& op : compiled.Ops(block)) {
+        switch (op.Kind) {
+        case Kind::Text:
+            if (emit) {
+                m_out.append(compiled.TextOf(op));
+            }
+            break;
+        case Kind::Value:
+            if (emit) {
+                ExpandValue(compiled.Value(op.A));
+            }
+            break;
+        case Kind::Foreach:
+            if (emit) {
+                ExpandList(compiled.List(op.A), ListBody{&compiled, op.B});
+            }
+            break;
+        case Kind::If:
+            if (depth < kMaxIfLevels) {
+                saved[depth++] = emit;
+                // The condition is evaluated even when nothing is written.
+                emit = EvaluateCondition(compiled.Condition(op.A)) && emit;
+                taken[depth] = emit;
+            }
+            break;
+        case Kind::ElseIf:
+            if (depth > 0) {
+                emit = EvaluateCondition(compiled.Condition(op.A)) && saved[depth - 1] && !taken[depth];
+                taken[depth] = taken[depth] || emit;
+            }
+            break;
+        case Kind::Else:
+            if (depth > 0) {
+                emit = saved[depth - 1] && !taken[depth];
+                taken[depth] = taken[depth] || emit;
+            }
+            break;
+        case Kind::EndIf:
+            if (depth > 0) {
+                emit = saved[--depth];
+            }
+            break;
+        }
+    }
+}
+
+void TemplateRender::ExpandValue(const CompiledTemplate::ValueTag& tag)
+{
+    if (tag.Placeholder >= 0) {
+        for (const Placeholders* item : m_items) {
+            if (const std::string_view* text = item->Get(tag.Placeholder)) {
+                WriteEscapedRaw(*text);
+                return;
+            }
+        }
+    }
+    if (m_context.Session() == nullptr) {
+        if (tag.Sessionless != nullptr) {
+            tag.Sessionless->Handler(*this, tag.SessionlessArgument);
+        }
+        return; // an unknown name of a page without a session is dropped silently
+    }
+    if (tag.Session == nullptr) {
+        LogName(m_context, kMsgUnableToExpand, tag.Name);
+        return;
+    }
+    tag.Session->Handler(*this, tag.SessionArgument);
+}
+
+bool TemplateRender::EvaluateCondition(const CompiledTemplate::ConditionTag& tag)
+{
+    bool result = false;
+    if (tag.Entry != nullptr) {
+        result = tag.Entry->Handler(*this, tag.Argument);
+    } else {
+        LogName(m_context, kMsgUnableToEvaluate, tag.Name);
+    }
+    return tag.Negate ? !result : result;
+}
+
+void TemplateRender::ExpandList(const CompiledTemplate::ListTag& tag, const ListBody& body)
+{
+    if (tag.Entry == nullptr) {
+        LogName(m_context, kMsgUnableToIterate, tag.Name);
+        return;
+    }
+    if (tag.Entry->Needs == ListNeeds::Session && m_context.Session() == nullptr) {
+        return;
+    }
+    tag.Entry->Handler(*this, body);
+}
+
+void TemplateRender::WriteEscaped(std::string_view text)
+{
+    AppendHtmlEscaped(m_out, text, false);
+}
+
+void TemplateRender::WriteEscapedRaw(std::string_view text)
+{
+    AppendHtmlEscaped(m_out, text, true);
+}
+
+void TemplateRender::WriteUrl(std::string_view text)
+{
+    AppendUrlEncoded(m_out, text);
+}
+
+void TemplateRender::WriteJs(std::string_view text, std::size_t maxLength)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    text = text.substr(0, maxLength);
+    std::size_t plain = 0; // start of the run of bytes that need no escape
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool special = c < 0x20 || c == '\\' || c == '\'' || c == '"' || c == '<' || c == '>' || c == '&';
+        if (!special) {
+            continue;
+        }
+        m_out.append(text.substr(plain, i - plain));
+        plain = i + 1;
+        if (c == '\\' || c == '\'' || c == '"') {
+            m_out += '\\';
+            m_out += static_cast<char>(c);
+        } else if (c == '\n') {
+            m_out += "\\n";
+        } else if (c == '\r') {
+            m_out += "\\r";
+        } else {
+            m_out += "\\x";
+            m_out += kHex[c >> 4];
+            m_out += kHex[c & 15];
+        }
+    }
+    m_out.append(text.substr(plain));
+}
+
+void TemplateRender::WriteInt(long long value)
+{
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    m_out.append(digits, result.ptr);
+}
+
+void RenderTemplate(PageContext& context, const CompiledTemplate& compiled)
+{
+    TemplateRender render(context);
+    render.Render(compiled);
+}
+
+PageTemplate LoadPageTemplate(PageContext& context, std::string_view page)
+{
+    TemplateCache& cache = context.Templates();
+    const std::string& theme = context.Theme();
+    const bool safe = platform::IsSafeName(theme) && platform::IsSafeName(page) && page.size() <= kMaxPageName;
+    if (cache.Caching()) {
+        const CompiledTemplate* cached = safe ? cache.FindTemplate(context.Language(), theme, page) : nullptr;
+        if (cached == nullptr) {
+            LogName(context, kMsgTemplateNotFound, TemplateKey(theme, page));
+            return {};
+        }
+        return PageTemplate(cached);
+    }
+    std::string path = platform::PathJoin(cache.TemplateDir(), theme + "/" + std::string(page) + ".html");
+    if (safe) {
+        if (auto loaded = cache.LoadUncached(context.Language(), theme, page, path)) {
+            return PageTemplate(std::move(loaded));
+        }
+    }
+    LogName(context, kMsgTemplateNotFound, path);
+    return {};
+}
+
+void RenderPage(PageContext& context, std::string_view page)
+{
+    PageTemplate found = LoadPageTemplate(context, page);
+    if (!found) {
+        found = LoadPageTemplate(context, "Error");
+    }
+    if (found) {
+        RenderTemplate(context, *found);
+        return;
+    }
+    SetStatusMessage(context, LanguageText(context, 56));
+    RenderTemplate(context, BuiltInPage());
+}
+
+} // namespace qm::engine
