@@ -5,6 +5,7 @@
 
 #include "engine/DomainSettings.h"
 #include "engine/MessageSlot.h"
+#include "store/StoreSeams.h"
 
 #include <optional>
 #include <string>
@@ -59,9 +60,8 @@ public:
     /// POP3 client runs.
     virtual std::optional<FetchProgress> GetFetchProgress() = 0;
 
-    /// For a frame page that opens the mail-account options: when the user's default mail account has no e-mail
-    /// address, sets its active flag and saves the accounts.
-    virtual void ActivateDefaultAccountWithoutAddress() = 0;
+    /// The user of the session, with the store objects the user owns (folders, mail accounts, ...).
+    virtual store::StoreUser& User() = 0;
 };
 
 /// The request a page is rendered for. Every call comes from the request's own thread.

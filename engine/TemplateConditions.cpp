@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "store/CvUserBinding.h"
+#include "store/FolderList.h"
 
 #include <string>
 
@@ -90,6 +91,25 @@ bool ConditionTessera(TemplateRender&, std::string_view)
     return platform::ResolvePathNoCase(dir.empty() ? std::string("/") : dir, "Tessera/Tessera.ini").has_value();
 }
 
+// Tests the selected folder of the user; false without a session or a folder.
+template <class Test>
+bool SelectedFolderIs(TemplateRender& render, Test test)
+{
+    PageSession* session = render.Session();
+    const store::FolderEntry* folder = session != nullptr ? session->User().Folders().GetSelected() : nullptr;
+    return folder != nullptr && test(*folder);
+}
+
+bool ConditionFolderHasSubs(TemplateRender& render, std::string_view)
+{
+    return SelectedFolderIs(render, [](const store::FolderEntry& f) { return f.HasSubfolders(); });
+}
+
+bool ConditionFolderReadOnly(TemplateRender& render, std::string_view)
+{
+    return SelectedFolderIs(render, [](const store::FolderEntry& f) { return store::IsSpecialFolder(f.Name()); });
+}
+
 bool ConditionTrue(TemplateRender&, std::string_view)
 {
     return true;
@@ -111,6 +131,8 @@ constexpr ConditionEntry kConditions[] = {
         {"USER:", ConditionUser, NameMatch::Prefix},
         {"ADVANCEDCOMPOSE", ConditionAdvancedCompose},
         {"FAXCOMPOSE", ConditionFaxCompose},
+        {"FOLDERHASSUBS", ConditionFolderHasSubs},
+        {"FOLDERREADONLY", ConditionFolderReadOnly},
         {"CORVID", ConditionCorvid},
         {"NETSCAPE", ConditionNetscape},
         {"TELVANE", ConditionTelvane},

@@ -9,6 +9,7 @@
 #include "engine/TemplateVocabulary.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/FolderList.h"
 
 #include <string>
 
@@ -112,11 +113,35 @@ void ListThemes(TemplateRender& render, const ListBody& body)
     }
 }
 
+// Every folder of the user, each selected while the body renders; the selection is restored after.
+void ListFolders(TemplateRender& render, const ListBody& body)
+{
+    store::FolderList& folders = render.Session()->User().Folders();
+    folders.SetLanguage(render.Context().Language()); // display names in the page's language
+    const int selected = folders.SelectedIndex();
+    for (int i = 0; i < folders.Count(); ++i) {
+        folders.SetSelectedIndex(i);
+        render.RenderItem(body);
+    }
+    folders.SetSelectedIndex(selected);
+}
+
+// The body once for each level the selected folder lies below the top (for indenting).
+void ListFolderDepth(TemplateRender& render, const ListBody& body)
+{
+    const store::FolderEntry* folder = render.Session()->User().Folders().GetSelected();
+    for (int level = 0; folder != nullptr && level < folder->GetDepth(); ++level) {
+        render.RenderItem(body);
+    }
+}
+
 constexpr ListEntry kLists[] = {
         {"LANGUAGE", ListLanguages, ListNeeds::Nothing},
         {"SPELLCHECKLANG", ListSpellCheckLanguages, ListNeeds::Nothing},
         {"STYLE", ListStyles, ListNeeds::Nothing},
         {"THEME", ListThemes, ListNeeds::Nothing},
+        {"FOLDER", ListFolders},
+        {"FOLDERDEPTH", ListFolderDepth},
 };
 
 } // namespace

@@ -12,6 +12,8 @@
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
 #include "engine/Views.h"
+#include "store/FolderList.h"
+#include "store/MailHostList.h"
 
 #include <string>
 
@@ -245,8 +247,98 @@ void ValueFrameView(TemplateRender& render, std::string_view)
     }
     render.WriteUrl(field);
     if (EqualsNoCase(field, ViewName(kViewOptionsHosts))) {
-        render.Session()->ActivateDefaultAccountWithoutAddress();
+        // The account options open on a default account without an address: make it active so it is filled in.
+        store::StoreUser& user = render.Session()->User();
+        store::MailHostList& accounts = user.MailHosts();
+        if (accounts.Count() == 0) {
+            return;
+        }
+        store::MailHostAccount& account = accounts.Item(accounts.IndexOf(accounts.GetDefaultMailbox()));
+        if (account.EMail().empty()) {
+            account.SetActive(true);
+            (void)accounts.Save(user.UserDir());
+        }
     }
+}
+
+// ---- folders: the selected folder of the user's folder list ----
+
+constexpr std::size_t kMaxJsFolder = 159;
+
+store::FolderList& Folders(TemplateRender& render)
+{
+    return render.Session()->User().Folders();
+}
+
+// Writes what part gives of the selected folder; nothing when the user has no folder.
+template <class Part>
+void WriteFolder(TemplateRender& render, Part part)
+{
+    if (const store::FolderEntry* folder = Folders(render).GetSelected()) {
+        part(*folder);
+    }
+}
+
+void ValueFolderName(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteEscaped(f.Name()); });
+}
+
+void ValueFolderNameJs(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteJs(f.Name(), kMaxJsFolder); });
+}
+
+void ValueFolderNameUrl(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteUrl(f.Name()); });
+}
+
+void ValueFolderDisplayName(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteEscaped(f.DisplayName()); });
+}
+
+void ValueFolderNumber(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteInt(Folders(render).IndexOf(f.Name())); });
+}
+
+void ValueFolderParent(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteEscaped(f.GetParentName()); });
+}
+
+void ValueFolderParentJs(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteJs(f.GetParentName(), kMaxJsFolder); });
+}
+
+void ValueSubFolderName(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteEscaped(f.GetLeafName()); });
+}
+
+void ValueSubFolderNameJs(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteJs(f.GetLeafName(), kMaxJsFolder); });
+}
+
+void ValueSubFolderDisplayName(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteEscaped(f.GetShortName()); });
+}
+
+void ValueSubFolderDisplayNameJs(TemplateRender& render, std::string_view)
+{
+    WriteFolder(render, [&](const store::FolderEntry& f) { render.WriteJs(f.GetShortName(), kMaxJsFolder); });
+}
+
+// The height of the navigation frame: a line per mail account and per folder.
+void ValueLeftFrameHeight(TemplateRender& render, std::string_view)
+{
+    store::StoreUser& user = render.Session()->User();
+    render.WriteInt((static_cast<long long>(user.MailHosts().Count()) + user.Folders().Count()) * 18 + 136);
 }
 
 // ---- the sessionless vocabulary ----
@@ -294,6 +386,18 @@ constexpr ValueEntry kSessionValues[] = {
         {"REDIRECTTIME", ValueRedirectTime},
         {"REDIRECTSTATUS", ValueRedirectStatus},
         {"FRAMEVIEW", ValueFrameView},
+        {"LEFTFRAMEHEIGHT", ValueLeftFrameHeight},
+        {"FOLDERNAME", ValueFolderName},
+        {"FOLDERNAME,JS", ValueFolderNameJs},
+        {"FOLDERNAME,URL", ValueFolderNameUrl},
+        {"FOLDERDISPLAYNAME", ValueFolderDisplayName},
+        {"FOLDERNUMBER", ValueFolderNumber},
+        {"FOLDERPARENT", ValueFolderParent},
+        {"FOLDERPARENT,JS", ValueFolderParentJs},
+        {"SUBFOLDERNAME", ValueSubFolderName},
+        {"SUBFOLDERNAME,JS", ValueSubFolderNameJs},
+        {"SUBFOLDERDISPLAYNAME", ValueSubFolderDisplayName},
+        {"SUBFOLDERDISPLAYNAME,JS", ValueSubFolderDisplayNameJs},
 };
 
 constexpr ValueEntry kSessionlessValues[] = {

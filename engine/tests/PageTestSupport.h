@@ -13,11 +13,15 @@
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/tests/EngineTestSupport.h"
+#include "store/FolderList.h"
+#include "store/MailHostList.h"
+#include "store/StoreSeams.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -74,11 +78,40 @@ private:
     int m_level;
 };
 
+/// A user with real folders and mail accounts in userDir; the parts the page values do not use yet abort.
+class FakeStoreUser final : public store::StoreUser {
+public:
+    FakeStoreUser(const std::string& userDir, const store::LanguageTexts* texts)
+        : m_userDir(userDir)
+        , m_folders(userDir, "en", texts)
+        , m_accounts(userDir)
+    {}
+
+    const char* UserDir() const override { return m_userDir.c_str(); }
+
+    store::MessageIndex& Index() override { std::abort(); }
+
+    store::FolderList& Folders() override { return m_folders; }
+
+    store::FilterList& Filters() override { std::abort(); }
+
+    store::MailHostList& MailHosts() override { return m_accounts; }
+
+    store::AddressBook& AddrBook() override { std::abort(); }
+
+    const char* OwnPassword() const override { return ""; }
+
+private:
+    std::string m_userDir;
+    store::FolderList m_folders;
+    store::MailHostList m_accounts;
+};
+
 class FakeSession final : public PageSession {
 public:
     const char* Id() const override { return SessionId.c_str(); }
 
-    const char* UserName() const override { return User.c_str(); }
+    const char* UserName() const override { return Name.c_str(); }
 
     const UserSettingsSource& Settings() const override { return Source; }
 
@@ -90,16 +123,23 @@ public:
 
     std::optional<FetchProgress> GetFetchProgress() override { return Progress; }
 
-    void ActivateDefaultAccountWithoutAddress() override { ++Activations; }
+    store::StoreUser& User() override
+    {
+        if (!UserObject) {
+            ADD_FAILURE() << "the session's user was used but the test gave none";
+            std::abort();
+        }
+        return *UserObject;
+    }
 
     std::string SessionId = "ABCDEFG";
-    std::string User = "alice";
+    std::string Name = "alice";
     UserSettingsSource Source;
     MessageSlot Status;
     MessageSlot Error;
     int PendingFrameView = 0;
     std::optional<FetchProgress> Progress;
-    int Activations = 0;
+    std::unique_ptr<FakeStoreUser> UserObject;
 };
 
 /// A request for the templates: fields, cookies and environment given by the test, output in a string.

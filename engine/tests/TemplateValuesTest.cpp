@@ -1,6 +1,8 @@
 #include "engine/TemplateRender.h"
 #include "engine/Views.h"
 #include "engine/tests/PageTestSupport.h"
+#include "platform/IniFile.h"
+#include "store/FolderList.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +22,19 @@ class TemplateValuesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_session.Source = {"d.com", m_fixture.Path("User.ini")};
+        fs::create_directories(UserDir());
+        m_session.Source = {"d.com", UserIni()};
         m_fixture.WriteDomains("[d.com:Settings]\r\nPopHost=pop.d.com\r\nFlag=Yes\r\n"
                                "[Default:UserDefaults]\r\nStyle=Normal\r\nAdvancedCompose=No\r\n");
-        WriteFile(m_fixture.Path("User.ini"), "[User]\r\nFullName=Alice <A>\r\nStyle=Large\r\n");
+        WriteFile(UserIni(), "[User]\r\nFullName=Alice <A>\r\nStyle=Large\r\n");
     }
+
+    std::string UserDir() const { return m_fixture.Path("Users/alice"); }
+
+    std::string UserIni() const { return UserDir() + "/User.ini"; }
+
+    // Gives the session its user, with the folders and mail accounts now in the user directory.
+    void LoadUser() { m_session.UserObject = std::make_unique<test::FakeStoreUser>(UserDir(), m_cache.get()); }
 
     // A page with the session, in environment env.
     std::unique_ptr<FakePage> SessionPage(const std::vector<std::string>& env = {})
@@ -188,22 +198,57 @@ TEST_F(TemplateValuesTest, ReportsTheMailFetchOfTheRedirectPages)
 
 TEST_F(TemplateValuesTest, FramesShowThePendingViewOrTheRequestedOne)
 {
+    WriteFile(UserIni(), "[MailHost1]\r\nMailbox=main\r\nDefault=Yes\r\nActive=No\r\n"
+                         "[MailHost2]\r\nMailbox=other\r\nEMail=o@d.com\r\nActive=No\r\n");
+    LoadUser();
     auto page = SessionPage();
     EXPECT_EQ(page->Render("<$FRAMEVIEW$>"), "List");
     m_session.PendingFrameView = kViewMessage;
     EXPECT_EQ(page->Render("<$FRAMEVIEW$>|<$FRAMEVIEW$>"), "Message|List");
     page->Field("FrameView", "main");
     EXPECT_EQ(page->Render("<$FRAMEVIEW$>"), "List");
-    EXPECT_EQ(m_session.Activations, 0);
+    EXPECT_EQ(platform::IniRead(UserIni(), "MailHost1", "Active"), "No");
 
+    // The account options in a frame make a default account without an address active.
     auto hosts = SessionPage();
     hosts->Field("FrameView", "Options-Hosts");
     EXPECT_EQ(hosts->Render("<$FRAMEVIEW$>"), "Options-Hosts");
-    EXPECT_EQ(m_session.Activations, 1);
+    EXPECT_EQ(platform::IniRead(UserIni(), "MailHost1", "Active"), "Yes");
+    EXPECT_EQ(platform::IniRead(UserIni(), "MailHost2", "Active"), "No");
 
     auto hostile = SessionPage();
     hostile->Field("FrameView", "List&x=\"><b>");
     EXPECT_EQ(hostile->Render("<$FRAMEVIEW$>"), "List%26x%3D%22%3E%3Cb%3E");
+}
+
+TEST_F(TemplateValuesTest, TheNavigationPageWalksTheFolders)
+{
+    fs::create_directories(UserDir() + "/Work");
+    WriteFile(UserIni(), "[MailHost1]\r\nMailbox=main\r\n[MailHost2]\r\nMailbox=other\r\n");
+    LoadUser();
+    auto page = SessionPage();
+    // Two accounts and five folders.
+    EXPECT_EQ(page->Render("<$LEFTFRAMEHEIGHT$>"), "262");
+
+    store::FolderList& folders = m_session.UserObject->Folders();
+    ASSERT_TRUE(folders.Create("Work/Bob's"));
+    ASSERT_GE(folders.Select("Sent"), 0);
+    const std::string navigation = "<$FOREACH FOLDER$><$FOREACH FOLDERDEPTH$>-<$ENDEACH FOLDERDEPTH$>"
+                                   "<$FOLDERNUMBER$>:<$FOLDERNAME,URL$>|<$SUBFOLDERNAME$>|<$FOLDERPARENT$>"
+                                   "<$IF FOLDERREADONLY$> ro<$ENDIF$><$IF FOLDERHASSUBS$> subs<$ENDIF$>;"
+                                   "<$ENDEACH FOLDER$><$FOLDERNAME$>";
+    EXPECT_EQ(page->Render(navigation), "0:Inbox|Inbox| ro;1:Drafts|Drafts| ro;2:Sent|Sent| ro;"
+                                        "3:Trash|Trash| ro;4:Work|Work| subs;-5:Work%2FBob's|Bob's|Work;Sent");
+
+    ASSERT_GE(folders.Select("work/bob's"), 0);
+    EXPECT_EQ(page->Render("<$FOLDERDISPLAYNAME$>|<$SUBFOLDERDISPLAYNAME$>|<$FOLDERNAME,JS$>|<$FOLDERPARENT,JS$>|"
+                           "<$SUBFOLDERNAME,JS$>|<$SUBFOLDERDISPLAYNAME,JS$>"),
+              "&nbsp; Bob's|Bob's|Work/Bob\\'s|Work|Bob\\'s|Bob\\'s");
+
+    // Without a session the folder vocabulary writes and lists nothing.
+    FakePage sessionless(*m_cache);
+    EXPECT_EQ(sessionless.Render("<$FOREACH FOLDER$>x<$ENDEACH FOLDER$><$FOLDERNAME$><$IF FOLDERREADONLY$>r<$ENDIF$>"),
+              "");
 }
 
 TEST_F(TemplateValuesTest, ListsLanguagesThemesStylesAndSpellingLanguages)
@@ -263,7 +308,7 @@ TEST_F(TemplateValuesTest, TestsTheRequestTheSettingsAndTheConfiguration)
         EXPECT_EQ(page.Render(std::string("<$IF ") + c.Condition + "$>yes<$ELSE$>no<$ENDIF$>"), c.Want ? "yes" : "no");
     }
 
-    WriteFile(m_fixture.Path("User.ini"), "[User]\r\nAdvancedCompose=Yes\r\nFlag=1\r\n");
+    WriteFile(UserIni(), "[User]\r\nAdvancedCompose=Yes\r\nFlag=1\r\n");
     m_fixture.WriteIni("[Telvane]\r\nUseTelvane=Yes\r\n[QMWatch]\r\nUseQMWatch=No\r\n");
     auto page = SessionPage({"HTTP_USER_AGENT=Mozilla/4.0 (compatible; MSIE 6.0)"});
     page->Field("FaxCompose", "");
