@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -23,6 +24,9 @@ public:
 
     /// Stores a copy of value (null gives ""); value may point into this pair's own value.
     void SetValue(const char* value);
+
+    /// Appends text to the value (used to join folded header lines without copying the value each time).
+    void AppendValue(std::string_view text) { m_value.append(text); }
 
 private:
     char m_name[kMaxNameLength + 1] = {};

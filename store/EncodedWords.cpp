@@ -1,0 +1,238 @@
+#include "store/EncodedWords.h"
+
+#include "common/Scrambler.h"
+#include "common/StringUtil.h"
+#include "platform/Charset.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace qm::store {
+
+namespace {
+
+// The characters that end the charset of an encoded word.
+bool IsCharsetEnd(char c)
+{
+    return std::strchr("()<>@,;:\"/[]?.=", c) != nullptr && c != '\0';
+}
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Linear white space: what may separate two encoded words (folding included).
+bool AllWhiteSpace(std::string_view s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+}
+
+// A charset name that may go to the C library's converter: letters, digits, '-' and '_' only.
+bool IsPlainCharsetName(std::string_view name)
+{
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
+}
+
+std::string DecodeQ(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '=' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
+            out.push_back(static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
+            i += 2;
+        } else if (c == '_') {
+            out.push_back(' ');
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// One encoded word found at a "=?".
+struct Word {
+    std::string_view Charset;
+    char Encoding = '\0';
+    std::string_view Text;
+    std::size_t End = 0; // position right after its "?="
+};
+
+// Parses the encoded word that starts at text[start] ("=?"); false when its shape or encoding is not one we decode.
+bool ParseWord(std::string_view text, std::size_t start, Word& word)
+{
+    const std::size_t charsetStart = start + 2;
+    std::size_t pos = charsetStart;
+    while (pos < text.size() && !IsCharsetEnd(text[pos])) {
+        ++pos;
+    }
+    if (pos >= text.size() || text[pos] != '?') {
+        return false;
+    }
+    if (pos + 2 >= text.size() || text[pos + 2] != '?') {
+        return false;
+    }
+    const char encoding = text[pos + 1];
+    if (encoding != 'B' && encoding != 'b' && encoding != 'Q' && encoding != 'q') {
+        return false;
+    }
+    const std::size_t textStart = pos + 3;
+    const std::size_t textEnd = text.find("?=", textStart);
+    if (textEnd == std::string_view::npos) {
+        return false;
+    }
+    word.Charset = text.substr(charsetStart, pos - charsetStart);
+    word.Encoding = encoding;
+    word.Text = text.substr(textStart, textEnd - textStart);
+    word.End = textEnd + 2;
+    return true;
+}
+
+std::string DecodeWord(const Word& word)
+{
+    std::string bytes = (word.Encoding == 'B' || word.Encoding == 'b') ? Base64Decode(word.Text) : DecodeQ(word.Text);
+    if (StartsWithNoCase(word.Charset, "ISO-2022-JP")) {
+        ConvertJisText(bytes, word.Charset);
+    }
+    std::replace(bytes.begin(), bytes.end(), '\0', ' ');
+    return bytes;
+}
+
+// True when text holds ESC '$' and, after it, ESC '('.
+bool LooksLikeJis(std::string_view text)
+{
+    const std::size_t on = text.find("\x1B$");
+    return on != std::string_view::npos && text.find("\x1B(", on + 2) != std::string_view::npos;
+}
+
+// The JIS X 0208 to Shift-JIS rule for one pair of bytes in 0x21..0x7E.
+void MapPair(unsigned j1, unsigned j2, char* out)
+{
+    unsigned second = 0;
+    if ((j1 & 1U) != 0) {
+        second = j2 + (j2 >= 96 ? 32 : 31);
+    } else {
+        second = j2 + 126;
+    }
+    const unsigned first = (j1 + 1) / 2 + (j1 < 95 ? 112 : 176);
+    out[0] = static_cast<char>(first);
+    out[1] = static_cast<char>(second);
+}
+
+bool IsJisByte(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0x21 && b <= 0x7E;
+}
+
+} // namespace
+
+EncodedWordScan DecodeEncodedWords(std::string& text)
+{
+    EncodedWordScan scan;
+    std::size_t start = text.find("=?");
+    if (start == std::string::npos) {
+        if (LooksLikeJis(text)) {
+            ConvertJisText(text);
+        }
+        return scan;
+    }
+
+    const std::string_view in = text;
+    std::string out;
+    std::size_t pos = 0;                         // next byte of `in` not yet copied
+    std::size_t lastWordEnd = std::string::npos; // position in `in` right after the last decoded word
+    bool changed = false;
+    for (; start != std::string_view::npos; start = in.find("=?", start)) {
+        Word word;
+        if (!ParseWord(in, start, word)) {
+            start += 2;
+            continue;
+        }
+        const std::string_view gap = in.substr(pos, start - pos);
+        if (!changed) {
+            out.reserve(in.size());
+            scan.StartsWithEncodedWord = AllWhiteSpace(gap);
+        }
+        // White space between two decoded words is dropped.
+        if (!(lastWordEnd == pos && AllWhiteSpace(gap))) {
+            out.append(gap);
+        }
+        out.append(DecodeWord(word));
+        changed = true;
+        pos = lastWordEnd = start = word.End;
+    }
+    if (!changed) {
+        return scan;
+    }
+    scan.Decoded = true;
+    scan.EndsWithEncodedWord = lastWordEnd == in.size();
+    out.append(in.substr(pos));
+    text = std::move(out);
+    return scan;
+}
+
+void ConvertJisText(std::string& text, std::string_view charset)
+{
+    const std::string_view name = charset.substr(0, charset.find('*'));
+    std::string converted;
+    if (IsPlainCharsetName(name) && ConvertCharset(name, "SHIFT_JIS", text, converted)) {
+        text = std::move(converted);
+        return;
+    }
+    JisToShiftJis(text);
+}
+
+std::size_t JisToShiftJis(char* text, std::size_t length, bool& kanjiMode)
+{
+    std::size_t r = 0;
+    std::size_t w = 0;
+    while (r < length) {
+        const char c = text[r];
+        if (c == '\x1B') {
+            const char next = r + 1 < length ? text[r + 1] : '\0';
+            std::size_t skip = 2;
+            if (next == '$' || next == '(') {
+                kanjiMode = next == '$';
+                skip = 3;
+            } else {
+                kanjiMode = next == 'K' && r + 1 < length;
+            }
+            r += std::min(skip, length - r);
+            continue;
+        }
+        if (c == '\r' || c == '\n') {
+            kanjiMode = false;
+        } else if (kanjiMode && IsJisByte(c) && r + 1 < length && IsJisByte(text[r + 1])) {
+            MapPair(static_cast<unsigned char>(c), static_cast<unsigned char>(text[r + 1]), text + w);
+            r += 2;
+            w += 2;
+            continue;
+        }
+        text[w++] = c;
+        ++r;
+    }
+    return w;
+}
+
+void JisToShiftJis(std::string& text)
+{
+    bool kanjiMode = false;
+    text.resize(JisToShiftJis(text.data(), text.size(), kanjiMode));
+}
+
+void JisToShiftJis(char* text)
+{
+    if (text == nullptr) {
+        return;
+    }
+    bool kanjiMode = false;
+    text[JisToShiftJis(text, std::strlen(text), kanjiMode)] = '\0';
+}
+
+} // namespace qm::store

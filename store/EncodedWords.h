@@ -1,0 +1,57 @@
+// Decoding of RFC 2047 encoded words in header text, and the JIS (ISO-2022-JP) to Shift-JIS conversion.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qm::store {
+
+/// What DecodeEncodedWords found.
+struct EncodedWordScan {
+    /// At least one encoded word was decoded.
+    bool Decoded = false;
+    /// The text begins with a decoded word (only white space before it).
+    bool StartsWithEncodedWord = false;
+    /// The text ends with a decoded word: nothing follows its "?=".
+    bool EndsWithEncodedWord = false;
+};
+
+/// Decodes, in place, every well-formed encoded word "=?charset?B?text?=" or "=?charset?Q?text?=" of text.
+///
+/// The charset runs from "=?" to the next of ( ) < > @ , ; : " / [ ] ? . = which must be '?'; one encoding letter
+/// and '?' follow, and the encoded text runs to the next "?=". B (any case) is base64, Q (any case) gives a byte for
+/// "=" and two hex digits, a blank for '_' and every other character as it is ("=" without two hex digits stays).
+/// A word of any other shape or encoding is left as it is and the search goes on after its "=?". Decoded bytes are
+/// not searched again. White space between two decoded words is dropped, so a character split across two words
+/// comes out whole.
+///
+/// Character sets: words whose charset begins with "ISO-2022-JP" (any case) are converted to Shift-JIS; every other
+/// charset is passed through as its bytes. The decoded bytes are otherwise exact, except that a NUL becomes a blank
+/// (header values are NUL-terminated). Text without "=?" that holds ESC '$' and later ESC '(' is JIS text and is
+/// converted to Shift-JIS as a whole.
+///
+/// Decoded bytes may hold any other byte, CR, LF and 0x01 included: whoever writes them into a store record cleans
+/// them first (CleanRecordValue).
+EncodedWordScan DecodeEncodedWords(std::string& text);
+
+/// Converts JIS text (ISO-2022-JP and the charsets named after it) to Shift-JIS: through the C library's converter
+/// when it knows charset and can convert every character, otherwise with JisToShiftJis. `charset` may carry an
+/// RFC 2231 language suffix ("ISO-2022-JP*ja").
+void ConvertJisText(std::string& text, std::string_view charset = "ISO-2022-JP");
+
+/// In place: JIS to Shift-JIS by the JIS X 0208 byte rule. Kanji mode starts off; ESC '$' x turns it on and ESC '(' x
+/// off (three bytes each), ESC 'K' on and ESC with any other byte off (two bytes each); every escape is dropped, and
+/// an escape cut off by the end of the text is dropped as far as it goes. CR and LF turn the mode off. In kanji mode
+/// a pair of bytes in 0x21..0x7E is mapped to its Shift-JIS pair; every other byte is copied. Never reads past the
+/// text and never makes it longer.
+void JisToShiftJis(std::string& text);
+
+/// As above on a NUL-terminated string (null is ignored).
+void JisToShiftJis(char* text);
+
+/// As above on length bytes of text, with the kanji mode carried in and out (for text converted line by line).
+/// Returns the new length.
+std::size_t JisToShiftJis(char* text, std::size_t length, bool& kanjiMode);
+
+} // namespace qm::store

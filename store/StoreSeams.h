@@ -1,0 +1,54 @@
+// The store's view of the engine objects that it works with. The store never includes engine code: the engine
+// implements these interfaces (its user record, its language texts, its request) and hands them in.
+#pragma once
+
+#include <string>
+
+namespace qm::store {
+
+class AddressBook;
+class FilterList;
+class FolderList;
+class MailHostList;
+class MessageIndex;
+
+/// The user whose store is worked on: the user directory and the store objects the user owns.
+class StoreUser {
+public:
+    virtual ~StoreUser() = default;
+
+    /// The user directory, without a trailing '/'.
+    virtual const char* UserDir() const = 0;
+
+    virtual MessageIndex& Index() = 0;
+    virtual FolderList& Folders() = 0;
+    virtual FilterList& Filters() = 0;
+    virtual MailHostList& MailHosts() = 0;
+    virtual AddressBook& AddrBook() = 0;
+
+    /// The password the user typed at logon, used for a mail account whose stored password is a single '\'.
+    virtual const char* OwnPassword() const = 0;
+};
+
+/// The numbered messages of the languages (1 to 99), such as the names of the special folders.
+class LanguageTexts {
+public:
+    virtual ~LanguageTexts() = default;
+
+    /// Message number (1 to 99) of language (its code, "en"); "" when there is none. The text stays owned by the
+    /// implementation and valid while it lives.
+    virtual const char* GetLanguageText(int number, const char* language) const = 0;
+};
+
+/// What rendering a message for a page needs of the request; empty fields mean "no session".
+struct RenderContext {
+    std::string SessionId;
+    /// The user's language code ("en", "ja").
+    std::string Language;
+    /// The CGI SCRIPT_NAME, the base of links back into the session.
+    std::string ScriptName;
+    /// The session's temporary directory.
+    std::string SessionTempDir;
+};
+
+} // namespace qm::store
