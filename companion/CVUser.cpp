@@ -263,12 +263,12 @@ public:
 private:
     static const std::string& AppDir()
     {
-        static const int anchor = 0;
-        static const std::string dir = [] {
-            auto found = qm::ModuleDirectoryOf(&anchor);
+        static const int kAnchor = 0;
+        static const std::string kDir = [] {
+            auto found = qm::ModuleDirectoryOf(&kAnchor);
             return found ? *found : std::string(".");
         }();
-        return dir;
+        return kDir;
     }
 
     static std::string UsersFile() { return qm::platform::PathJoin(AppDir(), "Users.ini"); }
@@ -380,8 +380,8 @@ private:
 
 Library& TheLibrary()
 {
-    static Library library;
-    return library;
+    static Library s_library;
+    return s_library;
 }
 
 const char* Text(const char* s)

@@ -46,17 +46,23 @@ Result<std::unique_ptr<CvUserLibrary>> CvUserLibrary::Load(const std::string& pa
     std::unique_ptr<CvUserLibrary> result(new CvUserLibrary());
     result->m_library = std::move(*library);
     const SharedLibrary& lib = result->m_library;
-    const bool all =
-            Bind(lib, "CV_GetByEmail", result->m_getByEmail) & Bind(lib, "CV_GetByAlias", result->m_getByAlias) &
-            Bind(lib, "CV_GetFree", result->m_getFree) & Bind(lib, "CV_ValidateUser", result->m_validateUser) &
-            Bind(lib, "CV_GetTesseraBit", result->m_getTesseraBit) &
-            Bind(lib, "CV_GetPassword", result->m_getPassword) & Bind(lib, "CV_SetPassword", result->m_setPassword) &
-            Bind(lib, "CV_GetMailDir", result->m_getMailDir) & Bind(lib, "CV_GetUserInfo", result->m_getUserInfo) &
-            Bind(lib, "CV_InitUserInfo", result->m_initUserInfo) &
-            Bind(lib, "CV_FilterUserInfo", result->m_filterUserInfo) & Bind(lib, "CV_AddUser", result->m_addUser) &
-            Bind(lib, "CV_DeleteUser", result->m_deleteUser) &
-            Bind(lib, "CV_GetDomainNameUsingIP", result->m_getDomainNameUsingIP) &
-            Bind(lib, "CV_ReloadUsers", result->m_reloadUsers);
+    // Every name is bound, so that with missing names allowed all the others are there.
+    bool all = true;
+    all = Bind(lib, "CV_GetByEmail", result->m_getByEmail) && all;
+    all = Bind(lib, "CV_GetByAlias", result->m_getByAlias) && all;
+    all = Bind(lib, "CV_GetFree", result->m_getFree) && all;
+    all = Bind(lib, "CV_ValidateUser", result->m_validateUser) && all;
+    all = Bind(lib, "CV_GetTesseraBit", result->m_getTesseraBit) && all;
+    all = Bind(lib, "CV_GetPassword", result->m_getPassword) && all;
+    all = Bind(lib, "CV_SetPassword", result->m_setPassword) && all;
+    all = Bind(lib, "CV_GetMailDir", result->m_getMailDir) && all;
+    all = Bind(lib, "CV_GetUserInfo", result->m_getUserInfo) && all;
+    all = Bind(lib, "CV_InitUserInfo", result->m_initUserInfo) && all;
+    all = Bind(lib, "CV_FilterUserInfo", result->m_filterUserInfo) && all;
+    all = Bind(lib, "CV_AddUser", result->m_addUser) && all;
+    all = Bind(lib, "CV_DeleteUser", result->m_deleteUser) && all;
+    all = Bind(lib, "CV_GetDomainNameUsingIP", result->m_getDomainNameUsingIP) && all;
+    all = Bind(lib, "CV_ReloadUsers", result->m_reloadUsers) && all;
     if (!all && missing == CvMissing::Refuse) {
         return Fail("an entry point of " + path + " is missing", kCvMissingEntryPoint);
     }

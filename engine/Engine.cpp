@@ -63,8 +63,8 @@ struct EngineState {
 
 EngineState& State()
 {
-    static EngineState state;
-    return state;
+    static EngineState s_state;
+    return s_state;
 }
 
 ProcessState& Process()
@@ -307,7 +307,9 @@ void EngineProcessAttach(const void* moduleAddress)
         return;
     }
     std::string iniPath;
-    if (const char* fromEnv = std::getenv(kEngineIniEnv); fromEnv != nullptr && fromEnv[0] != '\0') {
+    // Read while the library loads, before the engine starts any thread.
+    if (const char* fromEnv = std::getenv(kEngineIniEnv); // NOLINT(concurrency-mt-unsafe)
+        fromEnv != nullptr && fromEnv[0] != '\0') {
         std::error_code ignored;
         iniPath = std::filesystem::absolute(fromEnv, ignored).lexically_normal().string();
     } else {
@@ -457,7 +459,7 @@ bool EngineRunning()
     return Run().Running.load();
 }
 
-void NotifyWindows(NotifyCode code)
+void NotifyWindows(std::uint64_t code)
 {
     EngineSharedBlock* block = SharedBlock();
     if (block == nullptr) {
@@ -469,7 +471,7 @@ void NotifyWindows(NotifyCode code)
     }
 }
 
-void NotifyWindowsLocked(NotifyCode code)
+void NotifyWindowsLocked(std::uint64_t code)
 {
     EngineSharedBlock* block = SharedBlock();
     if (block == nullptr) {

@@ -90,10 +90,10 @@ const IpcNamespace& EngineNamespace();
 bool EngineRunning();
 
 /// Posts the engine's notification with `code` to every registered window, under the sessions mutex.
-void NotifyWindows(NotifyCode code);
+void NotifyWindows(std::uint64_t code);
 
 /// The same for a caller that holds the sessions mutex already.
-void NotifyWindowsLocked(NotifyCode code);
+void NotifyWindowsLocked(std::uint64_t code);
 
 /// The session table's rows (kSessionRecordSize bytes each) while the engine runs; null otherwise. Guarded by the
 /// sessions mutex.

@@ -28,7 +28,7 @@ public:
 // StartUp returns false.
 [[gnu::constructor]] void AttachProcess()
 {
-    static ProcessAttachment attachment;
+    static ProcessAttachment s_attachment;
 }
 
 } // namespace

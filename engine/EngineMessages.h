@@ -8,33 +8,31 @@
 namespace qm::engine {
 
 /// Ids of the messages the engine's own code writes by number.
-enum EngineMessageId : int {
-    kMsgInitializing = 160,
-    kMsgUserDirNotFound = 161,
-    kMsgSharedMemoryInitializing = 162,
-    kMsgSharedMemoryCreationError = 163,
-    kMsgSharedMemoryMappingError = 164,
-    kMsgTemplatesDirNotFound = 165,
-    kMsgCorvidLoading = 166,
-    kMsgCorvidLoadError = 167,
-    kMsgLanguagesIniNotFound = 168,
-    kMsgLdapLoading = 169,
-    kMsgLdapLoadError = 170,
-    kMsgMimeTypesLoadError = 171,
-    kMsgMaintenanceStartError = 172,
-    kMsgSendingShutdownNotice = 173,
-    kMsgWaitingForMaintenance = 174,
-    kMsgReleasingSharedMemory = 175,
-    kMsgReleasingLdap = 176,
-    kMsgStopped = 177,
-    kMsgMaintenanceStarting = 178,
-    kMsgSessionFlaggedForDeletion = 179,
-    kMsgMaintenanceShutdownNotice = 180,
-    kMsgMaintenanceWaitError = 181,
-    kMsgMaintenanceExiting = 182,
-    kMsgCouldNotDeleteSession = 204,
-    kMsgSessionTimedOut = 205,
-};
+inline constexpr int kMsgInitializing = 160;
+inline constexpr int kMsgUserDirNotFound = 161;
+inline constexpr int kMsgSharedMemoryInitializing = 162;
+inline constexpr int kMsgSharedMemoryCreationError = 163;
+inline constexpr int kMsgSharedMemoryMappingError = 164;
+inline constexpr int kMsgTemplatesDirNotFound = 165;
+inline constexpr int kMsgCorvidLoading = 166;
+inline constexpr int kMsgCorvidLoadError = 167;
+inline constexpr int kMsgLanguagesIniNotFound = 168;
+inline constexpr int kMsgLdapLoading = 169;
+inline constexpr int kMsgLdapLoadError = 170;
+inline constexpr int kMsgMimeTypesLoadError = 171;
+inline constexpr int kMsgMaintenanceStartError = 172;
+inline constexpr int kMsgSendingShutdownNotice = 173;
+inline constexpr int kMsgWaitingForMaintenance = 174;
+inline constexpr int kMsgReleasingSharedMemory = 175;
+inline constexpr int kMsgReleasingLdap = 176;
+inline constexpr int kMsgStopped = 177;
+inline constexpr int kMsgMaintenanceStarting = 178;
+inline constexpr int kMsgSessionFlaggedForDeletion = 179;
+inline constexpr int kMsgMaintenanceShutdownNotice = 180;
+inline constexpr int kMsgMaintenanceWaitError = 181;
+inline constexpr int kMsgMaintenanceExiting = 182;
+inline constexpr int kMsgCouldNotDeleteSession = 204;
+inline constexpr int kMsgSessionTimedOut = 205;
 
 /// The whole table, sorted by id.
 std::span<const StringEntry> EngineMessages();

@@ -81,14 +81,12 @@ inline std::int32_t GetStatus(EngineStatus& status, StatusWord word)
 }
 
 /// The wParam codes of the engine's notification message.
-enum NotifyCode : std::uint64_t {
-    kNotifyUserCreated = 3,
-    kNotifyUserDeleted = 4,
-    kNotifyUserChanged = 5,
-    kNotifySessionCreated = 9905,
-    kNotifySessionRemoved = 9906,
-    kNotifySessionUpdated = 9907,
-};
+inline constexpr std::uint64_t kNotifyUserCreated = 3;
+inline constexpr std::uint64_t kNotifyUserDeleted = 4;
+inline constexpr std::uint64_t kNotifyUserChanged = 5;
+inline constexpr std::uint64_t kNotifySessionCreated = 9905;
+inline constexpr std::uint64_t kNotifySessionRemoved = 9906;
+inline constexpr std::uint64_t kNotifySessionUpdated = 9907;
 
 /// The engine's window message, posted with lParam 0 to every registered window.
 inline constexpr std::uint32_t kWmEngineNotify = 9904;

@@ -19,7 +19,7 @@ namespace {
 
 // How much of an alert file is read at most: enough for 511 bytes of text after carriage returns are dropped,
 // unless the file is mostly carriage returns.
-constexpr std::size_t kAlertReadLimit = 64 * 1024;
+constexpr std::size_t kAlertReadLimit = std::size_t{64} * 1024;
 
 std::string ReadAlertFile(const std::string& path)
 {
@@ -50,7 +50,7 @@ Maintenance::Maintenance(MaintenanceContext context)
     : m_context(std::move(context))
 {}
 
-void Maintenance::Start()
+void Maintenance::Start() const
 {
     m_context.Log->LogMsg(5, kMsgMaintenanceStarting);
     const std::string baseDir = m_context.BaseDir();
@@ -89,7 +89,7 @@ void Maintenance::Round()
     }
 }
 
-std::vector<std::string> Maintenance::TakeKillRequests()
+std::vector<std::string> Maintenance::TakeKillRequests() const
 {
     std::vector<std::string> ids;
     EngineSharedBlock* shared = m_context.Shared;
@@ -124,7 +124,7 @@ std::string Maintenance::AlertText(std::string_view fileBytes)
     return text;
 }
 
-bool Maintenance::DeliverAlert()
+bool Maintenance::DeliverAlert() const
 {
     const std::string baseDir = m_context.BaseDir();
     const auto name = platform::ResolveNoCase(baseDir, kAlertFileName);

@@ -43,7 +43,7 @@ public:
 
     /// Once, before the first round: logs 178 and deletes every "*.sem" file of the base directory (any case), so
     /// that markers of an earlier run do not act.
-    void Start();
+    void Start() const;
 
     /// One round before the wait: re-reads the time zone, rotates the log when due, carries out the kill requests
     /// and expires idle sessions.
@@ -52,14 +52,14 @@ public:
     /// After the wait: when the base directory holds "Alert.sem" (any case), reads at most 511 bytes of it
     /// (carriage returns dropped, each line feed turned into a blank), deletes it and gives the text to every
     /// session as its error message. False when there was no alert file.
-    bool DeliverAlert();
+    bool DeliverAlert() const;
 
     /// The whole thread: Start, then rounds until `stop` is signalled; then the exit steps (Exiting, log 182,
     /// signal `stop`). Returns 0. Never throws.
     int Run(StopEvent& stop, std::chrono::milliseconds period = kMaintenancePeriod);
 
     /// Copies the non-empty slots of the kill list in slot order and empties them, under the sessions mutex.
-    std::vector<std::string> TakeKillRequests();
+    std::vector<std::string> TakeKillRequests() const;
 
     /// The alert text of a file's bytes: carriage returns dropped, cut to 511 bytes, line feeds turned into blanks;
     /// the text ends at a NUL byte.

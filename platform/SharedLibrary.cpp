@@ -27,7 +27,7 @@ Result<SharedLibrary> SharedLibrary::Open(const std::string& pathOrName)
 {
     void* handle = ::dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        const char* text = ::dlerror();
+        const char* text = ::dlerror(); // NOLINT(concurrency-mt-unsafe): glibc keeps the text per thread
         std::string message = text != nullptr ? text : "cannot load " + pathOrName;
         // The loader keeps no error number: tell a missing file from one that is there but cannot be loaded.
         int err = ELIBBAD;
