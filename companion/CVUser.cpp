@@ -1,5 +1,5 @@
 // CVUser.so: a small user library of our own that stands in for the companion mail server's, with the CV_*
-// entry points the engine calls (companion/CvUserApi.h).
+// entry points the engine calls (store/CvUserApi.h).
 //
 // Files, all in the library's application directory (the directory of the path the library was loaded by):
 //  - "Corvid.ini", the companion's settings, read at each use:
@@ -16,11 +16,11 @@
 // holds "..", so that both are safe in paths. Names are folded to lower case. The user list is read by
 // CV_ReloadUsers and read again whenever the file has changed since; changes are written through at once. Handles
 // name an account by its address, so a handle stays valid across reloads until it is freed.
-#include "companion/CvUserApi.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"
 #include "platform/SharedLibrary.h"
+#include "store/CvUserApi.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,9 +35,9 @@
 
 namespace {
 
-using qm::CvHandle;
-using qm::CvUserInfo;
-using qm::kCvNoUser;
+using qm::store::CvHandle;
+using qm::store::CvUserInfo;
+using qm::store::kCvNoUser;
 
 constexpr std::size_t kMaxMailbox = 30;
 constexpr std::size_t kMaxDomain = 45;
@@ -224,11 +224,11 @@ public:
         }
         const std::string account = user->Address;
         bool ok = true;
-        if ((what & qm::kCvDeleteMailbox) != 0) {
+        if ((what & qm::store::kCvDeleteMailbox) != 0) {
             const auto parts = SplitAddress(account);
             ok = parts && qm::platform::DeleteDirectoryTree(MailDir(parts->first, parts->second));
         }
-        if ((what & qm::kCvDeleteAccount) != 0) {
+        if ((what & qm::store::kCvDeleteAccount) != 0) {
             ok = static_cast<bool>(qm::platform::IniDeleteSection(UsersFile(), account)) && ok;
             m_stamp.reset();
         }
@@ -552,18 +552,18 @@ CV_EXPORT int CV_ReloadUsers()
 }
 
 // Each entry point has the signature its callers bind it with.
-static_assert(std::is_same_v<decltype(&CV_GetByEmail), qm::CvGetByEmailFn>);
-static_assert(std::is_same_v<decltype(&CV_GetByAlias), qm::CvGetByAliasFn>);
-static_assert(std::is_same_v<decltype(&CV_GetFree), qm::CvGetFreeFn>);
-static_assert(std::is_same_v<decltype(&CV_ValidateUser), qm::CvValidateUserFn>);
-static_assert(std::is_same_v<decltype(&CV_GetTesseraBit), qm::CvGetTesseraBitFn>);
-static_assert(std::is_same_v<decltype(&CV_GetPassword), qm::CvGetPasswordFn>);
-static_assert(std::is_same_v<decltype(&CV_SetPassword), qm::CvSetPasswordFn>);
-static_assert(std::is_same_v<decltype(&CV_GetMailDir), qm::CvGetMailDirFn>);
-static_assert(std::is_same_v<decltype(&CV_GetUserInfo), qm::CvGetUserInfoFn>);
-static_assert(std::is_same_v<decltype(&CV_InitUserInfo), qm::CvInitUserInfoFn>);
-static_assert(std::is_same_v<decltype(&CV_FilterUserInfo), qm::CvFilterUserInfoFn>);
-static_assert(std::is_same_v<decltype(&CV_AddUser), qm::CvAddUserFn>);
-static_assert(std::is_same_v<decltype(&CV_DeleteUser), qm::CvDeleteUserFn>);
-static_assert(std::is_same_v<decltype(&CV_GetDomainNameUsingIP), qm::CvGetDomainNameUsingIPFn>);
-static_assert(std::is_same_v<decltype(&CV_ReloadUsers), qm::CvReloadUsersFn>);
+static_assert(std::is_same_v<decltype(&CV_GetByEmail), qm::store::CvGetByEmailFn>);
+static_assert(std::is_same_v<decltype(&CV_GetByAlias), qm::store::CvGetByAliasFn>);
+static_assert(std::is_same_v<decltype(&CV_GetFree), qm::store::CvGetFreeFn>);
+static_assert(std::is_same_v<decltype(&CV_ValidateUser), qm::store::CvValidateUserFn>);
+static_assert(std::is_same_v<decltype(&CV_GetTesseraBit), qm::store::CvGetTesseraBitFn>);
+static_assert(std::is_same_v<decltype(&CV_GetPassword), qm::store::CvGetPasswordFn>);
+static_assert(std::is_same_v<decltype(&CV_SetPassword), qm::store::CvSetPasswordFn>);
+static_assert(std::is_same_v<decltype(&CV_GetMailDir), qm::store::CvGetMailDirFn>);
+static_assert(std::is_same_v<decltype(&CV_GetUserInfo), qm::store::CvGetUserInfoFn>);
+static_assert(std::is_same_v<decltype(&CV_InitUserInfo), qm::store::CvInitUserInfoFn>);
+static_assert(std::is_same_v<decltype(&CV_FilterUserInfo), qm::store::CvFilterUserInfoFn>);
+static_assert(std::is_same_v<decltype(&CV_AddUser), qm::store::CvAddUserFn>);
+static_assert(std::is_same_v<decltype(&CV_DeleteUser), qm::store::CvDeleteUserFn>);
+static_assert(std::is_same_v<decltype(&CV_GetDomainNameUsingIP), qm::store::CvGetDomainNameUsingIPFn>);
+static_assert(std::is_same_v<decltype(&CV_ReloadUsers), qm::store::CvReloadUsersFn>);

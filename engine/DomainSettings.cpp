@@ -2,6 +2,7 @@
 
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
+#include "common/StringUtil.h"
 #include "engine/Engine.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"
@@ -153,6 +154,19 @@ bool WriteDomainDefaults(bool companionLoaded)
         (void)platform::IniWriteMany(path, changes);
     }
     return true;
+}
+
+std::vector<std::string> ListDomains()
+{
+    std::vector<std::string> domains;
+    for (std::string& section : platform::IniSectionNames(DomainsIniPath())) {
+        if (FindNoCase(section.c_str(), ":Settings") == nullptr || EqualsNoCase(section, kDefaultSettings)) {
+            continue;
+        }
+        section.resize(section.find(':'));
+        domains.push_back(std::move(section));
+    }
+    return domains;
 }
 
 std::string GetDomainSetting(std::string_view key, std::string_view domain)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::engine {
 
@@ -18,6 +19,10 @@ std::string DomainsIniPathIn(const std::string& baseDir);
 /// Adds every missing default of [Default:Settings] and [Default:UserDefaults] to Domains.Ini (path rebuilt from
 /// [Directories] BaseDir first). `companionLoaded` decides the default of UseEmailForPopUser. True.
 bool WriteDomainDefaults(bool companionLoaded);
+
+/// The domains of Domains.Ini in file order: the name before the first ':' of every section whose name contains
+/// ":Settings" (any case), [Default:Settings] excepted. Every section is listed, however many there are.
+std::vector<std::string> ListDomains();
 
 /// The domain's setting: its own section "<domain>:Settings", else [Default:Settings], else "". A key present with
 /// an empty value ends the search with "".

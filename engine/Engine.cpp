@@ -2,7 +2,6 @@
 
 #include "common/IniAccess.h"
 #include "common/MimeTypeTable.h"
-#include "companion/CvUserBinding.h"
 #include "engine/DomainSettings.h"
 #include "engine/EngineIniDefaults.h"
 #include "engine/EngineMessages.h"
@@ -14,6 +13,7 @@
 #include "platform/Registry.h"
 #include "platform/SharedMemory.h"
 #include "platform/UniqueFd.h"
+#include "store/CvUserBinding.h"
 
 #include <atomic>
 #include <cerrno>
@@ -26,6 +26,13 @@
 
 namespace qm::engine {
 namespace {
+
+using store::CvMissing;
+using store::CvReload;
+using store::kCvUserLibraryName;
+using store::LoadCVUser;
+using store::LoadedCVUser;
+using store::UnloadCVUser;
 
 // What a process has from attaching to the installation's shared block.
 struct ProcessState {

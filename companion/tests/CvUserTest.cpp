@@ -1,4 +1,4 @@
-#include "companion/CvUserBinding.h"
+#include "store/CvUserBinding.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <iterator>
 #include <string>
 
-namespace qm {
+namespace qm::store {
 namespace {
 
 namespace fs = std::filesystem;
@@ -281,4 +281,4 @@ TEST_F(CvUserTest, ProcessWideLibraryStaysUsableWhileHeldAfterUnload)
 }
 
 } // namespace
-} // namespace qm
+} // namespace qm::store

@@ -128,6 +128,22 @@ TEST_F(DomainSettingsTest, DomainSettingFallsBackToTheDefaultSection)
     EXPECT_EQ(GetDomainInt("PopHost", "d.com"), 0);
 }
 
+TEST_F(DomainSettingsTest, DomainsAreListedInFileOrderWithoutLimit)
+{
+    std::string text = kDomains;
+    for (int i = 0; i < 2000; ++i) {
+        text += "[domain-number-" + std::to_string(i) + ".example:SETTINGS]\r\nPort=1\r\n";
+    }
+    text += "[x:UserDefaults]\r\n[b.org:Settings:Old]\r\n[Default:settings]\r\n";
+    WriteFile(m_domains, text);
+    const std::vector<std::string> domains = ListDomains();
+    ASSERT_EQ(domains.size(), 2002u) << "far more than 16 KB of section names, all read";
+    EXPECT_EQ(domains.front(), "d.com");
+    EXPECT_EQ(domains[1], "domain-number-0.example");
+    EXPECT_EQ(domains[2000], "domain-number-1999.example");
+    EXPECT_EQ(domains.back(), "b.org");
+}
+
 TEST_F(DomainSettingsTest, UserSettingChainOverridesThenOwnThenDefaults)
 {
     struct Case {

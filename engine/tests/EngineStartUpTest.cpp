@@ -1,10 +1,10 @@
-#include "companion/CvUserBinding.h"
 #include "engine/Engine.h"
 #include "engine/EngineMessages.h"
 #include "engine/LdapLibrary.h"
 #include "engine/tests/EngineTestSupport.h"
 #include "platform/IniFile.h"
 #include "platform/SharedMemory.h"
+#include "store/CvUserBinding.h"
 
 #include <gtest/gtest.h>
 
@@ -219,7 +219,7 @@ TEST_F(EngineStartUpTest, CompanionLibraryIsLoadedWhenConfigured)
     m_install.WriteIni("[Mailboxes]\r\nSyncWithMailServer=Yes\r\n[Directories]\r\nCorvidAppDir=" + corvid.string() +
                        "\r\n[General]\r\nLogLevel=1\r\n");
     ASSERT_TRUE(StartUp());
-    EXPECT_EQ(LoadedCVUser(), nullptr);
+    EXPECT_EQ(store::LoadedCVUser(), nullptr);
     EXPECT_NE(m_install.Log().find("Corvid User DLL could not load, error code 2."), std::string::npos)
             << m_install.Log();
     ASSERT_TRUE(EngineShutDown());
@@ -227,10 +227,10 @@ TEST_F(EngineStartUpTest, CompanionLibraryIsLoadedWhenConfigured)
     fs::copy_file(QM_CVUSER_LIBRARY, corvid / "CVUser.so");
     fs::remove(Dir() / "Domains.Ini");
     ASSERT_TRUE(EngineStartUp());
-    EXPECT_NE(LoadedCVUser(), nullptr);
+    EXPECT_NE(store::LoadedCVUser(), nullptr);
     EXPECT_EQ(platform::IniRead((Dir() / "Domains.Ini").string(), "Default:Settings", "UseEmailForPopUser"), "Yes");
     ASSERT_TRUE(EngineShutDown());
-    EXPECT_EQ(LoadedCVUser(), nullptr);
+    EXPECT_EQ(store::LoadedCVUser(), nullptr);
 }
 
 TEST_F(EngineStartUpTest, FailedAttachMakesStartUpFail)

@@ -1,6 +1,6 @@
 // A stand-in companion library with only three of the entry points, for the binding tests: it counts the calls of
 // CV_ReloadUsers and knows one address.
-#include "companion/CvUserApi.h"
+#include "store/CvUserApi.h"
 
 #include <cstring>
 
@@ -11,8 +11,8 @@ int g_reloads = 0;
 } // namespace
 
 TEST_EXPORT int CV_ReloadUsers();
-TEST_EXPORT qm::CvHandle CV_GetByEmail(const char* address);
-TEST_EXPORT void CV_GetFree(qm::CvHandle handle);
+TEST_EXPORT qm::store::CvHandle CV_GetByEmail(const char* address);
+TEST_EXPORT void CV_GetFree(qm::store::CvHandle handle);
 TEST_EXPORT int CvTestReloadCount();
 
 TEST_EXPORT int CV_ReloadUsers()
@@ -21,12 +21,12 @@ TEST_EXPORT int CV_ReloadUsers()
     return 1;
 }
 
-TEST_EXPORT qm::CvHandle CV_GetByEmail(const char* address)
+TEST_EXPORT qm::store::CvHandle CV_GetByEmail(const char* address)
 {
-    return address != nullptr && std::strcmp(address, "known@example.com") == 0 ? 7 : qm::kCvNoUser;
+    return address != nullptr && std::strcmp(address, "known@example.com") == 0 ? 7 : qm::store::kCvNoUser;
 }
 
-TEST_EXPORT void CV_GetFree(qm::CvHandle /*handle*/)
+TEST_EXPORT void CV_GetFree(qm::store::CvHandle /*handle*/)
 {}
 
 TEST_EXPORT int CvTestReloadCount()

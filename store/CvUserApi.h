@@ -1,5 +1,5 @@
 // The companion mail server's user library as its callers see it: the user record and the CV_* entry points.
-// Shared by the library itself (companion/CVUser.cpp) and by the binding that loads it (companion/CvUserBinding.h),
+// Shared by the library itself (companion/CVUser.cpp) and by the binding that loads it (store/CvUserBinding.h),
 // so that both agree on every offset and signature.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-namespace qm {
+namespace qm::store {
 
 /// A user handle of the library: 0 and up; kCvNoUser means "no such user".
 using CvHandle = std::int32_t;
@@ -78,4 +78,4 @@ using CvGetDomainNameUsingIPFn = int (*)(const char* ip, char* buffer, int size)
 using CvReloadUsersFn = int (*)();
 }
 
-} // namespace qm
+} // namespace qm::store

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "common/Result.h"
-#include "companion/CvUserApi.h"
 #include "platform/SharedLibrary.h"
+#include "store/CvUserApi.h"
 
 #include <memory>
 #include <string>
 
-namespace qm {
+namespace qm::store {
 
 /// The library's file name in the companion's application directory.
 inline constexpr const char* kCvUserLibraryName = "CVUser.so";
@@ -92,4 +92,4 @@ void UnloadCVUser();
 /// The process-wide library, or null when none is loaded. The caller keeps it alive while it holds the pointer.
 std::shared_ptr<const CvUserLibrary> LoadedCVUser();
 
-} // namespace qm
+} // namespace qm::store

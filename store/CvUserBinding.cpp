@@ -1,4 +1,4 @@
-#include "companion/CvUserBinding.h"
+#include "store/CvUserBinding.h"
 
 #include "platform/IniFile.h"
 #include "platform/Path.h"
@@ -7,7 +7,7 @@
 #include <mutex>
 #include <utility>
 
-namespace qm {
+namespace qm::store {
 namespace {
 
 std::mutex g_loadedLock;
@@ -233,4 +233,4 @@ std::shared_ptr<const CvUserLibrary> LoadedCVUser()
     return g_loaded;
 }
 
-} // namespace qm
+} // namespace qm::store

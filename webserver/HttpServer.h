@@ -1,0 +1,106 @@
+// HttpServer: the HTTP/1.1 side of the main web server. It answers requests under the engine's URL prefix through
+// the CgiHost, serves static files from the HTML directory, redirects "/" to the engine, and writes the access log.
+#pragma once
+
+#include "common/Result.h"
+#include "platform/DescriptorIo.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+
+struct MHD_Daemon;
+struct MHD_Connection;
+struct MHD_Response;
+
+namespace qm {
+
+class AccessLog;
+class CgiHost;
+class MimeTypeTable;
+
+/// Largest request body accepted (uploads of attachments); a larger announced body gets 413.
+inline constexpr uint64_t kDefaultMaxBodyBytes = 64ull * 1024 * 1024;
+
+/// Memory for one connection's request head and buffers; a head that does not fit gets a 4xx answer.
+inline constexpr size_t kConnectionMemoryBytes = 64 * 1024;
+
+/// Slowest average upload rate accepted, bytes per second, on top of the connection time-out.
+inline constexpr uint64_t kMinUploadBytesPerSecond = 32 * 1024;
+
+struct HttpServerSettings {
+    std::string BindAddress = "0.0.0.0";
+    unsigned Port = 2000;
+    std::string CgiBase = "/mail"; // the engine's URL prefix
+    std::string HtmlDir;           // root of the static files
+    std::string TempDir;           // where request bodies are kept while Main reads them
+    unsigned ConnectionTimeoutSeconds = 30;
+    unsigned MaxConnections = 512;
+    uint64_t MaxBodyBytes = kDefaultMaxBodyBytes;
+};
+
+/// The server. Start and Stop from one thread; everything else runs on the server's own threads: one per
+/// connection (the head, the body, the engine's output and the reply), one watchdog that ends connections whose
+/// head or body does not arrive in time, and the CgiHost's threads that run Main.
+class HttpServer {
+public:
+    /// `host` must have started up; `log` and `contentTypes` may be null (no access log; static files without a
+    /// content type). All three must outlive the server.
+    HttpServer(HttpServerSettings settings, CgiHost& host, AccessLog* log, const MimeTypeTable* contentTypes);
+    ~HttpServer();
+
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    /// Listens and starts serving. Fails when the address cannot be bound or the server cannot start its threads.
+    /// A missing HTML directory is no failure: static requests then get 404.
+    Result<void> Start();
+
+    /// Stops accepting, ends every connection (waiting for replies that are being relayed) and the watchdog.
+    /// Main calls still running go on; the CgiHost waits for them.
+    void Stop();
+
+    struct Connection;
+
+private:
+    friend struct HttpCallbacks;
+
+    int BeginRequest(Connection& c, MHD_Connection* connection, const char* method, const char* version);
+    int ReceiveBody(Connection& c, const char* data, size_t size);
+    int FinishRequest(Connection& c, MHD_Connection* connection);
+    int RunEngine(Connection& c, MHD_Connection* connection);
+    int ServeStatic(Connection& c, MHD_Connection* connection);
+    int QueueError(Connection& c, MHD_Connection* connection, unsigned status);
+    int QueueRedirect(Connection& c, MHD_Connection* connection, unsigned status, const std::string& location);
+    int Queue(Connection& c, MHD_Connection* connection, unsigned status, MHD_Response* response);
+    void CompleteRequest(Connection& c, bool completedOk);
+    Connection* OpenConnection(MHD_Connection* connection);
+    void CloseConnection(Connection* c);
+    void RunWatchdog();
+    int64_t NowMs() const;
+
+    const HttpServerSettings m_settings;
+    CgiHost& m_host;
+    AccessLog* m_log;
+    const MimeTypeTable* m_contentTypes;
+    platform::UniqueFd m_htmlRoot;
+    MHD_Daemon* m_daemon = nullptr;
+    // The fixed error replies, made once and shared by every connection; index by ErrorSlot.
+    static constexpr size_t kMaxErrorReplies = 16;
+    MHD_Response* m_errorResponses[kMaxErrorReplies] = {};
+    size_t m_errorLengths[kMaxErrorReplies] = {};
+
+    std::mutex m_connectionsLock;
+    std::unordered_set<Connection*> m_connections;
+    std::condition_variable m_watchdogWake;
+    bool m_watchdogStop = false;
+    std::thread m_watchdog;
+};
+
+} // namespace qm

@@ -1,0 +1,106 @@
+#include "webserver/AccessLog.h"
+
+#include "common/tests/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+namespace qm {
+namespace {
+
+// The log's times are local; these tests pin the zone so that the text is known.
+class AccessLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* zone = std::getenv("TZ"); // NOLINT(concurrency-mt-unsafe): single-threaded test
+        m_savedZone = zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+        setenv("TZ", "EST5", 1); // NOLINT(concurrency-mt-unsafe)
+        tzset();
+    }
+
+    void TearDown() override
+    {
+        if (m_savedZone) {
+            setenv("TZ", m_savedZone->c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+        } else {
+            unsetenv("TZ"); // NOLINT(concurrency-mt-unsafe)
+        }
+        tzset();
+    }
+
+    static AccessLogEntry Entry()
+    {
+        AccessLogEntry entry;
+        entry.Client = "192.0.2.7";
+        entry.When = 1'700'000'000; // Tue 14 Nov 2023 22:13:20 UTC
+        entry.Method = "GET";
+        entry.Target = "/mail?View=List";
+        entry.Version = "HTTP/1.1";
+        entry.Status = 200;
+        entry.Bytes = 1234;
+        return entry;
+    }
+
+private:
+    std::optional<std::string> m_savedZone;
+};
+
+TEST_F(AccessLogTest, WritesTheCommonLogFormat)
+{
+    char line[512];
+    const size_t length = FormatAccessLogLine(Entry(), line, sizeof line);
+    EXPECT_EQ(std::string(line, length),
+              "192.0.2.7 - - [14/Nov/2023:17:13:20 -0500] \"GET /mail?View=List HTTP/1.1\" 200 1234\n");
+}
+
+TEST_F(AccessLogTest, EscapesBytesThatWouldBreakTheLine)
+{
+    AccessLogEntry entry = Entry();
+    entry.Target = "/a\"b\\c\r\nd\x01\xff";
+    char line[512];
+    const size_t length = FormatAccessLogLine(entry, line, sizeof line);
+    EXPECT_NE(std::string(line, length).find("\"GET /a\\x22b\\x5cc\\x0d\\x0ad\\x01\\xff HTTP/1.1\""), std::string::npos)
+            << line;
+}
+
+TEST_F(AccessLogTest, CutsALongLineAndStillEndsIt)
+{
+    AccessLogEntry entry = Entry();
+    const std::string target(5000, 'x');
+    entry.Target = target;
+    char line[300];
+    const size_t length = FormatAccessLogLine(entry, line, sizeof line);
+    EXPECT_EQ(length, sizeof line - 1);
+    EXPECT_EQ(line[length - 1], '\n');
+    EXPECT_EQ(line[length], '\0');
+    EXPECT_EQ(FormatAccessLogLine(entry, line, 1), 0u);
+}
+
+TEST_F(AccessLogTest, RotatesToTheOldFileAtItsSizeLimit)
+{
+    test::TempDir dir;
+    AccessLog log(dir.PathOf(""), 1); // 1 KB
+    ASSERT_TRUE(log.Opened());
+    for (int i = 0; i < 15; ++i) {
+        log.Write(Entry()); // about 85 bytes a line: the 13th passes 1024
+    }
+    const std::string current = test::TempDir::ReadFile(dir.PathOf(kAccessLogName));
+    const std::string old = test::TempDir::ReadFile(dir.PathOf(kAccessLogOldName));
+    EXPECT_GE(old.size(), 1024u);
+    EXPECT_LT(current.size(), 1024u);
+    EXPECT_FALSE(current.empty());
+}
+
+TEST(HttpDateTest, FormatsInGmt)
+{
+    char date[40];
+    FormatHttpDate(1'700'000'000, date, sizeof date);
+    EXPECT_STREQ(date, "Tue, 14 Nov 2023 22:13:20 GMT");
+}
+
+} // namespace
+} // namespace qm
