@@ -1,0 +1,335 @@
+#include "store/MailHostList.h"
+
+#include "common/Assert.h"
+#include "common/IniAccess.h"
+#include "common/Scrambler.h"
+#include "common/StringUtil.h"
+#include "platform/IniFile.h"
+#include "platform/Path.h"
+#include "store/StoreText.h"
+
+#include <algorithm>
+
+namespace qm::store {
+
+namespace {
+
+constexpr const char* kUserSection = "User";
+
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// The text as a field keeps it: cleaned and cut to limit bytes.
+void AssignField(std::string& field, std::string_view text, std::size_t limit)
+{
+    field.assign(text.substr(0, limit));
+    CleanRecordValue(field);
+}
+
+std::string SectionFor(int number)
+{
+    return "MailHost" + std::to_string(number);
+}
+
+// The number n of a section named "MailHost<n>" (ASCII case ignored), else -1.
+int SectionNumber(std::string_view name)
+{
+    constexpr std::string_view kPrefix = "MailHost";
+    if (!StartsWithNoCase(name, kPrefix) || name.size() == kPrefix.size() || name.size() > kPrefix.size() + 9) {
+        return -1;
+    }
+    int number = 0;
+    for (const char c : name.substr(kPrefix.size())) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+// The stored form of a password: scrambled, except a '\' form, which is kept (cleaned) as it is.
+std::string StoredPass(const std::string& pass)
+{
+    if (!pass.empty() && pass.front() == '\\') {
+        return CleanedRecordValue(pass);
+    }
+    return ScramblePassword(pass);
+}
+
+// The password of section as the account holds it, converting a '-' value in the file on the way.
+std::string LoadPass(const std::string& file, const std::string& section)
+{
+    std::string stored = platform::IniRead(file, section, "Pass").value_or(std::string());
+    if (!stored.empty() && stored.front() == '-') {
+        std::string plain = stored.substr(1);
+        // Replaced only while the key still holds the value read, so that a password that another program set in
+        // the meantime is not overwritten; a failed write leaves the '-' form for the next reader.
+        static_cast<void>(platform::IniReplaceValue(file, section, "Pass", stored, ScramblePassword(plain)));
+        return plain;
+    }
+    if (!stored.empty() && stored.front() == '\\') {
+        return stored;
+    }
+    return UnscramblePassword(stored);
+}
+
+// Reads the keys of one section into account; false when its Mailbox cannot be used.
+bool LoadAccount(const std::string& file, const std::string& section, const std::string& mailbox,
+                 const std::string& fullName, const std::string& email, MailHostAccount& account)
+{
+    if (!account.SetMailbox(mailbox)) {
+        return false;
+    }
+    account.SetFullName(ReadIniStringFile(section, "FullName", fullName, file));
+    account.SetEMail(ReadIniStringFile(section, "EMail", email, file));
+    // Values read from an INI file hold no line break; a password unscrambled from a damaged value might.
+    static_cast<void>(account.SetHost(ReadIniStringFile(section, "Host", "", file)));
+    static_cast<void>(account.SetUser(ReadIniStringFile(section, "User", "", file)));
+    if (!account.SetPass(LoadPass(file, section))) {
+        static_cast<void>(account.SetPass(""));
+    }
+    account.SetColor(ReadIniStringFile(section, "Color", "", file));
+    account.SetPort(ReadIniIntFile(section, "Port", MailHostAccount::kDefaultPort, file));
+    account.SetDefault(ReadIniBoolFile(section, "Default", false, file));
+    account.SetActive(ReadIniBoolFile(section, "Active", true, file));
+    account.SetDelete(ReadIniIntFile(section, "Delete", 0, file));
+    return true;
+}
+
+void AddChange(std::vector<platform::IniChange>& changes, const std::string& section, const char* key,
+               std::string value)
+{
+    changes.push_back({section, key, std::move(value)});
+}
+
+} // namespace
+
+bool IsValidMailboxName(std::string_view name)
+{
+    return name.size() <= kMaxMailboxName && platform::IsSafeName(name);
+}
+
+std::optional<std::string> MailboxFilePath(std::string_view userDir, std::string_view mailbox, MailboxFile which)
+{
+    if (!IsValidMailboxName(mailbox)) {
+        return std::nullopt;
+    }
+    std::string name(mailbox);
+    name.append(which == MailboxFile::Uid ? ".uid" : ".sig");
+    const std::string dir(userDir);
+    if (std::optional<std::string> existing = platform::ResolveNoCase(dir, name)) {
+        return platform::PathJoin(dir, *existing);
+    }
+    return platform::PathJoin(dir, name);
+}
+
+// ---- MailHostAccount ----
+
+bool MailHostAccount::SetMailbox(std::string_view name)
+{
+    name = name.substr(0, kMaxMailboxName);
+    if (!IsValidMailboxName(name)) {
+        return false;
+    }
+    m_mailbox.assign(name);
+    return true;
+}
+
+void MailHostAccount::SetFullName(std::string_view text)
+{
+    AssignField(m_fullName, text, kMaxText);
+}
+
+void MailHostAccount::SetEMail(std::string_view text)
+{
+    AssignField(m_email, text, kMaxText);
+}
+
+bool MailHostAccount::SetHost(std::string_view text)
+{
+    if (HasLineBreak(text)) {
+        return false;
+    }
+    AssignField(m_host, text, kMaxText);
+    return true;
+}
+
+bool MailHostAccount::SetUser(std::string_view text)
+{
+    if (HasLineBreak(text)) {
+        return false;
+    }
+    AssignField(m_user, text, kMaxText);
+    return true;
+}
+
+bool MailHostAccount::SetPass(std::string_view text)
+{
+    if (HasLineBreak(text)) {
+        return false;
+    }
+    m_pass.assign(text);
+    return true;
+}
+
+void MailHostAccount::SetColor(std::string_view text)
+{
+    AssignField(m_color, text, kMaxColor);
+}
+
+// ---- MailHostList ----
+
+MailHostList::MailHostList(std::string_view userDir)
+{
+    Load(userDir);
+}
+
+std::string MailHostList::IniPath(std::string_view userDir)
+{
+    const std::string dir(userDir);
+    return platform::PathJoin(dir, platform::ResolveNoCase(dir, kIniFileName).value_or(kIniFileName));
+}
+
+void MailHostList::Load(std::string_view userDir)
+{
+    m_accounts.clear();
+    const std::string file = IniPath(userDir);
+    const std::string fullName = ReadIniStringFile(kUserSection, "FullName", "", file);
+    const std::string email = ReadIniStringFile(kUserSection, "EMail", "", file);
+
+    for (int n = 1;; ++n) {
+        const std::string section = SectionFor(n);
+        const std::string mailbox = ReadIniStringFile(section, "Mailbox", "", file);
+        if (mailbox.empty()) {
+            break;
+        }
+        auto account = std::make_unique<MailHostAccount>();
+        if (LoadAccount(file, section, mailbox, fullName, email, *account)) {
+            m_accounts.push_back(std::move(account));
+        }
+    }
+    const bool hasDefault = std::ranges::any_of(m_accounts, [](const auto& a) { return a->Default(); });
+    if (!hasDefault && !m_accounts.empty()) {
+        m_accounts.front()->SetDefault(true);
+    }
+}
+
+int MailHostList::Save(std::string_view userDir) const
+{
+    const std::string file = IniPath(userDir);
+    std::vector<platform::IniChange> changes;
+    int written = 0;
+    for (const auto& account : m_accounts) {
+        // An account without a name would end the list for the next reader and hide every account after it.
+        if (account->Mailbox().empty()) {
+            continue;
+        }
+        const std::string section = SectionFor(++written);
+        AddChange(changes, section, "Mailbox", account->Mailbox());
+        AddChange(changes, section, "FullName", account->FullName());
+        AddChange(changes, section, "EMail", account->EMail());
+        AddChange(changes, section, "Host", account->Host());
+        AddChange(changes, section, "User", account->User());
+        AddChange(changes, section, "Pass", StoredPass(account->Pass()));
+        AddChange(changes, section, "Color", account->Color());
+        AddChange(changes, section, "Port", std::to_string(account->Port()));
+        AddChange(changes, section, "Default", account->Default() ? "Yes" : "No");
+        AddChange(changes, section, "Active", account->Active() ? "Yes" : "No");
+        AddChange(changes, section, "Delete", std::to_string(account->Delete()));
+    }
+    if (!changes.empty() && !platform::IniWriteMany(file, changes)) {
+        return -1;
+    }
+    // Every section past the last one written goes, not only the next one: a section left behind a gap would come
+    // back as an account as soon as another program fills the gap.
+    for (const std::string& name : platform::IniSectionNames(file)) {
+        if (SectionNumber(name) > written && !platform::IniDeleteSection(file, name)) {
+            return -1;
+        }
+    }
+    return written;
+}
+
+const char* MailHostList::FindMailbox(std::string_view name) const
+{
+    for (const auto& account : m_accounts) {
+        if (EqualsNoCase(account->Mailbox(), name)) {
+            return account->Mailbox().c_str();
+        }
+    }
+    return nullptr;
+}
+
+int MailHostList::IndexOf(std::string_view name) const
+{
+    for (std::size_t i = 0; i < m_accounts.size(); ++i) {
+        if (EqualsNoCase(m_accounts[i]->Mailbox(), name)) {
+            return static_cast<int>(i);
+        }
+    }
+    for (std::size_t i = 0; i < m_accounts.size(); ++i) {
+        if (m_accounts[i]->Default()) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+const std::string& MailHostList::GetDefaultMailbox()
+{
+    if (m_accounts.empty()) {
+        m_empty = MailHostAccount();
+        return m_empty.Mailbox();
+    }
+    for (const auto& account : m_accounts) {
+        if (account->Default()) {
+            return account->Mailbox();
+        }
+    }
+    m_accounts.front()->SetDefault(true);
+    return m_accounts.front()->Mailbox();
+}
+
+MailHostAccount& MailHostList::GetSystemAccount()
+{
+    if (m_accounts.empty()) {
+        m_empty = MailHostAccount();
+        return m_empty;
+    }
+    for (const auto& account : m_accounts) {
+        if (account->System()) {
+            return *account;
+        }
+    }
+    m_accounts.front()->SetSystem(true);
+    return *m_accounts.front();
+}
+
+MailHostAccount& MailHostList::NewAccount()
+{
+    m_accounts.push_back(std::make_unique<MailHostAccount>());
+    return *m_accounts.back();
+}
+
+void MailHostList::RemoveAccount(int index)
+{
+    QM_ASSERT(index >= 0 && index < Count());
+    m_accounts.erase(m_accounts.begin() + index);
+}
+
+MailHostAccount& MailHostList::Item(int index)
+{
+    QM_ASSERT(index >= 0 && index < Count());
+    return *m_accounts[static_cast<std::size_t>(index)];
+}
+
+const MailHostAccount& MailHostList::Item(int index) const
+{
+    QM_ASSERT(index >= 0 && index < Count());
+    return *m_accounts[static_cast<std::size_t>(index)];
+}
+
+} // namespace qm::store
