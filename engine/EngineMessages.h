@@ -33,6 +33,9 @@ inline constexpr int kMsgMaintenanceWaitError = 181;
 inline constexpr int kMsgMaintenanceExiting = 182;
 inline constexpr int kMsgCouldNotDeleteSession = 204;
 inline constexpr int kMsgSessionTimedOut = 205;
+inline constexpr int kMsgExpiringSession = 206;
+inline constexpr int kMsgEmptyingTrash = 207;
+inline constexpr int kMsgSessionExpired = 208;
 
 /// The whole table, sorted by id.
 std::span<const StringEntry> EngineMessages();
