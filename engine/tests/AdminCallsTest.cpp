@@ -15,6 +15,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -347,6 +348,63 @@ TEST_F(AdminCallsTest, ExistsAndDiskSpaceFollowTheDirectory)
     // Past 2 GiB the count stays at INT_MAX instead of wrapping (a sparse file takes no disk here).
     fs::resize_file(UserDir() / "bob" / "Inbox" / "QM000001.msg", 3ull << 30);
     EXPECT_EQ(admin::UserDiskSpace("bob"), INT_MAX);
+}
+
+} // namespace
+} // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+// With the mail server's accounts followed, the account calls keep the companion's user list in step, loading its
+// library for the call (a copy of it in an application directory of the test's own).
+class AdminCompanionTest : public AdminCallsTest {
+protected:
+    void SetUp() override
+    {
+        AdminCallsTest::SetUp();
+        m_corvid = m_install.Dir() / "Corvid";
+        fs::create_directories(m_corvid);
+        fs::copy_file(QM_CVUSER_LIBRARY, m_corvid / "CVUser.so");
+        WriteFile(m_corvid / "Corvid.ini", "[Domains]\r\nDefault=Corp.org\r\n");
+        WriteIni("[Mailboxes]\r\nSyncWithMailServer=Yes\r\n[Directories]\r\nCorvidAppDir=" + m_corvid.string() +
+                 "\r\n");
+    }
+
+    std::optional<std::string> Companion(const std::string& account, const char* key) const
+    {
+        return platform::IniRead((m_corvid / "Users.ini").string(), account, key);
+    }
+
+    fs::path m_corvid;
+};
+
+TEST_F(AdminCompanionTest, CreateAddsTheCompanionAccountUnderTheRightDomain)
+{
+    ASSERT_TRUE(admin::UserCreate("dan", "pw1", "", "Dan D", ""));
+    EXPECT_TRUE(fs::is_directory(UserDir() / "dan@corp.org")) << "a name without '@' gets the companion's domain";
+    EXPECT_FALSE(fs::exists(UserDir() / "dan"));
+    EXPECT_EQ(Companion("dan@corp.org", "FullName"), "Dan D");
+    EXPECT_EQ(Companion("dan@corp.org", "Password"), "pw1");
+
+    ASSERT_TRUE(admin::UserCreate("eva", "pw2", "", "Eva", "eva@Other.net"));
+    EXPECT_TRUE(fs::is_directory(UserDir() / "eva@Other.net")) << "or the domain of its e-mail address";
+    EXPECT_EQ(Companion("eva@other.net", "Password"), "pw2");
+
+    EXPECT_FALSE(admin::UserCreate("dan", "pw", "", "", "")) << "dan@corp.org exists";
+    const std::string longName(75, 'x');
+    EXPECT_FALSE(admin::UserCreate(longName.c_str(), "pw", "", "", "")) << "too long once the domain is added";
+
+    ASSERT_TRUE(admin::UserDelete("dan@corp.org"));
+    EXPECT_FALSE(Companion("dan@corp.org", "FullName").has_value());
+    EXPECT_TRUE(Companion("eva@other.net", "FullName").has_value());
+}
+
+TEST_F(AdminCompanionTest, CreateFailsWithoutTheLibraryAndMakesNothing)
+{
+    fs::remove(m_corvid / "CVUser.so");
+    EXPECT_FALSE(admin::UserCreate("dan", "pw", "", "", ""));
+    EXPECT_TRUE(fs::is_empty(UserDir()));
 }
 
 } // namespace
