@@ -55,7 +55,9 @@ std::vector<std::string> WelcomeMessageLines(std::string_view fileText, const We
         const std::size_t end = fileText.find('\n');
         std::string line(fileText.substr(0, end));
         fileText = end == std::string_view::npos ? std::string_view() : fileText.substr(end + 1);
-        StripLineEnd(line);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
         ReplaceAllNoCase(line, "<$USERNAME$>", fields.UserName);
         ReplaceAllNoCase(line, "<$FULLNAME$>", fields.FullName);
         ReplaceAllNoCase(line, "<$EMAIL$>", fields.EMail);
