@@ -41,9 +41,9 @@ std::string MailDateText(time_t when)
     const long offsetMinutes = local.tm_gmtoff / 60;
     const long absolute = std::labs(offsetMinutes);
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
-                  local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
-                  local.tm_sec, offsetMinutes < 0 ? '-' : '+', absolute / 60, absolute % 60);
+    (void)std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[local.tm_wday % 7],
+                        local.tm_mday, kMonths[local.tm_mon % 12], local.tm_year + 1900, local.tm_hour, local.tm_min,
+                        local.tm_sec, offsetMinutes < 0 ? '-' : '+', absolute / 60, absolute % 60);
     return text;
 }
 

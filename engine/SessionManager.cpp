@@ -276,7 +276,7 @@ int SessionManager::Count() const
     return static_cast<int>(m_sessions.size());
 }
 
-void SessionManager::AddRow(Session& session)
+void SessionManager::AddRow(Session& session) const
 {
     const Session::Identity identity = session.RowIdentity();
     SharedMutexGuard guard(m_context.Shared->SessionsMutex);
@@ -296,7 +296,7 @@ void SessionManager::AddRow(Session& session)
     m_context.NotifyLocked(kNotifySessionCreated);
 }
 
-void SessionManager::UpdateRow(Session& session)
+void SessionManager::UpdateRow(Session& session) const
 {
     const Session::Identity identity = session.RowIdentity();
     SharedMutexGuard guard(m_context.Shared->SessionsMutex);
@@ -314,7 +314,7 @@ void SessionManager::UpdateRow(Session& session)
     m_context.NotifyLocked(kNotifySessionUpdated);
 }
 
-void SessionManager::RemoveRow(const Session& session)
+void SessionManager::RemoveRow(const Session& session) const
 {
     SharedMutexGuard guard(m_context.Shared->SessionsMutex);
     if (!guard) {

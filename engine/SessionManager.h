@@ -94,9 +94,9 @@ private:
     void Remove(Session& session, Logger& log);
     bool DrawSessionId(char (&id)[kSessionIdSize]);
     bool IdInUse(const char* id) const;
-    void AddRow(Session& session);
-    void UpdateRow(Session& session);
-    void RemoveRow(const Session& session);
+    void AddRow(Session& session) const;
+    void UpdateRow(Session& session) const;
+    void RemoveRow(const Session& session) const;
 
     SessionManagerContext m_context;
     mutable std::recursive_mutex m_lock;

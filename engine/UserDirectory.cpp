@@ -6,6 +6,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
+#include <algorithm>
+
 namespace qm::engine {
 namespace {
 
@@ -21,13 +23,10 @@ bool IsValidUserName(std::string_view name)
     if (name.empty() || name.size() > kMaxUserNameLength || name.front() == '.') {
         return false;
     }
-    for (const char c : name) {
+    return std::all_of(name.begin(), name.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f || byte == ' ' || byte == '/' || byte == '\\') {
-            return false;
-        }
-    }
-    return true;
+        return byte >= 0x20 && byte != 0x7f && byte != ' ' && byte != '/' && byte != '\\';
+    });
 }
 
 std::string UserDirRoot()

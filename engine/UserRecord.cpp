@@ -57,10 +57,8 @@ Result<std::unique_ptr<UserRecord>> UserRecord::Open(std::string_view name)
     return record;
 }
 
-UserRecord::~UserRecord()
-{
-    // [Stats] MessageCount and DiskSpace are written from the message index once the store has it.
-}
+// [Stats] MessageCount and DiskSpace are written here from the message index once the store has it.
+UserRecord::~UserRecord() = default;
 
 void UserRecord::OpenStore()
 {
@@ -210,7 +208,7 @@ const store::MailHostAccount* UserRecord::DefaultAccount() const
 
 store::MessageIndex& UserRecord::Index()
 {
-    std::fputs("UserRecord::Index: the store has no message index yet\n", stderr);
+    (void)std::fputs("UserRecord::Index: the store has no message index yet\n", stderr);
     std::abort();
 }
 
