@@ -23,8 +23,14 @@ public:
     /// Extra "[WebServer]" lines, e.g. "ConnectionTimeout=2"; call before WriteIni.
     void AddWebServerLine(const std::string& line) { m_extraLines.push_back(line); }
 
-    /// Writes Quillmail.ini for `port`; the CGI library is `library` (default: the test library).
-    void WriteIni(unsigned port, const std::string& library = QM_TEST_CGI_LIBRARY);
+    /// The CGI library that WriteIni(port) names (default: the test library).
+    void SetLibrary(const std::string& library) { m_library = library; }
+
+    /// Writes Quillmail.ini for `port`; the CGI library is the one SetLibrary named.
+    void WriteIni(unsigned port) { WriteIni(port, m_library); }
+
+    /// Writes Quillmail.ini for `port` with the CGI library `library`.
+    void WriteIni(unsigned port, const std::string& library);
 
     std::string Path(const std::string& name) const { return m_dir.PathOf(name); }
 
@@ -46,6 +52,7 @@ public:
 private:
     TempDir m_dir;
     std::vector<std::string> m_extraLines;
+    std::string m_library = QM_TEST_CGI_LIBRARY;
 };
 
 /// A free loopback port: bound with port 0, read back, closed.
