@@ -19,8 +19,9 @@ namespace qm::engine {
 /// File name of the user's settings in the user directory.
 inline constexpr const char* kUserIniName = "User.ini";
 
-/// One user's record. Opening it creates the user directory when it is missing (and the store's special folders);
-/// destroying it writes [Stats] MessageCount and DiskSpace of User.ini.
+/// One user's record. Opening it creates the user directory when it is missing (and the store's special folders).
+/// Destroying it is to write [Stats] MessageCount and DiskSpace of User.ini from the message index, which the store
+/// does not have yet: until then the destructor writes nothing.
 ///
 /// Not thread-safe: a session's record is used under the session's request lock, an administration call's by that
 /// call alone. Name, domain and paths never change after Open and may be read from any thread.
@@ -35,7 +36,7 @@ public:
     UserRecord(const UserRecord&) = delete;
     UserRecord& operator=(const UserRecord&) = delete;
 
-    /// Writes [Stats] MessageCount and DiskSpace, then frees the store objects.
+    /// Frees the store objects (see the class comment on the statistics).
     ~UserRecord() override;
 
     const std::string& Name() const { return m_name; }
