@@ -48,7 +48,9 @@ std::string_view OrEmpty(const char* s)
     return s == nullptr ? std::string_view() : std::string_view(s);
 }
 
-bool IsTrueText(std::string_view value)
+} // namespace
+
+bool IniTextToBool(std::string_view value)
 {
     if (value.empty()) {
         return false;
@@ -57,8 +59,7 @@ bool IsTrueText(std::string_view value)
     return c == '1' || c == 'T' || c == 'Y' || c == 't' || c == 'y';
 }
 
-// The leading decimal number of text: optional blanks, an optional sign, digits up to the first other byte.
-int LeadingInt(std::string_view text)
+int IniTextToInt(std::string_view text)
 {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
@@ -76,6 +77,8 @@ int LeadingInt(std::string_view text)
     n = negative ? -n : n;
     return static_cast<int>(std::clamp(n, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
 }
+
+namespace {
 
 bool IsMarkerPassword(std::string_view value)
 {
@@ -164,7 +167,7 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
 bool ReadIniBoolFile(std::string_view section, std::string_view key, bool def, std::string_view file)
 {
     std::optional<std::string> value = ReadValue(section, key, file);
-    return value ? IsTrueText(*value) : def;
+    return value ? IniTextToBool(*value) : def;
 }
 
 bool ReadIniBool(std::string_view section, std::string_view key, bool def)
@@ -185,7 +188,7 @@ bool WriteIniBool(std::string_view section, std::string_view key, bool value)
 int ReadIniIntFile(std::string_view section, std::string_view key, int def, std::string_view file)
 {
     std::optional<std::string> value = ReadValue(section, key, file);
-    return value && !value->empty() ? LeadingInt(*value) : def;
+    return value && !value->empty() ? IniTextToInt(*value) : def;
 }
 
 int ReadIniInt(std::string_view section, std::string_view key, int def)

@@ -124,4 +124,11 @@ bool EmptyDirectory(std::string_view dir);
 /// gone afterwards; false, for instance, when a '.' directory inside kept it.
 bool DeleteDirectoryTree(std::string_view dir);
 
+/// An INI boolean: true when the first character is '1', 'T', 'Y', 't' or 'y'; false otherwise (also when empty).
+bool IniTextToBool(std::string_view value);
+
+/// The leading decimal number of an INI value (optional blanks, an optional sign, digits up to the first other
+/// byte), clamped to the int range; 0 when there is none.
+int IniTextToInt(std::string_view text);
+
 } // namespace qm

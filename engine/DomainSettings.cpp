@@ -102,30 +102,12 @@ std::optional<Found> FindDomainSetting(std::string_view key, std::string_view do
 
 int DomainValueToInt(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min(value * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
-    }
-    value = negative ? -value : value;
-    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+    return IniTextToInt(text);
 }
 
 bool DomainValueToBool(std::string_view text)
 {
-    if (text.empty()) {
-        return false;
-    }
-    const char c = text.front();
-    return c == '1' || c == 'T' || c == 't' || c == 'Y' || c == 'y';
+    return IniTextToBool(text);
 }
 
 std::string DomainsIniPathIn(const std::string& baseDir)

@@ -1,12 +1,24 @@
 #include "engine/Engine.h"
+#include "engine/SessionManager.h"
 
 namespace qm::engine {
 
-// The engine has no session manager yet: without one no session exists, so kill requests, expiry and the alert
-// find nobody to act on, and the maintenance thread only empties the kill list.
+// The engine's session manager, working on this process's shared block, session table and log.
 std::unique_ptr<SessionService> CreateSessionManager()
 {
-    return nullptr;
+    SessionManagerContext context;
+    context.Shared = SharedBlock();
+    context.Table = [] {
+        return SessionTableView{SessionTableRows(), SessionTableCapacity()};
+    };
+    context.NotifyLocked = [](std::uint64_t code) {
+        NotifyWindowsLocked(code);
+    };
+    context.Log = EngineLog();
+    context.Now = [] {
+        return EngineNow();
+    };
+    return std::make_unique<SessionManager>(std::move(context));
 }
 
 } // namespace qm::engine

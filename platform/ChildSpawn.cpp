@@ -2,6 +2,8 @@
 // fork and exec makes only async-signal-safe system calls.
 #include "platform/ChildSpawn.h"
 
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -20,49 +22,7 @@ using spawn::FailErrno;
 
 namespace {
 
-class OwnedFd {
-public:
-    OwnedFd() = default;
-
-    explicit OwnedFd(int fd)
-        : m_fd(fd)
-    {}
-
-    OwnedFd(OwnedFd&& other) noexcept
-        : m_fd(other.Release())
-    {}
-
-    OwnedFd& operator=(OwnedFd&& other) noexcept
-    {
-        Reset(other.Release());
-        return *this;
-    }
-
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-
-    ~OwnedFd() { Reset(); }
-
-    int Get() const { return m_fd; }
-
-    int Release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-    void Reset(int fd = -1)
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
+using platform::UniqueFd;
 
 // What the child reports through the status pipe. The pipe is close-on-exec, so a successful exec reports
 // nothing and the parent reads end-of-file.
@@ -106,8 +66,8 @@ struct Prepared {
     std::vector<char*> Envp;
     const char* WorkingDirectory = nullptr;
     int Stdio[3] = {-1, -1, -1}; // descriptors that become the child's 0, 1 and 2
-    OwnedFd Opened[3];           // descriptors opened for the child; closed in the parent after the start
-    OwnedFd ParentEnd[3];        // the caller's ends of pipes
+    UniqueFd Opened[3];          // descriptors opened for the child; closed in the parent after the start
+    UniqueFd ParentEnd[3];       // the caller's ends of pipes
     bool DropUser = false;
     uid_t Uid = 0;
     gid_t Gid = 0;
@@ -407,8 +367,8 @@ Result<Forked> ForkChild(const Prepared& prepared, bool daemon)
     if (::pipe2(status, O_CLOEXEC) != 0) {
         return FailErrno("cannot make a pipe", errno);
     }
-    OwnedFd statusRead(status[0]);
-    OwnedFd statusWrite(status[1]);
+    UniqueFd statusRead(status[0]);
+    UniqueFd statusWrite(status[1]);
 
     sigset_t all;
     sigset_t old;

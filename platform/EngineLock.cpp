@@ -1,6 +1,7 @@
 #include "platform/EngineLock.h"
 
 #include "platform/IpcDetail.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <utility>
@@ -14,7 +15,7 @@ namespace qm {
 using ipcdetail::ErrorText;
 using ipcdetail::Flock;
 using ipcdetail::FlockMode;
-using ipcdetail::OwnedFd;
+using platform::UniqueFd;
 
 EngineLock::EngineLock(EngineLock&& other) noexcept
     : m_fd(std::exchange(other.m_fd, -1))
@@ -40,7 +41,7 @@ Result<EngineLock> EngineLock::TryAcquire(const IpcNamespace& ns)
         return Unexpected{path.error()};
     }
     // Read access is all flock() needs; O_NOFOLLOW keeps a planted symbolic link from choosing the file.
-    OwnedFd fd(::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd.Valid()) {
         return Fail(ErrorText("cannot open lock file", *path, errno), errno);
     }

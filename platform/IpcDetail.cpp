@@ -8,30 +8,6 @@
 
 namespace qm::ipcdetail {
 
-OwnedFd& OwnedFd::operator=(OwnedFd&& other) noexcept
-{
-    if (this != &other) {
-        Reset(other.Release());
-    }
-    return *this;
-}
-
-int OwnedFd::Release()
-{
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void OwnedFd::Reset(int fd)
-{
-    if (m_fd >= 0) {
-        // close() is not retried on EINTR: on Linux the descriptor is released either way.
-        ::close(m_fd);
-    }
-    m_fd = fd;
-}
-
 int Flock(int fd, FlockMode mode)
 {
     int op = LOCK_UN;

@@ -2,41 +2,14 @@
 // platform/.
 #pragma once
 
+#include "platform/UniqueFd.h"
+
 #include <string>
 #include <string_view>
 
 namespace qm::ipcdetail {
 
-/// Owns one file descriptor and closes it on destruction; -1 is "none".
-class OwnedFd {
-public:
-    OwnedFd() = default;
-
-    explicit OwnedFd(int fd)
-        : m_fd(fd)
-    {}
-
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-
-    OwnedFd(OwnedFd&& other) noexcept
-        : m_fd(other.Release())
-    {}
-
-    OwnedFd& operator=(OwnedFd&& other) noexcept;
-
-    ~OwnedFd() { Reset(); }
-
-    int Get() const { return m_fd; }
-
-    bool Valid() const { return m_fd >= 0; }
-
-    int Release();
-    void Reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
+using platform::UniqueFd;
 
 /// The kinds of flock() this layer takes.
 enum class FlockMode {

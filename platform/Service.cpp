@@ -3,6 +3,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/ServiceFiles.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +28,8 @@ using svc::ValidName;
 
 namespace {
 
+using platform::UniqueFd;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDefaultServiceDirectory = "/var/lib/quillmail/services";
@@ -34,28 +37,6 @@ constexpr std::size_t kMaxRecordSize = 1 << 20;
 constexpr int kPollMs = 10;
 constexpr int kKillWaitMs = 5000;
 constexpr int kPidWaitMs = 1000;
-
-class OwnedFd {
-public:
-    explicit OwnedFd(int fd = -1)
-        : m_fd(fd)
-    {}
-
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-
-    ~OwnedFd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // ---- The record. ----
 
@@ -192,7 +173,7 @@ enum class Placement {
 Result<void> WriteFileAtomically(const std::string& path, std::string_view text, Placement placement)
 {
     std::string temp = path + ".tmp." + std::to_string(::getpid());
-    OwnedFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) {
         return FailErrno("cannot create " + temp, errno);
     }
@@ -226,7 +207,7 @@ Result<LockInfo> InspectLock(std::string_view name)
 {
     LockInfo info;
     std::string path = ServiceFile(name, ".lock");
-    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         if (errno == ENOENT) {
             return info;
@@ -266,7 +247,7 @@ long long ProcessStartTime(int pid)
         return -1;
     }
     std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return -1;
     }
@@ -311,7 +292,7 @@ Result<Probe> ProbeService(std::string_view name)
     }
     // Not held: start pending while the process last started lives and has not yet been the lock's holder.
     std::string marker = ServiceFile(name, ".start");
-    OwnedFd fd(::open(marker.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(marker.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return probe;
     }
@@ -444,7 +425,7 @@ Result<ServiceConfig> ReadServiceConfig(std::string_view name)
         return Unexpected{r.error()};
     }
     std::string path = ServiceFile(name, ".service");
-    OwnedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
         return FailErrno("cannot read service " + std::string(name), errno);
     }
@@ -462,7 +443,7 @@ Result<int> StartService(std::string_view name)
     }
     // Holding the record locked makes two starts at the same time take turns: the second finds start pending.
     std::string recordPath = ServiceFile(name, ".service");
-    OwnedFd record(::open(recordPath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd record(::open(recordPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (record.Get() < 0) {
         return FailErrno("cannot open service " + std::string(name), errno);
     }
@@ -494,9 +475,9 @@ Result<int> StartService(std::string_view name)
     }
     options.Environment.push_back("QUILLMAIL_SVCDIR=" + ServiceDirectory());
     options.WorkingDirectory = "/";
-    OwnedFd log(config->LogPath.empty()
-                        ? -1
-                        : ::open(config->LogPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
+    UniqueFd log(config->LogPath.empty()
+                         ? -1
+                         : ::open(config->LogPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
     if (!config->LogPath.empty()) {
         if (log.Get() < 0) {
             return FailErrno("cannot open the log " + config->LogPath, errno);

@@ -1,6 +1,7 @@
 #include "platform/SharedMemory.h"
 
 #include "platform/IpcDetail.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +17,7 @@ namespace qm {
 using ipcdetail::ErrorText;
 using ipcdetail::Flock;
 using ipcdetail::FlockMode;
-using ipcdetail::OwnedFd;
+using platform::UniqueFd;
 
 namespace {
 
@@ -235,7 +236,7 @@ Result<ShmSegment> ShmSegment::Attach(const IpcNamespace& ns, std::string_view n
 {
     QM_ASSERT(size > 0);
     const std::string lockName = ns.ShmName(std::string(name) + ".init");
-    OwnedFd lock(::shm_open(lockName.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kAttachLockMode));
+    UniqueFd lock(::shm_open(lockName.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kAttachLockMode));
     if (!lock.Valid()) {
         return Fail(ErrorText("cannot open attach lock", lockName, errno), errno);
     }
@@ -327,7 +328,7 @@ void ShmSegment::Close()
     if (!m_attachLockName.empty() && m_fd >= 0 && m_attachPid == ::getpid()) {
         // Detach under the attach lock; the one that finds no other holder is the last and removes the segment,
         // as the shared block of a library vanishes with its last user.
-        OwnedFd lock(::shm_open(m_attachLockName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+        UniqueFd lock(::shm_open(m_attachLockName.c_str(), O_RDONLY | O_CLOEXEC, 0));
         const bool last = lock.Valid() && Flock(lock.Get(), FlockMode::Exclusive) == 0 &&
                           Flock(m_fd, FlockMode::ExclusiveNoWait) == 0;
         m_region.Reset();

@@ -1,6 +1,7 @@
 #include "platform/WindowMessage.h"
 
 #include "platform/IpcDetail.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,7 +19,7 @@
 namespace qm {
 
 using ipcdetail::ErrorText;
-using ipcdetail::OwnedFd;
+using platform::UniqueFd;
 
 namespace {
 
@@ -73,7 +74,7 @@ PostResult PostWindowMessage(const IpcNamespace& ns, WindowHandle window, std::u
     if (window == kNoWindow) {
         return PostResult::NoReceiver;
     }
-    OwnedFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         return PostResult::Failed;
     }
@@ -113,7 +114,7 @@ WindowMessageEndpoint& WindowMessageEndpoint::operator=(WindowMessageEndpoint&& 
 
 Result<WindowMessageEndpoint> WindowMessageEndpoint::Create(const IpcNamespace& ns)
 {
-    OwnedFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         return Fail(ErrorText("cannot create", "window socket", errno), errno);
     }

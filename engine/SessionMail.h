@@ -1,0 +1,61 @@
+// The work on a user's mail when a session begins and ends: adopting message files dropped into folders, the
+// welcome message of a new account, and the clean-up at the end (trash, new flags, server deletions, index save).
+//
+// Most of it works on the user's message index and builds messages with the store's message builder, which the
+// store does not have yet. The functions below are the only places the session code reaches that work through;
+// each says what it does until the index is built in.
+#pragma once
+
+#include "common/Log.h"
+#include "engine/UserRecord.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::engine {
+
+/// Name of the welcome message's text in the base directory (found whatever its case).
+inline constexpr const char* kWelcomeFileName = "welcome.msg";
+
+/// Reconciles the user's folders with their message files: files without an index entry are stored again as new
+/// messages (through scratchDir), entries whose stored file is gone are dropped. Until the store has its message
+/// index this does nothing.
+void AdoptFolderFiles(UserRecord& user, const std::string& scratchDir);
+
+/// The clean-up at the end of a session (unless it served only status checks): the trash emptied when the user's
+/// settings or quotas ask for it, the new flags cleared, entries deleted locally dropped or kept for deletion on
+/// the server, the server deletions run, and the index saved. Until the store has its message index and POP3 client
+/// this does nothing.
+void CleanUpMailAtSessionEnd(UserRecord& user, Logger& log);
+
+/// The local time as a mail date, "Tue, 08 Dec 2026 08:24:00 +0100" (English names whatever the locale; the zone
+/// is the local offset from UTC, its sign kept also for offsets under an hour).
+std::string MailDateText(time_t when);
+
+/// The texts that the welcome message puts in place of "<$USERNAME$>", "<$FULLNAME$>" and "<$EMAIL$>".
+struct WelcomeFields {
+    std::string_view UserName;
+    std::string_view FullName;
+    std::string_view EMail;
+};
+
+/// The lines of the welcome message: "Date: " and MailDateText(now), then every line of fileText (CR LF or LF
+/// ends a line; lines are taken whole) with the three tags replaced, in any case.
+std::vector<std::string> WelcomeMessageLines(std::string_view fileText, const WelcomeFields& fields, time_t now);
+
+/// The welcome message for user: nullopt unless [AccountCreation] SendWelcomeMessage is true and the base directory
+/// holds welcome.msg; otherwise its lines (WelcomeMessageLines with the user's name and default mail account).
+std::optional<std::vector<std::string>> LoadWelcomeMessage(const UserRecord& user, time_t now);
+
+/// Stores lines as a new message in the user's "Inbox", its size the sum of the line lengths, and saves the index.
+/// Needs the store's message builder and index; until they are built in nothing is stored and the result is
+/// false.
+bool StoreWelcomeMessage(UserRecord& user, const std::vector<std::string>& lines);
+
+/// LoadWelcomeMessage, then StoreWelcomeMessage. True when a message was stored.
+bool SendWelcomeMessage(UserRecord& user, time_t now);
+
+} // namespace qm::engine

@@ -1,0 +1,339 @@
+#include "engine/SessionManager.h"
+
+#include "common/IniAccess.h"
+#include "common/RequestLog.h"
+#include "common/StringUtil.h"
+#include "engine/Engine.h"
+#include "engine/EngineMessages.h"
+#include "engine/SessionMail.h"
+#include "engine/UserDirectory.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Random.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace qm::engine {
+namespace {
+
+// Tries to draw an id that no live session has before giving up.
+constexpr int kIdDraws = 8;
+
+bool IsComposeView(int view)
+{
+    return view == kViewCompose || view == kViewComposeAttach || view == kViewComposeSpellCheck;
+}
+
+// The log's lines carry the session id while a removal writes them.
+void SetLogPrefix(Logger& log, const char* prefix)
+{
+    if (auto* requestLog = dynamic_cast<RequestLog*>(&log)) {
+        requestLog->SetPrefix(prefix);
+    }
+}
+
+} // namespace
+
+SessionManager::SessionManager(SessionManagerContext context)
+    : m_context(std::move(context))
+{
+    if (!m_context.Now) {
+        m_context.Now = [] {
+            return std::time(nullptr);
+        };
+    }
+    if (!m_context.RandomSeed) {
+        m_context.RandomSeed = []() -> std::optional<std::uint32_t> {
+            auto value = platform::RandomUint32();
+            return value ? std::optional<std::uint32_t>(*value) : std::nullopt;
+        };
+    }
+}
+
+SessionManager::~SessionManager()
+{
+    std::vector<std::unique_ptr<Session>> sessions;
+    {
+        std::lock_guard lock(m_lock);
+        sessions.swap(m_sessions);
+    }
+}
+
+std::uint32_t SessionManager::MakeSessionId(std::uint32_t seed, char (&id)[kSessionIdSize])
+{
+    std::uint32_t a = seed;
+    for (int i = 6; i >= 0; --i) {
+        id[i] = static_cast<char>('A' + a % 26);
+        a /= 26;
+    }
+    id[7] = '\0';
+    return seed * 134775813u + 1u;
+}
+
+bool SessionManager::IdInUse(const char* id) const
+{
+    return std::any_of(m_sessions.begin(), m_sessions.end(), [id](const std::unique_ptr<Session>& session) {
+        return std::memcmp(session->m_id, id, kSessionIdSize) == 0;
+    });
+}
+
+bool SessionManager::DrawSessionId(char (&id)[kSessionIdSize])
+{
+    for (int draw = 0; draw < kIdDraws; ++draw) {
+        const auto seed = m_context.RandomSeed();
+        if (!seed) {
+            return false;
+        }
+        (void)MakeSessionId(*seed, id);
+        if (!IdInUse(id)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Session* SessionManager::Create(std::string_view userName, std::string_view clientAddress)
+{
+    if (!IsValidUserName(userName)) {
+        return nullptr;
+    }
+    std::lock_guard lock(m_lock);
+    const int maximum = ReadIniInt("Session", "Maximum", 200);
+    const int count = static_cast<int>(m_sessions.size());
+    if (count >= maximum || count >= m_context.Table().Capacity) {
+        return nullptr;
+    }
+    char id[kSessionIdSize];
+    if (!DrawSessionId(id)) {
+        if (m_context.Log != nullptr) {
+            m_context.Log->Log(4, "No session id could be drawn from the random source.");
+        }
+        return nullptr;
+    }
+    auto user = UserRecord::Open(userName);
+    if (!user) {
+        return nullptr;
+    }
+
+    std::unique_ptr<Session> session(new Session(*this, id, clientAddress));
+    session->m_busy.store(1);
+    session->m_lastAccess.store(Now());
+    session->m_user = std::move(*user);
+    session->m_tempDir = platform::PathJoin(TempDirRoot(), id);
+    (void)platform::MakeDirectories(session->m_tempDir);
+    AdoptFolderFiles(*session->m_user, session->m_tempDir);
+    const std::string& userIni = session->m_user->IniPath();
+    if (ReadIniBoolFile("User", "SendWelcome", false, userIni)) {
+        (void)WriteIniStringFile("User", "SendWelcome", nullptr, userIni.c_str());
+        (void)SendWelcomeMessage(*session->m_user, Now());
+    }
+    session->RefreshIdentity();
+
+    Session* created = session.get();
+    m_sessions.push_back(std::move(session));
+    AddRow(*created);
+    return created;
+}
+
+Session* SessionManager::FindById(std::string_view id)
+{
+    if (id.size() != kSessionIdSize - 1) {
+        return nullptr;
+    }
+    std::lock_guard lock(m_lock);
+    for (const auto& session : m_sessions) {
+        if (!session->m_removing && std::memcmp(session->m_id, id.data(), id.size()) == 0) {
+            session->m_busy.fetch_add(1);
+            return session.get();
+        }
+    }
+    return nullptr;
+}
+
+Session* SessionManager::FindByUser(std::string_view userName)
+{
+    std::lock_guard lock(m_lock);
+    for (const auto& session : m_sessions) {
+        if (!session->m_removing && !session->m_retired.load() && EqualsNoCase(session->m_user->Name(), userName)) {
+            session->m_busy.fetch_add(1);
+            return session.get();
+        }
+    }
+    return nullptr;
+}
+
+bool SessionManager::Release(Session* session, Logger& log)
+{
+    std::unique_lock lock(m_lock);
+    session->m_busy.fetch_sub(1);
+    return TryRemove(*session, log, lock);
+}
+
+bool SessionManager::KillById(const char* id, Logger& log)
+{
+    Session* session = FindById(id != nullptr ? id : "");
+    return session != nullptr && Release(session, log);
+}
+
+bool SessionManager::TryRemove(Session& session, Logger& log, std::unique_lock<std::recursive_mutex>& lock)
+{
+    ++session.m_removalTries;
+    if (session.m_busy.load() <= 0) {
+        // From here on the session is the remover's: no look-up finds it and its busy count keeps it from a second
+        // removal.
+        session.m_busy.fetch_add(1);
+        session.m_removing = true;
+        lock.unlock();
+        Remove(session, log);
+        return true;
+    }
+    if (session.m_removalTries < kMaxRemovalTries) {
+        log.LogMsg(1, kMsgCouldNotDeleteSession, session.m_id, session.m_busy.load());
+        return false;
+    }
+    if (session.m_removalTries == kMaxRemovalTries) {
+        AddToStatus(m_context.Shared->Section.Status, StatusWord::FailedRemovals, 1);
+        log.LogMsg(4, kMsgCouldNotDeleteSession, session.m_id, session.m_busy.load());
+        // The user may log on again; the row shows the session as retired.
+        session.m_retired.store(true);
+        UpdateRow(session);
+        return false;
+    }
+    session.m_removalTries = kMaxRemovalTries;
+    return false;
+}
+
+void SessionManager::Remove(Session& session, Logger& log)
+{
+    {
+        std::lock_guard request(session.m_requestLock);
+        SetLogPrefix(log, session.m_id);
+        log.LogMsg(1, kMsgExpiringSession, session.m_id);
+        if (!session.WatchOnly()) {
+            CleanUpMailAtSessionEnd(*session.m_user, log);
+        }
+        log.LogMsg(3, kMsgSessionExpired, session.m_id);
+        SetLogPrefix(log, nullptr);
+    }
+
+    std::unique_ptr<Session> removed;
+    {
+        std::lock_guard lock(m_lock);
+        RemoveRow(session);
+        auto found = std::find_if(m_sessions.begin(), m_sessions.end(),
+                                  [&session](const std::unique_ptr<Session>& item) { return item.get() == &session; });
+        if (found != m_sessions.end()) {
+            removed = std::move(*found);
+            m_sessions.erase(found);
+        }
+    }
+    // Destroyed outside the manager's lock where the caller does not hold it (its files are deleted and the
+    // user's statistics written): nobody can reach the session any more.
+    removed.reset();
+}
+
+void SessionManager::ExpireIdle()
+{
+    if (m_context.Log == nullptr) {
+        return;
+    }
+    RequestLog log(*m_context.Log);
+    {
+        std::lock_guard outer(m_lock);
+        const long long expire = ReadIniInt("Session", "ExpireTime", 20);
+        const long long composeExpire = ReadIniInt("Session", "ComposeExpireTime", 120);
+        const long long now = Now();
+        for (std::size_t i = m_sessions.size(); i-- > 0;) {
+            if (i >= m_sessions.size()) {
+                continue;
+            }
+            Session& session = *m_sessions[i];
+            const long long minutes = IsComposeView(session.CurrentView()) ? composeExpire : expire;
+            if (session.m_removing || session.LastAccess() >= now - 60 * minutes || session.m_busy.load() != 0) {
+                continue;
+            }
+            log.LogMsg(3, kMsgSessionTimedOut, session.m_id);
+            std::unique_lock inner(m_lock);
+            (void)TryRemove(session, log, inner);
+        }
+    }
+    log.Flush();
+}
+
+void SessionManager::BroadcastErrorMessage(const char* text)
+{
+    std::lock_guard lock(m_lock);
+    for (const auto& session : m_sessions) {
+        session->m_errorMessage.Set(text != nullptr ? text : "");
+    }
+}
+
+int SessionManager::Count() const
+{
+    std::lock_guard lock(m_lock);
+    return static_cast<int>(m_sessions.size());
+}
+
+void SessionManager::AddRow(Session& session) const
+{
+    const Session::Identity identity = session.RowIdentity();
+    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    if (!guard) {
+        return;
+    }
+    const SessionTableView table = m_context.Table();
+    EngineStatus& status = m_context.Shared->Section.Status;
+    const int rows = std::clamp(GetStatus(status, StatusWord::Sessions), 0, table.Capacity);
+    if (rows >= table.Capacity) {
+        return;
+    }
+    FillSessionRecord(
+            *table.Row(rows), session.m_id,
+            {session.m_clientIPv4, session.LastAccess(), identity.UserName, identity.FullName, identity.EMail});
+    SetStatus(status, StatusWord::Sessions, rows + 1);
+    m_context.NotifyLocked(kNotifySessionCreated);
+}
+
+void SessionManager::UpdateRow(Session& session) const
+{
+    const Session::Identity identity = session.RowIdentity();
+    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    if (!guard) {
+        return;
+    }
+    const SessionTableView table = m_context.Table();
+    const int rows = std::clamp(GetStatus(m_context.Shared->Section.Status, StatusWord::Sessions), 0, table.Capacity);
+    const int index = FindSessionRecord(table, rows, session.m_id);
+    if (index < 0) {
+        return;
+    }
+    UpdateSessionRecord(*table.Row(index), {session.m_clientIPv4, session.LastAccess(), identity.UserName,
+                                            identity.FullName, identity.EMail});
+    m_context.NotifyLocked(kNotifySessionUpdated);
+}
+
+void SessionManager::RemoveRow(const Session& session) const
+{
+    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    if (!guard) {
+        return;
+    }
+    const SessionTableView table = m_context.Table();
+    EngineStatus& status = m_context.Shared->Section.Status;
+    const int rows = std::clamp(GetStatus(status, StatusWord::Sessions), 0, table.Capacity);
+    const int index = FindSessionRecord(table, rows, session.m_id);
+    if (index >= 0) {
+        RemoveSessionRecord(table, rows, index);
+        SetStatus(status, StatusWord::Sessions, rows - 1);
+    }
+    m_context.NotifyLocked(kNotifySessionRemoved);
+}
+
+SessionManager* EngineSessions()
+{
+    return static_cast<SessionManager*>(Sessions());
+}
+
+} // namespace qm::engine

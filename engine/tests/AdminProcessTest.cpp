@@ -1,0 +1,240 @@
+// The administration exports from another process: an administration program (the test client) loads Quillmail.so
+// without StartUp and binds the QM_* calls by name, as the console and the web administration do, while this process
+// plays the engine or a window.
+#include "engine/AdminCalls.h"
+#include "engine/Engine.h"
+#include "engine/EngineMessages.h"
+#include "engine/Maintenance.h"
+#include "engine/SessionManager.h"
+#include "engine/tests/EngineTestSupport.h"
+#include "platform/ChildProcess.h"
+#include "platform/WindowMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace qm::engine {
+namespace {
+
+using test::TempInstall;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+// One client process with pipes to its standard input and output.
+class Client {
+public:
+    explicit Client(const TempInstall& install)
+    {
+        ChildOptions options;
+        options.Argv = {QM_ADMIN_TEST_CLIENT, QM_ENGINE_LIBRARY};
+        options.Environment = install.Environment();
+        options.Stdin = ChildStdio::Pipe();
+        options.Stdout = ChildStdio::Pipe();
+        auto child = ChildProcess::Start(options);
+        EXPECT_TRUE(child) << child.error().Message;
+        if (child) {
+            m_child.emplace(std::move(*child));
+        }
+    }
+
+    ~Client()
+    {
+        if (m_child) {
+            m_child->CloseStdin();
+            auto status = m_child->Wait(30000);
+            EXPECT_TRUE(status && status->ExitedWith(0));
+        }
+    }
+
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    /// Sends one command (fields joined by TAB) and returns its line of result.
+    std::string Call(const std::vector<std::string>& fields)
+    {
+        Send(fields);
+        return ReadLine();
+    }
+
+    void Send(const std::vector<std::string>& fields)
+    {
+        std::string line;
+        for (const std::string& field : fields) {
+            line += (line.empty() ? "" : "\t") + field;
+        }
+        line += "\n";
+        ASSERT_TRUE(m_child);
+        ASSERT_EQ(::write(m_child->StdinFd(), line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    }
+
+    /// The next line of output, waiting up to timeout; "" at its end or on time-out.
+    std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const std::size_t end = m_buffer.find('\n');
+            if (end != std::string::npos) {
+                std::string line = m_buffer.substr(0, end);
+                m_buffer.erase(0, end + 1);
+                return line;
+            }
+            const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (!m_child || left.count() <= 0) {
+                return {};
+            }
+            pollfd fd{m_child->StdoutFd(), POLLIN, 0};
+            if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+                continue;
+            }
+            char chunk[512];
+            const ssize_t got = ::read(m_child->StdoutFd(), chunk, sizeof chunk);
+            if (got <= 0) {
+                return {};
+            }
+            m_buffer.append(chunk, static_cast<std::size_t>(got));
+        }
+    }
+
+private:
+    std::optional<ChildProcess> m_child;
+    std::string m_buffer;
+};
+
+class AdminProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegisterEngineMessages();
+        m_install.WriteIni("[General]\r\nLogLevel=1\r\n");
+        WriteFile(m_install.Dir() / "Domains.Ini", "[Default:Settings]\r\nPopHost=pop.example.org\r\n");
+        fs::create_directories(m_install.Dir() / "Users");
+        EngineProcessAttach(nullptr);
+        ASSERT_TRUE(EngineAttached());
+        auto window = WindowMessageEndpoint::Create(EngineNamespace());
+        ASSERT_TRUE(window);
+        m_window = std::move(*window);
+        admin::RegisterWindow(m_window.Handle());
+    }
+
+    void TearDown() override
+    {
+        admin::UnRegisterWindow(m_window.Handle());
+        (void)EngineShutDown();
+        EngineProcessDetach();
+    }
+
+    // The notifications this process's window received, waiting up to timeout for the first and briefly for more.
+    std::vector<std::uint64_t> Codes(std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        std::vector<std::uint64_t> codes;
+        auto message = m_window.WaitFor(timeout);
+        while (message) {
+            codes.push_back(message->WParam);
+            message = m_window.WaitFor(std::chrono::milliseconds(300));
+        }
+        return codes;
+    }
+
+    fs::path UserDir(const std::string& name) const { return m_install.Dir() / "Users" / name; }
+
+    TempInstall m_install;
+    WindowMessageEndpoint m_window;
+};
+
+TEST_F(AdminProcessTest, AccountCallsWorkFromASecondProcess)
+{
+    Client client(m_install);
+    EXPECT_EQ(client.Call({"create", "bob", "pw", "en", "Bob B", "bob@example.org"}), "1");
+    EXPECT_TRUE(fs::is_directory(UserDir("bob") / "Inbox"));
+    EXPECT_EQ(Codes(), std::vector<std::uint64_t>{kNotifyUserCreated});
+
+    EXPECT_EQ(client.Call({"exists", "BOB"}), "1");
+    EXPECT_EQ(client.Call({"exists", "nobody"}), "0");
+    WriteFile(UserDir("bob") / "Inbox" / "QM000001.msg", std::string(5000, 'x'));
+    std::uintmax_t size = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(UserDir("bob"))) {
+        size += entry.is_regular_file() ? entry.file_size() : 0;
+    }
+    EXPECT_EQ(client.Call({"diskspace", "bob"}), std::to_string(size));
+
+    EXPECT_EQ(client.Call({"rename", "bob", "robert"}), "1");
+    EXPECT_FALSE(fs::exists(UserDir("bob")));
+    EXPECT_TRUE(fs::exists(UserDir("robert") / "Inbox" / "QM000001.msg"));
+    EXPECT_EQ(client.Call({"change", "robert", "rob", "Rob", "pw2"}), "1") << "the mail server is not followed";
+    EXPECT_TRUE(fs::exists(UserDir("robert")));
+
+    EXPECT_EQ(client.Call({"delete", "ROBERT"}), "1");
+    EXPECT_FALSE(fs::exists(UserDir("robert")));
+    EXPECT_EQ(Codes(), std::vector<std::uint64_t>{kNotifyUserDeleted});
+}
+
+TEST_F(AdminProcessTest, HostileNamesAreRefusedFromASecondProcessAndTouchNothing)
+{
+    fs::create_directories(UserDir("ann") / "Inbox");
+    WriteFile(m_install.Dir() / "keep.txt", "keep");
+    Client client(m_install);
+    for (const char* name : {" a", ".a", "..", ".", "a/../b", "../Users", "/", "ann/Inbox", "a b", ""}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(client.Call({"create", name, "pw", "", "", ""}), "0");
+        EXPECT_EQ(client.Call({"delete", name}), "0");
+        EXPECT_EQ(client.Call({"exists", name}), "0");
+        EXPECT_EQ(client.Call({"diskspace", name}), "0");
+        EXPECT_EQ(client.Call({"rename", "ann", name}), "0");
+    }
+    EXPECT_EQ(client.Call({"create", "ANN", "pw", "", "", ""}), "0") << "an account of that name exists";
+    EXPECT_TRUE(fs::is_directory(UserDir("ann") / "Inbox"));
+    EXPECT_EQ(test::ReadFile(m_install.Dir() / "keep.txt"), "keep");
+    std::vector<std::string> users;
+    for (const auto& entry : fs::directory_iterator(m_install.Dir() / "Users")) {
+        users.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(users, std::vector<std::string>{"ann"});
+    EXPECT_TRUE(Codes(std::chrono::milliseconds(300)).empty());
+}
+
+TEST_F(AdminProcessTest, ASessionKilledFromAnotherProcessIsGoneWithinOneMaintenanceRound)
+{
+    ASSERT_TRUE(EngineStartUp());
+    Session* bob = EngineSessions()->Create("bob", "192.0.2.7");
+    Session* ann = EngineSessions()->Create("ann", "192.0.2.8");
+    ASSERT_TRUE(bob != nullptr && ann != nullptr);
+    const std::string id = bob->Id();
+    const std::string annId = ann->Id();
+    bob->Unbusy();
+    ann->Unbusy();
+
+    Client admin(m_install);
+    EXPECT_EQ(admin.Call({"sessions", "10"}), "2 " + id + ":bob " + annId + ":ann");
+    EXPECT_EQ(admin.Call({"sessions", "0"}), "0");
+
+    Client window(m_install);
+    window.Send({"watch", "9906", "20"});
+    ASSERT_EQ(window.ReadLine(), "ready");
+    (void)Codes(std::chrono::milliseconds(300));
+
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(admin.Call({"kill", id}), "done");
+    EXPECT_EQ(window.ReadLine(std::chrono::seconds(20)), "message 9904 9906");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, kMaintenancePeriod + std::chrono::seconds(3));
+
+    EXPECT_EQ(EngineSessions()->FindById(id), nullptr);
+    EXPECT_EQ(admin.Call({"sessions", "10"}), "1 " + annId + ":ann");
+    std::istringstream status(admin.Call({"status"}));
+    std::int32_t startTime = 0;
+    std::int32_t sessions = 0;
+    status >> startTime >> sessions;
+    EXPECT_GT(startTime, 0);
+    EXPECT_EQ(sessions, 1);
+}
+
+} // namespace
+} // namespace qm::engine
