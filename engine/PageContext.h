@@ -47,7 +47,7 @@ public:
     virtual const char* UserName() const = 0;
 
     /// Where the user's settings come from (the user's domain and User.ini).
-    virtual const UserSettingsSource& Settings() const = 0;
+    virtual UserSettingsSource Settings() const = 0;
 
     /// The session's status and error messages, shown once by the next page.
     virtual MessageSlot& StatusMessage() = 0;

@@ -5,6 +5,7 @@
 #include "engine/EngineShared.h"
 #include "engine/MessageSlot.h"
 #include "engine/UserRecord.h"
+#include "engine/Views.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,12 +23,6 @@ class Pop3Client;
 namespace qm::engine {
 
 class SessionManager;
-
-/// The view ids the session code itself looks at (the request's view table holds them all).
-inline constexpr int kViewList = 3;
-inline constexpr int kViewCompose = 6;
-inline constexpr int kViewComposeAttach = 7;
-inline constexpr int kViewComposeSpellCheck = 8;
 
 /// A session, owned by the SessionManager. A caller may use a session only while it holds one of its busy counts
 /// (from SessionManager::Create, FindById or FindByUser) and must give that count back exactly once, with

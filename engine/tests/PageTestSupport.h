@@ -113,7 +113,7 @@ public:
 
     const char* UserName() const override { return Name.c_str(); }
 
-    const UserSettingsSource& Settings() const override { return Source; }
+    UserSettingsSource Settings() const override { return Source; }
 
     MessageSlot& StatusMessage() override { return Status; }
 
@@ -203,7 +203,7 @@ public:
 
     std::string Out;
     RecordingLog Logged;
-    FakeSession* SessionObject = nullptr;
+    PageSession* SessionObject = nullptr;
     int ViewId = 1;
     std::string Lang = "en";
     std::string ThemeName = "Globe";
