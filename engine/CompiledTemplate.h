@@ -38,7 +38,7 @@ public:
     };
 
     struct Op {
-        OpKind Kind;
+        OpKind Kind = OpKind::Text;
         std::uint32_t A = 0;
         std::uint32_t B = 0;
     };

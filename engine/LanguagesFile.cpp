@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace qm::engine {
 namespace {
@@ -57,15 +58,20 @@ void AddTemplateFiles(const std::string& dir, const std::string& relative, int d
             subdirs.push_back(entry.Name);
         } else if ((entry.Type == platform::EntryType::File || (link && platform::IsRegularFile(path))) &&
                    platform::WildcardMatch("*.html", entry.Name)) {
-            files.push_back({relative.empty() ? entry.Name : relative + "/" + entry.Name, path});
+            std::string name = relative;
+            if (!name.empty()) {
+                name += '/';
+            }
+            name += entry.Name;
+            files.push_back({std::move(name), path});
         }
     }
     if (depth >= kMaxTemplateDepth) {
         return;
     }
     for (const std::string& name : subdirs) {
-        AddTemplateFiles(platform::PathJoin(dir, name), relative.empty() ? name : relative + "/" + name, depth + 1,
-                         files);
+        AddTemplateFiles(platform::PathJoin(dir, name), relative.empty() ? name : platform::PathJoin(relative, name),
+                         depth + 1, files);
     }
 }
 

@@ -42,7 +42,7 @@ private:
 // The language code that candidate names, or "" when it names none of the cache's languages.
 std::string AcceptLanguage(const TemplateCache& cache, std::string_view candidate)
 {
-    const std::string letters = LanguageCodeOf(candidate);
+    std::string letters = LanguageCodeOf(candidate);
     if (cache.HasLanguage(letters)) {
         return letters;
     }

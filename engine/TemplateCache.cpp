@@ -188,9 +188,9 @@ const char* TemplateCache::GetLanguageText(int number, const char* language) con
 
 const std::string& TemplateCache::LanguageText(int number, std::string_view language) const
 {
-    static const std::string s_none;
+    static const std::string kNone;
     if (number < 1 || number > kLanguageMessages) {
-        return s_none;
+        return kNone;
     }
     return GetSet(language).Messages[static_cast<std::size_t>(number - 1)];
 }

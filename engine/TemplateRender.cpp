@@ -14,8 +14,8 @@ namespace {
 // The page shown when neither the page's template nor the Error template exists.
 const CompiledTemplate& BuiltInPage()
 {
-    static const CompiledTemplate s_page("<HTML><$STATUSMESG$></HTML>");
-    return s_page;
+    static const CompiledTemplate kPage("<HTML><$STATUSMESG$></HTML>");
+    return kPage;
 }
 
 void LogName(PageContext& context, int id, std::string_view name)

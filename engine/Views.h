@@ -7,27 +7,25 @@ namespace qm::engine {
 
 /// View ids: the position in the view table, from 1; 0 is a view that is not in the table (its page name is the
 /// raw `View` value).
-enum ViewId : int {
-    kViewUnlisted = 0,
-    kViewLogon = 1,
-    kViewMain = 2,
-    kViewList = 3,
-    kViewMessage = 4,
-    kViewAttachment = 5,
-    kViewCompose = 6,
-    kViewComposeAttach = 7,
-    kViewComposeSpellCheck = 8,
-    kViewOptions = 9,
-    kViewOptionsPrefs = 10,
-    kViewOptionsHosts = 11,
-    kViewOptionsFilters = 12,
-    kViewOptionsFolders = 13,
-    kViewOptionsAddrBook = 14,
-    kViewError = 15,
-    kViewNewUser = 16,
-    kViewStatusCheck = 17,
-    kViewLogout = 18,
-};
+inline constexpr int kViewUnlisted = 0;
+inline constexpr int kViewLogon = 1;
+inline constexpr int kViewMain = 2;
+inline constexpr int kViewList = 3;
+inline constexpr int kViewMessage = 4;
+inline constexpr int kViewAttachment = 5;
+inline constexpr int kViewCompose = 6;
+inline constexpr int kViewComposeAttach = 7;
+inline constexpr int kViewComposeSpellCheck = 8;
+inline constexpr int kViewOptions = 9;
+inline constexpr int kViewOptionsPrefs = 10;
+inline constexpr int kViewOptionsHosts = 11;
+inline constexpr int kViewOptionsFilters = 12;
+inline constexpr int kViewOptionsFolders = 13;
+inline constexpr int kViewOptionsAddrBook = 14;
+inline constexpr int kViewError = 15;
+inline constexpr int kViewNewUser = 16;
+inline constexpr int kViewStatusCheck = 17;
+inline constexpr int kViewLogout = 18;
 
 /// The highest view id.
 inline constexpr int kLastView = kViewLogout;

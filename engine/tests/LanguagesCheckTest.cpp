@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 TEST(LanguagesFileTest, FormatsOnlyTheConversionsItHasArgumentsFor)
 {
     struct Case {
-        const char* Format;
+        const char* Format = "";
         std::initializer_list<std::string_view> Args;
-        const char* Want;
+        const char* Want = "";
     };
 
     const Case cases[] = {

@@ -15,7 +15,6 @@ namespace {
 
 using test::FakePage;
 using test::FakeSession;
-using test::ReadFile;
 using test::TemplateFixture;
 using test::WriteFile;
 namespace fs = std::filesystem;

@@ -39,7 +39,7 @@ public:
     [[gnu::format(printf, 2, 0)]] void VLog(const char* format, va_list args) override
     {
         char line[2048];
-        std::vsnprintf(line, sizeof line, format, args);
+        (void)std::vsnprintf(line, sizeof line, format, args);
         Lines.emplace_back(line);
     }
 

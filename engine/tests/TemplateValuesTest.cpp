@@ -161,9 +161,9 @@ TEST_F(TemplateValuesTest, ReportsTheMailFetchOfTheRedirectPages)
     m_cache = m_fixture.MakeCache(true);
 
     struct Case {
-        int View;
+        int View = 0;
         FetchProgress Progress;
-        const char* Want;
+        const char* Want = "";
     };
 
     const Case cases[] = {
