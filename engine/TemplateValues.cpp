@@ -200,6 +200,14 @@ void ValueErrorMessageJs(TemplateRender& render, std::string_view)
                 [&render](std::string_view text) { render.WriteJs(text, kMaxJsMessage); });
 }
 
+// Seconds between refreshes of the pages that list mail: the user's ListRefreshTime in minutes; a day when 0 or
+// less.
+void ValueListRefreshTime(TemplateRender& render, std::string_view)
+{
+    const int minutes = GetUserInt("ListRefreshTime", render.Session()->Settings());
+    render.WriteInt(minutes > 0 ? static_cast<long long>(minutes) * 60 : 86400);
+}
+
 void ValueRedirectTime(TemplateRender& render, std::string_view)
 {
     render.WriteInt(ReadIniInt("General", "RedirectWait", 2));
@@ -387,6 +395,7 @@ constexpr ValueEntry kSessionValues[] = {
         {"REDIRECTSTATUS", ValueRedirectStatus},
         {"FRAMEVIEW", ValueFrameView},
         {"LEFTFRAMEHEIGHT", ValueLeftFrameHeight},
+        {"LISTREFRESHTIME", ValueListRefreshTime},
         {"FOLDERNAME", ValueFolderName},
         {"FOLDERNAME,JS", ValueFolderNameJs},
         {"FOLDERNAME,URL", ValueFolderNameUrl},

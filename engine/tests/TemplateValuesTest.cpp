@@ -194,6 +194,11 @@ TEST_F(TemplateValuesTest, ReportsTheMailFetchOfTheRedirectPages)
     EXPECT_EQ(SessionPage()->Render("<$REDIRECTSTATUS$>"), "");
     m_fixture.WriteIni("[General]\r\nRedirectWait=5\r\n");
     EXPECT_EQ(SessionPage()->Render("<$REDIRECTTIME$>"), "5");
+
+    for (const auto& [minutes, want] : {std::pair{"10", "600"}, {"0", "86400"}, {"-3", "86400"}}) {
+        WriteFile(UserIni(), std::string("[User]\r\nListRefreshTime=") + minutes + "\r\n");
+        EXPECT_EQ(SessionPage()->Render("<$LISTREFRESHTIME$>"), want) << minutes;
+    }
 }
 
 TEST_F(TemplateValuesTest, FramesShowThePendingViewOrTheRequestedOne)
