@@ -1,0 +1,217 @@
+#include "engine/Logon.h"
+
+#include "common/IniAccess.h"
+#include "common/StringUtil.h"
+#include "engine/AdminCalls.h"
+#include "engine/DomainSettings.h"
+#include "engine/RequestMessages.h"
+#include "engine/UserDirectory.h"
+#include "engine/UserRecord.h"
+#include "platform/Path.h"
+#include "store/CvUserBinding.h"
+
+#include <cstring>
+#include <memory>
+
+namespace qm::engine {
+namespace {
+
+// Until directory and system logon and the POP3 account creation are built, their seams answer "no".
+class EngineLogonServices final : public LogonServices {
+public:
+    LogonResult DirectoryLogon(std::string_view /*user*/, std::string_view /*stored*/, std::string_view /*typed*/,
+                               Logger& /*log*/) const override
+    {
+        return LogonResult::ServiceFailed;
+    }
+
+    LogonResult SystemLogon(std::string_view /*user*/, std::string_view /*stored*/, std::string_view /*typed*/,
+                            Logger& /*log*/) const override
+    {
+        return LogonResult::Refused;
+    }
+
+    bool CreateAccountAfterPopLogon(std::string_view /*user*/, std::string_view /*typed*/, std::string_view /*popHost*/,
+                                    std::string_view /*domain*/, Logger& /*log*/) const override
+    {
+        return false;
+    }
+};
+
+// Releases a companion user handle on every path.
+class CompanionUser {
+public:
+    CompanionUser(std::shared_ptr<const store::CvUserLibrary> library, store::CvHandle handle)
+        : m_library(std::move(library))
+        , m_handle(handle)
+    {}
+
+    CompanionUser(const CompanionUser&) = delete;
+    CompanionUser& operator=(const CompanionUser&) = delete;
+
+    ~CompanionUser() { m_library->GetFree(m_handle); }
+
+    store::CvHandle Handle() const { return m_handle; }
+
+private:
+    std::shared_ptr<const store::CvUserLibrary> m_library;
+    store::CvHandle m_handle;
+};
+
+bool AccountActive(std::string_view user)
+{
+    return ReadIniBoolFile("User", "Active", true, UserIniPathOf(user));
+}
+
+bool PasswordsMatch(std::string_view typed, std::string_view stored)
+{
+    if (typed == stored) {
+        return true;
+    }
+    return !ReadIniBool("General", "CaseSensitivePasswords", true) && EqualsNoCase(typed, stored);
+}
+
+std::string TextOf(const char* field, std::size_t size)
+{
+    return {field, strnlen(field, size)};
+}
+
+LogonResult CompanionLogon(const std::shared_ptr<const store::CvUserLibrary>& library, std::string& user,
+                           std::string_view password, const std::string& domain, Logger& log,
+                           const LogonServices& services)
+{
+    const store::CvHandle handle = library->GetByAlias(user.c_str(), "");
+    if (handle == store::kCvNoUser) {
+        return LogonResult::Refused;
+    }
+    const CompanionUser companion(library, handle);
+    if (!library->GetTesseraBit(handle, 1)) {
+        log.LogMsg(2, kLogNotAllowed, user.c_str());
+        return LogonResult::NotAllowed;
+    }
+    const std::string typed(password);
+    if (!library->ValidateUser(handle, typed.c_str()) ||
+        !EnsureAccount(user, std::nullopt, handle, domain, log, services)) {
+        return LogonResult::Refused;
+    }
+    if (!AccountActive(user)) {
+        log.LogMsg(2, kLogNotAllowed, user.c_str());
+        return LogonResult::NotAllowed;
+    }
+    char plain[80] = {};
+    if (library->GetPassword(handle, plain, static_cast<int>(sizeof plain))) {
+        (void)WriteIniPassword("User", "Password", plain, UserIniPathOf(user));
+    }
+    return LogonResult::Accepted;
+}
+
+LogonResult LocalLogon(std::string& user, std::string_view password, const std::string& domain, Logger& log,
+                       const LogonServices& services)
+{
+    if (!EnsureAccount(user, password, store::kCvNoUser, domain, log, services)) {
+        return LogonResult::Refused;
+    }
+    if (!AccountActive(user)) {
+        log.LogMsg(2, kLogNotAllowed, user.c_str());
+        return LogonResult::NotAllowed;
+    }
+    // A missing User.ini reads as "" and is never created by the read.
+    const std::string stored = ReadIniPassword("User", "Password", UserIniPathOf(user));
+    if (!stored.empty() && stored.front() == '*') {
+        return services.DirectoryLogon(user, stored, password, log);
+    }
+    if (!stored.empty() && stored.front() == '\\') {
+        return services.SystemLogon(user, stored, password, log);
+    }
+    return PasswordsMatch(password, stored) ? LogonResult::Accepted : LogonResult::Refused;
+}
+
+} // namespace
+
+const LogonServices& DefaultLogonServices()
+{
+    static const EngineLogonServices s_services;
+    return s_services;
+}
+
+std::string UserIniPathOf(std::string_view user)
+{
+    const std::string dir = UserDirPath(user);
+    return platform::PathJoin(dir, platform::ResolveNoCase(dir, kUserIniName).value_or(kUserIniName));
+}
+
+LogonResult Logon(std::string& user, std::string_view password, std::string& domain, Logger& log,
+                  const LogonServices& services)
+{
+    if (user.empty() || password.empty()) {
+        return LogonResult::Refused;
+    }
+    if (const std::size_t at = user.rfind('@'); at != std::string::npos) {
+        domain = user.substr(at + 1, kMaxUserNameLength);
+    } else if (!domain.empty()) {
+        if (user.size() + 1 + domain.size() > kMaxUserNameLength) {
+            return LogonResult::Refused; // a cut name would be another user's
+        }
+        user += '@';
+        user += domain;
+    }
+    if (!IsValidUserName(user)) {
+        return LogonResult::Refused;
+    }
+    log.LogMsg(2, kLogAttemptingLogon, user.c_str());
+    if (auto library = store::LoadedCVUser()) {
+        return CompanionLogon(library, user, password, domain, log, services);
+    }
+    return LocalLogon(user, password, domain, log, services);
+}
+
+bool EnsureAccount(std::string& user, std::optional<std::string_view> typed, store::CvHandle companionUser,
+                   std::string_view domain, Logger& log, const LogonServices& services)
+{
+    if (!IsValidUserName(user)) {
+        return false;
+    }
+    if (UserDirExists(user)) {
+        return true;
+    }
+    const std::string defaultDomain = GetDomainSetting("DefaultDomain", "Default");
+    if (!domain.empty() && EqualsNoCase(domain, defaultDomain) && user.size() > domain.size() + 1) {
+        const std::string_view tail = std::string_view(user).substr(user.size() - domain.size() - 1);
+        if (tail.front() == '@' && EqualsNoCase(tail.substr(1), domain)) {
+            const std::string shortName = user.substr(0, user.size() - tail.size());
+            if (UserDirExists(shortName)) {
+                user = shortName;
+                return true;
+            }
+        }
+    }
+    if (!GetDomainBool("AutoAccountCreation", domain)) {
+        return false;
+    }
+    if (typed) {
+        const std::string host = GetDomainSetting("PopHost", domain).substr(0, 63);
+        if (host.empty()) {
+            return true; // nothing to ask; the password check that follows refuses the user
+        }
+        return services.CreateAccountAfterPopLogon(user, *typed, host, domain, log);
+    }
+    auto library = store::LoadedCVUser();
+    if (!library) {
+        return false;
+    }
+    store::CvUserInfo record{};
+    if (!library->GetUserInfo(companionUser, &record)) {
+        return false;
+    }
+    const std::string email = TextOf(record.EMail, sizeof record.EMail);
+    const std::string password = TextOf(record.Password, sizeof record.Password);
+    const std::string fullName = TextOf(record.FullName, sizeof record.FullName);
+    log.LogMsg(2, kLogCreatingAccount, email.c_str());
+    if (!admin::UserCreate(email.c_str(), password.c_str(), "", fullName.c_str(), email.c_str())) {
+        log.LogMsg(4, kLogAccountCreationError, email.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace qm::engine

@@ -1,0 +1,185 @@
+// The local logon: stored password forms, letter case, inactive accounts, domains added and removed, and the seams
+// for directory and system logon.
+#include "engine/Logon.h"
+
+#include "common/IniAccess.h"
+#include "common/Scrambler.h"
+#include "engine/tests/PageTestSupport.h"
+#include "engine/tests/SessionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace qm::engine {
+namespace {
+
+using test::ReadFile;
+using test::RecordingLog;
+using test::SettingsInstall;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+// Records what the logon handed to the seams and answers as told.
+class FakeServices final : public LogonServices {
+public:
+    LogonResult DirectoryLogon(std::string_view user, std::string_view stored, std::string_view typed,
+                               Logger& /*log*/) const override
+    {
+        Calls += "ldap:" + std::string(user) + ":" + std::string(stored) + ":" + std::string(typed) + ";";
+        return Answer;
+    }
+
+    LogonResult SystemLogon(std::string_view user, std::string_view stored, std::string_view typed,
+                            Logger& /*log*/) const override
+    {
+        Calls += "system:" + std::string(user) + ":" + std::string(stored) + ":" + std::string(typed) + ";";
+        return Answer;
+    }
+
+    bool CreateAccountAfterPopLogon(std::string_view user, std::string_view /*typed*/, std::string_view popHost,
+                                    std::string_view /*domain*/, Logger& /*log*/) const override
+    {
+        Calls += "pop:" + std::string(user) + "@" + std::string(popHost) + ";";
+        return false;
+    }
+
+    mutable std::string Calls;
+    LogonResult Answer = LogonResult::Accepted;
+};
+
+class LogonTest : public ::testing::Test {
+protected:
+    void AddUser(const std::string& name, const std::string& userIni)
+    {
+        fs::create_directories(m_install.UserDir(name));
+        WriteFile(m_install.UserDir(name) / "User.ini", userIni);
+    }
+
+    LogonResult Try(std::string& user, const std::string& password, std::string& domain)
+    {
+        return Logon(user, password, domain, m_log, m_services);
+    }
+
+    SettingsInstall m_install{"[General]\r\nLogLevel=1\r\n"};
+    RecordingLog m_log;
+    FakeServices m_services;
+};
+
+TEST_F(LogonTest, ComparesTheStoredPasswordWithItsLetterCaseAsConfigured)
+{
+    AddUser("alice", "[User]\r\nPassword=" + ScramblePassword("Secret") + "\r\n");
+
+    struct Case {
+        const char* Typed;
+        const char* CaseSensitive;
+        LogonResult Want;
+    };
+
+    const Case cases[] = {
+            {"Secret", "Yes", LogonResult::Accepted}, {"secret", "Yes", LogonResult::Refused},
+            {"secret", "No", LogonResult::Accepted},  {"Secret ", "No", LogonResult::Refused},
+            {"", "No", LogonResult::Refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Typed) + " " + c.CaseSensitive);
+        ASSERT_TRUE(WriteIniString("General", "CaseSensitivePasswords", c.CaseSensitive));
+        std::string user = "alice";
+        std::string domain;
+        EXPECT_EQ(Try(user, c.Typed, domain), c.Want);
+        EXPECT_EQ(user, "alice");
+    }
+}
+
+TEST_F(LogonTest, APlainStoredPasswordIsScrambledAtTheFirstLogon)
+{
+    AddUser("bob", "[User]\r\nPassword=-plain\r\n");
+    std::string user = "bob";
+    std::string domain;
+    EXPECT_EQ(Try(user, "plain", domain), LogonResult::Accepted);
+    EXPECT_NE(ReadFile(m_install.UserDir("bob") / "User.ini").find("Password=" + ScramblePassword("plain")),
+              std::string::npos);
+    EXPECT_EQ(Try(user, "plain", domain), LogonResult::Accepted);
+}
+
+TEST_F(LogonTest, AnInactiveAccountIsNotAllowedWhateverThePassword)
+{
+    AddUser("carol", "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\nActive=No\r\n");
+    for (const char* typed : {"pw", "wrong"}) {
+        std::string user = "carol";
+        std::string domain;
+        EXPECT_EQ(Try(user, typed, domain), LogonResult::NotAllowed);
+    }
+}
+
+TEST_F(LogonTest, DirectoryAndSystemPasswordsGoToTheirServices)
+{
+    AddUser("dave", "[User]\r\nPassword=*127.0.0.1:3890\r\n");
+    AddUser("erin", "[User]\r\nPassword=\\\r\n");
+    std::string domain;
+    std::string user = "dave";
+    m_services.Answer = LogonResult::ServiceFailed;
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::ServiceFailed);
+    user = "erin";
+    m_services.Answer = LogonResult::Accepted;
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::Accepted);
+    EXPECT_EQ(m_services.Calls, "ldap:dave:*127.0.0.1:3890:pw;system:erin:\\:pw;");
+
+    // The engine's own services: directory logon cannot be reached yet, system logon refuses.
+    user = "dave";
+    EXPECT_EQ(Logon(user, "pw", domain, m_log), LogonResult::ServiceFailed);
+    user = "erin";
+    EXPECT_EQ(Logon(user, "pw", domain, m_log), LogonResult::Refused);
+}
+
+TEST_F(LogonTest, TheDomainIsAddedTakenFromTheNameAndDroppedForTheDefaultDomain)
+{
+    m_install.WriteDomains("[Default:Settings]\r\nDefaultDomain=home.net\r\nAutoAccountCreation=No\r\n");
+    AddUser("frank@d.com", "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\n");
+    AddUser("gina", "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\n");
+
+    std::string user = "frank";
+    std::string domain = "d.com";
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::Accepted);
+    EXPECT_EQ(user, "frank@d.com");
+
+    user = "frank@d.com";
+    domain = "other.org";
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::Accepted);
+    EXPECT_EQ(domain, "d.com");
+
+    // In the default domain the account of the bare name is the user's.
+    user = "gina";
+    domain = "home.net";
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::Accepted);
+    EXPECT_EQ(user, "gina");
+
+    // In another domain it is not.
+    user = "gina";
+    domain = "d.com";
+    EXPECT_EQ(Try(user, "pw", domain), LogonResult::Refused);
+}
+
+TEST_F(LogonTest, UnknownUsersAreRefusedWithoutAnyFileBeingMade)
+{
+    m_install.WriteDomains("[Default:Settings]\r\nAutoAccountCreation=Yes\r\nPopHost=\r\n"
+                           "[pop.org:Settings]\r\nPopHost=pop.pop.org\r\n");
+    const char* names[] = {"nobody", "../etc", ".hidden", "a b", "x/y", "nobody@pop.org"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        std::string user = name;
+        std::string domain;
+        EXPECT_EQ(Try(user, "pw", domain), LogonResult::Refused);
+    }
+    // With a POP host the account would be made after a POP3 logon there.
+    EXPECT_EQ(m_services.Calls, "pop:nobody@pop.org@pop.pop.org;");
+    EXPECT_TRUE(fs::is_empty(m_install.Dir() / "Users"));
+
+    std::string longName(70, 'n');
+    std::string domain(20, 'd');
+    EXPECT_EQ(Try(longName, "pw", domain), LogonResult::Refused) << "a name cut to 79 bytes would be another's";
+}
+
+} // namespace
+} // namespace qm::engine
