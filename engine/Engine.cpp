@@ -8,6 +8,8 @@
 #include "engine/LanguagesCheck.h"
 #include "engine/LdapLibrary.h"
 #include "engine/Maintenance.h"
+#include "engine/Request.h"
+#include "engine/SessionManager.h"
 #include "engine/TemplateCache.h"
 #include "platform/EngineLock.h"
 #include "platform/FileSystem.h"
@@ -388,11 +390,16 @@ bool EngineStartUp()
     return true;
 }
 
-void EngineMain(int inFd, int outFd, const char* /*environment*/)
+void EngineMain(int inFd, int outFd, const char* environment)
 {
-    // Until requests are served, a request gets no answer: both descriptors are closed and nothing is written.
-    platform::UniqueFd input(inFd);
-    platform::UniqueFd output(outFd);
+    if (!EngineRunning() || EngineSessions() == nullptr || Run().Templates == nullptr) {
+        // Not running: both descriptors are closed and nothing is written.
+        platform::UniqueFd input(inFd);
+        platform::UniqueFd output(outFd);
+        return;
+    }
+    Request request(inFd, outFd, environment, RequestServices::FromEngine());
+    request.Run();
 }
 
 bool EngineShutDown()

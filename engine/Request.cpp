@@ -1,0 +1,421 @@
+#include "engine/Request.h"
+
+#include "common/Assert.h"
+#include "common/IniAccess.h"
+#include "common/StringUtil.h"
+#include "engine/DomainPick.h"
+#include "engine/DomainSettings.h"
+#include "engine/Engine.h"
+#include "engine/PageChoice.h"
+#include "engine/RequestMessages.h"
+#include "engine/RequestViews.h"
+#include "engine/ResponseHead.h"
+#include "engine/SessionManager.h"
+#include "engine/SessionPage.h"
+#include "engine/TemplateCache.h"
+#include "engine/TemplateRender.h"
+#include "engine/UserDirectory.h"
+#include "platform/Path.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+namespace qm::engine {
+namespace {
+
+// The longest typed password the session keeps for mail accounts whose stored password is '\'.
+constexpr std::size_t kMaxOwnPassword = 31;
+
+bool CheckIp()
+{
+    return ReadIniBool("Session", "CheckIP", true);
+}
+
+bool CheckCookie()
+{
+    return ReadIniBool("Session", "CheckCookie", true);
+}
+
+// The query string as the log shows it: the values of password fields are replaced by "*".
+std::string QueryForLog(std::string_view query)
+{
+    static constexpr std::string_view kSecretFields[] = {"Password", "NewAccountPassword", "Pass", "ConfirmPass"};
+    std::string shown;
+    shown.reserve(query.size());
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view field = query.substr(0, amp);
+        const std::size_t equals = field.find('=');
+        const std::string_view name = field.substr(0, equals);
+        bool secret = false;
+        for (const std::string_view candidate : kSecretFields) {
+            secret = secret || EqualsNoCase(name, candidate);
+        }
+        shown += secret && equals != std::string_view::npos ? std::string(name) + "=*" : std::string(field);
+        if (amp == std::string_view::npos) {
+            break;
+        }
+        shown += '&';
+        query.remove_prefix(amp + 1);
+    }
+    return shown;
+}
+
+} // namespace
+
+RequestServices RequestServices::FromEngine()
+{
+    RequestServices services;
+    services.Sessions = EngineSessions();
+    services.Templates = EngineTemplates();
+    services.Log = EngineLog();
+    services.Logon = &DefaultLogonServices();
+    services.Now = [] {
+        return EngineNow();
+    };
+    return services;
+}
+
+Request::Request(int inFd, int outFd, const char* environment, RequestServices services)
+    : m_services(std::move(services))
+    , m_in(platform::StreamOverFd(inFd, platform::StreamMode::Read))
+    , m_out(platform::StreamOverFd(outFd, platform::StreamMode::Write))
+    , m_input(m_in.get(), m_out.get(), environment)
+{
+    QM_ASSERT(m_services.Log != nullptr && m_services.Templates != nullptr && m_services.Sessions != nullptr);
+    if (m_services.Logon == nullptr) {
+        m_services.Logon = &DefaultLogonServices();
+    }
+    m_log = std::make_unique<RequestLog>(*m_services.Log);
+}
+
+Request::~Request()
+{
+    // A request that ends early (an exception on the way) still gives its busy count back.
+    if (m_session != nullptr) {
+        m_session->Unbusy();
+    }
+    m_log->Flush();
+}
+
+PageSession* Request::Session()
+{
+    return m_sessionPage.get();
+}
+
+void Request::Run()
+{
+    Parse();
+    if (m_view == kViewStatusCheck) {
+        // The status protocol of the watch program is not part of this build: the request ends without an answer.
+        CloseStreams();
+        return;
+    }
+    Authenticate();
+    BeginView();
+    if (m_session == nullptr) {
+        WritePage();
+        return;
+    }
+    const std::string query = QueryForLog(Env("QUERY_STRING"));
+    m_log->LogMsg(2, kLogBeginRequest, m_view, query.c_str());
+    {
+        std::lock_guard lock(m_session->RequestLock());
+        RunAction();
+        PreparePage();
+        WritePage();
+        AfterPage();
+    }
+    m_log->LogMsg(2, kLogEndRequest, m_view, query.c_str());
+    DropSession();
+}
+
+void Request::Parse()
+{
+    (void)m_input.MultiValuedNames().Add("Number");
+    m_input.ReadInput(true);
+    m_domain = PickDomain({Env("SERVER_ADDR"), Env("SERVER_PORT"), Env("SERVER_NAME")});
+    m_view = LookupView(Field("View"), HasField("Attach"), HasField("SpellCheck"));
+}
+
+void Request::Authenticate()
+{
+    // 1: the request's look, before anything can refuse it.
+    ResolveLanguage(*this);
+    ResolveTheme(*this);
+    (void)ResolveStyle(*this);
+
+    // 2: an existing session.
+    if (HasField("Session") && CheckSession()) {
+        return;
+    }
+
+    // 3 and 4: a new account. Its form handler comes with the account pages; until then the form is shown again.
+    if (HasField("NewAccount") && (m_view == kViewLogon || m_view == kViewMain)) {
+        const std::string password = Field("Password");
+        m_input.Variables().Set("NewAccountPassword", password.c_str());
+        m_input.Variables().Remove("Password");
+        m_view = kViewNewUser;
+    }
+    if (m_view == kViewNewUser) {
+        if (!GetDomainBool("NewAccountCreation", m_domain)) {
+            Refuse(kTextNoNewAccounts);
+            return;
+        }
+        const std::string secret = GetDomainSecret("NewAccountPassword", m_domain).substr(0, 31);
+        if (!secret.empty() && secret != Field("NewAccountPassword")) {
+            Refuse(kTextBadNewAccountPassword);
+            return;
+        }
+    }
+
+    // 5: no logon asked for. A compose form posted with a session that is gone is not kept: without a valid session
+    // nothing is written to any user's store.
+    if (m_input.Variables().IsEmpty("User") || m_input.Variables().IsEmpty("Password")) {
+        m_input.Variables().Remove("View");
+        if (HasField("Session") && m_view != kViewLogon && m_view != kViewLogout) {
+            SetStatusText(kTextSessionGone);
+        }
+        if (m_view != kViewNewUser && m_view != kViewLogout) {
+            m_view = kViewLogon;
+        }
+        return;
+    }
+
+    // 6 and 7: the logon.
+    LogonFromForm();
+}
+
+// Step 2 of Authenticate: true when the request goes on with the session named by its Session field.
+bool Request::CheckSession()
+{
+    const std::string id = Field("Session");
+    const std::string remote = Env("REMOTE_ADDR");
+    engine::Session* found = m_services.Sessions->FindById(id);
+    if (found == nullptr) {
+        return false;
+    }
+    if (CheckIp() && !found->IsFromAddress(remote)) {
+        found->Unbusy();
+        m_log->LogMsg(3, kLogInvalidIp, id.c_str(), remote.c_str());
+        m_input.Variables().Remove("Session");
+        SetStatusText(kTextWrongAddress);
+        return false;
+    }
+    if (Cookies() && CheckCookie()) {
+        const std::string expected = SessionCookieValue(id);
+        if (HasField("Frames") && found->WatchCookie()) {
+            AppendSetCookie(m_head, "Session", expected, 0);
+        } else if (expected != m_input.Cookies().GetValue("Session")) {
+            found->Unbusy();
+            m_log->LogMsg(3, kLogInvalidCookie, id.c_str(), remote.c_str());
+            m_input.Variables().Remove("Session");
+            SetStatusText(kTextWrongSessionCookie);
+            return false;
+        }
+    }
+    SetSession(found);
+    m_session->Touch();
+    m_domain = m_session->User().Domain();
+    if (!HasField("Frames")) {
+        return true;
+    }
+    m_view = kViewMain;
+    const std::string view = Field("View");
+    const int frame = view.empty() ? kViewList : LookupView(view, HasField("Attach"), HasField("SpellCheck"));
+    m_session->SetCurrentView(frame);
+    m_session->SetFrameView(frame);
+    return true;
+}
+
+void Request::LogonFromForm()
+{
+    const std::string remote = Env("REMOTE_ADDR");
+    std::string user = std::string(Field("User")).substr(0, kMaxUserNameLength);
+    const std::string password = Field("Password");
+    const LogonResult result = Logon(user, password, m_domain, *m_log, *m_services.Logon);
+    if (result == LogonResult::NotAllowed) {
+        Refuse(kTextNotAllowed);
+        return;
+    }
+    if (result == LogonResult::ServiceFailed) {
+        Refuse(kTextLogonServiceError);
+        return;
+    }
+    if (result != LogonResult::Accepted) {
+        m_log->LogMsg(3, kLogBadLogon, user.c_str(), remote.c_str());
+        Refuse(kTextBadLogon);
+        return;
+    }
+
+    // One session per user: an idle old session is removed, a busy one refuses the new logon.
+    if (engine::Session* old = m_services.Sessions->FindByUser(user)) {
+        const std::string oldId = old->Id();
+        m_log->LogMsg(1, kLogAlreadyLoggedOn, user.c_str(), oldId.c_str());
+        if (!m_services.Sessions->Release(old, *m_log)) {
+            m_log->LogMsg(4, kLogCouldNotKill, oldId.c_str(), user.c_str());
+            Refuse(kTextAlreadyLoggedOn);
+            return;
+        }
+    }
+    engine::Session* created = m_services.Sessions->Create(user, remote);
+    if (created == nullptr) {
+        SetStatusText(kTextTooManySessions);
+        m_log->LogMsg(4, kLogTooManySessions, user.c_str());
+        m_view = kViewLogon;
+        return;
+    }
+    SetSession(created);
+    m_log->LogMsg(3, kLogSessionCreated, m_session->User().Name().c_str(), remote.c_str());
+    m_session->User().SetOwnPassword(std::string_view(password).substr(0, kMaxOwnPassword));
+    if (Cookies()) {
+        AppendSetCookie(m_head, "User", Field("User"), m_services.Now() + kCookieLifetime);
+        if (CheckCookie()) {
+            AppendSetCookie(m_head, "Session", SessionCookieValue(m_session->Id()), 0);
+        }
+    }
+    if (const std::string view = Field("View"); !view.empty()) {
+        m_input.Variables().Set("FrameView", view.c_str());
+    }
+    if (m_session->CurrentView() == 0) {
+        m_view = kViewMain;
+        m_session->SetCurrentView(kViewList);
+        m_session->SetFrameView(kViewList);
+    }
+}
+
+void Request::Refuse(int message)
+{
+    SetStatusText(message);
+    m_view = kViewLogon;
+}
+
+void Request::BeginView()
+{
+    if (m_session != nullptr) {
+        m_session->SetWatchOnly(false);
+        ResolveLanguage(*this);
+        ResolveTheme(*this);
+        (void)ResolveStyle(*this);
+    }
+    if (m_view == kViewLogout) {
+        if (m_session != nullptr) {
+            m_log->LogMsg(2, kLogLoggingOut, m_session->User().Name().c_str());
+            engine::Session* leaving = std::exchange(m_session, nullptr);
+            m_sessionPage.reset();
+            (void)m_services.Sessions->Release(leaving, *m_log);
+        }
+        m_input.Variables().Remove("View");
+        SetStatusText(kTextLoggedOut);
+        const bool hasLogoutPage = !m_theme.empty() && platform::ResolvePathNoCase(m_services.Templates->TemplateDir(),
+                                                                                   m_theme + "/Logout.html");
+        if (!hasLogoutPage) {
+            m_view = kViewLogon;
+        }
+    } else if (m_session != nullptr && m_session->RetrievalPending() &&
+               (m_view == kViewList || m_view == kViewMessage)) {
+        // Mail is still being fetched for an earlier request: answer at once with the waiting page.
+        WritePage();
+        DropSession();
+    }
+    if (m_session == nullptr) {
+        m_log->SetPrefix("");
+    }
+}
+
+void Request::RunAction()
+{
+    // The actions of the mail, compose and options views come with their pages; the views of this build have none.
+}
+
+void Request::PreparePage()
+{
+    if (Cookies()) {
+        const time_t expires = m_services.Now() + kCookieLifetime;
+        const std::string_view langCookie = m_input.Cookies().GetValue("Lang");
+        if (langCookie.empty() || !EqualsNoCase(langCookie, m_language)) {
+            AppendSetCookie(m_head, "Lang", m_language, expires);
+        }
+        const std::string_view themeCookie = m_input.Cookies().GetValue("Theme");
+        if (themeCookie.empty() || !EqualsNoCase(themeCookie.substr(0, kMaxThemeName), m_theme)) {
+            AppendSetCookie(m_head, "Theme", m_theme, expires);
+        }
+    }
+    // The list, message and compose pages prepare their data here once they exist.
+}
+
+std::string Request::PageName() const
+{
+    std::string name = PageNameOf(m_view, Field("View")).value_or(std::string(ViewName(kViewError)));
+    if (m_session != nullptr && m_session->RetrievalPending()) {
+        name = RedirectPageName(name);
+    }
+    return name;
+}
+
+void Request::WritePage()
+{
+    if (m_pageWritten || !m_out) {
+        return;
+    }
+    m_pageWritten = true;
+    m_page.clear();
+    RenderPage(*this, PageName());
+    std::FILE* out = m_out.get();
+    (void)std::fwrite(m_head.data(), 1, m_head.size(), out);
+    (void)std::fwrite(kPageHead.data(), 1, kPageHead.size(), out);
+    (void)std::fwrite(m_page.data(), 1, m_page.size(), out);
+    // The host sees the end of the response here, before the work after the page.
+    CloseStreams();
+}
+
+void Request::AfterPage()
+{
+    // Mail fetching after the page comes with the POP3 client; until then nothing is ever pending.
+    if (!m_fetchAfterPage) {
+        m_session->SetRetrievalDone(false);
+    }
+    if (m_view >= kViewList && m_view <= kViewOptionsAddrBook && m_view != kViewAttachment &&
+        m_view != m_session->CurrentView()) {
+        const int current = m_session->CurrentView();
+        if (current != 0 && current != m_session->PreviousView()) {
+            m_session->SetPreviousView(current);
+        }
+        m_session->SetCurrentView(m_view);
+    }
+}
+
+void Request::SetSession(engine::Session* session)
+{
+    m_session = session;
+    m_sessionPage = std::make_unique<engine::SessionPage>(*session);
+    m_log->SetPrefix(session->Id());
+}
+
+void Request::DropSession()
+{
+    if (m_session == nullptr) {
+        return;
+    }
+    m_sessionPage.reset();
+    std::exchange(m_session, nullptr)->Unbusy();
+}
+
+void Request::CloseStreams()
+{
+    m_in.reset();
+    m_out.reset();
+}
+
+void Request::SetStatusText(int message)
+{
+    SetStatusMessage(*this, LanguageText(*this, message));
+}
+
+bool Request::Cookies() const
+{
+    return UseCookies();
+}
+
+} // namespace qm::engine

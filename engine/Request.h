@@ -1,0 +1,132 @@
+// One web-mail request: reads the CGI input, picks the mail domain, finds the user's session or logs the user on,
+// runs the view's action under the session's lock, writes the page from the view's template, and then does the
+// work the page announced, after the page has been written and the output closed.
+#pragma once
+
+#include "common/CgiInput.h"
+#include "common/LogFile.h"
+#include "common/RequestLog.h"
+#include "engine/Logon.h"
+#include "engine/MessageSlot.h"
+#include "engine/PageContext.h"
+#include "platform/FdStream.h"
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qm::engine {
+
+class Session;
+class SessionManager;
+class SessionPage;
+class TemplateCache;
+
+/// What a request works with. Every member must outlive the request.
+struct RequestServices {
+    SessionManager* Sessions = nullptr;
+    TemplateCache* Templates = nullptr;
+    LogFile* Log = nullptr;
+    const LogonServices* Logon = nullptr;
+    std::function<time_t()> Now;
+
+    /// The running engine's.
+    static RequestServices FromEngine();
+};
+
+/// One request, built on the stack of the engine's Main. It owns both descriptors and closes them; everything it
+/// writes goes to the output descriptor: the header lines, a blank line and the page. Not thread-safe: one thread.
+class Request final : public PageContext {
+public:
+    /// inFd is the request body (-1: none), outFd the response (-1: nothing is written), environment the CGI
+    /// environment block (null: the process environment).
+    Request(int inFd, int outFd, const char* environment, RequestServices services);
+    ~Request() override;
+
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    /// The whole request.
+    void Run();
+
+    /// The session the request works for, or null.
+    engine::Session* CurrentSession() { return m_session; }
+
+    /// The mail work after the page: set by the List and Message actions (with the session's RetrievalPending).
+    void SetFetchAfterPage(bool on) { m_fetchAfterPage = on; }
+
+    CgiInput& MutableInput() { return m_input; }
+
+    // PageContext
+    std::string& Output() override { return m_page; }
+
+    const CgiInput& Input() const override { return m_input; }
+
+    Logger& Log() override { return *m_log; }
+
+    TemplateCache& Templates() override { return *m_services.Templates; }
+
+    PageSession* Session() override;
+
+    int View() const override { return m_view; }
+
+    const std::string& Language() const override { return m_language; }
+
+    const std::string& Theme() const override { return m_theme; }
+
+    const std::string& Domain() const override { return m_domain; }
+
+    void SetLanguage(std::string code) override { m_language = std::move(code); }
+
+    void SetTheme(std::string theme) override { m_theme = std::move(theme); }
+
+    MessageSlot& RequestStatusMessage() override { return m_statusMessage; }
+
+    MessageSlot& RequestErrorMessage() override { return m_errorMessage; }
+
+private:
+    void Parse();
+    void Authenticate();
+    bool CheckSession();
+    void LogonFromForm();
+    void Refuse(int message);
+    void BeginView();
+    void RunAction();
+    void PreparePage();
+    void WritePage();
+    void AfterPage();
+    void SetSession(engine::Session* session);
+    void DropSession();
+    void CloseStreams();
+    void SetStatusText(int message);
+    bool Cookies() const;
+    std::string PageName() const;
+
+    const char* Env(const char* name) const { return m_input.GetEnv(name); }
+
+    const char* Field(const char* name) const { return m_input.Variables().GetValue(name); }
+
+    bool HasField(const char* name) const { return m_input.Variables().Contains(name); }
+
+    RequestServices m_services;
+    platform::UniqueFile m_in;
+    platform::UniqueFile m_out;
+    CgiInput m_input;
+    std::unique_ptr<RequestLog> m_log;
+    engine::Session* m_session = nullptr; // holds one busy count while set
+    std::unique_ptr<SessionPage> m_sessionPage;
+    std::string m_language;
+    std::string m_theme;
+    std::string m_domain;
+    int m_view = 0;
+    bool m_fetchAfterPage = false;
+    bool m_pageWritten = false;
+    MessageSlot m_statusMessage;
+    MessageSlot m_errorMessage;
+    std::string m_head; // header lines written before the content type (the cookies)
+    std::string m_page; // the page being rendered
+};
+
+} // namespace qm::engine

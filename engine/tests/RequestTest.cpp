@@ -1,0 +1,323 @@
+// The request from input to response: the logon and its cookies in their order, the session checks, one session
+// per user, logout, the waiting page during a fetch, and the values from outside that must not reach a header or
+// a path.
+#include "engine/Request.h"
+
+#include "common/IniAccess.h"
+#include "common/Scrambler.h"
+#include "engine/ResponseHead.h"
+#include "engine/SessionManager.h"
+#include "engine/TemplateCache.h"
+#include "engine/tests/SessionTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm::engine {
+namespace {
+
+using test::ReadFile;
+using test::SessionHarness;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
+                                   "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
+                                   "056=No template.\r\n075=Wrong address.\r\n076=Wrong cookie.\r\n"
+                                   "[de]\r\n001=Deutsch\r\n015=Falsch.\r\n";
+
+const std::string kHead(kPageHead);
+
+// What the engine wrote for one request.
+struct Response {
+    std::string Text;
+
+    // The part after the blank line that ends the head.
+    std::string Page() const
+    {
+        const std::size_t end = Text.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : Text.substr(end + 4);
+    }
+};
+
+class RequestTest : public ::testing::Test {
+protected:
+    RequestTest()
+    {
+        const fs::path templates = m_harness.Settings().Dir() / "Templates";
+        fs::create_directories(templates / "Globe");
+        WriteFile(templates / "Languages.ini", kLanguages);
+        WriteFile(templates / "Globe" / "Logon.html", "LOGON[<$STATUSMESG$>]");
+        WriteFile(templates / "Globe" / "Main.html", "MAIN[<$USER$>]");
+        WriteFile(templates / "Globe" / "Error.html", "ERROR[<$STATUSMESG$>]");
+        WriteFile(templates / "Globe" / "List.html", "LIST");
+        WriteFile(templates / "Globe" / "List-Redirect.html", "WAIT");
+        m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
+        AddUser("alice", "pw");
+    }
+
+    void AddUser(const std::string& name, const std::string& password)
+    {
+        fs::create_directories(m_harness.Settings().UserDir(name));
+        WriteFile(m_harness.Settings().UserDir(name) / "User.ini",
+                  "[User]\r\nPassword=" + ScramblePassword(password) + "\r\n");
+    }
+
+    // Runs one request with the query string and cookies given, from the client address given.
+    Response Send(const std::string& query, const std::string& cookies = "", const std::string& remote = "127.0.0.1")
+    {
+        std::string environment;
+        for (const std::string& entry : std::vector<std::string>{
+                     std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query, "HTTP_COOKIE=" + cookies,
+                     "REMOTE_ADDR=" + remote, std::string("SERVER_NAME=localhost"), std::string("SERVER_PORT=2000"),
+                     std::string("SERVER_ADDR=127.0.0.1"), std::string("SCRIPT_NAME=/mail")}) {
+            environment += entry;
+            environment += '\0';
+        }
+        environment += '\0';
+        const std::string outPath = (m_harness.Settings().Dir() / "response").string();
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(out, 0);
+        {
+            Request request(-1, out, environment.c_str(), Services());
+            request.Run();
+        }
+        return {ReadFile(outPath)};
+    }
+
+    RequestServices Services()
+    {
+        RequestServices services;
+        services.Sessions = &m_harness.Manager();
+        services.Templates = m_cache.get();
+        services.Log = &m_harness.LogTarget();
+        services.Now = [this] {
+            return m_harness.Now();
+        };
+        return services;
+    }
+
+    // Logs alice on and returns her session id.
+    std::string LogOn(const std::string& remote = "127.0.0.1")
+    {
+        const Response response = Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe", remote);
+        EXPECT_EQ(response.Page(), "MAIN[alice]") << response.Text;
+        Session* session = m_harness.Manager().FindByUser("alice");
+        EXPECT_NE(session, nullptr);
+        if (session == nullptr) {
+            return {};
+        }
+        const std::string id = session->Id();
+        session->Unbusy();
+        return id;
+    }
+
+    static std::string CookiesOf(const std::string& id)
+    {
+        return "Session=" + SessionCookieValue(id) + "; Lang=en; Theme=Globe";
+    }
+
+    SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
+    std::unique_ptr<TemplateCache> m_cache;
+};
+
+TEST_F(RequestTest, ALogonWritesTheUserAndSessionCookiesThenTheContentType)
+{
+    const Response response = Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe");
+    Session* session = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+    session->Unbusy();
+    const std::string want = "Set-Cookie: User=alice; Expires=" + CookieDate(m_harness.Now() + kCookieLifetime) +
+                             "; path=/\r\nSet-Cookie: Session=" + SessionCookieValue(id) + "; path=/\r\n" + kHead +
+                             "MAIN[alice]";
+    EXPECT_EQ(response.Text, want);
+    EXPECT_EQ(session->CurrentView(), kViewList);
+
+    // The request is logged without the password.
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find("BegRequest: View=2 View=Main&User=alice&Password=*"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Password=pw"), std::string::npos) << log;
+}
+
+TEST_F(RequestTest, LanguageAndThemeCookiesFollowTheSessionCookiesWhenTheyChange)
+{
+    const Response response = Send("View=Main&User=alice&Password=pw&Lang=de");
+    const std::size_t user = response.Text.find("Set-Cookie: User=");
+    const std::size_t session = response.Text.find("Set-Cookie: Session=");
+    const std::size_t lang = response.Text.find("Set-Cookie: Lang=de; Expires=");
+    const std::size_t theme = response.Text.find("Set-Cookie: Theme=Globe; Expires=");
+    const std::size_t type = response.Text.find("Content-type: text/html\r\n");
+    EXPECT_EQ(user, 0u) << response.Text;
+    EXPECT_LT(user, session);
+    EXPECT_LT(session, lang);
+    EXPECT_LT(lang, theme);
+    EXPECT_LT(theme, type);
+}
+
+TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
+{
+    WriteFile(m_harness.Settings().UserDir("alice") / "User.ini",
+              "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\nActive=No\r\n");
+    AddUser("bob", "pw");
+
+    struct Case {
+        const char* Query;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"View=Main&User=bob&Password=wrong", "LOGON[Bad logon.]"},
+            {"View=Main&User=nobody&Password=pw", "LOGON[Bad logon.]"},
+            {"View=Main&User=alice&Password=pw", "LOGON[Not allowed.]"},
+            {"View=Main&User=bob&Password=wrong&Lang=de", "LOGON[Falsch.]"},
+            {"View=Main&User=bob", "LOGON[]"},
+            {"", "LOGON[]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Query);
+        const Response response = Send(c.Query, "Lang=en; Theme=Globe");
+        EXPECT_EQ(response.Text, kHead + c.Want);
+    }
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+}
+
+TEST_F(RequestTest, ASessionFromAnotherAddressGetsTheLogonPageUnlessTheCheckIsOff)
+{
+    const std::string id = LogOn();
+    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id)).Page(), "MAIN[alice]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id), "127.0.0.2").Page(), "LOGON[Wrong address.]");
+    EXPECT_NE(m_harness.Log().find("Request for session " + id + " from 127.0.0.2 denied due to invalid IP."),
+              std::string::npos);
+
+    ASSERT_TRUE(WriteIniString("Session", "CheckIP", "No"));
+    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id), "127.0.0.2").Page(), "MAIN[alice]");
+
+    // IPv6 clients are checked by their address text.
+    ASSERT_TRUE(WriteIniString("Session", "CheckIP", "Yes"));
+    Send("View=Logout&Session=" + id, CookiesOf(id));
+    const std::string v6 = LogOn("2001:db8::1");
+    EXPECT_EQ(Send("View=Main&Session=" + v6, CookiesOf(v6), "2001:db8::1").Page(), "MAIN[alice]");
+    EXPECT_EQ(Send("View=Main&Session=" + v6, CookiesOf(v6), "2001:db8::2").Page(), "LOGON[Wrong address.]");
+}
+
+TEST_F(RequestTest, AWrongOrMissingSessionCookieGetsTheLogonPage)
+{
+    const std::string id = LogOn();
+    EXPECT_EQ(Send("View=Main&Session=" + id, "Session=bogus").Page(), "LOGON[Wrong cookie.]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, "").Page(), "LOGON[Wrong cookie.]");
+    ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));
+    EXPECT_EQ(Send("View=Main&Session=" + id, "Lang=en; Theme=Globe").Page(), "MAIN[alice]");
+}
+
+TEST_F(RequestTest, AnUnknownSessionGetsTheLogonPageAndSavesNoDraft)
+{
+    AddUser("bob", "pw");
+    const Response response = Send("View=Compose&Session=NOSUCHX&ComposeUser=bob&Body=hello&To=x%40y");
+    EXPECT_EQ(response.Page(), "LOGON[Session gone.]");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+    EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("bob") / "Drafts"));
+    EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("eve")));
+    EXPECT_EQ(Send("View=Compose&Session=NOSUCHX&ComposeUser=eve&Body=hello").Page(), "LOGON[Session gone.]");
+    EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("eve")));
+}
+
+TEST_F(RequestTest, ASecondLogonReplacesAnIdleSessionAndIsRefusedWhileTheOldOneIsBusy)
+{
+    const std::string first = LogOn();
+    const std::string second = LogOn();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(m_harness.Manager().Count(), 1);
+    EXPECT_EQ(m_harness.Manager().FindById(first), nullptr);
+
+    Session* busy = m_harness.Manager().FindById(second);
+    ASSERT_NE(busy, nullptr);
+    const Response refused = Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe");
+    EXPECT_EQ(refused.Text, kHead + "LOGON[Already logged on.]");
+    EXPECT_NE(m_harness.Log().find("Could not kill session " + second + " for alice."), std::string::npos);
+    busy->Unbusy();
+    EXPECT_EQ(m_harness.Manager().Count(), 1);
+}
+
+TEST_F(RequestTest, LogoutEndsTheSessionAndShowsTheLogoutOrLogonPage)
+{
+    std::string id = LogOn();
+    EXPECT_EQ(Send("View=Logout&Session=" + id, CookiesOf(id)).Text, kHead + "LOGON[Logged out.]");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+
+    WriteFile(m_harness.Settings().Dir() / "Templates" / "Globe" / "Logout.html", "BYE[<$STATUSMESG$>]");
+    m_cache = std::make_unique<TemplateCache>((m_harness.Settings().Dir() / "Templates").string(), true, nullptr);
+    id = LogOn();
+    EXPECT_EQ(Send("View=Logout&Session=" + id, CookiesOf(id)).Page(), "BYE[Logged out.]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id)).Page(), "LOGON[Session gone.]");
+}
+
+TEST_F(RequestTest, AListDuringAFetchGetsTheWaitingPageWithoutWaitingForTheSession)
+{
+    const std::string id = LogOn();
+    Session* session = m_harness.Manager().FindById(id);
+    ASSERT_NE(session, nullptr);
+    session->SetRetrievalPending(true);
+
+    // Another request of the session holds its lock meanwhile.
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::thread holder([&] {
+        std::lock_guard lock(session->RequestLock());
+        locked.set_value();
+        release.get_future().wait();
+    });
+    locked.get_future().wait();
+    EXPECT_EQ(Send("View=List&Session=" + id, CookiesOf(id)).Page(), "WAIT");
+    release.set_value();
+    holder.join();
+    session->SetRetrievalPending(false);
+    session->Unbusy();
+    EXPECT_EQ(Send("View=List&Session=" + id, CookiesOf(id)).Page(), "LIST");
+    EXPECT_EQ(session->CurrentView(), kViewList);
+}
+
+TEST_F(RequestTest, ValuesFromOutsideReachNeitherAHeaderNorAPath)
+{
+    const std::string id = LogOn();
+    // A language or theme cookie that is not one of ours is replaced by the default, and the header stays whole.
+    const Response response =
+            Send("View=Main&Session=" + id, "Session=" + SessionCookieValue(id) + "; Lang=x%0D%0AX: y; Theme=..");
+    EXPECT_NE(response.Text.find("Set-Cookie: Lang=en; Expires="), std::string::npos) << response.Text;
+    EXPECT_NE(response.Text.find("Set-Cookie: Theme=Globe; Expires="), std::string::npos) << response.Text;
+    EXPECT_EQ(response.Text.find("X: y"), std::string::npos);
+
+    // A page name that would leave the theme's directory shows the Error page.
+    WriteFile(m_harness.Settings().Dir() / "secret.html", "SECRET");
+    EXPECT_EQ(Send("View=../secret&Session=" + id, CookiesOf(id)).Page(), "ERROR[]");
+    EXPECT_EQ(Send("View=Nope&Session=" + id, CookiesOf(id)).Page(), "ERROR[]");
+}
+
+TEST_F(RequestTest, WithoutAnOutputTheRequestStillRuns)
+{
+    std::string environment = "QUERY_STRING=View=Main&User=alice&Password=pw";
+    environment += '\0';
+    environment += "REMOTE_ADDR=127.0.0.1";
+    environment += '\0';
+    environment += '\0';
+    {
+        Request request(-1, -1, environment.c_str(), Services());
+        request.Run();
+    }
+    Session* session = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(session, nullptr);
+    session->Unbusy();
+}
+
+} // namespace
+} // namespace qm::engine
