@@ -1,0 +1,107 @@
+#include "tests/pages/PageInstallation.h"
+
+#include "common/tests/TempDir.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path DataDir()
+{
+    return fs::path(QM_SOURCE_DIR) / "data";
+}
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+PageInstallation::PageInstallation()
+{
+    static int s_count = 0;
+    m_namespace = "pages" + std::to_string(::getpid()) + "x" + std::to_string(s_count++);
+    m_web.SetLibrary(QM_ENGINE_LIBRARY);
+    const fs::path root = m_web.Path("");
+    fs::copy(DataDir() / "Templates", root / "Templates", fs::copy_options::recursive);
+    fs::copy_file(DataDir() / "Languages.ini", root / "Templates" / "Languages.ini");
+    fs::copy(DataDir() / "HTML", root / "HTML", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    m_web.WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n");
+    // A plain password waiting to be scrambled, as an administrator writes it by hand.
+    m_web.WriteFile(std::string("Users/") + kDemoUser + "/User.ini",
+                    std::string("[User]\r\nPassword=-") + kDemoPassword + "\r\nFullName=Demo User\r\n");
+    m_web.AddWebServerLine("[General]");
+    m_web.AddWebServerLine("LogLevel=1");
+}
+
+bool PageInstallation::Start()
+{
+    m_server = std::make_unique<RunningServer>(
+            m_web,
+            std::vector<std::string>{"QUILLMAIL_IPC_NS=" + m_namespace, "QUILLMAIL_RUNTIME_DIR=" + m_web.Path("run"),
+                                     "QUILLMAIL_REGISTRY=" + m_web.Path("registry.ini")});
+    return m_server->Ready();
+}
+
+bool PageInstallation::Stop()
+{
+    if (!m_server) {
+        return true;
+    }
+    const ChildStatus status = m_server->Signal(SIGTERM);
+    m_server.reset();
+    return status.ExitedWith(0);
+}
+
+std::string PageInstallation::MailUrl(const std::string& query) const
+{
+    return m_server->Url(query.empty() ? "/mail" : "/mail?" + query);
+}
+
+std::string PageInstallation::EngineLog() const
+{
+    return ReadText(m_web.Path("Logs/Quillmail.log"));
+}
+
+std::string EnglishMessage(int number)
+{
+    char key[8];
+    std::snprintf(key, sizeof key, "%03d=", number);
+    std::istringstream lines(ReadText(DataDir() / "Languages.ini"));
+    std::string line;
+    bool english = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty() && line.front() == '[') {
+            english = line == "[en]";
+        } else if (english && line.rfind(key, 0) == 0) {
+            return line.substr(4);
+        }
+    }
+    return {};
+}
+
+std::string FindSessionId(const std::string& text)
+{
+    static const std::regex kSession("Session=([A-Z]{7})");
+    std::smatch match;
+    return std::regex_search(text, match, kSession) ? match[1].str() : std::string();
+}
+
+} // namespace qm::test

@@ -1,0 +1,53 @@
+// A test installation of the web-mail pages: the main web server's installation directory with the engine library,
+// the theme's templates and style sheets, Languages.ini, a Domains.Ini and the demo account, and the server running
+// on it on a loopback port of its own.
+#pragma once
+
+#include "webserver/tests/integration/WebServerHarness.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qm::test {
+
+/// The demo account every page test logs on with.
+inline constexpr const char* kDemoUser = "demo";
+inline constexpr const char* kDemoPassword = "demo";
+
+class PageInstallation {
+public:
+    /// Lays out the installation (data/ of the source tree) and the account "demo" with password "demo".
+    PageInstallation();
+
+    WebInstallation& Web() { return m_web; }
+
+    std::string Path(const std::string& name) const { return m_web.Path(name); }
+
+    /// Starts the server (with the engine); false when it did not come up.
+    bool Start();
+
+    /// Stops the server with SIGTERM; true when it ended cleanly.
+    bool Stop();
+
+    RunningServer& Server() { return *m_server; }
+
+    /// The address of the web mail, with a query when one is given ("View=Main").
+    std::string MailUrl(const std::string& query = "") const;
+
+    /// The engine's log so far.
+    std::string EngineLog() const;
+
+private:
+    WebInstallation m_web;
+    std::unique_ptr<RunningServer> m_server;
+    std::string m_namespace;
+};
+
+/// The text of language message number of Languages.ini's [en] section in data/ ("" when missing).
+std::string EnglishMessage(int number);
+
+/// The first session id ("Session=" and seven capital letters) in text, or "".
+std::string FindSessionId(const std::string& text);
+
+} // namespace qm::test

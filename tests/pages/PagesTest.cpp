@@ -1,0 +1,264 @@
+// The first web-mail pages end to end: curl with a cookie jar and headless Chromium against the main web server
+// hosting the engine library on a test installation with the Globe theme.
+#include "common/tests/TempDir.h"
+#include "platform/ChildProcess.h"
+#include "tests/pages/PageInstallation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The position of the first header line that starts with prefix (ignoring case), or npos.
+std::size_t HeaderPosition(const std::string& head, const std::string& prefix)
+{
+    std::size_t start = 0;
+    while (start < head.size()) {
+        const std::size_t end = head.find('\n', start);
+        const std::string line = head.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (line.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), line.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            })) {
+            return start;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    return std::string::npos;
+}
+
+class PagesTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors(); }
+
+    void TearDown() override { EXPECT_TRUE(m_install.Stop()); }
+
+    // curl with the test's cookie jar.
+    CurlReply WithJar(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"-b", m_jar.PathOf("jar"), "-c", m_jar.PathOf("jar")});
+        return Curl(args);
+    }
+
+    // Logs the demo user on through the Logon form's fields and returns the logon response.
+    CurlReply LogOn(const std::string& password = kDemoPassword)
+    {
+        return WithJar({"--data-urlencode", std::string("User=") + kDemoUser, "--data-urlencode",
+                        "Password=" + password, m_install.MailUrl("View=Main")});
+    }
+
+    PageInstallation m_install;
+    TempDir m_jar;
+};
+
+TEST_F(PagesTest, TheLogonPageIsTheFirstPage)
+{
+    const CurlReply reply = WithJar({m_install.MailUrl()});
+    EXPECT_EQ(reply.Status, 200u) << reply.Head;
+    EXPECT_NE(reply.Body.find("name=\"Password\""), std::string::npos) << reply.Body;
+    EXPECT_NE(reply.Body.find("href=\"/Globe/Normal.css\""), std::string::npos) << reply.Body;
+    EXPECT_EQ(reply.Header("Set-Cookie"), std::nullopt) << "no cookie before a logon";
+
+    // The style sheet comes from the HTML directory.
+    const CurlReply css = Curl({m_install.Server().Url("/Globe/Normal.css")});
+    EXPECT_EQ(css.Status, 200u);
+    EXPECT_EQ(css.Header("Content-Type").value_or(""), "text/css");
+}
+
+TEST_F(PagesTest, ALogonSetsTheUserThenTheSessionCookieBeforeThePageAndTheMainPageShowsTheUser)
+{
+    const CurlReply logon = LogOn();
+    ASSERT_EQ(logon.Status, 200u) << logon.Head << logon.Body;
+    const std::size_t user = HeaderPosition(logon.Head, "Set-Cookie: User=demo; Expires=");
+    const std::size_t session = HeaderPosition(logon.Head, "Set-Cookie: Session=");
+    const std::size_t type = HeaderPosition(logon.Head, "Content-type: text/html");
+    ASSERT_NE(user, std::string::npos) << logon.Head;
+    EXPECT_LT(user, session) << logon.Head;
+    EXPECT_LT(session, type) << logon.Head;
+    EXPECT_EQ(HeaderPosition(logon.Head, "Set-Cookie:"), user) << "the User cookie comes first";
+    // The language and theme cookies the browser did not have yet follow the session cookie.
+    EXPECT_LT(session, HeaderPosition(logon.Head, "Set-Cookie: Lang=en; Expires="));
+    EXPECT_LT(HeaderPosition(logon.Head, "Set-Cookie: Theme=Globe; Expires="), type);
+
+    const std::string id = FindSessionId(logon.Body);
+    ASSERT_EQ(id.size(), 7u) << logon.Body;
+    EXPECT_NE(logon.Body.find("<frameset"), std::string::npos) << logon.Body;
+
+    const CurlReply main = WithJar({m_install.MailUrl("View=Main&Session=" + id)});
+    EXPECT_EQ(main.Status, 200u);
+    EXPECT_NE(main.Body.find("<title>Quillmail · demo</title>"), std::string::npos) << main.Body;
+    EXPECT_EQ(main.Header("Set-Cookie"), std::nullopt) << "the cookies are known now: " << main.Head;
+
+    // The stored password was plain; the first logon scrambled it.
+    const std::string userIni = TempDir::ReadFile(m_install.Path("Users/demo/User.ini"));
+    EXPECT_EQ(userIni.find("Password=-demo"), std::string::npos) << userIni;
+}
+
+TEST_F(PagesTest, TheSameSessionFromAnotherAddressGetsTheLogonPage)
+{
+    const std::string id = FindSessionId(LogOn().Body);
+    ASSERT_FALSE(id.empty());
+    const CurlReply other = WithJar({"--interface", "127.0.0.2", m_install.MailUrl("View=Main&Session=" + id)});
+    EXPECT_EQ(other.Status, 200u) << other.Errors;
+    EXPECT_NE(other.Body.find(EnglishMessage(75)), std::string::npos) << other.Body;
+    EXPECT_NE(other.Body.find("name=\"Password\""), std::string::npos);
+
+    // From the logon's own address the session still works.
+    EXPECT_NE(WithJar({m_install.MailUrl("View=Main&Session=" + id)}).Body.find("<frameset"), std::string::npos);
+}
+
+TEST_F(PagesTest, AWrongSessionCookieABadPasswordAndALogoutShowTheirMessages)
+{
+    const std::string id = FindSessionId(LogOn().Body);
+    ASSERT_FALSE(id.empty());
+
+    const CurlReply wrongCookie = Curl({"-b", "Session=not-the-cookie", m_install.MailUrl("View=Main&Session=" + id)});
+    EXPECT_NE(wrongCookie.Body.find(EnglishMessage(76)), std::string::npos) << wrongCookie.Body;
+
+    const CurlReply badPassword = Curl(
+            {"--data-urlencode", "User=demo", "--data-urlencode", "Password=wrong", m_install.MailUrl("View=Main")});
+    EXPECT_NE(badPassword.Body.find(EnglishMessage(15)), std::string::npos) << badPassword.Body;
+    EXPECT_EQ(badPassword.Header("Set-Cookie"), std::nullopt);
+
+    const CurlReply logout = WithJar({m_install.MailUrl("View=Logout&Session=" + id)});
+    EXPECT_NE(logout.Body.find(EnglishMessage(19)), std::string::npos) << logout.Body;
+    const CurlReply after = WithJar({m_install.MailUrl("View=Main&Session=" + id)});
+    EXPECT_NE(after.Body.find(EnglishMessage(16)), std::string::npos) << after.Body;
+
+    const std::string log = m_install.EngineLog();
+    EXPECT_NE(log.find("denied due to invalid session cookie."), std::string::npos) << log;
+    EXPECT_NE(log.find("Bad logon attempt for user demo from 127.0.0.1."), std::string::npos) << log;
+}
+
+// Headless Chromium with a profile of its own and nothing that reaches outside.
+class Chromium {
+public:
+    explicit Chromium(const std::string& scratch)
+        : m_profile(scratch + "/profile")
+    {
+        fs::create_directories(m_profile);
+    }
+
+    // Runs chromium on url with extra arguments; its standard output.
+    std::string Run(const std::vector<std::string>& args, const std::string& url)
+    {
+        ChildOptions options;
+        options.Argv = {"/usr/bin/chromium",
+                        "--headless",
+                        "--no-sandbox",
+                        "--disable-gpu",
+                        "--disable-quic",
+                        "--no-first-run",
+                        "--disable-background-networking",
+                        "--disable-component-update",
+                        "--disable-sync",
+                        "--user-data-dir=" + m_profile,
+                        "--window-size=1280,800",
+                        "--virtual-time-budget=8000"};
+        options.Argv.insert(options.Argv.end(), args.begin(), args.end());
+        options.Argv.push_back(url);
+        options.Environment = {"HOME=" + m_profile, "PATH=/usr/bin:/bin"};
+        // Files, not pipes: chromium's helper processes may keep inherited pipes open after it has ended.
+        const std::string outPath = m_profile + ".out";
+        const std::string errPath = m_profile + ".err";
+        options.Stdout = ChildStdio::File(outPath);
+        options.Stderr = ChildStdio::File(errPath);
+        Result<ChildStatus> status = ChildProcess::Run(options, 120000);
+        EXPECT_TRUE(status && status->ExitedWith(0)) << TempDir::ReadFile(errPath);
+        return TempDir::ReadFile(outPath);
+    }
+
+private:
+    std::string m_profile;
+};
+
+bool IsPng(const std::string& path)
+{
+    const std::string bytes = TempDir::ReadFile(path);
+    return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+}
+
+TEST_F(PagesTest, ChromiumLogsOnAndReachesTheMainFrameSet)
+{
+    if (!fs::exists("/usr/bin/chromium")) {
+        GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+    }
+    const std::string shots = QM_SCREENSHOT_DIR;
+    fs::create_directories(shots);
+    TempDir scratch;
+
+    // The Logon page as a browser shows it.
+    Chromium browser(scratch.PathOf("logon"));
+    const std::string logonShot = shots + "/Logon.png";
+    fs::remove(logonShot);
+    browser.Run({"--screenshot=" + logonShot, "--timeout=20000"}, m_install.MailUrl());
+    EXPECT_TRUE(IsPng(logonShot)) << logonShot;
+
+    // A page that posts the Logon form's fields, as the form does, and the frame set it leads to.
+    const std::string form = scratch.WriteFile(
+            "logon.html", "<!DOCTYPE html><html><body onload=\"document.forms[0].submit()\">"
+                          "<form method=\"post\" action=\"" +
+                                  m_install.MailUrl("View=Main") +
+                                  "\">"
+                                  "<input name=\"User\" value=\"demo\"><input name=\"Password\" value=\"demo\">"
+                                  "</form></body></html>");
+    Chromium dom(scratch.PathOf("dom"));
+    const std::string page = dom.Run({"--dump-dom"}, "file://" + form);
+    EXPECT_NE(page.find("<frameset"), std::string::npos) << page;
+    EXPECT_NE(page.find("View=Folders"), std::string::npos) << page;
+
+    Chromium shot(scratch.PathOf("main"));
+    const std::string mainShot = shots + "/Main.png";
+    fs::remove(mainShot);
+    shot.Run({"--screenshot=" + mainShot, "--timeout=20000"}, "file://" + form);
+    EXPECT_TRUE(IsPng(mainShot)) << mainShot;
+
+    // The browser loaded both frames within the session the logon made.
+    const std::string access = TempDir::ReadFile(m_install.Path("Logs/http-web.log"));
+    EXPECT_NE(access.find("View=Folders"), std::string::npos) << access;
+    EXPECT_NE(access.find("View=List"), std::string::npos) << access;
+}
+
+// Start-up checks Languages.ini against the templates: a changed message is shown and a new template text is
+// numbered in the file.
+TEST(PagesLanguagesTest, ALanguagesIniChangeIsPickedUpAtStartUp)
+{
+    PageInstallation install;
+    const std::string languages = install.Path("Templates/Languages.ini");
+    std::string text = TempDir::ReadFile(languages);
+    const std::string old15 = "015=" + EnglishMessage(15);
+    const std::size_t at = text.find(old15);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, old15.size(), "015=Changed bad logon text.");
+    install.Web().WriteFile("Templates/Languages.ini", text);
+    std::string logon = TempDir::ReadFile(install.Path("Templates/Globe/Logon.html"));
+    logon.insert(logon.find("</main>"), "<p>[$A text only this test uses$]</p>\n");
+    install.Web().WriteFile("Templates/Globe/Logon.html", logon);
+
+    ASSERT_TRUE(install.Start()) << install.Server().Errors();
+    const CurlReply bad =
+            Curl({"--data-urlencode", "User=demo", "--data-urlencode", "Password=wrong", install.MailUrl("View=Main")});
+    EXPECT_NE(bad.Body.find("Changed bad logon text."), std::string::npos) << bad.Body;
+    EXPECT_NE(bad.Body.find("A text only this test uses"), std::string::npos);
+    EXPECT_TRUE(install.Stop());
+
+    const std::string checked = TempDir::ReadFile(languages);
+    const std::size_t numbered = checked.find("=A text only this test uses\r\n");
+    ASSERT_NE(numbered, std::string::npos) << "the new template text was not numbered";
+    EXPECT_GE(std::atoi(checked.substr(checked.rfind('\n', numbered) + 1, 3).c_str()), 100);
+    EXPECT_TRUE(fs::exists(install.Path("Templates/Languages.bak")));
+}
+
+} // namespace
+} // namespace qm::test
