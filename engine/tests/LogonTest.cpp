@@ -4,8 +4,11 @@
 
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
+#include "engine/Engine.h"
+#include "engine/EngineMessages.h"
 #include "engine/tests/PageTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
+#include "store/CvUserBinding.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +54,8 @@ public:
 
 class LogonTest : public ::testing::Test {
 protected:
+    LogonTest() { RegisterEngineMessages(); }
+
     void AddUser(const std::string& name, const std::string& userIni)
     {
         fs::create_directories(m_install.UserDir(name));
@@ -179,6 +184,68 @@ TEST_F(LogonTest, UnknownUsersAreRefusedWithoutAnyFileBeingMade)
     std::string longName(70, 'n');
     std::string domain(20, 'd');
     EXPECT_EQ(Try(longName, "pw", domain), LogonResult::Refused) << "a name cut to 79 bytes would be another's";
+}
+
+} // namespace
+} // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+// With the companion mail server's user library loaded, its user list decides: web access, password, and the
+// account made from its data at the first logon.
+class CompanionLogonTest : public LogonTest {
+protected:
+    void SetUp() override
+    {
+        m_corvid = m_install.Dir() / "Corvid";
+        fs::create_directories(m_corvid);
+        fs::copy_file(QM_CVUSER_LIBRARY, m_corvid / "CVUser.so");
+        WriteFile(m_corvid / "Corvid.ini", "[Domains]\r\nDefault=corp.org\r\n");
+        WriteFile(m_corvid / "Users.ini", "[ann@corp.org]\r\nFullName=Ann A\r\nPassword=Pw1\r\nWebAccess=Yes\r\n"
+                                          "[bo@corp.org]\r\nFullName=Bo\r\nPassword=Pw2\r\nWebAccess=No\r\n");
+        ASSERT_TRUE(WriteIniString("Mailboxes", "SyncWithMailServer", "Yes"));
+        ASSERT_TRUE(WriteIniString("Directories", "CorvidAppDir", m_corvid.string()));
+        m_install.WriteDomains("[Default:Settings]\r\nAutoAccountCreation=Yes\r\n");
+        ASSERT_TRUE(store::LoadCVUser((m_corvid / "CVUser.so").c_str(), store::CvReload::Yes, store::CvMissing::Allow));
+        // Accounts are made through the administration calls, which work for a process attached to the engine.
+        EngineProcessAttach(nullptr);
+        ASSERT_TRUE(EngineAttached());
+    }
+
+    void TearDown() override
+    {
+        EngineProcessDetach();
+        store::UnloadCVUser();
+    }
+
+    fs::path m_corvid;
+};
+
+TEST_F(CompanionLogonTest, TheCompanionsUserListDecidesAndTheAccountIsMadeFromIt)
+{
+    struct Case {
+        const char* User;
+        const char* Typed;
+        LogonResult Want;
+    };
+
+    const Case cases[] = {
+            {"ann@corp.org", "wrong", LogonResult::Refused},   {"bo@corp.org", "Pw2", LogonResult::NotAllowed},
+            {"bo@corp.org", "wrong", LogonResult::NotAllowed}, {"nobody@corp.org", "Pw1", LogonResult::Refused},
+            {"ann@corp.org", "Pw1", LogonResult::Accepted},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.User) + " " + c.Typed);
+        std::string user = c.User;
+        std::string domain;
+        EXPECT_EQ(Try(user, c.Typed, domain), c.Want);
+    }
+    EXPECT_FALSE(fs::exists(m_install.UserDir("bo@corp.org")));
+    // The account was made from the companion's data, and the companion's password stored scrambled.
+    const std::string userIni = ReadFile(m_install.UserDir("ann@corp.org") / "User.ini");
+    EXPECT_NE(userIni.find("Password=" + ScramblePassword("Pw1")), std::string::npos) << userIni;
+    EXPECT_NE(userIni.find("FullName=Ann A"), std::string::npos) << userIni;
 }
 
 } // namespace
