@@ -37,6 +37,18 @@ bool CheckCookie()
     return ReadIniBool("Session", "CheckCookie", true);
 }
 
+// A text from the request as the log shows it: control bytes (a line end would forge a log line) become '?'.
+std::string ForLog(std::string_view text)
+{
+    std::string shown(text);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            c = '?';
+        }
+    }
+    return shown;
+}
+
 // The query string as the log shows it: the values of password fields are replaced by "*".
 std::string QueryForLog(std::string_view query)
 {
@@ -244,7 +256,7 @@ void Request::LogonFromForm()
         return;
     }
     if (result != LogonResult::Accepted) {
-        m_log->LogMsg(3, kLogBadLogon, user.c_str(), remote.c_str());
+        m_log->LogMsg(3, kLogBadLogon, ForLog(user).c_str(), remote.c_str());
         Refuse(kTextBadLogon);
         return;
     }

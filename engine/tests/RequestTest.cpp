@@ -190,6 +190,10 @@ TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
         EXPECT_EQ(response.Text, kHead + c.Want);
     }
     EXPECT_EQ(m_harness.Manager().Count(), 0);
+
+    // A user name cannot forge a line of the log.
+    Send("View=Main&User=x%0D%0A[Thu 2026-12-10 05:00:00] forged&Password=pw");
+    EXPECT_NE(m_harness.Log().find("Bad logon attempt for user x??[Thu"), std::string::npos);
 }
 
 TEST_F(RequestTest, ASessionFromAnotherAddressGetsTheLogonPageUnlessTheCheckIsOff)
