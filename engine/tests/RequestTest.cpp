@@ -34,6 +34,7 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
                                    "056=No template.\r\n075=Wrong address.\r\n076=Wrong cookie.\r\n"
+                                   "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "[de]\r\n001=Deutsch\r\n015=Falsch.\r\n";
 
 const std::string kHead(kPageHead);
@@ -62,6 +63,7 @@ protected:
         WriteFile(templates / "Globe" / "Error.html", "ERROR[<$STATUSMESG$>]");
         WriteFile(templates / "Globe" / "List.html", "LIST");
         WriteFile(templates / "Globe" / "List-Redirect.html", "WAIT");
+        WriteFile(templates / "Globe" / "NewUser.html", "NEWUSER[<$CGI:NEWACCOUNTPASSWORD$>]");
         m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
         AddUser("alice", "pw");
     }
@@ -305,6 +307,41 @@ TEST_F(RequestTest, ValuesFromOutsideReachNeitherAHeaderNorAPath)
     WriteFile(m_harness.Settings().Dir() / "secret.html", "SECRET");
     EXPECT_EQ(Send("View=../secret&Session=" + id, CookiesOf(id)).Page(), "ERROR[]");
     EXPECT_EQ(Send("View=Nope&Session=" + id, CookiesOf(id)).Page(), "ERROR[]");
+}
+
+TEST_F(RequestTest, TheNewAccountButtonLeadsToTheNewUserFormWhereTheDomainAllowsIt)
+{
+    struct Case {
+        const char* Domains;
+        const char* Query;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"", "View=Main&NewAccount=1&User=x&Password=s", "LOGON[No new accounts.]"},
+            {"NewAccountCreation=Yes\r\nNewAccountPassword=-secret\r\n", "View=Main&NewAccount=1&Password=bad",
+             "LOGON[Wrong sign-up password.]"},
+            {"NewAccountCreation=Yes\r\nNewAccountPassword=-secret\r\n", "View=Main&NewAccount=1&Password=secret",
+             "NEWUSER[secret]"},
+            {"NewAccountCreation=Yes\r\n", "View=NewUser", "NEWUSER[]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Query);
+        m_harness.Settings().WriteDomains(std::string("[Default:Settings]\r\n") + c.Domains);
+        EXPECT_EQ(Send(c.Query, "Lang=en; Theme=Globe").Page(), c.Want);
+    }
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+}
+
+TEST_F(RequestTest, AFramedRequestShowsTheMainPageWithTheViewInItsFrame)
+{
+    const std::string id = LogOn();
+    EXPECT_EQ(Send("View=Options-Prefs&Frames=1&Session=" + id, CookiesOf(id)).Page(), "MAIN[alice]");
+    Session* session = m_harness.Manager().FindById(id);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->CurrentView(), kViewOptionsPrefs);
+    EXPECT_EQ(session->FrameView(), kViewOptionsPrefs);
+    session->Unbusy();
 }
 
 TEST_F(RequestTest, WithoutAnOutputTheRequestStillRuns)
