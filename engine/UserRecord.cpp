@@ -2,6 +2,7 @@
 
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
+#include "engine/TemplateCache.h"
 #include "engine/UserDirectory.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -68,8 +69,9 @@ void UserRecord::OpenStore()
     m_filters = std::make_unique<store::FilterList>();
     LoadPassword();
     const std::string language = GetUserSetting("Lang", Settings()).substr(0, 2);
-    // The special folders show their own names here; the pages give them the language's names.
-    m_folders = std::make_unique<store::FolderList>(m_userDir, language.c_str());
+    // With the engine running, the special folders get their names in the user's language from the template
+    // cache; without it (administration calls) they show their own names.
+    m_folders = std::make_unique<store::FolderList>(m_userDir, language.c_str(), EngineTemplates());
 }
 
 void UserRecord::SyncSystemAccount()

@@ -202,7 +202,8 @@ void FolderEntry::UpdateDisplayName()
     if (m_owner->m_texts != nullptr && IsSpecialFolder(m_name)) {
         for (int i = 0; i < kSpecialCount; ++i) {
             if (EqualsNoCase(m_name, FolderList::kSpecialFolders[i])) {
-                const char* text = m_owner->m_texts->GetLanguageText(i + 1, m_owner->m_language.c_str());
+                // Message 1 is the language's own name; the special folders are messages 2 to 5.
+                const char* text = m_owner->m_texts->GetLanguageText(i + 2, m_owner->m_language.c_str());
                 m_displayName = text == nullptr ? "" : text;
             }
         }

@@ -38,14 +38,15 @@ Names TreeOf(const fs::path& root)
     return paths;
 }
 
-// Language texts 1 to 4 of "de" and "fr"; nothing for other languages.
+// Language texts 1 to 5 of "de" and "fr" (1 is the language's name); nothing for other languages.
 class FakeTexts : public LanguageTexts {
 public:
     const char* GetLanguageText(int number, const char* language) const override
     {
-        static const char* const kGerman[] = {"", "Posteingang", "Entw\xFCrfe", "Gesendet", "Papierkorb"};
-        static const char* const kFrench[] = {"", "R\351ception", "Brouillons", "Envoy\xE9s", "Corbeille"};
-        if (number < 1 || number > 4) {
+        static const char* const kGerman[] = {"", "Deutsch", "Posteingang", "Entw\xFCrfe", "Gesendet", "Papierkorb"};
+        static const char* const kFrench[] = {"",           "Fran\347ais", "R\351ception",
+                                              "Brouillons", "Envoy\xE9s",  "Corbeille"};
+        if (number < 1 || number > 5) {
             return "";
         }
         if (std::string(language) == "de") {
