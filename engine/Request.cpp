@@ -384,8 +384,9 @@ void Request::WritePage()
 
 void Request::AfterPage()
 {
-    // Mail fetching after the page comes with the POP3 client; until then nothing is ever pending.
-    if (!m_fetchAfterPage) {
+    if (m_fetchAfterPage) {
+        FetchMailAfterPage();
+    } else {
         m_session->SetRetrievalDone(false);
     }
     if (m_view >= kViewList && m_view <= kViewOptionsAddrBook && m_view != kViewAttachment &&
@@ -395,6 +396,21 @@ void Request::AfterPage()
             m_session->SetPreviousView(current);
         }
         m_session->SetCurrentView(m_view);
+    }
+}
+
+// The mail work the page announced, after the output was closed and still under the session's lock.
+void Request::FetchMailAfterPage()
+{
+    const bool keepAlive = !HasField("NoKeepAlive");
+    if (keepAlive) {
+        m_session->Touch();
+    }
+    // Fetching new mail, deleting on the server and fetching a whole message need the POP3 client, which this
+    // build does not have: the announced retrieval ends here without fetching anything.
+    m_session->SetRetrievalPending(false);
+    if (keepAlive) {
+        m_session->Touch();
     }
 }
 

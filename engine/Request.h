@@ -97,6 +97,7 @@ private:
     void PreparePage();
     void WritePage();
     void AfterPage();
+    void FetchMailAfterPage();
     void SetSession(engine::Session* session);
     void DropSession();
     void CloseStreams();
