@@ -130,8 +130,8 @@ LogonResult LocalLogon(std::string& user, std::string_view password, const std::
 
 const LogonServices& DefaultLogonServices()
 {
-    static const EngineLogonServices s_services;
-    return s_services;
+    static const EngineLogonServices kServices;
+    return kServices;
 }
 
 std::string UserIniPathOf(std::string_view user)

@@ -11,7 +11,7 @@ namespace qm::engine {
 inline constexpr std::string_view kPageHead = "Content-type: text/html\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
 
 /// How long the User, Lang and Theme cookies live.
-inline constexpr time_t kCookieLifetime = 365 * 24 * 60 * 60;
+inline constexpr time_t kCookieLifetime = time_t{365} * 24 * 60 * 60;
 
 /// The cookie date of `when` in UTC, "%a, %d-%b-%Y %H:%M:%S GMT", with English day and month names whatever the
 /// process locale.

@@ -119,7 +119,7 @@ protected:
         if (session == nullptr) {
             return {};
         }
-        const std::string id = session->Id();
+        std::string id = session->Id();
         session->Unbusy();
         return id;
     }

@@ -80,7 +80,7 @@ std::string PageInstallation::EngineLog() const
 std::string EnglishMessage(int number)
 {
     char key[8];
-    std::snprintf(key, sizeof key, "%03d=", number);
+    (void)std::snprintf(key, sizeof key, "%03d=", number);
     std::istringstream lines(ReadText(DataDir() / "Languages.ini"));
     std::string line;
     bool english = false;
