@@ -73,7 +73,7 @@ Result<ServerConfig> LoadServerConfig(const std::string& iniPath)
     config.IniPath = iniPath;
     config.InstallDir = std::filesystem::path(iniPath).parent_path().string();
     if (config.InstallDir.empty()) {
-        config.InstallDir = ".";
+        config.InstallDir.assign(1, '.'); // assign(): GCC 12 warns falsely (-Wrestrict) on = "."
     }
     const std::string& base = config.InstallDir;
     IniSettings ini;
