@@ -80,10 +80,10 @@ bool HasNul(const std::string& text)
     return text.find('\0') != std::string::npos;
 }
 
-Result<void> PrepareStream(const ChildStdio& spec, int index, Prepared& prepared)
+Result<void> PrepareStream(const ChildStdio& stream, int index, Prepared& prepared)
 {
     const bool input = index == 0;
-    switch (spec.GetKind()) {
+    switch (stream.GetKind()) {
     case ChildStdio::Kind::Null: {
         int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
         if (fd < 0) {
@@ -94,10 +94,10 @@ Result<void> PrepareStream(const ChildStdio& spec, int index, Prepared& prepared
         return {};
     }
     case ChildStdio::Kind::Fd:
-        if (spec.GetFd() < 0 || ::fcntl(spec.GetFd(), F_GETFD) < 0) {
+        if (stream.GetFd() < 0 || ::fcntl(stream.GetFd(), F_GETFD) < 0) {
             return FailErrno("bad descriptor for a child's standard stream", EBADF);
         }
-        prepared.Stdio[index] = spec.GetFd();
+        prepared.Stdio[index] = stream.GetFd();
         return {};
     case ChildStdio::Kind::Pipe: {
         int ends[2];
@@ -110,18 +110,18 @@ Result<void> PrepareStream(const ChildStdio& spec, int index, Prepared& prepared
         return {};
     }
     case ChildStdio::Kind::File: {
-        if (HasNul(spec.GetPath())) {
+        if (HasNul(stream.GetPath())) {
             return Fail("file name with a NUL byte", EINVAL);
         }
         int flags = O_CLOEXEC;
         if (input) {
             flags |= O_RDONLY;
         } else {
-            flags |= O_WRONLY | O_CREAT | (spec.GetFileMode() == FileMode::Append ? O_APPEND : O_TRUNC);
+            flags |= O_WRONLY | O_CREAT | (stream.GetFileMode() == FileMode::Append ? O_APPEND : O_TRUNC);
         }
-        int fd = ::open(spec.GetPath().c_str(), flags, 0600);
+        int fd = ::open(stream.GetPath().c_str(), flags, 0600);
         if (fd < 0) {
-            return FailErrno("cannot open " + spec.GetPath(), errno);
+            return FailErrno("cannot open " + stream.GetPath(), errno);
         }
         prepared.Opened[index].Reset(fd);
         prepared.Stdio[index] = fd;
