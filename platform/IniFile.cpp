@@ -527,4 +527,23 @@ Result<void> IniDeleteSection(const std::string& file, std::string_view section)
     return ModifyIni(file, CreateFile::No, [&](IniDocument& doc) { doc.DeleteSection(section); });
 }
 
+Result<void> IniReplaceSection(const std::string& file, std::string_view section,
+                               std::span<const std::pair<std::string, std::string>> values)
+{
+    if (!IsValidIniSection(section)) {
+        return InvalidChange(file);
+    }
+    for (const auto& [key, value] : values) {
+        if (!IsValidIniKey(key) || !IsValidIniValue(value)) {
+            return InvalidChange(file);
+        }
+    }
+    return ModifyIni(file, values.empty() ? CreateFile::No : CreateFile::Yes, [&](IniDocument& doc) {
+        doc.DeleteSection(section);
+        for (const auto& [key, value] : values) {
+            doc.Set(section, key, value);
+        }
+    });
+}
+
 } // namespace qm::platform

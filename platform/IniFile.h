@@ -152,6 +152,12 @@ Result<void> IniDeleteKey(const std::string& file, std::string_view section, std
 /// Deletes the whole section. A missing file stays missing.
 Result<void> IniDeleteSection(const std::string& file, std::string_view section);
 
+/// Replaces the whole section with the keys and values given, in order, in one locked rewrite (the section is
+/// written afresh at the end of the file), so that no reader ever sees it empty or half written. Nothing is
+/// written when any key or value is invalid.
+Result<void> IniReplaceSection(const std::string& file, std::string_view section,
+                               std::span<const std::pair<std::string, std::string>> values);
+
 // Every change above is one read-modify-write under a per-file lock that holds across threads (a mutex) and
 // processes (an exclusive flock on the file itself), and the file is replaced whole through a synced
 // temporary file and a rename, so neither a concurrent writer nor a crash can lose a change or leave half a

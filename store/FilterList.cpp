@@ -179,18 +179,16 @@ void FilterList::Load(const char* iniPath)
 
 int FilterList::Save() const
 {
-    if (m_path.empty() || !platform::IniDeleteSection(m_path, kSection)) {
+    if (m_path.empty()) {
         return -1;
     }
-    if (m_rules.empty()) {
-        return 0;
-    }
-    std::vector<platform::IniChange> changes;
-    changes.reserve(m_rules.size());
+    // The section is replaced in one step: a failed write keeps the rules on disk as they were.
+    std::vector<std::pair<std::string, std::string>> values;
+    values.reserve(m_rules.size());
     for (std::size_t i = 0; i < m_rules.size(); ++i) {
-        changes.push_back({kSection, KeyFor(static_cast<int>(i)), FormatRule(m_rules[i])});
+        values.emplace_back(KeyFor(static_cast<int>(i)), FormatRule(m_rules[i]));
     }
-    if (!platform::IniWriteMany(m_path, changes)) {
+    if (!platform::IniReplaceSection(m_path, kSection, values)) {
         return -1;
     }
     return Count();

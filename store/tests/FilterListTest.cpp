@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm::store {
@@ -172,6 +174,32 @@ TEST_F(FilterListTest, LoadReadsEveryKeyAndSaveRewritesTheSectionFromZero)
     FilterList again;
     again.Load(path.c_str());
     EXPECT_EQ(RulesOf(again), RulesOf(list));
+}
+
+TEST_F(FilterListTest, AReaderNeverSeesTheRulesGoneWhileTheyAreSaved)
+{
+    const std::string path = Ini("[Filters]\r\nFilter0=Y S C \"a\" \"One\"\r\nFilter1=Y S C \"b\" \"Two\"\r\n");
+    FilterList list;
+    list.Load(path.c_str());
+    ASSERT_EQ(list.Count(), 2);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> emptyReads{0};
+    std::thread reader([&] {
+        FilterList seen;
+        while (!done.load()) {
+            seen.Load(path.c_str());
+            if (seen.Count() != 2) {
+                emptyReads.fetch_add(1);
+            }
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(list.Save(), 2);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(emptyReads.load(), 0) << "a save must replace the rules in one step";
 }
 
 TEST_F(FilterListTest, SavingNoRulesRemovesTheSection)
