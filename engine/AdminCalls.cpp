@@ -98,6 +98,12 @@ std::string StoredCreatePassword(std::string_view password)
     return ScramblePassword(password);
 }
 
+// True when text holds a CR or LF, which no INI line can keep.
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 void AddCompanionAccount(const CvUserLibrary& library, std::string_view name, std::string_view password,
                          std::string_view fullName)
 {
@@ -224,6 +230,11 @@ bool UserCreate(const char* user, const char* password, const char* language, co
     if (!EngineAttached() || !IsValidUserName(name) || UserDirExists(name)) {
         return false;
     }
+    // A password or language that the user's INI cannot hold is refused before anything is made: the account must
+    // not come into being without the password it was given.
+    if (HasLineBreak(Text(password)) || HasLineBreak(Text(language))) {
+        return false;
+    }
     std::string address = Cut(Text(email), 63);
 
     std::unique_ptr<CompanionForCall> companion;
@@ -254,11 +265,11 @@ bool UserCreate(const char* user, const char* password, const char* language, co
     }
     const std::string userIni = platform::PathJoin(UserDirPath(name), kUserIniName);
     const std::string_view plainPassword = Text(password);
-    if (!plainPassword.empty()) {
-        (void)WriteIniStringFile("User", "Password", StoredCreatePassword(plainPassword), userIni);
-    }
-    if (!Text(language).empty()) {
-        (void)WriteIniStringFile("User", "Lang", Text(language), userIni);
+    const bool passwordStored = plainPassword.empty() ||
+                                WriteIniStringFile("User", "Password", StoredCreatePassword(plainPassword), userIni);
+    if (!passwordStored || (!Text(language).empty() && !WriteIniStringFile("User", "Lang", Text(language), userIni))) {
+        (void)platform::DeleteDirectoryTree(UserDirPath(name));
+        return false;
     }
 
     auto record = UserRecord::Open(name);

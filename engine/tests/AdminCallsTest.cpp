@@ -248,6 +248,25 @@ TEST_F(AdminCallsTest, CreateRefusesBadNamesAndExistingAccountsWithoutTouchingTh
     EXPECT_TRUE(Codes(window).empty());
 }
 
+TEST_F(AdminCallsTest, CreateRefusesAPasswordOrLanguageTheIniCannotHold)
+{
+    WindowMessageEndpoint window = Window();
+
+    struct Case {
+        const char* password;
+        const char* language;
+    };
+
+    for (const Case& c :
+         {Case{"\\DOM\r\nActive=No", "en"}, Case{"\\DOM\nX", ""}, Case{"pw", "e\nn"}, Case{"pw", "en\r"}}) {
+        SCOPED_TRACE(c.password);
+        SCOPED_TRACE(c.language);
+        EXPECT_FALSE(admin::UserCreate("frank", c.password, c.language, "", ""));
+        EXPECT_FALSE(fs::exists(UserDir() / "frank")) << "no account without its password";
+    }
+    EXPECT_TRUE(Codes(window).empty());
+}
+
 TEST_F(AdminCallsTest, DeleteRefusesHostileNamesAndRemovesAnAccountWhateverItsCase)
 {
     ASSERT_TRUE(admin::UserCreate("bob", "pw", "", "", ""));
