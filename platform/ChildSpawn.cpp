@@ -2,6 +2,7 @@
 // fork and exec makes only async-signal-safe system calls.
 #include "platform/ChildSpawn.h"
 
+#include "platform/FdUtil.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
@@ -407,8 +408,7 @@ namespace spawn {
 
 Unexpected FailErrno(const std::string& what, int err)
 {
-    char buffer[256];
-    return Fail(what + ": " + strerror_r(err, buffer, sizeof buffer), err); // the GNU form returns the text
+    return platform::SystemFailure(what, err);
 }
 
 Result<Spawned> Spawn(const ChildOptions& options, Mode mode)

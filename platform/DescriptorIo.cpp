@@ -1,8 +1,9 @@
 #include "platform/DescriptorIo.h"
 
+#include "platform/FdUtil.h"
+
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -12,21 +13,11 @@
 
 namespace qm {
 
-namespace {
-
-Unexpected FailErrno(const std::string& what)
-{
-    const int code = errno;
-    return Fail(what + ": " + std::generic_category().message(code), code);
-}
-
-} // namespace
-
 Result<PipeEnds> MakePipe()
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
-        return FailErrno("pipe");
+        return platform::SystemFailure("pipe", errno);
     }
     return PipeEnds{platform::UniqueFd(ends[0]), platform::UniqueFd(ends[1])};
 }
@@ -38,13 +29,13 @@ Result<platform::UniqueFd> OpenAnonymousTempFile(const std::string& directory)
         return platform::UniqueFd(fd);
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return FailErrno("temporary file in " + directory);
+        return platform::SystemFailure("temporary file in " + directory, errno);
     }
     // A file system without nameless files: make a named one and remove its name at once.
     std::string name = directory + "/CGIXXXXXX";
     fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
-        return FailErrno("temporary file in " + directory);
+        return platform::SystemFailure("temporary file in " + directory, errno);
     }
     (void)unlink(name.c_str());
     return platform::UniqueFd(fd);
@@ -58,7 +49,7 @@ Result<size_t> ReadSome(int fd, char* buffer, size_t size)
             return static_cast<size_t>(got);
         }
         if (errno != EINTR) {
-            return FailErrno("read");
+            return platform::SystemFailure("read", errno);
         }
     }
 }
@@ -71,7 +62,7 @@ Result<void> WriteAll(int fd, const char* bytes, size_t size)
             if (errno == EINTR) {
                 continue;
             }
-            return FailErrno("write");
+            return platform::SystemFailure("write", errno);
         }
         bytes += put;
         size -= static_cast<size_t>(put);
@@ -82,7 +73,7 @@ Result<void> WriteAll(int fd, const char* bytes, size_t size)
 Result<void> Rewind(int fd)
 {
     if (lseek(fd, 0, SEEK_SET) != 0) {
-        return FailErrno("seek");
+        return platform::SystemFailure("seek", errno);
     }
     return {};
 }
@@ -92,7 +83,7 @@ Result<FileFacts> StatFd(int fd)
     struct stat facts {};
 
     if (fstat(fd, &facts) != 0) {
-        return FailErrno("stat");
+        return platform::SystemFailure("stat", errno);
     }
     FileFacts result;
     result.IsRegular = S_ISREG(facts.st_mode);
@@ -106,7 +97,7 @@ Result<platform::UniqueFd> OpenDirectory(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        return FailErrno(path);
+        return platform::SystemFailure(path, errno);
     }
     return platform::UniqueFd(fd);
 }
@@ -124,7 +115,7 @@ Result<platform::UniqueFd> OpenBeneath(int rootFd, const char* relativePath)
             return platform::UniqueFd(static_cast<int>(fd));
         }
         if (errno != EINTR && errno != EAGAIN) {
-            return FailErrno(relativePath);
+            return platform::SystemFailure(relativePath, errno);
         }
     }
 }

@@ -13,6 +13,9 @@ namespace qm::platform {
 /// Builds the failure of a system call: "<what> <path>: <error text>", with err as the code.
 Unexpected SystemFailure(std::string_view what, std::string_view path, int err);
 
+/// Builds the failure of a system call that names no file: "<what>: <error text>", with err as the code.
+Unexpected SystemFailure(std::string_view what, int err);
+
 /// Writes all of data to fd, retrying after signals and short writes. Returns 0 or the errno.
 int WriteAll(int fd, std::string_view data);
 

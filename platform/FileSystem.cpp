@@ -26,6 +26,12 @@ Unexpected SystemFailure(std::string_view what, std::string_view path, int err)
     std::string text(what);
     text += ' ';
     text += path;
+    return SystemFailure(text, err);
+}
+
+Unexpected SystemFailure(std::string_view what, int err)
+{
+    std::string text(what);
     text += ": ";
     char buf[256];
     // The GNU strerror_r returns the text (in buf or a static string); strerror itself is not thread-safe.

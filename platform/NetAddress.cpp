@@ -1,9 +1,10 @@
 #include "platform/NetAddress.h"
 
+#include "platform/FdUtil.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,16 +13,6 @@
 #include <unistd.h>
 
 namespace qm {
-
-namespace {
-
-Unexpected FailErrno(const std::string& what)
-{
-    const int code = errno;
-    return Fail(what + ": " + std::generic_category().message(code), code);
-}
-
-} // namespace
 
 Result<platform::UniqueFd> ListenTcp(const std::string& address, unsigned port, int backlog)
 {
@@ -33,15 +24,15 @@ Result<platform::UniqueFd> ListenTcp(const std::string& address, unsigned port, 
     }
     platform::UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
-        return FailErrno("socket");
+        return platform::SystemFailure("socket", errno);
     }
     const int on = 1;
     (void)setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd.Get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
-        return FailErrno("bind " + address + ":" + std::to_string(port));
+        return platform::SystemFailure("bind " + address + ":" + std::to_string(port), errno);
     }
     if (listen(fd.Get(), backlog) != 0) {
-        return FailErrno("listen");
+        return platform::SystemFailure("listen", errno);
     }
     return fd;
 }
@@ -75,7 +66,7 @@ Result<SocketEnd> LocalEndOf(int socketFd)
     sockaddr_storage where{};
     socklen_t length = sizeof where;
     if (getsockname(socketFd, reinterpret_cast<sockaddr*>(&where), &length) != 0) {
-        return FailErrno("getsockname");
+        return platform::SystemFailure("getsockname", errno);
     }
     SocketEnd end;
     FormatSocketAddress(&where, end.Address, sizeof end.Address);
@@ -91,7 +82,7 @@ Result<platform::UniqueFd> DuplicateFd(int fd)
 {
     const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
-        return FailErrno("dup");
+        return platform::SystemFailure("dup", errno);
     }
     return platform::UniqueFd(copy);
 }

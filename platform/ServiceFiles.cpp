@@ -1,6 +1,7 @@
 // Service names, the files of a service, and the lock file's text.
 #include "platform/ServiceFiles.h"
 
+#include "platform/FdUtil.h"
 #include "platform/Service.h"
 
 #include <algorithm>
@@ -50,8 +51,7 @@ Result<void> CheckName(std::string_view name)
 
 Unexpected FailErrno(const std::string& what, int err)
 {
-    char buffer[256];
-    return Fail(what + ": " + strerror_r(err, buffer, sizeof buffer), err);
+    return platform::SystemFailure(what, err);
 }
 
 void FormatLockLine(char (&line)[kLockLineLength + 1], int pid, const char* state)
