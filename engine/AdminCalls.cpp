@@ -344,6 +344,10 @@ bool UserChange(const char* user, const char* newUser, const char* fullName, con
     if (!FollowsMailServer()) {
         return true; // the accounts are the mail server's: nothing here to keep in step
     }
+    // Refused before the rename: a password the user's INI cannot hold would fail the save after the account moved.
+    if (HasLineBreak(Text(password))) {
+        return false;
+    }
     std::string name(Text(user));
     if (!Text(newUser).empty()) {
         if (!UserRename(user, newUser)) {

@@ -329,6 +329,8 @@ TEST_F(AdminCallsTest, ChangeRenamesAndUpdatesTheSystemAccount)
     EXPECT_FALSE(admin::UserChange("ann", "../evil", "X", "y"));
     EXPECT_FALSE(fs::exists(UserDir() / "evil"));
     EXPECT_FALSE(fs::exists(m_install.Dir() / "evil"));
+    EXPECT_FALSE(admin::UserChange("ann", "anne", "X", "new\r\npw")) << "a password no INI line can hold";
+    EXPECT_FALSE(fs::exists(UserDir() / "anne"));
     EXPECT_EQ(Read("ann", "MailHost1", "FullName"), "Ann") << "nothing changed after a failed rename";
     EXPECT_TRUE(Codes(window).empty());
 
