@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -258,6 +259,25 @@ TEST(IniFileTest, DeletesKeysAndSectionsInTheFile)
     EXPECT_FALSE(IniRead(file, "MailHost1", "Pass"));
     ASSERT_TRUE(IniDeleteSection(file, "MAILHOST2"));
     EXPECT_EQ(ReadBytes(file), "[MailHost1]\r\nHost=a\r\n");
+}
+
+TEST(IniFileTest, ReplacesAWholeSectionInOneRewriteOrNotAtAll)
+{
+    TempDir dir;
+    std::string file = dir / "User.ini";
+    WriteBytes(file, "[Filters]\r\nFilter0=a\r\nStray=x\r\n[User]\r\nFullName=Ann\r\n");
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    const Values refused = {{"Filter0", "b"}, {"Filter1", "c\r\n[Admin]"}};
+    EXPECT_FALSE(IniReplaceSection(file, "Filters", refused));
+    EXPECT_EQ(ReadBytes(file), "[Filters]\r\nFilter0=a\r\nStray=x\r\n[User]\r\nFullName=Ann\r\n");
+
+    const Values values = {{"Filter0", "b"}, {"Filter1", "c"}};
+    ASSERT_TRUE(IniReplaceSection(file, "filters", values));
+    EXPECT_EQ(ReadBytes(file), "[User]\r\nFullName=Ann\r\n\r\n[filters]\r\nFilter0=b\r\nFilter1=c\r\n");
+    ASSERT_TRUE(IniReplaceSection(file, "Filters", Values{}));
+    EXPECT_EQ(ReadBytes(file), "[User]\r\nFullName=Ann\r\n");
+    ASSERT_TRUE(IniReplaceSection(dir / "none.ini", "Filters", Values{}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "none.ini"));
 }
 
 TEST(IniFileTest, ReplacesAValueOnlyWhileItHoldsWhatWasRead)
