@@ -271,10 +271,11 @@ const char* CgiInput::GetEnv(const char* name) const
 
 void CgiInput::ParseFormData(char* text)
 {
-    for (char* piece = text; piece != nullptr;) {
+    for (char* piece = text; piece != nullptr && m_formFields < kMaxFormFields;) {
         char* next = SplitAt(piece, '&');
         if (*piece != '\0') {
             AddFormField(piece);
+            ++m_formFields;
         }
         piece = next;
     }

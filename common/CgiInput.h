@@ -16,6 +16,11 @@ namespace qm {
 /// what the query string gave. (Uploads are multipart bodies, which ReadInput never reads.)
 inline constexpr std::size_t kMaxFormPostBytes = std::size_t{32} << 20;
 
+/// The most form fields one request contributes (query string and body together); later fields are ignored. Every
+/// field looks up the fields before it, so without a limit a body of many short fields costs time that grows with
+/// the square of its length.
+inline constexpr std::size_t kMaxFormFields = 2048;
+
 /// The input of one CGI request: form variables from the query string and from a URL-encoded POST body, cookies,
 /// and look-ups of CGI environment variables. The streams and the environment block are not owned and must outlive
 /// the object. Not thread-safe: one thread at a time.
@@ -41,7 +46,8 @@ public:
 
     /// Splits URL-encoded form text ("a=1&b=2") into the form variables, decoding names and values; modifies text.
     /// A name ending in ".x" or ".y" (an image button's coordinates) loses that ending. A multi-valued name is
-    /// appended on every occurrence; any other name keeps the value of its last occurrence.
+    /// appended on every occurrence; any other name keeps the value of its last occurrence. Fields beyond the
+    /// kMaxFormFields-th of the request are ignored.
     void ParseFormData(char* text);
 
     NameValueList& Variables() { return m_variables; }
@@ -69,6 +75,7 @@ private:
     std::FILE* m_output;
     const char* m_environment;
     mutable const char* m_lastHit = nullptr; // the block entry the previous GetEnv found
+    std::size_t m_formFields = 0;            // fields ParseFormData has taken so far
     StringList m_multiValuedNames;
     NameValueList m_cookies;
 };

@@ -261,7 +261,10 @@ void Request::LogonFromForm()
         return;
     }
 
-    // One session per user: an idle old session is removed, a busy one refuses the new logon.
+    // One session per user: an idle old session is removed, a busy one refuses the new logon. Logons run one at a
+    // time from the look-up to the new session, so two logons of one user at once cannot both find none.
+    static std::mutex logonLock;
+    std::unique_lock logon(logonLock);
     if (engine::Session* old = m_services.Sessions->FindByUser(user)) {
         const std::string oldId = old->Id();
         m_log->LogMsg(1, kLogAlreadyLoggedOn, user.c_str(), oldId.c_str());
@@ -272,6 +275,7 @@ void Request::LogonFromForm()
         }
     }
     engine::Session* created = m_services.Sessions->Create(user, remote);
+    logon.unlock();
     if (created == nullptr) {
         SetStatusText(kTextTooManySessions);
         m_log->LogMsg(4, kLogTooManySessions, user.c_str());

@@ -322,6 +322,29 @@ TEST(CgiInputTest, LargeBodyIsReadWhole)
     EXPECT_STREQ(input.Variables().GetValue("end"), "1");
 }
 
+TEST(CgiInputTest, FormFieldsStopAtTheLimit)
+{
+    // Distinct names in the query and the body: each one past the limit would search every field before it.
+    std::string query;
+    for (std::size_t i = 0; i < 10; ++i) {
+        query += "q" + std::to_string(i) + "=1&";
+    }
+    std::string body;
+    for (std::size_t i = 0; i < kMaxFormFields * 4; ++i) {
+        body += "f" + std::to_string(i) + "=" + std::to_string(i) + "&";
+    }
+    const std::string env = EnvBlock({"QUERY_STRING=" + query, "CONTENT_TYPE=application/x-www-form-urlencoded",
+                                      "CONTENT_LENGTH=" + std::to_string(body.size())});
+    FilePtr in = StreamWith(body);
+    CgiInput input(in.get(), nullptr, env.c_str());
+    input.ReadInput(true);
+    EXPECT_EQ(static_cast<std::size_t>(input.Variables().Count()), kMaxFormFields);
+    EXPECT_STREQ(input.Variables().GetValue("q0"), "1");
+    const std::string last = "f" + std::to_string(kMaxFormFields - 11);
+    EXPECT_STREQ(input.Variables().GetValue(last.c_str()), std::to_string(kMaxFormFields - 11).c_str());
+    EXPECT_STREQ(input.Variables().GetValue(("f" + std::to_string(kMaxFormFields - 10)).c_str()), "");
+}
+
 TEST(CgiInputTest, UrlEncodeTable)
 {
     struct Case {

@@ -76,7 +76,8 @@ protected:
     }
 
     // Runs one request with the query string and cookies given, from the client address given.
-    Response Send(const std::string& query, const std::string& cookies = "", const std::string& remote = "127.0.0.1")
+    Response Send(const std::string& query, const std::string& cookies = "", const std::string& remote = "127.0.0.1",
+                  const std::string& outName = "response")
     {
         std::string environment;
         for (const std::string& entry : std::vector<std::string>{
@@ -87,7 +88,7 @@ protected:
             environment += '\0';
         }
         environment += '\0';
-        const std::string outPath = (m_harness.Settings().Dir() / "response").string();
+        const std::string outPath = (m_harness.Settings().Dir() / outName).string();
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         EXPECT_GE(out, 0);
         {
@@ -253,6 +254,29 @@ TEST_F(RequestTest, ASecondLogonReplacesAnIdleSessionAndIsRefusedWhileTheOldOneI
     EXPECT_NE(m_harness.Log().find("Could not kill session " + second + " for alice."), std::string::npos);
     busy->Unbusy();
     EXPECT_EQ(m_harness.Manager().Count(), 1);
+}
+
+TEST_F(RequestTest, LogonsOfOneUserAtOnceLeaveOneSession)
+{
+    constexpr int kThreads = 8;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::promise<void> go;
+        const std::shared_future<void> start = go.get_future().share();
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i) {
+            threads.emplace_back([this, start, i] {
+                start.wait();
+                (void)Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe", "127.0.0.1",
+                           "response" + std::to_string(i));
+            });
+        }
+        go.set_value();
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        EXPECT_EQ(m_harness.Manager().Count(), 1) << "got several sessions for one user, want one";
+    }
 }
 
 TEST_F(RequestTest, LogoutEndsTheSessionAndShowsTheLogoutOrLogonPage)
