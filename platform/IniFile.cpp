@@ -484,7 +484,8 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
 {
     bool creates = false;
     for (const IniChange& change : changes) {
-        if (!IsValidIniSection(change.Section) || !IsValidIniKey(change.Key) ||
+        const bool wholeSection = change.Key.empty() && !change.Value;
+        if (!IsValidIniSection(change.Section) || (!wholeSection && !IsValidIniKey(change.Key)) ||
             (change.Value && !IsValidIniValue(*change.Value))) {
             return InvalidChange(file);
         }
@@ -497,6 +498,8 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
         for (const IniChange& change : changes) {
             if (change.Value) {
                 doc.Set(change.Section, change.Key, *change.Value);
+            } else if (change.Key.empty()) {
+                doc.DeleteSection(change.Section);
             } else {
                 doc.DeleteKey(change.Section, change.Key);
             }

@@ -130,7 +130,8 @@ std::vector<std::string> IniKeyNames(const std::string& file, std::string_view s
 /// nothing, when section, key or value cannot be written, and with the system's error when the file cannot.
 Result<void> IniWrite(const std::string& file, std::string_view section, std::string_view key, std::string_view value);
 
-/// One change of a batch: Value set writes the key, Value empty (nullopt) deletes it.
+/// One change of a batch: Value set writes the key, Value empty (nullopt) deletes it; an empty Key with no Value
+/// deletes the whole section.
 struct IniChange {
     std::string Section;
     std::string Key;

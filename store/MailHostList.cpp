@@ -240,15 +240,16 @@ int MailHostList::Save(std::string_view userDir) const
         AddChange(changes, section, "Active", account->Active() ? "Yes" : "No");
         AddChange(changes, section, "Delete", std::to_string(account->Delete()));
     }
+    // Every section past the last one written goes, not only the next one: a section left behind a gap would come
+    // back as an account as soon as another program fills the gap. The deletions go in the same rewrite as the
+    // accounts, so no reader sees an account twice and a failure leaves the old list whole.
+    for (const std::string& name : platform::IniSectionNames(file)) {
+        if (SectionNumber(name) > written) {
+            changes.push_back(platform::IniChange{name, std::string(), std::nullopt});
+        }
+    }
     if (!changes.empty() && !platform::IniWriteMany(file, changes)) {
         return -1;
-    }
-    // Every section past the last one written goes, not only the next one: a section left behind a gap would come
-    // back as an account as soon as another program fills the gap.
-    for (const std::string& name : platform::IniSectionNames(file)) {
-        if (SectionNumber(name) > written && !platform::IniDeleteSection(file, name)) {
-            return -1;
-        }
     }
     return written;
 }

@@ -2,11 +2,15 @@
 
 #include "common/Scrambler.h"
 #include "common/tests/TempDir.h"
+#include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm::store {
@@ -49,6 +53,39 @@ TEST_F(MailHostListTest, TheListEndsAtTheFirstSectionWithoutMailbox)
              "[MailHost3]\r\nMailbox=Lost\r\n");
     list.Load(m_user);
     EXPECT_EQ(MailboxesOf(list), (std::vector<std::string>{"Work"}));
+}
+
+TEST_F(MailHostListTest, AReaderNeverSeesAnAccountTwiceWhileTheListShrinks)
+{
+    WriteIni("[MailHost1]\r\nMailbox=A\r\n\r\n[MailHost2]\r\nMailbox=B\r\n\r\n[MailHost3]\r\nMailbox=C\r\n");
+    MailHostList three(m_user);
+    MailHostList two(m_user);
+    two.RemoveAccount(0);
+    ASSERT_EQ(MailboxesOf(two), (std::vector<std::string>{"B", "C"}));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> badReads{0};
+    // The reader takes whole snapshots of the file (the list's own loading reads key by key, like the profile
+    // functions, and may mix two versions of the file).
+    std::thread reader([&] {
+        while (!done.load()) {
+            const platform::IniDocument doc = platform::IniLoad(m_user + "/User.ini");
+            std::vector<std::string> seen;
+            for (const std::string& section : doc.SectionNames()) {
+                seen.push_back(doc.Get(section, "Mailbox").value_or(""));
+            }
+            if (std::set<std::string>(seen.begin(), seen.end()).size() != seen.size()) {
+                badReads.fetch_add(1);
+            }
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(two.Save(m_user), 2);
+        ASSERT_EQ(three.Save(m_user), 3);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(badReads.load(), 0) << "a save must write the accounts and drop the stale sections in one step";
 }
 
 TEST_F(MailHostListTest, MissingKeysTakeTheirDefaults)
