@@ -11,7 +11,6 @@
 #include <sstream>
 #include <string>
 
-#include <poll.h>
 #include <unistd.h>
 
 namespace qm::engine {
@@ -42,30 +41,7 @@ public:
     /// The next line of output, waiting up to timeout; "" at its end or on time-out.
     std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(30))
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const std::size_t end = m_buffer.find('\n');
-            if (end != std::string::npos) {
-                std::string line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return line;
-            }
-            const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (!m_child || left.count() <= 0) {
-                return {};
-            }
-            pollfd fd{m_child->StdoutFd(), POLLIN, 0};
-            if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
-                continue;
-            }
-            char chunk[512];
-            const ssize_t got = ::read(m_child->StdoutFd(), chunk, sizeof chunk);
-            if (got <= 0) {
-                return {};
-            }
-            m_buffer.append(chunk, static_cast<std::size_t>(got));
-        }
+        return test::ReadLineFrom(m_child ? m_child->StdoutFd() : -1, m_buffer, timeout);
     }
 
     void Send(const std::string& line)

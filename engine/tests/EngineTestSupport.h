@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace qm::engine::test {
@@ -22,6 +24,36 @@ inline std::string ReadFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// The next line a child writes to fd, with `buffer` keeping what was read past it; waits up to timeout and gives
+/// "" at the end of the output, on time-out, or when fd is -1.
+inline std::string ReadLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const std::size_t end = buffer.find('\n');
+        if (end != std::string::npos) {
+            std::string line = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            return line;
+        }
+        const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (fd < 0 || left.count() <= 0) {
+            return {};
+        }
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        char chunk[512];
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got <= 0) {
+            return {};
+        }
+        buffer.append(chunk, static_cast<std::size_t>(got));
+    }
 }
 
 inline void WriteFile(const fs::path& path, const std::string& bytes)
