@@ -3,6 +3,7 @@
 
 #include "common/LogFile.h"
 #include "common/StringTable.h"
+#include "common/tests/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,32 +19,7 @@
 
 namespace qm::logtest {
 
-/// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qmlogtest.XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp failed";
-        }
-        m_path = pattern;
-    }
-
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using TempDir = qm::test::TempDir;
 
 /// Sets the TZ variable for the life of the object. Tests set it before they start any thread, so the
 /// environment calls below do not race.

@@ -31,8 +31,14 @@ public:
         std::filesystem::remove_all(m_path, ignored);
     }
 
+    /// The directory itself.
+    const std::filesystem::path& Path() const { return m_path; }
+
     /// The full path of name inside the directory.
     std::string PathOf(const std::string& name) const { return (m_path / name).string(); }
+
+    /// The same as PathOf, written dir / "name".
+    std::string operator/(const std::string& name) const { return PathOf(name); }
 
     /// Writes bytes to the file name inside the directory and returns its path.
     std::string WriteFile(const std::string& name, const std::string& bytes) const
