@@ -1,6 +1,6 @@
 #include "common/Log.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/StringTable.h"
 
 #include <atomic>

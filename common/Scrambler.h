@@ -2,7 +2,7 @@
 // Scrambling is obfuscation only: it keeps passwords from being read at a glance, not from an attacker.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstddef>
 #include <cstdint>

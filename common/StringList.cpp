@@ -1,6 +1,6 @@
 #include "common/StringList.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/StringUtil.h"
 
 #include <algorithm>

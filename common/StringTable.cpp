@@ -1,6 +1,6 @@
 #include "common/StringTable.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // the full set in the file.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/IniFile.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // without it: LDAP logon and the address look-up use it when it is there.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/SharedLibrary.h"
 
 #include <memory>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/LogFile.h"
-#include "common/Result.h"
+#include "base/Result.h"
 #include "engine/EngineShared.h"
 #include "engine/SessionService.h"
 #include "engine/StopEvent.h"

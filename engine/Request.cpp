@@ -1,6 +1,6 @@
 #include "engine/Request.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
 #include "engine/DomainPick.h"

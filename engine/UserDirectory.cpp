@@ -1,6 +1,6 @@
 #include "engine/UserDirectory.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
 #include "platform/FileSystem.h"

@@ -2,7 +2,7 @@
 // session owns one; the administration calls build one for a moment.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "engine/DomainSettings.h"
 #include "store/StoreSeams.h"
 

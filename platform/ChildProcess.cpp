@@ -2,7 +2,7 @@
 // reading its pipes without deadlock.
 #include "platform/ChildProcess.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "platform/ChildSpawn.h"
 
 #include <algorithm>

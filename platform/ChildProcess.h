@@ -2,7 +2,7 @@
 // and waits for them with a time limit.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <optional>
 #include <string>

@@ -1,7 +1,7 @@
 // What ChildProcess and StartDetached share: starting a program with fork and execve.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/ChildProcess.h"
 
 #include <string>

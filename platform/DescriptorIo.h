@@ -1,7 +1,7 @@
 // Descriptor helpers of the web host: pipes, nameless temporary files, reads and writes, opening inside a directory.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/UniqueFd.h"
 
 #include <cstddef>

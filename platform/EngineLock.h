@@ -1,7 +1,7 @@
 // The lock that lets one engine run per namespace.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/IpcNamespace.h"
 
 #include <string>

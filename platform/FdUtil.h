@@ -1,7 +1,7 @@
 // Descriptor-level helpers shared by the file-system and INI layers (not for use outside platform/).
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/UniqueFd.h"
 
 #include <cstdint>

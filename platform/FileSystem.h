@@ -2,7 +2,7 @@
 // atomic whole-file writes, directory creation, and the tree walks (size, empty, delete) that never follow links.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,7 +3,7 @@
 // and every change made as one atomic step across threads and processes.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "platform/IpcNamespace.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "platform/IpcDetail.h"
 
 #include <algorithm>

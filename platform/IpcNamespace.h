@@ -14,7 +14,7 @@
 //    or single-user set-up; an installation whose processes run as several users provides /run/quillmail.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <string>
 #include <string_view>

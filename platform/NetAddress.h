@@ -1,7 +1,7 @@
 // The web host's socket helpers: the listening socket, address texts, and ending a connection from outside.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/DescriptorIo.h"
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Where the running program lives: the file behind /proc/self/exe, never argv[0] or the working directory.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // The system's random source, for values that must not be guessable (session ids).
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -10,7 +10,7 @@
 // A service runs when its lock is held, so a killed service program is stopped at once, whoever started it.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cerrno>
 #include <functional>

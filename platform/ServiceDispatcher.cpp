@@ -1,5 +1,5 @@
 // The dispatcher of a service program: the lock that makes it the one instance, and the stop signals.
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "platform/Service.h"
 #include "platform/ServiceFiles.h"
 

@@ -2,7 +2,7 @@
 // service, and the text of its lock file.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,7 @@
 // Shared libraries loaded at run time by path or by name, and the directory a loaded library was loaded from.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <cstring>
 #include <string>

@@ -7,8 +7,8 @@
 // local user may open them); a site that wants them closed runs all of its processes under one user or group.
 #pragma once
 
-#include "common/Assert.h"
-#include "common/Result.h"
+#include "base/Assert.h"
+#include "base/Result.h"
 #include "platform/IpcNamespace.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "platform/SharedMutex.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 
 #include <cerrno>
 #include <ctime>

@@ -1,7 +1,7 @@
 // A robust, recursive mutex shared between processes, living inside a shared memory block.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 
 #include <chrono>
 #include <cstddef>

@@ -10,7 +10,7 @@
 // hint to look again, never as a command.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/IpcNamespace.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "store/AddressBook.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"

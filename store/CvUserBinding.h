@@ -2,7 +2,7 @@
 // and the process-wide instance that the engine loads at start.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/SharedLibrary.h"
 #include "store/CvUserApi.h"
 

@@ -1,6 +1,6 @@
 #include "store/FilterList.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/StringUtil.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"

@@ -1,6 +1,6 @@
 #include "store/MailHostList.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"

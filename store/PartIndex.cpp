@@ -1,6 +1,6 @@
 #include "store/PartIndex.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
 #include "store/StoreText.h"

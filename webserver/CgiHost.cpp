@@ -1,6 +1,6 @@
 #include "webserver/CgiHost.h"
 
-#include "common/Assert.h"
+#include "base/Assert.h"
 
 #include <memory>
 #include <system_error>

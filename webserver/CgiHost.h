@@ -2,7 +2,7 @@
 // threads that run Main.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/DescriptorIo.h"
 #include "platform/SharedLibrary.h"
 

@@ -2,7 +2,7 @@
 // the CgiHost, serves static files from the HTML directory, redirects "/" to the engine, and writes the access log.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "platform/DescriptorIo.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // ServerConfig: the main web server's settings, read from the engine INI at start and written back.
 #pragma once
 
-#include "common/Result.h"
+#include "base/Result.h"
 #include "webserver/HttpServer.h"
 
 #include <cstdint>

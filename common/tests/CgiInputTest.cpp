@@ -1,6 +1,6 @@
 #include "common/CgiInput.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "common/IniAccess.h"
 
 #include "common/Scrambler.h"
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

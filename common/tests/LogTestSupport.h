@@ -3,7 +3,7 @@
 
 #include "common/LogFile.h"
 #include "common/StringTable.h"
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

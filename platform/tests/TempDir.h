@@ -1,7 +1,7 @@
 // The test helpers of the platform tests: the shared temporary directory and exact-bytes file helpers.
 #pragma once
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <fstream>
 #include <string>

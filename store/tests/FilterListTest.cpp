@@ -1,6 +1,6 @@
 #include "store/FilterList.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "store/HeaderBlock.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "store/FolderList.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "store/StoreSeams.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "store/HeaderBlock.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

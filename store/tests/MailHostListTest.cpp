@@ -1,7 +1,7 @@
 #include "store/MailHostList.h"
 
 #include "common/Scrambler.h"
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "platform/IniFile.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tests/pages/PageInstallation.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <csignal>
 #include <cstdio>

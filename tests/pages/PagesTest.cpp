@@ -1,6 +1,6 @@
 // The first web-mail pages end to end: curl with a cookie jar and headless Chromium against the main web server
 // hosting the engine library on a test installation with the Globe theme.
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "platform/ChildProcess.h"
 #include "tests/pages/PageInstallation.h"
 

@@ -1,6 +1,6 @@
 #include "webserver/AccessLog.h"
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

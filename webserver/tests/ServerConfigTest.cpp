@@ -1,7 +1,7 @@
 #include "webserver/ServerConfig.h"
 
 #include "common/IniAccess.h"
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // port chosen at run time, curl as the client, and a raw socket for requests curl will not send.
 #pragma once
 
-#include "common/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 #include "platform/ChildProcess.h"
 
 #include <gtest/gtest.h>

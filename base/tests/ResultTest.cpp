@@ -1,10 +1,7 @@
-#include "common/Result.h"
-
-#include "common/Version.h"
+#include "base/Result.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace qm {
@@ -49,12 +46,6 @@ TEST(ResultTest, ReadingFailedValueAborts)
                 (void)bad.value();
             },
             "");
-}
-
-TEST(VersionTest, VersionStringsAgree)
-{
-    EXPECT_STREQ(VersionString(), "2.2.3.0");
-    EXPECT_EQ(std::strncmp(VersionString(), ShortVersionString(), std::strlen(ShortVersionString())), 0);
 }
 
 } // namespace
