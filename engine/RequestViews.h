@@ -15,7 +15,7 @@ namespace qm::engine {
 int LookupView(std::string_view view, bool hasAttach, bool hasSpellCheck);
 
 /// The name of the page a view shows: the table name of a listed view; for view 0 the raw View value, but only
-/// when it is a safe file name (no separator, no leading '.', no "..", no control byte) of at most 79 bytes, since
+/// when it is a safe file name (no separator, no leading '.', no control byte) of at most 79 bytes, since
 /// it names a template file. nullopt when there is no usable name.
 std::optional<std::string> PageNameOf(int view, std::string_view rawView);
 

@@ -78,10 +78,9 @@ std::string ParentDirectory(std::string_view path)
 
 bool IsSafeName(std::string_view name)
 {
+    // With no separator in it, a name is one path level; only "." and ".." of those climb or stay, and the leading
+    // '.' refusal covers both (and hidden names). A ".." inside a name ("Archive..2024") is an ordinary name.
     if (name.empty() || name.size() > 255 || name.front() == '.') {
-        return false;
-    }
-    if (name.find("..") != std::string_view::npos) {
         return false;
     }
     return std::ranges::none_of(name, [](char ch) {

@@ -35,8 +35,9 @@ std::size_t LastSeparator(std::string_view path);
 std::string ParentDirectory(std::string_view path);
 
 /// The one check for a name that comes from outside (user, folder level, mailbox, theme, template, page,
-/// attachment name) before it becomes part of a path. Refuses: the empty name, names longer than 255 bytes,
-/// a leading '.', ".." anywhere, '/', '\', control bytes (below 0x20) and DEL (0x7f).
+/// attachment name) before it becomes part of a path, so that it stays one level of that path: refuses the empty
+/// name, names longer than 255 bytes, a leading '.' (so "." and ".."), '/', '\', control bytes (below 0x20) and
+/// DEL (0x7f). A ".." inside a name ("Archive..2024", "x..") is allowed: without a separator it cannot climb.
 bool IsSafeName(std::string_view name);
 
 /// Finds the entry `name` of directory `dir` and returns its real spelling: the exact name when it exists,
