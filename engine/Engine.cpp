@@ -18,6 +18,7 @@
 #include "platform/SharedMemory.h"
 #include "platform/UniqueFd.h"
 #include "store/CvUserBinding.h"
+#include "store/StoreSeams.h"
 
 #include <atomic>
 #include <cerrno>
@@ -138,6 +139,7 @@ void ReleaseRunState()
         (void)ShmSegment::Unlink(*Process().Namespace, kSessionTableSegmentName);
     }
     Run().SessionRows = 0;
+    store::SetStoreLog(nullptr);
     Run().Log.reset();
     Run().Lock.Release();
     Run().Started = false;
@@ -188,6 +190,7 @@ bool OpenLog()
     }
     Run().Lock = std::move(*lock);
     (void)WriteIniString("Other", "LatestLogFile", Run().Log->CurrentPath());
+    store::SetStoreLog(Run().Log.get());
     return true;
 }
 
@@ -432,6 +435,7 @@ bool EngineShutDown()
     Run().Sessions.reset();
 
     Run().Log->LogMsg(5, kMsgStopped);
+    store::SetStoreLog(nullptr);
     Run().Log.reset();
     Run().Lock.Release();
     Run().Started = false;

@@ -6,6 +6,7 @@
 #include "platform/Path.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
+#include "store/StoreSeams.h"
 #include "store/StoreText.h"
 
 #include <algorithm>
@@ -165,15 +166,27 @@ void FilterList::Load(const char* iniPath)
         m_path = iniPath;
     }
     m_rules.clear();
+    m_kept.clear();
     if (m_path.empty()) {
         return;
     }
     const platform::IniDocument ini = platform::IniLoad(m_path);
     for (int i = 0; i < kMaxRules; ++i) {
         std::optional<std::string> value = ini.Get(kSection, KeyFor(i));
-        if (value && !value->empty()) {
-            static_cast<void>(AddFromText(*value));
+        if (!value || value->empty()) {
+            continue;
         }
+        const AddResult added = AddFromText(*value);
+        if (added == AddResult::Added) {
+            continue;
+        }
+        // No rule, but it may be one that another version or program understands: Save writes it back as it is.
+        ReportSkippedRecord(m_path, "key " + KeyFor(i) + " of [" + kSection + "]",
+                            added == AddResult::Refused
+                                    ? "is no usable rule (its folder cannot be used); it is kept as it stands"
+                                    : "is no rule (a letter, the text or the folder is missing); it is kept as it "
+                                      "stands");
+        m_kept.push_back(KeptValue{m_rules.size(), std::move(*value)});
     }
 }
 
@@ -184,9 +197,19 @@ int FilterList::Save() const
     }
     // The section is replaced in one step: a failed write keeps the rules on disk as they were.
     std::vector<std::pair<std::string, std::string>> values;
-    values.reserve(m_rules.size());
+    values.reserve(m_rules.size() + m_kept.size());
+    auto add = [&values](std::string value) {
+        values.emplace_back(KeyFor(static_cast<int>(values.size())), std::move(value));
+    };
+    std::size_t nextKept = 0;
     for (std::size_t i = 0; i < m_rules.size(); ++i) {
-        values.emplace_back(KeyFor(static_cast<int>(i)), FormatRule(m_rules[i]));
+        for (; nextKept < m_kept.size() && m_kept[nextKept].Before <= i; ++nextKept) {
+            add(IniValueAsRead(m_kept[nextKept].Text));
+        }
+        add(FormatRule(m_rules[i]));
+    }
+    for (; nextKept < m_kept.size(); ++nextKept) {
+        add(IniValueAsRead(m_kept[nextKept].Text));
     }
     if (!platform::IniReplaceSection(m_path, kSection, values)) {
         return -1;
@@ -196,7 +219,7 @@ int FilterList::Save() const
 
 FilterList::AddResult FilterList::AddFromText(std::string_view text)
 {
-    if (Count() >= kMaxRules) {
+    if (m_rules.size() + m_kept.size() >= static_cast<std::size_t>(kMaxRules)) {
         return AddResult::Full;
     }
     FilterRule rule;
@@ -239,8 +262,13 @@ bool FilterList::RenameFolder(std::string_view oldName, std::string_view newName
 
 bool FilterList::RemoveFolder(std::string_view folder)
 {
-    const auto removed =
-            std::erase_if(m_rules, [folder](const FilterRule& rule) { return IsFolderOrBelow(rule.Folder, folder); });
+    std::size_t removed = 0;
+    for (int i = Count() - 1; i >= 0; --i) {
+        if (IsFolderOrBelow(m_rules[static_cast<std::size_t>(i)].Folder, folder)) {
+            RemoveRule(i);
+            ++removed;
+        }
+    }
     if (removed > 0) {
         static_cast<void>(Save());
     }
@@ -251,6 +279,19 @@ void FilterList::RemoveRule(int index)
 {
     QM_ASSERT(index >= 0 && index < Count());
     m_rules.erase(m_rules.begin() + index);
+    for (KeptValue& kept : m_kept) {
+        if (kept.Before > static_cast<std::size_t>(index)) {
+            --kept.Before;
+        }
+    }
+}
+
+void FilterList::Clear()
+{
+    m_rules.clear();
+    for (KeptValue& kept : m_kept) {
+        kept.Before = 0;
+    }
 }
 
 const FilterRule& FilterList::Item(int index) const

@@ -48,7 +48,7 @@ public:
         Added,
         Malformed, ///< a letter, the text or the folder is missing
         Refused,   ///< the folder fails IsValidFolderName or holds '"' (also what a text with '"' and a blank gives)
-        Full,      ///< the list holds kMaxRules rules already
+        Full,      ///< the list holds kMaxRules rules already (kept values that are no rules count)
     };
 
     /// An empty list without a file.
@@ -56,11 +56,13 @@ public:
 
     /// Reads the rules of iniPath (null keeps the path given before). Every rule is dropped first; then the values
     /// of "Filter0" to "Filter99" are read (whole values, gaps do not stop the reading) and every non-empty one is
-    /// added with AddFromText; values that it does not take are left out.
+    /// added with AddFromText. A value that it does not take is no rule: it is reported to the store's log and kept
+    /// as it stood, in its place among the rules, for Save to write back.
     void Load(const char* iniPath);
 
-    /// Deletes the whole [Filters] section and writes "Filter%d" for every rule in order from 0. Returns the number
-    /// of rules, or -1 when there is no file or it cannot be written.
+    /// Deletes the whole [Filters] section and writes "Filter%d" in order from 0 for every rule and every value that
+    /// Load kept (unchanged), in their order. Returns the number of rules, or -1 when there is no file or it cannot
+    /// be written.
     int Save() const;
 
     /// Parses one rule in the stored form (blanks between the letters optional; letters upper-cased; a text or
@@ -83,8 +85,9 @@ public:
     /// Deletes the rule at index 0..Count()-1 (the file is untouched until Save).
     void RemoveRule(int index);
 
-    /// Drops every rule (the file is untouched until Save).
-    void Clear() { m_rules.clear(); }
+    /// Drops every rule (the file is untouched until Save). The values that Load kept without taking them as rules
+    /// stay, in their order, before any rule added afterwards.
+    void Clear();
 
     int Count() const { return static_cast<int>(m_rules.size()); }
 
@@ -98,7 +101,14 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    // A value of the file that Load could not take as a rule, as it stood.
+    struct KeptValue {
+        std::size_t Before = 0; // the index of the rule it stands before; Count() or more when after the last
+        std::string Text;
+    };
+
     std::vector<FilterRule> m_rules;
+    std::vector<KeptValue> m_kept;
     std::string m_path;
 };
 

@@ -316,8 +316,11 @@ bool FolderList::AddTree(const std::string& relative)
             continue;
         }
         std::string name = JoinName(relative, e.Name);
-        // A name that fails the check could not be used safely later, and nothing below it could either.
+        // A name that fails the check could not be used safely later, and nothing below it could either. The
+        // directory stays as it is: nothing here removes or moves what it does not list.
         if (!IsValidFolderName(name)) {
+            ReportSkippedRecord(m_userDir, "directory \"" + name + "\"",
+                                "is no folder (its name cannot be used as one); it is left as it is");
             continue;
         }
         static_cast<void>(AddEntry(name));

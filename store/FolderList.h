@@ -31,8 +31,9 @@ bool IsFolderOrBelow(std::string_view path, std::string_view folder);
 bool IsStrictlyBelow(std::string_view parent, std::string_view path);
 
 /// The check that every folder name passes before it reaches the file system: at most kMaxFolderName bytes, levels
-/// separated by single '/' characters, and every level a safe file name (not empty, no leading '.', no "..", no
-/// '\', no control byte or DEL). So "../x", "a/../b", "/x", "a//b", "a/", ".x" and "a\b" are all refused.
+/// separated by single '/' characters, and every level a safe file name (not empty, no leading '.', no '\', no
+/// control byte or DEL). So "../x", "a/../b", "/x", "a//b", "a/", ".x" and "a\b" are all refused; "Archive..2024"
+/// is a name like any other.
 bool IsValidFolderName(std::string_view name);
 
 /// The order of the folder list: "Inbox" and the folders below it, then "Drafts", "Sent" and "Trash" the same way,
@@ -130,7 +131,8 @@ public:
 
     /// Lists the folders again: the special folders are created when missing, then every directory below the user
     /// directory is listed (links, names beginning with '.' and names failing IsValidFolderName are left out, with
-    /// everything below them) and the list is sorted with CompareFolders. False, with only what was found so far,
+    /// everything below them; the last are reported to the store's log, and every directory left out stays on disk
+    /// as it is) and the list is sorted with CompareFolders. False, with only what was found so far,
     /// when the user directory cannot be listed. The selection index stays as it was and may now denote another
     /// folder: callers select again.
     bool Refresh();

@@ -6,6 +6,7 @@
 #include "common/StringUtil.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"
+#include "store/StoreSeams.h"
 #include "store/StoreText.h"
 
 #include <algorithm>
@@ -196,6 +197,7 @@ std::string MailHostList::IniPath(std::string_view userDir)
 void MailHostList::Load(std::string_view userDir)
 {
     m_accounts.clear();
+    m_kept.clear();
     const std::string file = IniPath(userDir);
     const std::string fullName = ReadIniStringFile(kUserSection, "FullName", "", file);
     const std::string email = ReadIniStringFile(kUserSection, "EMail", "", file);
@@ -209,7 +211,13 @@ void MailHostList::Load(std::string_view userDir)
         auto account = std::make_unique<MailHostAccount>();
         if (LoadAccount(file, section, mailbox, fullName, email, *account)) {
             m_accounts.push_back(std::move(account));
+            continue;
         }
+        // Another program may know what this section is; the next Save writes it back as it stands.
+        ReportSkippedRecord(file, "section [" + section + "]",
+                            "is no mail account here (its Mailbox cannot name a file in the user directory); it is "
+                            "kept as it stands");
+        m_kept.push_back(KeptSection{m_accounts.size(), n, platform::IniLoad(file).Entries(section)});
     }
     const bool hasDefault = std::ranges::any_of(m_accounts, [](const auto& a) { return a->Default(); });
     if (!hasDefault && !m_accounts.empty()) {
@@ -222,23 +230,46 @@ int MailHostList::Save(std::string_view userDir) const
     const std::string file = IniPath(userDir);
     std::vector<platform::IniChange> changes;
     int written = 0;
-    for (const auto& account : m_accounts) {
-        // An account without a name would end the list for the next reader and hide every account after it.
-        if (account->Mailbox().empty()) {
-            continue;
-        }
+    auto writeKept = [&](const KeptSection& kept) {
         const std::string section = SectionFor(++written);
-        AddChange(changes, section, "Mailbox", account->Mailbox());
-        AddChange(changes, section, "FullName", account->FullName());
-        AddChange(changes, section, "EMail", account->EMail());
-        AddChange(changes, section, "Host", account->Host());
-        AddChange(changes, section, "User", account->User());
-        AddChange(changes, section, "Pass", StoredPass(account->Pass()));
-        AddChange(changes, section, "Color", account->Color());
-        AddChange(changes, section, "Port", std::to_string(account->Port()));
-        AddChange(changes, section, "Default", account->Default() ? "Yes" : "No");
-        AddChange(changes, section, "Active", account->Active() ? "Yes" : "No");
-        AddChange(changes, section, "Delete", std::to_string(account->Delete()));
+        if (kept.Number == written) {
+            return; // still in its place: left byte for byte as it is
+        }
+        changes.push_back(platform::IniChange{section, std::string(), std::nullopt});
+        for (const auto& [key, value] : kept.Entries) {
+            changes.push_back(platform::IniChange{section, key, IniValueAsRead(value)});
+        }
+    };
+    auto writeAccount = [&](const MailHostAccount& account) {
+        const std::string section = SectionFor(++written);
+        // A section that held a kept one goes first, so that none of its keys is left under the account.
+        if (std::ranges::any_of(m_kept, [&](const KeptSection& kept) { return kept.Number == written; })) {
+            changes.push_back(platform::IniChange{section, std::string(), std::nullopt});
+        }
+        AddChange(changes, section, "Mailbox", account.Mailbox());
+        AddChange(changes, section, "FullName", account.FullName());
+        AddChange(changes, section, "EMail", account.EMail());
+        AddChange(changes, section, "Host", account.Host());
+        AddChange(changes, section, "User", account.User());
+        AddChange(changes, section, "Pass", StoredPass(account.Pass()));
+        AddChange(changes, section, "Color", account.Color());
+        AddChange(changes, section, "Port", std::to_string(account.Port()));
+        AddChange(changes, section, "Default", account.Default() ? "Yes" : "No");
+        AddChange(changes, section, "Active", account.Active() ? "Yes" : "No");
+        AddChange(changes, section, "Delete", std::to_string(account.Delete()));
+    };
+    std::size_t nextKept = 0;
+    for (std::size_t i = 0; i < m_accounts.size(); ++i) {
+        for (; nextKept < m_kept.size() && m_kept[nextKept].Before <= i; ++nextKept) {
+            writeKept(m_kept[nextKept]);
+        }
+        // An account without a name would end the list for the next reader and hide every account after it.
+        if (!m_accounts[i]->Mailbox().empty()) {
+            writeAccount(*m_accounts[i]);
+        }
+    }
+    for (; nextKept < m_kept.size(); ++nextKept) {
+        writeKept(m_kept[nextKept]);
     }
     // Every section past the last one written goes, not only the next one: a section left behind a gap would come
     // back as an account as soon as another program fills the gap. The deletions go in the same rewrite as the
@@ -319,6 +350,11 @@ void MailHostList::RemoveAccount(int index)
 {
     QM_ASSERT(index >= 0 && index < Count());
     m_accounts.erase(m_accounts.begin() + index);
+    for (KeptSection& kept : m_kept) {
+        if (kept.Before > static_cast<std::size_t>(index)) {
+            --kept.Before;
+        }
+    }
 }
 
 MailHostAccount& MailHostList::Item(int index)

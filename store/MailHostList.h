@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm::store {
@@ -15,7 +16,8 @@ namespace qm::store {
 inline constexpr std::size_t kMaxMailboxName = 31;
 
 /// True for a name that may be an account's `Mailbox`, which names files in the user directory: at most
-/// kMaxMailboxName bytes, not empty, no leading '.', no "..", no '/' or '\', no control byte or DEL.
+/// kMaxMailboxName bytes, not empty, no leading '.', no '/' or '\', no control byte or DEL ("x..y" is allowed: it
+/// names "x..y.uid" beside the others).
 bool IsValidMailboxName(std::string_view name);
 
 /// The files kept per account in the user directory.
@@ -138,14 +140,16 @@ public:
     /// Reads the accounts of userDir's User.ini (found without regard to case), dropping those held before:
     /// for n = 1, 2, ... the section "MailHost%d" until one has an empty or missing Mailbox. Missing keys take
     /// their defaults: FullName and EMail those of [User], Port 110, Active true, Default false, Delete 0, the
-    /// rest "". Texts are cut to their limits; a section whose Mailbox fails IsValidMailboxName is skipped. A Pass
-    /// stored as '-' and a plain text is written back scrambled. Afterwards, when no account is the default, the
-    /// first becomes it (in memory).
+    /// rest "". Texts are cut to their limits. A section whose Mailbox fails IsValidMailboxName is no account: it
+    /// is reported to the store's log and kept, as it stood, in its place among the accounts, for Save to write back
+    /// (other programs read these sections too). A Pass stored as '-' and a plain text is written back scrambled.
+    /// Afterwards, when no account is the default, the first becomes it (in memory).
     void Load(std::string_view userDir);
 
-    /// Writes every account that has a Mailbox as "MailHost1", "MailHost2", ... with every key, then deletes the
-    /// section after the last one written. Returns the number of sections written, or -1 when the file cannot be
-    /// written.
+    /// Writes every account that has a Mailbox, and every section that Load kept, in their order as "MailHost1",
+    /// "MailHost2", ...: an account with every key; a kept section untouched when its number stays, else with
+    /// exactly the keys and values it had. Then deletes every section past the last one written. Returns the number
+    /// of sections written, or -1 when the file cannot be written.
     int Save(std::string_view userDir) const;
 
     /// The Mailbox of the account of that name (ASCII case ignored), or null.
@@ -165,7 +169,7 @@ public:
     /// Appends an account with empty texts, Port 110, Delete 0 and every flag false.
     MailHostAccount& NewAccount();
 
-    /// Removes the account at index 0..Count()-1 (the file is untouched until Save).
+    /// Removes the account at index 0..Count()-1 (the file is untouched until Save). Sections kept by Load stay.
     void RemoveAccount(int index);
 
     int Count() const { return static_cast<int>(m_accounts.size()); }
@@ -178,7 +182,15 @@ public:
     static std::string IniPath(std::string_view userDir);
 
 private:
+    // A section that Load could not take as an account, as it stood in the file.
+    struct KeptSection {
+        std::size_t Before = 0; // the index of the account it stands before; Count() or more when after the last
+        int Number = 0;         // its number in the file when it was read
+        std::vector<std::pair<std::string, std::string>> Entries;
+    };
+
     std::vector<std::unique_ptr<MailHostAccount>> m_accounts;
+    std::vector<KeptSection> m_kept;
     MailHostAccount m_empty;
 };
 

@@ -4,6 +4,10 @@
 
 #include <string>
 
+namespace qm {
+class Logger;
+} // namespace qm
+
 namespace qm::store {
 
 class AddressBook;
@@ -50,5 +54,18 @@ struct RenderContext {
     /// The session's temporary directory.
     std::string SessionTempDir;
 };
+
+/// Level of the store's reports of records that it could not read and left in their files as they were.
+inline constexpr int kStoreSkipLogLevel = 4;
+
+/// Points the store's reports at log (the engine's log); null stops them. The engine sets it once its log is open
+/// and clears it before the log ends; nothing may be reporting while it is cleared. Without a log set, reports go
+/// nowhere.
+void SetStoreLog(Logger* log) noexcept;
+
+/// Reports, when a log is set and the level passes, that a record of file was left out: "<file>: <record> <reason>".
+/// The record is named by the store ("section [MailHost2]", "key Filter3 of [Filters]", "directory \"x\"");
+/// values read from the file are never part of it, so no password can reach the log.
+void ReportSkippedRecord(const std::string& file, const std::string& record, const char* reason);
 
 } // namespace qm::store

@@ -29,6 +29,23 @@ std::string CleanedRecordValue(std::string_view value)
     return copy;
 }
 
+std::string IniValueAsRead(std::string_view value)
+{
+    auto isBlank = [](char c) {
+        return c == ' ' || c == '\t';
+    };
+    const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
+    if (value.empty() || (!quoted && !isBlank(value.front()) && !isBlank(value.back()))) {
+        return std::string(value);
+    }
+    std::string out;
+    out.reserve(value.size() + 2);
+    out.push_back('"');
+    out.append(value);
+    out.push_back('"');
+    return out;
+}
+
 void AppendRecordField(std::string& record, std::string_view value, char separator)
 {
     const std::size_t start = record.size();

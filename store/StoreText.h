@@ -32,6 +32,11 @@ std::string CleanedRecordValue(std::string_view value);
 /// Appends value, cleaned, and then the separator that ends the field.
 void AppendRecordField(std::string& record, std::string_view value, char separator);
 
+/// The text to write as an INI value so that a reader gets value back: value itself, or value in double quotes when
+/// it begins or ends with a blank or TAB or is itself enclosed in double quotes (a reader drops both). For writing
+/// back a value read from an INI file exactly as every reader saw it.
+std::string IniValueAsRead(std::string_view value);
+
 /// Closes a C stream when it goes out of scope.
 struct FileCloser {
     void operator()(std::FILE* f) const { static_cast<void>(std::fclose(f)); }

@@ -1,7 +1,9 @@
 #include "store/FilterList.h"
 
-#include "testsupport/TempDir.h"
+#include "platform/IniFile.h"
 #include "store/HeaderBlock.h"
+#include "store/tests/StoreLogRecorder.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +85,9 @@ TEST_F(FilterListTest, AddFromTextTable)
             {"text with a quote and a blank, as a form builds it", "Y S C \"a\" b\" \"F\"", Result::Refused, nullptr},
             {"the same at the end of the text", "Y S C \"a\" \" \"F\"", Result::Refused, nullptr},
             {"folder too long", "Y S C a \"" + std::string(128, 'f') + "\"", Result::Refused, nullptr},
+            {"dots inside a folder name", "Y S C a \"Archive..2024\\x..\"", Result::Added,
+             "Y S C [a] [Archive..2024/x..]"},
+            {"a level of dots", "Y S C a \"Archive\\..\\x\"", Result::Refused, nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -169,7 +174,8 @@ TEST_F(FilterListTest, LoadReadsEveryKeyAndSaveRewritesTheSectionFromZero)
                                              "\r\n"
                                              "[Filters]\r\n"
                                              "Filter0=Y S C \"a\" \"Lists\\Dev\"\r\n"
-                                             "Filter1=Y S C \"b\" \"Second\"\r\n");
+                                             "Filter1=Y S C \"b\" \"Second\"\r\n"
+                                             "Filter2=garbage\r\n");
 
     FilterList again;
     again.Load(path.c_str());
@@ -261,6 +267,65 @@ TEST_F(FilterListTest, HoldsAtMostOneHundredRules)
     again.Load(path.c_str());
     ASSERT_EQ(again.Count(), FilterList::kMaxRules);
     EXPECT_EQ(again.Item(99).Text, "r99");
+}
+
+// A value that is no rule here may be one to another program or a later version: it is reported and written back as
+// it stood, in its place among the rules, whatever happens to the rules around it.
+TEST_F(FilterListTest, ValuesThatAreNoRulesAreReportedAndKeptInTheirPlace)
+{
+    const std::string path = Ini("[Filters]\r\n"
+                                 "Filter0=Y S C a \"First\"\r\n"
+                                 "Filter1=  garbage  \r\n"
+                                 "Filter2=Y S C b \".hidden\"\r\n"
+                                 "Filter3=Y S C c \"Lists\\Dev\"\r\n"
+                                 "Filter4=\"  padded  \"\r\n");
+    test::StoreLogRecorder log;
+    FilterList list;
+    list.Load(path.c_str());
+    EXPECT_EQ(RulesOf(list), (std::vector<std::string>{"Y S C [a] [First]", "Y S C [c] [Lists/Dev]"}));
+    ASSERT_EQ(log.Lines.size(), 3u) << log.Text();
+    for (const char* key : {"Filter1 ", "Filter2 ", "Filter4 "}) {
+        EXPECT_NE(log.Text().find(path + ": key " + key), std::string::npos) << log.Text();
+    }
+
+    list.RemoveRule(0);
+    ASSERT_EQ(list.AddFromText("Y S C d \"Last\""), Result::Added);
+    ASSERT_EQ(list.Save(), 2);
+    const std::string want = "Filter0=garbage\r\n"
+                             "Filter1=Y S C b \".hidden\"\r\n"
+                             "Filter2=Y S C \"c\" \"Lists\\Dev\"\r\n"
+                             "Filter3=\"  padded  \"\r\n"
+                             "Filter4=Y S C \"d\" \"Last\"\r\n";
+    EXPECT_EQ(test::TempDir::ReadFile(path), "[Filters]\r\n" + want);
+
+    // Folder changes and a cleared list leave them too.
+    FilterList again;
+    again.Load(path.c_str());
+    EXPECT_TRUE(again.RemoveFolder("Lists"));
+    again.Clear();
+    ASSERT_EQ(again.Save(), 0);
+    EXPECT_EQ(test::TempDir::ReadFile(path), "[Filters]\r\n"
+                                             "Filter0=garbage\r\n"
+                                             "Filter1=Y S C b \".hidden\"\r\n"
+                                             "Filter2=\"  padded  \"\r\n");
+}
+
+TEST_F(FilterListTest, KeptValuesCountTowardsTheHundredKeys)
+{
+    std::string text = "[Filters]\r\nFilter0=garbage\r\n";
+    for (int i = 1; i < FilterList::kMaxRules; ++i) {
+        text += "Filter" + std::to_string(i) + "=Y S C r" + std::to_string(i) + " F\r\n";
+    }
+    const std::string path = Ini(text);
+    FilterList list;
+    list.Load(path.c_str());
+    ASSERT_EQ(list.Count(), FilterList::kMaxRules - 1);
+    EXPECT_EQ(list.AddFromText("Y S C \"one more\" \"F\""), Result::Full);
+    ASSERT_EQ(list.Save(), FilterList::kMaxRules - 1);
+    FilterList again;
+    again.Load(path.c_str());
+    EXPECT_EQ(again.Count(), FilterList::kMaxRules - 1);
+    EXPECT_EQ(platform::IniRead(path, FilterList::kSection, "Filter0"), "garbage");
 }
 
 TEST_F(FilterListTest, RenameFolderRewritesTheFolderAndEverythingBelowIt)

@@ -1,7 +1,8 @@
 #include "store/FolderList.h"
 
-#include "testsupport/TempDir.h"
 #include "store/StoreSeams.h"
+#include "store/tests/StoreLogRecorder.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -282,10 +283,42 @@ TEST_F(FolderListTest, LinksBelowTheUserDirectoryAreNeitherListedNorFollowed)
 
 TEST_F(FolderListTest, RefreshLeavesOutHiddenAndUnusableNames)
 {
-    MakeDirs({".hidden/x", "Work/.cache", "bad\\name", "ok"});
+    MakeDirs({".hidden/x", "Work/.cache", "bad\\name", "ok", "Archive..2024/x.."});
     fs::create_directories(fs::path(m_user) / std::string(100, 'd') / std::string(30, 'e'));
     FolderList list(m_user, nullptr);
-    EXPECT_EQ(NamesOf(list), (Names{"Inbox", "Drafts", "Sent", "Trash", std::string(100, 'd'), "ok", "Work"}));
+    EXPECT_EQ(NamesOf(list), (Names{"Inbox", "Drafts", "Sent", "Trash", "Archive..2024", "Archive..2024/x..",
+                                    std::string(100, 'd'), "ok", "Work"}));
+}
+
+// What Refresh cannot list as a folder is reported once per listing and stays on disk, contents and all, whatever
+// the list does to the folders around it.
+TEST_F(FolderListTest, DirectoriesThatAreNoFoldersAreReportedAndLeftAsTheyAre)
+{
+    const std::string tooLong = std::string(100, 'd') + "/" + std::string(30, 'e');
+    MakeDirs({"bad\\name/inner", "Work/ctl\x01name", tooLong, ".hidden"});
+    for (const std::string& dir : {std::string("bad\\name/inner"), std::string("Work/ctl\x01name"), tooLong}) {
+        std::ofstream(fs::path(m_user) / dir / "QM000001.msg") << "mail";
+    }
+    test::StoreLogRecorder log;
+    FolderList list(m_user, nullptr);
+    const Names before = TreeOf(m_user);
+
+    ASSERT_EQ(log.Lines.size(), 3u) << log.Text();
+    EXPECT_NE(log.Text().find(m_user + ": directory \"bad\\name\""), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("\"Work/ctl\\x01name\""), std::string::npos) << "control bytes are escaped";
+    EXPECT_NE(log.Text().find("\"" + tooLong + "\""), std::string::npos);
+    EXPECT_EQ(log.Text().find(".hidden"), std::string::npos) << "hidden directories are not reported";
+
+    EXPECT_FALSE(list.Remove("Work")) << "it holds a directory that is no folder";
+    EXPECT_FALSE(list.Remove(std::string(100, 'd')));
+    ASSERT_TRUE(list.Create("New"));
+    ASSERT_TRUE(list.Remove("New"));
+    ASSERT_TRUE(list.Refresh());
+    EXPECT_EQ(TreeOf(m_user), before);
+
+    // A rename moves the unlisted directory along with its parent, contents and all.
+    ASSERT_NE(list.Rename("Work", "Job"), nullptr);
+    EXPECT_EQ(test::TempDir::ReadFile(m_user + "/Job/ctl\x01name/QM000001.msg"), "mail");
 }
 
 TEST_F(FolderListTest, RefreshOfAMissingUserDirectoryFailsAndSelectsNothing)

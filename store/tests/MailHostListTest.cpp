@@ -1,8 +1,9 @@
 #include "store/MailHostList.h"
 
 #include "common/Scrambler.h"
-#include "testsupport/TempDir.h"
 #include "platform/IniFile.h"
+#include "store/tests/StoreLogRecorder.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -300,7 +301,7 @@ TEST_F(MailHostListTest, ValuesWithControlBytesRoundTripCleaned)
 TEST_F(MailHostListTest, MailboxNamesThatLeaveTheUserDirectoryAreRefused)
 {
     const std::string longName(32, 'm');
-    const char* const hostile[] = {"", "..", "../x", "a/b", "a\\b", ".hidden", "a\001b", "a\tb", "a\x7f", "x..y"};
+    const char* const hostile[] = {"", "..", "../x", "a/b", "a\\b", ".hidden", "a\001b", "a\tb", "a\x7f", "..x"};
     for (const char* name : hostile) {
         SCOPED_TRACE(std::string("mailbox \"") + name + "\"");
         EXPECT_FALSE(IsValidMailboxName(name));
@@ -314,20 +315,74 @@ TEST_F(MailHostListTest, MailboxNamesThatLeaveTheUserDirectoryAreRefused)
     EXPECT_FALSE(IsValidMailboxName(longName));
     EXPECT_TRUE(IsValidMailboxName(std::string(31, 'm')));
     EXPECT_TRUE(IsValidMailboxName("Mail on example.com"));
+    // ".." inside a name stays inside the user directory.
+    for (const char* name : {"x..y", "x..", "Archive..2024"}) {
+        SCOPED_TRACE(std::string("mailbox \"") + name + "\"");
+        EXPECT_TRUE(IsValidMailboxName(name));
+        EXPECT_EQ(MailboxFilePath(m_user, name, MailboxFile::Uid), m_user + "/" + name + ".uid");
+    }
 
     MailHostAccount a;
     EXPECT_TRUE(a.SetMailbox(std::string(40, 'm'))) << "a long name is cut to the limit";
     EXPECT_EQ(a.Mailbox(), std::string(31, 'm'));
 }
 
-TEST_F(MailHostListTest, LoadSkipsASectionWithAnUnsafeMailbox)
+// A section whose Mailbox could name no file in the user directory is no account here, but another program may read
+// it: it is reported, never used for a path, and written back as it stood.
+TEST_F(MailHostListTest, ASectionThatIsNoAccountIsReportedAndKeptAsItStood)
 {
-    WriteIni("[MailHost1]\r\nMailbox=One\r\n\r\n[MailHost2]\r\nMailbox=../../etc/passwd\r\n\r\n"
-             "[MailHost3]\r\nMailbox=Three\r\n");
+    const std::string kept = "[MailHost2]\r\nMailbox=../../etc/passwd\r\nHost=pop.example.com\r\nPass=-secret\r\n"
+                             "Color=\"  padded  \"\r\nExtra=kept too\r\n";
+    const std::string path =
+            WriteIni("[MailHost1]\r\nMailbox=One\r\n\r\n" + kept + "\r\n[MailHost3]\r\nMailbox=Three\r\n");
+    test::StoreLogRecorder log;
     MailHostList list(m_user);
     EXPECT_EQ(MailboxesOf(list), (std::vector<std::string>{"One", "Three"}));
-    ASSERT_EQ(list.Save(m_user), 2);
-    EXPECT_EQ(ReadIni().find("passwd"), std::string::npos);
+    ASSERT_EQ(log.Lines.size(), 1u);
+    EXPECT_NE(log.Lines[0].find(path), std::string::npos) << log.Lines[0];
+    EXPECT_NE(log.Lines[0].find("[MailHost2]"), std::string::npos) << log.Lines[0];
+    EXPECT_EQ(log.Text().find("secret"), std::string::npos) << "no value of the section reaches the log";
+
+    // Saved in place, the section stays byte for byte, its '-' password unconverted.
+    ASSERT_EQ(list.Save(m_user), 3);
+    EXPECT_NE(ReadIni().find(kept), std::string::npos) << ReadIni();
+    MailHostList again(m_user);
+    EXPECT_EQ(MailboxesOf(again), (std::vector<std::string>{"One", "Three"}));
+
+    // Once an account before it goes, it moves up with every key and value as readers saw them, and the account
+    // that takes its old number carries none of its keys.
+    again.RemoveAccount(0);
+    ASSERT_EQ(again.Save(m_user), 2);
+    const platform::IniDocument doc = platform::IniLoad(path);
+    EXPECT_EQ(doc.Entries("MailHost1"), (std::vector<std::pair<std::string, std::string>>{
+                                                {"Mailbox", "../../etc/passwd"},
+                                                {"Host", "pop.example.com"},
+                                                {"Pass", "-secret"},
+                                                {"Color", "  padded  "},
+                                                {"Extra", "kept too"},
+                                        }));
+    EXPECT_EQ(doc.Get("MailHost2", "Mailbox"), "Three");
+    EXPECT_EQ(doc.Get("MailHost2", "Extra"), std::nullopt);
+    EXPECT_FALSE(doc.HasSection("MailHost3"));
+    MailHostList third(m_user);
+    EXPECT_EQ(MailboxesOf(third), (std::vector<std::string>{"Three"}));
+
+    // A new account goes after it; removing the last account leaves it alone.
+    third.NewAccount().SetMailbox("Four");
+    third.RemoveAccount(0);
+    ASSERT_EQ(third.Save(m_user), 2);
+    const platform::IniDocument last = platform::IniLoad(path);
+    EXPECT_EQ(last.Get("MailHost1", "Mailbox"), "../../etc/passwd");
+    EXPECT_EQ(last.Get("MailHost2", "Mailbox"), "Four");
+}
+
+TEST_F(MailHostListTest, AMailboxWithDotsInsideItsNameIsAnAccount)
+{
+    WriteIni("[MailHost1]\r\nMailbox=x..y\r\n\r\n[MailHost2]\r\nMailbox=Archive..2024\r\n");
+    test::StoreLogRecorder log;
+    MailHostList list(m_user);
+    EXPECT_EQ(MailboxesOf(list), (std::vector<std::string>{"x..y", "Archive..2024"}));
+    EXPECT_TRUE(log.Lines.empty());
 }
 
 TEST_F(MailHostListTest, MailboxFilesLieInTheUserDirectoryFoundWithoutRegardToCase)

@@ -1,5 +1,6 @@
 #include "store/StoreText.h"
 
+#include "platform/IniFile.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,18 @@
 
 namespace qm::store {
 namespace {
+
+// Every value an INI reader can return comes back the same through IniValueAsRead.
+TEST(StoreTextTest, IniValueAsReadReadsBackAsTheValue)
+{
+    for (const std::string value :
+         {"", "plain", "a b", " lead", "trail\t", "\"quoted\"", "\"", "\"open", "close\"", "\" both \"", "  \"\"  "}) {
+        SCOPED_TRACE("value [" + value + "]");
+        const platform::IniDocument doc = platform::IniDocument::Parse("[S]\r\nk=" + IniValueAsRead(value) + "\r\n");
+        EXPECT_EQ(doc.Get("S", "k"), value);
+    }
+    EXPECT_EQ(IniValueAsRead("Y S C \"a\" \"F\""), "Y S C \"a\" \"F\"") << "kept as it is when it needs no quotes";
+}
 
 TEST(StoreTextTest, CleaningReplacesEveryByteBelowBlank)
 {
