@@ -158,7 +158,9 @@ std::string LogonAccountKey(std::string_view typed, std::string_view domain)
 {
     std::string user(typed.substr(0, kMaxUserNameLength));
     std::string userDomain(domain);
-    if (AddLogonDomain(user, userDomain)) {
+    if (!AddLogonDomain(user, userDomain)) {
+        user = typed.substr(0, kMaxUserNameLength);
+    } else {
         const std::string defaultDomain = GetDomainSetting("DefaultDomain", "Default");
         const std::size_t at = user.rfind('@');
         if (!defaultDomain.empty() && at != std::string::npos &&
