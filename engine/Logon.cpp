@@ -140,22 +140,44 @@ std::string UserIniPathOf(std::string_view user)
     return platform::PathJoin(dir, platform::ResolveNoCase(dir, kUserIniName).value_or(kUserIniName));
 }
 
-LogonResult Logon(std::string& user, std::string_view password, std::string& domain, Logger& log,
-                  const LogonServices& services)
+bool AddLogonDomain(std::string& user, std::string& domain)
 {
-    if (user.empty() || password.empty()) {
-        return LogonResult::Refused;
-    }
     if (const std::size_t at = user.rfind('@'); at != std::string::npos) {
         domain = user.substr(at + 1, kMaxUserNameLength);
     } else if (!domain.empty()) {
         if (user.size() + 1 + domain.size() > kMaxUserNameLength) {
-            return LogonResult::Refused; // a cut name would be another user's
+            return false; // a cut name would be another user's
         }
         user += '@';
         user += domain;
     }
-    if (!IsValidUserName(user)) {
+    return IsValidUserName(user);
+}
+
+std::string LogonAccountKey(std::string_view typed, std::string_view domain)
+{
+    std::string user(typed.substr(0, kMaxUserNameLength));
+    std::string userDomain(domain);
+    if (!AddLogonDomain(user, userDomain)) {
+        user = typed.substr(0, kMaxUserNameLength);
+    } else {
+        const std::string defaultDomain = GetDomainSetting("DefaultDomain", "Default");
+        const std::size_t at = user.rfind('@');
+        if (!defaultDomain.empty() && at != std::string::npos &&
+            EqualsNoCase(std::string_view(user).substr(at + 1), defaultDomain)) {
+            user.resize(at);
+        }
+    }
+    for (char& c : user) {
+        c = FoldCase(c);
+    }
+    return user;
+}
+
+LogonResult Logon(std::string& user, std::string_view password, std::string& domain, Logger& log,
+                  const LogonServices& services)
+{
+    if (user.empty() || password.empty() || !AddLogonDomain(user, domain)) {
         return LogonResult::Refused;
     }
     log.LogMsg(2, kLogAttemptingLogon, user.c_str());

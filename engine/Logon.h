@@ -47,6 +47,15 @@ public:
 /// build: a directory password gives ServiceFailed, a system password Refused, and no account is created.
 const LogonServices& DefaultLogonServices();
 
+/// The name a logon works with: "name@domain" sets `domain` to the text after the last '@'; a name without '@' gets
+/// "@" and a non-empty `domain` appended. False when that name would grow past 79 bytes or is not a valid user name.
+bool AddLogonDomain(std::string& user, std::string& domain);
+
+/// The key under which failed logons of a typed name are counted: the name AddLogonDomain gives, folded to lower
+/// case and without "@" and the default domain, so that every spelling of one account counts for it. The typed
+/// text itself (cut to 79 bytes) when it is no name a logon could accept.
+std::string LogonAccountKey(std::string_view typed, std::string_view domain);
+
 /// Decides a logon. `user` may change: "name@domain" sets `domain` to the text after the last '@'; a name without
 /// '@' gets "@" and a non-empty `domain` appended; a name whose account is the bare name in the default domain
 /// loses its domain again. Empty name or password, a name that is not a valid user name (or would grow past 79

@@ -39,17 +39,19 @@ private:
     std::string m_domain;
 };
 
-// The language code that candidate names, or "" when it names none of the cache's languages.
-std::string AcceptLanguage(const TemplateCache& cache, std::string_view candidate)
+// The language code a candidate value names: its leading letters (at most three), or "" when it has fewer than
+// two. A three-letter code without a section of its own gives way to its two-letter prefix when that has one. A
+// code without a section is still the code: the cache shows the English texts for it.
+std::string LanguageCandidate(const TemplateCache& cache, std::string_view candidate)
 {
     std::string letters = LanguageCodeOf(candidate);
-    if (cache.HasLanguage(letters)) {
-        return letters;
+    if (letters.size() < 2) {
+        return {};
     }
-    if (letters.size() > 2 && cache.HasLanguage(letters.substr(0, 2))) {
-        return letters.substr(0, 2);
+    if (letters.size() > 2 && !cache.HasLanguage(letters) && cache.HasLanguage(letters.substr(0, 2))) {
+        letters.resize(2);
     }
-    return {};
+    return letters;
 }
 
 bool AcceptableName(std::string_view name)
@@ -115,7 +117,7 @@ void ResolveLanguage(PageContext& context)
     PageSession* session = context.Session();
     std::string code;
     const auto accept = [&](std::string_view candidate) {
-        code = AcceptLanguage(cache, candidate);
+        code = LanguageCandidate(cache, candidate);
         return !code.empty();
     };
     const bool found =

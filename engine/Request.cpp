@@ -6,6 +6,7 @@
 #include "engine/DomainPick.h"
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
+#include "engine/LogonThrottle.h"
 #include "engine/PageChoice.h"
 #include "engine/RequestMessages.h"
 #include "engine/RequestViews.h"
@@ -15,6 +16,7 @@
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/UserDirectory.h"
+#include "engine/UserLogonLocks.h"
 #include "platform/Path.h"
 
 #include <cstdio>
@@ -83,6 +85,8 @@ RequestServices RequestServices::FromEngine()
     services.Templates = EngineTemplates();
     services.Log = EngineLog();
     services.Logon = &DefaultLogonServices();
+    services.Throttle = &EngineLogonThrottle();
+    services.LogonLocks = &EngineUserLogonLocks();
     services.Now = [] {
         return EngineNow();
     };
@@ -98,6 +102,12 @@ Request::Request(int inFd, int outFd, const char* environment, RequestServices s
     QM_ASSERT(m_services.Log != nullptr && m_services.Templates != nullptr && m_services.Sessions != nullptr);
     if (m_services.Logon == nullptr) {
         m_services.Logon = &DefaultLogonServices();
+    }
+    if (m_services.Throttle == nullptr) {
+        m_services.Throttle = &EngineLogonThrottle();
+    }
+    if (m_services.LogonLocks == nullptr) {
+        m_services.LogonLocks = &EngineUserLogonLocks();
     }
     m_log = std::make_unique<RequestLog>(*m_services.Log);
 }
@@ -151,55 +161,32 @@ void Request::Parse()
     m_view = LookupView(Field("View"), HasField("Attach"), HasField("SpellCheck"));
 }
 
+// Ends with a session, or with the Logon or NewUser view and a status message.
 void Request::Authenticate()
 {
-    // 1: the request's look, before anything can refuse it.
-    ResolveLanguage(*this);
-    ResolveTheme(*this);
-    (void)ResolveStyle(*this);
-
-    // 2: an existing session.
+    ResolveLook();
     if (HasField("Session") && CheckSession()) {
         return;
     }
-
-    // 3 and 4: a new account. Its form handler comes with the account pages; until then the form is shown again.
-    if (HasField("NewAccount") && (m_view == kViewLogon || m_view == kViewMain)) {
-        const std::string password = Field("Password");
-        m_input.Variables().Set("NewAccountPassword", password.c_str());
-        m_input.Variables().Remove("Password");
-        m_view = kViewNewUser;
-    }
-    if (m_view == kViewNewUser) {
-        if (!GetDomainBool("NewAccountCreation", m_domain)) {
-            Refuse(kTextNoNewAccounts);
-            return;
-        }
-        const std::string secret = GetDomainSecret("NewAccountPassword", m_domain).substr(0, 31);
-        if (!secret.empty() && secret != Field("NewAccountPassword")) {
-            Refuse(kTextBadNewAccountPassword);
-            return;
-        }
-    }
-
-    // 5: no logon asked for. A compose form posted with a session that is gone is not kept: without a valid session
-    // nothing is written to any user's store.
-    if (m_input.Variables().IsEmpty("User") || m_input.Variables().IsEmpty("Password")) {
-        m_input.Variables().Remove("View");
-        if (HasField("Session") && m_view != kViewLogon && m_view != kViewLogout) {
-            SetStatusText(kTextSessionGone);
-        }
-        if (m_view != kViewNewUser && m_view != kViewLogout) {
-            m_view = kViewLogon;
-        }
+    if (!CheckNewAccount()) {
         return;
     }
-
-    // 6 and 7: the logon.
+    if (m_input.Variables().IsEmpty("User") || m_input.Variables().IsEmpty("Password")) {
+        ShowLogonForm();
+        return;
+    }
     LogonFromForm();
 }
 
-// Step 2 of Authenticate: true when the request goes on with the session named by its Session field.
+// The request's language, theme and style, before anything can refuse it.
+void Request::ResolveLook()
+{
+    ResolveLanguage(*this);
+    ResolveTheme(*this);
+    (void)ResolveStyle(*this);
+}
+
+// True when the request goes on with the session named by its Session field.
 bool Request::CheckSession()
 {
     const std::string id = Field("Session");
@@ -215,80 +202,170 @@ bool Request::CheckSession()
         SetStatusText(kTextWrongAddress);
         return false;
     }
-    if (Cookies() && CheckCookie()) {
-        const std::string expected = SessionCookieValue(id);
-        if (HasField("Frames") && found->WatchCookie()) {
-            AppendSetCookie(m_head, "Session", expected, 0);
-        } else if (expected != m_input.Cookies().GetValue("Session")) {
-            found->Unbusy();
-            m_log->LogMsg(3, kLogInvalidCookie, id.c_str(), remote.c_str());
-            m_input.Variables().Remove("Session");
-            SetStatusText(kTextWrongSessionCookie);
-            return false;
-        }
+    if (!CheckSessionCookie(*found)) {
+        found->Unbusy();
+        m_log->LogMsg(3, kLogInvalidCookie, id.c_str(), remote.c_str());
+        m_input.Variables().Remove("Session");
+        SetStatusText(kTextWrongSessionCookie);
+        return false;
     }
+    EnterSession(found);
+    return true;
+}
+
+// True when the request carries the session's secret in its Session cookie, or the check is off. The watch
+// program hands its session to the browser: the first framed page after it gets the cookie instead, once.
+bool Request::CheckSessionCookie(engine::Session& found)
+{
+    if (!Cookies() || !CheckCookie()) {
+        return true;
+    }
+    if (HasField("Frames") && found.WatchCookie()) {
+        found.SetWatchCookie(false);
+        AppendSetCookie(m_head, "Session", found.CookieSecret(), 0, CookieReach::ServerOnly);
+        return true;
+    }
+    return found.IsCookieSecret(m_input.Cookies().GetValue("Session"));
+}
+
+// The request works for the session found; a framed request shows the main page with its view in the frame.
+void Request::EnterSession(engine::Session* found)
+{
     SetSession(found);
     m_session->Touch();
     m_domain = m_session->User().Domain();
     if (!HasField("Frames")) {
-        return true;
+        return;
     }
     m_view = kViewMain;
     const std::string view = Field("View");
     const int frame = view.empty() ? kViewList : LookupView(view, HasField("Attach"), HasField("SpellCheck"));
     m_session->SetCurrentView(frame);
     m_session->SetFrameView(frame);
+}
+
+// The new-account button leads to the NewUser form where the domain allows it; false when the request was refused.
+// The form's handler comes with the account pages; until then the form is shown again.
+bool Request::CheckNewAccount()
+{
+    if (HasField("NewAccount") && (m_view == kViewLogon || m_view == kViewMain)) {
+        const std::string password = Field("Password");
+        m_input.Variables().Set("NewAccountPassword", password.c_str());
+        m_input.Variables().Remove("Password");
+        m_view = kViewNewUser;
+    }
+    if (m_view != kViewNewUser) {
+        return true;
+    }
+    if (!GetDomainBool("NewAccountCreation", m_domain)) {
+        Refuse(kTextNoNewAccounts);
+        return false;
+    }
+    const std::string secret = GetDomainSecret("NewAccountPassword", m_domain).substr(0, 31);
+    if (!secret.empty() && secret != Field("NewAccountPassword")) {
+        Refuse(kTextBadNewAccountPassword);
+        return false;
+    }
     return true;
+}
+
+// No logon asked for. A compose form posted with a session that is gone is not kept: without a valid session
+// nothing is written to any user's store.
+void Request::ShowLogonForm()
+{
+    m_input.Variables().Remove("View");
+    if (HasField("Session") && m_view != kViewLogon && m_view != kViewLogout) {
+        SetStatusText(kTextSessionGone);
+    }
+    if (m_view != kViewNewUser && m_view != kViewLogout) {
+        m_view = kViewLogon;
+    }
 }
 
 void Request::LogonFromForm()
 {
-    const std::string remote = Env("REMOTE_ADDR");
     std::string user = std::string(Field("User")).substr(0, kMaxUserNameLength);
     const std::string password = Field("Password");
-    const LogonResult result = Logon(user, password, m_domain, *m_log, *m_services.Logon);
-    if (result == LogonResult::NotAllowed) {
-        Refuse(kTextNotAllowed);
+    if (!CheckPassword(user, password)) {
         return;
     }
-    if (result == LogonResult::ServiceFailed) {
-        Refuse(kTextLogonServiceError);
-        return;
+    if (engine::Session* created = ReplaceSession(user)) {
+        StartSession(created, password);
     }
-    if (result != LogonResult::Accepted) {
-        m_log->LogMsg(3, kLogBadLogon, ForLog(user).c_str(), remote.c_str());
-        Refuse(kTextBadLogon);
-        return;
-    }
+}
 
-    // One session per user: an idle old session is removed, a busy one refuses the new logon. Logons run one at a
-    // time from the look-up to the new session, so two logons of one user at once cannot both find none.
-    static std::mutex logonLock;
-    std::unique_lock logon(logonLock);
-    if (engine::Session* old = m_services.Sessions->FindByUser(user)) {
-        const std::string oldId = old->Id();
-        m_log->LogMsg(1, kLogAlreadyLoggedOn, user.c_str(), oldId.c_str());
-        if (!m_services.Sessions->Release(old, *m_log)) {
-            m_log->LogMsg(4, kLogCouldNotKill, oldId.c_str(), user.c_str());
-            Refuse(kTextAlreadyLoggedOn);
-            return;
-        }
+// True when the user may log on with the password (the user name may change, Logon). Refused at once, without a
+// check, while the client address or the account waits out the delay of its failed logons.
+bool Request::CheckPassword(std::string& user, const std::string& password)
+{
+    const std::string remote = Env("REMOTE_ADDR");
+    LogonThrottle::Verdict verdict = m_services.Throttle->Admit(remote, LogonAccountKey(user, m_domain));
+    if (!verdict.Admitted) {
+        const long long seconds = (verdict.Wait.count() + 999) / 1000;
+        m_log->Log(3, "Logon of user %s from %s refused unchecked after failed logons; retry in %lld s.",
+                   ForLog(user).c_str(), ForLog(remote).c_str(), seconds);
+        Refuse(kTextBadLogon);
+        return false;
     }
-    engine::Session* created = m_services.Sessions->Create(user, remote);
-    logon.unlock();
+    LogonThrottle::Attempt& attempt = *verdict.Admitted;
+    const LogonResult result = Logon(user, password, m_domain, *m_log, *m_services.Logon);
+    switch (result) {
+    case LogonResult::Accepted:
+        attempt.Succeeded();
+        return true;
+    case LogonResult::NotAllowed:
+        Refuse(kTextNotAllowed);
+        return false;
+    case LogonResult::ServiceFailed:
+        Refuse(kTextLogonServiceError);
+        return false;
+    case LogonResult::Refused:
+        break;
+    }
+    attempt.Failed();
+    m_log->LogMsg(3, kLogBadLogon, ForLog(user).c_str(), remote.c_str());
+    Refuse(kTextBadLogon);
+    return false;
+}
+
+// The user's new session, with one busy count; null (and the refusal shown) when an old session of the user is
+// busy or the table is full. An idle old session is removed first. Logons of one user run one at a time from the
+// look-up to the new session, so two of them at once cannot both find none; other users' logons go on meanwhile.
+engine::Session* Request::ReplaceSession(const std::string& user)
+{
+    const std::string remote = Env("REMOTE_ADDR");
+    engine::Session* created = nullptr;
+    {
+        const UserLogonLocks::Held held = m_services.LogonLocks->Lock(user);
+        if (engine::Session* old = m_services.Sessions->FindByUser(user)) {
+            const std::string oldId = old->Id();
+            m_log->LogMsg(1, kLogAlreadyLoggedOn, user.c_str(), oldId.c_str());
+            if (!m_services.Sessions->Release(old, *m_log)) {
+                m_log->LogMsg(4, kLogCouldNotKill, oldId.c_str(), user.c_str());
+                Refuse(kTextAlreadyLoggedOn);
+                return nullptr;
+            }
+        }
+        created = m_services.Sessions->Create(user, remote);
+    }
     if (created == nullptr) {
         SetStatusText(kTextTooManySessions);
         m_log->LogMsg(4, kLogTooManySessions, user.c_str());
         m_view = kViewLogon;
-        return;
     }
+    return created;
+}
+
+// The request works for the new session: its cookies, the typed password kept for the mail accounts, its views.
+void Request::StartSession(engine::Session* created, const std::string& password)
+{
     SetSession(created);
-    m_log->LogMsg(3, kLogSessionCreated, m_session->User().Name().c_str(), remote.c_str());
+    m_log->LogMsg(3, kLogSessionCreated, m_session->User().Name().c_str(), Env("REMOTE_ADDR"));
     m_session->User().SetOwnPassword(std::string_view(password).substr(0, kMaxOwnPassword));
     if (Cookies()) {
-        AppendSetCookie(m_head, "User", Field("User"), m_services.Now() + kCookieLifetime);
+        AppendSetCookie(m_head, "User", Field("User"), m_services.Now() + kCookieLifetime, CookieReach::ServerOnly);
         if (CheckCookie()) {
-            AppendSetCookie(m_head, "Session", SessionCookieValue(m_session->Id()), 0);
+            AppendSetCookie(m_head, "Session", m_session->CookieSecret(), 0, CookieReach::ServerOnly);
         }
     }
     if (const std::string view = Field("View"); !view.empty()) {

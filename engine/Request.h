@@ -19,10 +19,12 @@
 
 namespace qm::engine {
 
+class LogonThrottle;
 class Session;
 class SessionManager;
 class SessionPage;
 class TemplateCache;
+class UserLogonLocks;
 
 /// What a request works with. Every member must outlive the request.
 struct RequestServices {
@@ -31,6 +33,10 @@ struct RequestServices {
     LogFile* Log = nullptr;
     const LogonServices* Logon = nullptr;
     std::function<time_t()> Now;
+
+    /// The failed-logon counts and the per-user logon locks; the engine's when not given.
+    LogonThrottle* Throttle = nullptr;
+    UserLogonLocks* LogonLocks = nullptr;
 
     /// The running engine's.
     static RequestServices FromEngine();
@@ -89,8 +95,16 @@ public:
 private:
     void Parse();
     void Authenticate();
+    void ResolveLook();
     bool CheckSession();
+    bool CheckSessionCookie(engine::Session& found);
+    void EnterSession(engine::Session* found);
+    bool CheckNewAccount();
+    void ShowLogonForm();
     void LogonFromForm();
+    bool CheckPassword(std::string& user, const std::string& password);
+    engine::Session* ReplaceSession(const std::string& user);
+    void StartSession(engine::Session* created, const std::string& password);
     void Refuse(int message);
     void BeginView();
     void RunAction();

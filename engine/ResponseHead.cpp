@@ -1,7 +1,5 @@
 #include "engine/ResponseHead.h"
 
-#include "common/Scrambler.h"
-
 #include <array>
 #include <cstdio>
 
@@ -42,7 +40,7 @@ std::string CleanCookieValue(std::string_view value)
     return clean;
 }
 
-void AppendSetCookie(std::string& out, std::string_view name, std::string_view value, time_t expires)
+void AppendSetCookie(std::string& out, std::string_view name, std::string_view value, time_t expires, CookieReach reach)
 {
     out += "Set-Cookie: ";
     out += name;
@@ -52,17 +50,7 @@ void AppendSetCookie(std::string& out, std::string_view name, std::string_view v
         out += "; Expires=";
         out += CookieDate(expires);
     }
-    out += "; path=/\r\n";
-}
-
-std::string SessionCookieValue(std::string_view sessionId)
-{
-    std::string text;
-    text.reserve(sessionId.size() + 2);
-    text += 'Q';
-    text += sessionId;
-    text += 'M';
-    return ScramblePassword(text);
+    out += reach == CookieReach::ServerOnly ? "; path=/; HttpOnly; SameSite=Lax\r\n" : "; path=/\r\n";
 }
 
 } // namespace qm::engine

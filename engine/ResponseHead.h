@@ -21,10 +21,16 @@ std::string CookieDate(time_t when);
 /// dropped.
 std::string CleanCookieValue(std::string_view value);
 
-/// Appends "Set-Cookie: name=value; Expires=date; path=/\r\n" (no Expires when expires is 0) with the value cleaned.
-void AppendSetCookie(std::string& out, std::string_view name, std::string_view value, time_t expires);
+/// Who may read a cookie in the browser: the page's scripts too, or only the server (the User and Session cookies:
+/// HttpOnly, and SameSite=Lax so that another site's form cannot post with them).
+enum class CookieReach {
+    Scripts,
+    ServerOnly,
+};
 
-/// The session cookie's value for a session id: the scrambled text "Q" + id + "M".
-std::string SessionCookieValue(std::string_view sessionId);
+/// Appends "Set-Cookie: name=value; Expires=date; path=/\r\n" (no Expires when expires is 0) with the value cleaned;
+/// a ServerOnly cookie ends "; path=/; HttpOnly; SameSite=Lax".
+void AppendSetCookie(std::string& out, std::string_view name, std::string_view value, time_t expires,
+                     CookieReach reach = CookieReach::Scripts);
 
 } // namespace qm::engine

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace qm::engine {
 namespace {
@@ -26,8 +27,9 @@ std::string LocalTimeText(time_t when)
 
 } // namespace
 
-Session::Session(SessionManager& manager, const char* id, std::string_view clientAddress)
+Session::Session(SessionManager& manager, const char* id, std::string cookieSecret, std::string_view clientAddress)
     : m_manager(manager)
+    , m_cookieSecret(std::move(cookieSecret))
     , m_clientAddress(clientAddress)
     , m_clientIPv4(ParseIPv4(clientAddress).value_or(0))
 {
@@ -40,6 +42,20 @@ Session::~Session()
         (void)platform::DeleteDirectoryTree(m_tempDir);
     }
     m_user.reset();
+}
+
+bool Session::IsCookieSecret(std::string_view cookie) const
+{
+    // The length is no secret (always kCookieSecretLength); the bytes are compared all, whatever the first
+    // difference.
+    if (cookie.size() != m_cookieSecret.size() || m_cookieSecret.empty()) {
+        return false;
+    }
+    volatile unsigned char difference = 0;
+    for (std::size_t i = 0; i < cookie.size(); ++i) {
+        difference = difference | static_cast<unsigned char>(cookie[i] ^ m_cookieSecret[i]);
+    }
+    return difference == 0;
 }
 
 bool Session::IsFromAddress(std::string_view remoteAddress) const

@@ -24,6 +24,10 @@ namespace qm::engine {
 
 class SessionManager;
 
+/// Random bytes of a session's cookie secret, and the length of its text (lower-case hex digits).
+inline constexpr std::size_t kCookieSecretBytes = 16;
+inline constexpr std::size_t kCookieSecretLength = 2 * kCookieSecretBytes;
+
 /// A session, owned by the SessionManager. A caller may use a session only while it holds one of its busy counts
 /// (from SessionManager::Create, FindById or FindByUser) and must give that count back exactly once, with
 /// Unbusy() or SessionManager::Release(); after that the session may be gone. Request state (views, current
@@ -39,6 +43,13 @@ public:
 
     /// The id: seven upper-case letters.
     const char* Id() const { return m_id; }
+
+    /// The value of the Session cookie: 128 random bits of the session's own, drawn at its creation, as 32 hex
+    /// digits. Unlike the id it never appears in a URL or a log line.
+    const std::string& CookieSecret() const { return m_cookieSecret; }
+
+    /// True when cookie is the session's secret. The time taken does not depend on where the texts differ.
+    bool IsCookieSecret(std::string_view cookie) const;
 
     /// The user's record. Its store objects are used under RequestLock().
     UserRecord& User() { return *m_user; }
@@ -139,12 +150,13 @@ private:
         std::string EMail;
     };
 
-    Session(SessionManager& manager, const char* id, std::string_view clientAddress);
+    Session(SessionManager& manager, const char* id, std::string cookieSecret, std::string_view clientAddress);
 
     Identity RowIdentity() const;
 
     SessionManager& m_manager;
     char m_id[kSessionIdSize] = {};
+    const std::string m_cookieSecret;
     MessageSlot m_statusMessage;
     MessageSlot m_errorMessage;
     std::atomic<int> m_currentView{0};

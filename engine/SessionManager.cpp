@@ -21,6 +21,23 @@ namespace {
 // Tries to draw an id that no live session has before giving up.
 constexpr int kIdDraws = 8;
 
+// A fresh cookie secret from the system's random source, as hex digits; nullopt when the source fails.
+std::optional<std::string> DrawCookieSecret()
+{
+    unsigned char bytes[kCookieSecretBytes];
+    if (!platform::FillRandom(bytes, sizeof bytes)) {
+        return std::nullopt;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(kCookieSecretLength);
+    for (const unsigned char byte : bytes) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0x0f];
+    }
+    return text;
+}
+
 bool IsComposeView(int view)
 {
     return view == kViewCompose || view == kViewComposeAttach || view == kViewComposeSpellCheck;
@@ -48,6 +65,11 @@ SessionManager::SessionManager(SessionManagerContext context)
         m_context.RandomSeed = []() -> std::optional<std::uint32_t> {
             auto value = platform::RandomUint32();
             return value ? std::optional<std::uint32_t>(*value) : std::nullopt;
+        };
+    }
+    if (!m_context.SendWelcome) {
+        m_context.SendWelcome = [](UserRecord& user, time_t now) {
+            return SendWelcomeMessage(user, now);
         };
     }
 }
@@ -112,12 +134,19 @@ Session* SessionManager::Create(std::string_view userName, std::string_view clie
         }
         return nullptr;
     }
+    auto secret = DrawCookieSecret();
+    if (!secret) {
+        if (m_context.Log != nullptr) {
+            m_context.Log->Log(4, "No session cookie secret could be drawn from the random source.");
+        }
+        return nullptr;
+    }
     auto user = UserRecord::Open(userName);
     if (!user) {
         return nullptr;
     }
 
-    std::unique_ptr<Session> session(new Session(*this, id, clientAddress));
+    std::unique_ptr<Session> session(new Session(*this, id, std::move(*secret), clientAddress));
     session->m_busy.store(1);
     session->m_lastAccess.store(Now());
     session->m_user = std::move(*user);
@@ -125,9 +154,10 @@ Session* SessionManager::Create(std::string_view userName, std::string_view clie
     (void)platform::MakeDirectories(session->m_tempDir);
     AdoptFolderFiles(*session->m_user, session->m_tempDir);
     const std::string& userIni = session->m_user->IniPath();
-    if (ReadIniBoolFile("User", "SendWelcome", false, userIni)) {
+    // The flag goes only once the message is in the Inbox: a welcome that could not be stored is tried again at
+    // the next logon.
+    if (ReadIniBoolFile("User", "SendWelcome", false, userIni) && m_context.SendWelcome(*session->m_user, Now())) {
         (void)WriteIniStringFile("User", "SendWelcome", nullptr, userIni.c_str());
-        (void)SendWelcomeMessage(*session->m_user, Now());
     }
     session->RefreshIdentity();
 

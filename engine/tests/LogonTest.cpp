@@ -166,6 +166,28 @@ TEST_F(LogonTest, TheDomainIsAddedTakenFromTheNameAndDroppedForTheDefaultDomain)
     EXPECT_EQ(Try(user, "pw", domain), LogonResult::Refused);
 }
 
+TEST_F(LogonTest, EverySpellingOfOneAccountCountsItsFailedLogonsUnderOneKey)
+{
+    m_install.WriteDomains("[Default:Settings]\r\nDefaultDomain=home.net\r\n");
+
+    struct Case {
+        const char* Typed;
+        const char* Domain;
+        const char* Key;
+    };
+
+    const Case cases[] = {
+            {"gina", "home.net", "gina"},      {"GINA@Home.Net", "d.com", "gina"},
+            {"gina@home.net", "", "gina"},     {"gina", "", "gina"},
+            {"Frank", "d.com", "frank@d.com"}, {"frank@D.COM", "home.net", "frank@d.com"},
+            {"a@b@d.com", "", "a@b@d.com"},    {"bad/name", "d.com", "bad/name"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LogonAccountKey(c.Typed, c.Domain), c.Key) << c.Typed << " in " << c.Domain;
+    }
+    EXPECT_EQ(LogonAccountKey(std::string(200, 'x'), "").size(), 79u);
+}
+
 TEST_F(LogonTest, UnknownUsersAreRefusedWithoutAnyFileBeingMade)
 {
     m_install.WriteDomains("[Default:Settings]\r\nAutoAccountCreation=Yes\r\nPopHost=\r\n"

@@ -167,7 +167,7 @@ TEST_F(PageChoiceTest, ThemeIsStoredForTheUserAndEmptyWhenNoneIsValid)
     EXPECT_EQ(platform::IniRead(m_fixture.Path("User.ini"), "User", "Theme"), "Other"); // nothing stored
 }
 
-TEST_F(PageChoiceTest, LanguageIsTheFirstCodeWithASection)
+TEST_F(PageChoiceTest, LanguageIsTheFirstCodeGivenWithOrWithoutASection)
 {
     const ChoiceCase cases[] = {
             {"domain overrides", "[d.com:UserOverrides]\r\nLang=fr\r\n", "de", nullptr, "", false, true, "fr"},
@@ -175,7 +175,11 @@ TEST_F(PageChoiceTest, LanguageIsTheFirstCodeWithASection)
             {"field", "[Default:UserDefaults]\r\nLang=fr\r\n", "de", "fr", "", false, true, "de"},
             {"field with a country", "", "de-CH", nullptr, "", false, true, "de"},
             {"three letters without their section", "", "deu", nullptr, "", false, true, "de"},
-            {"unknown field", "[Default:UserDefaults]\r\nLang=fr\r\n", "xx", nullptr, "", false, true, "fr"},
+            {"field without a section", "[Default:UserDefaults]\r\nLang=fr\r\n", "xx", nullptr, "", false, true, "xx"},
+            {"default overrides without a section", "[Default:UserOverrides]\r\nLang=zz\r\n", "de", nullptr,
+             "[User]\r\nLang=fr\r\n", true, true, "zz"},
+            {"stored code without a section", "[Default:UserDefaults]\r\nLang=fr\r\n", nullptr, "de",
+             "[User]\r\nLang=xx\r\n", true, true, "xx"},
             {"header in the field", "", "\r\nSet-Cookie: a=b", nullptr, "", false, true, "en"},
             {"user before cookie", "", nullptr, "de", "[User]\r\nLang=fr\r\n", true, true, "fr"},
             {"cookie", "[Default:UserDefaults]\r\nLang=fr\r\n", nullptr, "de", "", false, true, "de"},
@@ -203,6 +207,15 @@ TEST_F(PageChoiceTest, LanguageIsTheFirstCodeWithASection)
     page.Field("Lang", "DE");
     ResolveLanguage(page);
     EXPECT_EQ(platform::IniRead(m_fixture.Path("User.ini"), "User", "Lang"), "de");
+
+    // A stored code without a section stays stored; its pages show the English texts.
+    Configure("[Default:UserDefaults]\r\nLang=de\r\n", "[User]\r\nLang=xx\r\n", true);
+    FakePage unknown(*m_cache);
+    unknown.SessionObject = &m_session;
+    ResolveLanguage(unknown);
+    EXPECT_EQ(unknown.Lang, "xx");
+    EXPECT_EQ(platform::IniRead(m_fixture.Path("User.ini"), "User", "Lang"), "xx");
+    EXPECT_STREQ(LanguageText(unknown, 1), "English");
 }
 
 TEST_F(PageChoiceTest, StyleNeedsItsStyleSheet)

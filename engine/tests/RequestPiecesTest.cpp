@@ -1,5 +1,4 @@
 // The request's pieces that need no session: the View look-up, page names, the domain pick and the header lines.
-#include "common/Scrambler.h"
 #include "engine/DomainPick.h"
 #include "engine/RequestViews.h"
 #include "engine/ResponseHead.h"
@@ -148,7 +147,9 @@ TEST(ResponseHeadTest, CookieValuesCannotEndTheLineOrTheCookie)
     head.clear();
     AppendSetCookie(head, "Lang", "de", 1765432100);
     EXPECT_EQ(head, "Set-Cookie: Lang=de; Expires=Thu, 11-Dec-2025 05:48:20 GMT; path=/\r\n");
-    EXPECT_EQ(SessionCookieValue("ABCDEFG"), ScramblePassword("QABCDEFGM"));
+    head.clear();
+    AppendSetCookie(head, "Session", "0123abcd", 0, CookieReach::ServerOnly);
+    EXPECT_EQ(head, "Set-Cookie: Session=0123abcd; path=/; HttpOnly; SameSite=Lax\r\n");
 }
 
 } // namespace

@@ -5,17 +5,22 @@
 
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
+#include "engine/LogonThrottle.h"
 #include "engine/ResponseHead.h"
 #include "engine/SessionManager.h"
 #include "engine/TemplateCache.h"
+#include "engine/UserLogonLocks.h"
 #include "engine/tests/SessionTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,7 +112,16 @@ protected:
         services.Now = [this] {
             return m_harness.Now();
         };
+        services.Throttle = m_throttle.get();
+        services.LogonLocks = &m_logonLocks;
         return services;
+    }
+
+    // A throttle of the engine's policy on the test's clock, or of another policy.
+    std::unique_ptr<LogonThrottle> MakeThrottle(LogonThrottlePolicy policy = {})
+    {
+        return std::make_unique<LogonThrottle>(policy,
+                                               [this] { return std::chrono::milliseconds(m_throttleNow.load()); });
     }
 
     // Logs alice on and returns her session id.
@@ -125,14 +139,36 @@ protected:
         return id;
     }
 
-    static std::string CookiesOf(const std::string& id)
+    // The Session cookie of a live session: its secret.
+    std::string SecretOf(const std::string& id)
     {
-        return "Session=" + SessionCookieValue(id) + "; Lang=en; Theme=Globe";
+        Session* session = m_harness.Manager().FindById(id);
+        EXPECT_NE(session, nullptr) << id;
+        if (session == nullptr) {
+            return {};
+        }
+        std::string secret = session->CookieSecret();
+        session->Unbusy();
+        return secret;
     }
+
+    std::string CookiesOf(const std::string& id) { return "Session=" + SecretOf(id) + "; Lang=en; Theme=Globe"; }
 
     SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
     std::unique_ptr<TemplateCache> m_cache;
+    std::atomic<long long> m_throttleNow{1000000};
+    std::unique_ptr<LogonThrottle> m_throttle = MakeThrottle();
+    UserLogonLocks m_logonLocks;
 };
+
+std::size_t Occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
+        ++count;
+    }
+    return count;
+}
 
 TEST_F(RequestTest, ALogonWritesTheUserAndSessionCookiesThenTheContentType)
 {
@@ -142,8 +178,8 @@ TEST_F(RequestTest, ALogonWritesTheUserAndSessionCookiesThenTheContentType)
     const std::string id = session->Id();
     session->Unbusy();
     const std::string want = "Set-Cookie: User=alice; Expires=" + CookieDate(m_harness.Now() + kCookieLifetime) +
-                             "; path=/\r\nSet-Cookie: Session=" + SessionCookieValue(id) + "; path=/\r\n" + kHead +
-                             "MAIN[alice]";
+                             "; path=/; HttpOnly; SameSite=Lax\r\nSet-Cookie: Session=" + session->CookieSecret() +
+                             "; path=/; HttpOnly; SameSite=Lax\r\n" + kHead + "MAIN[alice]";
     EXPECT_EQ(response.Text, want);
     EXPECT_EQ(session->CurrentView(), kViewList);
 
@@ -227,6 +263,53 @@ TEST_F(RequestTest, AWrongOrMissingSessionCookieGetsTheLogonPage)
     EXPECT_EQ(Send("View=Main&Session=" + id, "Lang=en; Theme=Globe").Page(), "MAIN[alice]");
 }
 
+TEST_F(RequestTest, TheSessionCookieIsTheSessionsOwnSecretAndNeverLogged)
+{
+    const std::string id = LogOn();
+    const std::string secret = SecretOf(id);
+    ASSERT_EQ(secret.size(), kCookieSecretLength);
+    EXPECT_EQ(secret.find_first_not_of("0123456789abcdef"), std::string::npos) << secret;
+
+    // Knowing the id is not enough: the cookie the id alone gives (the old scramble) and near misses are refused.
+    const std::string forged[] = {
+            ScramblePassword("Q" + id + "M"),
+            id,
+            secret.substr(0, secret.size() - 1),
+            secret.substr(0, secret.size() - 1) + (secret.back() == '0' ? '1' : '0'),
+            secret + "0",
+            "",
+    };
+    for (const std::string& cookie : forged) {
+        SCOPED_TRACE(cookie);
+        EXPECT_EQ(Send("View=Main&Session=" + id, "Session=" + cookie + "; Lang=en; Theme=Globe").Page(),
+                  "LOGON[Wrong cookie.]");
+        EXPECT_EQ(m_harness.Manager().Count(), 1) << "a refused cookie leaves the session alive";
+    }
+    EXPECT_EQ(Send("View=Main&Session=" + id, "Session=" + secret + "; Lang=en; Theme=Globe").Page(), "MAIN[alice]");
+
+    // A new logon of the same user gets a new secret; the old one opens nothing.
+    const std::string next = LogOn();
+    EXPECT_NE(SecretOf(next), secret);
+    EXPECT_EQ(Send("View=Main&Session=" + next, "Session=" + secret + "; Lang=en; Theme=Globe").Page(),
+              "LOGON[Wrong cookie.]");
+
+    // The watch program's hand-over gives the cookie to the first framed page only.
+    Session* session = m_harness.Manager().FindById(next);
+    ASSERT_NE(session, nullptr);
+    session->SetWatchCookie(true);
+    session->Unbusy();
+    const Response handed = Send("View=List&Frames=1&Session=" + next, "Lang=en; Theme=Globe");
+    EXPECT_NE(handed.Text.find("Set-Cookie: Session=" + SecretOf(next) + "; path=/; HttpOnly; SameSite=Lax\r\n"),
+              std::string::npos)
+            << handed.Text;
+    EXPECT_EQ(Send("View=List&Frames=1&Session=" + next, "Lang=en; Theme=Globe").Page(), "LOGON[Wrong cookie.]");
+
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find(id), std::string::npos) << "the log names the session by its id";
+    EXPECT_EQ(log.find(secret), std::string::npos) << log;
+    EXPECT_EQ(log.find(SecretOf(next)), std::string::npos) << log;
+}
+
 TEST_F(RequestTest, AnUnknownSessionGetsTheLogonPageAndSavesNoDraft)
 {
     AddUser("bob", "pw");
@@ -256,8 +339,57 @@ TEST_F(RequestTest, ASecondLogonReplacesAnIdleSessionAndIsRefusedWhileTheOldOneI
     EXPECT_EQ(m_harness.Manager().Count(), 1);
 }
 
+TEST_F(RequestTest, GuessedPasswordsAreRefusedUncheckedAndTheRightOneLogsOnAfterTheDelay)
+{
+    AddUser("bob", "pw");
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(Send("View=Main&User=alice&Password=guess" + std::to_string(i), "Lang=en; Theme=Globe").Page(),
+                  "LOGON[Bad logon.]");
+    }
+    std::string log = m_harness.Log();
+    EXPECT_EQ(Occurrences(log, "User alice attempting logon."), 5u) << "only the free failures were checked";
+    EXPECT_NE(log.find("Logon of user alice from 127.0.0.1 refused unchecked after failed logons; retry in 1 s."),
+              std::string::npos)
+            << log;
+
+    // While the delay runs even the right password is refused, from any address, with the same message.
+    EXPECT_EQ(Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe").Page(), "LOGON[Bad logon.]");
+    EXPECT_EQ(Send("View=Main&User=ALICE&Password=pw", "Lang=en; Theme=Globe", "127.0.0.3").Page(),
+              "LOGON[Bad logon.]");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+
+    // Another account from another address is not held up.
+    EXPECT_EQ(Send("View=Main&User=bob&Password=pw", "Lang=en; Theme=Globe", "127.0.0.2").Page(), "MAIN[bob]");
+
+    // After the delay the right password logs on.
+    m_throttleNow += 1000;
+    EXPECT_EQ(Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe").Page(), "MAIN[alice]");
+}
+
+TEST_F(RequestTest, AUsersLogonLockHoldsUpOnlyThatUsersLogons)
+{
+    AddUser("bob", "pw");
+    std::optional<UserLogonLocks::Held> alice(m_logonLocks.Lock("ALICE"));
+    EXPECT_EQ(Send("View=Main&User=bob&Password=pw", "Lang=en; Theme=Globe", "127.0.0.2").Page(), "MAIN[bob]");
+
+    auto waiting = std::async(std::launch::async, [this] {
+        return Send("View=Main&User=alice&Password=pw", "Lang=en; Theme=Globe", "127.0.0.1", "alice-response").Page();
+    });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout)
+            << "alice's logon did not wait for her lock";
+    alice.reset();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), "MAIN[alice]");
+    EXPECT_EQ(m_logonLocks.Size(), 0u);
+}
+
 TEST_F(RequestTest, LogonsOfOneUserAtOnceLeaveOneSession)
 {
+    // Every thread's password is checked: the throttle's one-at-a-time rule would let fewer of them meet.
+    LogonThrottlePolicy lenient;
+    lenient.AccountFreeFailures = 1000;
+    lenient.AddressFreeFailures = 1000;
+    m_throttle = MakeThrottle(lenient);
     constexpr int kThreads = 8;
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -288,8 +420,9 @@ TEST_F(RequestTest, LogoutEndsTheSessionAndShowsTheLogoutOrLogonPage)
     WriteFile(m_harness.Settings().Dir() / "Templates" / "Globe" / "Logout.html", "BYE[<$STATUSMESG$>]");
     m_cache = std::make_unique<TemplateCache>((m_harness.Settings().Dir() / "Templates").string(), true, nullptr);
     id = LogOn();
-    EXPECT_EQ(Send("View=Logout&Session=" + id, CookiesOf(id)).Page(), "BYE[Logged out.]");
-    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id)).Page(), "LOGON[Session gone.]");
+    const std::string cookies = CookiesOf(id);
+    EXPECT_EQ(Send("View=Logout&Session=" + id, cookies).Page(), "BYE[Logged out.]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, cookies).Page(), "LOGON[Session gone.]");
 }
 
 TEST_F(RequestTest, AListDuringAFetchGetsTheWaitingPageWithoutWaitingForTheSession)
@@ -322,7 +455,7 @@ TEST_F(RequestTest, ValuesFromOutsideReachNeitherAHeaderNorAPath)
     const std::string id = LogOn();
     // A language or theme cookie that is not one of ours is replaced by the default, and the header stays whole.
     const Response response =
-            Send("View=Main&Session=" + id, "Session=" + SessionCookieValue(id) + "; Lang=x%0D%0AX: y; Theme=..");
+            Send("View=Main&Session=" + id, "Session=" + SecretOf(id) + "; Lang=x%0D%0AX: y; Theme=..");
     EXPECT_NE(response.Text.find("Set-Cookie: Lang=en; Expires="), std::string::npos) << response.Text;
     EXPECT_NE(response.Text.find("Set-Cookie: Theme=Globe; Expires="), std::string::npos) << response.Text;
     EXPECT_EQ(response.Text.find("X: y"), std::string::npos);

@@ -103,14 +103,33 @@ TEST(SessionMailTest, TheWelcomeMessageNeedsTheSettingAndTheFile)
     EXPECT_EQ((*lines)[1], "Hi bob");
 }
 
-TEST(SessionMailTest, ANewSessionTakesTheWelcomeFlagAway)
+TEST(SessionMailTest, TheWelcomeFlagStaysUntilTheMessageIsStored)
 {
+    // The store cannot keep the message yet: the flag stays for a later logon, even with the file and the setting.
     SessionHarness harness;
+    ASSERT_TRUE(WriteIniString("AccountCreation", "SendWelcomeMessage", "Yes"));
+    test::WriteFile(harness.Settings().Dir() / "welcome.msg", "Hi <$USERNAME$>\r\n");
     fs::create_directories(harness.Settings().UserDir("bob"));
     test::WriteFile(harness.Settings().UserDir("bob") / "User.ini", "[User]\r\nSendWelcome=Yes\r\n");
     Session* session = harness.CreateIdle("bob");
     ASSERT_NE(session, nullptr);
-    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", session->User().IniPath()), "<missing>");
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", session->User().IniPath()), "Yes");
+
+    // Once a message is stored the flag goes, and only then.
+    SessionManagerContext context = harness.Context();
+    std::vector<std::string> sentTo;
+    context.SendWelcome = [&sentTo](UserRecord& user, time_t /*now*/) {
+        sentTo.push_back(user.Name());
+        return true;
+    };
+    SessionManager storing(context);
+    fs::create_directories(harness.Settings().UserDir("carol"));
+    test::WriteFile(harness.Settings().UserDir("carol") / "User.ini", "[User]\r\nSendWelcome=Yes\r\n");
+    Session* carol = storing.Create("carol", "127.0.0.1");
+    ASSERT_NE(carol, nullptr);
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", carol->User().IniPath()), "<missing>");
+    EXPECT_EQ(sentTo, std::vector<std::string>{"carol"});
+    carol->Unbusy();
 }
 
 } // namespace

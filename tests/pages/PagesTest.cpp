@@ -1,8 +1,8 @@
 // The first web-mail pages end to end: curl with a cookie jar and headless Chromium against the main web server
 // hosting the engine library on a test installation with the Globe theme.
-#include "testsupport/TempDir.h"
 #include "platform/ChildProcess.h"
 #include "tests/pages/PageInstallation.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -95,10 +95,22 @@ TEST_F(PagesTest, ALogonSetsTheUserThenTheSessionCookieBeforeThePageAndTheMainPa
     ASSERT_EQ(id.size(), 7u) << logon.Body;
     EXPECT_NE(logon.Body.find("<frameset"), std::string::npos) << logon.Body;
 
+    // The User and Session cookies are for the server only; the Session cookie is a secret of its own, not the id.
+    const std::string sessionLine = logon.Head.substr(session, logon.Head.find('\n', session) - session);
+    EXPECT_NE(sessionLine.find("; path=/; HttpOnly; SameSite=Lax"), std::string::npos) << sessionLine;
+    const std::string userLine = logon.Head.substr(user, logon.Head.find('\n', user) - user);
+    EXPECT_NE(userLine.find("; path=/; HttpOnly; SameSite=Lax"), std::string::npos) << userLine;
+    const std::string prefix = "Set-Cookie: Session=";
+    const std::string secret = sessionLine.substr(prefix.size(), sessionLine.find(';') - prefix.size());
+    EXPECT_EQ(secret.size(), 32u) << sessionLine;
+    EXPECT_EQ(secret.find(id), std::string::npos);
+
     const CurlReply main = WithJar({m_install.MailUrl("View=Main&Session=" + id)});
     EXPECT_EQ(main.Status, 200u);
     EXPECT_NE(main.Body.find("<title>Quillmail · demo</title>"), std::string::npos) << main.Body;
     EXPECT_EQ(main.Header("Set-Cookie"), std::nullopt) << "the cookies are known now: " << main.Head;
+
+    EXPECT_EQ(m_install.EngineLog().find(secret), std::string::npos) << "the log holds the cookie's secret";
 
     // The stored password was plain; the first logon scrambled it.
     const std::string userIni = TempDir::ReadFile(m_install.Path("Users/demo/User.ini"));
