@@ -88,6 +88,7 @@ public:
 
 private:
     void Parse();
+    void RefuseOverflowedInput();
     void Authenticate();
     bool CheckSession();
     void LogonFromForm();
