@@ -119,8 +119,9 @@ void EscapeHtml(std::string_view text, bool raw, Sink& sink)
             sink.Put("&gt;");
             break;
         case '\t':
-            sink.Put("&nbsp; &nbsp;");
-            break;
+            // Two blanks, in the alternation of the blanks around it.
+            sink.Put(hardSpace ? "&nbsp; " : " &nbsp;");
+            continue;
         case '\n':
             sink.Put("<BR>\r\n");
             hardSpace = true;
@@ -192,6 +193,15 @@ private:
     std::string& m_out;
 };
 
+// An image button sends its click as "name.x" and "name.y": both arrive under the button's own name.
+void DropImageCoordinate(char* name)
+{
+    if (char* dot = std::strrchr(name, '.');
+        dot != nullptr && (FoldCase(dot[1]) == 'x' || FoldCase(dot[1]) == 'y') && dot[2] == '\0') {
+        *dot = '\0';
+    }
+}
+
 } // namespace
 
 CgiInput::CgiInput(std::FILE* input, std::FILE* output, const char* environment)
@@ -212,8 +222,11 @@ void CgiInput::ReadInput(bool /*binary*/)
 void CgiInput::ReadFormBody()
 {
     const std::size_t length = ParseContentLength(GetEnv("CONTENT_LENGTH"));
-    if (length == 0 || length > kMaxFormPostBytes || m_input == nullptr ||
-        !StartsWithNoCase(GetEnv("CONTENT_TYPE"), kFormUrlEncoded)) {
+    if (length == 0 || m_input == nullptr || !StartsWithNoCase(GetEnv("CONTENT_TYPE"), kFormUrlEncoded)) {
+        return;
+    }
+    if (length > kMaxFormPostBytes) {
+        m_overflow = InputOverflow::BodyTooLarge;
         return;
     }
     std::string body;
@@ -271,9 +284,13 @@ const char* CgiInput::GetEnv(const char* name) const
 
 void CgiInput::ParseFormData(char* text)
 {
-    for (char* piece = text; piece != nullptr && m_formFields < kMaxFormFields;) {
+    for (char* piece = text; piece != nullptr;) {
         char* next = SplitAt(piece, '&');
         if (*piece != '\0') {
+            if (m_formFields == kMaxFormFields) {
+                m_overflow = InputOverflow::TooManyFields;
+                return;
+            }
             AddFormField(piece);
             ++m_formFields;
         }
@@ -288,11 +305,7 @@ void CgiInput::AddFormField(char* field)
     if (value == nullptr) {
         value = name + std::strlen(name);
     }
-    // An image button sends its click as "name.x" and "name.y": both arrive under the button's own name.
-    if (char* dot = std::strrchr(name, '.');
-        dot != nullptr && (FoldCase(dot[1]) == 'x' || FoldCase(dot[1]) == 'y') && dot[2] == '\0') {
-        *dot = '\0';
-    }
+    DropImageCoordinate(name);
     UrlDecode(name);
     UrlDecode(value);
     if (m_multiValuedNames.Contains(name)) {
@@ -322,6 +335,15 @@ void UrlDecode(char* s)
         }
     }
     *out = '\0';
+}
+
+std::string DecodeFormName(std::string_view raw)
+{
+    std::string name(raw);
+    DropImageCoordinate(name.data());
+    UrlDecode(name.data());
+    name.resize(std::strlen(name.c_str()));
+    return name;
 }
 
 bool UrlEncode(char* out, const char* text, std::size_t size)

@@ -8,6 +8,7 @@
 #include "engine/Engine.h"
 #include "engine/LogonThrottle.h"
 #include "engine/PageChoice.h"
+#include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
 #include "engine/RequestViews.h"
 #include "engine/ResponseHead.h"
@@ -39,42 +40,9 @@ bool CheckCookie()
     return ReadIniBool("Session", "CheckCookie", true);
 }
 
-// A text from the request as the log shows it: control bytes (a line end would forge a log line) become '?'.
-std::string ForLog(std::string_view text)
-{
-    std::string shown(text);
-    for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            c = '?';
-        }
-    }
-    return shown;
-}
-
-// The query string as the log shows it: the values of password fields are replaced by "*".
-std::string QueryForLog(std::string_view query)
-{
-    static constexpr std::string_view kSecretFields[] = {"Password", "NewAccountPassword", "Pass", "ConfirmPass"};
-    std::string shown;
-    shown.reserve(query.size());
-    while (!query.empty()) {
-        const std::size_t amp = query.find('&');
-        const std::string_view field = query.substr(0, amp);
-        const std::size_t equals = field.find('=');
-        const std::string_view name = field.substr(0, equals);
-        bool secret = false;
-        for (const std::string_view candidate : kSecretFields) {
-            secret = secret || EqualsNoCase(name, candidate);
-        }
-        shown += secret && equals != std::string_view::npos ? std::string(name) + "=*" : std::string(field);
-        if (amp == std::string_view::npos) {
-            break;
-        }
-        shown += '&';
-        query.remove_prefix(amp + 1);
-    }
-    return shown;
-}
+// The status texts of a request that is refused before anything runs, because its form was not taken whole.
+constexpr const char* kTextTooManyFields = "The request was refused: it has more than 2048 form fields.";
+constexpr const char* kTextFormTooLarge = "The request was refused: its form is larger than 32 MiB.";
 
 } // namespace
 
@@ -129,6 +97,10 @@ PageSession* Request::Session()
 void Request::Run()
 {
     Parse();
+    if (m_input.Overflowed() != InputOverflow::None) {
+        RefuseOverflowedInput();
+        return;
+    }
     if (m_view == kViewStatusCheck) {
         // The status protocol of the watch program is not part of this build: the request ends without an answer.
         CloseStreams();
@@ -159,6 +131,18 @@ void Request::Parse()
     m_input.ReadInput(true);
     m_domain = PickDomain({Env("SERVER_ADDR"), Env("SERVER_PORT"), Env("SERVER_NAME")});
     m_view = LookupView(Field("View"), HasField("Attach"), HasField("SpellCheck"));
+}
+
+// A form that was not taken whole is never acted on: no logon, no session, no action; the error page says why.
+void Request::RefuseOverflowedInput()
+{
+    const bool tooMany = m_input.Overflowed() == InputOverflow::TooManyFields;
+    m_log->Log(3, "Request from %s refused: %s.", ForLog(Env("REMOTE_ADDR")).c_str(),
+               tooMany ? "too many form fields" : "form body too large");
+    ResolveLook();
+    m_view = kViewError;
+    SetStatusMessage(*this, tooMany ? kTextTooManyFields : kTextFormTooLarge);
+    WritePage();
 }
 
 // Ends with a session, or with the Logon or NewUser view and a status message.

@@ -94,6 +94,7 @@ public:
 
 private:
     void Parse();
+    void RefuseOverflowedInput();
     void Authenticate();
     void ResolveLook();
     bool CheckSession();

@@ -23,7 +23,40 @@ void LogName(PageContext& context, int id, std::string_view name)
     context.Log().LogMsg(3, id, std::string(name).c_str());
 }
 
+// The status message of the page that replaces one that grew too large.
+constexpr const char* kTextPageTooLarge = "The page you asked for is too large to be shown.";
+
+// Renders the template of page, else of "Error"; false when neither exists.
+bool RenderFound(PageContext& context, std::string_view page)
+{
+    PageTemplate found = LoadPageTemplate(context, page);
+    if (!found) {
+        found = LoadPageTemplate(context, "Error");
+    }
+    if (!found) {
+        return false;
+    }
+    RenderTemplate(context, *found);
+    return true;
+}
+
 } // namespace
+
+std::string_view CutEchoedText(std::string_view text)
+{
+    if (text.size() <= kMaxEchoedText) {
+        return text;
+    }
+    std::size_t end = kMaxEchoedText;
+    // Back up over continuation bytes (10xxxxxx) to the lead byte of the sequence the cut would split.
+    for (int step = 0; step < 3 && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80; ++step) {
+        --end;
+    }
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        end = kMaxEchoedText; // not UTF-8: cut where the limit is
+    }
+    return text.substr(0, end);
+}
 
 TemplateRender::TemplateRender(PageContext& context)
     : m_context(context)
@@ -47,6 +80,9 @@ void TemplateRender::RenderBlock(const CompiledTemplate& compiled, std::uint32_t
     int depth = 0;
     bool emit = true;
     for (const CompiledTemplate::Op& op : compiled.Ops(block)) {
+        if (m_out.size() > kMaxPageBytes) {
+            return; // the page is refused as a whole (RenderPage): nothing more is built
+        }
         switch (op.Kind) {
         case Kind::Text:
             if (emit) {
@@ -220,16 +256,27 @@ PageTemplate LoadPageTemplate(PageContext& context, std::string_view page)
 
 void RenderPage(PageContext& context, std::string_view page)
 {
-    PageTemplate found = LoadPageTemplate(context, page);
-    if (!found) {
-        found = LoadPageTemplate(context, "Error");
-    }
-    if (found) {
-        RenderTemplate(context, *found);
+    std::string& out = context.Output();
+    const std::size_t start = out.size();
+    bool rendered = RenderFound(context, page);
+    if (rendered && out.size() - start > kMaxPageBytes) {
+        context.Log().Log(1, "The page %s passed %zu bytes; the error page is sent instead.", std::string(page).c_str(),
+                          kMaxPageBytes);
+        out.resize(start);
+        out.shrink_to_fit();
+        SetStatusMessage(context, kTextPageTooLarge);
+        rendered = page != "Error" && RenderFound(context, "Error") && out.size() - start <= kMaxPageBytes;
+        if (!rendered) {
+            out.resize(start);
+            SetStatusMessage(context, kTextPageTooLarge);
+            RenderTemplate(context, BuiltInPage());
+        }
         return;
     }
-    SetStatusMessage(context, LanguageText(context, 56));
-    RenderTemplate(context, BuiltInPage());
+    if (!rendered) {
+        SetStatusMessage(context, LanguageText(context, 56));
+        RenderTemplate(context, BuiltInPage());
+    }
 }
 
 } // namespace qm::engine

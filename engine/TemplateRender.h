@@ -14,6 +14,17 @@
 
 namespace qm::engine {
 
+/// The most bytes of one request text (a form field, a cookie, a CGI variable) that a page echoes; a longer text is
+/// cut, at the start of a UTF-8 sequence when one straddles the cut.
+inline constexpr std::size_t kMaxEchoedText = 255;
+
+/// The largest page body the engine builds. Rendering stops once the page has passed it, and the request is answered
+/// with the error page instead.
+inline constexpr std::size_t kMaxPageBytes = std::size_t{8} << 20;
+
+/// text cut to kMaxEchoedText bytes without splitting a UTF-8 sequence.
+std::string_view CutEchoedText(std::string_view text);
+
 /// The texts a substitution list gives the placeholders of its body for one item.
 class Placeholders {
 public:
@@ -128,7 +139,9 @@ private:
 PageTemplate LoadPageTemplate(PageContext& context, std::string_view page);
 
 /// The body of a page: the template of page, else of "Error", rendered; when neither exists, the status message
-/// becomes language message 56 and the built-in page "<HTML><$STATUSMESG$></HTML>" is rendered.
+/// becomes language message 56 and the built-in page "<HTML><$STATUSMESG$></HTML>" is rendered. A page that passes
+/// kMaxPageBytes is logged and replaced by the "Error" page (or the built-in one) with a status message that says
+/// so.
 void RenderPage(PageContext& context, std::string_view page);
 
 } // namespace qm::engine

@@ -38,19 +38,25 @@ std::string_view Cut(std::string_view text, std::size_t length)
     return text.substr(0, length);
 }
 
-const char* Env(TemplateRender& render, const char* name)
+// Texts of the request, as a page may echo them: cut to kMaxEchoedText bytes.
+std::string_view Env(TemplateRender& render, const char* name)
 {
-    return render.Context().Input().GetEnv(name);
+    return CutEchoedText(render.Context().Input().GetEnv(name));
 }
 
-const char* Field(TemplateRender& render, const char* name)
+std::string_view Field(TemplateRender& render, const char* name)
 {
-    return render.Context().Input().Variables().GetValue(name);
+    return CutEchoedText(render.Context().Input().Variables().GetValue(name));
 }
 
-std::string FieldOf(TemplateRender& render, std::string_view name)
+std::string_view FieldOf(TemplateRender& render, std::string_view name)
 {
-    return render.Context().Input().Variables().GetValue(std::string(name).c_str());
+    return Field(render, std::string(name).c_str());
+}
+
+std::string_view CookieOf(TemplateRender& render, const char* name)
+{
+    return CutEchoedText(render.Context().Input().Cookies().GetValue(name));
 }
 
 std::string_view Message(TemplateRender& render, int number)
@@ -62,7 +68,7 @@ std::string_view Message(TemplateRender& render, int number)
 std::string_view PageName(TemplateRender& render)
 {
     const std::string_view name = ViewName(render.Context().View());
-    return name.empty() ? std::string_view(Field(render, "View")) : name;
+    return name.empty() ? Field(render, "View") : name;
 }
 
 // Shows a one-shot message and clears it: the session's when it holds one, else the request's.
@@ -369,7 +375,7 @@ void ValueSessionlessUser(TemplateRender& render, std::string_view)
         return;
     }
     if (UseCookies()) {
-        render.WriteEscapedRaw(render.Context().Input().Cookies().GetValue("User"));
+        render.WriteEscapedRaw(CookieOf(render, "User"));
     }
 }
 

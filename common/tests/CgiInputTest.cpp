@@ -322,27 +322,78 @@ TEST(CgiInputTest, LargeBodyIsReadWhole)
     EXPECT_STREQ(input.Variables().GetValue("end"), "1");
 }
 
-TEST(CgiInputTest, FormFieldsStopAtTheLimit)
+TEST(CgiInputTest, FormFieldsPastTheLimitMarkTheInputOverflowed)
 {
     // Distinct names in the query and the body: each one past the limit would search every field before it.
-    std::string query;
-    for (std::size_t i = 0; i < 10; ++i) {
-        query += "q" + std::to_string(i) + "=1&";
+    const auto fields = [](const char* prefix, std::size_t count) {
+        std::string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            text += prefix + std::to_string(i) + "=" + std::to_string(i) + "&";
+        }
+        return text;
+    };
+
+    struct Case {
+        const char* Name;
+        std::size_t QueryFields;
+        std::size_t BodyFields;
+        InputOverflow Want;
+    };
+
+    const Case cases[] = {
+            {"query and body at the limit", 10, kMaxFormFields - 10, InputOverflow::None},
+            {"one field over, in the body", 10, kMaxFormFields - 9, InputOverflow::TooManyFields},
+            {"many over", 10, kMaxFormFields * 4, InputOverflow::TooManyFields},
+            {"over in the query alone", kMaxFormFields + 1, 0, InputOverflow::TooManyFields},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string body = fields("f", c.BodyFields) + "&&"; // empty pieces are no fields
+        const std::string env = EnvBlock({"QUERY_STRING=" + fields("q", c.QueryFields),
+                                          "CONTENT_TYPE=application/x-www-form-urlencoded",
+                                          "CONTENT_LENGTH=" + std::to_string(body.size())});
+        FilePtr in = StreamWith(body);
+        CgiInput input(in.get(), nullptr, env.c_str());
+        input.ReadInput(true);
+        EXPECT_EQ(input.Overflowed(), c.Want);
+        EXPECT_LE(static_cast<std::size_t>(input.Variables().Count()), kMaxFormFields);
+        EXPECT_STREQ(input.Variables().GetValue("q0"), "0");
     }
-    std::string body;
-    for (std::size_t i = 0; i < kMaxFormFields * 4; ++i) {
-        body += "f" + std::to_string(i) + "=" + std::to_string(i) + "&";
-    }
-    const std::string env = EnvBlock({"QUERY_STRING=" + query, "CONTENT_TYPE=application/x-www-form-urlencoded",
-                                      "CONTENT_LENGTH=" + std::to_string(body.size())});
-    FilePtr in = StreamWith(body);
+}
+
+TEST(CgiInputTest, ABodyOverTheLimitMarksTheInputOverflowed)
+{
+    const std::string env = EnvBlock({"QUERY_STRING=View=List", "CONTENT_TYPE=application/x-www-form-urlencoded",
+                                      "CONTENT_LENGTH=" + std::to_string(kMaxFormPostBytes + 1)});
+    FilePtr in = StreamWith("Delete=1");
     CgiInput input(in.get(), nullptr, env.c_str());
     input.ReadInput(true);
-    EXPECT_EQ(static_cast<std::size_t>(input.Variables().Count()), kMaxFormFields);
-    EXPECT_STREQ(input.Variables().GetValue("q0"), "1");
-    const std::string last = "f" + std::to_string(kMaxFormFields - 11);
-    EXPECT_STREQ(input.Variables().GetValue(last.c_str()), std::to_string(kMaxFormFields - 11).c_str());
-    EXPECT_STREQ(input.Variables().GetValue(("f" + std::to_string(kMaxFormFields - 10)).c_str()), "");
+    EXPECT_EQ(input.Overflowed(), InputOverflow::BodyTooLarge);
+    EXPECT_EQ(Rest(in.get()), "Delete=1");
+}
+
+TEST(CgiInputTest, DecodeFormNameGivesTheNameTheFormHolds)
+{
+    const std::pair<const char*, const char*> cases[] = {
+            {"%50assword", "Password"},
+            {"Pass%77ord.x", "Password"},
+            {"Password.Y", "Password"},
+            {"P%61ss+word", "Pass word"},
+            {"a%00b", "a"},
+            {"plain", "plain"},
+            {"%2e%78", ".x"},
+            {"", ""},
+    };
+    for (const auto& [raw, want] : cases) {
+        SCOPED_TRACE(raw);
+        EXPECT_EQ(DecodeFormName(raw), want);
+        std::string field = std::string(raw) + "=v";
+        CgiInput input(nullptr, nullptr, "\0");
+        input.ParseFormData(field.data());
+        if (*want != '\0') {
+            EXPECT_STREQ(input.Variables().GetValue(want), "v") << "the form holds the field under that name";
+        }
+    }
 }
 
 TEST(CgiInputTest, UrlEncodeTable)
@@ -463,8 +514,10 @@ TEST(CgiInputTest, HtmlEscapingTable)
              "&lt;a href=&quot;x&quot;&gt;&amp;amp;&lt;/a&gt;"},
             {"  lead", "&nbsp; lead", "  lead"},
             {"a    b", "a &nbsp; &nbsp;b", "a    b"},
-            {"a\tb\r\nc", "a&nbsp; &nbsp;b<BR>\r\nc", "a\tb\r\nc"},
-            {"\t x", "&nbsp; &nbsp; x", "\t x"},
+            // A TAB is two blanks of the alternation.
+            {"a\tb\r\nc", "a &nbsp;b<BR>\r\nc", "a\tb\r\nc"},
+            {"\t x", "&nbsp; &nbsp;x", "\t x"},
+            {"\t\t\t", "&nbsp; &nbsp; &nbsp; ", "\t\t\t"},
             // A dropped CR leaves the hard-space flag as it was.
             {"a \r b", "a &nbsp;b", "a \r b"},
             {"x\r\n  y", "x<BR>\r\n&nbsp; y", "x\r\n  y"},
@@ -485,6 +538,28 @@ TEST(CgiInputTest, HtmlEscapingTable)
     }
     EXPECT_EQ(Escaped(nullptr, false), "");
     WriteHtmlEscaped("text", nullptr, false);
+}
+
+TEST(CgiInputTest, HtmlEscapingGrowsTextBySevenBytesPerByteAtMost)
+{
+    // Every byte once, and long runs of the bytes that grow most: the output is bounded by the text's length.
+    std::string text;
+    for (int b = 1; b < 256; ++b) {
+        text += static_cast<char>(b);
+    }
+    for (const char c : std::string("\t \"\n&<>")) {
+        text.append(10000, c);
+        text += "x\t";
+    }
+    for (const bool raw : {false, true}) {
+        std::string out;
+        AppendHtmlEscaped(out, text, raw);
+        EXPECT_LE(out.size(), text.size() * 7) << "raw " << raw;
+    }
+    std::string tabs(100000, '\t');
+    std::string out;
+    AppendHtmlEscaped(out, tabs, false);
+    EXPECT_EQ(out.size(), tabs.size() * 7) << "a TAB is 7 bytes";
 }
 
 // Records every write that reaches the stream (the stream itself is unbuffered).

@@ -69,6 +69,45 @@ TEST_P(PageTemplatesTest, RendersThePageElseErrorElseTheBuiltInPage)
     }
 }
 
+TEST_P(PageTemplatesTest, APageOverTheSizeLimitIsAnsweredWithTheErrorPage)
+{
+    const std::string tooLarge = "The page you asked for is too large to be shown.";
+    const std::string big(kMaxPageBytes + 1, 'x');
+    const std::string third(kMaxPageBytes / 3 + 1, 'y');
+    for (const char* theme : {"Globe", "Other"}) {
+        WriteFile(m_fixture.TemplateDir() + "/" + theme + "/Huge.html", big + "<$STATUSMESG$>");
+        // Three languages in the fixture: the list alone passes the limit.
+        WriteFile(m_fixture.TemplateDir() + "/" + theme + "/Grows.html",
+                  "<$FOREACH LANGUAGE$>" + third + "<$ENDEACH LANGUAGE$>");
+        WriteFile(m_fixture.TemplateDir() + "/" + theme + "/Fits.html", third + "<$STATUSMESG$>");
+    }
+
+    struct Case {
+        const char* Theme;
+        const char* Page;
+        std::string Want;
+    };
+
+    const Case cases[] = {
+            {"Globe", "Huge", "<HTML>" + tooLarge + "</HTML>"}, // no Error template in this theme
+            {"Other", "Huge", "Error page: " + tooLarge + "\r\n"},
+            {"Other", "Grows", "Error page: " + tooLarge + "\r\n"},
+            {"Other", "Fits", third},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Theme) + "/" + c.Page);
+        test::ScopedLogLevel level(1);
+        FakePage page(*m_cache);
+        page.ThemeName = c.Theme;
+        RenderPage(page, c.Page);
+        EXPECT_EQ(page.Out, c.Want);
+        const bool refused = c.Want != third;
+        const std::string logged = std::string("The page ") + c.Page + " passed " + std::to_string(kMaxPageBytes) +
+                                   " bytes; the error page is sent instead.";
+        EXPECT_EQ(page.Logged.Count(logged), refused ? 1 : 0);
+    }
+}
+
 TEST_P(PageTemplatesTest, LogsAMissingTemplateAtLevelThree)
 {
     FakePage page(*m_cache);

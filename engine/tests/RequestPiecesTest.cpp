@@ -1,5 +1,7 @@
-// The request's pieces that need no session: the View look-up, page names, the domain pick and the header lines.
+// The request's pieces that need no session: the View look-up, page names, the domain pick, the header lines and
+// the request as the log shows it.
 #include "engine/DomainPick.h"
+#include "engine/RequestLogText.h"
 #include "engine/RequestViews.h"
 #include "engine/ResponseHead.h"
 #include "engine/tests/SessionTestSupport.h"
@@ -150,6 +152,31 @@ TEST(ResponseHeadTest, CookieValuesCannotEndTheLineOrTheCookie)
     head.clear();
     AppendSetCookie(head, "Session", "0123abcd", 0, CookieReach::ServerOnly);
     EXPECT_EQ(head, "Set-Cookie: Session=0123abcd; path=/; HttpOnly; SameSite=Lax\r\n");
+}
+
+TEST(QueryForLogTest, MasksPasswordFieldsByTheirDecodedNames)
+{
+    const std::pair<std::string, std::string> cases[] = {
+            {"View=Main&User=alice&Password=pw", "View=Main&User=alice&Password=*"},
+            // Encoded names reach the form as Password: the mask looks at the name the form holds.
+            {"User=a&%50assword=pw", "User=a&%50assword=*"},
+            {"pass%77ord=pw&PASSWORD=pw2", "pass%77ord=*&PASSWORD=*"},
+            {"Password.x=pw", "Password.x=*"},
+            {"NewAccountPassword=s&ConfirmPass=c&MailPass%3A0=m&FaxPassword=f", "NewAccountPassword=*&ConfirmPass=*"
+                                                                                "&MailPass%3A0=*&FaxPassword=*"},
+            {"Pa%73s=x&P%2541ss=y", "Pa%73s=*&P%2541ss=y"}, // "P%41ss" is what the second name decodes to
+            {"Password", "Password"},                       // no value to hide
+            {"a=1&&Password=&b=2", "a=1&&Password=*&b=2"},
+            {"", ""},
+            // Control bytes of request data cannot end the log line.
+            {"User=x\r\n[forged]&Password=pw", "User=x\\x0D\\x0A[forged]&Password=*"},
+            {"V=\x01\x7F\x1B", "V=\\x01\\x7F\\x1B"},
+    };
+    for (const auto& [query, want] : cases) {
+        SCOPED_TRACE(query);
+        EXPECT_EQ(QueryForLog(query), want);
+    }
+    EXPECT_EQ(ForLog("a\tb\xE9"), "a\\x09b\xE9");
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace qm::engine {
@@ -81,6 +84,68 @@ TEST_F(TemplateInterpreterTest, ExpandsSnippetsByTheTagRules)
             page.Field("X", "");
         }
         EXPECT_EQ(page.Render(c.Template), c.Want);
+    }
+}
+
+TEST_F(TemplateInterpreterTest, EchoesAtMost255BytesOfEveryRequestText)
+{
+    // The attack: one unauthenticated POST with a Lang of 30 million TAB bytes, echoed by the Logon page.
+    const std::string tabs(30'000'000, '\t');
+    const std::string body =
+            "Lang=" + tabs + "&FrameView=" + std::string(1000, 'F') + "&View=" + std::string(1000, 'V');
+    std::string environment;
+    for (const std::string& entry : {std::string("CONTENT_TYPE=application/x-www-form-urlencoded"),
+                                     "CONTENT_LENGTH=" + std::to_string(body.size())}) {
+        environment += entry;
+        environment += '\0';
+    }
+    environment += '\0';
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(fmemopen(const_cast<char*>(body.data()), body.size(), "r"),
+                                                       &std::fclose);
+    ASSERT_NE(in, nullptr);
+    CgiInput input(in.get(), nullptr, environment.c_str());
+    input.ReadInput(true);
+    ASSERT_EQ(std::strlen(input.Variables().GetValue("Lang")), tabs.size()) << "the form holds the whole field";
+
+    FakePage page(*m_cache, {"HTTP_COOKIE=User=" + std::string(1000, 'u'), "SERVER_NAME=" + std::string(1000, 'h'),
+                             "SERVER_PORT=8080"});
+    page.Field("Lang", input.Variables().GetValue("Lang"));
+    page.Field("FrameView", input.Variables().GetValue("FrameView"));
+    // 255 TABs, each written as two blanks: under 2 KB in place of 390 MB.
+    EXPECT_EQ(page.Render("<$CGI:LANG$>"), Repeat("&nbsp; ", 255));
+    EXPECT_EQ(page.Render("<$USER$>"), std::string(255, 'u'));
+    EXPECT_EQ(page.Render("<$BASE$>"), "http://" + std::string(255, 'h') + ":8080/Globe/");
+
+    FakeSession session;
+    page.SessionObject = &session;
+    EXPECT_EQ(page.Render("<$FRAMEVIEW$>"), std::string(255, 'F'));
+    page.Field("View", std::string(1000, 'V').c_str());
+    page.ViewId = 0;
+    EXPECT_EQ(page.Render("<$ACTION$>").size(), std::string("?Session=ABCDEFG&View=").size() + 255);
+}
+
+TEST_F(TemplateInterpreterTest, CutsAnEchoedTextAtTheStartOfAUtf8Sequence)
+{
+    const std::string e = "\xC3\xA9";        // two bytes
+    const std::string euro = "\xE2\x82\xAC"; // three bytes
+
+    struct Case {
+        const char* Name;
+        std::string Text;
+        std::string Want;
+    };
+
+    const Case cases[] = {
+            {"short", "abc", "abc"},
+            {"exactly 255", std::string(255, 'a'), std::string(255, 'a')},
+            {"two-byte sequence across the cut", std::string(254, 'a') + e + "z", std::string(254, 'a')},
+            {"two-byte sequence ends at the cut", std::string(253, 'a') + e + "z", std::string(253, 'a') + e},
+            {"three-byte sequence across the cut", std::string(253, 'a') + euro, std::string(253, 'a')},
+            {"not UTF-8", std::string(300, '\xA9'), std::string(255, '\xA9')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(CutEchoedText(c.Text), c.Want);
     }
 }
 

@@ -153,6 +153,29 @@ TEST_F(PagesTest, AWrongSessionCookieABadPasswordAndALogoutShowTheirMessages)
     EXPECT_NE(log.find("Bad logon attempt for user demo from 127.0.0.1."), std::string::npos) << log;
 }
 
+TEST_F(PagesTest, PagesWhoseActionIsNotBuiltSayAndAnEndedSessionLeavesTheFrames)
+{
+    const std::string id = FindSessionId(LogOn().Body);
+    ASSERT_FALSE(id.empty());
+    const std::string notice = "Not built yet: this page shows, but nothing you do here is carried out or saved.";
+    for (const char* view : {"List", "Compose", "Options-Prefs", "Options-AddrBook"}) {
+        SCOPED_TRACE(view);
+        const CurlReply page = WithJar({m_install.MailUrl(std::string("View=") + view + "&Session=" + id)});
+        EXPECT_EQ(page.Status, 200u);
+        EXPECT_NE(page.Body.find(notice), std::string::npos) << page.Body;
+    }
+    // The Logon page itself works, so it carries no such notice.
+    const CurlReply logon = Curl({m_install.MailUrl()});
+    EXPECT_EQ(logon.Body.find(notice), std::string::npos);
+
+    // A content frame whose session has ended gets the Logon page, which takes the whole window.
+    const CurlReply ended = WithJar({m_install.MailUrl("View=Logout&Session=" + id)});
+    EXPECT_NE(ended.Body.find(EnglishMessage(19)), std::string::npos) << ended.Body;
+    const CurlReply framed = WithJar({m_install.MailUrl("View=List&Session=" + id)});
+    EXPECT_NE(framed.Body.find(EnglishMessage(16)), std::string::npos) << framed.Body;
+    EXPECT_NE(framed.Body.find("window.top.location.replace"), std::string::npos) << framed.Body;
+}
+
 // Headless Chromium with a profile of its own and nothing that reaches outside.
 class Chromium {
 public:
@@ -237,6 +260,25 @@ TEST_F(PagesTest, ChromiumLogsOnAndReachesTheMainFrameSet)
     const std::string access = TempDir::ReadFile(m_install.Path("Logs/http-web.log"));
     EXPECT_NE(access.find("View=Folders"), std::string::npos) << access;
     EXPECT_NE(access.find("View=List"), std::string::npos) << access;
+}
+
+TEST_F(PagesTest, ChromiumLeavesTheFramesWhenTheSessionHasEnded)
+{
+    if (!fs::exists("/usr/bin/chromium")) {
+        GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+    }
+    // A frame set like the Main page's, whose content frame asks for a page of a session that is gone.
+    m_install.Web().WriteFile(
+            "HTML/EndedFrames.html",
+            "<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Frameset//EN\">\n<html><frameset rows=\"100,*\">"
+            "<frame name=\"nav\" src=\"about:blank\"><frame name=\"content\" src=\"" +
+                    m_install.MailUrl("View=List&Session=ZZZZZZZ") + "\"></frameset></html>\n");
+    TempDir scratch;
+    Chromium dom(scratch.PathOf("dom"));
+    const std::string page = dom.Run({"--dump-dom"}, m_install.Server().Url("/EndedFrames.html"));
+    EXPECT_EQ(page.find("<frameset"), std::string::npos) << page;
+    EXPECT_NE(page.find("name=\"Password\""), std::string::npos) << page;
+    EXPECT_NE(page.find(EnglishMessage(16)), std::string::npos) << page;
 }
 
 // Start-up checks Languages.ini against the templates: a changed message is shown and a new template text is

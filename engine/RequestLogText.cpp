@@ -1,0 +1,61 @@
+#include "engine/RequestLogText.h"
+
+#include "common/CgiInput.h"
+#include "common/StringUtil.h"
+
+namespace qm::engine {
+
+std::string ForLog(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            shown += "\\x";
+            shown += kHex[b >> 4];
+            shown += kHex[b & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+bool IsPasswordField(std::string_view name)
+{
+    constexpr std::string_view kPass = "pass";
+    for (std::size_t i = 0; i + kPass.size() <= name.size(); ++i) {
+        if (EqualsNoCase(name.substr(i, kPass.size()), kPass)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string QueryForLog(std::string_view query)
+{
+    std::string shown;
+    shown.reserve(query.size());
+    while (true) {
+        const std::size_t amp = query.find('&');
+        const std::string_view field = query.substr(0, amp);
+        const std::size_t equals = field.find('=');
+        const std::string_view name = field.substr(0, equals);
+        if (equals != std::string_view::npos && IsPasswordField(DecodeFormName(name))) {
+            shown += name;
+            shown += "=*";
+        } else {
+            shown += field;
+        }
+        if (amp == std::string_view::npos) {
+            break;
+        }
+        shown += '&';
+        query.remove_prefix(amp + 1);
+    }
+    return ForLog(shown);
+}
+
+} // namespace qm::engine
