@@ -25,9 +25,19 @@ function(qm_apply_options target)
     target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}")
 endfunction()
 
-# qm_add_library(name [STATIC|SHARED|MODULE] SOURCES ... [DEPS ...])
+# Every program and library we ship carries the version marker of common/Version.cpp. Nothing need refer to it,
+# so the linker is told to take it from the common library; the target is listed in QM_SHIPPED_TARGETS, which
+# the test on the built files reads.
+function(qm_embed_version target)
+    target_link_libraries(${target} PRIVATE qmcommon)
+    target_link_options(${target} PRIVATE "LINKER:--undefined=g_qmVersionMarker")
+    set_property(GLOBAL APPEND PROPERTY QM_SHIPPED_TARGETS ${target})
+endfunction()
+
+# qm_add_library(name [STATIC|SHARED|MODULE] [SHIPPED] SOURCES ... [DEPS ...])
+# SHIPPED: a library we install; it embeds the version string.
 function(qm_add_library name)
-    cmake_parse_arguments(ARG "STATIC;SHARED;MODULE" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "STATIC;SHARED;MODULE;SHIPPED" "" "SOURCES;DEPS" ${ARGN})
     set(kind STATIC)
     if(ARG_SHARED)
         set(kind SHARED)
@@ -39,15 +49,22 @@ function(qm_add_library name)
     if(ARG_DEPS)
         target_link_libraries(${name} PUBLIC ${ARG_DEPS})
     endif()
+    if(ARG_SHIPPED)
+        qm_embed_version(${name})
+    endif()
 endfunction()
 
-# qm_add_executable(name SOURCES ... [DEPS ...])
+# qm_add_executable(name [SHIPPED] SOURCES ... [DEPS ...])
+# SHIPPED: a program we install; it embeds the version string.
 function(qm_add_executable name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    cmake_parse_arguments(ARG "SHIPPED" "" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     qm_apply_options(${name})
     if(ARG_DEPS)
         target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+    endif()
+    if(ARG_SHIPPED)
+        qm_embed_version(${name})
     endif()
 endfunction()
 

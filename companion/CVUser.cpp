@@ -1,5 +1,6 @@
 // CVUser.so: a small user library of our own that stands in for the companion mail server's, with the CV_*
-// entry points the engine calls (store/CvUserApi.h).
+// entry points the engine calls (store/CvUserApi.h). Every entry point goes through the entry guard: an exception
+// is reported on standard error and the entry returns its failure value (0, no user, or nothing).
 //
 // Files, all in the library's application directory (the directory of the path the library was loaded by):
 //  - "Corvid.ini", the companion's settings, read at each use:
@@ -16,6 +17,7 @@
 // holds "..", so that both are safe in paths. Names are folded to lower case. The user list is read by
 // CV_ReloadUsers and read again whenever the file has changed since; changes are written through at once. Handles
 // name an account by its address, so a handle stays valid across reloads until it is freed.
+#include "common/EntryGuard.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"
@@ -409,146 +411,167 @@ CV_EXPORT int CV_ReloadUsers();
 
 CV_EXPORT CvHandle CV_GetByEmail(const char* address)
 {
-    return TheLibrary().GetByAddress(Text(address));
+    return qm::GuardEntry("CV_GetByEmail", kCvNoUser, [&] { return TheLibrary().GetByAddress(Text(address)); });
 }
 
 CV_EXPORT CvHandle CV_GetByAlias(const char* nameOrAddress, const char* domain)
 {
-    std::string name = Text(nameOrAddress);
-    if (name.find('@') == std::string::npos) {
-        name += "@" + (Text(domain)[0] != '\0' ? std::string(domain) : TheLibrary().DomainFor(""));
-    }
-    return TheLibrary().GetByAddress(name);
+    return qm::GuardEntry("CV_GetByAlias", kCvNoUser, [&] {
+        std::string name = Text(nameOrAddress);
+        if (name.find('@') == std::string::npos) {
+            name += "@" + (Text(domain)[0] != '\0' ? std::string(domain) : TheLibrary().DomainFor(""));
+        }
+        return TheLibrary().GetByAddress(name);
+    });
 }
 
 CV_EXPORT void CV_GetFree(CvHandle handle)
 {
-    TheLibrary().Free(handle);
+    qm::GuardEntry("CV_GetFree", [&] { TheLibrary().Free(handle); });
 }
 
 CV_EXPORT int CV_ValidateUser(CvHandle handle, const char* password)
 {
-    const std::string typed = Text(password);
-    return TheLibrary().WithUser(handle, [&typed](const User& user) { return user.Password == typed; }) ? 1 : 0;
+    return qm::GuardEntry("CV_ValidateUser", 0, [&] {
+        const std::string typed = Text(password);
+        return TheLibrary().WithUser(handle, [&typed](const User& user) { return user.Password == typed; }) ? 1 : 0;
+    });
 }
 
 CV_EXPORT int CV_GetTesseraBit(CvHandle handle, int bit)
 {
-    return TheLibrary().WithUser(handle, [bit](const User& user) { return bit == 1 && user.WebAccess; }) ? 1 : 0;
+    return qm::GuardEntry("CV_GetTesseraBit", 0, [&] {
+        return TheLibrary().WithUser(handle, [bit](const User& user) { return bit == 1 && user.WebAccess; }) ? 1 : 0;
+    });
 }
 
 CV_EXPORT int CV_GetPassword(CvHandle handle, char* buffer, int size)
 {
-    if (buffer != nullptr && size > 0) {
-        buffer[0] = '\0';
-    }
-    return TheLibrary().WithUser(handle, [=](const User& user) { return CopyOut(user.Password, buffer, size); }) ? 1
-                                                                                                                 : 0;
+    return qm::GuardEntry("CV_GetPassword", 0, [&] {
+        if (buffer != nullptr && size > 0) {
+            buffer[0] = '\0';
+        }
+        return TheLibrary().WithUser(handle, [=](const User& user) { return CopyOut(user.Password, buffer, size); })
+                       ? 1
+                       : 0;
+    });
 }
 
 CV_EXPORT int CV_SetPassword(CvHandle handle, const char* password)
 {
-    return TheLibrary().SetPassword(handle, Text(password)) ? 1 : 0;
+    return qm::GuardEntry("CV_SetPassword", 0,
+                          [&] { return TheLibrary().SetPassword(handle, Text(password)) ? 1 : 0; });
 }
 
 CV_EXPORT int CV_GetMailDir(CvHandle handle, char* buffer, int size)
 {
-    if (buffer != nullptr && size > 0) {
-        buffer[0] = '\0';
-    }
-    Library& library = TheLibrary();
-    return library.WithUser(handle,
-                            [&](const User& user) {
-                                const std::string dir = library.MailDirOf(user);
-                                if (dir.empty() || !qm::platform::MakeDirectories(dir)) {
-                                    return false;
-                                }
-                                if (!CopyOut(dir, buffer, size)) {
-                                    buffer[0] = '\0'; // half a path would name another directory
-                                    return false;
-                                }
-                                return true;
-                            })
-                   ? 1
-                   : 0;
+    return qm::GuardEntry("CV_GetMailDir", 0, [&] {
+        if (buffer != nullptr && size > 0) {
+            buffer[0] = '\0';
+        }
+        Library& library = TheLibrary();
+        return library.WithUser(handle,
+                                [&](const User& user) {
+                                    const std::string dir = library.MailDirOf(user);
+                                    if (dir.empty() || !qm::platform::MakeDirectories(dir)) {
+                                        return false;
+                                    }
+                                    if (!CopyOut(dir, buffer, size)) {
+                                        buffer[0] = '\0'; // half a path would name another directory
+                                        return false;
+                                    }
+                                    return true;
+                                })
+                       ? 1
+                       : 0;
+    });
 }
 
 CV_EXPORT void CV_InitUserInfo(CvUserInfo* record)
 {
-    if (record != nullptr) {
-        std::memset(record, 0, sizeof *record);
-        record->WebAccess = 1;
-    }
+    qm::GuardEntry("CV_InitUserInfo", [&] {
+        if (record != nullptr) {
+            std::memset(record, 0, sizeof *record);
+            record->WebAccess = 1;
+        }
+    });
 }
 
 CV_EXPORT int CV_GetUserInfo(CvHandle handle, CvUserInfo* record)
 {
-    if (record == nullptr) {
-        return 0;
-    }
-    return TheLibrary().WithUser(handle,
-                                 [record](const User& user) {
-                                     CV_InitUserInfo(record);
-                                     const std::size_t at = user.Address.rfind('@');
-                                     CopyField(record->EMail, user.Address);
-                                     CopyField(record->Mailbox, std::string_view(user.Address).substr(0, at));
-                                     CopyField(record->Domain, std::string_view(user.Address).substr(at + 1));
-                                     CopyField(record->FullName, user.FullName);
-                                     CopyField(record->Password, user.Password);
-                                     record->WebAccess = user.WebAccess ? 1 : 0;
-                                     return true;
-                                 })
-                   ? 1
-                   : 0;
+    return qm::GuardEntry("CV_GetUserInfo", 0, [&] {
+        if (record == nullptr) {
+            return 0;
+        }
+        return TheLibrary().WithUser(handle,
+                                     [record](const User& user) {
+                                         CV_InitUserInfo(record);
+                                         const std::size_t at = user.Address.rfind('@');
+                                         CopyField(record->EMail, user.Address);
+                                         CopyField(record->Mailbox, std::string_view(user.Address).substr(0, at));
+                                         CopyField(record->Domain, std::string_view(user.Address).substr(at + 1));
+                                         CopyField(record->FullName, user.FullName);
+                                         CopyField(record->Password, user.Password);
+                                         record->WebAccess = user.WebAccess ? 1 : 0;
+                                         return true;
+                                     })
+                       ? 1
+                       : 0;
+    });
 }
 
 CV_EXPORT void CV_FilterUserInfo(CvUserInfo* record)
 {
-    if (record == nullptr) {
-        return;
-    }
-    std::string email = Lower(FieldText(record->EMail));
-    std::string mailbox = Lower(FieldText(record->Mailbox));
-    std::string domain = Lower(FieldText(record->Domain));
-    const std::size_t at = email.rfind('@');
-    if (mailbox.empty()) {
-        mailbox = email.substr(0, at);
-    }
-    if (domain.empty() && at != std::string::npos) {
-        domain = email.substr(at + 1);
-    }
-    if (domain.empty()) {
-        domain = TheLibrary().DomainFor("");
-    }
-    CopyField(record->Mailbox, mailbox);
-    CopyField(record->Domain, domain);
-    CopyField(record->EMail, FieldText(record->Mailbox) + "@" + FieldText(record->Domain));
-    CopyField(record->FullName, FieldText(record->FullName));
-    CopyField(record->Password, FieldText(record->Password));
+    qm::GuardEntry("CV_FilterUserInfo", [&] {
+        if (record == nullptr) {
+            return;
+        }
+        std::string email = Lower(FieldText(record->EMail));
+        std::string mailbox = Lower(FieldText(record->Mailbox));
+        std::string domain = Lower(FieldText(record->Domain));
+        const std::size_t at = email.rfind('@');
+        if (mailbox.empty()) {
+            mailbox = email.substr(0, at);
+        }
+        if (domain.empty() && at != std::string::npos) {
+            domain = email.substr(at + 1);
+        }
+        if (domain.empty()) {
+            domain = TheLibrary().DomainFor("");
+        }
+        CopyField(record->Mailbox, mailbox);
+        CopyField(record->Domain, domain);
+        CopyField(record->EMail, FieldText(record->Mailbox) + "@" + FieldText(record->Domain));
+        CopyField(record->FullName, FieldText(record->FullName));
+        CopyField(record->Password, FieldText(record->Password));
+    });
 }
 
 CV_EXPORT int CV_AddUser(CvUserInfo* record, int /*flags*/)
 {
-    return record != nullptr && TheLibrary().Add(*record) ? 1 : 0;
+    return qm::GuardEntry("CV_AddUser", 0, [&] { return record != nullptr && TheLibrary().Add(*record) ? 1 : 0; });
 }
 
 CV_EXPORT int CV_DeleteUser(const char* address, const char* alias, int what)
 {
-    return TheLibrary().Delete(Text(address), Text(alias), what) ? 1 : 0;
+    return qm::GuardEntry("CV_DeleteUser", 0,
+                          [&] { return TheLibrary().Delete(Text(address), Text(alias), what) ? 1 : 0; });
 }
 
 CV_EXPORT int CV_GetDomainNameUsingIP(const char* ip, char* buffer, int size)
 {
-    if (buffer != nullptr && size > 0) {
-        buffer[0] = '\0';
-    }
-    const std::string domain = TheLibrary().DomainFor(Text(ip));
-    return !domain.empty() && CopyOut(domain, buffer, size) ? 1 : 0;
+    return qm::GuardEntry("CV_GetDomainNameUsingIP", 0, [&] {
+        if (buffer != nullptr && size > 0) {
+            buffer[0] = '\0';
+        }
+        const std::string domain = TheLibrary().DomainFor(Text(ip));
+        return !domain.empty() && CopyOut(domain, buffer, size) ? 1 : 0;
+    });
 }
 
 CV_EXPORT int CV_ReloadUsers()
 {
-    return TheLibrary().Reload() ? 1 : 0;
+    return qm::GuardEntry("CV_ReloadUsers", 0, [&] { return TheLibrary().Reload() ? 1 : 0; });
 }
 
 // Each entry point has the signature its callers bind it with.

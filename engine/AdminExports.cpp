@@ -1,5 +1,6 @@
-// The engine library's administration exports: thin C entry points over the administration calls. No exception
-// leaves them.
+// The engine library's administration exports: thin C entry points over the administration calls. Each goes
+// through the entry guard, so an exception is logged and turned into the export's failure value.
+#include "common/EntryGuard.h"
 #include "engine/AdminApi.h"
 #include "engine/AdminCalls.h"
 
@@ -39,6 +40,8 @@ static_assert(std::is_same_v<decltype(&QM_UserDiskSpace), qm::engine::QmUserDisk
 
 namespace {
 
+constexpr unsigned char kFalse = 0;
+
 unsigned char Bool(bool value)
 {
     return value ? 1 : 0;
@@ -48,96 +51,60 @@ unsigned char Bool(bool value)
 
 QM_EXPORT void QM_RegisterWindow(std::uint64_t window)
 {
-    try {
-        admin::RegisterWindow(window);
-    } catch (...) {
-    }
+    qm::GuardEntry("QM_RegisterWindow", [&] { admin::RegisterWindow(window); });
 }
 
 QM_EXPORT void QM_UnRegisterWindow(std::uint64_t window)
 {
-    try {
-        admin::UnRegisterWindow(window);
-    } catch (...) {
-    }
+    qm::GuardEntry("QM_UnRegisterWindow", [&] { admin::UnRegisterWindow(window); });
 }
 
 QM_EXPORT void QM_GetStatus(void* buffer)
 {
-    try {
-        admin::GetStatus(static_cast<qm::engine::EngineStatus*>(buffer));
-    } catch (...) {
-    }
+    qm::GuardEntry("QM_GetStatus", [&] { admin::GetStatus(static_cast<qm::engine::EngineStatus*>(buffer)); });
 }
 
 QM_EXPORT int QM_GetSessionStatus(void* buffer, int max)
 {
-    try {
+    return qm::GuardEntry("QM_GetSessionStatus", admin::kTableUnreadable, [&] {
         return admin::GetSessionStatus(static_cast<qm::engine::SessionRecord*>(buffer), max);
-    } catch (...) {
-        return admin::kTableUnreadable;
-    }
+    });
 }
 
 QM_EXPORT void QM_KillSession(const char* id)
 {
-    try {
-        admin::KillSession(id);
-    } catch (...) {
-    }
+    qm::GuardEntry("QM_KillSession", [&] { admin::KillSession(id); });
 }
 
 QM_EXPORT unsigned char QM_UserCreate(const char* user, const char* password, const char* language,
                                       const char* fullName, const char* email)
 {
-    try {
-        return Bool(admin::UserCreate(user, password, language, fullName, email));
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserCreate", kFalse,
+                          [&] { return Bool(admin::UserCreate(user, password, language, fullName, email)); });
 }
 
 QM_EXPORT unsigned char QM_UserDelete(const char* user)
 {
-    try {
-        return Bool(admin::UserDelete(user));
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserDelete", kFalse, [&] { return Bool(admin::UserDelete(user)); });
 }
 
 QM_EXPORT unsigned char QM_UserRename(const char* oldUser, const char* newUser)
 {
-    try {
-        return Bool(admin::UserRename(oldUser, newUser));
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserRename", kFalse, [&] { return Bool(admin::UserRename(oldUser, newUser)); });
 }
 
 QM_EXPORT unsigned char QM_UserChange(const char* user, const char* newUser, const char* fullName, const char* password)
 {
-    try {
-        return Bool(admin::UserChange(user, newUser, fullName, password));
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserChange", kFalse,
+                          [&] { return Bool(admin::UserChange(user, newUser, fullName, password)); });
 }
 
 QM_EXPORT unsigned char QM_UserExists(const char* user)
 {
-    try {
-        return Bool(admin::UserExists(user));
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserExists", kFalse, [&] { return Bool(admin::UserExists(user)); });
 }
 
 QM_EXPORT int QM_UserDiskSpace(const char* user)
 {
-    try {
-        return admin::UserDiskSpace(user);
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("QM_UserDiskSpace", 0, [&] { return admin::UserDiskSpace(user); });
 }

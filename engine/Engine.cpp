@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -165,17 +166,17 @@ void CreateEmptyFile(const std::string& dir, const char* name)
 
 bool OpenLog()
 {
-    // 1 and 2: the registry value and the log directory.
+    // The registry value and the log directory.
     (void)platform::RegSetString(kRegistryKey, kRegistryBaseDir, Process().InstallDir);
     const std::string logDir = DirectorySetting("LogDir", "Logs");
     (void)platform::MakeDirectories(logDir);
 
-    // 3: the log level every process sees.
+    // The log level every process sees.
     std::atomic_ref<std::int32_t> logLevel(Section()->LogLevel);
     const std::int32_t runningLevel = logLevel.load();
     logLevel.store(ReadIniInt("General", "LogLevel", 1));
 
-    // 4: the log, then the engine lock, so that a second engine of the installation stops here, before it
+    // The log, then the engine lock, so that a second engine of the installation stops here, before it
     // touches the files of the one that runs.
     std::string rotation = ReadIniString("General", "LogRotation", "");
     rotation.resize(std::min<std::size_t>(rotation.size(), 15));
@@ -213,9 +214,9 @@ bool CreateSessionTable(int maximum)
     return true;
 }
 
-void LoadLibraries(const std::string& templateDir)
+// The companion's user library, when the accounts follow the mail server's.
+void LoadCompanionLibrary()
 {
-    // 10 and 11: the companion's user library when the accounts follow the mail server's.
     const std::string corvidDir = ReadIniString("Directories", "CorvidAppDir", "");
     (void)WriteIniString("Directories", "CorvidAppDir", corvidDir);
     if (ReadIniBool("Mailboxes", "SyncWithMailServer", false) && !corvidDir.empty()) {
@@ -226,16 +227,32 @@ void LoadLibraries(const std::string& templateDir)
             Run().Log->LogMsg(4, kMsgCorvidLoadError, loaded.error().Code);
         }
     }
+}
 
-    // 12 and 13: the language file checked and completed, then the template cache.
+// The template directory; its absence is logged, not fatal.
+std::string FindTemplateDir()
+{
+    std::string templateDir = DirectorySetting("TemplateDir", "Templates");
+    if (!platform::IsDirectory(templateDir)) {
+        Run().Log->LogMsg(4, kMsgTemplatesDirNotFound);
+    }
+    return templateDir;
+}
+
+// The language file checked and completed, then the template cache.
+void LoadLanguagesAndTemplates(const std::string& templateDir)
+{
     if (platform::ResolveNoCase(templateDir, "Languages.ini")) {
         (void)CheckLanguagesIni(*Run().Log);
     } else {
         Run().Log->LogMsg(4, kMsgLanguagesIniNotFound);
     }
     Run().Templates = TemplateCache::FromEngineIni(Run().Log.get());
+}
 
-    // 14: LDAP, always tried.
+// LDAP, always tried; the engine runs without it.
+void LoadLdap()
+{
     Run().Log->LogMsg(1, kMsgLdapLoading);
     auto ldap = LoadLdapLibrary();
     if (!ldap) {
@@ -243,13 +260,9 @@ void LoadLibraries(const std::string& templateDir)
     }
 }
 
-bool StartUpSteps()
+// The user directory, and the temporary directory emptied of what a dead engine left.
+void PrepareUserAndTempDirs()
 {
-    if (!OpenLog()) {
-        return false;
-    }
-
-    // 5 and 6: the user directory, and the temporary directory emptied of what a dead engine left.
     const std::string userDir = DirectorySetting("UserDir", "Users");
     (void)platform::MakeDirectories(userDir);
     if (!platform::IsDirectory(userDir)) {
@@ -258,22 +271,11 @@ bool StartUpSteps()
     const std::string tempDir = DirectorySetting("TempDir", "Temp");
     (void)platform::MakeDirectories(tempDir);
     (void)platform::EmptyDirectory(tempDir);
+}
 
-    // 7 and 8: the session table, empty.
-    const int maximum = ReadIniInt("Session", "Maximum", 200);
-    if (!CreateSessionTable(maximum)) {
-        return false;
-    }
-    SetStatus(Section()->Status, StatusWord::Sessions, 0);
-
-    // 9 to 14.
-    const std::string templateDir = DirectorySetting("TemplateDir", "Templates");
-    if (!platform::IsDirectory(templateDir)) {
-        Run().Log->LogMsg(4, kMsgTemplatesDirNotFound);
-    }
-    LoadLibraries(templateDir);
-
-    // 15 and 16: the MIME types, and the global address book and dictionary.
+// The MIME types, and the global address book and dictionary.
+void LoadMimeTypesAndGlobalFiles()
+{
     const std::string baseDir = BaseDir();
     Run().MimeTypes = std::make_unique<MimeTypeTable>();
     if (!Run().MimeTypes->Load(FindNoCase(baseDir, "MimeTypes.cfg").c_str())) {
@@ -281,19 +283,27 @@ bool StartUpSteps()
     }
     CreateEmptyFile(baseDir, "AddrBook.txt");
     CreateEmptyFile(baseDir, "Dictionary.txt");
+}
 
-    // 17 and 18: the session manager and the status block.
+// The session manager and the status block of a fresh engine.
+void CreateSessionsAndStatus(int maximum)
+{
     Run().Sessions = CreateSessionManager();
     EngineSharedSection& section = *Section();
     ZeroStatus(section);
     SetStatus(section.Status, StatusWord::StartTime, static_cast<std::int32_t>(EngineNow()));
     SetStatus(section.Status, StatusWord::MaxSessions, maximum);
+}
 
-    // 19: the defaults of Domains.Ini, then every engine INI key written back, last.
+// The defaults of Domains.Ini, then every engine INI key written back, last.
+void WriteIniDefaults()
+{
     (void)WriteDomainDefaults(LoadedCVUser() != nullptr);
     (void)WriteEngineIniDefaults(Process().IniPath, Process().InstallDir);
+}
 
-    // 20: the maintenance thread.
+bool StartMaintenance()
+{
     MaintenanceContext context;
     context.Log = Run().Log.get();
     context.Sessions = Run().Sessions.get();
@@ -315,6 +325,28 @@ bool StartUpSteps()
         return false;
     }
     return true;
+}
+
+// The start-up in its order: the log and the engine lock first, the maintenance thread last.
+bool StartUpSteps()
+{
+    if (!OpenLog()) {
+        return false;
+    }
+    PrepareUserAndTempDirs();
+    const int maximum = ReadIniInt("Session", "Maximum", 200);
+    if (!CreateSessionTable(maximum)) {
+        return false;
+    }
+    SetStatus(Section()->Status, StatusWord::Sessions, 0);
+    const std::string templateDir = FindTemplateDir();
+    LoadCompanionLibrary();
+    LoadLanguagesAndTemplates(templateDir);
+    LoadLdap();
+    LoadMimeTypesAndGlobalFiles();
+    CreateSessionsAndStatus(maximum);
+    WriteIniDefaults();
+    return StartMaintenance();
 }
 
 } // namespace
@@ -445,6 +477,18 @@ bool EngineShutDown()
 LogFile* EngineLog()
 {
     return Run().Log.get();
+}
+
+void ReportEngineEntryFailure(const char* entry, const char* what) noexcept
+{
+    try {
+        if (LogFile* log = EngineLog(); log != nullptr) {
+            log->Log(1, "%s: stopped an exception: %s", entry, what);
+            return;
+        }
+    } catch (...) {
+    }
+    (void)std::fprintf(stderr, "%s: stopped an exception: %s\n", entry, what);
 }
 
 std::string EngineIniPath()

@@ -67,6 +67,10 @@ bool EngineShutDown();
 
 // ---- Services ---------------------------------------------------------------------------------------------------
 
+/// The entry guard's reporter of the engine library: an exception stopped at an export is logged at level 1 in the
+/// engine log while it is open, and written to standard error before StartUp and after ShutDown.
+void ReportEngineEntryFailure(const char* entry, const char* what) noexcept;
+
 /// The engine log while the engine runs (from StartUp until ShutDown closes it); null otherwise.
 LogFile* EngineLog();
 

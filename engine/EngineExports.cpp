@@ -1,4 +1,5 @@
 // The engine library's exports (the host contract) and its attach and detach when a process loads and unloads it.
+#include "common/EntryGuard.h"
 #include "engine/Engine.h"
 #include "engine/EngineMessages.h"
 
@@ -28,7 +29,8 @@ public:
 // StartUp returns false.
 [[gnu::constructor]] void AttachProcess()
 {
-    static ProcessAttachment s_attachment;
+    qm::SetEntryFailureReporter(&qm::engine::ReportEngineEntryFailure);
+    qm::GuardEntry("Quillmail.so load", [] { static ProcessAttachment s_attachment; });
 }
 
 } // namespace
@@ -39,27 +41,19 @@ QM_EXPORT int ShutDown(void);
 
 QM_EXPORT int StartUp(void)
 {
-    try {
-        return qm::engine::EngineStartUp() ? 1 : 0;
-    } catch (...) {
-        return 0;
-    }
+    return qm::GuardEntry("StartUp", 0, [] { return qm::engine::EngineStartUp() ? 1 : 0; });
 }
 
+// Main always returns true, after a stopped exception too.
 QM_EXPORT int Main(int inFd, int outFd, const char* environment)
 {
-    try {
+    return qm::GuardEntry("Main", 1, [&] {
         qm::engine::EngineMain(inFd, outFd, environment);
-    } catch (...) {
-    }
-    return 1;
+        return 1;
+    });
 }
 
 QM_EXPORT int ShutDown(void)
 {
-    try {
-        return qm::engine::EngineShutDown() ? 1 : 0;
-    } catch (...) {
-        return 1;
-    }
+    return qm::GuardEntry("ShutDown", 1, [] { return qm::engine::EngineShutDown() ? 1 : 0; });
 }

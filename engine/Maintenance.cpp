@@ -143,20 +143,33 @@ bool Maintenance::DeliverAlert() const
     return true;
 }
 
-int Maintenance::Run(StopEvent& stop, std::chrono::milliseconds period)
+void Maintenance::RunStep(const char* step, const std::function<void()>& body) const noexcept
 {
     try {
-        Start();
-        for (;;) {
-            Round();
-            if (stop.WaitFor(period)) {
-                m_context.Log->LogMsg(1, kMsgMaintenanceShutdownNotice);
-                break;
-            }
-            (void)DeliverAlert();
-        }
+        body();
     } catch (const std::exception& error) {
-        m_context.Log->Log(1, "Maintenance thread error: %s", error.what());
+        try {
+            m_context.Log->Log(1, "Maintenance %s skipped after an error: %s", step, error.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            m_context.Log->Log(1, "Maintenance %s skipped after an error: unknown exception", step);
+        } catch (...) {
+        }
+    }
+}
+
+int Maintenance::Run(StopEvent& stop, std::chrono::milliseconds period)
+{
+    RunStep("start", [this] { Start(); });
+    for (;;) {
+        RunStep("round", [this] { Round(); });
+        if (stop.WaitFor(period)) {
+            m_context.Log->LogMsg(1, kMsgMaintenanceShutdownNotice);
+            break;
+        }
+        RunStep("alert", [this] { (void)DeliverAlert(); });
     }
     if (m_context.Exiting) {
         m_context.Exiting();

@@ -2,8 +2,8 @@
 // sessions and broadcasts the administrator's alert text.
 #pragma once
 
-#include "common/LogFile.h"
 #include "base/Result.h"
+#include "common/LogFile.h"
 #include "engine/EngineShared.h"
 #include "engine/SessionService.h"
 #include "engine/StopEvent.h"
@@ -55,7 +55,8 @@ public:
     bool DeliverAlert() const;
 
     /// The whole thread: Start, then rounds until `stop` is signalled; then the exit steps (Exiting, log 182,
-    /// signal `stop`). Returns 0. Never throws.
+    /// signal `stop`). Returns 0. An exception that escapes a step is logged at level 1 and skips the rest of that
+    /// step; the thread goes on with the next round.
     int Run(StopEvent& stop, std::chrono::milliseconds period = kMaintenancePeriod);
 
     /// Copies the non-empty slots of the kill list in slot order and empties them, under the sessions mutex.
@@ -66,6 +67,9 @@ public:
     static std::string AlertText(std::string_view fileBytes);
 
 private:
+    // Runs one step of the thread; an exception that escapes it is logged at level 1 and stops only that step.
+    void RunStep(const char* step, const std::function<void()>& body) const noexcept;
+
     MaintenanceContext m_context;
 };
 

@@ -208,10 +208,9 @@ const store::MailHostAccount* UserRecord::DefaultAccount() const
     return m_mailHosts->Count() > 0 ? &m_mailHosts->Item(0) : nullptr;
 }
 
-store::MessageIndex& UserRecord::Index()
+Result<store::MessageIndex*> UserRecord::Index()
 {
-    (void)std::fputs("UserRecord::Index: the store has no message index yet\n", stderr);
-    std::abort();
+    return Fail("the store has no message index yet", ENOSYS);
 }
 
 } // namespace qm::engine

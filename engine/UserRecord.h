@@ -98,7 +98,7 @@ public:
 
     /// The user's message index. The store has no message index yet: until it is built in a record has none, and
     /// this must not be called (it stops the program).
-    store::MessageIndex& Index() override;
+    Result<store::MessageIndex*> Index() override;
 
     store::AddressBook& AddrBook() override { return *m_addressBook; }
 

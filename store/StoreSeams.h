@@ -2,6 +2,8 @@
 // implements these interfaces (its user record, its language texts, its request) and hands them in.
 #pragma once
 
+#include "base/Result.h"
+
 #include <string>
 
 namespace qm {
@@ -24,7 +26,10 @@ public:
     /// The user directory, without a trailing '/'.
     virtual const char* UserDir() const = 0;
 
-    virtual MessageIndex& Index() = 0;
+    /// The user's message index; fails (ENOSYS) while the store keeps none, so a caller answers with its error
+    /// path instead of ending the process.
+    virtual Result<MessageIndex*> Index() = 0;
+
     virtual FolderList& Folders() = 0;
     virtual FilterList& Filters() = 0;
     virtual MailHostList& MailHosts() = 0;

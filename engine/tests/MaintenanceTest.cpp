@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +56,30 @@ public:
 
 private:
     std::mutex m_lock;
+};
+
+// A session manager whose expiry throws in its first rounds, as a fault in a round would.
+class ThrowingSessions final : public SessionService {
+public:
+    bool KillById(const char* /*id*/, Logger& /*log*/) override { return false; }
+
+    void ExpireIdle() override
+    {
+        const int round = ++m_rounds;
+        if (round == 1) {
+            throw std::runtime_error("expiry broke");
+        }
+        if (round == 2) {
+            throw 42;
+        }
+    }
+
+    void BroadcastErrorMessage(const char* /*text*/) override {}
+
+    int Rounds() const { return m_rounds.load(); }
+
+private:
+    std::atomic<int> m_rounds{0};
 };
 
 class MaintenanceTest : public ::testing::Test {
@@ -249,6 +275,27 @@ TEST_F(MaintenanceTest, ThreadStopsWithinOneRoundAndRunsItsExitSteps)
     const std::size_t notice = log.find("Maintenance thread has received shutdown notice.");
     ASSERT_NE(notice, std::string::npos) << log;
     EXPECT_LT(notice, log.find("Maintenance thread exiting."));
+}
+
+TEST_F(MaintenanceTest, ARoundThatThrowsIsLoggedAndSkippedAndTheThreadGoesOn)
+{
+    ThrowingSessions sessions;
+    MaintenanceContext context = Context();
+    context.Sessions = &sessions;
+    MaintenanceThread thread;
+    ASSERT_TRUE(thread.Start(std::move(context), std::chrono::milliseconds(5)));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (sessions.Rounds() < 4 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_GE(sessions.Rounds(), 4) << "rounds go on after the ones that threw";
+    EXPECT_FALSE(thread.Stop().IsSignalled()) << "the thread is still running";
+    EXPECT_FALSE(m_exited);
+    thread.SignalStop();
+    thread.Join();
+    const std::string log = Log();
+    EXPECT_NE(log.find("Maintenance round skipped after an error: expiry broke"), std::string::npos) << log;
+    EXPECT_NE(log.find("Maintenance round skipped after an error: unknown exception"), std::string::npos) << log;
 }
 
 } // namespace

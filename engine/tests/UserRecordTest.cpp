@@ -6,9 +6,11 @@
 #include "platform/IniFile.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
+#include "store/StoreSeams.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 namespace qm::engine {
@@ -63,6 +65,16 @@ TEST_F(UserRecordTest, ANewRecordMakesTheDirectoryAndTheSpecialFolders)
     }
     EXPECT_EQ(record->Folders().Count(), 4);
     EXPECT_EQ(record->MailHosts().Count(), 0) << "no system account is made for a user without accounts";
+}
+
+TEST_F(UserRecordTest, AskingForTheMessageIndexFailsInsteadOfEndingTheProcess)
+{
+    auto record = Open("ann");
+    store::StoreUser& user = *record;
+    auto index = user.Index();
+    ASSERT_FALSE(index);
+    EXPECT_EQ(index.error().Code, ENOSYS);
+    EXPECT_EQ(record->Folders().Count(), 4) << "the record stays usable";
 }
 
 TEST_F(UserRecordTest, KeepsTheSpellingOfAnExistingAccount)
