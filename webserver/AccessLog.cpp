@@ -1,9 +1,54 @@
 #include "webserver/AccessLog.h"
 
+#include "common/StringUtil.h"
+
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 namespace qm {
+
+namespace {
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool IsPasswordFieldName(std::string_view raw)
+{
+    // Decoded as the engine decodes form fields, so that "%50assword" or "Pass%77ord" cannot slip past.
+    std::string name;
+    name.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i];
+        if (c == '+') {
+            c = ' ';
+        } else if (c == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 && HexDigit(raw[i + 2]) >= 0) {
+            c = static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
+            i += 2;
+        }
+        name.push_back(c);
+    }
+    static constexpr std::string_view kPassword = "password";
+    for (size_t at = 0; at + kPassword.size() <= name.size(); ++at) {
+        if (EqualsNoCase(std::string_view(name).substr(at, kPassword.size()), kPassword)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 namespace {
 
@@ -43,6 +88,34 @@ public:
             } else {
                 Put(c);
             }
+        }
+    }
+
+    // The path and query as received, with the value of every password field replaced by "*".
+    void PutTarget(std::string_view target)
+    {
+        const size_t question = target.find('?');
+        PutEscaped(target.substr(0, question));
+        if (question == std::string_view::npos) {
+            return;
+        }
+        Put('?');
+        std::string_view rest = target.substr(question + 1);
+        for (;;) {
+            const size_t amp = rest.find('&');
+            const std::string_view field = rest.substr(0, amp);
+            const size_t equals = field.find('=');
+            if (equals != std::string_view::npos && IsPasswordFieldName(field.substr(0, equals))) {
+                PutEscaped(field.substr(0, equals));
+                Put("=*");
+            } else {
+                PutEscaped(field);
+            }
+            if (amp == std::string_view::npos) {
+                return;
+            }
+            Put('&');
+            rest.remove_prefix(amp + 1);
         }
     }
 
@@ -91,7 +164,7 @@ size_t FormatAccessLogLine(const AccessLogEntry& entry, char* out, size_t size)
     line.Put("] \"");
     line.PutEscaped(entry.Method);
     line.Put(' ');
-    line.PutEscaped(entry.Target);
+    line.PutTarget(entry.Target);
     line.Put(' ');
     line.PutEscaped(entry.Version);
     line.Put("\" ");

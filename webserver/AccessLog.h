@@ -30,7 +30,12 @@ struct AccessLogEntry {
 /// Writes the line "client - - [dd/Mon/yyyy:hh:mm:ss +zzzz] \"METHOD target VERSION\" status bytes\n" (local time)
 /// into `out` and returns its length; a line that does not fit is cut and still ends with '\n'. Bytes of the
 /// request line that could break the line or its quoting ('"', '\', control and 8-bit bytes) are written as \xHH.
+/// The value of every query field whose name is a password field (IsPasswordFieldName) is written as "*".
 size_t FormatAccessLogLine(const AccessLogEntry& entry, char* out, size_t size);
+
+/// True when the form field name `raw`, as sent (%XX and '+' not yet decoded), names a password: once decoded it
+/// contains "password" in any case ("Password", "NewPassword", "%50assword").
+bool IsPasswordFieldName(std::string_view raw);
 
 /// The log file. Safe to use from many threads; each line is written whole and flushed.
 class AccessLog {

@@ -1,5 +1,6 @@
 #include "webserver/HttpServer.h"
 
+#include "common/EntryGuard.h"
 #include "common/MimeTypeTable.h"
 #include "common/StringUtil.h"
 #include "common/TextScan.h"
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -42,7 +44,7 @@ constexpr ErrorReply kErrorReplies[] = {
         {400, "Bad Request"},           {403, "Forbidden"},         {404, "Not Found"},
         {405, "Method Not Allowed"},    {413, "Content Too Large"}, {414, "URI Too Long"},
         {500, "Internal Server Error"}, {501, "Not Implemented"},   {502, "Bad Gateway"},
-        {503, "Service Unavailable"},
+        {503, "Service Unavailable"},   {504, "Gateway Timeout"},
 };
 
 constexpr size_t kErrorSlots = sizeof kErrorReplies / sizeof kErrorReplies[0];
@@ -70,13 +72,28 @@ MHD_Result AsResult(int handled)
     return handled != 0 ? MHD_YES : MHD_NO;
 }
 
+// A redirect target on this server: leading slashes and backslashes become one slash, since "//host/..." (and
+// "/\host/..." to browsers) would name another host.
+std::string SameHostLocation(std::string_view path)
+{
+    size_t start = 0;
+    while (start < path.size() && (path[start] == '/' || path[start] == '\\')) {
+        ++start;
+    }
+    std::string location(1, '/');
+    location.append(path.substr(start));
+    return location;
+}
+
 } // namespace
 
 /// The state of one connection, kept from its accept to its close and reused by each request on it.
 struct HttpServer::Connection {
     HttpServer* Server = nullptr;
-    platform::UniqueFd SocketCopy; // keeps the socket one object while the watchdog may end it
-    std::atomic<int64_t> DeadlineMs{0};
+    platform::UniqueFd SocketCopy;       // keeps the socket one object while the watchdog may end it
+    std::atomic<int64_t> DeadlineMs{0};  // the head (or the next one) must be whole by then; 0: none
+    std::atomic<int64_t> BodyStartMs{0}; // when the body began, while it is being received; 0: not receiving
+    std::atomic<uint64_t> BodyBytes{0};  // body bytes received so far
     char RemoteAddress[kAddressTextSize] = "-";
     SocketEnd Local;
 
@@ -96,9 +113,9 @@ struct HttpServer::Connection {
     std::string_view IfModifiedSince;
     std::optional<uint64_t> ContentLength;
     platform::UniqueFd Body;
-    uint64_t BodyBytes = 0;
     bool BodyFailed = false;
     bool ConflictingLength = false;
+    bool TransferEncoding = false;
     unsigned Status = 0;
     uint64_t PlannedBytes = 0; // body of a reply of known size
     uint64_t BytesSent = 0;    // body bytes of a relayed engine reply
@@ -113,33 +130,38 @@ struct HttpServer::Connection {
         Cookie.reset();
         ContentLength.reset();
         Body.Reset();
+        BodyStartMs = 0;
         BodyBytes = 0;
         BodyFailed = false;
         ConflictingLength = false;
+        TransferEncoding = false;
         Status = 0;
         PlannedBytes = 0;
         BytesSent = 0;
     }
 };
 
-/// The C callbacks that MHD calls, forwarding to the server.
+/// The C callbacks that MHD calls, forwarding to the server. No exception may cross into the library: each runs
+/// under GuardEntry, which reports it and returns the callback's failure value (ending the connection).
 struct HttpCallbacks {
-    // No exception may cross into the library: each callback turns one into the end of the connection.
+    static HttpServer::Connection* ConnectionOf(MHD_Connection* connection)
+    {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info != nullptr ? static_cast<HttpServer::Connection*>(info->socket_context) : nullptr;
+    }
+
     static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) noexcept
     {
-        (void)cls;
-        const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-        auto* c = info != nullptr ? static_cast<HttpServer::Connection*>(info->socket_context) : nullptr;
-        if (c != nullptr) {
-            c->ResetRequest();
-            try {
+        return GuardEntry("HttpServer::OnUri", static_cast<void*>(nullptr), [&]() -> void* {
+            HttpServer::Connection* c = ConnectionOf(connection);
+            if (c != nullptr) {
+                c->ResetRequest();
                 c->RawTarget.assign(uri != nullptr ? uri : "");
-            } catch (const std::exception&) {
-                c->RawTarget.clear();
+                c->RequestTime = std::time(nullptr);
+                static_cast<HttpServer*>(cls)->BeginHead(*c);
             }
-            c->RequestTime = std::time(nullptr);
-        }
-        return c;
+            return c;
+        });
     }
 
     static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
@@ -147,12 +169,8 @@ struct HttpCallbacks {
                                 void** context) noexcept
     {
         (void)url; // the path as the library decoded it: the raw target is used instead
-        try {
-            return Dispatch(cls, connection, method, version, uploadData, uploadSize, context);
-        } catch (const std::exception& failure) {
-            (void)std::fprintf(stderr, "Quillmail: request failed: %s\n", failure.what());
-            return MHD_NO;
-        }
+        return GuardEntry("HttpServer::OnRequest", MHD_NO,
+                          [&] { return Dispatch(cls, connection, method, version, uploadData, uploadSize, context); });
     }
 
     static MHD_Result Dispatch(void* cls, MHD_Connection* connection, const char* method, const char* version,
@@ -179,44 +197,56 @@ struct HttpCallbacks {
                             MHD_RequestTerminationCode why) noexcept
     {
         (void)connection;
-        auto* c = static_cast<HttpServer::Connection*>(*context);
-        if (c != nullptr && c->Started) {
-            static_cast<HttpServer*>(cls)->CompleteRequest(*c, why == MHD_REQUEST_TERMINATED_COMPLETED_OK);
-        }
+        GuardEntry("HttpServer::OnCompleted", [&] {
+            auto* c = static_cast<HttpServer::Connection*>(*context);
+            if (c != nullptr && c->Started) {
+                static_cast<HttpServer*>(cls)->CompleteRequest(*c, why == MHD_REQUEST_TERMINATED_COMPLETED_OK);
+            }
+        });
     }
 
     static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
                              MHD_ConnectionNotificationCode code) noexcept
     {
-        auto* server = static_cast<HttpServer*>(cls);
-        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
-            try {
+        GuardEntry("HttpServer::OnConnection", [&] {
+            auto* server = static_cast<HttpServer*>(cls);
+            if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+                // Without state its requests are refused: a failed open leaves none.
+                *socketContext = nullptr;
                 *socketContext = server->OpenConnection(connection);
-            } catch (const std::exception&) {
-                *socketContext = nullptr; // its requests are refused: without state they cannot be served
+            } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+                auto* c = static_cast<HttpServer::Connection*>(*socketContext);
+                *socketContext = nullptr;
+                server->CloseConnection(c);
             }
-        } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
-            server->CloseConnection(static_cast<HttpServer::Connection*>(*socketContext));
-            *socketContext = nullptr;
-        }
+        });
     }
 
-    static MHD_Result OnHeader(void* cls, MHD_ValueKind kind, const char* key, const char* value)
+    static MHD_Result OnHeader(void* cls, MHD_ValueKind kind, const char* key, const char* value) noexcept
     {
         (void)kind;
-        auto* c = static_cast<HttpServer::Connection*>(cls);
-        const std::string_view text = value != nullptr ? value : "";
+        return GuardEntry("HttpServer::OnHeader", MHD_NO, [&] {
+            NoteHeader(*static_cast<HttpServer::Connection*>(cls), key != nullptr ? key : "",
+                       value != nullptr ? value : "");
+            return MHD_YES;
+        });
+    }
+
+    static void NoteHeader(HttpServer::Connection& c, const char* key, std::string_view text)
+    {
         // A header sent twice counts with its last value.
         if (EqualsNoCase(key, "Host")) {
-            c->Host = text;
+            c.Host = text;
         } else if (EqualsNoCase(key, "User-Agent")) {
-            c->UserAgent = text;
+            c.UserAgent = text;
         } else if (EqualsNoCase(key, "Content-Type")) {
-            c->ContentType = text;
+            c.ContentType = text;
         } else if (EqualsNoCase(key, "Cookie")) {
-            c->Cookie = text;
+            c.Cookie = text;
         } else if (EqualsNoCase(key, "If-Modified-Since")) {
-            c->IfModifiedSince = text;
+            c.IfModifiedSince = text;
+        } else if (EqualsNoCase(key, "Transfer-Encoding")) {
+            c.TransferEncoding = true;
         } else if (EqualsNoCase(key, "Content-Length")) {
             uint64_t length = 0;
             bool valid = !text.empty() && text.size() <= 19;
@@ -224,29 +254,32 @@ struct HttpCallbacks {
                 valid = valid && digit >= '0' && digit <= '9';
                 length = length * 10 + static_cast<uint64_t>(digit - '0');
             }
-            if (!valid || (c->ContentLength && *c->ContentLength != length)) {
-                c->ConflictingLength = true; // a bad length, or two of them: what frames the body is unclear
+            if (!valid || (c.ContentLength && *c.ContentLength != length)) {
+                c.ConflictingLength = true; // a bad length, or two of them: what frames the body is unclear
             }
-            c->ContentLength = length;
+            c.ContentLength = length;
         }
-        return MHD_YES;
     }
 
-    static ssize_t OnRelayRead(void* cls, uint64_t position, char* out, size_t size)
+    static ssize_t OnRelayRead(void* cls, uint64_t position, char* out, size_t size) noexcept
     {
         (void)position;
-        const long got = static_cast<CgiRelay*>(cls)->Read(out, size);
-        if (got < 0) {
-            return MHD_CONTENT_READER_END_WITH_ERROR;
-        }
-        return got == 0 ? MHD_CONTENT_READER_END_OF_STREAM : static_cast<ssize_t>(got);
+        const auto failed = static_cast<ssize_t>(MHD_CONTENT_READER_END_WITH_ERROR);
+        return GuardEntry("HttpServer::OnRelayRead", failed, [&]() -> ssize_t {
+            const long got = static_cast<CgiRelay*>(cls)->Read(out, size);
+            if (got < 0) {
+                return failed;
+            }
+            return got == 0 ? static_cast<ssize_t>(MHD_CONTENT_READER_END_OF_STREAM) : static_cast<ssize_t>(got);
+        });
     }
 
-    static void OnRelayFree(void* cls)
+    static void OnRelayFree(void* cls) noexcept
     {
-        auto* relay = static_cast<CgiRelay*>(cls);
-        relay->Drain();
-        delete relay;
+        GuardEntry("HttpServer::OnRelayFree", [&] {
+            const std::unique_ptr<CgiRelay> relay(static_cast<CgiRelay*>(cls));
+            relay->Drain();
+        });
     }
 };
 
@@ -299,11 +332,12 @@ Result<void> HttpServer::Start()
     const int listenFd = listener.value().Release();
     m_daemon = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0,
                                 nullptr, nullptr, &HttpCallbacks::OnRequest, this, MHD_OPTION_LISTEN_SOCKET, listenFd,
-                                MHD_OPTION_CONNECTION_LIMIT, m_settings.MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT,
-                                m_settings.ConnectionTimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-                                kConnectionMemoryBytes, MHD_OPTION_URI_LOG_CALLBACK, &HttpCallbacks::OnUri, this,
-                                MHD_OPTION_NOTIFY_COMPLETED, &HttpCallbacks::OnCompleted, this,
-                                MHD_OPTION_NOTIFY_CONNECTION, &HttpCallbacks::OnConnection, this, MHD_OPTION_END);
+                                MHD_OPTION_CONNECTION_LIMIT, m_settings.MaxConnections,
+                                MHD_OPTION_PER_IP_CONNECTION_LIMIT, m_settings.MaxConnectionsPerAddress,
+                                MHD_OPTION_CONNECTION_TIMEOUT, m_settings.ConnectionTimeoutSeconds,
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemoryBytes, MHD_OPTION_URI_LOG_CALLBACK,
+                                &HttpCallbacks::OnUri, this, MHD_OPTION_NOTIFY_COMPLETED, &HttpCallbacks::OnCompleted,
+                                this, MHD_OPTION_NOTIFY_CONNECTION, &HttpCallbacks::OnConnection, this, MHD_OPTION_END);
     if (m_daemon == nullptr) {
         platform::UniqueFd closeIt(listenFd);
         return Fail("cannot start the HTTP server");
@@ -350,7 +384,7 @@ HttpServer::Connection* HttpServer::OpenConnection(MHD_Connection* connection)
     if (const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)) {
         FormatSocketAddress(info->client_addr, c->RemoteAddress, sizeof c->RemoteAddress);
     }
-    c->DeadlineMs = NowMs() + static_cast<int64_t>(m_settings.ConnectionTimeoutSeconds) * 1000;
+    c->DeadlineMs = NowMs() + static_cast<int64_t>(m_settings.HeadTimeoutSeconds) * 1000;
     std::lock_guard<std::mutex> hold(m_connectionsLock);
     m_connections.insert(c.get());
     return c.release();
@@ -368,8 +402,30 @@ void HttpServer::CloseConnection(Connection* c)
     delete c;
 }
 
-// Ends connections whose request head or body is overdue. MHD's own time-out only measures silence, so a client
-// that trickles a byte now and then would otherwise hold its connection for ever.
+void HttpServer::BeginHead(Connection& c)
+{
+    // The request line has come: the rest of the head must follow within the head time-out, however it trickles.
+    const int64_t headDeadline = NowMs() + static_cast<int64_t>(m_settings.HeadTimeoutSeconds) * 1000;
+    const int64_t deadline = c.DeadlineMs.load();
+    if (deadline == 0 || deadline > headDeadline) {
+        c.DeadlineMs = headDeadline;
+    }
+}
+
+bool HttpServer::UploadTooSlow(const Connection& c, int64_t now) const
+{
+    const int64_t start = c.BodyStartMs.load(std::memory_order_relaxed);
+    const int64_t elapsed = now - start;
+    if (start == 0 || elapsed <= static_cast<int64_t>(m_settings.MinBodyRateAfterSeconds) * 1000) {
+        return false;
+    }
+    // The average since the body began, so a burst does not hide a stall for long and one slow moment is no fault.
+    const uint64_t received = c.BodyBytes.load(std::memory_order_relaxed);
+    return received * 1000 < m_settings.MinBodyBytesPerSecond * static_cast<uint64_t>(elapsed);
+}
+
+// Ends connections whose request head is overdue or whose body arrives too slowly. MHD's own time-out only
+// measures silence, so a client that trickles a byte now and then would otherwise hold its connection for ever.
 void HttpServer::RunWatchdog()
 {
     std::unique_lock<std::mutex> hold(m_connectionsLock);
@@ -378,8 +434,10 @@ void HttpServer::RunWatchdog()
         const int64_t now = NowMs();
         for (Connection* c : m_connections) {
             const int64_t deadline = c->DeadlineMs.load(std::memory_order_relaxed);
-            if (deadline != 0 && now > deadline && c->SocketCopy.Valid()) {
+            const bool headOverdue = deadline != 0 && now > deadline;
+            if ((headOverdue || UploadTooSlow(*c, now)) && c->SocketCopy.Valid()) {
                 c->DeadlineMs = 0;
+                c->BodyStartMs = 0;
                 ShutdownSocket(c->SocketCopy.Get());
             }
         }
@@ -402,12 +460,13 @@ int HttpServer::BeginRequest(Connection& c, MHD_Connection* connection, const ch
     if (!isGet && !isHead && !isPost) {
         return QueueError(c, connection, 501);
     }
-    if (c.ConflictingLength) {
+    if (c.ConflictingLength || (c.TransferEncoding && c.ContentLength)) {
+        // Two framings of one body: a proxy in front may read it one way and this server the other.
         return QueueError(c, connection, 400);
     }
     const std::string& base = m_settings.CgiBase;
     if (!base.empty() && c.Path == "/") {
-        return QueueRedirect(c, connection, 302, base);
+        return QueueRedirect(c, connection, 302, SameHostLocation(base));
     }
     if (c.Path.empty() || c.Path.front() != '/') {
         return QueueError(c, connection, 400);
@@ -432,12 +491,11 @@ int HttpServer::BeginRequest(Connection& c, MHD_Connection* connection, const ch
             return QueueError(c, connection, 500);
         }
         c.Body = std::move(body.value());
-        // The body must arrive within the time-out plus what the slowest accepted rate needs for it.
-        const uint64_t expected = c.ContentLength.value_or(m_settings.MaxBodyBytes);
-        c.DeadlineMs = NowMs() + static_cast<int64_t>(m_settings.ConnectionTimeoutSeconds) * 1000 +
-                       static_cast<int64_t>(expected * 1000 / kMinUploadBytesPerSecond);
-    } else {
-        c.DeadlineMs = 0;
+    }
+    // The head is whole; from here a body is held to the slowest accepted rate instead.
+    c.DeadlineMs = 0;
+    if (isPost || c.ContentLength.value_or(0) > 0 || c.TransferEncoding) {
+        c.BodyStartMs = NowMs();
     }
     return 1;
 }
@@ -448,7 +506,7 @@ int HttpServer::ReceiveBody(Connection& c, const char* data, size_t size)
         return 1; // a body nobody reads: dropped
     }
     c.BodyBytes += size;
-    if (c.BodyBytes > m_settings.MaxBodyBytes) {
+    if (c.BodyBytes.load() > m_settings.MaxBodyBytes) {
         return 0; // only a body without a length gets here: the connection is dropped
     }
     if (!c.Body.Valid()) {
@@ -468,6 +526,7 @@ int HttpServer::ReceiveBody(Connection& c, const char* data, size_t size)
 int HttpServer::FinishRequest(Connection& c, MHD_Connection* connection)
 {
     c.DeadlineMs = 0;
+    c.BodyStartMs = 0;
     switch (c.Kind) {
     case Route::Engine:
         return RunEngine(c, connection);
@@ -498,7 +557,7 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     facts.PathInfo = c.Path.substr(std::min(c.Path.size(), m_settings.CgiBase.size()));
     facts.QueryString = c.Query;
     facts.ContentType = c.ContentType;
-    facts.ContentLength = c.Body.Valid() ? c.BodyBytes : c.ContentLength.value_or(0);
+    facts.ContentLength = c.Body.Valid() ? c.BodyBytes.load() : c.ContentLength.value_or(0);
     facts.Cookie = c.Cookie;
     facts.LocalAddress = c.Local.Address;
     facts.LocalPort = c.Local.Port;
@@ -512,24 +571,33 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
         return QueueError(c, connection, 503);
     }
 
-    auto* relay = new CgiRelay(std::move(pipe.value().Read), &c.BytesSent);
+    // The engine gets the idle time-out plus a page's time to begin its reply; past that the client gets 504 and
+    // the pipe is closed, so that an engine still writing sees a broken pipe instead of blocking for ever.
+    const int waitLimitMs =
+            static_cast<int>((m_settings.ConnectionTimeoutSeconds + m_settings.PageTimeoutSeconds) * 1000u);
+    auto relay = std::make_unique<CgiRelay>(std::move(pipe.value().Read), &c.BytesSent, waitLimitMs);
     CgiHead head;
-    const bool headRead = relay->ReadHead(head);
+    const CgiHeadOutcome outcome = relay->ReadHead(head);
     // The connection lay silent while Main worked; restart its idle clock so that a slow page is still sent.
     (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
     (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, m_settings.ConnectionTimeoutSeconds);
-    if (!headRead) {
+    if (outcome == CgiHeadOutcome::TimedOut) {
+        (void)std::fprintf(stderr, "Quillmail: the engine gave no reply head within %d ms for %s\n", waitLimitMs,
+                           std::string(c.Path).c_str());
+        return QueueError(c, connection, 504);
+    }
+    if (outcome != CgiHeadOutcome::Read) {
         relay->Drain();
-        delete relay;
         return QueueError(c, connection, 502);
     }
     MHD_Response* response =
             MHD_create_response_from_callback(head.ContentLength.value_or(MHD_SIZE_UNKNOWN), kRelayBlockSize,
-                                              &HttpCallbacks::OnRelayRead, relay, &HttpCallbacks::OnRelayFree);
+                                              &HttpCallbacks::OnRelayRead, relay.get(), &HttpCallbacks::OnRelayFree);
     if (response == nullptr) {
-        HttpCallbacks::OnRelayFree(relay);
+        relay->Drain();
         return QueueError(c, connection, 500);
     }
+    (void)relay.release(); // the response owns it now and frees it through OnRelayFree
     std::string name;
     std::string value;
     for (const CgiHeaderLine& line : head.Headers) {
@@ -571,7 +639,7 @@ int HttpServer::ServeStatic(Connection& c, MHD_Connection* connection)
         return QueueError(c, connection, 404);
     }
     if (facts->IsDirectory && !namedDirectory) {
-        std::string location(c.Path);
+        std::string location = SameHostLocation(c.Path);
         location.push_back('/');
         if (!c.Query.empty()) {
             location.push_back('?');
@@ -659,7 +727,7 @@ void HttpServer::CompleteRequest(Connection& c, bool completedOk)
         m_log->Write(entry);
     }
     c.ResetRequest();
-    // The next request's head must arrive within the time-out, as an idle connection is closed after it.
+    // The next request may wait for the idle time-out; once its first line has come, the head time-out counts.
     c.DeadlineMs = NowMs() + static_cast<int64_t>(m_settings.ConnectionTimeoutSeconds) * 1000;
 }
 

@@ -31,23 +31,27 @@ inline constexpr uint64_t kDefaultMaxBodyBytes = 64ull * 1024 * 1024;
 /// Memory for one connection's request head and buffers; a head that does not fit gets a 4xx answer.
 inline constexpr size_t kConnectionMemoryBytes = 64 * 1024;
 
-/// Slowest average upload rate accepted, bytes per second, on top of the connection time-out.
-inline constexpr uint64_t kMinUploadBytesPerSecond = 32 * 1024;
-
 struct HttpServerSettings {
     std::string BindAddress = "0.0.0.0";
     unsigned Port = 2000;
-    std::string CgiBase = "/mail"; // the engine's URL prefix
-    std::string HtmlDir;           // root of the static files
-    std::string TempDir;           // where request bodies are kept while Main reads them
-    unsigned ConnectionTimeoutSeconds = 30;
+    std::string CgiBase = "/mail";          // the engine's URL prefix
+    std::string HtmlDir;                    // root of the static files
+    std::string TempDir;                    // where request bodies are kept while Main reads them
+    unsigned ConnectionTimeoutSeconds = 30; // silence on a connection before it is closed
     unsigned MaxConnections = 512;
+    unsigned MaxConnectionsPerAddress = 32; // open connections of one client address
+    unsigned HeadTimeoutSeconds = 15;       // a request head must be whole within this, however it trickles
+    uint64_t MinBodyBytesPerSecond = 1024;  // slowest average upload accepted once the grace time is over
+    unsigned MinBodyRateAfterSeconds = 10;  // grace time of an upload before its rate counts
+    unsigned PageTimeoutSeconds = 60;       // on top of the idle time-out: wait for the engine's head, then 504
     uint64_t MaxBodyBytes = kDefaultMaxBodyBytes;
 };
 
 /// The server. Start and Stop from one thread; everything else runs on the server's own threads: one per
 /// connection (the head, the body, the engine's output and the reply), one watchdog that ends connections whose
-/// head or body does not arrive in time, and the CgiHost's threads that run Main.
+/// head does not arrive in time or whose body arrives too slowly, and the CgiHost's threads that run Main.
+/// Every callback of the HTTP library runs under GuardEntry: an exception ends that connection and is reported
+/// through the process's entry failure reporter.
 class HttpServer {
 public:
     /// `host` must have started up; `log` and `contentTypes` may be null (no access log; static files without a
@@ -80,6 +84,8 @@ private:
     int QueueRedirect(Connection& c, MHD_Connection* connection, unsigned status, const std::string& location);
     int Queue(Connection& c, MHD_Connection* connection, unsigned status, MHD_Response* response);
     void CompleteRequest(Connection& c, bool completedOk);
+    void BeginHead(Connection& c);
+    bool UploadTooSlow(const Connection& c, int64_t now) const;
     Connection* OpenConnection(MHD_Connection* connection);
     void CloseConnection(Connection* c);
     void RunWatchdog();

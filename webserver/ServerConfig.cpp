@@ -85,10 +85,16 @@ Result<ServerConfig> LoadServerConfig(const std::string& iniPath)
     http.CgiBase = ini.String("WebServer", "CgiBase1", "/mail");
     Result<long> timeout = ini.Number("WebServer", "ConnectionTimeout", 30, 1, 3600);
     Result<long> connections = ini.Number("WebServer", "MaxConnections", 512, 1, 100000);
+    Result<long> perAddress = ini.Number("WebServer", "MaxConnectionsPerAddress", 32, 1, 100000);
+    Result<long> headTimeout = ini.Number("WebServer", "HeadTimeout", 15, 1, 3600);
+    Result<long> minBodyRate = ini.Number("WebServer", "MinBodyRate", 1024, 0, 1 << 30);
+    Result<long> minBodyRateAfter = ini.Number("WebServer", "MinBodyRateAfter", 10, 0, 3600);
+    Result<long> pageTimeout = ini.Number("WebServer", "PageTimeout", 60, 0, 86400);
     config.LogDir = Absolute(base, ini.String("Directories", "LogDir", base + "/Logs"));
     http.TempDir = Absolute(base, ini.String("Directories", "TempDir", base + "/Temp"));
     Result<long> logSize = ini.Number("General", "MaxLogFileSize", 5000, 0, 1 << 30);
-    for (const Result<long>* number : {&port, &timeout, &connections, &logSize}) {
+    for (const Result<long>* number : {&port, &timeout, &connections, &perAddress, &headTimeout, &minBodyRate,
+                                       &minBodyRateAfter, &pageTimeout, &logSize}) {
         if (!*number) {
             return Fail(number->error().Message);
         }
@@ -99,6 +105,11 @@ Result<ServerConfig> LoadServerConfig(const std::string& iniPath)
     http.Port = static_cast<unsigned>(*port);
     http.ConnectionTimeoutSeconds = static_cast<unsigned>(*timeout);
     http.MaxConnections = static_cast<unsigned>(*connections);
+    http.MaxConnectionsPerAddress = static_cast<unsigned>(*perAddress);
+    http.HeadTimeoutSeconds = static_cast<unsigned>(*headTimeout);
+    http.MinBodyBytesPerSecond = static_cast<uint64_t>(*minBodyRate);
+    http.MinBodyRateAfterSeconds = static_cast<unsigned>(*minBodyRateAfter);
+    http.PageTimeoutSeconds = static_cast<unsigned>(*pageTimeout);
     config.MaxLogFileSizeKb = *logSize;
     // The prefix is matched as a path: "/mail/" means "/mail", and "/" or "" hands every request to the engine.
     while (!http.CgiBase.empty() && http.CgiBase.back() == '/') {

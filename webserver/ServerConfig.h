@@ -29,7 +29,10 @@ Result<std::string> FindEngineIni();
 
 /// Reads the settings from the INI at `iniPath` and writes every key it read back with its value or default:
 /// `[WebServer]` `Port` (2000), `BindAddress` ("0.0.0.0"), `HtmlDir` ("<installation>/HTML"), `CgiFile1`
-/// ("Quillmail.so"), `CgiBase1` ("/mail"), `ConnectionTimeout` (30 seconds), `MaxConnections` (512);
+/// ("Quillmail.so"), `CgiBase1` ("/mail"), `ConnectionTimeout` (30 seconds of silence), `MaxConnections` (512),
+/// `MaxConnectionsPerAddress` (32), `HeadTimeout` (15 seconds for a whole request head), `MinBodyRate` (1024
+/// bytes a second on average, 0: no minimum) counted after `MinBodyRateAfter` (10 seconds) of an upload, and
+/// `PageTimeout` (60 seconds, on top of ConnectionTimeout, for the engine to begin its reply, else 504);
 /// `[Directories]` `LogDir` ("<installation>/Logs") and `TempDir` ("<installation>/Temp"); `[General]`
 /// `MaxLogFileSize` (5000 KB). Relative paths are taken from the installation directory. Fails when the file
 /// does not exist or a number is out of range.

@@ -1,5 +1,6 @@
 #include "webserver/WebServerProgram.h"
 
+#include "common/EntryGuard.h"
 #include "common/MimeTypeTable.h"
 #include "platform/Service.h"
 #include "webserver/AccessLog.h"
@@ -10,6 +11,17 @@
 #include <filesystem>
 
 namespace qm {
+
+namespace {
+
+// The server's log is its standard error (the journal under systemd); an exception stopped at a callback of the
+// HTTP library is always written there.
+void ReportToServerLog(const char* entry, const char* what) noexcept
+{
+    (void)std::fprintf(stderr, "Quillmail: %s stopped an exception: %s\n", entry, what);
+}
+
+} // namespace
 
 void StopLatch::Set()
 {
@@ -28,6 +40,7 @@ void StopLatch::Wait()
 
 int RunWebServer(const ServerConfig& config, ServiceControl& control, StopLatch& stop)
 {
+    SetEntryFailureReporter(&ReportToServerLog);
     std::error_code ignored;
     std::filesystem::create_directories(config.LogDir, ignored);
     std::filesystem::create_directories(config.Http.TempDir, ignored);

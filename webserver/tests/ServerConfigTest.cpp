@@ -25,6 +25,11 @@ TEST(ServerConfigTest, ReadsDefaultsAndWritesEveryKeyBack)
     EXPECT_EQ(config->LogDir, install + "/Logs");
     EXPECT_EQ(config->Http.TempDir, install + "/Temp");
     EXPECT_EQ(config->Http.ConnectionTimeoutSeconds, 30u);
+    EXPECT_EQ(config->Http.MaxConnectionsPerAddress, 32u);
+    EXPECT_EQ(config->Http.HeadTimeoutSeconds, 15u);
+    EXPECT_EQ(config->Http.MinBodyBytesPerSecond, 1024u);
+    EXPECT_EQ(config->Http.MinBodyRateAfterSeconds, 10u);
+    EXPECT_EQ(config->Http.PageTimeoutSeconds, 60u);
 
     struct Key {
         const char* Section;
@@ -40,6 +45,11 @@ TEST(ServerConfigTest, ReadsDefaultsAndWritesEveryKeyBack)
             {"WebServer", "CgiBase1", "/mail"},
             {"WebServer", "ConnectionTimeout", "30"},
             {"WebServer", "MaxConnections", "512"},
+            {"WebServer", "MaxConnectionsPerAddress", "32"},
+            {"WebServer", "HeadTimeout", "15"},
+            {"WebServer", "MinBodyRate", "1024"},
+            {"WebServer", "MinBodyRateAfter", "10"},
+            {"WebServer", "PageTimeout", "60"},
             {"Directories", "LogDir", install + "/Logs"},
             {"Directories", "TempDir", install + "/Temp"},
             {"General", "MaxLogFileSize", "5000"},
@@ -66,6 +76,9 @@ TEST(ServerConfigTest, NormalisesThePrefixAndRefusesNumbersOutOfRange)
             {"[WebServer]\nPort=70000\n", "[WebServer] Port must be a number from 1 to 65535, not 70000"},
             {"[WebServer]\nPort=abc\n", "[WebServer] Port must be a number from 1 to 65535, not 0"},
             {"[WebServer]\nConnectionTimeout=0\n", "[WebServer] ConnectionTimeout must be"},
+            {"[WebServer]\nMaxConnectionsPerAddress=0\n", "[WebServer] MaxConnectionsPerAddress must be"},
+            {"[WebServer]\nHeadTimeout=0\n", "[WebServer] HeadTimeout must be"},
+            {"[WebServer]\nMinBodyRate=-1\n", "[WebServer] MinBodyRate must be"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.Ini);

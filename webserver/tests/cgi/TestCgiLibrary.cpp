@@ -10,6 +10,8 @@
 //   /sized       a page with its Content-Length
 //   /garbage     output without a head
 //   /nothing     no output at all
+//   /hang        no output (with part=1: half a head) until the server closes its end of the output pipe, at
+//                most 60 seconds; then "hang released" is recorded
 // The process environment says what to record and how to behave:
 //   QM_TEST_CGI_MARKER         file to which "startup", "shutdown active=N" and "after-done" lines are appended
 //   QM_TEST_CGI_FAIL_STARTUP   "1": StartUp returns false
@@ -22,6 +24,7 @@
 #include <string_view>
 #include <thread>
 
+#include <poll.h>
 #include <unistd.h>
 
 extern "C" {
@@ -78,6 +81,19 @@ int QueryNumber(std::string_view query, std::string_view key, int fallback)
     return std::atoi(std::string(query.substr(at + key.size() + 1)).c_str());
 }
 
+// Waits until the reader of `outFd` has gone (the pipe reports an error), at most `limit`.
+bool WaitForReaderToGo(int outFd, std::chrono::seconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd wait{outFd, 0, 0};
+        if (poll(&wait, 1, 100) > 0 && (wait.revents & POLLERR) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void Answer(int inFd, int outFd, const char* environment)
 {
     const std::string_view path = Lookup(environment, "PATH_INFO");
@@ -115,6 +131,13 @@ void Answer(int inFd, int outFd, const char* environment)
         Put(outFd, "Content-type: text/plain\r\nContent-Length: 5\r\n\r\nsized");
     } else if (path == "/garbage") {
         Put(outFd, "this is no head\r\n\r\nbody");
+    } else if (path == "/hang") {
+        if (QueryNumber(Lookup(environment, "QUERY_STRING"), "part", 0) == 1) {
+            Put(outFd, "Content-type: text/plain\r\n");
+        }
+        if (WaitForReaderToGo(outFd, std::chrono::seconds(60))) {
+            Mark("hang released");
+        }
     } else if (path != "/nothing" && path != "/after") {
         Put(outFd, "Status: 404 Not Found\r\nContent-type: text/plain\r\n\r\nno such test page");
     }

@@ -1,5 +1,6 @@
 #include "webserver/tests/integration/WebServerHarness.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -26,11 +27,20 @@ std::string Lower(std::string text)
     return text;
 }
 
-int ConnectLoopback(unsigned port)
+int ConnectLoopback(unsigned port, const char* source = nullptr)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
+    }
+    if (source != nullptr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (inet_pton(AF_INET, source, &from.sin_addr) != 1 ||
+            bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+            close(fd);
+            return -1;
+        }
     }
     sockaddr_in where{};
     where.sin_family = AF_INET;
@@ -236,8 +246,8 @@ CurlReply Curl(const std::vector<std::string>& args)
     return reply;
 }
 
-RawClient::RawClient(unsigned port)
-    : m_fd(ConnectLoopback(port))
+RawClient::RawClient(unsigned port, const char* source)
+    : m_fd(ConnectLoopback(port, source))
 {}
 
 RawClient::~RawClient()
@@ -281,6 +291,30 @@ std::string RawClient::ReadUntilClosed(int timeoutMs, bool& closed)
             return got;
         }
         got.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+} // namespace qm::test
+
+namespace qm::test {
+
+bool RawClient::ClosedByServer(int timeoutMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        pollfd wait{m_fd, POLLIN, 0};
+        const long left = std::max(0L, timeoutMs - ElapsedMs(start));
+        if (poll(&wait, 1, static_cast<int>(left)) > 0) {
+            char buffer[4096];
+            const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                return true;
+            }
+            continue;
+        }
+        if (left == 0) {
+            return false;
+        }
     }
 }
 

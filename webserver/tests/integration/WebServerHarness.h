@@ -2,8 +2,8 @@
 // port chosen at run time, curl as the client, and a raw socket for requests curl will not send.
 #pragma once
 
-#include "testsupport/TempDir.h"
 #include "platform/ChildProcess.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm::test {
@@ -112,7 +113,8 @@ CurlReply Curl(const std::vector<std::string>& args);
 /// A raw TCP client of 127.0.0.1:port.
 class RawClient {
 public:
-    explicit RawClient(unsigned port);
+    /// Connects from `source` (a loopback address such as "127.0.0.2") when given, else from 127.0.0.1.
+    explicit RawClient(unsigned port, const char* source = nullptr);
     ~RawClient();
 
     bool Connected() const { return m_fd >= 0; }
@@ -122,9 +124,29 @@ public:
     /// Reads until the server closes the connection or timeoutMs passes; `closed` tells which.
     std::string ReadUntilClosed(int timeoutMs, bool& closed);
 
+    /// True once the server has closed the connection, waiting up to timeoutMs (0: only looks); what arrives
+    /// meanwhile is read and dropped.
+    bool ClosedByServer(int timeoutMs);
+
 private:
     int m_fd = -1;
 };
+
+/// Calls `condition` until it holds or timeoutMs has passed (checking every 20 ms); whether it held.
+template <class Condition>
+bool WaitUntil(Condition&& condition, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
 
 /// Milliseconds since `start`.
 inline long ElapsedMs(std::chrono::steady_clock::time_point start)

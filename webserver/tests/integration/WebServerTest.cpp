@@ -30,6 +30,9 @@ protected:
     void SetUp() override
     {
         m_installation.AddWebServerLine("ConnectionTimeout=2");
+        m_installation.AddWebServerLine("HeadTimeout=3");
+        m_installation.AddWebServerLine("MinBodyRateAfter=2");
+        m_installation.AddWebServerLine("MaxConnectionsPerAddress=128"); // every client here comes from 127.0.0.1
         m_server.emplace(m_installation);
         ASSERT_TRUE(m_server->Ready()) << m_server->Errors();
     }
