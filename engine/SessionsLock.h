@@ -8,8 +8,9 @@
 namespace qm::engine {
 
 /// Holds the sessions mutex for a scope, waiting at most SharedLockTimeout() (10 s unless a test shortens it). A
-/// lock that timed out or failed is logged at level 4, as errors are (in log, else in the engine log while the engine runs) with
-/// the place that asked, and holds nothing: the caller answers with its failure (an error result or page), never waits on.
+/// lock that timed out or failed is logged at level 4, as errors are (in log, else in the engine log while the engine
+/// runs) with the place that asked, and holds nothing: the caller answers with its failure (an error result or page),
+/// never waits on.
 class SessionsLock {
 public:
     /// where: a short name of the caller for the log line ("AddRow").

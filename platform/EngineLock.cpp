@@ -46,6 +46,7 @@ Result<EngineLock> EngineLock::TryAcquire(const IpcNamespace& ns)
     if (!fd.Valid()) {
         return Fail(ErrorText("cannot open lock file", *path, errno), errno);
     }
+
     // The installation's access whatever the umask (and for a file an older run made wider). Only the file's owner
     // can change it; another user who may open it at all is one the access already admits.
     struct stat st {};

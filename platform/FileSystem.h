@@ -80,8 +80,9 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxByte
 /// file from its first byte. A symbolic link at path is replaced by the file.
 Result<void> WriteFileAtomic(const std::string& path, std::string_view contents);
 
-/// Creates (mode kPrivateFileMode less the umask) or truncates path, writes contents, syncs the file to disk and closes it, checking every step. On a
-/// failure the partly written file is removed. For a file that a later step renames into place (ReplaceFile).
+/// Creates (mode kPrivateFileMode less the umask) or truncates path, writes contents, syncs the file to disk and closes
+/// it, checking every step. On a failure the partly written file is removed. For a file that a later step renames into
+/// place (ReplaceFile).
 Result<void> WriteFileSynced(const std::string& path, std::string_view contents);
 
 /// Renames src over dst as one step (an existing dst is replaced atomically) and syncs the directory. Both must lie

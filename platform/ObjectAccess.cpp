@@ -18,6 +18,7 @@ namespace {
 long LookUpGroup(const std::string& group)
 {
     std::vector<char> buffer(16384);
+
     struct group entry {};
     struct group* found = nullptr;
     unsigned long number = 0;

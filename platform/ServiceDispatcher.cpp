@@ -72,7 +72,7 @@ Result<int> TakeLock(std::string_view name)
     if (fd < 0) {
         return FailErrno("cannot open " + path, errno);
     }
-    if (struct stat st {}; ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) {
+    if (struct stat st{}; ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) {
         (void)platform::ApplyAccess(fd, platform::SharedObjectAccess()); // whatever the umask
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(kLockRetryMs);

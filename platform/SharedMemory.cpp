@@ -61,6 +61,7 @@ int CreateObject(const std::string& name, int openFlags = O_RDWR)
 bool SameObject(int fd, int other)
 {
     struct stat a {};
+
     struct stat b {};
 
     return ::fstat(fd, &a) == 0 && ::fstat(other, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;

@@ -34,8 +34,9 @@ enum class SharedLockState {
 ///
 /// Life: the process that creates the shared block (the first attacher, ShmSegment::Attach) calls Init() once on
 /// the zeroed storage before any other process can reach it. Afterwards every process that maps the block calls
-/// Lock()/Unlock() on it. No wait is endless: every lock gives up after a time-out. Owner-recursive: the thread that holds it may lock it again and must unlock as often. A
-/// holder that dies releases it: the next Lock() reports SharedLockState::OwnerDied. Never copy a live mutex.
+/// Lock()/Unlock() on it. No wait is endless: every lock gives up after a time-out. Owner-recursive: the thread that
+/// holds it may lock it again and must unlock as often. A holder that dies releases it: the next Lock() reports
+/// SharedLockState::OwnerDied. Never copy a live mutex.
 class SharedMutex {
 public:
     static constexpr std::size_t kStorageSize = 64;

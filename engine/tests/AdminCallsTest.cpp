@@ -211,8 +211,8 @@ TEST_F(AdminCallsTest, EveryCallOnAHeldSessionsMutexGivesUpAndSaysSo)
     EXPECT_EQ(Windows(), std::vector<WindowHandle>(8, kNoWindow));
     EngineLog()->Flush();
     const std::string log = m_install.Log();
-    for (const char* where : {"GetSessionStatus", "KillSession", "RegisterWindow", "UnRegisterWindow",
-                              "NotifyWindows", "AddRow"}) {
+    for (const char* where :
+         {"GetSessionStatus", "KillSession", "RegisterWindow", "UnRegisterWindow", "NotifyWindows", "AddRow"}) {
         EXPECT_NE(log.find(std::string(where) + ": the sessions mutex stayed held"), std::string::npos) << where;
     }
     EXPECT_EQ(admin::GetSessionStatus(rows.data(), 3), 0) << "free again afterwards";

@@ -55,11 +55,13 @@ struct stat StatOf(const std::string& path)
 TEST(ObjectAccessTest, OnlyAGroupThisProcessMayGiveWidensTheAccess)
 {
     const gid_t own = OwnGroup();
+
     struct Case {
         std::string group;
         unsigned mode;
         long gid;
     };
+
     std::vector<Case> cases = {
             {"", 0600, -1},
             {GroupName(own), 0660, static_cast<long>(own)},
@@ -94,12 +96,14 @@ class ObjectModeTest : public IpcTest {};
 TEST_F(ObjectModeTest, SegmentsLocksAndTheRuntimeDirectoryBelongToTheOwnerAndTheNamedGroup)
 {
     const gid_t own = OwnGroup();
+
     struct Case {
         const char* group; // $QUILLMAIL_ADMIN_GROUP; null: unset
         mode_t umask;
         unsigned mode;
         gid_t gid; // the group the objects must have
     };
+
     const std::string ownName = GroupName(own);
     const Case cases[] = {
             {nullptr, 022, 0600, ::getegid()},
