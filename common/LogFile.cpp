@@ -1,6 +1,7 @@
 #include "common/LogFile.h"
 
 #include "common/Version.h"
+#include "platform/FileSystem.h"
 
 #include <cstring>
 #include <system_error>
@@ -33,8 +34,9 @@ time_t SystemNow()
 
 std::FILE* OpenForAppend(const std::string& path)
 {
-    // "e": close-on-exec, so that the log never leaks into programs the server starts.
-    return std::fopen(path.c_str(), "abe");
+    // Close-on-exec, so that the log never leaks into programs the server starts; owner only from the first byte,
+    // as request lines may carry what a user typed.
+    return platform::OpenFileForAppend(path);
 }
 
 } // namespace

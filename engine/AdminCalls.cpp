@@ -4,6 +4,7 @@
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "engine/Engine.h"
+#include "engine/SessionsLock.h"
 #include "engine/UserDirectory.h"
 #include "engine/UserRecord.h"
 #include "platform/FileSystem.h"
@@ -127,7 +128,7 @@ void RegisterWindow(WindowHandle window)
     if (block == nullptr || window == kNoWindow) {
         return;
     }
-    SharedMutexGuard guard(block->SessionsMutex);
+    SessionsLock guard(*block, "RegisterWindow");
     if (!guard) {
         return;
     }
@@ -147,7 +148,7 @@ void UnRegisterWindow(WindowHandle window)
     if (block == nullptr || window == kNoWindow) {
         return;
     }
-    SharedMutexGuard guard(block->SessionsMutex);
+    SessionsLock guard(*block, "UnRegisterWindow");
     if (!guard) {
         return;
     }
@@ -185,7 +186,7 @@ int GetSessionStatus(SessionRecord* out, int max)
     if (!table) {
         return table.error().Code == ENOENT ? kNoEngine : kTableUnreadable;
     }
-    SharedMutexGuard guard(block->SessionsMutex);
+    SessionsLock guard(*block, "GetSessionStatus");
     if (!guard) {
         return kTableUnreadable;
     }
@@ -205,7 +206,7 @@ void KillSession(const char* id)
         return;
     }
     const std::string_view wanted(id, strnlen(id, kSessionIdSize - 1));
-    SharedMutexGuard guard(block->SessionsMutex);
+    SessionsLock guard(*block, "KillSession");
     if (!guard) {
         return;
     }

@@ -10,6 +10,7 @@
 #include "engine/Maintenance.h"
 #include "engine/Request.h"
 #include "engine/SessionManager.h"
+#include "engine/SessionsLock.h"
 #include "engine/TemplateCache.h"
 #include "platform/EngineLock.h"
 #include "platform/FileSystem.h"
@@ -535,7 +536,7 @@ void NotifyWindows(std::uint64_t code)
     if (block == nullptr) {
         return;
     }
-    SharedMutexGuard guard(block->SessionsMutex);
+    SessionsLock guard(*block, "NotifyWindows");
     if (guard.Locked()) {
         NotifyWindowsLocked(code);
     }

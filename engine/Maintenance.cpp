@@ -2,6 +2,7 @@
 
 #include "common/RequestLog.h"
 #include "engine/EngineMessages.h"
+#include "engine/SessionsLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
@@ -96,7 +97,7 @@ std::vector<std::string> Maintenance::TakeKillRequests() const
     if (shared == nullptr) {
         return ids;
     }
-    SharedMutexGuard guard(shared->SessionsMutex);
+    SessionsLock guard(*shared, "TakeKillRequests", m_context.Log);
     if (!guard.Locked()) {
         return ids;
     }

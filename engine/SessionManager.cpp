@@ -6,6 +6,7 @@
 #include "engine/Engine.h"
 #include "engine/EngineMessages.h"
 #include "engine/SessionMail.h"
+#include "engine/SessionsLock.h"
 #include "engine/UserDirectory.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -161,9 +162,11 @@ Session* SessionManager::Create(std::string_view userName, std::string_view clie
     }
     session->RefreshIdentity();
 
+    if (!AddRow(*session)) {
+        return nullptr; // no session that the console cannot see or end
+    }
     Session* created = session.get();
     m_sessions.push_back(std::move(session));
-    AddRow(*created);
     return created;
 }
 
@@ -306,30 +309,31 @@ int SessionManager::Count() const
     return static_cast<int>(m_sessions.size());
 }
 
-void SessionManager::AddRow(Session& session) const
+bool SessionManager::AddRow(Session& session) const
 {
     const Session::Identity identity = session.RowIdentity();
-    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    SessionsLock guard(*m_context.Shared, "AddRow", m_context.Log);
     if (!guard) {
-        return;
+        return false;
     }
     const SessionTableView table = m_context.Table();
     EngineStatus& status = m_context.Shared->Section.Status;
     const int rows = std::clamp(GetStatus(status, StatusWord::Sessions), 0, table.Capacity);
     if (rows >= table.Capacity) {
-        return;
+        return true;
     }
     FillSessionRecord(
             *table.Row(rows), session.m_id,
             {session.m_clientIPv4, session.LastAccess(), identity.UserName, identity.FullName, identity.EMail});
     SetStatus(status, StatusWord::Sessions, rows + 1);
     m_context.NotifyLocked(kNotifySessionCreated);
+    return true;
 }
 
 void SessionManager::UpdateRow(Session& session) const
 {
     const Session::Identity identity = session.RowIdentity();
-    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    SessionsLock guard(*m_context.Shared, "UpdateRow", m_context.Log);
     if (!guard) {
         return;
     }
@@ -346,7 +350,7 @@ void SessionManager::UpdateRow(Session& session) const
 
 void SessionManager::RemoveRow(const Session& session) const
 {
-    SharedMutexGuard guard(m_context.Shared->SessionsMutex);
+    SessionsLock guard(*m_context.Shared, "RemoveRow", m_context.Log);
     if (!guard) {
         return;
     }

@@ -98,7 +98,8 @@ private:
     void Remove(Session& session, Logger& log);
     bool DrawSessionId(char (&id)[kSessionIdSize]);
     bool IdInUse(const char* id) const;
-    void AddRow(Session& session) const;
+    /// False when the sessions mutex could not be had (logged): the session is then not made.
+    bool AddRow(Session& session) const;
     void UpdateRow(Session& session) const;
     void RemoveRow(const Session& session) const;
 

@@ -1,6 +1,7 @@
 #include "platform/EngineLock.h"
 
 #include "platform/IpcDetail.h"
+#include "platform/ObjectAccess.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
@@ -41,11 +42,18 @@ Result<EngineLock> EngineLock::TryAcquire(const IpcNamespace& ns)
         return Unexpected{path.error()};
     }
     // Read access is all flock() needs; O_NOFOLLOW keeps a planted symbolic link from choosing the file.
-    UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    UniqueFd fd(::open(path->c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, platform::kOwnerOnlyMode));
     if (!fd.Valid()) {
         return Fail(ErrorText("cannot open lock file", *path, errno), errno);
     }
-    (void)::fchmod(fd.Get(), 0644); // against a narrow umask; only the file's owner can, and needs to
+
+    // The installation's access whatever the umask (and for a file an older run made wider). Only the file's owner
+    // can change it; another user who may open it at all is one the access already admits.
+    struct stat st {};
+
+    if (::fstat(fd.Get(), &st) == 0 && st.st_uid == ::geteuid()) {
+        (void)platform::ApplyAccess(fd.Get(), platform::SharedObjectAccess());
+    }
     if (const int err = Flock(fd.Get(), FlockMode::ExclusiveNoWait); err != 0) {
         return Fail(ErrorText("cannot lock", *path, err), err);
     }

@@ -32,7 +32,7 @@ struct TempFile {
 };
 
 /// Creates a new, empty, hidden temporary file beside path (same directory, so that a rename can replace
-/// path as one step), opened for writing, with the permission bits 0666 less the umask.
+/// path as one step), opened for writing, with the permission bits kPrivateFileMode (0600) whatever the umask.
 Result<TempFile> CreateSiblingTemp(const std::string& path);
 
 } // namespace qm::platform

@@ -111,8 +111,10 @@ Result<TempFile> CreateSiblingTemp(const std::string& path)
         temp += '.';
         temp += base;
         temp.append(suffix, static_cast<std::size_t>(std::max(length, 0)));
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Owner only from the first byte: it may hold passwords, and a narrow umask must not narrow it further.
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
         if (fd >= 0) {
+            ::fchmod(fd, kPrivateFileMode);
             return TempFile{UniqueFd(fd), std::move(temp)};
         }
         if (errno != EEXIST) {
@@ -252,16 +254,44 @@ std::optional<FileTimes> GetFileTimes(const std::string& path)
 
 Result<void> CreateNewFile(const std::string& path, std::string_view contents)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
     if (!fd) {
         return SystemFailure("create", path, errno);
     }
+    ::fchmod(fd.Get(), kPrivateFileMode);
     if (int err = WriteAll(fd.Get(), contents); err != 0) {
         fd.Reset();
         ::unlink(path.c_str());
         return SystemFailure("write", path, err);
     }
     return {};
+}
+
+std::FILE* OpenFileForAppend(const std::string& path)
+{
+    int fd = -1;
+    // Create it, or else open what is there; a file removed between the two steps is created on the next round.
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+        if (fd >= 0) {
+            ::fchmod(fd, kPrivateFileMode);
+        } else if (errno == EEXIST) {
+            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        }
+        if (fd < 0 && errno != ENOENT && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "a");
+    if (file == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+    }
+    return file;
 }
 
 Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxBytes)
@@ -405,7 +435,7 @@ Result<void> CopyFile(const std::string& src, const std::string& dst, CopyMode m
 
 Result<void> WriteFileSynced(const std::string& path, std::string_view contents)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kPrivateFileMode));
     if (!fd) {
         return SystemFailure("create", path, errno);
     }

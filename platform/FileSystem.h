@@ -5,12 +5,17 @@
 #include "base/Result.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qm::platform {
+
+/// The permission bits of every file this layer creates: the installation's files hold passwords and mail, and
+/// belong to their owner alone. A rewrite keeps the bits of the file it replaces.
+inline constexpr unsigned kPrivateFileMode = 0600;
 
 enum class EntryType {
     File,
@@ -57,8 +62,13 @@ struct FileTimes {
 /// The times of path (links followed); nullopt when it does not exist.
 std::optional<FileTimes> GetFileTimes(const std::string& path);
 
+/// Opens path for appending as a stdio stream with close-on-exec, creating it with mode kPrivateFileMode whatever
+/// the umask (an existing file keeps its bits); null with errno set on failure. For logs.
+std::FILE* OpenFileForAppend(const std::string& path);
+
 /// Creates path exclusively (fails with code EEXIST when anything exists there, links included) and writes
-/// contents into it. A file created but not completely written is removed again.
+/// contents into it, mode kPrivateFileMode whatever the umask. A file created but not completely written is removed
+/// again.
 Result<void> CreateNewFile(const std::string& path, std::string_view contents = {});
 
 /// The whole content of the file path; fails (code EFBIG) when it holds more than maxBytes.
@@ -66,11 +76,13 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxByte
 
 /// Replaces path with contents as one step: a temporary file in the same directory is written, synced and
 /// renamed over path, and the directory is synced, so a crash leaves either the old or the new file, never a
-/// part. An existing file's permission bits are kept. A symbolic link at path is replaced by the file.
+/// part. An existing file's permission bits are kept; a new file gets kPrivateFileMode, and so does the temporary
+/// file from its first byte. A symbolic link at path is replaced by the file.
 Result<void> WriteFileAtomic(const std::string& path, std::string_view contents);
 
-/// Creates or truncates path, writes contents, syncs the file to disk and closes it, checking every step. On a
-/// failure the partly written file is removed. For a file that a later step renames into place (ReplaceFile).
+/// Creates (mode kPrivateFileMode less the umask) or truncates path, writes contents, syncs the file to disk and closes
+/// it, checking every step. On a failure the partly written file is removed. For a file that a later step renames into
+/// place (ReplaceFile).
 Result<void> WriteFileSynced(const std::string& path, std::string_view contents);
 
 /// Renames src over dst as one step (an existing dst is replaced atomically) and syncs the directory. Both must lie

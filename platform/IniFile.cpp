@@ -404,11 +404,19 @@ Result<void> ModifyIni(const std::string& file, CreateFile create, const std::fu
     }
     std::string target = ReplacedPath(file);
     std::lock_guard<std::mutex> guard(FileMutex(target));
-    int flags = O_RDWR | O_CLOEXEC | (create == CreateFile::Yes ? O_CREAT : 0);
     // The lock is taken on the file itself. A writer that waited for it may find that the path now names the
     // new file another writer renamed into place; it then locks that one instead.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        UniqueFd fd(::open(target.c_str(), flags, 0666));
+        UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd && errno == ENOENT && create == CreateFile::Yes) {
+            // A new INI file may hold passwords: owner only from its first byte, whatever the umask.
+            fd.Reset(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, platform::kPrivateFileMode));
+            if (fd) {
+                ::fchmod(fd.Get(), platform::kPrivateFileMode);
+            } else if (errno == EEXIST) {
+                continue; // another writer made it meanwhile
+            }
+        }
         if (!fd) {
             if (errno == ENOENT && create == CreateFile::No) {
                 return {};

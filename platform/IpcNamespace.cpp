@@ -2,6 +2,7 @@
 
 #include "base/Assert.h"
 #include "platform/IpcDetail.h"
+#include "platform/ObjectAccess.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,11 +83,23 @@ bool IsWritableDir(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
 }
 
-// The operator's choice: created when missing, used as it is otherwise.
+// Gives a directory this process just made the installation's access, whatever the umask.
+void RestrictNewDir(const std::string& dir)
+{
+    const platform::ObjectAccess access = platform::SharedObjectAccess();
+    if (access.Group >= 0) {
+        (void)::chown(dir.c_str(), static_cast<uid_t>(-1), static_cast<gid_t>(access.Group));
+    }
+    (void)::chmod(dir.c_str(), platform::DirectoryMode(access));
+}
+
+// The operator's choice: created when missing (for the installation's owner), used as it is otherwise.
 Result<std::string> UseConfiguredDir(const std::string& dir)
 {
     std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
+    if (std::filesystem::create_directories(dir, ec)) {
+        RestrictNewDir(dir);
+    }
 
     struct stat st {};
 
@@ -181,8 +194,8 @@ Result<std::string> IpcRuntimeDir(std::string_view systemDir, std::string_view f
     if (IsWritableDir(system)) {
         return system;
     }
-    if (::mkdir(system.c_str(), 0755) == 0) {
-        ::chmod(system.c_str(), 0755); // against a narrow umask: other users open lock files for reading
+    if (::mkdir(system.c_str(), 0700) == 0) {
+        RestrictNewDir(system); // the owner, and the administrators' group when one is named
         return system;
     }
     return UsePrivateDir(std::string(fallbackDir));

@@ -6,9 +6,10 @@
 // overrides it (tests give every test its own value, packaging may pin one).
 //
 // The runtime directory holds lock files. It is, in this order:
-//  - $QUILLMAIL_RUNTIME_DIR when set (created 0755 when missing);
+//  - $QUILLMAIL_RUNTIME_DIR when set (created 0700 when missing, 0770 with the administrators' group of
+//    platform::SharedObjectAccess);
 //  - /run/quillmail when it is a directory this process may write, or when this process can create it (as root,
-//    0755: other users only ever need to open the lock files for reading, which flock() allows);
+//    with the same access: only the owner, and the console's group when one is named, open the lock files);
 //  - /tmp/quillmail-<uid>, created 0700 and used only when it is a real directory owned by this user that nobody
 //    else may write (a directory planted by another user in /tmp is refused). This is the fallback of a developer
 //    or single-user set-up; an installation whose processes run as several users provides /run/quillmail.

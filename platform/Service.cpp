@@ -477,7 +477,7 @@ Result<int> StartService(std::string_view name)
     options.WorkingDirectory = "/";
     UniqueFd log(config->LogPath.empty()
                          ? -1
-                         : ::open(config->LogPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640));
+                         : ::open(config->LogPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (!config->LogPath.empty()) {
         if (log.Get() < 0) {
             return FailErrno("cannot open the log " + config->LogPath, errno);

@@ -1,5 +1,6 @@
 // The dispatcher of a service program: the lock that makes it the one instance, and the stop signals.
 #include "base/Assert.h"
+#include "platform/ObjectAccess.h"
 #include "platform/Service.h"
 #include "platform/ServiceFiles.h"
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm {
@@ -66,9 +68,12 @@ Result<int> TakeLock(std::string_view name)
         return Fail("cannot create " + ServiceDirectory() + ": " + error.message(), error.value());
     }
     std::string path = ServiceFile(name, ".lock");
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, platform::kOwnerOnlyMode);
     if (fd < 0) {
         return FailErrno("cannot open " + path, errno);
+    }
+    if (struct stat st{}; ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) {
+        (void)platform::ApplyAccess(fd, platform::SharedObjectAccess()); // whatever the umask
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(kLockRetryMs);
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

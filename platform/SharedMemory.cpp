@@ -1,6 +1,7 @@
 #include "platform/SharedMemory.h"
 
 #include "platform/IpcDetail.h"
+#include "platform/ObjectAccess.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
@@ -21,9 +22,6 @@ using platform::UniqueFd;
 
 namespace {
 
-// The attach lock object only ever needs to be opened for reading (flock() does not need more).
-constexpr mode_t kAttachLockMode = 0644;
-
 Result<std::size_t> SizeOf(int fd, const std::string& name)
 {
     struct stat st {};
@@ -42,21 +40,58 @@ Result<void> Resize(int fd, std::size_t size, const std::string& name)
     return {};
 }
 
-// Creates the object exclusively with kShmMode whatever the umask; -1 with errno set on failure.
-int CreateObject(const std::string& name)
+// Creates the object exclusively (openFlags O_RDWR or O_RDONLY) with the access of the installation's shared
+// objects, whatever the umask; -1 with errno set on failure. The creation mode is already the narrowest, so the
+// object is never wider than it should be, even before fchmod().
+int CreateObject(const std::string& name, int openFlags = O_RDWR)
 {
-    const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kShmMode);
+    const int fd = ::shm_open(name.c_str(), openFlags | O_CREAT | O_EXCL | O_CLOEXEC, platform::kOwnerOnlyMode);
     if (fd < 0) {
         return -1;
     }
-    if (::fchmod(fd, kShmMode) != 0) {
-        const int err = errno;
+    if (const int err = platform::ApplyAccess(fd, platform::SharedObjectAccess()); err != 0) {
         ::close(fd);
         ::shm_unlink(name.c_str());
         errno = err;
         return -1;
     }
     return fd;
+}
+
+bool SameObject(int fd, int other)
+{
+    struct stat a {};
+
+    struct stat b {};
+
+    return ::fstat(fd, &a) == 0 && ::fstat(other, &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+// Opens the attach lock object, creating it when missing, and locks it exclusively. The last process to detach
+// removes the object while it holds the lock, so a process that waited for the lock may hold it on a removed
+// object: it checks that the name still leads to the object it locked, and starts again when it does not.
+Result<UniqueFd> LockAttachObject(const std::string& lockName)
+{
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        UniqueFd lock(CreateObject(lockName, O_RDONLY));
+        if (!lock.Valid() && errno == EEXIST) {
+            lock.Reset(::shm_open(lockName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+            if (!lock.Valid() && errno == ENOENT) {
+                continue; // removed between the two calls
+            }
+        }
+        if (!lock.Valid()) {
+            return Fail(ErrorText("cannot open attach lock", lockName, errno), errno);
+        }
+        if (const int err = Flock(lock.Get(), FlockMode::Exclusive); err != 0) {
+            return Fail(ErrorText("cannot lock", lockName, err), err);
+        }
+        const UniqueFd current(::shm_open(lockName.c_str(), O_RDONLY | O_CLOEXEC, 0));
+        if (current.Valid() && SameObject(lock.Get(), current.Get())) {
+            return lock;
+        }
+    }
+    return Fail(ErrorText("cannot lock", lockName, EAGAIN), EAGAIN);
 }
 
 int UnlinkIgnoringMissing(const std::string& name)
@@ -236,13 +271,9 @@ Result<ShmSegment> ShmSegment::Attach(const IpcNamespace& ns, std::string_view n
 {
     QM_ASSERT(size > 0);
     const std::string lockName = ns.ShmName(std::string(name) + ".init");
-    UniqueFd lock(::shm_open(lockName.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, kAttachLockMode));
-    if (!lock.Valid()) {
-        return Fail(ErrorText("cannot open attach lock", lockName, errno), errno);
-    }
-    (void)::fchmod(lock.Get(), kAttachLockMode); // only its owner can, and only its owner needs to
-    if (const int err = Flock(lock.Get(), FlockMode::Exclusive); err != 0) {
-        return Fail(ErrorText("cannot lock", lockName, err), err);
+    auto lock = LockAttachObject(lockName);
+    if (!lock) {
+        return Unexpected{lock.error()};
     }
 
     ShmSegment segment;
@@ -264,7 +295,9 @@ Result<ShmSegment> ShmSegment::Attach(const IpcNamespace& ns, std::string_view n
     auto result = segment.MapAttached(size, initialize);
     if (!result) {
         if (segment.m_firstAttacher) {
-            ::shm_unlink(segment.m_name.c_str()); // nobody else has it: leave no half-made block behind
+            // Nobody else has it: leave no half-made block behind, nor its lock.
+            ::shm_unlink(segment.m_name.c_str());
+            ::shm_unlink(lockName.c_str());
         }
         return Unexpected{result.error()};
     }
@@ -278,6 +311,14 @@ Result<void> ShmSegment::MapAttached(std::size_t size, const std::function<void(
     auto current = SizeOf(m_fd, m_name);
     if (!current) {
         return Unexpected{current.error()};
+    }
+    if (m_firstAttacher && !m_created) {
+        // A block nobody holds, left by an earlier run: it gets the access of a new one (when it is ours to change).
+        struct stat st {};
+
+        if (::fstat(m_fd, &st) == 0 && st.st_uid == ::geteuid()) {
+            (void)platform::ApplyAccess(m_fd, platform::SharedObjectAccess());
+        }
     }
     if (*current != size) {
         if (!m_firstAttacher) {
@@ -328,12 +369,13 @@ void ShmSegment::Close()
     if (!m_attachLockName.empty() && m_fd >= 0 && m_attachPid == ::getpid()) {
         // Detach under the attach lock; the one that finds no other holder is the last and removes the segment,
         // as the shared block of a library vanishes with its last user.
-        UniqueFd lock(::shm_open(m_attachLockName.c_str(), O_RDONLY | O_CLOEXEC, 0));
-        const bool last = lock.Valid() && Flock(lock.Get(), FlockMode::Exclusive) == 0 &&
-                          Flock(m_fd, FlockMode::ExclusiveNoWait) == 0;
+        // The attach lock goes with it, while it is still held, so that no attacher waits on a removed one unawares.
+        auto lock = LockAttachObject(m_attachLockName);
+        const bool last = lock && Flock(m_fd, FlockMode::ExclusiveNoWait) == 0;
         m_region.Reset();
         if (last) {
             ::shm_unlink(m_name.c_str());
+            ::shm_unlink(m_attachLockName.c_str());
         }
         ::close(m_fd);
     } else {

@@ -1,15 +1,16 @@
 // Named POSIX shared memory segments, their mappings, and the first-attacher rule for blocks that every process of
 // an installation shares.
 //
-// Segments are named "/qm.<ns>.<name>" (IpcNamespace::ShmName). A segment this layer creates gets mode 0666, forced
-// with fchmod() whatever the umask: the console and the web administration may run as other local users than the
-// engine, and each of them opens the engine's blocks. This is the reach the shared blocks are designed for (every
-// local user may open them); a site that wants them closed runs all of its processes under one user or group.
+// Segments are named "/qm.<ns>.<name>" (IpcNamespace::ShmName). A segment this layer creates, and the attach lock
+// beside it, belong to the installation's owner (platform::SharedObjectAccess: mode 0600, or 0660 with the group
+// the administrator names for the console), forced with fchown()/fchmod() whatever the umask. Nobody else may read
+// the session ids in them, write them, or take their mutex.
 #pragma once
 
 #include "base/Assert.h"
 #include "base/Result.h"
 #include "platform/IpcNamespace.h"
+#include "platform/ObjectAccess.h"
 
 #include <cstddef>
 #include <functional>
@@ -17,9 +18,6 @@
 #include <string_view>
 
 namespace qm {
-
-/// The mode of every shared memory object this layer creates.
-inline constexpr unsigned kShmMode = 0666;
 
 enum class ShmAccess {
     ReadOnly,
@@ -91,7 +89,8 @@ public:
     /// process reaches such a block through Attach() only: a mapping made with Open() does not count as attached
     /// and could be zeroed under its feet.
     ///
-    /// How: an exclusive flock() on the object "/qm.<ns>.<name>.init" serialises attaching and detaching; under it,
+    /// How: an exclusive flock() on the object "/qm.<ns>.<name>.init" serialises attaching and detaching (the last
+    /// process to detach removes it too; a process that locked a removed one opens the name again); under it,
     /// a non-blocking exclusive flock() on the segment itself succeeds only when nobody else holds a shared one, and
     /// every attached process then holds a shared flock() on the segment until it detaches. The kernel drops the
     /// locks of a process that dies, so a crashed process never counts as attached. The locks live beside the

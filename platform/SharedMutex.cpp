@@ -2,6 +2,7 @@
 
 #include "base/Assert.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <new>
@@ -14,6 +15,8 @@ static_assert(sizeof(pthread_mutex_t) <= SharedMutex::kStorageSize, "SharedMutex
 static_assert(alignof(pthread_mutex_t) <= alignof(SharedMutex), "SharedMutex storage misaligned");
 
 namespace {
+
+std::atomic<std::chrono::milliseconds::rep> g_lockTimeoutMs{kDefaultSharedLockTimeout.count()};
 
 pthread_mutex_t* Native(unsigned char* storage)
 {
@@ -37,6 +40,17 @@ Result<SharedLockState> Outcome(pthread_mutex_t* mutex, int rc)
 }
 
 } // namespace
+
+std::chrono::milliseconds SharedLockTimeout()
+{
+    return std::chrono::milliseconds(g_lockTimeoutMs.load(std::memory_order_relaxed));
+}
+
+void SetSharedLockTimeout(std::chrono::milliseconds timeout)
+{
+    g_lockTimeoutMs.store(timeout.count() >= 1 ? timeout.count() : kDefaultSharedLockTimeout.count(),
+                          std::memory_order_relaxed);
+}
 
 Result<void> SharedMutex::Init()
 {
@@ -63,8 +77,7 @@ Result<void> SharedMutex::Init()
 
 Result<SharedLockState> SharedMutex::Lock()
 {
-    pthread_mutex_t* mutex = Native(m_storage);
-    return Outcome(mutex, pthread_mutex_lock(mutex));
+    return TryLockFor(SharedLockTimeout());
 }
 
 Result<SharedLockState> SharedMutex::TryLockFor(std::chrono::milliseconds timeout)
@@ -93,9 +106,13 @@ void SharedMutex::Unlock()
 }
 
 SharedMutexGuard::SharedMutexGuard(SharedMutex& mutex)
+    : SharedMutexGuard(mutex, SharedLockTimeout())
+{}
+
+SharedMutexGuard::SharedMutexGuard(SharedMutex& mutex, std::chrono::milliseconds timeout)
     : m_mutex(mutex)
 {
-    auto state = m_mutex.Lock();
+    auto state = m_mutex.TryLockFor(timeout);
     m_locked = state.has_value();
     m_ownerDied = m_locked && *state == SharedLockState::OwnerDied;
     m_error = m_locked ? 0 : state.error().Code;

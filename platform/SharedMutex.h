@@ -3,11 +3,23 @@
 
 #include "base/Result.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <type_traits>
 
 namespace qm {
+
+/// How long a wait for a shared mutex lasts unless the caller says otherwise. Another process holds the mutex only
+/// for a few copies; one that holds it longer is stuck (stopped, or worse), and its peers answer with an error.
+inline constexpr std::chrono::milliseconds kDefaultSharedLockTimeout{10000};
+
+/// The time-out of Lock() and of SharedMutexGuard in this process: kDefaultSharedLockTimeout unless set.
+std::chrono::milliseconds SharedLockTimeout();
+
+/// Sets the time-out of Lock() and SharedMutexGuard for the whole process (tests shorten it); a value below 1 ms
+/// restores the default.
+void SetSharedLockTimeout(std::chrono::milliseconds timeout);
 
 /// How a lock was obtained. OwnerDied: the previous owner ended (crash or kill) while holding the mutex; the lock
 /// is held now and the mutex works on, but the data it guards may be half-changed and deserves a check.
@@ -22,8 +34,9 @@ enum class SharedLockState {
 ///
 /// Life: the process that creates the shared block (the first attacher, ShmSegment::Attach) calls Init() once on
 /// the zeroed storage before any other process can reach it. Afterwards every process that maps the block calls
-/// Lock()/Unlock() on it. Owner-recursive: the thread that holds it may lock it again and must unlock as often. A
-/// holder that dies releases it: the next Lock() reports SharedLockState::OwnerDied. Never copy a live mutex.
+/// Lock()/Unlock() on it. No wait is endless: every lock gives up after a time-out. Owner-recursive: the thread that
+/// holds it may lock it again and must unlock as often. A holder that dies releases it: the next Lock() reports
+/// SharedLockState::OwnerDied. Never copy a live mutex.
 class SharedMutex {
 public:
     static constexpr std::size_t kStorageSize = 64;
@@ -32,7 +45,8 @@ public:
     /// attributes (Code is the error number).
     Result<void> Init();
 
-    /// Waits for the mutex. Fails only when the mutex is broken (not initialised, or left unrecoverable).
+    /// Waits for the mutex at most SharedLockTimeout(). Fails with Code ETIMEDOUT when another still holds it then,
+    /// and with another code when the mutex is broken (not initialised, or left unrecoverable).
     Result<SharedLockState> Lock();
 
     /// As Lock(), but gives up after timeout (0: one attempt); a mutex still held by another then fails with Code
@@ -49,10 +63,12 @@ private:
 static_assert(sizeof(SharedMutex) == SharedMutex::kStorageSize && alignof(SharedMutex) == 8);
 static_assert(std::is_trivially_copyable_v<SharedMutex> && std::is_standard_layout_v<SharedMutex>);
 
-/// Holds a SharedMutex for a scope. Check Locked() before touching the guarded data.
+/// Holds a SharedMutex for a scope, waiting at most SharedLockTimeout() (or the time-out given). Check Locked()
+/// before touching the guarded data; a guard that timed out holds nothing and the caller answers with its failure.
 class SharedMutexGuard {
 public:
     explicit SharedMutexGuard(SharedMutex& mutex);
+    SharedMutexGuard(SharedMutex& mutex, std::chrono::milliseconds timeout);
     SharedMutexGuard(const SharedMutexGuard&) = delete;
     SharedMutexGuard& operator=(const SharedMutexGuard&) = delete;
     ~SharedMutexGuard();
@@ -66,6 +82,9 @@ public:
 
     /// The failure of the lock when !Locked().
     int ErrorCode() const { return m_error; }
+
+    /// The lock was not obtained because another held the mutex for the whole time-out.
+    bool TimedOut() const { return m_error == ETIMEDOUT; }
 
 private:
     SharedMutex& m_mutex;

@@ -1,6 +1,7 @@
 #include "webserver/AccessLog.h"
 
 #include "common/StringUtil.h"
+#include "platform/FileSystem.h"
 
 #include <cstring>
 #include <filesystem>
@@ -179,7 +180,7 @@ AccessLog::AccessLog(const std::string& logDir, int64_t maxKb)
     , m_oldPath(logDir + "/" + kAccessLogOldName)
     , m_maxBytes(maxKb > 0 ? maxKb * 1024 : 0)
 {
-    m_file.reset(std::fopen(m_path.c_str(), "ae"));
+    m_file.reset(platform::OpenFileForAppend(m_path)); // owner only: request lines carry what users typed
     if (m_file) {
         std::error_code ignored;
         m_size = static_cast<int64_t>(std::filesystem::file_size(m_path, ignored));
@@ -217,7 +218,7 @@ void AccessLog::RotateIfDue()
     m_file.reset();
     std::error_code ignored;
     std::filesystem::rename(m_path, m_oldPath, ignored);
-    m_file.reset(std::fopen(m_path.c_str(), "ae"));
+    m_file.reset(platform::OpenFileForAppend(m_path)); // owner only: request lines carry what users typed
     m_size = 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/StringTable.h"
 #include "common/tests/LogTestSupport.h"
+#include "testsupport/ScopedUmask.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,22 @@ TEST_F(LogFileTest, RotatesBySizeToOldFile)
     EXPECT_EQ(LineTexts(ReadFile(Dir() / "Quillmail.log")), wantNew);
     EXPECT_FALSE(fs::exists(Marker()));
     EXPECT_EQ(fs::path(log->CurrentPath()), Dir() / "Quillmail.log");
+}
+
+TEST_F(LogFileTest, LogsAreTheOwnersAloneEvenAfterRotation)
+{
+    // Request lines may carry what users typed: no other local user reads a log, from its first byte on.
+    test::ScopedUmask scoped(022);
+    auto log = EngineLog(1);
+    log->Log(1, "%s", "first line");
+    log->Flush();
+    EXPECT_EQ(test::ModeOf((Dir() / "Quillmail.log").c_str()), 0600U);
+    FillTo(*log, 1024);
+    ASSERT_TRUE(log->CheckRotation());
+    log->Log(1, "%s", "after rotation");
+    log->Flush();
+    EXPECT_EQ(test::ModeOf((Dir() / "Quillmail.log").c_str()), 0600U);
+    EXPECT_EQ(test::ModeOf((Dir() / "Quillmail.old").c_str()), 0600U);
 }
 
 TEST_F(LogFileTest, NamesTheOldFileFromTheLastPathComponent)

@@ -194,6 +194,30 @@ TEST_F(AdminCallsTest, SessionStatusCopiesTheRunningEnginesRowsWithinTheLimits)
     EXPECT_EQ(status.Words[3], 200);
 }
 
+TEST_F(AdminCallsTest, EveryCallOnAHeldSessionsMutexGivesUpAndSaysSo)
+{
+    ASSERT_TRUE(EngineStartUp());
+    std::vector<SessionRecord> rows(3);
+    {
+        test::MutexHolder holder(SharedBlock()->SessionsMutex, std::chrono::milliseconds(100));
+        EXPECT_EQ(admin::GetSessionStatus(rows.data(), 3), admin::kTableUnreadable);
+        admin::KillSession("ABCDEFG");
+        admin::RegisterWindow(5);
+        admin::UnRegisterWindow(5);
+        NotifyWindows(kNotifyUserChanged);
+        EXPECT_EQ(EngineSessions()->Create("ann", "192.0.2.7"), nullptr);
+    }
+    EXPECT_EQ(Kills(), std::vector<std::string>(8, ""));
+    EXPECT_EQ(Windows(), std::vector<WindowHandle>(8, kNoWindow));
+    EngineLog()->Flush();
+    const std::string log = m_install.Log();
+    for (const char* where :
+         {"GetSessionStatus", "KillSession", "RegisterWindow", "UnRegisterWindow", "NotifyWindows", "AddRow"}) {
+        EXPECT_NE(log.find(std::string(where) + ": the sessions mutex stayed held"), std::string::npos) << where;
+    }
+    EXPECT_EQ(admin::GetSessionStatus(rows.data(), 3), 0) << "free again afterwards";
+}
+
 TEST_F(AdminCallsTest, CreateMakesTheAccountAndPostsThree)
 {
     WindowMessageEndpoint window = Window();

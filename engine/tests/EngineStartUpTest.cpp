@@ -5,6 +5,8 @@
 #include "platform/IniFile.h"
 #include "platform/SharedMemory.h"
 #include "store/CvUserBinding.h"
+#include "testsupport/ScopedUmask.h"
+#include "testsupport/ShmObjects.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +143,28 @@ TEST_F(EngineStartUpTest, SetsStatusAndLogLevelAndClearsThemAtShutDown)
     EXPECT_EQ(SessionTableRows(), nullptr);
     EXPECT_FALSE(ShmSegment::Open(EngineNamespace(), kSessionTableSegmentName, ShmAccess::ReadOnly))
             << "the session table is removed";
+}
+
+TEST_F(EngineStartUpTest, AStartAndStopLeavesNoSharedObjectAndMakesThemForTheOwnerOnly)
+{
+    const std::string ns = m_install.Namespace();
+    ASSERT_EQ(qm::test::ShmObjectsOf(ns), std::vector<std::string>{});
+    m_install.WriteIni("");
+    {
+        qm::test::ScopedUmask scoped(0);
+        ASSERT_TRUE(StartUp());
+    }
+    const std::vector<std::string> made = {"qm." + ns + ".engine", "qm." + ns + ".engine.init",
+                                           "qm." + ns + ".sessions"};
+    ASSERT_EQ(qm::test::ShmObjectsOf(ns), made);
+    for (const std::string& name : made) {
+        EXPECT_EQ(qm::test::ModeOf(("/dev/shm/" + name).c_str()), 0600U) << name;
+    }
+    EXPECT_EQ(qm::test::ModeOf((Dir() / "Logs" / "Quillmail.log").c_str()), 0600U);
+
+    ASSERT_TRUE(EngineShutDown());
+    EngineProcessDetach();
+    EXPECT_EQ(qm::test::ShmObjectsOf(ns), std::vector<std::string>{}) << "the last user removes every object";
 }
 
 TEST_F(EngineStartUpTest, EmptiesTheTemporaryDirectoryOfAnEarlierRun)

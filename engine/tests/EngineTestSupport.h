@@ -2,6 +2,9 @@
 // file, so that no test meets another's engine or touches a system path.
 #pragma once
 
+#include "platform/SharedMutex.h"
+#include "testsupport/ShmObjects.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -89,9 +93,14 @@ public:
 
     ~TempInstall()
     {
+        // Whatever a failed test left in the namespace goes with the installation.
+        (void)qm::test::RemoveShmObjectsOf(m_namespace);
         std::error_code ignored;
         fs::remove_all(m_root, ignored);
     }
+
+    /// The namespace of the installation's shared objects.
+    const std::string& Namespace() const { return m_namespace; }
 
     const fs::path& Dir() const { return m_dir; }
 
@@ -126,6 +135,42 @@ private:
     fs::path m_dir;
     std::string m_namespace;
     std::vector<std::string> m_set;
+};
+
+/// Another thread that holds a shared mutex from construction to destruction, as a stuck or hostile process
+/// would; the lock time-out of this process is short meanwhile (timeout), and the default again afterwards.
+class MutexHolder {
+public:
+    MutexHolder(SharedMutex& mutex, std::chrono::milliseconds timeout)
+    {
+        SetSharedLockTimeout(timeout);
+        m_thread = std::thread([this, &mutex] {
+            SharedMutexGuard guard(mutex, std::chrono::seconds(10));
+            m_held.store(guard.Locked() ? 1 : -1);
+            while (!m_release.load()) {
+                std::this_thread::yield();
+            }
+        });
+        while (m_held.load() == 0) {
+            std::this_thread::yield();
+        }
+        EXPECT_EQ(m_held.load(), 1) << "the holder could not lock the mutex";
+    }
+
+    MutexHolder(const MutexHolder&) = delete;
+    MutexHolder& operator=(const MutexHolder&) = delete;
+
+    ~MutexHolder()
+    {
+        m_release.store(true);
+        m_thread.join();
+        SetSharedLockTimeout(std::chrono::milliseconds(0));
+    }
+
+private:
+    std::atomic<int> m_held{0};
+    std::atomic<bool> m_release{false};
+    std::thread m_thread;
 };
 
 } // namespace qm::engine::test

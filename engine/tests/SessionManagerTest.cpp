@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -349,6 +350,31 @@ TEST_F(SessionManagerTest, BroadcastGivesEverySessionItsOwnCopy)
     EXPECT_STREQ(textB.get(), "Server going down");
     EXPECT_NE(textA.get(), textB.get());
     EXPECT_FALSE(a->ErrorMessage().IsSet());
+}
+
+TEST_F(SessionManagerTest, AHeldSessionsMutexFailsTheLogonAndTheRowChangesInsteadOfHanging)
+{
+    Session* kept = m_harness.CreateIdle("ann");
+    ASSERT_NE(kept, nullptr);
+    m_harness.TakeNotes();
+    {
+        test::MutexHolder holder(m_harness.Block().SessionsMutex, std::chrono::milliseconds(100));
+        EXPECT_EQ(m_manager.Create("bob", "192.0.2.7"), nullptr) << "no session the console cannot see";
+        EXPECT_EQ(m_manager.Count(), 1);
+        EXPECT_EQ(m_harness.Word(StatusWord::Sessions), 1);
+
+        Session* found = m_manager.FindById(kept->Id());
+        ASSERT_EQ(found, kept);
+        EXPECT_TRUE(m_manager.Release(found, m_harness.LogTarget())) << "the session ends all the same";
+        EXPECT_EQ(m_manager.Count(), 0);
+    }
+    EXPECT_EQ(m_harness.TakeNotes(), std::vector<std::uint64_t>{}) << "nothing changed under the lock";
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find("AddRow: the sessions mutex stayed held for 100 ms"), std::string::npos) << log;
+    EXPECT_NE(log.find("RemoveRow: the sessions mutex stayed held"), std::string::npos) << log;
+
+    Session* later = m_harness.CreateIdle("bob");
+    EXPECT_NE(later, nullptr) << "a free mutex lets logons through again";
 }
 
 TEST(SessionManagerEndTest, DestroyingTheManagerRemovesTheTemporaryDirectoriesAndLeavesTheRows)

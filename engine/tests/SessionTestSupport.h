@@ -137,6 +137,8 @@ public:
 
     int Word(StatusWord word) { return GetStatus(m_block.Section.Status, word); }
 
+    EngineSharedBlock& Block() { return m_block; }
+
     const SessionRecord& Row(int index) const
     {
         return *reinterpret_cast<const SessionRecord*>(m_rows.data() + index * kSessionRecordSize);

@@ -1,10 +1,13 @@
 #include "platform/FileSystem.h"
 
+#include "platform/FdUtil.h"
 #include "platform/tests/TempDir.h"
+#include "testsupport/ScopedUmask.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -166,6 +169,45 @@ TEST(FileSystemTest, ReadsWholeFilesWithinALimit)
     EXPECT_EQ(limited.error().Code, EFBIG);
     EXPECT_TRUE(ReadWholeFile(dir / "f", 7));
     EXPECT_FALSE(ReadWholeFile(dir / "missing"));
+}
+
+TEST(FileSystemTest, NewFilesBelongToTheOwnerAloneWhateverTheUmask)
+{
+    // They may hold passwords (User.ini, Quillmail.ini, Domains.Ini) or what users typed (logs).
+    for (const mode_t mask : {mode_t{022}, mode_t{0}, mode_t{077}, mode_t{0277}}) {
+        SCOPED_TRACE("umask 0" + std::to_string(mask));
+        TempDir dir;
+        test::ScopedUmask scoped(mask);
+        ASSERT_TRUE(WriteFileAtomic(dir / "User.ini", "Password=x"));
+        EXPECT_EQ(test::ModeOf((dir / "User.ini").c_str()), 0600U);
+        ASSERT_TRUE(CreateNewFile(dir / "new.ini", "x"));
+        EXPECT_EQ(test::ModeOf((dir / "new.ini").c_str()), 0600U);
+        auto temp = CreateSiblingTemp(dir / "Domains.Ini");
+        ASSERT_TRUE(temp);
+        EXPECT_EQ(test::ModeOf(temp->Path.c_str()), 0600U) << "from the first byte";
+        std::FILE* log = OpenFileForAppend(dir / "Quillmail.log");
+        ASSERT_NE(log, nullptr);
+        std::fclose(log);
+        EXPECT_EQ(test::ModeOf((dir / "Quillmail.log").c_str()), 0600U);
+        if ((mask & 0200) == 0) {
+            ASSERT_TRUE(WriteFileSynced(dir / "synced.ini", "x"));
+            EXPECT_EQ(test::ModeOf((dir / "synced.ini").c_str()), 0600U);
+        }
+    }
+}
+
+TEST(FileSystemTest, AppendingKeepsAnExistingFileAndItsMode)
+{
+    TempDir dir;
+    WriteBytes(dir / "Quillmail.log", "one\n");
+    ASSERT_EQ(chmod((dir / "Quillmail.log").c_str(), 0640), 0);
+    std::FILE* log = OpenFileForAppend(dir / "Quillmail.log");
+    ASSERT_NE(log, nullptr);
+    std::fputs("two\n", log);
+    std::fclose(log);
+    EXPECT_EQ(ReadBytes(dir / "Quillmail.log"), "one\ntwo\n");
+    EXPECT_EQ(test::ModeOf((dir / "Quillmail.log").c_str()), 0640U);
+    EXPECT_EQ(OpenFileForAppend(dir / "missing/x.log"), nullptr);
 }
 
 TEST(FileSystemTest, AtomicWriteReplacesWholeKeepsModeAndLeavesNoTemporaryFile)

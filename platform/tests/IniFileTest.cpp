@@ -1,6 +1,7 @@
 #include "platform/IniFile.h"
 
 #include "platform/tests/TempDir.h"
+#include "testsupport/ScopedUmask.h"
 
 #include <gtest/gtest.h>
 
@@ -342,6 +343,25 @@ TEST(IniFileTest, AWriteThatChangesNothingLeavesTheFileAlone)
     struct stat after = {};
     ASSERT_EQ(stat(file.c_str(), &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced";
+}
+
+TEST(IniFileTest, ANewFileIsTheOwnersAloneAndARewriteKeepsTheModeItFinds)
+{
+    TempDir dir;
+    test::ScopedUmask scoped(022);
+    const std::string user = dir / "User.ini";
+    ASSERT_TRUE(IniWrite(user, "User", "Password", "secret"));
+    EXPECT_EQ(test::ModeOf(user.c_str()), 0600U) << "not readable by others for one moment";
+    ASSERT_TRUE(IniWrite(user, "User", "Password", "other"));
+    EXPECT_EQ(test::ModeOf(user.c_str()), 0600U);
+
+    const std::string shared = dir / "Quillmail.ini";
+    WriteBytes(shared, "[General]\r\nLogLevel=1\r\n");
+    ASSERT_EQ(chmod(shared.c_str(), 0640), 0);
+    ASSERT_TRUE(IniWrite(shared, "General", "LogLevel", "2"));
+    EXPECT_EQ(test::ModeOf(shared.c_str()), 0640U) << "the administrator's choice stays";
+    ASSERT_TRUE(IniDeleteKey(shared, "General", "LogLevel"));
+    EXPECT_EQ(test::ModeOf(shared.c_str()), 0640U);
 }
 
 TEST(IniFileTest, KeepsPermissionsAndWritesThroughALink)

@@ -1,5 +1,7 @@
 #include "platform/IpcNamespace.h"
 
+#include "platform/tests/IpcTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,38 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets (or clears) an environment variable for a scope and restores the old value.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name)) { // NOLINT(concurrency-mt-unsafe): tests run on one thread
-            m_old = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1); // NOLINT(concurrency-mt-unsafe)
-        } else {
-            ::unsetenv(name); // NOLINT(concurrency-mt-unsafe)
-        }
-    }
-
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-    ~ScopedEnv()
-    {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1); // NOLINT(concurrency-mt-unsafe)
-        } else {
-            ::unsetenv(m_name); // NOLINT(concurrency-mt-unsafe)
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using ipctest::ScopedEnv;
 
 class TempDir {
 public:

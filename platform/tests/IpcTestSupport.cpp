@@ -3,6 +3,7 @@
 #include "platform/EngineLock.h"
 #include "platform/SharedMemory.h"
 #include "platform/WindowMessage.h"
+#include "testsupport/ShmObjects.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -241,6 +242,8 @@ void IpcTest::TearDown()
     for (const char* name : {kSectionName, "sessions"}) {
         EXPECT_TRUE(ShmSegment::Unlink(Ns(), name));
     }
+    // Whatever else a test made in its namespace (or left when it failed) goes too.
+    (void)test::RemoveShmObjectsOf(m_ns);
     std::error_code ec;
     std::filesystem::remove_all(m_runtimeDir, ec);
     ::unsetenv(kIpcNamespaceEnv); // NOLINT(concurrency-mt-unsafe)

@@ -4,15 +4,19 @@
 
 #include "platform/IpcNamespace.h"
 #include "platform/SharedMutex.h"
+#include "testsupport/ScopedUmask.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace qm::ipctest {
@@ -32,6 +36,41 @@ void PutText(void* dst, std::size_t capacity, std::string_view text);
 /// The 16 lower-case hex digits of a value.
 std::string Hex16(std::uint64_t value);
 inline constexpr std::int32_t kInitialLevel = 1;
+
+/// Sets (or clears) an environment variable for a scope and restores the old value.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value)
+        : m_name(name)
+    {
+        if (const char* old = std::getenv(name)) { // NOLINT(concurrency-mt-unsafe): tests run on one thread
+            m_old = old;
+        }
+        if (value != nullptr) {
+            ::setenv(name, value, 1); // NOLINT(concurrency-mt-unsafe)
+        } else {
+            ::unsetenv(name); // NOLINT(concurrency-mt-unsafe)
+        }
+    }
+
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+    ~ScopedEnv()
+    {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+        } else {
+            ::unsetenv(m_name); // NOLINT(concurrency-mt-unsafe)
+        }
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+using ScopedUmask = test::ScopedUmask;
 
 /// Gives every test its own QUILLMAIL_IPC_NS and QUILLMAIL_RUNTIME_DIR, and removes the segments and the directory
 /// afterwards.

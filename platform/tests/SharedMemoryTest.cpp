@@ -1,12 +1,16 @@
 #include "platform/SharedMemory.h"
 
 #include "platform/tests/IpcTestSupport.h"
+#include "testsupport/ShmObjects.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -81,19 +85,6 @@ TEST_F(ShmSegmentTest, CreatedSegmentIsSharedUntilUnlinked)
     EXPECT_TRUE(ShmSegment::Unlink(Ns(), "sessions")) << "removing a missing name is no error";
 }
 
-TEST_F(ShmSegmentTest, CreatedSegmentIsOpenToEveryLocalUserDespiteTheUmask)
-{
-    const mode_t old = ::umask(077);
-    auto created = ShmSegment::CreateExclusive(Ns(), "sessions", 64);
-    ::umask(old);
-    ASSERT_TRUE(created) << created.error().Message;
-
-    struct stat st {};
-
-    ASSERT_EQ(::stat(("/dev/shm" + created->Name()).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666U);
-}
-
 TEST_F(ShmSegmentTest, OpenRefusesASegmentSmallerThanNeeded)
 {
     auto created = ShmSegment::CreateExclusive(Ns(), "sessions", 100);
@@ -166,6 +157,51 @@ TEST_F(SharedSectionTest, OnlyTheFirstAttacherInitialisesTheBlock)
     EXPECT_TRUE(next->FirstAttacher());
     EXPECT_EQ(next->As<TestSection>()->Level, kInitialLevel);
     EXPECT_STREQ(next->As<TestSection>()->Text, "");
+}
+
+TEST_F(SharedSectionTest, TheLastDetachLeavesNoObjectBehind)
+{
+    ASSERT_TRUE(test::ShmObjectsOf(Ns().Name()).empty());
+    const std::vector<std::string> both = {"qm." + Ns().Name() + ".shared", "qm." + Ns().Name() + ".shared.init"};
+    auto first = AttachSection(Ns());
+    auto second = AttachSection(Ns());
+    ASSERT_TRUE(first && second);
+    first->Close();
+    EXPECT_EQ(test::ShmObjectsOf(Ns().Name()), both) << "the block and its lock stay for the other user";
+    second->Close();
+    EXPECT_EQ(test::ShmObjectsOf(Ns().Name()), std::vector<std::string>{}) << "the last user removes both";
+}
+
+TEST_F(SharedSectionTest, AttachersRacingTheLastDetachAlwaysFindAWholeBlock)
+{
+    // The last detacher removes the attach lock while others may wait for it; each of them must notice and lock the
+    // name anew, or two could make the block at once and one would see it half-made.
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 150;
+    std::atomic<int> ready{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) {
+                std::this_thread::yield();
+            }
+            for (int round = 0; round < kRounds; ++round) {
+                auto attached = ShmSegment::Attach(Ns(), kSectionName, sizeof(TestSection), [](void* block) {
+                    static_cast<TestSection*>(block)->Level = kInitialLevel;
+                });
+                if (!attached || attached->As<TestSection>()->Level != kInitialLevel) {
+                    failures.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(test::ShmObjectsOf(Ns().Name()), std::vector<std::string>{});
 }
 
 TEST_F(SharedSectionTest, ContentLeftByDeadProcessesIsZeroed)

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 namespace qm {
 namespace {
@@ -101,6 +103,81 @@ TEST_F(SharedMutexTest, OwnerDeathIsReportedToAWaitingProcess)
     ASSERT_TRUE(state);
     EXPECT_EQ(*state, SharedLockState::Acquired);
     Mutex().Unlock();
+}
+
+// Sets the process's lock time-out for a scope and restores the default.
+class ScopedLockTimeout {
+public:
+    explicit ScopedLockTimeout(std::chrono::milliseconds timeout) { SetSharedLockTimeout(timeout); }
+
+    ScopedLockTimeout(const ScopedLockTimeout&) = delete;
+    ScopedLockTimeout& operator=(const ScopedLockTimeout&) = delete;
+
+    ~ScopedLockTimeout() { SetSharedLockTimeout(0ms); }
+};
+
+TEST_F(SharedMutexTest, EveryWaitGivesUpWhenAnotherProcessKeepsTheMutex)
+{
+    // A process that stops while it holds the mutex (or a hostile one that locks it) must not freeze its peers.
+    HelperProcess owner("lock-mutex-and-hold");
+    ASSERT_EQ(owner.ReadLine(), "locked");
+    ScopedLockTimeout timeout(200ms);
+
+    const auto start = std::chrono::steady_clock::now();
+    {
+        SharedMutexGuard guard(Mutex());
+        EXPECT_FALSE(guard.Locked());
+        EXPECT_TRUE(guard.TimedOut());
+        EXPECT_EQ(guard.ErrorCode(), ETIMEDOUT);
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 150ms) << "it waited for the time-out";
+    EXPECT_LT(waited, 8s) << "and not for the default one";
+
+    auto locked = Mutex().Lock();
+    ASSERT_FALSE(locked) << "Lock() has the same time-out";
+    EXPECT_EQ(locked.error().Code, ETIMEDOUT);
+
+    SharedMutexGuard briefly(Mutex(), 1ms);
+    EXPECT_TRUE(briefly.TimedOut()) << "a time-out of the caller's own";
+
+    owner.CloseInput();
+    EXPECT_EQ(owner.Wait(), 0);
+}
+
+TEST_F(SharedMutexTest, AGuardGivesUpOnAMutexAnotherThreadKeeps)
+{
+    ScopedLockTimeout timeout(250ms);
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    std::thread holder([&] {
+        SharedMutexGuard guard(Mutex());
+        held.store(guard.Locked());
+        while (!release.load()) {
+            std::this_thread::yield();
+        }
+    });
+    while (!held.load()) {
+        std::this_thread::yield();
+    }
+    {
+        SharedMutexGuard guard(Mutex());
+        EXPECT_TRUE(guard.TimedOut());
+    }
+    release.store(true);
+    holder.join();
+    SharedMutexGuard guard(Mutex());
+    EXPECT_TRUE(guard.Locked()) << "free again once the holder left";
+}
+
+TEST(SharedLockTimeoutTest, DefaultsToTenSecondsAndCanBeRestored)
+{
+    EXPECT_EQ(SharedLockTimeout(), kDefaultSharedLockTimeout);
+    EXPECT_EQ(kDefaultSharedLockTimeout, 10s);
+    SetSharedLockTimeout(40ms);
+    EXPECT_EQ(SharedLockTimeout(), 40ms);
+    SetSharedLockTimeout(0ms);
+    EXPECT_EQ(SharedLockTimeout(), kDefaultSharedLockTimeout);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "webserver/AccessLog.h"
 
+#include "testsupport/ScopedUmask.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +126,20 @@ TEST_F(AccessLogTest, RotatesToTheOldFileAtItsSizeLimit)
     EXPECT_GE(old.size(), 1024u);
     EXPECT_LT(current.size(), 1024u);
     EXPECT_FALSE(current.empty());
+}
+
+TEST_F(AccessLogTest, TheLogAndItsSuccessorAreTheOwnersAlone)
+{
+    test::TempDir dir;
+    test::ScopedUmask scoped(022);
+    AccessLog log(dir.PathOf(""), 1);
+    ASSERT_TRUE(log.Opened());
+    EXPECT_EQ(test::ModeOf(dir.PathOf(kAccessLogName).c_str()), 0600U);
+    for (int i = 0; i < 15; ++i) {
+        log.Write(Entry());
+    }
+    EXPECT_EQ(test::ModeOf(dir.PathOf(kAccessLogName).c_str()), 0600U) << "the file made at rotation";
+    EXPECT_EQ(test::ModeOf(dir.PathOf(kAccessLogOldName).c_str()), 0600U);
 }
 
 TEST(HttpDateTest, FormatsInGmt)

@@ -1,10 +1,12 @@
 // The main web server hosting the real engine library: start-up, a request, and shut-down on SIGTERM.
+#include "testsupport/ShmObjects.h"
 #include "webserver/tests/integration/WebServerHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -16,9 +18,9 @@ TEST(WebServerEngineTest, HostsTheEngineLibraryFromStartUpToShutDown)
     WebInstallation installation;
     installation.SetLibrary(QM_ENGINE_LIBRARY);
     const std::string registry = installation.Path("registry.ini");
-    RunningServer server(installation,
-                         {"QUILLMAIL_IPC_NS=webengine" + std::to_string(getpid()),
-                          "QUILLMAIL_RUNTIME_DIR=" + installation.Path("run"), "QUILLMAIL_REGISTRY=" + registry});
+    const std::string ns = "webengine" + std::to_string(getpid());
+    RunningServer server(installation, {"QUILLMAIL_IPC_NS=" + ns, "QUILLMAIL_RUNTIME_DIR=" + installation.Path("run"),
+                                        "QUILLMAIL_REGISTRY=" + registry});
     ASSERT_TRUE(server.Ready()) << server.Errors();
 
     // StartUp ran: the engine opened its log and wrote its installation directory into the registry.
@@ -35,6 +37,7 @@ TEST(WebServerEngineTest, HostsTheEngineLibraryFromStartUpToShutDown)
     const ChildStatus status = server.Signal(SIGTERM);
     EXPECT_TRUE(status.ExitedWith(0)) << server.Errors();
     EXPECT_NE(TempDir::ReadFile(installation.Path("Logs/Quillmail.log")).find("Log file stopping"), std::string::npos);
+    EXPECT_EQ(RemoveShmObjectsOf(ns), std::vector<std::string>{}) << "the server left shared memory behind";
 }
 
 } // namespace
