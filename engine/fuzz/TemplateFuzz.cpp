@@ -46,6 +46,9 @@ Installation& TheInstallation()
 
 } // namespace
 
+// The entry that libFuzzer, or the replay main of the test builds, calls for every input.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0) {

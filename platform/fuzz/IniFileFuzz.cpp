@@ -174,6 +174,9 @@ void ApplyEdit(IniDocument& doc, std::string_view edit)
 
 } // namespace
 
+// The entry that libFuzzer, or the replay main of the test builds, calls for every input.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
