@@ -104,7 +104,9 @@ void CheckRoundTrip(const IniDocument& doc, const Contents& contents)
     }
 }
 
-void ApplyEdit(IniDocument& doc, std::string_view edit)
+// Applies one edit to doc, whose contents are `expected`, and checks that it changed just what it names; expected
+// then holds the new contents.
+void ApplyEdit(IniDocument& doc, std::string_view edit, Contents& expected)
 {
     if (edit.empty()) {
         return;
@@ -119,13 +121,13 @@ void ApplyEdit(IniDocument& doc, std::string_view edit)
     }
     const auto [section, key, value] = fields;
 
-    Contents before = Read(doc);
-    const std::string textBefore = doc.Text();
+    Contents& before = expected;
     const std::string sectionId = Upper(Trim(section));
     const std::string keyId = Upper(Trim(key));
     if (kind == 0) {
         const bool writable = qm::platform::IsValidIniSection(section) && qm::platform::IsValidIniKey(key) &&
                               qm::platform::IsValidIniValue(value);
+        const std::string textBefore = doc.Text();
         if (doc.Set(section, key, value) != writable) {
             Broken("Set disagrees with the checks", edit);
         }
@@ -185,16 +187,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view edits = nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
 
     IniDocument doc = IniDocument::Parse(text);
-    CheckRoundTrip(doc, Read(doc));
+    Contents contents = Read(doc);
+    CheckRoundTrip(doc, contents);
     if (doc.Changed()) {
         Broken("a parsed document counts as changed");
     }
 
     for (int count = 0; !edits.empty() && count < 16; ++count) {
         const std::size_t lf = edits.find('\n');
-        ApplyEdit(doc, edits.substr(0, lf));
+        ApplyEdit(doc, edits.substr(0, lf), contents);
         edits = lf == std::string_view::npos ? std::string_view() : edits.substr(lf + 1);
-        CheckRoundTrip(doc, Read(doc));
     }
+    CheckRoundTrip(doc, contents);
     return 0;
 }
