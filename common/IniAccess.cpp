@@ -21,8 +21,8 @@ constinit std::mutex g_mainIniMutex;
 
 std::string& MainIniPathStore()
 {
-    static std::string path;
-    return path;
+    static std::string s_path;
+    return s_path;
 }
 
 std::optional<std::string> ReadValue(std::string_view section, std::string_view key, std::string_view file)

@@ -44,27 +44,27 @@ int main(int argc, char** argv)
             inputs.push_back(arg);
         }
         if (error) {
-            std::fprintf(stderr, "replay: cannot list %s: %s\n", argv[i], error.message().c_str());
+            static_cast<void>(std::fprintf(stderr, "replay: cannot list %s: %s\n", argv[i], error.message().c_str()));
             return 1;
         }
     }
     if (inputs.empty()) {
-        std::fprintf(stderr, "replay: no inputs\n");
+        static_cast<void>(std::fprintf(stderr, "replay: no inputs\n"));
         return 1;
     }
     std::sort(inputs.begin(), inputs.end());
     std::string bytes;
     for (const auto& input : inputs) {
         if (!ReadWhole(input, bytes)) {
-            std::fprintf(stderr, "replay: cannot read %s\n", input.c_str());
+            static_cast<void>(std::fprintf(stderr, "replay: cannot read %s\n", input.c_str()));
             return 1;
         }
-        std::printf("replay: %s (%zu bytes)\n", input.c_str(), bytes.size());
-        std::fflush(stdout);
+        static_cast<void>(std::printf("replay: %s (%zu bytes)\n", input.c_str(), bytes.size()));
+        static_cast<void>(std::fflush(stdout));
         // A copy of exactly the input's size, so that reading past its end is caught as under libFuzzer.
         const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
         LLVMFuzzerTestOneInput(data.data(), data.size());
     }
-    std::printf("replay: %zu inputs passed\n", inputs.size());
+    static_cast<void>(std::printf("replay: %zu inputs passed\n", inputs.size()));
     return 0;
 }

@@ -17,7 +17,7 @@ namespace {
 
 [[noreturn]] void Broken(const char* what)
 {
-    std::fprintf(stderr, "CGI input invariant broken: %s\n", what);
+    static_cast<void>(std::fprintf(stderr, "CGI input invariant broken: %s\n", what));
     std::abort();
 }
 
@@ -29,7 +29,7 @@ std::FILE* BodyStream(std::string_view body)
         return nullptr;
     }
     if (std::fwrite(body.data(), 1, body.size(), file) != body.size() || std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fclose(file);
+        static_cast<void>(std::fclose(file));
         return nullptr;
     }
     return file;
@@ -58,7 +58,7 @@ void ReadRequest(std::uint8_t flags, const std::string& environment, std::string
         static_cast<void>(cgi.GetEnv("CONTENT_LENGTH"));
     }
     if (input != nullptr) {
-        std::fclose(input);
+        static_cast<void>(std::fclose(input));
     }
 }
 

@@ -24,24 +24,24 @@ constexpr int kViewCount = 19; // the view ids of Views.h, 0 to 18
 struct Installation {
     Installation()
     {
-        fixture.WriteDomains("[d.com:Settings]\r\nPopHost=pop.d.com\r\nFlag=Yes\r\n"
+        Fixture.WriteDomains("[d.com:Settings]\r\nPopHost=pop.d.com\r\nFlag=Yes\r\n"
                              "[Default:UserDefaults]\r\nStyle=Normal\r\nAdvancedCompose=No\r\n");
-        const std::string userDir = fixture.Path("Users/alice");
+        const std::string userDir = Fixture.Path("Users/alice");
         std::filesystem::create_directories(userDir + "/Inbox");
         WriteFile(userDir + "/User.ini", "[User]\r\nFullName=Alice <A>\r\nStyle=Large\r\n");
-        session.Source = {"d.com", userDir + "/User.ini"};
-        session.UserObject = std::make_unique<FakeStoreUser>(userDir, cache.get());
+        Session.Source = {"d.com", userDir + "/User.ini"};
+        Session.UserObject = std::make_unique<FakeStoreUser>(userDir, Cache.get());
     }
 
-    TemplateFixture fixture;
-    std::unique_ptr<qm::engine::TemplateCache> cache = fixture.MakeCache(true);
-    FakeSession session;
+    TemplateFixture Fixture;
+    std::unique_ptr<qm::engine::TemplateCache> Cache = Fixture.MakeCache(true);
+    FakeSession Session;
 };
 
 Installation& TheInstallation()
 {
-    static Installation installation;
-    return installation;
+    static Installation s_installation;
+    return s_installation;
 }
 
 } // namespace
@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view query = input.substr(0, nul);
     const std::string_view text = nul == std::string_view::npos ? std::string_view() : input.substr(nul + 1);
 
-    FakePage page(*installation.cache, {"QUERY_STRING=" + std::string(query), "SCRIPT_NAME=/cgi/qm",
+    FakePage page(*installation.Cache, {"QUERY_STRING=" + std::string(query), "SCRIPT_NAME=/cgi/qm",
                                         "SERVER_NAME=mail.d.com", "SERVER_PORT=8080", "HTTP_COOKIE=User=alice"});
     if ((data[0] & 1U) != 0) {
-        page.SessionObject = &installation.session;
+        page.SessionObject = &installation.Session;
     }
     page.ViewId = (data[0] >> 1) % kViewCount;
     static_cast<void>(page.Render(std::string(text)));

@@ -24,7 +24,8 @@ using Contents = std::map<std::string, std::map<std::string, std::pair<std::stri
 
 [[noreturn]] void Broken(const char* what, std::string_view detail = {})
 {
-    std::fprintf(stderr, "INI invariant broken: %s [%.*s]\n", what, static_cast<int>(detail.size()), detail.data());
+    static_cast<void>(std::fprintf(stderr, "INI invariant broken: %s [%.*s]\n", what, static_cast<int>(detail.size()),
+                                   detail.data()));
     std::abort();
 }
 
