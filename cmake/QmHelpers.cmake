@@ -13,6 +13,14 @@ elseif(NOT QM_SANITIZE STREQUAL "")
     message(FATAL_ERROR "QM_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+# With QM_FUZZ every target carries libFuzzer's coverage instrumentation; only the fuzzers link libFuzzer itself.
+if(QM_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "QM_FUZZ needs clang: use the fuzz preset, or configure with CXX=clang++")
+    endif()
+    list(APPEND QM_SAN_FLAGS -fsanitize=fuzzer-no-link)
+endif()
+
 function(qm_apply_options target)
     target_compile_options(${target} PRIVATE
         $<$<COMPILE_LANGUAGE:CXX>:${QM_WARNINGS}> ${QM_SAN_FLAGS})
@@ -90,4 +98,39 @@ function(qm_add_test name)
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
         PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
         DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# qm_add_fuzzer(name SOURCES ... CORPUS dir [DEPS ...])
+# A libFuzzer target: SOURCES define LLVMFuzzerTestOneInput, CORPUS is its seed corpus (relative to the folder).
+# With QM_FUZZ the target is a fuzzer, built by the target qm_fuzzers and listed in <build>/fuzzers.txt for
+# scripts/test. In a build with tests the same entry is linked with a small main instead, and replaying the seed
+# corpus through it is the test <name>.Corpus.
+function(qm_add_fuzzer name)
+    cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+    if(NOT ARG_CORPUS)
+        message(FATAL_ERROR "qm_add_fuzzer(${name}) needs a CORPUS")
+    endif()
+    get_filename_component(corpus "${ARG_CORPUS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    if(QM_FUZZ)
+        set(target ${name})
+        add_executable(${target} ${ARG_SOURCES})
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+        target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+        if(NOT TARGET qm_fuzzers)
+            add_custom_target(qm_fuzzers)
+        endif()
+        add_dependencies(qm_fuzzers ${target})
+        set_property(GLOBAL APPEND PROPERTY QM_FUZZER_LIST "${name} $<TARGET_FILE:${target}> ${corpus}")
+    elseif(QM_BUILD_TESTS)
+        set(target ${name}_replay)
+        add_executable(${target} ${ARG_SOURCES} "${PROJECT_SOURCE_DIR}/testsupport/FuzzReplayMain.cpp")
+        add_test(NAME ${name}.Corpus COMMAND ${target} "${corpus}")
+        set_tests_properties(${name}.Corpus PROPERTIES LABELS "unit;fuzz" TIMEOUT 120)
+    else()
+        return()
+    endif()
+    qm_apply_options(${target})
+    target_link_libraries(${target} PRIVATE ${ARG_DEPS})
+    target_compile_definitions(${target} PRIVATE QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                                 QM_BINARY_DIR="${PROJECT_BINARY_DIR}")
 endfunction()

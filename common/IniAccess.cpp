@@ -14,10 +14,16 @@ namespace qm {
 
 namespace {
 
-// Both are initialised before any code runs (constinit), so that a shared library may set the path from its
-// load-time constructor, which can run before the dynamic initialisation of this file's objects.
-std::mutex g_mainIniMutex;
-constinit std::string g_mainIniPath;
+// The mutex is initialised before any code runs (constinit) and the path on first use, so that a shared library
+// may set the path from its load-time constructor, which can run before the dynamic initialisation of this file's
+// objects.
+constinit std::mutex g_mainIniMutex;
+
+std::string& MainIniPathStore()
+{
+    static std::string s_path;
+    return s_path;
+}
 
 std::optional<std::string> ReadValue(std::string_view section, std::string_view key, std::string_view file)
 {
@@ -90,13 +96,13 @@ bool IsMarkerPassword(std::string_view value)
 void SetMainIniPath(std::string_view path)
 {
     std::lock_guard<std::mutex> lock(g_mainIniMutex);
-    g_mainIniPath = path;
+    MainIniPathStore() = path;
 }
 
 std::string MainIniPath()
 {
     std::lock_guard<std::mutex> lock(g_mainIniMutex);
-    return g_mainIniPath;
+    return MainIniPathStore();
 }
 
 // ---- strings ----

@@ -43,7 +43,6 @@ using qm::store::kCvNoUser;
 
 constexpr std::size_t kMaxMailbox = 30;
 constexpr std::size_t kMaxDomain = 45;
-constexpr std::size_t kMaxFullName = 30;
 constexpr std::size_t kMaxPassword = 20;
 constexpr std::size_t kMaxHandles = 4096;
 

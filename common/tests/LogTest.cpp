@@ -20,7 +20,7 @@ using logtest::kTestStringTable;
 // Keeps every formatted line, to watch what Logger's own operations pass on.
 class RecordingLogger final : public Logger {
 public:
-    void VLog(const char* format, va_list args) override
+    [[gnu::format(printf, 2, 0)]] void VLog(const char* format, va_list args) override
     {
         char text[512];
         (void)std::vsnprintf(text, sizeof text, format, args);

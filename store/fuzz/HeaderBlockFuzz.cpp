@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+// The entry that libFuzzer, or the replay main of the test builds, calls for every input.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0) {
@@ -16,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string broken = qm::store::test::ExerciseHeaderBlock(block, tight ? qm::store::test::TightLimits()
                                                                                  : qm::store::HeaderLimits{});
     if (!broken.empty()) {
-        std::fprintf(stderr, "header block invariant broken: %s\n", broken.c_str());
+        static_cast<void>(std::fprintf(stderr, "header block invariant broken: %s\n", broken.c_str()));
         std::abort();
     }
     return 0;
