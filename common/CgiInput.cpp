@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -219,6 +222,8 @@ void CgiInput::ReadInput(bool /*binary*/)
     ReadCookies();
 }
 
+// The body is parsed as it is read, one field at a time, and each decoded value is moved into the form: a large
+// value is held once (not as body, field and value at the same time), so memory follows the largest value.
 void CgiInput::ReadFormBody()
 {
     const std::size_t length = ParseContentLength(GetEnv("CONTENT_LENGTH"));
@@ -229,18 +234,35 @@ void CgiInput::ReadFormBody()
         m_overflow = InputOverflow::BodyTooLarge;
         return;
     }
-    std::string body;
-    while (body.size() < length) {
-        const std::size_t had = body.size();
-        const std::size_t want = std::min(length - had, kReadChunk);
-        body.resize(had + want);
-        const std::size_t got = std::fread(body.data() + had, 1, want, m_input);
-        body.resize(had + got);
+    std::vector<char> chunk(std::min(length, kReadChunk));
+    std::string field;
+    std::size_t left = length;
+    while (left > 0 && m_overflow == InputOverflow::None) {
+        const std::size_t got = std::fread(chunk.data(), 1, std::min(left, chunk.size()), m_input);
         if (got == 0) {
-            break; // end of input or a read error: parse what arrived
+            break; // end of input or a read error: take what arrived
+        }
+        left -= got;
+        std::string_view rest(chunk.data(), got);
+        while (!rest.empty() && m_overflow == InputOverflow::None) {
+            const std::size_t amp = rest.find('&');
+            if (field.empty() && amp == std::string_view::npos) {
+                // A field that goes on past this chunk: room for the rest of the body at most. Pages of the
+                // reserve that are never written cost no memory.
+                field.reserve(rest.size() + left);
+            }
+            field.append(rest.substr(0, amp));
+            if (amp == std::string_view::npos) {
+                break;
+            }
+            TakeFormField(std::move(field));
+            field = std::string();
+            rest.remove_prefix(amp + 1);
         }
     }
-    ParseFormData(body.data());
+    if (m_overflow == InputOverflow::None) {
+        TakeFormField(std::move(field));
+    }
 }
 
 void CgiInput::ReadCookies()
@@ -284,34 +306,47 @@ const char* CgiInput::GetEnv(const char* name) const
 
 void CgiInput::ParseFormData(char* text)
 {
-    for (char* piece = text; piece != nullptr;) {
+    for (char* piece = text; piece != nullptr && m_overflow == InputOverflow::None;) {
         char* next = SplitAt(piece, '&');
-        if (*piece != '\0') {
-            if (m_formFields == kMaxFormFields) {
-                m_overflow = InputOverflow::TooManyFields;
-                return;
-            }
-            AddFormField(piece);
-            ++m_formFields;
-        }
+        TakeFormField(std::string(piece));
         piece = next;
     }
 }
 
-void CgiInput::AddFormField(char* field)
+// Takes one raw "name=value" field: both halves are decoded in place and the value keeps the field's storage.
+void CgiInput::TakeFormField(std::string&& field)
 {
-    char* name = field;
-    char* value = SplitAt(name, '=');
-    if (value == nullptr) {
-        value = name + std::strlen(name);
+    if (field.empty()) {
+        return;
     }
-    DropImageCoordinate(name);
-    UrlDecode(name);
+    if (m_formFields == kMaxFormFields) {
+        m_overflow = InputOverflow::TooManyFields;
+        return;
+    }
+    ++m_formFields;
+    std::size_t eq = field.find('=');
+    if (eq == std::string::npos) {
+        eq = field.size();
+        field.push_back('='); // a name without a value: the value is ""
+    }
+    field[eq] = '\0';
+    DropImageCoordinate(field.data());
+    UrlDecode(field.data());
+    // Names are kept to 59 bytes; comparing more than this many of a hostile name's bytes gains nothing.
+    constexpr std::size_t kNameBytesKept = 1024;
+    const std::string name(field.c_str(), std::min(std::strlen(field.c_str()), kNameBytesKept));
+    char* value = field.data() + eq + 1;
     UrlDecode(value);
-    if (m_multiValuedNames.Contains(name)) {
-        m_variables.Add(name, value);
+    const std::size_t valueLength = std::strlen(value);
+    field.erase(0, eq + 1);
+    field.resize(valueLength);
+    if (field.capacity() > 4 * field.size() + kReadChunk) {
+        field.shrink_to_fit(); // a small value must not keep a reserve made for a large one
+    }
+    if (m_multiValuedNames.Contains(name.c_str())) {
+        m_variables.Add(name.c_str(), std::move(field));
     } else {
-        m_variables.Set(name, value);
+        m_variables.Set(name.c_str(), std::move(field));
     }
 }
 

@@ -79,7 +79,7 @@ public:
 private:
     void ReadFormBody();
     void ReadCookies();
-    void AddFormField(char* field);
+    void TakeFormField(std::string&& field);
 
     NameValueList m_variables;
     std::FILE* m_input;

@@ -92,6 +92,26 @@ NameValuePair* NameValueList::Set(const char* name, const char* value)
     return pair;
 }
 
+NameValuePair* NameValueList::Add(const char* name, std::string&& value)
+{
+    NameValuePair* pair = NewItem();
+    pair->SetName(name);
+    pair->TakeValue(std::move(value));
+    m_cache = pair;
+    return pair;
+}
+
+NameValuePair* NameValueList::Set(const char* name, std::string&& value)
+{
+    NameValuePair* pair = Find(name);
+    if (pair == nullptr) {
+        return Add(name, std::move(value));
+    }
+    pair->TakeValue(std::move(value));
+    m_cache = pair;
+    return pair;
+}
+
 NameValuePair* NameValueList::Find(const char* name) const
 {
     name = OrEmpty(name);

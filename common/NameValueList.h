@@ -25,6 +25,9 @@ public:
     /// Stores a copy of value (null gives ""); value may point into this pair's own value.
     void SetValue(const char* value);
 
+    /// Takes value as the pair's value without copying it.
+    void TakeValue(std::string&& value) { m_value = std::move(value); }
+
     /// Appends text to the value (used to join folded header lines without copying the value each time).
     void AppendValue(std::string_view text) { m_value.append(text); }
 
@@ -59,6 +62,10 @@ public:
     /// Replaces the value of the pair that Find(name) gives, or appends a new pair. Safe when value points into
     /// the list itself (Set(n, GetValue(n))).
     NameValuePair* Set(const char* name, const char* value);
+
+    /// Add and Set that take the value's storage instead of copying it (large form values are held once).
+    NameValuePair* Add(const char* name, std::string&& value);
+    NameValuePair* Set(const char* name, std::string&& value);
 
     /// The remembered pair when its name equals name, else the first pair of that name, which is remembered; null
     /// when there is none (the remembered pair stays).
