@@ -2,8 +2,8 @@
 // port chosen at run time, curl as the client, and a raw socket for requests curl will not send.
 #pragma once
 
-#include "testsupport/TempDir.h"
 #include "platform/ChildProcess.h"
+#include "testsupport/TestInstallation.h"
 
 #include <gtest/gtest.h>
 
@@ -15,10 +15,13 @@
 
 namespace qm::test {
 
-/// A temporary installation directory with an engine INI that points the server at the test CGI library.
+/// The test installation with an engine INI that points the server at the test CGI library.
 class WebInstallation {
 public:
     WebInstallation();
+
+    /// The installation underneath.
+    TestInstallation& Installation() { return m_install; }
 
     /// Extra "[WebServer]" lines, e.g. "ConnectionTimeout=2"; call before WriteIni.
     void AddWebServerLine(const std::string& line) { m_extraLines.push_back(line); }
@@ -32,25 +35,25 @@ public:
     /// Writes Quillmail.ini for `port` with the CGI library `library`.
     void WriteIni(unsigned port, const std::string& library);
 
-    std::string Path(const std::string& name) const { return m_dir.PathOf(name); }
+    std::string Path(const std::string& name) const { return m_install.Path(name); }
 
-    std::string IniPath() const { return Path("Quillmail.ini"); }
+    std::string IniPath() const { return m_install.IniPath(); }
 
     std::string MarkerPath() const { return Path("marker.txt"); }
 
-    std::string ServiceDir() const { return Path("services"); }
+    std::string ServiceDir() const { return m_install.ServiceDir(); }
 
     std::string Marker() const { return TempDir::ReadFile(MarkerPath()); }
 
     /// Writes a file (creating its directories) and returns its path.
     std::string WriteFile(const std::string& name, const std::string& bytes) const;
 
-    /// The environment the server runs with: the INI, the service directory, the marker, and the sanitizers'
-    /// options of the test itself.
+    /// The environment the server runs with: the installation's variables, the marker, and what a child of a test
+    /// needs from the test's environment; extra last.
     std::vector<std::string> ServerEnvironment(const std::vector<std::string>& extra = {}) const;
 
 private:
-    TempDir m_dir;
+    TestInstallation m_install;
     std::vector<std::string> m_extraLines;
     std::string m_library = QM_TEST_CGI_LIBRARY;
 };
@@ -121,6 +124,9 @@ public:
 
     /// Reads until the server closes the connection or timeoutMs passes; `closed` tells which.
     std::string ReadUntilClosed(int timeoutMs, bool& closed);
+
+    /// Reads until what came holds needle, the server closes the connection, or timeoutMs passes.
+    std::string ReadUntil(const std::string& needle, int timeoutMs, bool& closed);
 
 private:
     int m_fd = -1;
