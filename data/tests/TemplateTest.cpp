@@ -29,8 +29,9 @@ namespace {
 using engine::CompiledTemplate;
 using OpKind = engine::CompiledTemplate::OpKind;
 
-// Names the shipped pages use for parts whose engine side is not built yet. The engine logs each of them as a name
-// it cannot expand; a name leaves this list when the engine learns it (NotYetKnownNamesAreStillUnknown says when).
+// Names the shipped pages use for parts whose engine side is not built yet (as a value, condition or list that the
+// engine does not have: SPELLCHECKLANG is a list but not yet a value). The engine logs each of them as a name it
+// cannot expand; a name leaves this list when the engine learns it (NotYetKnownNamesAreStillUnknown says when).
 constexpr std::string_view kNotYetKnown[] = {
         "ADDRBOOK",
         "ADDRCOMMENT",
@@ -97,11 +98,13 @@ constexpr std::string_view kNotYetKnown[] = {
         "MSGUNREAD",
         "MSGURGENT",
         "NOMESSAGES",
+        "NUMBER",
         "PREFS_DICTIONARY",
         "REPLY-TO",
         "SIGARRAY",
         "SIZE",
         "SPELLBODY",
+        "SPELLCHECKLANG",
         "SUBJECT",
         "TELVANECOVERPAGE",
         "TELVANEPASSWORD",
@@ -132,6 +135,9 @@ public:
     explicit TemplateChecker(bool sessionless)
         : m_sessionless(sessionless)
     {}
+
+    /// The names of kNotYetKnown that the checked templates used where the engine does not know them.
+    const std::set<std::string>& NotYetKnownSeen() const { return m_notYetKnownSeen; }
 
     std::vector<std::string> Check(const CompiledTemplate& compiled)
     {
@@ -208,9 +214,7 @@ private:
     {
         const std::string name(list.Name);
         if (list.Entry == nullptr) {
-            if (!Contains(kNotYetKnown, name)) {
-                Problem("unknown list " + name);
-            }
+            Unknown("list", name);
         } else if (WithoutSession() && list.Entry->Needs == engine::ListNeeds::Session) {
             Problem("list " + name + " renders nothing without a session");
         }
@@ -248,9 +252,7 @@ private:
     {
         const std::string name(condition.Name);
         if (condition.Entry == nullptr) {
-            if (!Contains(kNotYetKnown, name)) {
-                Problem("unknown condition " + name);
-            }
+            Unknown("condition", name);
         } else if (WithoutSession() && condition.Entry->Name == "USER:") {
             Problem("condition " + name + " is always false without a session");
         }
@@ -268,11 +270,24 @@ private:
             }
             return;
         }
-        if (value.Session != nullptr || Contains(kNotYetKnown, name)) {
+        if (value.Session != nullptr) {
             return;
         }
-        Problem(value.Placeholder >= 0 ? "placeholder " + name + " outside a list that replaces it"
-                                       : "unknown value " + name);
+        if (value.Placeholder >= 0 && !Contains(kNotYetKnown, name)) {
+            Problem("placeholder " + name + " outside a list that replaces it");
+            return;
+        }
+        Unknown("value", name);
+    }
+
+    // A name the engine does not have: a problem unless it is one of those not built yet.
+    void Unknown(const char* kind, const std::string& name)
+    {
+        if (Contains(kNotYetKnown, name)) {
+            m_notYetKnownSeen.insert(name);
+        } else {
+            Problem(std::string("unknown ") + kind + " " + name);
+        }
     }
 
     bool InList() const
@@ -292,6 +307,7 @@ private:
     const CompiledTemplate* m_compiled = nullptr;
     std::vector<Frame> m_frames;
     std::vector<std::string> m_problems;
+    std::set<std::string> m_notYetKnownSeen;
 };
 
 std::vector<std::string> CheckText(const std::string& text, bool sessionless)
@@ -427,26 +443,20 @@ TEST_F(ShippedPagesTest, EveryPageUsesTheTagLanguageSoundly)
     }
 }
 
-// A name leaves the list of names not built yet once the engine knows it, and the list holds only names in use.
+// A name leaves the list of names not built yet once the engine knows every use the pages make of it.
 TEST_F(ShippedPagesTest, NotYetKnownNamesAreStillUnknown)
 {
-    std::string all;
+    std::set<std::string> seen;
     for (const PageTemplate& page : ThemePages()) {
         if (const std::unique_ptr<CompiledTemplate> compiled = Load(page.Name)) {
-            all += compiled->Text();
+            TemplateChecker checker(false);
+            (void)checker.Check(*compiled);
+            seen.insert(checker.NotYetKnownSeen().begin(), checker.NotYetKnownSeen().end());
         }
     }
     for (std::string_view name : kNotYetKnown) {
-        SCOPED_TRACE(name);
-        std::string_view argument;
-        EXPECT_EQ(engine::FindValue(engine::SessionValues(), name, argument), nullptr) << "the engine knows it now";
-        EXPECT_EQ(engine::FindCondition(name, argument), nullptr) << "the engine knows it now";
-        EXPECT_EQ(engine::FindList(name), nullptr) << "the engine knows it now";
-        const std::string names[] = {std::string(name), "IF " + std::string(name), "FOREACH " + std::string(name),
-                                     "ELSEIF " + std::string(name), "IF !" + std::string(name)};
-        EXPECT_TRUE(std::any_of(std::begin(names), std::end(names), [&](const std::string& tag) {
-            return all.find("<$" + tag + "$>") != std::string::npos;
-        })) << "no page uses it";
+        EXPECT_TRUE(seen.contains(std::string(name)))
+                << name << ": no page uses it where the engine does not know it (take it off the list)";
     }
 }
 

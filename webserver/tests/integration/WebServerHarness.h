@@ -23,6 +23,8 @@ public:
     /// The installation underneath.
     TestInstallation& Installation() { return m_install; }
 
+    const TestInstallation& Installation() const { return m_install; }
+
     /// Extra "[WebServer]" lines, e.g. "ConnectionTimeout=2"; call before WriteIni.
     void AddWebServerLine(const std::string& line) { m_extraLines.push_back(line); }
 
