@@ -2,6 +2,7 @@
 
 #include "testsupport/Program.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -61,9 +62,17 @@ std::vector<std::string> TestInstallation::Variables() const
 
 std::vector<std::string> TestInstallation::Environment(const std::vector<std::string>& extra) const
 {
-    std::vector<std::string> environment = Variables();
-    const std::vector<std::string> inherited = ChildEnvironment(extra);
-    environment.insert(environment.end(), inherited.begin(), inherited.end());
+    // A variable of extra replaces one of the same name (a child sees only the first of two).
+    std::vector<std::string> environment;
+    for (const std::string& variable : ChildEnvironment(Variables())) {
+        const std::string name = variable.substr(0, variable.find('=') + 1);
+        const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                          [&](const std::string& entry) { return entry.starts_with(name); });
+        if (!replaced) {
+            environment.push_back(variable);
+        }
+    }
+    environment.insert(environment.end(), extra.begin(), extra.end());
     return environment;
 }
 

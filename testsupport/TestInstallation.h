@@ -60,8 +60,9 @@ public:
     /// QUILLMAIL_RUNTIME_DIR, QUILLMAIL_REGISTRY and QUILLMAIL_SVCDIR, "NAME=value" each.
     std::vector<std::string> Variables() const;
 
-    /// The whole environment of a child that runs in the installation: Variables(), what a child of a test needs
-    /// from the test's environment (ChildEnvironment), then extra.
+    /// The whole environment of a child that runs in the installation: what a child of a test needs from the
+    /// test's environment (ChildEnvironment), Variables(), then extra; a variable of extra replaces one of the same
+    /// name.
     std::vector<std::string> Environment(const std::vector<std::string>& extra = {}) const;
 
     /// Sets Variables() in this process, for code of the installation that runs inside the test.

@@ -164,6 +164,15 @@ ChildStatus RunningServer::Signal(int signo, int timeoutMs)
     return status ? *status : ChildStatus{};
 }
 
+ChildStatus RunningServer::WaitForEnd(int timeoutMs)
+{
+    if (!m_child) {
+        return {};
+    }
+    Result<ChildStatus> status = m_child->Wait(timeoutMs);
+    return status ? *status : ChildStatus{};
+}
+
 std::string RunningServer::Errors() const
 {
     return TempDir::ReadFile(m_installation.Path("server-stderr.txt"));

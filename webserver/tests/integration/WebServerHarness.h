@@ -82,6 +82,9 @@ public:
     /// Sends `signo` and waits up to timeoutMs for the program to end; its status.
     ChildStatus Signal(int signo, int timeoutMs = 20000);
 
+    /// Waits up to timeoutMs for the program to end; its status.
+    ChildStatus WaitForEnd(int timeoutMs = 20000);
+
     /// What the program wrote on stderr so far.
     std::string Errors() const;
 
