@@ -72,7 +72,7 @@ TEST(SessionManagerStressTest, ManyThreadsNeverUseARemovedSession)
     std::atomic<long> operations{0};
 
     constexpr unsigned kThreads = 8;
-    constexpr long kOperations = 20000; // together, before they stop
+    constexpr long kOperations = 2000; // together, before they stop
     qm::test::StartLine start(kThreads + 1);
     auto worker = [&](unsigned seed) {
         std::mt19937 random(seed);
