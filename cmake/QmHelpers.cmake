@@ -92,6 +92,10 @@ function(qm_add_test name)
     add_executable(${name} ${ARG_SOURCES})
     qm_apply_options(${name})
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+    # The test support library (testsupport/); named before it is declared when the folder comes later.
+    if(EXISTS "${PROJECT_SOURCE_DIR}/testsupport/CMakeLists.txt")
+        target_link_libraries(${name} PRIVATE qmtestsupport)
+    endif()
     target_compile_definitions(${name} PRIVATE QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                QM_BINARY_DIR="${PROJECT_BINARY_DIR}")
     gtest_discover_tests(${name}

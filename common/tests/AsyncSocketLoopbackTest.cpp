@@ -2,9 +2,11 @@
 #include "common/AsyncSocket.h"
 #include "common/tests/RecordingSocket.h"
 #include "testsupport/LoopbackListener.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -67,13 +69,14 @@ TEST(AsyncSocketLoopbackTest, LargeSendReachesASlowReaderWhole)
     for (std::size_t size : {std::size_t{10000}, std::size_t{1} << 20}) {
         SCOPED_TRACE(size);
         const std::string data = Pattern(size);
-        // A small receive window and a reader that starts late and reads in small pieces.
+        // A small receive window and a reader that starts only after the first send and reads in small pieces.
         LoopbackListener listener({.ReceiveBuffer = 4096});
         ASSERT_TRUE(listener.Valid());
         std::string received;
+        std::atomic<bool> firstSent{false};
         std::jthread peer([&] {
             ScopedFd fd = listener.AcceptWithin(10000);
-            std::this_thread::sleep_for(50ms);
+            (void)test::WaitUntil([&] { return firstSent.load(); });
             char buffer[1024];
             for (;;) {
                 long n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
@@ -93,6 +96,7 @@ TEST(AsyncSocketLoopbackTest, LargeSendReachesASlowReaderWhole)
         ASSERT_EQ(::setsockopt(socket.Fd(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer), 0);
         ASSERT_TRUE(RunUntil(socket, [&] { return socket.IsWritable(); }));
         int first = socket.SendString(data);
+        firstSent = true;
         EXPECT_GT(first, 0);
         const bool mustBlock = size > 100000;
         if (mustBlock) {

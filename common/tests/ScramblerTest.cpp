@@ -1,6 +1,8 @@
 #include "common/Scrambler.h"
 
 #include "common/ScramblerKeys.h"
+#include "testsupport/Program.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -281,7 +284,7 @@ TEST(ScramblerTest, KeyedDescrambleStopsAtTheFirstDecodedNul)
 // Compares the encoder with the system's base64 command on random inputs, in one run of the shell.
 TEST(ScramblerTest, Base64AgreesWithTheSystemCommand)
 {
-    if (std::system("command -v base64 >/dev/null 2>&1") != 0) {
+    if (test::FindProgram("base64").empty()) {
         GTEST_SKIP() << "the base64 command is not installed";
     }
     std::mt19937 rng(4648);
@@ -293,30 +296,22 @@ TEST(ScramblerTest, Base64AgreesWithTheSystemCommand)
         inputs.push_back(RandomBytes(rng, n, 0, 255));
     }
 
-    const std::filesystem::path dir =
-            std::filesystem::temp_directory_path() / ("qm-base64-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(dir);
+    const test::TempDir dir;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "%04zu", i);
-        std::ofstream(dir / name, std::ios::binary) << inputs[i];
+        (void)dir.WriteFile(name, inputs[i]);
     }
-    const std::string command = "cd '" + dir.string() + "' && for f in [0-9]*; do base64 -w0 \"$f\"; echo; done";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    test::ProgramOptions options;
+    options.WorkingDirectory = dir.Path().string();
+    const test::ProgramRun run =
+            test::RunProgram({"/bin/sh", "-c", "for f in [0-9]*; do base64 -w0 \"$f\"; echo; done"}, options);
+    ASSERT_TRUE(run.Succeeded()) << run.Errors;
     std::vector<std::string> answers;
-    std::string line;
-    for (int ch; (ch = std::fgetc(pipe)) != EOF;) {
-        if (ch == '\n') {
-            answers.push_back(line);
-            line.clear();
-        } else {
-            line += static_cast<char>(ch);
-        }
+    std::istringstream lines(run.Output);
+    for (std::string line; std::getline(lines, line);) {
+        answers.push_back(line);
     }
-    const int status = pclose(pipe);
-    std::filesystem::remove_all(dir);
-    ASSERT_EQ(status, 0);
     ASSERT_EQ(answers.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE(inputs[i].size());

@@ -1,5 +1,8 @@
 #include "common/TextScan.h"
 
+#include "testsupport/Program.h"
+#include "testsupport/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -8,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -377,7 +381,7 @@ TEST(TextScanTest, ClassTablesKeepTheirQuirks)
 // Generates valid dates in many spellings and compares the results with Python's e-mail date parser.
 TEST(TextScanTest, AgreesWithPythonOnGeneratedDates)
 {
-    if (std::system("command -v python3 >/dev/null 2>&1") != 0) {
+    if (test::FindProgram("python3").empty()) {
         GTEST_SKIP() << "python3 is not installed";
     }
     static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -429,15 +433,13 @@ TEST(TextScanTest, AgreesWithPythonOnGeneratedDates)
         dates.push_back(date);
     }
 
-    const std::filesystem::path dir =
-            std::filesystem::temp_directory_path() / ("qm-textscan-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(dir);
+    const test::TempDir dir;
     {
-        std::ofstream out(dir / "dates.txt", std::ios::binary);
+        std::ofstream out(dir.Path() / "dates.txt", std::ios::binary);
         for (const std::string& d : dates) {
             out << d << '\n';
         }
-        std::ofstream script(dir / "parse.py", std::ios::binary);
+        std::ofstream script(dir.Path() / "parse.py", std::ios::binary);
         script << "import sys, datetime, email.utils\n"
                   "for line in open(sys.argv[1]):\n"
                   "    try:\n"
@@ -448,21 +450,13 @@ TEST(TextScanTest, AgreesWithPythonOnGeneratedDates)
                   "    except Exception:\n"
                   "        print('error')\n";
     }
-    const std::string command = "python3 '" + (dir / "parse.py").string() + "' '" + (dir / "dates.txt").string() + "'";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const test::ProgramRun run = test::RunProgram({"python3", dir / "parse.py", dir / "dates.txt"});
+    ASSERT_TRUE(run.Succeeded()) << run.Errors;
     std::vector<std::string> answers;
-    char line[64];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string answer = line;
-        while (!answer.empty() && answer.back() == '\n') {
-            answer.pop_back();
-        }
+    std::istringstream lines(run.Output);
+    for (std::string answer; std::getline(lines, answer);) {
         answers.push_back(answer);
     }
-    const int status = pclose(pipe);
-    std::filesystem::remove_all(dir);
-    ASSERT_EQ(status, 0);
     ASSERT_EQ(answers.size(), dates.size());
     for (std::size_t i = 0; i < dates.size(); ++i) {
         SCOPED_TRACE(dates[i]);

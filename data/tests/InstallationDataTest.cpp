@@ -3,8 +3,8 @@
 // form its reader expects.
 #include "common/MimeTypeTable.h"
 #include "data/tests/DataFiles.h"
-#include "platform/ChildProcess.h"
 #include "platform/IniFile.h"
+#include "testsupport/TestInstallation.h"
 
 #include <gtest/gtest.h>
 
@@ -21,55 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A temporary installation directory, removed with everything in it at the end of the test.
-class TempPrefix {
+// The test installation the data is installed into (by `cmake --install` of the build tree's data component).
+class TempPrefix : public TestInstallation {
 public:
-    TempPrefix()
-    {
-        std::string pattern = (fs::temp_directory_path() / "qm-data-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot create a temporary directory";
-        }
-        m_path = pattern;
-    }
-
-    TempPrefix(const TempPrefix&) = delete;
-    TempPrefix& operator=(const TempPrefix&) = delete;
-
-    ~TempPrefix()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
+    const fs::path& Path() const { return Dir(); }
 };
-
-// Runs `cmake --install` of the data into prefix; true when it succeeded. Its output goes to prefix's log file,
-// which the failure message shows.
-::testing::AssertionResult InstallData(const fs::path& prefix)
-{
-    const std::string log = (prefix.parent_path() / (prefix.filename().string() + ".log")).string();
-    ChildOptions options;
-    options.Argv = {QM_CMAKE_COMMAND, "--install", QM_BINARY_DIR, "--prefix", prefix.string(), "--component", "data"};
-    options.Environment = {"PATH=/usr/bin:/bin"};
-    options.Stdout = ChildStdio::File(log);
-    options.Stderr = ChildStdio::File(log, FileMode::Append);
-    Result<ChildStatus> status = ChildProcess::Run(options, 120000);
-    const std::string output = ReadWholeFile(log);
-    std::error_code ignored;
-    fs::remove(log, ignored);
-    if (!status) {
-        return ::testing::AssertionFailure() << "cannot run " << QM_CMAKE_COMMAND << ": " << status.error().Message;
-    }
-    if (!status->ExitedWith(0)) {
-        return ::testing::AssertionFailure() << "cmake --install failed:\n" << output;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes)
 {
@@ -98,7 +54,7 @@ std::map<std::string, fs::path> ExpectedInstallation()
 TEST(InstallationDataTest, InstallLaysOutEveryFileWhereTheProgramsLook)
 {
     TempPrefix prefix;
-    ASSERT_TRUE(InstallData(prefix.Path()));
+    ASSERT_TRUE(prefix.InstallComponent("data"));
     const std::map<std::string, fs::path> expected = ExpectedInstallation();
     for (const auto& [relative, source] : expected) {
         SCOPED_TRACE(relative);
@@ -125,14 +81,14 @@ TEST(InstallationDataTest, InstallLaysOutEveryFileWhereTheProgramsLook)
 TEST(InstallationDataTest, InstallingAgainKeepsTheAdministratorsFiles)
 {
     TempPrefix prefix;
-    ASSERT_TRUE(InstallData(prefix.Path()));
+    ASSERT_TRUE(prefix.InstallComponent("data"));
     const std::vector<std::string> kept = {"Quillmail.ini", "Domains.Ini", "AddrBook.txt", "Dictionary.txt"};
     for (const std::string& name : kept) {
         WriteFile(prefix.Path() / name, "edited " + name + "\n");
     }
     const fs::path logon = prefix.Path() / "Templates/Globe/Logon.html";
     WriteFile(logon, "stale");
-    ASSERT_TRUE(InstallData(prefix.Path()));
+    ASSERT_TRUE(prefix.InstallComponent("data"));
     for (const std::string& name : kept) {
         EXPECT_EQ(ReadWholeFile(prefix.Path() / name), "edited " + name + "\n") << name << " was replaced";
     }

@@ -7,6 +7,7 @@
 #include "store/CvUserBinding.h"
 #include "testsupport/ScopedUmask.h"
 #include "testsupport/ShmObjects.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -202,9 +203,12 @@ TEST_F(EngineStartUpTest, SecondStartUpInTheSameProcessIsRefused)
 
 TEST_F(EngineStartUpTest, ShutDownWhileIdleReturnsWithinOneRound)
 {
-    m_install.WriteIni("");
+    m_install.WriteIni("[General]\r\nLogLevel=5\r\n");
     ASSERT_TRUE(StartUp());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the thread is in its wait
+    // The maintenance thread has begun; it is in its wait or goes into it after its first round.
+    ASSERT_TRUE(qm::test::WaitUntil([&] {
+        return m_install.Log().find("Maintenance thread starting") != std::string::npos;
+    })) << m_install.Log();
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_TRUE(EngineShutDown());
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));

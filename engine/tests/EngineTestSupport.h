@@ -3,22 +3,17 @@
 #pragma once
 
 #include "platform/SharedMutex.h"
-#include "testsupport/ShmObjects.h"
+#include "testsupport/Program.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/TestInstallation.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
-#include <vector>
-
-#include <poll.h>
-#include <unistd.h>
 
 namespace qm::engine::test {
 
@@ -26,115 +21,20 @@ namespace fs = std::filesystem;
 
 inline std::string ReadFile(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return qm::test::ReadBytes(path);
 }
 
-/// The next line a child writes to fd, with `buffer` keeping what was read past it; waits up to timeout and gives
-/// "" at the end of the output, on time-out, or when fd is -1.
-inline std::string ReadLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const std::size_t end = buffer.find('\n');
-        if (end != std::string::npos) {
-            std::string line = buffer.substr(0, end);
-            buffer.erase(0, end + 1);
-            return line;
-        }
-        const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (fd < 0 || left.count() <= 0) {
-            return {};
-        }
-        pollfd ready{fd, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-            continue;
-        }
-        char chunk[512];
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got <= 0) {
-            return {};
-        }
-        buffer.append(chunk, static_cast<std::size_t>(got));
-    }
-}
+using qm::test::ReadLineFrom;
 
 inline void WriteFile(const fs::path& path, const std::string& bytes)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    qm::test::WriteBytes(path, bytes);
 }
 
-/// A temporary installation directory. Sets QUILLMAIL_INI, QUILLMAIL_IPC_NS, QUILLMAIL_RUNTIME_DIR and
-/// QUILLMAIL_REGISTRY for this process (and gives them to children through Environment()); removes everything at
-/// the end.
-class TempInstall {
+/// The test installation with its variables set in this process, for the engine that runs inside the test.
+class TempInstall : public qm::test::TestInstallation {
 public:
-    TempInstall()
-    {
-        std::string pattern = (fs::temp_directory_path() / "qmeng.XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot create a temporary directory";
-        }
-        m_root = pattern;
-        m_dir = m_root / "install";
-        fs::create_directories(m_dir);
-        fs::create_directories(m_root / "run");
-        static std::atomic<int> counter{0};
-        m_namespace = "t" + std::to_string(::getpid()) + "x" + std::to_string(counter++);
-        Set("QUILLMAIL_INI", IniPath());
-        Set("QUILLMAIL_IPC_NS", m_namespace);
-        Set("QUILLMAIL_RUNTIME_DIR", (m_root / "run").string());
-        Set("QUILLMAIL_REGISTRY", (m_root / "registry.ini").string());
-    }
-
-    TempInstall(const TempInstall&) = delete;
-    TempInstall& operator=(const TempInstall&) = delete;
-
-    ~TempInstall()
-    {
-        // Whatever a failed test left in the namespace goes with the installation.
-        (void)qm::test::RemoveShmObjectsOf(m_namespace);
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
-    /// The namespace of the installation's shared objects.
-    const std::string& Namespace() const { return m_namespace; }
-
-    const fs::path& Dir() const { return m_dir; }
-
-    std::string IniPath() const { return (m_dir / "Quillmail.ini").string(); }
-
-    std::string RegistryPath() const { return (m_root / "registry.ini").string(); }
-
-    void WriteIni(const std::string& text) const { WriteFile(IniPath(), text); }
-
-    std::string Log() const { return ReadFile(m_dir / "Logs" / "Quillmail.log"); }
-
-    /// The environment for a child: these variables, plus PATH and the sanitizers' options.
-    std::vector<std::string> Environment() const
-    {
-        std::vector<std::string> environment = m_set;
-        for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LD_LIBRARY_PATH"}) {
-            if (const char* value = std::getenv(name); value != nullptr) {
-                environment.push_back(std::string(name) + "=" + value);
-            }
-        }
-        return environment;
-    }
-
-private:
-    void Set(const char* name, const std::string& value)
-    {
-        ::setenv(name, value.c_str(), 1);
-        m_set.push_back(std::string(name) + "=" + value);
-    }
-
-    fs::path m_root;
-    fs::path m_dir;
-    std::string m_namespace;
-    std::vector<std::string> m_set;
+    TempInstall() { ExportToProcess(); }
 };
 
 /// Another thread that holds a shared mutex from construction to destruction, as a stuck or hostile process

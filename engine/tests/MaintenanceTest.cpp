@@ -2,6 +2,7 @@
 
 #include "engine/EngineMessages.h"
 #include "engine/tests/EngineTestSupport.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,12 @@ public:
     {
         std::lock_guard lock(m_lock);
         Alerts.emplace_back(text);
+    }
+
+    int ExpiriesSoFar()
+    {
+        std::lock_guard lock(m_lock);
+        return Expiries;
     }
 
     std::vector<std::string> AlertsSoFar()
@@ -87,9 +94,7 @@ protected:
     void SetUp() override
     {
         RegisterEngineMessages();
-        std::string pattern = (fs::temp_directory_path() / "qmmnt.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = m_temp.Path();
         fs::create_directories(m_dir / "Logs");
         m_block = std::make_unique<EngineSharedBlock>();
         std::memset(m_block.get(), 0, sizeof *m_block);
@@ -97,12 +102,7 @@ protected:
         m_log = std::make_unique<LogFile>((m_dir / "Logs").c_str(), "Quillmail.log", "QM", "", 1);
     }
 
-    void TearDown() override
-    {
-        m_log.reset();
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-    }
+    void TearDown() override { m_log.reset(); }
 
     MaintenanceContext Context()
     {
@@ -126,6 +126,7 @@ protected:
 
     std::string Log() const { return ReadFile(m_dir / "Logs" / "Quillmail.log"); }
 
+    qm::test::TempDir m_temp{"qmmnt"};
     fs::path m_dir;
     std::unique_ptr<EngineSharedBlock> m_block;
     std::unique_ptr<LogFile> m_log;
@@ -247,14 +248,9 @@ TEST_F(MaintenanceTest, ThreadDeletesOldMarkersBeforeItsFirstRoundAndDeliversNew
     WriteFile(m_dir / "ALERT.SEM", "left from an earlier run");
     MaintenanceThread thread;
     ASSERT_TRUE(thread.Start(Context(), std::chrono::milliseconds(20)));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (fs::exists(m_dir / "ALERT.SEM") && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return !fs::exists(m_dir / "ALERT.SEM"); })) << "the old marker stays";
     WriteFile(m_dir / "Alert.sem", "new");
-    while (m_sessions.AlertsSoFar().empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_TRUE(qm::test::WaitUntil([&] { return !m_sessions.AlertsSoFar().empty(); })) << "no alert delivered";
     thread.SignalStop();
     thread.Join();
     EXPECT_EQ(m_sessions.AlertsSoFar(), (std::vector<std::string>{"new"})) << "the old marker never acted";
@@ -264,7 +260,8 @@ TEST_F(MaintenanceTest, ThreadStopsWithinOneRoundAndRunsItsExitSteps)
 {
     MaintenanceThread thread;
     ASSERT_TRUE(thread.Start(Context()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // After its first round the thread waits out the (five-second) period.
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return m_sessions.ExpiriesSoFar() > 0; }));
     const auto begin = std::chrono::steady_clock::now();
     thread.SignalStop();
     thread.Join();

@@ -1,5 +1,7 @@
 #include "engine/MessageSlot.h"
 
+#include "testsupport/WaitUntil.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,32 +32,55 @@ TEST(MessageSlotTest, TakeGivesTheLastTextOnce)
 }
 
 // A writer that keeps replacing the text and pages that keep taking and reading it: no text is read after it was
-// freed, and each taken text is whole (the sanitizers check the rest).
+// freed, and each taken text is whole (the sanitizers check the rest). All threads start together, and the writer
+// goes on until every reader has taken texts, so that writing and reading overlap however the threads are run.
 TEST(MessageSlotTest, WriterAndReadersNeverShareAText)
 {
+    constexpr int kReaders = 3;
+    constexpr int kTakesEach = 100;
     MessageSlot slot;
     std::atomic<bool> done{false};
-    std::atomic<int> taken{0};
+    std::atomic<int> taken[kReaders] = {};
+    qm::test::StartLine start(kReaders + 1);
     std::vector<std::thread> readers;
-    for (int r = 0; r < 3; ++r) {
-        readers.emplace_back([&] {
+    for (int r = 0; r < kReaders; ++r) {
+        readers.emplace_back([&, r] {
+            if (!start.ArriveAndWait()) {
+                return;
+            }
             while (!done.load()) {
                 if (auto text = slot.Take()) {
                     const std::string copy(text.get());
                     EXPECT_TRUE(copy == std::string(40, 'a') || copy == std::string(40, 'b')) << copy;
-                    ++taken;
+                    ++taken[r];
                 }
             }
         });
     }
-    for (int i = 0; i < 20000; ++i) {
-        slot.Set(std::string(40, (i % 2) != 0 ? 'a' : 'b'));
+    const auto everyReaderTook = [&] {
+        for (const auto& count : taken) {
+            if (count.load() < kTakesEach) {
+                return false;
+            }
+        }
+        return true;
+    };
+    EXPECT_TRUE(start.ArriveAndWait()) << "the readers did not all start";
+    const auto deadline = qm::test::TestClock::now() + qm::test::kPatience;
+    long sets = 0;
+    for (; sets < 20000 || (!everyReaderTook() && qm::test::TestClock::now() < deadline); ++sets) {
+        slot.Set(std::string(40, (sets % 2) != 0 ? 'a' : 'b'));
+        if (sets % 64 == 0) {
+            std::this_thread::yield(); // lets a reader in on a machine with fewer cores than threads
+        }
     }
     done.store(true);
     for (auto& reader : readers) {
         reader.join();
     }
-    EXPECT_GT(taken.load(), 0);
+    for (int r = 0; r < kReaders; ++r) {
+        EXPECT_GE(taken[r].load(), kTakesEach) << "reader " << r << " after " << sets << " texts";
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "common/RequestLog.h"
 #include "engine/SessionManager.h"
 #include "engine/tests/SessionTestSupport.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -70,10 +71,16 @@ TEST(SessionManagerStressTest, ManyThreadsNeverUseARemovedSession)
     std::atomic<bool> stop{false};
     std::atomic<long> operations{0};
 
+    constexpr unsigned kThreads = 8;
+    constexpr long kOperations = 2000; // together, before they stop
+    qm::test::StartLine start(kThreads + 1);
     auto worker = [&](unsigned seed) {
         std::mt19937 random(seed);
         RequestLog log(harness.LogTarget());
         const std::string user = "user" + std::to_string(seed % 12);
+        if (!start.ArriveAndWait()) {
+            return;
+        }
         while (!stop.load()) {
             switch (random() % 10) {
             case 0:
@@ -120,15 +127,16 @@ TEST(SessionManagerStressTest, ManyThreadsNeverUseARemovedSession)
     };
 
     std::vector<std::thread> threads;
-    for (unsigned i = 0; i < 8; ++i) {
+    for (unsigned i = 0; i < kThreads; ++i) {
         threads.emplace_back(worker, 1000 + i);
     }
-    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_TRUE(start.ArriveAndWait()) << "the threads did not all start";
+    EXPECT_TRUE(qm::test::WaitUntil([&] { return operations.load() >= kOperations; }, std::chrono::minutes(2)))
+            << operations.load() << " operations";
     stop.store(true);
     for (auto& thread : threads) {
         thread.join();
     }
-    EXPECT_GT(operations.load(), 100);
 
     // Every session left has exactly one row, in the table's first rows, and holds no busy count.
     const int count = manager.Count();

@@ -1,6 +1,8 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/ProgramPath.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,27 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "qmchild.XXXXXX").string();
-        char* made = ::mkdtemp(pattern.data());
-        EXPECT_NE(made, nullptr);
-        m_path = pattern;
-    }
-
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
+using test::TempDir;
 
 std::string ReadFile(const fs::path& path)
 {
@@ -288,16 +270,12 @@ TEST(ChildProcessTest, KillEscalatesToSigkillAndReachesTheGroup)
     EXPECT_EQ(killed->Code, SIGKILL);
     EXPECT_LT(MsSince(start), 3000);
     // The grandchild was reparented: it is reaped elsewhere, or stays a zombie where nobody reaps.
-    bool gone = false;
-    for (int i = 0; i < 200 && !gone; ++i) {
+    const bool gone = test::WaitUntil([grandchild] {
         std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
         std::string text;
         std::getline(stat, text);
-        gone = text.empty() || text.find(") Z") != std::string::npos;
-        if (!gone) {
-            ::usleep(10000);
-        }
-    }
+        return text.empty() || text.find(") Z") != std::string::npos;
+    });
     EXPECT_TRUE(gone) << "the grandchild " << grandchild << " still runs";
 }
 

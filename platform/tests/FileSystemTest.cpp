@@ -1,8 +1,8 @@
 #include "platform/FileSystem.h"
 
 #include "platform/FdUtil.h"
-#include "platform/tests/TempDir.h"
 #include "testsupport/ScopedUmask.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,9 @@
 namespace qm::platform {
 namespace {
 
-using qm::testing::ReadBytes;
-using qm::testing::TempDir;
-using qm::testing::WriteBytes;
+using qm::test::ReadBytes;
+using qm::test::TempDir;
+using qm::test::WriteBytes;
 
 void MakeDir(const std::string& path)
 {

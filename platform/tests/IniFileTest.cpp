@@ -1,7 +1,8 @@
 #include "platform/IniFile.h"
 
-#include "platform/tests/TempDir.h"
+#include "testsupport/Program.h"
 #include "testsupport/ScopedUmask.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,9 @@
 namespace qm::platform {
 namespace {
 
-using qm::testing::ReadBytes;
-using qm::testing::TempDir;
-using qm::testing::WriteBytes;
+using qm::test::ReadBytes;
+using qm::test::TempDir;
+using qm::test::WriteBytes;
 
 std::string Show(const std::optional<std::string>& v)
 {
@@ -405,39 +406,10 @@ TEST(IniFileTest, AReadOnlyFileIsNotWritten)
     EXPECT_EQ(ReadBytes(file), "[A]\r\nx=1\r\n");
 }
 
-// Runs a program (found on PATH) with its standard output going to outFile; its exit status, or -1.
-int RunProgram(const std::vector<std::string>& argv, const std::string& outFile)
-{
-    pid_t pid = fork();
-    if (pid < 0) {
-        return -1;
-    }
-    if (pid == 0) {
-        int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (out < 0 || dup2(out, 1) < 0) {
-            _exit(127);
-        }
-        std::vector<char*> args;
-        args.reserve(argv.size() + 1);
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
-
 TEST(IniFileTest, PythonConfigParserReadsWhatWeWrite)
 {
     TempDir dir;
-    std::string out = dir / "out.txt";
-    if (RunProgram({"python3", "-c", "import configparser"}, out) != 0) {
+    if (!test::RunProgram({"python3", "-c", "import configparser"}).Succeeded()) {
         GTEST_SKIP() << "python3 is not installed";
     }
     std::string file = dir / "Quillmail.ini";
@@ -456,13 +428,14 @@ TEST(IniFileTest, PythonConfigParserReadsWhatWeWrite)
                          "for s in p.sections():\n"
                          "    for k, v in p.items(s):\n"
                          "        print(s + '|' + k + '|' + v)\n";
-    ASSERT_EQ(RunProgram({"python3", "-c", script, file}, out), 0);
-    EXPECT_EQ(ReadBytes(out), "General|LogLevel|5\n"
-                              "General|Empty|\n"
-                              "General|Added|Yes\n"
-                              "Directories|UserDir|\\Program Files\\Quillmail\\Users\n"
-                              "Directories|Url|http://x/?a=b&c=100%\n"
-                              "Mail Host 1|Pass|Zm9v+/Ab\n");
+    const test::ProgramRun run = test::RunProgram({"python3", "-c", script, file});
+    ASSERT_TRUE(run.Succeeded()) << run.Errors;
+    EXPECT_EQ(run.Output, "General|LogLevel|5\n"
+                          "General|Empty|\n"
+                          "General|Added|Yes\n"
+                          "Directories|UserDir|\\Program Files\\Quillmail\\Users\n"
+                          "Directories|Url|http://x/?a=b&c=100%\n"
+                          "Mail Host 1|Pass|Zm9v+/Ab\n");
 }
 
 constexpr int kWriterProcesses = 2;

@@ -1,6 +1,6 @@
 #include "platform/Path.h"
 
-#include "platform/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 namespace qm::platform {
 namespace {
 
-using qm::testing::TempDir;
-using qm::testing::WriteBytes;
+using qm::test::TempDir;
+using qm::test::WriteBytes;
 
 TEST(PathTest, JoinsWithOneSlash)
 {

@@ -1,6 +1,6 @@
 #include "platform/Registry.h"
 
-#include "platform/tests/TempDir.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 namespace qm::platform {
 namespace {
 
-using qm::testing::ReadBytes;
-using qm::testing::TempDir;
+using qm::test::ReadBytes;
+using qm::test::TempDir;
 
 class RegistryTest : public ::testing::Test {
 protected:

@@ -1,6 +1,8 @@
 #include "platform/Service.h"
 
 #include "platform/ChildProcess.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -52,9 +54,7 @@ class ServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qmsvc.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = m_temp.Path();
         ::setenv("QUILLMAIL_SVCDIR", (m_dir / "services").c_str(), 1);
     }
 
@@ -66,8 +66,6 @@ protected:
             }
         }
         ::unsetenv("QUILLMAIL_SVCDIR");
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
     }
 
     // Installs the test program as the service NAME with the given extra arguments.
@@ -105,6 +103,7 @@ protected:
         EXPECT_EQ(*state, wanted) << "got " << StateName(*state) << ", want " << StateName(wanted);
     }
 
+    test::TempDir m_temp{"qmsvc"};
     fs::path m_dir;
     std::vector<std::string> m_started;
 };
@@ -194,14 +193,11 @@ TEST_F(ServiceTest, StartsQueriesAndStopsAService)
     EXPECT_NE(::getsid(pid), ::getsid(0)) << "the service runs in a session of its own";
 
     // The program got exactly its arguments and the recorded environment, plus where its lock lives.
-    for (int i = 0; i < 1000 && !fs::exists(facts); ++i) {
-        ::usleep(10000);
-    }
     std::string want =
             std::to_string(pid) + "\narg:" + QM_TEST_SERVICE_PROGRAM +
             "\narg:Quillmail\narg:two words\narg:--write\narg:" + facts.string() +
             "\nenv:QM_TEST_MARK=service env\nenv:LANG=C\nenv:QUILLMAIL_SVCDIR=" + (m_dir / "services").string() + "\n";
-    EXPECT_EQ(ReadFile(facts), want);
+    EXPECT_TRUE(test::WaitUntil([&] { return ReadFile(facts) == want; })) << ReadFile(facts);
 
     auto again = StartService("Quillmail");
     ASSERT_FALSE(again);
@@ -370,9 +366,7 @@ TEST_F(ServiceTest, DispatcherReportsStatesAndHandsOverTheStopSignal)
                 look();
                 control.ReportRunning(); // too late: a stop is pending
                 look();
-                for (int i = 0; i < 1000 && stopCalls == 0; ++i) {
-                    ::usleep(1000);
-                }
+                EXPECT_TRUE(test::WaitUntil([&] { return stopCalls > 0; }));
                 return 7;
             },
             [&] { ++stopCalls; });

@@ -9,8 +9,6 @@
 #include <regex>
 #include <sstream>
 
-#include <unistd.h>
-
 namespace qm::test {
 namespace {
 
@@ -33,13 +31,8 @@ std::string ReadText(const fs::path& path)
 
 PageInstallation::PageInstallation()
 {
-    static int s_count = 0;
-    m_namespace = "pages" + std::to_string(::getpid()) + "x" + std::to_string(s_count++);
     m_web.SetLibrary(QM_ENGINE_LIBRARY);
-    const fs::path root = m_web.Path("");
-    fs::copy(DataDir() / "Templates", root / "Templates", fs::copy_options::recursive);
-    fs::copy_file(DataDir() / "Languages.ini", root / "Templates" / "Languages.ini");
-    fs::copy(DataDir() / "HTML", root / "HTML", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    m_web.Installation().CopyShippedData();
     m_web.WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n");
     // A plain password waiting to be scrambled, as an administrator writes it by hand.
     m_web.WriteFile(std::string("Users/") + kDemoUser + "/User.ini",
@@ -50,10 +43,7 @@ PageInstallation::PageInstallation()
 
 bool PageInstallation::Start()
 {
-    m_server = std::make_unique<RunningServer>(
-            m_web,
-            std::vector<std::string>{"QUILLMAIL_IPC_NS=" + m_namespace, "QUILLMAIL_RUNTIME_DIR=" + m_web.Path("run"),
-                                     "QUILLMAIL_REGISTRY=" + m_web.Path("registry.ini")});
+    m_server = std::make_unique<RunningServer>(m_web);
     return m_server->Ready();
 }
 
@@ -74,7 +64,7 @@ std::string PageInstallation::MailUrl(const std::string& query) const
 
 std::string PageInstallation::EngineLog() const
 {
-    return ReadText(m_web.Path("Logs/Quillmail.log"));
+    return m_web.Installation().Log();
 }
 
 std::string EnglishMessage(int number)

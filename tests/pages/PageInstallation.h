@@ -41,7 +41,6 @@ public:
 private:
     WebInstallation m_web;
     std::unique_ptr<RunningServer> m_server;
-    std::string m_namespace;
 };
 
 /// The text of language message number of Languages.ini's [en] section in data/ ("" when missing).

@@ -4,7 +4,8 @@
 //   /echo        the request body, byte for byte ("-" when Main got no body descriptor)
 //   /small       the smallest page ("ok")
 //   /slow        the page after ms=N milliseconds of the query string (default 1000)
-//   /after       the page at once, then closes the output and keeps working for two seconds
+//   /after       the page at once, then closes the output and keeps working until the file "<marker>.go" exists
+//                (at most 20 seconds), then records "after-done"
 //   /cookies     "Status: 201 Created", two Set-Cookie lines and a page
 //   /redirect    a Location line without Status
 //   /sized       a page with its Content-Length
@@ -46,6 +47,18 @@ void Mark(const std::string& line)
     if (std::FILE* file = std::fopen(path, "a")) {
         (void)std::fprintf(file, "%s\n", line.c_str());
         (void)std::fclose(file);
+    }
+}
+
+// Stands for work that goes on after the page: it ends when the test creates "<marker>.go" (checked every 10 ms),
+// or after 20 seconds.
+void WaitForGo()
+{
+    const char* marker = std::getenv("QM_TEST_CGI_MARKER"); // NOLINT(concurrency-mt-unsafe): nobody sets it
+    const std::string go = std::string(marker != nullptr ? marker : "") + ".go";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (access(go.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
@@ -164,7 +177,7 @@ extern "C" int Main(int inFd, int outFd, const char* environment)
         Put(outFd, "Content-type: text/plain\r\n\r\npage before the work");
         close(outFd);
         outFd = -1;
-        std::this_thread::sleep_for(std::chrono::seconds(2));
+        WaitForGo();
         Mark("after-done");
     }
     if (inFd >= 0) {

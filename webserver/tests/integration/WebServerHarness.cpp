@@ -1,5 +1,8 @@
 #include "webserver/tests/integration/WebServerHarness.h"
 
+#include "testsupport/Program.h"
+#include "testsupport/WaitUntil.h"
+
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -57,7 +60,7 @@ int ConnectLoopback(unsigned port, const char* source = nullptr)
 
 WebInstallation::WebInstallation()
 {
-    std::filesystem::create_directories(m_dir.PathOf("HTML"));
+    std::filesystem::create_directories(m_install.Path("HTML"));
     WriteFile("MimeTypes.cfg", "text/html html htm\r\ntext/css css\r\nimage/png png\r\ntext/plain txt\r\n");
 }
 
@@ -68,27 +71,19 @@ void WebInstallation::WriteIni(unsigned port, const std::string& library)
     for (const std::string& line : m_extraLines) {
         ini += line + "\n";
     }
-    m_dir.WriteFile("Quillmail.ini", ini);
+    m_install.WriteIni(ini);
 }
 
 std::string WebInstallation::WriteFile(const std::string& name, const std::string& bytes) const
 {
-    std::filesystem::create_directories(std::filesystem::path(m_dir.PathOf(name)).parent_path());
-    return m_dir.WriteFile(name, bytes);
+    return m_install.WriteFile(name, bytes);
 }
 
 std::vector<std::string> WebInstallation::ServerEnvironment(const std::vector<std::string>& extra) const
 {
-    std::vector<std::string> environment = {"QUILLMAIL_INI=" + IniPath(), "QUILLMAIL_SVCDIR=" + ServiceDir(),
-                                            "QM_TEST_CGI_MARKER=" + MarkerPath()};
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS", "PATH"}) {
-        if (const char* value = std::getenv(name)) { // NOLINT(concurrency-mt-unsafe): nobody sets them
-
-            environment.push_back(std::string(name) + "=" + value);
-        }
-    }
+    std::vector<std::string> environment = {"QM_TEST_CGI_MARKER=" + MarkerPath()};
     environment.insert(environment.end(), extra.begin(), extra.end());
-    return environment;
+    return m_install.Environment(environment);
 }
 
 unsigned PickFreePort()
@@ -109,16 +104,16 @@ unsigned PickFreePort()
 
 bool WaitForListener(unsigned port, int timeoutMs)
 {
-    const auto start = std::chrono::steady_clock::now();
-    while (ElapsedMs(start) < timeoutMs) {
-        const int fd = ConnectLoopback(port);
-        if (fd >= 0) {
-            close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return WaitUntil(
+            [port] {
+                const int fd = ConnectLoopback(port);
+                if (fd < 0) {
+                    return false;
+                }
+                close(fd);
+                return true;
+            },
+            std::chrono::milliseconds(timeoutMs));
 }
 
 RunningServer::RunningServer(WebInstallation& installation, const std::vector<std::string>& extraEnvironment)
@@ -179,6 +174,15 @@ ChildStatus RunningServer::Signal(int signo, int timeoutMs)
     return status ? *status : ChildStatus{};
 }
 
+ChildStatus RunningServer::WaitForEnd(int timeoutMs)
+{
+    if (!m_child) {
+        return {};
+    }
+    Result<ChildStatus> status = m_child->Wait(timeoutMs);
+    return status ? *status : ChildStatus{};
+}
+
 std::string RunningServer::Errors() const
 {
     return TempDir::ReadFile(m_installation.Path("server-stderr.txt"));
@@ -219,27 +223,23 @@ CurlReply Curl(const std::vector<std::string>& args)
     TempDir scratch;
     const std::string headFile = scratch.PathOf("head");
     const std::string bodyFile = scratch.PathOf("body");
-    ChildOptions options;
-    options.Argv = {"/usr/bin/curl", "-sS", "--max-time", "60", "-D",
-                    headFile,        "-o",  bodyFile,     "-w", "%{http_code} %{time_total}\\n"};
-    options.Argv.insert(options.Argv.end(), args.begin(), args.end());
-    options.Stdout = ChildStdio::Pipe();
-    options.Stderr = ChildStdio::Pipe();
+    std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "--max-time", "60", "-D",
+                                     headFile,        "-o",  bodyFile,     "-w", "%{http_code} %{time_total}\\n"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProgramOptions options;
+    options.Timeout = std::chrono::seconds(90);
+    const ProgramRun run = RunProgram(argv, options);
     CurlReply reply;
-    Result<ChildProcess> child = ChildProcess::Start(options);
-    if (!child) {
-        ADD_FAILURE() << "cannot start curl: " << child.error().Message;
+    if (!run.Started) {
+        ADD_FAILURE() << run.Errors;
         return reply;
     }
-    std::string out;
-    CommunicateLimits limits;
-    limits.TimeoutMs = 90000;
-    Result<ChildStatus> status = child->Communicate("", &out, &reply.Errors, limits);
-    if (status && status->State == ChildState::Exited) {
-        reply.ExitCode = status->Code;
+    if (run.Status.State == ChildState::Exited) {
+        reply.ExitCode = run.Status.Code;
     }
-    reply.WriteOut = out;
-    std::istringstream written(out);
+    reply.Errors = run.Errors;
+    reply.WriteOut = run.Output;
+    std::istringstream written(run.Output);
     written >> reply.Status >> reply.Seconds;
     reply.Head = TempDir::ReadFile(headFile);
     reply.Body = TempDir::ReadFile(bodyFile);
@@ -272,6 +272,11 @@ bool RawClient::Send(const std::string& bytes) const
 
 std::string RawClient::ReadUntilClosed(int timeoutMs, bool& closed)
 {
+    return ReadUntil({}, timeoutMs, closed);
+}
+
+std::string RawClient::ReadUntil(const std::string& needle, int timeoutMs, bool& closed)
+{
     std::string got;
     closed = false;
     const auto start = std::chrono::steady_clock::now();
@@ -291,6 +296,9 @@ std::string RawClient::ReadUntilClosed(int timeoutMs, bool& closed)
             return got;
         }
         got.append(buffer, static_cast<size_t>(n));
+        if (!needle.empty() && got.find(needle) != std::string::npos) {
+            return got;
+        }
     }
 }
 

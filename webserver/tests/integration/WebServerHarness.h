@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/ChildProcess.h"
-#include "testsupport/TempDir.h"
+#include "testsupport/TestInstallation.h"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +16,15 @@
 
 namespace qm::test {
 
-/// A temporary installation directory with an engine INI that points the server at the test CGI library.
+/// The test installation with an engine INI that points the server at the test CGI library.
 class WebInstallation {
 public:
     WebInstallation();
+
+    /// The installation underneath.
+    TestInstallation& Installation() { return m_install; }
+
+    const TestInstallation& Installation() const { return m_install; }
 
     /// Extra "[WebServer]" lines, e.g. "ConnectionTimeout=2"; call before WriteIni.
     void AddWebServerLine(const std::string& line) { m_extraLines.push_back(line); }
@@ -33,25 +38,25 @@ public:
     /// Writes Quillmail.ini for `port` with the CGI library `library`.
     void WriteIni(unsigned port, const std::string& library);
 
-    std::string Path(const std::string& name) const { return m_dir.PathOf(name); }
+    std::string Path(const std::string& name) const { return m_install.Path(name); }
 
-    std::string IniPath() const { return Path("Quillmail.ini"); }
+    std::string IniPath() const { return m_install.IniPath(); }
 
     std::string MarkerPath() const { return Path("marker.txt"); }
 
-    std::string ServiceDir() const { return Path("services"); }
+    std::string ServiceDir() const { return m_install.ServiceDir(); }
 
     std::string Marker() const { return TempDir::ReadFile(MarkerPath()); }
 
     /// Writes a file (creating its directories) and returns its path.
     std::string WriteFile(const std::string& name, const std::string& bytes) const;
 
-    /// The environment the server runs with: the INI, the service directory, the marker, and the sanitizers'
-    /// options of the test itself.
+    /// The environment the server runs with: the installation's variables, the marker, and what a child of a test
+    /// needs from the test's environment; extra last.
     std::vector<std::string> ServerEnvironment(const std::vector<std::string>& extra = {}) const;
 
 private:
-    TempDir m_dir;
+    TestInstallation m_install;
     std::vector<std::string> m_extraLines;
     std::string m_library = QM_TEST_CGI_LIBRARY;
 };
@@ -77,6 +82,9 @@ public:
 
     /// Sends `signo` and waits up to timeoutMs for the program to end; its status.
     ChildStatus Signal(int signo, int timeoutMs = 20000);
+
+    /// Waits up to timeoutMs for the program to end; its status.
+    ChildStatus WaitForEnd(int timeoutMs = 20000);
 
     /// What the program wrote on stderr so far.
     std::string Errors() const;
@@ -127,6 +135,9 @@ public:
     /// True once the server has closed the connection, waiting up to timeoutMs (0: only looks); what arrives
     /// meanwhile is read and dropped.
     bool ClosedByServer(int timeoutMs);
+
+    /// Reads until what came holds needle, the server closes the connection, or timeoutMs passes.
+    std::string ReadUntil(const std::string& needle, int timeoutMs, bool& closed);
 
 private:
     int m_fd = -1;

@@ -1,5 +1,6 @@
 // The main web server program against real clients: environment block, bodies, engine replies, concurrency,
 // time-outs, bad requests, static files, the access log and stopping.
+#include "testsupport/WaitUntil.h"
 #include "webserver/tests/integration/WebServerHarness.h"
 
 #include <gtest/gtest.h>
@@ -157,15 +158,14 @@ TEST_F(WebServerTest, EngineHeadLinesAreRelayed)
 
 TEST_F(WebServerTest, PageArrivesWhileMainGoesOnWorking)
 {
-    const auto start = std::chrono::steady_clock::now();
+    // Main works on until the test lets it go, so the page can only have come before Main returned.
     const CurlReply reply = Curl({Server().Url("/mail/after")});
-    const long elapsed = ElapsedMs(start);
     ASSERT_EQ(reply.ExitCode, 0) << reply.Errors;
     EXPECT_EQ(reply.Body, "page before the work");
-    EXPECT_LT(elapsed, 1500) << "the page waited for Main to return";
-    EXPECT_EQ(m_installation.Marker().find("after-done"), std::string::npos);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_NE(m_installation.Marker().find("after-done"), std::string::npos);
+    EXPECT_EQ(m_installation.Marker().find("after-done"), std::string::npos) << "the page waited for Main to return";
+    m_installation.WriteFile("marker.txt.go", "");
+    EXPECT_TRUE(WaitUntil([&] { return m_installation.Marker().find("after-done") != std::string::npos; }))
+            << "Main did not finish its work";
 }
 
 TEST_F(WebServerTest, PageSlowerThanTheIdleTimeOutStillArrives)
@@ -354,9 +354,11 @@ TEST_F(WebServerTest, AccessLogHasOneCommonLogFormatLinePerRequest)
 
 TEST_F(WebServerTest, TermStopsCleanlyAfterEveryMainHasReturned)
 {
-    // Main of this page goes on for two seconds after the page: the stop must wait for it.
+    // Main of this page goes on after the page until the test lets it go: the stop must wait for it.
     ASSERT_EQ(Curl({Server().Url("/mail/after")}).Body, "page before the work");
-    const ChildStatus status = Server().Signal(SIGTERM);
+    ASSERT_EQ(::kill(Server().Pid(), SIGTERM), 0);
+    m_installation.WriteFile("marker.txt.go", "");
+    const ChildStatus status = Server().WaitForEnd();
     EXPECT_TRUE(status.ExitedWith(0)) << Server().Errors();
     EXPECT_EQ(Lines(m_installation.Marker()), (std::vector<std::string>{"startup", "after-done", "shutdown active=0"}));
     EXPECT_FALSE(WaitForListener(Server().Port(), 200));
@@ -375,15 +377,22 @@ TEST(WebServerLimitTest, ConnectionsBeyondTheLimitAreRefusedUntilOneCloses)
     installation.AddWebServerLine("MaxConnections=4");
     RunningServer server(installation);
     ASSERT_TRUE(server.Ready()) << server.Errors();
-    // The readiness probes' connections count until the server has cleaned them up.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Four clients, each proven taken by an answer on its kept-alive connection. The readiness probes'
+    // connections count until the server has cleaned them up, so a client refused meanwhile is tried again.
     std::vector<std::unique_ptr<RawClient>> held;
-    for (int i = 0; i < 4; ++i) {
-        held.push_back(std::make_unique<RawClient>(server.Port()));
-        ASSERT_TRUE(held.back()->Connected());
-    }
-    // Let the server take all four before the fifth knocks.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto holdFour = [&] {
+        while (held.size() < 4) {
+            auto client = std::make_unique<RawClient>(server.Port());
+            bool closed = false;
+            if (!client->Send("GET /mail/small HTTP/1.1\r\nHost: x\r\n\r\n") ||
+                client->ReadUntil("ok", 10000, closed).find("ok") == std::string::npos) {
+                return false;
+            }
+            held.push_back(std::move(client));
+        }
+        return true;
+    };
+    ASSERT_TRUE(WaitUntil(holdFour)) << "the server did not take four clients";
     RawClient refused(server.Port());
     (void)refused.Send("GET /mail/small HTTP/1.0\r\n\r\n");
     bool closed = false;
@@ -395,8 +404,8 @@ TEST(WebServerLimitTest, ConnectionsBeyondTheLimitAreRefusedUntilOneCloses)
         EXPECT_FALSE(heldClosed);
     }
     held.pop_back();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(Curl({server.Url("/mail/small")}).Body, "ok");
+    EXPECT_TRUE(WaitUntil([&] { return Curl({server.Url("/mail/small")}).Body == "ok"; }))
+            << "no client was served after one of the four closed";
 }
 
 TEST(WebServerStartTest, FailedStartUpStopsTheServerWithItsReason)
