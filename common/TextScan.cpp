@@ -137,7 +137,8 @@ int ZoneOffset(const char* zone)
 {
     const int value = LeadingNumber(zone);
     if (value != 0) {
-        return value;
+        // A number of more than four digits is no hhmm zone (and would overflow once turned into seconds).
+        return value >= -9999 && value <= 9999 ? value : 0;
     }
     for (const ZoneName& z : kZones) {
         if (EqualsNoCase(zone, z.Name)) {

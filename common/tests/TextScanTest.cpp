@@ -46,6 +46,10 @@ TEST(TextScanTest, ParsesDatesAndZones)
             {"Tue, 08 Dec 2026 08:24:00 XYZ", kBase},
             {"Tue, 08 Dec 2026 08:24:00", kBase},
             {"Tue, 08 Dec 2026 08:24:00 +0100", kBase - 3600},
+            // A zone number of more than four digits is no hhmm zone: UTC (it used to overflow in seconds).
+            {"Tue, 08 Dec 2026 08:24:00 99999999", kBase},
+            {"Tue, 08 Dec 2026 08:24:00 -99999999", kBase},
+            {"Tue, 08 Dec 2026 08:24:00 +9999", kBase - 99 * 3600 - 99 * 60},
             // Without seconds the zone still counts.
             {"Tue, 08 Dec 2026 08:24 +0530", kBase - 5 * 3600 - 30 * 60},
             {"Tue, 08 Dec 2026 08:24 EST", kBase + 5 * 3600},
