@@ -73,6 +73,11 @@ TEST(InstallationDataTest, InstallLaysOutEveryFileWhereTheProgramsLook)
     for (const char* directory : {"Users", "Logs", "Temp"}) {
         EXPECT_TRUE(fs::is_directory(prefix.Path() / directory)) << directory << " not made";
     }
+    // The settings files can hold passwords: nobody but their owner may read them.
+    for (const char* secret : {"Quillmail.ini", "Domains.Ini"}) {
+        const fs::perms perms = fs::status(prefix.Path() / secret).permissions();
+        EXPECT_EQ(perms & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write) << secret;
+    }
     // What makes the theme usable for the engine, and the help page of the English pages.
     EXPECT_TRUE(fs::is_regular_file(prefix.Path() / "Templates/Globe/Logon.html"));
     EXPECT_TRUE(fs::is_regular_file(prefix.Path() / "HTML/help/index.html"));
