@@ -373,7 +373,7 @@ void DropTrailingChar(char* s, char ch)
     }
 }
 
-int HexDigitValue(char c)
+int HexDigitOrMinusOne(char c)
 {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -384,7 +384,31 @@ int HexDigitValue(char c)
     if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
     }
-    return 0;
+    return -1;
+}
+
+int HexDigitValue(char c)
+{
+    const int value = HexDigitOrMinusOne(c);
+    return value < 0 ? 0 : value;
+}
+
+std::string EscapeControlBytes(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F) {
+            shown += "\\x";
+            shown += kHex[b >> 4];
+            shown += kHex[b & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 void ExtractDisplayName(char* address)

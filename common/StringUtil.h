@@ -113,6 +113,13 @@ void DropTrailingChar(char* s, char ch);
 /// 0-9 for '0'-'9', 10-15 for 'A'-'F' and 'a'-'f', 0 for every other byte.
 int HexDigitValue(char c);
 
+/// The same, but -1 for a byte that is no hexadecimal digit.
+int HexDigitOrMinusOne(char c);
+
+/// text with every control byte and DEL written as "\xHH" (upper-case digits), so that text from outside cannot
+/// split or forge a log line.
+std::string EscapeControlBytes(std::string_view text);
+
 /// In place: the display name of an e-mail address ('"John Doe" <jd@x.com>' gives "John Doe",
 /// 'jd@x.com (John Doe)' gives "John Doe", '<jd@x.com>' gives "jd@x.com"). Quoting is not parsed.
 void ExtractDisplayName(char* address);

@@ -1,5 +1,7 @@
 #include "engine/LogonThrottle.h"
 
+#include "common/StringUtil.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -13,20 +15,6 @@ constexpr std::size_t kMaxAddressKey = 64;
 
 // The doubling stops here; MaxDelay cuts it long before for any sane policy.
 constexpr int kMaxDoublings = 20;
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // The 16-bit groups of one side of "::", an embedded IPv4 address counting as two groups (of no interest for the
 // /64 network). False when a group is not 1 to 4 hex digits.
@@ -48,7 +36,7 @@ bool ParseGroups(std::string_view text, std::vector<std::uint16_t>& groups)
         }
         unsigned value = 0;
         for (const char c : group) {
-            const int digit = HexDigit(c);
+            const int digit = HexDigitOrMinusOne(c);
             if (digit < 0) {
                 return false;
             }

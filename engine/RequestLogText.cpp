@@ -7,20 +7,7 @@ namespace qm::engine {
 
 std::string ForLog(std::string_view text)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string shown;
-    shown.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F) {
-            shown += "\\x";
-            shown += kHex[b >> 4];
-            shown += kHex[b & 15];
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
+    return EscapeControlBytes(text);
 }
 
 bool IsPasswordField(std::string_view name)

@@ -1,6 +1,7 @@
 #include "store/StoreSeams.h"
 
 #include "common/Log.h"
+#include "common/StringUtil.h"
 
 #include <atomic>
 #include <string_view>
@@ -10,25 +11,6 @@ namespace qm::store {
 namespace {
 
 std::atomic<Logger*> g_log{nullptr};
-
-// The text with every control byte and DEL written as \xHH, so that a name read from disk cannot split a log line.
-std::string Printable(std::string_view text)
-{
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f) {
-            out.append("\\x");
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0x0f]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
 
 } // namespace
 
@@ -41,7 +23,8 @@ void ReportSkippedRecord(const std::string& file, const std::string& record, con
 {
     Logger* log = g_log.load();
     if (log != nullptr) {
-        log->Log(kStoreSkipLogLevel, "%s: %s %s", Printable(file).c_str(), Printable(record).c_str(), reason);
+        log->Log(kStoreSkipLogLevel, "%s: %s %s", EscapeControlBytes(file).c_str(), EscapeControlBytes(record).c_str(),
+                 reason);
     }
 }
 

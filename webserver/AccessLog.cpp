@@ -1,5 +1,6 @@
 #include "webserver/AccessLog.h"
 
+#include "common/CgiInput.h"
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 
@@ -9,40 +10,12 @@
 
 namespace qm {
 
-namespace {
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-} // namespace
-
 bool IsPasswordFieldName(std::string_view raw)
 {
-    // Decoded as the engine decodes form fields, so that "%50assword" or "Pass%77ord" cannot slip past.
-    std::string name;
-    name.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        char c = raw[i];
-        if (c == '+') {
-            c = ' ';
-        } else if (c == '%' && i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 && HexDigit(raw[i + 2]) >= 0) {
-            c = static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
-            i += 2;
-        }
-        name.push_back(c);
-    }
-    static constexpr std::string_view kPassword = "password";
+    // Decoded exactly as the engine decodes form fields, so that "%50assword", "Pass%77ord" or "%5Xassword"
+    // (a non-digit after '%' counts as 0) cannot slip past.
+    const std::string name = DecodeFormName(raw);
+    static constexpr std::string_view kPassword = "pass";
     for (size_t at = 0; at + kPassword.size() <= name.size(); ++at) {
         if (EqualsNoCase(std::string_view(name).substr(at, kPassword.size()), kPassword)) {
             return true;

@@ -33,8 +33,9 @@ struct AccessLogEntry {
 /// The value of every query field whose name is a password field (IsPasswordFieldName) is written as "*".
 size_t FormatAccessLogLine(const AccessLogEntry& entry, char* out, size_t size);
 
-/// True when the form field name `raw`, as sent (%XX and '+' not yet decoded), names a password: once decoded it
-/// contains "password" in any case ("Password", "NewPassword", "%50assword").
+/// True when the form field name `raw`, as sent (%XX and '+' not yet decoded), names a password: once decoded as the
+/// engine decodes it, it contains "pass" in any case ("Password", "NewPassword", "MailPass:0", "%50assword"), the
+/// rule of the engine's own log.
 bool IsPasswordFieldName(std::string_view raw);
 
 /// The log file. Safe to use from many threads; each line is written whole and flushed.

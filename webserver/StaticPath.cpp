@@ -1,22 +1,10 @@
 #include "webserver/StaticPath.h"
 
+#include "common/StringUtil.h"
+
 namespace qm {
 
 namespace {
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool Decode(std::string_view raw, std::string& decoded)
 {
@@ -29,8 +17,8 @@ bool Decode(std::string_view raw, std::string& decoded)
         if (i + 2 >= raw.size()) {
             return false;
         }
-        const int high = HexValue(raw[i + 1]);
-        const int low = HexValue(raw[i + 2]);
+        const int high = HexDigitOrMinusOne(raw[i + 1]);
+        const int low = HexDigitOrMinusOne(raw[i + 2]);
         if (high < 0 || low < 0) {
             return false;
         }
