@@ -22,6 +22,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <utility>
 
 namespace qm::engine {
@@ -40,9 +41,14 @@ bool CheckCookie()
     return ReadIniBool("Session", "CheckCookie", true);
 }
 
-// The status texts of a request that is refused before anything runs, because its form was not taken whole.
-constexpr const char* kTextTooManyFields = "The request was refused: it has more than 2048 form fields.";
-constexpr const char* kTextFormTooLarge = "The request was refused: its form is larger than 32 MiB.";
+// The status text of a request that is refused before anything runs, because its form was not taken whole.
+std::string OverflowText(InputOverflow overflow)
+{
+    if (overflow == InputOverflow::TooManyFields) {
+        return "The request was refused: it has more than " + std::to_string(kMaxFormFields) + " form fields.";
+    }
+    return "The request was refused: its form is larger than " + std::to_string(kMaxFormPostBytes >> 20) + " MiB.";
+}
 
 } // namespace
 
@@ -141,7 +147,7 @@ void Request::RefuseOverflowedInput()
                tooMany ? "too many form fields" : "form body too large");
     ResolveLook();
     m_view = kViewError;
-    SetStatusMessage(*this, tooMany ? kTextTooManyFields : kTextFormTooLarge);
+    SetStatusMessage(*this, OverflowText(m_input.Overflowed()));
     WritePage();
 }
 
