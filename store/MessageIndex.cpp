@@ -1,0 +1,575 @@
+#include "store/MessageIndex.h"
+
+#include "common/StringUtil.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "store/FolderList.h"
+#include "store/HeaderBlock.h"
+#include "store/StoreText.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <utility>
+
+namespace qm::store {
+namespace {
+
+// Decimal text to a number as atol does: leading blanks, a sign, digits; anything else ends it; 0 when none.
+long long ParseNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value < (1LL << 56)) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    return negative ? -value : value;
+}
+
+// value cut to at most maxLength bytes, backing off so that no UTF-8 sequence is split.
+std::string_view CapText(std::string_view value, std::size_t maxLength)
+{
+    if (value.size() <= maxLength) {
+        return value;
+    }
+    std::size_t cut = maxLength;
+    while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return value.substr(0, cut);
+}
+
+// The subject without one leading reply or forward prefix ("Re:", "Fw:", "Fwd:", and one blank after it).
+std::string_view SubjectKey(std::string_view subject)
+{
+    std::size_t skip = 0;
+    if (subject.size() >= 3 && subject[2] == ':' &&
+        (EqualsNoCase(subject.substr(0, 2), "re") || EqualsNoCase(subject.substr(0, 2), "fw"))) {
+        skip = 3;
+    } else if (subject.size() >= 4 && subject[3] == ':' && EqualsNoCase(subject.substr(0, 3), "fwd")) {
+        skip = 4;
+    }
+    if (skip > 0 && skip < subject.size() && subject[skip] == ' ') {
+        ++skip;
+    }
+    return subject.substr(skip);
+}
+
+std::string AddressKey(const std::string& header, int mode)
+{
+    if (mode != 0 && mode != 1) {
+        return header;
+    }
+    std::string copy = header;
+    if (mode == 0) {
+        ExtractDisplayName(copy.data());
+    } else {
+        ExtractAddress(copy.data());
+    }
+    copy.resize(std::char_traits<char>::length(copy.c_str()));
+    return copy;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view part)
+{
+    if (part.empty()) {
+        return true;
+    }
+    if (part.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i + part.size() <= text.size(); ++i) {
+        if (EqualsNoCase(text.substr(i, part.size()), part)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsYes(std::string_view field)
+{
+    return !field.empty() && (field[0] == 'Y' || field[0] == 'y');
+}
+
+} // namespace
+
+std::string MessageFileId(std::uint32_t number)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "QM%06u", static_cast<unsigned>(number));
+    return buf;
+}
+
+// ---- MessageIndexEntry ----
+
+void MessageIndexEntry::Touch()
+{
+    m_owner->MarkDirty();
+}
+
+void MessageIndexEntry::SetText(std::string& field, std::string_view value, std::size_t maxLength)
+{
+    field.assign(CapText(value, maxLength));
+    CleanRecordValue(field);
+    Touch();
+}
+
+void MessageIndexEntry::SetNumber(std::uint32_t number)
+{
+    m_number = number;
+    Touch();
+}
+
+void MessageIndexEntry::SetUid(std::string_view uid)
+{
+    SetText(m_uid, uid, std::string::npos);
+}
+
+void MessageIndexEntry::SetMailbox(std::string_view mailbox)
+{
+    SetText(m_mailbox, mailbox, std::string::npos);
+}
+
+void MessageIndexEntry::SetTo(std::string_view to)
+{
+    SetText(m_to, to, kMaxEntryHeaderValue);
+}
+
+void MessageIndexEntry::SetFrom(std::string_view from)
+{
+    SetText(m_from, from, kMaxEntryHeaderValue);
+}
+
+void MessageIndexEntry::SetSubject(std::string_view subject)
+{
+    SetText(m_subject, subject, kMaxEntryHeaderValue);
+}
+
+void MessageIndexEntry::SetDate(std::int64_t date)
+{
+    m_date = date < 0 ? 0 : date;
+    Touch();
+}
+
+void MessageIndexEntry::SetSize(std::int32_t size)
+{
+    m_size = size;
+    Touch();
+}
+
+void MessageIndexEntry::SetFolder(std::string_view folder)
+{
+    SetText(m_folder, folder, std::string::npos);
+}
+
+void MessageIndexEntry::SetFileId(std::string_view fileId)
+{
+    SetText(m_fileId, fileId, std::string::npos);
+}
+
+void MessageIndexEntry::SetFlags(std::uint32_t flags)
+{
+    m_flags = flags;
+    Touch();
+}
+
+void MessageIndexEntry::ChangeFlags(std::uint32_t flags, bool on)
+{
+    SetFlags(on ? (m_flags | flags) : (m_flags & ~flags));
+}
+
+void MessageIndexEntry::SetRead(bool read)
+{
+    if (read) {
+        SetFlags((m_flags | MessageFlag::Read) & ~MessageFlag::New);
+    } else {
+        ChangeFlags(MessageFlag::Read, false);
+    }
+}
+
+std::string MessageIndexEntry::GetMessagePath() const
+{
+    const std::string folder = m_folder.substr(0, std::min(m_folder.size(), kMaxFolderName));
+    return platform::PathJoin(platform::PathJoin(m_owner->UserDir(), folder), m_fileId + ".msg");
+}
+
+std::string MessageIndexEntry::GetPartIndexPath() const
+{
+    const std::string folder = m_folder.substr(0, std::min(m_folder.size(), kMaxFolderName));
+    return platform::PathJoin(platform::PathJoin(m_owner->UserDir(), folder), m_fileId + ".att");
+}
+
+// ---- MessageIndex ----
+
+MessageIndex::MessageIndex(std::string userDir)
+    : m_userDir(std::move(userDir))
+{
+    static_cast<void>(Load());
+}
+
+MessageIndex::~MessageIndex() = default;
+
+bool MessageIndex::Load()
+{
+    const std::string path = platform::PathJoin(m_userDir, kMessageIndexFile);
+    FilePtr file = OpenFile(path.c_str(), "rb");
+    if (!file) {
+        return false;
+    }
+    LineReader reader(file.get());
+    std::string line;
+    if (reader.Next(line)) {
+        const long long next = ParseNumber(line);
+        m_nextNumber = (next >= 1 && next <= kMaxMessageNumber) ? static_cast<std::uint32_t>(next) : 1;
+    }
+    while (reader.Next(line)) {
+        AddLine(line);
+    }
+    m_dirty = true;
+    return true;
+}
+
+void MessageIndex::AddLine(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\x01') {
+            fields.push_back(line.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    const std::size_t separators = fields.size();
+    if (separators != 11 && separators != 16 && separators != 17) {
+        return;
+    }
+    auto entry = std::unique_ptr<MessageIndexEntry>(new MessageIndexEntry(*this));
+    MessageIndexEntry& e = *entry;
+    e.SetUid(fields[0]);
+    e.SetMailbox(fields[1]);
+    e.SetTo(fields[2]);
+    e.SetFrom(fields[3]);
+    e.SetSubject(fields[4]);
+    if (separators == 11) {
+        e.SetDate(ParseNumber(fields[5]));
+        e.SetSize(static_cast<std::int32_t>(ParseNumber(fields[6])));
+        e.SetNumber(static_cast<std::uint32_t>(ParseNumber(fields[7])));
+        e.SetFileId(fields[8]);
+        e.SetFolder(platform::NativePath(fields[9]));
+        e.SetFlags(static_cast<std::uint32_t>(ParseNumber(fields[10])));
+    } else {
+        e.SetDate(ParseNumber(fields[7]));
+        e.SetSize(static_cast<std::int32_t>(ParseNumber(fields[8])));
+        e.SetNumber(static_cast<std::uint32_t>(ParseNumber(fields[10])));
+        e.SetFileId(fields[11]);
+        // The older layout kept '\' in memory too; the folder list and the adoption of folder files expect '/'.
+        e.SetFolder(platform::NativePath(fields[12]));
+        std::uint32_t flags = 0;
+        flags |= IsYes(fields[9]) ? MessageFlag::HasAttachments : 0;
+        flags |= IsYes(fields[13]) ? MessageFlag::Stored : 0;
+        flags |= IsYes(fields[14]) ? MessageFlag::Read : 0;
+        flags |= IsYes(fields[15]) ? MessageFlag::Draft : 0;
+        const HeaderBlock headers = HeaderBlock::ReadFile(e.GetMessagePath().c_str());
+        const char* priority = headers.GetValue("X-Priority");
+        const char* plain = headers.GetValue("Priority");
+        if (priority[0] == '1' || StartsWithNoCase(plain, "urgent")) {
+            flags |= MessageFlag::Urgent;
+        }
+        e.SetFlags(flags);
+    }
+    m_entries.push_back(std::move(entry));
+    m_viewDirty = true;
+    m_sortDirty = true;
+}
+
+bool MessageIndex::Save()
+{
+    if (!m_dirty) {
+        return true;
+    }
+    std::string text = std::to_string(m_nextNumber) + "\n";
+    for (const auto& e : m_entries) {
+        AppendRecordField(text, e->m_uid, '\x01');
+        AppendRecordField(text, e->m_mailbox, '\x01');
+        AppendRecordField(text, e->m_to, '\x01');
+        AppendRecordField(text, e->m_from, '\x01');
+        AppendRecordField(text, e->m_subject, '\x01');
+        AppendRecordField(text, std::to_string(e->m_date), '\x01');
+        AppendRecordField(text, std::to_string(static_cast<std::uint32_t>(e->m_size)), '\x01');
+        AppendRecordField(text, std::to_string(e->m_number), '\x01');
+        AppendRecordField(text, e->m_fileId, '\x01');
+        AppendRecordField(text, platform::StoredPath(e->m_folder), '\x01');
+        AppendRecordField(text, std::to_string(e->m_flags), '\x01');
+        text += "\r\n";
+    }
+    if (!platform::WriteFileAtomic(platform::PathJoin(m_userDir, kMessageIndexFile), text).has_value()) {
+        return false;
+    }
+    m_dirty = false;
+    return true;
+}
+
+bool MessageIndex::NumberInUse(std::uint32_t number) const
+{
+    const std::string id = MessageFileId(number);
+    std::set<std::string, bool (*)(const std::string&, const std::string&)> folders(
+        [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
+    folders.insert("Inbox");
+    for (const auto& e : m_entries) {
+        if (e->m_number == number || EqualsNoCase(e->m_fileId, id)) {
+            return true;
+        }
+        if (!e->m_folder.empty()) {
+            folders.insert(e->m_folder);
+        }
+    }
+    for (const std::string& folder : folders) {
+        if (platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), id + ".msg"))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::uint32_t MessageIndex::NextNumber()
+{
+    for (std::uint32_t tries = 0; tries < kMaxMessageNumber; ++tries) {
+        const std::uint32_t number = m_nextNumber;
+        m_nextNumber = number >= kMaxMessageNumber ? 1 : number + 1;
+        m_dirty = true;
+        if (!NumberInUse(number)) {
+            return number;
+        }
+    }
+    return 0;
+}
+
+MessageIndexEntry* MessageIndex::NewEntry()
+{
+    m_entries.push_back(std::unique_ptr<MessageIndexEntry>(new MessageIndexEntry(*this)));
+    m_dirty = true;
+    m_viewDirty = true;
+    m_sortDirty = true;
+    return m_entries.back().get();
+}
+
+int MessageIndex::IndexOf(const MessageIndexEntry* entry) const
+{
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        if (m_entries[i].get() == entry) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+MessageIndexEntry* MessageIndex::FindByNumber(std::uint32_t number) const
+{
+    for (const auto& e : m_entries) {
+        if (e->m_number == number) {
+            return e.get();
+        }
+    }
+    return nullptr;
+}
+
+void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
+{
+    const int i = IndexOf(entry);
+    if (i >= 0) {
+        m_entries.erase(m_entries.begin() + i);
+        m_dirty = true;
+    }
+}
+
+void MessageIndex::SelectView(std::string_view folder, std::string_view search, std::string_view mailbox)
+{
+    for (const auto& e : m_entries) {
+        e->m_visible = EqualsNoCase(e->m_folder, folder) &&
+                       (search.empty() || ContainsNoCase(e->m_to, search) || ContainsNoCase(e->m_from, search) ||
+                        ContainsNoCase(e->m_subject, search)) &&
+                       (mailbox.empty() || EqualsNoCase(e->m_mailbox, mailbox));
+    }
+    m_viewDirty = false;
+}
+
+int MessageIndex::FirstVisible() const
+{
+    return NextVisible(-1);
+}
+
+int MessageIndex::LastVisible() const
+{
+    return PrevVisible(Count());
+}
+
+int MessageIndex::PrevVisible(int i) const
+{
+    for (int j = std::min(i, Count()) - 1; j >= 0; --j) {
+        if (Entry(j)->m_visible) {
+            return j;
+        }
+    }
+    return -1;
+}
+
+int MessageIndex::NextVisible(int i) const
+{
+    for (int j = std::max(i, -1) + 1; j < Count(); ++j) {
+        if (Entry(j)->m_visible) {
+            return j;
+        }
+    }
+    return -1;
+}
+
+int MessageIndex::CountVisible() const
+{
+    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->m_visible; }));
+}
+
+int MessageIndex::PageOf(int i, int perPage) const
+{
+    perPage = std::max(perPage, 1);
+    int before = 0;
+    for (int j = 0; j < std::min(i, Count()); ++j) {
+        before += Entry(j)->m_visible ? 1 : 0;
+    }
+    return before / perPage + 1;
+}
+
+int MessageIndex::CountInFolder(std::string_view folder) const
+{
+    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
+                                          [&](const auto& e) { return EqualsNoCase(e->m_folder, folder); }));
+}
+
+int MessageIndex::CountUnreadInFolder(std::string_view folder) const
+{
+    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(), [&](const auto& e) {
+        return EqualsNoCase(e->m_folder, folder) && !e->HasFlag(MessageFlag::Read);
+    }));
+}
+
+std::int64_t MessageIndex::StoredSizeKB() const
+{
+    std::int64_t sum = 0;
+    for (const auto& e : m_entries) {
+        if (e->HasFlag(MessageFlag::Stored)) {
+            sum += e->m_size;
+        }
+    }
+    return (sum + 512) / 1024;
+}
+
+void MessageIndex::Sort(std::string_view orderName, int fromToMode)
+{
+    bool reverse = false;
+    std::string_view key = orderName;
+    if (key.size() >= 3 && EqualsNoCase(key.substr(0, 3), "rev")) {
+        reverse = true;
+        key.remove_prefix(3);
+    }
+    enum class Key { Date, Size, From, To, Subject, Mailbox } by = Key::Date;
+    if (EqualsNoCase(key, "date")) {
+        by = Key::Date;
+    } else if (EqualsNoCase(key, "size")) {
+        by = Key::Size;
+    } else if (EqualsNoCase(key, "from")) {
+        by = Key::From;
+    } else if (EqualsNoCase(key, "to")) {
+        by = Key::To;
+    } else if (EqualsNoCase(key, "subject")) {
+        by = Key::Subject;
+    } else if (EqualsNoCase(key, "mailbox")) {
+        by = Key::Mailbox;
+    } else {
+        by = Key::Date;
+        reverse = true;
+    }
+
+    struct Item {
+        std::string Text;
+        MessageIndexEntry* Entry;
+        std::size_t Position;
+    };
+    std::vector<Item> items;
+    items.reserve(m_entries.size());
+    for (std::size_t i = 0; i < m_entries.size(); ++i) {
+        const auto& e = m_entries[i];
+        std::string text;
+        switch (by) {
+        case Key::From: text = AddressKey(e->m_from, fromToMode); break;
+        case Key::To: text = AddressKey(e->m_to, fromToMode); break;
+        case Key::Subject: text = std::string(SubjectKey(e->m_subject)); break;
+        case Key::Mailbox: text = e->m_mailbox; break;
+        default: break;
+        }
+        items.push_back({std::move(text), e.get(), i});
+    }
+    // Newer first, then the higher number first.
+    auto tie = [](const MessageIndexEntry* a, const MessageIndexEntry* b) {
+        if (a->m_date != b->m_date) {
+            return a->m_date > b->m_date;
+        }
+        return a->m_number > b->m_number;
+    };
+    auto less = [&](const Item& x, const Item& y) {
+        const MessageIndexEntry* a = x.Entry;
+        const MessageIndexEntry* b = y.Entry;
+        if (by == Key::Date) {
+            if (a->m_date != b->m_date) {
+                return reverse ? a->m_date > b->m_date : a->m_date < b->m_date;
+            }
+            return reverse ? a->m_number > b->m_number : a->m_number < b->m_number;
+        }
+        int c = 0;
+        if (by == Key::Size) {
+            c = a->m_size < b->m_size ? -1 : (a->m_size > b->m_size ? 1 : 0);
+        } else {
+            c = CompareNoCase(x.Text, y.Text);
+        }
+        if (c != 0) {
+            return reverse ? c > 0 : c < 0;
+        }
+        return tie(a, b);
+    };
+    std::stable_sort(items.begin(), items.end(), less);
+    std::vector<std::unique_ptr<MessageIndexEntry>> sorted;
+    sorted.reserve(items.size());
+    for (const Item& item : items) {
+        sorted.push_back(std::move(m_entries[item.Position]));
+    }
+    m_entries = std::move(sorted);
+    m_sortDirty = false;
+}
+
+bool MessageIndex::RenameMailbox(std::string_view oldName, std::string_view newName)
+{
+    if (platform::IsSafeName(oldName) && platform::IsSafeName(newName)) {
+        for (const char* ext : {".uid", ".sig"}) {
+            const std::string from = platform::PathJoin(m_userDir, std::string(oldName) + ext);
+            const std::string to = platform::PathJoin(m_userDir, std::string(newName) + ext);
+            static_cast<void>(platform::ReplaceFile(from, to));
+        }
+    }
+    for (const auto& e : m_entries) {
+        if (EqualsNoCase(e->m_mailbox, oldName)) {
+            e->SetMailbox(newName);
+        }
+    }
+    return true;
+}
+
+} // namespace qm::store

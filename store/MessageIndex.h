@@ -1,0 +1,207 @@
+// MessageIndex: every message of one user, in all folders, listed in the user directory's "Messages.idx", with the
+// List page's view state (visible entries, sort state, current page).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::store {
+
+class MessageIndex;
+
+/// The name of the index file in the user directory.
+inline constexpr const char* kMessageIndexFile = "Messages.idx";
+
+/// The longest To, From and Subject an entry keeps: longer values are cut (never inside a UTF-8 sequence) when set,
+/// so that index lines stay of sane length.
+inline constexpr std::size_t kMaxEntryHeaderValue = 1023;
+
+/// The highest message number; the next number after it is 1 again.
+inline constexpr std::uint32_t kMaxMessageNumber = 999999;
+
+/// The flag bits of an entry.
+namespace MessageFlag {
+inline constexpr std::uint32_t New = 0x001;
+inline constexpr std::uint32_t Urgent = 0x002;
+inline constexpr std::uint32_t Read = 0x004;
+inline constexpr std::uint32_t Replied = 0x008;
+inline constexpr std::uint32_t Forwarded = 0x010;
+inline constexpr std::uint32_t HasAttachments = 0x020;
+inline constexpr std::uint32_t Draft = 0x040;
+inline constexpr std::uint32_t Stored = 0x080;
+/// Headers-only copies of the entry exist; they are filled when the text arrives.
+inline constexpr std::uint32_t HeadersOnlyCopies = 0x100;
+inline constexpr std::uint32_t ConfirmReading = 0x200;
+} // namespace MessageFlag
+
+/// The file name (without extension) of message number: "QM%06d".
+std::string MessageFileId(std::uint32_t number);
+
+/// One message of an index. Owned by its index; every change through a setter marks the index dirty. Text values
+/// are stored with every byte below 0x20 replaced by a blank, so no value can split a line of the index file.
+class MessageIndexEntry {
+public:
+    MessageIndexEntry(const MessageIndexEntry&) = delete;
+    MessageIndexEntry& operator=(const MessageIndexEntry&) = delete;
+
+    std::uint32_t Number() const { return m_number; }
+    const std::string& Uid() const { return m_uid; }
+    const std::string& Mailbox() const { return m_mailbox; }
+    const std::string& To() const { return m_to; }
+    const std::string& From() const { return m_from; }
+    const std::string& Subject() const { return m_subject; }
+    /// Seconds since 1970 UTC; 0 when the message gave no usable date.
+    std::int64_t Date() const { return m_date; }
+    std::int32_t Size() const { return m_size; }
+    /// '/' between levels; "" for a message deleted here whose deletion on the server is still due.
+    const std::string& Folder() const { return m_folder; }
+    const std::string& FileId() const { return m_fileId; }
+    std::uint32_t Flags() const { return m_flags; }
+    bool HasFlag(std::uint32_t flag) const { return (m_flags & flag) != 0; }
+    bool Visible() const { return m_visible; }
+
+    void SetNumber(std::uint32_t number);
+    void SetUid(std::string_view uid);
+    void SetMailbox(std::string_view mailbox);
+    /// To, From and Subject are cut to kMaxEntryHeaderValue bytes.
+    void SetTo(std::string_view to);
+    void SetFrom(std::string_view from);
+    void SetSubject(std::string_view subject);
+    void SetDate(std::int64_t date);
+    void SetSize(std::int32_t size);
+    void SetFolder(std::string_view folder);
+    void SetFileId(std::string_view fileId);
+    void SetFlags(std::uint32_t flags);
+    /// Sets (on true) or clears the given flag bits.
+    void ChangeFlags(std::uint32_t flags, bool on);
+
+    /// SetRead(true) sets read and clears new; SetRead(false) clears read only.
+    void SetRead(bool read);
+
+    /// The message file: user directory, folder, FileId and ".msg".
+    std::string GetMessagePath() const;
+
+    /// The part index file beside the message file (".att").
+    std::string GetPartIndexPath() const;
+
+private:
+    friend class MessageIndex;
+    explicit MessageIndexEntry(MessageIndex& owner)
+        : m_owner(&owner)
+    {}
+    void Touch();
+    void SetText(std::string& field, std::string_view value, std::size_t maxLength);
+
+    MessageIndex* m_owner;
+    std::uint32_t m_number = 0;
+    std::string m_uid;
+    std::string m_mailbox;
+    std::string m_to;
+    std::string m_from;
+    std::string m_subject;
+    std::int64_t m_date = 0;
+    std::int32_t m_size = 0;
+    std::string m_folder;
+    std::string m_fileId;
+    std::uint32_t m_flags = 0;
+    bool m_visible = false;
+};
+
+/// The message index of one user. Not thread-safe: the owner's session lock serialises its use.
+///
+/// File format: the next message number and LF; then one line per entry: Uid, Mailbox, To, From, Subject, Date,
+/// Size, Number, FileId, Folder ('\' between levels), Flags, each followed by the byte 0x01, and CR LF. Numbers are
+/// decimal. A line with 16 or 17 separators is of the older layout and converted when read; a line with any other
+/// count than 11 is skipped. Lines are read whole, however long.
+class MessageIndex {
+public:
+    /// The index of userDir, loaded from its file (an empty index numbering from 1 when there is none).
+    explicit MessageIndex(std::string userDir);
+    ~MessageIndex();
+    MessageIndex(const MessageIndex&) = delete;
+    MessageIndex& operator=(const MessageIndex&) = delete;
+
+    /// Reads the index file, appending its entries. False when it cannot be opened. Marks the index dirty at the
+    /// end, so the next Save always writes the file.
+    bool Load();
+
+    /// Writes the file when the index is dirty, as one step (a crash leaves the old or the new file whole). True when
+    /// nothing was to do or the write succeeded.
+    bool Save();
+
+    const std::string& UserDir() const { return m_userDir; }
+
+    /// Returns the next free message number and advances the counter: after kMaxMessageNumber it starts again at
+    /// 1, and numbers held by an entry (as Number or as FileId) or whose message file exists in a folder of the
+    /// index or in "Inbox" are skipped. 0 when every number is taken.
+    std::uint32_t NextNumber();
+
+    /// The counter as it stands (the number NextNumber tries first).
+    std::uint32_t PeekNextNumber() const { return m_nextNumber; }
+
+    /// Appends an empty entry (all texts "", numbers and flags 0) and returns it.
+    MessageIndexEntry* NewEntry();
+
+    int Count() const { return static_cast<int>(m_entries.size()); }
+    MessageIndexEntry* Entry(int i) const { return m_entries[static_cast<std::size_t>(i)].get(); }
+
+    /// Array index of entry, or -1.
+    int IndexOf(const MessageIndexEntry* entry) const;
+    MessageIndexEntry* FindByNumber(std::uint32_t number) const;
+
+    /// Removes entry from the index and frees it.
+    void RemoveEntry(MessageIndexEntry* entry);
+
+    /// Makes visible the entries of folder (ASCII case ignored) whose To, From or Subject holds search (ASCII case
+    /// ignored; "" matches every entry) and whose Mailbox is mailbox ("" matches every entry).
+    void SelectView(std::string_view folder, std::string_view search, std::string_view mailbox);
+    int FirstVisible() const;
+    int LastVisible() const;
+    int PrevVisible(int i) const;
+    int NextVisible(int i) const;
+    int CountVisible() const;
+    /// The 1-based page that holds array index i: visible entries before i divided by perPage (below 1 taken as 1),
+    /// plus 1.
+    int PageOf(int i, int perPage) const;
+
+    int CountInFolder(std::string_view folder) const;
+    int CountUnreadInFolder(std::string_view folder) const;
+    /// Kilobytes of the stored messages, rounded.
+    std::int64_t StoredSizeKB() const;
+
+    /// Sorts the entries: orderName is "Date", "Size", "From", "To", "Subject" or "Mailbox", with "Rev" in front for
+    /// the descending order (ASCII case ignored); any other name sorts as "RevDate". fromToMode 0 compares the
+    /// display names of From and To, 1 their addresses, any other value the whole header. Text compares ignore
+    /// ASCII case; equal keys put the newer Date first, then the higher Number. A subject's leading "Re:", "Fw:" or
+    /// "Fwd:" (one blank after it too) is skipped.
+    void Sort(std::string_view orderName, int fromToMode);
+
+    /// Sets Mailbox to newName in every entry whose Mailbox is oldName (ASCII case ignored) and renames the
+    /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored).
+    bool RenameMailbox(std::string_view oldName, std::string_view newName);
+
+    bool Dirty() const { return m_dirty; }
+    void MarkDirty() { m_dirty = true; }
+    bool ViewDirty() const { return m_viewDirty; }
+    bool SortDirty() const { return m_sortDirty; }
+    int CurrentPage() const { return m_currentPage; }
+    void SetCurrentPage(int page) { m_currentPage = page; }
+
+private:
+    bool NumberInUse(std::uint32_t number) const;
+    void AddLine(std::string_view line);
+
+    std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
+    std::uint32_t m_nextNumber = 1;
+    std::string m_userDir;
+    bool m_dirty = false;
+    bool m_viewDirty = true;
+    bool m_sortDirty = true;
+    int m_currentPage = 1;
+};
+
+} // namespace qm::store
