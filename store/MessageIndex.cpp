@@ -256,11 +256,13 @@ void MessageIndex::AddLine(std::string_view line)
     }
     auto entry = std::unique_ptr<MessageIndexEntry>(new MessageIndexEntry(*this));
     MessageIndexEntry& e = *entry;
-    e.SetUid(fields[0]);
-    e.SetMailbox(fields[1]);
-    e.SetTo(fields[2]);
-    e.SetFrom(fields[3]);
-    e.SetSubject(fields[4]);
+    // Values already in the file are kept whole (only cleaned): the cap on To, From and Subject applies when an
+    // entry is made, and cutting here would change a message's headers at every load.
+    e.m_uid = CleanedRecordValue(fields[0]);
+    e.m_mailbox = CleanedRecordValue(fields[1]);
+    e.m_to = CleanedRecordValue(fields[2]);
+    e.m_from = CleanedRecordValue(fields[3]);
+    e.m_subject = CleanedRecordValue(fields[4]);
     if (separators == 11) {
         e.SetDate(ParseNumber(fields[5]));
         e.SetSize(static_cast<std::int32_t>(ParseNumber(fields[6])));
@@ -324,7 +326,7 @@ bool MessageIndex::NumberInUse(std::uint32_t number) const
 {
     const std::string id = MessageFileId(number);
     std::set<std::string, bool (*)(const std::string&, const std::string&)> folders(
-        [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
+            [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
     folders.insert("Inbox");
     for (const auto& e : m_entries) {
         if (e->m_number == number || EqualsNoCase(e->m_fileId, id)) {
@@ -436,7 +438,8 @@ int MessageIndex::NextVisible(int i) const
 
 int MessageIndex::CountVisible() const
 {
-    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->m_visible; }));
+    return static_cast<int>(
+            std::count_if(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->m_visible; }));
 }
 
 int MessageIndex::PageOf(int i, int perPage) const
@@ -481,7 +484,14 @@ void MessageIndex::Sort(std::string_view orderName, int fromToMode)
         reverse = true;
         key.remove_prefix(3);
     }
-    enum class Key { Date, Size, From, To, Subject, Mailbox } by = Key::Date;
+    enum class Key {
+        Date,
+        Size,
+        From,
+        To,
+        Subject,
+        Mailbox
+    } by = Key::Date;
     if (EqualsNoCase(key, "date")) {
         by = Key::Date;
     } else if (EqualsNoCase(key, "size")) {
@@ -504,17 +514,27 @@ void MessageIndex::Sort(std::string_view orderName, int fromToMode)
         MessageIndexEntry* Entry;
         std::size_t Position;
     };
+
     std::vector<Item> items;
     items.reserve(m_entries.size());
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const auto& e = m_entries[i];
         std::string text;
         switch (by) {
-        case Key::From: text = AddressKey(e->m_from, fromToMode); break;
-        case Key::To: text = AddressKey(e->m_to, fromToMode); break;
-        case Key::Subject: text = std::string(SubjectKey(e->m_subject)); break;
-        case Key::Mailbox: text = e->m_mailbox; break;
-        default: break;
+        case Key::From:
+            text = AddressKey(e->m_from, fromToMode);
+            break;
+        case Key::To:
+            text = AddressKey(e->m_to, fromToMode);
+            break;
+        case Key::Subject:
+            text = std::string(SubjectKey(e->m_subject));
+            break;
+        case Key::Mailbox:
+            text = e->m_mailbox;
+            break;
+        default:
+            break;
         }
         items.push_back({std::move(text), e.get(), i});
     }

@@ -49,19 +49,31 @@ public:
     MessageIndexEntry& operator=(const MessageIndexEntry&) = delete;
 
     std::uint32_t Number() const { return m_number; }
+
     const std::string& Uid() const { return m_uid; }
+
     const std::string& Mailbox() const { return m_mailbox; }
+
     const std::string& To() const { return m_to; }
+
     const std::string& From() const { return m_from; }
+
     const std::string& Subject() const { return m_subject; }
+
     /// Seconds since 1970 UTC; 0 when the message gave no usable date.
     std::int64_t Date() const { return m_date; }
+
     std::int32_t Size() const { return m_size; }
+
     /// '/' between levels; "" for a message deleted here whose deletion on the server is still due.
     const std::string& Folder() const { return m_folder; }
+
     const std::string& FileId() const { return m_fileId; }
+
     std::uint32_t Flags() const { return m_flags; }
+
     bool HasFlag(std::uint32_t flag) const { return (m_flags & flag) != 0; }
+
     bool Visible() const { return m_visible; }
 
     void SetNumber(std::uint32_t number);
@@ -90,9 +102,11 @@ public:
 
 private:
     friend class MessageIndex;
+
     explicit MessageIndexEntry(MessageIndex& owner)
         : m_owner(&owner)
     {}
+
     void Touch();
     void SetText(std::string& field, std::string_view value, std::size_t maxLength);
 
@@ -147,6 +161,7 @@ public:
     MessageIndexEntry* NewEntry();
 
     int Count() const { return static_cast<int>(m_entries.size()); }
+
     MessageIndexEntry* Entry(int i) const { return m_entries[static_cast<std::size_t>(i)].get(); }
 
     /// Array index of entry, or -1.
@@ -185,10 +200,15 @@ public:
     bool RenameMailbox(std::string_view oldName, std::string_view newName);
 
     bool Dirty() const { return m_dirty; }
+
     void MarkDirty() { m_dirty = true; }
+
     bool ViewDirty() const { return m_viewDirty; }
+
     bool SortDirty() const { return m_sortDirty; }
+
     int CurrentPage() const { return m_currentPage; }
+
     void SetCurrentPage(int page) { m_currentPage = page; }
 
 private:

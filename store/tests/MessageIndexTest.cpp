@@ -1,0 +1,413 @@
+#include "store/MessageIndex.h"
+
+#include "testsupport/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qm::store {
+namespace {
+
+// One line of the current layout: eleven fields, each ended by 0x01, and CR LF.
+std::string Line(const std::vector<std::string>& fields)
+{
+    std::string line;
+    for (const std::string& f : fields) {
+        line += f;
+        line += '\x01';
+    }
+    return line + "\r\n";
+}
+
+class MessageIndexTest : public ::testing::Test {
+protected:
+    std::string IndexPath() const { return m_dir / kMessageIndexFile; }
+
+    std::string UserDir() const { return m_dir.Path().string(); }
+
+    test::TempDir m_dir{"qm-msgidx"};
+};
+
+TEST_F(MessageIndexTest, LoadThenSaveRewritesTheExactBytes)
+{
+    const std::string bytes = "42\n" +
+                              Line({"uid-1", "Work", "a@x.com", "\"B\" <b@y.com>", "Hello", "1700000000", "1234", "7",
+                                    "QM000007", "Inbox", "133"}) +
+                              Line({"", "", "c@z.com", "d@z.com", "Re: \xc3\xa9t\xc3\xa9", "4102444800", "4294967295",
+                                    "41", "QM000041", "Archive\\2024\\Jan", "0"});
+    m_dir.WriteFile(kMessageIndexFile, bytes);
+
+    MessageIndex index(UserDir());
+    ASSERT_EQ(index.Count(), 2);
+    EXPECT_TRUE(index.Dirty());
+    EXPECT_EQ(index.PeekNextNumber(), 42u);
+    const MessageIndexEntry& first = *index.Entry(0);
+    EXPECT_EQ(first.Uid(), "uid-1");
+    EXPECT_EQ(first.Mailbox(), "Work");
+    EXPECT_EQ(first.From(), "\"B\" <b@y.com>");
+    EXPECT_EQ(first.Date(), 1700000000);
+    EXPECT_EQ(first.Size(), 1234);
+    EXPECT_EQ(first.Number(), 7u);
+    EXPECT_EQ(first.Flags(), MessageFlag::New | MessageFlag::Read | MessageFlag::Stored);
+    const MessageIndexEntry& second = *index.Entry(1);
+    EXPECT_EQ(second.Folder(), "Archive/2024/Jan");
+    EXPECT_EQ(second.Date(), 4102444800) << "a date after 2038 is kept";
+    EXPECT_EQ(second.GetMessagePath(), UserDir() + "/Archive/2024/Jan/QM000041.msg");
+    EXPECT_EQ(second.GetPartIndexPath(), UserDir() + "/Archive/2024/Jan/QM000041.att");
+
+    // An unchanged index is still written: remove the file and let Save bring it back byte for byte.
+    std::filesystem::remove(IndexPath());
+    ASSERT_TRUE(index.Save());
+    EXPECT_FALSE(index.Dirty());
+    EXPECT_EQ(test::ReadBytes(IndexPath()), bytes);
+
+    // Not dirty: nothing is written.
+    std::filesystem::remove(IndexPath());
+    ASSERT_TRUE(index.Save());
+    EXPECT_FALSE(std::filesystem::exists(IndexPath()));
+}
+
+TEST_F(MessageIndexTest, MissingFileGivesAnEmptyIndexThatSavesTheCounter)
+{
+    MessageIndex index(UserDir());
+    EXPECT_EQ(index.Count(), 0);
+    EXPECT_EQ(index.PeekNextNumber(), 1u);
+    EXPECT_FALSE(index.Load());
+    MessageIndexEntry& e = *index.NewEntry();
+    EXPECT_EQ(e.Number(), 0u);
+    EXPECT_EQ(e.Folder(), "");
+    const std::uint32_t n = index.NextNumber();
+    e.SetNumber(n);
+    e.SetFileId(MessageFileId(n));
+    e.SetFolder("Inbox/Sub");
+    e.SetSubject("a\tb\r\nc\x01"
+                 "d");
+    ASSERT_TRUE(index.Save());
+    EXPECT_EQ(test::ReadBytes(IndexPath()),
+              "2\n" + Line({"", "", "", "", "a b  c d", "0", "0", "1", "QM000001", "Inbox\\Sub", "0"}));
+    // Nothing but the index file is left in the directory (the temporary file was renamed).
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.Path()), {}), 1);
+}
+
+TEST_F(MessageIndexTest, InputLinesByTheirSeparatorCount)
+{
+    // The old layout: 1 Uid, 2 Mailbox, 3 To, 4 From, 5 Subject, 6 and 7 ignored, 8 Date, 9 Size, 10 attachments,
+    // 11 Number, 12 FileId, 13 Folder, 14 stored, 15 read, 16 draft.
+    auto oldLine = [](const std::string& flags, int extra) {
+        std::string line = "ou\x01mb\x01to\x01"
+                           "fr\x01sub\x01x\x01y\x01"
+                           "99\x01"
+                           "55\x01" +
+                           flags.substr(0, 1) +
+                           "\x01"
+                           "5\x01QM000005\x01"
+                           "Old\\Nested\x01" +
+                           flags.substr(1, 1) + "\x01" + flags.substr(2, 1) + "\x01" + flags.substr(3, 1) + "\x01";
+        for (int i = 0; i < extra; ++i) {
+            line += "z\x01";
+        }
+        return line + "\r\n";
+    };
+
+    struct Case {
+        const char* Name;
+        std::string Line;
+        bool Kept;
+        std::uint32_t Flags;
+    };
+
+    const std::string current = Line({"u", "m", "t", "f", "s", "10", "20", "3", "QM000003", "Inbox", "5"});
+    const std::string twelve = current.substr(0, current.size() - 2) + "extra\x01\r\n";
+    const std::string ten = Line({"u", "m", "t", "f", "s", "10", "20", "3", "QM000003", "Inbox"});
+    const Case cases[] = {
+            {"11 separators", current, true, 5},
+            {"12 separators", twelve, false, 0},
+            {"10 separators", ten, false, 0},
+            {"empty line", "\r\n", false, 0},
+            {"16 separators, none set", oldLine("NNNN", 0), true, 0},
+            {"16 separators, attachments", oldLine("YNNN", 0), true, MessageFlag::HasAttachments},
+            {"16 separators, stored", oldLine("NYNN", 0), true, MessageFlag::Stored},
+            {"16 separators, read", oldLine("NNYN", 0), true, MessageFlag::Read},
+            {"16 separators, draft", oldLine("NNNY", 0), true, MessageFlag::Draft},
+            {"17 separators, all", oldLine("YYYY", 1), true,
+             MessageFlag::HasAttachments | MessageFlag::Stored | MessageFlag::Read | MessageFlag::Draft},
+            {"18 separators", oldLine("YYYY", 2), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        m_dir.WriteFile(kMessageIndexFile, "9\n" + c.Line);
+        MessageIndex index(UserDir());
+        ASSERT_EQ(index.Count(), c.Kept ? 1 : 0);
+        if (!c.Kept) {
+            continue;
+        }
+        const MessageIndexEntry& e = *index.Entry(0);
+        EXPECT_EQ(e.Flags(), c.Flags);
+        if (c.Line == current) {
+            EXPECT_EQ(e.Folder(), "Inbox");
+            EXPECT_EQ(e.Number(), 3u);
+            continue;
+        }
+        EXPECT_EQ(e.Uid(), "ou");
+        EXPECT_EQ(e.Mailbox(), "mb");
+        EXPECT_EQ(e.To(), "to");
+        EXPECT_EQ(e.From(), "fr");
+        EXPECT_EQ(e.Subject(), "sub");
+        EXPECT_EQ(e.Date(), 99);
+        EXPECT_EQ(e.Size(), 55);
+        EXPECT_EQ(e.Number(), 5u);
+        EXPECT_EQ(e.FileId(), "QM000005");
+        EXPECT_EQ(e.Folder(), "Old/Nested") << "the older layout's '\\' is turned into '/' as well";
+    }
+}
+
+TEST_F(MessageIndexTest, OldLayoutTakesTheUrgentFlagFromTheMessageFile)
+{
+    m_dir.WriteFile("Old/QM000005.msg", "From: a@b\r\nX-Priority: 1 (Highest)\r\n\r\nbody\r\n");
+    m_dir.WriteFile("Old/QM000006.msg", "From: a@b\r\nPriority: URGENT\r\n\r\nbody\r\n");
+    m_dir.WriteFile("Old/QM000007.msg", "From: a@b\r\nX-Priority: 3\r\n\r\nbody\r\n");
+    std::string text = "1\n";
+    for (int n : {5, 6, 7, 8}) {
+        text += "u\x01m\x01t\x01"
+                "f\x01s\x01x\x01y\x01"
+                "1\x01"
+                "2\x01N\x01" +
+                std::to_string(n) + "\x01QM00000" + std::to_string(n) + "\x01Old\x01Y\x01N\x01N\x01\r\n";
+    }
+    m_dir.WriteFile(kMessageIndexFile, text);
+    MessageIndex index(UserDir());
+    ASSERT_EQ(index.Count(), 4);
+    EXPECT_EQ(index.Entry(0)->Flags(), MessageFlag::Stored | MessageFlag::Urgent);
+    EXPECT_EQ(index.Entry(1)->Flags(), MessageFlag::Stored | MessageFlag::Urgent);
+    EXPECT_EQ(index.Entry(2)->Flags(), MessageFlag::Stored);
+    EXPECT_EQ(index.Entry(3)->Flags(), MessageFlag::Stored) << "a missing message file gives no urgent flag";
+}
+
+TEST_F(MessageIndexTest, LongLinesAreReadWholeAndValuesAreCleaned)
+{
+    std::string many;
+    while (many.size() < 20000) {
+        many += "someone" + std::to_string(many.size()) + "@example.com, ";
+    }
+    const std::string bytes = "3\n" +
+                              Line({"u", "m", many, "f", "tab\there", "1", "2", "1", "QM000001", "Inbox", "0"}) +
+                              Line({"u2", "m", "t", "f", "s", "1", "2", "2", "QM000002", "Inbox", "0"});
+    m_dir.WriteFile(kMessageIndexFile, bytes);
+    MessageIndex index(UserDir());
+    ASSERT_EQ(index.Count(), 2) << "a line of more than 4095 bytes is neither cut nor lost";
+    EXPECT_EQ(index.Entry(0)->To(), many) << "a value in the file is kept whole";
+    EXPECT_EQ(index.Entry(0)->Subject(), "tab here");
+    EXPECT_EQ(index.Entry(1)->Uid(), "u2");
+
+    // A new value is capped, and never inside a UTF-8 sequence.
+    MessageIndexEntry& e = *index.NewEntry();
+    e.SetTo(many);
+    EXPECT_EQ(e.To(), many.substr(0, kMaxEntryHeaderValue));
+    const std::string accents = std::string(kMaxEntryHeaderValue - 1, 'a') + "\xc3\xa9xyz";
+    e.SetSubject(accents);
+    EXPECT_EQ(e.Subject(), std::string(kMaxEntryHeaderValue - 1, 'a'));
+    e.SetFrom("x\ny");
+    EXPECT_EQ(e.From(), "x y");
+}
+
+TEST_F(MessageIndexTest, NextNumberWrapsAndSkipsNumbersInUse)
+{
+    {
+        m_dir.WriteFile(kMessageIndexFile, "999999\n");
+        MessageIndex index(UserDir());
+        EXPECT_EQ(index.NextNumber(), 999999u);
+        EXPECT_EQ(index.NextNumber(), 1u);
+        EXPECT_EQ(index.NextNumber(), 2u);
+        EXPECT_EQ(MessageFileId(1), "QM000001");
+        EXPECT_EQ(MessageFileId(999999), "QM999999");
+    }
+    {
+        // After the wrap: 1 is an entry's number, 2 an entry's file id, 3 a file in a folder of an entry, 4 a file
+        // in the Inbox; 5 is free.
+        m_dir.WriteFile(kMessageIndexFile,
+                        "999999\n" + Line({"", "", "", "", "", "0", "0", "1", "QM000001", "Work", "0"}) +
+                                Line({"", "", "", "", "", "0", "0", "77", "QM000002", "Sent\\Old", "0"}));
+        m_dir.WriteFile("Sent/Old/QM000003.msg", "x");
+        m_dir.WriteFile("Inbox/QM000004.msg", "x");
+        MessageIndex index(UserDir());
+        EXPECT_EQ(index.NextNumber(), 999999u);
+        EXPECT_EQ(index.NextNumber(), 5u);
+        EXPECT_EQ(index.PeekNextNumber(), 6u);
+        EXPECT_TRUE(index.Dirty());
+    }
+    {
+        // A counter outside 1..999999 in the file starts again at 1.
+        m_dir.WriteFile(kMessageIndexFile, "-4\n");
+        EXPECT_EQ(MessageIndex(UserDir()).PeekNextNumber(), 1u);
+    }
+}
+
+class MessageIndexSortTest : public MessageIndexTest {
+protected:
+    MessageIndexEntry& Add(std::uint32_t number, std::int64_t date, std::int32_t size, const char* from,
+                           const char* subject, const char* mailbox = "")
+    {
+        MessageIndexEntry& e = *m_index.NewEntry();
+        e.SetNumber(number);
+        e.SetDate(date);
+        e.SetSize(size);
+        e.SetFrom(from);
+        e.SetTo(from);
+        e.SetSubject(subject);
+        e.SetMailbox(mailbox);
+        e.SetFolder("Inbox");
+        return e;
+    }
+
+    std::vector<std::uint32_t> Order(const char* name, int mode = 0)
+    {
+        m_index.Sort(name, mode);
+        std::vector<std::uint32_t> numbers;
+        for (int i = 0; i < m_index.Count(); ++i) {
+            numbers.push_back(m_index.Entry(i)->Number());
+        }
+        return numbers;
+    }
+
+    MessageIndex m_index{UserDir()};
+};
+
+TEST_F(MessageIndexSortTest, SortTable)
+{
+    Add(1, 300, 50, "\"Zed\" <alpha@x.com>", "Re: beta", "pop2");
+    Add(2, 100, 10, "\"alice\" <zulu@x.com>", "FW:alpha", "Pop1");
+    Add(3, 300, 30, "mike@x.com (Bob)", "fwd: Alpha", "pop3");
+    Add(4, 200, 30, "\"Carol\" <carol@x.com>", "gamma", "pop0");
+    EXPECT_TRUE(m_index.SortDirty());
+
+    using V = std::vector<std::uint32_t>;
+
+    struct Case {
+        const char* Name;
+        int Mode;
+        V Expected;
+    };
+
+    const Case cases[] = {
+            {"Date", 0, V{2, 4, 1, 3}},       {"RevDate", 0, V{3, 1, 4, 2}},
+            {"date", 0, V{2, 4, 1, 3}},       {"Size", 0, V{2, 3, 4, 1}}, // equal sizes: newer first
+            {"RevSize", 0, V{1, 3, 4, 2}},    {"From", 0, V{2, 3, 4, 1}}, // alice, Bob, Carol, Zed
+            {"From", 1, V{1, 4, 3, 2}},                                   // alpha, carol, mike, zulu
+            {"From", 2, V{2, 4, 1, 3}},                                   // "alice", "Carol", "Zed", mike
+            {"RevFrom", 0, V{1, 4, 3, 2}},    {"To", 1, V{1, 4, 3, 2}},
+            {"Subject", 0, V{3, 2, 1, 4}},    // alpha (newer first), alpha, beta, gamma
+            {"RevSubject", 0, V{4, 1, 3, 2}}, // gamma, beta, then the equal alphas still newer first
+            {"Mailbox", 0, V{4, 2, 1, 3}},    {"RevMailbox", 0, V{3, 1, 2, 4}},
+            {"bogus", 0, V{3, 1, 4, 2}},      {"", 0, V{3, 1, 4, 2}},
+            {"Rev", 0, V{3, 1, 4, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Name) + " mode " + std::to_string(c.Mode));
+        EXPECT_EQ(Order(c.Name, c.Mode), c.Expected);
+        EXPECT_FALSE(m_index.SortDirty());
+    }
+}
+
+TEST_F(MessageIndexSortTest, SubjectPrefixesSkipOnlyOneAndNeedTheColon)
+{
+    Add(1, 100, 0, "", "Re:Re: b"); // sorts under "Re: b"
+    Add(2, 100, 0, "", "Reb");      // no colon: as it is
+    Add(3, 100, 0, "", "Fwd:c");    // "c"
+    Add(4, 100, 0, "", "Re:  a");   // one blank skipped: " a"
+    EXPECT_EQ(Order("Subject"), (std::vector<std::uint32_t>{4, 3, 1, 2}));
+}
+
+TEST_F(MessageIndexSortTest, SelectViewAndPaging)
+{
+    Add(1, 1, 0, "Anna <anna@x.com>", "Report", "Work").SetFolder("INBOX");
+    Add(2, 2, 0, "bob@x.com", "Lunch", "home");
+    Add(3, 3, 0, "carl@x.com", "report two", "Home");
+    Add(4, 4, 0, "dora@x.com", "other", "Work").SetFolder("Sent");
+    Add(5, 5, 0, "eve@x.com", "x", "Work");
+    EXPECT_TRUE(m_index.ViewDirty());
+
+    struct Case {
+        const char* Folder;
+        const char* Search;
+        const char* Mailbox;
+        std::vector<int> Visible;
+    };
+
+    const Case cases[] = {
+            {"inbox", "", "", {0, 1, 2, 4}}, {"Inbox", "REPORT", "", {0, 2}},  {"Inbox", "ANNA@", "", {0}},
+            {"Inbox", "", "HOME", {1, 2}},   {"Inbox", "report", "work", {0}}, {"Sent", "", "", {3}},
+            {"Drafts", "", "", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Folder) + "/" + c.Search + "/" + c.Mailbox);
+        m_index.SelectView(c.Folder, c.Search, c.Mailbox);
+        EXPECT_FALSE(m_index.ViewDirty());
+        std::vector<int> visible;
+        for (int i = m_index.FirstVisible(); i >= 0; i = m_index.NextVisible(i)) {
+            visible.push_back(i);
+        }
+        EXPECT_EQ(visible, c.Visible);
+        std::vector<int> backwards;
+        for (int i = m_index.LastVisible(); i >= 0; i = m_index.PrevVisible(i)) {
+            backwards.insert(backwards.begin(), i);
+        }
+        EXPECT_EQ(backwards, c.Visible);
+        EXPECT_EQ(m_index.CountVisible(), static_cast<int>(c.Visible.size()));
+    }
+
+    m_index.SelectView("Inbox", "", ""); // visible: 0, 1, 2, 4
+    EXPECT_EQ(m_index.PageOf(0, 2), 1);
+    EXPECT_EQ(m_index.PageOf(2, 2), 2);
+    EXPECT_EQ(m_index.PageOf(4, 2), 2);
+    EXPECT_EQ(m_index.PageOf(4, 3), 2);
+    EXPECT_EQ(m_index.PageOf(4, 0), 4) << "perPage 0 is taken as 1";
+    EXPECT_EQ(m_index.PageOf(4, -5), 4);
+    EXPECT_EQ(m_index.PageOf(m_index.LastVisible(), 10), 1);
+
+    EXPECT_EQ(m_index.CountInFolder("inbox"), 4);
+    m_index.Entry(1)->SetRead(true);
+    EXPECT_EQ(m_index.CountUnreadInFolder("INBOX"), 3);
+}
+
+TEST_F(MessageIndexTest, ReadFlagsAndStoredSize)
+{
+    MessageIndex index(UserDir());
+    MessageIndexEntry& a = *index.NewEntry();
+    a.SetFlags(MessageFlag::New | MessageFlag::Stored);
+    a.SetSize(1000);
+    a.SetRead(true);
+    EXPECT_EQ(a.Flags(), MessageFlag::Read | MessageFlag::Stored);
+    a.ChangeFlags(MessageFlag::New, true);
+    a.SetRead(false);
+    EXPECT_EQ(a.Flags(), MessageFlag::New | MessageFlag::Stored);
+    MessageIndexEntry& b = *index.NewEntry();
+    b.SetSize(100000); // not stored: not counted
+    MessageIndexEntry& c = *index.NewEntry();
+    c.SetFlags(MessageFlag::Stored);
+    c.SetSize(100);
+    EXPECT_EQ(index.StoredSizeKB(), 1); // (1100 + 512) / 1024
+    EXPECT_EQ(index.IndexOf(&c), 2);
+    index.RemoveEntry(&b);
+    EXPECT_EQ(index.IndexOf(&c), 1);
+}
+
+TEST_F(MessageIndexTest, RenameMailboxRenamesEntriesAndItsFiles)
+{
+    m_dir.WriteFile("Old.uid", "uids");
+    MessageIndex index(UserDir());
+    MessageIndexEntry& a = *index.NewEntry();
+    a.SetMailbox("OLD");
+    MessageIndexEntry& b = *index.NewEntry();
+    b.SetMailbox("Other");
+    EXPECT_TRUE(index.RenameMailbox("Old", "New"));
+    EXPECT_EQ(a.Mailbox(), "New");
+    EXPECT_EQ(b.Mailbox(), "Other");
+    EXPECT_EQ(test::ReadBytes(m_dir / "New.uid"), "uids");
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Old.uid"));
+}
+
+} // namespace
+} // namespace qm::store
