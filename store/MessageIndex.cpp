@@ -198,6 +198,25 @@ void MessageIndexEntry::SetRead(bool read)
     }
 }
 
+bool MessageIndexEntry::MoveToFolder(std::string_view dest)
+{
+    if (EqualsNoCase(dest, m_folder)) {
+        return true;
+    }
+    if (HasFlag(MessageFlag::Stored)) {
+        const std::string oldMessage = GetMessagePath();
+        const std::string oldParts = GetPartIndexPath();
+        const std::string dir = platform::PathJoin(m_owner->UserDir(), dest);
+        if (!platform::MoveNoReplace(oldMessage, platform::PathJoin(dir, m_fileId + ".msg")).has_value()) {
+            return false;
+        }
+        static_cast<void>(platform::MoveNoReplace(oldParts, platform::PathJoin(dir, m_fileId + ".att")));
+    }
+    SetFolder(dest);
+    m_visible = false;
+    return true;
+}
+
 std::string MessageIndexEntry::GetMessagePath() const
 {
     const std::string folder = m_folder.substr(0, std::min(m_folder.size(), kMaxFolderName));
@@ -393,6 +412,87 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
         m_entries.erase(m_entries.begin() + i);
         m_dirty = true;
     }
+}
+
+MessageIndex::DeleteOutcome MessageIndex::DeleteEntry(MessageIndexEntry* entry)
+{
+    const std::string message = entry->GetMessagePath();
+    if (platform::PathExists(message) && !platform::RemoveFile(message).has_value()) {
+        return DeleteOutcome::Failed;
+    }
+    static_cast<void>(platform::RemoveFile(entry->GetPartIndexPath()));
+    entry->SetFolder("");
+    entry->m_visible = false;
+    if (!entry->m_uid.empty() && !entry->m_mailbox.empty()) {
+        return DeleteOutcome::Kept;
+    }
+    RemoveEntry(entry);
+    return DeleteOutcome::Freed;
+}
+
+MessageIndexEntry* MessageIndex::CopyToFolder(MessageIndexEntry* source, std::string_view dest)
+{
+    const std::uint32_t number = NextNumber();
+    if (number == 0) {
+        return nullptr;
+    }
+    MessageIndexEntry& copy = *NewEntry();
+    copy.SetNumber(number);
+    copy.SetFileId(MessageFileId(number));
+    copy.m_uid = source->m_uid;
+    copy.m_mailbox = source->m_mailbox;
+    copy.m_to = source->m_to;
+    copy.m_from = source->m_from;
+    copy.m_subject = source->m_subject;
+    copy.m_date = source->m_date;
+    copy.m_size = source->m_size;
+    copy.SetFolder(dest);
+    const bool stored = source->HasFlag(MessageFlag::Stored);
+    source->ChangeFlags(MessageFlag::HeadersOnlyCopies, !stored);
+    copy.SetFlags(source->m_flags);
+    if (stored) {
+        if (!platform::CopyFile(source->GetMessagePath(), copy.GetMessagePath(), platform::CopyMode::NoReplace)
+                     .has_value()) {
+            RemoveEntry(&copy);
+            return nullptr;
+        }
+        static_cast<void>(
+                platform::CopyFile(source->GetPartIndexPath(), copy.GetPartIndexPath(), platform::CopyMode::NoReplace));
+    }
+    return &copy;
+}
+
+bool MessageIndex::MoveFolderMessages(std::string_view folder, const std::string* dest)
+{
+    bool ok = true;
+    for (int i = Count() - 1; i >= 0; --i) {
+        MessageIndexEntry* e = Entry(i);
+        if (!EqualsNoCase(e->m_folder, folder)) {
+            continue;
+        }
+        if (dest != nullptr) {
+            ok = e->MoveToFolder(*dest) && ok;
+        } else {
+            ok = DeleteEntry(e) != DeleteOutcome::Failed && ok;
+        }
+    }
+    return ok;
+}
+
+bool MessageIndex::RenameFolder(std::string_view oldName, std::string_view newName)
+{
+    for (const auto& e : m_entries) {
+        if (IsFolderOrBelow(e->m_folder, oldName) &&
+            newName.size() + (e->m_folder.size() - oldName.size()) > kMaxFolderName) {
+            return false;
+        }
+    }
+    for (const auto& e : m_entries) {
+        if (IsFolderOrBelow(e->m_folder, oldName)) {
+            e->SetFolder(std::string(newName) + e->m_folder.substr(oldName.size()));
+        }
+    }
+    return true;
 }
 
 void MessageIndex::SelectView(std::string_view folder, std::string_view search, std::string_view mailbox)

@@ -94,6 +94,11 @@ public:
     /// SetRead(true) sets read and clears new; SetRead(false) clears read only.
     void SetRead(bool read);
 
+    /// Moves the entry to folder dest ('/' between levels). A stored message's file is moved into dest's directory
+    /// first (never over an existing file; on failure false and nothing changed), then its part index (failure
+    /// ignored). When dest differs from Folder (ASCII case ignored) the entry takes it and becomes invisible.
+    bool MoveToFolder(std::string_view dest);
+
     /// The message file: user directory, folder, FileId and ".msg".
     std::string GetMessagePath() const;
 
@@ -170,6 +175,31 @@ public:
 
     /// Removes entry from the index and frees it.
     void RemoveEntry(MessageIndexEntry* entry);
+
+    /// What DeleteEntry did with the entry.
+    enum class DeleteOutcome {
+        Failed, ///< the message file could not be removed; the entry is unchanged
+        Kept,   ///< fetched from a server (Uid and Mailbox set): kept with Folder "" until the server deletes it
+        Freed,  ///< removed from the index; the pointer is no longer valid
+    };
+
+    /// Deletes the message: removes its message file (when it exists) and its part index, then keeps the entry
+    /// invisible with Folder "" or frees it (see DeleteOutcome). The caller must drop every pointer to a freed entry.
+    DeleteOutcome DeleteEntry(MessageIndexEntry* entry);
+
+    /// Appends a copy of entry in folder dest under a new number and returns it (null on failure). The source's
+    /// HeadersOnlyCopies bit is set when it is not stored and cleared when it is; the copy gets the source's flags.
+    /// A stored message's file and part index are copied to the copy's names; when the message file cannot be copied
+    /// the copy is removed again and the result is null.
+    MessageIndexEntry* CopyToFolder(MessageIndexEntry* entry, std::string_view dest);
+
+    /// Moves every entry of folder (ASCII case ignored), from the last to the first, to dest; with no dest they are
+    /// deleted (DeleteEntry). False when any failed.
+    bool MoveFolderMessages(std::string_view folder, const std::string* dest);
+
+    /// Every entry in oldName or below it gets newName in place of oldName. False, changing nothing, when a new
+    /// name would be longer than kMaxFolderName.
+    bool RenameFolder(std::string_view oldName, std::string_view newName);
 
     /// Makes visible the entries of folder (ASCII case ignored) whose To, From or Subject holds search (ASCII case
     /// ignored; "" matches every entry) and whose Mailbox is mailbox ("" matches every entry).

@@ -1,5 +1,6 @@
 #include "store/MessageIndex.h"
 
+#include "store/FolderList.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -407,6 +408,135 @@ TEST_F(MessageIndexTest, RenameMailboxRenamesEntriesAndItsFiles)
     EXPECT_EQ(b.Mailbox(), "Other");
     EXPECT_EQ(test::ReadBytes(m_dir / "New.uid"), "uids");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "Old.uid"));
+}
+
+class MessageIndexMoveTest : public MessageIndexTest {
+protected:
+    // A stored message in folder with its two files.
+    MessageIndexEntry& Stored(const char* folder, const char* uid = "", const char* mailbox = "")
+    {
+        MessageIndexEntry& e = *m_index.NewEntry();
+        const std::uint32_t n = m_index.NextNumber();
+        e.SetNumber(n);
+        e.SetFileId(MessageFileId(n));
+        e.SetFolder(folder);
+        e.SetUid(uid);
+        e.SetMailbox(mailbox);
+        e.SetFlags(MessageFlag::Stored);
+        m_dir.WriteFile(std::string(folder) + "/" + e.FileId() + ".msg", "text " + e.FileId());
+        m_dir.WriteFile(std::string(folder) + "/" + e.FileId() + ".att", "parts");
+        return e;
+    }
+
+    MessageIndex m_index{UserDir()};
+};
+
+TEST_F(MessageIndexMoveTest, MoveCarriesTheFilesAndRefusesToOverwrite)
+{
+    MessageIndexEntry& e = Stored("Inbox");
+    std::filesystem::create_directories(m_dir.Path() / "Archive" / "Old");
+    e.ChangeFlags(MessageFlag::Read, true);
+    ASSERT_TRUE(e.MoveToFolder("Archive/Old"));
+    EXPECT_EQ(e.Folder(), "Archive/Old");
+    EXPECT_FALSE(e.Visible());
+    EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.msg"), "text QM000001");
+    EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.att"), "parts");
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+
+    // A missing folder, and a file of the same name in the destination: nothing changes.
+    EXPECT_FALSE(e.MoveToFolder("Nowhere"));
+    m_dir.WriteFile("Sent/QM000001.msg", "someone else's");
+    EXPECT_FALSE(e.MoveToFolder("Sent"));
+    EXPECT_EQ(e.Folder(), "Archive/Old");
+    EXPECT_EQ(test::ReadBytes(m_dir / "Sent/QM000001.msg"), "someone else's");
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Archive/Old/QM000001.msg"));
+
+    // Same folder in another case: nothing to do.
+    EXPECT_TRUE(e.MoveToFolder("ARCHIVE/old"));
+    EXPECT_EQ(e.Folder(), "Archive/Old");
+}
+
+TEST_F(MessageIndexMoveTest, DeleteFreesLocalEntriesAndKeepsFetchedOnes)
+{
+    MessageIndexEntry& local = Stored("Inbox");
+    MessageIndexEntry& fetched = Stored("Inbox", "uid-9", "pop");
+    MessageIndexEntry* uidOnly = &Stored("Inbox", "uid-10", "");
+    EXPECT_EQ(m_index.DeleteEntry(&local), MessageIndex::DeleteOutcome::Freed);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.att"));
+    EXPECT_EQ(m_index.DeleteEntry(uidOnly), MessageIndex::DeleteOutcome::Freed);
+    ASSERT_EQ(m_index.DeleteEntry(&fetched), MessageIndex::DeleteOutcome::Kept);
+    EXPECT_EQ(fetched.Folder(), "");
+    EXPECT_FALSE(fetched.Visible());
+    EXPECT_TRUE(fetched.HasFlag(MessageFlag::Stored)) << "the stored bit stays for the server deletion";
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+    ASSERT_EQ(m_index.Count(), 1);
+    m_index.SelectView("", "", "");
+    EXPECT_EQ(m_index.CountVisible(), 1);
+    m_index.SelectView("Inbox", "", "");
+    EXPECT_EQ(m_index.CountVisible(), 0);
+}
+
+TEST_F(MessageIndexMoveTest, CopyTakesTheNextNumberAndCopiesTheFiles)
+{
+    MessageIndexEntry& source = Stored("Inbox", "u", "m");
+    source.SetSubject("hello");
+    source.ChangeFlags(MessageFlag::HeadersOnlyCopies | MessageFlag::Read, true);
+    std::filesystem::create_directories(m_dir.Path() / "Work");
+    MessageIndexEntry* copy = m_index.CopyToFolder(&source, "Work");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->Number(), 2u);
+    EXPECT_EQ(copy->FileId(), "QM000002");
+    EXPECT_EQ(copy->Folder(), "Work");
+    EXPECT_EQ(copy->Subject(), "hello");
+    EXPECT_EQ(copy->Uid(), "u");
+    EXPECT_EQ(source.Flags(), MessageFlag::Stored | MessageFlag::Read);
+    EXPECT_EQ(copy->Flags(), source.Flags());
+    EXPECT_EQ(test::ReadBytes(m_dir / "Work/QM000002.msg"), "text QM000001");
+    EXPECT_EQ(test::ReadBytes(m_dir / "Work/QM000002.att"), "parts");
+
+    // Headers only: no files, and both carry the headers-only-copies bit.
+    MessageIndexEntry& headers = *m_index.NewEntry();
+    headers.SetNumber(m_index.NextNumber());
+    headers.SetFileId(MessageFileId(headers.Number()));
+    headers.SetFolder("Inbox");
+    MessageIndexEntry* headersCopy = m_index.CopyToFolder(&headers, "Work");
+    ASSERT_NE(headersCopy, nullptr);
+    EXPECT_TRUE(headers.HasFlag(MessageFlag::HeadersOnlyCopies));
+    EXPECT_TRUE(headersCopy->HasFlag(MessageFlag::HeadersOnlyCopies));
+    EXPECT_FALSE(std::filesystem::exists(headersCopy->GetMessagePath()));
+
+    // The message file cannot be copied (no such folder): no entry is left behind.
+    const int before = m_index.Count();
+    EXPECT_EQ(m_index.CopyToFolder(&source, "Missing"), nullptr);
+    EXPECT_EQ(m_index.Count(), before);
+}
+
+TEST_F(MessageIndexMoveTest, RenameAndMoveWholeFolders)
+{
+    MessageIndexEntry& a = Stored("Work");
+    MessageIndexEntry& b = Stored("Work/Sub");
+    MessageIndexEntry& c = Stored("Workshop");
+    ASSERT_TRUE(m_index.RenameFolder("work", "Jobs"));
+    EXPECT_EQ(a.Folder(), "Jobs");
+    EXPECT_EQ(b.Folder(), "Jobs/Sub");
+    EXPECT_EQ(c.Folder(), "Workshop");
+    EXPECT_FALSE(m_index.RenameFolder("Jobs", std::string(kMaxFolderName - 2, 'x')))
+            << "\"Jobs/Sub\" would become too long";
+    EXPECT_EQ(a.Folder(), "Jobs");
+    EXPECT_TRUE(m_index.RenameFolder("Jobs", std::string(kMaxFolderName - 4, 'x')));
+    EXPECT_EQ(b.Folder(), std::string(kMaxFolderName - 4, 'x') + "/Sub");
+
+    MessageIndexEntry& d = Stored("Trash");
+    Stored("Trash");
+    EXPECT_TRUE(m_index.MoveFolderMessages("TRASH", nullptr));
+    EXPECT_EQ(m_index.IndexOf(&d), -1);
+    EXPECT_EQ(m_index.Count(), 3);
+    const std::string inbox = "Inbox";
+    std::filesystem::create_directories(m_dir.Path() / inbox);
+    EXPECT_TRUE(m_index.MoveFolderMessages("workshop", &inbox));
+    EXPECT_EQ(c.Folder(), "Inbox");
+    EXPECT_TRUE(std::filesystem::exists(m_dir / ("Inbox/" + c.FileId() + ".msg")));
 }
 
 } // namespace
