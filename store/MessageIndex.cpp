@@ -8,9 +8,11 @@
 #include "store/StoreText.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <unordered_set>
 #include <utility>
 
 namespace qm::store {
@@ -493,6 +495,78 @@ bool MessageIndex::RenameFolder(std::string_view oldName, std::string_view newNa
         }
     }
     return true;
+}
+
+void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir,
+                                    const RestoreFunction& restore)
+{
+    struct Orphan {
+        std::string Folder;
+        std::string Original;
+        std::string Scratch;
+    };
+
+    std::unordered_set<const MessageIndexEntry*> seen;
+    std::vector<Orphan> orphans;
+    for (int f = 0; f < folders.Count(); ++f) {
+        const FolderEntry& folder = folders.Item(f);
+        const std::string dir = folder.GetPath();
+        auto listing = platform::ListDirectory(dir, "*.msg");
+        if (!listing.has_value()) {
+            continue;
+        }
+        for (const platform::DirEntry& file : listing.value()) {
+            if (file.Type != platform::EntryType::File || file.Name.size() <= 4) {
+                continue;
+            }
+            const std::string_view id = std::string_view(file.Name).substr(0, file.Name.size() - 4);
+            const MessageIndexEntry* owner = nullptr;
+            for (const auto& e : m_entries) {
+                if (EqualsNoCase(e->m_fileId, id) && EqualsNoCase(e->m_folder, folder.Name())) {
+                    owner = e.get();
+                    break;
+                }
+            }
+            if (owner != nullptr) {
+                seen.insert(owner);
+                continue;
+            }
+            if (!restore) {
+                continue;
+            }
+            // Two folders may hold orphans of the same name: never move one over the other.
+            const std::string original = platform::PathJoin(dir, file.Name);
+            for (int attempt = 0; attempt < 1000; ++attempt) {
+                const std::string scratch = platform::PathJoin(
+                        scratchDir, attempt == 0 ? file.Name : std::to_string(attempt) + "-" + file.Name);
+                const Result<void> moved = platform::MoveNoReplace(original, scratch);
+                if (moved.has_value()) {
+                    orphans.push_back({folder.Name(), original, scratch});
+                    break;
+                }
+                if (moved.error().Code != EEXIST) {
+                    break;
+                }
+            }
+        }
+    }
+    for (const Orphan& orphan : orphans) {
+        MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);
+        if (entry != nullptr && entry->HasFlag(MessageFlag::Stored)) {
+            seen.insert(entry);
+            static_cast<void>(platform::RemoveFile(orphan.Scratch));
+        } else {
+            // Not stored again: the file goes back, so the message is not lost.
+            static_cast<void>(platform::MoveNoReplace(orphan.Scratch, orphan.Original));
+        }
+    }
+    for (int i = Count() - 1; i >= 0; --i) {
+        MessageIndexEntry* e = Entry(i);
+        if (e->HasFlag(MessageFlag::Stored) && !e->m_folder.empty() && seen.count(e) == 0) {
+            RemoveEntry(e);
+        }
+    }
+    m_viewDirty = true;
 }
 
 void MessageIndex::SelectView(std::string_view folder, std::string_view search, std::string_view mailbox)

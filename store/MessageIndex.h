@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 namespace qm::store {
 
+class FolderList;
 class MessageIndex;
 
 /// The name of the index file in the user directory.
@@ -228,6 +230,20 @@ public:
     /// Sets Mailbox to newName in every entry whose Mailbox is oldName (ASCII case ignored) and renames the
     /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored).
     bool RenameMailbox(std::string_view oldName, std::string_view newName);
+
+    /// Stores the message file at path again as a new message of folder and returns its new entry, or null when it
+    /// could not. The message builder does this; the index only hands it the file.
+    using RestoreFunction =
+            std::function<MessageIndexEntry*(MessageIndex& index, const std::string& folder, const std::string& path)>;
+
+    /// Brings the index in line with the message files of folders, once per session:
+    /// 1. a ".msg" file in a folder directory without an entry of that folder and FileId (ASCII case ignored) is
+    ///    moved into scratchDir (never over another file there) and given to restore; when the entry it returns
+    ///    is stored, the scratch file is removed, otherwise the file is moved back where it was. With no restore
+    ///    such files are left alone;
+    /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
+    ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
+    void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
     bool Dirty() const { return m_dirty; }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -537,6 +538,69 @@ TEST_F(MessageIndexMoveTest, RenameAndMoveWholeFolders)
     EXPECT_TRUE(m_index.MoveFolderMessages("workshop", &inbox));
     EXPECT_EQ(c.Folder(), "Inbox");
     EXPECT_TRUE(std::filesystem::exists(m_dir / ("Inbox/" + c.FileId() + ".msg")));
+}
+
+TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
+{
+    MessageIndexEntry& kept = Stored("Inbox");
+    MessageIndexEntry* gone = &Stored("Work");
+    std::filesystem::remove(m_dir / "Work/QM000002.msg");
+    MessageIndexEntry& headersOnly = *m_index.NewEntry();
+    headersOnly.SetFolder("Inbox");
+    headersOnly.SetFileId("QM000050");
+    MessageIndexEntry& pending = Stored("Inbox", "u", "pop");
+    ASSERT_EQ(m_index.DeleteEntry(&pending), MessageIndex::DeleteOutcome::Kept);
+    ASSERT_TRUE(pending.HasFlag(MessageFlag::Stored));
+    m_dir.WriteFile("Inbox/foreign.msg", "dropped in");
+    m_dir.WriteFile("Work/Deep/foreign.msg", "same name elsewhere");
+    m_dir.WriteFile("Work/Deep/.hidden.msg", "hidden");
+    m_dir.WriteFile("Work/Deep/broken.msg", "cannot be stored");
+    test::TempDir scratch("qm-scratch");
+    const FolderList folders(UserDir(), "en");
+
+    std::vector<std::string> given;
+    const MessageIndex::RestoreFunction restore = [&](MessageIndex& index, const std::string& folder,
+                                                      const std::string& path) -> MessageIndexEntry* {
+        const std::string text = test::ReadBytes(path);
+        given.push_back(folder + ":" + text);
+        if (text == "cannot be stored") {
+            return nullptr;
+        }
+        MessageIndexEntry& e = *index.NewEntry();
+        e.SetNumber(index.NextNumber());
+        e.SetFileId(MessageFileId(e.Number()));
+        e.SetFolder(folder);
+        e.SetFlags(MessageFlag::Stored);
+        test::WriteBytes(e.GetMessagePath(), text);
+        return &e;
+    };
+    m_index.AdoptFolderFiles(folders, scratch.Path().string(), restore);
+
+    std::sort(given.begin(), given.end());
+    EXPECT_EQ(given, (std::vector<std::string>{"Inbox:dropped in", "Work/Deep:cannot be stored",
+                                               "Work/Deep:same name elsewhere"}));
+    EXPECT_NE(m_index.IndexOf(&kept), -1);
+    EXPECT_EQ(m_index.IndexOf(gone), -1) << "a stored entry whose file is gone is dropped";
+    EXPECT_NE(m_index.IndexOf(&headersOnly), -1);
+    EXPECT_NE(m_index.IndexOf(&pending), -1) << "an entry waiting for its server deletion stays";
+    EXPECT_EQ(m_index.CountInFolder("Inbox"), 3);
+    EXPECT_EQ(m_index.CountInFolder("Work/Deep"), 1);
+    EXPECT_TRUE(m_index.ViewDirty());
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/foreign.msg"));
+    EXPECT_EQ(test::ReadBytes(m_dir / "Work/Deep/broken.msg"), "cannot be stored") << "moved back, not lost";
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Work/Deep/.hidden.msg"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 0);
+
+    // A second run finds everything in place and changes nothing.
+    const int count = m_index.Count();
+    given.clear();
+    m_index.AdoptFolderFiles(folders, scratch.Path().string(), restore);
+    EXPECT_EQ(given, (std::vector<std::string>{"Work/Deep:cannot be stored"}));
+    EXPECT_EQ(m_index.Count(), count);
+
+    // Without a restore function a foreign file is left where it is.
+    m_index.AdoptFolderFiles(folders, scratch.Path().string(), {});
+    EXPECT_EQ(test::ReadBytes(m_dir / "Work/Deep/broken.msg"), "cannot be stored");
 }
 
 } // namespace
