@@ -281,11 +281,8 @@ TEST_F(MaintenanceTest, ARoundThatThrowsIsLoggedAndSkippedAndTheThreadGoesOn)
     context.Sessions = &sessions;
     MaintenanceThread thread;
     ASSERT_TRUE(thread.Start(std::move(context), std::chrono::milliseconds(5)));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (sessions.Rounds() < 4 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_GE(sessions.Rounds(), 4) << "rounds go on after the ones that threw";
+    EXPECT_TRUE(qm::test::WaitUntil([&] { return sessions.Rounds() >= 4; }))
+            << "rounds go on after the ones that threw";
     EXPECT_FALSE(thread.Stop().IsSignalled()) << "the thread is still running";
     EXPECT_FALSE(m_exited);
     thread.SignalStop();

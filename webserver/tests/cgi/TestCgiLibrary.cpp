@@ -16,6 +16,8 @@
 // The process environment says what to record and how to behave:
 //   QM_TEST_CGI_MARKER         file to which "startup", "shutdown active=N" and "after-done" lines are appended
 //   QM_TEST_CGI_FAIL_STARTUP   "1": StartUp returns false
+#include "testsupport/WaitUntil.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -50,16 +52,12 @@ void Mark(const std::string& line)
     }
 }
 
-// Stands for work that goes on after the page: it ends when the test creates "<marker>.go" (checked every 10 ms),
-// or after 20 seconds.
+// Stands for work that goes on after the page: it ends when the test creates "<marker>.go", or after 20 seconds.
 void WaitForGo()
 {
     const char* marker = std::getenv("QM_TEST_CGI_MARKER"); // NOLINT(concurrency-mt-unsafe): nobody sets it
     const std::string go = std::string(marker != nullptr ? marker : "") + ".go";
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (access(go.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    (void)qm::test::WaitUntil([&] { return access(go.c_str(), F_OK) == 0; }, std::chrono::seconds(20));
 }
 
 void Put(int fd, std::string_view text)
