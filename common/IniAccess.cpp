@@ -1,6 +1,7 @@
 #include "common/IniAccess.h"
 
 #include "common/Scrambler.h"
+#include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 
@@ -67,21 +68,7 @@ bool IniTextToBool(std::string_view value)
 
 int IniTextToInt(std::string_view text)
 {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long n = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        n = std::min(n * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
-    }
-    n = negative ? -n : n;
-    return static_cast<int>(std::clamp(n, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+    return ParseDecimalInt(text);
 }
 
 namespace {

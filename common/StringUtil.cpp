@@ -1,6 +1,8 @@
 #include "common/StringUtil.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace qm {
 
@@ -385,6 +387,32 @@ int HexDigitOrMinusOne(char c)
         return c - 'a' + 10;
     }
     return -1;
+}
+
+long long ParseDecimal(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr long long kMax = std::numeric_limits<long long>::max();
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+int ParseDecimalInt(std::string_view text)
+{
+    return static_cast<int>(std::clamp(ParseDecimal(text), static_cast<long long>(std::numeric_limits<int>::min()),
+                                       static_cast<long long>(std::numeric_limits<int>::max())));
 }
 
 int HexDigitValue(char c)

@@ -116,6 +116,13 @@ int HexDigitValue(char c);
 /// The same, but -1 for a byte that is no hexadecimal digit.
 int HexDigitOrMinusOne(char c);
 
+/// Decimal text read as atol reads it: leading blanks and TABs, a sign, then digits; the first other byte ends it;
+/// 0 when there is no digit. Saturates at the long long range instead of overflowing.
+long long ParseDecimal(std::string_view text);
+
+/// The same, clamped to the int range.
+int ParseDecimalInt(std::string_view text);
+
 /// text with every control byte and DEL written as "\xHH" (upper-case digits), so that text from outside cannot
 /// split or forge a log line.
 std::string EscapeControlBytes(std::string_view text);

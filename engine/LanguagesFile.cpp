@@ -1,5 +1,6 @@
 #include "engine/LanguagesFile.h"
 
+#include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
@@ -92,21 +93,7 @@ std::vector<TemplateFile> ListTemplateFiles(const std::string& templateDir)
 
 int ParseMessageNumber(std::string_view key)
 {
-    std::size_t i = 0;
-    while (i < key.size() && (key[i] == ' ' || key[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < key.size() && (key[i] == '-' || key[i] == '+')) {
-        negative = key[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < key.size() && key[i] >= '0' && key[i] <= '9'; ++i) {
-        value = std::min(value * 10 + (key[i] - '0'), static_cast<long long>(INT_MAX) + 1);
-    }
-    value = negative ? -value : value;
-    return static_cast<int>(std::clamp(value, static_cast<long long>(INT_MIN), static_cast<long long>(INT_MAX)));
+    return ParseDecimalInt(key);
 }
 
 LanguageLine ClassifyLanguageLine(std::string_view line)

@@ -18,27 +18,6 @@
 namespace qm::store {
 namespace {
 
-// Decimal text to a number as atol does: leading blanks, a sign, digits; anything else ends it; 0 when none.
-long long ParseNumber(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value < (1LL << 56)) {
-            value = value * 10 + (text[i] - '0');
-        }
-    }
-    return negative ? -value : value;
-}
-
 // value cut to at most maxLength bytes, backing off so that no UTF-8 sequence is split.
 std::string_view CapText(std::string_view value, std::size_t maxLength)
 {
@@ -251,7 +230,7 @@ bool MessageIndex::Load()
     LineReader reader(file.get());
     std::string line;
     if (reader.Next(line)) {
-        const long long next = ParseNumber(line);
+        const long long next = ParseDecimal(line);
         m_nextNumber = (next >= 1 && next <= kMaxMessageNumber) ? static_cast<std::uint32_t>(next) : 1;
     }
     while (reader.Next(line)) {
@@ -285,16 +264,16 @@ void MessageIndex::AddLine(std::string_view line)
     e.m_from = CleanedRecordValue(fields[3]);
     e.m_subject = CleanedRecordValue(fields[4]);
     if (separators == 11) {
-        e.SetDate(ParseNumber(fields[5]));
-        e.SetSize(static_cast<std::int32_t>(ParseNumber(fields[6])));
-        e.SetNumber(static_cast<std::uint32_t>(ParseNumber(fields[7])));
+        e.SetDate(ParseDecimal(fields[5]));
+        e.SetSize(static_cast<std::int32_t>(ParseDecimal(fields[6])));
+        e.SetNumber(static_cast<std::uint32_t>(ParseDecimal(fields[7])));
         e.SetFileId(fields[8]);
         e.SetFolder(platform::NativePath(fields[9]));
-        e.SetFlags(static_cast<std::uint32_t>(ParseNumber(fields[10])));
+        e.SetFlags(static_cast<std::uint32_t>(ParseDecimal(fields[10])));
     } else {
-        e.SetDate(ParseNumber(fields[7]));
-        e.SetSize(static_cast<std::int32_t>(ParseNumber(fields[8])));
-        e.SetNumber(static_cast<std::uint32_t>(ParseNumber(fields[10])));
+        e.SetDate(ParseDecimal(fields[7]));
+        e.SetSize(static_cast<std::int32_t>(ParseDecimal(fields[8])));
+        e.SetNumber(static_cast<std::uint32_t>(ParseDecimal(fields[10])));
         e.SetFileId(fields[11]);
         // The older layout kept '\' in memory too; the folder list and the adoption of folder files expect '/'.
         e.SetFolder(platform::NativePath(fields[12]));

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -162,7 +164,33 @@ TEST(StringUtilTest, HexDigitValue)
     }
     for (char c : {'g', 'G', 'z', ' ', '\0', '/', ':', '@', '`', '\xFF'}) {
         EXPECT_EQ(HexDigitValue(c), 0) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
+        EXPECT_EQ(HexDigitOrMinusOne(c), -1) << "byte " << static_cast<int>(static_cast<unsigned char>(c));
     }
+}
+
+TEST(StringUtilTest, ParseDecimalReadsAsAtolAndSaturates)
+{
+    constexpr long long kMax = std::numeric_limits<long long>::max();
+    const std::pair<const char*, long long> cases[] = {
+            {"", 0},
+            {"abc", 0},
+            {"  \t42x7", 42},
+            {"-17", -17},
+            {"+5", 5},
+            {"- 5", 0},
+            {"1796256000", 1796256000}, // a date after 2038 stays whole
+            {"9223372036854775807", kMax},
+            {"9223372036854775808", kMax},
+            {"99999999999999999999999", kMax},
+            {"-99999999999999999999999", -kMax},
+    };
+    for (const auto& [text, want] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ParseDecimal(text), want);
+    }
+    EXPECT_EQ(ParseDecimalInt("99999999999"), std::numeric_limits<int>::max());
+    EXPECT_EQ(ParseDecimalInt("-99999999999"), std::numeric_limits<int>::min());
+    EXPECT_EQ(ParseDecimalInt("-2147483648"), std::numeric_limits<int>::min());
 }
 
 TEST(StringUtilTest, FindNoCase)
