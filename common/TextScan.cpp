@@ -211,10 +211,11 @@ std::time_t ParseRfc822Date(const char* text)
     char monthName[4];
     ScanWord(monthName, 3, &p);
     int year = ScanNumber(&p);
-    if (year < 50) {
-        year += 100;
-    } else if (year > 1900) {
+    // Four digits name the year itself; fewer count from 1900, two-digit years below 50 from 2000.
+    if (year >= 1000) {
         year -= 1900;
+    } else if (year < 50) {
+        year += 100;
     }
     const int hour = ScanNumber(&p);
     const int minute = ScanNumber(&p);
@@ -233,14 +234,16 @@ std::time_t ParseRfc822Date(const char* text)
             break;
         }
     }
-    if (day < 1 || day > 31 || month < 0 || year < 70 || year > 138 || hour > 23 || minute > 59 || second > 59) {
+    if (day < 1 || day > 31 || month < 0 || year < 70 || year > 9999 - 1900 || hour > 23 || minute > 59 || second > 59) {
         return 0;
     }
     const int offset = ZoneOffset(zone);
     const std::int64_t days = DaysFromCivil(1900 + year, month + 1, day);
     const std::int64_t wall = days * 86400 + hour * 3600 + minute * 60 + second;
     // Both parts of the offset carry its sign (truncation toward zero), so -0330 adds 3 h 30 min.
-    return static_cast<std::time_t>(wall - (offset / 100) * 3600 - (offset % 100) * 60);
+    const std::int64_t utc = wall - (offset / 100) * 3600 - (offset % 100) * 60;
+    // A zone can carry the first minutes of 1970 back before it: those dates are as unusable as 1969's.
+    return utc < 0 ? 0 : static_cast<std::time_t>(utc);
 }
 
 bool MatchUrl(const char* text, const char** end)

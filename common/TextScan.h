@@ -21,8 +21,8 @@ extern const std::array<std::uint8_t, 256> kLinkClass;
 extern const std::array<std::uint8_t, 256> kAddressClass;
 
 /// Reads a date of a message header or an HTTP header ("Tue, 08 Dec 2026 08:24:00 +0000") and returns it as
-/// seconds since 1970-01-01 UTC, or 0 when the text is not a valid date. The year must lie in 1970..2038 (two-digit
-/// years 00-38 are 2000-2038, 70-99 are 1970-1999). The seconds are optional ("08:24 +0530"). The zone is a signed
+/// seconds since 1970-01-01 UTC, or 0 when the text is not a valid date or lies before 1970. The year must lie in
+/// 1970..9999 (two-digit years 00-49 are 2000-2049, 50-99 are 1950-1999, three-digit ones count from 1900). The seconds are optional ("08:24 +0530"). The zone is a signed
 /// hhmm number or one of the North American zone names; any other name counts as UTC. Does not depend on the
 /// process time zone. A null text gives 0.
 std::time_t ParseRfc822Date(const char* text);
