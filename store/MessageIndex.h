@@ -2,6 +2,8 @@
 // List page's view state (visible entries, sort state, current page).
 #pragma once
 
+#include "store/PartIndex.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -107,6 +109,18 @@ public:
     /// The part index file beside the message file (".att").
     std::string GetPartIndexPath() const;
 
+    /// The message's parts: the cached list, else the ".att" file read; when that cannot be read the list is
+    /// rebuilt from the message file (RebuildPartIndex) and, when the message file existed, written as the new
+    /// ".att". Never null; the list stays owned by the entry.
+    PartIndex* GetPartIndex();
+
+    /// Walks the message file again with storing off and makes the part list found the cache; false when the
+    /// message file cannot be read (the cache is then an empty list). Never changes the message file or the flags.
+    bool RebuildPartIndex();
+
+    /// Drops the cached part list, so the next GetPartIndex reads the ".att" file again.
+    void ForgetPartIndex() { m_parts.reset(); }
+
 private:
     friend class MessageIndex;
 
@@ -129,6 +143,7 @@ private:
     std::string m_folder;
     std::string m_fileId;
     std::uint32_t m_flags = 0;
+    std::unique_ptr<PartIndex> m_parts;
     bool m_visible = false;
 };
 
