@@ -706,7 +706,9 @@ MessageIndexEntry* MessageBuilder::Finish()
             ScanUuencodedParts(m_tempPath);
         }
     } else if (m_reading && m_entry != nullptr && m_entry->HasFlag(MessageFlag::HasAttachments) &&
-               !StartsWithNoCase(m_topType, "multipart") && StartsWithNoCase(m_topType, "text")) {
+               m_outerBoundary.empty() && !m_singlePart) {
+        // A body without structure (a text type, or multipart without a boundary) got its parts from uuencoded
+        // blocks when it was stored.
         ScanUuencodedParts(m_entry->GetMessagePath());
     }
 

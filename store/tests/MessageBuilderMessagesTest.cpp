@@ -183,6 +183,11 @@ std::vector<Case> Cases()
                                {1, 0, "notes.txt", "text/plain", "uuencode", "", 45, 1, 2},
                                {2, 0, "ATT00003.txt", "text/plain", "7bit", "", 6, 1, 4}},
                      .HasAttachments = true});
+    cases.push_back({.Name = "UuencodedBlockUnderMultipartWithoutBoundary",
+                     .Headers = {"From: a@example.com", "Content-Type: multipart/mixed"},
+                     .Body = {"begin 644 a.txt", kUu60, "end"},
+                     .Parts = {{0, 0, "a.txt", "text/plain", "uuencode", "", 45, 1, 1}},
+                     .HasAttachments = true});
     cases.push_back({.Name = "BeginTheMeetingMakesNoPart",
                      .Headers = {"From: a@example.com", "Subject: agenda"},
                      .Body = {"begin the meeting at ten", "begin 12 short.txt", "begin 6448 bad.txt", "begin 644",
