@@ -558,6 +558,10 @@ bool MessageBuilder::OpenMessageFile()
 
 void MessageBuilder::StartPart(int part, std::uint32_t subPart)
 {
+    if (m_parts.Count() >= kMaxMessageParts) {
+        m_current = nullptr;
+        return;
+    }
     PartIndexEntry* p = m_parts.NewEntry();
     const std::string_view contentType = m_headers.GetValue("Content-Type");
     p->ContentType = ValueBeforeSemicolon(contentType, PartIndexEntry::kMaxText);
@@ -638,6 +642,9 @@ void MessageBuilder::ScanUuencodedParts(const std::string& path)
         if (IsUuencodeBegin(line)) {
             // "begin 644 name": the name follows the mode.
             const std::size_t afterMode = line.find(' ', 6);
+            if (m_parts.Count() >= kMaxMessageParts) {
+                break;
+            }
             current = m_parts.NewEntry();
             current->Part = partNumber++;
             current->FileName = CleanPartFileName(line.substr(afterMode + 1));
@@ -649,6 +656,9 @@ void MessageBuilder::ScanUuencodedParts(const std::string& path)
         if (current == nullptr) {
             if (line.empty() && m_parts.Count() > 0) {
                 continue;
+            }
+            if (m_parts.Count() >= kMaxMessageParts) {
+                break;
             }
             current = m_parts.NewEntry();
             current->Part = partNumber++;

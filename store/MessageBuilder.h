@@ -31,6 +31,10 @@ inline constexpr std::size_t kMaxTopContentType = 63;
 /// more.
 inline constexpr std::size_t kMaxTopHeaderBytes = std::size_t{8} << 20;
 
+/// Parts the builder lists of one message; parts past it are not listed (their bytes stay in the message file), so
+/// no message can make the part list or its index file grow without bound.
+inline constexpr int kMaxMessageParts = 10000;
+
 /// The builder's walk states.
 enum class BuildState {
     TopHeader,      ///< the top header block

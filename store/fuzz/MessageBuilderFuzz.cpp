@@ -90,6 +90,9 @@ bool SameNumbers(const qm::store::PartIndexEntry& a, const qm::store::PartIndexE
 // before the next part begins (or the file ends); its name is a safe file name.
 void CheckParts(const qm::store::PartIndex& parts, const std::string& msg)
 {
+    if (parts.Count() > qm::store::kMaxMessageParts) {
+        Broken("more parts than the cap", parts.Count());
+    }
     for (int i = 0; i < parts.Count(); ++i) {
         const qm::store::PartIndexEntry& p = parts.Item(i);
         const std::size_t end = i + 1 < parts.Count() ? parts.Item(i + 1).Offset : msg.size();

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qm::store {
@@ -425,6 +426,39 @@ TEST_F(MessageBuilderMessagesTest, StoresEachMessageAndListsItsParts)
         SCOPED_TRACE(c.Name);
         StoreAndCheck(c);
         // Each message starts from an empty user directory.
+        fs::remove_all(UserDir());
+        fs::create_directories(fs::path(UserDir()) / "Inbox");
+    }
+}
+
+TEST_F(MessageBuilderMessagesTest, PartListStopsAtItsCap)
+{
+    // A message of tiny parts, one more than the cap and then some, in both ways a body can make parts.
+    std::vector<std::string> mime = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=b", ""};
+    std::vector<std::string> uu = {"From: a@example.com", ""};
+    for (int i = 0; i < kMaxMessageParts + 3; ++i) {
+        mime.insert(mime.end(), {"--b", "", "x"});
+        uu.insert(uu.end(), {"begin 644 p" + std::to_string(i) + ".txt", "end"});
+    }
+    mime.emplace_back("--b--");
+    // The MIME parts are numbered from 1, the uuencoded blocks from 0.
+    for (const auto& [lines, lastPart] : {std::pair{mime, kMaxMessageParts}, std::pair{uu, kMaxMessageParts - 1}}) {
+        SCOPED_TRACE(lastPart);
+        MessageIndex index(UserDir());
+        MessageIndexEntry* entry = StoreMessageLines(index, "Inbox", lines);
+        ASSERT_NE(entry, nullptr);
+        std::size_t bytes = 0;
+        for (const std::string& line : lines) {
+            bytes += line.size() + 2;
+        }
+        EXPECT_EQ(fs::file_size(entry->GetMessagePath()), bytes) << "the message file is whole";
+        PartIndex parts;
+        ASSERT_TRUE(parts.Read(entry->GetPartIndexPath().c_str()));
+        ASSERT_EQ(parts.Count(), kMaxMessageParts);
+        const PartIndexEntry& last = parts.Item(kMaxMessageParts - 1);
+        EXPECT_EQ(last.Part, lastPart);
+        ASSERT_TRUE(entry->RebuildPartIndex());
+        EXPECT_EQ(entry->GetPartIndex()->Count(), kMaxMessageParts);
         fs::remove_all(UserDir());
         fs::create_directories(fs::path(UserDir()) / "Inbox");
     }
