@@ -281,6 +281,16 @@ std::vector<Case> Cases()
                        {8, 0, "plain.txt", "text/plain", "", "", 3, 1, 32},
                        {9, 0, "spaced.htm", "text/html", "", "", 3, 1, 37}},
              .HasAttachments = true});
+    // A top header block past its cap ends there; the header lines after it are body lines before the first
+    // boundary.
+    std::vector<std::string> longHeader = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=h"};
+    longHeader.resize(2 + kMaxTopHeaderBytes / 78 + 1, "X-Filler: " + std::string(66, 'f'));
+    cases.push_back({.Name = "TopHeaderBlockOverItsCap",
+                     .Headers = std::move(longHeader),
+                     .Body = {"--h", "", "text", "--h--"},
+                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 6, 1, 2}},
+                     .HasAttachments = true,
+                     .From = "a@example.com"});
     // Over 20 MB in the message file: 280000 base64 lines of 78 bytes.
     constexpr std::size_t kBigLines = 280000;
     cases.push_back({.Name = "TwentyMegabyteAttachment",
