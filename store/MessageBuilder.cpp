@@ -748,6 +748,9 @@ MessageIndexEntry* MessageBuilder::Finish()
     bool wroteParts = false;
     if (hasParts) {
         wroteParts = m_parts.Write(attPath.c_str());
+    } else {
+        // A part index left by an earlier message of this number would list parts this one does not have.
+        static_cast<void>(platform::RemoveFile(attPath));
     }
     const Result<void> placed = m_bound ? platform::ReplaceFile(m_tempPath, msgPath)
                                         : platform::MoveNoReplace(m_tempPath, msgPath);

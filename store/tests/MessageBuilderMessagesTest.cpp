@@ -474,6 +474,28 @@ TEST_F(MessageBuilderMessagesTest, PartListStopsAtItsCap)
     }
 }
 
+TEST_F(MessageBuilderMessagesTest, StalePartIndexIsNotLeftBesideANewMessage)
+{
+    // A part index whose message file is gone (its removal failed, or a crash came between the two) must not
+    // become the part list of the next message given that number.
+    const std::vector<std::vector<std::string>> messages = {
+            {"From: a@example.com", "", "plain text"},
+            {"From: a@example.com", "Content-Type: multipart/mixed; boundary=never", "", "text"}};
+    for (const auto& lines : messages) {
+        SCOPED_TRACE(lines[1]);
+        PartIndex stale;
+        *stale.NewEntry() = {1, 0, "old.pdf", "application/pdf", "", "", 99, 0, 1};
+        ASSERT_TRUE(stale.Write((m_dir / "user/Inbox/QM000001.att").c_str()));
+        MessageIndex index(UserDir());
+        MessageIndexEntry* entry = StoreMessageLines(index, "Inbox", lines);
+        ASSERT_NE(entry, nullptr);
+        ASSERT_EQ(entry->FileId(), "QM000001");
+        EXPECT_EQ(Files(), std::vector<std::string>{"Inbox/QM000001.msg"});
+        fs::remove_all(UserDir());
+        fs::create_directories(fs::path(UserDir()) / "Inbox");
+    }
+}
+
 TEST_F(MessageBuilderMessagesTest, UnfinishedMessageLeavesNoFile)
 {
     MessageIndex index(UserDir());
