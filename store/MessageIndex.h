@@ -80,6 +80,9 @@ public:
 
     bool Visible() const { return m_visible; }
 
+    /// The index the entry belongs to.
+    MessageIndex& Owner() const { return *m_owner; }
+
     void SetNumber(std::uint32_t number);
     void SetUid(std::string_view uid);
     void SetMailbox(std::string_view mailbox);
@@ -258,6 +261,7 @@ public:
     ///    such files are left alone;
     /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
     ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
+    /// Temporary files that a message builder stopped while writing left in the user directory go first.
     void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
     bool Dirty() const { return m_dirty; }
@@ -274,6 +278,7 @@ public:
 
 private:
     bool NumberInUse(std::uint32_t number) const;
+    void RemoveStaleTemporaries() const;
     void AddLine(std::string_view line);
 
     std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
