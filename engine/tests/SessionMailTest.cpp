@@ -147,6 +147,19 @@ TEST(SessionMailTest, ANewAccountsWelcomeIsStoredInTheInboxAndItsFlagGoes)
     EXPECT_EQ(session->User().Messages().Count(), 1);
 }
 
+TEST(SessionMailTest, AWelcomeThatCannotBeStoredLeavesNoEntry)
+{
+    SettingsInstall install;
+    // A file where the Inbox directory should be: the message file cannot be placed.
+    fs::create_directories(install.UserDir("bob"));
+    test::WriteFile(install.UserDir("bob") / "Inbox", "not a directory");
+    auto record = UserRecord::Open("bob");
+    ASSERT_TRUE(record);
+    EXPECT_FALSE(StoreWelcomeMessage(**record, {"Subject: Hi", "", "Hello"}));
+    EXPECT_EQ((*record)->Messages().Count(), 0) << "no entry for a message without its file";
+    EXPECT_EQ(test::ReadFile(install.UserDir("bob") / "Inbox"), "not a directory");
+}
+
 TEST(SessionMailTest, TheWelcomeFlagStaysUntilTheMessageIsStored)
 {
     SessionHarness harness;
