@@ -6,6 +6,7 @@
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,13 +72,10 @@ bool SafeName(const std::string& name)
     if (name.empty() || name == "." || name == "..") {
         return false;
     }
-    for (const char c : name) {
+    return std::ranges::none_of(name, [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\') {
-            return false;
-        }
-    }
-    return true;
+        return byte < 0x20 || byte == 0x7F || c == '/' || c == '\\';
+    });
 }
 
 bool SameNumbers(const qm::store::PartIndexEntry& a, const qm::store::PartIndexEntry& b)
@@ -122,7 +120,7 @@ void CheckParts(const qm::store::PartIndex& parts, const std::string& msg)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static Scratch scratch;
+    static Scratch s_scratch;
     if (size > kMaxInput) {
         return 0;
     }
@@ -137,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         start = end + 1;
     }
 
-    const fs::path userDir = scratch.Path() / "user";
+    const fs::path userDir = s_scratch.Path() / "user";
     std::error_code error;
     fs::remove_all(userDir, error);
     fs::create_directories(userDir / "Inbox", error);

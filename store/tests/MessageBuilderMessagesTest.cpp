@@ -1,9 +1,8 @@
 // Real-world-shaped messages stored through the builder into a user directory and read back: the message file byte
 // for byte, the entry's flags and the exact part list of the ".att" file, each part's offset checked against the
 // message file.
-#include "store/MessageBuilder.h"
-
 #include "common/MimeTypeTable.h"
+#include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
 #include "testsupport/TempDir.h"
@@ -41,7 +40,7 @@ struct Case {
     std::string Name;
     std::vector<std::string> Headers; ///< the top header block without its empty line
     std::vector<std::string> Body;
-    std::vector<ExpectedPart> Parts;  ///< empty: no part index file
+    std::vector<ExpectedPart> Parts; ///< empty: no part index file
     std::optional<bool> HasAttachments;
     std::optional<std::int64_t> Date = std::nullopt;
     std::optional<std::string> From = std::nullopt;
@@ -95,19 +94,19 @@ std::vector<Case> Cases()
                      .Parts = {{1, 0, "ATT00001.html", "text/html", "quoted-printable", "", 84, 2, 4}},
                      .HasAttachments = true,
                      .Date = 1});
-    cases.push_back({.Name = "Base64AttachmentIsEstimatedAt57Of78Bytes",
-                     .Headers = {"From: billing@example.com", "Subject: Invoice",
-                                 "Content-Type: multipart/mixed; boundary=\"b64\""},
-                     .Body = Concat({{"This is a multi-part message in MIME format.", "--b64",
-                                      "Content-Type: text/plain; charset=us-ascii", "", "Invoice attached.", "--b64",
-                                      "Content-Type: application/pdf; name=\"inv.pdf\"",
-                                      "Content-Transfer-Encoding: base64",
-                                      "Content-Disposition: attachment; filename=\"invoice-2026.pdf\"", ""},
-                                     Base64Lines(3),
-                                     {"--b64--", "epilogue"}}),
-                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 19, 1, 4},
-                               {2, 0, "invoice-2026.pdf", "application/pdf", "base64", "", 171, 3, 10}},
-                     .HasAttachments = true});
+    cases.push_back(
+            {.Name = "Base64AttachmentIsEstimatedAt57Of78Bytes",
+             .Headers = {"From: billing@example.com", "Subject: Invoice",
+                         "Content-Type: multipart/mixed; boundary=\"b64\""},
+             .Body = Concat({{"This is a multi-part message in MIME format.", "--b64",
+                              "Content-Type: text/plain; charset=us-ascii", "", "Invoice attached.", "--b64",
+                              "Content-Type: application/pdf; name=\"inv.pdf\"", "Content-Transfer-Encoding: base64",
+                              "Content-Disposition: attachment; filename=\"invoice-2026.pdf\"", ""},
+                             Base64Lines(3),
+                             {"--b64--", "epilogue"}}),
+             .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 19, 1, 4},
+                       {2, 0, "invoice-2026.pdf", "application/pdf", "base64", "", 171, 3, 10}},
+             .HasAttachments = true});
     cases.push_back({.Name = "MixedWithTwoParts",
                      .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=mix"},
                      .Body = Concat({{"--mix", "Content-Type: text/plain; charset=us-ascii",
@@ -121,8 +120,8 @@ std::vector<Case> Cases()
                      .HasAttachments = true});
     cases.push_back({.Name = "AlternativePartsAreSubPartsOfPartOne",
                      .Headers = {"From: a@example.com", "Content-Type: multipart/alternative; boundary=\"alt\""},
-                     .Body = {"--alt", "Content-Type: text/plain", "", "Hello", "--alt", "Content-Type: text/html",
-                              "", "<b>Hello</b>", "--alt--"},
+                     .Body = {"--alt", "Content-Type: text/plain", "", "Hello", "--alt", "Content-Type: text/html", "",
+                              "<b>Hello</b>", "--alt--"},
                      .Parts = {{1, 1, "ATT00001.txt", "text/plain", "", "", 7, 1, 3},
                                {1, 2, "ATT00002.html", "text/html", "", "", 14, 1, 7}},
                      .HasAttachments = true});
@@ -130,33 +129,32 @@ std::vector<Case> Cases()
                      .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=outer"},
                      .Body = {"--outer", "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
                               "Content-Type: text/plain", "", "Plain", "--inner", "Content-Type: text/html", "",
-                              "<i>Html</i>", "--inner--", "--outer", "Content-Type: application/pdf; name=doc.pdf",
-                              "", "%PDF-1.4", "%%EOF", "--outer--"},
+                              "<i>Html</i>", "--inner--", "--outer", "Content-Type: application/pdf; name=doc.pdf", "",
+                              "%PDF-1.4", "%%EOF", "--outer--"},
                      .Parts = {{1, 1, "ATT00001.txt", "text/plain", "", "", 7, 1, 6},
                                {1, 2, "ATT00002.html", "text/html", "", "", 13, 1, 10},
                                {2, 0, "doc.pdf", "application/pdf", "", "", 17, 2, 15}},
                      .HasAttachments = true});
-    cases.push_back(
-            {.Name = "NestedPartWithoutInnerClosingBoundaryEndsAtTheOuterOne",
-             .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=outer"},
-             .Body = {"--outer", "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
-                      "Content-Type: text/plain", "", "Plain", "--inner", "Content-Type: text/html", "",
-                      "<i>Html</i>", "--outer", "Content-Type: application/pdf; name=doc.pdf", "", "%PDF-1.4",
-                      "--outer--", "after the end"},
-             .Parts = {{1, 1, "ATT00001.txt", "text/plain", "", "", 7, 1, 6},
-                       {1, 2, "ATT00002.html", "text/html", "", "", 13, 1, 10},
-                       {2, 0, "doc.pdf", "application/pdf", "", "", 10, 1, 14}},
-             .HasAttachments = true});
-    cases.push_back({.Name = "InnerWaitAndInnerHeaderEndAtTheOuterBoundary",
+    cases.push_back({.Name = "NestedPartWithoutInnerClosingBoundaryEndsAtTheOuterOne",
                      .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=outer"},
-                     .Body = {"--outer", "Content-Type: multipart/alternative; boundary=inner", "",
-                              "inner preamble, its boundary never comes", "--outer", "Content-Type: text/plain", "",
-                              "second", "--outer", "Content-Type: multipart/related; boundary=inner2", "",
-                              "--inner2", "Content-Type: text/html", "--outer", "Content-Type: text/plain", "",
-                              "fourth", "--outer--"},
-                     .Parts = {{2, 0, "ATT00001.txt", "text/plain", "", "", 8, 1, 7},
-                               {4, 0, "ATT00002.txt", "text/plain", "", "", 8, 1, 16}},
+                     .Body = {"--outer", "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
+                              "Content-Type: text/plain", "", "Plain", "--inner", "Content-Type: text/html", "",
+                              "<i>Html</i>", "--outer", "Content-Type: application/pdf; name=doc.pdf", "", "%PDF-1.4",
+                              "--outer--", "after the end"},
+                     .Parts = {{1, 1, "ATT00001.txt", "text/plain", "", "", 7, 1, 6},
+                               {1, 2, "ATT00002.html", "text/html", "", "", 13, 1, 10},
+                               {2, 0, "doc.pdf", "application/pdf", "", "", 10, 1, 14}},
                      .HasAttachments = true});
+    cases.push_back(
+            {.Name = "InnerWaitAndInnerHeaderEndAtTheOuterBoundary",
+             .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=outer"},
+             .Body = {"--outer", "Content-Type: multipart/alternative; boundary=inner", "",
+                      "inner preamble, its boundary never comes", "--outer", "Content-Type: text/plain", "", "second",
+                      "--outer", "Content-Type: multipart/related; boundary=inner2", "", "--inner2",
+                      "Content-Type: text/html", "--outer", "Content-Type: text/plain", "", "fourth", "--outer--"},
+             .Parts = {{2, 0, "ATT00001.txt", "text/plain", "", "", 8, 1, 7},
+                       {4, 0, "ATT00002.txt", "text/plain", "", "", 8, 1, 16}},
+             .HasAttachments = true});
     cases.push_back({.Name = "RelatedWithContentId",
                      .Headers = {"From: a@example.com",
                                  "Content-Type: multipart/related; type=\"text/html\"; boundary=\"rel\""},
@@ -170,8 +168,7 @@ std::vector<Case> Cases()
                      .HasAttachments = true});
     cases.push_back({.Name = "UuencodedBlockInText",
                      .Headers = {"From: a@example.com", "Subject: the report"},
-                     .Body = {"Here is the file.", "", "begin 644 report.pdf", kUu60, kUu60, "`", "end", "",
-                              "Bye."},
+                     .Body = {"Here is the file.", "", "begin 644 report.pdf", kUu60, kUu60, "`", "end", "", "Bye."},
                      // Data lines count 6/8 of their length: 45 + 45 + 0.
                      .Parts = {{0, 0, "ATT00001.txt", "text/plain", "7bit", "", 21, 2, 0},
                                {1, 0, "report.pdf", "application/pdf", "uuencode", "", 90, 3, 3},
@@ -222,16 +219,15 @@ std::vector<Case> Cases()
                      .HasAttachments = true});
     cases.push_back({.Name = "BoundaryWithTrailingWhiteSpace",
                      .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=ws1  "},
-                     .Body = {"--ws1  ", "Content-Type: text/plain", "", "first", "--ws1\t", "", "second",
-                              "--ws1-- "},
+                     .Body = {"--ws1  ", "Content-Type: text/plain", "", "first", "--ws1\t", "", "second", "--ws1-- "},
                      .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 7, 1, 3},
                                {2, 0, "ATT00002.txt", "text/plain", "", "", 8, 1, 6}},
                      .HasAttachments = true});
     cases.push_back({.Name = "EightBitHeaderValuesAndNamesAreKept",
                      .Headers = {"From: Jos\xc3\xa9 <jose@example.com>", "Subject: Caf\xe9 cr\xe8me",
                                  "Content-Type: multipart/mixed; boundary=8b"},
-                     .Body = {"--8b", "Content-Type: application/pdf; name=\"r\xe9sum\xe9.pdf\"", "", "latin",
-                              "--8b", "Content-Type: text/plain; charset=utf-8",
+                     .Body = {"--8b", "Content-Type: application/pdf; name=\"r\xe9sum\xe9.pdf\"", "", "latin", "--8b",
+                              "Content-Type: text/plain; charset=utf-8",
                               "Content-Disposition: attachment; filename=\"\xe6\x97\xa5\xe6\x9c\xac.txt\"", "",
                               "\xe6\x97\xa5\xe6\x9c\xac", "--8b--"},
                      .Parts = {{1, 0, "r\xe9sum\xe9.pdf", "application/pdf", "", "", 7, 1, 3},
@@ -239,16 +235,16 @@ std::vector<Case> Cases()
                      .HasAttachments = true,
                      .From = "Jos\xc3\xa9 <jose@example.com>",
                      .Subject = "Caf\xe9 cr\xe8me"});
-    cases.push_back({.Name = "LongBodyLineInAPart",
-                     .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=long"},
-                     .Body = {"--long", "Content-Type: text/plain", "", std::string(70000, 'x') + "tail", "short",
-                              "--long--"},
-                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 70013, 2, 3}},
-                     .HasAttachments = true});
+    cases.push_back(
+            {.Name = "LongBodyLineInAPart",
+             .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=long"},
+             .Body = {"--long", "Content-Type: text/plain", "", std::string(70000, 'x') + "tail", "short", "--long--"},
+             .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 70013, 2, 3}},
+             .HasAttachments = true});
     cases.push_back({.Name = "LonePdfBodyKeepsDashedLinesInPartZero",
                      .Headers = {"From: a@example.com", "Content-Type: application/pdf"},
-                     .Body = {"%PDF-1.4", "-----BEGIN PGP MESSAGE-----", "hQEMA1", "-----END PGP MESSAGE-----",
-                              "----", "%%EOF"},
+                     .Body = {"%PDF-1.4", "-----BEGIN PGP MESSAGE-----", "hQEMA1", "-----END PGP MESSAGE-----", "----",
+                              "%%EOF"},
                      .Parts = {{0, 0, "ATT00001.pdf", "application/pdf", "", "", 87, 6, 0}},
                      .HasAttachments = true});
     cases.push_back({.Name = "LoneBase64BodyTakesTheTopHeaders",
@@ -257,30 +253,57 @@ std::vector<Case> Cases()
                      .Body = Base64Lines(2),
                      .Parts = {{0, 0, "scan.png", "image/png", "base64", "scan@x", 114, 2, 0}},
                      .HasAttachments = true});
-    cases.push_back(
-            {.Name = "NamesLoseDirectoriesAndControlBytes",
-             .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=n"},
-             .Body = {"--n", "Content-Type: application/pdf; name=\"../../etc/passwd.pdf\"", "", "1",
-                      "--n", "Content-Type: application/octet-stream",
-                      "Content-Disposition: attachment; filename=\"C:\\\\Users\\\\ann\\\\report.pdf\"", "", "2",
-                      "--n", "Content-Type: image/png; name=\"..\"", "", "3",
-                      "--n", "Content-Type: text/plain; name=\"=?UTF-8?Q?evil=0D=0Aname.txt?=\"", "", "4",
-                      "--n", "Content-Type: text/plain; NAME=\"Upper.TXT\"", "", "5",
-                      "--n", "Content-Type: application/pdf; filename=\"inner.pdf\"", "", "6",
-                      "--n", "Content-Type: text/plain; name=\"dir/\"", "", "7",
-                      "--n", "Content-Type: text/plain; name=plain.txt; charset=x", "", "8",
-                      "--n", "Content-Type: text/html", "Content-Disposition: inline; FileName=\" spaced.htm \"",
-                      "", "9", "--n--"},
-             .Parts = {{1, 0, "passwd.pdf", "application/pdf", "", "", 3, 1, 3},
-                       {2, 0, "report.pdf", "application/pdf", "", "", 3, 1, 8},
-                       {3, 0, "ATT00003.png", "image/png", "", "", 3, 1, 12},
-                       {4, 0, "evilname.txt", "text/plain", "", "", 3, 1, 16},
-                       {5, 0, "Upper.TXT", "text/plain", "", "", 3, 1, 20},
-                       {6, 0, "ATT00006.pdf", "application/pdf", "", "", 3, 1, 24},
-                       {7, 0, "ATT00007.txt", "text/plain", "", "", 3, 1, 28},
-                       {8, 0, "plain.txt", "text/plain", "", "", 3, 1, 32},
-                       {9, 0, "spaced.htm", "text/html", "", "", 3, 1, 37}},
-             .HasAttachments = true});
+    cases.push_back({.Name = "NamesLoseDirectoriesAndControlBytes",
+                     .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=n"},
+                     .Body = {"--n",
+                              "Content-Type: application/pdf; name=\"../../etc/passwd.pdf\"",
+                              "",
+                              "1",
+                              "--n",
+                              "Content-Type: application/octet-stream",
+                              "Content-Disposition: attachment; filename=\"C:\\\\Users\\\\ann\\\\report.pdf\"",
+                              "",
+                              "2",
+                              "--n",
+                              "Content-Type: image/png; name=\"..\"",
+                              "",
+                              "3",
+                              "--n",
+                              "Content-Type: text/plain; name=\"=?UTF-8?Q?evil=0D=0Aname.txt?=\"",
+                              "",
+                              "4",
+                              "--n",
+                              "Content-Type: text/plain; NAME=\"Upper.TXT\"",
+                              "",
+                              "5",
+                              "--n",
+                              "Content-Type: application/pdf; filename=\"inner.pdf\"",
+                              "",
+                              "6",
+                              "--n",
+                              "Content-Type: text/plain; name=\"dir/\"",
+                              "",
+                              "7",
+                              "--n",
+                              "Content-Type: text/plain; name=plain.txt; charset=x",
+                              "",
+                              "8",
+                              "--n",
+                              "Content-Type: text/html",
+                              "Content-Disposition: inline; FileName=\" spaced.htm \"",
+                              "",
+                              "9",
+                              "--n--"},
+                     .Parts = {{1, 0, "passwd.pdf", "application/pdf", "", "", 3, 1, 3},
+                               {2, 0, "report.pdf", "application/pdf", "", "", 3, 1, 8},
+                               {3, 0, "ATT00003.png", "image/png", "", "", 3, 1, 12},
+                               {4, 0, "evilname.txt", "text/plain", "", "", 3, 1, 16},
+                               {5, 0, "Upper.TXT", "text/plain", "", "", 3, 1, 20},
+                               {6, 0, "ATT00006.pdf", "application/pdf", "", "", 3, 1, 24},
+                               {7, 0, "ATT00007.txt", "text/plain", "", "", 3, 1, 28},
+                               {8, 0, "plain.txt", "text/plain", "", "", 3, 1, 32},
+                               {9, 0, "spaced.htm", "text/html", "", "", 3, 1, 37}},
+                     .HasAttachments = true});
     // A top header block past its cap ends there; the header lines after it are body lines before the first
     // boundary.
     std::vector<std::string> longHeader = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=h"};
@@ -293,17 +316,17 @@ std::vector<Case> Cases()
                      .From = "a@example.com"});
     // Over 20 MB in the message file: 280000 base64 lines of 78 bytes.
     constexpr std::size_t kBigLines = 280000;
-    cases.push_back({.Name = "TwentyMegabyteAttachment",
-                     .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=big"},
-                     .Body = Concat({{"--big", "", "see attachment", "--big",
-                                      "Content-Type: application/zip; name=\"big.zip\"",
-                                      "Content-Transfer-Encoding: base64", ""},
-                                     Base64Lines(kBigLines),
-                                     {"--big--"}}),
-                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 16, 1, 2},
-                               {2, 0, "big.zip", "application/zip", "base64", "",
-                                static_cast<int>(57 * kBigLines), kBigLines, 7}},
-                     .HasAttachments = true});
+    cases.push_back(
+            {.Name = "TwentyMegabyteAttachment",
+             .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=big"},
+             .Body = Concat({{"--big", "", "see attachment", "--big", "Content-Type: application/zip; name=\"big.zip\"",
+                              "Content-Transfer-Encoding: base64", ""},
+                             Base64Lines(kBigLines),
+                             {"--big--"}}),
+             .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 16, 1, 2},
+                       {2, 0, "big.zip", "application/zip", "base64", "", static_cast<int>(57 * kBigLines), kBigLines,
+                        7}},
+             .HasAttachments = true});
     return cases;
 }
 
@@ -413,8 +436,9 @@ void MessageBuilderMessagesTest::StoreAndCheck(const Case& c)
     PartIndex want;
     for (const ExpectedPart& p : c.Parts) {
         PartIndexEntry& w = *want.NewEntry();
-        w = {p.Part, p.SubPart, p.Name, p.Type, p.Encoding, p.ContentId, p.Size,
-             static_cast<std::uint32_t>(lineOffsets.at(bodyStart + p.FirstLine)), p.Lines};
+        w = {p.Part,     p.SubPart,   p.Name, p.Type,
+             p.Encoding, p.ContentId, p.Size, static_cast<std::uint32_t>(lineOffsets.at(bodyStart + p.FirstLine)),
+             p.Lines};
     }
     ExpectSameParts(parts, want, "part index file");
     for (int i = 0; i < parts.Count() && i < want.Count(); ++i) {
@@ -502,8 +526,8 @@ TEST_F(MessageBuilderMessagesTest, UnfinishedMessageLeavesNoFile)
     {
         MessageBuilder builder(index, "Inbox");
         ASSERT_TRUE(builder.Begin(1000, true));
-        for (const char* line : {"From: a@example.com", "Content-Type: multipart/mixed; boundary=x", "", "--x", "",
-                                 "cut off here"}) {
+        for (const char* line :
+             {"From: a@example.com", "Content-Type: multipart/mixed; boundary=x", "", "--x", "", "cut off here"}) {
             builder.AddLine(line);
         }
     }
@@ -515,8 +539,8 @@ TEST_F(MessageBuilderMessagesTest, UnfinishedMessageLeavesNoFile)
 TEST_F(MessageBuilderMessagesTest, UnfinishedRebuildKeepsTheSource)
 {
     MessageIndex index(UserDir());
-    const std::vector<std::string> lines = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=x", "",
-                                            "--x", "", "text", "--x--"};
+    const std::vector<std::string> lines = {
+            "From: a@example.com", "Content-Type: multipart/mixed; boundary=x", "", "--x", "", "text", "--x--"};
     MessageIndexEntry* entry = StoreMessageLines(index, "Inbox", lines);
     ASSERT_NE(entry, nullptr);
     const std::string path = entry->GetMessagePath();
