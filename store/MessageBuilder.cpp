@@ -200,11 +200,12 @@ std::string CleanPartFileName(std::string_view name)
             clean += c;
         }
     }
-    clean = std::string(TrimmedView(clean));
+    // Cut first: cutting can leave "." or "..".
+    clean = std::string(TrimmedView(CapText(clean, PartIndexEntry::kMaxText)));
     if (clean == "." || clean == "..") {
         clean.clear();
     }
-    return CapText(clean, PartIndexEntry::kMaxText);
+    return clean;
 }
 
 // ---- MessageBuilder ----
