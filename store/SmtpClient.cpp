@@ -128,13 +128,13 @@ bool SmtpClient::Send(const char* from, const char* recipients, const char* mess
         return false;
     }
     m_file = OpenFile(messagePath, "rb");
-    if (m_file == nullptr || std::fseek(m_file.get(), 0, SEEK_END) != 0) {
+    m_fileSize = m_file != nullptr && std::fseek(m_file.get(), 0, SEEK_END) == 0 ? std::ftell(m_file.get()) : -1;
+    if (m_fileSize < 0) {
         m_file.reset();
         m_log.LogMsg(4, kMsgSmtpCannotOpenFile);
         m_result = SmtpResult::CannotOpenFile;
         return false;
     }
-    m_fileSize = std::ftell(m_file.get());
     std::rewind(m_file.get());
 
     m_log.LogMsg(2, kMsgSmtpConnecting, EscapeControlBytes(m_host).c_str(), m_port);
