@@ -184,6 +184,7 @@ TEST_F(Pop3ClientTest, LargeMessagesPastTheCutoffAreFetchedWithTheirHeadersOnly)
         int Size;
         bool Whole;
     };
+
     for (const Case& c : {Case{8192, 8193, false}, Case{8192, 8192, true}, Case{0, 900000, true}}) {
         SCOPED_TRACE("cut-off " + std::to_string(c.Cutoff) + ", size " + std::to_string(c.Size));
         fs::remove(m_userDir + "/pop.uid");
@@ -255,6 +256,7 @@ TEST_F(Pop3ClientTest, ErrorRepliesEndTheRunWithTheirResultAfterSendingQuit)
         std::vector<ScriptStep> Script;
         int Result;
     };
+
     const std::vector<ScriptStep> greeting = {{"", "+OK ready\r\n"}};
     const std::vector<Case> cases = {
             {"PASS in use", Join(greeting, {{"USER alice", "+OK\r\n"}, {"PASS s3cret-pw", "-ERR [IN-USE] busy\r\n"}}),
@@ -263,9 +265,9 @@ TEST_F(Pop3ClientTest, ErrorRepliesEndTheRunWithTheirResultAfterSendingQuit)
             {"PASS bad", Join(greeting, {{"USER alice", "+OK\r\n"}, {"PASS s3cret-pw", "-ERR bad\r\n"}}),
              kPop3LogonRefused},
             {"greeting", {{"", "-ERR go away\r\n"}}, kPop3ErrorReply},
-            {"LIST", Join(Logon(), {{"STAT", "+OK 1 100\r\n"},
-                                    {"UIDL", CrLfLines({"+OK", "1 u1", "."})},
-                                    {"LIST 1", "-ERR\r\n"}}),
+            {"LIST",
+             Join(Logon(),
+                  {{"STAT", "+OK 1 100\r\n"}, {"UIDL", CrLfLines({"+OK", "1 u1", "."})}, {"LIST 1", "-ERR\r\n"}}),
              kPop3ErrorReply},
     };
     for (const Case& c : cases) {
@@ -286,14 +288,17 @@ TEST_F(Pop3ClientTest, BrokenConnectionsEndTheRunWithTheirResult)
         int Timeout;
         int Result;
     };
+
     const std::vector<Case> cases = {
-            {"closed after USER", {{"", "+OK ready\r\n"}, {"USER alice", "", AfterReply::Close}}, 10,
+            {"closed after USER",
+             {{"", "+OK ready\r\n"}, {"USER alice", "", AfterReply::Close}},
+             10,
              kPop3ConnectionClosed},
             {"silent after STAT", Join(Logon(), {{"STAT", "", AfterReply::Silence}}), 1, kPop3TimedOut},
             {"silent greeting", {{"", "", AfterReply::Silence}}, 1, kPop3TimedOut},
-            {"line past the cap", Join(Logon(), {{"STAT", "+OK 1 1\r\n"},
-                                                 {"UIDL", "+OK\r\n1 " + std::string(kMaxPop3Line + 10, 'u'),
-                                                  AfterReply::Silence}}),
+            {"line past the cap",
+             Join(Logon(), {{"STAT", "+OK 1 1\r\n"},
+                            {"UIDL", "+OK\r\n1 " + std::string(kMaxPop3Line + 10, 'u'), AfterReply::Silence}}),
              10, kPop3ErrorReply},
     };
     for (const Case& c : cases) {
@@ -453,8 +458,9 @@ TEST_F(Pop3ClientTest, LogonThatCannotBeSentSafelyIsRefusedWithoutConnecting)
         bool WithUser;
         const char* OwnPassword;
     };
-    for (const Case& c : {Case{"own password, no user", false, "x"}, Case{"own password with CR LF", true,
-                                                                          "pw\r\nDELE 1"}}) {
+
+    for (const Case& c :
+         {Case{"own password, no user", false, "x"}, Case{"own password with CR LF", true, "pw\r\nDELE 1"}}) {
         SCOPED_TRACE(c.Name);
         m_account.SetPass("\\");
         m_user.LogonPassword = c.OwnPassword;
@@ -526,12 +532,15 @@ TEST_F(Pop3DeleteTest, KeepsEntriesWhoseDeletionWasNotCommitted)
         std::vector<ScriptStep> Tail;
         std::vector<std::string> Left;
     };
+
     const std::vector<Case> cases = {
             {"DELE refused", {{"DELE 1", "-ERR no\r\n"}, Quit()}, {"del-a", "del-b"}},
             {"second DELE refused", {{"DELE 1", "+OK\r\n"}, {"DELE 2", "-ERR no\r\n"}, Quit()}, {"del-b"}},
-            {"QUIT refused", {{"DELE 1", "+OK\r\n"}, {"DELE 2", "+OK\r\n"}, {"QUIT", "-ERR failed\r\n"}},
+            {"QUIT refused",
+             {{"DELE 1", "+OK\r\n"}, {"DELE 2", "+OK\r\n"}, {"QUIT", "-ERR failed\r\n"}},
              {"del-a", "del-b"}},
-            {"closed before QUIT", {{"DELE 1", "+OK\r\n"}, {"DELE 2", "+OK\r\n", AfterReply::Close}},
+            {"closed before QUIT",
+             {{"DELE 1", "+OK\r\n"}, {"DELE 2", "+OK\r\n", AfterReply::Close}},
              {"del-a", "del-b"}},
     };
     for (const Case& c : cases) {
@@ -541,9 +550,9 @@ TEST_F(Pop3DeleteTest, KeepsEntriesWhoseDeletionWasNotCommitted)
         }
         Pending("del-a");
         Pending("del-b");
-        const bool done = DeleteRun(Join(Join(Logon(), {{"STAT", "+OK 2 200\r\n"},
-                                                        {"UIDL", CrLfLines({"+OK", "1 del-a", "2 del-b", "."})}}),
-                                         c.Tail));
+        const bool done = DeleteRun(Join(
+                Join(Logon(), {{"STAT", "+OK 2 200\r\n"}, {"UIDL", CrLfLines({"+OK", "1 del-a", "2 del-b", "."})}}),
+                c.Tail));
         EXPECT_FALSE(done);
         EXPECT_EQ(Uids(), c.Left);
     }

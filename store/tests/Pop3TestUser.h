@@ -21,20 +21,13 @@ namespace qm::test {
 
 // The texts of the client's numbered log messages, as the engine's table has them.
 inline constexpr StringEntry kPop3TestMessages[] = {
-        {183, "POP3 Getting mail from mailbox %s."},
-        {184, "POP3 Completed, %d messages retrieved."},
-        {185, "POP3 Receive buffer overflow."},
-        {186, "POP3 Winsock receive error: %d."},
-        {187, "POP3 Connection unexpectedly closed."},
-        {188, "POP3 Connecting to %s..."},
-        {189, "POP3 Winsock connect error: %d."},
-        {190, "POP3 Connection timed out."},
-        {191, "POP3 Socket wait error: %d."},
-        {192, "POP3 Unexpected response: %s."},
-        {193, "POP3 Getting message from mailbox %s."},
-        {276, "POP3 Message to retrieve found..."},
-        {277, "POP3 Deleting %d messages..."},
-        {278, "POP3 Retrieving %d new messages..."},
+        {183, "POP3 Getting mail from mailbox %s."},    {184, "POP3 Completed, %d messages retrieved."},
+        {185, "POP3 Receive buffer overflow."},         {186, "POP3 Winsock receive error: %d."},
+        {187, "POP3 Connection unexpectedly closed."},  {188, "POP3 Connecting to %s..."},
+        {189, "POP3 Winsock connect error: %d."},       {190, "POP3 Connection timed out."},
+        {191, "POP3 Socket wait error: %d."},           {192, "POP3 Unexpected response: %s."},
+        {193, "POP3 Getting message from mailbox %s."}, {276, "POP3 Message to retrieve found..."},
+        {277, "POP3 Deleting %d messages..."},          {278, "POP3 Retrieving %d new messages..."},
         {279, "POP3 Completed, %d messages deleted."},
 };
 
