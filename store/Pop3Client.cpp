@@ -200,6 +200,9 @@ void Pop3Client::RunSession()
     m_quitConfirmed = false;
     m_result = kPop3Success;
     m_received.clear();
+    if (RunDirectIfKnown()) {
+        return;
+    }
     if (!CheckAccount()) {
         return;
     }
@@ -548,32 +551,46 @@ void Pop3Client::OnUidlLine(std::string_view line)
     if (number <= 0 || !IsUsableUid(uid)) {
         return;
     }
-    const std::string key(uid);
-    bool take = false;
+    if (Select(std::string(uid), CaseRule::Exact)) {
+        WorkItem item;
+        item.Number = number;
+        item.Uid = std::string(uid);
+        m_work.push_back(std::move(item));
+    }
+}
+
+bool Pop3Client::Select(const std::string& uid, CaseRule rule)
+{
     if (m_single) {
-        take = key == m_entry->Uid();
-    } else if (m_deleteMode) {
-        take = m_toDelete.contains(key);
-    } else if (m_known.contains(key)) {
-        AddSeen(key);
-    } else {
-        take = true;
+        // One message is looked for: the first match is the one.
+        const bool same = rule == CaseRule::Exact ? uid == m_entry->Uid() : EqualsNoCase(uid, m_entry->Uid());
+        return same && m_work.empty();
     }
-    if (take) {
-        m_work.push_back(WorkItem{number, key, false});
+    if (m_deleteMode) {
+        return m_toDelete.contains(uid);
     }
+    if (m_known.contains(uid)) {
+        AddSeen(uid);
+        return false;
+    }
+    return true;
 }
 
 void Pop3Client::OnUidlEnd()
 {
     m_uidListComplete = true;
+    LogWorkList();
+    StartWorkList();
+}
+
+void Pop3Client::LogWorkList()
+{
     const int count = static_cast<int>(m_work.size());
     if (!m_single) {
         Note(m_log, 2, m_deleteMode ? kMsgPop3Deleting : kMsgPop3Retrieving, count);
     } else if (count > 0) {
         Note(m_log, 2, kMsgPop3MessageFound);
     }
-    StartWorkList();
 }
 
 void Pop3Client::StartWorkList()

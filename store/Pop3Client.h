@@ -5,6 +5,7 @@
 
 #include "common/AsyncSocket.h"
 #include "common/StringList.h"
+#include "store/CvUserApi.h"
 
 #include <atomic>
 #include <chrono>
@@ -27,6 +28,7 @@ class MessageBuilder;
 class MessageIndex;
 class MessageIndexEntry;
 class StoreUser;
+class CvUserLibrary;
 
 /// Result codes of a run (Pop3Client::GetResult).
 inline constexpr int kPop3Success = 0;
@@ -54,6 +56,14 @@ inline constexpr int kMsgPop3MessageFound = 276;
 inline constexpr int kMsgPop3Deleting = 277;
 inline constexpr int kMsgPop3Retrieving = 278;
 inline constexpr int kMsgPop3CompletedDeleted = 279;
+inline constexpr int kMsgDirectInvalidLogon = 280;
+inline constexpr int kMsgDirectLocked = 281;
+inline constexpr int kMsgDirectStarting = 282;
+inline constexpr int kMsgDirectCompleted = 283;
+
+/// The longest enciphered message a companion mailbox file may hold (its text joined without line ends); a longer
+/// one is left in the mailbox untouched.
+inline constexpr std::size_t kMaxEnciphered = 5631;
 
 /// The longest line a server may send; a longer one ends the run with kPop3ErrorReply.
 inline constexpr std::size_t kMaxPop3Line = std::size_t{1} << 20;
@@ -72,8 +82,13 @@ inline constexpr int kDefaultPop3TimeoutSeconds = 30;
 /// The counters, the account and the delete-mode flag may be read from another thread while it runs (the status
 /// page); everything else belongs to the running thread.
 ///
+/// When the companion server's user library is loaded, [Mailboxes] DirectCorvidPOP3 is true (the default) and the
+/// account's user name is an address the companion knows, the run reads the companion's mailbox directory instead of
+/// talking POP3 (direct mode): the lock file "poplock.lck" there keeps other readers out meanwhile.
+///
 /// Settings read from the main INI: [PopClient] Timeout (seconds, default 30), [WebServer] BindAddress (the local
-/// address connects are made from, default "0.0.0.0": none).
+/// address connects are made from, default "0.0.0.0": none), [Directories] CorvidAppDir (whose "Corvid.ini" has
+/// [Special] UseSafeHash, the form of the UIDs of direct mode).
 class Pop3Client final : public AsyncSocket {
 public:
     /// user may be null: then only TestLogon works. The account must outlive the client. log may be null.
@@ -144,14 +159,26 @@ private:
         RetrData = 22,
     };
 
-    // One message of the work list: its number on the server and its UID; dele: its DELE was accepted.
+    // One message of the work list: its number on the server (or its file and size in a mailbox directory) and its
+    // UID; DeleAccepted: the server accepted its DELE (or its file was removed).
     struct WorkItem {
         int Number = 0;
         std::string Uid;
+        std::string File;
+        std::int64_t Size = 0;
         bool DeleAccepted = false;
     };
 
+    enum class CaseRule {
+        Exact,
+        IgnoreCase,
+    };
+
     void RunSession();
+    bool RunDirectIfKnown();
+    void RunDirect(const CvUserLibrary& library, CvHandle handle);
+    void ListMailboxDirectory(const std::string& dir, bool safeHash);
+    void FetchFromFile(const std::string& dir, const WorkItem& item);
     bool CheckAccount();
     std::string Password() const;
     void WaitForReplies();
@@ -167,7 +194,9 @@ private:
     void OnDataLine(std::string_view line);
     void OnDataEnd();
     void OnUidlLine(std::string_view line);
+    bool Select(const std::string& uid, CaseRule rule);
     void OnUidlEnd();
+    void LogWorkList();
     void StartWorkList();
     void RetrieveNext();
     void DeleteNext();

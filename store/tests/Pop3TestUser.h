@@ -28,7 +28,9 @@ inline constexpr StringEntry kPop3TestMessages[] = {
         {191, "POP3 Socket wait error: %d."},           {192, "POP3 Unexpected response: %s."},
         {193, "POP3 Getting message from mailbox %s."}, {276, "POP3 Message to retrieve found..."},
         {277, "POP3 Deleting %d messages..."},          {278, "POP3 Retrieving %d new messages..."},
-        {279, "POP3 Completed, %d messages deleted."},
+        {279, "POP3 Completed, %d messages deleted."},  {280, "Corvid POP3 invalid logon attempt for %s."},
+        {281, "Corvid POP3 mailbox is locked."},        {282, "Corvid POP3 session starting..."},
+        {283, "Corvid POP3 session completed."},
 };
 
 /// A user with the special folders, no filters, an own logon password and an index of its own.
