@@ -157,15 +157,19 @@ TEST_F(Pop3ClientTest, FetchesNewMessagesIntoTheIndexAndRemembersTheirUids)
 
 TEST_F(Pop3ClientTest, UidFileKeepsKnownUidsStillOnTheServerAndAddsTheFetchedOnes)
 {
+    // UIDs are compared exactly: one that differs from a known one only in case is another message.
     WriteUidFile("old-1\r\ngone\r\nold-2\r\n");
-    const bool fetched = Fetch(Join(Logon(), {{"STAT", "+OK 3 300\r\n"},
-                                              {"UIDL", CrLfLines({"+OK", "1 old-2", "2 new-1", "3 old-1", "."})},
-                                              {"LIST 2", "+OK 2 100\r\n"},
-                                              {"RETR 2", DataReply(Message("new"))},
-                                              Quit()}));
+    const bool fetched =
+            Fetch(Join(Logon(), {{"STAT", "+OK 4 400\r\n"},
+                                 {"UIDL", CrLfLines({"+OK", "1 old-2", "2 new-1", "3 old-1", "4 OLD-1", "."})},
+                                 {"LIST 2", "+OK 2 100\r\n"},
+                                 {"RETR 2", DataReply(Message("new"))},
+                                 {"LIST 4", "+OK 4 100\r\n"},
+                                 {"RETR 4", DataReply(Message("upper"))},
+                                 Quit()}));
     EXPECT_TRUE(fetched);
-    EXPECT_EQ(Index().Count(), 1);
-    EXPECT_EQ(UidFile(), "old-2\r\nold-1\r\nnew-1\r\n");
+    EXPECT_EQ(Index().Count(), 2);
+    EXPECT_EQ(UidFile(), "old-2\r\nold-1\r\nnew-1\r\nOLD-1\r\n");
 }
 
 TEST_F(Pop3ClientTest, EmptyMailboxSendsNoUidlAndEmptiesTheUidFile)
@@ -255,6 +259,7 @@ TEST_F(Pop3ClientTest, ErrorRepliesEndTheRunWithTheirResultAfterSendingQuit)
         const char* Name;
         std::vector<ScriptStep> Script;
         int Result;
+        std::string UidFileAfter = "known\r\n"; // a run that ends before UIDL leaves the file as it was
     };
 
     const std::vector<ScriptStep> greeting = {{"", "+OK ready\r\n"}};
@@ -268,13 +273,15 @@ TEST_F(Pop3ClientTest, ErrorRepliesEndTheRunWithTheirResultAfterSendingQuit)
             {"LIST",
              Join(Logon(),
                   {{"STAT", "+OK 1 100\r\n"}, {"UIDL", CrLfLines({"+OK", "1 u1", "."})}, {"LIST 1", "-ERR\r\n"}}),
-             kPop3ErrorReply},
+             kPop3ErrorReply, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
+        WriteUidFile("known\r\n");
         int result = -1;
         EXPECT_FALSE(Fetch(Join(c.Script, {Quit()}), 8192, &result));
         EXPECT_EQ(result, c.Result);
+        EXPECT_EQ(UidFile(), c.UidFileAfter);
         EXPECT_TRUE(m_commands.ends_with("QUIT\n")) << m_commands;
         EXPECT_EQ(Index().Count(), 0);
     }
