@@ -185,13 +185,21 @@ bool MessageIndexEntry::MoveToFolder(std::string_view dest)
         return true;
     }
     if (HasFlag(MessageFlag::Stored)) {
+        // The file gets its new name first and loses the old one only once the index naming dest is saved: a
+        // crash in between leaves two names of one file, which adoption tells from a message of its own.
         const std::string oldMessage = GetMessagePath();
         const std::string oldParts = GetPartIndexPath();
         const std::string dir = platform::PathJoin(m_owner->UserDir(), dest);
-        if (!platform::MoveNoReplace(oldMessage, platform::PathJoin(dir, m_fileId + ".msg")).has_value()) {
+        bool linked = false;
+        if (!m_owner->AddName(oldMessage, platform::PathJoin(dir, m_fileId + ".msg"), linked)) {
             return false;
         }
-        static_cast<void>(platform::MoveNoReplace(oldParts, platform::PathJoin(dir, m_fileId + ".att")));
+        if (linked) {
+            m_owner->m_removeAfterSave.push_back(oldMessage);
+        }
+        if (m_owner->AddName(oldParts, platform::PathJoin(dir, m_fileId + ".att"), linked) && linked) {
+            m_owner->m_removeAfterSave.push_back(oldParts);
+        }
     }
     SetFolder(dest);
     m_visible = false;
@@ -297,9 +305,57 @@ void MessageIndex::AddLine(std::string_view line)
 
 bool MessageIndex::Save()
 {
-    if (!m_dirty) {
+    if (m_dirty && !WriteIndexFile()) {
+        return false;
+    }
+    for (const std::string& path : m_removeAfterSave) {
+        static_cast<void>(platform::RemoveFile(path));
+    }
+    m_removeAfterSave.clear();
+    return true;
+}
+
+bool MessageIndex::AddName(const std::string& from, const std::string& to, bool& linked)
+{
+    linked = false;
+    const auto due = std::find(m_removeAfterSave.begin(), m_removeAfterSave.end(), to);
+    if (due != m_removeAfterSave.end() && platform::SameFile(from, to)) {
+        // Moved back before the index was saved: the old name stays after all.
+        m_removeAfterSave.erase(due);
+        linked = true;
         return true;
     }
+    const Result<void> link = platform::LinkFile(from, to);
+    if (link.has_value()) {
+        linked = true;
+        return true;
+    }
+    const int code = link.error().Code;
+    if (code != EXDEV && code != EPERM && code != EMLINK && code != ENOTSUP) {
+        return false;
+    }
+    // No second name possible here (another file system, or none that keeps links): move it at once.
+    return platform::MoveNoReplace(from, to).has_value();
+}
+
+bool MessageIndex::AwaitsRemoval(const std::string& path) const
+{
+    return std::find(m_removeAfterSave.begin(), m_removeAfterSave.end(), path) != m_removeAfterSave.end();
+}
+
+bool MessageIndex::IsStrayName(const std::string& path, std::string_view fileId) const
+{
+    for (const auto& e : m_entries) {
+        if (e->HasFlag(MessageFlag::Stored) && !e->m_folder.empty() && EqualsNoCase(e->m_fileId, fileId) &&
+            platform::SameFile(e->GetMessagePath(), path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MessageIndex::WriteIndexFile()
+{
     std::string text = std::to_string(m_nextNumber) + "\n";
     for (const auto& e : m_entries) {
         AppendRecordField(text, e->m_uid, '\x01');
@@ -398,10 +454,14 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
 MessageIndex::DeleteOutcome MessageIndex::DeleteEntry(MessageIndexEntry* entry)
 {
     const std::string message = entry->GetMessagePath();
-    if (platform::PathExists(message) && !platform::RemoveFile(message).has_value()) {
+    if (platform::PathExists(message) && !platform::IsRegularFile(message)) {
         return DeleteOutcome::Failed;
     }
-    static_cast<void>(platform::RemoveFile(entry->GetPartIndexPath()));
+    // The files go once the index without them is saved: a crash before that keeps message and entry together.
+    if (!entry->m_folder.empty()) {
+        m_removeAfterSave.push_back(message);
+        m_removeAfterSave.push_back(entry->GetPartIndexPath());
+    }
     entry->SetFolder("");
     entry->m_visible = false;
     if (!entry->m_uid.empty() && !entry->m_mailbox.empty()) {
@@ -510,11 +570,25 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
                 seen.insert(owner);
                 continue;
             }
+            const std::string original = platform::PathJoin(dir, file.Name);
+            if (AwaitsRemoval(original)) {
+                continue;
+            }
+            if (IsStrayName(original, id)) {
+                static_cast<void>(platform::RemoveFile(original));
+                const std::string parts = platform::PathJoin(dir, std::string(id) + ".att");
+                for (const auto& e : m_entries) {
+                    if (EqualsNoCase(e->m_fileId, id) && platform::SameFile(e->GetPartIndexPath(), parts)) {
+                        static_cast<void>(platform::RemoveFile(parts));
+                        break;
+                    }
+                }
+                continue;
+            }
             if (!restore) {
                 continue;
             }
             // Two folders may hold orphans of the same name: never move one over the other.
-            const std::string original = platform::PathJoin(dir, file.Name);
             for (int attempt = 0; attempt < 1000; ++attempt) {
                 const std::string scratch = platform::PathJoin(
                         scratchDir, attempt == 0 ? file.Name : std::to_string(attempt) + "-" + file.Name);

@@ -442,7 +442,10 @@ TEST_F(MessageIndexMoveTest, MoveCarriesTheFilesAndRefusesToOverwrite)
     EXPECT_FALSE(e.Visible());
     EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.msg"), "text QM000001");
     EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.att"), "parts");
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg")) << "the old name stays until the save";
+    ASSERT_TRUE(m_index.Save());
     EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.att"));
 
     // A missing folder, and a file of the same name in the destination: nothing changes.
     EXPECT_FALSE(e.MoveToFolder("Nowhere"));
@@ -463,19 +466,91 @@ TEST_F(MessageIndexMoveTest, DeleteFreesLocalEntriesAndKeepsFetchedOnes)
     MessageIndexEntry& fetched = Stored("Inbox", "uid-9", "pop");
     MessageIndexEntry* uidOnly = &Stored("Inbox", "uid-10", "");
     EXPECT_EQ(m_index.DeleteEntry(&local), MessageIndex::DeleteOutcome::Freed);
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.att"));
     EXPECT_EQ(m_index.DeleteEntry(uidOnly), MessageIndex::DeleteOutcome::Freed);
     ASSERT_EQ(m_index.DeleteEntry(&fetched), MessageIndex::DeleteOutcome::Kept);
     EXPECT_EQ(fetched.Folder(), "");
     EXPECT_FALSE(fetched.Visible());
     EXPECT_TRUE(fetched.HasFlag(MessageFlag::Stored)) << "the stored bit stays for the server deletion";
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg")) << "the file goes with the save";
+    ASSERT_TRUE(m_index.Save());
+    for (const char* name : {"QM000001.msg", "QM000001.att", "QM000002.msg", "QM000002.att", "QM000003.msg"}) {
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "Inbox" / name)) << name;
+    }
     ASSERT_EQ(m_index.Count(), 1);
     m_index.SelectView("", "", "");
     EXPECT_EQ(m_index.CountVisible(), 1);
     m_index.SelectView("Inbox", "", "");
     EXPECT_EQ(m_index.CountVisible(), 0);
+}
+
+// An index dropped without Save stands for a crash: the saved index and the files must still agree.
+TEST_F(MessageIndexMoveTest, DeletesAndMovesCutShortLeaveTheSavedIndexWhole)
+{
+    MessageIndexEntry& doomed = Stored("Inbox");
+    MessageIndexEntry& moving = Stored("Inbox");
+    MessageIndexEntry& roundTrip = Stored("Inbox");
+    std::filesystem::create_directories(m_dir.Path() / "Work");
+    ASSERT_TRUE(m_index.Save());
+
+    {
+        MessageIndex crashed(UserDir());
+        ASSERT_EQ(crashed.DeleteEntry(crashed.FindByNumber(doomed.Number())), MessageIndex::DeleteOutcome::Freed);
+        ASSERT_TRUE(crashed.FindByNumber(moving.Number())->MoveToFolder("Work"));
+    }
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Work/QM000002.msg")) << "the second name of a move cut short";
+
+    // Adoption takes the second name for what it is: no copy of the message appears.
+    {
+        MessageIndex after(UserDir());
+        test::TempDir scratch("qm-scratch");
+        int restored = 0;
+        after.AdoptFolderFiles(FolderList(UserDir(), "en"), scratch.Path().string(),
+                               [&](MessageIndex&, const std::string&, const std::string&) -> MessageIndexEntry* {
+                                   ++restored;
+                                   return nullptr;
+                               });
+        EXPECT_EQ(restored, 0);
+        EXPECT_EQ(after.Count(), 3);
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000002.msg"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000002.att"));
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000002.att"), "parts");
+    }
+
+    // Saved after the move but cut short before the old name went: the old name is the stray one.
+    {
+        MessageIndex moved(UserDir());
+        ASSERT_TRUE(moved.FindByNumber(moving.Number())->MoveToFolder("Work"));
+        ASSERT_TRUE(moved.Save());
+    }
+    ASSERT_TRUE(std::filesystem::exists(m_dir / "Work/QM000002.msg"));
+    std::filesystem::create_hard_link(m_dir / "Work/QM000002.msg", m_dir / "Inbox/QM000002.msg");
+    {
+        MessageIndex after(UserDir());
+        test::TempDir scratch("qm-scratch");
+        after.AdoptFolderFiles(FolderList(UserDir(), "en"), scratch.Path().string(), nullptr);
+        EXPECT_EQ(after.FindByNumber(moving.Number())->Folder(), "Work");
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+        EXPECT_EQ(test::ReadBytes(m_dir / "Work/QM000002.msg"), "text QM000002");
+
+        // There and back before a save: the file stays where it began, under its one name.
+        MessageIndexEntry& e = *after.FindByNumber(roundTrip.Number());
+        ASSERT_TRUE(e.MoveToFolder("Work"));
+        ASSERT_TRUE(e.MoveToFolder("Inbox"));
+        ASSERT_TRUE(after.Save());
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000003.msg"), "text QM000003");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000003.att"), "parts");
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000003.msg"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000003.att"));
+
+        // A directory where the message file should be is not deleted.
+        MessageIndexEntry& odd = *after.FindByNumber(moving.Number());
+        std::filesystem::remove(odd.GetMessagePath());
+        std::filesystem::create_directory(odd.GetMessagePath());
+        EXPECT_EQ(after.DeleteEntry(&odd), MessageIndex::DeleteOutcome::Failed);
+        EXPECT_EQ(odd.Folder(), "Work");
+    }
 }
 
 TEST_F(MessageIndexMoveTest, CopyTakesTheNextNumberAndCopiesTheFiles)
