@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <unordered_set>
 #include <utility>
 
@@ -78,6 +77,22 @@ bool ContainsNoCase(std::string_view text, std::string_view part)
     return false;
 }
 
+// The number a FileId "QM%06d" (ASCII case ignored) names; 0 for any other FileId.
+std::uint32_t FileIdNumber(std::string_view fileId)
+{
+    if (fileId.size() != 8 || !EqualsNoCase(fileId.substr(0, 2), "qm")) {
+        return 0;
+    }
+    std::uint32_t number = 0;
+    for (const char c : fileId.substr(2)) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        number = number * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return number;
+}
+
 bool IsYes(std::string_view field)
 {
     return !field.empty() && (field[0] == 'Y' || field[0] == 'y');
@@ -108,7 +123,9 @@ void MessageIndexEntry::SetText(std::string& field, std::string_view value, std:
 
 void MessageIndexEntry::SetNumber(std::uint32_t number)
 {
+    m_owner->CountUses(*this, -1);
     m_number = number;
+    m_owner->CountUses(*this, 1);
     Touch();
 }
 
@@ -151,12 +168,16 @@ void MessageIndexEntry::SetSize(std::int32_t size)
 
 void MessageIndexEntry::SetFolder(std::string_view folder)
 {
+    m_owner->CountUses(*this, -1);
     SetText(m_folder, folder, std::string::npos);
+    m_owner->CountUses(*this, 1);
 }
 
 void MessageIndexEntry::SetFileId(std::string_view fileId)
 {
+    m_owner->CountUses(*this, -1);
     SetText(m_fileId, fileId, std::string::npos);
+    m_owner->CountUses(*this, 1);
 }
 
 void MessageIndexEntry::SetFlags(std::uint32_t flags)
@@ -378,22 +399,37 @@ bool MessageIndex::WriteIndexFile()
     return true;
 }
 
+void MessageIndex::CountUses(const MessageIndexEntry& e, int delta)
+{
+    auto count = [delta](auto& uses, const auto& key) {
+        auto [it, added] = uses.try_emplace(key, 0);
+        it->second += delta;
+        if (it->second <= 0) {
+            uses.erase(it);
+        }
+    };
+    if (e.m_number != 0) {
+        count(m_numberUses, e.m_number);
+    }
+    if (const std::uint32_t fromId = FileIdNumber(e.m_fileId); fromId != 0 && fromId != e.m_number) {
+        count(m_numberUses, fromId);
+    }
+    if (!e.m_folder.empty()) {
+        count(m_folderUses, e.m_folder);
+    }
+}
+
 bool MessageIndex::NumberInUse(std::uint32_t number) const
 {
-    const std::string id = MessageFileId(number);
-    std::set<std::string, bool (*)(const std::string&, const std::string&)> folders(
-            [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
-    folders.insert("Inbox");
-    for (const auto& e : m_entries) {
-        if (e->m_number == number || EqualsNoCase(e->m_fileId, id)) {
-            return true;
-        }
-        if (!e->m_folder.empty()) {
-            folders.insert(e->m_folder);
-        }
+    if (m_numberUses.count(number) != 0) {
+        return true;
     }
-    for (const std::string& folder : folders) {
-        if (platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), id + ".msg"))) {
+    const std::string file = MessageFileId(number) + ".msg";
+    if (platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, "Inbox"), file))) {
+        return true;
+    }
+    for (const auto& [folder, uses] : m_folderUses) {
+        if (folder != "Inbox" && platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), file))) {
             return true;
         }
     }
@@ -446,6 +482,7 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
 {
     const int i = IndexOf(entry);
     if (i >= 0) {
+        CountUses(*entry, -1);
         m_entries.erase(m_entries.begin() + i);
         m_dirty = true;
     }

@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qm::store {
@@ -292,6 +294,12 @@ private:
 
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
+
+    /// Adds (delta 1) or takes away (-1) the numbers and the folder that entry e holds, keeping NextNumber's
+    /// check of the numbers in use from walking every entry.
+    void CountUses(const MessageIndexEntry& e, int delta);
+    std::unordered_map<std::uint32_t, int> m_numberUses; // Number and FileId's number of every entry
+    std::map<std::string, int> m_folderUses;              // the folders of the entries
 
     std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
     std::uint32_t m_nextNumber = 1;

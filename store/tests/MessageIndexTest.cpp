@@ -241,6 +241,24 @@ TEST_F(MessageIndexTest, NextNumberWrapsAndSkipsNumbersInUse)
         EXPECT_TRUE(index.Dirty());
     }
     {
+        // The numbers in use follow every change of the entries. Loaded: 10 is A's, 11 B's file id (lower case),
+        // 12 C's and 13 a file in C's folder. Then A is renumbered, C removed and B put into C's folder.
+        m_dir.WriteFile(kMessageIndexFile,
+                        "10\n" + Line({"", "", "", "", "", "0", "0", "10", "QM000010", "Inbox", "0"}) +
+                                Line({"", "", "", "", "", "0", "0", "50", "qm000011", "Inbox", "0"}) +
+                                Line({"", "", "", "", "", "0", "0", "12", "QM000012", "Archive", "0"}));
+        m_dir.WriteFile("Archive/QM000013.msg", "x");
+        EXPECT_EQ(MessageIndex(UserDir()).NextNumber(), 14u);
+        MessageIndex index(UserDir());
+        index.FindByNumber(10)->SetNumber(60);
+        index.FindByNumber(60)->SetFileId(MessageFileId(60));
+        index.RemoveEntry(index.FindByNumber(12));
+        EXPECT_EQ(index.NextNumber(), 10u);
+        index.FindByNumber(50)->SetFolder("Archive");
+        EXPECT_EQ(index.NextNumber(), 12u);
+        EXPECT_EQ(index.NextNumber(), 14u) << "13 is a file in B's folder now";
+    }
+    {
         // A counter outside 1..999999 in the file starts again at 1.
         m_dir.WriteFile(kMessageIndexFile, "-4\n");
         EXPECT_EQ(MessageIndex(UserDir()).PeekNextNumber(), 1u);
