@@ -1,0 +1,216 @@
+// Kills a writer that stores, deletes and moves messages (qm_store_writer) at random points, hundreds of times in
+// one user directory, and checks after every kill that the saved index is whole and that every stored entry it
+// names has its whole message file; then that adoption of the folder files leaves a consistent index.
+#include "platform/ChildProcess.h"
+#include "store/FolderList.h"
+#include "store/MessageBuilder.h"
+#include "store/MessageIndex.h"
+#include "store/bench/GeneratedMessage.h"
+#include "testsupport/Program.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qm::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRuns = 300;
+// Steps the writer finishes before it is killed: at most this many.
+constexpr int kMostSteps = 6;
+
+// One line of Messages.idx, read without the index's own code.
+struct SavedEntry {
+    std::uint32_t Number = 0;
+    std::string FileId;
+    std::string Folder; // '/' between levels
+    std::uint32_t Flags = 0;
+};
+
+bool AllDigits(std::string_view text)
+{
+    return !text.empty() && text.size() <= 10 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The entries of the index file bytes: a counter line ended by LF, then lines of exactly eleven fields, each
+// ended by 0x01, and CR LF. Anything else is a failure.
+::testing::AssertionResult ParseIndexFile(const std::string& bytes, std::vector<SavedEntry>& entries)
+{
+    entries.clear();
+    const std::size_t counterEnd = bytes.find('\n');
+    if (counterEnd == std::string::npos || !AllDigits(bytes.substr(0, counterEnd))) {
+        return ::testing::AssertionFailure() << "no counter line in " << ::testing::PrintToString(bytes.substr(0, 40));
+    }
+    const unsigned long counter = std::stoul(bytes.substr(0, counterEnd));
+    if (counter < 1 || counter > kMaxMessageNumber) {
+        return ::testing::AssertionFailure() << "counter " << counter;
+    }
+    for (std::size_t pos = counterEnd + 1; pos < bytes.size();) {
+        const std::size_t end = bytes.find("\r\n", pos);
+        if (end == std::string::npos) {
+            return ::testing::AssertionFailure() << "a line without CR LF at byte " << pos << " of " << bytes.size();
+        }
+        const std::string_view line = std::string_view(bytes).substr(pos, end - pos);
+        pos = end + 2;
+        if (line.find_first_of("\r\n") != std::string_view::npos) {
+            return ::testing::AssertionFailure() << "a bare line end in " << ::testing::PrintToString(std::string(line));
+        }
+        std::vector<std::string_view> fields;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '\x01') {
+                fields.push_back(line.substr(start, i - start));
+                start = i + 1;
+            }
+        }
+        if (fields.size() != 11 || start != line.size()) {
+            return ::testing::AssertionFailure() << fields.size() << " separators, or text after the last, in "
+                                                 << ::testing::PrintToString(std::string(line));
+        }
+        if (!AllDigits(fields[7]) || !AllDigits(fields[10])) {
+            return ::testing::AssertionFailure() << "number or flags not decimal in "
+                                                 << ::testing::PrintToString(std::string(line));
+        }
+        SavedEntry e;
+        e.Number = static_cast<std::uint32_t>(std::stoul(std::string(fields[7])));
+        e.FileId = fields[8];
+        e.Folder = fields[9];
+        std::replace(e.Folder.begin(), e.Folder.end(), '\\', '/');
+        e.Flags = static_cast<std::uint32_t>(std::stoul(std::string(fields[10])));
+        entries.push_back(std::move(e));
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The saved index of userDir is whole and every stored entry of a folder has its whole message file. An index
+// file may be missing only while nothing was ever saved.
+void ExpectConsistentStore(const fs::path& userDir, bool saved, const std::string& when)
+{
+    SCOPED_TRACE(when);
+    const fs::path indexPath = userDir / kMessageIndexFile;
+    if (!fs::exists(indexPath)) {
+        EXPECT_FALSE(saved) << "the index file is gone";
+        return;
+    }
+    std::vector<SavedEntry> entries;
+    ASSERT_TRUE(ParseIndexFile(test::ReadBytes(indexPath), entries));
+    std::set<std::string> fileIds;
+    for (const SavedEntry& e : entries) {
+        EXPECT_EQ(e.FileId, MessageFileId(e.Number)) << "only numbered message files are messages";
+        EXPECT_TRUE(fileIds.insert(e.FileId).second) << e.FileId << " is listed twice";
+        if ((e.Flags & MessageFlag::Stored) == 0 || e.Folder.empty()) {
+            continue;
+        }
+        const fs::path file = userDir / e.Folder / (e.FileId + ".msg");
+        ASSERT_TRUE(fs::is_regular_file(file)) << "stored entry " << e.FileId << " of " << e.Folder << " has no file";
+        const std::string text = test::ReadBytes(file);
+        const std::string last = std::string(bench::kGeneratedLastLine) + "\r\n";
+        EXPECT_TRUE(text.size() >= last.size() && text.compare(text.size() - last.size(), last.size(), last) == 0)
+                << file << " is not a whole message (" << text.size() << " bytes)";
+    }
+}
+
+bool IsTemporaryName(const std::string& name)
+{
+    return name.starts_with('.') || name.ends_with(".tmp");
+}
+
+TEST(StoreCrashTest, KilledWritersLeaveAWholeIndexAndTheFilesItNames)
+{
+    test::TempDir dir("qm-crash");
+    const fs::path userDir = dir.Path() / "user";
+    fs::create_directories(userDir / "Inbox");
+    // Temporary files of the builder's kind, whole messages, in a folder and in the user directory: never messages.
+    std::mt19937 rng(20261210);
+    std::string decoy;
+    for (const std::string& line : bench::GenerateMessage(rng, 999990, 400, false)) {
+        decoy += line + "\r\n";
+    }
+    dir.WriteFile("user/Inbox/.QM999990.msg.tmp", decoy);
+    dir.WriteFile("user/.QM999991.msg.tmp", decoy);
+
+    int stored = 0;
+    int deleted = 0;
+    int moved = 0;
+    int adopted = 0;
+    std::uniform_int_distribution<int> steps(0, kMostSteps);
+    std::uniform_int_distribution<int> pause(0, 3000);
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        ChildOptions options;
+        options.Argv = {QM_STORE_WRITER, userDir.string(), std::to_string(rng()), "100000"};
+        options.Environment = test::ChildEnvironment();
+        options.Stdout = ChildStdio::Pipe();
+        options.Stderr = ChildStdio::File(dir / "writer.err");
+        auto child = ChildProcess::Start(options);
+        ASSERT_TRUE(child.has_value()) << child.error().Message;
+        test::LineReader lines(child->StdoutFd());
+        ASSERT_EQ(lines.ReadLine(test::kPatience), "ready") << test::ReadBytes(dir / "writer.err");
+        for (int left = steps(rng); left > 0; --left) {
+            const std::string line = lines.ReadLine(test::kPatience);
+            ASSERT_FALSE(line.empty()) << "the writer stopped: " << test::ReadBytes(dir / "writer.err");
+            stored += line.starts_with("stored ") ? 1 : 0;
+            deleted += line.starts_with("deleted ") ? 1 : 0;
+            moved += line.starts_with("moved ") ? 1 : 0;
+        }
+        // The kill lands somewhere in the next step; nothing below depends on where.
+        std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
+        ASSERT_EQ(::kill(child->Pid(), SIGKILL), 0);
+        auto status = child->Wait(static_cast<int>(std::chrono::milliseconds(test::kPatience).count()));
+        ASSERT_TRUE(status.has_value());
+        ASSERT_EQ(status->State, ChildState::Signalled) << test::ReadBytes(dir / "writer.err");
+        ASSERT_EQ(status->Code, SIGKILL);
+
+        ExpectConsistentStore(userDir, stored > 0, "after the kill");
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+
+        // What a new session does: adopt the folder files, then save.
+        {
+            MessageIndex index(userDir.string());
+            const FolderList folders(userDir.string(), "en");
+            test::TempDir scratch("qm-crash-scratch");
+            index.AdoptFolderFiles(folders, scratch.Path().string(),
+                                   [&](MessageIndex& into, const std::string& folder, const std::string& path) {
+                                       EXPECT_FALSE(IsTemporaryName(fs::path(path).filename().string())) << path;
+                                       ++adopted;
+                                       return RestoreMessageFile(into, folder, path);
+                                   });
+            for (int i = 0; i < index.Count(); ++i) {
+                const MessageIndexEntry& e = *index.Entry(i);
+                if (e.HasFlag(MessageFlag::Stored) && !e.Folder().empty()) {
+                    EXPECT_TRUE(fs::is_regular_file(e.GetMessagePath())) << e.FileId() << " after adoption";
+                }
+            }
+            ASSERT_TRUE(index.Save());
+        }
+        ExpectConsistentStore(userDir, stored > 0, "after adoption");
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_EQ(test::ReadBytes(userDir / "Inbox/.QM999990.msg.tmp"), decoy);
+    EXPECT_EQ(test::ReadBytes(userDir / ".QM999991.msg.tmp"), decoy);
+    // Every kind of step was cut into many times over.
+    EXPECT_GT(stored, kRuns / 2);
+    EXPECT_GT(deleted, kRuns / 10);
+    EXPECT_GT(moved, kRuns / 10);
+    std::printf("%d runs: %d stores, %d deletes, %d moves finished; %d message files adopted after a kill\n", kRuns,
+                stored, deleted, moved, adopted);
+}
+
+} // namespace
+} // namespace qm::store
