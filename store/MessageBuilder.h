@@ -154,11 +154,12 @@ private:
 
 /// Stores the message file at path again as a new message of folder (the adoption step of the index): reads it
 /// whole lines at a time through a builder with storing on. Returns the new entry, or null when the file cannot be
-/// read or the message could not be stored.
+/// read or the message could not be stored (nothing of it is left in the index then).
 MessageIndexEntry* RestoreMessageFile(MessageIndex& index, const std::string& folder, const std::string& path);
 
-/// Stores lines as a new message of folder, storing on, Size the sum of the line lengths. Returns the new entry
-/// (stored, unless its file could not be written) or null.
+/// Stores lines as a new message of folder, storing on, Size the sum of the line lengths (an empty line is added
+/// when the lines hold no end of the header block). Returns the new, stored entry, or null when the message could
+/// not be stored (nothing of it is left in the index then).
 MessageIndexEntry* StoreMessageLines(MessageIndex& index, const std::string& folder,
                                      const std::vector<std::string>& lines);
 

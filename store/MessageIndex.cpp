@@ -5,12 +5,14 @@
 #include "platform/Path.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
+#include "store/MessageBuilder.h"
 #include "store/StoreText.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <unordered_set>
 #include <utility>
 
@@ -237,6 +239,51 @@ std::string MessageIndexEntry::GetPartIndexPath() const
 {
     const std::string folder = m_folder.substr(0, std::min(m_folder.size(), kMaxFolderName));
     return platform::PathJoin(platform::PathJoin(m_owner->UserDir(), folder), m_fileId + ".att");
+}
+
+PartIndex* MessageIndexEntry::GetPartIndex()
+{
+    if (m_parts) {
+        return m_parts.get();
+    }
+    auto parts = std::make_unique<PartIndex>();
+    const std::string attPath = GetPartIndexPath();
+    if (parts->Read(attPath.c_str())) {
+        m_parts = std::move(parts);
+        return m_parts.get();
+    }
+    if (RebuildPartIndex()) {
+        static_cast<void>(m_parts->Write(attPath.c_str()));
+    }
+    return m_parts.get();
+}
+
+bool MessageIndexEntry::RebuildPartIndex()
+{
+    m_parts = std::make_unique<PartIndex>();
+    std::FILE* file = std::fopen(GetMessagePath().c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    MessageBuilder builder(*this);
+    static_cast<void>(builder.Begin(m_size, false));
+    char* buffer = nullptr;
+    std::size_t capacity = 0;
+    for (ssize_t n; (n = ::getline(&buffer, &capacity, file)) > 0;) {
+        std::size_t length = static_cast<std::size_t>(n);
+        if (buffer[length - 1] == '\n') {
+            --length;
+            if (length > 0 && buffer[length - 1] == '\r') {
+                --length;
+            }
+        }
+        builder.AddReadLine(std::string_view(buffer, length), static_cast<std::uint64_t>(n));
+    }
+    std::free(buffer);
+    static_cast<void>(std::fclose(file));
+    static_cast<void>(builder.Finish());
+    *m_parts = builder.TakeParts();
+    return true;
 }
 
 // ---- MessageIndex ----
@@ -573,6 +620,19 @@ bool MessageIndex::RenameFolder(std::string_view oldName, std::string_view newNa
     return true;
 }
 
+// A builder killed while it wrote left its hidden temporary message file in the user directory: no entry names
+// it, and nothing else writes there while the user's session is being set up.
+void MessageIndex::RemoveStaleTemporaries() const
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(m_userDir, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) {
+            static_cast<void>(platform::RemoveFile(it->path().string()));
+        }
+    }
+}
+
 void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir,
                                     const RestoreFunction& restore)
 {
@@ -582,6 +642,7 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
         std::string Scratch;
     };
 
+    RemoveStaleTemporaries();
     std::unordered_set<const MessageIndexEntry*> seen;
     std::vector<Orphan> orphans;
     for (int f = 0; f < folders.Count(); ++f) {

@@ -82,6 +82,9 @@ public:
 
     bool Visible() const { return m_visible; }
 
+    /// The index the entry belongs to.
+    MessageIndex& Owner() const { return *m_owner; }
+
     void SetNumber(std::uint32_t number);
     void SetUid(std::string_view uid);
     void SetMailbox(std::string_view mailbox);
@@ -267,6 +270,7 @@ public:
     ///    removed with its part index name;
     /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
     ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
+    /// Temporary files that a message builder stopped while writing left in the user directory go first.
     void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
     bool Dirty() const { return m_dirty; }
@@ -285,6 +289,7 @@ private:
     friend class MessageIndexEntry;
 
     bool NumberInUse(std::uint32_t number) const;
+    void RemoveStaleTemporaries() const;
     void AddLine(std::string_view line);
     /// Gives the file from a second name to, taking it back from the removals due when it is already there.
     bool AddName(const std::string& from, const std::string& to, bool& linked);

@@ -3,6 +3,7 @@
 #include "base/Assert.h"
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
+#include "platform/FileSystem.h"
 #include "store/StoreText.h"
 
 #include <array>
@@ -113,7 +114,7 @@ bool PartIndex::Write(const char* path) const
         AppendNumber(data, e.LineCount);
         data.append("\r\n");
     }
-    return WriteWholeFile(path, data);
+    return path != nullptr && platform::WriteFileAtomic(path, data).has_value();
 }
 
 const PartIndexEntry* PartIndex::FindByFileName(const char* name) const

@@ -44,7 +44,8 @@ public:
     /// are cut to kMaxText characters. False when the file cannot be opened.
     bool Read(const char* path);
 
-    /// Writes every entry to path (created or truncated). False when the file cannot be created or written.
+    /// Writes every entry to path as one step (a crash leaves the old or the new file whole). False when the file
+    /// cannot be written.
     bool Write(const char* path) const;
 
     /// The first entry whose file name equals name without regard to ASCII case, or null.
