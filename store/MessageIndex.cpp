@@ -620,14 +620,17 @@ bool MessageIndex::RenameFolder(std::string_view oldName, std::string_view newNa
     return true;
 }
 
-// A builder killed while it wrote left its hidden temporary message file in the user directory: no entry names
-// it, and nothing else writes there while the user's session is being set up.
+// A builder killed while it wrote left its hidden temporary message file in the user directory, and a save of the
+// index killed before its rename its hidden ".Messages.idx.*.tmp": no entry names them, and nothing else writes
+// there while the user's session is being set up.
 void MessageIndex::RemoveStaleTemporaries() const
 {
+    const std::string indexTemp = std::string(".") + kMessageIndexFile + ".";
     std::error_code error;
     for (std::filesystem::directory_iterator it(m_userDir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) {
+        if ((name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) ||
+            (name.starts_with(indexTemp) && name.ends_with(".tmp"))) {
             static_cast<void>(platform::RemoveFile(it->path().string()));
         }
     }

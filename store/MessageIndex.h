@@ -270,7 +270,8 @@ public:
     ///    removed with its part index name;
     /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
     ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
-    /// Temporary files that a message builder stopped while writing left in the user directory go first.
+    /// Temporary files that a message builder or a save of the index stopped while writing left in the user
+    /// directory go first.
     void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
     bool Dirty() const { return m_dirty; }

@@ -648,6 +648,10 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
     m_dir.WriteFile("Work/Deep/foreign.msg", "same name elsewhere");
     m_dir.WriteFile("Work/Deep/.hidden.msg", "hidden");
     m_dir.WriteFile("Work/Deep/broken.msg", "cannot be stored");
+    // Left by a builder and by a save of the index that were killed; the last is no temporary of theirs.
+    m_dir.WriteFile(".QM000009.msg.tmp", "half a mess");
+    m_dir.WriteFile(".Messages.idx.4711.0.beef.tmp", "7\n");
+    m_dir.WriteFile("Messages.idx.tmp", "kept");
     test::TempDir scratch("qm-scratch");
     const FolderList folders(UserDir(), "en");
 
@@ -683,6 +687,9 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
     EXPECT_EQ(test::ReadBytes(m_dir / "Work/Deep/broken.msg"), "cannot be stored") << "moved back, not lost";
     EXPECT_TRUE(std::filesystem::exists(m_dir / "Work/Deep/.hidden.msg"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / ".QM000009.msg.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / ".Messages.idx.4711.0.beef.tmp"));
+    EXPECT_EQ(test::ReadBytes(m_dir / "Messages.idx.tmp"), "kept");
 
     // A second run finds everything in place and changes nothing.
     const int count = m_index.Count();
