@@ -19,6 +19,7 @@
 #include "platform/SharedMemory.h"
 #include "platform/UniqueFd.h"
 #include "store/CvUserBinding.h"
+#include "store/MessageBuilder.h"
 #include "store/StoreSeams.h"
 
 #include <atomic>
@@ -132,6 +133,7 @@ void ReleaseRunState()
     Run().Running.store(false);
     Run().Maintenance.Join();
     Run().Sessions.reset();
+    store::SetStoreMimeTypes(nullptr);
     Run().MimeTypes.reset();
     Run().Templates.reset();
     UnloadLdapLibrary();
@@ -282,6 +284,8 @@ void LoadMimeTypesAndGlobalFiles()
     if (!Run().MimeTypes->Load(FindNoCase(baseDir, "MimeTypes.cfg").c_str())) {
         Run().Log->LogMsg(4, kMsgMimeTypesLoadError);
     }
+    // The message builders name and type parts without names from the table.
+    store::SetStoreMimeTypes(Run().MimeTypes.get());
     CreateEmptyFile(baseDir, "AddrBook.txt");
     CreateEmptyFile(baseDir, "Dictionary.txt");
 }
@@ -464,6 +468,7 @@ bool EngineShutDown()
     UnloadLdapLibrary();
 
     Run().Templates.reset();
+    store::SetStoreMimeTypes(nullptr);
     Run().MimeTypes.reset();
     Run().Sessions.reset();
 

@@ -12,6 +12,7 @@
 #include "engine/RequestMessages.h"
 #include "engine/RequestViews.h"
 #include "engine/ResponseHead.h"
+#include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/SessionPage.h"
 #include "engine/TemplateCache.h"
@@ -460,6 +461,7 @@ void Request::AfterPage()
     } else {
         m_session->SetRetrievalDone(false);
     }
+    (void)SaveMessageIndex(m_session->User(), *m_log);
     if (m_view >= kViewList && m_view <= kViewOptionsAddrBook && m_view != kViewAttachment &&
         m_view != m_session->CurrentView()) {
         const int current = m_session->CurrentView();

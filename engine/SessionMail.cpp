@@ -2,9 +2,14 @@
 
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
+#include "engine/DomainSettings.h"
 #include "engine/Engine.h"
+#include "engine/EngineMessages.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/MailHostList.h"
+#include "store/MessageBuilder.h"
+#include "store/MessageIndex.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,18 +20,82 @@ namespace {
 // A welcome text larger than this is not read.
 constexpr std::uint64_t kMaxWelcomeFileSize = 1u << 20;
 
-} // namespace
+constexpr const char* kInboxFolder = "Inbox";
+constexpr const char* kTrashFolder = "Trash";
 
-void AdoptFolderFiles(UserRecord& /*user*/, const std::string& /*scratchDir*/)
+// Whether an entry deleted here (Folder "") must stay until its copy on the mail server is deleted: it came from
+// an account of the user (by Mailbox) with a Uid, and that account deletes on the server when a message is deleted
+// here, or deletes when retrieving but never got this message whole.
+bool AwaitsServerDeletion(const store::MessageIndexEntry& entry, const store::MailHostList& accounts)
 {
-    // Waits for the store's message index (MessageIndex::AdoptFolderFiles with the user's folder list).
+    if (entry.Mailbox().empty() || entry.Uid().empty()) {
+        return false;
+    }
+    for (int i = 0; i < accounts.Count(); ++i) {
+        const store::MailHostAccount& account = accounts.Item(i);
+        if (!EqualsNoCase(account.Mailbox(), entry.Mailbox())) {
+            continue;
+        }
+        const int mode = account.Delete();
+        return mode != 0 && !(mode == 2 && entry.HasFlag(store::MessageFlag::Stored));
+    }
+    return false;
 }
 
-void CleanUpMailAtSessionEnd(UserRecord& /*user*/, Logger& /*log*/)
+} // namespace
+
+void AdoptFolderFiles(UserRecord& user, const std::string& scratchDir)
 {
-    // Waits for the store's message index and POP3 client: empty the trash when EmptyTrash is set or a quota is
-    // passed (log 207), clear the new flags, drop or keep the entries deleted locally, run the server deletions,
-    // save the index.
+    user.Messages().AdoptFolderFiles(user.Folders(), scratchDir, store::RestoreMessageFile);
+}
+
+void CleanUpMailAtSessionEnd(UserRecord& user, Logger& log)
+{
+    store::MessageIndex& index = user.Messages();
+    const UserSettingsSource settings = user.Settings();
+
+    const int countQuota = GetUserInt("MessageCountQuota", settings);
+    const int diskQuota = GetUserInt("DiskSpaceQuota", settings);
+    if (GetUserBool("EmptyTrash", settings) || (countQuota > 0 && index.Count() > countQuota) ||
+        (diskQuota > 0 && index.StoredSizeKB() > diskQuota)) {
+        log.LogMsg(2, kMsgEmptyingTrash, user.Name().c_str());
+        if (!index.MoveFolderMessages(kTrashFolder, nullptr)) {
+            log.Log(3, "Some messages in the trash of %s could not be deleted.", user.Name().c_str());
+        }
+    }
+
+    for (int i = 0; i < index.Count(); ++i) {
+        index.Entry(i)->ChangeFlags(store::MessageFlag::New, false);
+    }
+
+    const store::MailHostList& accounts = user.MailHosts();
+    int pending = 0;
+    for (int i = index.Count(); i-- > 0;) {
+        store::MessageIndexEntry* entry = index.Entry(i);
+        if (!entry->Folder().empty()) {
+            continue;
+        }
+        if (AwaitsServerDeletion(*entry, accounts)) {
+            ++pending;
+        } else {
+            index.RemoveEntry(entry);
+        }
+    }
+    // The kept entries stay in the index until the POP3 client deletes their server copies.
+    if (pending > 0) {
+        log.Log(1, "%d message(s) of %s wait for their deletion on the mail server.", pending, user.Name().c_str());
+    }
+
+    (void)SaveMessageIndex(user, log);
+}
+
+bool SaveMessageIndex(UserRecord& user, Logger& log)
+{
+    if (user.Messages().Save()) {
+        return true;
+    }
+    log.Log(4, "The message index of %s could not be saved.", user.Name().c_str());
+    return false;
 }
 
 std::string MailDateText(time_t when)
@@ -85,10 +154,21 @@ std::optional<std::vector<std::string>> LoadWelcomeMessage(const UserRecord& use
     return WelcomeMessageLines(*text, WelcomeFields{user.Name(), fullName, email}, now);
 }
 
-bool StoreWelcomeMessage(UserRecord& /*user*/, const std::vector<std::string>& /*lines*/)
+bool StoreWelcomeMessage(UserRecord& user, const std::vector<std::string>& lines)
 {
-    // Waits for the store's message builder and index.
-    return false;
+    store::MessageIndex& index = user.Messages();
+    store::MessageIndexEntry* entry = store::StoreMessageLines(index, kInboxFolder, lines);
+    if (entry == nullptr) {
+        return false;
+    }
+    if (!entry->HasFlag(store::MessageFlag::Stored)) {
+        // No message file: an entry without one would list a message that cannot be shown, and the welcome is
+        // tried again at the next logon.
+        index.RemoveEntry(entry);
+        return false;
+    }
+    index.MarkDirty();
+    return index.Save();
 }
 
 bool SendWelcomeMessage(UserRecord& user, time_t now)

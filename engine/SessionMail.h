@@ -1,9 +1,7 @@
 // The work on a user's mail when a session begins and ends: adopting message files dropped into folders, the
 // welcome message of a new account, and the clean-up at the end (trash, new flags, server deletions, index save).
 //
-// Most of it works on the user's message index and builds messages with the store's message builder, which the
-// store does not have yet. The functions below are the only places the session code reaches that work through;
-// each says what it does until the index is built in.
+// All of it works on the user's message index and builds messages with the store's message builder.
 #pragma once
 
 #include "common/Log.h"
@@ -21,15 +19,22 @@ namespace qm::engine {
 inline constexpr const char* kWelcomeFileName = "welcome.msg";
 
 /// Reconciles the user's folders with their message files: files without an index entry are stored again as new
-/// messages (through scratchDir), entries whose stored file is gone are dropped. Until the store has its message
-/// index this does nothing.
+/// messages (through scratchDir), entries whose stored file is gone are dropped.
 void AdoptFolderFiles(UserRecord& user, const std::string& scratchDir);
 
-/// The clean-up at the end of a session (unless it served only status checks): the trash emptied when the user's
-/// settings or quotas ask for it, the new flags cleared, entries deleted locally dropped or kept for deletion on
-/// the server, the server deletions run, and the index saved. Until the store has its message index and POP3 client
-/// this does nothing.
+/// The clean-up at the end of a session (unless it served only status checks), in this order:
+/// 1. the trash is emptied (log 207) when the user setting EmptyTrash is true, or MessageCountQuota is above 0 and
+///    the index holds more entries, or DiskSpaceQuota is above 0 and the stored messages take more kilobytes;
+/// 2. the new flag of every entry is cleared;
+/// 3. an entry deleted here (Folder "") is dropped when no account of the user has its Mailbox, its Mailbox or Uid
+///    is empty, that account's Delete setting is 0, or it is 2 (deleted when retrieved) and the message is stored;
+///    it is kept otherwise;
+/// 4. the kept entries wait in the index for the POP3 client's server deletion (logged at level 1);
+/// then the index is saved when changed (a failure is logged at level 4).
 void CleanUpMailAtSessionEnd(UserRecord& user, Logger& log);
+
+/// Saves the user's message index when it changed; a failure is logged (level 4) and gives false.
+bool SaveMessageIndex(UserRecord& user, Logger& log);
 
 /// The local time as a mail date, "Tue, 08 Dec 2026 08:24:00 +0100" (English names whatever the locale; the zone
 /// is the local offset from UTC, its sign kept also for offsets under an hour).
@@ -51,8 +56,7 @@ std::vector<std::string> WelcomeMessageLines(std::string_view fileText, const We
 std::optional<std::vector<std::string>> LoadWelcomeMessage(const UserRecord& user, time_t now);
 
 /// Stores lines as a new message in the user's "Inbox", its size the sum of the line lengths, and saves the index.
-/// Needs the store's message builder and index; until they are built in nothing is stored and the result is
-/// false.
+/// True only when the message file was written and the index saved.
 bool StoreWelcomeMessage(UserRecord& user, const std::vector<std::string>& lines);
 
 /// LoadWelcomeMessage, then StoreWelcomeMessage. True when a message was stored.

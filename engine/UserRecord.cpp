@@ -11,10 +11,12 @@
 #include "store/FilterList.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
+#include "store/MessageIndex.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -58,11 +60,18 @@ Result<std::unique_ptr<UserRecord>> UserRecord::Open(std::string_view name)
     return record;
 }
 
-// [Stats] MessageCount and DiskSpace are written here from the message index once the store has it.
-UserRecord::~UserRecord() = default;
+UserRecord::~UserRecord()
+{
+    if (m_index != nullptr) {
+        (void)SetStatInt("MessageCount", m_index->Count());
+        (void)SetStatInt("DiskSpace",
+                         static_cast<int>(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX)));
+    }
+}
 
 void UserRecord::OpenStore()
 {
+    m_index = std::make_unique<store::MessageIndex>(m_userDir);
     m_addressBook = std::make_unique<store::AddressBook>(m_userDir.c_str(), store::AddressBook::PathKind::Directory);
     m_mailHosts = std::make_unique<store::MailHostList>(m_userDir);
     SyncSystemAccount();
@@ -206,11 +215,6 @@ const store::MailHostAccount* UserRecord::DefaultAccount() const
         }
     }
     return m_mailHosts->Count() > 0 ? &m_mailHosts->Item(0) : nullptr;
-}
-
-Result<store::MessageIndex*> UserRecord::Index()
-{
-    return Fail("the store has no message index yet", ENOSYS);
 }
 
 } // namespace qm::engine

@@ -19,9 +19,9 @@ namespace qm::engine {
 /// File name of the user's settings in the user directory.
 inline constexpr const char* kUserIniName = "User.ini";
 
-/// One user's record. Opening it creates the user directory when it is missing (and the store's special folders).
-/// Destroying it is to write [Stats] MessageCount and DiskSpace of User.ini from the message index, which the store
-/// does not have yet: until then the destructor writes nothing.
+/// One user's record. Opening it creates the user directory when it is missing (and the store's special folders)
+/// and loads the user's message index. Destroying it writes [Stats] MessageCount and DiskSpace of User.ini from the
+/// index, whether or not anything changed; the index itself is not saved there (its owner saves it when changed).
 ///
 /// Not thread-safe: a session's record is used under the session's request lock, an administration call's by that
 /// call alone. Name, domain and paths never change after Open and may be read from any thread.
@@ -36,7 +36,8 @@ public:
     UserRecord(const UserRecord&) = delete;
     UserRecord& operator=(const UserRecord&) = delete;
 
-    /// Frees the store objects (see the class comment on the statistics).
+    /// Writes [Stats] MessageCount (index entries) and DiskSpace (kilobytes of stored messages), then frees the
+    /// store objects.
     ~UserRecord() override;
 
     const std::string& Name() const { return m_name; }
@@ -96,9 +97,11 @@ public:
     // store::StoreUser
     const char* UserDir() const override { return m_userDir.c_str(); }
 
-    /// The user's message index. The store has no message index yet: until it is built in a record has none, and
-    /// this must not be called (it stops the program).
-    Result<store::MessageIndex*> Index() override;
+    /// The user's message index, loaded when the record was opened; never fails.
+    Result<store::MessageIndex*> Index() override { return m_index.get(); }
+
+    /// The same index, for the engine's own code.
+    store::MessageIndex& Messages() { return *m_index; }
 
     store::AddressBook& AddrBook() override { return *m_addressBook; }
 
@@ -123,11 +126,11 @@ private:
     std::string m_domain;
     std::string m_userDir;
     std::string m_iniPath;
+    std::unique_ptr<store::MessageIndex> m_index;
     std::unique_ptr<store::AddressBook> m_addressBook;
     std::unique_ptr<store::MailHostList> m_mailHosts;
     std::unique_ptr<store::FilterList> m_filters;
     std::unique_ptr<store::FolderList> m_folders;
-    // The message index joins here (opened first, its statistics written by the destructor) once the store has it.
 };
 
 } // namespace qm::engine

@@ -267,6 +267,35 @@ Result<void> CreateNewFile(const std::string& path, std::string_view contents)
     return {};
 }
 
+std::FILE* OpenFileForWriting(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
+    if (fd < 0) {
+        return nullptr;
+    }
+    ::fchmod(fd, kPrivateFileMode);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+    }
+    return file;
+}
+
+bool SyncStream(std::FILE* stream)
+{
+    return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
+}
+
+void SyncDirectory(const std::string& dir)
+{
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd) {
+        ::fsync(fd.Get());
+    }
+}
+
 std::FILE* OpenFileForAppend(const std::string& path)
 {
     int fd = -1;

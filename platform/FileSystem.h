@@ -66,6 +66,16 @@ std::optional<FileTimes> GetFileTimes(const std::string& path);
 /// the umask (an existing file keeps its bits); null with errno set on failure. For logs.
 std::FILE* OpenFileForAppend(const std::string& path);
 
+/// Creates or truncates path as a private stdio stream ("wb", close-on-exec, mode kPrivateFileMode whatever the
+/// umask); a symbolic link at path is not followed (the open fails). Null with errno set on failure.
+std::FILE* OpenFileForWriting(const std::string& path);
+
+/// Flushes stream and syncs its file to disk. False when either fails.
+bool SyncStream(std::FILE* stream);
+
+/// Syncs directory dir, so that names created or renamed in it reach the disk. Failures are ignored.
+void SyncDirectory(const std::string& dir);
+
 /// Creates path exclusively (fails with code EEXIST when anything exists there, links included) and writes
 /// contents into it, mode kPrivateFileMode whatever the umask. A file created but not completely written is removed
 /// again.

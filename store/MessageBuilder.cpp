@@ -17,9 +17,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace qm::store {
 namespace {
@@ -161,16 +158,6 @@ private:
     std::size_t m_capacity = 0;
 };
 
-// Makes a rename into dir durable: the directory entry reaches the disk.
-void SyncDirectory(const std::string& dir)
-{
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        static_cast<void>(::fsync(fd));
-        static_cast<void>(::close(fd));
-    }
-}
-
 } // namespace
 
 void SetStoreMimeTypes(const MimeTypeTable* table) noexcept
@@ -231,9 +218,9 @@ MessageBuilder::MessageBuilder(const MailHostAccount& account, MessageIndex& ind
                                std::string_view uid, StoreUser* user)
     : m_index(index)
     , m_seenUids(seenUids)
+    , m_user(user)
     , m_uid(uid)
     , m_mailbox(account.Mailbox())
-    , m_user(user)
 {}
 
 MessageBuilder::MessageBuilder(MessageIndexEntry& entry)
@@ -254,7 +241,7 @@ void MessageBuilder::Abandon()
         m_file = nullptr;
     }
     if (!m_tempPath.empty()) {
-        static_cast<void>(::unlink(m_tempPath.c_str()));
+        static_cast<void>(platform::RemoveFile(m_tempPath));
         m_tempPath.clear();
         if (m_entry != nullptr) {
             m_entry->ChangeFlags(MessageFlag::Stored, false);
@@ -540,12 +527,8 @@ void MessageBuilder::CreateEntry()
 bool MessageBuilder::OpenMessageFile()
 {
     m_tempPath = platform::PathJoin(m_index.UserDir(), "." + m_fileId + ".msg.tmp");
-    const int fd = ::open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    m_file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    m_file = platform::OpenFileForWriting(m_tempPath);
     if (m_file == nullptr) {
-        if (fd >= 0) {
-            static_cast<void>(::close(fd));
-        }
         m_tempPath.clear();
         return false;
     }
@@ -566,7 +549,8 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
         !name.empty()) {
         p->FileName = std::move(name);
     }
-    p->TransferEncoding = CapText(TrimmedView(m_headers.GetValue("Content-Transfer-Encoding")), PartIndexEntry::kMaxText);
+    p->TransferEncoding =
+            CapText(TrimmedView(m_headers.GetValue("Content-Transfer-Encoding")), PartIndexEntry::kMaxText);
     std::string_view id = TrimmedView(m_headers.GetValue("Content-ID"));
     if (!id.empty() && id.front() == '<') {
         id.remove_prefix(1);
@@ -672,7 +656,7 @@ void MessageBuilder::NameParts()
         }
         if (p.FileName.empty()) {
             char name[PartIndexEntry::kMaxText + 1];
-            std::snprintf(name, sizeof name, "ATT%05d.%s", i + 1, ExtensionForType(p.ContentType));
+            static_cast<void>(std::snprintf(name, sizeof name, "ATT%05d.%s", i + 1, ExtensionForType(p.ContentType)));
             p.FileName = name;
         } else if (EqualsNoCase(p.ContentType, MimeTypeTable::kDefaultType) && !extension.empty()) {
             p.ContentType = TypeForExtension(extension);
@@ -687,7 +671,7 @@ MessageIndexEntry* MessageBuilder::Finish()
     }
     bool placeFile = false;
     if (m_file != nullptr) {
-        if (std::fflush(m_file) != 0 || ::fsync(::fileno(m_file)) != 0) {
+        if (!platform::SyncStream(m_file)) {
             m_writeFailed = true;
         }
         if (std::fclose(m_file) != 0) {
@@ -710,8 +694,8 @@ MessageIndexEntry* MessageBuilder::Finish()
         ScanUuencodedParts(m_entry->GetMessagePath());
     }
 
-    const bool hasParts = walked && m_entry != nullptr && m_entry->HasFlag(MessageFlag::HasAttachments) &&
-                          m_parts.Count() > 0;
+    const bool hasParts =
+            walked && m_entry != nullptr && m_entry->HasFlag(MessageFlag::HasAttachments) && m_parts.Count() > 0;
     if (hasParts) {
         if (EqualsNoCase(m_topType, "multipart/alternative")) {
             for (int i = 0; i < m_parts.Count(); ++i) {
@@ -737,17 +721,17 @@ MessageIndexEntry* MessageBuilder::Finish()
     if (hasParts) {
         wroteParts = m_parts.Write(attPath.c_str());
     }
-    const Result<void> placed = m_bound ? platform::ReplaceFile(m_tempPath, msgPath)
-                                        : platform::MoveNoReplace(m_tempPath, msgPath);
+    const Result<void> placed =
+            m_bound ? platform::ReplaceFile(m_tempPath, msgPath) : platform::MoveNoReplace(m_tempPath, msgPath);
     if (!placed.has_value()) {
         if (wroteParts) {
-            static_cast<void>(::unlink(attPath.c_str()));
+            static_cast<void>(platform::RemoveFile(attPath));
         }
         Abandon();
         return m_entry;
     }
     m_tempPath.clear();
-    SyncDirectory(folderDir);
+    platform::SyncDirectory(folderDir);
     m_entry->ChangeFlags(MessageFlag::Stored, true);
     m_entry->ForgetPartIndex();
     return m_entry;
@@ -761,8 +745,7 @@ MessageIndexEntry* RestoreMessageFile(MessageIndex& index, const std::string& fo
     if (file == nullptr) {
         return nullptr;
     }
-    struct stat info {};
-    const std::int64_t size = ::fstat(::fileno(file), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : 0;
+    const std::int64_t size = static_cast<std::int64_t>(platform::FileSize(path).value_or(0));
     MessageBuilder builder(index, folder);
     MessageIndexEntry* entry = nullptr;
     if (builder.Begin(size, true)) {

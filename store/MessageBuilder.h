@@ -33,14 +33,14 @@ inline constexpr std::size_t kMaxTopHeaderBytes = std::size_t{8} << 20;
 
 /// The builder's walk states.
 enum class BuildState {
-    TopHeader,      ///< the top header block
-    Body,           ///< a body without structure, or after the last boundary
-    OuterWait,      ///< waiting for an outer boundary
-    PartHeader,     ///< a part's header block
-    PartBody,       ///< a part's body
-    InnerWait,      ///< waiting for an inner boundary
-    InnerHeader,    ///< an inner part's header block
-    InnerBody,      ///< an inner part's body
+    TopHeader,   ///< the top header block
+    Body,        ///< a body without structure, or after the last boundary
+    OuterWait,   ///< waiting for an outer boundary
+    PartHeader,  ///< a part's header block
+    PartBody,    ///< a part's body
+    InnerWait,   ///< waiting for an inner boundary
+    InnerHeader, ///< an inner part's header block
+    InnerBody,   ///< an inner part's body
 };
 
 /// Points the builders at the MIME-type table that names and types parts without them; null (the default) leaves
@@ -118,38 +118,39 @@ private:
 
     MessageIndex& m_index;
     MessageIndexEntry* m_entry = nullptr;
-    bool m_bound = false;
     StringList* m_seenUids = nullptr;
-    std::string m_uid;
+    StoreUser* m_user = nullptr;
     std::int64_t m_size = 0;
-    bool m_store = false;
+    std::string m_uid;
     std::string m_mailbox;
     std::string m_folder;
-    StoreUser* m_user = nullptr;
-    std::uint32_t m_number = 0;
     std::string m_fileId;
-    BuildState m_state = BuildState::TopHeader;
     HeaderBlock m_headers;
     std::vector<std::string> m_topLines;
     std::size_t m_topBytes = 0;
     std::string m_topType = "text/plain";
     std::string m_outerBoundary;
     std::string m_innerBoundary;
-    bool m_singlePart = false;
-    int m_partCounter = 0;
-    std::uint32_t m_subPartCounter = 0;
     PartIndex m_parts;
     PartIndexEntry* m_current = nullptr;
-    bool m_beginSeen = false;
-    bool m_endSeen = false;
 
-    // The message file being written (a temporary file until Finish places it), or, when rebuilding, the source
-    // is being read by the caller and only the position is kept.
+    // The message file being written: a temporary file until Finish places it. When rebuilding, the caller reads
+    // the existing file and only the position in it is kept.
     std::FILE* m_file = nullptr;
     std::string m_tempPath;
+    std::uint64_t m_position = 0;
+
+    std::uint32_t m_number = 0;
+    BuildState m_state = BuildState::TopHeader;
+    int m_partCounter = 0;
+    std::uint32_t m_subPartCounter = 0;
+    bool m_bound = false;
+    bool m_store = false;
+    bool m_singlePart = false;
+    bool m_beginSeen = false;
+    bool m_endSeen = false;
     bool m_writeFailed = false;
     bool m_reading = false;
-    std::uint64_t m_position = 0;
 };
 
 /// Stores the message file at path again as a new message of folder (the adoption step of the index): reads it

@@ -26,8 +26,8 @@ public:
     /// The user directory, without a trailing '/'.
     virtual const char* UserDir() const = 0;
 
-    /// The user's message index; fails (ENOSYS) while the store keeps none, so a caller answers with its error
-    /// path instead of ending the process.
+    /// The user's message index; a user without one (a stand-in of a test) fails, so a caller answers with its
+    /// error path instead of ending the process.
     virtual Result<MessageIndex*> Index() = 0;
 
     virtual FolderList& Folders() = 0;

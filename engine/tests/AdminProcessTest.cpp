@@ -9,6 +9,7 @@
 #include "engine/tests/EngineTestSupport.h"
 #include "platform/ChildProcess.h"
 #include "platform/WindowMessage.h"
+#include "store/MessageIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace qm::engine {
@@ -210,6 +212,55 @@ TEST_F(AdminProcessTest, ASessionKilledFromAnotherProcessIsGoneWithinOneMaintena
     status >> startTime >> sessions;
     EXPECT_GT(startTime, 0);
     EXPECT_EQ(sessions, 1);
+}
+
+// A request to the running engine, as a web server hands it over; what it wrote.
+std::string RunEngineRequest(const TempInstall& install, const std::string& query)
+{
+    std::string environment;
+    for (const std::string& entry :
+         {std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query, std::string("REMOTE_ADDR=127.0.0.1"),
+          std::string("SERVER_NAME=localhost"), std::string("SERVER_PORT=2000"),
+          std::string("SERVER_ADDR=127.0.0.1"), std::string("SCRIPT_NAME=/mail")}) {
+        environment += entry;
+        environment += '\0';
+    }
+    environment += '\0';
+    const std::string outPath = (install.Dir() / "response").string();
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    EXPECT_GE(out, 0);
+    EngineMain(-1, out, environment.c_str());
+    return test::ReadFile(outPath);
+}
+
+TEST_F(AdminProcessTest, ANewAccountFindsItsWelcomeMessageInTheInboxAtItsFirstLogon)
+{
+    m_install.WriteIni("[General]\r\nLogLevel=1\r\n[AccountCreation]\r\nSendWelcomeMessage=Yes\r\n");
+    WriteFile(m_install.Dir() / "welcome.msg",
+              "From: Postmaster <postmaster@example.org>\r\nSubject: Welcome, <$FULLNAME$>\r\n\r\n"
+              "Your account <$USERNAME$> receives mail for <$EMAIL$>.\r\n");
+    {
+        Client client(m_install);
+        ASSERT_EQ(client.Call({"create", "bob", "pw", "en", "Bob B", "bob@example.org"}), "1");
+    }
+    ASSERT_TRUE(EngineStartUp());
+
+    const std::string response = RunEngineRequest(m_install, "View=Main&User=bob&Password=pw");
+    EXPECT_NE(response.find("Set-Cookie: Session="), std::string::npos) << response << m_install.Log();
+    Session* session = EngineSessions()->FindByUser("bob");
+    ASSERT_NE(session, nullptr) << m_install.Log();
+    session->Unbusy();
+
+    EXPECT_EQ(test::ReadFile(UserDir("bob") / "User.ini").find("SendWelcome"), std::string::npos);
+    store::MessageIndex index(UserDir("bob").string());
+    ASSERT_EQ(index.Count(), 1);
+    const store::MessageIndexEntry& entry = *index.Entry(0);
+    EXPECT_EQ(entry.Folder(), "Inbox");
+    EXPECT_EQ(entry.Subject(), "Welcome, Bob B");
+    EXPECT_TRUE(entry.HasFlag(store::MessageFlag::Stored));
+    const std::string text = test::ReadFile(entry.GetMessagePath());
+    EXPECT_NE(text.find("\r\n\r\nYour account bob receives mail for bob@example.org.\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<$"), std::string::npos) << text;
 }
 
 } // namespace

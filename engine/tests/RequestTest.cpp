@@ -11,6 +11,7 @@
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
 #include "engine/tests/SessionTestSupport.h"
+#include "store/MessageIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -496,6 +497,24 @@ TEST_F(RequestTest, AListDuringAFetchGetsTheWaitingPageWithoutWaitingForTheSessi
     session->Unbusy();
     EXPECT_EQ(Send("View=List&Session=" + id, CookiesOf(id)).Page(), "LIST");
     EXPECT_EQ(session->CurrentView(), kViewList);
+}
+
+TEST_F(RequestTest, EveryRequestSavesTheMessageIndexWhenItChanged)
+{
+    const std::string id = LogOn();
+    const fs::path indexFile = m_harness.Settings().UserDir("alice") / store::kMessageIndexFile;
+    EXPECT_FALSE(fs::exists(indexFile)) << "nothing changed yet";
+
+    Session* session = m_harness.Manager().FindById(id);
+    ASSERT_NE(session, nullptr);
+    store::MessageIndexEntry* entry = session->User().Messages().NewEntry();
+    entry->SetFolder("Inbox");
+    entry->SetSubject("changed during the request");
+    session->Unbusy();
+
+    EXPECT_EQ(Send("View=List&Session=" + id, CookiesOf(id)).Page(), "LIST");
+    EXPECT_NE(ReadFile(indexFile).find("changed during the request"), std::string::npos);
+    EXPECT_FALSE(session->User().Messages().Dirty());
 }
 
 TEST_F(RequestTest, ValuesFromOutsideReachNeitherAHeaderNorAPath)

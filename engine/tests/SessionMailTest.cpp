@@ -1,12 +1,18 @@
 #include "engine/SessionMail.h"
 
 #include "common/IniAccess.h"
+#include "engine/tests/PageTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
+#include "store/MailHostList.h"
+#include "store/MessageIndex.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,33 +109,306 @@ TEST(SessionMailTest, TheWelcomeMessageNeedsTheSettingAndTheFile)
     EXPECT_EQ((*lines)[1], "Hi bob");
 }
 
-TEST(SessionMailTest, TheWelcomeFlagStaysUntilTheMessageIsStored)
+TEST(SessionMailTest, ANewAccountsWelcomeIsStoredInTheInboxAndItsFlagGoes)
 {
-    // The store cannot keep the message yet: the flag stays for a later logon, even with the file and the setting.
     SessionHarness harness;
     ASSERT_TRUE(WriteIniString("AccountCreation", "SendWelcomeMessage", "Yes"));
-    test::WriteFile(harness.Settings().Dir() / "welcome.msg", "Hi <$USERNAME$>\r\n");
+    test::WriteFile(harness.Settings().Dir() / "welcome.msg",
+                    "From: Postmaster <postmaster@example.org>\r\nSubject: Welcome <$USERNAME$>\r\n\r\n"
+                    "Hi <$USERNAME$>\r\n");
     fs::create_directories(harness.Settings().UserDir("bob"));
     test::WriteFile(harness.Settings().UserDir("bob") / "User.ini", "[User]\r\nSendWelcome=Yes\r\n");
     Session* session = harness.CreateIdle("bob");
     ASSERT_NE(session, nullptr);
-    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", session->User().IniPath()), "Yes");
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", session->User().IniPath()), "<missing>");
 
-    // Once a message is stored the flag goes, and only then.
+    // The index on disk already holds it (saved at once), with its file.
+    store::MessageIndex saved(harness.Settings().UserDir("bob").string());
+    ASSERT_EQ(saved.Count(), 1);
+    const store::MessageIndexEntry& entry = *saved.Entry(0);
+    EXPECT_EQ(entry.Folder(), "Inbox");
+    EXPECT_EQ(entry.Subject(), "Welcome bob");
+    EXPECT_TRUE(entry.HasFlag(store::MessageFlag::Stored));
+    EXPECT_TRUE(entry.HasFlag(store::MessageFlag::New));
+    const std::string text = test::ReadFile(entry.GetMessagePath());
+    EXPECT_NE(text.find("\r\nSubject: Welcome bob\r\n\r\nHi bob\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("Date: ", 0), 0u) << text;
+    // The size is the sum of the line lengths, without line ends.
+    std::size_t lineBytes = 0;
+    for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        lineBytes += end - at;
+    }
+    EXPECT_EQ(static_cast<std::size_t>(entry.Size()), lineBytes);
+
+    // A second logon sends no second welcome.
+    ASSERT_TRUE(harness.Manager().KillById(session->Id(), harness.LogTarget()));
+    session = harness.CreateIdle("bob");
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->User().Messages().Count(), 1);
+}
+
+TEST(SessionMailTest, AWelcomeThatCannotBeStoredLeavesNoEntry)
+{
+    SettingsInstall install;
+    // A file where the Inbox directory should be: the message file cannot be placed.
+    fs::create_directories(install.UserDir("bob"));
+    test::WriteFile(install.UserDir("bob") / "Inbox", "not a directory");
+    auto record = UserRecord::Open("bob");
+    ASSERT_TRUE(record);
+    EXPECT_FALSE(StoreWelcomeMessage(**record, {"Subject: Hi", "", "Hello"}));
+    EXPECT_EQ((*record)->Messages().Count(), 0) << "no entry for a message without its file";
+    EXPECT_EQ(test::ReadFile(install.UserDir("bob") / "Inbox"), "not a directory");
+}
+
+TEST(SessionMailTest, TheWelcomeFlagStaysUntilTheMessageIsStored)
+{
+    SessionHarness harness;
     SessionManagerContext context = harness.Context();
     std::vector<std::string> sentTo;
-    context.SendWelcome = [&sentTo](UserRecord& user, time_t /*now*/) {
+    bool stores = false;
+    context.SendWelcome = [&](UserRecord& user, time_t /*now*/) {
         sentTo.push_back(user.Name());
-        return true;
+        return stores;
     };
-    SessionManager storing(context);
+    SessionManager manager(context);
     fs::create_directories(harness.Settings().UserDir("carol"));
-    test::WriteFile(harness.Settings().UserDir("carol") / "User.ini", "[User]\r\nSendWelcome=Yes\r\n");
-    Session* carol = storing.Create("carol", "127.0.0.1");
+    const std::string ini = (harness.Settings().UserDir("carol") / "User.ini").string();
+    test::WriteFile(ini, "[User]\r\nSendWelcome=Yes\r\n");
+
+    // Not stored: the flag stays for the next logon.
+    Session* carol = manager.Create("carol", "127.0.0.1");
     ASSERT_NE(carol, nullptr);
-    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", carol->User().IniPath()), "<missing>");
-    EXPECT_EQ(sentTo, std::vector<std::string>{"carol"});
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", ini), "Yes");
+    ASSERT_TRUE(manager.Release(carol, harness.LogTarget()));
+
+    stores = true;
+    carol = manager.Create("carol", "127.0.0.1");
+    ASSERT_NE(carol, nullptr);
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", ini), "<missing>");
+    EXPECT_EQ(sentTo, (std::vector<std::string>{"carol", "carol"}));
     carol->Unbusy();
+}
+
+TEST(SessionMailTest, AMessageFileDroppedIntoAFolderIsListedFromTheNextSession)
+{
+    SessionHarness harness;
+    const fs::path inbox = harness.Settings().UserDir("bob") / "Inbox";
+    fs::create_directories(inbox);
+    test::WriteFile(inbox / "dropped.msg", "From: a@example.org\r\nSubject: Dropped in\r\n\r\nBody\r\n");
+    Session* session = harness.CreateIdle("bob");
+    ASSERT_NE(session, nullptr);
+    store::MessageIndex& index = session->User().Messages();
+    ASSERT_EQ(index.Count(), 1);
+    const store::MessageIndexEntry& entry = *index.Entry(0);
+    EXPECT_EQ(entry.Folder(), "Inbox");
+    EXPECT_EQ(entry.Subject(), "Dropped in");
+    EXPECT_TRUE(entry.HasFlag(store::MessageFlag::Stored));
+    EXPECT_EQ(test::ReadFile(entry.GetMessagePath()), "From: a@example.org\r\nSubject: Dropped in\r\n\r\nBody\r\n");
+    EXPECT_FALSE(fs::exists(inbox / "dropped.msg"));
+    EXPECT_TRUE(fs::is_empty(harness.Settings().TempDir() / session->Id())) << "the scratch copy is gone";
+}
+
+// The end of a session on an index set up by the test.
+class SessionEndTest : public ::testing::Test {
+protected:
+    SessionEndTest()
+    {
+        RegisterEngineMessages();
+        auto record = UserRecord::Open("bob");
+        EXPECT_TRUE(record);
+        m_user = std::move(*record);
+    }
+
+    store::MessageIndex& Index() { return m_user->Messages(); }
+
+    // An account of the user with that mailbox and Delete setting.
+    void AddAccount(const std::string& mailbox, int deleteMode)
+    {
+        store::MailHostAccount& account = m_user->MailHosts().NewAccount();
+        ASSERT_TRUE(account.SetMailbox(mailbox));
+        account.SetDelete(deleteMode);
+    }
+
+    // A message of folder; a stored one gets its file.
+    store::MessageIndexEntry* AddMessage(const std::string& folder, const std::string& subject, bool stored,
+                                         std::int32_t size = 100, const std::string& mailbox = "",
+                                         const std::string& uid = "")
+    {
+        store::MessageIndexEntry* entry = Index().NewEntry();
+        const std::uint32_t number = Index().NextNumber();
+        entry->SetNumber(number);
+        entry->SetFileId(store::MessageFileId(number));
+        entry->SetFolder(folder);
+        entry->SetSubject(subject);
+        entry->SetSize(size);
+        entry->SetMailbox(mailbox);
+        entry->SetUid(uid);
+        entry->SetFlags(store::MessageFlag::New | (stored ? store::MessageFlag::Stored : 0));
+        if (stored && !folder.empty()) {
+            test::WriteFile(entry->GetMessagePath(), "Subject: " + subject + "\r\n\r\n");
+        }
+        return entry;
+    }
+
+    void SetUserSetting(const char* key, const char* value)
+    {
+        ASSERT_TRUE(WriteIniStringFile("User", key, value, m_user->IniPath()));
+    }
+
+    std::vector<std::string> Subjects() const
+    {
+        std::vector<std::string> subjects;
+        store::MessageIndex& index = m_user->Messages();
+        for (int i = 0; i < index.Count(); ++i) {
+            subjects.push_back(index.Entry(i)->Subject());
+        }
+        return subjects;
+    }
+
+    SettingsInstall m_install;
+    std::unique_ptr<UserRecord> m_user;
+    test::RecordingLog m_log;
+    test::ScopedLogLevel m_level{1};
+};
+
+TEST_F(SessionEndTest, EntriesDeletedHereStayOnlyWhileTheirServerCopyIsToBeDeleted)
+{
+    AddAccount("never", 0);
+    AddAccount("always", 1);
+    AddAccount("retrieved", 2);
+
+    struct Case {
+        const char* Name;
+        const char* Mailbox;
+        const char* Uid;
+        bool Stored;
+        bool Kept;
+    };
+
+    const Case cases[] = {
+            {"delete 0, headers only", "never", "u1", false, false},
+            {"delete 0, stored", "never", "u2", true, false},
+            {"delete 1, headers only", "always", "u3", false, true},
+            {"delete 1, stored", "always", "u4", true, true},
+            {"delete 1, mailbox in another case", "ALWAYS", "u5", true, true},
+            {"delete 2, stored", "retrieved", "u6", true, false},
+            {"delete 2, headers only", "retrieved", "u7", false, true},
+            {"no such account", "gone", "u8", true, false},
+            {"no mailbox", "", "u9", false, false},
+            {"no uid", "always", "", false, false},
+    };
+    for (const Case& c : cases) {
+        AddMessage("", c.Name, c.Stored, 100, c.Mailbox, c.Uid);
+    }
+    AddMessage("Inbox", "in a folder, delete 0", true, 100, "never", "u10");
+
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+
+    std::vector<std::string> kept;
+    for (const Case& c : cases) {
+        if (c.Kept) {
+            kept.emplace_back(c.Name);
+        }
+    }
+    kept.emplace_back("in a folder, delete 0");
+    EXPECT_EQ(Subjects(), kept);
+    EXPECT_EQ(m_log.Count("4 message(s) of bob wait for their deletion on the mail server."), 1)
+            << testing::PrintToString(m_log.Lines);
+
+    // Saved: the file holds what is left, every new flag cleared.
+    store::MessageIndex saved(m_user->Directory());
+    ASSERT_EQ(saved.Count(), static_cast<int>(kept.size()));
+    for (int i = 0; i < saved.Count(); ++i) {
+        SCOPED_TRACE(saved.Entry(i)->Subject());
+        EXPECT_EQ(saved.Entry(i)->Subject(), kept[static_cast<std::size_t>(i)]);
+        EXPECT_FALSE(saved.Entry(i)->HasFlag(store::MessageFlag::New));
+    }
+}
+
+TEST_F(SessionEndTest, NothingWaitingForTheServerIsNotLoggedAndTheNewFlagsAreClearedAndSaved)
+{
+    AddMessage("Inbox", "one", true);
+    AddMessage("Drafts", "two", false);
+    Index().Entry(1)->SetRead(true); // read, and so no longer new
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+    EXPECT_FALSE(Index().Dirty());
+    store::MessageIndex saved(m_user->Directory());
+    ASSERT_EQ(saved.Count(), 2);
+    EXPECT_EQ(saved.Entry(0)->Flags(), store::MessageFlag::Stored);
+    EXPECT_EQ(saved.Entry(1)->Flags(), store::MessageFlag::Read);
+    EXPECT_TRUE(m_log.Lines.empty()) << testing::PrintToString(m_log.Lines);
+}
+
+TEST_F(SessionEndTest, TheTrashIsEmptiedByTheSettingOrAPassedQuotaOnly)
+{
+    struct Case {
+        const char* Key;
+        const char* Value;
+        bool Emptied;
+    };
+
+    // Two stored messages of 3000 bytes: 2 entries, (6000 + 512) / 1024 = 6 KB.
+    const Case cases[] = {
+            {nullptr, nullptr, false},
+            {"EmptyTrash", "Yes", true},
+            {"EmptyTrash", "No", false},
+            {"MessageCountQuota", "1", true},
+            {"MessageCountQuota", "2", false},
+            {"MessageCountQuota", "-1", false},
+            {"DiskSpaceQuota", "5", true},
+            {"DiskSpaceQuota", "6", false},
+            {"DiskSpaceQuota", "0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Key != nullptr ? std::string(c.Key) + "=" + c.Value : "nothing set");
+        for (const char* key : {"EmptyTrash", "MessageCountQuota", "DiskSpaceQuota"}) {
+            ASSERT_TRUE(WriteIniStringFile("User", key, nullptr, m_user->IniPath().c_str()));
+        }
+        if (c.Key != nullptr) {
+            SetUserSetting(c.Key, c.Value);
+        }
+        while (Index().Count() > 0) {
+            Index().RemoveEntry(Index().Entry(0));
+        }
+        m_log.Lines.clear();
+        AddMessage("Inbox", "kept", true, 3000);
+        const std::string trashFile = AddMessage("Trash", "thrown away", true, 3000)->GetMessagePath();
+
+        CleanUpMailAtSessionEnd(*m_user, m_log);
+
+        const std::vector<std::string> left =
+                c.Emptied ? std::vector<std::string>{"kept"} : std::vector<std::string>{"kept", "thrown away"};
+        EXPECT_EQ(Subjects(), left);
+        EXPECT_EQ(fs::exists(trashFile), !c.Emptied);
+        EXPECT_EQ(m_log.Count("Emptying trash for bob..."), c.Emptied ? 1 : 0);
+    }
+}
+
+TEST_F(SessionEndTest, AFetchedMessageFromTheTrashWaitsForItsServerDeletion)
+{
+    AddAccount("always", 1);
+    AddAccount("never", 0);
+    SetUserSetting("EmptyTrash", "Yes");
+    const std::string fetchedFile = AddMessage("Trash", "fetched", true, 100, "always", "u1")->GetMessagePath();
+    AddMessage("Trash", "fetched, kept on the server", true, 100, "never", "u2");
+    AddMessage("Trash", "composed", true);
+
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+
+    ASSERT_EQ(Subjects(), std::vector<std::string>{"fetched"});
+    EXPECT_EQ(Index().Entry(0)->Folder(), "");
+    EXPECT_FALSE(fs::exists(fetchedFile)) << "only the entry waits, its file is gone";
+    EXPECT_TRUE(fs::is_empty(m_install.UserDir("bob") / "Trash"));
+}
+
+TEST_F(SessionEndTest, AnIndexThatCannotBeSavedIsLogged)
+{
+    AddMessage("Inbox", "one", true);
+    // The index file cannot be replaced while a directory stands in its place.
+    fs::create_directories(m_install.UserDir("bob") / store::kMessageIndexFile / "x");
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+    EXPECT_EQ(m_log.Count("The message index of bob could not be saved."), 1) << testing::PrintToString(m_log.Lines);
+    EXPECT_TRUE(Index().Dirty());
 }
 
 } // namespace

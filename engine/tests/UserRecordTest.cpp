@@ -6,11 +6,12 @@
 #include "platform/IniFile.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
+#include "store/MessageIndex.h"
 #include "store/StoreSeams.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <string>
 
 namespace qm::engine {
@@ -67,14 +68,44 @@ TEST_F(UserRecordTest, ANewRecordMakesTheDirectoryAndTheSpecialFolders)
     EXPECT_EQ(record->MailHosts().Count(), 0) << "no system account is made for a user without accounts";
 }
 
-TEST_F(UserRecordTest, AskingForTheMessageIndexFailsInsteadOfEndingTheProcess)
+TEST_F(UserRecordTest, OwnsTheIndexOfItsDirectoryAndWritesItsStatisticsWhenDestroyed)
 {
+    // An index file left by an earlier session: two stored messages of 1500 and 700 bytes and a headers-only one.
+    fs::create_directories(m_install.UserDir("ann"));
+    {
+        store::MessageIndex earlier(m_install.UserDir("ann").string());
+        const struct {
+            std::int32_t Size;
+            std::uint32_t Flags;
+        } entries[] = {{1500, store::MessageFlag::Stored}, {700, store::MessageFlag::Stored}, {90000, 0}};
+        for (const auto& e : entries) {
+            store::MessageIndexEntry* entry = earlier.NewEntry();
+            entry->SetFolder("Inbox");
+            entry->SetSize(e.Size);
+            entry->SetFlags(e.Flags);
+        }
+        ASSERT_TRUE(earlier.Save());
+    }
+    ASSERT_TRUE(WriteIniStringFile("Stats", "MessageCount", "99", UserIni("ann")));
+    ASSERT_TRUE(WriteIniStringFile("Stats", "DiskSpace", "99", UserIni("ann")));
+
     auto record = Open("ann");
     store::StoreUser& user = *record;
     auto index = user.Index();
-    ASSERT_FALSE(index);
-    EXPECT_EQ(index.error().Code, ENOSYS);
-    EXPECT_EQ(record->Folders().Count(), 4) << "the record stays usable";
+    ASSERT_TRUE(index);
+    EXPECT_EQ(*index, &record->Messages());
+    EXPECT_EQ((*index)->Count(), 3) << "loaded when the record was opened";
+    EXPECT_EQ((*index)->UserDir(), record->Directory());
+
+    // Nothing changed, and still both statistics are written: 3 entries, (1500 + 700 + 512) / 1024 = 2 KB.
+    record.reset();
+    EXPECT_EQ(ReadIniStringFile("Stats", "MessageCount", "", UserIni("ann")), "3");
+    EXPECT_EQ(ReadIniStringFile("Stats", "DiskSpace", "", UserIni("ann")), "2");
+
+    // A new user's record writes zeros.
+    Open("newbie").reset();
+    EXPECT_EQ(ReadIniStringFile("Stats", "MessageCount", "", UserIni("newbie")), "0");
+    EXPECT_EQ(ReadIniStringFile("Stats", "DiskSpace", "", UserIni("newbie")), "0");
 }
 
 TEST_F(UserRecordTest, KeepsTheSpellingOfAnExistingAccount)

@@ -119,11 +119,24 @@ protected:
     MessageIndex m_index{UserDir()};
 };
 
-const std::vector<std::string> kMixed = {
-        "From: a@x.com", "To: b@y.com", "Subject: Two parts", "Content-Type: multipart/mixed; boundary=\"b1\"", "",
-        "preamble", "--b1", "Content-Type: text/plain", "", "hello", "--b1",
-        "Content-Type: image/gif; name=\"pic.gif\"", "Content-Transfer-Encoding: base64",
-        "Content-ID: <id1@x>", "", std::string(76, 'A'), "--b1--", "epilogue"};
+const std::vector<std::string> kMixed = {"From: a@x.com",
+                                         "To: b@y.com",
+                                         "Subject: Two parts",
+                                         "Content-Type: multipart/mixed; boundary=\"b1\"",
+                                         "",
+                                         "preamble",
+                                         "--b1",
+                                         "Content-Type: text/plain",
+                                         "",
+                                         "hello",
+                                         "--b1",
+                                         "Content-Type: image/gif; name=\"pic.gif\"",
+                                         "Content-Transfer-Encoding: base64",
+                                         "Content-ID: <id1@x>",
+                                         "",
+                                         std::string(76, 'A'),
+                                         "--b1--",
+                                         "epilogue"};
 
 TEST_F(MessageBuilderTest, PlainMessageIsStoredWithoutPartIndex)
 {
@@ -170,28 +183,51 @@ TEST_F(MessageBuilderTest, MixedPartsAreNumberedAndPointAtTheirBodies)
 
 TEST_F(MessageBuilderTest, AlternativePartsBecomeSubPartsOfPartOne)
 {
-    const std::vector<std::string> lines = {"Content-Type: multipart/alternative; boundary=alt", "", "--alt",
-                                            "Content-Type: text/plain", "", "plain", "--alt",
-                                            "Content-Type: text/html", "", "<p>html</p>", "--alt--"};
+    const std::vector<std::string> lines = {"Content-Type: multipart/alternative; boundary=alt",
+                                            "",
+                                            "--alt",
+                                            "Content-Type: text/plain",
+                                            "",
+                                            "plain",
+                                            "--alt",
+                                            "Content-Type: text/html",
+                                            "",
+                                            "<p>html</p>",
+                                            "--alt--"};
     MessageIndexEntry& e = Store(lines);
     EXPECT_EQ(PartIds(e), (std::vector<std::string>{"1.1", "1.2"}));
 }
 
 TEST_F(MessageBuilderTest, NestedAlternativeKeepsItsPartNumber)
 {
-    const std::vector<std::string> lines = {
-            "Content-Type: multipart/mixed; boundary=out", "", "--out",
-            "Content-Type: multipart/alternative; boundary=in", "", "--in", "Content-Type: text/plain", "", "p",
-            "--in", "Content-Type: text/html", "", "h", "--in--", "--out", "Content-Type: application/pdf", "",
-            "pdf", "--out--"};
+    const std::vector<std::string> lines = {"Content-Type: multipart/mixed; boundary=out",
+                                            "",
+                                            "--out",
+                                            "Content-Type: multipart/alternative; boundary=in",
+                                            "",
+                                            "--in",
+                                            "Content-Type: text/plain",
+                                            "",
+                                            "p",
+                                            "--in",
+                                            "Content-Type: text/html",
+                                            "",
+                                            "h",
+                                            "--in--",
+                                            "--out",
+                                            "Content-Type: application/pdf",
+                                            "",
+                                            "pdf",
+                                            "--out--"};
     MessageIndexEntry& e = Store(lines);
     EXPECT_EQ(PartIds(e), (std::vector<std::string>{"1.1", "1.2", "2.0"}));
 }
 
 TEST_F(MessageBuilderTest, LoneNonTextBodyIsOnePartAndDashedLinesStayInIt)
 {
-    const std::vector<std::string> lines = {"Content-Type: application/pdf", "", "%PDF-1.4", "-----BEGIN X-----",
-                                            "----", "Content-Type: text/plain", "", "%%EOF"};
+    const std::vector<std::string> lines = {
+            "Content-Type: application/pdf", "", "%PDF-1.4", "-----BEGIN X-----", "----",
+            "Content-Type: text/plain",      "", "%%EOF"};
     MessageIndexEntry& e = Store(lines);
     ASSERT_EQ(PartIds(e), (std::vector<std::string>{"0.0"}));
     const PartIndexEntry& part = e.GetPartIndex()->Item(0);
@@ -201,8 +237,8 @@ TEST_F(MessageBuilderTest, LoneNonTextBodyIsOnePartAndDashedLinesStayInIt)
 
 TEST_F(MessageBuilderTest, UuencodedBlockNeedsModeNameAndExactEnd)
 {
-    const std::vector<std::string> uu = {"Subject: pic", "", "Here it is:", "begin 644 pic.gif",
-                                         "M1234567", "`", "end", "", "bye"};
+    const std::vector<std::string> uu = {"Subject: pic", "", "Here it is:", "begin 644 pic.gif", "M1234567", "`",
+                                         "end",          "", "bye"};
     MessageIndexEntry& e = Store(uu);
     EXPECT_TRUE(e.HasFlag(MessageFlag::HasAttachments));
     const PartIndex& parts = *e.GetPartIndex();
@@ -235,6 +271,7 @@ TEST_F(MessageBuilderTest, EntryFieldsComeFromTheTopHeaders)
         std::uint32_t Flags;
         std::int64_t Date;
     };
+
     const std::string received = "Received: from x by y; Tue, 08 Dec 2026 10:00:00 +0000";
     const std::string date = "Date: Mon, 07 Dec 2026 10:00:00 +0000";
     const Case cases[] = {
@@ -250,8 +287,8 @@ TEST_F(MessageBuilderTest, EntryFieldsComeFromTheTopHeaders)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Headers[0]);
-        m_dir.WriteFile("Quillmail.ini", std::string("[PopClient]\r\nUseReceivedDate=") +
-                                                 (c.UseReceivedDate ? "Yes" : "No") + "\r\n");
+        m_dir.WriteFile("Quillmail.ini",
+                        std::string("[PopClient]\r\nUseReceivedDate=") + (c.UseReceivedDate ? "Yes" : "No") + "\r\n");
         std::vector<std::string> lines = c.Headers;
         lines.insert(lines.end(), {"", "text"});
         MessageIndexEntry& e = Store(lines);
@@ -275,6 +312,7 @@ TEST_F(MessageBuilderTest, FetchedMessageTakesItsFolderFromTheFilters)
         const char* Subject;
         const char* Folder;
     };
+
     for (const Case c : {Case{"Weekly digest", "Lists"}, Case{"all gone", "Inbox"}, Case{"hello", "Inbox"}}) {
         const std::string uid = std::string("uid-") + c.Subject;
         MessageBuilder builder(account, m_index, &seen, uid, &user);
@@ -363,6 +401,7 @@ TEST_F(MessageBuilderTest, PartNamesAreCleanedAndFoundWhateverTheirCase)
         std::vector<std::string> PartHeaders;
         const char* Name;
     };
+
     const Case cases[] = {
             {{"Content-Type: application/octet-stream; NAME=\"report.pdf\""}, "report.pdf"},
             {{"Content-Type: image/gif; filename=wrong.gif", "Content-Disposition: attachment"}, "ATT00001.gif"},
