@@ -411,11 +411,17 @@ bool MessageIndex::AwaitsRemoval(const std::string& path) const
     return std::find(m_removeAfterSave.begin(), m_removeAfterSave.end(), path) != m_removeAfterSave.end();
 }
 
-bool MessageIndex::IsStrayName(const std::string& path, std::string_view fileId) const
+bool MessageIndex::RemoveIfStray(const std::string& dir, std::string_view fileId) const
 {
+    const std::string message = platform::PathJoin(dir, std::string(fileId) + ".msg");
+    const std::string parts = platform::PathJoin(dir, std::string(fileId) + ".att");
     for (const auto& e : m_entries) {
         if (e->HasFlag(MessageFlag::Stored) && !e->m_folder.empty() && EqualsNoCase(e->m_fileId, fileId) &&
-            platform::SameFile(e->GetMessagePath(), path)) {
+            platform::SameFile(e->GetMessagePath(), message)) {
+            static_cast<void>(platform::RemoveFile(message));
+            if (platform::SameFile(e->GetPartIndexPath(), parts)) {
+                static_cast<void>(platform::RemoveFile(parts));
+            }
             return true;
         }
     }
@@ -468,19 +474,15 @@ void MessageIndex::CountUses(const MessageIndexEntry& e, int delta)
 
 bool MessageIndex::NumberInUse(std::uint32_t number) const
 {
-    if (m_numberUses.count(number) != 0) {
+    if (m_numberUses.contains(number)) {
         return true;
     }
     const std::string file = MessageFileId(number) + ".msg";
-    if (platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, "Inbox"), file))) {
-        return true;
-    }
-    for (const auto& [folder, uses] : m_folderUses) {
-        if (folder != "Inbox" && platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), file))) {
-            return true;
-        }
-    }
-    return false;
+    auto fileIn = [&](const std::string& folder) {
+        return platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), file));
+    };
+    return fileIn("Inbox") || std::any_of(m_folderUses.begin(), m_folderUses.end(),
+                                          [&](const auto& use) { return use.first != "Inbox" && fileIn(use.first); });
 }
 
 std::uint32_t MessageIndex::NextNumber()
@@ -675,15 +677,7 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
             if (AwaitsRemoval(original)) {
                 continue;
             }
-            if (IsStrayName(original, id)) {
-                static_cast<void>(platform::RemoveFile(original));
-                const std::string parts = platform::PathJoin(dir, std::string(id) + ".att");
-                for (const auto& e : m_entries) {
-                    if (EqualsNoCase(e->m_fileId, id) && platform::SameFile(e->GetPartIndexPath(), parts)) {
-                        static_cast<void>(platform::RemoveFile(parts));
-                        break;
-                    }
-                }
+            if (RemoveIfStray(dir, id)) {
                 continue;
             }
             if (!restore) {

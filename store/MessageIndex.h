@@ -296,7 +296,9 @@ private:
     bool AddName(const std::string& from, const std::string& to, bool& linked);
     bool AwaitsRemoval(const std::string& path) const;
     bool WriteIndexFile();
-    bool IsStrayName(const std::string& path, std::string_view fileId) const;
+    /// Removes the message file fileId of folder directory dir (and its part index) when it is a second name of a
+    /// stored entry's files elsewhere, left by a move cut short; true when it was.
+    bool RemoveIfStray(const std::string& dir, std::string_view fileId) const;
 
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
@@ -305,7 +307,7 @@ private:
     /// check of the numbers in use from walking every entry.
     void CountUses(const MessageIndexEntry& e, int delta);
     std::unordered_map<std::uint32_t, int> m_numberUses; // Number and FileId's number of every entry
-    std::map<std::string, int> m_folderUses;              // the folders of the entries
+    std::map<std::string, int> m_folderUses;             // the folders of the entries
 
     std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
     std::uint32_t m_nextNumber = 1;
