@@ -67,7 +67,8 @@ bool AllDigits(std::string_view text)
         const std::string_view line = std::string_view(bytes).substr(pos, end - pos);
         pos = end + 2;
         if (line.find_first_of("\r\n") != std::string_view::npos) {
-            return ::testing::AssertionFailure() << "a bare line end in " << ::testing::PrintToString(std::string(line));
+            return ::testing::AssertionFailure()
+                   << "a bare line end in " << ::testing::PrintToString(std::string(line));
         }
         std::vector<std::string_view> fields;
         std::size_t start = 0;
@@ -82,8 +83,8 @@ bool AllDigits(std::string_view text)
                                                  << ::testing::PrintToString(std::string(line));
         }
         if (!AllDigits(fields[7]) || !AllDigits(fields[10])) {
-            return ::testing::AssertionFailure() << "number or flags not decimal in "
-                                                 << ::testing::PrintToString(std::string(line));
+            return ::testing::AssertionFailure()
+                   << "number or flags not decimal in " << ::testing::PrintToString(std::string(line));
         }
         SavedEntry e;
         e.Number = static_cast<std::uint32_t>(std::stoul(std::string(fields[7])));
@@ -129,92 +130,101 @@ bool IsTemporaryName(const std::string& name)
     return name.starts_with('.') || name.ends_with(".tmp");
 }
 
-TEST(StoreCrashTest, KilledWritersLeaveAWholeIndexAndTheFilesItNames)
-{
-    test::TempDir dir("qm-crash");
-    const fs::path userDir = dir.Path() / "user";
-    fs::create_directories(userDir / "Inbox");
-    // Temporary files of the builder's kind, whole messages, in a folder and in the user directory: never messages.
-    std::mt19937 rng(20261210);
-    std::string decoy;
-    for (const std::string& line : bench::GenerateMessage(rng, 999990, 400, false)) {
-        decoy += line + "\r\n";
-    }
-    dir.WriteFile("user/Inbox/.QM999990.msg.tmp", decoy);
-    dir.WriteFile("user/.QM999991.msg.tmp", decoy);
-
-    int stored = 0;
-    int deleted = 0;
-    int moved = 0;
-    int adopted = 0;
-    std::uniform_int_distribution<int> steps(0, kMostSteps);
-    std::uniform_int_distribution<int> pause(0, 3000);
-    for (int run = 0; run < kRuns; ++run) {
-        SCOPED_TRACE("run " + std::to_string(run));
+class StoreCrashTest : public ::testing::Test {
+protected:
+    // Starts the writer, lets it finish a random number of steps and kills it with SIGKILL.
+    void RunAndKill()
+    {
         ChildOptions options;
-        options.Argv = {QM_STORE_WRITER, userDir.string(), std::to_string(rng()), "100000"};
+        options.Argv = {QM_STORE_WRITER, m_userDir.string(), std::to_string(m_rng()), "100000"};
         options.Environment = test::ChildEnvironment();
         options.Stdout = ChildStdio::Pipe();
-        options.Stderr = ChildStdio::File(dir / "writer.err");
+        options.Stderr = ChildStdio::File(m_dir / "writer.err");
         auto child = ChildProcess::Start(options);
         ASSERT_TRUE(child.has_value()) << child.error().Message;
         test::LineReader lines(child->StdoutFd());
-        ASSERT_EQ(lines.ReadLine(test::kPatience), "ready") << test::ReadBytes(dir / "writer.err");
-        for (int left = steps(rng); left > 0; --left) {
+        ASSERT_EQ(lines.ReadLine(test::kPatience), "ready") << test::ReadBytes(m_dir / "writer.err");
+        for (int left = std::uniform_int_distribution<int>(0, kMostSteps)(m_rng); left > 0; --left) {
             const std::string line = lines.ReadLine(test::kPatience);
-            ASSERT_FALSE(line.empty()) << "the writer stopped: " << test::ReadBytes(dir / "writer.err");
-            stored += line.starts_with("stored ") ? 1 : 0;
-            deleted += line.starts_with("deleted ") ? 1 : 0;
-            moved += line.starts_with("moved ") ? 1 : 0;
+            ASSERT_FALSE(line.empty()) << "the writer stopped: " << test::ReadBytes(m_dir / "writer.err");
+            m_stored += line.starts_with("stored ") ? 1 : 0;
+            m_deleted += line.starts_with("deleted ") ? 1 : 0;
+            m_moved += line.starts_with("moved ") ? 1 : 0;
         }
-        // The kill lands somewhere in the next step; nothing below depends on where.
-        std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
+        // The kill lands somewhere in the next step; nothing checked depends on where.
+        std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3000)(m_rng)));
         ASSERT_EQ(::kill(child->Pid(), SIGKILL), 0);
         auto status = child->Wait(static_cast<int>(std::chrono::milliseconds(test::kPatience).count()));
         ASSERT_TRUE(status.has_value());
-        ASSERT_EQ(status->State, ChildState::Signalled) << test::ReadBytes(dir / "writer.err");
+        ASSERT_EQ(status->State, ChildState::Signalled) << test::ReadBytes(m_dir / "writer.err");
         ASSERT_EQ(status->Code, SIGKILL);
+    }
 
-        ExpectConsistentStore(userDir, stored > 0, "after the kill");
-        if (::testing::Test::HasFatalFailure()) {
-            return;
-        }
-
-        // What a new session does: adopt the folder files, then save.
-        {
-            MessageIndex index(userDir.string());
-            const FolderList folders(userDir.string(), "en");
-            test::TempDir scratch("qm-crash-scratch");
-            index.AdoptFolderFiles(folders, scratch.Path().string(),
-                                   [&](MessageIndex& into, const std::string& folder, const std::string& path) {
-                                       EXPECT_FALSE(IsTemporaryName(fs::path(path).filename().string())) << path;
-                                       ++adopted;
-                                       return RestoreMessageFile(into, folder, path);
-                                   });
-            for (int i = 0; i < index.Count(); ++i) {
-                const MessageIndexEntry& e = *index.Entry(i);
-                if (e.HasFlag(MessageFlag::Stored) && !e.Folder().empty()) {
-                    EXPECT_TRUE(fs::is_regular_file(e.GetMessagePath())) << e.FileId() << " after adoption";
-                }
+    // What a new session does: adopt the folder files, then save. No temporary file is given to be stored.
+    void AdoptAndSave()
+    {
+        MessageIndex index(m_userDir.string());
+        const FolderList folders(m_userDir.string(), "en");
+        test::TempDir scratch("qm-crash-scratch");
+        index.AdoptFolderFiles(folders, scratch.Path().string(),
+                               [&](MessageIndex& into, const std::string& folder, const std::string& path) {
+                                   EXPECT_FALSE(IsTemporaryName(fs::path(path).filename().string())) << path;
+                                   ++m_adopted;
+                                   return RestoreMessageFile(into, folder, path);
+                               });
+        for (int i = 0; i < index.Count(); ++i) {
+            const MessageIndexEntry& e = *index.Entry(i);
+            if (e.HasFlag(MessageFlag::Stored) && !e.Folder().empty()) {
+                EXPECT_TRUE(fs::is_regular_file(e.GetMessagePath())) << e.FileId() << " after adoption";
             }
-            ASSERT_TRUE(index.Save());
         }
-        for (const fs::directory_entry& file : fs::directory_iterator(userDir)) {
+        ASSERT_TRUE(index.Save());
+        for (const fs::directory_entry& file : fs::directory_iterator(m_userDir)) {
             EXPECT_FALSE(IsTemporaryName(file.path().filename().string()) && file.is_regular_file())
                     << file.path() << ": a temporary file outlived adoption";
         }
-        ExpectConsistentStore(userDir, stored > 0, "after adoption");
-        if (::testing::Test::HasFatalFailure()) {
-            return;
+    }
+
+    test::TempDir m_dir{"qm-crash"};
+    fs::path m_userDir = m_dir.Path() / "user";
+    std::mt19937 m_rng{20261210}; // NOLINT(cert-msc51-cpp): a failure can be run again as it was
+    int m_stored = 0;
+    int m_deleted = 0;
+    int m_moved = 0;
+    int m_adopted = 0;
+};
+
+TEST_F(StoreCrashTest, KilledWritersLeaveAWholeIndexAndTheFilesItNames)
+{
+    fs::create_directories(m_userDir / "Inbox");
+    // Temporary files of the builder's kind, whole messages, in a folder and in the user directory: never messages.
+    std::string decoy;
+    for (const std::string& line : bench::GenerateMessage(m_rng, 999990, 400, false)) {
+        decoy += line + "\r\n";
+    }
+    m_dir.WriteFile("user/Inbox/.QM999990.msg.tmp", decoy);
+    m_dir.WriteFile("user/.QM999991.msg.tmp", decoy);
+
+    for (int run = 0; run < kRuns && !HasFatalFailure(); ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        RunAndKill();
+        if (!HasFatalFailure()) {
+            ExpectConsistentStore(m_userDir, m_stored > 0, "after the kill");
+        }
+        if (!HasFatalFailure()) {
+            AdoptAndSave();
+        }
+        if (!HasFatalFailure()) {
+            ExpectConsistentStore(m_userDir, m_stored > 0, "after adoption");
         }
     }
-    EXPECT_EQ(test::ReadBytes(userDir / "Inbox/.QM999990.msg.tmp"), decoy) << "hidden: neither adopted nor removed";
+    EXPECT_EQ(test::ReadBytes(m_userDir / "Inbox/.QM999990.msg.tmp"), decoy) << "hidden: neither adopted nor removed";
     // Every kind of step was cut into many times over.
-    EXPECT_GT(stored, kRuns / 2);
-    EXPECT_GT(deleted, kRuns / 10);
-    EXPECT_GT(moved, kRuns / 10);
-    std::printf("%d runs: %d stores, %d deletes, %d moves finished; %d message files adopted after a kill\n", kRuns,
-                stored, deleted, moved, adopted);
+    EXPECT_GT(m_stored, kRuns / 2);
+    EXPECT_GT(m_deleted, kRuns / 10);
+    EXPECT_GT(m_moved, kRuns / 10);
+    (void)std::printf("%d runs: %d stores, %d deletes, %d moves finished; %d message files adopted after a kill\n",
+                      kRuns, m_stored, m_deleted, m_moved, m_adopted);
 }
 
 } // namespace

@@ -23,16 +23,17 @@ constexpr const char* kFolders[] = {"Inbox", "Work/Projects"};
 // Deletes keep the index near this size however many runs share the directory.
 constexpr int kCrowded = 24;
 
-[[noreturn]] void Fail(const char* what, std::uint32_t number)
+// Says what failed; the exit code for main.
+int Fail(const char* what, std::uint32_t number)
 {
-    std::fprintf(stderr, "qm_store_writer: %s (message %u)\n", what, static_cast<unsigned>(number));
-    std::exit(2);
+    (void)std::fprintf(stderr, "qm_store_writer: %s (message %u)\n", what, static_cast<unsigned>(number));
+    return 2;
 }
 
 void Report(const char* step, std::uint32_t number)
 {
-    std::printf("%s %u\n", step, static_cast<unsigned>(number));
-    std::fflush(stdout);
+    (void)std::printf("%s %u\n", step, static_cast<unsigned>(number));
+    (void)std::fflush(stdout);
 }
 
 // A random entry that has a folder, or null.
@@ -55,7 +56,7 @@ MessageIndexEntry* PickFiled(MessageIndex& index, std::mt19937& rng)
 int main(int argc, char** argv)
 {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: qm_store_writer <user directory> <seed> <steps>\n");
+        (void)std::fprintf(stderr, "usage: qm_store_writer <user directory> <seed> <steps>\n");
         return 1;
     }
     const std::string userDir = argv[1];
@@ -63,12 +64,12 @@ int main(int argc, char** argv)
     const long steps = std::strtol(argv[3], nullptr, 10);
     for (const char* folder : kFolders) {
         if (!qm::platform::MakeDirectories(qm::platform::PathJoin(userDir, folder)).has_value()) {
-            Fail("cannot create the folders", 0);
+            return Fail("cannot create the folders", 0);
         }
     }
     MessageIndex index(userDir);
-    std::printf("ready\n");
-    std::fflush(stdout);
+    (void)std::printf("ready\n");
+    (void)std::fflush(stdout);
 
     std::uniform_int_distribution<int> dice(0, 9);
     for (long step = 0; step < steps; ++step) {
@@ -77,32 +78,32 @@ int main(int argc, char** argv)
         if (filed != nullptr && (roll < 2 || index.Count() >= kCrowded)) {
             const std::uint32_t number = filed->Number();
             if (index.DeleteEntry(filed) == MessageIndex::DeleteOutcome::Failed) {
-                Fail("delete failed", number);
+                return Fail("delete failed", number);
             }
             if (!index.Save()) {
-                Fail("save after a delete failed", number);
+                return Fail("save after a delete failed", number);
             }
             Report("deleted", number);
         } else if (filed != nullptr) {
             const std::string dest = filed->Folder() == kFolders[0] ? kFolders[1] : kFolders[0];
             if (!filed->MoveToFolder(dest)) {
-                Fail("move failed", filed->Number());
+                return Fail("move failed", filed->Number());
             }
             if (!index.Save()) {
-                Fail("save after a move failed", filed->Number());
+                return Fail("save after a move failed", filed->Number());
             }
             Report("moved", filed->Number());
         } else {
             const bool attachment = dice(rng) < 3;
             const std::size_t bytes = std::uniform_int_distribution<std::size_t>(200, 24000)(rng);
-            const std::vector<std::string> lines = qm::store::bench::GenerateMessage(
-                    rng, index.PeekNextNumber(), bytes, attachment);
+            const std::vector<std::string> lines =
+                    qm::store::bench::GenerateMessage(rng, index.PeekNextNumber(), bytes, attachment);
             MessageIndexEntry* entry = qm::store::StoreMessageLines(index, kFolders[dice(rng) % 2], lines);
             if (entry == nullptr || !entry->HasFlag(qm::store::MessageFlag::Stored)) {
-                Fail("store failed", entry == nullptr ? 0 : entry->Number());
+                return Fail("store failed", entry == nullptr ? 0 : entry->Number());
             }
             if (!index.Save()) {
-                Fail("save after a store failed", entry->Number());
+                return Fail("save after a store failed", entry->Number());
             }
             Report("stored", entry->Number());
         }
