@@ -683,16 +683,21 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
             if (!restore) {
                 continue;
             }
-            // Two folders may hold orphans of the same name: never move one over the other.
+            // The scratch copy is a second name (or a copy on another file system): the original stays in its
+            // folder until the message is stored again, so a crash meanwhile cannot take it out of every folder.
+            // Two folders may hold orphans of the same name: never put one over the other.
             for (int attempt = 0; attempt < 1000; ++attempt) {
                 const std::string scratch = platform::PathJoin(
                         scratchDir, attempt == 0 ? file.Name : std::to_string(attempt) + "-" + file.Name);
-                const Result<void> moved = platform::MoveNoReplace(original, scratch);
-                if (moved.has_value()) {
+                Result<void> copied = platform::LinkFile(original, scratch);
+                if (!copied.has_value() && copied.error().Code != EEXIST) {
+                    copied = platform::CopyFile(original, scratch, platform::CopyMode::NoReplace);
+                }
+                if (copied.has_value()) {
                     orphans.push_back({folder.Name(), original, scratch});
                     break;
                 }
-                if (moved.error().Code != EEXIST) {
+                if (copied.error().Code != EEXIST) {
                     break;
                 }
             }
@@ -702,11 +707,10 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
         MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);
         if (entry != nullptr && entry->HasFlag(MessageFlag::Stored)) {
             seen.insert(entry);
-            static_cast<void>(platform::RemoveFile(orphan.Scratch));
-        } else {
-            // Not stored again: the file goes back, so the message is not lost.
-            static_cast<void>(platform::MoveNoReplace(orphan.Scratch, orphan.Original));
+            static_cast<void>(platform::RemoveFile(orphan.Original));
         }
+        // Not stored again: the original is still where it was, so the message is not lost.
+        static_cast<void>(platform::RemoveFile(orphan.Scratch));
     }
     for (int i = Count() - 1; i >= 0; --i) {
         MessageIndexEntry* e = Entry(i);

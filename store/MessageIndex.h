@@ -263,11 +263,11 @@ public:
 
     /// Brings the index in line with the message files of folders, once per session:
     /// 1. a ".msg" file in a folder directory without an entry of that folder and FileId (ASCII case ignored) is
-    ///    moved into scratchDir (never over another file there) and given to restore; when the entry it returns
-    ///    is stored, the scratch file is removed, otherwise the file is moved back where it was. With no restore
-    ///    such files are left alone. Not orphans: a file waiting for removal at the next Save, and a second name
-    ///    of a stored entry's message file in another folder (left by a move that a crash cut short), which is
-    ///    removed with its part index name;
+    ///    linked or copied into scratchDir (never over another file there) and the copy given to restore; when
+    ///    the entry it returns is stored, the original is removed, otherwise it stays; the copy is removed. With
+    ///    no restore such files are left alone. Not orphans: a file waiting for removal at the next Save, and a
+    ///    second name of a stored entry's message file in another folder (left by a move that a crash cut
+    ///    short), which is removed with its part index name;
     /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
     ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
     /// Temporary files that a message builder or a save of the index stopped while writing left in the user

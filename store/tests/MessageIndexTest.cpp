@@ -660,6 +660,12 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
                                                       const std::string& path) -> MessageIndexEntry* {
         const std::string text = test::ReadBytes(path);
         given.push_back(folder + ":" + text);
+        // Until it is stored again the message stays in its folder too: a crash now must not lose it.
+        bool inFolder = false;
+        for (const auto& file : std::filesystem::directory_iterator(m_dir / folder)) {
+            inFolder = inFolder || (file.path().extension() == ".msg" && test::ReadBytes(file.path()) == text);
+        }
+        EXPECT_TRUE(inFolder) << text;
         if (text == "cannot be stored") {
             return nullptr;
         }
