@@ -1,9 +1,11 @@
-// A writer for the store's crash test: in the user directory given, stores messages (plain ones and ones with an
+// A writer for the store's crash test: in the user directory given, first adopts the folder files as a new session
+// does (scratch copies in the scratch directory given), then stores messages (plain ones and ones with an
 // attachment) into two folders, deletes and moves some, and saves the index after each step, until it is killed
 // or has done the number of steps given. Prints "ready" once it runs and one line per finished step.
-// Usage: qm_store_writer <user directory> <seed> <steps>
+// Usage: qm_store_writer <user directory> <scratch directory> <seed> <steps>
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/FolderList.h"
 #include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
 #include "store/bench/GeneratedMessage.h"
@@ -55,13 +57,14 @@ MessageIndexEntry* PickFiled(MessageIndex& index, std::mt19937& rng)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        (void)std::fprintf(stderr, "usage: qm_store_writer <user directory> <seed> <steps>\n");
+    if (argc != 5) {
+        (void)std::fprintf(stderr, "usage: qm_store_writer <user directory> <scratch directory> <seed> <steps>\n");
         return 1;
     }
     const std::string userDir = argv[1];
-    std::mt19937 rng(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)));
-    const long steps = std::strtol(argv[3], nullptr, 10);
+    const std::string scratchDir = argv[2];
+    std::mt19937 rng(static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
+    const long steps = std::strtol(argv[4], nullptr, 10);
     for (const char* folder : kFolders) {
         if (!qm::platform::MakeDirectories(qm::platform::PathJoin(userDir, folder)).has_value()) {
             return Fail("cannot create the folders", 0);
@@ -70,6 +73,15 @@ int main(int argc, char** argv)
     MessageIndex index(userDir);
     (void)std::printf("ready\n");
     (void)std::fflush(stdout);
+
+    {
+        const qm::store::FolderList folders(userDir, "en");
+        index.AdoptFolderFiles(folders, scratchDir, qm::store::RestoreMessageFile);
+        if (!index.Save()) {
+            return Fail("save after adoption failed", 0);
+        }
+        Report("adopted", static_cast<std::uint32_t>(index.Count()));
+    }
 
     std::uniform_int_distribution<int> dice(0, 9);
     for (long step = 0; step < steps; ++step) {
