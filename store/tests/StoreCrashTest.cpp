@@ -187,7 +187,14 @@ protected:
         ASSERT_EQ(status->State, ChildState::Signalled) << test::ReadBytes(m_dir / "writer.err");
         ASSERT_EQ(status->Code, SIGKILL);
 
-        // The steps it finished after those are in the pipe still; the first step is adoption.
+        ExpectNothingLost(before, finished, lines);
+    }
+
+    // Tallies the steps the writer finished (those after the ones read are in the pipe still; the first step is
+    // adoption) and checks that no message was lost but those it deleted, and one whose deletion the kill cut into.
+    void ExpectNothingLost(const std::multiset<std::size_t>& before, std::vector<std::string>& finished,
+                           test::LineReader& lines)
+    {
         for (std::string line = lines.ReadLine(test::kPatience); !line.empty();
              line = lines.ReadLine(test::kPatience)) {
             finished.push_back(line);
