@@ -1,0 +1,784 @@
+#include "store/Pop3Client.h"
+
+#include "common/IniAccess.h"
+#include "common/Log.h"
+#include "common/StringUtil.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/SocketOps.h"
+#include "store/MailHostList.h"
+#include "store/MessageBuilder.h"
+#include "store/MessageIndex.h"
+#include "store/StoreSeams.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <utility>
+
+namespace qm::store {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <typename... Args>
+void Note(Logger* log, int level, int id, Args... args)
+{
+    if (log != nullptr) {
+        log->LogMsg(level, id, args...);
+    }
+}
+
+// CR, LF or NUL: a value holding one could end a command line early and add a command of its own.
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view word)
+{
+    if (word.size() > text.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i + word.size() <= text.size(); ++i) {
+        if (EqualsNoCase(text.substr(i, word.size()), word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A UID that can be kept in the ".uid" file and matched again: not empty, one line piece, no control bytes.
+bool IsUsableUid(std::string_view uid)
+{
+    if (uid.empty() || uid.size() > kMaxPop3Uid) {
+        return false;
+    }
+    return std::none_of(uid.begin(), uid.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
+// The number after the n-th blank of a reply ("+OK 2 320": 1 gives 2, 2 gives 320); 0 when there is none.
+long long NumberAfterBlank(std::string_view line, int n)
+{
+    std::size_t at = 0;
+    for (int i = 0; i < n; ++i) {
+        at = line.find(' ', at);
+        if (at == std::string_view::npos) {
+            return 0;
+        }
+        ++at;
+    }
+    return ParseDecimal(line.substr(at));
+}
+
+std::string Numbered(const char* command, int number)
+{
+    return std::string(command) + ' ' + std::to_string(number) + "\r\n";
+}
+
+} // namespace
+
+Pop3Client::Pop3Client(StoreUser* user, const MailHostAccount& account, Logger* log, SocketOps& ops)
+    : AsyncSocket(ops)
+    , m_user(user)
+    , m_log(log)
+    , m_account(&account)
+{
+    if (user != nullptr) {
+        Result<MessageIndex*> index = user->Index();
+        if (index.has_value()) {
+            m_index = *index;
+        }
+    }
+}
+
+Pop3Client::~Pop3Client()
+{
+    DropUnfinishedMessage();
+}
+
+// ---- the four runs ----
+
+bool Pop3Client::FetchNewMail(std::int64_t cutoff)
+{
+    const MailHostAccount& account = Account();
+    Note(m_log, 2, kMsgPop3GettingMail, account.Mailbox().c_str());
+    if (m_index == nullptr || !LoadKnownUids()) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 No message index or UID file for mailbox %s.",
+                       EscapeControlBytes(account.Mailbox()).c_str());
+        }
+        m_result = kPop3ErrorReply;
+        return false;
+    }
+    m_cutoff = std::max<std::int64_t>(cutoff, 0);
+    RunSession();
+    if (m_uidsWritten) {
+        SaveSeenUids();
+    }
+    return m_quitSent && m_result == kPop3Success;
+}
+
+int Pop3Client::RetrieveMessage(MessageIndexEntry& entry)
+{
+    Note(m_log, 2, kMsgPop3GettingMessage, Account().Mailbox().c_str());
+    m_index = &entry.Owner();
+    // A stored message is never fetched over itself: a run that broke off would take the stored flag from it.
+    if (entry.HasFlag(MessageFlag::Stored)) {
+        FillHeadersOnlyCopies(entry);
+        return 1;
+    }
+    m_single = true;
+    m_entry = &entry;
+    RunSession();
+    if (!entry.HasFlag(MessageFlag::Stored)) {
+        return 0;
+    }
+    FillHeadersOnlyCopies(entry);
+    return m_quitSent ? 1 : 0;
+}
+
+bool Pop3Client::DeleteFromServer()
+{
+    if (m_index == nullptr) {
+        return false;
+    }
+    const std::string& mailbox = Account().Mailbox();
+    std::vector<MessageIndexEntry*> pending;
+    for (int i = 0; i < m_index->Count(); ++i) {
+        MessageIndexEntry* e = m_index->Entry(i);
+        if (e->Folder().empty() && EqualsNoCase(e->Mailbox(), mailbox)) {
+            pending.push_back(e);
+            m_toDelete.insert(e->Uid());
+        }
+    }
+    if (pending.empty()) {
+        return true;
+    }
+    m_deleteMode = true;
+    RunSession();
+
+    // A DELE only takes effect once the server has accepted the QUIT that ends the session.
+    std::unordered_set<std::string> onServer;
+    std::unordered_set<std::string> deleted;
+    for (const WorkItem& item : m_work) {
+        onServer.insert(item.Uid);
+        if (item.DeleAccepted && m_quitConfirmed) {
+            deleted.insert(item.Uid);
+        }
+    }
+    int left = 0;
+    for (MessageIndexEntry* e : pending) {
+        const bool gone = m_uidListComplete && !onServer.contains(e->Uid());
+        if (gone || deleted.contains(e->Uid())) {
+            m_index->RemoveEntry(e);
+        } else {
+            ++left;
+        }
+    }
+    return left == 0;
+}
+
+bool Pop3Client::TestLogon()
+{
+    m_logonTest = true;
+    RunSession();
+    return m_quitSent && m_result == kPop3Success;
+}
+
+// ---- the session ----
+
+void Pop3Client::RunSession()
+{
+    m_state = State::Greeting;
+    m_done = false;
+    m_quitSent = false;
+    m_quitConfirmed = false;
+    m_result = kPop3Success;
+    m_received.clear();
+    if (RunDirectIfKnown()) {
+        return;
+    }
+    if (!CheckAccount()) {
+        return;
+    }
+    const MailHostAccount& account = Account();
+    Note(m_log, 1, kMsgPop3Connecting, EscapeControlBytes(account.Host()).c_str());
+
+    std::uint32_t local = 0;
+    if (!ParseIpv4(ReadIniString("WebServer", "BindAddress", "0.0.0.0").c_str(), &local)) {
+        local = 0;
+    }
+    int seconds = ReadIniInt("PopClient", "Timeout", kDefaultPop3TimeoutSeconds);
+    if (seconds < 1) {
+        seconds = kDefaultPop3TimeoutSeconds;
+    }
+    m_timeout = std::chrono::seconds(std::min(seconds, 24 * 3600));
+    if (!Connect(account.Host().c_str(), account.Port(), local, static_cast<int>(m_timeout.count()))) {
+        Note(m_log, 4, kMsgPop3ConnectError, LastError());
+        m_result = kPop3ConnectError;
+        Close();
+    } else {
+        m_deadline = Clock::now() + m_timeout;
+        WaitForReplies();
+        Close();
+    }
+    DropUnfinishedMessage();
+    if (m_deleteMode) {
+        Note(m_log, 2, kMsgPop3CompletedDeleted, m_deleted.load());
+    } else {
+        Note(m_log, 2, kMsgPop3CompletedRetrieved, m_retrieved.load());
+    }
+}
+
+bool Pop3Client::CheckAccount()
+{
+    const MailHostAccount& account = Account();
+    const std::string mailbox = EscapeControlBytes(account.Mailbox());
+    if (HasLineBreak(account.Host())) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 The host of mailbox %s holds a line break: not connecting.", mailbox.c_str());
+        }
+        m_result = kPop3ConnectError;
+        return false;
+    }
+    const char* refusal = nullptr;
+    if (HasLineBreak(account.User()) || HasLineBreak(account.Pass())) {
+        refusal = "its user name or password holds a line break";
+    } else if (account.Pass().starts_with('\\')) {
+        if (m_user == nullptr) {
+            refusal = "its password is the user's own, and there is no user";
+        } else if (const char* own = m_user->OwnPassword(); own != nullptr && HasLineBreak(own)) {
+            refusal = "the user's own password holds a line break";
+        }
+    }
+    if (refusal != nullptr) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 Not logging on to mailbox %s: %s.", mailbox.c_str(), refusal);
+        }
+        m_result = kPop3LogonRefused;
+        return false;
+    }
+    return true;
+}
+
+std::string Pop3Client::Password() const
+{
+    const std::string& pass = Account().Pass();
+    if (!pass.starts_with('\\')) {
+        return pass;
+    }
+    const char* own = m_user != nullptr ? m_user->OwnPassword() : nullptr;
+    return own != nullptr ? std::string(own) : std::string();
+}
+
+void Pop3Client::WaitForReplies()
+{
+    while (!m_done) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+        const WaitResult waited = left.count() > 0 ? Wait(static_cast<int>(left.count())) : WaitResult::Timeout;
+        if (waited == WaitResult::Timeout) {
+            if (Clock::now() < m_deadline) {
+                continue;
+            }
+            Note(m_log, 4, kMsgPop3TimedOut);
+            SetResult(kPop3TimedOut);
+            return;
+        }
+        if (waited == WaitResult::Error) {
+            Note(m_log, 4, kMsgPop3WaitError, LastError());
+            SetResult(kPop3WaitError);
+            return;
+        }
+        DispatchEvents();
+    }
+}
+
+void Pop3Client::SetResult(int result)
+{
+    // The first failure is the one reported: a time-out waiting for the QUIT after a refused logon stays a refusal.
+    if (m_result == kPop3Success) {
+        m_result = result;
+    }
+}
+
+void Pop3Client::EndWith(int result)
+{
+    SetResult(result);
+    m_done = true;
+}
+
+void Pop3Client::OnRead()
+{
+    ReadAvailable(false);
+}
+
+void Pop3Client::OnClose()
+{
+    // What arrived before the close is still read: it may hold the last replies.
+    ReadAvailable(true);
+    if (!m_done && m_state != State::Quit) {
+        Note(m_log, 4, kMsgPop3UnexpectedClose);
+        SetResult(kPop3ConnectionClosed);
+    }
+    m_done = true;
+}
+
+void Pop3Client::ReadAvailable(bool drain)
+{
+    char chunk[4096];
+    while (!m_done) {
+        const int n = Receive(chunk, static_cast<int>(sizeof chunk));
+        if (n < 0) {
+            Note(m_log, 4, kMsgPop3ReceiveError, LastError());
+            EndWith(kPop3ConnectionClosed);
+            return;
+        }
+        if (n == 0) {
+            return;
+        }
+        m_received.append(chunk, static_cast<std::size_t>(n));
+        SplitLines();
+        if (!drain) {
+            return;
+        }
+    }
+}
+
+void Pop3Client::SplitLines()
+{
+    std::size_t start = 0;
+    while (!m_done) {
+        const std::size_t lf = m_received.find('\n', start);
+        if (lf == std::string::npos) {
+            break;
+        }
+        std::size_t end = lf;
+        if (end > start && m_received[end - 1] == '\r') {
+            --end;
+        }
+        if (end - start > kMaxPop3Line) {
+            break;
+        }
+        OnReply(std::string_view(m_received).substr(start, end - start));
+        start = lf + 1;
+    }
+    m_received.erase(0, start);
+    if (!m_done && m_received.size() > kMaxPop3Line) {
+        Note(m_log, 4, kMsgPop3ReceiveOverflow);
+        EndWith(kPop3ErrorReply);
+    }
+}
+
+void Pop3Client::SendCommand(std::string command)
+{
+    m_command = std::move(command);
+    if (m_log != nullptr) {
+        if (m_command.starts_with("PASS ")) {
+            m_log->Log(1, "POP3 <<< PASS ****");
+        } else {
+            std::string_view shown(m_command);
+            shown.remove_suffix(shown.ends_with("\r\n") ? 2 : 0);
+            m_log->Log(1, "POP3 <<< %s", EscapeControlBytes(shown).c_str());
+        }
+    }
+    if (SendString(m_command) < 0) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 Winsock send error: %d.", LastError());
+        }
+        EndWith(kPop3ConnectionClosed);
+    }
+}
+
+void Pop3Client::SendQuit(bool normalEnd)
+{
+    if (normalEnd) {
+        m_quitSent = true;
+    }
+    m_state = State::Quit;
+    SendCommand("QUIT\r\n");
+}
+
+// ---- replies ----
+
+void Pop3Client::OnReply(std::string_view line)
+{
+    m_deadline = Clock::now() + m_timeout;
+    if (m_state >= State::UidlData) {
+        OnDataLine(line);
+        return;
+    }
+    if (m_log != nullptr) {
+        m_log->Log(1, "POP3 >>> %s", EscapeControlBytes(line).c_str());
+    }
+    if (line.starts_with("+OK")) {
+        OnOkReply(line);
+    } else {
+        OnErrorReply(line);
+    }
+}
+
+void Pop3Client::OnErrorReply(std::string_view line)
+{
+    Note(m_log, 4, kMsgPop3UnexpectedResponse, EscapeControlBytes(line).c_str());
+    if (m_state == State::Quit) {
+        EndWith(kPop3ErrorReply);
+        return;
+    }
+    int result = kPop3ErrorReply;
+    if (m_state == State::User || m_state == State::Pass) {
+        const bool locked = ContainsNoCase(line, "lock") || ContainsNoCase(line, "in-use");
+        result = locked ? kPop3MailboxLocked : kPop3LogonRefused;
+    }
+    SetResult(result);
+    SendQuit(false);
+}
+
+void Pop3Client::OnOkReply(std::string_view line)
+{
+    switch (m_state) {
+    case State::Greeting:
+        m_state = State::User;
+        SendCommand("USER " + Account().User() + "\r\n");
+        break;
+    case State::User:
+        m_state = State::Pass;
+        SendCommand("PASS " + Password() + "\r\n");
+        break;
+    case State::Pass:
+        if (m_logonTest) {
+            SendQuit(true);
+        } else {
+            m_state = State::Stat;
+            SendCommand("STAT\r\n");
+        }
+        break;
+    case State::Stat:
+        m_messageCount = static_cast<int>(std::clamp<long long>(NumberAfterBlank(line, 1), 0, INT32_MAX));
+        if (m_messageCount.load() == 0) {
+            m_uidListComplete = true;
+            StartWorkList();
+        } else {
+            m_state = State::Uidl;
+            SendCommand("UIDL\r\n");
+        }
+        break;
+    case State::Uidl:
+        m_state = State::UidlData;
+        break;
+    case State::List:
+        OnListReply(line);
+        break;
+    case State::Top:
+        m_state = State::TopData;
+        break;
+    case State::Retr:
+        m_state = State::RetrData;
+        break;
+    case State::DeleAfterRetr:
+        RetrieveNext();
+        break;
+    case State::Quit:
+        m_quitConfirmed = true;
+        m_done = true;
+        break;
+    case State::Dele:
+        ++m_deleted;
+        m_current->DeleAccepted = true;
+        DeleteNext();
+        break;
+    default:
+        break;
+    }
+}
+
+void Pop3Client::OnDataLine(std::string_view line)
+{
+    if (line == ".") {
+        OnDataEnd();
+        return;
+    }
+    if (line.starts_with("..")) {
+        line.remove_prefix(1);
+    }
+    if (m_state == State::UidlData) {
+        OnUidlLine(line);
+        return;
+    }
+    m_messageBytes += m_builder->AddLine(line);
+}
+
+void Pop3Client::OnDataEnd()
+{
+    if (m_state == State::UidlData) {
+        OnUidlEnd();
+        return;
+    }
+    if (m_state == State::RetrData) {
+        OnRetrEnd();
+        return;
+    }
+    if (m_builder->InHeader()) {
+        m_builder->AddLine("");
+    }
+    MessageIndexEntry* entry = m_builder->Finish();
+    m_builder.reset();
+    if (entry != nullptr) {
+        AddSeen(m_current->Uid);
+    }
+    RetrieveNext();
+}
+
+void Pop3Client::OnUidlLine(std::string_view line)
+{
+    if (static_cast<std::size_t>(++m_uidlLines) > kMaxPop3UidlLines) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 More than %zu UIDL lines.", kMaxPop3UidlLines);
+        }
+        EndWith(kPop3ErrorReply);
+        return;
+    }
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) {
+        return;
+    }
+    const int number = ParseDecimalInt(line.substr(0, blank));
+    const std::string_view uid = line.substr(blank + 1);
+    if (number <= 0 || !IsUsableUid(uid)) {
+        return;
+    }
+    if (Select(std::string(uid), CaseRule::Exact)) {
+        WorkItem item;
+        item.Number = number;
+        item.Uid = std::string(uid);
+        m_work.push_back(std::move(item));
+    }
+}
+
+bool Pop3Client::Select(const std::string& uid, CaseRule rule)
+{
+    if (m_single) {
+        // One message is looked for: the first match is the one.
+        const bool same = rule == CaseRule::Exact ? uid == m_entry->Uid() : EqualsNoCase(uid, m_entry->Uid());
+        return same && m_work.empty();
+    }
+    if (m_deleteMode) {
+        return m_toDelete.contains(uid);
+    }
+    if (m_known.contains(uid)) {
+        AddSeen(uid);
+        return false;
+    }
+    return true;
+}
+
+void Pop3Client::OnUidlEnd()
+{
+    m_uidListComplete = true;
+    LogWorkList();
+    StartWorkList();
+}
+
+void Pop3Client::LogWorkList()
+{
+    const int count = static_cast<int>(m_work.size());
+    if (!m_single) {
+        Note(m_log, 2, m_deleteMode ? kMsgPop3Deleting : kMsgPop3Retrieving, count);
+    } else if (count > 0) {
+        Note(m_log, 2, kMsgPop3MessageFound);
+    }
+}
+
+void Pop3Client::StartWorkList()
+{
+    m_position = 0;
+    if (m_deleteMode) {
+        DeleteNext();
+        return;
+    }
+    m_uidsWritten = true;
+    RetrieveNext();
+}
+
+void Pop3Client::RetrieveNext()
+{
+    if (m_position >= m_work.size()) {
+        SendQuit(true);
+        return;
+    }
+    m_current = &m_work[m_position++];
+    m_state = State::List;
+    SendCommand(Numbered("LIST", m_current->Number));
+}
+
+void Pop3Client::DeleteNext()
+{
+    if (m_position >= m_work.size()) {
+        SendQuit(true);
+        return;
+    }
+    m_current = &m_work[m_position++];
+    m_state = State::Dele;
+    SendCommand(Numbered("DELE", m_current->Number));
+}
+
+void Pop3Client::OnListReply(std::string_view line)
+{
+    m_messageBytes = 0;
+    if (m_single) {
+        m_messageSize = m_entry->Size();
+        m_builder = std::make_unique<MessageBuilder>(*m_entry);
+        m_builderBound = true;
+        static_cast<void>(m_builder->Begin(m_entry->Size(), true));
+        m_state = State::Retr;
+        SendCommand(Numbered("RETR", m_current->Number));
+        return;
+    }
+    const std::int64_t size = std::max<long long>(NumberAfterBlank(line, 2), 0);
+    m_messageSize = size;
+    m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, m_current->Uid, m_user);
+    m_builderBound = false;
+    // The UID joins the seen list only once the message is in the index (OnDataEnd, OnRetrEnd), so a message whose
+    // fetch broke off is fetched again next time.
+    if (m_cutoff != 0 && m_cutoff < size) {
+        static_cast<void>(m_builder->Begin(size, false));
+        m_state = State::Top;
+        SendCommand("TOP " + std::to_string(m_current->Number) + " 0\r\n");
+    } else {
+        static_cast<void>(m_builder->Begin(size, true));
+        m_state = State::Retr;
+        SendCommand(Numbered("RETR", m_current->Number));
+    }
+}
+
+void Pop3Client::OnRetrEnd()
+{
+    MessageIndexEntry* entry = m_builder->Finish();
+    const bool stored = entry != nullptr && entry->HasFlag(MessageFlag::Stored);
+    m_builder.reset();
+    if (!stored) {
+        // Nothing of it is kept here, so it stays on the server and is fetched again next time.
+        if (!m_builderBound && entry != nullptr) {
+            m_index->RemoveEntry(entry);
+        }
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 Message %d of mailbox %s could not be stored.", m_current->Number,
+                       EscapeControlBytes(Account().Mailbox()).c_str());
+        }
+        SetResult(kPop3ErrorReply);
+        SendQuit(false);
+        return;
+    }
+    if (!m_single) {
+        AddSeen(m_current->Uid);
+    }
+    ++m_retrieved;
+    if (Account().Delete() == 2) {
+        m_state = State::DeleAfterRetr;
+        SendCommand(Numbered("DELE", m_current->Number));
+        return;
+    }
+    RetrieveNext();
+}
+
+// ---- the store side ----
+
+void Pop3Client::DropUnfinishedMessage()
+{
+    if (m_builder == nullptr) {
+        return;
+    }
+    const std::uint32_t number = m_builder->Number();
+    const bool bound = m_builderBound;
+    m_builder.reset(); // removes what it wrote
+    // A new message whose data broke off leaves no entry: it is fetched again next time.
+    if (!bound && number != 0 && m_index != nullptr) {
+        if (MessageIndexEntry* entry = m_index->FindByNumber(number); entry != nullptr) {
+            m_index->RemoveEntry(entry);
+        }
+    }
+}
+
+void Pop3Client::FillHeadersOnlyCopies(MessageIndexEntry& entry)
+{
+    if (!entry.HasFlag(MessageFlag::HeadersOnlyCopies)) {
+        return;
+    }
+    entry.ChangeFlags(MessageFlag::HeadersOnlyCopies, false);
+    const std::string messagePath = entry.GetMessagePath();
+    const std::string partsPath = entry.GetPartIndexPath();
+    const bool hasParts = platform::IsRegularFile(partsPath);
+    MessageIndex& index = entry.Owner();
+    for (int i = 0; i < index.Count(); ++i) {
+        MessageIndexEntry* copy = index.Entry(i);
+        if (copy == &entry || !copy->HasFlag(MessageFlag::HeadersOnlyCopies) || copy->HasFlag(MessageFlag::Stored) ||
+            copy->Uid().empty() || copy->Uid() != entry.Uid() || !EqualsNoCase(copy->Mailbox(), entry.Mailbox())) {
+            continue;
+        }
+        const std::string copyPath = copy->GetMessagePath();
+        const std::string copyDir = platform::ParentDirectory(copyPath);
+        if (!platform::IsDirectory(copyDir)) {
+            static_cast<void>(platform::MakeDirectories(copyDir));
+        }
+        if (hasParts) {
+            static_cast<void>(platform::CopyFile(partsPath, copy->GetPartIndexPath(), platform::CopyMode::Overwrite));
+        }
+        if (!platform::CopyFile(messagePath, copyPath, platform::CopyMode::Overwrite).has_value()) {
+            continue;
+        }
+        copy->ChangeFlags(MessageFlag::Stored, true);
+        copy->ChangeFlags(MessageFlag::HeadersOnlyCopies, false);
+        copy->ForgetPartIndex();
+    }
+}
+
+void Pop3Client::AddSeen(const std::string& uid)
+{
+    if (m_seenSet.insert(uid).second) {
+        static_cast<void>(m_seen.Add(uid.c_str()));
+    }
+}
+
+std::string Pop3Client::UidFilePath() const
+{
+    if (m_user == nullptr) {
+        return {};
+    }
+    return MailboxFilePath(m_user->UserDir(), Account().Mailbox(), MailboxFile::Uid).value_or(std::string());
+}
+
+bool Pop3Client::LoadKnownUids()
+{
+    const std::string path = UidFilePath();
+    if (path.empty()) {
+        return false;
+    }
+    StringList known;
+    static_cast<void>(known.Load(path.c_str())); // a missing file: nothing seen yet
+    for (int i = 0; i < known.Count(); ++i) {
+        m_known.insert(known.Item(i));
+    }
+    return true;
+}
+
+void Pop3Client::SaveSeenUids()
+{
+    const std::string path = UidFilePath();
+    std::string text;
+    for (int i = 0; i < m_seen.Count(); ++i) {
+        text.append(m_seen.Item(i)).append("\r\n");
+    }
+    // Written as one step: a torn file would make every message it lost be fetched again.
+    if (path.empty() || !platform::WriteFileAtomic(path, text).has_value()) {
+        if (m_log != nullptr) {
+            m_log->Log(4, "POP3 Cannot write the UID file of mailbox %s.",
+                       EscapeControlBytes(Account().Mailbox()).c_str());
+        }
+    }
+}
+
+} // namespace qm::store

@@ -1,0 +1,259 @@
+// Pop3Client: one POP3 conversation (USER, PASS, STAT, UIDL, LIST, TOP, RETR, DELE, QUIT) that fetches a user's new
+// mail from one account into the message index, completes one message kept with headers only, deletes on the
+// server what was deleted here, or only tests the logon.
+#pragma once
+
+#include "common/AsyncSocket.h"
+#include "common/StringList.h"
+#include "store/CvUserApi.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace qm {
+class Logger;
+} // namespace qm
+
+namespace qm::store {
+
+class MailHostAccount;
+class MessageBuilder;
+class MessageIndex;
+class MessageIndexEntry;
+class StoreUser;
+class CvUserLibrary;
+
+/// Result codes of a run (Pop3Client::GetResult).
+inline constexpr int kPop3Success = 0;
+inline constexpr int kPop3ConnectError = 1;
+inline constexpr int kPop3TimedOut = 2;
+inline constexpr int kPop3WaitError = 3;
+inline constexpr int kPop3ConnectionClosed = 5;
+inline constexpr int kPop3LogonRefused = 7;
+inline constexpr int kPop3ErrorReply = 8;
+inline constexpr int kPop3MailboxLocked = 10;
+
+/// Numbers of the log messages a run writes (texts in the program's message table).
+inline constexpr int kMsgPop3GettingMail = 183;
+inline constexpr int kMsgPop3CompletedRetrieved = 184;
+inline constexpr int kMsgPop3ReceiveOverflow = 185;
+inline constexpr int kMsgPop3ReceiveError = 186;
+inline constexpr int kMsgPop3UnexpectedClose = 187;
+inline constexpr int kMsgPop3Connecting = 188;
+inline constexpr int kMsgPop3ConnectError = 189;
+inline constexpr int kMsgPop3TimedOut = 190;
+inline constexpr int kMsgPop3WaitError = 191;
+inline constexpr int kMsgPop3UnexpectedResponse = 192;
+inline constexpr int kMsgPop3GettingMessage = 193;
+inline constexpr int kMsgPop3MessageFound = 276;
+inline constexpr int kMsgPop3Deleting = 277;
+inline constexpr int kMsgPop3Retrieving = 278;
+inline constexpr int kMsgPop3CompletedDeleted = 279;
+inline constexpr int kMsgDirectInvalidLogon = 280;
+inline constexpr int kMsgDirectLocked = 281;
+inline constexpr int kMsgDirectStarting = 282;
+inline constexpr int kMsgDirectCompleted = 283;
+
+/// The longest enciphered message a companion mailbox file may hold (its text joined without line ends); a longer
+/// one is left in the mailbox untouched.
+inline constexpr std::size_t kMaxEnciphered = 5631;
+
+/// The longest line a server may send; a longer one ends the run with kPop3ErrorReply.
+inline constexpr std::size_t kMaxPop3Line = std::size_t{1} << 20;
+
+/// The most UIDL lines a run takes; more end the run with kPop3ErrorReply.
+inline constexpr std::size_t kMaxPop3UidlLines = 500000;
+
+/// The longest UID taken from a UIDL line (the ".uid" file keeps lines of this length); a line with a longer UID,
+/// an empty one or one holding control bytes is ignored.
+inline constexpr std::size_t kMaxPop3Uid = StringList::kMaxLoadPiece;
+
+/// The default [PopClient] Timeout, in seconds: for the connect and for every reply.
+inline constexpr int kDefaultPop3TimeoutSeconds = 30;
+
+/// One run against one account. Created for one run and destroyed after it; the run happens on the calling thread.
+/// The counters, the account and the delete-mode flag may be read from another thread while it runs (the status
+/// page); everything else belongs to the running thread.
+///
+/// When the companion server's user library is loaded, [Mailboxes] DirectCorvidPOP3 is true (the default) and the
+/// account's user name is an address the companion knows, the run reads the companion's mailbox directory instead of
+/// talking POP3 (direct mode): the lock file "poplock.lck" there keeps other readers out meanwhile.
+///
+/// Settings read from the main INI: [PopClient] Timeout (seconds, default 30), [WebServer] BindAddress (the local
+/// address connects are made from, default "0.0.0.0": none), [Directories] CorvidAppDir (whose "Corvid.ini" has
+/// [Special] UseSafeHash, the form of the UIDs of direct mode).
+class Pop3Client final : public AsyncSocket {
+public:
+    /// user may be null: then only TestLogon works. The account must outlive the client. log may be null.
+    Pop3Client(StoreUser* user, const MailHostAccount& account, Logger* log, SocketOps& ops = SystemSocketOps());
+    ~Pop3Client() override;
+
+    /// Fetches the messages whose UIDs are not in the account's ".uid" file: those up to cutoff bytes (or all when
+    /// cutoff is 0) in full, larger ones with their headers only. The ".uid" file is rewritten once the UID list was
+    /// read: the known UIDs still on the server and those fetched. True when the run reached its normal end with
+    /// every fetched message stored.
+    bool FetchNewMail(std::int64_t cutoff);
+
+    /// Fetches the whole text of entry (kept with headers only) and fills its headers-only copies. 1 when the run
+    /// reached its end and the entry is stored, else 0. An entry already stored only has its copies filled.
+    int RetrieveMessage(MessageIndexEntry& entry);
+
+    /// Deletes on the server the account's messages deleted here (entries with Folder ""). An entry is removed from
+    /// the index once its DELE was accepted and the server confirmed the QUIT that commits it, or when its UID is no
+    /// longer on the server; the others stay for the next try. True when none is left.
+    bool DeleteFromServer();
+
+    /// Logs on and off again; true when the server accepted the logon.
+    bool TestLogon();
+
+    /// The result code of the run (kPop3*).
+    int GetResult() const { return m_result; }
+
+    /// Counters of the run, safe to read from another thread.
+    int MessagesRetrieved() const { return m_retrieved.load(); }
+
+    int MessagesDeleted() const { return m_deleted.load(); }
+
+    /// The message count from STAT.
+    int MessageCount() const { return m_messageCount.load(); }
+
+    /// UIDL lines read.
+    int UidlLines() const { return m_uidlLines.load(); }
+
+    /// Bytes of the message being fetched so far, and its size from LIST.
+    std::int64_t MessageBytes() const { return m_messageBytes.load(); }
+
+    std::int64_t MessageSize() const { return m_messageSize.load(); }
+
+    bool InDeleteMode() const { return m_deleteMode.load(); }
+
+    const MailHostAccount& Account() const { return *m_account.load(); }
+
+protected:
+    void OnRead() override;
+    void OnClose() override;
+
+private:
+    // The conversation's states: waiting for the reply to a command, or reading a multi-line answer.
+    enum class State {
+        Greeting = 0,
+        User = 1,
+        Stat = 2,
+        Uidl = 3,
+        List = 4,
+        Top = 5,
+        Retr = 6,
+        DeleAfterRetr = 7,
+        Quit = 8,
+        Pass = 9,
+        Dele = 10,
+        UidlData = 20,
+        TopData = 21,
+        RetrData = 22,
+    };
+
+    // One message of the work list: its number on the server (or its file and size in a mailbox directory) and its
+    // UID; DeleAccepted: the server accepted its DELE (or its file was removed).
+    struct WorkItem {
+        int Number = 0;
+        std::string Uid;
+        std::string File;
+        std::int64_t Size = 0;
+        bool DeleAccepted = false;
+    };
+
+    enum class CaseRule {
+        Exact,
+        IgnoreCase,
+    };
+
+    void RunSession();
+    bool RunDirectIfKnown();
+    void RunDirect(const CvUserLibrary& library, CvHandle handle);
+    void ListMailboxDirectory(const std::string& dir, bool safeHash);
+    void FetchFromFile(const std::string& dir, const WorkItem& item);
+    bool CheckAccount();
+    std::string Password() const;
+    void WaitForReplies();
+    void SetResult(int result);
+    void EndWith(int result);
+    void ReadAvailable(bool drain);
+    void SplitLines();
+    void SendCommand(std::string command);
+    void SendQuit(bool normalEnd);
+    void OnReply(std::string_view line);
+    void OnErrorReply(std::string_view line);
+    void OnOkReply(std::string_view line);
+    void OnDataLine(std::string_view line);
+    void OnDataEnd();
+    void OnUidlLine(std::string_view line);
+    bool Select(const std::string& uid, CaseRule rule);
+    void OnUidlEnd();
+    void LogWorkList();
+    void StartWorkList();
+    void RetrieveNext();
+    void DeleteNext();
+    void OnListReply(std::string_view line);
+    void OnRetrEnd();
+    void DropUnfinishedMessage();
+    void FillHeadersOnlyCopies(MessageIndexEntry& entry);
+    void AddSeen(const std::string& uid);
+    std::string UidFilePath() const;
+    bool LoadKnownUids();
+    void SaveSeenUids();
+
+    StoreUser* m_user;
+    MessageIndex* m_index = nullptr;
+    Logger* m_log;
+    std::atomic<const MailHostAccount*> m_account;
+
+    // Received bytes not yet split into lines; never more than kMaxPop3Line past the last line end.
+    std::string m_received;
+    // The command being sent: kept here until it has gone out.
+    std::string m_command;
+
+    std::vector<WorkItem> m_work;
+    std::size_t m_position = 0;
+    WorkItem* m_current = nullptr;
+
+    State m_state = State::Greeting;
+    bool m_done = false;
+    bool m_quitSent = false;
+    bool m_quitConfirmed = false;
+    bool m_uidsWritten = false;
+    bool m_uidListComplete = false;
+    bool m_single = false;
+    bool m_logonTest = false;
+    bool m_storeFailed = false;
+    std::atomic<bool> m_deleteMode{false};
+
+    std::unique_ptr<MessageBuilder> m_builder;
+    bool m_builderBound = false;
+    MessageIndexEntry* m_entry = nullptr; // the entry to fetch (single-message mode)
+
+    std::unordered_set<std::string> m_known; // the ".uid" file
+    std::unordered_set<std::string> m_toDelete;
+    StringList m_seen; // what the ".uid" file will hold
+    std::unordered_set<std::string> m_seenSet;
+
+    std::int64_t m_cutoff = 0;
+    int m_result = kPop3Success;
+    std::chrono::milliseconds m_timeout{kDefaultPop3TimeoutSeconds * 1000};
+    std::chrono::steady_clock::time_point m_deadline;
+
+    std::atomic<int> m_messageCount{0};
+    std::atomic<int> m_uidlLines{0};
+    std::atomic<std::int64_t> m_messageBytes{0};
+    std::atomic<std::int64_t> m_messageSize{0};
+    std::atomic<int> m_retrieved{0};
+    std::atomic<int> m_deleted{0};
+};
+
+} // namespace qm::store
