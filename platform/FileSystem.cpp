@@ -496,7 +496,16 @@ Result<void> LinkFile(const std::string& src, const std::string& dst)
     if (::link(src.c_str(), dst.c_str()) != 0) {
         return SystemFailure("link", src, errno);
     }
+    SyncParentDirectory(dst);
     return {};
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa = {};
+    struct stat sb = {};
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 // ---- moves and directories ----

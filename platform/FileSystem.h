@@ -99,8 +99,12 @@ Result<void> WriteFileSynced(const std::string& path, std::string_view contents)
 /// on one file system.
 Result<void> ReplaceFile(const std::string& src, const std::string& dst);
 
-/// Makes dst a second name (hard link) of the existing file src; fails with code EEXIST when dst exists.
+/// Makes dst a second name (hard link) of the existing file src and syncs dst's directory; fails with code EEXIST
+/// when dst exists.
 Result<void> LinkFile(const std::string& src, const std::string& dst);
+
+/// True when both paths exist and name the same file (one of them may be a hard link of the other; links followed).
+bool SameFile(const std::string& a, const std::string& b);
 
 enum class CopyMode {
     Overwrite, ///< an existing destination is replaced (as one step)

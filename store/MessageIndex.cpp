@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <unordered_set>
 #include <utility>
 
@@ -80,6 +79,22 @@ bool ContainsNoCase(std::string_view text, std::string_view part)
     return false;
 }
 
+// The number a FileId "QM%06d" (ASCII case ignored) names; 0 for any other FileId.
+std::uint32_t FileIdNumber(std::string_view fileId)
+{
+    if (fileId.size() != 8 || !EqualsNoCase(fileId.substr(0, 2), "qm")) {
+        return 0;
+    }
+    std::uint32_t number = 0;
+    for (const char c : fileId.substr(2)) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        number = number * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return number;
+}
+
 bool IsYes(std::string_view field)
 {
     return !field.empty() && (field[0] == 'Y' || field[0] == 'y');
@@ -110,7 +125,9 @@ void MessageIndexEntry::SetText(std::string& field, std::string_view value, std:
 
 void MessageIndexEntry::SetNumber(std::uint32_t number)
 {
+    m_owner->CountUses(*this, -1);
     m_number = number;
+    m_owner->CountUses(*this, 1);
     Touch();
 }
 
@@ -153,12 +170,16 @@ void MessageIndexEntry::SetSize(std::int32_t size)
 
 void MessageIndexEntry::SetFolder(std::string_view folder)
 {
+    m_owner->CountUses(*this, -1);
     SetText(m_folder, folder, std::string::npos);
+    m_owner->CountUses(*this, 1);
 }
 
 void MessageIndexEntry::SetFileId(std::string_view fileId)
 {
+    m_owner->CountUses(*this, -1);
     SetText(m_fileId, fileId, std::string::npos);
+    m_owner->CountUses(*this, 1);
 }
 
 void MessageIndexEntry::SetFlags(std::uint32_t flags)
@@ -187,13 +208,21 @@ bool MessageIndexEntry::MoveToFolder(std::string_view dest)
         return true;
     }
     if (HasFlag(MessageFlag::Stored)) {
+        // The file gets its new name first and loses the old one only once the index naming dest is saved: a
+        // crash in between leaves two names of one file, which adoption tells from a message of its own.
         const std::string oldMessage = GetMessagePath();
         const std::string oldParts = GetPartIndexPath();
         const std::string dir = platform::PathJoin(m_owner->UserDir(), dest);
-        if (!platform::MoveNoReplace(oldMessage, platform::PathJoin(dir, m_fileId + ".msg")).has_value()) {
+        bool linked = false;
+        if (!m_owner->AddName(oldMessage, platform::PathJoin(dir, m_fileId + ".msg"), linked)) {
             return false;
         }
-        static_cast<void>(platform::MoveNoReplace(oldParts, platform::PathJoin(dir, m_fileId + ".att")));
+        if (linked) {
+            m_owner->m_removeAfterSave.push_back(oldMessage);
+        }
+        if (m_owner->AddName(oldParts, platform::PathJoin(dir, m_fileId + ".att"), linked) && linked) {
+            m_owner->m_removeAfterSave.push_back(oldParts);
+        }
     }
     SetFolder(dest);
     m_visible = false;
@@ -344,9 +373,63 @@ void MessageIndex::AddLine(std::string_view line)
 
 bool MessageIndex::Save()
 {
-    if (!m_dirty) {
+    if (m_dirty && !WriteIndexFile()) {
+        return false;
+    }
+    for (const std::string& path : m_removeAfterSave) {
+        static_cast<void>(platform::RemoveFile(path));
+    }
+    m_removeAfterSave.clear();
+    return true;
+}
+
+bool MessageIndex::AddName(const std::string& from, const std::string& to, bool& linked)
+{
+    linked = false;
+    const auto due = std::find(m_removeAfterSave.begin(), m_removeAfterSave.end(), to);
+    if (due != m_removeAfterSave.end() && platform::SameFile(from, to)) {
+        // Moved back before the index was saved: the old name stays after all.
+        m_removeAfterSave.erase(due);
+        linked = true;
         return true;
     }
+    const Result<void> link = platform::LinkFile(from, to);
+    if (link.has_value()) {
+        linked = true;
+        return true;
+    }
+    const int code = link.error().Code;
+    if (code != EXDEV && code != EPERM && code != EMLINK && code != ENOTSUP) {
+        return false;
+    }
+    // No second name possible here (another file system, or none that keeps links): move it at once.
+    return platform::MoveNoReplace(from, to).has_value();
+}
+
+bool MessageIndex::AwaitsRemoval(const std::string& path) const
+{
+    return std::find(m_removeAfterSave.begin(), m_removeAfterSave.end(), path) != m_removeAfterSave.end();
+}
+
+bool MessageIndex::RemoveIfStray(const std::string& dir, std::string_view fileId) const
+{
+    const std::string message = platform::PathJoin(dir, std::string(fileId) + ".msg");
+    const std::string parts = platform::PathJoin(dir, std::string(fileId) + ".att");
+    for (const auto& e : m_entries) {
+        if (e->HasFlag(MessageFlag::Stored) && !e->m_folder.empty() && EqualsNoCase(e->m_fileId, fileId) &&
+            platform::SameFile(e->GetMessagePath(), message)) {
+            static_cast<void>(platform::RemoveFile(message));
+            if (platform::SameFile(e->GetPartIndexPath(), parts)) {
+                static_cast<void>(platform::RemoveFile(parts));
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MessageIndex::WriteIndexFile()
+{
     std::string text = std::to_string(m_nextNumber) + "\n";
     for (const auto& e : m_entries) {
         AppendRecordField(text, e->m_uid, '\x01');
@@ -369,26 +452,37 @@ bool MessageIndex::Save()
     return true;
 }
 
+void MessageIndex::CountUses(const MessageIndexEntry& e, int delta)
+{
+    auto count = [delta](auto& uses, const auto& key) {
+        auto [it, added] = uses.try_emplace(key, 0);
+        it->second += delta;
+        if (it->second <= 0) {
+            uses.erase(it);
+        }
+    };
+    if (e.m_number != 0) {
+        count(m_numberUses, e.m_number);
+    }
+    if (const std::uint32_t fromId = FileIdNumber(e.m_fileId); fromId != 0 && fromId != e.m_number) {
+        count(m_numberUses, fromId);
+    }
+    if (!e.m_folder.empty()) {
+        count(m_folderUses, e.m_folder);
+    }
+}
+
 bool MessageIndex::NumberInUse(std::uint32_t number) const
 {
-    const std::string id = MessageFileId(number);
-    std::set<std::string, bool (*)(const std::string&, const std::string&)> folders(
-            [](const std::string& a, const std::string& b) { return CompareNoCase(a, b) < 0; });
-    folders.insert("Inbox");
-    for (const auto& e : m_entries) {
-        if (e->m_number == number || EqualsNoCase(e->m_fileId, id)) {
-            return true;
-        }
-        if (!e->m_folder.empty()) {
-            folders.insert(e->m_folder);
-        }
+    if (m_numberUses.contains(number)) {
+        return true;
     }
-    for (const std::string& folder : folders) {
-        if (platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), id + ".msg"))) {
-            return true;
-        }
-    }
-    return false;
+    const std::string file = MessageFileId(number) + ".msg";
+    auto fileIn = [&](const std::string& folder) {
+        return platform::PathExists(platform::PathJoin(platform::PathJoin(m_userDir, folder), file));
+    };
+    return fileIn("Inbox") || std::any_of(m_folderUses.begin(), m_folderUses.end(),
+                                          [&](const auto& use) { return use.first != "Inbox" && fileIn(use.first); });
 }
 
 std::uint32_t MessageIndex::NextNumber()
@@ -437,6 +531,7 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
 {
     const int i = IndexOf(entry);
     if (i >= 0) {
+        CountUses(*entry, -1);
         m_entries.erase(m_entries.begin() + i);
         m_dirty = true;
     }
@@ -445,10 +540,14 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
 MessageIndex::DeleteOutcome MessageIndex::DeleteEntry(MessageIndexEntry* entry)
 {
     const std::string message = entry->GetMessagePath();
-    if (platform::PathExists(message) && !platform::RemoveFile(message).has_value()) {
+    if (platform::PathExists(message) && !platform::IsRegularFile(message)) {
         return DeleteOutcome::Failed;
     }
-    static_cast<void>(platform::RemoveFile(entry->GetPartIndexPath()));
+    // The files go once the index without them is saved: a crash before that keeps message and entry together.
+    if (!entry->m_folder.empty()) {
+        m_removeAfterSave.push_back(message);
+        m_removeAfterSave.push_back(entry->GetPartIndexPath());
+    }
     entry->SetFolder("");
     entry->m_visible = false;
     if (!entry->m_uid.empty() && !entry->m_mailbox.empty()) {
@@ -523,14 +622,17 @@ bool MessageIndex::RenameFolder(std::string_view oldName, std::string_view newNa
     return true;
 }
 
-// A builder killed while it wrote left its hidden temporary message file in the user directory: no entry names
-// it, and nothing else writes there while the user's session is being set up.
+// A builder killed while it wrote left its hidden temporary message file in the user directory, and a save of the
+// index killed before its rename its hidden ".Messages.idx.*.tmp": no entry names them, and nothing else writes
+// there while the user's session is being set up.
 void MessageIndex::RemoveStaleTemporaries() const
 {
+    const std::string indexTemp = std::string(".") + kMessageIndexFile + ".";
     std::error_code error;
     for (std::filesystem::directory_iterator it(m_userDir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) {
+        if ((name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) ||
+            (name.starts_with(indexTemp) && name.ends_with(".tmp"))) {
             static_cast<void>(platform::RemoveFile(it->path().string()));
         }
     }
@@ -571,20 +673,31 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
                 seen.insert(owner);
                 continue;
             }
+            const std::string original = platform::PathJoin(dir, file.Name);
+            if (AwaitsRemoval(original)) {
+                continue;
+            }
+            if (RemoveIfStray(dir, id)) {
+                continue;
+            }
             if (!restore) {
                 continue;
             }
-            // Two folders may hold orphans of the same name: never move one over the other.
-            const std::string original = platform::PathJoin(dir, file.Name);
+            // The scratch copy is a second name (or a copy on another file system): the original stays in its
+            // folder until the message is stored again, so a crash meanwhile cannot take it out of every folder.
+            // Two folders may hold orphans of the same name: never put one over the other.
             for (int attempt = 0; attempt < 1000; ++attempt) {
                 const std::string scratch = platform::PathJoin(
                         scratchDir, attempt == 0 ? file.Name : std::to_string(attempt) + "-" + file.Name);
-                const Result<void> moved = platform::MoveNoReplace(original, scratch);
-                if (moved.has_value()) {
+                Result<void> copied = platform::LinkFile(original, scratch);
+                if (!copied.has_value() && copied.error().Code != EEXIST) {
+                    copied = platform::CopyFile(original, scratch, platform::CopyMode::NoReplace);
+                }
+                if (copied.has_value()) {
                     orphans.push_back({folder.Name(), original, scratch});
                     break;
                 }
-                if (moved.error().Code != EEXIST) {
+                if (copied.error().Code != EEXIST) {
                     break;
                 }
             }
@@ -594,11 +707,10 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
         MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);
         if (entry != nullptr && entry->HasFlag(MessageFlag::Stored)) {
             seen.insert(entry);
-            static_cast<void>(platform::RemoveFile(orphan.Scratch));
-        } else {
-            // Not stored again: the file goes back, so the message is not lost.
-            static_cast<void>(platform::MoveNoReplace(orphan.Scratch, orphan.Original));
+            static_cast<void>(platform::RemoveFile(orphan.Original));
         }
+        // Not stored again: the original is still where it was, so the message is not lost.
+        static_cast<void>(platform::RemoveFile(orphan.Scratch));
     }
     for (int i = Count() - 1; i >= 0; --i) {
         MessageIndexEntry* e = Entry(i);

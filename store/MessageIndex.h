@@ -7,9 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qm::store {
@@ -101,9 +103,11 @@ public:
     /// SetRead(true) sets read and clears new; SetRead(false) clears read only.
     void SetRead(bool read);
 
-    /// Moves the entry to folder dest ('/' between levels). A stored message's file is moved into dest's directory
-    /// first (never over an existing file; on failure false and nothing changed), then its part index (failure
-    /// ignored). When dest differs from Folder (ASCII case ignored) the entry takes it and becomes invisible.
+    /// Moves the entry to folder dest ('/' between levels). A stored message's file first gets a second name in
+    /// dest's directory (never over an existing file; on failure false and nothing changed), then its part index
+    /// (failure ignored); the old names go at the index's next Save, once the index naming dest is on disk, so a
+    /// crash leaves the file where the saved index looks for it. When dest differs from Folder (ASCII case ignored)
+    /// the entry takes it and becomes invisible.
     bool MoveToFolder(std::string_view dest);
 
     /// The message file: user directory, folder, FileId and ".msg".
@@ -168,8 +172,10 @@ public:
     /// end, so the next Save always writes the file.
     bool Load();
 
-    /// Writes the file when the index is dirty, as one step (a crash leaves the old or the new file whole). True when
-    /// nothing was to do or the write succeeded.
+    /// Writes the file when the index is dirty, as one step (a crash leaves the old or the new file whole), then
+    /// removes the files that deletions and moves left for it (failures ignored). True when nothing was to do or
+    /// the write succeeded; when it fails those files stay for the next Save. An index destroyed without Save
+    /// leaves them, as the index file on disk still names them.
     bool Save();
 
     const std::string& UserDir() const { return m_userDir; }
@@ -198,13 +204,14 @@ public:
 
     /// What DeleteEntry did with the entry.
     enum class DeleteOutcome {
-        Failed, ///< the message file could not be removed; the entry is unchanged
+        Failed, ///< the message path names something other than a file; the entry is unchanged
         Kept,   ///< fetched from a server (Uid and Mailbox set): kept with Folder "" until the server deletes it
         Freed,  ///< removed from the index; the pointer is no longer valid
     };
 
-    /// Deletes the message: removes its message file (when it exists) and its part index, then keeps the entry
-    /// invisible with Folder "" or frees it (see DeleteOutcome). The caller must drop every pointer to a freed entry.
+    /// Deletes the message: keeps the entry invisible with Folder "" or frees it (see DeleteOutcome); its message
+    /// file and part index are removed by the next Save, after the index without them is on disk, so a crash never
+    /// leaves a saved stored entry whose file is gone. The caller must drop every pointer to a freed entry.
     DeleteOutcome DeleteEntry(MessageIndexEntry* entry);
 
     /// Appends a copy of entry in folder dest under a new number and returns it (null on failure). The source's
@@ -256,12 +263,15 @@ public:
 
     /// Brings the index in line with the message files of folders, once per session:
     /// 1. a ".msg" file in a folder directory without an entry of that folder and FileId (ASCII case ignored) is
-    ///    moved into scratchDir (never over another file there) and given to restore; when the entry it returns
-    ///    is stored, the scratch file is removed, otherwise the file is moved back where it was. With no restore
-    ///    such files are left alone;
+    ///    linked or copied into scratchDir (never over another file there) and the copy given to restore; when
+    ///    the entry it returns is stored, the original is removed, otherwise it stays; the copy is removed. With
+    ///    no restore such files are left alone. Not orphans: a file waiting for removal at the next Save, and a
+    ///    second name of a stored entry's message file in another folder (left by a move that a crash cut
+    ///    short), which is removed with its part index name;
     /// 2. every stored entry of a folder whose message file was not found is removed. Entries that are not stored
     ///    (headers only) and entries with Folder "" (waiting for their server deletion) stay.
-    /// Temporary files that a message builder stopped while writing left in the user directory go first.
+    /// Temporary files that a message builder or a save of the index stopped while writing left in the user
+    /// directory go first.
     void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
     bool Dirty() const { return m_dirty; }
@@ -277,9 +287,27 @@ public:
     void SetCurrentPage(int page) { m_currentPage = page; }
 
 private:
+    friend class MessageIndexEntry;
+
     bool NumberInUse(std::uint32_t number) const;
     void RemoveStaleTemporaries() const;
     void AddLine(std::string_view line);
+    /// Gives the file from a second name to, taking it back from the removals due when it is already there.
+    bool AddName(const std::string& from, const std::string& to, bool& linked);
+    bool AwaitsRemoval(const std::string& path) const;
+    bool WriteIndexFile();
+    /// Removes the message file fileId of folder directory dir (and its part index) when it is a second name of a
+    /// stored entry's files elsewhere, left by a move cut short; true when it was.
+    bool RemoveIfStray(const std::string& dir, std::string_view fileId) const;
+
+    // Files of deleted and moved messages, removed once the index without them is saved.
+    std::vector<std::string> m_removeAfterSave;
+
+    /// Adds (delta 1) or takes away (-1) the numbers and the folder that entry e holds, keeping NextNumber's
+    /// check of the numbers in use from walking every entry.
+    void CountUses(const MessageIndexEntry& e, int delta);
+    std::unordered_map<std::uint32_t, int> m_numberUses; // Number and FileId's number of every entry
+    std::map<std::string, int> m_folderUses;             // the folders of the entries
 
     std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
     std::uint32_t m_nextNumber = 1;

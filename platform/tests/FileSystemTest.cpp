@@ -234,6 +234,9 @@ TEST(FileSystemTest, SyncedWriteLinkAndReplaceKeepABackupAndSwapInOneStep)
     ASSERT_TRUE(WriteFileSynced(dir / "a.new", "longer new text"));
     ASSERT_TRUE(WriteFileSynced(dir / "a.new", "new")); // truncates what was there
     ASSERT_TRUE(LinkFile(dir / "a.ini", dir / "a.bak"));
+    EXPECT_TRUE(SameFile(dir / "a.ini", dir / "a.bak"));
+    EXPECT_FALSE(SameFile(dir / "a.ini", dir / "a.new"));
+    EXPECT_FALSE(SameFile(dir / "a.ini", dir / "missing"));
     auto twice = LinkFile(dir / "a.ini", dir / "a.bak");
     ASSERT_FALSE(twice);
     EXPECT_EQ(twice.error().Code, EEXIST);

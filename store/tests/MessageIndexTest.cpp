@@ -241,6 +241,24 @@ TEST_F(MessageIndexTest, NextNumberWrapsAndSkipsNumbersInUse)
         EXPECT_TRUE(index.Dirty());
     }
     {
+        // The numbers in use follow every change of the entries. Loaded: 10 is A's, 11 B's file id (lower case),
+        // 12 C's and 13 a file in C's folder. Then A is renumbered, C removed and B put into C's folder.
+        m_dir.WriteFile(kMessageIndexFile,
+                        "10\n" + Line({"", "", "", "", "", "0", "0", "10", "QM000010", "Inbox", "0"}) +
+                                Line({"", "", "", "", "", "0", "0", "50", "qm000011", "Inbox", "0"}) +
+                                Line({"", "", "", "", "", "0", "0", "12", "QM000012", "Archive", "0"}));
+        m_dir.WriteFile("Archive/QM000013.msg", "x");
+        EXPECT_EQ(MessageIndex(UserDir()).NextNumber(), 14u);
+        MessageIndex index(UserDir());
+        index.FindByNumber(10)->SetNumber(60);
+        index.FindByNumber(60)->SetFileId(MessageFileId(60));
+        index.RemoveEntry(index.FindByNumber(12));
+        EXPECT_EQ(index.NextNumber(), 10u);
+        index.FindByNumber(50)->SetFolder("Archive");
+        EXPECT_EQ(index.NextNumber(), 12u);
+        EXPECT_EQ(index.NextNumber(), 14u) << "13 is a file in B's folder now";
+    }
+    {
         // A counter outside 1..999999 in the file starts again at 1.
         m_dir.WriteFile(kMessageIndexFile, "-4\n");
         EXPECT_EQ(MessageIndex(UserDir()).PeekNextNumber(), 1u);
@@ -442,7 +460,10 @@ TEST_F(MessageIndexMoveTest, MoveCarriesTheFilesAndRefusesToOverwrite)
     EXPECT_FALSE(e.Visible());
     EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.msg"), "text QM000001");
     EXPECT_EQ(test::ReadBytes(m_dir / "Archive/Old/QM000001.att"), "parts");
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg")) << "the old name stays until the save";
+    ASSERT_TRUE(m_index.Save());
     EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.att"));
 
     // A missing folder, and a file of the same name in the destination: nothing changes.
     EXPECT_FALSE(e.MoveToFolder("Nowhere"));
@@ -463,19 +484,91 @@ TEST_F(MessageIndexMoveTest, DeleteFreesLocalEntriesAndKeepsFetchedOnes)
     MessageIndexEntry& fetched = Stored("Inbox", "uid-9", "pop");
     MessageIndexEntry* uidOnly = &Stored("Inbox", "uid-10", "");
     EXPECT_EQ(m_index.DeleteEntry(&local), MessageIndex::DeleteOutcome::Freed);
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000001.att"));
     EXPECT_EQ(m_index.DeleteEntry(uidOnly), MessageIndex::DeleteOutcome::Freed);
     ASSERT_EQ(m_index.DeleteEntry(&fetched), MessageIndex::DeleteOutcome::Kept);
     EXPECT_EQ(fetched.Folder(), "");
     EXPECT_FALSE(fetched.Visible());
     EXPECT_TRUE(fetched.HasFlag(MessageFlag::Stored)) << "the stored bit stays for the server deletion";
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg")) << "the file goes with the save";
+    ASSERT_TRUE(m_index.Save());
+    for (const char* name : {"QM000001.msg", "QM000001.att", "QM000002.msg", "QM000002.att", "QM000003.msg"}) {
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path() / "Inbox" / name)) << name;
+    }
     ASSERT_EQ(m_index.Count(), 1);
     m_index.SelectView("", "", "");
     EXPECT_EQ(m_index.CountVisible(), 1);
     m_index.SelectView("Inbox", "", "");
     EXPECT_EQ(m_index.CountVisible(), 0);
+}
+
+// An index dropped without Save stands for a crash: the saved index and the files must still agree.
+TEST_F(MessageIndexMoveTest, DeletesAndMovesCutShortLeaveTheSavedIndexWhole)
+{
+    MessageIndexEntry& doomed = Stored("Inbox");
+    MessageIndexEntry& moving = Stored("Inbox");
+    MessageIndexEntry& roundTrip = Stored("Inbox");
+    std::filesystem::create_directories(m_dir.Path() / "Work");
+    ASSERT_TRUE(m_index.Save());
+
+    {
+        MessageIndex crashed(UserDir());
+        ASSERT_EQ(crashed.DeleteEntry(crashed.FindByNumber(doomed.Number())), MessageIndex::DeleteOutcome::Freed);
+        ASSERT_TRUE(crashed.FindByNumber(moving.Number())->MoveToFolder("Work"));
+    }
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000001.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "Work/QM000002.msg")) << "the second name of a move cut short";
+
+    // Adoption takes the second name for what it is: no copy of the message appears.
+    {
+        MessageIndex after(UserDir());
+        test::TempDir scratch("qm-scratch");
+        int restored = 0;
+        after.AdoptFolderFiles(FolderList(UserDir(), "en"), scratch.Path().string(),
+                               [&](MessageIndex&, const std::string&, const std::string&) -> MessageIndexEntry* {
+                                   ++restored;
+                                   return nullptr;
+                               });
+        EXPECT_EQ(restored, 0);
+        EXPECT_EQ(after.Count(), 3);
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000002.msg"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000002.att"));
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000002.att"), "parts");
+    }
+
+    // Saved after the move but cut short before the old name went: the old name is the stray one.
+    {
+        MessageIndex moved(UserDir());
+        ASSERT_TRUE(moved.FindByNumber(moving.Number())->MoveToFolder("Work"));
+        ASSERT_TRUE(moved.Save());
+    }
+    ASSERT_TRUE(std::filesystem::exists(m_dir / "Work/QM000002.msg"));
+    std::filesystem::create_hard_link(m_dir / "Work/QM000002.msg", m_dir / "Inbox/QM000002.msg");
+    {
+        MessageIndex after(UserDir());
+        test::TempDir scratch("qm-scratch");
+        after.AdoptFolderFiles(FolderList(UserDir(), "en"), scratch.Path().string(), nullptr);
+        EXPECT_EQ(after.FindByNumber(moving.Number())->Folder(), "Work");
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Inbox/QM000002.msg"));
+        EXPECT_EQ(test::ReadBytes(m_dir / "Work/QM000002.msg"), "text QM000002");
+
+        // There and back before a save: the file stays where it began, under its one name.
+        MessageIndexEntry& e = *after.FindByNumber(roundTrip.Number());
+        ASSERT_TRUE(e.MoveToFolder("Work"));
+        ASSERT_TRUE(e.MoveToFolder("Inbox"));
+        ASSERT_TRUE(after.Save());
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000003.msg"), "text QM000003");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Inbox/QM000003.att"), "parts");
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000003.msg"));
+        EXPECT_FALSE(std::filesystem::exists(m_dir / "Work/QM000003.att"));
+
+        // A directory where the message file should be is not deleted.
+        MessageIndexEntry& odd = *after.FindByNumber(moving.Number());
+        std::filesystem::remove(odd.GetMessagePath());
+        std::filesystem::create_directory(odd.GetMessagePath());
+        EXPECT_EQ(after.DeleteEntry(&odd), MessageIndex::DeleteOutcome::Failed);
+        EXPECT_EQ(odd.Folder(), "Work");
+    }
 }
 
 TEST_F(MessageIndexMoveTest, CopyTakesTheNextNumberAndCopiesTheFiles)
@@ -555,6 +648,10 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
     m_dir.WriteFile("Work/Deep/foreign.msg", "same name elsewhere");
     m_dir.WriteFile("Work/Deep/.hidden.msg", "hidden");
     m_dir.WriteFile("Work/Deep/broken.msg", "cannot be stored");
+    // Left by a builder and by a save of the index that were killed; the last is no temporary of theirs.
+    m_dir.WriteFile(".QM000009.msg.tmp", "half a mess");
+    m_dir.WriteFile(".Messages.idx.4711.0.beef.tmp", "7\n");
+    m_dir.WriteFile("Messages.idx.tmp", "kept");
     test::TempDir scratch("qm-scratch");
     const FolderList folders(UserDir(), "en");
 
@@ -563,6 +660,12 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
                                                       const std::string& path) -> MessageIndexEntry* {
         const std::string text = test::ReadBytes(path);
         given.push_back(folder + ":" + text);
+        // Until it is stored again the message stays in its folder too: a crash now must not lose it.
+        bool inFolder = false;
+        for (const auto& file : std::filesystem::directory_iterator(m_dir / folder)) {
+            inFolder = inFolder || (file.path().extension() == ".msg" && test::ReadBytes(file.path()) == text);
+        }
+        EXPECT_TRUE(inFolder) << text;
         if (text == "cannot be stored") {
             return nullptr;
         }
@@ -590,6 +693,9 @@ TEST_F(MessageIndexMoveTest, AdoptFolderFilesMatchesTheFolders)
     EXPECT_EQ(test::ReadBytes(m_dir / "Work/Deep/broken.msg"), "cannot be stored") << "moved back, not lost";
     EXPECT_TRUE(std::filesystem::exists(m_dir / "Work/Deep/.hidden.msg"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()), {}), 0);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / ".QM000009.msg.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / ".Messages.idx.4711.0.beef.tmp"));
+    EXPECT_EQ(test::ReadBytes(m_dir / "Messages.idx.tmp"), "kept");
 
     // A second run finds everything in place and changes nothing.
     const int count = m_index.Count();
