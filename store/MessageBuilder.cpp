@@ -730,12 +730,17 @@ MessageIndexEntry* MessageBuilder::Finish()
     if (!platform::IsDirectory(folderDir)) {
         static_cast<void>(platform::MakeDirectories(folderDir));
     }
+    // A part index left by an earlier message of this number would list parts this one does not have.
+    static_cast<void>(platform::RemoveFile(attPath));
     bool wroteParts = false;
     if (hasParts) {
-        wroteParts = m_parts.Write(attPath.c_str());
-    } else {
-        // A part index left by an earlier message of this number would list parts this one does not have.
-        static_cast<void>(platform::RemoveFile(attPath));
+        // Written aside and flushed like the message file; the folder is synced once, at the index's next save.
+        const std::string attTemp = platform::PathJoin(m_index.UserDir(), "." + m_fileId + ".att.tmp");
+        wroteParts = platform::WriteFileSynced(attTemp, m_parts.Text()).has_value() &&
+                     platform::MoveNoReplace(attTemp, attPath).has_value();
+        if (!wroteParts) {
+            static_cast<void>(platform::RemoveFile(attTemp));
+        }
     }
     const Result<void> placed =
             m_bound ? platform::ReplaceFile(m_tempPath, msgPath) : platform::MoveNoReplace(m_tempPath, msgPath);
@@ -747,7 +752,7 @@ MessageIndexEntry* MessageBuilder::Finish()
         return m_entry;
     }
     m_tempPath.clear();
-    platform::SyncDirectory(folderDir);
+    m_index.SyncBeforeSave(folderDir);
     m_entry->ChangeFlags(MessageFlag::Stored, true);
     m_entry->ForgetPartIndex();
     return m_entry;

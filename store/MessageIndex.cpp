@@ -373,6 +373,10 @@ void MessageIndex::AddLine(std::string_view line)
 
 bool MessageIndex::Save()
 {
+    for (const std::string& dir : m_syncBeforeSave) {
+        platform::SyncDirectory(dir);
+    }
+    m_syncBeforeSave.clear();
     if (m_dirty && !WriteIndexFile()) {
         return false;
     }
@@ -631,7 +635,8 @@ void MessageIndex::RemoveStaleTemporaries() const
     std::error_code error;
     for (std::filesystem::directory_iterator it(m_userDir, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if ((name.size() > 12 && name.compare(0, 3, ".QM") == 0 && EndsWithNoCase(name, ".msg.tmp")) ||
+        if ((name.size() > 12 && name.compare(0, 3, ".QM") == 0 &&
+             (EndsWithNoCase(name, ".msg.tmp") || EndsWithNoCase(name, ".att.tmp"))) ||
             (name.starts_with(indexTemp) && name.ends_with(".tmp"))) {
             static_cast<void>(platform::RemoveFile(it->path().string()));
         }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -274,6 +275,11 @@ public:
     /// directory go first.
     void AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir, const RestoreFunction& restore);
 
+    /// Names directory dir as holding a message file placed since the last Save: the next Save syncs it to disk
+    /// before it writes the index, so a saved index never names a file whose directory entry a power loss could
+    /// undo. One sync per directory and save instead of one per message.
+    void SyncBeforeSave(const std::string& dir) { m_syncBeforeSave.insert(dir); }
+
     bool Dirty() const { return m_dirty; }
 
     void MarkDirty() { m_dirty = true; }
@@ -302,6 +308,7 @@ private:
 
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
+    std::set<std::string> m_syncBeforeSave;
 
     /// Adds (delta 1) or takes away (-1) the numbers and the folder that entry e holds, keeping NextNumber's
     /// check of the numbers in use from walking every entry.

@@ -102,6 +102,11 @@ bool PartIndex::Read(const char* path)
 
 bool PartIndex::Write(const char* path) const
 {
+    return path != nullptr && platform::WriteFileAtomic(path, Text()).has_value();
+}
+
+std::string PartIndex::Text() const
+{
     std::string data;
     for (const PartIndexEntry& e : m_entries) {
         AppendNumber(data, e.Part);
@@ -114,7 +119,7 @@ bool PartIndex::Write(const char* path) const
         AppendNumber(data, e.LineCount);
         data.append("\r\n");
     }
-    return path != nullptr && platform::WriteFileAtomic(path, data).has_value();
+    return data;
 }
 
 const PartIndexEntry* PartIndex::FindByFileName(const char* name) const

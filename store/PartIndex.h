@@ -44,6 +44,9 @@ public:
     /// are cut to kMaxText characters. False when the file cannot be opened.
     bool Read(const char* path);
 
+    /// The file's text: one line per entry.
+    std::string Text() const;
+
     /// Writes every entry to path as one step (a crash leaves the old or the new file whole). False when the file
     /// cannot be written.
     bool Write(const char* path) const;
