@@ -312,7 +312,8 @@ TEST_F(SessionEndTest, EntriesDeletedHereStayOnlyWhileTheirServerCopyIsToBeDelet
     }
     kept.emplace_back("in a folder, delete 0");
     EXPECT_EQ(Subjects(), kept);
-    EXPECT_EQ(m_log.Count("4 message(s) of bob wait for their deletion on the mail server."), 1)
+    // The accounts name no server: every deletion fails and the kept entries stay for the next try.
+    EXPECT_EQ(m_log.Count("Some messages of bob are still to be deleted on their mail server."), 1)
             << testing::PrintToString(m_log.Lines);
 
     // Saved: the file holds what is left, every new flag cleared.
