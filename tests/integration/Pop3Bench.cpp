@@ -235,7 +235,6 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    std::printf("machine: %ld cores\n", ::sysconf(_SC_NPROCESSORS_ONLN));
     Report("fetch into a fresh user store", stored, total, fetchTook);
     Report("bare POP3 RETR loop (no store)", bareMessages, bareBytes, bareTook);
     SetMainIniPath("");
