@@ -593,7 +593,6 @@ TEST_F(RequestTest, WithoutAnOutputTheRequestStillRuns)
     session->Unbusy();
 }
 
-
 // ---- the mail work after the page ----
 
 using qm::test::AfterReply;
@@ -618,7 +617,7 @@ std::string PopMessage(const std::string& subject)
 }
 
 class RequestFetchTest : public RequestTest {
-protected:
+public:
     RequestFetchTest()
     {
         m_id = LogOn();
@@ -638,6 +637,10 @@ protected:
         }
     }
 
+    RequestFetchTest(const RequestFetchTest&) = delete;
+    RequestFetchTest& operator=(const RequestFetchTest&) = delete;
+
+protected:
     store::MailHostAccount& AddAccount(const std::string& mailbox, int port, bool active = true, int deleteMode = 0)
     {
         store::MailHostAccount& account = m_session->User().MailHosts().NewAccount();
@@ -745,7 +748,9 @@ TEST_F(RequestFetchTest, AFailedFetchNamesTheMailboxInTheMessageForItsCause)
             {"error reply", PopJoin(PopLogon(), {{"STAT", "-ERR broken\r\n"}, {"QUIT", "+OK\r\n"}}),
              "Fetch from box failed."},
             {"mailbox locked",
-             {{"", "+OK\r\n"}, {"USER alice", "+OK\r\n"}, {"PASS pop-pw", "-ERR mailbox is locked\r\n"},
+             {{"", "+OK\r\n"},
+              {"USER alice", "+OK\r\n"},
+              {"PASS pop-pw", "-ERR mailbox is locked\r\n"},
               {"QUIT", "+OK\r\n"}},
              ""},
     };

@@ -358,15 +358,9 @@ TEST_F(SessionEndTest, TheTrashIsEmptiedByTheSettingOrAPassedQuotaOnly)
 
     // Two stored messages of 3000 bytes: 2 entries, (6000 + 512) / 1024 = 6 KB.
     const Case cases[] = {
-            {nullptr, nullptr, false},
-            {"EmptyTrash", "Yes", true},
-            {"EmptyTrash", "No", false},
-            {"MessageCountQuota", "1", true},
-            {"MessageCountQuota", "2", false},
-            {"MessageCountQuota", "-1", false},
-            {"DiskSpaceQuota", "5", true},
-            {"DiskSpaceQuota", "6", false},
-            {"DiskSpaceQuota", "0", false},
+            {nullptr, nullptr, false},        {"EmptyTrash", "Yes", true},       {"EmptyTrash", "No", false},
+            {"MessageCountQuota", "1", true}, {"MessageCountQuota", "2", false}, {"MessageCountQuota", "-1", false},
+            {"DiskSpaceQuota", "5", true},    {"DiskSpaceQuota", "6", false},    {"DiskSpaceQuota", "0", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Key != nullptr ? std::string(c.Key) + "=" + c.Value : "nothing set");

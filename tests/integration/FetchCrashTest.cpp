@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,6 @@
 #include <string>
 #include <thread>
 
-#include <csignal>
 #include <sys/types.h>
 
 namespace qm::engine {
@@ -61,8 +61,8 @@ std::string MessageText(int n)
 {
     static constexpr std::size_t kSizes[] = {300, 2000, 9000, 40000, 150000, 700};
     const std::size_t body = kSizes[static_cast<std::size_t>(n) % std::size(kSizes)];
-    std::string text = "From: sender@example.org\nTo: alice@example.org\nSubject: message " + std::to_string(n) +
-                       "\n\n";
+    std::string text =
+            "From: sender@example.org\nTo: alice@example.org\nSubject: message " + std::to_string(n) + "\n\n";
     const std::string line = "line of message " + std::to_string(n) + " ........................................\n";
     while (text.size() < body) {
         text += line;
@@ -86,7 +86,8 @@ protected:
         fs::create_directories(root / "Temp");
         m_ini = (root / "Quillmail.ini").string();
         std::ofstream(m_ini) << "[Directories]\r\nBaseDir=" << root.string() << "\r\nUserDir=" << root.string()
-                             << "/Users\r\nTempDir=" << root.string() << "/Temp\r\n[PopClient]\r\nTimeout=20\r\nRetrCutoff=0\r\n";
+                             << "/Users\r\nTempDir=" << root.string()
+                             << "/Temp\r\n[PopClient]\r\nTimeout=20\r\nRetrCutoff=0\r\n";
         SetMainIniPath(m_ini);
         SetDomainsIniPath((root / "Domains.Ini").string());
         RegisterEngineMessages();
@@ -101,8 +102,8 @@ protected:
     Result<ChildProcess> StartFetch()
     {
         ChildOptions options;
-        options.Argv = {QM_FETCH_HELPER, m_ini, "alice", "127.0.0.1", std::to_string(m_server.Port()), "alice",
-                        kPassword, "dove", "2"};
+        options.Argv = {QM_FETCH_HELPER, m_ini,     "alice", "127.0.0.1", std::to_string(m_server.Port()),
+                        "alice",         kPassword, "dove",  "2"};
         options.Environment = test::ChildEnvironment();
         options.Stdout = ChildStdio::File((m_dir.Path() / "helper.out").string());
         options.Stderr = ChildStdio::File((m_dir.Path() / "helper.err").string());
@@ -182,7 +183,7 @@ protected:
             }
         }
         EXPECT_GT(killed, 0) << "every run ended before its kill";
-        std::printf("%d of %d runs killed, %d messages\n", killed, kRounds, sent);
+        (void)std::printf("%d of %d runs killed, %d messages\n", killed, kRounds, sent);
 
         Result<ChildProcess> last = StartFetch();
         EXPECT_TRUE(last.has_value());

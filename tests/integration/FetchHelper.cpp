@@ -27,7 +27,7 @@ int main(int argc, char** argv)
     using namespace qm;
     using namespace qm::engine;
     if (argc != 9) {
-        std::fprintf(stderr, "usage: qm_fetch_helper INI USER HOST PORT POPUSER PASSWORD MAILBOX DELETE\n");
+        (void)std::fprintf(stderr, "usage: qm_fetch_helper INI USER HOST PORT POPUSER PASSWORD MAILBOX DELETE\n");
         return 2;
     }
     SetMainIniPath(argv[1]);
@@ -37,7 +37,7 @@ int main(int argc, char** argv)
     LogFile log(tempRoot.c_str(), "fetch.log", "", "", 0);
     auto record = UserRecord::Open(argv[2]);
     if (!record) {
-        std::fprintf(stderr, "no user record for %s\n", argv[2]);
+        (void)std::fprintf(stderr, "no user record for %s\n", argv[2]);
         return 2;
     }
     UserRecord& user = **record;
@@ -56,6 +56,6 @@ int main(int argc, char** argv)
 
     const FetchReport report = FetchNewMailForUser(user, Pop3RunSite{nullptr, nullptr, &log});
     const bool saved = SaveMessageIndex(user, log);
-    std::printf("retrieved %d, failures %zu\n", report.Retrieved, report.Failures.size());
+    (void)std::printf("retrieved %d, failures %zu\n", report.Retrieved, report.Failures.size());
     return report.Failures.empty() && saved ? 0 : 1;
 }

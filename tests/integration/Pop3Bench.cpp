@@ -118,7 +118,7 @@ public:
 private:
     static bool Ok(const std::string& line) { return line.rfind("+OK", 0) == 0; }
 
-    bool Send(const std::string& text)
+    bool Send(const std::string& text) const
     {
         return ::send(m_fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<long>(text.size());
     }
@@ -170,21 +170,22 @@ int main(int argc, char** argv)
     test::TempDir dir("qm-pop3-bench");
     test::DovecotServer server(dir.Path(), "alice", kPassword);
     if (const std::string failed = server.Prepare(); !failed.empty()) {
-        std::fprintf(stderr, "qm_pop3_bench: %s\n", failed.c_str());
+        (void)std::fprintf(stderr, "qm_pop3_bench: %s\n", failed.c_str());
         return 2;
     }
     long long total = 0;
     for (int n = 0; n < count; ++n) {
         const std::string text = MessageText(n);
         // Counted as on the wire and in the store: CR LF line ends.
-        total += static_cast<long long>(text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+        total += static_cast<long long>(text.size() +
+                                        static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
         if (!server.AddMessage("3000" + std::to_string(n) + ".M1P1.bench", text)) {
-            std::fprintf(stderr, "qm_pop3_bench: cannot write message %d\n", n);
+            (void)std::fprintf(stderr, "qm_pop3_bench: cannot write message %d\n", n);
             return 2;
         }
     }
     if (const std::string failed = server.Start(); !failed.empty()) {
-        std::fprintf(stderr, "qm_pop3_bench: %s\n", failed.c_str());
+        (void)std::fprintf(stderr, "qm_pop3_bench: %s\n", failed.c_str());
         return 2;
     }
 
@@ -194,7 +195,7 @@ int main(int argc, char** argv)
     const long long bareBytes = BareClient(server.Port()).RetrieveAll("alice", kPassword, bareMessages);
     const Clock::duration bareTook = Clock::now() - bareStart;
     if (bareBytes < 0) {
-        std::fprintf(stderr, "qm_pop3_bench: the bare POP3 loop failed\n");
+        (void)std::fprintf(stderr, "qm_pop3_bench: the bare POP3 loop failed\n");
         return 1;
     }
 
@@ -214,7 +215,7 @@ int main(int argc, char** argv)
     {
         auto record = engine::UserRecord::Open("alice");
         if (!record) {
-            std::fprintf(stderr, "qm_pop3_bench: no user record\n");
+            (void)std::fprintf(stderr, "qm_pop3_bench: no user record\n");
             return 2;
         }
         engine::UserRecord& user = **record;
@@ -226,12 +227,13 @@ int main(int argc, char** argv)
         (void)account.SetPass(kPassword);
         account.SetActive(true);
         const Clock::time_point start = Clock::now();
-        const engine::FetchReport report = engine::FetchNewMailForUser(user, engine::Pop3RunSite{nullptr, nullptr, &log});
+        const engine::FetchReport report =
+                engine::FetchNewMailForUser(user, engine::Pop3RunSite{nullptr, nullptr, &log});
         const bool saved = engine::SaveMessageIndex(user, log);
         fetchTook = Clock::now() - start;
         stored = report.Retrieved;
         if (!report.Failures.empty() || !saved || stored != count) {
-            std::fprintf(stderr, "qm_pop3_bench: the fetch stored %d of %d messages\n", stored, count);
+            (void)std::fprintf(stderr, "qm_pop3_bench: the fetch stored %d of %d messages\n", stored, count);
             return 1;
         }
     }
