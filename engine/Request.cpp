@@ -6,7 +6,9 @@
 #include "engine/DomainPick.h"
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
+#include "engine/LanguagesFile.h"
 #include "engine/LogonThrottle.h"
+#include "engine/MailFetch.h"
 #include "engine/PageChoice.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
@@ -411,6 +413,9 @@ void Request::BeginView()
 void Request::RunAction()
 {
     // The actions of the mail, compose and options views come with their pages; the views of this build have none.
+    if (m_services.Action) {
+        m_services.Action(*this);
+    }
 }
 
 void Request::PreparePage()
@@ -472,19 +477,47 @@ void Request::AfterPage()
     }
 }
 
-// The mail work the page announced, after the output was closed and still under the session's lock.
+// The mail work the page announced, after the output was closed and still under the session's lock: the server
+// deletions after the trash was emptied, new mail for the List page, or the whole text of the message shown.
 void Request::FetchMailAfterPage()
 {
     const bool keepAlive = !HasField("NoKeepAlive");
     if (keepAlive) {
         m_session->Touch();
     }
-    // Fetching new mail, deleting on the server and fetching a whole message need the POP3 client, which this
-    // build does not have: the announced retrieval ends here without fetching anything.
-    m_session->SetRetrievalPending(false);
+    if (m_session->RetrievalPending()) {
+        UserRecord& user = m_session->User();
+        const Pop3RunSite site{m_session, m_services.Sessions->Status(), m_log.get()};
+        if (m_view == kViewList && HasField("EmptyTrash")) {
+            (void)DeleteOnServers(user, site);
+            user.WriteStoreStats();
+        } else if (m_view == kViewList) {
+            FetchNewMailAfterPage(site);
+        } else if (m_view == kViewMessage && !m_session->RetrievalDone() && m_session->CurrentMessage() != nullptr) {
+            if (RetrieveWholeMessage(user, *m_session->CurrentMessage(), site) == 0) {
+                SetErrorMessage(*this, LanguageText(*this, kTextMessageFetchFailed));
+            }
+            m_session->SetRetrievalDone(true);
+        }
+        m_session->SetRetrievalPending(false);
+    }
     if (keepAlive) {
         m_session->Touch();
     }
+}
+
+// New mail for every active account; a failed account is named in the next page's error message (the last one
+// wins), except a locked mailbox, which is busy only for a moment.
+void Request::FetchNewMailAfterPage(const Pop3RunSite& site)
+{
+    const FetchReport report = FetchNewMailForUser(m_session->User(), site);
+    for (const FetchFailure& failure : report.Failures) {
+        if (const int message = FetchFailureMessage(failure.Result); message != 0) {
+            SetErrorMessage(*this, FormatLanguageMessage(LanguageText(*this, message), {failure.Mailbox}));
+        }
+    }
+    m_session->SetLastMailCheck(m_services.Now());
+    m_session->SetRetrievalDone(true);
 }
 
 void Request::SetSession(engine::Session* session)

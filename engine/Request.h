@@ -20,6 +20,8 @@
 namespace qm::engine {
 
 class LogonThrottle;
+class Request;
+struct Pop3RunSite;
 class Session;
 class SessionManager;
 class SessionPage;
@@ -33,6 +35,9 @@ struct RequestServices {
     LogFile* Log = nullptr;
     const LogonServices* Logon = nullptr;
     std::function<time_t()> Now;
+
+    /// Runs in place of the view's action when set: the tests' stand-in for the actions of the mail pages.
+    std::function<void(Request&)> Action;
 
     /// The failed-logon counts and the per-user logon locks; the engine's when not given.
     LogonThrottle* Throttle = nullptr;
@@ -113,6 +118,7 @@ private:
     void WritePage();
     void AfterPage();
     void FetchMailAfterPage();
+    void FetchNewMailAfterPage(const Pop3RunSite& site);
     void SetSession(engine::Session* session);
     void DropSession();
     void CloseStreams();

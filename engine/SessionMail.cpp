@@ -5,6 +5,7 @@
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
 #include "engine/EngineMessages.h"
+#include "engine/MailFetch.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "store/MailHostList.h"
@@ -81,9 +82,10 @@ void CleanUpMailAtSessionEnd(UserRecord& user, Logger& log)
             index.RemoveEntry(entry);
         }
     }
-    // The kept entries stay in the index until the POP3 client deletes their server copies.
-    if (pending > 0) {
-        log.Log(1, "%d message(s) of %s wait for their deletion on the mail server.", pending, user.Name().c_str());
+    // The kept entries go once their server copies are deleted; those whose deletion fails stay for the next
+    // session's end.
+    if (pending > 0 && !DeleteOnServers(user, Pop3RunSite{nullptr, nullptr, &log})) {
+        log.Log(2, "Some messages of %s are still to be deleted on their mail server.", user.Name().c_str());
     }
 
     (void)SaveMessageIndex(user, log);

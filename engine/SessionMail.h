@@ -29,7 +29,8 @@ void AdoptFolderFiles(UserRecord& user, const std::string& scratchDir);
 /// 3. an entry deleted here (Folder "") is dropped when no account of the user has its Mailbox, its Mailbox or Uid
 ///    is empty, that account's Delete setting is 0, or it is 2 (deleted when retrieved) and the message is stored;
 ///    it is kept otherwise;
-/// 4. the kept entries wait in the index for the POP3 client's server deletion (logged at level 1);
+/// 4. when an entry was kept, the server deletion runs for every account whose Delete setting is not 0, each with
+///    a client of its own; entries whose deletion did not go through stay in the index (logged at level 2);
 /// then the index is saved when changed (a failure is logged at level 4).
 void CleanUpMailAtSessionEnd(UserRecord& user, Logger& log);
 

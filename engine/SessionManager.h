@@ -91,6 +91,9 @@ public:
 
     time_t Now() const { return m_context.Now(); }
 
+    /// The status words of the shared block, or null when the manager has none.
+    EngineStatus* Status() const { return m_context.Shared != nullptr ? &m_context.Shared->Section.Status : nullptr; }
+
 private:
     friend class Session;
 

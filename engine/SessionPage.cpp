@@ -1,5 +1,11 @@
 #include "engine/SessionPage.h"
 
+#include "store/MailHostList.h"
+#include "store/Pop3Client.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <mutex>
 
 namespace qm::engine {
@@ -17,8 +23,18 @@ std::optional<FetchProgress> SessionPage::GetFetchProgress()
     if (m_session.Pop3Client() == nullptr) {
         return std::nullopt;
     }
-    // The store has no POP3 client yet, so none can be running here; its counters are read here once it has one.
-    return std::nullopt;
+    const store::Pop3Client& client = *m_session.Pop3Client();
+    FetchProgress progress;
+    progress.DeleteMode = client.InDeleteMode();
+    progress.Mailbox = client.Account().Mailbox();
+    // The messages on the server (from STAT) are what a run works through, fetching or deleting.
+    progress.Done = progress.DeleteMode ? client.MessagesDeleted() : client.MessagesRetrieved();
+    progress.Total = client.MessageCount();
+    progress.Received = static_cast<int>(std::clamp<std::int64_t>(client.MessageBytes(), 0, INT_MAX));
+    progress.Size = static_cast<int>(std::clamp<std::int64_t>(client.MessageSize(), 0, INT_MAX));
+    progress.Deleted = client.MessagesDeleted();
+    progress.ToDelete = progress.DeleteMode ? client.MessageCount() : 0;
+    return progress;
 }
 
 } // namespace qm::engine

@@ -63,10 +63,14 @@ Result<std::unique_ptr<UserRecord>> UserRecord::Open(std::string_view name)
 UserRecord::~UserRecord()
 {
     if (m_index != nullptr) {
-        (void)SetStatInt("MessageCount", m_index->Count());
-        (void)SetStatInt("DiskSpace",
-                         static_cast<int>(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX)));
+        WriteStoreStats();
     }
+}
+
+void UserRecord::WriteStoreStats()
+{
+    (void)SetStatInt("MessageCount", m_index->Count());
+    (void)SetStatInt("DiskSpace", static_cast<int>(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX)));
 }
 
 void UserRecord::OpenStore()

@@ -80,6 +80,9 @@ public:
     bool SetStatInt(std::string_view key, int value);
     bool AddStat(std::string_view key, int delta);
 
+    /// Writes [Stats] MessageCount (index entries) and DiskSpace (kilobytes of stored messages) from the index.
+    void WriteStoreStats();
+
     /// Appends the user's system mail account (a new account): system, default and active; full name and e-mail;
     /// mailbox the e-mail (31 characters); POP3 user the name, cut at '@' unless the domain's UseEmailForPopUser;
     /// colour "Style1"; the password (a leading "\\" reduced to one '\'); host, port and delete setting of the domain

@@ -8,10 +8,14 @@
 #include "engine/LogonThrottle.h"
 #include "engine/ResponseHead.h"
 #include "engine/SessionManager.h"
+#include "engine/SessionPage.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
 #include "engine/tests/SessionTestSupport.h"
+#include "store/MailHostList.h"
 #include "store/MessageIndex.h"
+#include "testsupport/ScriptedPop3Server.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +23,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -41,6 +46,8 @@ constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
                                    "056=No template.\r\n075=Wrong address.\r\n076=Wrong cookie.\r\n"
                                    "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
+                                   "047=Message not fetched.\r\n053=Bad logon at %s.\r\n054=No connection to %s.\r\n"
+                                   "055=Fetch from %s failed.\r\n"
                                    "[de]\r\n001=Deutsch\r\n015=Falsch.\r\n";
 
 const std::string kHead(kPageHead);
@@ -115,6 +122,7 @@ protected:
         };
         services.Throttle = m_throttle.get();
         services.LogonLocks = &m_logonLocks;
+        services.Action = m_action;
         return services;
     }
 
@@ -160,6 +168,7 @@ protected:
     std::atomic<long long> m_throttleNow{1000000};
     std::unique_ptr<LogonThrottle> m_throttle = MakeThrottle();
     UserLogonLocks m_logonLocks;
+    std::function<void(Request&)> m_action;
 };
 
 std::size_t Occurrences(const std::string& text, const std::string& part)
@@ -582,6 +591,288 @@ TEST_F(RequestTest, WithoutAnOutputTheRequestStillRuns)
     Session* session = m_harness.Manager().FindByUser("alice");
     ASSERT_NE(session, nullptr);
     session->Unbusy();
+}
+
+// ---- the mail work after the page ----
+
+using qm::test::AfterReply;
+using qm::test::CrLfLines;
+using qm::test::ScriptedPop3Server;
+using qm::test::ScriptStep;
+
+std::vector<ScriptStep> PopLogon()
+{
+    return {{"", "+OK ready\r\n"}, {"USER alice", "+OK\r\n"}, {"PASS pop-pw", "+OK\r\n"}};
+}
+
+std::vector<ScriptStep> PopJoin(std::vector<ScriptStep> steps, const std::vector<ScriptStep>& more)
+{
+    steps.insert(steps.end(), more.begin(), more.end());
+    return steps;
+}
+
+std::string PopMessage(const std::string& subject)
+{
+    return "+OK\r\nFrom: a@example.org\r\nSubject: " + subject + "\r\n\r\nbody\r\n.\r\n";
+}
+
+class RequestFetchTest : public RequestTest {
+public:
+    RequestFetchTest()
+    {
+        m_id = LogOn();
+        m_session = m_harness.Manager().FindById(m_id);
+        EXPECT_NE(m_session, nullptr);
+        // The stand-in for the List and Message actions: they announce the mail work after the page.
+        m_action = [](Request& request) {
+            request.SetFetchAfterPage(true);
+            request.CurrentSession()->SetRetrievalPending(true);
+        };
+    }
+
+    ~RequestFetchTest() override
+    {
+        if (m_session != nullptr) {
+            m_session->Unbusy();
+        }
+    }
+
+    RequestFetchTest(const RequestFetchTest&) = delete;
+    RequestFetchTest& operator=(const RequestFetchTest&) = delete;
+
+protected:
+    store::MailHostAccount& AddAccount(const std::string& mailbox, int port, bool active = true, int deleteMode = 0)
+    {
+        store::MailHostAccount& account = m_session->User().MailHosts().NewAccount();
+        EXPECT_TRUE(account.SetMailbox(mailbox));
+        account.SetHost("127.0.0.1");
+        account.SetPort(port);
+        account.SetUser("alice");
+        account.SetPass("pop-pw");
+        account.SetActive(active);
+        account.SetDelete(deleteMode);
+        return account;
+    }
+
+    Response List(const std::string& extra = "") { return Send("View=List&Session=" + m_id + extra, CookiesOf(m_id)); }
+
+    std::string Stat(const char* key) const
+    {
+        return ReadIniStringFile("Stats", key, "<none>", m_session->User().IniPath());
+    }
+
+    std::string TakeError()
+    {
+        const std::unique_ptr<char[]> text = m_session->ErrorMessage().Take();
+        return text ? text.get() : "";
+    }
+
+    static void ExpectFollowed(const ScriptedPop3Server& server)
+    {
+        EXPECT_TRUE(server.WaitDone());
+        for (const std::string& mismatch : server.Mismatches()) {
+            ADD_FAILURE() << mismatch << "\nsent:\n" << server.CommandText();
+        }
+    }
+
+    std::string m_id;
+    Session* m_session = nullptr;
+};
+
+// A port on loopback where nobody listens.
+int ClosedPort()
+{
+    qm::test::LoopbackListener listener;
+    return listener.Port();
+}
+
+TEST_F(RequestFetchTest, TheListPageFetchesNewMailOfEveryActiveAccountAfterThePage)
+{
+    ScriptedPop3Server server(PopJoin(PopLogon(), {{"STAT", "+OK 2 300\r\n"},
+                                                   {"UIDL", CrLfLines({"+OK", "1 uid-a", "2 uid-b", "."})},
+                                                   {"LIST 1", "+OK 1 100\r\n"},
+                                                   {"RETR 1", PopMessage("one")},
+                                                   {"LIST 2", "+OK 2 200\r\n"},
+                                                   {"RETR 2", PopMessage("two")},
+                                                   {"QUIT", "+OK\r\n", AfterReply::Close}}));
+    ASSERT_TRUE(server.Valid());
+    AddAccount("pop", server.Port());
+    AddAccount("idle", ClosedPort(), false); // inactive: never contacted, never counted
+    ASSERT_TRUE(WriteIniStringFile("Stats", "Received", "5", m_session->User().IniPath()));
+    m_harness.Advance(90);
+
+    EXPECT_EQ(List().Page(), "WAIT") << "the page announces the fetch";
+    ExpectFollowed(server);
+
+    store::MessageIndex& index = m_session->User().Messages();
+    ASSERT_EQ(index.Count(), 2);
+    for (int i = 0; i < index.Count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(index.Entry(i)->HasFlag(store::MessageFlag::Stored));
+        EXPECT_EQ(index.Entry(i)->Mailbox(), "pop");
+        EXPECT_TRUE(fs::exists(index.Entry(i)->GetMessagePath()));
+    }
+    EXPECT_FALSE(index.Dirty()) << "saved after the fetch";
+    EXPECT_EQ(Stat("Received"), "7");
+    EXPECT_EQ(Stat("MessageCount"), "2");
+    EXPECT_EQ(Stat("DiskSpace"), std::to_string(index.StoredSizeKB()));
+    EXPECT_EQ(Stat("RecvErrors"), "<none>");
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Failures), 0);
+    EXPECT_FALSE(m_session->RetrievalPending());
+    EXPECT_TRUE(m_session->RetrievalDone());
+    EXPECT_EQ(m_session->LastMailCheck(), m_harness.Now());
+    EXPECT_EQ(TakeError(), "");
+    EXPECT_EQ(m_session->Pop3Client(), nullptr);
+
+    // A page that announces nothing clears the done flag and fetches nothing.
+    m_action = nullptr;
+    EXPECT_EQ(List().Page(), "LIST");
+    EXPECT_FALSE(m_session->RetrievalDone());
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
+}
+
+TEST_F(RequestFetchTest, AFailedFetchNamesTheMailboxInTheMessageForItsCause)
+{
+    struct Case {
+        const char* Name;
+        std::vector<ScriptStep> Script; // empty: nobody listens
+        const char* Error;
+    };
+
+    const std::vector<Case> cases = {
+            {"logon refused",
+             {{"", "+OK\r\n"}, {"USER alice", "+OK\r\n"}, {"PASS pop-pw", "-ERR wrong\r\n"}, {"QUIT", "+OK\r\n"}},
+             "Bad logon at box."},
+            {"no connection", {}, "No connection to box."},
+            {"error reply", PopJoin(PopLogon(), {{"STAT", "-ERR broken\r\n"}, {"QUIT", "+OK\r\n"}}),
+             "Fetch from box failed."},
+            {"mailbox locked",
+             {{"", "+OK\r\n"},
+              {"USER alice", "+OK\r\n"},
+              {"PASS pop-pw", "-ERR mailbox is locked\r\n"},
+              {"QUIT", "+OK\r\n"}},
+             ""},
+    };
+    int runs = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::optional<ScriptedPop3Server> server;
+        if (!c.Script.empty()) {
+            server.emplace(c.Script);
+        }
+        store::MailHostList& accounts = m_session->User().MailHosts();
+        while (accounts.Count() > 0) {
+            accounts.RemoveAccount(0);
+        }
+        AddAccount("box", server ? server->Port() : ClosedPort());
+
+        EXPECT_EQ(List().Page(), "WAIT");
+        if (server) {
+            ExpectFollowed(*server);
+        }
+        ++runs;
+        EXPECT_EQ(TakeError(), c.Error);
+        EXPECT_EQ(Stat("RecvErrors"), std::to_string(runs));
+        EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), runs);
+        EXPECT_EQ(m_harness.Word(StatusWord::Pop3Failures), runs);
+        EXPECT_TRUE(m_session->RetrievalDone()) << "a failed fetch is done all the same";
+        EXPECT_FALSE(m_session->RetrievalPending());
+    }
+    EXPECT_EQ(Stat("Received"), "<none>");
+}
+
+TEST_F(RequestFetchTest, EmptyingTheTrashDeletesOnTheServersThatDeleteAndWritesTheStats)
+{
+    ScriptedPop3Server server(PopJoin(PopLogon(), {{"STAT", "+OK 2 200\r\n"},
+                                                   {"UIDL", CrLfLines({"+OK", "1 keep", "2 del-a", "."})},
+                                                   {"DELE 2", "+OK\r\n"},
+                                                   {"QUIT", "+OK\r\n", AfterReply::Close}}));
+    ASSERT_TRUE(server.Valid());
+    AddAccount("deleting", server.Port(), true, 1);
+    AddAccount("keeping", ClosedPort(), true, 0); // Delete 0: never contacted
+    store::MessageIndex& index = m_session->User().Messages();
+    for (const char* mailbox : {"deleting", "keeping"}) {
+        store::MessageIndexEntry* entry = index.NewEntry();
+        entry->SetNumber(index.NextNumber());
+        entry->SetMailbox(mailbox);
+        entry->SetUid("del-a");
+        entry->SetFolder("");
+    }
+    index.MarkDirty();
+
+    EXPECT_EQ(List("&EmptyTrash=1").Page(), "WAIT");
+    ExpectFollowed(server);
+    ASSERT_EQ(index.Count(), 1);
+    EXPECT_EQ(index.Entry(0)->Mailbox(), "keeping");
+    EXPECT_EQ(Stat("MessageCount"), "1");
+    EXPECT_EQ(Stat("DiskSpace"), "0");
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 0) << "deletions are not fetches";
+    EXPECT_FALSE(m_session->RetrievalPending());
+    EXPECT_FALSE(m_session->RetrievalDone());
+    EXPECT_EQ(TakeError(), "");
+}
+
+TEST_F(RequestFetchTest, TheMessagePageFetchesTheWholeTextOfAHeadersOnlyMessage)
+{
+    ScriptedPop3Server server(PopJoin(PopLogon(), {{"STAT", "+OK 1 100\r\n"},
+                                                   {"UIDL", CrLfLines({"+OK", "1 uid-big", "."})},
+                                                   {"LIST 1", "+OK 1 100\r\n"},
+                                                   {"RETR 1", PopMessage("big")},
+                                                   {"QUIT", "+OK\r\n", AfterReply::Close}}));
+    ASSERT_TRUE(server.Valid());
+    AddAccount("pop", server.Port());
+    store::MessageIndex& index = m_session->User().Messages();
+    store::MessageIndexEntry* entry = index.NewEntry();
+    const std::uint32_t number = index.NextNumber();
+    entry->SetNumber(number);
+    entry->SetFileId(store::MessageFileId(number));
+    entry->SetMailbox("pop");
+    entry->SetUid("uid-big");
+    entry->SetFolder("Inbox");
+    entry->SetSize(100);
+    m_session->SetCurrentMessage(entry);
+
+    EXPECT_EQ(Send("View=Message&Session=" + m_id, CookiesOf(m_id)).Page(), "ERROR[]") << "no Message template";
+    ExpectFollowed(server);
+    EXPECT_TRUE(entry->HasFlag(store::MessageFlag::Stored));
+    EXPECT_NE(ReadFile(entry->GetMessagePath()).find("Subject: big"), std::string::npos);
+    EXPECT_EQ(Stat("Received"), "1");
+    EXPECT_TRUE(m_session->RetrievalDone());
+
+    // Once done, the next Message page fetches nothing: nobody would answer.
+    m_session->SetCurrentMessage(entry);
+    entry->ChangeFlags(store::MessageFlag::Stored, false);
+    EXPECT_EQ(Send("View=Message&Session=" + m_id, CookiesOf(m_id)).Page(), "ERROR[]");
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
+    EXPECT_EQ(TakeError(), "");
+    m_session->SetCurrentMessage(nullptr);
+}
+
+TEST_F(RequestFetchTest, TheRunningClientSitsInTheSessionsSlotForTheStatusPage)
+{
+    ASSERT_TRUE(WriteIniString("PopClient", "Timeout", "2"));
+    // The server stops answering after UIDL: the client waits in its slot until its time-out.
+    ScriptedPop3Server server(PopJoin(PopLogon(), {{"STAT", "+OK 3 300\r\n"},
+                                                   {"UIDL", CrLfLines({"+OK", "1 a", "2 b", "3 c", "."})},
+                                                   {"LIST 1", "", AfterReply::Silence}}));
+    ASSERT_TRUE(server.Valid());
+    AddAccount("slow", server.Port());
+    std::thread request([this] { (void)List(); });
+
+    SessionPage page(*m_session);
+    std::optional<FetchProgress> seen;
+    EXPECT_TRUE(qm::test::WaitUntil([&] {
+        seen = page.GetFetchProgress();
+        return seen && seen->Total == 3;
+    }));
+    request.join();
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->Mailbox, "slow");
+    EXPECT_FALSE(seen->DeleteMode);
+    EXPECT_EQ(seen->Done, 0);
+    EXPECT_FALSE(page.GetFetchProgress().has_value()) << "the slot is empty once the run has ended";
+    EXPECT_EQ(TakeError(), "Fetch from slow failed.");
 }
 
 } // namespace

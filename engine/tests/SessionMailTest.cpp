@@ -5,6 +5,8 @@
 #include "engine/tests/SessionTestSupport.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
+#include "testsupport/LoopbackListener.h"
+#include "testsupport/ScriptedPop3Server.h"
 
 #include <gtest/gtest.h>
 
@@ -221,12 +223,18 @@ protected:
 
     store::MessageIndex& Index() { return m_user->Messages(); }
 
-    // An account of the user with that mailbox and Delete setting.
-    void AddAccount(const std::string& mailbox, int deleteMode)
+    // An account of the user with that mailbox and Delete setting, on a POP3 server at port (0: none).
+    void AddAccount(const std::string& mailbox, int deleteMode, int port = 0)
     {
         store::MailHostAccount& account = m_user->MailHosts().NewAccount();
         ASSERT_TRUE(account.SetMailbox(mailbox));
         account.SetDelete(deleteMode);
+        if (port != 0) {
+            account.SetHost("127.0.0.1");
+            account.SetPort(port);
+            account.SetUser("bob");
+            account.SetPass("pw");
+        }
     }
 
     // A message of folder; a stored one gets its file.
@@ -312,7 +320,8 @@ TEST_F(SessionEndTest, EntriesDeletedHereStayOnlyWhileTheirServerCopyIsToBeDelet
     }
     kept.emplace_back("in a folder, delete 0");
     EXPECT_EQ(Subjects(), kept);
-    EXPECT_EQ(m_log.Count("4 message(s) of bob wait for their deletion on the mail server."), 1)
+    // The accounts name no server: every deletion fails and the kept entries stay for the next try.
+    EXPECT_EQ(m_log.Count("Some messages of bob are still to be deleted on their mail server."), 1)
             << testing::PrintToString(m_log.Lines);
 
     // Saved: the file holds what is left, every new flag cleared.
@@ -349,15 +358,9 @@ TEST_F(SessionEndTest, TheTrashIsEmptiedByTheSettingOrAPassedQuotaOnly)
 
     // Two stored messages of 3000 bytes: 2 entries, (6000 + 512) / 1024 = 6 KB.
     const Case cases[] = {
-            {nullptr, nullptr, false},
-            {"EmptyTrash", "Yes", true},
-            {"EmptyTrash", "No", false},
-            {"MessageCountQuota", "1", true},
-            {"MessageCountQuota", "2", false},
-            {"MessageCountQuota", "-1", false},
-            {"DiskSpaceQuota", "5", true},
-            {"DiskSpaceQuota", "6", false},
-            {"DiskSpaceQuota", "0", false},
+            {nullptr, nullptr, false},        {"EmptyTrash", "Yes", true},       {"EmptyTrash", "No", false},
+            {"MessageCountQuota", "1", true}, {"MessageCountQuota", "2", false}, {"MessageCountQuota", "-1", false},
+            {"DiskSpaceQuota", "5", true},    {"DiskSpaceQuota", "6", false},    {"DiskSpaceQuota", "0", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Key != nullptr ? std::string(c.Key) + "=" + c.Value : "nothing set");
@@ -409,6 +412,56 @@ TEST_F(SessionEndTest, AnIndexThatCannotBeSavedIsLogged)
     CleanUpMailAtSessionEnd(*m_user, m_log);
     EXPECT_EQ(m_log.Count("The message index of bob could not be saved."), 1) << testing::PrintToString(m_log.Lines);
     EXPECT_TRUE(Index().Dirty());
+}
+
+TEST_F(SessionEndTest, KeptEntriesAreDeletedOnTheirServerAndGoFromTheSavedIndex)
+{
+    using qm::test::AfterReply;
+    using qm::test::CrLfLines;
+    qm::test::ScriptedPop3Server server({{"", "+OK\r\n"},
+                                         {"USER bob", "+OK\r\n"},
+                                         {"PASS pw", "+OK\r\n"},
+                                         {"STAT", "+OK 3 300\r\n"},
+                                         {"UIDL", CrLfLines({"+OK", "1 u-inbox", "2 u-del", "3 u-other", "."})},
+                                         {"DELE 2", "+OK\r\n"},
+                                         {"QUIT", "+OK\r\n", AfterReply::Close}});
+    ASSERT_TRUE(server.Valid());
+    AddAccount("pop", 1, server.Port());
+    AddMessage("", "deleted here", false, 100, "pop", "u-del");
+    AddMessage("", "already gone from the server", false, 100, "pop", "u-gone");
+    AddMessage("Inbox", "still in the inbox", true, 100, "pop", "u-inbox");
+
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+
+    EXPECT_TRUE(server.WaitDone());
+    EXPECT_TRUE(server.Mismatches().empty()) << testing::PrintToString(server.Mismatches()) << server.CommandText();
+    EXPECT_EQ(Subjects(), std::vector<std::string>{"still in the inbox"});
+    store::MessageIndex saved(m_user->Directory());
+    ASSERT_EQ(saved.Count(), 1);
+    EXPECT_EQ(saved.Entry(0)->Uid(), "u-inbox");
+    EXPECT_EQ(m_log.Count("Some messages of bob are still to be deleted on their mail server."), 0);
+}
+
+TEST_F(SessionEndTest, AnUnreachableServerKeepsTheEntriesPendingInTheSavedIndex)
+{
+    int closedPort = 0;
+    {
+        qm::test::LoopbackListener listener;
+        closedPort = listener.Port();
+    }
+    AddAccount("pop", 1, closedPort);
+    AddMessage("", "waits", false, 100, "pop", "u-1");
+    AddMessage("", "waits too", true, 100, "pop", "u-2");
+
+    CleanUpMailAtSessionEnd(*m_user, m_log);
+
+    EXPECT_EQ(Subjects(), (std::vector<std::string>{"waits", "waits too"}));
+    store::MessageIndex saved(m_user->Directory());
+    ASSERT_EQ(saved.Count(), 2);
+    EXPECT_EQ(saved.Entry(0)->Folder(), "");
+    EXPECT_EQ(saved.Entry(1)->Uid(), "u-2");
+    EXPECT_EQ(m_log.Count("Some messages of bob are still to be deleted on their mail server."), 1)
+            << testing::PrintToString(m_log.Lines);
 }
 
 } // namespace
