@@ -742,6 +742,9 @@ MessageIndexEntry* MessageBuilder::Finish()
             static_cast<void>(platform::RemoveFile(attTemp));
         }
     }
+    if (!m_entry->Uid().empty() && !m_entry->Mailbox().empty()) {
+        m_index.RecordFetched(m_fileId, m_entry->Folder(), m_entry->Mailbox(), m_entry->Uid());
+    }
     const Result<void> placed =
             m_bound ? platform::ReplaceFile(m_tempPath, msgPath) : platform::MoveNoReplace(m_tempPath, msgPath);
     if (!placed.has_value()) {

@@ -380,6 +380,11 @@ bool MessageIndex::Save()
     if (m_dirty && !WriteIndexFile()) {
         return false;
     }
+    if (m_journalPending) {
+        // Every entry the journal names is in the saved index now.
+        static_cast<void>(platform::RemoveFile(platform::PathJoin(m_userDir, kFetchJournalFile)));
+        m_journalPending = false;
+    }
     for (const std::string& path : m_removeAfterSave) {
         static_cast<void>(platform::RemoveFile(path));
     }
@@ -643,6 +648,56 @@ void MessageIndex::RemoveStaleTemporaries() const
     }
 }
 
+void MessageIndex::RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
+                                 std::string_view uid)
+{
+    std::string line;
+    AppendRecordField(line, fileId, '\x01');
+    AppendRecordField(line, platform::StoredPath(folder), '\x01');
+    AppendRecordField(line, mailbox, '\x01');
+    AppendRecordField(line, uid, '\x01');
+    line += "\r\n";
+    // Written without a sync of its own: it only has to outlive the process, like the placed file's name until the
+    // folder is synced at the next save.
+    std::FILE* file = platform::OpenFileForAppend(platform::PathJoin(m_userDir, kFetchJournalFile));
+    if (file != nullptr) {
+        static_cast<void>(std::fwrite(line.data(), 1, line.size(), file));
+        static_cast<void>(std::fclose(file));
+        m_journalPending = true;
+    }
+}
+
+namespace {
+
+// The fetch journal's lines by file id and folder (ASCII case folded): the mailbox and UID of each.
+std::map<std::string, std::pair<std::string, std::string>> ReadFetchJournal(const std::string& path)
+{
+    std::map<std::string, std::pair<std::string, std::string>> fetched;
+    const Result<std::string> text = platform::ReadWholeFile(path, std::uint64_t{16} << 20);
+    if (!text.has_value()) {
+        return fetched;
+    }
+    std::string_view rest = text.value();
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        std::vector<std::string_view> fields;
+        for (std::size_t at; fields.size() < 4 && (at = line.find('\x01')) != std::string_view::npos;) {
+            fields.push_back(line.substr(0, at));
+            line.remove_prefix(at + 1);
+        }
+        if (fields.size() == 4 && !fields[2].empty() && !fields[3].empty()) {
+            std::string key = std::string(fields[0]) + '\x01' + platform::NativePath(fields[1]);
+            std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
+            fetched[key] = {std::string(fields[2]), std::string(fields[3])};
+        }
+    }
+    return fetched;
+}
+
+} // namespace
+
 void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string& scratchDir,
                                     const RestoreFunction& restore)
 {
@@ -708,9 +763,22 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
             }
         }
     }
+    const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
+    const auto fetched = orphans.empty() ? decltype(ReadFetchJournal(journal))() : ReadFetchJournal(journal);
+    m_journalPending = m_journalPending || platform::PathExists(journal);
     for (const Orphan& orphan : orphans) {
         MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);
         if (entry != nullptr && entry->HasFlag(MessageFlag::Stored)) {
+            // A fetched message placed just before a crash: it keeps its account and UID, so it is not fetched
+            // again.
+            std::string name = orphan.Original.substr(platform::LastSeparator(orphan.Original) + 1);
+            name.resize(name.size() - 4);
+            std::string key = name + '\x01' + orphan.Folder;
+            std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
+            if (const auto it = fetched.find(key); it != fetched.end()) {
+                entry->SetMailbox(it->second.first);
+                entry->SetUid(it->second.second);
+            }
             seen.insert(entry);
             static_cast<void>(platform::RemoveFile(orphan.Original));
         }

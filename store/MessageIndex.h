@@ -23,6 +23,10 @@ class MessageIndex;
 /// The name of the index file in the user directory.
 inline constexpr const char* kMessageIndexFile = "Messages.idx";
 
+/// The journal of fetched messages in the user directory: the account and UID of every fetched message placed
+/// since the index was last saved, so that a message file adopted after a crash keeps them and is not fetched again.
+inline constexpr const char* kFetchJournalFile = ".Fetched.journal";
+
 /// The longest To, From and Subject an entry keeps: longer values are cut (never inside a UTF-8 sequence) when set,
 /// so that index lines stay of sane length.
 inline constexpr std::size_t kMaxEntryHeaderValue = 1023;
@@ -280,6 +284,12 @@ public:
     /// undo. One sync per directory and save instead of one per message.
     void SyncBeforeSave(const std::string& dir) { m_syncBeforeSave.insert(dir); }
 
+    /// Appends to the fetch journal that the message file fileId of folder came from account mailbox with uid. A
+    /// builder does this before it places the file; the next Save, once the index holds the entry, removes the
+    /// journal, and AdoptFolderFiles gives an adopted file the mailbox and UID the journal names for it.
+    void RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
+                       std::string_view uid);
+
     bool Dirty() const { return m_dirty; }
 
     void MarkDirty() { m_dirty = true; }
@@ -309,6 +319,7 @@ private:
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
     std::set<std::string> m_syncBeforeSave;
+    bool m_journalPending = false;
 
     /// Adds (delta 1) or takes away (-1) the numbers and the folder that entry e holds, keeping NextNumber's
     /// check of the numbers in use from walking every entry.

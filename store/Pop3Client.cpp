@@ -556,6 +556,13 @@ void Pop3Client::OnUidlLine(std::string_view line)
         item.Number = number;
         item.Uid = std::string(uid);
         m_work.push_back(std::move(item));
+    } else if (!m_single && !m_deleteMode && Account().Delete() == 2 && m_storedUids.contains(std::string(uid))) {
+        // Stored by a run that ended before its deletions took effect (they do only at QUIT): delete it now.
+        WorkItem item;
+        item.Number = number;
+        item.Uid = std::string(uid);
+        item.DeleteOnly = true;
+        m_work.push_back(std::move(item));
     }
 }
 
@@ -611,6 +618,11 @@ void Pop3Client::RetrieveNext()
         return;
     }
     m_current = &m_work[m_position++];
+    if (m_current->DeleteOnly) {
+        m_state = State::DeleAfterRetr;
+        SendCommand(Numbered("DELE", m_current->Number));
+        return;
+    }
     m_state = State::List;
     SendCommand(Numbered("LIST", m_current->Number));
 }
@@ -761,6 +773,16 @@ bool Pop3Client::LoadKnownUids()
     static_cast<void>(known.Load(path.c_str())); // a missing file: nothing seen yet
     for (int i = 0; i < known.Count(); ++i) {
         m_known.insert(known.Item(i));
+    }
+    // A message in the index is known whatever the UID file says: one adopted after a crash kept its UID.
+    for (int i = 0; i < m_index->Count(); ++i) {
+        const MessageIndexEntry& e = *m_index->Entry(i);
+        if (!e.Uid().empty() && EqualsNoCase(e.Mailbox(), Account().Mailbox())) {
+            m_known.insert(e.Uid());
+            if (e.HasFlag(MessageFlag::Stored)) {
+                m_storedUids.insert(e.Uid());
+            }
+        }
     }
     return true;
 }

@@ -167,6 +167,8 @@ private:
         std::string File;
         std::int64_t Size = 0;
         bool DeleAccepted = false;
+        /// Stored here by an earlier run whose deletion on the server never took effect: only deleted now.
+        bool DeleteOnly = false;
     };
 
     enum class CaseRule {
@@ -238,7 +240,8 @@ private:
     bool m_builderBound = false;
     MessageIndexEntry* m_entry = nullptr; // the entry to fetch (single-message mode)
 
-    std::unordered_set<std::string> m_known; // the ".uid" file
+    std::unordered_set<std::string> m_known;      // the ".uid" file and the UIDs of the account's index entries
+    std::unordered_set<std::string> m_storedUids; // the UIDs of the account's stored index entries
     std::unordered_set<std::string> m_toDelete;
     StringList m_seen; // what the ".uid" file will hold
     std::unordered_set<std::string> m_seenSet;

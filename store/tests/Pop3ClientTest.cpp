@@ -1,6 +1,8 @@
 #include "store/Pop3Client.h"
 
+#include "common/StringList.h"
 #include "store/MailHostList.h"
+#include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
 #include "store/tests/Pop3TestUser.h"
 #include "testsupport/ScriptedPop3Server.h"
@@ -380,6 +382,47 @@ TEST_F(Pop3ClientTest, DeleteAfterFetchSendsDeleOnlyForStoredFullMessages)
                                      Quit()})));
     EXPECT_EQ(m_commands.find("DELE 1"), std::string::npos);
     EXPECT_EQ(UidFile(), "big\r\nsmall\r\n");
+}
+
+TEST_F(Pop3ClientTest, MessageStoredByARunCutShortIsNeitherFetchedAgainNorLeftOnTheServer)
+{
+    // A run stored the message but ended before the index was saved, and its deletion never took effect (no QUIT):
+    // the next session adopts the file, which keeps its UID through the fetch journal.
+    m_account.SetDelete(2);
+    std::string fileId;
+    {
+        StringList seen;
+        MessageBuilder builder(m_account, Index(), &seen, "uid-a", &m_user);
+        ASSERT_TRUE(builder.Begin(100, true));
+        for (const std::string& line : Message("cut short")) {
+            builder.AddLine(line);
+        }
+        MessageIndexEntry* entry = builder.Finish();
+        ASSERT_NE(entry, nullptr);
+        ASSERT_TRUE(entry->HasFlag(MessageFlag::Stored));
+        fileId = entry->FileId();
+    }
+    m_user.ReopenIndex();
+    EXPECT_EQ(Index().Count(), 0) << "the index was never saved";
+    const test::TempDir scratch{"qm-pop3-scratch"};
+    Index().AdoptFolderFiles(m_user.Folders(), scratch.Path().string(), RestoreMessageFile);
+    ASSERT_EQ(Index().Count(), 1);
+    EXPECT_EQ(Index().Entry(0)->Uid(), "uid-a");
+    EXPECT_EQ(Index().Entry(0)->Mailbox(), "pop");
+    EXPECT_NE(Index().Entry(0)->FileId(), fileId);
+    ASSERT_TRUE(Index().Save());
+    EXPECT_FALSE(std::filesystem::exists(m_userDir + "/" + kFetchJournalFile)) << "the saved index holds it now";
+
+    m_user.ReopenIndex();
+    EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 2 300\r\n"},
+                                     {"UIDL", CrLfLines({"+OK", "1 uid-a", "2 uid-b", "."})},
+                                     {"DELE 1", "+OK\r\n"},
+                                     {"LIST 2", "+OK 2 100\r\n"},
+                                     {"RETR 2", DataReply(Message("new"))},
+                                     {"DELE 2", "+OK\r\n"},
+                                     Quit()})));
+    EXPECT_EQ(m_commands.find("RETR 1"), std::string::npos);
+    EXPECT_EQ(Index().Count(), 2);
 }
 
 TEST_F(Pop3ClientTest, MessageThatCannotBeStoredStaysOnTheServer)

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <memory>
 #include <string>
 
 namespace qm::test {
@@ -39,12 +40,12 @@ public:
     explicit Pop3TestUser(const std::string& dir)
         : m_dir(dir)
         , m_folders(PrepareFolders(dir), "en")
-        , m_index(dir)
+        , m_index(std::make_unique<store::MessageIndex>(dir))
     {}
 
     const char* UserDir() const override { return m_dir.c_str(); }
 
-    Result<store::MessageIndex*> Index() override { return &m_index; }
+    Result<store::MessageIndex*> Index() override { return m_index.get(); }
 
     store::FolderList& Folders() override { return m_folders; }
 
@@ -56,7 +57,10 @@ public:
 
     const char* OwnPassword() const override { return LogonPassword.c_str(); }
 
-    store::MessageIndex& Messages() { return m_index; }
+    store::MessageIndex& Messages() { return *m_index; }
+
+    /// Drops the index without saving it and loads it again from its file, as the next session would.
+    void ReopenIndex() { m_index = std::make_unique<store::MessageIndex>(m_dir); }
 
     std::string LogonPassword = "own-logon-pw";
 
@@ -74,7 +78,7 @@ private:
     store::FilterList m_filters;
     store::MailHostList m_hosts;
     store::AddressBook m_book;
-    store::MessageIndex m_index;
+    std::unique_ptr<store::MessageIndex> m_index;
 };
 
 /// The test's main INI and message table, set while it lives.
