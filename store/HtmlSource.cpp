@@ -1,0 +1,222 @@
+#include "store/HtmlSource.h"
+
+#include "common/StringUtil.h"
+
+#include <array>
+#include <vector>
+
+namespace qm::store {
+namespace {
+
+void AppendMapped(std::string& out, std::string_view bytes)
+{
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out += c;
+            continue;
+        }
+        const char32_t cp = kSourceByteBase + b;
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+bool IsOneOf(std::string_view name, const auto& names)
+{
+    for (const std::string_view n : names) {
+        if (EqualsNoCase(name, n)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Elements whose content is raw text up to their end tag.
+constexpr std::array<std::string_view, 10> kRawText = {"script", "style",    "textarea", "title",    "xmp",
+                                                       "iframe", "noembed", "noframes", "noscript", "plaintext"};
+
+// Elements that never nest: void elements, those that the next of their kind closes, and the document's frame.
+constexpr std::array<std::string_view, 38> kFlat = {
+    "area",  "base",  "br",   "col",   "embed", "hr",       "img",      "input",   "link",  "meta",
+    "param", "source", "track", "wbr", "keygen", "frame",   "image",    "isindex", "basefont", "bgsound",
+    "p",     "li",    "dt",   "dd",    "tr",    "td",       "th",       "tbody",   "thead", "tfoot",
+    "caption", "colgroup", "option", "optgroup", "rb", "rt", "rp",      "rtc",
+};
+
+bool Nests(std::string_view name)
+{
+    return !IsOneOf(name, kFlat) && !IsOneOf(name, kRawText) && !EqualsNoCase(name, "html") &&
+           !EqualsNoCase(name, "head") && !EqualsNoCase(name, "body");
+}
+
+// The position of the end tag "</name" (any case) at or after from, or the end of html.
+std::size_t FindEndTag(std::string_view html, std::size_t from, std::string_view name)
+{
+    std::size_t pos = from;
+    while ((pos = html.find("</", pos)) != std::string_view::npos) {
+        if (EqualsNoCase(html.substr(pos + 2, name.size()), name)) {
+            return pos;
+        }
+        pos += 2;
+    }
+    return html.size();
+}
+
+class SourceScan {
+public:
+    SourceScan(std::string_view html, const HtmlSanitizerOptions& options, bool& bounded)
+        : m_html(html)
+        , m_options(options)
+        , m_bounded(bounded)
+    {
+        m_out.reserve(html.size() + html.size() / 8);
+    }
+
+    std::string Run();
+
+private:
+    void Tag(bool endTag, std::size_t nameStart);
+
+    std::string_view m_html;
+    const HtmlSanitizerOptions& m_options;
+    bool& m_bounded;
+    std::string m_out;
+    std::size_t m_pos = 0;
+    std::size_t m_tags = 0;
+    std::vector<std::string_view> m_open; // the elements that nest, as the scan sees them
+};
+
+std::string SourceScan::Run()
+{
+    const std::size_t n = m_html.size();
+    while (m_pos < n) {
+        const std::size_t lt = m_html.find('<', m_pos);
+        if (lt == std::string_view::npos) {
+            AppendMapped(m_out, m_html.substr(m_pos));
+            break;
+        }
+        AppendMapped(m_out, m_html.substr(m_pos, lt - m_pos));
+        m_pos = lt;
+        const std::string_view rest = m_html.substr(lt);
+        std::size_t end = std::string_view::npos;
+        if (rest.starts_with("<!--")) {
+            end = m_html.find("-->", lt + 4);
+            end = end == std::string_view::npos ? n : end + 3;
+        } else if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
+            end = m_html.find('>', lt);
+            end = end == std::string_view::npos ? n : end + 1;
+        }
+        if (end != std::string_view::npos) {
+            AppendMapped(m_out, m_html.substr(lt, end - lt));
+            m_pos = end;
+            continue;
+        }
+        const bool endTag = rest.size() > 1 && rest[1] == '/';
+        const std::size_t nameStart = lt + (endTag ? 2 : 1);
+        if (nameStart >= n || !IsLetter(m_html[nameStart])) {
+            m_out += '<';
+            ++m_pos;
+            continue;
+        }
+        Tag(endTag, nameStart);
+    }
+    return std::move(m_out);
+}
+
+// One tag at m_pos, its name at nameStart: written, shortened or dropped; m_pos moves past it (and past the
+// content of a raw-text element).
+void SourceScan::Tag(bool endTag, std::size_t nameStart)
+{
+    const std::size_t n = m_html.size();
+    std::size_t p = nameStart;
+    while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '/' && m_html[p] != '>') {
+        ++p;
+    }
+    const std::string_view name = m_html.substr(nameStart, p - nameStart);
+    std::size_t attributes = 0;
+    std::size_t cut = std::string_view::npos; // where the attributes past the limit begin
+    while (p < n && m_html[p] != '>') {
+        if (IsHtmlSpace(m_html[p]) || m_html[p] == '/') {
+            ++p;
+            continue;
+        }
+        if (++attributes == m_options.MaxAttributes + 1) {
+            cut = p;
+        }
+        while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '/' && m_html[p] != '>' && m_html[p] != '=') {
+            ++p;
+        }
+        while (p < n && IsHtmlSpace(m_html[p])) {
+            ++p;
+        }
+        if (p >= n || m_html[p] != '=') {
+            continue;
+        }
+        ++p;
+        while (p < n && IsHtmlSpace(m_html[p])) {
+            ++p;
+        }
+        if (p < n && (m_html[p] == '"' || m_html[p] == '\'')) {
+            const std::size_t close = m_html.find(m_html[p], p + 1);
+            p = close == std::string_view::npos ? n : close + 1;
+            continue;
+        }
+        while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '>') {
+            ++p;
+        }
+    }
+    const std::size_t tagEnd = p < n ? p + 1 : n;
+    const std::size_t start = m_pos;
+    m_pos = tagEnd;
+    if (++m_tags > m_options.MaxSourceTags) {
+        m_bounded = true;
+        return;
+    }
+    if (endTag) {
+        for (std::size_t i = m_open.size(); i > 0; --i) {
+            if (EqualsNoCase(m_open[i - 1], name)) {
+                m_open.resize(i - 1);
+                break;
+            }
+        }
+    } else if (Nests(name)) {
+        if (m_open.size() >= m_options.MaxSourceNesting) {
+            m_bounded = true;
+            return;
+        }
+        m_open.push_back(name);
+    }
+    if (cut != std::string_view::npos) {
+        AppendMapped(m_out, m_html.substr(start, cut - start));
+        m_out += '>';
+        m_bounded = true;
+    } else {
+        AppendMapped(m_out, m_html.substr(start, tagEnd - start));
+    }
+    if (!endTag && IsOneOf(name, kRawText)) {
+        const std::size_t close = EqualsNoCase(name, "plaintext") ? n : FindEndTag(m_html, tagEnd, name);
+        AppendMapped(m_out, m_html.substr(tagEnd, close - tagEnd));
+        m_pos = close;
+    }
+}
+
+} // namespace
+
+std::string BoundHtmlSource(std::string_view html, const HtmlSanitizerOptions& options, bool& bounded)
+{
+    return SourceScan(html, options, bounded).Run();
+}
+
+} // namespace qm::store
