@@ -340,10 +340,11 @@ void AppendAttribute(std::string& out, std::string_view name, std::string_view v
 
 class Rebuilder {
 public:
-    Rebuilder(const HtmlSanitizerOptions& options, std::string& out, HtmlSanitizeReport& report)
+    Rebuilder(const HtmlSanitizerOptions& options, std::size_t maxOutput, std::string& out, HtmlSanitizeReport& report)
         : m_options(options)
         , m_out(out)
         , m_report(report)
+        , m_outputLimit(out.size() + maxOutput)
     {}
 
     void Walk(const GumboNode& body);
@@ -366,6 +367,7 @@ private:
     std::vector<Frame> m_stack;
     std::size_t m_written = 0; // elements on the stack whose tags were written
     std::size_t m_bodyEnd = SIZE_MAX;
+    std::size_t m_outputLimit; // past this size of out no more content is written, only the end tags due
 };
 
 void Rebuilder::Walk(const GumboNode& body)
@@ -386,6 +388,11 @@ void Rebuilder::Walk(const GumboNode& body)
                 --m_written;
             }
             m_stack.pop_back();
+            continue;
+        }
+        if (m_out.size() > m_outputLimit) {
+            m_report.Bounded = true;
+            frame.Next = children.length;
             continue;
         }
         const auto* child = static_cast<const GumboNode*>(children.data[frame.Next++]);
@@ -565,7 +572,7 @@ HtmlSanitizeReport SanitizeHtml(std::string_view html, const HtmlSanitizerOption
     if (body == nullptr) {
         return report; // a frameset document, or no memory
     }
-    Rebuilder(options, out, report).Walk(*body);
+    Rebuilder(options, html.size() * 8 + 4096, out, report).Walk(*body);
     return report;
 }
 

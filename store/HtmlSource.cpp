@@ -2,6 +2,7 @@
 
 #include "common/StringUtil.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -55,6 +56,11 @@ constexpr std::array<std::string_view, 38> kFlat = {
     "caption", "colgroup", "option", "optgroup", "rb", "rt", "rp",      "rtc",
 };
 
+// The formatting elements, which the parser opens again after every block that closed them until their own end
+// tag comes: each one still open costs an element for every later block, so their number is bounded.
+constexpr std::array<std::string_view, 14> kFormatting = {"a",      "b",      "big", "code", "em", "font", "i",
+                                                          "nobr",   "s",      "small", "strike", "strong", "tt", "u"};
+
 bool Nests(std::string_view name)
 {
     return !IsOneOf(name, kFlat) && !IsOneOf(name, kRawText) && !EqualsNoCase(name, "html") &&
@@ -88,6 +94,7 @@ public:
 
 private:
     void Tag(bool endTag, std::size_t nameStart);
+    bool Admit(bool endTag, std::string_view name);
 
     std::string_view m_html;
     const HtmlSanitizerOptions& m_options;
@@ -95,7 +102,9 @@ private:
     std::string m_out;
     std::size_t m_pos = 0;
     std::size_t m_tags = 0;
-    std::vector<std::string_view> m_open; // the elements that nest, as the scan sees them
+    std::vector<std::string_view> m_open;       // the elements that nest, as the scan sees them
+    std::vector<std::string_view> m_formatting; // the formatting elements without their end tag yet
+    std::vector<std::size_t> m_tables;          // for each open table, the formatting elements before it
 };
 
 std::string SourceScan::Run()
@@ -133,6 +142,54 @@ std::string SourceScan::Run()
         Tag(endTag, nameStart);
     }
     return std::move(m_out);
+}
+
+// Follows the nesting of one tag; false when the tag would pass a bound and is to be dropped.
+bool SourceScan::Admit(bool endTag, std::string_view name)
+{
+    const auto dropLast = [name](std::vector<std::string_view>& list) {
+        for (std::size_t i = list.size(); i > 0; --i) {
+            if (EqualsNoCase(list[i - 1], name)) {
+                list.erase(list.begin() + static_cast<std::ptrdiff_t>(i - 1));
+                return true;
+            }
+        }
+        return false;
+    };
+    // Table cells start without the formatting elements of the cells before them.
+    const bool table = EqualsNoCase(name, "table");
+    if (!m_tables.empty() && (table || IsOneOf(name, std::array<std::string_view, 3>{"td", "th", "caption"}))) {
+        m_formatting.resize(std::min(m_formatting.size(), m_tables.back()));
+    }
+    if (endTag) {
+        for (std::size_t i = m_open.size(); i > 0; --i) {
+            if (EqualsNoCase(m_open[i - 1], name)) {
+                m_open.resize(i - 1);
+                break;
+            }
+        }
+        if (table && !m_tables.empty()) {
+            m_tables.pop_back();
+        }
+        static_cast<void>(dropLast(m_formatting));
+        return true;
+    }
+    if (IsOneOf(name, kFormatting)) {
+        if (m_formatting.size() >= m_options.MaxFormatting) {
+            return false;
+        }
+        m_formatting.push_back(name);
+    }
+    if (Nests(name)) {
+        if (m_open.size() >= m_options.MaxSourceNesting) {
+            return false;
+        }
+        m_open.push_back(name);
+    }
+    if (table) {
+        m_tables.push_back(m_formatting.size());
+    }
+    return true;
 }
 
 // One tag at m_pos, its name at nameStart: written, shortened or dropped; m_pos moves past it (and past the
@@ -184,19 +241,9 @@ void SourceScan::Tag(bool endTag, std::size_t nameStart)
         m_bounded = true;
         return;
     }
-    if (endTag) {
-        for (std::size_t i = m_open.size(); i > 0; --i) {
-            if (EqualsNoCase(m_open[i - 1], name)) {
-                m_open.resize(i - 1);
-                break;
-            }
-        }
-    } else if (Nests(name)) {
-        if (m_open.size() >= m_options.MaxSourceNesting) {
-            m_bounded = true;
-            return;
-        }
-        m_open.push_back(name);
+    if (!Admit(endTag, name)) {
+        m_bounded = true;
+        return;
     }
     if (cut != std::string_view::npos) {
         AppendMapped(m_out, m_html.substr(start, cut - start));
