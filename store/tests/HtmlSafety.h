@@ -58,7 +58,7 @@ inline std::string CheckUrl(std::string_view name, std::string_view url, const S
     if (!rules.SessionPrefix.empty() && url.starts_with(rules.SessionPrefix)) {
         return {};
     }
-    const std::string_view http[] = {"http://", "https://"};
+    const std::string_view http[] = {"http:", "https:"};
     for (const std::string_view scheme : http) {
         if (StartsWithNoCase(url, scheme) && (name == "href" || rules.RemoteImages)) {
             return {};
