@@ -21,20 +21,23 @@ constexpr std::size_t kFlushSize = 16384;
 // The previous character after a blank written as "&nbsp;" (so that the next blank is a plain one).
 constexpr char kHardBlank = '\x01';
 
-constexpr std::array<std::int8_t, 256> MakeBase64Values()
+// The value of each base64 character; kNotBase64 for every other byte.
+constexpr std::uint8_t kNotBase64 = 255;
+
+constexpr std::array<std::uint8_t, 256> MakeBase64Values()
 {
-    std::array<std::int8_t, 256> values{};
+    std::array<std::uint8_t, 256> values{};
     for (auto& v : values) {
-        v = -1;
+        v = kNotBase64;
     }
     constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
-        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+        values[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
     }
     return values;
 }
 
-constexpr std::array<std::int8_t, 256> kBase64Values = MakeBase64Values();
+constexpr std::array<std::uint8_t, 256> kBase64Values = MakeBase64Values();
 
 // The schemes of links made from plain text; others ("javascript://x.y/...") stay text.
 bool IsTextLinkScheme(std::string_view scheme)
@@ -159,8 +162,8 @@ void BodyRenderer::Setup(std::string_view encoding, std::string_view contentType
     m_kind = StartsWithNoCase(contentType, "text/html")                                          ? Kind::Html
              : StartsWithNoCase(contentType, "text") || StartsWithNoCase(contentType, "message") ? Kind::Text
                                                                                                  : Kind::Other;
-    m_japanese = m_request != nullptr && EqualsNoCase(m_request->Language, "ja") ? Japanese::WhenEscaped
-                                                                                 : Japanese::None;
+    m_japanese =
+            m_request != nullptr && EqualsNoCase(m_request->Language, "ja") ? Japanese::WhenEscaped : Japanese::None;
     const std::string type(contentType);
     if (const char* charset = FindNoCase(type.c_str(), "charset="); charset != nullptr) {
         std::string_view value(charset);
@@ -329,8 +332,8 @@ bool BodyRenderer::Decode(std::string_view chunk, bool lineEnded, std::string& d
 void BodyRenderer::DecodeBase64(std::string_view chunk, std::string& decoded)
 {
     for (const char c : chunk) {
-        const int v = kBase64Values[static_cast<unsigned char>(c)];
-        if (v < 0) {
+        const std::uint8_t v = kBase64Values[static_cast<unsigned char>(c)];
+        if (v == kNotBase64) {
             return;
         }
         m_base64Bits = ((m_base64Bits << 6) | static_cast<std::uint32_t>(v)) & 0xFFFFFFU;
@@ -374,7 +377,9 @@ void BodyRenderer::DecodeUuencode(std::string_view chunk, std::string& decoded)
     if (chunk.empty() || chunk.starts_with("begin ") || chunk == "end") {
         return;
     }
-    const auto value = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c) - 32) & 63U; };
+    const auto value = [](char c) {
+        return static_cast<unsigned>(static_cast<unsigned char>(c) - 32) & 63U;
+    };
     std::size_t count = value(chunk[0]);
     const std::string_view data = chunk.substr(1);
     count = std::min(count, data.size() / 4 * 3 + (data.size() % 4 > 1 ? data.size() % 4 - 1 : 0));
@@ -422,8 +427,8 @@ void BodyRenderer::RenderHtml(ChunkReader& reader)
     HtmlSanitizerOptions options;
     options.Images = m_remoteImages;
     if (HasSession()) {
-        options.AttachmentUrlBase = m_request->ScriptName + "?Session=" + m_request->SessionId +
-                                    "&View=Attachment&CID=";
+        options.AttachmentUrlBase =
+                m_request->ScriptName + "?Session=" + m_request->SessionId + "&View=Attachment&CID=";
     }
     const HtmlSanitizeReport report = SanitizeHtml(html, options, m_page);
     m_remoteImagesBlocked = m_remoteImagesBlocked || report.RemoteImagesBlocked;

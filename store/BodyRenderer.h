@@ -79,9 +79,22 @@ public:
     void Close();
 
 private:
-    enum class Encoding { None, Base64, QuotedPrintable, Uuencode };
-    enum class Kind { Other, Html, Text };
-    enum class Japanese { None, WhenEscaped, Convert };
+    enum class Encoding {
+        None,
+        Base64,
+        QuotedPrintable,
+        Uuencode
+    };
+    enum class Kind {
+        Other,
+        Html,
+        Text
+    };
+    enum class Japanese {
+        None,
+        WhenEscaped,
+        Convert
+    };
 
     class ChunkReader;
 

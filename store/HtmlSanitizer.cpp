@@ -3,12 +3,13 @@
 #include "common/StringUtil.h"
 #include "store/HtmlSource.h"
 
-#include <gumbo.h>
-
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+#include <gumbo.h>
 
 namespace qm::store {
 namespace {
@@ -22,24 +23,24 @@ enum class ElementRule : std::uint8_t {
 };
 
 constexpr std::array<const char*, 72> kKeptElements = {
-    "a",      "abbr",    "acronym", "address", "article", "aside",    "b",        "bdi",     "bdo",
-    "big",    "blockquote", "caption", "center", "cite",  "code",     "colgroup", "dd",      "del",
-    "details", "dfn",    "div",     "dl",      "dt",      "em",       "figcaption", "figure", "font",
-    "footer", "h1",      "h2",      "h3",      "h4",      "h5",       "h6",       "header",  "hgroup",
-    "i",      "ins",     "kbd",     "li",      "main",    "mark",     "nav",      "ol",      "p",
-    "pre",    "q",       "rp",      "rt",      "ruby",    "s",        "samp",     "section", "small",
-    "span",   "strike",  "strong",  "sub",     "summary", "sup",      "table",    "tbody",   "td",
-    "tfoot",  "th",      "thead",   "time",    "tr",      "tt",       "u",        "ul",      "var",
+        "a",       "abbr",       "acronym", "address", "article", "aside", "b",          "bdi",     "bdo",
+        "big",     "blockquote", "caption", "center",  "cite",    "code",  "colgroup",   "dd",      "del",
+        "details", "dfn",        "div",     "dl",      "dt",      "em",    "figcaption", "figure",  "font",
+        "footer",  "h1",         "h2",      "h3",      "h4",      "h5",    "h6",         "header",  "hgroup",
+        "i",       "ins",        "kbd",     "li",      "main",    "mark",  "nav",        "ol",      "p",
+        "pre",     "q",          "rp",      "rt",      "ruby",    "s",     "samp",       "section", "small",
+        "span",    "strike",     "strong",  "sub",     "summary", "sup",   "table",      "tbody",   "td",
+        "tfoot",   "th",         "thead",   "time",    "tr",      "tt",    "u",          "ul",      "var",
 };
 
 constexpr std::array<const char*, 5> kVoidElements = {"br", "col", "hr", "img", "wbr"};
 
 constexpr std::array<const char*, 43> kDroppedElements = {
-    "script", "style",    "noscript", "template", "head",    "title",  "meta",     "link",   "base",
-    "iframe", "frame",    "frameset", "noframes", "object",  "embed",  "applet",   "param",  "svg",
-    "math",   "audio",    "video",    "source",   "track",   "canvas", "textarea", "select", "option",
-    "optgroup", "input",  "button",   "datalist", "keygen",  "output", "map",      "area",   "xmp",
-    "plaintext", "noembed", "image",  "isindex",  "progress", "meter", "dialog",
+        "script",    "style",   "noscript", "template", "head",     "title",  "meta",     "link",   "base",
+        "iframe",    "frame",   "frameset", "noframes", "object",   "embed",  "applet",   "param",  "svg",
+        "math",      "audio",   "video",    "source",   "track",    "canvas", "textarea", "select", "option",
+        "optgroup",  "input",   "button",   "datalist", "keygen",   "output", "map",      "area",   "xmp",
+        "plaintext", "noembed", "image",    "isindex",  "progress", "meter",  "dialog",
 };
 
 std::array<ElementRule, GUMBO_TAG_LAST + 1> MakeElementRules()
@@ -66,8 +67,8 @@ std::array<ElementRule, GUMBO_TAG_LAST + 1> MakeElementRules()
 
 const std::array<ElementRule, GUMBO_TAG_LAST + 1>& ElementRules()
 {
-    static const std::array<ElementRule, GUMBO_TAG_LAST + 1> rules = MakeElementRules();
-    return rules;
+    static const std::array<ElementRule, GUMBO_TAG_LAST + 1> kRules = MakeElementRules();
+    return kRules;
 }
 
 // ----- output -------------------------------------------------------------------------------------------------
@@ -222,12 +223,8 @@ bool IsSafeDataImage(std::string_view url)
         if (!StartsWithNoCase(rest, type) || !StartsWithNoCase(rest.substr(type.size()), ";base64,")) {
             continue;
         }
-        for (const char c : rest.substr(type.size() + 8)) {
-            if (!IsAsciiAlnum(c) && c != '+' && c != '/' && c != '=') {
-                return false;
-            }
-        }
-        return true;
+        return std::ranges::all_of(rest.substr(type.size() + 8),
+                                   [](char c) { return IsAsciiAlnum(c) || c == '+' || c == '/' || c == '='; });
     }
     return false;
 }
@@ -268,12 +265,7 @@ bool IsWord(std::string_view v, std::size_t max)
     if (v.empty() || v.size() > max) {
         return false;
     }
-    for (const char c : v) {
-        if (!IsAsciiAlnum(c) && c != '#' && c != '-' && c != '+') {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(v, [](char c) { return IsAsciiAlnum(c) || c == '#' || c == '-' || c == '+'; });
 }
 
 // Free text (title, alt, font names): anything but control bytes, at most max bytes.
@@ -282,16 +274,20 @@ bool IsText(std::string_view v, std::size_t max)
     if (v.size() > max) {
         return false;
     }
-    for (const char c : v) {
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(v, [](char c) { return static_cast<unsigned char>(c) >= 0x20 || c == '\t'; });
 }
 
 // How the value of an attribute is checked; None: the attribute is left out.
-enum class AttributeKind : std::uint8_t { None, Length, Word, Text, Flag, Style, Href, Src };
+enum class AttributeKind : std::uint8_t {
+    None,
+    Length,
+    Word,
+    Text,
+    Flag,
+    Style,
+    Href,
+    Src
+};
 
 struct AttributeRule {
     std::string_view Name;
@@ -299,15 +295,33 @@ struct AttributeRule {
 };
 
 constexpr std::array<AttributeRule, 27> kAttributes = {{
-    {"align", AttributeKind::Word},     {"alt", AttributeKind::Text},         {"bgcolor", AttributeKind::Word},
-    {"border", AttributeKind::Length},  {"cellpadding", AttributeKind::Length}, {"cellspacing", AttributeKind::Length},
-    {"clear", AttributeKind::Word},     {"color", AttributeKind::Word},       {"colspan", AttributeKind::Length},
-    {"datetime", AttributeKind::Text},  {"dir", AttributeKind::Word},         {"face", AttributeKind::Text},
-    {"height", AttributeKind::Length},  {"href", AttributeKind::Href},        {"lang", AttributeKind::Word},
-    {"nowrap", AttributeKind::Flag},    {"rowspan", AttributeKind::Length},   {"scope", AttributeKind::Word},
-    {"size", AttributeKind::Word},      {"span", AttributeKind::Length},      {"src", AttributeKind::Src},
-    {"start", AttributeKind::Length},   {"style", AttributeKind::Style},      {"title", AttributeKind::Text},
-    {"type", AttributeKind::Word},      {"valign", AttributeKind::Word},      {"width", AttributeKind::Length},
+        {"align", AttributeKind::Word},
+        {"alt", AttributeKind::Text},
+        {"bgcolor", AttributeKind::Word},
+        {"border", AttributeKind::Length},
+        {"cellpadding", AttributeKind::Length},
+        {"cellspacing", AttributeKind::Length},
+        {"clear", AttributeKind::Word},
+        {"color", AttributeKind::Word},
+        {"colspan", AttributeKind::Length},
+        {"datetime", AttributeKind::Text},
+        {"dir", AttributeKind::Word},
+        {"face", AttributeKind::Text},
+        {"height", AttributeKind::Length},
+        {"href", AttributeKind::Href},
+        {"lang", AttributeKind::Word},
+        {"nowrap", AttributeKind::Flag},
+        {"rowspan", AttributeKind::Length},
+        {"scope", AttributeKind::Word},
+        {"size", AttributeKind::Word},
+        {"span", AttributeKind::Length},
+        {"src", AttributeKind::Src},
+        {"start", AttributeKind::Length},
+        {"style", AttributeKind::Style},
+        {"title", AttributeKind::Text},
+        {"type", AttributeKind::Word},
+        {"valign", AttributeKind::Word},
+        {"width", AttributeKind::Length},
 }};
 
 AttributeKind KindOf(std::string_view name, GumboTag tag)
@@ -359,7 +373,7 @@ private:
     void Visit(const GumboNode& node, bool bodyChild);
     void WriteStartTag(const GumboElement& element);
     void WriteAttribute(const GumboElement& element, const GumboAttribute& attribute, bool& hasHref);
-    void WriteImageSource(std::string_view value);
+    void WriteImageSource(std::string_view url);
 
     const HtmlSanitizerOptions& m_options;
     std::string& m_out;
@@ -567,7 +581,7 @@ HtmlSanitizeReport SanitizeHtml(std::string_view html, const HtmlSanitizerOption
     GumboOptions parseOptions = kGumboDefaultOptions;
     parseOptions.max_errors = 0; // the errors are not wanted; recording them costs time and memory
     const std::unique_ptr<GumboOutput, OutputDeleter> parsed(
-        gumbo_parse_with_options(&parseOptions, source.data(), source.size()));
+            gumbo_parse_with_options(&parseOptions, source.data(), source.size()));
     const GumboNode* body = parsed ? FindBody(parsed->root) : nullptr;
     if (body == nullptr) {
         return report; // a frameset document, or no memory

@@ -36,30 +36,25 @@ bool IsHtmlSpace(char c)
 
 bool IsOneOf(std::string_view name, const auto& names)
 {
-    for (const std::string_view n : names) {
-        if (EqualsNoCase(name, n)) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(names, [name](std::string_view n) { return EqualsNoCase(name, n); });
 }
 
 // Elements whose content is raw text up to their end tag.
-constexpr std::array<std::string_view, 10> kRawText = {"script", "style",    "textarea", "title",    "xmp",
+constexpr std::array<std::string_view, 10> kRawText = {"script", "style",   "textarea", "title",    "xmp",
                                                        "iframe", "noembed", "noframes", "noscript", "plaintext"};
 
 // Elements that never nest: void elements, those that the next of their kind closes, and the document's frame.
 constexpr std::array<std::string_view, 38> kFlat = {
-    "area",  "base",  "br",   "col",   "embed", "hr",       "img",      "input",   "link",  "meta",
-    "param", "source", "track", "wbr", "keygen", "frame",   "image",    "isindex", "basefont", "bgsound",
-    "p",     "li",    "dt",   "dd",    "tr",    "td",       "th",       "tbody",   "thead", "tfoot",
-    "caption", "colgroup", "option", "optgroup", "rb", "rt", "rp",      "rtc",
+        "area",    "base",     "br",     "col",      "embed",  "hr",    "img",   "input",   "link",     "meta",
+        "param",   "source",   "track",  "wbr",      "keygen", "frame", "image", "isindex", "basefont", "bgsound",
+        "p",       "li",       "dt",     "dd",       "tr",     "td",    "th",    "tbody",   "thead",    "tfoot",
+        "caption", "colgroup", "option", "optgroup", "rb",     "rt",    "rp",    "rtc",
 };
 
 // The formatting elements, which the parser opens again after every block that closed them until their own end
 // tag comes: each one still open costs an element for every later block, so their number is bounded.
-constexpr std::array<std::string_view, 14> kFormatting = {"a",      "b",      "big", "code", "em", "font", "i",
-                                                          "nobr",   "s",      "small", "strike", "strong", "tt", "u"};
+constexpr std::array<std::string_view, 14> kFormatting = {"a",    "b", "big",   "code",   "em",     "font", "i",
+                                                          "nobr", "s", "small", "strike", "strong", "tt",   "u"};
 
 bool Nests(std::string_view name)
 {

@@ -1,8 +1,7 @@
 // The style attribute filter of the HTML sanitizer: declarations of an allow-list of layout and text properties
 // whose values can load nothing, run nothing and place nothing outside the mail.
-#include "store/HtmlSanitizer.h"
-
 #include "common/StringUtil.h"
+#include "store/HtmlSanitizer.h"
 
 #include <array>
 
@@ -13,15 +12,53 @@ namespace {
 constexpr std::size_t kMaxStyleLength = 8192;
 
 constexpr std::array<std::string_view, 47> kProperties = {
-    "background",     "background-color", "border-collapse", "border-spacing", "caption-side",  "clear",
-    "color",          "direction",        "display",         "empty-cells",    "float",         "font",
-    "font-family",    "font-size",        "font-stretch",    "font-style",     "font-variant",  "font-weight",
-    "height",         "letter-spacing",   "line-height",     "list-style",     "list-style-position",
-    "list-style-type", "max-height",      "max-width",       "min-height",     "min-width",     "overflow",
-    "overflow-wrap",  "overflow-x",       "overflow-y",      "table-layout",   "text-align",    "text-decoration",
-    "text-indent",    "text-overflow",    "text-transform",  "vertical-align", "visibility",    "white-space",
-    "width",          "word-break",       "word-spacing",    "word-wrap",      "text-decoration-color",
-    "text-decoration-style",
+        "background",
+        "background-color",
+        "border-collapse",
+        "border-spacing",
+        "caption-side",
+        "clear",
+        "color",
+        "direction",
+        "display",
+        "empty-cells",
+        "float",
+        "font",
+        "font-family",
+        "font-size",
+        "font-stretch",
+        "font-style",
+        "font-variant",
+        "font-weight",
+        "height",
+        "letter-spacing",
+        "line-height",
+        "list-style",
+        "list-style-position",
+        "list-style-type",
+        "max-height",
+        "max-width",
+        "min-height",
+        "min-width",
+        "overflow",
+        "overflow-wrap",
+        "overflow-x",
+        "overflow-y",
+        "table-layout",
+        "text-align",
+        "text-decoration",
+        "text-indent",
+        "text-overflow",
+        "text-transform",
+        "vertical-align",
+        "visibility",
+        "white-space",
+        "width",
+        "word-break",
+        "word-spacing",
+        "word-wrap",
+        "text-decoration-color",
+        "text-decoration-style",
 };
 
 bool IsAllowedProperty(std::string_view name)
@@ -72,8 +109,11 @@ bool IsAllowedValue(std::string_view property, std::string_view value)
         if (!IsValueByte(c)) {
             return false; // escapes, comments, braces, '@', '<', ';' and control bytes never pass
         }
-        doubleQuotes += c == '"';
-        singleQuotes += c == '\'';
+        if (c == '"') {
+            ++doubleQuotes;
+        } else if (c == '\'') {
+            ++singleQuotes;
+        }
         if ((c == '"' || c == '\'') && !fontNames) {
             return false;
         }
@@ -135,7 +175,9 @@ std::string SanitizeStyle(std::string_view css)
     for (std::size_t i = 0; i <= css.size(); ++i) {
         const char c = i < css.size() ? css[i] : ';';
         if (quote != 0) {
-            quote = c == quote ? 0 : quote;
+            if (c == quote) {
+                quote = 0;
+            }
             if (i < css.size()) {
                 continue;
             }

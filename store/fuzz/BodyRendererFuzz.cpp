@@ -53,8 +53,7 @@ std::string RenderOnce(const FuzzDir& dir, std::uint8_t flags, std::string_view 
         std::ofstream message(dir / "message", std::ios::binary | std::ios::trunc);
         message.write(body.data(), static_cast<std::streamsize>(body.size()));
     }
-    static constexpr const char* kTypes[] = {"text/html; charset=iso-2022-jp", "text/plain", "image/gif",
-                                             "TEXT/HTML"};
+    static constexpr const char* kTypes[] = {"text/html; charset=iso-2022-jp", "text/plain", "image/gif", "TEXT/HTML"};
     static constexpr const char* kEncodings[] = {"7bit", "base64", "quoted-printable", "uuencode"};
     qm::store::PartIndexEntry part;
     part.ContentType = kTypes[flags & 3];
@@ -98,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    static const FuzzDir dir;
+    static const FuzzDir kDir;
     const std::uint8_t flags = data[0];
     const std::string_view body(reinterpret_cast<const char*>(data + 1), size - 1);
     qm::store::test::SafetyRules rules;
@@ -119,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     bool cut = false;
-    const std::string page = RenderOnce(dir, flags, body, cut);
+    const std::string page = RenderOnce(kDir, flags, body, cut);
     if ((flags & 0x10) != 0) {
         return 0; // raw mode gives the decoded bytes, which compose escapes itself
     }
@@ -129,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (page.size() > body.size() * 20 + 1024) {
         Fail("rendered page grew", std::to_string(page.size()));
     }
-    if (!std::filesystem::is_empty(dir / "temp")) {
-        Fail("temporary file left", dir / "temp");
+    if (!std::filesystem::is_empty(kDir / "temp")) {
+        Fail("temporary file left", kDir / "temp");
     }
     return 0;
 }

@@ -71,14 +71,15 @@ TEST_F(BodyRendererTest, EscapesPlainText)
         const char* Body;
         const char* Want;
     };
+
     const Case cases[] = {
-        {"a   b", "a &nbsp; b<BR>\r\n"},
-        {"a\tb", "a&nbsp; &nbsp;b<BR>\r\n"},
-        {" lead", "&nbsp;lead<BR>\r\n"},
-        {"x <&\"> y", "x &lt;&amp;&quot;&gt; y<BR>\r\n"},
-        {"one\r\n  two\nthree\r\n", "one<BR>\r\n&nbsp; two<BR>\r\nthree<BR>\r\n"},
-        {"a\rb", "ab<BR>\r\n"},
-        {"", ""},
+            {"a   b", "a &nbsp; b<BR>\r\n"},
+            {"a\tb", "a&nbsp; &nbsp;b<BR>\r\n"},
+            {" lead", "&nbsp;lead<BR>\r\n"},
+            {"x <&\"> y", "x &lt;&amp;&quot;&gt; y<BR>\r\n"},
+            {"one\r\n  two\nthree\r\n", "one<BR>\r\n&nbsp; two<BR>\r\nthree<BR>\r\n"},
+            {"a\rb", "ab<BR>\r\n"},
+            {"", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Body);
@@ -89,25 +90,29 @@ TEST_F(BodyRendererTest, EscapesPlainText)
 TEST_F(BodyRendererTest, MakesLinksOfSafeSchemesHostsAndAddresses)
 {
     const std::string a = "<A HREF=\"";
+
     struct Case {
         const char* Body;
         bool Session;
         std::string Want;
     };
+
     const Case cases[] = {
-        {"see www.example.com, now", false,
-         "see " + a + "http://www.example.com" + kLinkAttributes + "www.example.com</A>, now<BR>\r\n"},
-        {"http://a.b/c.", false, a + "http://a.b/c" + kLinkAttributes + "http://a.b/c</A>.<BR>\r\n"},
-        {"(https://a.example/x?y=1&copy=2)", false,
-         "(" + a + "https://a.example/x?y=1&amp;copy=2" + kLinkAttributes + "https://a.example/x?y=1&amp;copy=2</A>)"
-         "<BR>\r\n"},
-        {"javascript://a.b/%0aalert(1)", false, "javascript://a.b/%0aalert(1)<BR>\r\n"},
-        {"data://a.b/x", false, "data://a.b/x<BR>\r\n"},
-        {"mail bob.x+y@mail.example.com>", true,
-         "mail " + a + "/qm?Session=ABCDEFG&View=Compose&To=bob.x%2By%40mail.example.com&New=Yes\">"
-         "bob.x+y@mail.example.com</A>&gt;<BR>\r\n"},
-        {"mail bob@a.example", false, "mail bob@a.example<BR>\r\n"},
-        {"no@host", true, "no@host<BR>\r\n"},
+            {"see www.example.com, now", false,
+             "see " + a + "http://www.example.com" + kLinkAttributes + "www.example.com</A>, now<BR>\r\n"},
+            {"http://a.b/c.", false, a + "http://a.b/c" + kLinkAttributes + "http://a.b/c</A>.<BR>\r\n"},
+            {"(https://a.example/x?y=1&copy=2)", false,
+             "(" + a + "https://a.example/x?y=1&amp;copy=2" + kLinkAttributes +
+                     "https://a.example/x?y=1&amp;copy=2</A>)"
+                     "<BR>\r\n"},
+            {"javascript://a.b/%0aalert(1)", false, "javascript://a.b/%0aalert(1)<BR>\r\n"},
+            {"data://a.b/x", false, "data://a.b/x<BR>\r\n"},
+            {"mail bob.x+y@mail.example.com>", true,
+             "mail " + a +
+                     "/qm?Session=ABCDEFG&View=Compose&To=bob.x%2By%40mail.example.com&New=Yes\">"
+                     "bob.x+y@mail.example.com</A>&gt;<BR>\r\n"},
+            {"mail bob@a.example", false, "mail bob@a.example<BR>\r\n"},
+            {"no@host", true, "no@host<BR>\r\n"},
     };
     test::SafetyRules rules;
     rules.SessionPrefix = "/qm?Session=ABCDEFG&";
@@ -205,8 +210,8 @@ TEST_F(BodyRendererTest, CutsHtmlToItsBodyAndLinksContentIdImages)
     EXPECT_TRUE(m_imagesBlocked);
     EXPECT_FALSE(TempFileLeft());
 
-    const std::string shown = Render(message + encoded, RenderMode::Display, &m_session, nullptr, {},
-                                     RemoteImages::Show);
+    const std::string shown =
+            Render(message + encoded, RenderMode::Display, &m_session, nullptr, {}, RemoteImages::Show);
     EXPECT_NE(shown.find("<img src=\"http://t.example/p.gif\">"), std::string::npos) << shown;
     EXPECT_FALSE(m_imagesBlocked);
 
@@ -223,8 +228,7 @@ TEST_F(BodyRendererTest, ConvertsJisToShiftJisAcrossLines)
     ASSERT_TRUE(ConvertCharset("ISO-2022-JP", "SHIFT_JIS", "\x1B$B$3$l\x1B(B", first));
     ASSERT_TRUE(ConvertCharset("ISO-2022-JP", "SHIFT_JIS", "\x1B$B$O\x1B(B", second));
     const std::string want = first + "<BR>\r\n" + second + " ok<BR>\r\n";
-    EXPECT_EQ(Render("Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n\r\n" + body, RenderMode::Display,
-                     nullptr),
+    EXPECT_EQ(Render("Content-Type: text/plain; charset=\"ISO-2022-JP\"\r\n\r\n" + body, RenderMode::Display, nullptr),
               want);
     // For a Japanese user, conversion starts at the first line that holds both escapes.
     RenderContext japanese = m_session;

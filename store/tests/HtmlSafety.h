@@ -5,12 +5,13 @@
 #include "common/StringUtil.h"
 #include "store/HtmlSanitizer.h"
 
-#include <gumbo.h>
-
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gumbo.h>
 
 namespace qm::store::test {
 
@@ -24,32 +25,25 @@ struct SafetyRules {
 inline bool IsSafeElementName(std::string_view name)
 {
     static constexpr std::string_view kNames[] = {
-        "html", "head", "body", "a", "abbr", "acronym", "address", "article", "aside", "b", "bdi", "bdo", "big",
-        "blockquote", "br", "caption", "center", "cite", "code", "col", "colgroup", "dd", "del", "details", "dfn",
-        "div", "dl", "dt", "em", "figcaption", "figure", "font", "footer", "h1", "h2", "h3", "h4", "h5", "h6",
-        "header", "hgroup", "hr", "i", "img", "ins", "kbd", "li", "main", "mark", "nav", "ol", "p", "pre", "q",
-        "rp", "rt", "ruby", "s", "samp", "section", "small", "span", "strike", "strong", "sub", "summary", "sup",
-        "table", "tbody", "td", "tfoot", "th", "thead", "time", "tr", "tt", "u", "ul", "var", "wbr"};
-    for (const std::string_view n : kNames) {
-        if (n == name) {
-            return true;
-        }
-    }
-    return false;
+            "html",     "head", "body",   "a",          "abbr", "acronym", "address", "article", "aside", "b",
+            "bdi",      "bdo",  "big",    "blockquote", "br",   "caption", "center",  "cite",    "code",  "col",
+            "colgroup", "dd",   "del",    "details",    "dfn",  "div",     "dl",      "dt",      "em",    "figcaption",
+            "figure",   "font", "footer", "h1",         "h2",   "h3",      "h4",      "h5",      "h6",    "header",
+            "hgroup",   "hr",   "i",      "img",        "ins",  "kbd",     "li",      "main",    "mark",  "nav",
+            "ol",       "p",    "pre",    "q",          "rp",   "rt",      "ruby",    "s",       "samp",  "section",
+            "small",    "span", "strike", "strong",     "sub",  "summary", "sup",     "table",   "tbody", "td",
+            "tfoot",    "th",   "thead",  "time",       "tr",   "tt",      "u",       "ul",      "var",   "wbr"};
+    return std::ranges::find(kNames, name) != std::end(kNames);
 }
 
 inline bool IsSafeAttributeName(std::string_view name)
 {
     static constexpr std::string_view kNames[] = {
-        "align", "alt", "bgcolor", "border", "cellpadding", "cellspacing", "clear", "color", "colspan",
-        "datetime", "dir", "face", "height", "href", "lang", "nowrap", "rowspan", "scope", "size", "span",
-        "src", "start", "style", "title", "type", "valign", "target", "rel", "width"};
-    for (const std::string_view n : kNames) {
-        if (n == name) {
-            return true;
-        }
-    }
-    return false;
+            "align",   "alt",      "bgcolor", "border", "cellpadding", "cellspacing", "clear", "color",
+            "colspan", "datetime", "dir",     "face",   "height",      "href",        "lang",  "nowrap",
+            "rowspan", "scope",    "size",    "span",   "src",         "start",       "style", "title",
+            "type",    "valign",   "target",  "rel",    "width"};
+    return std::ranges::find(kNames, name) != std::end(kNames);
 }
 
 /// The reason why url may not stand in attribute name, or "".
@@ -82,8 +76,9 @@ inline std::string CheckPageSafety(std::string_view page, const SafetyRules& rul
     struct Deleter {
         void operator()(GumboOutput* o) const { gumbo_destroy_output(&kGumboDefaultOptions, o); }
     };
-    const std::unique_ptr<GumboOutput, Deleter> parsed(gumbo_parse_with_options(&kGumboDefaultOptions, page.data(),
-                                                                                 page.size()));
+
+    const std::unique_ptr<GumboOutput, Deleter> parsed(
+            gumbo_parse_with_options(&kGumboDefaultOptions, page.data(), page.size()));
     std::vector<const GumboNode*> todo = {parsed->root};
     while (!todo.empty()) {
         const GumboNode* node = todo.back();

