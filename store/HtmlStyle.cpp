@@ -3,6 +3,7 @@
 #include "common/StringUtil.h"
 #include "store/HtmlSanitizer.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qm::store {
@@ -99,7 +100,12 @@ bool IsAllowedValue(std::string_view property, std::string_view value)
         return false;
     }
     const bool fontNames = property == "font-family" || property == "font";
-    const bool margin = property == "margin" || property.starts_with("margin-");
+    // Negative offsets and raised text can move the mail over the page around it.
+    const bool noNegative = property == "margin" || property.starts_with("margin-") || property == "text-indent" ||
+                            property == "letter-spacing" || property == "word-spacing";
+    if (property == "vertical-align") {
+        return std::ranges::all_of(value, [](char c) { return (c >= 'a' && c <= 'z') || c == '-'; });
+    }
     int doubleQuotes = 0;
     int singleQuotes = 0;
     bool inCall = false;
@@ -117,8 +123,8 @@ bool IsAllowedValue(std::string_view property, std::string_view value)
         if ((c == '"' || c == '\'') && !fontNames) {
             return false;
         }
-        if (c == '-' && margin) {
-            return false; // a negative margin can move the mail over the page around it
+        if (c == '-' && noNegative) {
+            return false;
         }
         if (c == '(') {
             if (inCall || !IsAllowedFunction(value.substr(identStart, i - identStart))) {
