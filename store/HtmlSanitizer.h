@@ -25,11 +25,11 @@ struct HtmlSanitizerOptions {
     std::size_t MaxDepth = 100;
     /// Bounds applied to the source before it is parsed, so that no mail can make the parse slow: start tags that
     /// would nest deeper than MaxSourceNesting (counting the elements that nest, not <p>, <li>, <td> and the like)
-    /// or that come after MaxSourceTags tags are dropped, their text kept; attributes past MaxAttributes of one
-    /// tag are dropped.
+    /// or that come after MaxSourceTags start tags are dropped, their text kept; attributes past MaxAttributes of
+    /// one tag are dropped (the parser compares every attribute of a tag with every other).
     std::size_t MaxSourceNesting = 200;
     std::size_t MaxSourceTags = 30000;
-    std::size_t MaxAttributes = 64;
+    std::size_t MaxAttributes = 32;
     /// Formatting elements (b, i, font, a, ...) open at once, past which their start tags are dropped: the parser
     /// opens each again after every block that closed it, so without a bound a few tags multiply every block.
     std::size_t MaxFormatting = 12;

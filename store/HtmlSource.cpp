@@ -96,7 +96,7 @@ private:
     bool& m_bounded;
     std::string m_out;
     std::size_t m_pos = 0;
-    std::size_t m_tags = 0;
+    std::size_t m_tags = 0;                     // start tags so far
     std::vector<std::string_view> m_open;       // the elements that nest, as the scan sees them
     std::vector<std::string_view> m_formatting; // the formatting elements without their end tag yet
     std::vector<std::size_t> m_tables;          // for each open table, the formatting elements before it
@@ -232,7 +232,7 @@ void SourceScan::Tag(bool endTag, std::size_t nameStart)
     const std::size_t tagEnd = p < n ? p + 1 : n;
     const std::size_t start = m_pos;
     m_pos = tagEnd;
-    if (++m_tags > m_options.MaxSourceTags) {
+    if (!endTag && ++m_tags > m_options.MaxSourceTags) {
         m_bounded = true;
         return;
     }

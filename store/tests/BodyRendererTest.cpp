@@ -113,6 +113,12 @@ TEST_F(BodyRendererTest, MakesLinksOfSafeSchemesHostsAndAddresses)
                      "bob.x+y@mail.example.com</A>&gt;<BR>\r\n"},
             {"mail bob@a.example", false, "mail bob@a.example<BR>\r\n"},
             {"no@host", true, "no@host<BR>\r\n"},
+            {"<script>alert(1)</script>", true, "&lt;script&gt;alert(1)&lt;/script&gt;<BR>\r\n"},
+            {"http://a.b/\"onmouseover=\"alert(1)", false,
+             a + "http://a.b/" + kLinkAttributes + "http://a.b/</A>&quot;onmouseover=&quot;alert(1)<BR>\r\n"},
+            {"x@a.example\"><script>", true,
+             a + "/qm?Session=ABCDEFG&View=Compose&To=x%40a.example&New=Yes\">x@a.example</A>&quot;&gt;&lt;script&gt;"
+                 "<BR>\r\n"},
     };
     test::SafetyRules rules;
     rules.SessionPrefix = "/qm?Session=ABCDEFG&";
