@@ -120,6 +120,12 @@ void AppendNumericReference(std::string& out, char32_t cp)
     out += ';';
 }
 
+// ASCII that text and attribute values carry as it is.
+bool IsPlainByte(char c)
+{
+    return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\0';
+}
+
 // Appends text from the parser (UTF-8 of the mapped source) in the bytes of the mail: a source byte of 128 and
 // above comes back as itself; a character that a reference produced becomes a numeric reference; NUL is dropped;
 // & < > (and " in attribute values) are escaped.
@@ -127,6 +133,16 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute)
 {
     std::size_t pos = 0;
     while (pos < text.size()) {
+        // Runs of bytes that need no change go over in one piece.
+        std::size_t run = pos;
+        while (run < text.size() && IsPlainByte(text[run])) {
+            ++run;
+        }
+        out.append(text.substr(pos, run - pos));
+        pos = run;
+        if (pos == text.size()) {
+            return;
+        }
         const char c = text[pos];
         if (static_cast<unsigned char>(c) < 0x80) {
             ++pos;

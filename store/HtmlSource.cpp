@@ -11,12 +11,19 @@ namespace {
 
 void AppendMapped(std::string& out, std::string_view bytes)
 {
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out += c;
-            continue;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        // Runs of ASCII go over in one piece.
+        std::size_t run = pos;
+        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) {
+            ++run;
         }
+        out.append(bytes.substr(pos, run - pos));
+        if (run == bytes.size()) {
+            return;
+        }
+        const auto b = static_cast<unsigned char>(bytes[run]);
+        pos = run + 1;
         const char32_t cp = kSourceByteBase + b;
         out += static_cast<char>(0xE0 | (cp >> 12));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
