@@ -574,6 +574,9 @@ void BodyRenderer::WriteEscaped(std::string_view text)
             m_page += ' ';
             break;
         default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                continue; // nothing to show, and an ESC could switch a page read as ISO-2022-JP to two-byte mode
+            }
             m_page += c;
         }
         m_previous = c;

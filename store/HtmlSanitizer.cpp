@@ -120,10 +120,18 @@ void AppendNumericReference(std::string& out, char32_t cp)
     out += ';';
 }
 
+// Control bytes other than TAB, CR and LF show nothing, and an ESC could switch a page read as ISO-2022-JP into
+// two-byte mode, which would swallow the markup after it: none is written.
+bool IsWrittenControl(char c)
+{
+    return c == '\t' || c == '\n' || c == '\r';
+}
+
 // ASCII that text and attribute values carry as it is.
 bool IsPlainByte(char c)
 {
-    return static_cast<unsigned char>(c) < 0x80 && c != '&' && c != '<' && c != '>' && c != '"' && c != '\0';
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x80 && (b >= 0x20 || IsWrittenControl(c)) && c != '&' && c != '<' && c != '>' && c != '"';
 }
 
 // Appends text from the parser (UTF-8 of the mapped source) in the bytes of the mail: a source byte of 128 and
@@ -159,10 +167,10 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute)
             case '"':
                 out += attribute ? "&quot;" : "\"";
                 break;
-            case '\0':
-                break;
             default:
-                out += c;
+                if (static_cast<unsigned char>(c) >= 0x20 || IsWrittenControl(c)) {
+                    out += c;
+                }
             }
             continue;
         }

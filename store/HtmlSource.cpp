@@ -9,13 +9,19 @@
 namespace qm::store {
 namespace {
 
+bool IsKeptAscii(unsigned char b)
+{
+    return b < 0x80 && (b >= 0x20 || b == '\t' || b == '\n' || b == '\r' || b == '\f');
+}
+
+// Control bytes other than TAB, LF, FF and CR are dropped: they show nothing (the parser would make them U+FFFD).
 void AppendMapped(std::string& out, std::string_view bytes)
 {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         // Runs of ASCII go over in one piece.
         std::size_t run = pos;
-        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) {
+        while (run < bytes.size() && IsKeptAscii(static_cast<unsigned char>(bytes[run]))) {
             ++run;
         }
         out.append(bytes.substr(pos, run - pos));
@@ -24,6 +30,9 @@ void AppendMapped(std::string& out, std::string_view bytes)
         }
         const auto b = static_cast<unsigned char>(bytes[run]);
         pos = run + 1;
+        if (b < 0x80) {
+            continue;
+        }
         const char32_t cp = kSourceByteBase + b;
         out += static_cast<char>(0xE0 | (cp >> 12));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));

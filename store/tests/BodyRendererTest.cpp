@@ -79,6 +79,7 @@ TEST_F(BodyRendererTest, EscapesPlainText)
             {"x <&\"> y", "x &lt;&amp;&quot;&gt; y<BR>\r\n"},
             {"one\r\n  two\nthree\r\n", "one<BR>\r\n&nbsp; two<BR>\r\nthree<BR>\r\n"},
             {"a\rb", "ab<BR>\r\n"},
+            {"\x1B$B\"<\x07", "$B&quot;&lt;<BR>\r\n"},
             {"", ""},
     };
     for (const Case& c : cases) {
@@ -240,7 +241,7 @@ TEST_F(BodyRendererTest, ConvertsJisToShiftJisAcrossLines)
     RenderContext japanese = m_session;
     japanese.Language = "ja";
     EXPECT_EQ(Render("Content-Type: text/plain\r\n\r\n" + body, RenderMode::Display, &japanese),
-              "\x1B$B$3$l<BR>\r\n$O\x1B(B ok<BR>\r\n");
+              "$B$3$l<BR>\r\n$O(B ok<BR>\r\n");
     EXPECT_EQ(Render("Content-Type: text/plain\r\n\r\n\x1B$B$3$l\x1B(B\r\n" + body, RenderMode::Display, &japanese),
               first + "<BR>\r\n" + want);
     // Neither the charset nor the language: the bytes stay.

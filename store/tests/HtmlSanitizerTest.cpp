@@ -241,6 +241,9 @@ TEST(HtmlSanitizerTest, PassesBytesOfEveryCharacterSetThrough)
     EXPECT_EQ(Sanitize("<p title=\"" + bytes + "\">" + bytes + "</p>"), "<p title=\"" + bytes + "\">" + bytes + "</p>");
     // A NUL is dropped; a reference to a character beyond Latin-1 stays a reference.
     EXPECT_EQ(Sanitize(std::string("a\0b&#x263A;&rarr;", 17)), "ab&#9786;&#8594;");
+    // Control bytes are dropped: an ESC left in the page could make a browser that reads it as ISO-2022-JP take
+    // the quote and '>' after it for a two-byte character.
+    EXPECT_EQ(Sanitize("<p title=\"\x1B$B\">\x1B$Bx\x07\ty</p>"), "<p title=\"$B\">$Bx\ty</p>");
 }
 
 TEST(HtmlSanitizerTest, StaysFastOnDeepNestingAndManyAttributes)
