@@ -150,6 +150,10 @@ TEST_F(BodyRendererTest, DecodesQuotedPrintable)
     // With a session the body is decoded through the session's temporary file, which goes with the renderer.
     EXPECT_EQ(Render(message, RenderMode::Display, &m_session), "softbreak A==zz=4<BR>\r\nend<BR>\r\n");
     EXPECT_FALSE(TempFileLeft());
+    // Without a usable temporary directory the lines are decoded as they are read.
+    RenderContext noTemp = m_session;
+    noTemp.SessionTempDir = m_dir / "missing";
+    EXPECT_EQ(Render(message, RenderMode::Display, &noTemp), "softbreak A==zz=4<BR>\r\nend");
 }
 
 TEST_F(BodyRendererTest, DecodesBase64ByteExactInRawMode)
@@ -271,6 +275,13 @@ TEST_F(BodyRendererTest, JoinsLongLinesAndCutsHugeBodies)
         EXPECT_LT(out.size(), 400U);
         EXPECT_TRUE(out.ends_with(limits.CutNote));
     }
+    // A body decoded through the session's temporary file is cut the same way, and the file goes.
+    const std::string encoded =
+            "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Encode(big) + "\r\n";
+    const std::string out = Render(encoded, RenderMode::Display, &m_session, nullptr, limits);
+    EXPECT_TRUE(m_cut);
+    EXPECT_TRUE(out.ends_with(limits.CutNote));
+    EXPECT_FALSE(TempFileLeft());
     // Raw mode (compose) is not cut.
     EXPECT_EQ(Render("Content-Type: text/plain\r\n\r\n" + big, RenderMode::Raw, nullptr, nullptr, limits), big);
 }
