@@ -35,12 +35,18 @@ constexpr std::array<const char*, 72> kKeptElements = {
 
 constexpr std::array<const char*, 5> kVoidElements = {"br", "col", "hr", "img", "wbr"};
 
-constexpr std::array<const char*, 43> kDroppedElements = {
-        "script",    "style",   "noscript", "template", "head",     "title",  "meta",     "link",   "base",
-        "iframe",    "frame",   "frameset", "noframes", "object",   "embed",  "applet",   "param",  "svg",
-        "math",      "audio",   "video",    "source",   "track",    "canvas", "textarea", "select", "option",
-        "optgroup",  "input",   "button",   "datalist", "keygen",   "output", "map",      "area",   "xmp",
-        "plaintext", "noembed", "image",    "isindex",  "progress", "meter",  "dialog",
+constexpr std::array<const char*, 44> kDroppedElements = {
+        "script",    "style",   "noscript", "template",
+        "head",      "title",   "meta",     "link",
+        "base",      "iframe",  "frame",    "frameset",
+        "noframes",  "object",  "embed",    "applet",
+        "param",     "svg",     "math",     "audio",
+        "video",     "source",  "track",    "canvas",
+        "textarea",  "select",  "option",   "optgroup",
+        "input",     "button",  "datalist", "keygen",
+        "output",    "map",     "area",     "xmp",
+        "plaintext", "noembed", "image",    "isindex",
+        "progress",  "meter",   "dialog",   kForeignStandIn.data(),
 };
 
 std::array<ElementRule, GUMBO_TAG_LAST + 1> MakeElementRules()

@@ -91,6 +91,79 @@ std::size_t FindEndTag(std::string_view html, std::size_t from, std::string_view
     return html.size();
 }
 
+// The length of "<" or "</" when text holds a start or end tag of name at pos ('<', an optional '/', the name in any
+// case and the end of a tag name), else 0. This is exactly what the parser's tokenizer takes for such a tag, once
+// control bytes are gone.
+std::size_t TagAt(std::string_view text, std::size_t pos, std::string_view name)
+{
+    const std::size_t open = pos + 1 < text.size() && text[pos + 1] == '/' ? 2 : 1;
+    if (!EqualsNoCase(text.substr(pos + open, name.size()), name)) {
+        return 0;
+    }
+    const std::size_t end = pos + open + name.size();
+    const bool nameEnds = end == text.size() || IsHtmlSpace(text[end]) || text[end] == '/' || text[end] == '>';
+    return nameEnds ? open : 0;
+}
+
+// What the tag at pos is renamed to, with the length of "<" or "</" and of the name; Name is empty when the tag
+// stays as it is.
+struct Renaming {
+    std::size_t Open = 0;
+    std::size_t NameLength = 0;
+    std::string_view Name;
+};
+
+Renaming RenamingAt(std::string_view text, std::size_t pos)
+{
+    for (const std::string_view foreign : {std::string_view("svg"), std::string_view("math")}) {
+        if (const std::size_t open = TagAt(text, pos, foreign); open != 0) {
+            return {open, foreign.size(), kForeignStandIn};
+        }
+    }
+    // The stand-in's own tags become an unknown element, whose content is kept.
+    if (const std::size_t open = TagAt(text, pos, kForeignStandIn); open != 0) {
+        return {open, kForeignStandIn.size(), "x-multicol"};
+    }
+    return {};
+}
+
+// Control bytes dropped, and every SVG and MathML tag renamed to the stand-in ("<svg" to "<multicol", "</math" to
+// "</multicol"), wherever it stands (attribute values and comments included). SVG and MathML never reach the page,
+// and keeping the parser out of foreign content altogether keeps it off the paths where it is least sound (a CDATA
+// section in MathML in a table fails one of its assertions, which ends the process). The stand-in is an element
+// that the parser knows and treats as an ordinary one, so that its end tag closes it (an unknown element's end tag
+// may close another unknown element); the sanitizer drops it with its content.
+std::string WithoutForeignContent(std::string_view html)
+{
+    std::string clean;
+    clean.reserve(html.size());
+    for (const char c : html) {
+        if (static_cast<unsigned char>(c) >= 0x80 || IsKeptAscii(static_cast<unsigned char>(c))) {
+            clean += c;
+        }
+    }
+    bool any = false;
+    for (std::size_t pos = clean.find('<'); pos != std::string::npos && !any; pos = clean.find('<', pos + 1)) {
+        any = !RenamingAt(clean, pos).Name.empty();
+    }
+    if (!any) {
+        return clean;
+    }
+    std::string renamed;
+    renamed.reserve(clean.size() + clean.size() / 8);
+    for (std::size_t pos = 0; pos < clean.size(); ++pos) {
+        const Renaming renaming = clean[pos] == '<' ? RenamingAt(clean, pos) : Renaming{};
+        if (renaming.Name.empty()) {
+            renamed += clean[pos];
+            continue;
+        }
+        renamed.append(clean, pos, renaming.Open);
+        renamed += renaming.Name;
+        pos += renaming.Open + renaming.NameLength - 1;
+    }
+    return renamed;
+}
+
 class SourceScan {
 public:
     SourceScan(std::string_view html, const HtmlSanitizerOptions& options, bool& bounded)
@@ -274,7 +347,8 @@ void SourceScan::Tag(bool endTag, std::size_t nameStart)
 
 std::string BoundHtmlSource(std::string_view html, const HtmlSanitizerOptions& options, bool& bounded)
 {
-    return SourceScan(html, options, bounded).Run();
+    const std::string source = WithoutForeignContent(html);
+    return SourceScan(source, options, bounded).Run();
 }
 
 } // namespace qm::store

@@ -83,6 +83,14 @@ TEST(HtmlSanitizerTest, DropsSvgAndMathMl)
              ""},
             {"math link", "<math><mi xlink:href=\"javascript:alert(1)\">x</mi></math>y", "y"},
             {"math style confusion", "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>", ""},
+            // The parser fails an assertion (and ends the process) on a CDATA section in MathML in a table, unless it
+            // never enters foreign content.
+            {"CDATA in MathML in a table", "<table><math><mi><![CDATA[x]]>=", "<table></table>"},
+            {"control byte in the name", std::string("a<sv\0g onload=alert(1)>b</svg>c", 31), "ac"},
+            {"form feed after the name", "a<MATH\f><mi>x</mi></MATH>b", "ab"},
+            {"named in an attribute", "<p title=\"<svg>\">t</p>", "<p title=\"&lt;multicol&gt;\">t</p>"},
+            {"svg of unknown elements", "a<svg><circle r=1 /><text>t</text></svg>b", "ab"},
+            {"the stand-in itself", "a<multicol cols=2>t</multicol>b", "atb"},
     });
 }
 
