@@ -179,6 +179,7 @@ public:
 private:
     void Tag(bool endTag, std::size_t nameStart);
     bool Admit(bool endTag, std::string_view name);
+    std::size_t SkipAttributes(std::size_t p, std::size_t& cut) const;
 
     std::string_view m_html;
     const HtmlSanitizerOptions& m_options;
@@ -276,18 +277,17 @@ bool SourceScan::Admit(bool endTag, std::string_view name)
     return true;
 }
 
-// One tag at m_pos, its name at nameStart: written, shortened or dropped; m_pos moves past it (and past the
-// content of a raw-text element).
-void SourceScan::Tag(bool endTag, std::size_t nameStart)
+// Moves from p over the attributes of a tag to its '>' (or the end), setting cut to where the attribute past
+// MaxAttributes begins, if there is one.
+std::size_t SourceScan::SkipAttributes(std::size_t p, std::size_t& cut) const
 {
     const std::size_t n = m_html.size();
-    std::size_t p = nameStart;
-    while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '/' && m_html[p] != '>') {
-        ++p;
-    }
-    const std::string_view name = m_html.substr(nameStart, p - nameStart);
+    const auto skipSpace = [this, n](std::size_t& q) {
+        while (q < n && IsHtmlSpace(m_html[q])) {
+            ++q;
+        }
+    };
     std::size_t attributes = 0;
-    std::size_t cut = std::string_view::npos; // where the attributes past the limit begin
     while (p < n && m_html[p] != '>') {
         if (IsHtmlSpace(m_html[p]) || m_html[p] == '/') {
             ++p;
@@ -299,16 +299,12 @@ void SourceScan::Tag(bool endTag, std::size_t nameStart)
         while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '/' && m_html[p] != '>' && m_html[p] != '=') {
             ++p;
         }
-        while (p < n && IsHtmlSpace(m_html[p])) {
-            ++p;
-        }
+        skipSpace(p);
         if (p >= n || m_html[p] != '=') {
             continue;
         }
         ++p;
-        while (p < n && IsHtmlSpace(m_html[p])) {
-            ++p;
-        }
+        skipSpace(p);
         if (p < n && (m_html[p] == '"' || m_html[p] == '\'')) {
             const std::size_t close = m_html.find(m_html[p], p + 1);
             p = close == std::string_view::npos ? n : close + 1;
@@ -318,6 +314,21 @@ void SourceScan::Tag(bool endTag, std::size_t nameStart)
             ++p;
         }
     }
+    return p;
+}
+
+// One tag at m_pos, its name at nameStart: written, shortened or dropped; m_pos moves past it (and past the
+// content of a raw-text element).
+void SourceScan::Tag(bool endTag, std::size_t nameStart)
+{
+    const std::size_t n = m_html.size();
+    std::size_t p = nameStart;
+    while (p < n && !IsHtmlSpace(m_html[p]) && m_html[p] != '/' && m_html[p] != '>') {
+        ++p;
+    }
+    const std::string_view name = m_html.substr(nameStart, p - nameStart);
+    std::size_t cut = std::string_view::npos; // where the attributes past the limit begin
+    p = SkipAttributes(p, cut);
     const std::size_t tagEnd = p < n ? p + 1 : n;
     const std::size_t start = m_pos;
     m_pos = tagEnd;
