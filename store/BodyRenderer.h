@@ -40,8 +40,8 @@ inline constexpr std::uint32_t kWholeFileLines = 10000000;
 /// session, an encoded body is first decoded into ".body.tmp" of the session's temporary directory (one request
 /// per session renders at a time), which Close removes.
 ///
-/// JIS text (the charset names ISO-2022-JP, or the user's language is "ja" and a line holds ESC '$' and later ESC '(') becomes
-/// Shift-JIS, the kanji mode carried from line to line. Binary parts are never converted.
+/// JIS text (the charset names ISO-2022-JP, or the user's language is "ja" and a line holds ESC '$' and later ESC '(')
+/// becomes Shift-JIS, the kanji mode carried from line to line. Binary parts are never converted.
 ///
 /// Raw mode writes the decoded bytes as they are (an HTML body too): whoever puts them into a page escapes them.
 /// Display mode writes no control byte but TAB, CR and LF.
