@@ -43,12 +43,25 @@ bool IsLoopback(const std::string& address)
     return ParseIpv4(address.c_str(), &value) && (value >> 24) == 127;
 }
 
+// The absolute, normal form of a path without a trailing separator (links resolved as far as the path exists).
+std::filesystem::path NormalPath(const std::string& path)
+{
+    std::error_code ignored;
+    std::filesystem::path normal = std::filesystem::weakly_canonical(path, ignored).lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
 } // namespace
 
 bool SafeToEmpty(const std::string& dir, const std::vector<std::string>& kept)
 {
-    std::error_code ignored;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(dir, ignored);
+    if (dir.empty()) {
+        return false;
+    }
+    const std::filesystem::path target = NormalPath(dir);
     if (target.empty() || target == target.root_path()) {
         return false;
     }
@@ -56,7 +69,7 @@ bool SafeToEmpty(const std::string& dir, const std::vector<std::string>& kept)
         if (other.empty()) {
             continue;
         }
-        const std::filesystem::path path = std::filesystem::weakly_canonical(other, ignored);
+        const std::filesystem::path path = NormalPath(other);
         // target is path itself or one of its ancestors when all of target's parts begin path.
         if (std::mismatch(target.begin(), target.end(), path.begin(), path.end()).first == target.end()) {
             return false;
