@@ -78,7 +78,7 @@ int HandleServiceRecord(bool uninstall, const std::string& iniPath)
     }
     Result<std::string> program = ProgramPath();
     Result<void> installed =
-            program ? InstallService(AdminServiceConfig(*program, iniPath)) : Result<void>(Unexpected{program.error()});
+            program ? InstallAdminService(*program, iniPath) : Result<void>(Unexpected{program.error()});
     if (!installed) {
         (void)std::fprintf(stderr, "Portico: %s\n", installed.error().Message.c_str());
         return kExitFailure;

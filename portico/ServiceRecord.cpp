@@ -1,5 +1,7 @@
 #include "portico/ServiceRecord.h"
 
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
 #include "portico/AdminServer.h"
 
 #include <cstdlib>
@@ -26,6 +28,13 @@ ServiceConfig AdminServiceConfig(const std::string& programPath, const std::stri
     }
     config.LogPath = (ini.parent_path() / "Logs" / "Portico-service.log").string();
     return config;
+}
+
+Result<void> InstallAdminService(const std::string& programPath, const std::string& iniPath)
+{
+    const ServiceConfig config = AdminServiceConfig(programPath, iniPath);
+    (void)platform::MakeDirectories(platform::ParentDirectory(config.LogPath));
+    return InstallService(config);
 }
 
 } // namespace qm::portico

@@ -13,4 +13,7 @@ namespace qm::portico {
 /// output appended to "Logs/Portico-service.log" beside the INI.
 ServiceConfig AdminServiceConfig(const std::string& programPath, const std::string& iniPath);
 
+/// Installs that record and creates the directory of its log. EEXIST when the service is installed already.
+Result<void> InstallAdminService(const std::string& programPath, const std::string& iniPath);
+
 } // namespace qm::portico

@@ -404,7 +404,7 @@ TEST(CredentialsMatchTest, UserWithoutCasePasswordExactly)
     }
 }
 
-TEST(CgiEnvironmentTest, RequestEntriesReplaceTheServersOwn)
+TEST(PorticoCgiEnvironmentTest, RequestEntriesReplaceTheServersOwn)
 {
     HttpRequest request;
     int status = 0;
@@ -427,7 +427,7 @@ TEST(CgiEnvironmentTest, RequestEntriesReplaceTheServersOwn)
     EXPECT_EQ(env, want);
 }
 
-TEST(CgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
+TEST(PorticoCgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
 {
     CgiRegistry registry;
     for (const char* prefix : {"/a", "/a/b", "/QMAdmin.cgi"}) {
