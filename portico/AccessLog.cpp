@@ -2,8 +2,8 @@
 
 #include "platform/FileSystem.h"
 
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 namespace qm::portico {
 

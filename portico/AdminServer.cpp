@@ -25,7 +25,7 @@ constexpr int kStopPollMs = 200;
 
 std::string KeepString(const char* section, const char* key, const std::string& def)
 {
-    const std::string value = ReadIniString(section, key, def);
+    std::string value = ReadIniString(section, key, def);
     (void)WriteIniString(section, key, value);
     return value;
 }
@@ -65,17 +65,14 @@ bool SafeToEmpty(const std::string& dir, const std::vector<std::string>& kept)
     if (target.empty() || target == target.root_path()) {
         return false;
     }
-    for (const std::string& other : kept) {
+    // Unsafe when target is one of them or an ancestor of one: all of target's parts begin that path.
+    return std::none_of(kept.begin(), kept.end(), [&target](const std::string& other) {
         if (other.empty()) {
-            continue;
-        }
-        const std::filesystem::path path = NormalPath(other);
-        // target is path itself or one of its ancestors when all of target's parts begin path.
-        if (std::mismatch(target.begin(), target.end(), path.begin(), path.end()).first == target.end()) {
             return false;
         }
-    }
-    return true;
+        const std::filesystem::path path = NormalPath(other);
+        return std::mismatch(target.begin(), target.end(), path.begin(), path.end()).first == target.end();
+    });
 }
 
 AdminServer::AdminServer(std::string baseDir, ConnectionSettings settings)
@@ -94,8 +91,7 @@ bool AdminServer::PrepareTempDir()
     const std::string own = platform::PathJoin(tempDir, kOwnTempDirName);
     m_context.Settings.BodyDir = own;
     (void)platform::MakeDirectories(own);
-    const std::vector<std::string> kept = {m_baseDir,
-                                           ReadIniString("Directories", "LogDir", m_baseDir + "/Logs"),
+    const std::vector<std::string> kept = {m_baseDir, ReadIniString("Directories", "LogDir", m_baseDir + "/Logs"),
                                            ReadIniString(kSection, "HtmlDir", m_baseDir + "/HTML"),
                                            ReadIniString(kSection, "CgiDir", m_baseDir + "/cgi-bin")};
     if (!platform::IsDirectory(own)) {
@@ -159,8 +155,9 @@ bool AdminServer::Initialise()
     }
     (void)m_access.Open(logDir);
     if (ReadIniString(kSection, "Auth", "").empty() && !IsLoopback(bind)) {
-        m_log->Log(4, "Warning: [AdminWebServer] Auth is empty and the server listens on %s: anyone who can reach "
-                      "port %d can administer the system.",
+        m_log->Log(4,
+                   "Warning: [AdminWebServer] Auth is empty and the server listens on %s: anyone who can reach "
+                   "port %d can administer the system.",
                    bind.c_str(), port);
     }
     m_log->LogMsg(3, kMsgAwaitingConnections);

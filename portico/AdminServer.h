@@ -13,8 +13,8 @@ namespace qm::portico {
 /// Exit codes of the program.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailure = 1,         // the initialisation or the service layer failed (see the log and stderr)
-    kExitAlreadyRunning = 3,  // another process runs the service
+    kExitFailure = 1,           // the initialisation or the service layer failed (see the log and stderr)
+    kExitAlreadyRunning = 3,    // another process runs the service
     kExitNoConfiguration = 255, // the configuration file is missing
 };
 
@@ -27,8 +27,8 @@ inline constexpr const char* kOwnTempDirName = ".portico";
 
 /// What the serving loop asks of its caller.
 struct ServeHooks {
-    std::function<bool()> StopRequested;   // polled between connections
-    std::function<void()> ReportRunning;   // called once the server listens
+    std::function<bool()> StopRequested; // polled between connections
+    std::function<void()> ReportRunning; // called once the server listens
 };
 
 /// The whole server: Initialise, Serve, and the shut-down in the destructor.

@@ -1,10 +1,10 @@
 // Running a CGI for one request: the request body into a nameless file, the environment, the start of a CGI
 // program or a call of a CGI library's Main, and the relay of its output under a time limit.
 #include "common/StringUtil.h"
-#include "platform/SocketOps.h"
 #include "platform/ChildProcess.h"
 #include "platform/DescriptorIo.h"
 #include "platform/Path.h"
+#include "platform/SocketOps.h"
 #include "portico/HttpConnection.h"
 #include "portico/Messages.h"
 
@@ -31,14 +31,15 @@ std::string Dotted(std::uint32_t address)
 bool IsRequestVariable(std::string_view name)
 {
     static constexpr std::string_view kNames[] = {
-            "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE", "COOKIE",      "SERVER_NAME",     "SERVER_PORT",
-            "SERVER_ADDR",  "REMOTE_ADDR",    "REQUEST_METHOD", "SCRIPT_NAME", "PATH_INFO",      "REMOTE_USER",
+            "QUERY_STRING", "CONTENT_LENGTH",    "CONTENT_TYPE",    "COOKIE",          "SERVER_NAME",     "SERVER_PORT",
+            "SERVER_ADDR",  "REMOTE_ADDR",       "REQUEST_METHOD",  "SCRIPT_NAME",     "PATH_INFO",       "REMOTE_USER",
             "AUTH_TYPE",    "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_SOFTWARE", "PATH_TRANSLATED", "REMOTE_HOST",
     };
     if (StartsWithNoCase(name, "HTTP_")) {
         return true;
     }
-    return std::any_of(std::begin(kNames), std::end(kNames), [name](std::string_view n) { return EqualsNoCase(n, name); });
+    return std::any_of(std::begin(kNames), std::end(kNames),
+                       [name](std::string_view n) { return EqualsNoCase(n, name); });
 }
 
 int MsLeft(Clock::time_point deadline)
@@ -109,8 +110,9 @@ bool HttpConnection::ReceiveBody(int inputFd)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_context.Settings.BodyTimeoutMs);
     while (want > 0) {
         const int left = MsLeft(deadline);
-        const long got = left == 0 ? Transport::kTimedOut
-                                   : m_transport.Receive(m_buffer, std::min<std::uint64_t>(want, sizeof m_buffer), left);
+        const long got = left == 0
+                                 ? Transport::kTimedOut
+                                 : m_transport.Receive(m_buffer, std::min<std::uint64_t>(want, sizeof m_buffer), left);
         if (got == Transport::kTimedOut) {
             m_log.LogMsg(4, kMsgTimedOut);
             m_failed = true;
@@ -268,7 +270,8 @@ bool HttpConnection::RelayOutput(int readFd, Clock::time_point deadline, bool& t
             timedOut = true;
             break;
         }
-        Result<std::size_t> got = ready < 0 ? Result<std::size_t>(std::size_t{0}) : ReadSome(readFd, piece + filled, sizeof piece - filled);
+        Result<std::size_t> got = ready < 0 ? Result<std::size_t>(std::size_t{0})
+                                            : ReadSome(readFd, piece + filled, sizeof piece - filled);
         if (!got || *got == 0) {
             return flush();
         }

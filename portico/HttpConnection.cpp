@@ -108,15 +108,24 @@ std::string HttpDate(time_t when)
 const char* ReasonPhrase(int status)
 {
     switch (status) {
-    case 304: return "Not Modified";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 413: return "Request Entity Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 504: return "Gateway Timeout";
-    default: return "Bad Request";
+    case 304:
+        return "Not Modified";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 413:
+        return "Request Entity Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return "Bad Request";
     }
 }
 
@@ -158,7 +167,8 @@ bool ParseRequest(std::string_view head, HttpRequest& request, int& status)
             ++start;
         }
         lineEnd = head.find_first_of("\r\n", start);
-        const std::string_view line = head.substr(start, lineEnd == std::string_view::npos ? head.npos : lineEnd - start);
+        const std::string_view line =
+                head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
         if (auto value = HeaderValue(line, "Content-Length: ")) {
             request.ContentLength = ParseLength(*value);
             if (request.ContentLength < 0) {
@@ -226,8 +236,7 @@ void HttpConnection::Serve()
     m_log.LogMsg(1, m_success && !m_failed ? kMsgCompletedOk : kMsgCompletedFailed, static_cast<int>(m_bodyBytes));
     if (m_status != 0 && m_context.Access != nullptr) {
         const std::string user = UserPart();
-        m_context.Access->Write(
-                {peer, user, m_requestTime, m_request.RequestLine, m_status, m_bodyBytes});
+        m_context.Access->Write({peer, user, m_requestTime, m_request.RequestLine, m_status, m_bodyBytes});
     }
 }
 
@@ -245,8 +254,8 @@ bool HttpConnection::ReadHead()
             m_log.LogMsg(4, kMsgTimedOut);
             return false;
         }
-        const long got = m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled,
-                                             static_cast<int>(left));
+        const long got =
+                m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled, static_cast<int>(left));
         if (got == Transport::kTimedOut) {
             m_log.LogMsg(4, kMsgTimedOut);
             return false;
@@ -300,8 +309,7 @@ void HttpConnection::RouteRequest()
     }
     std::string pathInfo;
     if (const CgiEntry* entry = m_context.Registry->Find(m_request.Path, &pathInfo)) {
-        if (auth.empty() && !entry->Auth.empty() &&
-            !Authenticate(UnscramblePassword(entry->Auth), kMsgCgiAuthFailed)) {
+        if (auth.empty() && !entry->Auth.empty() && !Authenticate(UnscramblePassword(entry->Auth), kMsgCgiAuthFailed)) {
             return;
         }
         if (!entry->IsLibrary() && !FileExists(entry->File)) {
@@ -377,8 +385,9 @@ void HttpConnection::SendError(int status)
     m_status = status;
     const char* phrase = ReasonPhrase(status);
     char head[512];
-    int length = std::snprintf(head, sizeof head, "HTTP/1.0 %d %s\r\n%sContent-Type: text/html\r\nConnection: close\r\n",
-                               status, phrase, kServerLine);
+    int length =
+            std::snprintf(head, sizeof head, "HTTP/1.0 %d %s\r\n%sContent-Type: text/html\r\nConnection: close\r\n",
+                          status, phrase, kServerLine);
     std::string reply(head, static_cast<std::size_t>(length));
     if (status == 401) {
         reply += "WWW-Authenticate: BASIC realm=\"";
@@ -518,8 +527,7 @@ void HttpConnection::ServeScript(const std::string& afterAlias, const std::strin
     }
     const std::string cgiDir = ReadSetting("CgiDir", "", 255);
     const std::string script = cgiDir + "/" + scriptName;
-    if (cgiDir.empty() || scriptName.empty() || script.size() > kMaxPathLength ||
-        !platform::IsRegularFile(script)) {
+    if (cgiDir.empty() || scriptName.empty() || script.size() > kMaxPathLength || !platform::IsRegularFile(script)) {
         SendError(404);
         return;
     }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "common/LogFile.h"
-#include "common/RequestLog.h"
 #include "common/MimeTypeTable.h"
+#include "common/RequestLog.h"
 #include "portico/AccessLog.h"
 #include "portico/CgiRegistry.h"
 #include "portico/LogonThrottle.h"
@@ -43,12 +43,12 @@ public:
 
 /// Limits and places of the server; the defaults are the program's.
 struct ConnectionSettings {
-    int HeadTimeoutMs = 15000;                   // for the whole head: a silent or trickling client is dropped
-    int BodyTimeoutMs = 30000;                   // for the rest of a POST body
-    int SendTimeoutMs = 30000;                   // for each wait for the client to take data
-    int CgiTimeLimitMs = 60000;                  // for a CGI's whole run; then it is killed
+    int HeadTimeoutMs = 15000;                      // for the whole head: a silent or trickling client is dropped
+    int BodyTimeoutMs = 30000;                      // for the rest of a POST body
+    int SendTimeoutMs = 30000;                      // for each wait for the client to take data
+    int CgiTimeLimitMs = 60000;                     // for a CGI's whole run; then it is killed
     std::uint64_t MaxBody = std::uint64_t{8} << 20; // larger bodies get 413
-    std::string BodyDir;                          // POST bodies for CGIs are kept here (nameless files)
+    std::string BodyDir;                            // POST bodies for CGIs are kept here (nameless files)
 };
 
 /// A library Main that ran past its time: its thread is joined at shut-down, before ShutDown.
@@ -56,8 +56,6 @@ struct LingeringCall {
     std::string Environment;
     std::thread Thread;
 };
-
-
 
 /// What every connection shares with the server. Not owned.
 struct ServerContext {

@@ -49,7 +49,10 @@ int ServeAsService(const std::string& baseDir)
         if (!server.Initialise()) {
             return static_cast<int>(kExitFailure);
         }
-        server.Serve({[&control] { return control.StopRequested(); }, [&control] { control.ReportRunning(); }});
+        server.Serve({[&control] { return control.StopRequested(); },
+                      [&control] {
+                          control.ReportRunning();
+                      }});
         return static_cast<int>(kExitOk);
     });
     if (!result) {

@@ -22,7 +22,8 @@ ServiceConfig AdminServiceConfig(const std::string& programPath, const std::stri
     config.Environment.push_back("QUILLMAIL_INI=" + ini.string());
     for (const char* name : kPassedOn) {
         // Read by the program's one thread at start.
-        if (const char* value = std::getenv(name); value != nullptr && *value != '\0') { // NOLINT(concurrency-mt-unsafe)
+        const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe)
+        if (value != nullptr && *value != '\0') {
             config.Environment.push_back(std::string(name) + "=" + value);
         }
     }

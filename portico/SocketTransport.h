@@ -17,9 +17,13 @@ public:
 
     long Receive(char* buffer, std::size_t size, int timeoutMs) override;
     bool Send(const char* data, std::size_t size, int timeoutMs) override;
+
     std::uint32_t PeerAddress() const override { return m_peer; }
+
     std::uint32_t LocalAddress() const override { return m_local; }
+
     unsigned LocalPort() const override { return m_localPort; }
+
     int LastError() const override { return m_error; }
 
 private:

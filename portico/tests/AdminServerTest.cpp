@@ -12,11 +12,20 @@ TEST(SafeToEmptyTest, RefusesTheRootAndEveryDirectoryThatHoldsTheInstallation)
         const char* Dir;
         bool Safe;
     };
+
     const std::vector<std::string> kept = {"/srv/qm", "/srv/qm/Logs", "/var/www/admin"};
     const Case cases[] = {
-            {"/", false},          {"//", false},         {"/srv", false},           {"/srv/qm", false},
-            {"/srv/qm/", false},   {"/srv/qm/Logs/..", false}, {"/var", false},      {"", false},
-            {"/srv/qm/Temp/.portico", true}, {"/srv/qmx", true}, {"/tmp/.portico", true},
+            {"/", false},
+            {"//", false},
+            {"/srv", false},
+            {"/srv/qm", false},
+            {"/srv/qm/", false},
+            {"/srv/qm/Logs/..", false},
+            {"/var", false},
+            {"", false},
+            {"/srv/qm/Temp/.portico", true},
+            {"/srv/qmx", true},
+            {"/tmp/.portico", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Dir);

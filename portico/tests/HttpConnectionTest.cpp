@@ -1,8 +1,9 @@
 // The admin server's connection over an in-memory stream: the reply table, authentication, static files, the
 // head limits, and CGI programs with bodies, start failures and time limits.
+#include "portico/HttpConnection.h"
+
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
-#include "portico/HttpConnection.h"
 #include "portico/Messages.h"
 #include "testsupport/TempDir.h"
 
@@ -54,8 +55,11 @@ public:
     }
 
     std::uint32_t PeerAddress() const override { return Peer; }
+
     std::uint32_t LocalAddress() const override { return kLoopbackPeer; }
+
     unsigned LocalPort() const override { return 2001; }
+
     int LastError() const override { return 0; }
 };
 
@@ -69,8 +73,8 @@ protected:
         m_dir.WriteFile("MimeTypes.cfg", "text/html html htm\n");
         std::filesystem::create_directories(m_dir / "cgi-bin");
         std::filesystem::create_directories(m_dir / "body");
-        m_dir.WriteFile("Quillmail.ini", "[AdminWebServer]\nHtmlDir=" + m_dir / "HTML" + "\nCgiDir=" + m_dir / "cgi-bin" +
-                                                 "\n");
+        m_dir.WriteFile("Quillmail.ini",
+                        "[AdminWebServer]\nHtmlDir=" + m_dir / "HTML" + "\nCgiDir=" + m_dir / "cgi-bin" + "\n");
         SetMainIniPath(m_dir / "Quillmail.ini");
         ASSERT_TRUE(m_mimeTypes.Load((m_dir / "MimeTypes.cfg").c_str()));
         ASSERT_TRUE(m_access.Open(m_dir.Path().string()));
@@ -106,6 +110,7 @@ protected:
     }
 
     std::string SystemLog() const { return TempDir::ReadFile(m_dir / "Portico-admin.log"); }
+
     std::string AccessLogText() const { return TempDir::ReadFile(m_dir / "http-admin.log"); }
 
     std::string WriteScript(const std::string& name, const std::string& body, bool executable = true)
@@ -148,6 +153,7 @@ TEST_F(HttpConnectionTest, AnswersTheReplyTable)
         const char* Request;
         const char* StatusLine;
     };
+
     const Case cases[] = {
             {"GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
             {"get /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
@@ -392,10 +398,11 @@ TEST(CredentialsMatchTest, UserWithoutCasePasswordExactly)
         const char* Stored;
         bool Match;
     };
+
     const Case cases[] = {
-            {"admin:pw", "admin:pw", true},   {"ADMIN:pw", "admin:pw", true},  {"admin:PW", "admin:pw", false},
+            {"admin:pw", "admin:pw", true},    {"ADMIN:pw", "admin:pw", true},  {"admin:PW", "admin:pw", false},
             {"admin:pw:x", "admin:pw", false}, {"admi:npw", "admin:pw", false}, {"adminpw", "admin:pw", false},
-            {"secret", "secret", true},       {"SECRET", "secret", false},     {"x:secret", "secret", false},
+            {"secret", "secret", true},        {"SECRET", "secret", false},     {"x:secret", "secret", false},
             {"", "admin:pw", false},
     };
     for (const Case& c : cases) {
@@ -410,8 +417,9 @@ TEST(PorticoCgiEnvironmentTest, RequestEntriesReplaceTheServersOwn)
     int status = 0;
     ASSERT_TRUE(ParseRequest("GET /a HTTP/1.0\r\nHost: admin.example:8080\r\nUser-Agent: t", request, status));
     MemoryTransport transport;
-    const std::vector<std::string> inherited = {"PATH=/bin", "QUERY_STRING=evil", "CONTENT_LENGTH=9",
-                                                "CONTENT_TYPE=x",  "HTTP_COOKIE=s=1",  "COOKIE=s=2", "LANG=C"};
+    const std::vector<std::string> inherited = {"PATH=/bin",      "QUERY_STRING=evil", "CONTENT_LENGTH=9",
+                                                "CONTENT_TYPE=x", "HTTP_COOKIE=s=1",   "COOKIE=s=2",
+                                                "LANG=C"};
     const std::vector<std::string> env = CgiEnvironment(request, transport, "/a", "", inherited);
     const std::vector<std::string> want = {"PATH=/bin",
                                            "LANG=C",
@@ -435,14 +443,20 @@ TEST(PorticoCgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
         entry->Prefix = prefix;
         registry.Add(std::move(entry));
     }
+
     struct Case {
         const char* Path;
         const char* Prefix; // nullptr: none
         const char* PathInfo;
     };
+
     const Case cases[] = {
-            {"/a/b/c", "/a", "/b/c"},         {"/a", "/a", ""},         {"/qmadmin.cgi/x", "/QMAdmin.cgi", "/x"},
-            {"/QMAdmin.cgi", "/QMAdmin.cgi", ""}, {"/QMAdmin.cgix", nullptr, ""}, {"/ab", nullptr, ""},
+            {"/a/b/c", "/a", "/b/c"},
+            {"/a", "/a", ""},
+            {"/qmadmin.cgi/x", "/QMAdmin.cgi", "/x"},
+            {"/QMAdmin.cgi", "/QMAdmin.cgi", ""},
+            {"/QMAdmin.cgix", nullptr, ""},
+            {"/ab", nullptr, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Path);

@@ -33,6 +33,7 @@ public:
     RawClient& operator=(const RawClient&) = delete;
 
     bool Connected() const { return m_fd >= 0; }
+
     bool Send(const std::string& bytes) const;
 
     /// Reads until what came holds `needle` (empty: until the close), the server closes, or timeoutMs passes.

@@ -3,9 +3,9 @@
 // log, and the service layer installing, starting, querying, stopping and removing it.
 #include "common/Scrambler.h"
 #include "platform/Service.h"
+#include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/Program.h"
 #include "testsupport/TestInstallation.h"
-#include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -106,9 +106,10 @@ TEST_F(PorticoTest, CurlGetsTheExactHeadLines)
     ASSERT_NO_FATAL_FAILURE(Start());
     EXPECT_NE(SystemLog().find("Listening on 127.0.0.1, port " + std::to_string(m_port) + "..."), std::string::npos);
     const std::string reply = Curl({"-u", Credentials("admin", kPassword), Url("/index.html")}).Raw;
-    const std::regex head("HTTP/1\\.0 200 OK\r\nServer: Portico/2\\.2\\.3\r\nDate: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} "
-                          "\\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\nMIME-Version: 1\\.0\r\nContent-type: text/html\r\n"
-                          "Content-Length: 17\r\nLast-Modified: [^\r]+ GMT\r\nConnection: close\r\n\r\n<p>admin home</p>");
+    const std::regex head(
+            "HTTP/1\\.0 200 OK\r\nServer: Portico/2\\.2\\.3\r\nDate: [A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} "
+            "\\d{4} \\d\\d:\\d\\d:\\d\\d GMT\r\nMIME-Version: 1\\.0\r\nContent-type: text/html\r\n"
+            "Content-Length: 17\r\nLast-Modified: [^\r]+ GMT\r\nConnection: close\r\n\r\n<p>admin home</p>");
     EXPECT_TRUE(std::regex_match(reply, head)) << reply;
 
     // The keys are written back at start.
@@ -187,8 +188,9 @@ TEST_F(PorticoTest, AccessLogLinesHaveTheCommonLogFormatAndNoPassword)
     (void)Curl({"-u", Credentials("admin", "wrong-one"), Url("/index.html")});
     (void)Curl({Url("/index.html")});
     const std::string log = m_install.ReadFile("Logs/http-admin.log");
-    const std::regex line("127\\.0\\.0\\.1 - (admin|-) \\[\\d\\d/[A-Z][a-z]{2}/\\d{4}:\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\\] "
-                          "\"GET /index\\.html HTTP/1\\.0\" (200 17|401 \\d+)");
+    const std::regex line(
+            "127\\.0\\.0\\.1 - (admin|-) \\[\\d\\d/[A-Z][a-z]{2}/\\d{4}:\\d\\d:\\d\\d:\\d\\d [+-]\\d{4}\\] "
+            "\"GET /index\\.html HTTP/1\\.0\" (200 17|401 \\d+)");
     std::istringstream lines(log);
     std::string text;
     int count = 0;
