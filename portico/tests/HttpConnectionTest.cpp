@@ -474,3 +474,37 @@ TEST(PorticoCgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
 
 } // namespace
 } // namespace qm::portico
+
+namespace qm::portico {
+namespace {
+
+TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
+{
+    const std::string script = WriteScript("p.sh", "printf '\\r\\n'\n");
+    const std::string fake = m_dir.WriteFile("fake.so", "not a library");
+    const std::string lines[] = {
+            "CgiBase1=/missing", "CgiFile1=" + m_dir / "none.sh", "CgiBase2=/p",   "CgiFile2=" + script, "CgiAuth2=-pw",
+            "CgiBase3=/x",       "CgiFile3=noextension",          "CgiBase4=/lib", "CgiFile4=" + fake,
+    };
+    for (const std::string& line : lines) {
+        const std::size_t equals = line.find('=');
+        ASSERT_TRUE(WriteIniString("AdminWebServer", line.substr(0, equals), line.substr(equals + 1)));
+    }
+    CgiRegistry registry;
+    registry.Load(*m_log);
+    m_log->Flush();
+    EXPECT_NE(SystemLog().find("Cannot find CGI " + m_dir / "none.sh" + "."), std::string::npos) << SystemLog();
+    EXPECT_NE(SystemLog().find("loading CGI " + fake + "."), std::string::npos) << SystemLog();
+    EXPECT_EQ(registry.LibraryCount(), 0u);
+    EXPECT_EQ(registry.Find("/missing", nullptr), nullptr);
+    EXPECT_EQ(registry.Find("/x", nullptr), nullptr);
+    EXPECT_EQ(registry.Find("/lib", nullptr), nullptr);
+    const CgiEntry* entry = registry.Find("/p", nullptr);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->File, script);
+    EXPECT_EQ(entry->Auth, ScramblePassword("pw"));
+    EXPECT_EQ(ReadIniString("AdminWebServer", "CgiAuth2", ""), ScramblePassword("pw"));
+}
+
+} // namespace
+} // namespace qm::portico

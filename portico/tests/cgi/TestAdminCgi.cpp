@@ -2,7 +2,9 @@
 //   /env    "Content-Type: text/plain", then the environment block, one entry a line
 //   /echo   the request body, byte for byte ("-" when Main got no body descriptor)
 //   other   "library ok"
+// With QM_PORTICO_TEST_FAIL_STARTUP=1 in the environment, StartUp fails.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -32,7 +34,8 @@ void WriteAll(int fd, std::string_view bytes)
 
 int StartUp(void)
 {
-    return 1;
+    const char* fail = std::getenv("QM_PORTICO_TEST_FAIL_STARTUP"); // NOLINT(concurrency-mt-unsafe)
+    return fail != nullptr && std::strcmp(fail, "1") == 0 ? 0 : 1;
 }
 
 int Main(int inFd, int outFd, const char* environment)

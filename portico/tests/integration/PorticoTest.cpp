@@ -61,7 +61,7 @@ protected:
     bool Awaiting() const { return SystemLog().find("Portico is awaiting connections...") != std::string::npos; }
 
     // Starts Portico as a plain process; tries another port when the chosen one was taken meanwhile.
-    void Start()
+    void Start(const std::vector<std::string>& extraEnvironment = {})
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = PickFreePort();
@@ -69,7 +69,7 @@ protected:
             std::filesystem::remove(m_install.Path("Logs/Portico-admin.log"));
             ChildOptions options;
             options.Argv = {QM_PORTICO_PROGRAM};
-            options.Environment = m_install.Environment();
+            options.Environment = m_install.Environment(extraEnvironment);
             options.Stderr = ChildStdio::File(m_install.Path("stderr.txt"), FileMode::Append);
             Result<ChildProcess> child = ChildProcess::Start(options);
             ASSERT_TRUE(child) << child.error().Message;
@@ -103,7 +103,15 @@ std::string Credentials(const std::string& user, const std::string& password)
 
 TEST_F(PorticoTest, CurlGetsTheExactHeadLines)
 {
+    // Left over from an earlier run: the server's own directory under TempDir is emptied (its '.' directories
+    // stay), the rest of TempDir is not its to touch.
+    m_install.WriteFile("Temp/.portico/old-body", "x");
+    m_install.WriteFile("Temp/.portico/.keep/file", "x");
+    m_install.WriteFile("Temp/engine-session/file", "x");
     ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_FALSE(std::filesystem::exists(m_install.Path("Temp/.portico/old-body")));
+    EXPECT_TRUE(std::filesystem::exists(m_install.Path("Temp/.portico/.keep/file")));
+    EXPECT_TRUE(std::filesystem::exists(m_install.Path("Temp/engine-session/file")));
     EXPECT_NE(SystemLog().find("Listening on 127.0.0.1, port " + std::to_string(m_port) + "..."), std::string::npos);
     const std::string reply = Curl({"-u", Credentials("admin", kPassword), Url("/index.html")}).Raw;
     const std::regex head(
@@ -243,6 +251,24 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     const ProgramRun removal = RunProgram({QM_PORTICO_PROGRAM, "-U"}, options);
     EXPECT_TRUE(removal.Succeeded()) << removal.Errors;
     EXPECT_FALSE(IsServiceInstalled("QMAdmin"));
+    // Removing what is not installed does nothing.
+    const ProgramRun again = RunProgram({QM_PORTICO_PROGRAM, "-u"}, options);
+    EXPECT_TRUE(again.Succeeded()) << again.Errors;
+    EXPECT_FALSE(IsServiceInstalled("QMAdmin"));
+}
+
+TEST_F(PorticoTest, FailedStartUpOfACgiLibraryStopsTheStart)
+{
+    m_port = PickFreePort();
+    m_install.WriteIni(Ini(m_port, "No"));
+    ProgramOptions options;
+    options.Environment = m_install.Environment({"QM_PORTICO_TEST_FAIL_STARTUP=1"});
+    const ProgramRun run = RunProgram({QM_PORTICO_PROGRAM}, options);
+    EXPECT_TRUE(run.Status.ExitedWith(1)) << run.Errors;
+    EXPECT_NE(SystemLog().find(std::string("CGI ") + QM_PORTICO_TEST_CGI + " could not start up."), std::string::npos)
+            << SystemLog();
+    EXPECT_NE(SystemLog().find("Portico exiting."), std::string::npos);
+    EXPECT_FALSE(Awaiting());
 }
 
 TEST_F(PorticoTest, MissingConfigurationExitsWith255)
