@@ -508,3 +508,36 @@ TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
 
 } // namespace
 } // namespace qm::portico
+
+namespace qm::portico {
+namespace {
+
+TEST_F(HttpConnectionTest, CgiLibraryPastItsTimeLimitIsAnsweredAndJoinedLater)
+{
+    Result<SharedLibrary> library = SharedLibrary::Open(QM_PORTICO_TEST_CGI);
+    ASSERT_TRUE(library) << library.error().Message;
+    auto entry = std::make_unique<CgiEntry>();
+    entry->Prefix = "/lib";
+    entry->File = QM_PORTICO_TEST_CGI;
+    entry->Library = std::make_unique<SharedLibrary>(std::move(*library));
+    entry->Main = entry->Library->Function<CgiEntry::MainFunction*>("Main");
+    ASSERT_NE(entry->Main, nullptr);
+    m_registry.Add(std::move(entry));
+
+    EXPECT_EQ(BodyOf(Serve({"GET /lib/echo HTTP/1.0\r\n\r\n"})), "-");
+    EXPECT_TRUE(m_context.Lingering.empty());
+
+    m_context.Settings.CgiTimeLimitMs = 300;
+    const std::string go = m_dir / "go";
+    EXPECT_EQ(StatusLine(Serve({"GET /lib/hang?" + go + " HTTP/1.0\r\n\r\n"})), "HTTP/1.0 504 Gateway Timeout");
+    // The Main still runs on its thread, which the server joins at shut-down, not now.
+    EXPECT_EQ(m_context.Lingering.size(), 1u);
+    m_dir.WriteFile("go", "");
+    const auto start = std::chrono::steady_clock::now();
+    m_context.JoinLingering();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(m_context.Lingering.empty());
+}
+
+} // namespace
+} // namespace qm::portico

@@ -1,6 +1,8 @@
 // A CGI library for the admin server's tests, speaking the host contract (StartUp, Main, ShutDown). By PATH_INFO:
 //   /env    "Content-Type: text/plain", then the environment block, one entry a line
 //   /echo   the request body, byte for byte ("-" when Main got no body descriptor)
+//   /hang   no output until the server closes its end of the output pipe, then returns once the file named by
+//           the query string exists (each wait at most 30 seconds)
 //   other   "library ok"
 // With QM_PORTICO_TEST_FAIL_STARTUP=1 in the environment, StartUp fails.
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include <poll.h>
 #include <unistd.h>
 
 extern "C" {
@@ -41,11 +44,15 @@ int StartUp(void)
 int Main(int inFd, int outFd, const char* environment)
 {
     std::string pathInfo;
+    std::string query;
     std::string lines;
     for (const char* entry = environment; *entry != '\0'; entry += std::strlen(entry) + 1) {
         lines.append(entry).push_back('\n');
         if (std::strncmp(entry, "PATH_INFO=", 10) == 0) {
             pathInfo = entry + 10;
+        }
+        if (std::strncmp(entry, "QUERY_STRING=", 13) == 0) {
+            query = entry + 13;
         }
     }
     std::string reply = "Content-Type: text/plain\r\n\r\n";
@@ -59,6 +66,14 @@ int Main(int inFd, int outFd, const char* environment)
         for (ssize_t n; inFd >= 0 && (n = read(inFd, buffer, sizeof buffer)) > 0;) {
             reply.append(buffer, static_cast<size_t>(n));
         }
+    } else if (pathInfo == "/hang") {
+        // A write end reports an error once nobody reads the pipe any more.
+        pollfd wait{outFd, 0, 0};
+        (void)poll(&wait, 1, 30000);
+        for (int i = 0; i < 3000 && !query.empty() && access(query.c_str(), F_OK) != 0; ++i) {
+            usleep(10000); // polls for the test's go-ahead, within the 30 s cap
+        }
+        reply.clear();
     } else {
         reply += "library ok";
     }
