@@ -133,6 +133,10 @@ bool ParseRequest(std::string_view head, HttpRequest& request, int& status)
 {
     status = 400;
     request = HttpRequest{};
+    // A NUL would end a value early once it is a C string (and could add entries to a CGI's environment block).
+    if (head.find('\0') != std::string_view::npos) {
+        return false;
+    }
     std::size_t lineEnd = head.find_first_of("\r\n");
     const std::string_view requestLine = head.substr(0, lineEnd);
     if (requestLine.empty()) {
@@ -210,6 +214,7 @@ bool CredentialsMatch(std::string_view decoded, std::string_view stored)
 HttpConnection::HttpConnection(ServerContext& context, Transport& transport, int number)
     : m_context(context)
     , m_transport(transport)
+    , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(context.Settings.ConnectionTimeoutMs))
     , m_log(*context.SystemLog)
     , m_number(number)
 {
@@ -410,9 +415,7 @@ bool HttpConnection::SendHead(const std::string& head)
     if (m_failed) {
         return false;
     }
-    if (!m_transport.Send(head.data(), head.size(), m_context.Settings.SendTimeoutMs)) {
-        m_log.LogMsg(4, kMsgSendError, m_transport.LastError());
-        m_failed = true;
+    if (!SendBytes(head.data(), head.size())) {
         return false;
     }
     m_headBytes += head.size();
@@ -424,12 +427,25 @@ bool HttpConnection::SendBody(const char* data, std::size_t size)
     if (m_failed) {
         return false;
     }
-    if (!m_transport.Send(data, size, m_context.Settings.SendTimeoutMs)) {
-        m_log.LogMsg(4, kMsgSendError, m_transport.LastError());
-        m_failed = true;
+    if (!SendBytes(data, size)) {
         return false;
     }
     m_bodyBytes += size;
+    return true;
+}
+
+bool HttpConnection::SendBytes(const char* data, std::size_t size)
+{
+    // Each wait is bounded, and all of them together by the connection's deadline.
+    const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - std::chrono::steady_clock::now())
+                    .count();
+    const int wait = static_cast<int>(std::clamp<long long>(left, 0, m_context.Settings.SendTimeoutMs));
+    if (wait == 0 || !m_transport.Send(data, size, wait)) {
+        m_log.LogMsg(4, wait == 0 ? kMsgTimedOut : kMsgSendError, m_transport.LastError());
+        m_failed = true;
+        return false;
+    }
     return true;
 }
 

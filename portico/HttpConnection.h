@@ -46,6 +46,7 @@ struct ConnectionSettings {
     int HeadTimeoutMs = 15000;                      // for the whole head: a silent or trickling client is dropped
     int BodyTimeoutMs = 30000;                      // for the rest of a POST body
     int SendTimeoutMs = 30000;                      // for each wait for the client to take data
+    int ConnectionTimeoutMs = 300000;               // for the whole connection: a slow reader cannot hold it longer
     int CgiTimeLimitMs = 60000;                     // for a CGI's whole run; then it is killed
     std::uint64_t MaxBody = std::uint64_t{8} << 20; // larger bodies get 413
     std::string BodyDir;                            // POST bodies for CGIs are kept here (nameless files)
@@ -138,9 +139,11 @@ private:
     bool RelayOutput(int readFd, std::chrono::steady_clock::time_point deadline, bool& timedOut);
     bool SendHead(const std::string& head);
     bool SendBody(const char* data, std::size_t size);
+    bool SendBytes(const char* data, std::size_t size);
 
     ServerContext& m_context;
     Transport& m_transport;
+    std::chrono::steady_clock::time_point m_deadline; // of the whole connection
     RequestLog m_log;
     int m_number;
     char m_buffer[kRequestBufferSize] = {};

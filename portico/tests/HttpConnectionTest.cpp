@@ -174,6 +174,10 @@ TEST_F(HttpConnectionTest, AnswersTheReplyTable)
         const std::string reply = Serve({c.Request});
         EXPECT_EQ(StatusLine(reply), c.StatusLine);
     }
+    // A NUL anywhere in the head (here one that would add an entry to a CGI's environment block).
+    const char raw[] = "GET /index.html HTTP/1.0\r\nUser-Agent: x\0QUERY_STRING=evil\r\n\r\n";
+    const std::string withNul(raw, sizeof raw - 1);
+    EXPECT_EQ(StatusLine(Serve({withNul})), "HTTP/1.0 400 Bad Request");
 }
 
 TEST_F(HttpConnectionTest, ErrorPageHasTheExactHeadAndBody)
@@ -304,6 +308,12 @@ TEST_F(HttpConnectionTest, HeadArrivingByteByByteIsServedAndASilentClientIsDropp
     }
     EXPECT_EQ(silent.Sent, "");
     EXPECT_NE(SystemLog().find("Connection timed out."), std::string::npos);
+
+    // A reply still unsent when the connection's time is up is dropped, however the sending goes.
+    m_context.Settings.ConnectionTimeoutMs = 0;
+    int status = 0;
+    EXPECT_EQ(Serve({"GET /index.html HTTP/1.0\r\n\r\n"}, kRemotePeer, &status), "");
+    EXPECT_EQ(status, 200);
 }
 
 TEST_F(HttpConnectionTest, AccessLineHasTheCommonLogFormat)
