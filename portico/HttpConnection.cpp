@@ -292,13 +292,13 @@ void HttpConnection::RouteRequest()
     const std::string_view head(m_buffer, m_bodyStart - 2);
     if (!ParseRequest(head, m_request, m_status)) {
         if (!m_request.RequestLine.empty()) {
-            m_log.Log(1, "%s", m_request.RequestLine.c_str());
+            m_log.Log(1, "%s", EscapeControlBytes(m_request.RequestLine).c_str());
         }
         m_log.LogMsg(3, kMsgInvalidRequest);
         SendError(m_status);
         return;
     }
-    m_log.Log(1, "%s", m_request.RequestLine.c_str());
+    m_log.Log(1, "%s", EscapeControlBytes(m_request.RequestLine).c_str());
     if (m_request.Path == "/") {
         m_request.Path = ReadSetting("CgiBase1", "/", 63);
     }
