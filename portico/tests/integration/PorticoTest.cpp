@@ -5,11 +5,13 @@
 #include "platform/Service.h"
 #include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/Program.h"
+#include "testsupport/ShmObjects.h"
 #include "testsupport/TestInstallation.h"
 #include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <regex>
@@ -43,7 +45,8 @@ protected:
         }
     }
 
-    std::string Ini(unsigned port, const std::string& runAsService) const
+    std::string Ini(unsigned port, const std::string& runAsService,
+                    const std::string& library = QM_PORTICO_TEST_CGI) const
     {
         std::ostringstream ini;
         ini << "[General]\r\nRunAsService=" << runAsService << "\r\n"
@@ -51,7 +54,7 @@ protected:
             << "\r\n[AdminWebServer]\r\nPort=" << port << "\r\nBindAddress=127.0.0.1\r\n"
             << "HtmlDir=" << m_install.Path("HTML") << "\r\nCgiDir=" << m_install.Path("cgi-bin") << "\r\n"
             << "Auth=-admin:" << kPassword << "\r\nLocalAuth=Yes\r\n"
-            << "CgiBase1=/lib\r\nCgiFile1=" << QM_PORTICO_TEST_CGI << "\r\n"
+            << "CgiBase1=/lib\r\nCgiFile1=" << library << "\r\n"
             << "CgiBase2=/prog\r\nCgiFile2=" << m_install.Path("cgi-bin/echo.sh") << "\r\n";
         return ini.str();
     }
@@ -61,11 +64,11 @@ protected:
     bool Awaiting() const { return SystemLog().find("Portico is awaiting connections...") != std::string::npos; }
 
     // Starts Portico as a plain process; tries another port when the chosen one was taken meanwhile.
-    void Start(const std::vector<std::string>& extraEnvironment = {})
+    void Start(const std::vector<std::string>& extraEnvironment = {}, const std::string& library = QM_PORTICO_TEST_CGI)
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = PickFreePort();
-            m_install.WriteIni(Ini(m_port, "No"));
+            m_install.WriteIni(Ini(m_port, "No", library));
             std::filesystem::remove(m_install.Path("Logs/Portico-admin.log"));
             ChildOptions options;
             options.Argv = {QM_PORTICO_PROGRAM};
@@ -255,6 +258,25 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     const ProgramRun again = RunProgram({QM_PORTICO_PROGRAM, "-u"}, options);
     EXPECT_TRUE(again.Succeeded()) << again.Errors;
     EXPECT_FALSE(IsServiceInstalled("QMAdmin"));
+}
+
+TEST_F(PorticoTest, HostsTheEngineLibraryFromStartUpToShutDown)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({}, QM_ENGINE_LIBRARY));
+    EXPECT_NE(SystemLog().find(std::string("CGI ") + QM_ENGINE_LIBRARY + " loaded successfully."), std::string::npos);
+    // This installation has no templates: the engine answers with its built-in page.
+    const CurlReply reply = Curl({"-u", Credentials("admin", kPassword), Url("/lib?View=Logon")});
+    EXPECT_EQ(reply.Status, 200u) << reply.Raw;
+    EXPECT_TRUE(reply.Raw.starts_with("HTTP/1.0 200 OK\r\nServer: Portico/2.2.3\r\n")) << reply.Raw;
+    EXPECT_EQ(reply.Body, "<HTML></HTML>") << reply.Raw;
+
+    ASSERT_EQ(kill(m_server->Pid(), SIGTERM), 0);
+    Result<ChildStatus> status = m_server->Wait(20000);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->ExitedWith(0)) << m_install.ReadFile("stderr.txt");
+    EXPECT_NE(SystemLog().find("Shutting down CGI DLLs..."), std::string::npos);
+    EXPECT_NE(m_install.ReadFile("Logs/Quillmail.log").find("Log file stopping"), std::string::npos);
+    EXPECT_EQ(RemoveShmObjectsOf(m_install.Namespace()), std::vector<std::string>{}) << "shared memory left behind";
 }
 
 TEST_F(PorticoTest, FailedStartUpOfACgiLibraryStopsTheStart)
