@@ -140,25 +140,34 @@ bool HttpConnection::ReceiveBody(int inputFd)
     return true;
 }
 
+bool HttpConnection::OpenCgiInput(platform::UniqueFd& input)
+{
+    if (!EqualsNoCase(m_request.Method, "POST")) {
+        return true; // no body: the CGI's input is empty
+    }
+    if (static_cast<std::uint64_t>(m_request.ContentLength) > m_context.Settings.MaxBody) {
+        SendError(413);
+        return false;
+    }
+    Result<platform::UniqueFd> temp = OpenAnonymousTempFile(m_context.Settings.BodyDir);
+    if (!temp) {
+        m_log.LogMsg(4, kMsgNoCgiInputFile, temp.error().Code);
+        SendError(500);
+        return false;
+    }
+    input = std::move(*temp);
+    return ReceiveBody(input.Get());
+}
+
+// Starts the CGI (a thread calling the library's Main, or the program), relays its output under the time limit,
+// then makes sure it has ended: a program is killed past its time, a Main that is still running is left to be
+// joined at shut-down.
 void HttpConnection::RunCgi(const CgiEntry* entry, const std::string& file, const std::string& scriptName,
                             const std::string& pathInfo)
 {
     platform::UniqueFd input;
-    if (EqualsNoCase(m_request.Method, "POST")) {
-        if (static_cast<std::uint64_t>(m_request.ContentLength) > m_context.Settings.MaxBody) {
-            SendError(413);
-            return;
-        }
-        Result<platform::UniqueFd> temp = OpenAnonymousTempFile(m_context.Settings.BodyDir);
-        if (!temp) {
-            m_log.LogMsg(4, kMsgNoCgiInputFile, temp.error().Code);
-            SendError(500);
-            return;
-        }
-        input = std::move(*temp);
-        if (!ReceiveBody(input.Get())) {
-            return;
-        }
+    if (!OpenCgiInput(input)) {
+        return;
     }
     Result<PipeEnds> pipe = MakePipe();
     if (!pipe) {

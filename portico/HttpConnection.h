@@ -6,6 +6,7 @@
 #include "common/LogFile.h"
 #include "common/MimeTypeTable.h"
 #include "common/RequestLog.h"
+#include "platform/UniqueFd.h"
 #include "portico/AccessLog.h"
 #include "portico/CgiRegistry.h"
 #include "portico/LogonThrottle.h"
@@ -135,6 +136,7 @@ private:
     void ServeScript(const std::string& afterAlias, const std::string& alias);
     void RunCgi(const CgiEntry* entry, const std::string& file, const std::string& scriptName,
                 const std::string& pathInfo);
+    bool OpenCgiInput(platform::UniqueFd& input);
     bool ReceiveBody(int inputFd);
     bool RelayOutput(int readFd, std::chrono::steady_clock::time_point deadline, bool& timedOut);
     bool SendHead(const std::string& head);
