@@ -1,0 +1,135 @@
+// Portico: the admin web server. A small HTTP/1.0 server, one connection at a time, for the administration
+// pages: static files of [AdminWebServer] HtmlDir, CGI programs and CGI libraries of the CGI registry
+// ([AdminWebServer] CgiBase%d / CgiFile%d) and scripts of CgiDir under CgiAlias.
+//
+// Usage: Portico        with [General] RunAsService "Yes" (the default): the first start installs the service
+//                       "QMAdmin" in the service directory ($QUILLMAIL_SVCDIR, else /var/lib/quillmail/services)
+//                       and exits; later starts (by the service layer, or by hand) serve. With "No": serves.
+//        Portico -u     removes the service "QMAdmin" (when RunAsService is "Yes") and exits.
+// The configuration is $QUILLMAIL_INI, else Quillmail.ini beside the program. It stops on SIGTERM or SIGINT.
+//
+// Trust: requests come from anyone who can reach the port; every request is authenticated against
+// [AdminWebServer] Auth (or the CGI's CgiAuth%d) unless it comes from 127.0.0.1 with LocalAuth "No". Heads are
+// bounded (4095 bytes, 15 s), bodies too (8 MiB), failed logons lock an address out for a while, paths with a
+// ".." segment are refused, CGIs run with a time limit. The INI, HtmlDir, CgiDir and the CGIs are the
+// administrator's and trusted. No password reaches a log.
+//
+// Exit codes: 0 stopped on request (or the service was installed or removed); 1 the initialisation or the service
+// layer failed (reason in Logs/Portico-admin.log or on stderr); 3 the service already runs; 255 the configuration
+// file is missing.
+#include "common/IniAccess.h"
+#include "common/StringTable.h"
+#include "common/StringUtil.h"
+#include "platform/Path.h"
+#include "platform/ProcessSetup.h"
+#include "platform/ProgramPath.h"
+#include "platform/Registry.h"
+#include "platform/Service.h"
+#include "portico/AdminServer.h"
+#include "portico/Messages.h"
+#include "portico/ServiceRecord.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+using namespace qm;
+using namespace qm::portico;
+
+constexpr const char* kRegistryKey = "Software\\Brindlewood Technologies\\Quillmail";
+
+int ServeAsService(const std::string& baseDir)
+{
+    Result<int> result = RunService(kAdminServiceName, [&](ServiceControl& control) {
+        AdminServer server(baseDir);
+        if (!server.Initialise()) {
+            return static_cast<int>(kExitFailure);
+        }
+        server.Serve({[&control] { return control.StopRequested(); },
+                      [&control] {
+                          control.ReportRunning();
+                      }});
+        return static_cast<int>(kExitOk);
+    });
+    if (!result) {
+        (void)std::fprintf(stderr, "Portico: %s\n", result.error().Message.c_str());
+        return result.error().Code == kServiceAlreadyRunning ? kExitAlreadyRunning : kExitFailure;
+    }
+    return *result;
+}
+
+// RunAsService "Yes": "-u" removes the service; a first start installs it and leaves the serving to the service.
+// Returns -1 when the program is to serve.
+int HandleServiceRecord(bool uninstall, const std::string& iniPath)
+{
+    if (uninstall) {
+        if (IsServiceInstalled(kAdminServiceName)) {
+            Result<void> removed = RemoveService(kAdminServiceName);
+            if (!removed) {
+                (void)std::fprintf(stderr, "Portico: %s\n", removed.error().Message.c_str());
+                return kExitFailure;
+            }
+        }
+        return kExitOk;
+    }
+    if (IsServiceInstalled(kAdminServiceName)) {
+        return -1;
+    }
+    Result<std::string> program = ProgramPath();
+    Result<void> installed =
+            program ? InstallAdminService(*program, iniPath) : Result<void>(Unexpected{program.error()});
+    if (!installed) {
+        (void)std::fprintf(stderr, "Portico: %s\n", installed.error().Message.c_str());
+        return kExitFailure;
+    }
+    (void)std::printf("Portico: service %s installed in %s\n", kAdminServiceName, ServiceDirectory().c_str());
+    return kExitOk;
+}
+
+int Run(bool uninstall)
+{
+    Result<std::string> programDir = ProgramDirectory();
+    const char* fromEnvironment = std::getenv("QUILLMAIL_INI"); // NOLINT(concurrency-mt-unsafe): no threads yet
+    const std::string iniPath = fromEnvironment != nullptr && *fromEnvironment != '\0'
+                                        ? std::string(fromEnvironment)
+                                        : platform::PathJoin(programDir ? *programDir : ".", "Quillmail.ini");
+    if (!FileExists(iniPath)) {
+        (void)std::fprintf(stderr, "Portico: Could not find configuration file.  \n%s  \n", iniPath.c_str());
+        return kExitNoConfiguration;
+    }
+    std::error_code ignored;
+    const std::string baseDir =
+            std::filesystem::absolute(platform::ParentDirectory(iniPath), ignored).lexically_normal().string();
+    if (programDir) {
+        std::filesystem::current_path(*programDir, ignored);
+    }
+    SetMainIniPath(iniPath);
+    (void)platform::RegSetString(kRegistryKey, "BaseDir", baseDir);
+    const bool runAsService = ReadIniBool("General", "RunAsService", true);
+    (void)WriteIniBool("General", "RunAsService", runAsService);
+    if (runAsService) {
+        if (const int done = HandleServiceRecord(uninstall, iniPath); done >= 0) {
+            return done;
+        }
+    }
+    return ServeAsService(baseDir);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qm::portico::RegisterMessages();
+    qm::IgnoreBrokenPipes();
+    const bool uninstall = argc >= 2 && qm::EqualsNoCase(argv[1], "-u");
+    try {
+        return Run(uninstall);
+    } catch (const std::exception& failure) {
+        (void)std::fprintf(stderr, "Portico: %s\n", failure.what());
+        return kExitFailure;
+    }
+}
