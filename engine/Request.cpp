@@ -7,6 +7,7 @@
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
 #include "engine/LogonThrottle.h"
+#include "engine/NewAccount.h"
 #include "engine/PageChoice.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
@@ -159,7 +160,7 @@ void Request::Authenticate()
     if (HasField("Session") && CheckSession()) {
         return;
     }
-    if (!CheckNewAccount()) {
+    if (!CheckNewAccount() || !HandleNewUserForm()) {
         return;
     }
     if (m_input.Variables().IsEmpty("User") || m_input.Variables().IsEmpty("Password")) {
@@ -236,7 +237,6 @@ void Request::EnterSession(engine::Session* found)
 }
 
 // The new-account button leads to the NewUser form where the domain allows it; false when the request was refused.
-// The form's handler comes with the account pages; until then the form is shown again.
 bool Request::CheckNewAccount()
 {
     if (HasField("NewAccount") && (m_view == kViewLogon || m_view == kViewMain)) {
@@ -258,6 +258,24 @@ bool Request::CheckNewAccount()
         return false;
     }
     return true;
+}
+
+// The NewUser form's buttons; true when the new account is to be logged on.
+bool Request::HandleNewUserForm()
+{
+    if (m_view != kViewNewUser) {
+        return true;
+    }
+    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"))) {
+    case NewUserStep::LogOn:
+        return true;
+    case NewUserStep::ToLogon:
+        m_view = kViewLogon;
+        return false;
+    case NewUserStep::ShowForm:
+        break;
+    }
+    return false;
 }
 
 // No logon asked for. A compose form posted with a session that is gone is not kept: without a valid session

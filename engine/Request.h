@@ -101,6 +101,7 @@ private:
     bool CheckSessionCookie(engine::Session& found);
     void EnterSession(engine::Session* found);
     bool CheckNewAccount();
+    bool HandleNewUserForm();
     void ShowLogonForm();
     void LogonFromForm();
     bool CheckPassword(std::string& user, const std::string& password);
