@@ -268,6 +268,7 @@ bool Request::HandleNewUserForm()
     }
     switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"))) {
     case NewUserStep::LogOn:
+        m_carryMessages = true; // what the new-account program said is shown on the new session's first page
         return true;
     case NewUserStep::ToLogon:
         m_view = kViewLogon;
@@ -509,6 +510,11 @@ void Request::SetSession(engine::Session* session)
 {
     m_session = session;
     m_sessionPage = std::make_unique<engine::SessionPage>(*session);
+    if (std::exchange(m_carryMessages, false)) {
+        if (const std::unique_ptr<char[]> text = m_statusMessage.Take()) {
+            session->StatusMessage().Set(text.get());
+        }
+    }
     m_log->SetPrefix(session->Id());
 }
 

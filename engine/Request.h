@@ -140,6 +140,7 @@ private:
     int m_view = 0;
     bool m_fetchAfterPage = false;
     bool m_pageWritten = false;
+    bool m_carryMessages = false; // the request's status message goes to the session it logs on
     MessageSlot m_statusMessage;
     MessageSlot m_errorMessage;
     std::string m_head; // header lines written before the content type (the cookies)
