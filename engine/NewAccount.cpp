@@ -115,7 +115,7 @@ std::string DateLine()
     const int offset = static_cast<int>(local.tm_gmtoff / 60);
     char zone[32];
     std::snprintf(zone, sizeof zone, " %+03d%02d", offset / 60, (offset < 0 ? -offset : offset) % 60);
-    return std::string("Date: ") + date + zone + "\n";
+    return std::string("Date: ") + date + zone + "\r\n";
 }
 
 // Header values of the notification hold no line ends, so that no field can add a header.
@@ -210,16 +210,17 @@ bool SendNewUserNotification(std::string_view user, std::string_view fullName, s
     log.LogMsg(2, kLogNewUserNotification, name.c_str());
     const std::string administrator =
             OneLine(ReadIniString("Registration", "Administrator", "Postmaster").substr(0, kMaxAdministrator));
+    // The lines end in CR LF, as the message goes on the wire.
     std::string text = DateLine();
-    text += "From: Quillmail Pro <>\n";
-    text += "To: Quillmail Administrator <" + administrator + ">\n";
-    text += "Subject: New Quillmail Account (" + OneLine(user) + ")\n\n";
-    text += "A new Quillmail account has been created.\n\n";
-    text += "User name : " + OneLine(user) + "\n";
-    text += "Full name : " + OneLine(fullName) + "\n";
+    text += "From: Quillmail Pro <>\r\n";
+    text += "To: Quillmail Administrator <" + administrator + ">\r\n";
+    text += "Subject: New Quillmail Account (" + OneLine(user) + ")\r\n\r\n";
+    text += "A new Quillmail account has been created.\r\n\r\n";
+    text += "User name : " + OneLine(user) + "\r\n";
+    text += "Full name : " + OneLine(fullName) + "\r\n";
     if (auto record = UserRecord::Open(name)) {
         if (const std::string email = (*record)->DefaultAccountEMail(); !email.empty()) {
-            text += "E-mail address : " + OneLine(email) + "\n";
+            text += "E-mail address : " + OneLine(email) + "\r\n";
         }
     }
     const TempFile file(TempDirRoot(), "NEW");
