@@ -6,8 +6,6 @@
 
 #include <ldap.h>
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cctype>
 

@@ -10,13 +10,11 @@
 #include "engine/UserDirectory.h"
 #include "engine/UserRecord.h"
 #include "platform/ChildProcess.h"
+#include "platform/FdUtil.h"
+#include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "store/MailHostList.h"
 #include "store/SmtpClient.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,19 +42,17 @@ bool HasName(const std::vector<std::string>& environment, std::string_view name)
                        [name](const std::string& entry) { return NameOf(entry) == name; });
 }
 
-// A file of its own in the temporary directory, removed when this goes.
+// A file of its own in the temporary directory (named after prefix, made unique), removed when this goes.
 class TempFile {
 public:
-    TempFile(const std::string& dir, const char* prefix)
+    TempFile(const std::string& dir, const std::string& prefix)
     {
-        std::string pattern = platform::PathJoin(dir, std::string(prefix) + "XXXXXX");
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0) {
-            m_error = errno;
+        auto made = platform::CreateSiblingTemp(platform::PathJoin(dir, prefix));
+        if (!made) {
+            m_error = made.error().Code;
             return;
         }
-        close(fd);
-        m_path = std::move(pattern);
+        m_path = std::move(made->Path); // its descriptor closes here: the file is opened again by name
     }
 
     TempFile(const TempFile&) = delete;
@@ -65,7 +61,7 @@ public:
     ~TempFile()
     {
         if (!m_path.empty()) {
-            unlink(m_path.c_str());
+            (void)platform::RemoveFile(m_path);
         }
     }
 
@@ -86,7 +82,7 @@ std::string ReadStart(const std::string& path, std::size_t limit)
         return {};
     }
     text.resize(std::fread(text.data(), 1, limit, file));
-    std::fclose(file);
+    (void)std::fclose(file);
     return text;
 }
 
@@ -111,10 +107,10 @@ std::string DateLine()
     std::tm local{};
     localtime_r(&now, &local);
     char date[64];
-    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S", &local);
+    (void)std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S", &local);
     const int offset = static_cast<int>(local.tm_gmtoff / 60);
     char zone[32];
-    std::snprintf(zone, sizeof zone, " %+03d%02d", offset / 60, (offset < 0 ? -offset : offset) % 60);
+    (void)std::snprintf(zone, sizeof zone, " %+03d%02d", offset / 60, (offset < 0 ? -offset : offset) % 60);
     return std::string("Date: ") + date + zone + "\r\n";
 }
 
@@ -122,7 +118,8 @@ std::string DateLine()
 std::string OneLine(std::string_view text)
 {
     std::string out(text);
-    std::replace_if(out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    std::replace_if(
+            out.begin(), out.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return out;
 }
 
@@ -159,6 +156,12 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
     if (program.empty()) {
         return -1;
     }
+    // There is no search of PATH: the program is named by its full path.
+    if (program.front() != '/') {
+        log.LogMsg(4, kLogNewAccountNoStart, ENOENT);
+        SetStatusMessage(page, LanguageText(page, kTextMailAccountError));
+        return 0;
+    }
     const TempFile output(TempDirRoot(), "EMC");
     if (output.Path().empty()) {
         log.LogMsg(4, kLogNewAccountNoOutputFile, output.Error());
@@ -182,11 +185,6 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
         }
     }
     const int seconds = std::max(1, ReadIniInt("AccountCreation", "NewAccountTimeout", kDefaultNewAccountTimeout));
-    if (program.front() != '/') {
-        log.LogMsg(4, kLogNewAccountNoStart, ENOENT);
-        SetStatusMessage(page, LanguageText(page, kTextMailAccountError));
-        return 0;
-    }
     auto status = ChildProcess::Run(options, seconds * 1000);
     if (!status) {
         log.LogMsg(4, kLogNewAccountNoStart, status.error().Code);
@@ -196,15 +194,13 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
     SetStatusMessage(page, ReadStart(output.Path(), kMaxNewAccountOutput));
     const int code = status->State == ChildState::Exited ? status->Code : -1;
     if (status->State == ChildState::TimedOut) {
-        log.Log(4, "NewAccountExecutable for user %s ran past %d s and was stopped.", fields.GetValue("User"),
-                seconds);
+        log.Log(4, "NewAccountExecutable for user %s ran past %d s and was stopped.", fields.GetValue("User"), seconds);
     }
     log.LogMsg(2, kLogNewAccountCompleted, fields.GetValue("User"), code);
     return status->State == ChildState::Exited && code == GetDomainInt("NewAccountReturnValue", domain) ? 1 : 0;
 }
 
-bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain,
-                             Logger& log)
+bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain, Logger& log)
 {
     const std::string name(user);
     log.LogMsg(2, kLogNewUserNotification, name.c_str());
@@ -223,7 +219,7 @@ bool SendNewUserNotification(std::string_view user, std::string_view fullName, s
             text += "E-mail address : " + OneLine(email) + "\r\n";
         }
     }
-    const TempFile file(TempDirRoot(), "NEW");
+    const TempFile file(TempDirRoot(), name + ".new");
     if (file.Path().empty()) {
         return false;
     }
@@ -299,7 +295,7 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
         log.LogMsg(4, kLogUserCreateError, user.c_str());
         return refuse(kTextAccountNotCreated);
     }
-    fields.Set("User", user.c_str());
+    fields.Set("User", typedUser.c_str());
     fields.Set("DOMAIN", domain.c_str());
     if (RunNewAccountExecutable(page, fields, domain) == 0) {
         (void)admin::UserDelete(user.c_str());

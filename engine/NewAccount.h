@@ -46,8 +46,7 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
 
 /// Writes the notification of a new account and sends it to [Registration] Administrator through the domain's
 /// SmtpHost and SmtpPort. True when the server took it.
-bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain,
-                             Logger& log);
+bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain, Logger& log);
 
 /// The NewUser page's handler. `domain` may change to the domain of the name asked for; remoteAddr is logged.
 NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain, std::string_view remoteAddr);

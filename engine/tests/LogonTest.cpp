@@ -21,11 +21,15 @@
 
 // Linux-PAM 1.5.2 keeps 96 bytes of every transaction begun with its own configuration directory, which only the
 // tests use; the leak checker is told to leave that one library alone.
+// NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming): the leak checker's own hook
 extern "C" const char* __lsan_default_suppressions();
+
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libpam.so\n";
 }
+
+// NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
 
 namespace qm::engine {
 namespace {
@@ -160,13 +164,13 @@ TEST_F(LogonTest, DirectoryAndSystemPasswordsGoToTheirServices)
     // The engine's own services: no directory library is loaded here, and the system logon asks the PAM
     // configuration of the test, which has no service at all.
     const qm::test::TempDir pam("qm-pam");
-    ASSERT_EQ(setenv(kPamConfDirVariable, pam.Path().c_str(), 1), 0);
+    ASSERT_EQ(setenv(kPamConfDirVariable, pam.Path().c_str(), 1), 0); // NOLINT(concurrency-mt-unsafe)
     std::string domain;
     std::string user = "dave";
     EXPECT_EQ(Logon(user, "pw", domain, m_log), LogonResult::ServiceFailed);
     user = "erin";
     EXPECT_EQ(Logon(user, "pw", domain, m_log), LogonResult::Refused);
-    unsetenv(kPamConfDirVariable);
+    unsetenv(kPamConfDirVariable); // NOLINT(concurrency-mt-unsafe)
 }
 
 TEST_F(LogonTest, AnAccountIsCreatedAfterALogonAtTheDomainsPopServer)
@@ -174,6 +178,7 @@ TEST_F(LogonTest, AnAccountIsCreatedAfterALogonAtTheDomainsPopServer)
     RegisterEngineMessages();
     EngineProcessAttach(nullptr);
     ASSERT_TRUE(EngineAttached());
+
     struct Case {
         const char* Name;
         const char* Typed;

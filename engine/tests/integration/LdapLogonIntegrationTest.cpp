@@ -93,14 +93,18 @@ protected:
         const std::string config = m_dir.WriteFile("slapd.conf", "include /etc/ldap/schema/core.schema\n"
                                                                  "include /etc/ldap/schema/cosine.schema\n"
                                                                  "include /etc/ldap/schema/inetorgperson.schema\n"
-                                                                 "pidfile " + dir + "/slapd.pid\n"
-                                                                 "modulepath /usr/lib/ldap\n"
-                                                                 "moduleload back_mdb\n"
-                                                                 "database mdb\n"
-                                                                 "maxsize 10485760\n"
-                                                                 "suffix \"dc=test\"\n"
-                                                                 "directory " + dir + "/db\n"
-                                                                 "access to * by * read\n");
+                                                                 "pidfile " +
+                                                                         dir +
+                                                                         "/slapd.pid\n"
+                                                                         "modulepath /usr/lib/ldap\n"
+                                                                         "moduleload back_mdb\n"
+                                                                         "database mdb\n"
+                                                                         "maxsize 10485760\n"
+                                                                         "suffix \"dc=test\"\n"
+                                                                         "directory " +
+                                                                         dir +
+                                                                         "/db\n"
+                                                                         "access to * by * read\n");
         const std::string entries = m_dir.WriteFile("entries.ldif", kEntries);
         const qm::test::ProgramRun added = qm::test::RunProgram({kSlapadd, "-f", config, "-l", entries});
         ASSERT_TRUE(added.Succeeded()) << added.Errors;

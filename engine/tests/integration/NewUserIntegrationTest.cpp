@@ -3,11 +3,11 @@
 // undoing the account, a time limit), and the notification mail to an SMTP receiver (aiosmtpd) of the test's own.
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
+#include "engine/LogonThrottle.h"
 #include "engine/Request.h"
 #include "engine/SessionManager.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
-#include "engine/LogonThrottle.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "platform/ChildProcess.h"
 #include "testsupport/Program.h"
@@ -85,7 +85,7 @@ std::string Encode(const std::string& text)
             out += static_cast<char>(c);
         } else {
             char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            (void)std::snprintf(hex, sizeof hex, "%%%02X", c);
             out += hex;
         }
     }
@@ -111,7 +111,7 @@ protected:
         EXPECT_TRUE(EngineAttached());
     }
 
-    ~NewUserIntegrationTest() override { EngineProcessDetach(); }
+    void TearDown() override { EngineProcessDetach(); }
 
     void Domains(const std::string& settings)
     {
@@ -131,10 +131,10 @@ protected:
     std::string Send(const std::string& query)
     {
         std::string environment;
-        for (const std::string& entry :
-             {std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query, std::string("HTTP_COOKIE=Lang=en; Theme=Globe"),
-              std::string("REMOTE_ADDR=127.0.0.1"), std::string("SERVER_NAME=localhost"),
-              std::string("SERVER_PORT=2000"), std::string("SCRIPT_NAME=/mail")}) {
+        for (const std::string& entry : {std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query,
+                                         std::string("HTTP_COOKIE=Lang=en; Theme=Globe"),
+                                         std::string("REMOTE_ADDR=127.0.0.1"), std::string("SERVER_NAME=localhost"),
+                                         std::string("SERVER_PORT=2000"), std::string("SCRIPT_NAME=/mail")}) {
             environment += entry;
             environment += '\0';
         }
@@ -147,7 +147,9 @@ protected:
             services.Sessions = &m_harness.Manager();
             services.Templates = m_cache.get();
             services.Log = &m_harness.LogTarget();
-            services.Now = [this] { return m_harness.Now(); };
+            services.Now = [this] {
+                return m_harness.Now();
+            };
             services.Throttle = &m_throttle;
             services.LogonLocks = &m_logonLocks;
             Request request(-1, out, environment.c_str(), services);
@@ -175,6 +177,7 @@ TEST_F(NewUserIntegrationTest, TheFormIsCheckedBeforeAnyAccountIsMade)
     Domains("[closed.org:Settings]\r\nNewAccountCreation=No\r\n"
             "[guarded.org:Settings]\r\nNewAccountCreation=Yes\r\nNewAccountPassword=-sesame\r\n");
     fs::create_directories(m_harness.Settings().UserDir("taken"));
+
     struct Case {
         std::string Query;
         std::string Want;
@@ -231,8 +234,9 @@ TEST_F(NewUserIntegrationTest, TheProgramGetsTheFormAsDataAndItsOutputIsShown)
     EXPECT_EQ(Tool("args.txt"), "carl\npw-1\n" + fullName + "\n");
 
     const std::string env = "\n" + Tool("env.txt");
-    for (const std::string& present : {std::string("\nUser=carl\n"), std::string("\nPass=pw-1\n"), "\nFullName=" + fullName + "\n",
-                                       std::string("\nPATH=/usr/local/bin:/usr/bin:/bin\n")}) {
+    for (const std::string& present :
+         {std::string("\nUser=carl\n"), std::string("\nPass=pw-1\n"), "\nFullName=" + fullName + "\n",
+          std::string("\nPATH=/usr/local/bin:/usr/bin:/bin\n"), std::string("\nDOMAIN=")}) {
         EXPECT_NE(env.find(present), std::string::npos) << present;
     }
     for (const char* absent : {"\nLD_PRELOAD=", "\nExtra=", "\nPATH=/tmp"}) {
@@ -306,10 +310,10 @@ TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
     const fs::path data = m_tools.Path() / "received" / "message1.data";
     ASSERT_TRUE(qm::test::WaitUntil([&] { return fs::exists(data); })) << Tool("receiver-errors.txt");
     const std::string mail = ReadFile(data);
-    for (const char* line : {"\nFrom: Quillmail Pro <>\r\n", "\nTo: Quillmail Administrator <admin@test.example>\r\n",
-                             "\nSubject: New Quillmail Account (nina)\r\n",
-                             "\r\n\r\nA new Quillmail account has been created.\r\n\r\n",
-                             "\nUser name : nina\r\n", "\nFull name : Nina N  Bcc: victim@else.example\r\n"}) {
+    for (const char* line :
+         {"\nFrom: Quillmail Pro <>\r\n", "\nTo: Quillmail Administrator <admin@test.example>\r\n",
+          "\nSubject: New Quillmail Account (nina)\r\n", "\r\n\r\nA new Quillmail account has been created.\r\n\r\n",
+          "\nUser name : nina\r\n", "\nFull name : Nina N  Bcc: victim@else.example\r\n"}) {
         EXPECT_NE(mail.find(line), std::string::npos) << line << " in " << mail;
     }
     EXPECT_EQ(mail.rfind("Date: ", 0), 0u) << mail;

@@ -17,11 +17,15 @@
 
 // Linux-PAM 1.5.2 keeps 96 bytes of every transaction begun with its own configuration directory, which only the
 // tests use; the leak checker is told to leave that one library alone.
+// NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming): the leak checker's own hook
 extern "C" const char* __lsan_default_suppressions();
+
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libpam.so\n";
 }
+
+// NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
 
 namespace qm::engine {
 namespace {
@@ -39,20 +43,26 @@ protected:
         // The password comes on standard input, ended by a NUL byte or by the end of the input.
         Service("quillmail", "erin", "open-sesame");
         Service("corp", "emil", "corp-pw");
-        ASSERT_EQ(setenv(kPamConfDirVariable, m_pam.Path().c_str(), 1), 0);
+        ASSERT_EQ(setenv(kPamConfDirVariable, m_pam.Path().c_str(), 1), 0); // NOLINT(concurrency-mt-unsafe)
         AddUser("erin", "\\");
         AddUser("erin@d.com", "\\.");
         AddUser("emil", "\\\\CORP");
         AddUser("hugo", "\\../../etc/passwd");
     }
 
-    void TearDown() override { unsetenv(kPamConfDirVariable); }
+    void TearDown() override
+    {
+        unsetenv(kPamConfDirVariable); // NOLINT(concurrency-mt-unsafe)
+    }
 
     void Service(const std::string& name, const std::string& account, const std::string& password)
     {
         const std::string script = m_pam.WriteFile(name + ".sh", "#!/bin/sh\nIFS= read -r pw\n"
-                                                                 "[ \"$PAM_USER\" = '" + account + "' ] && "
-                                                                 "[ \"$pw\" = '" + password + "' ]\n");
+                                                                 "[ \"$PAM_USER\" = '" +
+                                                                         account +
+                                                                         "' ] && "
+                                                                         "[ \"$pw\" = '" +
+                                                                         password + "' ]\n");
         ASSERT_EQ(chmod(script.c_str(), 0700), 0);
         m_pam.WriteFile(name, std::string("auth required ") + kPamExec + " expose_authtok quiet " + script +
                                       "\naccount required pam_permit.so\n");
