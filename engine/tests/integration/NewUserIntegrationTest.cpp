@@ -1,8 +1,10 @@
 // The NewUser form through whole requests: the checks of the form, the account made and logged on, the domain's
 // new-account program (run from an argument vector with a filtered environment, its output shown, its failure
-// undoing the account, a time limit), and the notification mail to an SMTP receiver (aiosmtpd) of the test's own.
+// undoing the account, a time limit), the notification mail to an SMTP receiver (aiosmtpd) of the test's own; and
+// the message of a logon whose directory server cannot be reached.
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
+#include "engine/LdapLibrary.h"
 #include "engine/LogonThrottle.h"
 #include "engine/Request.h"
 #include "engine/SessionManager.h"
@@ -35,7 +37,8 @@ using test::WriteFile;
 
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "015=Bad logon.\r\n033=No name.\r\n034=No password.\r\n035=Passwords differ.\r\n"
-                                   "049=Exists.\r\n051=Mailbox failed.\r\n074=Not created.\r\n";
+                                   "049=Exists.\r\n051=Mailbox failed.\r\n070=Logon service failed.\r\n"
+                                   "074=Not created.\r\n";
 
 // The program: writes its arguments (one a line) and its environment into its own directory, says one line, and
 // exits with the code in the file "code" there.
@@ -323,6 +326,17 @@ TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
         EXPECT_TRUE(entry.is_directory()) << entry.path();
     }
     (void)receiver->Kill();
+}
+
+TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedShowsTheServiceMessage)
+{
+    ASSERT_TRUE(LoadLdapLibrary());
+    fs::create_directories(m_harness.Settings().UserDir("dave"));
+    // Nothing listens on port 1 of the loopback address.
+    WriteFile(m_harness.Settings().UserDir("dave") / "User.ini", "[User]\r\nPassword=*127.0.0.1:1\r\n");
+    EXPECT_EQ(Send("View=Main&User=dave&Password=pw"), "LOGON[Logon service failed.]");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+    UnloadLdapLibrary();
 }
 
 } // namespace
