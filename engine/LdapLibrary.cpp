@@ -21,7 +21,9 @@ bool Bind(const SharedLibrary& library, const char* name, F& function)
 
 Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
 {
-    auto library = SharedLibrary::Open(name);
+    // The library keeps process-wide options and buffers from its first use to the end of the process, with no
+    // call to free them: unloading it would only leak them, so it stays mapped.
+    auto library = SharedLibrary::Open(name, true);
     if (!library) {
         return Unexpected{library.error()};
     }

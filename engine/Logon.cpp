@@ -4,11 +4,15 @@
 #include "common/StringUtil.h"
 #include "engine/AdminCalls.h"
 #include "engine/DomainSettings.h"
+#include "engine/LdapLogon.h"
 #include "engine/RequestMessages.h"
+#include "engine/SystemLogon.h"
 #include "engine/UserDirectory.h"
 #include "engine/UserRecord.h"
 #include "platform/Path.h"
 #include "store/CvUserBinding.h"
+#include "store/MailHostList.h"
+#include "store/Pop3Client.h"
 
 #include <cstring>
 #include <memory>
@@ -16,25 +20,25 @@
 namespace qm::engine {
 namespace {
 
-// Until directory and system logon and the POP3 account creation are built, their seams answer "no".
 class EngineLogonServices final : public LogonServices {
 public:
-    LogonResult DirectoryLogon(std::string_view /*user*/, std::string_view /*stored*/, std::string_view /*typed*/,
-                               Logger& /*log*/) const override
+    LogonResult DirectoryLogon(std::string_view user, std::string_view stored, std::string_view typed,
+                               Logger& log) const override
     {
-        return LogonResult::ServiceFailed;
+        const std::shared_ptr<const LdapLibrary> library = LoadedLdap();
+        return LdapLogon(library.get(), user, stored, typed, log);
     }
 
-    LogonResult SystemLogon(std::string_view /*user*/, std::string_view /*stored*/, std::string_view /*typed*/,
-                            Logger& /*log*/) const override
+    LogonResult SystemLogon(std::string_view user, std::string_view stored, std::string_view typed,
+                            Logger& log) const override
     {
-        return LogonResult::Refused;
+        return PamLogon(user, stored, typed, log);
     }
 
-    bool CreateAccountAfterPopLogon(std::string_view /*user*/, std::string_view /*typed*/, std::string_view /*popHost*/,
-                                    std::string_view /*domain*/, Logger& /*log*/) const override
+    bool CreateAccountAfterPopLogon(std::string_view user, std::string_view typed, std::string_view popHost,
+                                    std::string_view domain, Logger& log) const override
     {
-        return false;
+        return CreateAccountAfterPop3Logon(user, typed, popHost, domain, log);
     }
 };
 
@@ -127,6 +131,42 @@ LogonResult LocalLogon(std::string& user, std::string_view password, const std::
 }
 
 } // namespace
+
+bool IsStoredPasswordReference(std::string_view password)
+{
+    return !password.empty() && (password.front() == '*' || password.front() == '\\');
+}
+
+bool CreateAccountAfterPop3Logon(std::string_view user, std::string_view typed, std::string_view popHost,
+                                 std::string_view domain, Logger& log)
+{
+    const std::string name(user);
+    std::string popUser(user);
+    if (!GetDomainBool("UseEmailForPopUser", domain)) {
+        popUser = popUser.substr(0, popUser.find('@'));
+    }
+    store::MailHostAccount account;
+    account.SetPort(GetDomainInt("PopPort", domain));
+    // Such a password would be stored as a directory or system logon of its own, not as this password.
+    if (IsStoredPasswordReference(typed) || !account.SetHost(popHost) || !account.SetUser(popUser) ||
+        !account.SetPass(typed)) {
+        log.LogMsg(2, kLogNotCreatingAccount, name.c_str());
+        return false;
+    }
+    log.LogMsg(2, kLogAttemptingPop, name.c_str());
+    store::Pop3Client client(nullptr, account, &log);
+    if (!client.TestLogon()) {
+        log.LogMsg(2, kLogNotCreatingAccount, name.c_str());
+        return false;
+    }
+    log.LogMsg(2, kLogCreatingAccount, name.c_str());
+    const std::string password(typed);
+    if (!admin::UserCreate(name.c_str(), password.c_str(), "", "", name.c_str())) {
+        log.LogMsg(4, kLogAccountCreationError, name.c_str());
+        return false;
+    }
+    return true;
+}
 
 const LogonServices& DefaultLogonServices()
 {

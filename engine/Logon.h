@@ -43,9 +43,17 @@ public:
                                             std::string_view domain, Logger& log) const = 0;
 };
 
-/// The engine's logon services. Directory and system logon and the POP3 account creation are not available in this
-/// build: a directory password gives ServiceFailed, a system password Refused, and no account is created.
+/// The engine's logon services: LdapLogon, PamLogon and CreateAccountAfterPop3Logon.
 const LogonServices& DefaultLogonServices();
+
+/// True for a password that the stored-password convention would keep as a directory ("*...") or system ("\...")
+/// logon rather than as a password: an account is never created with such a typed password.
+bool IsStoredPasswordReference(std::string_view password);
+
+/// Logs on to popHost (port: the domain's PopPort) as user (cut at '@' unless the domain's UseEmailForPopUser)
+/// with the typed password and, when that works, creates the account with that password. True when created.
+bool CreateAccountAfterPop3Logon(std::string_view user, std::string_view typed, std::string_view popHost,
+                                 std::string_view domain, Logger& log);
 
 /// The name a logon works with: "name@domain" sets `domain` to the text after the last '@'; a name without '@' gets
 /// "@" and a non-empty `domain` appended. False when that name would grow past 79 bytes or is not a valid user name.

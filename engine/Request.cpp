@@ -9,6 +9,7 @@
 #include "engine/LanguagesFile.h"
 #include "engine/LogonThrottle.h"
 #include "engine/MailFetch.h"
+#include "engine/NewAccount.h"
 #include "engine/PageChoice.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
@@ -161,7 +162,7 @@ void Request::Authenticate()
     if (HasField("Session") && CheckSession()) {
         return;
     }
-    if (!CheckNewAccount()) {
+    if (!CheckNewAccount() || !HandleNewUserForm()) {
         return;
     }
     if (m_input.Variables().IsEmpty("User") || m_input.Variables().IsEmpty("Password")) {
@@ -238,7 +239,6 @@ void Request::EnterSession(engine::Session* found)
 }
 
 // The new-account button leads to the NewUser form where the domain allows it; false when the request was refused.
-// The form's handler comes with the account pages; until then the form is shown again.
 bool Request::CheckNewAccount()
 {
     if (HasField("NewAccount") && (m_view == kViewLogon || m_view == kViewMain)) {
@@ -260,6 +260,25 @@ bool Request::CheckNewAccount()
         return false;
     }
     return true;
+}
+
+// The NewUser form's buttons; true when the new account is to be logged on.
+bool Request::HandleNewUserForm()
+{
+    if (m_view != kViewNewUser) {
+        return true;
+    }
+    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"))) {
+    case NewUserStep::LogOn:
+        m_carryMessages = true; // what the new-account program said is shown on the new session's first page
+        return true;
+    case NewUserStep::ToLogon:
+        m_view = kViewLogon;
+        return false;
+    case NewUserStep::ShowForm:
+        break;
+    }
+    return false;
 }
 
 // No logon asked for. A compose form posted with a session that is gone is not kept: without a valid session
@@ -524,6 +543,11 @@ void Request::SetSession(engine::Session* session)
 {
     m_session = session;
     m_sessionPage = std::make_unique<engine::SessionPage>(*session);
+    if (std::exchange(m_carryMessages, false)) {
+        if (const std::unique_ptr<char[]> text = m_statusMessage.Take()) {
+            session->StatusMessage().Set(text.get());
+        }
+    }
     m_log->SetPrefix(session->Id());
 }
 

@@ -106,6 +106,7 @@ private:
     bool CheckSessionCookie(engine::Session& found);
     void EnterSession(engine::Session* found);
     bool CheckNewAccount();
+    bool HandleNewUserForm();
     void ShowLogonForm();
     void LogonFromForm();
     bool CheckPassword(std::string& user, const std::string& password);
@@ -145,6 +146,7 @@ private:
     int m_view = 0;
     bool m_fetchAfterPage = false;
     bool m_pageWritten = false;
+    bool m_carryMessages = false; // the request's status message goes to the session it logs on
     MessageSlot m_statusMessage;
     MessageSlot m_errorMessage;
     std::string m_head; // header lines written before the content type (the cookies)

@@ -23,9 +23,9 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept
     return *this;
 }
 
-Result<SharedLibrary> SharedLibrary::Open(const std::string& pathOrName)
+Result<SharedLibrary> SharedLibrary::Open(const std::string& pathOrName, bool keepMapped)
 {
-    void* handle = ::dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(pathOrName.c_str(), RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
     if (handle == nullptr) {
         const char* text = ::dlerror(); // NOLINT(concurrency-mt-unsafe): glibc keeps the text per thread
         std::string message = text != nullptr ? text : "cannot load " + pathOrName;

@@ -23,7 +23,9 @@ public:
 
     /// Loads the library. On failure Message is the loader's text and Code is ENOENT when the file (or the named
     /// library) is not found, ELIBBAD when it is there but cannot be loaded.
-    static Result<SharedLibrary> Open(const std::string& pathOrName);
+    /// keepMapped leaves the library in memory when it is closed (for a library whose global state, made on first
+    /// use, has no way to be freed): the handle goes, the code and that state stay.
+    static Result<SharedLibrary> Open(const std::string& pathOrName, bool keepMapped = false);
 
     bool IsOpen() const { return m_handle != nullptr; }
 

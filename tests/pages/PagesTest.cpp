@@ -311,5 +311,37 @@ TEST(PagesLanguagesTest, ALanguagesIniChangeIsPickedUpAtStartUp)
     EXPECT_TRUE(fs::exists(install.Path("Templates/Languages.bak")));
 }
 
+// A visitor signs up on the NewUser form in a browser and lands in the main frame set of his new account.
+TEST(PagesNewUserTest, ChromiumSignsUpAndReachesTheMainFrameSet)
+{
+    if (!fs::exists("/usr/bin/chromium")) {
+        GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+    }
+    PageInstallation install;
+    install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
+                                           "NewAccountCreation=Yes\r\n");
+    ASSERT_TRUE(install.Start()) << install.Server().Errors();
+    TempDir scratch;
+
+    // The new-account button of the Logon page leads to the form.
+    Chromium form(scratch.PathOf("form"));
+    const std::string formPage = form.Run({"--dump-dom"}, install.MailUrl("View=Main&NewAccount=1"));
+    EXPECT_NE(formPage.find("name=\"ConfirmPass\""), std::string::npos) << formPage;
+
+    // The form's fields in the address, as the engine reads them like a posted form's (see the logon test above).
+    Chromium signUp(scratch.PathOf("signup"));
+    const std::string page = signUp.Run(
+            {"--dump-dom"},
+            install.MailUrl("View=NewUser&Finished=1&User=newcomer&Pass=s3cret&ConfirmPass=s3cret&FullName=New+Comer"));
+    EXPECT_NE(page.find("<frameset"), std::string::npos) << page;
+    EXPECT_TRUE(fs::exists(install.Path("Users/newcomer/User.ini")));
+
+    // The account keeps the password of the form.
+    const CurlReply again = Curl(
+            {"--data-urlencode", "User=newcomer", "--data-urlencode", "Password=s3cret", install.MailUrl("View=Main")});
+    EXPECT_NE(again.Body.find("<frameset"), std::string::npos) << again.Body;
+    EXPECT_TRUE(install.Stop());
+}
+
 } // namespace
 } // namespace qm::test
