@@ -13,6 +13,7 @@
 #include "engine/tests/SessionTestSupport.h"
 #include "platform/ChildProcess.h"
 #include "testsupport/Program.h"
+#include "testsupport/SmtpSink.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
@@ -44,41 +45,6 @@ constexpr const char* kLanguages = "[en]\r\n001=English\r\n012=No new accounts.\
 // exits with the code in the file "code" there.
 constexpr const char* kProgram = "#!/bin/sh\nprintf '%s\\n' \"$@\" > args.txt\nenv > env.txt\n"
                                  "echo \"Mailbox made for $1.\"\nexit $(cat code)\n";
-
-// The SMTP receiver: binds 127.0.0.1 port 0, prints its port, and writes each message's envelope and data into
-// the directory given (the data file appears by a rename, never half written).
-constexpr const char* kReceiverScript = R"PY(
-import asyncio, os, socket, sys
-from aiosmtpd.smtp import SMTP
-
-out = sys.argv[1]
-
-class Sink:
-    count = 0
-
-    async def handle_DATA(self, server, session, envelope):
-        Sink.count += 1
-        base = os.path.join(out, 'message%d' % Sink.count)
-        with open(base + '.envelope', 'w') as f:
-            f.write('from %s\n' % envelope.mail_from)
-            for r in envelope.rcpt_tos:
-                f.write('rcpt %s\n' % r)
-        with open(base + '.tmp', 'wb') as f:
-            f.write(envelope.original_content)
-        os.rename(base + '.tmp', base + '.data')
-        return '250 OK stored'
-
-async def main():
-    loop = asyncio.get_running_loop()
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind(('127.0.0.1', 0))
-    sock.listen(8)
-    server = await loop.create_server(lambda: SMTP(Sink(), hostname='sink.test', loop=loop), sock=sock)
-    print(sock.getsockname()[1], flush=True)
-    await server.serve_forever()
-
-asyncio.run(main())
-)PY";
 
 std::string Encode(const std::string& text)
 {
@@ -284,35 +250,18 @@ TEST_F(NewUserIntegrationTest, AProgramThatFailsUndoesTheAccount)
 
 TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
 {
-    std::string python;
-    for (const std::string& candidate : {qm::test::FindProgram("python3"), std::string("/usr/bin/python3")}) {
-        if (python.empty() && !candidate.empty() &&
-            qm::test::RunProgram({candidate, "-c", "import aiosmtpd.smtp"}).Succeeded()) {
-            python = candidate;
-        }
-    }
-    ASSERT_FALSE(python.empty()) << "python3 with aiosmtpd is missing (scripts/deps installs python3-aiosmtpd)";
-    fs::create_directory(m_tools.Path() / "received");
-    ChildOptions options;
-    options.Argv = {python, m_tools.WriteFile("receiver.py", kReceiverScript), m_tools.PathOf("received")};
-    options.Environment = qm::test::ChildEnvironment();
-    options.Stdout = ChildStdio::Pipe();
-    options.Stderr = ChildStdio::File(m_tools.PathOf("receiver-errors.txt"));
-    options.Group = ProcessGroup::NewGroup;
-    Result<ChildProcess> receiver = ChildProcess::Start(options);
-    ASSERT_TRUE(receiver) << receiver.error().Message;
-    std::string buffer;
-    const int port = std::atoi(qm::test::ReadLineFrom(receiver->StdoutFd(), buffer, qm::test::kPatience).c_str());
-    ASSERT_GT(port, 0) << Tool("receiver-errors.txt");
+    qm::test::SmtpSink sink(m_tools.Path());
+    const std::string started = sink.Start();
+    ASSERT_EQ(started, "");
+    const int port = sink.Port();
 
     ASSERT_TRUE(WriteIniString("AccountCreation", "NewUserNotification", "Yes"));
     ASSERT_TRUE(WriteIniString("Registration", "Administrator", "admin@test.example"));
     Domains("SmtpHost=127.0.0.1\r\nSmtpPort=" + std::to_string(port) + "\r\n");
     EXPECT_EQ(Send(Form("nina", "Nina N\r\nBcc: victim@else.example")), "MAIN[nina|]");
 
-    const fs::path data = m_tools.Path() / "received" / "message1.data";
-    ASSERT_TRUE(qm::test::WaitUntil([&] { return fs::exists(data); })) << Tool("receiver-errors.txt");
-    const std::string mail = ReadFile(data);
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return sink.HasReceived("message1.data"); })) << sink.Errors();
+    const std::string mail = sink.Received("message1.data");
     for (const char* line :
          {"\nFrom: Quillmail Pro <>\r\n", "\nTo: Quillmail Administrator <admin@test.example>\r\n",
           "\nSubject: New Quillmail Account (nina)\r\n", "\r\n\r\nA new Quillmail account has been created.\r\n\r\n",
@@ -320,12 +269,15 @@ TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
         EXPECT_NE(mail.find(line), std::string::npos) << line << " in " << mail;
     }
     EXPECT_EQ(mail.rfind("Date: ", 0), 0u) << mail;
-    EXPECT_EQ(ReadFile(m_tools.Path() / "received" / "message1.envelope"), "from <>\nrcpt admin@test.example\n");
+    // The sender is empty and the administrator the one recipient (the MAIL parameters are the client's own).
+    const std::string envelope = sink.Received("message1.envelope");
+    EXPECT_EQ(envelope.rfind("from <>\noptions ", 0), 0u) << envelope;
+    EXPECT_TRUE(envelope.ends_with("\nrcpt admin@test.example\n")) << envelope;
+    EXPECT_EQ(envelope.find("rcpt "), envelope.rfind("rcpt ")) << envelope;
     // The notification's file is gone from the temporary directory (where only the new session's own is left).
     for (const auto& entry : fs::directory_iterator(m_harness.Settings().TempDir())) {
         EXPECT_TRUE(entry.is_directory()) << entry.path();
     }
-    (void)receiver->Kill();
 }
 
 TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedShowsTheServiceMessage)

@@ -4,6 +4,7 @@
 #include "platform/ChildProcess.h"
 #include "store/SmtpClient.h"
 #include "testsupport/Program.h"
+#include "testsupport/SmtpSink.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
@@ -18,50 +19,6 @@
 namespace qm::store {
 namespace {
 
-// The receiver: binds 127.0.0.1 port 0, prints its port, and for each message writes the envelope (sender,
-// MAIL parameters, one recipient a line) and then the raw data, un-stuffed as received, into the directory given.
-// The data file appears by a rename, so that a reader never sees it half written. Recipients that begin with
-// "refuse" get a 550.
-constexpr const char* kReceiverScript = R"PY(
-import asyncio, os, socket, sys
-from aiosmtpd.smtp import SMTP
-
-out = sys.argv[1]
-
-class Sink:
-    count = 0
-
-    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address.startswith('refuse'):
-            return '550 no such user here'
-        envelope.rcpt_tos.append(address)
-        return '250 OK'
-
-    async def handle_DATA(self, server, session, envelope):
-        Sink.count += 1
-        base = os.path.join(out, 'message%d' % Sink.count)
-        with open(base + '.envelope', 'w') as f:
-            f.write('from %s\n' % envelope.mail_from)
-            f.write('options %s\n' % ' '.join(envelope.mail_options))
-            for r in envelope.rcpt_tos:
-                f.write('rcpt %s\n' % r)
-        with open(base + '.tmp', 'wb') as f:
-            f.write(envelope.original_content)
-        os.rename(base + '.tmp', base + '.data')
-        return '250 OK stored'
-
-async def main():
-    loop = asyncio.get_running_loop()
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind(('127.0.0.1', 0))
-    sock.listen(8)
-    server = await loop.create_server(lambda: SMTP(Sink(), hostname='sink.test', loop=loop), sock=sock)
-    print(sock.getsockname()[1], flush=True)
-    await server.serve_forever()
-
-asyncio.run(main())
-)PY";
-
 class NullLog final : public Logger {
 public:
     [[gnu::format(printf, 2, 0)]] void VLog(const char*, va_list) override {}
@@ -71,60 +28,23 @@ public:
     void Flush() override {}
 };
 
-// A Python 3 that has aiosmtpd (Debian's python3-aiosmtpd); "" when none has.
-std::string PythonWithAiosmtpd()
-{
-    for (const std::string& candidate : {test::FindProgram("python3"), std::string("/usr/bin/python3")}) {
-        if (!candidate.empty() && test::RunProgram({candidate, "-c", "import aiosmtpd.smtp"}).Succeeded()) {
-            return candidate;
-        }
-    }
-    return "";
-}
-
 class SmtpClientIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string python = PythonWithAiosmtpd();
-        ASSERT_FALSE(python.empty()) << "python3 with aiosmtpd is missing (scripts/deps installs python3-aiosmtpd)";
-        std::filesystem::create_directory(m_dir.Path() / "received");
-        ChildOptions options;
-        options.Argv = {python, m_dir.WriteFile("receiver.py", kReceiverScript), m_dir.PathOf("received")};
-        options.Environment = test::ChildEnvironment();
-        options.Stdout = ChildStdio::Pipe();
-        options.Stderr = ChildStdio::File(m_dir.PathOf("receiver-errors.txt"));
-        options.Group = ProcessGroup::NewGroup;
-        Result<ChildProcess> child = ChildProcess::Start(options);
-        ASSERT_TRUE(child) << child.error().Message;
-        m_receiver.emplace(std::move(child.value()));
-        std::string buffer;
-        const std::string port = test::ReadLineFrom(m_receiver->StdoutFd(), buffer, test::kPatience);
-        m_port = std::atoi(port.c_str());
-        ASSERT_GT(m_port, 0) << "the receiver did not start: " << Errors();
+        const std::string started = m_sink.Start();
+        ASSERT_EQ(started, "");
+        m_port = m_sink.Port();
     }
 
-    void TearDown() override
-    {
-        if (m_receiver) {
-            (void)m_receiver->Kill();
-        }
-    }
+    std::string Errors() const { return m_sink.Errors(); }
 
-    std::string Errors() const { return test::TempDir::ReadFile(m_dir.Path() / "receiver-errors.txt"); }
+    std::string Received(const std::string& name) const { return m_sink.Received(name); }
 
-    std::string Received(const std::string& name) const
-    {
-        return test::TempDir::ReadFile(m_dir.Path() / "received" / name);
-    }
-
-    bool HasReceived(const std::string& name) const
-    {
-        return std::filesystem::exists(m_dir.Path() / "received" / name);
-    }
+    bool HasReceived(const std::string& name) const { return m_sink.HasReceived(name); }
 
     test::TempDir m_dir{"qm-smtp-int"};
-    std::optional<ChildProcess> m_receiver;
+    test::SmtpSink m_sink{m_dir.Path()};
     int m_port = 0;
 };
 
