@@ -9,8 +9,18 @@
 #include "engine/TemplateVocabulary.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "common/CgiInput.h"
+#include "common/StringUtil.h"
+#include "engine/DomainSettings.h"
+#include "platform/IniFile.h"
+#include "store/AddressBook.h"
+#include "store/FilterList.h"
 #include "store/FolderList.h"
+#include "store/MailHostList.h"
+#include "store/MessageIndex.h"
+#include "store/PartIndex.h"
 
+#include <algorithm>
 #include <string>
 
 namespace qm::engine {
@@ -135,6 +145,243 @@ void ListFolderDepth(TemplateRender& render, const ListBody& body)
     }
 }
 
+
+// Keeps the list index of the values while a list moves it, and puts it back after.
+class ListIndexScope {
+public:
+    explicit ListIndexScope(TemplateRender& render)
+        : m_render(render)
+        , m_saved(render.ListIndex())
+    {}
+
+    ListIndexScope(const ListIndexScope&) = delete;
+    ListIndexScope& operator=(const ListIndexScope&) = delete;
+
+    ~ListIndexScope() { m_render.SetListIndex(m_saved); }
+
+private:
+    TemplateRender& m_render;
+    int m_saved;
+};
+
+// Messages per List page: the user's ListPerPage; 1 to 4 give 5, 0 or less list every message.
+int MessagesPerPage(TemplateRender& render)
+{
+    const int perPage = GetUserInt("ListPerPage", render.Session()->Settings());
+    if (perPage <= 0) {
+        return 0;
+    }
+    return perPage < 5 ? 5 : perPage;
+}
+
+// The visible messages of the index's current page, each the current message while the body renders; the current
+// message of before the list is restored after it.
+void ListMessages(TemplateRender& render, const ListBody& body)
+{
+    PageSession& session = *render.Session();
+    Result<store::MessageIndex*> found = session.User().Index();
+    if (!found) {
+        return;
+    }
+    store::MessageIndex& index = **found;
+    const int perPage = MessagesPerPage(render);
+    int i = index.FirstVisible();
+    if (perPage > 0) {
+        const long long skip = (static_cast<long long>(std::max(index.CurrentPage(), 1)) - 1) * perPage;
+        for (long long n = 0; n < skip && i >= 0; ++n) {
+            i = index.NextVisible(i);
+        }
+    }
+    store::MessageIndexEntry* const saved = session.CurrentMessage();
+    for (int shown = 0; i >= 0 && (perPage <= 0 || shown < perPage); ++shown, i = index.NextVisible(i)) {
+        session.SetCurrentMessage(index.Entry(i));
+        render.RenderItem(body);
+    }
+    session.SetCurrentMessage(saved);
+}
+
+// The parts of the current message that are listed as attachments: every part with ListAllAttach, else those that
+// the Message page does not show inline.
+void ListAttachments(TemplateRender& render, const ListBody& body)
+{
+    PageSession& session = *render.Session();
+    store::MessageIndexEntry* message = session.CurrentMessage();
+    if (message == nullptr || !message->HasFlag(store::MessageFlag::HasAttachments)) {
+        return;
+    }
+    const store::PartIndex* parts = message->GetPartIndex();
+    if (parts == nullptr) {
+        return;
+    }
+    const bool all = GetUserBool("ListAllAttach", session.Settings());
+    const std::string prefer = GetUserSetting("MultipartPrefer", session.Settings());
+    ListIndexScope scope(render);
+    for (int i = 0; i < parts->Count(); ++i) {
+        if (all || !parts->IsInlinePart(parts->Item(i), prefer.c_str())) {
+            render.SetListIndex(i);
+            render.RenderItem(body);
+            // A body may have made another message current (a nested MESSAGE list restores it, but be sure).
+            if (session.CurrentMessage() != message) {
+                return;
+            }
+        }
+    }
+}
+
+// The user's address book in the order of the user's AddrBookSortOrder; the list index is the entry number.
+void ListAddressBook(TemplateRender& render, const ListBody& body)
+{
+    store::AddressBook& book = render.Session()->User().AddrBook();
+    book.Sort(GetUserSetting("AddrBookSortOrder", render.Session()->Settings()).c_str());
+    ListIndexScope scope(render);
+    for (int i = 0; i < book.Count(); ++i) {
+        render.SetListIndex(i);
+        render.RenderItem(body);
+    }
+}
+
+void ListFilters(TemplateRender& render, const ListBody& body)
+{
+    store::FilterList& filters = render.Session()->User().Filters();
+    ListIndexScope scope(render);
+    for (int i = 0; i < filters.Count(); ++i) {
+        render.SetListIndex(i);
+        render.RenderItem(body);
+    }
+}
+
+void ListMailAccounts(TemplateRender& render, const ListBody& body)
+{
+    store::MailHostList& accounts = render.Session()->User().MailHosts();
+    ListIndexScope scope(render);
+    for (int i = 0; i < accounts.Count(); ++i) {
+        render.SetListIndex(i);
+        render.RenderItem(body);
+    }
+}
+
+// Two fixed items, then every folder (selected while it renders) and every mail account (the list index), numbered
+// on from 0 through all of them.
+void ListItemList(TemplateRender& render, const ListBody& body)
+{
+    int number = 0;
+    for (; number < 2; ++number) {
+        const std::string text = std::to_string(number);
+        render.RenderItem(body, Placeholders().Set(Placeholder::Number, text));
+    }
+    store::FolderList& folders = render.Session()->User().Folders();
+    const int selected = folders.SelectedIndex();
+    for (int i = 0; i < folders.Count(); ++i, ++number) {
+        folders.SetSelectedIndex(i);
+        const std::string text = std::to_string(number);
+        render.RenderItem(body, Placeholders().Set(Placeholder::Number, text));
+    }
+    folders.SetSelectedIndex(selected);
+    store::MailHostList& accounts = render.Session()->User().MailHosts();
+    ListIndexScope scope(render);
+    for (int i = 0; i < accounts.Count(); ++i, ++number) {
+        render.SetListIndex(i);
+        const std::string text = std::to_string(number);
+        render.RenderItem(body, Placeholders().Set(Placeholder::Number, text));
+    }
+}
+
+std::string BaseDirectory()
+{
+    return ReadIniString("Directories", "BaseDir", InstallDir());
+}
+
+std::string AddrLookupIniPath()
+{
+    return platform::PathJoin(BaseDirectory(), "AddrLookup.ini");
+}
+
+// Longest description of a directory of AddrLookup.ini, and of a sort order taken from the request.
+constexpr std::size_t kMaxLookupText = 63;
+// The section names of AddrLookup.ini are read in one block of this size.
+constexpr std::size_t kMaxLookupSections = 4096;
+
+// Calls f(section, description) for the directories of AddrLookup.ini.
+template <class F>
+void ForEachLookupDirectory(F&& f)
+{
+    const std::string path = AddrLookupIniPath();
+    std::size_t total = 0;
+    for (const std::string& section : platform::IniSectionNames(path)) {
+        total += section.size() + 1;
+        if (total > kMaxLookupSections) {
+            break;
+        }
+        std::string descr = platform::IniRead(path, section, "Descr").value_or(section);
+        descr.resize(std::min(descr.size(), kMaxLookupText));
+        f(section, descr);
+    }
+}
+
+void ListAddrLookupSelect(TemplateRender& render, const ListBody& body)
+{
+    ForEachLookupDirectory([&](const std::string&, const std::string& descr) {
+        render.RenderItem(body, Placeholders().Set(Placeholder::Name, descr));
+    });
+}
+
+bool ContainsNoCase(std::string_view text, std::string_view part)
+{
+    return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+               return FoldCase(a) == FoldCase(b);
+           }) != text.end();
+}
+
+// The entries of book whose name or address holds search (ASCII case ignored), or all when search is empty.
+void ListBookMatches(TemplateRender& render, const ListBody& body, const store::AddressBook& book,
+                     std::string_view search)
+{
+    for (int i = 0; i < book.Count(); ++i) {
+        const store::AddressBookEntry& entry = book.Item(i);
+        if (!search.empty() && !ContainsNoCase(entry.Name, search) && !ContainsNoCase(entry.EMail, search)) {
+            continue;
+        }
+        render.RenderItem(body, Placeholders()
+                                        .Set(Placeholder::Name, entry.Name)
+                                        .Set(Placeholder::Email, entry.EMail)
+                                        .Set(Placeholder::Comment, entry.Comment));
+    }
+}
+
+// An address look-up in the book the request's AddrLookupSelect names, with its Search text. The placeholders are
+// escaped when written, so names from a book can never act as template text.
+void ListAddrLookup(TemplateRender& render, const ListBody& body)
+{
+    PageSession& session = *render.Session();
+    const NameValueList& fields = render.Context().Input().Variables();
+    std::string order = GetUserSetting("AddrBookSortOrder", session.Settings());
+    const std::string_view requested = CutEchoedText(fields.GetValue("SortOrder"));
+    if (!requested.empty() && !EqualsNoCase(requested, order)) {
+        order = requested.substr(0, kMaxLookupText);
+        SetUserSetting("AddrBookSortOrder", session.Settings(), order);
+    }
+    const std::string_view select = CutEchoedText(fields.GetValue("AddrLookupSelect"));
+    const std::string_view search = CutEchoedText(fields.GetValue("Search"));
+    store::AddressBook& own = session.User().AddrBook();
+    if (select.empty() || EqualsNoCase(select, "AddrBook")) {
+        own.Sort(order.c_str());
+        ListBookMatches(render, body, own, search);
+        return;
+    }
+    const bool global = EqualsNoCase(select, "GlobalAddrBook");
+    const bool full = EqualsNoCase(select, "FullAddrBook");
+    if (global || full) {
+        store::AddressBook book(BaseDirectory().c_str(), store::AddressBook::PathKind::Directory);
+        (void)book.Load();
+        if (full) {
+            book.Merge(own);
+        }
+        book.Sort(order.c_str());
+        ListBookMatches(render, body, book, search);
+    }
+    // Directory look-ups (LDAP) and the fax server's book are not served: they list nothing.
+}
+
 constexpr ListEntry kLists[] = {
         {"LANGUAGE", ListLanguages, ListNeeds::Nothing},
         {"SPELLCHECKLANG", ListSpellCheckLanguages, ListNeeds::Nothing},
@@ -142,6 +389,14 @@ constexpr ListEntry kLists[] = {
         {"THEME", ListThemes, ListNeeds::Nothing},
         {"FOLDER", ListFolders},
         {"FOLDERDEPTH", ListFolderDepth},
+        {"MESSAGE", ListMessages},
+        {"ATTACHMENT", ListAttachments},
+        {"ADDRBOOK", ListAddressBook},
+        {"ADDRLOOKUP", ListAddrLookup},
+        {"ADDRLOOKUPSELECT", ListAddrLookupSelect},
+        {"FILTER", ListFilters},
+        {"MAILBOX", ListMailAccounts},
+        {"LITEMLIST", ListItemList},
 };
 
 } // namespace

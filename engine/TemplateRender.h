@@ -93,6 +93,17 @@ public:
     /// A decimal number.
     void WriteInt(long long value);
 
+    /// Text from mail (header fields, names, addresses) in the page's character set (language message 64), then
+    /// escaped as WriteEscaped (raw: as WriteEscapedRaw). On a UTF-8 page, bytes that are not UTF-8 are read as
+    /// Windows-1252 (ISO-8859-1 where that has no character); on any other page, UTF-8 text is converted to the
+    /// page's set when every character has a counterpart there. Text is otherwise written as its bytes.
+    void WriteMailText(std::string_view text, bool raw = false);
+
+    /// The list index: the item of the address-book, attachment, filter and mail-account lists that values read.
+    int ListIndex() const { return m_listIndex; }
+
+    void SetListIndex(int index) { m_listIndex = index; }
+
 private:
     void RenderBlock(const CompiledTemplate& compiled, std::uint32_t block);
     void ExpandValue(const CompiledTemplate::ValueTag& tag);
@@ -102,6 +113,10 @@ private:
     PageContext& m_context;
     std::string& m_out;
     std::vector<const Placeholders*> m_items; // substitution items of the lists being rendered, outermost first
+    int m_listIndex = 0;
+    int m_pageCharset = -1; // -1 not looked up yet, 0 UTF-8, 1 another set
+    std::string m_charsetName;
+    std::string m_converted; // scratch of WriteMailText
 };
 
 /// Renders a compiled template into the request's output.
