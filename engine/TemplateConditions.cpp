@@ -197,9 +197,9 @@ bool ConditionMailboxReadOnly(TemplateRender& render, std::string_view)
     if (session == nullptr || !GetDomainBool("SyncSystemMailbox", render.Context().Domain())) {
         return false;
     }
-    const store::MailHostList& accounts = session->User().MailHosts();
+    store::MailHostList& accounts = session->User().MailHosts();
     const int i = render.ListIndex();
-    return i >= 0 && i < accounts.Count() && accounts.Item(i).System();
+    return i >= 0 && i < accounts.Count() && &accounts.Item(i) == &accounts.GetSystemAccount();
 }
 
 bool ConditionMailboxDeleteReadOnly(TemplateRender& render, std::string_view argument)
