@@ -126,8 +126,9 @@ store::MessageIndex* MessageIndexOf(TemplateRender& render)
 bool ConditionFolderHasUnread(TemplateRender& render, std::string_view)
 {
     store::MessageIndex* index = MessageIndexOf(render);
-    return index != nullptr &&
-           SelectedFolderIs(render, [&](const store::FolderEntry& f) { return index->CountUnreadInFolder(f.Name()) > 0; });
+    return index != nullptr && SelectedFolderIs(render, [&](const store::FolderEntry& f) {
+               return index->CountUnreadInFolder(f.Name()) > 0;
+           });
 }
 
 bool ConditionNoMessages(TemplateRender& render, std::string_view)
@@ -208,6 +209,16 @@ bool ConditionMailboxDeleteReadOnly(TemplateRender& render, std::string_view arg
            !GetDomainSetting("PopDelete", render.Context().Domain()).empty();
 }
 
+// The fax server asks for a password: [Security] RequirePassword of its Telvane.ini.
+bool ConditionTelvanePassword(TemplateRender&, std::string_view)
+{
+    if (!UseFaxServer()) {
+        return false;
+    }
+    const std::optional<std::string> ini = FaxServerFile("Telvane.ini");
+    return ini && ReadIniBoolFile("Security", "RequirePassword", false, *ini);
+}
+
 bool ConditionTrue(TemplateRender&, std::string_view)
 {
     return true;
@@ -246,6 +257,7 @@ constexpr ConditionEntry kConditions[] = {
         {"NETSCAPE", ConditionNetscape},
         {"TELVANE", ConditionTelvane},
         {"TESSERA", ConditionTessera},
+        {"TELVANEPASSWORD", ConditionTelvanePassword},
         {"QMPRO", ConditionTrue},
         {"QMSTANDARD", ConditionFalse},
         {"QMWATCH", ConditionQmWatch},

@@ -1,6 +1,9 @@
 // The list vocabulary of "<$FOREACH ...$>": what each list iterates over and how its body sees an item. Lists that
 // need the session render nothing without one.
+#include "common/CgiInput.h"
 #include "common/IniAccess.h"
+#include "common/StringUtil.h"
+#include "engine/DomainSettings.h"
 #include "engine/Engine.h"
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
@@ -8,11 +11,8 @@
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
 #include "platform/FileSystem.h"
-#include "platform/Path.h"
-#include "common/CgiInput.h"
-#include "common/StringUtil.h"
-#include "engine/DomainSettings.h"
 #include "platform/IniFile.h"
+#include "platform/Path.h"
 #include "store/AddressBook.h"
 #include "store/FilterList.h"
 #include "store/FolderList.h"
@@ -144,7 +144,6 @@ void ListFolderDepth(TemplateRender& render, const ListBody& body)
         render.RenderItem(body);
     }
 }
-
 
 // Keeps the list index of the values while a list moves it, and puts it back after.
 class ListIndexScope {
@@ -327,9 +326,8 @@ void ListAddrLookupSelect(TemplateRender& render, const ListBody& body)
 
 bool ContainsNoCase(std::string_view text, std::string_view part)
 {
-    return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
-               return FoldCase(a) == FoldCase(b);
-           }) != text.end();
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [](char a, char b) { return FoldCase(a) == FoldCase(b); }) != text.end();
 }
 
 // The entries of book whose name or address holds search (ASCII case ignored), or all when search is empty.
@@ -369,17 +367,60 @@ void ListAddrLookup(TemplateRender& render, const ListBody& body)
         return;
     }
     const bool global = EqualsNoCase(select, "GlobalAddrBook");
+    const bool fax = EqualsNoCase(select, "FaxAddrBook");
     const bool full = EqualsNoCase(select, "FullAddrBook");
-    if (global || full) {
-        store::AddressBook book(BaseDirectory().c_str(), store::AddressBook::PathKind::Directory);
-        (void)book.Load();
-        if (full) {
-            book.Merge(own);
-        }
-        book.Sort(order.c_str());
-        ListBookMatches(render, body, book, search);
+    if (!global && !fax && !full) {
+        return; // directory look-ups (LDAP) are not served: they list nothing
     }
-    // Directory look-ups (LDAP) and the fax server's book are not served: they list nothing.
+    store::AddressBook book;
+    if (full) {
+        book.Merge(own);
+    }
+    if (global || full) {
+        store::AddressBook shared(BaseDirectory().c_str(), store::AddressBook::PathKind::Directory);
+        (void)shared.Load();
+        book.Merge(shared);
+    }
+    if ((fax || full) && UseFaxServer()) {
+        if (const std::optional<std::string> ini = FaxServerFile("Telvane.ini")) {
+            const std::optional<std::string> file = FaxServerFile(ReadIniStringFile("Files", "AddressBook", "", *ini));
+            if (file) {
+                store::AddressBook faxBook(file->c_str(), store::AddressBook::PathKind::File);
+                (void)faxBook.Load();
+                book.Merge(faxBook);
+            }
+        }
+    }
+    book.Sort(order.c_str());
+    ListBookMatches(render, body, book, search);
+    // Directory look-ups (LDAP) are not served: they list nothing.
+}
+
+// The cover pages of the fax server: the "*.cpe" files of [Directories] CoverPages of its Telvane.ini.
+void ListFaxCoverPages(TemplateRender& render, const ListBody& body)
+{
+    if (!UseFaxServer()) {
+        return;
+    }
+    const std::optional<std::string> ini = FaxServerFile("Telvane.ini");
+    if (!ini) {
+        return;
+    }
+    const std::optional<std::string> dir = FaxServerFile(ReadIniStringFile("Directories", "CoverPages", "", *ini));
+    if (!dir) {
+        return;
+    }
+    auto entries = platform::ListDirectory(*dir, "*.cpe");
+    if (!entries) {
+        return;
+    }
+    for (const platform::DirEntry& entry : *entries) {
+        if (entry.Name.front() == '.' || !IsFileEntry(*dir, entry)) {
+            continue;
+        }
+        const std::string name = entry.Name.substr(0, entry.Name.rfind('.'));
+        render.RenderItem(body, Placeholders().Set(Placeholder::FileName, entry.Name).Set(Placeholder::Name, name));
+    }
 }
 
 constexpr ListEntry kLists[] = {
@@ -397,6 +438,7 @@ constexpr ListEntry kLists[] = {
         {"FILTER", ListFilters},
         {"MAILBOX", ListMailAccounts},
         {"LITEMLIST", ListItemList},
+        {"TELVANECOVERPAGE", ListFaxCoverPages},
 };
 
 } // namespace

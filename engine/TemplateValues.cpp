@@ -775,7 +775,7 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
                 for (int i = 0; i < parts->Count(); ++i) {
                     if (parts->IsInlinePart(parts->Item(i), prefer.c_str())) {
                         if (!first) {
-                            std::fputs("<HR>", out);
+                            (void)std::fputs("<HR>", out);
                         }
                         first = false;
                         renderer.RenderPart(parts->Item(i));
@@ -786,7 +786,7 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
             }
         }
     }
-    std::fclose(out);
+    (void)std::fclose(out);
     render.WritePlain(std::string_view(buffer, size));
     std::free(buffer);
 }
@@ -795,8 +795,8 @@ void ValueBody(TemplateRender& render, std::string_view)
 {
     if (IsComposeView(render)) {
         // The compose text goes inside a TEXTAREA: escaped, so that it cannot end the element.
-        auto text = platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), ".body.txt"),
-                                            kMaxComposeBody);
+        auto text =
+                platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), ".body.txt"), kMaxComposeBody);
         if (text) {
             render.WriteEscapedRaw(*text);
         }
@@ -827,9 +827,8 @@ void WriteAttachment(TemplateRender& render, Part part)
 
 void ValueAttachFile(TemplateRender& render, std::string_view)
 {
-    WriteAttachment(render, [&](const store::PartIndex&, const store::PartIndexEntry& p) {
-        render.WriteMailText(p.FileName);
-    });
+    WriteAttachment(render,
+                    [&](const store::PartIndex&, const store::PartIndexEntry& p) { render.WriteMailText(p.FileName); });
 }
 
 void ValueAttachType(TemplateRender& render, std::string_view)
@@ -848,7 +847,8 @@ void WritePartNumber(TemplateRender& render, const store::PartIndexEntry& p)
 
 void ValueAttachNum(TemplateRender& render, std::string_view)
 {
-    WriteAttachment(render, [&](const store::PartIndex&, const store::PartIndexEntry& p) { WritePartNumber(render, p); });
+    WriteAttachment(render,
+                    [&](const store::PartIndex&, const store::PartIndexEntry& p) { WritePartNumber(render, p); });
 }
 
 void ValueAttachSize(TemplateRender& render, std::string_view)
@@ -1036,8 +1036,8 @@ void ValueFromSelect(TemplateRender& render, std::string_view)
 template <class F>
 void ForEachSignatureLine(TemplateRender& render, const store::MailHostAccount& account, F&& f)
 {
-    const std::optional<std::string> path =
-            store::MailboxFilePath(render.Session()->User().UserDir(), account.Mailbox(), store::MailboxFile::Signature);
+    const std::optional<std::string> path = store::MailboxFilePath(render.Session()->User().UserDir(),
+                                                                   account.Mailbox(), store::MailboxFile::Signature);
     if (!path) {
         return;
     }

@@ -34,8 +34,6 @@ using OpKind = engine::CompiledTemplate::OpKind;
 // cannot expand; a name leaves this list when the engine learns it (NotYetKnownNamesAreStillUnknown says when).
 constexpr std::string_view kNotYetKnown[] = {
         "SPELLBODY",
-        "TELVANECOVERPAGE",
-        "TELVANEPASSWORD",
         "TESSERAURL",
 };
 

@@ -103,11 +103,11 @@ TEST_F(TemplateMailTest, ListsTheMessagesOfTheCurrentPage)
 
     const Case cases[] = {
             {"10", 3, "21,22,23,24,25,", "Page 3 of 3|3|@&View=List&Page=2|@&View=List&Page=4|@&View=List&Page=3"},
-            {"10", 1, "1,2,3,4,5,6,7,8,9,10,", "Page 1 of 3|3|@&View=List&Page=0|@&View=List&Page=2|"
-                                               "@&View=List&Page=3"},
+            {"10", 1, "1,2,3,4,5,6,7,8,9,10,",
+             "Page 1 of 3|3|@&View=List&Page=0|@&View=List&Page=2|"
+             "@&View=List&Page=3"},
             {"3", 2, "6,7,8,9,10,", "Page 2 of 5|5|@&View=List&Page=1|@&View=List&Page=3|@&View=List&Page=5"},
-            {"0", 2,
-             "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,",
+            {"0", 2, "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,",
              "Page 2 of 1|1|@&View=List&Page=1|@&View=List&Page=3|@&View=List&Page=1"},
             {"10", 4, "", "Page 4 of 3|3|@&View=List&Page=3|@&View=List&Page=5|@&View=List&Page=3"},
     };
@@ -147,10 +147,12 @@ TEST_F(TemplateMailTest, TestsTheFlagsOfTheCurrentMessageAndTheIndex)
     Index().SelectView("Inbox", "", "");
     m_session.UserObject->Folders().Select("Inbox");
     m_session.Current = &m;
+
     struct Case {
         std::uint32_t Flags;
         const char* Want;
     };
+
     const Case cases[] = {
             {store::MessageFlag::New, "nr*h"},
             {store::MessageFlag::Urgent | store::MessageFlag::Read, "u"},
@@ -171,6 +173,7 @@ TEST_F(TemplateMailTest, WritesTheValuesOfTheCurrentMessage)
     store::MessageIndexEntry& m = AddMessage(7);
     m.SetSize(1536);
     m.SetMailbox("work");
+
     struct Case {
         const char* Template;
         int View;
@@ -178,12 +181,14 @@ TEST_F(TemplateMailTest, WritesTheValuesOfTheCurrentMessage)
         const char* Folder;
         const char* Want;
     };
+
     const Case cases[] = {
             {"<$NUMBER$>|<$SIZE$>|<$MESSAGECOLOR$>", kViewList, "0", "Inbox", "7|2|Style3&quot;&gt;&lt;x"},
             {"<$FROM$>|<$TO$>", kViewList, "0", "Inbox", "Bob B|Carol C"},
             {"<$FROM$>|<$TO$>", kViewList, "1", "Inbox", "bob@x.com|carol@y.com"},
-            {"<$FROM$>|<$TO$>", kViewList, "2", "Inbox", "&quot;Bob B&quot; &lt;bob@x.com&gt;|"
-                                                        "&quot;Carol C&quot; &lt;carol@y.com&gt;"},
+            {"<$FROM$>|<$TO$>", kViewList, "2", "Inbox",
+             "&quot;Bob B&quot; &lt;bob@x.com&gt;|"
+             "&quot;Carol C&quot; &lt;carol@y.com&gt;"},
             {"<$WHO$>:<$FROM$>|<$FROMADDRESS,URL$>", kViewList, "1", "Sent", "To:carol@y.com|carol%40y.com"},
             {"<$WHO$>:<$FROM$>", kViewList, "1", "Inbox", "From:bob@x.com"},
             {"<$FROM$>", kViewMessage, "1", "Sent", "&quot;Bob B&quot; &lt;bob@x.com&gt;"},
@@ -204,8 +209,7 @@ TEST_F(TemplateMailTest, WritesTheValuesOfTheCurrentMessage)
     m.SetFrom("");
     EXPECT_EQ(SessionPage(kViewList)->Render("<$DATE$>|<$SUBJECT$>|<$FROM$>"), "[No date]|[No subject]|&nbsp;");
     m.SetSubject("<script>x</script> <$USER$>");
-    EXPECT_EQ(SessionPage(kViewMessage)->Render("<$SUBJECT$>"),
-              "&lt;script&gt;x&lt;/script&gt; &lt;$USER$&gt;");
+    EXPECT_EQ(SessionPage(kViewMessage)->Render("<$SUBJECT$>"), "&lt;script&gt;x&lt;/script&gt; &lt;$USER$&gt;");
     m_session.Current = nullptr;
     EXPECT_EQ(SessionPage(kViewList)->Render("[<$NUMBER$><$DATE$><$FROM$><$SUBJECT$><$SIZE$><$BODY$>]"), "[]");
 }
@@ -322,10 +326,12 @@ TEST_F(TemplateMailTest, LooksUpAddressesWithoutLettingThemActAsTemplateText)
                                            "Bob\tbob@zed.org\t\r\n"
                                            "Carol\tc@y.com\t\r\n");
     LoadUser();
+
     struct Case {
         const char* Search;
         const char* Want;
     };
+
     const Case cases[] = {
             {"zed", "ZED ALPHA<z@x.com>(boss);Bob<bob@zed.org>();"},
             {"SCRIPT", "&lt;script&gt;alert(1)&lt;/script&gt;<evil@x.com>(&lt;$USER$&gt;);"},
@@ -380,6 +386,53 @@ TEST_F(TemplateMailTest, ListsTheMailAccounts)
     WriteFile(UserIni(), "");
     LoadUser();
     EXPECT_EQ(page->Render("<$MAILNUM$>,<$MAILHOST$>,<$MAILPORT$>,<$MAILACTIVE$>"), "0,mail.d.com,111,1");
+}
+
+} // namespace
+} // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST_F(TemplateMailTest, ReadsTheFaxServersCoverPagesPasswordAndAddressBook)
+{
+    const std::string fax = m_fixture.Path("Fax");
+    fs::create_directories(fax + "/Covers");
+    WriteFile(fax + "/Telvane.ini", "[Security]\r\nRequirePassword=Yes\r\n[Directories]\r\nCoverPages=covers\r\n"
+                                    "[Files]\r\nAddressBook=Book\\fax.txt\r\n");
+    WriteFile(fax + "/Covers/Standard.Cover.cpe", "");
+    WriteFile(fax + "/Covers/.hidden.cpe", "");
+    WriteFile(fax + "/Covers/notes.txt", "");
+    fs::create_directories(fax + "/Book");
+    WriteFile(fax + "/Book/fax.txt", "Fax <Desk>\tfax@x.com\t\r\n");
+    WriteFile(UserDir() + "/AddrBook.txt", "Own\town@x.com\t\r\n");
+    LoadUser();
+    const std::string tpl = "<$IF TELVANEPASSWORD$>p<$ENDIF$>"
+                            "<$FOREACH TELVANECOVERPAGE$>[<$FILENAME$>|<$NAME$>]<$ENDEACH TELVANECOVERPAGE$>";
+    auto page = SessionPage(kViewCompose);
+    m_fixture.WriteIni("[Telvane]\r\nAppPath=" + fax + "\r\n");
+    EXPECT_EQ(page->Render(tpl), "") << "the fax server is off by default";
+    m_fixture.WriteIni("[Telvane]\r\nUseTelvane=Yes\r\nAppPath=" + fax + "\r\n");
+    EXPECT_EQ(page->Render(tpl), "p[Standard.Cover.cpe|Standard.Cover]");
+
+    struct Case {
+        const char* Select;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"FaxAddrBook", "Fax &lt;Desk&gt;;"},
+            {"FullAddrBook", "Fax &lt;Desk&gt;;Own;"},
+            {"AddrBook", "Own;"},
+            {"Some Directory", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Select);
+        auto lookup = SessionPage(kViewCompose);
+        lookup->Field("AddrLookupSelect", c.Select);
+        lookup->Field("SortOrder", "Name");
+        EXPECT_EQ(lookup->Render("<$FOREACH ADDRLOOKUP$><$NAME$>;<$ENDEACH ADDRLOOKUP$>"), c.Want);
+    }
 }
 
 } // namespace
