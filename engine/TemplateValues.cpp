@@ -13,9 +13,11 @@
 #include "engine/TemplateVocabulary.h"
 #include "engine/Views.h"
 #include "platform/FileSystem.h"
+#include "platform/IniFile.h"
 #include "platform/Path.h"
 #include "store/AddressBook.h"
 #include "store/BodyRenderer.h"
+#include "store/CvUserBinding.h"
 #include "store/FilterList.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
@@ -1291,6 +1293,58 @@ void ValueMailSig(TemplateRender& render, std::string_view)
     });
 }
 
+// ---- the companion's web configuration ----
+
+constexpr std::size_t kMaxCgiBase = 63;
+
+// The companion's "Tessera/Tessera.ini": [Directories] CorvidAppDir with a separator added when it lacks one, cut
+// at its last separator twice; nullopt without the companion library or the file.
+std::optional<std::string> TesseraIniPath()
+{
+    if (store::LoadedCVUser() == nullptr) {
+        return std::nullopt;
+    }
+    std::string dir = platform::NativePath(ReadIniString("Directories", "CorvidAppDir", ""));
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    for (int cut = 0; cut < 2; ++cut) {
+        const std::size_t separator = platform::LastSeparator(dir);
+        if (separator == std::string::npos) {
+            return std::nullopt;
+        }
+        dir.resize(separator);
+    }
+    return platform::ResolvePathNoCase(dir.empty() ? std::string("/") : dir, "Tessera/Tessera.ini");
+}
+
+// A link that hands the session over to the companion's web configuration, which finds the user in its
+// Sessions.ini under the session id.
+void ValueTesseraUrl(TemplateRender& render, std::string_view)
+{
+    const std::optional<std::string> ini = TesseraIniPath();
+    if (!ini) {
+        return;
+    }
+    PageSession& session = *render.Session();
+    std::string base = ReadIniStringFile("WebServer", "CgiBase1", "/Tessera.cgi", *ini);
+    base.resize(std::min(base.size(), kMaxCgiBase));
+    render.WritePlain("http://");
+    render.WriteEscapedRaw(Env(render, "SERVER_NAME"));
+    render.WritePlain(":");
+    render.WriteInt(ReadIniIntFile("WebServer", "Port", 3001, *ini));
+    render.WriteEscapedRaw(base);
+    render.WritePlain("?Session=");
+    render.WriteEscapedRaw(session.Id());
+    render.WritePlain("&View=EditUser");
+    const std::pair<std::string, std::string> values[] = {
+            {"EMail", session.UserName()},
+            {"LastAccess", std::to_string(static_cast<long long>(std::time(nullptr)))},
+    };
+    (void)platform::IniReplaceSection(platform::PathJoin(platform::ParentDirectory(*ini), "Sessions.ini"), session.Id(),
+                                      values);
+}
+
 // ---- the sessionless vocabulary ----
 
 void ValueSessionlessAction(TemplateRender& render, std::string_view)
@@ -1418,6 +1472,7 @@ constexpr ValueEntry kSessionValues[] = {
         {"MAILDEFAULT", ValueMailDefault},
         {"MAILDELETE", ValueMailDelete},
         {"MAILSIG", ValueMailSig},
+        {"TESSERAURL", ValueTesseraUrl},
 };
 
 constexpr ValueEntry kSessionlessValues[] = {

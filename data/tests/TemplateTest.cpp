@@ -34,7 +34,6 @@ using OpKind = engine::CompiledTemplate::OpKind;
 // cannot expand; a name leaves this list when the engine learns it (NotYetKnownNamesAreStillUnknown says when).
 constexpr std::string_view kNotYetKnown[] = {
         "SPELLBODY",
-        "TESSERAURL",
 };
 
 // Pages that the engine may show without a session: everything on them must work without one, except what stands

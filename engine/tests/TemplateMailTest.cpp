@@ -4,6 +4,7 @@
 #include "engine/Views.h"
 #include "engine/tests/PageTestSupport.h"
 #include "platform/IniFile.h"
+#include "store/CvUserBinding.h"
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
 
@@ -433,6 +434,36 @@ TEST_F(TemplateMailTest, ReadsTheFaxServersCoverPagesPasswordAndAddressBook)
         lookup->Field("SortOrder", "Name");
         EXPECT_EQ(lookup->Render("<$FOREACH ADDRLOOKUP$><$NAME$>;<$ENDEACH ADDRLOOKUP$>"), c.Want);
     }
+}
+
+} // namespace
+} // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST_F(TemplateMailTest, HandsTheSessionToTheCompanionsWebConfiguration)
+{
+    const fs::path corvid = m_fixture.Path("Corvid");
+    fs::create_directories(corvid / "App");
+    fs::create_directories(corvid / "Tessera");
+    WriteFile((corvid / "Tessera" / "Tessera.ini").string(), "[WebServer]\r\nPort=3005\r\nCgiBase1=/t.cgi\r\n");
+    WriteFile((corvid / "Tessera" / "Sessions.ini").string(), "[ABCDEFG]\r\nEMail=old\r\nStale=1\r\n");
+    m_fixture.WriteIni("[Directories]\r\nCorvidAppDir=" + (corvid / "App").string() + "\r\n");
+    LoadUser();
+    auto page = SessionPage(kViewOptions, {"SERVER_NAME=mail.d.com"});
+    EXPECT_EQ(page->Render("[<$TESSERAURL$>]"), "[]") << "nothing without the companion library";
+
+    fs::copy_file(QM_CVUSER_LIBRARY, corvid / "App" / "CVUser.so");
+    ASSERT_TRUE(
+            store::LoadCVUser((corvid / "App" / "CVUser.so").c_str(), store::CvReload::Yes, store::CvMissing::Allow));
+    m_session.Name = "ann@corp.org";
+    EXPECT_EQ(page->Render("<$TESSERAURL$>"), "http://mail.d.com:3005/t.cgi?Session=ABCDEFG&View=EditUser");
+    const std::string sessions = (corvid / "Tessera" / "Sessions.ini").string();
+    EXPECT_EQ(platform::IniRead(sessions, "ABCDEFG", "EMail"), "ann@corp.org");
+    EXPECT_EQ(platform::IniRead(sessions, "ABCDEFG", "Stale"), std::nullopt);
+    EXPECT_TRUE(platform::IniRead(sessions, "ABCDEFG", "LastAccess").has_value());
+    store::UnloadCVUser();
 }
 
 } // namespace
