@@ -416,6 +416,15 @@ TEST_F(TemplateMailTest, ReadsTheFaxServersCoverPagesPasswordAndAddressBook)
     m_fixture.WriteIni("[Telvane]\r\nUseTelvane=Yes\r\nAppPath=" + fax + "\r\n");
     EXPECT_EQ(page->Render(tpl), "p[Standard.Cover.cpe|Standard.Cover]");
 
+    // The directories of AddrLookup.ini (in the base directory) by their descriptions.
+    WriteFile(m_fixture.Path("AddrLookup.ini"), "[Corp]\r\nDescr=Corporate <staff>\r\nHost=ldap.x\r\n[Plain]\r\n");
+    m_fixture.WriteIni("[Directories]\r\nBaseDir=" + m_fixture.Path("") +
+                       "\r\n[Telvane]\r\nUseTelvane=Yes\r\n"
+                       "AppPath=" +
+                       fax + "\r\n");
+    EXPECT_EQ(page->Render("<$FOREACH ADDRLOOKUPSELECT$><$NAME$>;<$ENDEACH ADDRLOOKUPSELECT$>"),
+              "Corporate &lt;staff&gt;;Plain;");
+
     struct Case {
         const char* Select;
         const char* Want;
