@@ -5,7 +5,9 @@
 #include "common/StringUtil.h"
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
+#include "engine/EngineMessages.h"
 #include "engine/LanguagesFile.h"
+#include "engine/LdapLibrary.h"
 #include "engine/PageChoice.h"
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
@@ -19,6 +21,8 @@
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
+
+#include <lber.h>
 
 #include <algorithm>
 #include <string>
@@ -346,6 +350,166 @@ void ListBookMatches(TemplateRender& render, const ListBody& body, const store::
     }
 }
 
+// Directory look-ups: the client library's option numbers and codes.
+constexpr int kLdapOptSizeLimit = 0x0003;
+constexpr int kLdapOptTimeLimit = 0x0004;
+constexpr int kLdapOptProtocolVersion = 0x0011;
+constexpr int kLdapOptNetworkTimeout = 0x5005;
+constexpr int kLdapScopeSubtree = 2;
+constexpr int kLdapSuccess = 0;
+constexpr int kLdapVersion3 = 3;
+constexpr int kLdapPort = 389;
+// Language messages of the failures, and the waits of a look-up (connecting, and a search without a TimeLimit).
+constexpr int kMsgLdapConnect = 71;
+constexpr int kMsgLdapLogin = 72;
+constexpr int kMsgLdapSearch = 73;
+constexpr int kLdapLogConnect = 260;
+constexpr int kLdapLogLogin = 261;
+constexpr int kLdapLogSearch = 262;
+constexpr long kLdapConnectSeconds = 10;
+constexpr long kLdapSearchSeconds = 30;
+// Most entries a look-up lists, whatever the directory's SizeLimit.
+constexpr int kMaxLookupEntries = 1000;
+
+} // namespace
+
+std::string LdapSearchFilter(std::string_view pattern, std::string_view search)
+{
+    // The search text is a value inside the filter: the bytes that filters give a meaning are escaped, so a
+    // search can neither end the filter nor add to it.
+    std::string value;
+    for (const char c : search) {
+        if (c == '*' || c == '(' || c == ')' || c == '\\' || c == '\0') {
+            static constexpr char kHex[] = "0123456789abcdef";
+            value += '\\';
+            value += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            value += kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            value += c;
+        }
+    }
+    std::string filter(pattern);
+    const std::string_view from = search.empty() ? "*NAME*" : "NAME";
+    const std::string_view to = search.empty() ? std::string_view("*") : std::string_view(value);
+    for (std::size_t at = filter.find(from); at != std::string::npos; at = filter.find(from, at + to.size())) {
+        filter.replace(at, from.size(), to);
+    }
+    if (filter.size() > kMaxLookupText) {
+        // Cut where no escape is split; a filter cut short may be refused by the server, which is reported.
+        std::size_t cut = kMaxLookupText;
+        const std::size_t escape = filter.rfind('\\', cut);
+        if (escape != std::string::npos && escape + 3 > cut) {
+            cut = escape;
+        }
+        filter.resize(cut);
+    }
+    return filter;
+}
+
+namespace {
+
+void ReportLookupFailure(TemplateRender& render, int logMessage, int errorMessage, const std::string& host)
+{
+    render.Context().Log().LogMsg(3, logMessage, host.c_str());
+    SetErrorMessage(render.Context(), LanguageText(render.Context(), errorMessage));
+}
+
+// The first value of attribute of entry, cut at a NUL ("" when it has none).
+std::string FirstValue(const LdapFunctions& f, ldap* connection, ldapmsg* entry, const std::string& attribute)
+{
+    berval** values = f.GetValuesLen(connection, entry, attribute.c_str());
+    if (values == nullptr) {
+        return {};
+    }
+    std::string text;
+    if (values[0] != nullptr && values[0]->bv_val != nullptr) {
+        text.assign(values[0]->bv_val, std::min<std::size_t>(values[0]->bv_len, kMaxEchoedText));
+        text.resize(std::strlen(text.c_str()));
+    }
+    f.ValueFreeLen(values);
+    return text;
+}
+
+// The entries of the directory of AddrLookup.ini whose description is select (ASCII case ignored), found with its
+// filter over the whole subtree of its base; an anonymous bind. Without the LDAP library nothing is listed.
+void LookUpDirectory(TemplateRender& render, const ListBody& body, std::string_view select, std::string_view search)
+{
+    const std::shared_ptr<const LdapLibrary> library = LoadedLdap();
+    if (library == nullptr) {
+        return;
+    }
+    std::string section;
+    ForEachLookupDirectory([&](const std::string& name, const std::string& descr) {
+        if (section.empty() && EqualsNoCase(descr, select)) {
+            section = name;
+        }
+    });
+    if (section.empty()) {
+        return;
+    }
+    const std::string ini = AddrLookupIniPath();
+    const auto read = [&](const char* key, const char* def) {
+        std::string text = platform::IniRead(ini, section, key).value_or(def);
+        text.resize(std::min(text.size(), kMaxLookupText));
+        return text;
+    };
+    const std::string host = read("Host", "");
+    const std::string base = read("Base", "");
+    const std::string nameAttr = read("NameAttr", "cn");
+    const std::string mailAttr = read("MailAttr", "mail");
+    const int timeLimit = std::max(ReadIniIntFile(section, "TimeLimit", 0, ini), 0);
+    const int sizeLimit = std::max(ReadIniIntFile(section, "SizeLimit", 0, ini), 0);
+    const std::string filter = LdapSearchFilter(read("Filter", "(cn=*NAME*)"), search);
+
+    const LdapFunctions& f = library->Functions();
+    // A host given with ":port" is taken as it stands; otherwise the standard port.
+    const std::string uri =
+            "ldap://" + host + (host.find(':') == std::string::npos ? ":" + std::to_string(kLdapPort) : std::string());
+    ldap* connection = nullptr;
+    if (host.empty() || f.Initialize(&connection, uri.c_str()) != kLdapSuccess || connection == nullptr) {
+        ReportLookupFailure(render, kLdapLogConnect, kMsgLdapConnect, host);
+        return;
+    }
+    const int version = kLdapVersion3;
+    timeval connectWait{kLdapConnectSeconds, 0};
+    (void)f.SetOption(connection, kLdapOptProtocolVersion, &version);
+    (void)f.SetOption(connection, kLdapOptNetworkTimeout, &connectWait);
+    (void)f.SetOption(connection, kLdapOptTimeLimit, &timeLimit);
+    (void)f.SetOption(connection, kLdapOptSizeLimit, &sizeLimit);
+    berval none{0, nullptr};
+    if (f.SaslBindS(connection, nullptr, nullptr, &none, nullptr, nullptr, nullptr) != kLdapSuccess) {
+        ReportLookupFailure(render, kLdapLogLogin, kMsgLdapLogin, host);
+        (void)f.UnbindExtS(connection, nullptr, nullptr);
+        return;
+    }
+    std::string nameCopy = nameAttr;
+    std::string mailCopy = mailAttr;
+    char* attributes[] = {nameCopy.data(), mailCopy.data(), nullptr};
+    timeval searchWait{timeLimit > 0 ? static_cast<long>(timeLimit) + kLdapConnectSeconds : kLdapSearchSeconds, 0};
+    ldapmsg* result = nullptr;
+    const int searched =
+            f.SearchExtS(connection, base.c_str(), kLdapScopeSubtree, filter.c_str(), attributes, 0, nullptr, nullptr,
+                         &searchWait, sizeLimit > 0 ? sizeLimit : kMaxLookupEntries, &result);
+    // A search that hit a limit still gives the entries found so far.
+    constexpr int kLdapTimeLimitExceeded = 3;
+    constexpr int kLdapSizeLimitExceeded = 4;
+    if (searched != kLdapSuccess && searched != kLdapSizeLimitExceeded && searched != kLdapTimeLimitExceeded) {
+        ReportLookupFailure(render, kLdapLogSearch, kMsgLdapSearch, host);
+    } else {
+        int listed = 0;
+        for (ldapmsg* entry = f.FirstEntry(connection, result); entry != nullptr && listed < kMaxLookupEntries;
+             entry = f.NextEntry(connection, entry), ++listed) {
+            const std::string name = FirstValue(f, connection, entry, nameAttr);
+            const std::string email = FirstValue(f, connection, entry, mailAttr);
+            render.RenderItem(body, Placeholders().Set(Placeholder::Name, name).Set(Placeholder::Email, email));
+        }
+    }
+    if (result != nullptr) {
+        (void)f.MsgFree(result);
+    }
+    (void)f.UnbindExtS(connection, nullptr, nullptr);
+}
+
 // An address look-up in the book the request's AddrLookupSelect names, with its Search text. The placeholders are
 // escaped when written, so names from a book can never act as template text.
 void ListAddrLookup(TemplateRender& render, const ListBody& body)
@@ -370,7 +534,8 @@ void ListAddrLookup(TemplateRender& render, const ListBody& body)
     const bool fax = EqualsNoCase(select, "FaxAddrBook");
     const bool full = EqualsNoCase(select, "FullAddrBook");
     if (!global && !fax && !full) {
-        return; // directory look-ups (LDAP) are not served: they list nothing
+        LookUpDirectory(render, body, select, search);
+        return;
     }
     store::AddressBook book;
     if (full) {

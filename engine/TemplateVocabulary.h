@@ -84,6 +84,11 @@ std::string FaxServerDir();
 /// it is absolute; nullopt when it does not exist.
 std::optional<std::string> FaxServerFile(std::string_view relative);
 
+/// The filter of a directory look-up: pattern with "*NAME*" made "*" for an empty search, else every "NAME" made
+/// the search text with the bytes that filters give a meaning ("*", "(", ")", "\\", NUL) escaped; cut to 63
+/// characters.
+std::string LdapSearchFilter(std::string_view pattern, std::string_view search);
+
 /// The placeholders that substitution lists fill for their body.
 enum class Placeholder : std::uint8_t {
     Name,

@@ -1,18 +1,29 @@
 // The mail vocabulary of the page templates: the message list with its paging, the values of the current message
 // and its parts, compose values, address look-ups and mail accounts.
+#include "engine/LdapLibrary.h"
 #include "engine/TemplateRender.h"
 #include "engine/Views.h"
 #include "engine/tests/PageTestSupport.h"
+#include "platform/ChildProcess.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "store/CvUserBinding.h"
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
+#include "testsupport/LoopbackListener.h"
+#include "testsupport/Program.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace qm::engine {
 namespace {
@@ -473,6 +484,153 @@ TEST_F(TemplateMailTest, HandsTheSessionToTheCompanionsWebConfiguration)
     EXPECT_EQ(platform::IniRead(sessions, "ABCDEFG", "Stale"), std::nullopt);
     EXPECT_TRUE(platform::IniRead(sessions, "ABCDEFG", "LastAccess").has_value());
     store::UnloadCVUser();
+}
+
+} // namespace
+} // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST(LdapSearchFilterTest, PutsTheSearchTextIntoThePatternAsAValue)
+{
+    struct Case {
+        const char* Pattern;
+        const char* Search;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"(cn=*NAME*)", "", "(cn=*)"},
+            {"(cn=*NAME*)", "ann", "(cn=*ann*)"},
+            {"(|(cn=NAME*)(mail=NAME*))", "bo", "(|(cn=bo*)(mail=bo*))"},
+            {"(cn=*NAME*)", "*)(uid=*", "(cn=*\\2a\\29\\28uid=\\2a*)"},
+            {"(cn=*NAME*)", "a\\b", "(cn=*a\\5cb*)"},
+            {"(cn=*NAME*)", nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string search = c.Search != nullptr ? c.Search : std::string(70, 'x'); // null: a long one
+        SCOPED_TRACE(search);
+        const std::string filter = LdapSearchFilter(c.Pattern, search);
+        if (c.Want != nullptr) {
+            EXPECT_EQ(filter, c.Want);
+        } else {
+            EXPECT_EQ(filter, "(cn=*" + std::string(58, 'x'));
+        }
+    }
+}
+
+std::string ReadAll(const std::string& path)
+{
+    auto text = platform::ReadWholeFile(path);
+    return text ? *text : std::string();
+}
+
+// A directory server of the distribution (slapd with its built-in LDIF back end) on a loopback port of its own.
+class LdapLookupTest : public TemplateMailTest {
+protected:
+    void SetUp() override
+    {
+        TemplateMailTest::SetUp();
+        // The client library keeps process-wide state that it allocates once; pinned, it is never unmapped, so
+        // that state stays reachable and is not reported as leaked at exit.
+        if (::dlopen(kLdapLibraryName, RTLD_NOW | RTLD_NODELETE) == nullptr || !fs::exists("/usr/sbin/slapd") ||
+            !fs::exists("/usr/sbin/slapadd") || !LoadLdapLibrary()) {
+            GTEST_SKIP() << "no directory server or LDAP library here";
+        }
+        const std::string dir = m_fixture.Path("ldap");
+        fs::create_directories(dir + "/data");
+        const std::string conf = dir + "/slapd.conf";
+        WriteFile(conf, "include /etc/ldap/schema/core.schema\ninclude /etc/ldap/schema/cosine.schema\n"
+                        "include /etc/ldap/schema/inetorgperson.schema\npidfile " +
+                                dir +
+                                "/slapd.pid\n"
+                                "database ldif\ndirectory " +
+                                dir +
+                                "/data\nsuffix \"dc=example,dc=com\"\n"
+                                "rootdn \"cn=admin,dc=example,dc=com\"\n");
+        WriteFile(dir + "/data.ldif",
+                  "dn: dc=example,dc=com\nobjectClass: dcObject\nobjectClass: organization\no: Example\ndc: example\n\n"
+                  "dn: uid=zed,dc=example,dc=com\nobjectClass: inetOrgPerson\nuid: zed\ncn: ZED ALPHA\nsn: Alpha\n"
+                  "mail: zed@example.com\n\n"
+                  "dn: uid=eve,dc=example,dc=com\nobjectClass: inetOrgPerson\nuid: eve\n"
+                  "cn: <script>Eve</script> <$USER$>\nsn: Eve\nmail: eve@example.com\n");
+        ChildOptions add;
+        add.Argv = {"/usr/sbin/slapadd", "-f", conf, "-l", dir + "/data.ldif"};
+        add.Stderr = ChildStdio::File(dir + "/slapadd.err");
+        Result<ChildStatus> added = ChildProcess::Run(add, 30000);
+        ASSERT_TRUE(added && added->ExitedWith(0)) << ReadAll(dir + "/slapadd.err");
+        m_port = qm::test::LoopbackListener().Port();
+        ChildOptions serve;
+        serve.Argv = {
+                "/usr/sbin/slapd", "-f", conf, "-h", "ldap://127.0.0.1:" + std::to_string(m_port) + "/", "-d", "0"};
+        serve.Stderr = ChildStdio::File(dir + "/slapd.err");
+        serve.Group = ProcessGroup::NewGroup;
+        Result<ChildProcess> child = ChildProcess::Start(serve);
+        ASSERT_TRUE(child) << child.error().Message;
+        m_server.emplace(std::move(*child));
+        ASSERT_TRUE(qm::test::WaitUntil([this] { return Listens(); })) << ReadAll(dir + "/slapd.err");
+        m_fixture.WriteIni("[Directories]\r\nBaseDir=" + m_fixture.Path("") + "\r\n");
+    }
+
+    void TearDown() override
+    {
+        if (m_server) {
+            (void)m_server->Kill();
+        }
+        UnloadLdapLibrary();
+    }
+
+    bool Listens() const
+    {
+        qm::test::ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(static_cast<std::uint16_t>(m_port));
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    }
+
+    int m_port = 0;
+    std::optional<ChildProcess> m_server;
+};
+
+TEST_F(LdapLookupTest, ListsTheDirectorysEntriesEscaped)
+{
+    WriteFile(m_fixture.Path("AddrLookup.ini"), "[Corp]\r\nDescr=Staff\r\nHost=127.0.0.1:" + std::to_string(m_port) +
+                                                        "\r\nBase=dc=example,dc=com\r\n"
+                                                        "[Down]\r\nHost=127.0.0.1:1\r\n");
+    LoadUser();
+
+    struct Case {
+        const char* Select;
+        const char* Search;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"staff", "alpha", "ZED ALPHA<zed@example.com>;"},
+            {"Staff", "SCRIPT", "&lt;script&gt;Eve&lt;/script&gt; &lt;$USER$&gt;<eve@example.com>;"},
+            {"Staff", "*)(uid=*", ""},
+            {"Nowhere", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Search);
+        auto page = SessionPage(kViewCompose);
+        page->Field("AddrLookupSelect", c.Select);
+        page->Field("Search", c.Search);
+        EXPECT_EQ(page->Render("<$FOREACH ADDRLOOKUP$><$NAME$><<$EMAIL$>>;<$ENDEACH ADDRLOOKUP$>"), c.Want);
+    }
+    auto all = SessionPage(kViewCompose);
+    all->Field("AddrLookupSelect", "Staff");
+    EXPECT_EQ(all->Render("<$FOREACH ADDRLOOKUP$>x<$ENDEACH ADDRLOOKUP$>"), "xx");
+
+    test::ScopedLogLevel level(3);
+    auto down = SessionPage(kViewCompose);
+    down->Field("AddrLookupSelect", "Down");
+    EXPECT_EQ(down->Render("<$FOREACH ADDRLOOKUP$>x<$ENDEACH ADDRLOOKUP$>"), "");
+    EXPECT_FALSE(down->Logged.Lines.empty());
+    EXPECT_TRUE(m_session.Error.Take() != nullptr) << "the failure is shown to the user";
 }
 
 } // namespace
