@@ -635,3 +635,33 @@ TEST_F(LdapLookupTest, ListsTheDirectorysEntriesEscaped)
 
 } // namespace
 } // namespace qm::engine
+
+namespace qm::engine {
+namespace {
+
+TEST_F(TemplateMailTest, CountsTheMessagesOfTheFoldersAndFormatsDates)
+{
+    LoadUser();
+    AddMessage(1).SetFlags(store::MessageFlag::Read);
+    AddMessage(2);
+    AddMessage(3, "Trash");
+    AddMessage(4, "Sent").SetFlags(store::MessageFlag::Read);
+    store::FolderList& folders = m_session.UserObject->Folders();
+    ASSERT_GE(folders.Select("Inbox"), 0);
+    auto page = SessionPage(kViewList, {"SCRIPT_NAME=/qm"});
+    EXPECT_EQ(page->Render("<$MSGCOUNT$>/<$UNREADCOUNT$>|<$ALLUNREADCOUNTS$>"),
+              "2/1|<A HREF=\"/qm?Session=ABCDEFG&View=List&Folder=Trash\">Trash:1</A>");
+    ASSERT_GE(folders.Select("Sent"), 0);
+    EXPECT_EQ(page->Render("<$MSGCOUNT$>/<$UNREADCOUNT$>|<$ALLUNREADCOUNTS$>"),
+              "1/0|<A HREF=\"/qm?Session=ABCDEFG&View=List&Folder=Inbox\">Inbox:1</A>, "
+              "<A HREF=\"/qm?Session=ABCDEFG&View=List&Folder=Trash\">Trash:1</A>");
+
+    // The List page and the other pages have date formats of their own (the date is in November 2023 everywhere).
+    m_fixture.WriteIni("[General]\r\nListDateFormat=L%Y\r\nMessageDateFormat=M%Y <%m>\r\n");
+    m_session.Current = Index().Entry(0);
+    EXPECT_EQ(page->Render("<$DATE$>"), "L2023");
+    EXPECT_EQ(SessionPage(kViewMessage)->Render("<$DATE$>"), "M2023 &lt;11&gt;");
+}
+
+} // namespace
+} // namespace qm::engine
