@@ -239,27 +239,46 @@ void TemplateRender::WriteEscapedRaw(std::string_view text)
     AppendHtmlEscaped(m_out, text, true);
 }
 
-void TemplateRender::WriteMailText(std::string_view text, bool raw)
+std::string_view TemplateRender::InPageCharset(std::string_view text, std::string_view charset)
 {
-    if (!IsAscii(text)) {
-        if (m_pageCharset < 0) {
-            m_charsetName = LanguageText(m_context, kMsgCharset);
-            const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
-            m_pageCharset = utf8 ? 0 : 1;
+    if (IsAscii(text)) {
+        return text;
+    }
+    if (m_pageCharset < 0) {
+        m_charsetName = LanguageText(m_context, kMsgCharset);
+        const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
+        m_pageCharset = utf8 ? 0 : 1;
+    }
+    if (!charset.empty()) {
+        if (EqualsNoCase(charset, m_charsetName)) {
+            return text;
         }
-        const bool utf8 = IsUtf8(text);
-        if (m_pageCharset == 0 && !utf8) {
-            if (ConvertCharset("WINDOWS-1252", "UTF-8", text, m_converted) ||
-                ConvertCharset("ISO-8859-1", "UTF-8", text, m_converted)) {
-                text = m_converted;
-            }
-        } else if (m_pageCharset == 1 && utf8 && !m_charsetName.empty()) {
-            if (ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
-                text = m_converted;
-            }
+        if (!m_charsetName.empty() && ConvertCharset(charset, m_charsetName, text, m_converted)) {
+            return m_converted;
         }
     }
-    AppendHtmlEscaped(m_out, text, raw);
+    const bool utf8 = IsUtf8(text);
+    if (m_pageCharset == 0 && !utf8) {
+        if (ConvertCharset("WINDOWS-1252", "UTF-8", text, m_converted) ||
+            ConvertCharset("ISO-8859-1", "UTF-8", text, m_converted)) {
+            return m_converted;
+        }
+    } else if (m_pageCharset == 1 && utf8 && !m_charsetName.empty()) {
+        if (ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
+            return m_converted;
+        }
+    }
+    return text;
+}
+
+void TemplateRender::WriteMailText(std::string_view text, bool raw)
+{
+    AppendHtmlEscaped(m_out, InPageCharset(text, {}), raw);
+}
+
+void TemplateRender::WriteMailHtml(std::string_view html, std::string_view charset)
+{
+    m_out.append(InPageCharset(html, charset));
 }
 
 void TemplateRender::WriteUrl(std::string_view text)

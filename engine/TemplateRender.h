@@ -99,12 +99,19 @@ public:
     /// page's set when every character has a counterpart there. Text is otherwise written as its bytes.
     void WriteMailText(std::string_view text, bool raw = false);
 
+    /// HTML made from a mail body (markup in ASCII, text in the body's character set), written in the page's
+    /// character set: converted from charset when it is given and known; without one, as WriteMailText reads
+    /// bytes. Written as it is when no conversion can be made.
+    void WriteMailHtml(std::string_view html, std::string_view charset);
+
     /// The list index: the item of the address-book, attachment, filter and mail-account lists that values read.
     int ListIndex() const { return m_listIndex; }
 
     void SetListIndex(int index) { m_listIndex = index; }
 
 private:
+    // text in the page's character set (the text itself, or m_converted holding it).
+    std::string_view InPageCharset(std::string_view text, std::string_view charset);
     void RenderBlock(const CompiledTemplate& compiled, std::uint32_t block);
     void ExpandValue(const CompiledTemplate::ValueTag& tag);
     bool EvaluateCondition(const CompiledTemplate::ConditionTag& tag);

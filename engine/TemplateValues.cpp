@@ -751,7 +751,30 @@ void ValueCoverPage(TemplateRender& render, std::string_view)
     WriteHeaderValue(render, "COVERPAGE");
 }
 
-// The body rendered by the store's renderer in display mode into the page (through a memory stream).
+// The charset parameter of a content type ("" when it has none); JIS text comes out of the renderer as Shift-JIS.
+std::string CharsetOf(std::string_view contentType)
+{
+    std::string lower(contentType);
+    for (char& c : lower) {
+        c = FoldCase(c);
+    }
+    const std::size_t at = lower.find("charset=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string_view value = std::string_view(contentType).substr(at + 8);
+    if (!value.empty() && value.front() == '"') {
+        value.remove_prefix(1);
+    }
+    value = value.substr(0, value.find_first_of("\"; \t"));
+    if (StartsWithNoCase(std::string(value).c_str(), "ISO-2022-JP")) {
+        return "SHIFT_JIS";
+    }
+    return std::string(value);
+}
+
+// The body rendered by the store's renderer in display mode, part by part, each converted from its own character
+// set to the page's.
 void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
 {
     PageSession& session = *render.Session();
@@ -766,6 +789,13 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
     if (out == nullptr) {
         return;
     }
+    // Writes what the renderer wrote since the last call, in the page's character set.
+    std::size_t written = 0;
+    const auto flush = [&](std::string_view charset) {
+        (void)std::fflush(out);
+        render.WriteMailHtml(std::string_view(buffer + written, size - written), charset);
+        written = size;
+    };
     {
         store::BodyRenderer renderer(out, message.GetMessagePath().c_str(), store::RenderMode::Display, &request);
         const store::PartIndex* parts =
@@ -777,19 +807,21 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
                 for (int i = 0; i < parts->Count(); ++i) {
                     if (parts->IsInlinePart(parts->Item(i), prefer.c_str())) {
                         if (!first) {
-                            (void)std::fputs("<HR>", out);
+                            render.WritePlain("<HR>");
                         }
                         first = false;
                         renderer.RenderPart(parts->Item(i));
+                        flush(CharsetOf(parts->Item(i).ContentType));
                     }
                 }
             } else {
                 renderer.RenderMessage();
+                const store::HeaderBlock headers = store::HeaderBlock::ReadFile(message.GetMessagePath().c_str());
+                flush(CharsetOf(headers.Items().GetValue("Content-Type")));
             }
         }
     }
     (void)std::fclose(out);
-    render.WritePlain(std::string_view(buffer, size));
     std::free(buffer);
 }
 

@@ -296,6 +296,30 @@ TEST_F(TemplateMailTest, RendersTheBodySafely)
     EXPECT_NE(body.find("Hello &lt;b&gt;there&lt;/b&gt;"), std::string::npos) << body;
     EXPECT_EQ(body.find("<b>"), std::string::npos) << body;
 
+    // The body reaches the page in the page's character set, from the one it declares, or read as Windows-1252.
+    struct Case {
+        const char* Header;
+        const char* Lang;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"Content-Type: text/plain; charset=iso-8859-1", "de", "Caf\xc3\xa9"},
+            {"Content-Type: text/plain; charset=\"ISO-8859-1\"", "en", "Caf\xe9"},
+            {"Subject: none declared", "de", "Caf\xc3\xa9"},
+            {"Content-Type: text/plain; charset=no-such-set", "en", "Caf\xe9"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Header);
+        WriteFile(m.GetMessagePath(), std::string(c.Header) + "\r\n\r\nCaf\xe9\r\n");
+        auto charsetPage = SessionPage(kViewMessage);
+        charsetPage->Lang = c.Lang;
+        const std::string shown = charsetPage->Render("<$BODY$>");
+        EXPECT_NE(shown.find(c.Want), std::string::npos) << shown;
+    }
+    WriteFile(m.GetMessagePath(), "Content-Type: text/plain; charset=utf-8\r\n\r\nCaf\xc3\xa9\r\n");
+    EXPECT_NE(page->Render("<$BODY$>").find("Caf\xe9"), std::string::npos) << "UTF-8 on a Latin-1 page";
+
     // On the compose page the text goes inside a TEXTAREA, which it must not be able to close.
     WriteFile(TempDir() + "/.body.txt", "Hi</textarea><script>x</script>\r\n");
     auto compose = SessionPage(kViewCompose);
