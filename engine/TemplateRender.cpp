@@ -188,7 +188,7 @@ void TemplateRender::ExpandValue(const CompiledTemplate::ValueTag& tag)
     if (tag.Placeholder >= 0) {
         for (const Placeholders* item : m_items) {
             if (const std::string_view* text = item->Get(tag.Placeholder)) {
-                WriteEscapedRaw(*text);
+                WriteMailText(*text, true); // names from books, directories and files: in the page's set
                 return;
             }
         }

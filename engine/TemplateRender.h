@@ -67,7 +67,8 @@ public:
     void RenderItem(const ListBody& body) { RenderBlock(*body.Template, body.Block); }
 
     /// Renders a list body for one item of a substitution list: the placeholder tags of the body, and of the lists
-    /// inside it, write the item's texts (HTML-escaped). Where lists nest, the outer list's text wins.
+    /// inside it, write the item's texts (HTML-escaped, in the page's character set as WriteMailText). Where lists
+    /// nest, the outer list's text wins.
     void RenderItem(const ListBody& body, const Placeholders& item);
 
     // ---- output forms ----

@@ -380,6 +380,18 @@ TEST_F(TemplateMailTest, LooksUpAddressesWithoutLettingThemActAsTemplateText)
         EXPECT_EQ(page->Render("<$FOREACH ADDRLOOKUP$><$NAME$><<$EMAIL$>>(<$COMMENT$>);<$ENDEACH ADDRLOOKUP$>"),
                   c.Want);
     }
+    // A Latin-1 name of the book on a UTF-8 page.
+    WriteFile(UserDir() + "/AddrBook.txt", "Ren\xe9\tr@x.com\t\r\n");
+    LoadUser();
+    auto utf8 = SessionPage(kViewCompose);
+    utf8->Lang = "de";
+    EXPECT_EQ(utf8->Render("<$FOREACH ADDRLOOKUP$><$NAME$><$ENDEACH ADDRLOOKUP$>"), "Ren\xc3\xa9");
+    WriteFile(UserDir() + "/AddrBook.txt", "ZED ALPHA\tz@x.com\tboss\r\n"
+                                           "<script>alert(1)</script>\tevil@x.com\t<$USER$>\r\n"
+                                           "Bob\tbob@zed.org\t\r\n"
+                                           "Carol\tc@y.com\t\r\n");
+    LoadUser();
+
     auto all = SessionPage(kViewCompose);
     all->Field("SortOrder", "RevName");
     EXPECT_EQ(all->Render("<$FOREACH ADDRLOOKUP$><$NAME$>;<$ENDEACH ADDRLOOKUP$>"),
