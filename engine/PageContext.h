@@ -7,6 +7,10 @@
 #include "engine/MessageSlot.h"
 #include "store/StoreSeams.h"
 
+namespace qm::store {
+class MessageIndexEntry;
+} // namespace qm::store
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +66,14 @@ public:
 
     /// The user of the session, with the store objects the user owns (folders, mail accounts, ...).
     virtual store::StoreUser& User() = 0;
+
+    /// The message the mail pages show (an entry of the user's index, not owned), or null; the MESSAGE list makes
+    /// each of its entries current in turn.
+    virtual store::MessageIndexEntry* CurrentMessage() = 0;
+    virtual void SetCurrentMessage(store::MessageIndexEntry* entry) = 0;
+
+    /// The session's temporary directory (compose files, decoded bodies).
+    virtual const std::string& TempDir() const = 0;
 };
 
 /// The request a page is rendered for. Every call comes from the request's own thread.

@@ -32,6 +32,12 @@ public:
 
     UserRecord& User() override { return m_session.User(); }
 
+    store::MessageIndexEntry* CurrentMessage() override { return m_session.CurrentMessage(); }
+
+    void SetCurrentMessage(store::MessageIndexEntry* entry) override { m_session.SetCurrentMessage(entry); }
+
+    const std::string& TempDir() const override { return m_session.TempDir(); }
+
     Session& Get() { return m_session; }
 
 private:

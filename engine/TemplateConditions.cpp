@@ -10,6 +10,8 @@
 #include "platform/Path.h"
 #include "store/CvUserBinding.h"
 #include "store/FolderList.h"
+#include "store/MailHostList.h"
+#include "store/MessageIndex.h"
 
 #include <string>
 
@@ -110,6 +112,113 @@ bool ConditionFolderReadOnly(TemplateRender& render, std::string_view)
     return SelectedFolderIs(render, [](const store::FolderEntry& f) { return store::IsSpecialFolder(f.Name()); });
 }
 
+// The user's message index; null without a session or an index.
+store::MessageIndex* MessageIndexOf(TemplateRender& render)
+{
+    PageSession* session = render.Session();
+    if (session == nullptr) {
+        return nullptr;
+    }
+    Result<store::MessageIndex*> index = session->User().Index();
+    return index ? *index : nullptr;
+}
+
+bool ConditionFolderHasUnread(TemplateRender& render, std::string_view)
+{
+    store::MessageIndex* index = MessageIndexOf(render);
+    return index != nullptr && SelectedFolderIs(render, [&](const store::FolderEntry& f) {
+               return index->CountUnreadInFolder(f.Name()) > 0;
+           });
+}
+
+bool ConditionNoMessages(TemplateRender& render, std::string_view)
+{
+    store::MessageIndex* index = MessageIndexOf(render);
+    return index != nullptr && index->FirstVisible() < 0;
+}
+
+bool ConditionUnreadMessages(TemplateRender& render, std::string_view)
+{
+    store::MessageIndex* index = MessageIndexOf(render);
+    if (index == nullptr) {
+        return false;
+    }
+    const store::FolderList& folders = render.Session()->User().Folders();
+    for (int i = 0; i < folders.Count(); ++i) {
+        if (index->CountUnreadInFolder(folders.Item(i).Name()) > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the current message has flag; false without one.
+bool MessageHas(TemplateRender& render, std::uint32_t flag)
+{
+    PageSession* session = render.Session();
+    const store::MessageIndexEntry* message = session != nullptr ? session->CurrentMessage() : nullptr;
+    return message != nullptr && message->HasFlag(flag);
+}
+
+bool ConditionMsgForwarded(TemplateRender& render, std::string_view)
+{
+    return MessageHas(render, store::MessageFlag::Forwarded);
+}
+
+bool ConditionMsgHasAttach(TemplateRender& render, std::string_view)
+{
+    return MessageHas(render, store::MessageFlag::HasAttachments);
+}
+
+bool ConditionMsgNew(TemplateRender& render, std::string_view)
+{
+    return MessageHas(render, store::MessageFlag::New);
+}
+
+bool ConditionMsgReplied(TemplateRender& render, std::string_view)
+{
+    return MessageHas(render, store::MessageFlag::Replied);
+}
+
+bool ConditionMsgUnread(TemplateRender& render, std::string_view)
+{
+    PageSession* session = render.Session();
+    return session != nullptr && session->CurrentMessage() != nullptr && !MessageHas(render, store::MessageFlag::Read);
+}
+
+bool ConditionMsgUrgent(TemplateRender& render, std::string_view)
+{
+    return MessageHas(render, store::MessageFlag::Urgent);
+}
+
+// The mail account at the list index is the user's system account, which the domain keeps in step.
+bool ConditionMailboxReadOnly(TemplateRender& render, std::string_view)
+{
+    PageSession* session = render.Session();
+    if (session == nullptr || !GetDomainBool("SyncSystemMailbox", render.Context().Domain())) {
+        return false;
+    }
+    store::MailHostList& accounts = session->User().MailHosts();
+    const int i = render.ListIndex();
+    return i >= 0 && i < accounts.Count() && &accounts.Item(i) == &accounts.GetSystemAccount();
+}
+
+bool ConditionMailboxDeleteReadOnly(TemplateRender& render, std::string_view argument)
+{
+    return ConditionMailboxReadOnly(render, argument) &&
+           !GetDomainSetting("PopDelete", render.Context().Domain()).empty();
+}
+
+// The fax server asks for a password: [Security] RequirePassword of its Telvane.ini.
+bool ConditionTelvanePassword(TemplateRender&, std::string_view)
+{
+    if (!UseFaxServer()) {
+        return false;
+    }
+    const std::optional<std::string> ini = FaxServerFile("Telvane.ini");
+    return ini && ReadIniBoolFile("Security", "RequirePassword", false, *ini);
+}
+
 bool ConditionTrue(TemplateRender&, std::string_view)
 {
     return true;
@@ -133,10 +242,22 @@ constexpr ConditionEntry kConditions[] = {
         {"FAXCOMPOSE", ConditionFaxCompose},
         {"FOLDERHASSUBS", ConditionFolderHasSubs},
         {"FOLDERREADONLY", ConditionFolderReadOnly},
+        {"FOLDERHASUNREAD", ConditionFolderHasUnread},
+        {"NOMESSAGES", ConditionNoMessages},
+        {"UNREADMESSAGES", ConditionUnreadMessages},
+        {"MAILBOXREADONLY", ConditionMailboxReadOnly},
+        {"MAILBOXDELETEREADONLY", ConditionMailboxDeleteReadOnly},
+        {"MSGFORWARDED", ConditionMsgForwarded},
+        {"MSGHASATTACH", ConditionMsgHasAttach},
+        {"MSGNEW", ConditionMsgNew},
+        {"MSGREPLIED", ConditionMsgReplied},
+        {"MSGUNREAD", ConditionMsgUnread},
+        {"MSGURGENT", ConditionMsgUrgent},
         {"CORVID", ConditionCorvid},
         {"NETSCAPE", ConditionNetscape},
         {"TELVANE", ConditionTelvane},
         {"TESSERA", ConditionTessera},
+        {"TELVANEPASSWORD", ConditionTelvanePassword},
         {"QMPRO", ConditionTrue},
         {"QMSTANDARD", ConditionFalse},
         {"QMWATCH", ConditionQmWatch},

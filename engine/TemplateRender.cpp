@@ -2,8 +2,10 @@
 
 #include "common/CgiInput.h"
 #include "common/Log.h"
+#include "common/StringUtil.h"
 #include "engine/EngineMessages.h"
 #include "engine/TemplateCache.h"
+#include "platform/Charset.h"
 #include "platform/Path.h"
 
 #include <charconv>
@@ -37,6 +39,59 @@ bool RenderFound(PageContext& context, std::string_view page)
         return false;
     }
     RenderTemplate(context, *found);
+    return true;
+}
+
+// Language message of the page's character set.
+constexpr int kMsgCharset = 64;
+
+bool IsAscii(std::string_view text)
+{
+    for (const char c : text) {
+        if ((static_cast<unsigned char>(c) & 0x80) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool IsUtf8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned min = 0;
+        unsigned code = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2, min = 0x80, code = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3, min = 0x800, code = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4, min = 0x10000, code = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += length;
+    }
     return true;
 }
 
@@ -133,7 +188,7 @@ void TemplateRender::ExpandValue(const CompiledTemplate::ValueTag& tag)
     if (tag.Placeholder >= 0) {
         for (const Placeholders* item : m_items) {
             if (const std::string_view* text = item->Get(tag.Placeholder)) {
-                WriteEscapedRaw(*text);
+                WriteMailText(*text, true); // names from books, directories and files: in the page's set
                 return;
             }
         }
@@ -182,6 +237,48 @@ void TemplateRender::WriteEscaped(std::string_view text)
 void TemplateRender::WriteEscapedRaw(std::string_view text)
 {
     AppendHtmlEscaped(m_out, text, true);
+}
+
+std::string_view TemplateRender::InPageCharset(std::string_view text, std::string_view charset)
+{
+    if (IsAscii(text)) {
+        return text;
+    }
+    if (m_pageCharset < 0) {
+        m_charsetName = LanguageText(m_context, kMsgCharset);
+        const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
+        m_pageCharset = utf8 ? 0 : 1;
+    }
+    if (!charset.empty()) {
+        if (EqualsNoCase(charset, m_charsetName)) {
+            return text;
+        }
+        if (!m_charsetName.empty() && ConvertCharset(charset, m_charsetName, text, m_converted)) {
+            return m_converted;
+        }
+    }
+    const bool utf8 = IsUtf8(text);
+    if (m_pageCharset == 0 && !utf8) {
+        if (ConvertCharset("WINDOWS-1252", "UTF-8", text, m_converted) ||
+            ConvertCharset("ISO-8859-1", "UTF-8", text, m_converted)) {
+            return m_converted;
+        }
+    } else if (m_pageCharset == 1 && utf8 && !m_charsetName.empty()) {
+        if (ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
+            return m_converted;
+        }
+    }
+    return text;
+}
+
+void TemplateRender::WriteMailText(std::string_view text, bool raw)
+{
+    AppendHtmlEscaped(m_out, InPageCharset(text, {}), raw);
+}
+
+void TemplateRender::WriteMailHtml(std::string_view html, std::string_view charset)
+{
+    m_out.append(InPageCharset(html, charset));
 }
 
 void TemplateRender::WriteUrl(std::string_view text)

@@ -67,7 +67,8 @@ public:
     void RenderItem(const ListBody& body) { RenderBlock(*body.Template, body.Block); }
 
     /// Renders a list body for one item of a substitution list: the placeholder tags of the body, and of the lists
-    /// inside it, write the item's texts (HTML-escaped). Where lists nest, the outer list's text wins.
+    /// inside it, write the item's texts (HTML-escaped, in the page's character set as WriteMailText). Where lists
+    /// nest, the outer list's text wins.
     void RenderItem(const ListBody& body, const Placeholders& item);
 
     // ---- output forms ----
@@ -93,7 +94,25 @@ public:
     /// A decimal number.
     void WriteInt(long long value);
 
+    /// Text from mail (header fields, names, addresses) in the page's character set (language message 64), then
+    /// escaped as WriteEscaped (raw: as WriteEscapedRaw). On a UTF-8 page, bytes that are not UTF-8 are read as
+    /// Windows-1252 (ISO-8859-1 where that has no character); on any other page, UTF-8 text is converted to the
+    /// page's set when every character has a counterpart there. Text is otherwise written as its bytes.
+    void WriteMailText(std::string_view text, bool raw = false);
+
+    /// HTML made from a mail body (markup in ASCII, text in the body's character set), written in the page's
+    /// character set: converted from charset when it is given and known; without one, as WriteMailText reads
+    /// bytes. Written as it is when no conversion can be made.
+    void WriteMailHtml(std::string_view html, std::string_view charset);
+
+    /// The list index: the item of the address-book, attachment, filter and mail-account lists that values read.
+    int ListIndex() const { return m_listIndex; }
+
+    void SetListIndex(int index) { m_listIndex = index; }
+
 private:
+    // text in the page's character set (the text itself, or m_converted holding it).
+    std::string_view InPageCharset(std::string_view text, std::string_view charset);
     void RenderBlock(const CompiledTemplate& compiled, std::uint32_t block);
     void ExpandValue(const CompiledTemplate::ValueTag& tag);
     bool EvaluateCondition(const CompiledTemplate::ConditionTag& tag);
@@ -102,6 +121,10 @@ private:
     PageContext& m_context;
     std::string& m_out;
     std::vector<const Placeholders*> m_items; // substitution items of the lists being rendered, outermost first
+    int m_listIndex = 0;
+    int m_pageCharset = -1; // -1 not looked up yet, 0 UTF-8, 1 another set
+    std::string m_charsetName;
+    std::string m_converted; // scratch of WriteMailText
 };
 
 /// Renders a compiled template into the request's output.

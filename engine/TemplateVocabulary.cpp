@@ -1,5 +1,10 @@
 #include "engine/TemplateVocabulary.h"
 
+#include "common/IniAccess.h"
+#include "platform/FileSystem.h"
+#include "platform/Path.h"
+#include "platform/Registry.h"
+
 namespace qm::engine {
 namespace {
 
@@ -44,6 +49,38 @@ const ListEntry* FindList(std::string_view name)
         }
     }
     return nullptr;
+}
+
+bool UseFaxServer()
+{
+    return ReadIniBool("Telvane", "UseTelvane", false);
+}
+
+std::string FaxServerDir()
+{
+    std::string dir = ReadIniString("Telvane", "AppPath", "");
+    if (dir.empty()) {
+        dir = platform::RegGetString("Software\\Brindlewood Technologies\\Telvane\\Server", "AppPath")
+                      .value_or(std::string());
+    }
+    return platform::NativePath(dir);
+}
+
+std::optional<std::string> FaxServerFile(std::string_view relative)
+{
+    const std::string native = platform::NativePath(relative);
+    if (native.empty()) {
+        return std::nullopt;
+    }
+    if (native.front() == '/') {
+        return platform::IsRegularFile(native) || platform::IsDirectory(native) ? std::optional<std::string>(native)
+                                                                                : std::nullopt;
+    }
+    const std::string dir = FaxServerDir();
+    if (dir.empty()) {
+        return std::nullopt;
+    }
+    return platform::ResolvePathNoCase(dir, native);
 }
 
 int FindPlaceholder(std::string_view name)

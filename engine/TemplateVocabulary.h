@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace qm::engine {
@@ -70,6 +72,22 @@ std::span<const ListEntry> Lists();
 const ValueEntry* FindValue(std::span<const ValueEntry> table, std::string_view name, std::string_view& argument);
 const ConditionEntry* FindCondition(std::string_view name, std::string_view& argument);
 const ListEntry* FindList(std::string_view name);
+
+/// Whether the fax server is used: [Telvane] UseTelvane of the engine INI (default off).
+bool UseFaxServer();
+
+/// The fax server's directory: [Telvane] AppPath of the engine INI, else the registry value AppPath of
+/// "Software\Brindlewood Technologies\Telvane\Server"; "" when neither names one.
+std::string FaxServerDir();
+
+/// A file named relative to the fax server's directory ('\' or '/' separators, any case), or the path itself when
+/// it is absolute; nullopt when it does not exist.
+std::optional<std::string> FaxServerFile(std::string_view relative);
+
+/// The filter of a directory look-up: pattern with "*NAME*" made "*" for an empty search, else every "NAME" made
+/// the search text with the bytes that filters give a meaning ("*", "(", ")", "\\", NUL) escaped; cut to 63
+/// characters.
+std::string LdapSearchFilter(std::string_view pattern, std::string_view search);
 
 /// The placeholders that substitution lists fill for their body.
 enum class Placeholder : std::uint8_t {

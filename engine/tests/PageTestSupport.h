@@ -13,8 +13,10 @@
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/tests/EngineTestSupport.h"
+#include "store/AddressBook.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
+#include "store/MessageIndex.h"
 #include "store/StoreSeams.h"
 
 #include <gtest/gtest.h>
@@ -79,18 +81,25 @@ private:
     int m_level;
 };
 
-/// A user with real folders and mail accounts in userDir; the parts the page values do not use yet abort.
+/// A user with real folders, mail accounts, message index and address book in userDir; the filters abort.
 class FakeStoreUser final : public store::StoreUser {
 public:
     FakeStoreUser(const std::string& userDir, const store::LanguageTexts* texts)
         : m_userDir(userDir)
         , m_folders(userDir, "en", texts)
         , m_accounts(userDir)
-    {}
+        , m_index(userDir)
+        , m_book(userDir.c_str(), store::AddressBook::PathKind::Directory)
+    {
+        (void)m_index.Load();
+        (void)m_book.Load();
+    }
 
     const char* UserDir() const override { return m_userDir.c_str(); }
 
-    Result<store::MessageIndex*> Index() override { return Fail("no message index in the tests", ENOSYS); }
+    Result<store::MessageIndex*> Index() override { return &m_index; }
+
+    store::MessageIndex& Messages() { return m_index; }
 
     store::FolderList& Folders() override { return m_folders; }
 
@@ -98,7 +107,7 @@ public:
 
     store::MailHostList& MailHosts() override { return m_accounts; }
 
-    store::AddressBook& AddrBook() override { std::abort(); }
+    store::AddressBook& AddrBook() override { return m_book; }
 
     const char* OwnPassword() const override { return ""; }
 
@@ -106,6 +115,8 @@ private:
     std::string m_userDir;
     store::FolderList m_folders;
     store::MailHostList m_accounts;
+    store::MessageIndex m_index;
+    store::AddressBook m_book;
 };
 
 class FakeSession final : public PageSession {
@@ -124,6 +135,12 @@ public:
 
     std::optional<FetchProgress> GetFetchProgress() override { return Progress; }
 
+    store::MessageIndexEntry* CurrentMessage() override { return Current; }
+
+    void SetCurrentMessage(store::MessageIndexEntry* entry) override { Current = entry; }
+
+    const std::string& TempDir() const override { return Temp; }
+
     store::StoreUser& User() override
     {
         if (!UserObject) {
@@ -141,6 +158,8 @@ public:
     int PendingFrameView = 0;
     std::optional<FetchProgress> Progress;
     std::unique_ptr<FakeStoreUser> UserObject;
+    store::MessageIndexEntry* Current = nullptr;
+    std::string Temp;
 };
 
 /// A request for the templates: fields, cookies and environment given by the test, output in a string.

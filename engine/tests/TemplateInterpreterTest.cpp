@@ -118,7 +118,7 @@ TEST_F(TemplateInterpreterTest, EchoesAtMost255BytesOfEveryRequestText)
 
     FakeSession session;
     page.SessionObject = &session;
-    EXPECT_EQ(page.Render("<$FRAMEVIEW$>"), std::string(255, 'F'));
+    EXPECT_EQ(page.Render("<$FRAMEVIEW$>"), "List"); // a frame shows only pages of the view table
     page.Field("View", std::string(1000, 'V').c_str());
     page.ViewId = 0;
     EXPECT_EQ(page.Render("<$ACTION$>").size(), std::string("?Session=ABCDEFG&View=").size() + 255);

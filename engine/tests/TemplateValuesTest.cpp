@@ -223,7 +223,10 @@ TEST_F(TemplateValuesTest, FramesShowThePendingViewOrTheRequestedOne)
 
     auto hostile = SessionPage();
     hostile->Field("FrameView", "List&x=\"><b>");
-    EXPECT_EQ(hostile->Render("<$FRAMEVIEW$>"), "List%26x%3D%22%3E%3Cb%3E");
+    EXPECT_EQ(hostile->Render("<$FRAMEVIEW$>"), "List");
+    auto known = SessionPage();
+    known->Field("FrameView", "options-prefs");
+    EXPECT_EQ(known->Render("<$FRAMEVIEW$>"), "Options-Prefs");
 }
 
 TEST_F(TemplateValuesTest, TheNavigationPageWalksTheFolders)
