@@ -6,11 +6,13 @@
 #include "admincgi/EngineApi.h"
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
+#include "platform/Path.h"
 #include "platform/Service.h"
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace qm::admincgi {
@@ -226,8 +228,13 @@ int RunAdminCgi(const AdminCgiOptions& options, std::FILE* in, std::FILE* out)
         (void)std::fputs("<HTML><BODY>Error locating Quillmail.ini!</BODY></HTML>\r\n", out);
         return kStartUpFailure;
     }
-    const std::size_t slash = context.EngineIniPath.rfind('/');
-    context.InstallDir = slash == std::string::npos ? "." : context.EngineIniPath.substr(0, slash);
+    // A relative setup file (as a fresh installation ships it: "../Quillmail.ini") lies beside the program.
+    std::filesystem::path engineIni = platform::NativePath(context.EngineIniPath);
+    if (engineIni.is_relative()) {
+        engineIni = std::filesystem::path(options.ProgramDir) / engineIni;
+    }
+    context.EngineIniPath = engineIni.lexically_normal().string();
+    context.InstallDir = engineIni.lexically_normal().parent_path().string();
     const std::string library = context.EnginePath("WebServer", "CgiFile1", "Quillmail.so");
     if (!LoadEngineDll(library.c_str(), UserCalls::Wanted)) {
         (void)std::fputs("<HTML><BODY>Error loading Quillmail.dll!</BODY></HTML>\r\n", out);

@@ -63,7 +63,7 @@ UserPage PageOfUsers(const std::vector<std::string>& sortedNames, int first, int
 AdminPageProvider::AdminPageProvider(AdminContext& context, std::string templateDir)
     : TemplateProvider(context.Request->Output(), std::move(templateDir))
     , m_context(context)
-    , m_fileList(context.FileListPath, context.ProgramDir)
+    , m_fileList(context.FileListPath, context.InstallDir)
 {}
 
 std::string AdminPageProvider::Link() const

@@ -137,7 +137,7 @@ std::optional<FileListLine> FileListReader::Next()
 
 std::optional<ListedFile> LookUpFileEntry(const AdminContext& context, std::string_view path)
 {
-    FileListReader reader(context.FileListPath, context.ProgramDir);
+    FileListReader reader(context.FileListPath, context.InstallDir);
     while (std::optional<FileListLine> line = reader.Next()) {
         if (line->Type == FileListLine::Kind::File && EqualsNoCase(line->First, path)) {
             return ListedFile{line->First, line->Third};
