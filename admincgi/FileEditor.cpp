@@ -305,16 +305,36 @@ void ForEachLine(std::string_view text, F show)
     }
 }
 
-void ShowReadOnly(AdminContext& context, const std::string& text)
+// The file for the read-only view: with TailSize only that many KiB from its end (and never more than
+// kMaxEditedFile), so that a large log can still be viewed; otherwise the whole file up to kMaxEditedFile.
+std::string ReadForView(const AdminContext& context, const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return {};
+    }
+    std::uint64_t want = kMaxEditedFile;
+    if (context.HasField("TailSize")) {
+        want = std::min<std::uint64_t>(
+                want, static_cast<std::uint64_t>(std::max(0, ParseDecimalInt(context.Field("TailSize")))) * 1024);
+    }
+    const std::uint64_t size = platform::FileSize(path).value_or(0);
+    if (size > want && std::fseek(file, static_cast<long>(size - want), SEEK_SET) != 0) {
+        want = 0;
+    }
+    std::string text(static_cast<std::size_t>(std::min(size, want)), '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    (void)std::fclose(file);
+    return text;
+}
+
+void ShowReadOnly(AdminContext& context, const std::string& text, bool startsMidFile)
 {
     std::string_view shown = text;
-    if (context.HasField("TailSize")) {
-        const long long tail = std::max(0, ParseDecimalInt(context.Field("TailSize"))) * 1024LL;
-        if (tail < static_cast<long long>(shown.size())) {
-            shown.remove_prefix(shown.size() - static_cast<std::size_t>(tail));
-            const std::size_t end = shown.find('\n');
-            shown.remove_prefix(end == std::string_view::npos ? shown.size() : end + 1);
-        }
+    if (context.HasField("TailSize") && startsMidFile) {
+        // The view starts at the first whole line.
+        const std::size_t end = shown.find('\n');
+        shown.remove_prefix(end == std::string_view::npos ? shown.size() : end + 1);
     }
     std::string out = "<PRE>\n";
     ForEachLine(shown, [&out](std::string_view line) {
@@ -328,11 +348,12 @@ void ShowReadOnly(AdminContext& context, const std::string& text)
 void ShowText(AdminContext& context, const std::string& text)
 {
     std::string out = "<CENTER>\n<TEXTAREA WRAP=OFF NAME=\"Content\" COLS=\"90%\" ROWS=\"30\">\n";
-    // Escaped so that the file cannot end the text area; the browser gives back the bytes themselves.
-    ForEachLine(text, [&out](std::string_view line) {
-        AppendHtmlEscaped(out, line, true);
+    // The bytes as they are (long lines not cut, which a save would make into several), escaped so that the file
+    // cannot end the text area; the browser gives back the bytes themselves.
+    AppendHtmlEscaped(out, text, true);
+    if (!text.empty() && text.back() != '\n') {
         out += "\n";
-    });
+    }
     out += "</TEXTAREA><BR>\n<INPUT TYPE=\"Submit\" NAME=\"Save\" VALUE=\"Save Changes\">\n</CENTER>";
     context.Write(out);
 }
@@ -448,8 +469,8 @@ void EditFilePage(AdminContext& context)
         }
     }
     if (target->ReadOnly || !target->HasExtension || context.HasField("ReadOnly")) {
-        Result<std::string> text = platform::ReadWholeFile(target->Path, kMaxEditedFile);
-        ShowReadOnly(context, text ? *text : std::string());
+        const std::string text = ReadForView(context, target->Path);
+        ShowReadOnly(context, text, text.size() < platform::FileSize(target->Path).value_or(0));
         return;
     }
     if (!target->IsIni) {

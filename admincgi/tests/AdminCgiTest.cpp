@@ -1,5 +1,6 @@
 #include "admincgi/tests/AdminCgiTestSupport.h"
 #include "common/IniAccess.h"
+#include "platform/Service.h"
 
 #include <gmock/gmock.h>
 
@@ -183,6 +184,32 @@ TEST_F(AdminCgiTest, ViewNamesOnlyListedPagesAndValuesAreEscaped)
     const std::string page = Run("View=..%2F..%2Fetc%2Fpasswd");
     EXPECT_EQ(page, "main http://h&quot;&gt;&lt;script&gt;:81  /cgi/QMAdminCGI?View=Users");
     EXPECT_EQ(Run("View=main"), page);
+}
+
+} // namespace
+} // namespace qm::admincgi::test
+
+namespace qm::admincgi::test {
+namespace {
+
+TEST_F(AdminCgiFixture, ServerStartAndStopReportTheRealResult)
+{
+    const std::filesystem::path services = m_temp.Path() / "services";
+    setenv("QUILLMAIL_SVCDIR", services.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
+    Page("Main", "<$StatusMesg$>");
+    // No such service is installed.
+    EXPECT_EQ(Run(WithToken("View=Main&StartQM=1")), "Error starting Quillmail Service!");
+    EXPECT_EQ(Run(WithToken("View=Main&StopQM=1")), "Error stopping Quillmail Service!");
+
+    ServiceConfig config;
+    config.Name = "Quillmail";
+    config.DisplayName = "Quillmail";
+    config.ProgramPath = "/bin/true";
+    ASSERT_TRUE(InstallService(config));
+    EXPECT_EQ(Run(WithToken("View=Main&StartQM=1")), "Starting Quillmail Service...");
+    // Without the token the server is left alone.
+    EXPECT_THAT(Run("View=Main&StartQM=1"), ::testing::HasSubstr("refused"));
+    unsetenv("QUILLMAIL_SVCDIR"); // NOLINT(concurrency-mt-unsafe)
 }
 
 } // namespace

@@ -132,6 +132,13 @@ TEST_F(FileEditorTest, TailOfALog)
     const std::size_t start = page.find("<PRE>\n") + 6;
     EXPECT_EQ(page.substr(start, 5), "line ");
     EXPECT_THAT(Edit("Server.log", "&ReadOnly=1&TailSize=4000"), HasSubstr("line 0 "));
+    // A line longer than the editor's line limit is shown in pieces, whole.
+    qm::test::WriteBytes(Conf() / "Server.log", std::string(5000, 'a') + "\nend\n");
+    const std::string longLine = Edit("Server.log", "&ReadOnly=1");
+    EXPECT_THAT(longLine, HasSubstr(std::string(1023, 'a') + "\n" + std::string(1023, 'a')));
+    EXPECT_THAT(longLine, HasSubstr("\nend\n</PRE>"));
+    // The text area keeps it whole, so that saving it changes nothing.
+    EXPECT_THAT(Edit("Server.log"), HasSubstr(std::string(5000, 'a') + "\nend\n</TEXTAREA>"));
 }
 
 TEST_F(FileEditorTest, ListsProgramsAndFiles)
