@@ -1,9 +1,11 @@
 // The web administration program run by the real admin web server, with the real engine library, in a temporary
-// installation: the status page, and an account created, edited, disabled and deleted through curl.
+// installation: the status page, and an account created, edited, disabled and deleted through curl; and the pages
+// as headless Chromium shows them.
 #include "platform/Service.h"
 #include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/Program.h"
 #include "testsupport/ShmObjects.h"
+#include "testsupport/TempDir.h"
 #include "testsupport/TestInstallation.h"
 #include "testsupport/WaitUntil.h"
 
@@ -150,6 +152,58 @@ TEST_F(AdminCgiPorticoTest, CreatesEditsDisablesAndDeletesAnAccount)
     EXPECT_EQ(reply.Status, 200u);
     EXPECT_FALSE(std::filesystem::exists(m_install.Dir() / "Users" / "carol"));
     EXPECT_THAT(reply.Body, Not(HasSubstr("carol")));
+}
+
+// Headless Chromium with a profile of its own and nothing that reaches outside; its standard output.
+std::string RunChromium(const std::string& profile, const std::vector<std::string>& args, const std::string& url)
+{
+    std::filesystem::create_directories(profile);
+    ChildOptions options;
+    options.Argv = {"/usr/bin/chromium",
+                    "--headless",
+                    "--no-sandbox",
+                    "--disable-gpu",
+                    "--disable-quic",
+                    "--no-first-run",
+                    "--disable-background-networking",
+                    "--disable-component-update",
+                    "--disable-sync",
+                    "--user-data-dir=" + profile,
+                    "--window-size=1280,800",
+                    "--virtual-time-budget=5000"};
+    options.Argv.insert(options.Argv.end(), args.begin(), args.end());
+    options.Argv.push_back(url);
+    options.Environment = {"HOME=" + profile, "PATH=/usr/bin:/bin"};
+    // Files, not pipes: chromium's helper processes may keep inherited pipes open after it has ended.
+    options.Stdout = ChildStdio::File(profile + ".out");
+    options.Stderr = ChildStdio::File(profile + ".err");
+    Result<ChildStatus> status = ChildProcess::Run(options, 120000);
+    EXPECT_TRUE(status && status->ExitedWith(0)) << TempDir::ReadFile(profile + ".err");
+    return TempDir::ReadFile(profile + ".out");
+}
+
+TEST_F(AdminCgiPorticoTest, ChromiumShowsTheAccountList)
+{
+    if (!std::filesystem::exists("/usr/bin/chromium")) {
+        GTEST_SKIP() << "chromium is not installed";
+    }
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_THAT(Post("View=NewUser&CreateUser=1&Name=dave&FullName=Dave+%3Cb%3ED%3C%2Fb%3E").Body,
+                HasSubstr("Account created for dave."));
+    TempDir scratch;
+    const std::string url = "http://admin:" + std::string(kPassword) + "@127.0.0.1:" + std::to_string(m_port) +
+                            "/cgi-bin/QMAdminCGI?View=Users";
+    const std::string dom = RunChromium(scratch.PathOf("dom"), {"--dump-dom"}, url);
+    EXPECT_THAT(dom, HasSubstr("name=\"Disable:dave\""));
+    EXPECT_THAT(dom, HasSubstr("Dave &lt;b&gt;D&lt;/b&gt;"));
+    EXPECT_THAT(dom, Not(HasSubstr("<b>D</b>")));
+    const std::string shots = std::string(QM_BINARY_DIR) + "/tests/screenshots";
+    std::filesystem::create_directories(shots);
+    const std::string shot = shots + "/AdminUsers.png";
+    std::filesystem::remove(shot);
+    (void)RunChromium(scratch.PathOf("shot"), {"--screenshot=" + shot}, url);
+    const std::string bytes = TempDir::ReadFile(shot);
+    EXPECT_TRUE(bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) << shot;
 }
 
 } // namespace
