@@ -115,11 +115,11 @@ void AdminPageProvider::Variable(const std::string& name)
         FileListVariable(name);
     } else if (EqualsNoCase(view, "EditFile")) {
         if (EqualsNoCase(name, "File")) {
-            m_context.WriteEscaped(m_context.Field("File"));
+            m_context.WriteEscaped(std::string_view(m_context.Field("File")).substr(0, 259));
         } else if (EqualsNoCase(name, "Body")) {
             EditFilePage(m_context);
         } else if (EqualsNoCase(name, "EditUser")) {
-            m_context.WriteEscaped(m_context.Field("EditUser"));
+            m_context.WriteEscaped(std::string_view(m_context.Field("EditUser")).substr(0, 79));
         }
     } else if (EqualsNoCase(name, "LangSelect")) {
         LangSelect();
