@@ -192,7 +192,7 @@ TEST_F(AdminCgiTest, ViewNamesOnlyListedPagesAndValuesAreEscaped)
 namespace qm::admincgi::test {
 namespace {
 
-TEST_F(AdminCgiFixture, ServerStartAndStopReportTheRealResult)
+TEST_F(AdminCgiTest, ServerStartAndStopReportTheRealResult)
 {
     const std::filesystem::path services = m_temp.Path() / "services";
     setenv("QUILLMAIL_SVCDIR", services.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
