@@ -48,6 +48,18 @@ std::map<std::string, fs::path> ExpectedInstallation()
     for (const char* name : {"MimeTypes.cfg", "Quillmail.ini", "Domains.Ini", "AddrBook.txt", "Dictionary.txt"}) {
         files[name] = DataDir() / name;
     }
+    // The web administration: its pages and settings beside the program in cgi-bin, the editor's descriptors
+    // beside the files they describe.
+    const fs::path admin = DataDir() / "AdminCGI";
+    for (const auto& entry : fs::directory_iterator(admin / "Templates")) {
+        files["cgi-bin/Templates/" + entry.path().filename().string()] = entry.path();
+    }
+    for (const char* name : {"CGI.ini", "FileList.dat"}) {
+        files[std::string("cgi-bin/") + name] = admin / name;
+    }
+    for (const char* name : {"Quillmail.dsc", "Domains.dsc", "User.dsc"}) {
+        files[name] = admin / name;
+    }
     return files;
 }
 
@@ -87,7 +99,8 @@ TEST(InstallationDataTest, InstallingAgainKeepsTheAdministratorsFiles)
 {
     TempPrefix prefix;
     ASSERT_TRUE(prefix.InstallComponent("data"));
-    const std::vector<std::string> kept = {"Quillmail.ini", "Domains.Ini", "AddrBook.txt", "Dictionary.txt"};
+    const std::vector<std::string> kept = {"Quillmail.ini",  "Domains.Ini",     "AddrBook.txt",
+                                           "Dictionary.txt", "cgi-bin/CGI.ini", "cgi-bin/FileList.dat"};
     for (const std::string& name : kept) {
         WriteFile(prefix.Path() / name, "edited " + name + "\n");
     }
