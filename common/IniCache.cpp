@@ -12,7 +12,8 @@ namespace qm {
 
 namespace {
 
-// One kept version: the document is trusted while the file's stamp stays Stamp.
+// One kept version: the document is trusted while the file's stamp stays Stamp. An entry without a document marks
+// a file that this process has just written and that no use has read since.
 struct Entry {
     platform::IniFileStamp Stamp;
     IniSnapshot Document;
@@ -112,14 +113,17 @@ enum class Origin {
     OwnWrite,
 };
 
-// Reads and parses path, and keeps the result when it can be trusted until the stamp changes: a version read
-// whole whose last change lies further back than the settle time (so any later change gets a later time stamp),
-// or, after a write of this process, the version read under the shared lock that the INI layer's writers respect.
-IniSnapshot ReadAndKeep(const std::string& path, Origin origin)
+// Reads and parses path, whose stamp was stamp just before, and keeps the result when it can be trusted until the
+// stamp changes. The text read is that version or a later one: a later one is kept under the earlier stamp, which
+// the next use finds changed, so it is read again. Trusted are a version whose last change lies further back than
+// the settle time (any later change gets a later status-change time), and, after a write of this process, the
+// version read under the shared lock that the INI layer's writers respect when it still had that stamp after the
+// read.
+IniSnapshot ReadAndKeep(const std::string& path, const platform::IniFileStamp& stamp, Origin origin)
 {
     const std::int64_t started = NowNs();
     g_fileReads.fetch_add(1, std::memory_order_relaxed);
-    std::optional<platform::IniStampedText> read = platform::IniReadStamped(
+    std::optional<platform::IniLockedText> read = platform::IniReadWhole(
             path, platform::kMaxIniFileSize,
             origin == Origin::OwnWrite ? platform::IniReadLock::SharedIfFree : platform::IniReadLock::None);
     if (!read) {
@@ -127,12 +131,11 @@ IniSnapshot ReadAndKeep(const std::string& path, Origin origin)
         return EmptySnapshot();
     }
     auto document = std::make_shared<const platform::IniDocument>(platform::IniDocument::Parse(read->Text));
-    const std::int64_t lastChange = std::max(read->Stamp.ModifiedNs, read->Stamp.ChangedNs);
-    const bool settled = origin == Origin::OwnWrite
-                                 ? read->Locked
-                                 : started - lastChange >= g_settleNs.load(std::memory_order_relaxed);
-    if (read->Steady && settled && read->Stamp.Size <= kIniCacheMaxFileSize) {
-        TheCache().Keep(path, std::make_shared<const Entry>(Entry{read->Stamp, document}));
+    const std::int64_t lastChange = std::max(stamp.ModifiedNs, stamp.ChangedNs);
+    const bool settled = started - lastChange >= g_settleNs.load(std::memory_order_relaxed);
+    const bool ownVersion = origin == Origin::OwnWrite && read->LockedStamp == stamp;
+    if ((settled || ownVersion) && std::max<std::uint64_t>(stamp.Size, read->Text.size()) <= kIniCacheMaxFileSize) {
+        TheCache().Keep(path, std::make_shared<const Entry>(Entry{stamp, document}));
     } else {
         TheCache().Forget(path);
     }
@@ -149,17 +152,16 @@ IniSnapshot LoadIniCached(std::string_view file)
         TheCache().Forget(path);
         return EmptySnapshot();
     }
-    if (std::shared_ptr<const Entry> kept = TheCache().Find(path); kept != nullptr && kept->Stamp == *stamp) {
+    std::shared_ptr<const Entry> kept = TheCache().Find(path);
+    if (kept != nullptr && kept->Document != nullptr && kept->Stamp == *stamp) {
         return kept->Document;
     }
-    return ReadAndKeep(path, Origin::Use);
+    return ReadAndKeep(path, *stamp, kept != nullptr && kept->Document == nullptr ? Origin::OwnWrite : Origin::Use);
 }
 
 void NoteIniWritten(std::string_view file)
 {
-    const std::string path(file);
-    TheCache().Forget(path);
-    (void)ReadAndKeep(path, Origin::OwnWrite);
+    TheCache().Keep(std::string(file), std::make_shared<const Entry>());
 }
 
 IniCacheCounts GetIniCacheCounts()

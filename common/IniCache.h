@@ -34,8 +34,9 @@ inline constexpr std::chrono::milliseconds kIniCacheSettleTime{2000};
 /// held while the file is read.
 IniSnapshot LoadIniCached(std::string_view file);
 
-/// Called after every write of this process to file (successful or not): drops the kept copy at once and keeps the
-/// version now on disk, read under a shared lock that excludes the INI layer's writers, as settled.
+/// Called after every write of this process to file (successful or not): drops the kept copy at once. The next use
+/// reads the file under a shared lock that excludes the INI layer's writers and keeps that version however recent
+/// its change (the file does not stay uncached for the settle time after each of our own writes).
 void NoteIniWritten(std::string_view file);
 
 struct IniCacheCounts {

@@ -484,29 +484,25 @@ std::optional<IniFileStamp> IniStampOf(const std::string& file)
     return StampOf(st);
 }
 
-std::optional<IniStampedText> IniReadStamped(const std::string& file, std::uint64_t maxBytes, IniReadLock lock)
+std::optional<IniLockedText> IniReadWhole(const std::string& file, std::uint64_t maxBytes, IniReadLock lock)
 {
     if (file.empty()) {
         return std::nullopt;
     }
-    // O_NONBLOCK keeps a FIFO put in the file's place from holding the reader; it is refused below.
+    // O_NONBLOCK keeps a FIFO put in the file's place from holding the reader; reading it then fails.
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat before = {};
-    if (!fd || ::fstat(fd.Get(), &before) != 0 || !S_ISREG(before.st_mode)) {
+    if (!fd) {
         return std::nullopt;
     }
-    IniStampedText read;
-    if (lock == IniReadLock::SharedIfFree) {
-        read.Locked = ::flock(fd.Get(), LOCK_SH | LOCK_NB) == 0;
-    }
+    const bool locked = lock == IniReadLock::SharedIfFree && ::flock(fd.Get(), LOCK_SH | LOCK_NB) == 0;
+    IniLockedText read;
     if (ReadAllAt0(fd.Get(), maxBytes, read.Text) != 0) {
         return std::nullopt;
     }
-    struct stat after = {};
-    struct stat named = {};
-    read.Stamp = StampOf(before);
-    read.Steady = ::fstat(fd.Get(), &after) == 0 && StampOf(after) == read.Stamp && ::stat(file.c_str(), &named) == 0 &&
-                  StampOf(named) == read.Stamp;
+    struct stat st = {};
+    if (locked && ::fstat(fd.Get(), &st) == 0) {
+        read.LockedStamp = StampOf(st);
+    }
     return read;
 }
 

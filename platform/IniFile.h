@@ -173,30 +173,26 @@ struct IniFileStamp {
     bool operator==(const IniFileStamp&) const = default;
 };
 
-/// Whether IniReadStamped takes a shared lock on the file, which every change above excludes while it runs.
+/// The stamp of file now (one stat, links followed); nullopt when it is missing or no regular file.
+std::optional<IniFileStamp> IniStampOf(const std::string& file);
+
+/// One version of a file, read whole.
+struct IniLockedText {
+    std::string Text;
+    /// Set when the read held a shared lock on the file, which every change above excludes while it runs: the
+    /// stamp of the file read, taken under the lock after the read.
+    std::optional<IniFileStamp> LockedStamp;
+};
+
+/// Whether IniReadWhole tries a shared lock on the file (never waiting for it).
 enum class IniReadLock {
     None,
     SharedIfFree,
 };
 
-/// The stamp of file now (one stat, links followed); nullopt when it is missing or no regular file.
-std::optional<IniFileStamp> IniStampOf(const std::string& file);
-
-/// One version of a file, read whole.
-struct IniStampedText {
-    std::string Text;
-    /// The stamp of the descriptor read.
-    IniFileStamp Stamp;
-    /// True when the stamp was the same before and after the read and the path still named the file read, so Text
-    /// is the version that Stamp identifies.
-    bool Steady = false;
-    /// True when the read held a shared lock (IniReadLock::SharedIfFree and no change was running).
-    bool Locked = false;
-};
-
-/// Reads the regular file file whole (at most maxBytes) with its stamp. nullopt when it is missing, no regular
-/// file, unreadable or larger than maxBytes. With IniReadLock::SharedIfFree a shared lock is tried without waiting.
-std::optional<IniStampedText> IniReadStamped(const std::string& file, std::uint64_t maxBytes, IniReadLock lock);
+/// Reads file whole (at most maxBytes, as one descriptor and without following a FIFO or a directory); nullopt when
+/// it is missing, unreadable or larger than maxBytes.
+std::optional<IniLockedText> IniReadWhole(const std::string& file, std::uint64_t maxBytes, IniReadLock lock);
 
 // Every change above is one read-modify-write under a per-file lock that holds across threads (a mutex) and
 // processes (an exclusive flock on the file itself), and the file is replaced whole through a synced
