@@ -12,18 +12,26 @@ namespace qm {
 
 namespace {
 
-// One kept version: the document is trusted while the file's stamp stays Stamp. An entry without a document marks
-// a file that this process has just written and that no use has read since.
+// One kept version (a parsed document or the text as read): trusted while the file's stamp stays Stamp. An entry
+// without a version marks a file that this process has just written and that no use has read since.
+template <class T>
 struct Entry {
     platform::IniFileStamp Stamp;
-    IniSnapshot Document;
+    std::shared_ptr<const T> Document;
 };
 
 // The kept files, most recently used first. The mutex guards only the map and the order; files are read and parsed
 // outside it, and a reader keeps its snapshot after the entry is replaced or dropped.
+template <class T>
 class Cache {
 public:
-    std::shared_ptr<const Entry> Find(const std::string& path)
+    using Kept = std::shared_ptr<const Entry<T>>;
+
+    explicit Cache(std::size_t maxFiles)
+        : m_maxFiles(maxFiles)
+    {}
+
+    Kept Find(const std::string& path)
     {
         std::lock_guard lock(m_mutex);
         auto it = m_slots.find(path);
@@ -31,21 +39,21 @@ public:
             return nullptr;
         }
         m_order.splice(m_order.begin(), m_order, it->second.Order);
-        return it->second.Kept;
+        return it->second.Version;
     }
 
-    void Keep(const std::string& path, std::shared_ptr<const Entry> entry)
+    void Keep(const std::string& path, Kept entry)
     {
         std::lock_guard lock(m_mutex);
         auto it = m_slots.find(path);
         if (it != m_slots.end()) {
-            it->second.Kept = std::move(entry);
+            it->second.Version = std::move(entry);
             m_order.splice(m_order.begin(), m_order, it->second.Order);
             return;
         }
         m_order.push_front(path);
         m_slots.emplace(path, Slot{std::move(entry), m_order.begin()});
-        while (m_slots.size() > kIniCacheMaxFiles) {
+        while (m_slots.size() > m_maxFiles) {
             m_slots.erase(m_order.back());
             m_order.pop_back();
         }
@@ -76,10 +84,11 @@ public:
 
 private:
     struct Slot {
-        std::shared_ptr<const Entry> Kept;
+        Kept Version;
         std::list<std::string>::iterator Order;
     };
 
+    const std::size_t m_maxFiles;
     std::mutex m_mutex;
     std::unordered_map<std::string, Slot> m_slots;
     std::list<std::string> m_order;
@@ -87,19 +96,36 @@ private:
 
 // Made on first use, so that shared libraries may read settings from load-time code; destroyed with the program or
 // the shared library that holds it (the engine is loaded and unloaded at run time).
-Cache& TheCache()
+Cache<platform::IniDocument>& TheCache()
 {
-    static Cache s_cache;
+    static Cache<platform::IniDocument> s_cache(kIniCacheMaxFiles);
+    return s_cache;
+}
+
+Cache<std::string>& TheTextCache()
+{
+    static Cache<std::string> s_cache(kTextCacheMaxFiles);
     return s_cache;
 }
 
 constinit std::atomic<std::int64_t> g_settleNs{std::chrono::nanoseconds(kIniCacheSettleTime).count()};
 constinit std::atomic<std::uint64_t> g_fileReads{0};
 
-const IniSnapshot& EmptySnapshot()
+template <class T>
+const std::shared_ptr<const T>& EmptySnapshot()
 {
-    static const IniSnapshot kEmpty = std::make_shared<const platform::IniDocument>();
+    static const std::shared_ptr<const T> kEmpty = std::make_shared<const T>();
     return kEmpty;
+}
+
+std::shared_ptr<const platform::IniDocument> Make(Cache<platform::IniDocument>& /*cache*/, std::string& text)
+{
+    return std::make_shared<const platform::IniDocument>(platform::IniDocument::Parse(text));
+}
+
+std::shared_ptr<const std::string> Make(Cache<std::string>& /*cache*/, std::string& text)
+{
+    return std::make_shared<const std::string>(std::move(text));
 }
 
 std::int64_t NowNs()
@@ -119,7 +145,9 @@ enum class Origin {
 // the settle time (any later change gets a later status-change time), and, after a write of this process, the
 // version read under the shared lock that the INI layer's writers respect when it still had that stamp after the
 // read.
-IniSnapshot ReadAndKeep(const std::string& path, const platform::IniFileStamp& stamp, Origin origin)
+template <class T>
+std::shared_ptr<const T> ReadAndKeep(Cache<T>& cache, const std::string& path, const platform::IniFileStamp& stamp,
+                                     Origin origin)
 {
     const std::int64_t started = NowNs();
     g_fileReads.fetch_add(1, std::memory_order_relaxed);
@@ -127,46 +155,64 @@ IniSnapshot ReadAndKeep(const std::string& path, const platform::IniFileStamp& s
             path, platform::kMaxIniFileSize,
             origin == Origin::OwnWrite ? platform::IniReadLock::SharedIfFree : platform::IniReadLock::None);
     if (!read) {
-        TheCache().Forget(path);
-        return EmptySnapshot();
+        cache.Forget(path);
+        return EmptySnapshot<T>();
     }
-    auto document = std::make_shared<const platform::IniDocument>(platform::IniDocument::Parse(read->Text));
+    const std::uint64_t size = read->Text.size();
+    std::shared_ptr<const T> document = Make(cache, read->Text);
     const std::int64_t lastChange = std::max(stamp.ModifiedNs, stamp.ChangedNs);
     const bool settled = started - lastChange >= g_settleNs.load(std::memory_order_relaxed);
     const bool ownVersion = origin == Origin::OwnWrite && read->LockedStamp == stamp;
-    if ((settled || ownVersion) && std::max<std::uint64_t>(stamp.Size, read->Text.size()) <= kIniCacheMaxFileSize) {
-        TheCache().Keep(path, std::make_shared<const Entry>(Entry{stamp, document}));
+    if ((settled || ownVersion) && std::max(stamp.Size, size) <= kIniCacheMaxFileSize) {
+        cache.Keep(path, std::make_shared<const Entry<T>>(Entry<T>{stamp, document}));
     } else {
-        TheCache().Forget(path);
+        cache.Forget(path);
     }
     return document;
 }
 
 } // namespace
 
-IniSnapshot LoadIniCached(std::string_view file)
+namespace {
+
+template <class T>
+std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file)
 {
     const std::string path(file);
     std::optional<platform::IniFileStamp> stamp = platform::IniStampOf(path);
     if (!stamp) {
-        TheCache().Forget(path);
-        return EmptySnapshot();
+        cache.Forget(path);
+        return EmptySnapshot<T>();
     }
-    std::shared_ptr<const Entry> kept = TheCache().Find(path);
+    typename Cache<T>::Kept kept = cache.Find(path);
     if (kept != nullptr && kept->Document != nullptr && kept->Stamp == *stamp) {
         return kept->Document;
     }
-    return ReadAndKeep(path, *stamp, kept != nullptr && kept->Document == nullptr ? Origin::OwnWrite : Origin::Use);
+    return ReadAndKeep(cache, path, *stamp,
+                       kept != nullptr && kept->Document == nullptr ? Origin::OwnWrite : Origin::Use);
+}
+
+} // namespace
+
+IniSnapshot LoadIniCached(std::string_view file)
+{
+    return LoadCached(TheCache(), file);
+}
+
+TextSnapshot LoadTextCached(std::string_view file)
+{
+    return LoadCached(TheTextCache(), file);
 }
 
 void NoteIniWritten(std::string_view file)
 {
-    TheCache().Keep(std::string(file), std::make_shared<const Entry>());
+    TheCache().Keep(std::string(file), std::make_shared<const Entry<platform::IniDocument>>());
+    TheTextCache().Keep(std::string(file), std::make_shared<const Entry<std::string>>());
 }
 
 IniCacheCounts GetIniCacheCounts()
 {
-    return IniCacheCounts{g_fileReads.load(std::memory_order_relaxed), TheCache().Size()};
+    return IniCacheCounts{g_fileReads.load(std::memory_order_relaxed), TheCache().Size() + TheTextCache().Size()};
 }
 
 void SetIniCacheSettleTime(std::chrono::nanoseconds settle)
@@ -177,6 +223,7 @@ void SetIniCacheSettleTime(std::chrono::nanoseconds settle)
 void ClearIniCache()
 {
     TheCache().Clear();
+    TheTextCache().Clear();
 }
 
 } // namespace qm

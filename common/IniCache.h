@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace qm {
@@ -16,8 +17,12 @@ namespace qm {
 /// One version of a settings file, parsed. Never changes once made; callers keep it as long as they like.
 using IniSnapshot = std::shared_ptr<const platform::IniDocument>;
 
-/// Most files kept at once; the least recently used is dropped first.
+/// The text of a file as read, shared read-only (for files with a format of their own, such as Languages.ini).
+using TextSnapshot = std::shared_ptr<const std::string>;
+
+/// Most files kept at once, parsed and as text; the least recently used is dropped first.
 inline constexpr std::size_t kIniCacheMaxFiles = 256;
+inline constexpr std::size_t kTextCacheMaxFiles = 16;
 
 /// Largest file kept: a larger one is read afresh at each use (up to platform::kMaxIniFileSize, past which it
 /// reads as empty, as everywhere else).
@@ -33,6 +38,9 @@ inline constexpr std::chrono::milliseconds kIniCacheSettleTime{2000};
 /// when it fits). A missing or unreadable file gives an empty document. Never null. Safe from any thread; no lock is
 /// held while the file is read.
 IniSnapshot LoadIniCached(std::string_view file);
+
+/// The same for the text of file as read (at most platform::kMaxIniFileSize bytes; "" when missing or larger).
+TextSnapshot LoadTextCached(std::string_view file);
 
 /// Called after every write of this process to file (successful or not): drops the kept copy at once. The next use
 /// reads the file under a shared lock that excludes the INI layer's writers and keeps that version however recent

@@ -1,6 +1,7 @@
 // The list vocabulary of "<$FOREACH ...$>": what each list iterates over and how its body sees an item. Lists that
 // need the session render nothing without one.
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "engine/Engine.h"
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
@@ -40,10 +41,7 @@ bool IsFileEntry(const std::string& dir, const platform::DirEntry& entry)
 template <class F>
 void ForEachLanguageName(TemplateRender& render, F&& f)
 {
-    auto text = platform::ReadWholeFile(LanguagesIniPath(render.Context().Templates().TemplateDir()));
-    if (!text) {
-        return;
-    }
+    const TextSnapshot text = LoadTextCached(LanguagesIniPath(render.Context().Templates().TemplateDir()));
     std::string_view section;
     bool inSection = false;
     ForEachLine(*text, [&](std::string_view line) {

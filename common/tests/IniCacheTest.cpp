@@ -182,6 +182,23 @@ TEST_F(IniCacheTest, SeesDeletionsAndWritesThatBypassTheCacheAtOnce)
     EXPECT_EQ(ReadIniIntFile("S", "n", -1, m_ini), 9);
 }
 
+// Files with a format of their own are kept as text under the same rules.
+TEST_F(IniCacheTest, KeepsTextsUntilTheFileChanges)
+{
+    SetIniCacheSettleTime(std::chrono::nanoseconds(0));
+    const std::string languages = m_dir.WriteFile("Languages.ini", "[en]\n001=English\n");
+    WaitForLaterTick(languages);
+    ASSERT_EQ(*LoadTextCached(languages), "[en]\n001=English\n");
+    const std::uint64_t reads = FileReads();
+    EXPECT_EQ(*LoadTextCached(languages), "[en]\n001=English\n");
+    EXPECT_EQ(FileReads(), reads);
+
+    RewriteInPlace(languages, "[en]\n001=Engl1sh\n");
+    EXPECT_EQ(*LoadTextCached(languages), "[en]\n001=Engl1sh\n");
+    std::filesystem::remove(languages);
+    EXPECT_EQ(*LoadTextCached(languages), "");
+}
+
 TEST_F(IniCacheTest, KeepsAtMostTheCapOfFilesAndNoLargeFile)
 {
     SetIniCacheSettleTime(std::chrono::nanoseconds(0));
