@@ -1,5 +1,6 @@
 #include "common/IniAccess.h"
 
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
@@ -28,12 +29,14 @@ std::string& MainIniPathStore()
 
 std::optional<std::string> ReadValue(std::string_view section, std::string_view key, std::string_view file)
 {
-    return platform::IniRead(std::string(file), section, key);
+    return LoadIniCached(file)->Get(section, key);
 }
 
 bool WriteValue(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
 {
-    return platform::IniWrite(std::string(file), section, key, value).has_value();
+    const bool written = platform::IniWrite(std::string(file), section, key, value).has_value();
+    NoteIniWritten(file);
+    return written;
 }
 
 // Copies text into buf (size bytes, NUL included), cut to fit. Returns buf.
@@ -130,13 +133,13 @@ bool WriteIniStringFile(const char* section, const char* key, const char* value,
     if (section == nullptr || file == nullptr) {
         return false;
     }
-    if (key == nullptr) {
-        return platform::IniDeleteSection(file, section).has_value();
+    if (key != nullptr && value != nullptr) {
+        return WriteValue(section, key, value, file);
     }
-    if (value == nullptr) {
-        return platform::IniDeleteKey(file, section, key).has_value();
-    }
-    return WriteValue(section, key, value, file);
+    const bool written = key == nullptr ? platform::IniDeleteSection(file, section).has_value()
+                                        : platform::IniDeleteKey(file, section, key).has_value();
+    NoteIniWritten(file);
+    return written;
 }
 
 bool WriteIniString(const char* section, const char* key, const char* value)
@@ -210,6 +213,7 @@ std::string ReadIniPassword(std::string_view section, std::string_view key, std:
         // process in the meantime is not overwritten with this older one. A failed write leaves the '-' form for
         // the next reader.
         (void)platform::IniReplaceValue(std::string(file), section, key, stored, ScramblePassword(plain));
+        NoteIniWritten(file);
         return plain;
     }
     if (IsMarkerPassword(stored)) {

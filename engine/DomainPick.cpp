@@ -1,5 +1,6 @@
 #include "engine/DomainPick.h"
 
+#include "common/IniCache.h"
 #include "common/StringUtil.h"
 #include "engine/Engine.h"
 #include "platform/IniFile.h"
@@ -40,7 +41,8 @@ int ScoreDomain(std::string_view name, const DomainMatchSettings& settings, cons
 std::string PickDomain(const ServerEndpoint& server)
 {
     // One read of the file for the whole pick: this runs for every request.
-    const platform::IniDocument domains = platform::IniLoad(DomainsIniPath());
+    const IniSnapshot snapshot = LoadIniCached(DomainsIniPath());
+    const platform::IniDocument& domains = *snapshot;
     const auto setting = [&domains](std::string_view key, const std::string& domain) {
         if (auto own = domains.Get(domain + ":Settings", key)) {
             return std::move(*own);

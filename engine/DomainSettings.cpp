@@ -1,6 +1,7 @@
 #include "engine/DomainSettings.h"
 
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "engine/Engine.h"
@@ -94,8 +95,8 @@ std::optional<Found> FindInChain(const platform::IniDocument& document, std::str
 
 std::optional<Found> FindDomainSetting(std::string_view key, std::string_view domain)
 {
-    const platform::IniDocument document = platform::IniLoad(DomainsIniPath());
-    return FindInChain(document, key, {Section(domain, "Settings"), kDefaultSettings});
+    const IniSnapshot document = LoadIniCached(DomainsIniPath());
+    return FindInChain(*document, key, {Section(domain, "Settings"), kDefaultSettings});
 }
 
 } // namespace
@@ -119,21 +120,22 @@ bool WriteDomainDefaults(bool companionLoaded)
 {
     const std::string path = DomainsIniPathIn(ReadIniString("Directories", "BaseDir", InstallDir()));
     SetDomainsIniPath(path);
-    const platform::IniDocument document = platform::IniLoad(path);
+    const IniSnapshot document = LoadIniCached(path);
     std::vector<platform::IniChange> changes;
     for (const DefaultValue& entry : kSettingDefaults) {
-        if (!document.Get(kDefaultSettings, entry.Key)) {
+        if (!document->Get(kDefaultSettings, entry.Key)) {
             const char* value = entry.Value != nullptr ? entry.Value : (companionLoaded ? "Yes" : "No");
             changes.push_back({kDefaultSettings, entry.Key, std::string(value)});
         }
     }
     for (const DefaultValue& entry : kUserDefaults) {
-        if (!document.Get(kDefaultUserDefaults, entry.Key)) {
+        if (!document->Get(kDefaultUserDefaults, entry.Key)) {
             changes.push_back({kDefaultUserDefaults, entry.Key, std::string(entry.Value)});
         }
     }
     if (!changes.empty()) {
         (void)platform::IniWriteMany(path, changes);
+        NoteIniWritten(path);
     }
     return true;
 }
@@ -141,7 +143,7 @@ bool WriteDomainDefaults(bool companionLoaded)
 std::vector<std::string> ListDomains()
 {
     std::vector<std::string> domains;
-    for (std::string& section : platform::IniSectionNames(DomainsIniPath())) {
+    for (std::string& section : LoadIniCached(DomainsIniPath())->SectionNames()) {
         if (FindNoCase(section.c_str(), ":Settings") == nullptr || EqualsNoCase(section, kDefaultSettings)) {
             continue;
         }
@@ -184,6 +186,7 @@ std::string DecodeStoredSecret(std::string_view section, std::string_view key, s
         // Replaced only while the key still holds the form read, so that a secret another process set meanwhile
         // is not overwritten with this older one.
         (void)platform::IniReplaceValue(file, section, key, value, ScramblePassword(plain));
+        NoteIniWritten(file);
         return std::string(plain);
     }
     if (!value.empty() && (value.front() == '\\' || value.front() == '*')) {
@@ -194,21 +197,21 @@ std::string DecodeStoredSecret(std::string_view section, std::string_view key, s
 
 std::string GetUserSetting(std::string_view key, const UserSettingsSource& user)
 {
-    const platform::IniDocument domains = platform::IniLoad(DomainsIniPath());
-    if (auto found = FindInChain(domains, key, {Section(user.Domain, "UserOverrides"), kDefaultOverrides})) {
+    const IniSnapshot domains = LoadIniCached(DomainsIniPath());
+    if (auto found = FindInChain(*domains, key, {Section(user.Domain, "UserOverrides"), kDefaultOverrides})) {
         return std::move(found->Value);
     }
-    if (auto own = platform::IniRead(user.UserIni, "User", key)) {
+    if (auto own = LoadIniCached(user.UserIni)->Get("User", key)) {
         return std::move(*own);
     }
-    auto found = FindInChain(domains, key, {Section(user.Domain, "UserDefaults"), kDefaultUserDefaults});
+    auto found = FindInChain(*domains, key, {Section(user.Domain, "UserDefaults"), kDefaultUserDefaults});
     return found ? std::move(found->Value) : std::string();
 }
 
 std::string GetInheritedUserSetting(std::string_view key, std::string_view domain)
 {
-    const platform::IniDocument domains = platform::IniLoad(DomainsIniPath());
-    auto found = FindInChain(domains, key,
+    const IniSnapshot domains = LoadIniCached(DomainsIniPath());
+    auto found = FindInChain(*domains, key,
                              {Section(domain, "UserOverrides"), kDefaultOverrides, Section(domain, "UserDefaults"),
                               kDefaultUserDefaults});
     return found ? std::move(found->Value) : std::string();
@@ -228,9 +231,11 @@ void SetUserSetting(std::string_view key, const UserSettingsSource& user, std::s
 {
     if (value == GetInheritedUserSetting(key, user.Domain)) {
         (void)platform::IniDeleteKey(user.UserIni, "User", key);
+        NoteIniWritten(user.UserIni);
         return;
     }
     (void)platform::IniWrite(user.UserIni, "User", key, value);
+    NoteIniWritten(user.UserIni);
 }
 
 } // namespace qm::engine

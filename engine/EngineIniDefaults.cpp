@@ -1,6 +1,7 @@
 #include "engine/EngineIniDefaults.h"
 
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "engine/EngineIniKeys.h"
@@ -110,7 +111,9 @@ std::vector<platform::IniChange> EngineIniWriteBack(const platform::IniDocument&
 Result<void> WriteEngineIniDefaults(const std::string& iniPath, const std::string& installDir)
 {
     const std::vector<std::string> values = EngineIniValues(iniPath, installDir);
-    return platform::IniWriteMany(iniPath, EngineIniWriteBack(platform::IniLoad(iniPath), values));
+    Result<void> written = platform::IniWriteMany(iniPath, EngineIniWriteBack(*LoadIniCached(iniPath), values));
+    NoteIniWritten(iniPath);
+    return written;
 }
 
 } // namespace qm::engine

@@ -2,6 +2,7 @@
 
 #include "common/CgiInput.h"
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "engine/Engine.h"
 #include "engine/TemplateCache.h"
 #include "platform/FileSystem.h"
@@ -17,13 +18,13 @@ namespace {
 class DomainChoices {
 public:
     explicit DomainChoices(std::string_view domain)
-        : m_document(platform::IniLoad(DomainsIniPath()))
+        : m_document(LoadIniCached(DomainsIniPath()))
         , m_domain(domain)
     {}
 
     std::string Get(std::string_view section, std::string_view key) const
     {
-        return m_document.Get(section, key).value_or(std::string());
+        return m_document->Get(section, key).value_or(std::string());
     }
 
     std::string Domain(std::string_view kind, std::string_view key) const
@@ -35,7 +36,7 @@ public:
     }
 
 private:
-    platform::IniDocument m_document;
+    IniSnapshot m_document;
     std::string m_domain;
 };
 

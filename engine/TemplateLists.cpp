@@ -2,6 +2,7 @@
 // need the session render nothing without one.
 #include "common/CgiInput.h"
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/StringUtil.h"
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
@@ -54,10 +55,7 @@ bool IsFileEntry(const std::string& dir, const platform::DirEntry& entry)
 template <class F>
 void ForEachLanguageName(TemplateRender& render, F&& f)
 {
-    auto text = platform::ReadWholeFile(LanguagesIniPath(render.Context().Templates().TemplateDir()));
-    if (!text) {
-        return;
-    }
+    const TextSnapshot text = LoadTextCached(LanguagesIniPath(render.Context().Templates().TemplateDir()));
     std::string_view section;
     bool inSection = false;
     ForEachLine(*text, [&](std::string_view line) {

@@ -460,6 +460,52 @@ Unexpected InvalidChange(const std::string& file)
 
 } // namespace
 
+namespace {
+
+IniFileStamp StampOf(const struct stat& st)
+{
+    IniFileStamp stamp;
+    stamp.Device = static_cast<std::uint64_t>(st.st_dev);
+    stamp.Inode = static_cast<std::uint64_t>(st.st_ino);
+    stamp.Size = static_cast<std::uint64_t>(st.st_size);
+    stamp.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    stamp.ChangedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+} // namespace
+
+std::optional<IniFileStamp> IniStampOf(const std::string& file)
+{
+    struct stat st = {};
+    if (file.empty() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return StampOf(st);
+}
+
+std::optional<IniLockedText> IniReadWhole(const std::string& file, std::uint64_t maxBytes, IniReadLock lock)
+{
+    if (file.empty()) {
+        return std::nullopt;
+    }
+    // O_NONBLOCK keeps a FIFO put in the file's place from holding the reader; reading it then fails.
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        return std::nullopt;
+    }
+    const bool locked = lock == IniReadLock::SharedIfFree && ::flock(fd.Get(), LOCK_SH | LOCK_NB) == 0;
+    IniLockedText read;
+    if (ReadAllAt0(fd.Get(), maxBytes, read.Text) != 0) {
+        return std::nullopt;
+    }
+    struct stat st = {};
+    if (locked && ::fstat(fd.Get(), &st) == 0) {
+        read.LockedStamp = StampOf(st);
+    }
+    return read;
+}
+
 std::optional<std::string> IniRead(const std::string& file, std::string_view section, std::string_view key)
 {
     return FindValue(ReadIniText(file), section, key);

@@ -159,6 +159,41 @@ Result<void> IniDeleteSection(const std::string& file, std::string_view section)
 Result<void> IniReplaceSection(const std::string& file, std::string_view section,
                                std::span<const std::pair<std::string, std::string>> values);
 
+/// What tells one version of a file from another: its identity (device and inode), its size, and its modification
+/// and status-change times in nanoseconds. The status-change time moves on every write and cannot be set back by a
+/// writer, so a rewrite that keeps the size and restores the modification time still changes the stamp, unless it
+/// falls within the same tick of the file system's clock as the version it replaces.
+struct IniFileStamp {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t ChangedNs = 0;
+
+    bool operator==(const IniFileStamp&) const = default;
+};
+
+/// The stamp of file now (one stat, links followed); nullopt when it is missing or no regular file.
+std::optional<IniFileStamp> IniStampOf(const std::string& file);
+
+/// One version of a file, read whole.
+struct IniLockedText {
+    std::string Text;
+    /// Set when the read held a shared lock on the file, which every change above excludes while it runs: the
+    /// stamp of the file read, taken under the lock after the read.
+    std::optional<IniFileStamp> LockedStamp;
+};
+
+/// Whether IniReadWhole tries a shared lock on the file (never waiting for it).
+enum class IniReadLock {
+    None,
+    SharedIfFree,
+};
+
+/// Reads file whole (at most maxBytes, as one descriptor and without following a FIFO or a directory); nullopt when
+/// it is missing, unreadable or larger than maxBytes.
+std::optional<IniLockedText> IniReadWhole(const std::string& file, std::uint64_t maxBytes, IniReadLock lock);
+
 // Every change above is one read-modify-write under a per-file lock that holds across threads (a mutex) and
 // processes (an exclusive flock on the file itself), and the file is replaced whole through a synced
 // temporary file and a rename, so neither a concurrent writer nor a crash can lose a change or leave half a

@@ -1,0 +1,65 @@
+// Parsed copies of the settings files, shared by every thread of a process. Each use still checks the file (one
+// stat); the file is read and parsed again only when its stamp (device, inode, size, modification and
+// status-change times) changed, so an edit by any writer takes effect at the next use.
+#pragma once
+
+#include "platform/IniFile.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+/// One version of a settings file, parsed. Never changes once made; callers keep it as long as they like.
+using IniSnapshot = std::shared_ptr<const platform::IniDocument>;
+
+/// The text of a file as read, shared read-only (for files with a format of their own, such as Languages.ini).
+using TextSnapshot = std::shared_ptr<const std::string>;
+
+/// Most files kept at once, parsed and as text; the least recently used is dropped first.
+inline constexpr std::size_t kIniCacheMaxFiles = 256;
+inline constexpr std::size_t kTextCacheMaxFiles = 16;
+
+/// Largest file kept: a larger one is read afresh at each use (up to platform::kMaxIniFileSize, past which it
+/// reads as empty, as everywhere else).
+inline constexpr std::uint64_t kIniCacheMaxFileSize = 1u << 20;
+
+/// How long after its last change a file counts as possibly changed again without a new stamp: file-system clocks
+/// tick coarsely (a few milliseconds locally, up to 2 s on some file systems), so a second edit within the same
+/// tick keeps every time stamp. A file changed this recently is read again at each use, unless the version kept is
+/// the one that a write of this process left (see NoteIniWritten).
+inline constexpr std::chrono::milliseconds kIniCacheSettleTime{2000};
+
+/// The current version of file, parsed: from the cache when it is unchanged, otherwise read and parsed (and kept
+/// when it fits). A missing or unreadable file gives an empty document. Never null. Safe from any thread; no lock is
+/// held while the file is read.
+IniSnapshot LoadIniCached(std::string_view file);
+
+/// The same for the text of file as read (at most platform::kMaxIniFileSize bytes; "" when missing or larger).
+TextSnapshot LoadTextCached(std::string_view file);
+
+/// Called after every write of this process to file (successful or not): drops the kept copy at once. The next use
+/// reads the file under a shared lock that excludes the INI layer's writers and keeps that version however recent
+/// its change (the file does not stay uncached for the settle time after each of our own writes).
+void NoteIniWritten(std::string_view file);
+
+struct IniCacheCounts {
+    /// Files read since the process started (cache misses and files that were not kept).
+    std::uint64_t FileReads = 0;
+    /// Files kept now.
+    std::size_t KeptFiles = 0;
+};
+
+IniCacheCounts GetIniCacheCounts();
+
+/// For tests: replaces kIniCacheSettleTime (a zero time trusts the stamps alone).
+void SetIniCacheSettleTime(std::chrono::nanoseconds settle);
+
+/// For tests: drops every kept file.
+void ClearIniCache();
+
+} // namespace qm
