@@ -327,6 +327,7 @@ TEST(PagesNewUserTest, ChromiumSignsUpAndReachesTheMainFrameSet)
     Chromium form(scratch.PathOf("form"));
     const std::string formPage = form.Run({"--dump-dom"}, install.MailUrl("View=Main&NewAccount=1"));
     EXPECT_NE(formPage.find("name=\"ConfirmPass\""), std::string::npos) << formPage;
+    EXPECT_EQ(formPage.find("Not built yet"), std::string::npos) << "the form works, so it says nothing of that";
 
     // The form's fields in the address, as the engine reads them like a posted form's (see the logon test above).
     Chromium signUp(scratch.PathOf("signup"));
