@@ -14,6 +14,7 @@
 #include "engine/TemplateRender.h"
 #include "engine/tests/EngineTestSupport.h"
 #include "store/AddressBook.h"
+#include "store/FilterList.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
@@ -81,7 +82,7 @@ private:
     int m_level;
 };
 
-/// A user with real folders, mail accounts, message index and address book in userDir; the filters abort.
+/// A user with real folders, mail accounts, message index and address book in userDir, and no filters.
 class FakeStoreUser final : public store::StoreUser {
 public:
     FakeStoreUser(const std::string& userDir, const store::LanguageTexts* texts)
@@ -91,7 +92,6 @@ public:
         , m_index(userDir)
         , m_book(userDir.c_str(), store::AddressBook::PathKind::Directory)
     {
-        (void)m_index.Load();
         (void)m_book.Load();
     }
 
@@ -103,7 +103,7 @@ public:
 
     store::FolderList& Folders() override { return m_folders; }
 
-    store::FilterList& Filters() override { std::abort(); }
+    store::FilterList& Filters() override { return m_filters; }
 
     store::MailHostList& MailHosts() override { return m_accounts; }
 
@@ -117,6 +117,7 @@ private:
     store::MailHostList m_accounts;
     store::MessageIndex m_index;
     store::AddressBook m_book;
+    store::FilterList m_filters;
 };
 
 class FakeSession final : public PageSession {
