@@ -67,9 +67,8 @@ protected:
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_adminPort = PickFreePort();
             Install().WriteIni(mainIni + "[AdminWebServer]\nPort=" + std::to_string(m_adminPort) +
-                               "\nBindAddress=127.0.0.1\nHtmlDir=" + Install().Path("HTML") +
-                               "\nCgiDir=" + Install().Path("cgi-bin") + "\nAuth=-admin:" + kAdminPassword +
-                               "\nLocalAuth=Yes\n");
+                               "\nBindAddress=127.0.0.1\nHtmlDir=" + Install().Path("HTML") + "\nCgiDir=" +
+                               Install().Path("cgi-bin") + "\nAuth=-admin:" + kAdminPassword + "\nLocalAuth=Yes\n");
             std::filesystem::remove(Install().Path("Logs/Portico-admin.log"));
             ChildOptions options;
             options.Argv = {QM_PORTICO_PROGRAM};
@@ -90,10 +89,7 @@ protected:
         FAIL() << "Portico did not start: " << Install().ReadFile("portico-stderr.txt");
     }
 
-    std::string AdminUrl() const
-    {
-        return "http://127.0.0.1:" + std::to_string(m_adminPort) + "/cgi-bin/QMAdminCGI";
-    }
+    std::string AdminUrl() const { return "http://127.0.0.1:" + std::to_string(m_adminPort) + "/cgi-bin/QMAdminCGI"; }
 
     CurlReply SessionsPage() const
     {
