@@ -111,6 +111,22 @@ protected:
         return ChildProcess::Start(options);
     }
 
+    // Bytes of every file in the user's store directory, temporaries included: how far a fetch has come.
+    std::uintmax_t StoreBytes() const
+    {
+        std::uintmax_t total = 0;
+        std::error_code error;
+        const fs::path dir = m_dir.Path() / "engine" / "Users" / "alice";
+        for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+            std::error_code sizeError;
+            if (it->is_regular_file(sizeError)) {
+                const std::uintmax_t size = it->file_size(sizeError);
+                total += sizeError ? 0 : size;
+            }
+        }
+        return total;
+    }
+
     // How many times each message is on the server. The server's process of a killed run may still be moving
     // files from "new" to "cur" while the maildir is read, so one reading can miss a file in flight: the maildir
     // is read until two readings in a row agree.
@@ -183,9 +199,16 @@ protected:
             if (!fetch) {
                 return {};
             }
-            // Not an ordering wait: a random point of the run, so that the kill lands in the logon, inside a
-            // message, between messages, in the UID file's write, in the index save, or after the end.
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 60)(random)));
+            // A random point of the run, measured in bytes written to the user's store (up to a little more than
+            // this round's messages), so that the kill lands in the logon, inside a message, between messages, in
+            // the UID file's write, in the index save, or after the end.
+            const std::uintmax_t start = StoreBytes();
+            const std::uintmax_t until = start + std::uniform_int_distribution<std::uintmax_t>(
+                                                         0, std::uintmax_t{kNewPerRound} * 40000)(random);
+            (void)test::WaitUntil([&] {
+                const Result<ChildStatus> now = fetch->Wait(0);
+                return !(now.has_value() && now->State == ChildState::TimedOut) || StoreBytes() >= until;
+            });
             const Result<ChildStatus> running = fetch->Wait(0);
             if (running.has_value() && running->State == ChildState::TimedOut) {
                 ::kill(fetch->Pid(), SIGKILL);

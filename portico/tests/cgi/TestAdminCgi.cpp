@@ -5,6 +5,8 @@
 //           the query string exists (each wait at most 30 seconds)
 //   other   "library ok"
 // With QM_PORTICO_TEST_FAIL_STARTUP=1 in the environment, StartUp fails.
+#include "testsupport/WaitUntil.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,9 +72,8 @@ int Main(int inFd, int outFd, const char* environment)
         // A write end reports an error once nobody reads the pipe any more.
         pollfd wait{outFd, 0, 0};
         (void)poll(&wait, 1, 30000);
-        for (int i = 0; i < 3000 && !query.empty() && access(query.c_str(), F_OK) != 0; ++i) {
-            usleep(10000); // polls for the test's go-ahead, within the 30 s cap
-        }
+        // The test's go-ahead is the file the query names; it comes within the test's patience.
+        (void)qm::test::WaitUntil([&] { return query.empty() || access(query.c_str(), F_OK) == 0; });
         reply.clear();
     } else {
         reply += "library ok";
