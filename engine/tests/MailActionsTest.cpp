@@ -64,7 +64,7 @@ struct Response {
 };
 
 class MailActionsTest : public ::testing::Test {
-protected:
+public:
     MailActionsTest()
     {
         const fs::path templates = m_harness.Settings().Dir() / "Templates";
@@ -95,6 +95,7 @@ protected:
     MailActionsTest(const MailActionsTest&) = delete;
     MailActionsTest& operator=(const MailActionsTest&) = delete;
 
+protected:
     // Logs alice on; the test keeps a busy count of her session.
     void LogOn()
     {
@@ -394,6 +395,7 @@ TEST_F(MailActionsTest, EmptyingTheTrashKeepsWhatAServerStillHasToDelete)
     EXPECT_EQ(View("List", "&EmptyTrash=1").Page(), "WAIT[Trash emptied.]");
     EXPECT_TRUE(m_announced) << "the server deletions run after the page";
     std::vector<std::string> left;
+    left.reserve(static_cast<std::size_t>(Index().Count()));
     for (int i = 0; i < Index().Count(); ++i) {
         left.push_back(Index().Entry(i)->Subject() + ":" + Index().Entry(i)->Folder());
     }
@@ -414,38 +416,20 @@ TEST_F(MailActionsTest, EmptyingTheTrashKeepsWhatAServerStillHasToDelete)
     EXPECT_EQ(Index().Count(), 1);
 }
 
-TEST_F(MailActionsTest, QuotasStopTheFetchOfNewMailAndOfAWholeMessage)
-{
-    LogOn();
-    AddAccount("pop", 0);
-    Store("Inbox", "one");
-    Store("Inbox", std::string("two ") + std::string(3000, 'x'));
-    MessageIndexEntry* headers = Index().NewEntry();
-    headers->SetNumber(Index().NextNumber());
-    headers->SetFileId(store::MessageFileId(headers->Number()));
-    headers->SetMailbox("pop");
-    headers->SetUid("uid-h");
-    headers->SetFolder("Inbox");
-    RecordAnnouncements();
+// A quota case: the domain's EnforceQuotas line, the user's two quotas, and the status message expected ("" when
+// nothing stops the fetch).
+struct QuotaCase {
+    const char* Domains;
+    const char* CountQuota;
+    const char* DiskQuota;
+    std::string Status;
+};
 
-    struct Case {
-        const char* Domains;
-        const char* CountQuota;
-        const char* DiskQuota;
-        const char* Status; // "" fetches
-    };
-
-    const Case cases[] = {
-            {"", "1", "1", ""},
-            {"EnforceQuotas=Yes", "0", "0", ""},
-            {"EnforceQuotas=Yes", "2", "0", "Too many."},
-            {"EnforceQuotas=Yes", "3", "0", ""},
-            {"EnforceQuotas=Yes", "0", "1", "Disk full."},
-            {"EnforceQuotas=Yes", "2", "1", "Too many."},
-            {"EnforceQuotas=Yes", "0", "100", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.Domains) + " count " + c.CountQuota + " disk " + c.DiskQuota);
+class MailQuotaTest : public MailActionsTest {
+protected:
+    // The List page and the Message page of the headers-only message under the quotas of c.
+    void Check(const QuotaCase& c, const MessageIndexEntry* headers)
+    {
         m_harness.Settings().WriteDomains(std::string("[Default:Settings]\r\n") + c.Domains + "\r\n; " + c.CountQuota +
                                           c.DiskQuota + "\r\n");
         NoteIniWritten((m_harness.Settings().Dir() / "Domains.Ini").string());
@@ -453,21 +437,45 @@ TEST_F(MailActionsTest, QuotasStopTheFetchOfNewMailAndOfAWholeMessage)
         SetUser("DiskSpaceQuota", c.DiskQuota);
         m_session->SetLastMailCheck(0);
         m_session->SetRetrievalDone(false);
-
-        const std::string fetching = std::string("WAIT[") + c.Status + "]";
-        const std::string shown = std::string("LIST[") + c.Status + "]";
-        EXPECT_EQ(View("List").Page(), *c.Status == '\0' ? fetching : shown);
-        EXPECT_EQ(m_announced, *c.Status == '\0');
+        const bool fetches = c.Status.empty();
+        EXPECT_EQ(View("List").Page(), (fetches ? "WAIT[" : "LIST[") + c.Status + "]");
+        EXPECT_EQ(m_announced, fetches);
 
         m_session->SetRetrievalDone(false);
         const std::string message = View("Message", Query(headers)).Page();
-        if (*c.Status == '\0') {
-            EXPECT_EQ(message, "FETCHING");
-            EXPECT_TRUE(m_announced);
-        } else {
-            EXPECT_EQ(message, "MESSAGE[" + std::to_string(headers->Number()) + "][" + c.Status + "][]");
-            EXPECT_TRUE(m_cleared);
-        }
+        EXPECT_EQ(message,
+                  fetches ? "FETCHING" : "MESSAGE[" + std::to_string(headers->Number()) + "][" + c.Status + "][]");
+        EXPECT_EQ(m_announced, fetches);
+        EXPECT_EQ(m_cleared, !fetches);
+    }
+};
+
+TEST_F(MailQuotaTest, QuotasStopTheFetchOfNewMailAndOfAWholeMessage)
+{
+    LogOn();
+    AddAccount("pop", 0);
+    Store("Inbox", "one");
+    Store("Inbox", "two");
+    MessageIndexEntry* headers = Index().NewEntry();
+    headers->SetNumber(Index().NextNumber());
+    headers->SetFileId(store::MessageFileId(headers->Number()));
+    headers->SetMailbox("pop");
+    headers->SetUid("uid-h");
+    headers->SetFolder("Inbox");
+    ASSERT_EQ(Index().StoredSizeKB(), 2) << "two stored messages of 1000 bytes";
+    RecordAnnouncements();
+    const QuotaCase cases[] = {
+            {"", "1", "1", ""},
+            {"EnforceQuotas=Yes", "0", "0", ""},
+            {"EnforceQuotas=Yes", "2", "0", "Too many."},
+            {"EnforceQuotas=Yes", "3", "0", ""},
+            {"EnforceQuotas=Yes", "0", "1", "Disk full."},
+            {"EnforceQuotas=Yes", "2", "1", "Too many."},
+            {"EnforceQuotas=Yes", "0", "2", ""},
+    };
+    for (const QuotaCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Domains) + " count " + c.CountQuota + " disk " + c.DiskQuota);
+        Check(c, headers);
     }
 }
 
@@ -491,8 +499,18 @@ TEST_F(MailActionsTest, TheMessagePageStepsThroughTheVisibleMessagesAndBackToThe
     EXPECT_EQ(View("Message", "&Next=1").Page(), "LIST[]") << "after the last one: the list";
     EXPECT_EQ(m_session->CurrentView(), kViewList);
     EXPECT_EQ(View("Message", Query(a) + "&Prev=1").Page(), "LIST[]");
+}
 
-    // Deleting shows the next message; deleting the last one shows the list.
+TEST_F(MailActionsTest, FilingAMessageShowsTheNextOrTheListAndDraftsOpenInCompose)
+{
+    LogOn();
+    SetUser("ListSortOrder", "Subject");
+    Store("Inbox", "a");
+    MessageIndexEntry* b = Store("Inbox", "b");
+    MessageIndexEntry* c = Store("Inbox", "c");
+    EXPECT_EQ(View("List", "&Folder=Inbox").Page(), "LIST[]");
+
+    // Deleting shows the next message; moving the last one shows the list.
     EXPECT_EQ(View("Message", Query(b) + "&Delete=1").Page(),
               "MESSAGE[" + std::to_string(c->Number()) + "][Moved to Trash: 1][]");
     EXPECT_EQ(b->Folder(), "Trash");
