@@ -358,6 +358,8 @@ TEST_F(MailActionsTest, SentMailSortsByItsRecipientsWhenFromIsReplaced)
     EXPECT_EQ(VisibleSubjects(), (std::vector<std::string>{"to-c", "to-b", "to-a"}));
     EXPECT_EQ(View("List", "&Folder=Inbox&Sort=From").Page(), "LIST[]");
     EXPECT_EQ(VisibleSubjects(), (std::vector<std::string>{"from-a", "from-b"}));
+    EXPECT_EQ(View("List", "&Folder=Sent").Page(), "LIST[]");
+    EXPECT_EQ(VisibleSubjects(), (std::vector<std::string>{"to-a", "to-b", "to-c"})) << "by recipient again";
 
     WriteFile(m_harness.Settings().IniPath(),
               ReadFile(m_harness.Settings().IniPath()) + "[General]\r\nEnableReplaceFrom=No\r\n");
