@@ -481,6 +481,27 @@ TEST_F(MailQuotaTest, QuotasStopTheFetchOfNewMailAndOfAWholeMessage)
     }
 }
 
+TEST_F(MailActionsTest, NewMailIsFetchedWhenTheRefreshTimeIsDueOrOnReload)
+{
+    LogOn();
+    AddAccount("pop", 0);
+    SetUser("ListRefreshTime", "5");
+    RecordAnnouncements();
+    m_session->SetLastMailCheck(m_harness.Now() - 200);
+    EXPECT_EQ(View("List").Page(), "LIST[]") << "fetched 200 s ago: not due";
+    EXPECT_FALSE(m_announced);
+    EXPECT_EQ(View("List", "&Reload=1").Page(), "WAIT[]");
+    EXPECT_TRUE(m_announced);
+    EXPECT_TRUE(m_session->RetrievalDone());
+    EXPECT_EQ(View("List", "&Reload=1").Page(), "LIST[]") << "the page right after a fetch fetches nothing";
+    EXPECT_FALSE(m_announced);
+    m_harness.Advance(300);
+    EXPECT_EQ(View("List").Page(), "WAIT[]") << "five minutes later";
+
+    m_session->User().MailHosts().Item(0).SetActive(false);
+    EXPECT_EQ(View("List", "&Reload=1").Page(), "LIST[]") << "no active account";
+}
+
 TEST_F(MailActionsTest, TheMessagePageStepsThroughTheVisibleMessagesAndBackToTheList)
 {
     LogOn();
