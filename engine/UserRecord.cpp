@@ -69,8 +69,13 @@ UserRecord::~UserRecord()
 
 void UserRecord::WriteStoreStats()
 {
-    (void)SetStatInt("MessageCount", m_index->Count());
-    (void)SetStatInt("DiskSpace", static_cast<int>(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX)));
+    // Both in one rewrite, and none when the file holds them already.
+    const platform::IniChange changes[] = {
+            {"Stats", "MessageCount", std::to_string(m_index->Count())},
+            {"Stats", "DiskSpace",
+             std::to_string(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX))},
+    };
+    (void)WriteIniChangesFile(m_iniPath, changes);
 }
 
 void UserRecord::OpenStore()
@@ -113,9 +118,15 @@ void UserRecord::LoadPassword()
 
 bool UserRecord::Save()
 {
-    bool saved = WriteIniPassword("User", "Password", m_password, m_iniPath);
-    saved = WriteIniBoolFile("User", "Active", ReadIniBoolFile("User", "Active", true, m_iniPath), m_iniPath) && saved;
-    return m_filters->Save() >= 0 && saved;
+    // Password, Active and the filters in one rewrite of User.ini.
+    std::vector<platform::IniChange> changes;
+    const std::optional<std::string> password = StoredPasswordText(m_password);
+    if (password) {
+        changes.push_back({"User", "Password", *password});
+    }
+    changes.push_back({"User", "Active", ReadIniBoolFile("User", "Active", true, m_iniPath) ? "Yes" : "No"});
+    m_filters->AddSaveChanges(changes);
+    return WriteIniChangesFile(m_iniPath, changes) && password.has_value();
 }
 
 int UserRecord::ListPerPage() const
