@@ -51,6 +51,20 @@ bool Apply(platform::IniDocument& document, const platform::IniChange& change)
     return true;
 }
 
+// True when document reads as change would leave it: the key holds the value (and the value can be written), or
+// the key or section to delete is missing.
+bool Holds(const platform::IniDocument& document, const platform::IniChange& change)
+{
+    if (!platform::IsValidIniSection(change.Section) || (!change.Key.empty() && !platform::IsValidIniKey(change.Key))) {
+        return false;
+    }
+    if (change.Value) {
+        return !change.Key.empty() && platform::IsValidIniValue(*change.Value) &&
+               document.Get(change.Section, change.Key) == change.Value;
+    }
+    return change.Key.empty() ? !document.HasSection(change.Section) : !document.Get(change.Section, change.Key);
+}
+
 bool WriteValue(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
 {
     const platform::IniChange change{std::string(section), std::string(key), std::string(value)};
@@ -152,6 +166,9 @@ bool WriteIniChangesFile(std::string_view file, std::span<const platform::IniCha
     // use, or after the last write of this process): when the changes leave its text as it is, the write is as if
     // made at that check, and nothing is written. A later writer's change then stands, as it would after ours.
     const IniSnapshot current = LoadIniCached(file);
+    if (std::ranges::all_of(changes, [&](const platform::IniChange& change) { return Holds(*current, change); })) {
+        return true;
+    }
     platform::IniDocument edited = *current;
     for (const platform::IniChange& change : changes) {
         if (!Apply(edited, change)) {

@@ -1,6 +1,7 @@
 #include "engine/UserRecord.h"
 
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "engine/Engine.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserDirectory.h"
@@ -72,8 +73,7 @@ void UserRecord::WriteStoreStats()
     // Both in one rewrite, and none when the file holds them already.
     const platform::IniChange changes[] = {
             {"Stats", "MessageCount", std::to_string(m_index->Count())},
-            {"Stats", "DiskSpace",
-             std::to_string(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX))},
+            {"Stats", "DiskSpace", std::to_string(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX))},
     };
     (void)WriteIniChangesFile(m_iniPath, changes);
 }
@@ -159,7 +159,9 @@ bool UserRecord::SetStatInt(std::string_view key, int value)
 
 bool UserRecord::AddStat(std::string_view key, int delta)
 {
-    const long long sum = static_cast<long long>(ReadIniIntFile("Stats", key, 0, m_iniPath)) + delta;
+    // Added to the value as the file holds it now, not as this request first saw it.
+    const std::optional<std::string> stored = LoadIniCurrent(m_iniPath)->Get("Stats", key);
+    const long long sum = static_cast<long long>(stored && !stored->empty() ? IniTextToInt(*stored) : 0) + delta;
     return SetStatInt(key, static_cast<int>(std::clamp<long long>(sum, INT_MIN, INT_MAX)));
 }
 

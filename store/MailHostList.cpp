@@ -79,8 +79,7 @@ std::string LoadPass(const std::string& file, const platform::IniDocument& ini, 
     return UnscramblePassword(stored);
 }
 
-std::string Text(const platform::IniDocument& ini, const std::string& section, const char* key,
-                 const std::string& def)
+std::string Text(const platform::IniDocument& ini, const std::string& section, const char* key, const std::string& def)
 {
     return ini.Get(section, key).value_or(def);
 }

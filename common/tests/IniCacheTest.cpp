@@ -272,6 +272,7 @@ TEST_F(IniCacheTest, AnEditDuringAScopeIsSeenByTheNextScope)
         void (*Edit)(const std::string& path);
         const char* After;
     };
+
     const Case cases[] = {
             {"rewritten in place with the same size, modification time restored",
              [](const std::string& path) {

@@ -68,11 +68,11 @@ protected:
     std::string Send(const std::string& query, const std::string& cookies = "Lang=en; Theme=Globe")
     {
         std::string environment;
-        for (const std::string& entry : std::vector<std::string>{
-                     std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query, "HTTP_COOKIE=" + cookies,
-                     std::string("REMOTE_ADDR=127.0.0.1"), std::string("SERVER_NAME=localhost"),
-                     std::string("SERVER_PORT=2000"), std::string("SERVER_ADDR=127.0.0.1"),
-                     std::string("SCRIPT_NAME=/mail")}) {
+        for (const std::string& entry :
+             std::vector<std::string>{std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query,
+                                      "HTTP_COOKIE=" + cookies, std::string("REMOTE_ADDR=127.0.0.1"),
+                                      std::string("SERVER_NAME=localhost"), std::string("SERVER_PORT=2000"),
+                                      std::string("SERVER_ADDR=127.0.0.1"), std::string("SCRIPT_NAME=/mail")}) {
             environment += entry;
             environment += '\0';
         }
