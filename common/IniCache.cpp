@@ -267,6 +267,7 @@ IniReadScope::IniReadScope()
     if (g_threadScope == nullptr) {
         g_threadScope = this;
         m_outermost = true;
+        m_files.reserve(8); // a request uses a handful of settings files
     }
 }
 
