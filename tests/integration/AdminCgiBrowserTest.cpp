@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace qm::test {
@@ -254,9 +255,17 @@ TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheFo
     EXPECT_EQ(m_browser.Evaluate("document.querySelector('h2').textContent").Text(), "Edit carol");
     ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("textarea[name=\"User:NewKeys\"]"), "Note=hello there"));
     ASSERT_NO_FATAL_FAILURE(Shot("EditUser"));
+    const std::string before = UserIni("carol");
     ASSERT_TRUE(ClickAndLoad(ChromiumDriver::Css("input[name=Save]")));
     EXPECT_THAT(PageText(), HasSubstr("Changes saved."));
-    EXPECT_THAT(UserIni("carol"), HasSubstr("Note=hello there"));
+    // The new key is added and every other line (the scrambled password too) stays as it was.
+    const std::string after = UserIni("carol");
+    EXPECT_THAT(after, HasSubstr("Note=hello there"));
+    std::istringstream lines(before);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_THAT(after, HasSubstr(line + "\n"));
+    }
+    EXPECT_EQ(after.size(), before.size() + std::string("Note=hello there\r\n").size()) << after;
 
     // Disable, then the button offers Enable; delete, and the account and its directory are gone.
     ASSERT_TRUE(Open("View=Users"));
