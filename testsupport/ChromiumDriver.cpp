@@ -142,6 +142,8 @@ bool ChromiumDriver::Start(const ChromiumOptions& options)
                                      "--disable-component-update",
                                      "--disable-sync",
                                      "--disable-extensions",
+                                     "--disable-crash-reporter",
+                                     "--disable-breakpad",
                                      "--password-store=basic",
                                      "--remote-debugging-pipe",
                                      "--user-data-dir=" + profile,
