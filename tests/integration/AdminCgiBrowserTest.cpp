@@ -1,8 +1,9 @@
 // The web administration driven like an administrator in headless Chromium: the main web server with the engine
-// library and the admin web server with the administration program on one installation. The status page shows the
-// running engine and a live session that the Kill button ends; an account is created, edited, disabled and deleted
-// through the forms; an INI edit changes exactly the submitted keys; a text file comes back byte for byte; forged
-// forms with hostile user names or a save of a read-only file are refused. Screenshots go to the build tree.
+// library and the admin web server with the administration program on one installation. A web-mail user logs on in
+// the same browser; the status page shows the running engine and the live session, which the Kill button ends; an
+// account is created, edited, disabled and deleted through the forms; an INI edit changes exactly the submitted
+// keys; text files come back byte for byte; forged forms with hostile user names or a save of a read-only file are
+// refused. Screenshots go to the build tree.
 #include "common/Scrambler.h"
 #include "platform/ChildProcess.h"
 #include "tests/pages/PageInstallation.h"
@@ -185,7 +186,6 @@ protected:
     std::string UserIni(const std::string& user) { return Install().ReadFile("Users/" + user + "/User.ini"); }
 
     PageInstallation m_pages;
-    TempDir m_jar;
     std::optional<ChildProcess> m_portico;
     unsigned m_adminPort = 0;
     ChromiumDriver m_browser;
@@ -193,14 +193,17 @@ protected:
 
 TEST_F(AdminCgiBrowserTest, StatusPageShowsTheEngineAndKillEndsALiveSession)
 {
-    // A web-mail user logs on (curl with a cookie jar) and stays logged on.
-    const std::string jar = m_jar.PathOf("jar");
-    const CurlReply logon =
-            Curl({"-b", jar, "-c", jar, "--data-urlencode", std::string("User=") + kDemoUser, "--data-urlencode",
-                  std::string("Password=") + kDemoPassword, m_pages.MailUrl("View=Main")});
-    ASSERT_EQ(logon.Status, 200u) << logon.Head << logon.Body;
-    const std::string id = FindSessionId(logon.Body);
-    ASSERT_EQ(id.size(), 7u) << logon.Body;
+    // A web-mail user logs on in the same browser, through the logon form, and stays logged on.
+    ASSERT_TRUE(m_browser.Navigate(m_pages.MailUrl())) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("input[name=User]"), kDemoUser)) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("input[name=Password]"), kDemoPassword)) << m_browser.Error();
+    const int loads = m_browser.LoadCount();
+    ASSERT_TRUE(m_browser.PressEnter()) << m_browser.Error();
+    ASSERT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
+    const std::string frameSet = m_browser.Evaluate("document.documentElement.outerHTML").Text();
+    const std::string id = FindSessionId(frameSet);
+    ASSERT_EQ(id.size(), 7u) << frameSet;
+    ASSERT_NO_FATAL_FAILURE(Shot("MailLoggedOn"));
 
     ASSERT_TRUE(Open("View=QMAdmin"));
     const std::string started =
@@ -226,8 +229,9 @@ TEST_F(AdminCgiBrowserTest, StatusPageShowsTheEngineAndKillEndsALiveSession)
     EXPECT_THAT(PageText(), HasSubstr("0 of at most"));
     ASSERT_NO_FATAL_FAILURE(Shot("SessionKilled"));
 
-    const CurlReply after = Curl({"-b", jar, "-c", jar, m_pages.MailUrl("View=Main&Session=" + id)});
-    EXPECT_THAT(after.Body, HasSubstr("name=\"Password\"")) << after.Body;
+    // The user's next page is the logon form again.
+    ASSERT_TRUE(m_browser.Navigate(m_pages.MailUrl("View=Main&Session=" + id))) << m_browser.Error();
+    EXPECT_TRUE(m_browser.WaitFor(ChromiumDriver::Css("input[name=Password]") + " !== null")) << PageText();
 }
 
 TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheForms)
