@@ -123,14 +123,24 @@ TEST_F(MenuTrackerTest, KeySequencesOverOwnerDrawnItemsGiveTheRightCommand)
     // Owner-drawn items have no mnemonic of their own: every letter goes to WM_MENUCHAR, which answers
     // o: execute 0, m: execute 3 (a submenu: opens it), l: select 4, q: close, anything else: 0 (beep).
     const Case cases[] = {
-            {"DN", true, 101, 0},     {"DDN", false, 0, 0},    // the grey item is selected but not chosen
-            {"DDDN", false, 0, 0},    {"DDDNN", true, 201, 0}, // Return on a submenu item opens it
-            {"DDDRDN", true, 202, 0},                          // Down skips the separator
-            {"UN", true, 104, 0},     {"o", true, 101, 0},     {"mN", true, 201, 0}, {"lN", true, 104, 0},
-            {"l", false, 0, 0},       {"q", true, 0, 0},       {"x", false, 0, 1},   {"xxo", true, 101, 2},
-            {"E", true, 0, 0},        {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
-                                                               // again
-            {"DDDRLN", false, 0, 0},  {"DDDREE", true, 0, 0},
+            {"DN", true, 101, 0},
+            {"DDN", false, 0, 0}, // the grey item is selected but not chosen
+            {"DDDN", false, 0, 0},
+            {"DDDNN", true, 201, 0},  // Return on a submenu item opens it
+            {"DDDRDN", true, 202, 0}, // Down skips the separator
+            {"UN", true, 104, 0},
+            {"o", true, 101, 0},
+            {"mN", true, 201, 0},
+            {"lN", true, 104, 0},
+            {"l", false, 0, 0},
+            {"q", true, 0, 0},
+            {"x", false, 0, 1},
+            {"xxo", true, 101, 2},
+            {"E", true, 0, 0},
+            {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
+                                     // again
+            {"DDDRLN", false, 0, 0},
+            {"DDDREE", true, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Keys);
