@@ -33,7 +33,7 @@ public:
     bool Contains(int key) const;
 
     struct TPlaced {
-        int Key;
+        int Key = 0;
         TRect Rect;
     };
 
@@ -48,8 +48,8 @@ public:
 
 private:
     struct Entry {
-        int Key;
-        TAbsLocation Location;
+        int Key = 0;
+        TAbsLocation Location = alNone;
         TSize Desired;
         bool Visible = true;
     };

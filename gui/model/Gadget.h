@@ -114,6 +114,9 @@ public:
 
     void SetEndOfRow(bool endOfRow);
 
+    /// For the layout only: marks the gadget as the last of a row that wrapped.
+    void SetWrapsRowFromLayout(bool wraps) { m_wrapsRow = wraps; }
+
     /// The size the gadget asks for: borders and margins plus contents; the current size in a direction it does
     /// not shrink-wrap.
     virtual void GetDesiredSize(TSize& size);
@@ -147,10 +150,8 @@ public:
     void Invalidate(bool erase = true);
 
 protected:
-    /// The window calls these as the gadget joins and leaves it.
+    // The window sets m_window as the gadget joins and leaves it.
     friend class TGadgetWindowCore;
-
-    void SetWrapsRow(bool wraps) { m_wrapsRow = wraps; }
 
     /// Lets the window lay out again after the desired size changed.
     void ChangedSize();

@@ -132,16 +132,114 @@ void TGadgetWindowCore::GetDesiredSize(TSize& size)
     size = LayoutAll(false);
 }
 
+namespace {
+
+struct Placed {
+    TGadget* Gadget;
+    TSize Size;
+};
+
+// The geometry of one layout pass, in "along" (the direction of the lines) and "across" terms, so that the
+// horizontal, vertical and row layouts share one placement.
+struct Axes {
+    bool Horizontal;
+    int StartAlong, EndAlong, StartAcross, EndAcross;
+
+    int Along(const TSize& s) const { return Horizontal ? s.cx : s.cy; }
+
+    int Across(const TSize& s) const { return Horizontal ? s.cy : s.cx; }
+
+    int& Along(TSize& s) const { return Horizontal ? s.cx : s.cy; }
+};
+
+// Rows that wrap at limit or after an end-of-row gadget; the last gadget of a wrapped row is marked.
+std::vector<std::vector<std::size_t>> SplitRows(std::vector<Placed>& items, int limit)
+{
+    std::vector<std::vector<std::size_t>> lines(1);
+    int used = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const int w = items[i].Size.cx;
+        if (!lines.back().empty() && used + w > limit) {
+            items[lines.back().back()].Gadget->SetWrapsRowFromLayout(true);
+            lines.emplace_back();
+            used = 0;
+        }
+        lines.back().push_back(i);
+        used += w;
+        if (items[i].Gadget->IsEndOfRow() && i + 1 < items.size()) {
+            lines.emplace_back();
+            used = 0;
+        }
+    }
+    return lines;
+}
+
+// Wide-as-possible gadgets share what the others leave of the length; each keeps at least its own size.
+void ShareWideRoom(std::vector<Placed>& items, const Axes& axes, int length)
+{
+    int fixed = 0;
+    int wide = 0;
+    for (const auto& it : items) {
+        if (it.Gadget->WideAsPossible)
+            ++wide;
+        else
+            fixed += axes.Along(it.Size);
+    }
+    if (wide == 0)
+        return;
+    const int room = length - axes.StartAlong - axes.EndAlong - fixed;
+    int left = room;
+    int n = wide;
+    for (auto& it : items) {
+        if (!it.Gadget->WideAsPossible)
+            continue;
+        const int share = n == 1 ? left : room / wide;
+        --n;
+        left -= share;
+        axes.Along(it.Size) = std::max(axes.Along(it.Size), share);
+    }
+}
+
+// Places the lines one after the other across the direction. A gadget that asks for nothing across (a separator)
+// gets its line's whole thickness; the others are centred in the line. Returns the size the lines take.
+TSize PlaceLines(const std::vector<Placed>& items, const std::vector<std::vector<std::size_t>>& lines, const Axes& axes,
+                 int rowMargin, bool apply)
+{
+    int maxAlong = 0;
+    int across = axes.StartAcross;
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        int thickness = 0;
+        for (std::size_t i : lines[l])
+            thickness = std::max(thickness, axes.Across(items[i].Size));
+        int along = axes.StartAlong;
+        for (std::size_t i : lines[l]) {
+            const int a = axes.Along(items[i].Size);
+            int c = axes.Across(items[i].Size);
+            const int offset = c == 0 ? 0 : (thickness - c) / 2;
+            if (c == 0)
+                c = thickness;
+            if (apply) {
+                items[i].Gadget->SetBounds(axes.Horizontal
+                                                   ? TRect(along, across + offset, along + a, across + offset + c)
+                                                   : TRect(across + offset, along, across + offset + c, along + a));
+            }
+            along += a;
+        }
+        maxAlong = std::max(maxAlong, along - axes.StartAlong);
+        across += thickness + (l + 1 < lines.size() ? rowMargin : 0);
+    }
+    const int totalAlong = axes.StartAlong + maxAlong + axes.EndAlong;
+    const int totalAcross = across + axes.EndAcross;
+    return axes.Horizontal ? TSize(totalAlong, totalAcross) : TSize(totalAcross, totalAlong);
+}
+
+} // namespace
+
 TSize TGadgetWindowCore::LayoutAll(bool apply)
 {
-    struct Placed {
-        TGadget* Gadget;
-        TSize Size;
-    };
-
     std::vector<Placed> items;
     for (auto& g : m_gadgets) {
-        g->SetWrapsRow(false);
+        g->SetWrapsRowFromLayout(false);
         if (!g->IsVisible())
             continue;
         TSize s;
@@ -150,97 +248,20 @@ TSize TGadgetWindowCore::LayoutAll(bool apply)
     }
     const TSize client = m_host.GetClientSize();
     const bool horizontal = m_direction != Vertical;
-    auto alongOf = [horizontal](const TSize& s) {
-        return horizontal ? s.cx : s.cy;
-    };
-    auto acrossOf = [horizontal](const TSize& s) {
-        return horizontal ? s.cy : s.cx;
-    };
-    const int startAlong = horizontal ? m_margins.Left : m_margins.Top;
-    const int endMargin = horizontal ? m_margins.Right : m_margins.Bottom;
-    const int startAcross = horizontal ? m_margins.Top : m_margins.Left;
-    const int endAcross = horizontal ? m_margins.Bottom : m_margins.Right;
-
-    // Lines: one for a horizontal or vertical window, rows that wrap for a row layout.
-    std::vector<std::vector<std::size_t>> lines(1);
+    const Axes axes{horizontal, horizontal ? m_margins.Left : m_margins.Top,
+                    horizontal ? m_margins.Right : m_margins.Bottom, horizontal ? m_margins.Top : m_margins.Left,
+                    horizontal ? m_margins.Bottom : m_margins.Right};
+    std::vector<std::vector<std::size_t>> lines;
     if (m_direction == Rectangular) {
-        const int limit = m_rowWidth > 0 ? m_rowWidth : client.cx - m_margins.Left - m_margins.Right;
-        int used = 0;
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const int w = items[i].Size.cx;
-            if (!lines.back().empty() && used + w > limit) {
-                items[lines.back().back()].Gadget->SetWrapsRow(true);
-                lines.emplace_back();
-                used = 0;
-            }
-            lines.back().push_back(i);
-            used += w;
-            if (items[i].Gadget->IsEndOfRow() && i + 1 < items.size()) {
-                lines.emplace_back();
-                used = 0;
-            }
-        }
+        lines = SplitRows(items, m_rowWidth > 0 ? m_rowWidth : client.cx - m_margins.Left - m_margins.Right);
     } else {
+        lines.emplace_back();
         for (std::size_t i = 0; i < items.size(); ++i)
             lines.back().push_back(i);
-        // Wide-as-possible gadgets share what the others leave of the client length.
-        const int length = horizontal ? client.cx : client.cy;
-        const bool wraps = horizontal ? m_shrinkWrapWidth : m_shrinkWrapHeight;
-        int fixed = 0;
-        int wide = 0;
-        for (const auto& it : items) {
-            if (it.Gadget->WideAsPossible)
-                ++wide;
-            else
-                fixed += alongOf(it.Size);
-        }
-        if (wide > 0 && !wraps) {
-            const int room = length - startAlong - endMargin - fixed;
-            int left = room;
-            int n = wide;
-            for (auto& it : items) {
-                if (!it.Gadget->WideAsPossible)
-                    continue;
-                const int share = n == 1 ? left : room / wide;
-                --n;
-                left -= share;
-                const int want = std::max(alongOf(it.Size), share);
-                (horizontal ? it.Size.cx : it.Size.cy) = want;
-            }
-        }
+        if (!(horizontal ? m_shrinkWrapWidth : m_shrinkWrapHeight))
+            ShareWideRoom(items, axes, horizontal ? client.cx : client.cy);
     }
-
-    int maxAlong = 0;
-    int across = startAcross;
-    for (std::size_t l = 0; l < lines.size(); ++l) {
-        int thickness = 0;
-        for (std::size_t i : lines[l])
-            thickness = std::max(thickness, acrossOf(items[i].Size));
-        int along = startAlong;
-        for (std::size_t i : lines[l]) {
-            const TSize s = items[i].Size;
-            const int a = alongOf(s);
-            int c = acrossOf(s);
-            int offset = 0;
-            if (c == 0)
-                c = thickness;
-            else
-                offset = (thickness - c) / 2;
-            if (apply) {
-                const TRect r = horizontal ? TRect(along, across + offset, along + a, across + offset + c)
-                                           : TRect(across + offset, along, across + offset + c, along + a);
-                items[i].Gadget->SetBounds(r);
-            }
-            along += a;
-        }
-        maxAlong = std::max(maxAlong, along - startAlong);
-        across += thickness;
-        if (l + 1 < lines.size())
-            across += m_rowMargin;
-    }
-    const int totalAlong = startAlong + maxAlong + endMargin;
-    const int totalAcross = across + endAcross;
-    return horizontal ? TSize(totalAlong, totalAcross) : TSize(totalAcross, totalAlong);
+    return PlaceLines(items, lines, axes, m_rowMargin, apply);
 }
 
 void TGadgetWindowCore::LayoutSession()

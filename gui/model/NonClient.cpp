@@ -81,8 +81,10 @@ TRect AdjustWindowRectEx(const TRect& client, DWORD style, bool hasMenu, DWORD e
     return {client.left - frame.cx, client.top - top, client.right + frame.cx, client.bottom + frame.cy};
 }
 
-int NcHitTest(const TNonClientGeometry& g, TPoint p)
+int NcHitTest(const TNonClientGeometry& geometry, TPoint windowPoint)
 {
+    const TNonClientGeometry& g = geometry;
+    const TPoint p = windowPoint;
     if (!g.Window.Contains(p))
         return HTNOWHERE;
     if (g.Client.Contains(p))
