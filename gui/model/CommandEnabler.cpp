@@ -95,7 +95,7 @@ void EnableMenuItems(HMENU popup, std::span<TCommandTarget* const> chain, HWND r
 {
     const int count = GetMenuItemCount(popup);
     for (int pos = 0; pos < count; ++pos) {
-        const UINT state = GetMenuState(popup, static_cast<UINT>(pos), MF_BYPOSITION);
+        const UINT state = GetMenuItemFlags(popup, static_cast<UINT>(pos), MF_BYPOSITION);
         if ((state & (MF_POPUP | MF_SEPARATOR)) != 0)
             continue;
         const UINT id = GetMenuItemID(popup, pos);

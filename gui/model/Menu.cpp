@@ -247,6 +247,15 @@ UINT GetMenuState(HMENU menu, UINT item, UINT flags)
     return state;
 }
 
+UINT GetMenuItemFlags(HMENU menu, UINT item, UINT flags)
+{
+    const Location at = Locate(menu, item, flags);
+    if (at.Menu == nullptr)
+        return kNoMenuItem;
+    const Item& it = at.Menu->Items[at.Pos];
+    return it.Type | it.State | (it.Sub ? MF_POPUP : 0);
+}
+
 std::string GetMenuString(HMENU menu, UINT item, UINT flags)
 {
     const Location at = Locate(menu, item, flags);

@@ -43,6 +43,9 @@ HMENU GetSubMenu(HMENU menu, int pos);
 /// The item's flags (MF_ state and type bits, MF_POPUP for a submenu item, with the submenu's item count in the
 /// high byte as the window system reports it); kNoMenuItem when no such item.
 UINT GetMenuState(HMENU menu, UINT item, UINT flags);
+/// The item's type and state bits and MF_POPUP for a submenu item, without the item count that GetMenuState puts
+/// in the high byte (which overlaps MF_OWNERDRAW and MF_SEPARATOR); kNoMenuItem when no such item.
+UINT GetMenuItemFlags(HMENU menu, UINT item, UINT flags);
 /// The item string; empty when none.
 std::string GetMenuString(HMENU menu, UINT item, UINT flags);
 

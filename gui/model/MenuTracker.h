@@ -9,9 +9,15 @@
 #include "gui/model/Menu.h"
 #include "gui/model/Messages.h"
 
+#include <span>
 #include <vector>
 
 namespace qm::gui {
+
+/// The rectangles of a menu bar's items in bar coordinates: left to right by the sizes the items measure (an
+/// owner-drawn item's from WM_MEASUREITEM), each line at least minHeight high; an item that does not fit the width
+/// starts a new line, as does an item with MF_MENUBREAK or MF_MENUBARBREAK.
+std::vector<TRect> LayoutMenuBar(HMENU bar, std::span<const TSize> itemSizes, int width, int minHeight);
 
 /// What the tracker needs from the owner window and from the pop-up view.
 class TMenuTrackerHost {
@@ -42,9 +48,19 @@ public:
     /// flags: TPM_* (alignment, TPM_RIGHTBUTTON, TPM_VERTICAL, TPM_RETURNCMD, TPM_NONOTIFY). exclude may be null.
     TMenuTracker(TMenuTrackerHost& host, HMENU menu, UINT flags, TPoint at, const TRect* exclude, const TRect& screen);
 
+    /// Tracking of a menu bar: barItems are the screen rectangles of the bar's items (from LayoutMenuBar). The
+    /// bar's pop-ups open below their item, or above it without room below.
+    TMenuTracker(TMenuTrackerHost& host, HMENU bar, std::vector<TRect> barItems, const TRect& screen);
+
     /// Sends the opening notifications and opens the first pop-up. False when the handle is not a menu or it has
     /// no items (nothing is shown and tracking is over).
     bool Start();
+    /// Menu-bar tracking: selects bar item 'index' (F10 or Alt: no pop-up; a click or Alt+letter: with its
+    /// pop-up). False when the bar is not a menu or index is outside it.
+    bool StartBar(int index, bool openPopup);
+
+    /// The selected bar item in menu-bar tracking; -1 for none.
+    int BarSelection() const { return m_barSel; }
 
     void KeyDown(int virtualKey);
     void Char(char ch);
@@ -90,6 +106,13 @@ private:
     bool HitTest(TPoint screen, int& level, int& pos) const;
     bool AllowedButton(int button) const;
     bool IsSelectable(HMENU menu, int pos) const;
+    void SelectBar(int index);
+    void OpenBarPopup(int index, bool selectFirst);
+    void SwitchBar(int delta);
+    bool BarKeyDown(int virtualKey);
+    void BarChar(char ch);
+    int BarItemAt(TPoint screen) const;
+    void ExecuteBar(int index);
 
     TMenuTrackerHost& m_host;
     HMENU m_root;
@@ -99,6 +122,9 @@ private:
     TRect m_exclude;
     TRect m_screen;
     std::vector<Level> m_levels;
+    HMENU m_bar{};
+    std::vector<TRect> m_barItems;
+    int m_barSel = -1;
     bool m_done = false;
     bool m_leftOpeningPoint = false;
     UINT m_result = 0;

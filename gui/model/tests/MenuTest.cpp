@@ -28,6 +28,7 @@ TEST_F(MenuTest, ItemInfoReportsIdsSubmenusTypesStatesAndData)
     EXPECT_EQ(bar.GetSubMenu(0), file);
     EXPECT_EQ(bar.GetMenuItemID(0), 0xFFFFFFFFu) << "a submenu item has no id";
     EXPECT_EQ(bar.GetMenuState(0, MF_BYPOSITION) & (MF_POPUP | 0xFF00u), MF_POPUP | (5u << 8));
+    EXPECT_EQ(GetMenuItemFlags(bar, 0, MF_BYPOSITION), MF_POPUP) << "no item count that reads as owner-draw";
     EXPECT_EQ(GetMenuItemID(file, 9), 0xFFFFFFFFu);
     EXPECT_EQ(GetMenuState(file, 999, MF_BYCOMMAND), kNoMenuItem);
 

@@ -365,3 +365,148 @@ TEST_F(MenuTrackerTest, SubmenuOpensBesideItsItemAndFlipsAtTheScreenEdge)
 
 } // namespace
 } // namespace qm::gui
+
+namespace qm::gui {
+namespace {
+
+// A bar of "&Servers" (Start 2010, Stop 2011), an owner-drawn "Tools" (2009) and "&Help" (2004), plus a bar
+// command "&Refresh" (2028), at (100, 50) on the screen.
+class MenuBarTrackerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_bar = CreateMenu();
+        const HMENU servers = CreatePopupMenu();
+        AppendMenu(servers, MF_STRING, 2010, "&Start");
+        AppendMenu(servers, MF_STRING, 2011, "S&top");
+        const HMENU tools = CreatePopupMenu();
+        AppendMenu(tools, MF_STRING, 2009, "&Open web administration");
+        const HMENU help = CreatePopupMenu();
+        AppendMenu(help, MF_STRING, 2004, "&About");
+        AppendMenu(m_bar, MF_POPUP, servers.Value, "&Servers");
+        AppendMenu(m_bar, MF_POPUP | MF_OWNERDRAW, tools.Value, "Tools", 42);
+        AppendMenu(m_bar, MF_POPUP, help.Value, "&Help");
+        AppendMenu(m_bar, MF_STRING, 2028, "&Refresh");
+        const TSize sizes[] = {{60, 19}, {50, 19}, {40, 19}, {55, 19}};
+        for (TRect r : LayoutMenuBar(m_bar, sizes, 400, 19))
+            m_items.push_back(r.OffsetBy(100, 50));
+    }
+
+    void TearDown() override
+    {
+        DestroyMenu(m_bar);
+        EXPECT_EQ(LiveMenuCount(), 0u);
+    }
+
+    HMENU m_bar{};
+    std::vector<TRect> m_items;
+    const TRect m_screen{0, 0, 1024, 768};
+};
+
+TEST_F(MenuBarTrackerTest, KeysMoveAlongTheBarAndThroughItsPopups)
+{
+    struct Case {
+        const char* What;
+        int Start;
+        bool Open;
+        const char* Keys;
+        bool Done;
+        UINT Command;
+        int Bar;   // bar selection while still tracking
+        int Depth; // pop-ups open while still tracking
+    };
+
+    const Case cases[] = {
+            {"F10, right, down opens Tools with its first item", 0, false, "RDN", true, 2009, -1, 0},
+            {"right from a command item goes to the next pop-up", 0, true, "DR", false, 0, 1, 1},
+            {"left from the first pop-up wraps to the bar's last item", 0, true, "L", false, 0, 3, 0},
+            {"escape goes back to the bar, a second one ends", 0, true, "E", false, 0, 0, 0},
+            {"escape twice", 0, true, "EE", true, 0, -1, 0},
+            {"a bar mnemonic opens its pop-up", 1, false, "h", false, 0, 2, 1},
+            {"a bar command by its mnemonic", 0, false, "r", true, 2028, -1, 0},
+            {"the owner answers for an owner-drawn bar item", 0, false, "tN", true, 2009, -1, 0},
+            {"a pop-up mnemonic", 0, true, "t", true, 2011, -1, 0},
+            {"an unknown letter on the bar beeps", 0, false, "z", false, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        RecordingOwner owner;
+        owner.MenuCharAnswers = {{'t', MAKELRESULT(1, MNC_EXECUTE)}};
+        TMenuTracker tracker(owner, m_bar, m_items, m_screen);
+        ASSERT_TRUE(tracker.StartBar(c.Start, c.Open));
+        Feed(tracker, c.Keys);
+        EXPECT_EQ(tracker.IsDone(), c.Done);
+        EXPECT_EQ(tracker.Result(), c.Command);
+        if (!tracker.IsDone()) {
+            EXPECT_EQ(tracker.BarSelection(), c.Bar);
+            EXPECT_EQ(tracker.Depth(), c.Depth);
+        }
+    }
+}
+
+TEST_F(MenuBarTrackerTest, MenuCharOnTheBarNamesTheBarAndNoPopupFlag)
+{
+    RecordingOwner owner;
+    TMenuTracker tracker(owner, m_bar, m_items, m_screen);
+    ASSERT_TRUE(tracker.StartBar(0, false));
+    tracker.Char('z');
+    const auto chars = owner.Of(WM_MENUCHAR);
+    ASSERT_EQ(chars.size(), 1u);
+    EXPECT_EQ(HIWORD(chars[0].WParam), 0);
+    EXPECT_EQ(chars[0].LParam, static_cast<LPARAM>(m_bar.Value));
+    EXPECT_EQ(owner.Beeps, 1);
+}
+
+TEST_F(MenuBarTrackerTest, MouseSwitchesPopupsAndPopupsOpenBelowTheirItem)
+{
+    RecordingOwner owner;
+    TMenuTracker tracker(owner, m_bar, m_items, m_screen);
+    ASSERT_TRUE(tracker.StartBar(0, true));
+    EXPECT_EQ(tracker.PopupRect(0).TopLeft(), m_items[0].BottomLeft());
+    tracker.MouseMove(m_items[2].TopLeft().OffsetBy(3, 3));
+    EXPECT_EQ(tracker.BarSelection(), 2);
+    EXPECT_EQ(tracker.MenuAt(0), GetSubMenu(m_bar, 2));
+    EXPECT_EQ(owner.Of(WM_INITMENUPOPUP).size(), 2u);
+    const TRect about = tracker.ItemRect(0, 0);
+    tracker.MouseMove(about.TopLeft().OffsetBy(2, 2));
+    tracker.ButtonDown(VK_LBUTTON, about.TopLeft().OffsetBy(2, 2));
+    tracker.ButtonUp(VK_LBUTTON, about.TopLeft().OffsetBy(2, 2));
+    EXPECT_EQ(tracker.Result(), 2004u);
+
+    RecordingOwner again;
+    TMenuTracker closing(again, m_bar, m_items, m_screen);
+    ASSERT_TRUE(closing.StartBar(1, true));
+    closing.ButtonDown(VK_LBUTTON, m_items[1].TopLeft().OffsetBy(1, 1));
+    EXPECT_TRUE(closing.IsDone()) << "a click on the open bar item closes the menu";
+    EXPECT_EQ(closing.Result(), 0u);
+
+    RecordingOwner command;
+    TMenuTracker bar(command, m_bar, m_items, m_screen);
+    ASSERT_TRUE(bar.StartBar(3, false));
+    bar.ButtonDown(VK_LBUTTON, m_items[3].TopLeft().OffsetBy(1, 1));
+    bar.ButtonUp(VK_LBUTTON, m_items[3].TopLeft().OffsetBy(1, 1));
+    EXPECT_EQ(bar.Result(), 2028u) << "a bar item without a pop-up is a command";
+
+    // A bar at the bottom of the screen opens its pop-ups above.
+    std::vector<TRect> low;
+    for (const TRect& r : m_items)
+        low.push_back(r.OffsetBy(0, 740 - r.top));
+    RecordingOwner bottom;
+    TMenuTracker up(bottom, m_bar, low, m_screen);
+    ASSERT_TRUE(up.StartBar(0, true));
+    EXPECT_EQ(up.PopupRect(0).bottom, low[0].top);
+}
+
+TEST_F(MenuBarTrackerTest, BarLayoutWrapsAndTakesTheTallestItem)
+{
+    const TSize sizes[] = {{60, 19}, {50, 25}, {40, 19}, {10, 5}};
+    const auto rects = LayoutMenuBar(m_bar, sizes, 100, 19);
+    ASSERT_EQ(rects.size(), 4u);
+    EXPECT_EQ(rects[0], TRect(0, 0, 60, 19));
+    EXPECT_EQ(rects[1], TRect(0, 19, 50, 44));
+    EXPECT_EQ(rects[2], TRect(50, 19, 90, 44));
+    EXPECT_EQ(rects[3], TRect(90, 19, 100, 44));
+}
+
+} // namespace
+} // namespace qm::gui
