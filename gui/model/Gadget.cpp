@@ -256,10 +256,15 @@ void TButtonGadget::BeginPressed(const TPoint&)
         return;
     m_pressed = true;
     Invalidate();
+    if (m_window->GetHintMode() == TGadgetWindowCore::PressHints)
+        m_window->SetHintCommand(m_id);
 }
 
 void TButtonGadget::CancelPressed(const TPoint&)
 {
+    if (m_window != nullptr && m_window->GetHintMode() == TGadgetWindowCore::PressHints &&
+        m_window->GetCapturedGadget() != this)
+        m_window->SetHintCommand(-1);
     if (!m_pressed)
         return;
     m_pressed = false;

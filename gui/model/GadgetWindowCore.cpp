@@ -127,6 +127,21 @@ void TGadgetWindowCore::SetShrinkWrap(bool width, bool height)
     m_shrinkWrapHeight = height;
 }
 
+void TGadgetWindowCore::SetSpacing(int spacing)
+{
+    m_spacing = std::max(0, spacing);
+    if (m_laidOut)
+        LayoutSession();
+}
+
+void TGadgetWindowCore::SetHintCommand(int id)
+{
+    if (id == 0 || id == m_hintShown)
+        return;
+    m_hintShown = id;
+    m_host.SetHintCommand(id);
+}
+
 void TGadgetWindowCore::GetDesiredSize(TSize& size)
 {
     size = LayoutAll(false);
@@ -144,6 +159,7 @@ struct Placed {
 struct Axes {
     bool Horizontal;
     int StartAlong, EndAlong, StartAcross, EndAcross;
+    int Spacing;
 
     int Along(const TSize& s) const { return Horizontal ? s.cx : s.cy; }
 
@@ -153,19 +169,19 @@ struct Axes {
 };
 
 // Rows that wrap at limit or after an end-of-row gadget; the last gadget of a wrapped row is marked.
-std::vector<std::vector<std::size_t>> SplitRows(std::vector<Placed>& items, int limit)
+std::vector<std::vector<std::size_t>> SplitRows(std::vector<Placed>& items, int limit, int spacing)
 {
     std::vector<std::vector<std::size_t>> lines(1);
     int used = 0;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const int w = items[i].Size.cx;
+        const int w = items[i].Size.cx + (lines.back().empty() ? 0 : spacing);
         if (!lines.back().empty() && used + w > limit) {
             items[lines.back().back()].Gadget->SetWrapsRowFromLayout(true);
             lines.emplace_back();
             used = 0;
         }
+        used += lines.back().empty() ? items[i].Size.cx : w;
         lines.back().push_back(i);
-        used += w;
         if (items[i].Gadget->IsEndOfRow() && i + 1 < items.size()) {
             lines.emplace_back();
             used = 0;
@@ -187,7 +203,8 @@ void ShareWideRoom(std::vector<Placed>& items, const Axes& axes, int length)
     }
     if (wide == 0)
         return;
-    const int room = length - axes.StartAlong - axes.EndAlong - fixed;
+    const int gaps = static_cast<int>(items.size()) - 1;
+    const int room = length - axes.StartAlong - axes.EndAlong - fixed - gaps * axes.Spacing;
     int left = room;
     int n = wide;
     for (auto& it : items) {
@@ -213,6 +230,8 @@ TSize PlaceLines(const std::vector<Placed>& items, const std::vector<std::vector
             thickness = std::max(thickness, axes.Across(items[i].Size));
         int along = axes.StartAlong;
         for (std::size_t i : lines[l]) {
+            if (i != lines[l].front())
+                along += axes.Spacing;
             const int a = axes.Along(items[i].Size);
             int c = axes.Across(items[i].Size);
             const int offset = c == 0 ? 0 : (thickness - c) / 2;
@@ -248,12 +267,15 @@ TSize TGadgetWindowCore::LayoutAll(bool apply)
     }
     const TSize client = m_host.GetClientSize();
     const bool horizontal = m_direction != Vertical;
-    const Axes axes{horizontal, horizontal ? m_margins.Left : m_margins.Top,
-                    horizontal ? m_margins.Right : m_margins.Bottom, horizontal ? m_margins.Top : m_margins.Left,
-                    horizontal ? m_margins.Bottom : m_margins.Right};
+    const Axes axes{horizontal,
+                    horizontal ? m_margins.Left : m_margins.Top,
+                    horizontal ? m_margins.Right : m_margins.Bottom,
+                    horizontal ? m_margins.Top : m_margins.Left,
+                    horizontal ? m_margins.Bottom : m_margins.Right,
+                    m_spacing};
     std::vector<std::vector<std::size_t>> lines;
     if (m_direction == Rectangular) {
-        lines = SplitRows(items, m_rowWidth > 0 ? m_rowWidth : client.cx - m_margins.Left - m_margins.Right);
+        lines = SplitRows(items, m_rowWidth > 0 ? m_rowWidth : client.cx - m_margins.Left - m_margins.Right, m_spacing);
     } else {
         lines.emplace_back();
         for (std::size_t i = 0; i < items.size(); ++i)
@@ -304,6 +326,8 @@ void TGadgetWindowCore::MouseMove(UINT modKeys, const TPoint& point)
         m_atMouse = under;
         if (under != nullptr)
             under->MouseEnter(modKeys, point);
+        if (m_hintMode == EnterHints)
+            SetHintCommand(under != nullptr && under->GetId() != 0 ? under->GetId() : -1);
     }
     if (under != nullptr)
         under->MouseMove(modKeys, point);
@@ -329,6 +353,8 @@ void TGadgetWindowCore::MouseLeft()
         TGadget* was = m_atMouse;
         m_atMouse = nullptr;
         was->MouseLeave(0, TPoint(-1, -1));
+        if (m_hintMode == EnterHints)
+            SetHintCommand(-1);
     }
 }
 

@@ -37,6 +37,9 @@ public:
     virtual int GetAverageCharWidth() = 0;
     /// The size of a bitmap resource; (0, 0) when there is none.
     virtual TSize GetBitmapSize(int resId) = 0;
+
+    /// Shows the hint of a command (the frame's status bar); -1 takes the hint away.
+    virtual void SetHintCommand(int /*id*/) {}
 };
 
 class TGadgetWindowCore {
@@ -50,6 +53,13 @@ public:
     enum TPlacement {
         Before,
         After
+    };
+
+    /// When a gadget's hint shows: never, while a button is pressed, or as soon as the mouse is over a gadget.
+    enum THintMode {
+        NoHints = 0,
+        PressHints = 1,
+        EnterHints = 2
     };
 
     explicit TGadgetWindowCore(TGadgetWindowHost& host, TTileDirection direction = Horizontal);
@@ -89,6 +99,17 @@ public:
     void SetRectangularDimensions(int width, int rowMargin = 4);
     /// The window takes the size its gadgets want across (and along) its direction.
     void SetShrinkWrap(bool width, bool height);
+    /// Pixels between neighbouring gadgets of a line (a status bar's spacing).
+    void SetSpacing(int spacing);
+
+    int GetSpacing() const { return m_spacing; }
+
+    THintMode GetHintMode() const { return m_hintMode; }
+
+    void SetHintMode(THintMode mode) { m_hintMode = mode; }
+
+    /// Shows a gadget's hint through the host unless the id is 0 (separators, plain gadgets); -1 clears.
+    void SetHintCommand(int id);
 
     /// The client size the gadgets want.
     virtual void GetDesiredSize(TSize& size);
@@ -131,6 +152,9 @@ private:
     TMargins m_margins;
     int m_rowWidth = 0;
     int m_rowMargin = 4;
+    int m_spacing = 0;
+    THintMode m_hintMode = PressHints;
+    int m_hintShown = -1;
     bool m_shrinkWrapWidth = false;
     bool m_shrinkWrapHeight = true;
     bool m_laidOut = false;

@@ -25,6 +25,7 @@ public:
     std::vector<HostMessage> Posted;
     std::function<void(TCommandEnabler&)> OnCommandEnable;
     bool Captured = false;
+    std::vector<int> Hints;
 
     HWND GetHandle() const override { return kHandle; }
 
@@ -63,6 +64,8 @@ public:
     int GetAverageCharWidth() override { return 6; }
 
     TSize GetBitmapSize(int resId) override { return resId > 0 ? TSize(16, 15) : TSize(); }
+
+    void SetHintCommand(int id) override { Hints.push_back(id); }
 };
 
 } // namespace qm::gui::test

@@ -64,6 +64,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
         TMargins Margins;
         TSize Client;
         int RowWidth;
+        int Spacing;
         std::vector<Spec> Gadgets;
         std::vector<TRect> Want; // bounds of the visible gadgets, in order
         TSize WantClient;
@@ -77,6 +78,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {},
              {300, 0},
              0,
+             0,
              {{'B'}, {'S', 6}, {'B'}},
              {{0, 0, 23, 22}, {23, 0, 29, 22}, {29, 0, 52, 22}},
              {300, 22},
@@ -85,6 +87,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              D::Horizontal,
              {2, 2, 3, 3},
              {300, 0},
+             0,
              0,
              {{'B'}, {'F', 10, 10}},
              {{2, 3, 25, 25}, {25, 9, 35, 19}},
@@ -95,6 +98,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {1, 1, 1, 1},
              {0, 200},
              0,
+             0,
              {{'B'}, {'S', 6}, {'B'}},
              {{1, 1, 24, 23}, {1, 23, 24, 29}, {1, 29, 24, 51}},
              {25, 200},
@@ -103,6 +107,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              D::Horizontal,
              {},
              {200, 0},
+             0,
              0,
              {{'F', 10, 15, true}, {'T', 3}, {'T', 2}},
              {{0, 0, 166, 15}, {166, 0, 186, 15}, {186, 0, 200, 15}},
@@ -113,6 +118,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {},
              {101, 0},
              0,
+             0,
              {{'F', 1, 10, true}, {'F', 20, 10}, {'F', 1, 10, true}},
              {{0, 0, 40, 10}, {40, 0, 60, 10}, {60, 0, 101, 10}},
              {101, 10},
@@ -122,6 +128,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {},
              {0, 0},
              60,
+             0,
              {{'B'}, {'B'}, {'B'}},
              {{0, 0, 23, 22}, {23, 0, 46, 22}, {0, 26, 23, 48}},
              {46, 48},
@@ -131,6 +138,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {},
              {0, 0},
              200,
+             0,
              {{'B', 0, 0, false, true}, {'B'}, {'B'}},
              {{0, 0, 23, 22}, {0, 26, 23, 48}, {23, 26, 46, 48}},
              {46, 48},
@@ -140,20 +148,42 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              {4, 4, 3, 3},
              {0, 0},
              50,
+             0,
              {{'B'}, {'S', 6}, {'B'}, {'B'}},
              {{4, 3, 27, 25}, {27, 3, 33, 25}, {4, 29, 27, 51}, {27, 29, 50, 51}},
              {54, 54},
              {false, true, false, false}},
+            {"spacing between the gadgets of a status bar",
+             D::Horizontal,
+             {},
+             {200, 0},
+             0,
+             2,
+             {{'F', 10, 15, true}, {'T', 3}, {'T', 2}},
+             {{0, 0, 162, 15}, {164, 0, 184, 15}, {186, 0, 200, 15}},
+             {200, 15},
+             {}},
+            {"spacing counts where rows wrap",
+             D::Rectangular,
+             {},
+             {0, 0},
+             48,
+             2,
+             {{'B'}, {'B'}, {'B'}},
+             {{0, 0, 23, 22}, {25, 0, 48, 22}, {0, 26, 23, 48}},
+             {48, 48},
+             {false, true, false}},
             {"a hidden gadget takes no room",
              D::Horizontal,
              {},
              {300, 0},
              0,
+             0,
              {{'B', 0, 0, false, false, true}, {'B'}},
              {{0, 0, 23, 22}},
              {300, 22},
              {}},
-            {"an empty window is its margins", D::Vertical, {5, 5, 5, 5}, {0, 100}, 0, {}, {}, {10, 100}, {}},
+            {"an empty window is its margins", D::Vertical, {5, 5, 5, 5}, {0, 100}, 0, 0, {}, {}, {10, 100}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -163,6 +193,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
         window.SetMargins(c.Margins);
         if (c.RowWidth > 0)
             window.SetRectangularDimensions(c.RowWidth, 4);
+        window.SetSpacing(c.Spacing);
         for (const auto& s : c.Gadgets)
             window.Insert(Make(s));
         window.LayoutSession();
@@ -265,6 +296,46 @@ TEST(GadgetLayoutTest, InsertBeforeAndAfterSiblings)
     EXPECT_EQ(window.GadgetWithId(4), window.LastGadget());
     TGadget stranger;
     EXPECT_EQ(window.Remove(stranger), nullptr);
+}
+
+} // namespace
+} // namespace qm::gui
+
+namespace qm::gui {
+namespace {
+
+TEST(GadgetHintTest, HintsFollowTheWindowsHintMode)
+{
+    struct Case {
+        const char* What;
+        TGadgetWindowCore::THintMode Mode;
+        std::vector<int> Want;
+    };
+
+    // Over button 7, press and release on it, over the separator, over button 8, out of the window.
+    const Case cases[] = {
+            {"press hints: while pressed", TGadgetWindowCore::PressHints, {7, -1}},
+            {"enter hints: as the mouse enters", TGadgetWindowCore::EnterHints, {7, -1, 8, -1}},
+            {"no hints", TGadgetWindowCore::NoHints, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        test::FakeGadgetHost host;
+        host.Client = {300, 0};
+        TGadgetWindowCore bar(host);
+        bar.SetHintMode(c.Mode);
+        bar.Insert(std::make_unique<TButtonGadget>(100, 7, TButtonGadget::Command, true));
+        bar.Insert(std::make_unique<TSeparatorGadget>(6));
+        bar.Insert(std::make_unique<TButtonGadget>(100, 8, TButtonGadget::Command, true));
+        bar.LayoutSession();
+        bar.MouseMove(0, {5, 5});
+        bar.LButtonDown(MK_LBUTTON, {5, 5});
+        bar.LButtonUp(0, {5, 5});
+        bar.MouseMove(0, {25, 5});
+        bar.MouseMove(0, {35, 5});
+        bar.MouseLeft();
+        EXPECT_EQ(host.Hints, c.Want);
+    }
 }
 
 } // namespace
