@@ -232,7 +232,9 @@ HMENU GetSubMenu(HMENU menu, int pos)
     const MenuObject* m = Find(menu);
     if (m == nullptr || pos < 0 || static_cast<std::size_t>(pos) >= m->Items.size())
         return {};
-    return m->Items[static_cast<std::size_t>(pos)].Sub;
+    // A submenu destroyed while its item still names it is no submenu any more.
+    const HMENU sub = m->Items[static_cast<std::size_t>(pos)].Sub;
+    return IsMenu(sub) ? sub : HMENU{};
 }
 
 UINT GetMenuState(HMENU menu, UINT item, UINT flags)
@@ -479,6 +481,18 @@ HMENU TMenu::Release()
     m_owns = false;
     return m_handle;
 }
+
+TMenuDescr::TMenuDescr(int resId, int fileGroup, int editGroup, int containerGroup, int objectGroup, int windowGroup,
+                       int helpGroup)
+    : TMenu(LoadMenu(resId), TAutoDelete::AutoDelete)
+    , m_id(resId)
+    , m_groups{fileGroup < 0 ? std::max(0, qm::gui::GetMenuItemCount(GetHandle())) : fileGroup,
+               editGroup,
+               containerGroup,
+               objectGroup,
+               windowGroup,
+               helpGroup}
+{}
 
 char MenuMnemonic(std::string_view text)
 {

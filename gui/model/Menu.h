@@ -191,6 +191,33 @@ public:
     {}
 };
 
+/// A frame's menu description: the menu built from a resource and the number of its pop-ups in each of the six
+/// menu groups (file, edit, container, object, window, help) used when menus are merged. Owns its menu.
+class TMenuDescr : public TMenu {
+public:
+    enum TGroup {
+        FileGroup,
+        EditGroup,
+        ContainerGroup,
+        ObjectGroup,
+        WindowGroup,
+        HelpGroup,
+        NumGroups
+    };
+
+    /// With no group counts, all of the menu's pop-ups count as the file group.
+    explicit TMenuDescr(int resId, int fileGroup = -1, int editGroup = 0, int containerGroup = 0, int objectGroup = 0,
+                        int windowGroup = 0, int helpGroup = 0);
+
+    int GetId() const { return m_id; }
+
+    int GetGroupCount(TGroup group) const { return m_groups[group]; }
+
+private:
+    int m_id;
+    int m_groups[NumGroups];
+};
+
 /// The character after the first single '&' of a menu string, in capitals; 0 when none ("&&" is a literal '&').
 char MenuMnemonic(std::string_view text);
 

@@ -300,6 +300,8 @@ void TMenuTracker::Select(int level, int pos, bool byMouse)
     if (pos < 0)
         return;
     const UINT state = GetMenuItemFlags(l.Menu, static_cast<UINT>(pos), MF_BYPOSITION);
+    if (state == kNoMenuItem)
+        return; // the owner changed the menu under the tracker
     const bool popup = (state & MF_POPUP) != 0;
     UINT flags = (state & 0xFFFF) | MF_HILITE | (byMouse ? MF_MOUSESELECT : 0);
     if (popup)

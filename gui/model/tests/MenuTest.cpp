@@ -181,6 +181,12 @@ TEST_F(MenuTest, LoadsMenusFromRegisteredDescriptions)
 
     TMenu second(LoadMenu(100), TMenu::TAutoDelete::AutoDelete);
     EXPECT_NE(second.GetHandle(), menu.GetHandle()) << "each load is a new menu";
+
+    const TMenuDescr descr(100);
+    EXPECT_TRUE(descr.IsOK());
+    EXPECT_EQ(descr.GetGroupCount(TMenuDescr::FileGroup), 2);
+    EXPECT_EQ(descr.GetGroupCount(TMenuDescr::HelpGroup), 0);
+    EXPECT_FALSE(TMenuDescr(4711).IsOK());
 }
 
 } // namespace

@@ -23,10 +23,13 @@ public:
     std::vector<Recorded> Messages;
     std::map<char, LRESULT> MenuCharAnswers;
     int Beeps = 0;
+    std::function<void(UINT)> OnSend;
 
     LRESULT SendToOwner(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         Messages.push_back({message, wParam, lParam, false});
+        if (OnSend)
+            OnSend(message);
         if (message == WM_MENUCHAR) {
             const auto it = MenuCharAnswers.find(static_cast<char>(LOWORD(wParam)));
             return it == MenuCharAnswers.end() ? 0 : it->second;
@@ -341,6 +344,26 @@ TEST_F(MenuTrackerTest, ReturnCommandFlagReturnsWithoutPostingAndEmptyMenuDoesNo
     EXPECT_FALSE(none.Start());
     EXPECT_TRUE(none.IsDone());
     EXPECT_TRUE(other.Messages.empty());
+}
+
+TEST_F(MenuTrackerTest, SurvivesTheOwnerDestroyingTheOpenSubmenu)
+{
+    RecordingOwner owner;
+    TMenuTracker tracker(owner, m_menu, 0, {100, 100}, nullptr, m_screen);
+    ASSERT_TRUE(tracker.Start());
+    Feed(tracker, "DDDR");
+    ASSERT_EQ(tracker.Depth(), 2);
+    DestroyMenu(m_sub);
+    Feed(tracker, "DUNx");
+    tracker.MouseMove(tracker.ItemRect(1, 0).TopLeft().OffsetBy(1, 1));
+    tracker.ButtonUp(VK_LBUTTON, tracker.ItemRect(1, 0).TopLeft().OffsetBy(1, 1));
+    EXPECT_FALSE(tracker.IsDone());
+    EXPECT_EQ(tracker.Result(), 0u) << "nothing is chosen from a menu that is gone";
+    Feed(tracker, "EN");
+    EXPECT_EQ(tracker.Depth(), 1) << "the dead submenu does not open again";
+    Feed(tracker, "UUN");
+    EXPECT_TRUE(tracker.IsDone());
+    EXPECT_EQ(tracker.Result(), 101u);
 }
 
 TEST_F(MenuTrackerTest, SubmenuOpensBesideItsItemAndFlipsAtTheScreenEdge)
