@@ -3,6 +3,8 @@
 
 #include "gui/model/GadgetWindowCore.h"
 
+#include <algorithm>
+
 namespace qm::gui {
 
 namespace {
@@ -195,6 +197,35 @@ void TTextGadget::GetDesiredSize(TSize& size)
     TGadgetWindowHost& host = m_window->GetHost();
     size.cx = w + (m_shrinkWrapWidth ? host.MeasureText(m_text).cx : m_numChars * host.GetAverageCharWidth());
     size.cy = m_shrinkWrapHeight ? h + host.GetFontHeight() : m_bounds.Height();
+}
+
+TBitmapGadget::TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage)
+    : TGadget(id, style)
+    , m_imageResId(imageResId)
+    , m_numImages(std::max(1, numImages))
+    , m_current(std::clamp(startImage, 0, std::max(1, numImages) - 1))
+{}
+
+int TBitmapGadget::SelectImage(int imageNum)
+{
+    const int previous = m_current;
+    if (imageNum < 0 || imageNum >= m_numImages || imageNum == m_current)
+        return previous;
+    m_current = imageNum;
+    Invalidate(false);
+    return previous;
+}
+
+void TBitmapGadget::GetDesiredSize(TSize& size)
+{
+    TGadget::GetDesiredSize(size);
+    if (m_window == nullptr)
+        return;
+    const TSize bitmap = m_window->GetHost().GetBitmapSize(m_imageResId);
+    if (m_shrinkWrapWidth)
+        size.cx += bitmap.cx / m_numImages;
+    if (m_shrinkWrapHeight)
+        size.cy += bitmap.cy;
 }
 
 TButtonGadget::TButtonGadget(int glyphResId, int id, TType type, bool enabled, TState state, bool repeat)

@@ -211,6 +211,28 @@ private:
     int m_numChars;
 };
 
+/// One cell of a bitmap resource that holds numImages cells side by side; the cell shown can change.
+class TBitmapGadget : public TGadget {
+public:
+    TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage = 0);
+
+    int GetImageResId() const { return m_imageResId; }
+
+    int GetNumImages() const { return m_numImages; }
+
+    int GetCurrentImage() const { return m_current; }
+
+    /// Shows another cell; returns the previous one. A number outside the cells is refused (the old stays).
+    int SelectImage(int imageNum);
+    /// The cell size (the bitmap's width divided by the number of cells) plus borders and margins.
+    void GetDesiredSize(TSize& size) override;
+
+private:
+    int m_imageResId;
+    int m_numImages;
+    int m_current;
+};
+
 /// A push button with a glyph: pressed while the left button is held over it, it acts when released over it.
 class TButtonGadget : public TGadget {
 public:

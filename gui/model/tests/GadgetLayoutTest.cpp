@@ -276,6 +276,20 @@ TEST(GadgetLayoutTest, SizeChangeResizesTheWindowAndTellsTheParent)
     EXPECT_EQ(vhost.ParentMessages.size(), 2u);
 }
 
+TEST(GadgetLayoutTest, BitmapGadgetShowsOneCellOfItsBitmap)
+{
+    FakeGadgetHost host; // bitmaps are 16 x 15
+    host.Client = {300, 0};
+    TGadgetWindowCore bar(host);
+    auto* g = static_cast<TBitmapGadget*>(bar.Insert(std::make_unique<TBitmapGadget>(5, 9, TGadget::Plain, 4, 7)));
+    bar.LayoutSession();
+    EXPECT_EQ(g->GetBounds().Size(), TSize(4 + 2, 15 + 2)) << "one of four cells, with a plain border";
+    EXPECT_EQ(g->GetCurrentImage(), 3) << "a start cell past the last is the last";
+    EXPECT_EQ(g->SelectImage(1), 3);
+    EXPECT_EQ(g->SelectImage(4), 1) << "no fifth cell";
+    EXPECT_EQ(g->GetCurrentImage(), 1);
+}
+
 TEST(GadgetLayoutTest, InsertBeforeAndAfterSiblings)
 {
     FakeGadgetHost host;
