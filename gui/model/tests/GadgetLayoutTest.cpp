@@ -13,7 +13,7 @@ using test::FakeGadgetHost;
 
 // One gadget of a layout case: B a button with a 16 x 15 glyph (23 x 22), S a separator of size A, T a
 // shrink-wrapped recessed text gadget of A characters (2 + 6A x 15), F a fixed gadget A x B.
-struct Spec {
+struct Shape {
     char Kind;
     int A = 0;
     int B = 0;
@@ -22,7 +22,7 @@ struct Spec {
     bool Hidden = false;
 };
 
-std::unique_ptr<TGadget> Make(const Spec& s)
+std::unique_ptr<TGadget> Make(const Shape& s)
 {
     std::unique_ptr<TGadget> g;
     switch (s.Kind) {
@@ -65,7 +65,7 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
         TSize Client;
         int RowWidth;
         int Spacing;
-        std::vector<Spec> Gadgets;
+        std::vector<Shape> Gadgets;
         std::vector<TRect> Want; // bounds of the visible gadgets, in order
         TSize WantClient;
         std::vector<bool> WantEndOfRow;
