@@ -482,6 +482,49 @@ HMENU TMenu::Release()
     return m_handle;
 }
 
+MEASUREITEMSTRUCT MakeMenuMeasureItem(HMENU menu, int pos)
+{
+    MEASUREITEMSTRUCT m;
+    m.CtlType = ODT_MENU;
+    const HMENU sub = GetSubMenu(menu, pos);
+    m.itemID = sub ? sub.Value : GetMenuItemID(menu, pos);
+    MENUITEMINFO info;
+    info.fMask = MIIM_DATA;
+    if (GetMenuItemInfo(menu, static_cast<UINT>(pos), true, info))
+        m.itemData = info.dwItemData;
+    return m;
+}
+
+DRAWITEMSTRUCT MakeMenuDrawItem(HMENU menu, int pos, const TRect& rect, bool selected, HDC dc, UINT action)
+{
+    DRAWITEMSTRUCT d;
+    d.CtlType = ODT_MENU;
+    const HMENU sub = GetSubMenu(menu, pos);
+    d.itemID = sub ? sub.Value : GetMenuItemID(menu, pos);
+    d.itemAction = action;
+    d.hMenuItem = menu;
+    d.hDC = dc;
+    d.rcItem = rect;
+    const UINT flags = GetMenuItemFlags(menu, static_cast<UINT>(pos), MF_BYPOSITION);
+    if (flags != kNoMenuItem) {
+        if ((flags & MF_GRAYED) != 0)
+            d.itemState |= ODS_GRAYED | ODS_DISABLED;
+        else if ((flags & MF_DISABLED) != 0)
+            d.itemState |= ODS_DISABLED;
+        if ((flags & MF_CHECKED) != 0)
+            d.itemState |= ODS_CHECKED;
+        if ((flags & MF_DEFAULT) != 0)
+            d.itemState |= ODS_DEFAULT;
+    }
+    if (selected)
+        d.itemState |= ODS_SELECTED;
+    MENUITEMINFO info;
+    info.fMask = MIIM_DATA;
+    if (GetMenuItemInfo(menu, static_cast<UINT>(pos), true, info))
+        d.itemData = info.dwItemData;
+    return d;
+}
+
 TMenuDescr::TMenuDescr(int resId, int fileGroup, int editGroup, int containerGroup, int objectGroup, int windowGroup,
                        int helpGroup)
     : TMenu(LoadMenu(resId), TAutoDelete::AutoDelete)

@@ -191,6 +191,14 @@ public:
     {}
 };
 
+/// The WM_MEASUREITEM record of an owner-drawn menu item: ODT_MENU, the command id (the submenu's handle value
+/// for a submenu item) and the item data; the owner fills in the size.
+MEASUREITEMSTRUCT MakeMenuMeasureItem(HMENU menu, int pos);
+/// The WM_DRAWITEM record of a menu item at rect: its grey, checked and default state, ODS_SELECTED when
+/// selected, and action (ODA_DRAWENTIRE or ODA_SELECT).
+DRAWITEMSTRUCT MakeMenuDrawItem(HMENU menu, int pos, const TRect& rect, bool selected, HDC dc,
+                                UINT action = ODA_DRAWENTIRE);
+
 /// A frame's menu description: the menu built from a resource and the number of its pop-ups in each of the six
 /// menu groups (file, edit, container, object, window, help) used when menus are merged. Owns its menu.
 class TMenuDescr : public TMenu {

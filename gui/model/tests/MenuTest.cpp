@@ -164,6 +164,44 @@ TEST_F(MenuTest, RadioDefaultAndMnemonics)
         EXPECT_EQ(MenuMnemonic(c.Text), c.Want) << c.Text;
 }
 
+TEST_F(MenuTest, OwnerDrawRecordsCarryTheItemsIdDataAndState)
+{
+    TPopupMenu menu;
+    TPopupMenu sub;
+    menu.AppendMenu(MF_OWNERDRAW | MF_GRAYED | MF_CHECKED, 101, "Open", 7);
+    menu.AppendMenu(MF_OWNERDRAW | MF_POPUP, sub.GetHandle().Value, "More", 8);
+    menu.AppendMenu(MF_OWNERDRAW | MF_DEFAULT | MF_DISABLED, 103, "Default", 9);
+
+    struct Case {
+        int Pos;
+        bool Selected;
+        UINT WantId;
+        UINT WantState;
+        std::uint64_t WantData;
+    };
+
+    const Case cases[] = {
+            {0, false, 101, ODS_GRAYED | ODS_DISABLED | ODS_CHECKED, 7},
+            {1, true, sub.GetHandle().Value, ODS_SELECTED, 8},
+            {2, true, 103, ODS_DISABLED | ODS_DEFAULT | ODS_SELECTED, 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Pos);
+        const TRect at(3, 3 + 20 * c.Pos, 103, 23 + 20 * c.Pos);
+        const DRAWITEMSTRUCT d = MakeMenuDrawItem(menu, c.Pos, at, c.Selected, nullptr);
+        EXPECT_EQ(d.CtlType, ODT_MENU);
+        EXPECT_EQ(d.itemID, c.WantId);
+        EXPECT_EQ(d.itemState, c.WantState);
+        EXPECT_EQ(d.itemData, c.WantData);
+        EXPECT_EQ(d.rcItem, at);
+        EXPECT_EQ(d.hMenuItem, menu.GetHandle());
+        const MEASUREITEMSTRUCT m = MakeMenuMeasureItem(menu, c.Pos);
+        EXPECT_EQ(m.itemID, c.WantId);
+        EXPECT_EQ(m.itemData, c.WantData);
+    }
+    menu.RemoveMenu(1, MF_BYPOSITION);
+}
+
 TEST_F(MenuTest, LoadsMenusFromRegisteredDescriptions)
 {
     RegisterMenuResource(100, {{"&Servers", 0, 0, {{"&Start\tF3", 2010, 0, {}}, {}, {"E&xit\tAlt-F4", 24310, 0, {}}}},
