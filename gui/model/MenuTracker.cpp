@@ -365,6 +365,10 @@ void TMenuTracker::KeyDown(int virtualKey)
 {
     if (m_done)
         return;
+    if (virtualKey == VK_MENU || virtualKey == VK_F10) {
+        Finish(0); // Alt or F10 leaves the menu altogether
+        return;
+    }
     if (m_bar && BarKeyDown(virtualKey))
         return;
     const int level = Depth() - 1;
@@ -374,6 +378,14 @@ void TMenuTracker::KeyDown(int virtualKey)
         MoveSelection(+1);
         break;
     case VK_UP:
+        MoveSelection(-1);
+        break;
+    case VK_HOME:
+        m_levels.back().Selected = -1;
+        MoveSelection(+1);
+        break;
+    case VK_END:
+        m_levels.back().Selected = -1;
         MoveSelection(-1);
         break;
     case VK_RIGHT:

@@ -84,7 +84,8 @@ protected:
     const TRect m_screen{0, 0, 1024, 768};
 };
 
-// One input of a sequence: a key ("D" down, "U" up, "R" right, "L" left, "E" escape, "N" return) or a character.
+// One input of a sequence: a key ("D" down, "U" up, "R" right, "L" left, "E" escape, "N" return, "H" home, "Z" end,
+// "A" Alt) or a character.
 void Feed(TMenuTracker& tracker, const std::string& keys)
 {
     for (char k : keys) {
@@ -107,6 +108,15 @@ void Feed(TMenuTracker& tracker, const std::string& keys)
         case 'N':
             tracker.KeyDown(VK_RETURN);
             break;
+        case 'H':
+            tracker.KeyDown(VK_HOME);
+            break;
+        case 'Z':
+            tracker.KeyDown(VK_END);
+            break;
+        case 'A':
+            tracker.KeyDown(VK_MENU);
+            break;
         default:
             tracker.Char(k);
             break;
@@ -126,24 +136,16 @@ TEST_F(MenuTrackerTest, KeySequencesOverOwnerDrawnItemsGiveTheRightCommand)
     // Owner-drawn items have no mnemonic of their own: every letter goes to WM_MENUCHAR, which answers
     // o: execute 0, m: execute 3 (a submenu: opens it), l: select 4, q: close, anything else: 0 (beep).
     const Case cases[] = {
-            {"DN", true, 101, 0},
-            {"DDN", false, 0, 0}, // the grey item is selected but not chosen
-            {"DDDN", false, 0, 0},
-            {"DDDNN", true, 201, 0},  // Return on a submenu item opens it
-            {"DDDRDN", true, 202, 0}, // Down skips the separator
-            {"UN", true, 104, 0},
-            {"o", true, 101, 0},
-            {"mN", true, 201, 0},
-            {"lN", true, 104, 0},
-            {"l", false, 0, 0},
-            {"q", true, 0, 0},
-            {"x", false, 0, 1},
-            {"xxo", true, 101, 2},
-            {"E", true, 0, 0},
-            {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
-                                     // again
-            {"DDDRLN", false, 0, 0},
-            {"DDDREE", true, 0, 0},
+            {"DN", true, 101, 0},     {"DDN", false, 0, 0},    // the grey item is selected but not chosen
+            {"DDDN", false, 0, 0},    {"DDDNN", true, 201, 0}, // Return on a submenu item opens it
+            {"DDDRDN", true, 202, 0},                          // Down skips the separator
+            {"UN", true, 104, 0},     {"o", true, 101, 0},     {"mN", true, 201, 0}, {"lN", true, 104, 0},
+            {"l", false, 0, 0},       {"q", true, 0, 0},       {"x", false, 0, 1},   {"xxo", true, 101, 2},
+            {"E", true, 0, 0},        {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
+                                                               // again
+            {"DDDRLN", false, 0, 0},  {"DDDREE", true, 0, 0},  {"ZN", true, 104, 0}, // End
+            {"ZHN", true, 101, 0},                                                   // Home
+            {"DDDRA", true, 0, 0},                                                   // Alt leaves the whole menu
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Keys);
