@@ -142,15 +142,20 @@ protected:
         return WithJar(args);
     }
 
-    std::string Number(const std::string& subject) const
+    // The number of the message whose subject holds text ("" when none does).
+    std::string Number(const std::string& text) const
     {
-        const auto found = m_numbers.find(subject);
-        return found == m_numbers.end() ? std::string() : found->second;
+        for (const auto& [subject, number] : m_numbers) {
+            if (subject.find(text) != std::string::npos) {
+                return number;
+            }
+        }
+        return {};
     }
 
     PageInstallation m_install;
     TempDir m_jar;
-    std::map<std::string, std::string> m_numbers; // message number by subject
+    std::map<std::string, std::string> m_numbers; // message number by subject as the index keeps it
 };
 
 // The page names of the theme: its template files.
@@ -277,6 +282,7 @@ TEST_F(PageRenderTest, EveryFolderShowsItsNameTheEmptyOneSaysSoAndThePagerWalksT
     EXPECT_EQ(ListedNumbers(page.Body).size(), 2u) << "past the last page the last one shows";
     const std::vector<std::string> newest = ListedNumbers(page.Body);
     const CurlReply first = WithJar({m_install.Server().Url(PagerLink(page.Body, "first"))});
+    ASSERT_FALSE(ListedNumbers(first.Body).empty()) << first.Body;
     EXPECT_EQ(ListedNumbers(first.Body).front(), Number("Archived 12")) << first.Body;
     const CurlReply last = WithJar({m_install.Server().Url(PagerLink(first.Body, "last"))});
     EXPECT_EQ(ListedNumbers(last.Body), newest);
@@ -367,7 +373,7 @@ TEST_F(PageRenderTest, TheMessagePageShowsTheMessageAndItsActionsWork)
     EXPECT_NE(part.Body.find(store::demo::kDemoAttachmentText), std::string::npos) << part.Head << part.Body;
 
     // The Latin-1 message reads in its real letters on the UTF-8 page.
-    const CurlReply latin = Page(session, "View=Message&Number=" + Number("Grüße aus Köln"));
+    const CurlReply latin = Page(session, "View=Message&Number=" + Number("e aus K"));
     EXPECT_NE(latin.Body.find("Grüße aus Köln</h1>"), std::string::npos) << latin.Body;
     EXPECT_NE(latin.Body.find("Jürgen Müller"), std::string::npos);
 
