@@ -53,7 +53,7 @@ DemoMessage WithAttachments(std::int64_t now)
                          "This is a multi-part message in MIME format.", "--demo-boundary-1",
                          "Content-Type: text/plain; charset=us-ascii", "",
                          "Hi,", "", "the agenda for Thursday is attached, and the logo we talked about.", "",
-                         "Alice", "--demo-boundary-1", "Content-Type: text/plain; charset=us-ascii; name=\"agenda.txt\"",
+                         "Alice", "--demo-boundary-1", "Content-Type: application/octet-stream; name=\"agenda.txt\"",
                          "Content-Disposition: attachment; filename=\"agenda.txt\"", ""}};
     message.Lines.insert(message.Lines.end(),
                          {kDemoAttachmentText, "1. Welcome", "2. The new mail pages", "3. Questions", ""});

@@ -105,6 +105,9 @@ protected:
                "\r\nHost=127.0.0.1\r\nPort=1\r\nUser=demo\r\nPassword=-demo\r\nDefault=Yes\r\nActive=No\r\n"
                "Color=Style2\r\n";
         m_install.Web().WriteFile(std::string("Users/") + kDemoUser + "/User.ini", ini);
+        // The account stays the user's own: not the domain's system mailbox, which is always active.
+        m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
+                                                 "SyncSystemMailbox=No\r\n");
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
     }
 
@@ -320,12 +323,12 @@ TEST_F(PageRenderTest, TheListActionsDoWhatTheySayAndSaySo)
         std::string Feedback;
     };
     const Case cases[] = {
-            {{"Number=" + welcome, "MarkUnread=Yes"}, "The selected messages are marked as unread."},
-            {{"Number=" + welcome, "MarkRead=Yes"}, "The selected messages are marked as read."},
+            {{"Number=" + welcome, "MarkUnread=Yes"}, "Messages marked as unread: 1"},
+            {{"Number=" + welcome, "MarkRead=Yes"}, "Messages marked as read: 1"},
             {{"MarkRead=Yes"}, "Tick the messages to work on first."},
             {{"Number=" + welcome, "Move=Yes"}, "Choose the folder to move or copy to first."},
-            {{"Number=" + welcome, "Copy=Yes", "DestFolder=Projects"}, "The selected messages were copied to"},
-            {{"Number=" + welcome, "Move=Yes", "DestFolder=Archive"}, "The selected messages were moved to"},
+            {{"Number=" + welcome, "Copy=Yes", "DestFolder=Projects"}, "Messages copied to Projects: 1"},
+            {{"Number=" + welcome, "Move=Yes", "DestFolder=Archive"}, "Messages moved to Archive: 1"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.Feedback);
@@ -341,10 +344,10 @@ TEST_F(PageRenderTest, TheListActionsDoWhatTheySayAndSaySo)
     // Deleting from a folder moves to the trash; deleting there and emptying the trash removes for good.
     (void)Page(session, "View=List&Folder=Projects");
     const CurlReply deleted = Post(session, "List", {"Number=" + plan, "Delete=Yes"});
-    EXPECT_NE(deleted.Body.find("The selected messages were deleted"), std::string::npos) << deleted.Body;
+    EXPECT_NE(deleted.Body.find("Messages moved to Trash: 1"), std::string::npos) << deleted.Body;
     EXPECT_EQ(ListedNumbers(Page(session, "View=List&Folder=Trash").Body), std::vector<std::string>{plan});
     const CurlReply emptied = Post(session, "List", {"EmptyTrash=Yes"});
-    EXPECT_NE(emptied.Body.find("The trash is empty now."), std::string::npos) << emptied.Body;
+    EXPECT_NE(emptied.Body.find("The trash has been emptied."), std::string::npos) << emptied.Body;
     const CurlReply trash = Page(session, "View=List&Folder=Trash");
     EXPECT_TRUE(ListedNumbers(trash.Body).empty()) << trash.Body;
 }
@@ -385,16 +388,18 @@ TEST_F(PageRenderTest, TheMessagePageShowsTheMessageAndItsActionsWork)
     EXPECT_NE(source.Body.find("boundary=\"demo-boundary-1\""), std::string::npos) << source.Body;
 
     // The sender goes into the address book once.
-    for (int twice = 0; twice < 2; ++twice) {
+    for (const bool first : {true, false}) {
         const CurlReply added = Page(session, "View=Message&ToAddrBook=Yes&Number=" + agenda);
-        EXPECT_NE(added.Body.find("The sender is in your address book now."), std::string::npos) << added.Body;
+        EXPECT_NE(added.Body.find("The sender is in your address book."), std::string::npos) << added.Body;
+        EXPECT_EQ(added.Body.find("Added to your address book: Alice Example") != std::string::npos, first)
+                << added.Body;
     }
     const std::string book = TempDir::ReadFile(m_install.Path("Users/demo/AddrBook.txt"));
     EXPECT_EQ(book, "Alice Example\talice@example.org\t\r\n") << book;
 
     // Move to Projects: the next message shows; it is in Projects now.
     const CurlReply moved = Post(session, "Message", {"Number=" + agenda, "Move=Yes", "DestFolder=Projects"});
-    EXPECT_NE(moved.Body.find("The message was moved to"), std::string::npos) << moved.Body;
+    EXPECT_NE(moved.Body.find("Messages moved to Projects: 1"), std::string::npos) << moved.Body;
     const std::vector<std::string> projects = ListedNumbers(Page(session, "View=List&Folder=Projects").Body);
     EXPECT_NE(std::find(projects.begin(), projects.end(), agenda), projects.end());
 }
