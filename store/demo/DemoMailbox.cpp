@@ -53,13 +53,13 @@ DemoMessage WithAttachments(std::int64_t now)
                          "This is a multi-part message in MIME format.", "--demo-boundary-1",
                          "Content-Type: text/plain; charset=us-ascii", "",
                          "Hi,", "", "the agenda for Thursday is attached, and the logo we talked about.", "",
-                         "Alice", "--demo-boundary-1", "Content-Type: application/octet-stream; name=\"agenda.txt\"",
+                         "Alice", "--demo-boundary-1", "Content-Type: text/plain; charset=us-ascii; name=\"agenda.txt\"",
                          "Content-Disposition: attachment; filename=\"agenda.txt\"", ""}};
     message.Lines.insert(message.Lines.end(),
                          {kDemoAttachmentText, "1. Welcome", "2. The new mail pages", "3. Questions", ""});
     message.Lines.insert(message.Lines.end(),
-                         {"--demo-boundary-1", "Content-Type: image/png; name=\"logo.png\"",
-                          "Content-Transfer-Encoding: base64", "Content-Disposition: attachment; filename=\"logo.png\"",
+                         {"--demo-boundary-1", std::string("Content-Type: image/png; name=\"") + kDemoPictureName + "\"",
+                          "Content-Transfer-Encoding: base64", std::string("Content-Disposition: attachment; filename=\"") + kDemoPictureName + "\"",
                           ""});
     message.Lines.insert(message.Lines.end(), PictureLines().begin(), PictureLines().end());
     message.Lines.emplace_back("--demo-boundary-1--");

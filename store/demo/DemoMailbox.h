@@ -3,6 +3,7 @@
 // the folder "Projects". The demo installation and the page tests give their user this mail.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,11 +13,14 @@ namespace qm::store::demo {
 /// The folder besides the special ones that the demo mail uses.
 inline constexpr const char* kDemoFolder = "Projects";
 
-/// The file name of the text attachment of the demo message with attachments.
-inline constexpr const char* kDemoAttachmentName = "agenda.txt";
-
-/// The first line of that attachment's content.
+/// The first line of the text attachment of the demo message with attachments (a text part, shown in the body).
 inline constexpr const char* kDemoAttachmentText = "Agenda for Thursday";
+
+/// The file name of that message's picture, a PNG listed as its attachment.
+inline constexpr const char* kDemoPictureName = "logo.png";
+
+/// The size in bytes of that PNG.
+inline constexpr std::size_t kDemoPictureBytes = 93;
 
 /// One demo message: its folder, whether it is read, and its lines without line ends.
 struct DemoMessage {

@@ -102,7 +102,7 @@ protected:
         // shows its Redirect page) and the account lists and colours have an entry.
         std::string ini = TempDir::ReadFile(userDir + "/User.ini");
         ini += "ListPerPage=5\r\n[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\nEMail=demo@quillmail.example"
-               "\r\nHost=127.0.0.1\r\nPort=1\r\nUser=demo\r\nPassword=-demo\r\nDefault=Yes\r\nActive=No\r\n"
+               "\r\nHost=127.0.0.1\r\nPort=1\r\nUser=demo\r\nPass=-demo\r\nDefault=Yes\r\nActive=No\r\n"
                "Color=Style2\r\n";
         m_install.Web().WriteFile(std::string("Users/") + kDemoUser + "/User.ini", ini);
         // The account stays the user's own: not the domain's system mailbox, which is always active.
@@ -363,17 +363,20 @@ TEST_F(PageRenderTest, TheMessagePageShowsTheMessageAndItsActionsWork)
     EXPECT_NE(body.find("Agenda and a picture for Thursday</h1>"), std::string::npos) << body;
     EXPECT_NE(body.find("alice@example.org"), std::string::npos);
     EXPECT_NE(body.find("the agenda for Thursday is attached"), std::string::npos) << body;
-    EXPECT_NE(body.find(">agenda.txt</a>"), std::string::npos) << body;
-    EXPECT_NE(body.find(">logo.png</a>"), std::string::npos) << body;
+    // The text attachment shows in the body, the picture is listed with its link.
+    EXPECT_NE(body.find(store::demo::kDemoAttachmentText), std::string::npos) << body;
+    EXPECT_NE(body.find(std::string(">") + store::demo::kDemoPictureName + "</a>"), std::string::npos) << body;
 
-    // The attachment link serves the part's content.
-    static const std::regex kAttach("href=\"([^\"]*View=Attachment[^\"]*agenda.txt)\"");
+    // The attachment link serves the part's decoded content.
+    const std::regex attach(std::string("class=\"attachment\" href=\"([^\"]*View=Attachment[^\"]*)\""));
     std::smatch link;
-    ASSERT_TRUE(std::regex_search(body, link, kAttach)) << body;
+    ASSERT_TRUE(std::regex_search(body, link, attach)) << body;
     const std::string address = std::regex_replace(link[1].str(), std::regex("&amp;"), "&");
     const CurlReply part = WithJar({m_install.Server().Url(address)});
     EXPECT_EQ(part.Status, 200u);
-    EXPECT_NE(part.Body.find(store::demo::kDemoAttachmentText), std::string::npos) << part.Head << part.Body;
+    EXPECT_EQ(part.Header("Content-Type").value_or(""), "image/png") << part.Head;
+    EXPECT_EQ(part.Body.size(), store::demo::kDemoPictureBytes) << part.Head;
+    EXPECT_EQ(part.Body.rfind("\x89PNG\r\n\x1a\n", 0), 0u);
 
     // The Latin-1 message reads in its real letters on the UTF-8 page.
     const CurlReply latin = Page(session, "View=Message&Number=" + Number("e aus K"));
