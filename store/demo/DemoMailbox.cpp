@@ -37,8 +37,8 @@ DemoMessage Welcome(std::int64_t now)
             true,
             {"From: Quillmail Team <team@quillmail.example>", "To: Demo User <demo@quillmail.example>",
              "Subject: Welcome to Quillmail", DateLine(now - 3 * 86400), "Message-ID: <welcome.1@quillmail.example>",
-             "MIME-Version: 1.0", "Content-Type: text/plain; charset=us-ascii", "",
-             "Hello,", "", "this is your mailbox. Open a message to read it, tick messages in the list to move,",
+             "MIME-Version: 1.0", "Content-Type: text/plain; charset=us-ascii", "", "Hello,", "",
+             "this is your mailbox. Open a message to read it, tick messages in the list to move,",
              "copy or delete them, and write new mail with Write.", "", "The Quillmail team"}};
 }
 
@@ -46,21 +46,34 @@ DemoMessage WithAttachments(std::int64_t now)
 {
     DemoMessage message{"Inbox",
                         false,
-                        {"From: Alice Example <alice@example.org>", "To: Demo User <demo@quillmail.example>",
-                         "Subject: Agenda and a picture for Thursday", DateLine(now - 86400),
-                         "Message-ID: <agenda.2@example.org>", "MIME-Version: 1.0",
-                         "Content-Type: multipart/mixed; boundary=\"demo-boundary-1\"", "",
-                         "This is a multi-part message in MIME format.", "--demo-boundary-1",
-                         "Content-Type: text/plain; charset=us-ascii", "",
-                         "Hi,", "", "the agenda for Thursday is attached, and the logo we talked about.", "",
-                         "Alice", "--demo-boundary-1", "Content-Type: text/plain; charset=us-ascii; name=\"agenda.txt\"",
-                         "Content-Disposition: attachment; filename=\"agenda.txt\"", ""}};
+                        {"From: Alice Example <alice@example.org>",
+                         "To: Demo User <demo@quillmail.example>",
+                         "Subject: Agenda and a picture for Thursday",
+                         DateLine(now - 86400),
+                         "Message-ID: <agenda.2@example.org>",
+                         "MIME-Version: 1.0",
+                         "Content-Type: multipart/mixed; boundary=\"demo-boundary-1\"",
+                         "",
+                         "This is a multi-part message in MIME format.",
+                         "--demo-boundary-1",
+                         "Content-Type: text/plain; charset=us-ascii",
+                         "",
+                         "Hi,",
+                         "",
+                         "the agenda for Thursday is attached, and the logo we talked about.",
+                         "",
+                         "Alice",
+                         "--demo-boundary-1",
+                         "Content-Type: text/plain; charset=us-ascii; name=\"agenda.txt\"",
+                         "Content-Disposition: attachment; filename=\"agenda.txt\"",
+                         ""}};
     message.Lines.insert(message.Lines.end(),
                          {kDemoAttachmentText, "1. Welcome", "2. The new mail pages", "3. Questions", ""});
     message.Lines.insert(message.Lines.end(),
-                         {"--demo-boundary-1", std::string("Content-Type: image/png; name=\"") + kDemoPictureName + "\"",
-                          "Content-Transfer-Encoding: base64", std::string("Content-Disposition: attachment; filename=\"") + kDemoPictureName + "\"",
-                          ""});
+                         {"--demo-boundary-1",
+                          std::string("Content-Type: image/png; name=\"") + kDemoPictureName + "\"",
+                          "Content-Transfer-Encoding: base64",
+                          std::string("Content-Disposition: attachment; filename=\"") + kDemoPictureName + "\"", ""});
     message.Lines.insert(message.Lines.end(), PictureLines().begin(), PictureLines().end());
     message.Lines.emplace_back("--demo-boundary-1--");
     return message;
@@ -72,8 +85,8 @@ DemoMessage Latin1(std::int64_t now)
     return {"Inbox",
             false,
             {"From: =?ISO-8859-1?Q?J=FCrgen_M=FCller?= <juergen@example.de>", "To: demo@quillmail.example",
-             "Subject: =?ISO-8859-1?Q?Gr=FC=DFe_aus_K=F6ln?=", DateLine(now - 3600),
-             "Message-ID: <koeln.3@example.de>", "MIME-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
+             "Subject: =?ISO-8859-1?Q?Gr=FC=DFe_aus_K=F6ln?=", DateLine(now - 3600), "Message-ID: <koeln.3@example.de>",
+             "MIME-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1",
              "Content-Transfer-Encoding: quoted-printable", "", "Hallo,", "",
              "viele Gr=FC=DFe aus K=F6ln. Bis Donnerstag!", "", "J=FCrgen"}};
 }
