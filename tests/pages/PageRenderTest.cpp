@@ -413,5 +413,37 @@ TEST_F(PageRenderTest, TheMessagePageShowsTheMessageAndItsActionsWork)
     EXPECT_NE(std::find(projects.begin(), projects.end(), agenda), projects.end());
 }
 
+// Previous and next walk the inbox in its order (newest first); past either end the list shows and says why.
+TEST_F(PageRenderTest, PreviousAndNextWalkTheListAndSayWhenTheyReachItsEnd)
+{
+    const std::string session = LogOn("en");
+    ASSERT_EQ(session.size(), 7u);
+    (void)Page(session, "View=List&Folder=Inbox");
+    const std::string newest = Number("e aus K");
+    const std::string agenda = Number("Agenda and a picture");
+    const std::string oldest = Number("Welcome to Quillmail");
+
+    struct Case {
+        std::string From;
+        std::string Button;
+        std::string Shows; // the subject of the message shown, or the List page's hint
+    };
+
+    const Case cases[] = {
+            {newest, "Next", "Agenda and a picture for Thursday</h1>"},
+            {agenda, "Next", "Welcome to Quillmail</h1>"},
+            {agenda, "Prev", "Köln</h1>"},
+            {newest, "Prev", "There is no earlier message in this list."},
+            {oldest, "Next", "There is no later message in this list."},
+            // The agenda and the newest are read by now, the welcome was read before.
+            {newest, "NextUnread", "There is no later unread message in this list."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.Button + " from " + test.From);
+        const CurlReply reply = Post(session, "Message", {"Number=" + test.From, test.Button + "=Yes"});
+        EXPECT_NE(reply.Body.find(test.Shows), std::string::npos) << reply.Body;
+    }
+}
+
 } // namespace
 } // namespace qm::test
