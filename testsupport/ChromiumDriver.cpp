@@ -142,6 +142,8 @@ bool ChromiumDriver::Start(const ChromiumOptions& options)
                                      "--disable-component-update",
                                      "--disable-sync",
                                      "--disable-extensions",
+                                     "--disable-crash-reporter",
+                                     "--disable-breakpad",
                                      "--password-store=basic",
                                      "--remote-debugging-pipe",
                                      "--user-data-dir=" + profile,
@@ -403,7 +405,13 @@ void ChromiumDriver::Dispatch(const json& message)
     const std::string session = message.value("sessionId", "");
     const bool ours = session.empty() || session == m_sessionId;
     if (ours) {
-        OnEvent(message["method"].get<std::string>(), message.value("params", json::object()));
+        std::string method = message["method"].get<std::string>();
+        json params = message.value("params", json::object());
+        OnEvent(method, params);
+        if (m_events.size() >= kMaxRecords) {
+            m_events.pop_front();
+        }
+        m_events.emplace_back(std::move(method), std::move(params));
     }
 }
 
@@ -450,6 +458,27 @@ void ChromiumDriver::OnEvent(const std::string& method, const json& params)
             m_downloads[params.value("guid", "")].Done = true;
         }
     }
+}
+
+std::optional<json> ChromiumDriver::WaitForEvent(const std::string& method,
+                                                 const std::function<bool(const json&)>& match,
+                                                 TestClock::duration budget)
+{
+    std::optional<json> found;
+    const auto take = [&] {
+        for (auto it = m_events.begin(); it != m_events.end(); ++it) {
+            if (it->first == method && (!match || match(it->second))) {
+                found = std::move(it->second);
+                m_events.erase(it);
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!Pump(take, budget)) {
+        Fail(m_lost ? m_error : "no " + method + " event in time");
+    }
+    return found;
 }
 
 bool ChromiumDriver::Navigate(const std::string& url, TestClock::duration budget)

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -152,6 +153,15 @@ public:
     /// The URL of every request the page made (frames, images and scripts included), in order.
     const std::vector<std::string>& RequestedUrls() const { return m_requests; }
 
+    /// Waits for an event of the page (or of the browser) named method whose params match (any, when match is
+    /// empty), takes it from the queue and gives its params. The queue keeps the latest events of every kind, at
+    /// most a few thousand; ClearEvents empties it, so that only events after that point count.
+    std::optional<nlohmann::json> WaitForEvent(const std::string& method,
+                                               const std::function<bool(const nlohmann::json&)>& match = {},
+                                               TestClock::duration budget = kPatience);
+
+    void ClearEvents() { m_events.clear(); }
+
     /// Lets the browser run (reading its events) until predicate holds or the time runs out.
     bool Pump(const std::function<bool()>& predicate, TestClock::duration budget = kPatience);
 
@@ -200,6 +210,7 @@ private:
     std::vector<std::string> m_requests;
     std::map<std::string, Download> m_downloads; // by the browser's id of the download
     std::deque<std::string> m_downloadOrder;
+    std::deque<std::pair<std::string, nlohmann::json>> m_events; // method and params, oldest first
 };
 
 } // namespace qm::test

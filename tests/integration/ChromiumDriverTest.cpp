@@ -282,7 +282,15 @@ TEST_F(ChromiumDriverTest, ClicksAndTypesInsideAFrame)
     ASSERT_TRUE(m_browser.WaitFor(field + " !== null")) << m_browser.Error();
     EXPECT_EQ(m_browser.Evaluate(field + ".value").Text(), "old");
     ASSERT_TRUE(m_browser.Type(field, " and new", ChromiumDriver::TypeMode::Append)) << m_browser.Error();
+    m_browser.ClearEvents();
     ASSERT_TRUE(m_browser.Click(ChromiumDriver::InFrame("content", "#go"))) << m_browser.Error();
+    // The frame's own navigation, as an event of the page.
+    const std::optional<nlohmann::json> navigated =
+            m_browser.WaitForEvent("Page.frameNavigated", [](const nlohmann::json& params) {
+                return params["frame"].value("name", "") == "content";
+            });
+    ASSERT_TRUE(navigated) << m_browser.Error();
+    EXPECT_EQ((*navigated)["frame"].value("url", ""), m_site.Url("/submit"));
     ASSERT_TRUE(m_browser.WaitFor(ChromiumDriver::InFrame("content", "#done") + " !== null")) << m_browser.Error();
     // Typing with Append put the text after the old text.
     bool posted = false;
@@ -356,6 +364,19 @@ TEST_F(ChromiumDriverTest, ReportsFailuresWithinTheirDeadlines)
     EXPECT_FALSE(m_browser.Type(ChromiumDriver::Css("#nothing-here"), "x"));
     // The browser still answers after the failures.
     EXPECT_EQ(m_browser.Evaluate("6 * 7").Value, 42);
+}
+
+TEST_F(ChromiumDriverTest, ReportsALostBrowserAtOnce)
+{
+    ASSERT_TRUE(m_browser.Navigate(m_site.Url("/form"))) << m_browser.Error();
+    // The browser ends itself at once; its reply never comes.
+    (void)m_browser.Send("Browser.crash", nlohmann::json::object(), std::chrono::seconds(10), true);
+    const auto start = TestClock::now();
+    EXPECT_FALSE(m_browser.Evaluate("1").Ok);
+    EXPECT_FALSE(m_browser.WaitFor("true"));
+    EXPECT_FALSE(m_browser.Navigate(m_site.Url("/form")));
+    EXPECT_LT(TestClock::now() - start, std::chrono::seconds(10));
+    EXPECT_NE(m_browser.Error().find("the browser"), std::string::npos) << m_browser.Error();
 }
 
 } // namespace
