@@ -213,6 +213,9 @@ TEST_F(ReadingMailTest, TheUserLogsOnReadsAMessageDownloadsItsAttachmentAndFiles
             << ContentText();
     EXPECT_EQ(ListedMessages(), 1);
     EXPECT_NE(ContentText().find("Agenda and a picture for Thursday"), std::string::npos) << ContentText();
+    EXPECT_TRUE(m_browser.WaitFor(FrameDocument("nav") +
+                                  ".querySelector(\"a[aria-current]\")?.getAttribute('data-folder') === 'Projects'"))
+            << "the folder list does not mark the folder shown";
 
     // Ticked and deleted, it goes to the trash, which lists it; Projects is empty and says so.
     ASSERT_TRUE(m_browser.Click(doc + ".querySelector('input[name=Number]')")) << m_browser.Error();
