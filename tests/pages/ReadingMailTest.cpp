@@ -163,7 +163,6 @@ TEST_F(ReadingMailTest, TheUserLogsOnReadsAMessageDownloadsItsAttachmentAndFiles
             doc + ".querySelectorAll('table.messages tbody tr').length === " + std::to_string(m_messagesOnServer),
             std::chrono::seconds(60)))
             << ContentText();
-    Shot("List");
     EXPECT_EQ(m_browser.Evaluate(doc + ".querySelector('h1').textContent").Text(), EnglishMessage(2));
     const std::string inbox = ContentText();
     EXPECT_NE(inbox.find("Agenda and a picture for Thursday"), std::string::npos) << inbox;
@@ -173,6 +172,7 @@ TEST_F(ReadingMailTest, TheUserLogsOnReadsAMessageDownloadsItsAttachmentAndFiles
     EXPECT_TRUE(m_browser.WaitFor(inboxCount + " !== null && " + inboxCount + ".firstChild.textContent === '" +
                                   std::to_string(m_messagesOnServer) + "'"))
             << m_browser.Evaluate(FrameDocument("nav") + ".body.innerHTML").Text();
+    Shot("List");
 
     // A message opens; its attachment downloads.
     ASSERT_TRUE(InNewContentPage([&] { return m_browser.Click(ContentElementWithText("td.subject a", "Agenda")); },
