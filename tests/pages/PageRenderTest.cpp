@@ -274,6 +274,16 @@ TEST_F(PageRenderTest, EveryFolderShowsItsNameTheEmptyOneSaysSoAndThePagerWalksT
     EXPECT_EQ(ListedNumbers(inbox.Body).size(), 3u) << inbox.Body;
     EXPECT_EQ(inbox.Body.find(empty), std::string::npos);
 
+    // A search shows what it looks for, escaped where it stands, and finds by subject.
+    const CurlReply search = Page(session, "View=List&Folder=Archive&Search=%22%3E%3Cb%3EArchived+1");
+    EXPECT_EQ(search.Body.find("\"><b>Archived"), std::string::npos) << search.Body;
+    EXPECT_NE(search.Body.find("<q class=\"search-term\">&quot;&gt;&lt;b&gt;Archived 1</q>"), std::string::npos)
+            << search.Body;
+    EXPECT_TRUE(ListedNumbers(search.Body).empty()) << "no subject holds the quote";
+    const CurlReply found = Page(session, "View=List&Search=Archived+1");
+    EXPECT_EQ(ListedNumbers(found.Body).size(), 4u) << "Archived 1, 10, 11 and 12: " << found.Body;
+    (void)Page(session, "View=List&Search=");
+
     // Twelve messages, five a page, newest first: the pager's links lead through the three pages and back.
     std::set<std::string> seen;
     CurlReply page = Page(session, "View=List&Folder=Archive");
