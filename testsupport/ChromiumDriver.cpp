@@ -542,8 +542,9 @@ bool ChromiumDriver::WaitFor(const std::string& condition, TestClock::duration b
                 const JsValue value = Evaluate(
                         condition, std::max<TestClock::duration>(deadline - TestClock::now(), std::chrono::seconds(1)));
                 last = value.Ok ? value.Text() : value.Error;
-                // Events that came in between (dialogs above all) are read on every round.
-                Pump([] { return false; }, std::chrono::milliseconds(0));
+                // Events that came in between (dialogs above all) are read on every round, without waiting.
+                while (!m_lost && ReadSome(TestClock::now())) {
+                }
                 return value.IsTrue();
             },
             deadline);

@@ -75,7 +75,11 @@ enum class DialogAnswer {
 };
 
 /// One headless Chromium with one page. Every wait has a deadline; nothing waits with a fixed pause. The browser's
-/// whole process group is killed and its profile removed when the object goes. Not thread-safe.
+/// whole process group is killed and its profile removed when the object goes (its crash handler leaves the group
+/// but ends with the browser). Not thread-safe.
+///
+/// Limits: Evaluate and InFrame reach same-origin frames only; a navigation within the same document (a fragment)
+/// fires no load event; requests are recorded for the page's own session (frames of other sites run elsewhere).
 class ChromiumDriver {
 public:
     /// The browser program the driver runs.

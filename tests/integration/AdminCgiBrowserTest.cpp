@@ -36,6 +36,7 @@ const std::string kNotesLf = "Welcome & <b>hello</b> &amp; \"quoted\"\n\tindente
 const std::string kNotesCrLf = "first line\r\nsecond & <i>line</i>\r\n\r\n";
 const std::string kNotesOpen = "\nstarts with a blank line and has no end";
 const std::string kFixed = "read-only text\n";
+const std::string kHostileAddress = "<img src=x onerror=alert('address')>@example.org";
 
 class AdminCgiBrowserTest : public ::testing::Test {
 protected:
@@ -63,6 +64,10 @@ protected:
         Install().WriteFile("Fixed.txt", kFixed);
         Install().WriteFile("cgi-bin/CGI.ini", "[CGI]\r\nQMSetupFile=../Quillmail.ini\r\nUsersPerPage=100\r\n");
         Install().WriteFile("cgi-bin/AdminCGI.key", kToken);
+        // The demo user's own address, as a user sets it on the options page: markup that must stay text.
+        Install().WriteFile(std::string("Users/") + kDemoUser + "/User.ini",
+                            std::string("[User]\r\nPassword=-") + kDemoPassword + "\r\nFullName=Demo User\r\n" +
+                                    "[MailHost1]\r\nMailbox=Inbox\r\nDefault=Yes\r\nEMail=" + kHostileAddress + "\r\n");
         // After PageInstallation's "[General]" line: the admin web server runs in the foreground.
         m_pages.Web().AddWebServerLine("RunAsService=No");
         ASSERT_TRUE(m_pages.Start()) << m_pages.Server().Errors();
@@ -84,7 +89,10 @@ protected:
         }
         EXPECT_TRUE(m_pages.Stop());
         (void)RemoveShmObjectsOf(Install().Namespace());
-        // A page of the administration never throws or logs an error.
+        // A page of the administration never opens a dialog, throws or logs an error.
+        for (const DialogRecord& dialog : m_browser.Dialogs()) {
+            ADD_FAILURE() << "a dialog: " << dialog.Type << " " << dialog.Message << " on " << dialog.Url;
+        }
         for (const ConsoleRecord& entry : m_browser.Console()) {
             EXPECT_TRUE(entry.Level != "error" || entry.Text.find("favicon") != std::string::npos)
                     << entry.Source << ": " << entry.Text;
@@ -217,6 +225,10 @@ TEST_F(AdminCgiBrowserTest, StatusPageShowsTheEngineAndKillEndsALiveSession)
     const std::string kill = ChromiumDriver::Css("input[name=\"Kill:" + id + "\"]");
     ASSERT_TRUE(m_browser.Evaluate(kill + " !== null").IsTrue()) << PageText();
     EXPECT_THAT(PageText(), HasSubstr(kDemoUser));
+    // The user's address is shown as text; its markup never runs.
+    EXPECT_THAT(PageText(), HasSubstr(kHostileAddress));
+    EXPECT_FALSE(Has("img"));
+    EXPECT_THAT(m_browser.Dialogs(), ::testing::IsEmpty());
     ASSERT_NO_FATAL_FAILURE(Shot("Sessions"));
 
     ASSERT_TRUE(ClickAndLoad(kill));
@@ -239,7 +251,8 @@ TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheFo
     ASSERT_TRUE(Open("View=NewUser"));
     ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#name"), "carol")) << m_browser.Error();
     ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#pass"), "s3cret")) << m_browser.Error();
-    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#full"), "Carol <b>C</b>")) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#full"), "Carol <img src=x onerror=alert('name')>"))
+            << m_browser.Error();
     ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#mail"), "carol@example.org")) << m_browser.Error();
     ASSERT_NO_FATAL_FAILURE(Shot("NewUser"));
     // Enter in the last field submits the form as its first submit button would.
@@ -249,7 +262,8 @@ TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheFo
     EXPECT_EQ(StatusText(), "Account created for carol.");
     ASSERT_TRUE(Has("input[name=\"Disable:carol\"]")) << PageText();
     // The full name is text on the page, not markup.
-    EXPECT_THAT(PageText(), HasSubstr("Carol <b>C</b>"));
+    EXPECT_THAT(PageText(), HasSubstr("Carol <img src=x onerror=alert('name')>"));
+    EXPECT_FALSE(Has("img"));
     ASSERT_THAT(UserIni("carol"), Not(""));
     ASSERT_NO_FATAL_FAILURE(Shot("Users"));
 
