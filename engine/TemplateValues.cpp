@@ -552,12 +552,14 @@ void ValueAllUnreadCounts(TemplateRender& render, std::string_view)
         return;
     }
     store::FolderList& folders = Folders(render);
+    // The folder shown, which is the first one when nothing is selected yet, as the folder values read it.
+    const store::FolderEntry* shown = folders.GetSelected();
     bool first = true;
     for (int i = 0; i < folders.Count(); ++i) {
-        if (i == folders.SelectedIndex()) {
+        const store::FolderEntry& folder = folders.Item(i);
+        if (&folder == shown) {
             continue;
         }
-        const store::FolderEntry& folder = folders.Item(i);
         const int unread = index->CountUnreadInFolder(folder.Name());
         if (unread <= 0) {
             continue;
