@@ -7,6 +7,7 @@
 #include "engine/TemplateCache.h"
 #include "platform/Charset.h"
 #include "platform/Path.h"
+#include "store/MailCharset.h"
 
 #include <charconv>
 
@@ -51,46 +52,6 @@ bool IsAscii(std::string_view text)
         if ((static_cast<unsigned char>(c) & 0x80) != 0) {
             return false;
         }
-    }
-    return true;
-}
-
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool IsUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned min = 0;
-        unsigned code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2, min = 0x80, code = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3, min = 0x800, code = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4, min = 0x10000, code = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
     }
     return true;
 }
@@ -249,6 +210,16 @@ std::string_view TemplateRender::InPageCharset(std::string_view text, std::strin
         const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
         m_pageCharset = utf8 ? 0 : 1;
     }
+    const bool declaredUtf8 = EqualsNoCase(charset, "utf-8") || EqualsNoCase(charset, "utf8");
+    if (m_pageCharset == 0) {
+        // Index text is UTF-8 already (older entries may hold other bytes), and so is most mail.
+        if ((charset.empty() || declaredUtf8) && store::IsUtf8(text)) {
+            return text;
+        }
+        m_converted.clear();
+        store::AppendInUtf8(m_converted, text, charset);
+        return m_converted;
+    }
     if (!charset.empty()) {
         if (EqualsNoCase(charset, m_charsetName)) {
             return text;
@@ -257,16 +228,8 @@ std::string_view TemplateRender::InPageCharset(std::string_view text, std::strin
             return m_converted;
         }
     }
-    const bool utf8 = IsUtf8(text);
-    if (m_pageCharset == 0 && !utf8) {
-        if (ConvertCharset("WINDOWS-1252", "UTF-8", text, m_converted) ||
-            ConvertCharset("ISO-8859-1", "UTF-8", text, m_converted)) {
-            return m_converted;
-        }
-    } else if (m_pageCharset == 1 && utf8 && !m_charsetName.empty()) {
-        if (ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
-            return m_converted;
-        }
+    if (store::IsUtf8(text) && !m_charsetName.empty() && ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
+        return m_converted;
     }
     return text;
 }

@@ -101,8 +101,8 @@ public:
     void WriteMailText(std::string_view text, bool raw = false);
 
     /// HTML made from a mail body (markup in ASCII, text in the body's character set), written in the page's
-    /// character set: converted from charset when it is given and known; without one, as WriteMailText reads
-    /// bytes. Written as it is when no conversion can be made.
+    /// character set: converted from charset when it is given and known; without one, or when the bytes are not
+    /// valid in it, as WriteMailText reads bytes. On other pages written as it is when no conversion can be made.
     void WriteMailHtml(std::string_view html, std::string_view charset);
 
     /// The list index: the item of the address-book, attachment, filter and mail-account lists that values read.

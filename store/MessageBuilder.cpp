@@ -13,6 +13,7 @@
 #include "store/MessageIndex.h"
 #include "store/StoreSeams.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -158,6 +159,19 @@ private:
     std::size_t m_capacity = 0;
 };
 
+// The "charset" parameter of a content type, kept only when it is a plain charset name (letters, digits and
+// "-_.:"), cut to the part index's text length; "" otherwise.
+std::string CharsetParameter(std::string_view contentType)
+{
+    std::string charset = ParameterValue(contentType, "charset");
+    const bool plain = !charset.empty() && charset.size() <= PartIndexEntry::kMaxText &&
+                       std::all_of(charset.begin(), charset.end(), [](char c) {
+                           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                  c == '-' || c == '_' || c == '.' || c == ':';
+                       });
+    return plain ? charset : std::string();
+}
+
 } // namespace
 
 void SetStoreMimeTypes(const MimeTypeTable* table) noexcept
@@ -265,6 +279,7 @@ bool MessageBuilder::Begin(std::int64_t size, bool store)
     m_topLines.clear();
     m_topBytes = 0;
     m_topType = "text/plain";
+    m_topCharset.clear();
     m_outerBoundary.clear();
     m_innerBoundary.clear();
     m_singlePart = false;
@@ -435,6 +450,7 @@ void MessageBuilder::ReachInnerBoundary(std::string_view line)
 void MessageBuilder::EndTopHeader()
 {
     m_topType = ValueBeforeSemicolon(m_headers.GetValue("Content-Type"), kMaxTopContentType);
+    m_topCharset = CharsetParameter(m_headers.GetValue("Content-Type"));
     if (m_topType.empty()) {
         m_topType = "text/plain";
     }
@@ -549,6 +565,7 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
     PartIndexEntry* p = m_parts.NewEntry();
     const std::string_view contentType = m_headers.GetValue("Content-Type");
     p->ContentType = ValueBeforeSemicolon(contentType, PartIndexEntry::kMaxText);
+    p->Charset = CharsetParameter(contentType);
     p->FileName = CleanPartFileName(ParameterValue(contentType, "name"));
     if (std::string name = CleanPartFileName(ParameterValue(m_headers.GetValue("Content-Disposition"), "filename"));
         !name.empty()) {
@@ -648,6 +665,7 @@ void MessageBuilder::ScanUuencodedParts(const std::string& path)
             current = m_parts.NewEntry();
             current->Part = partNumber++;
             current->ContentType = "text/plain";
+            current->Charset = m_topCharset;
             current->TransferEncoding = "7bit";
             current->Offset = CappedOffset(start);
         }
