@@ -269,19 +269,40 @@ bool SaveIni(AdminContext& context, const EditTarget& target)
     return platform::IniWriteMany(target.Path, changes).has_value() && !refused;
 }
 
+// Browsers send every line end of a text area as CR LF. A file that had none keeps its LF line ends, so that a save
+// without an edit gives back the file's own bytes.
+std::string WithLineEndsOf(const std::string& path, std::string content)
+{
+    const Result<std::string> current = platform::ReadWholeFile(path, kMaxEditedFile);
+    if (current && current->find("\r\n") != std::string::npos) {
+        return content;
+    }
+    std::string out;
+    out.reserve(content.size());
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        if (content[i] != '\r' || i + 1 >= content.size() || content[i + 1] != '\n') {
+            out.push_back(content[i]);
+        }
+    }
+    return out;
+}
+
 bool SaveText(AdminContext& context, const EditTarget& target)
 {
     const std::string content = context.Field("Content");
     if (content.empty()) {
         return true;
     }
-    if (!platform::WriteFileAtomic(target.Path, content)) {
+    if (!platform::WriteFileAtomic(target.Path, WithLineEndsOf(target.Path, content))) {
         return false;
     }
-    if (FindNoCase(target.Path.c_str(), "Alias.dat") != nullptr) {
+    // The semaphore beside an alias file: the extension of the file's own name replaced, never a ".dat" that a
+    // directory name holds.
+    const std::size_t nameStart = target.Path.rfind('/') + 1; // npos + 1 == 0: no directory
+    const std::string name = Lower(std::string_view(target.Path).substr(nameStart));
+    if (name.find("alias.dat") != std::string::npos) {
         std::string semaphore = target.Path;
-        const std::size_t at = Lower(semaphore).find(".dat");
-        semaphore.replace(at, 4, ".sem");
+        semaphore.replace(nameStart + name.find(".dat"), 4, ".sem");
         (void)platform::WriteFileAtomic(semaphore, "");
     }
     return true;
@@ -348,12 +369,10 @@ void ShowReadOnly(AdminContext& context, const std::string& text, bool startsMid
 void ShowText(AdminContext& context, const std::string& text)
 {
     std::string out = "<CENTER>\n<TEXTAREA WRAP=OFF NAME=\"Content\" COLS=\"90%\" ROWS=\"30\">\n";
-    // The bytes as they are (long lines not cut, which a save would make into several), escaped so that the file
-    // cannot end the text area; the browser gives back the bytes themselves.
+    // The bytes as they are (long lines not cut, which a save would make into several; no line end added after the
+    // last line), escaped so that the file cannot end the text area; the browser gives back the bytes themselves.
+    // The line end after the opening tag is the one the HTML parser drops, so a first empty line survives.
     AppendHtmlEscaped(out, text, true);
-    if (!text.empty() && text.back() != '\n') {
-        out += "\n";
-    }
     out += "</TEXTAREA><BR>\n<INPUT TYPE=\"Submit\" NAME=\"Save\" VALUE=\"Save Changes\">\n</CENTER>";
     context.Write(out);
 }

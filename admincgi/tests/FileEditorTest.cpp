@@ -113,9 +113,38 @@ TEST_F(FileEditorTest, TextFilesAndAliasSemaphore)
     qm::test::WriteBytes(Conf() / "Alias.dat", "a=b\n</TEXTAREA><script>\n");
     const std::string page = Edit("Alias.dat");
     EXPECT_THAT(page, HasSubstr("&lt;/TEXTAREA&gt;&lt;script&gt;"));
-    Edit("Alias.dat", WithToken("&Save=1&Content=c%3Dd%0D%0A"));
-    EXPECT_EQ(qm::test::ReadBytes(Conf() / "Alias.dat"), "c=d\r\n");
+    // The browser's CR LF line ends become the LF line ends the file had.
+    Edit("Alias.dat", WithToken("&Save=1&Content=c%3Dd%0D%0Ae%0D%0A"));
+    EXPECT_EQ(qm::test::ReadBytes(Conf() / "Alias.dat"), "c=d\ne\n");
     EXPECT_TRUE(std::filesystem::exists(Conf() / "Alias.sem"));
+    // A file with CR LF line ends keeps them; a lone CR is kept as it came.
+    qm::test::WriteBytes(Conf() / "Alias.dat", "a=b\r\n");
+    Edit("Alias.dat", WithToken("&Save=1&Content=c%3Dd%0D%0Ax%0Dy"));
+    EXPECT_EQ(qm::test::ReadBytes(Conf() / "Alias.dat"), "c=d\r\nx\ry");
+}
+
+TEST_F(FileEditorTest, TextAreaHoldsTheFilesOwnBytes)
+{
+    // No line end is added after a last line without one, and a first empty line survives the parser's dropping
+    // of the line end after the opening tag.
+    qm::test::WriteBytes(Conf() / "Alias.dat", "\nno end & <b>");
+    EXPECT_THAT(Edit("Alias.dat"), HasSubstr("ROWS=\"30\">\n\nno end &amp; &lt;b&gt;</TEXTAREA>"));
+}
+
+TEST_F(FileEditorTest, AliasSemaphoreIsNamedAfterTheFileNotItsDirectory)
+{
+    const std::filesystem::path dir = Install() / "x.data";
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_directories(Install() / "x.sema");
+    qm::test::WriteBytes(Install() / "x.sema" / "Alias.dat", "unrelated");
+    qm::test::WriteBytes(dir / "Alias.dat", "a=b\n");
+    qm::test::WriteBytes(Cgi() / "FileList.dat", "Program=Aliases, " + dir.string() +
+                                                         ", Aliases\n"
+                                                         "File=$DIR$/Alias.dat, Aliases\n");
+    Run(WithToken("View=EditFile&File=" + UrlEncode((dir / "Alias.dat").string()) + "&Save=1&Content=c%3Dd%0A"));
+    EXPECT_EQ(qm::test::ReadBytes(dir / "Alias.dat"), "c=d\n");
+    EXPECT_TRUE(std::filesystem::exists(dir / "Alias.sem"));
+    EXPECT_EQ(qm::test::ReadBytes(Install() / "x.sema" / "Alias.dat"), "unrelated");
 }
 
 TEST_F(FileEditorTest, TailOfALog)
