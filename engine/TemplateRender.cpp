@@ -200,33 +200,29 @@ void TemplateRender::WriteEscapedRaw(std::string_view text)
     AppendHtmlEscaped(m_out, text, true);
 }
 
-std::string_view TemplateRender::InPageCharset(std::string_view text, std::string_view charset)
+bool TemplateRender::PageIsUtf8()
 {
-    if (IsAscii(text)) {
-        return text;
-    }
     if (m_pageCharset < 0) {
         m_charsetName = LanguageText(m_context, kMsgCharset);
         const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
         m_pageCharset = utf8 ? 0 : 1;
     }
-    const bool declaredUtf8 = EqualsNoCase(charset, "utf-8") || EqualsNoCase(charset, "utf8");
-    if (m_pageCharset == 0) {
-        // Index text is UTF-8 already (older entries may hold other bytes), and so is most mail.
-        if ((charset.empty() || declaredUtf8) && store::IsUtf8(text)) {
+    return m_pageCharset == 0;
+}
+
+std::string_view TemplateRender::InPageCharset(std::string_view text)
+{
+    if (IsAscii(text)) {
+        return text;
+    }
+    if (PageIsUtf8()) {
+        // Index text is UTF-8 already (older entries may hold other bytes).
+        if (store::IsUtf8(text)) {
             return text;
         }
         m_converted.clear();
-        store::AppendInUtf8(m_converted, text, charset);
+        store::AppendUndeclaredAsUtf8(m_converted, text);
         return m_converted;
-    }
-    if (!charset.empty()) {
-        if (EqualsNoCase(charset, m_charsetName)) {
-            return text;
-        }
-        if (!m_charsetName.empty() && ConvertCharset(charset, m_charsetName, text, m_converted)) {
-            return m_converted;
-        }
     }
     if (store::IsUtf8(text) && !m_charsetName.empty() && ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
         return m_converted;
@@ -236,12 +232,36 @@ std::string_view TemplateRender::InPageCharset(std::string_view text, std::strin
 
 void TemplateRender::WriteMailText(std::string_view text, bool raw)
 {
-    AppendHtmlEscaped(m_out, InPageCharset(text, {}), raw);
+    AppendHtmlEscaped(m_out, InPageCharset(text), raw);
 }
 
+// The body's HTML was escaped and rebuilt in its own charset, so only a conversion that keeps the markup as it is
+// may turn it into the page's (ConvertMarkup).
 void TemplateRender::WriteMailHtml(std::string_view html, std::string_view charset)
 {
-    m_out.append(InPageCharset(html, charset));
+    if (IsAscii(html)) {
+        m_out.append(html);
+        return;
+    }
+    const bool declaredUtf8 = EqualsNoCase(charset, "utf-8") || EqualsNoCase(charset, "utf8");
+    if (PageIsUtf8()) {
+        if ((charset.empty() || declaredUtf8) && store::IsUtf8(html)) {
+            m_out.append(html);
+            return;
+        }
+        store::AppendMarkupInUtf8(m_out, html, charset);
+        return;
+    }
+    if (!charset.empty() && EqualsNoCase(charset, m_charsetName)) {
+        m_out.append(html);
+        return;
+    }
+    const std::string_view from = !charset.empty() ? charset : store::IsUtf8(html) ? "UTF-8" : "";
+    if (!from.empty() && !m_charsetName.empty() && store::ConvertMarkup(from, m_charsetName, html, m_converted)) {
+        m_out.append(m_converted);
+        return;
+    }
+    m_out.append(html);
 }
 
 void TemplateRender::WriteUrl(std::string_view text)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace qm::store {
 
@@ -174,7 +175,89 @@ void AppendConverted(std::string& out, std::string_view bytes, std::string_view 
     AppendUtf8OrWindows1252(out, bytes.substr(bytes.size() - cut), nullptr);
 }
 
+// The ASCII that a charset must keep as it is for markup to pass through it: printable ASCII without '\\' and '~'
+// (Shift-JIS has the yen sign and the overline there, harmless in HTML), with TAB, LF, CR, SO, SI and ESC, so that
+// stateful sets that shift on them fail.
+std::string AsciiProbe()
+{
+    std::string probe = "\t\n\r\x0E\x0F\x1B";
+    for (char c = ' '; c < '\x7F'; ++c) {
+        if (c != '\\' && c != '~') {
+            probe += c;
+        }
+    }
+    return probe;
+}
+
+bool KeepsAscii(std::string_view charset)
+{
+    static const std::string kProbe = AsciiProbe();
+    if (IsWindows1252Label(charset) || EqualsNoCase(charset, "UTF-8") || EqualsNoCase(charset, "UTF8")) {
+        return true;
+    }
+    std::string converted;
+    return IsPlainCharsetName(charset) && ConvertCharset(charset, "UTF-8", kProbe, converted) && converted == kProbe;
+}
+
+bool IsMarkupByte(char c)
+{
+    return c == '<' || c == '>' || c == '"' || c == '\'' || c == '&';
+}
+
+// Whether a and b hold the same markup bytes in the same order.
+bool SameMarkup(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    for (;;) {
+        while (i < a.size() && !IsMarkupByte(a[i])) {
+            ++i;
+        }
+        while (j < b.size() && !IsMarkupByte(b[j])) {
+            ++j;
+        }
+        if (i == a.size() || j == b.size()) {
+            return i == a.size() && j == b.size();
+        }
+        if (a[i++] != b[j++]) {
+            return false;
+        }
+    }
+}
+
 } // namespace
+
+bool ConvertMarkup(std::string_view from, std::string_view to, std::string_view html, std::string& output)
+{
+    output.clear();
+    from = from.substr(0, from.find('*'));
+    if (!KeepsAscii(from) || !KeepsAscii(to)) {
+        return false;
+    }
+    std::string converted;
+    if (IsWindows1252Label(from) && (EqualsNoCase(to, "UTF-8") || EqualsNoCase(to, "UTF8"))) {
+        AppendWindows1252AsUtf8(converted, html);
+    } else if (!ConvertCharset(from, to, html, converted)) {
+        return false;
+    }
+    if (!SameMarkup(html, converted)) {
+        return false;
+    }
+    output = std::move(converted);
+    return true;
+}
+
+void AppendMarkupInUtf8(std::string& out, std::string_view html, std::string_view charset)
+{
+    const std::string_view name = charset.substr(0, charset.find('*'));
+    std::string converted;
+    if (!name.empty() && !EqualsNoCase(name, "UTF-8") && !EqualsNoCase(name, "UTF8") &&
+        ConvertMarkup(name, "UTF-8", html, converted)) {
+        out += converted;
+        return;
+    }
+    AppendUtf8OrWindows1252(out, html, nullptr);
+}
 
 bool IsUtf8(std::string_view text)
 {

@@ -35,6 +35,18 @@ void AppendUndeclaredAsUtf8(std::string& out, std::string_view bytes);
 void AppendInUtf8(std::string& out, std::string_view bytes, std::string_view charset,
                   std::size_t* incomplete = nullptr);
 
+/// Converts HTML that was made from mail (markup in ASCII, text in the charset `from`: what the body renderer
+/// writes) into the charset `to`. Markup must come through as it is, so this refuses (false, output empty) unless
+/// both sets keep ASCII as it is (checked by converting the printable ASCII characters, with TAB, CR, LF, SO, SI
+/// and ESC) and the converted text has exactly the < > " ' & of the input, in order: a set such as UTF-7 or an
+/// EBCDIC page would otherwise turn escaped text into markup ("+ADw-" into "<"), and a stateful one such as
+/// ISO-2022-KR would swallow markup into its characters.
+bool ConvertMarkup(std::string_view from, std::string_view to, std::string_view html, std::string& output);
+
+/// Appends such HTML to out as UTF-8: from charset when ConvertMarkup can, otherwise read as undeclared text
+/// (which keeps ASCII as it is). An empty charset reads it as undeclared text.
+void AppendMarkupInUtf8(std::string& out, std::string_view html, std::string_view charset);
+
 /// The most bytes of a cut-off character that AppendInUtf8 leaves for the next piece.
 inline constexpr std::size_t kMaxIncompleteBytes = 8;
 

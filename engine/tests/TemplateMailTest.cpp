@@ -304,6 +304,36 @@ TEST_F(TemplateMailTest, ShowsStoredMailInItsRealLettersOnAUtf8Page)
     EXPECT_EQ(SessionPage(kViewMessage)->Render("<$SUBJECT$>"), "Caf\xe9 cr\xe8me");
 }
 
+TEST_F(TemplateMailTest, NeverLetsABodysCharsetTurnItsTextIntoMarkup)
+{
+    LoadUser();
+
+    // Read as UTF-7 or as EBCDIC, these bodies spell a script element; the renderer escaped nothing because there
+    // was nothing to escape.
+    struct Case {
+        const char* Type;
+        const char* Body;
+    };
+
+    const Case cases[] = {
+            {"text/html; charset=utf-7", "+ADw-script+AD4-alert(1)+ADw-/script+AD4-"},
+            {"text/plain; charset=UTF-7", "+ADw-img src=x onerror=alert(1)+AD4-"},
+            {"text/html; charset=IBM037", "L\xa2\x83\x99\x89\x97\xa3n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Type);
+        store::MessageIndexEntry* m =
+                StoreMessage({"From: a@x.com", "Subject: charset", std::string("Content-Type: ") + c.Type, "", c.Body});
+        ASSERT_NE(m, nullptr);
+        m_session.Current = m;
+        auto page = SessionPage(kViewMessage);
+        page->Lang = "de";
+        const std::string body = page->Render("<$BODY$>");
+        EXPECT_EQ(body.find("<script"), std::string::npos) << body;
+        EXPECT_EQ(body.find("<img"), std::string::npos) << body;
+    }
+}
+
 TEST_F(TemplateMailTest, ListsAndLinksTheAttachments)
 {
     LoadUser();
