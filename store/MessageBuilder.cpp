@@ -9,6 +9,7 @@
 #include "platform/Path.h"
 #include "store/FilterList.h"
 #include "store/FolderList.h"
+#include "store/MailCharset.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
 #include "store/StoreSeams.h"
@@ -85,6 +86,72 @@ std::string ParameterValue(std::string_view header, std::string_view name)
         return std::string(TrimmedView(header.substr(p, end == std::string_view::npos ? end : end - p)));
     }
     return {};
+}
+
+bool IsHexDigitChar(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// RFC 2231 percent-encoding undone: "%" and two hex digits give a byte, anything else stays.
+void AppendPercentDecoded(std::string& out, std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && IsHexDigitChar(text[i + 1]) && IsHexDigitChar(text[i + 2])) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+// The most continuation pieces of one RFC 2231 parameter that are joined.
+constexpr int kMaxParameterPieces = 32;
+
+// The RFC 2231 form of parameter name in UTF-8: "name*=charset'lang'%XX..." or the pieces "name*0*=" (the first
+// with the charset), "name*1*=", ... and unencoded "name*0=", "name*1=", ... joined in order until one is missing.
+// Bytes are converted from the declared charset (undeclared: UTF-8 or Windows-1252). "" when there is none.
+std::string ExtendedParameterValue(std::string_view header, std::string_view name)
+{
+    std::string charset;
+    std::string bytes;
+    bool found = false;
+    const auto addEncoded = [&](const std::string& value, bool first) {
+        std::string_view text = value;
+        if (first) {
+            const std::size_t quote = text.find('\'');
+            const std::size_t second = quote == std::string_view::npos ? quote : text.find('\'', quote + 1);
+            if (second != std::string_view::npos) {
+                charset.assign(text.substr(0, quote));
+                text.remove_prefix(second + 1);
+            }
+        }
+        AppendPercentDecoded(bytes, text);
+    };
+    const std::string base(name);
+    if (std::string single = ParameterValue(header, base + "*"); !single.empty()) {
+        addEncoded(single, true);
+        found = true;
+    } else {
+        for (int i = 0; i < kMaxParameterPieces; ++i) {
+            const std::string piece = base + "*" + std::to_string(i);
+            if (std::string encoded = ParameterValue(header, piece + "*"); !encoded.empty()) {
+                addEncoded(encoded, i == 0);
+            } else if (std::string plain = ParameterValue(header, piece); !plain.empty()) {
+                bytes += plain;
+            } else {
+                break;
+            }
+            found = true;
+        }
+    }
+    if (!found) {
+        return {};
+    }
+    std::string text;
+    AppendInUtf8(text, bytes, charset);
+    return text;
 }
 
 bool IsOctal(char c)
@@ -566,10 +633,14 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
     const std::string_view contentType = m_headers.GetValue("Content-Type");
     p->ContentType = ValueBeforeSemicolon(contentType, PartIndexEntry::kMaxText);
     p->Charset = CharsetParameter(contentType);
-    p->FileName = CleanPartFileName(ParameterValue(contentType, "name"));
-    if (std::string name = CleanPartFileName(ParameterValue(m_headers.GetValue("Content-Disposition"), "filename"));
-        !name.empty()) {
-        p->FileName = std::move(name);
+    // The name: the disposition's "filename" wins over the type's "name"; in each the RFC 2231 form wins.
+    const std::string_view disposition = m_headers.GetValue("Content-Disposition");
+    for (std::string name :
+         {ParameterValue(contentType, "name"), ExtendedParameterValue(contentType, "name"),
+          ParameterValue(disposition, "filename"), ExtendedParameterValue(disposition, "filename")}) {
+        if (std::string clean = CleanPartFileName(name); !clean.empty()) {
+            p->FileName = std::move(clean);
+        }
     }
     p->TransferEncoding =
             CapText(TrimmedView(m_headers.GetValue("Content-Transfer-Encoding")), PartIndexEntry::kMaxText);
