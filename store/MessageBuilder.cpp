@@ -635,7 +635,7 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
     p->Charset = CharsetParameter(contentType);
     // The name: the disposition's "filename" wins over the type's "name"; in each the RFC 2231 form wins.
     const std::string_view disposition = m_headers.GetValue("Content-Disposition");
-    for (std::string name :
+    for (const std::string& name :
          {ParameterValue(contentType, "name"), ExtendedParameterValue(contentType, "name"),
           ParameterValue(disposition, "filename"), ExtendedParameterValue(disposition, "filename")}) {
         if (std::string clean = CleanPartFileName(name); !clean.empty()) {
