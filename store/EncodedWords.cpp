@@ -2,7 +2,6 @@
 
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
-#include "platform/Charset.h"
 #include "store/MailCharset.h"
 
 #include <algorithm>
@@ -28,14 +27,6 @@ bool IsHexDigit(char c)
 bool AllWhiteSpace(std::string_view s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-}
-
-// A charset name that may go to the C library's converter: letters, digits, '-' and '_' only.
-bool IsPlainCharsetName(std::string_view name)
-{
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-    });
 }
 
 std::string DecodeQ(std::string_view text)
@@ -223,17 +214,6 @@ EncodedWordScan DecodeEncodedWords(std::string& text, EncodedWordCarry* carry)
     AppendRawText(out, in.substr(pos));
     text = std::move(out);
     return scan;
-}
-
-void ConvertJisText(std::string& text, std::string_view charset)
-{
-    const std::string_view name = charset.substr(0, charset.find('*'));
-    std::string converted;
-    if (IsPlainCharsetName(name) && ConvertCharset(name, "SHIFT_JIS", text, converted)) {
-        text = std::move(converted);
-        return;
-    }
-    JisToShiftJis(text);
 }
 
 std::size_t JisToShiftJis(char* text, std::size_t length, bool& kanjiMode)

@@ -53,11 +53,6 @@ struct EncodedWordCarry {
 /// them first (CleanRecordValue).
 EncodedWordScan DecodeEncodedWords(std::string& text, EncodedWordCarry* carry = nullptr);
 
-/// Converts JIS text (ISO-2022-JP and the charsets named after it) to Shift-JIS: through the C library's converter
-/// when it knows charset and can convert every character, otherwise with JisToShiftJis. `charset` may carry an
-/// RFC 2231 language suffix ("ISO-2022-JP*ja").
-void ConvertJisText(std::string& text, std::string_view charset = "ISO-2022-JP");
-
 /// In place: JIS to Shift-JIS by the JIS X 0208 byte rule. Kanji mode starts off; ESC '$' x turns it on and ESC '(' x
 /// off (three bytes each), ESC 'K' on and ESC with any other byte off (two bytes each); every escape is dropped, and
 /// an escape cut off by the end of the text is dropped as far as it goes. CR and LF turn the mode off. In kanji mode
