@@ -1,6 +1,7 @@
 // NameValueList: an ordered list of (name, value) strings with case-insensitive look-up and a one-entry cache.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ public:
 
     /// Appends text to the value (used to join folded header lines without copying the value each time).
     void AppendValue(std::string_view text) { m_value.append(text); }
+
+    /// Drops the last count bytes of the value (all of it when it is shorter).
+    void DropValueTail(std::size_t count) { m_value.resize(m_value.size() - std::min(count, m_value.size())); }
 
 private:
     char m_name[kMaxNameLength + 1] = {};

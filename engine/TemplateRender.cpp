@@ -7,6 +7,7 @@
 #include "engine/TemplateCache.h"
 #include "platform/Charset.h"
 #include "platform/Path.h"
+#include "store/MailCharset.h"
 
 #include <charconv>
 
@@ -51,46 +52,6 @@ bool IsAscii(std::string_view text)
         if ((static_cast<unsigned char>(c) & 0x80) != 0) {
             return false;
         }
-    }
-    return true;
-}
-
-// Whether text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool IsUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned min = 0;
-        unsigned code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2, min = 0x80, code = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3, min = 0x800, code = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4, min = 0x10000, code = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (text.size() - i < length) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
     }
     return true;
 }
@@ -239,46 +200,68 @@ void TemplateRender::WriteEscapedRaw(std::string_view text)
     AppendHtmlEscaped(m_out, text, true);
 }
 
-std::string_view TemplateRender::InPageCharset(std::string_view text, std::string_view charset)
+bool TemplateRender::PageIsUtf8()
 {
-    if (IsAscii(text)) {
-        return text;
-    }
     if (m_pageCharset < 0) {
         m_charsetName = LanguageText(m_context, kMsgCharset);
         const bool utf8 = EqualsNoCase(m_charsetName, "utf-8") || EqualsNoCase(m_charsetName, "utf8");
         m_pageCharset = utf8 ? 0 : 1;
     }
-    if (!charset.empty()) {
-        if (EqualsNoCase(charset, m_charsetName)) {
+    return m_pageCharset == 0;
+}
+
+std::string_view TemplateRender::InPageCharset(std::string_view text)
+{
+    if (IsAscii(text)) {
+        return text;
+    }
+    if (PageIsUtf8()) {
+        // Index text is UTF-8 already (older entries may hold other bytes).
+        if (store::IsUtf8(text)) {
             return text;
         }
-        if (!m_charsetName.empty() && ConvertCharset(charset, m_charsetName, text, m_converted)) {
-            return m_converted;
-        }
+        m_converted.clear();
+        store::AppendUndeclaredAsUtf8(m_converted, text);
+        return m_converted;
     }
-    const bool utf8 = IsUtf8(text);
-    if (m_pageCharset == 0 && !utf8) {
-        if (ConvertCharset("WINDOWS-1252", "UTF-8", text, m_converted) ||
-            ConvertCharset("ISO-8859-1", "UTF-8", text, m_converted)) {
-            return m_converted;
-        }
-    } else if (m_pageCharset == 1 && utf8 && !m_charsetName.empty()) {
-        if (ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
-            return m_converted;
-        }
+    if (store::IsUtf8(text) && !m_charsetName.empty() && ConvertCharset("UTF-8", m_charsetName, text, m_converted)) {
+        return m_converted;
     }
     return text;
 }
 
 void TemplateRender::WriteMailText(std::string_view text, bool raw)
 {
-    AppendHtmlEscaped(m_out, InPageCharset(text, {}), raw);
+    AppendHtmlEscaped(m_out, InPageCharset(text), raw);
 }
 
+// The body's HTML was escaped and rebuilt in its own charset, so only a conversion that keeps the markup as it is
+// may turn it into the page's (ConvertMarkup).
 void TemplateRender::WriteMailHtml(std::string_view html, std::string_view charset)
 {
-    m_out.append(InPageCharset(html, charset));
+    if (IsAscii(html)) {
+        m_out.append(html);
+        return;
+    }
+    const bool declaredUtf8 = EqualsNoCase(charset, "utf-8") || EqualsNoCase(charset, "utf8");
+    if (PageIsUtf8()) {
+        if ((charset.empty() || declaredUtf8) && store::IsUtf8(html)) {
+            m_out.append(html);
+            return;
+        }
+        store::AppendMarkupInUtf8(m_out, html, charset);
+        return;
+    }
+    if (!charset.empty() && EqualsNoCase(charset, m_charsetName)) {
+        m_out.append(html);
+        return;
+    }
+    const std::string_view from = !charset.empty() ? charset : store::IsUtf8(html) ? "UTF-8" : "";
+    if (!from.empty() && !m_charsetName.empty() && store::ConvertMarkup(from, m_charsetName, html, m_converted)) {
+        m_out.append(m_converted);
+        return;
+    }
+    m_out.append(html);
 }
 
 void TemplateRender::WriteUrl(std::string_view text)

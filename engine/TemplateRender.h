@@ -101,8 +101,9 @@ public:
     void WriteMailText(std::string_view text, bool raw = false);
 
     /// HTML made from a mail body (markup in ASCII, text in the body's character set), written in the page's
-    /// character set: converted from charset when it is given and known; without one, as WriteMailText reads
-    /// bytes. Written as it is when no conversion can be made.
+    /// character set: converted from charset when it is given and known and the conversion keeps the markup as it
+    /// is (store::ConvertMarkup); otherwise, on a UTF-8 page, as WriteMailText reads bytes, and on other pages as
+    /// it is.
     void WriteMailHtml(std::string_view html, std::string_view charset);
 
     /// The list index: the item of the address-book, attachment, filter and mail-account lists that values read.
@@ -112,7 +113,8 @@ public:
 
 private:
     // text in the page's character set (the text itself, or m_converted holding it).
-    std::string_view InPageCharset(std::string_view text, std::string_view charset);
+    std::string_view InPageCharset(std::string_view text);
+    bool PageIsUtf8();
     void RenderBlock(const CompiledTemplate& compiled, std::uint32_t block);
     void ExpandValue(const CompiledTemplate::ValueTag& tag);
     bool EvaluateCondition(const CompiledTemplate::ConditionTag& tag);

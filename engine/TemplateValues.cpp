@@ -753,7 +753,7 @@ void ValueCoverPage(TemplateRender& render, std::string_view)
     WriteHeaderValue(render, "COVERPAGE");
 }
 
-// The charset parameter of a content type ("" when it has none); JIS text comes out of the renderer as Shift-JIS.
+// The charset parameter of a content type ("" when it has none).
 std::string CharsetOf(std::string_view contentType)
 {
     std::string lower(contentType);
@@ -769,9 +769,6 @@ std::string CharsetOf(std::string_view contentType)
         value.remove_prefix(1);
     }
     value = value.substr(0, value.find_first_of("\"; \t"));
-    if (StartsWithNoCase(std::string(value).c_str(), "ISO-2022-JP")) {
-        return "SHIFT_JIS";
-    }
     return std::string(value);
 }
 
@@ -791,15 +788,17 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
     if (out == nullptr) {
         return;
     }
-    // Writes what the renderer wrote since the last call, in the page's character set.
     std::size_t written = 0;
-    const auto flush = [&](std::string_view charset) {
-        (void)std::fflush(out);
-        render.WriteMailHtml(std::string_view(buffer + written, size - written), charset);
-        written = size;
-    };
     {
         store::BodyRenderer renderer(out, message.GetMessagePath().c_str(), store::RenderMode::Display, &request);
+        // Writes what the renderer wrote since the last call, in the page's character set. JIS text comes out of
+        // the renderer as Shift-JIS; the vendor set holds the NEC rows too.
+        const auto flush = [&](std::string_view charset) {
+            (void)std::fflush(out);
+            render.WriteMailHtml(std::string_view(buffer + written, size - written),
+                                 renderer.ShiftJisWritten() ? std::string_view("CP932") : charset);
+            written = size;
+        };
         const store::PartIndex* parts =
                 message.HasFlag(store::MessageFlag::HasAttachments) ? message.GetPartIndex() : nullptr;
         if (renderer.IsOpen()) {
@@ -813,7 +812,7 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
                         }
                         first = false;
                         renderer.RenderPart(parts->Item(i));
-                        flush(CharsetOf(parts->Item(i).ContentType));
+                        flush(parts->Item(i).Charset);
                     }
                 }
             } else {

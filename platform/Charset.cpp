@@ -41,7 +41,22 @@ private:
 
 bool ConvertCharset(std::string_view from, std::string_view to, std::string_view input, std::string& output)
 {
+    std::size_t incomplete = 0;
+    if (!ConvertCharset(from, to, input, output, incomplete)) {
+        return false;
+    }
+    if (incomplete != 0) {
+        output.clear();
+        return false;
+    }
+    return true;
+}
+
+bool ConvertCharset(std::string_view from, std::string_view to, std::string_view input, std::string& output,
+                    std::size_t& incomplete)
+{
     output.clear();
+    incomplete = 0;
     Converter converter{std::string(from), std::string(to)};
     if (!converter.IsOpen()) {
         return false;
@@ -66,8 +81,12 @@ bool ConvertCharset(std::string_view from, std::string_view to, std::string_view
             if (rc != static_cast<std::size_t>(-1)) {
                 return true;
             }
+            if (errno == EINVAL && !flush) {
+                incomplete = inLeft; // a sequence cut off by the end of the input
+                return true;
+            }
             if (errno != E2BIG) {
-                return false; // EILSEQ or EINVAL: invalid, unconvertible or cut-off input
+                return false; // EILSEQ: invalid or unconvertible input
             }
             out.resize(out.size() * 2);
         }

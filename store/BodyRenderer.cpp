@@ -226,7 +226,8 @@ void BodyRenderer::RenderPart(const PartIndexEntry& part)
     if (std::fseek(m_file.get(), static_cast<long>(part.Offset), SEEK_SET) != 0) {
         return;
     }
-    Setup(part.TransferEncoding, part.ContentType);
+    Setup(part.TransferEncoding,
+          part.Charset.empty() ? part.ContentType : part.ContentType + "; charset=" + part.Charset);
     m_budget = part.LineCount;
     ChunkReader reader(m_file.get());
     Render(reader);

@@ -67,6 +67,9 @@ public:
     /// True when the last body shown was cut at MaxDisplayBytes.
     bool BodyCut() const { return m_bodyCut; }
 
+    /// True when the last body shown had JIS text turned into Shift-JIS, so the page reads it as Shift-JIS.
+    bool ShiftJisWritten() const { return m_kind != Kind::Other && m_japanese == Japanese::Convert; }
+
     /// False when the message file could not be opened.
     bool IsOpen() const { return m_file != nullptr; }
 

@@ -2,7 +2,7 @@
 
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
-#include "platform/Charset.h"
+#include "store/MailCharset.h"
 
 #include <algorithm>
 #include <cstring>
@@ -27,14 +27,6 @@ bool IsHexDigit(char c)
 bool AllWhiteSpace(std::string_view s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
-}
-
-// A charset name that may go to the C library's converter: letters, digits, '-' and '_' only.
-bool IsPlainCharsetName(std::string_view name)
-{
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-    });
 }
 
 std::string DecodeQ(std::string_view text)
@@ -93,14 +85,9 @@ bool ParseWord(std::string_view text, std::size_t start, Word& word)
     return true;
 }
 
-std::string DecodeWord(const Word& word)
+std::string DecodeWordBytes(const Word& word)
 {
-    std::string bytes = (word.Encoding == 'B' || word.Encoding == 'b') ? Base64Decode(word.Text) : DecodeQ(word.Text);
-    if (StartsWithNoCase(word.Charset, "ISO-2022-JP")) {
-        ConvertJisText(bytes, word.Charset);
-    }
-    std::replace(bytes.begin(), bytes.end(), '\0', ' ');
-    return bytes;
+    return (word.Encoding == 'B' || word.Encoding == 'b') ? Base64Decode(word.Text) : DecodeQ(word.Text);
 }
 
 // True when text holds ESC '$' and, after it, ESC '('.
@@ -130,24 +117,57 @@ bool IsJisByte(char c)
     return b >= 0x21 && b <= 0x7E;
 }
 
+// Appends header text that is not an encoded word: JIS text (ESC '$' and later ESC '(') as ISO-2022-JP, anything
+// else as undeclared text.
+void AppendRawText(std::string& out, std::string_view text)
+{
+    AppendInUtf8(out, text, LooksLikeJis(text) ? "ISO-2022-JP" : "");
+}
+
+// The bytes of a decoded word that end inside a character, until the next word shows whether they go on.
+struct Pending {
+    std::string Charset;
+    std::string Bytes;
+    bool FromCarry = false; // handed in by the caller, whose text already shows them
+
+    // Writes them as undeclared text, unless the caller's text shows them already.
+    void Flush(std::string& out)
+    {
+        if (!Bytes.empty() && !FromCarry) {
+            AppendInUtf8(out, Bytes, "");
+        }
+        Bytes.clear();
+        FromCarry = false;
+    }
+};
+
+bool IsAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
+}
+
 } // namespace
 
-EncodedWordScan DecodeEncodedWords(std::string& text)
+EncodedWordScan DecodeEncodedWords(std::string& text, EncodedWordCarry* carry)
 {
     EncodedWordScan scan;
+    Pending pending;
+    if (carry != nullptr) {
+        pending.Charset = std::move(carry->Charset);
+        pending.Bytes = std::move(carry->Bytes);
+        pending.FromCarry = true;
+        *carry = {};
+    }
     std::size_t start = text.find("=?");
-    if (start == std::string::npos) {
-        if (LooksLikeJis(text)) {
-            ConvertJisText(text);
-        }
+    if (start == std::string::npos && IsAscii(text) && !LooksLikeJis(text)) {
         return scan;
     }
 
     const std::string_view in = text;
     std::string out;
+    out.reserve(in.size() + in.size() / 2);
     std::size_t pos = 0;                         // next byte of `in` not yet copied
     std::size_t lastWordEnd = std::string::npos; // position in `in` right after the last decoded word
-    bool changed = false;
     for (; start != std::string_view::npos; start = in.find("=?", start)) {
         Word word;
         if (!ParseWord(in, start, word)) {
@@ -155,37 +175,45 @@ EncodedWordScan DecodeEncodedWords(std::string& text)
             continue;
         }
         const std::string_view gap = in.substr(pos, start - pos);
-        if (!changed) {
-            out.reserve(in.size());
+        if (!scan.Decoded) {
             scan.StartsWithEncodedWord = AllWhiteSpace(gap);
         }
-        // White space between two decoded words is dropped.
-        if (!(lastWordEnd == pos && AllWhiteSpace(gap))) {
-            out.append(gap);
+        // White space between two decoded words is dropped, and bytes of a character that one word cut off are
+        // put in front of the next word of the same charset.
+        const bool adjacent = AllWhiteSpace(gap) && (lastWordEnd == pos || (!scan.Decoded && pending.FromCarry));
+        std::string bytes = DecodeWordBytes(word);
+        if (adjacent && !pending.Bytes.empty() && EqualsNoCase(pending.Charset, word.Charset)) {
+            scan.UsedCarry = pending.FromCarry;
+            bytes.insert(0, pending.Bytes);
+            pending.Bytes.clear();
+            pending.FromCarry = false;
         }
-        out.append(DecodeWord(word));
-        changed = true;
+        pending.Flush(out);
+        if (!adjacent) {
+            AppendRawText(out, gap);
+        }
+        std::size_t cut = 0;
+        AppendInUtf8(out, bytes, word.Charset, &cut);
+        if (cut > 0) {
+            pending.Charset = word.Charset;
+            pending.Bytes = bytes.substr(bytes.size() - cut);
+        }
+        scan.Decoded = true;
         pos = lastWordEnd = start = word.End;
     }
-    if (!changed) {
-        return scan;
+    scan.EndsWithEncodedWord = scan.Decoded && lastWordEnd == in.size();
+    if (scan.EndsWithEncodedWord && carry != nullptr && !pending.Bytes.empty() && !pending.FromCarry) {
+        const std::size_t before = out.size();
+        AppendInUtf8(out, pending.Bytes, "");
+        carry->Charset = std::move(pending.Charset);
+        carry->Bytes = std::move(pending.Bytes);
+        carry->Shown = out.size() - before;
+    } else {
+        pending.Flush(out);
     }
-    scan.Decoded = true;
-    scan.EndsWithEncodedWord = lastWordEnd == in.size();
-    out.append(in.substr(pos));
+    AppendRawText(out, in.substr(pos));
     text = std::move(out);
     return scan;
-}
-
-void ConvertJisText(std::string& text, std::string_view charset)
-{
-    const std::string_view name = charset.substr(0, charset.find('*'));
-    std::string converted;
-    if (IsPlainCharsetName(name) && ConvertCharset(name, "SHIFT_JIS", text, converted)) {
-        text = std::move(converted);
-        return;
-    }
-    JisToShiftJis(text);
 }
 
 std::size_t JisToShiftJis(char* text, std::size_t length, bool& kanjiMode)

@@ -1,4 +1,4 @@
-// Decoding of RFC 2047 encoded words in header text, and the JIS (ISO-2022-JP) to Shift-JIS conversion.
+// Decoding of RFC 2047 encoded words in header text into UTF-8, and the JIS (ISO-2022-JP) to Shift-JIS conversion.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,19 @@ struct EncodedWordScan {
     bool StartsWithEncodedWord = false;
     /// The text ends with a decoded word: nothing follows its "?=".
     bool EndsWithEncodedWord = false;
+    /// The first word completed the character that the carry handed in had cut off: the caller's text must drop
+    /// the carry's Shown bytes before this text is appended, without a blank.
+    bool UsedCarry = false;
+};
+
+/// The bytes at the end of the last encoded word of a text that end inside a character (a UTF-8 character split
+/// across two words on two folded lines), kept for the next piece of the same header.
+struct EncodedWordCarry {
+    std::string Charset;
+    std::string Bytes;
+    /// Bytes at the end of the decoded text that stand for Bytes meanwhile (read as undeclared text), so the text
+    /// is whole even when no next piece comes.
+    std::size_t Shown = 0;
 };
 
 /// Decodes, in place, every well-formed encoded word "=?charset?B?text?=" or "=?charset?Q?text?=" of text.
@@ -26,19 +39,19 @@ struct EncodedWordScan {
 /// not searched again. White space between two decoded words is dropped, so a character split across two words
 /// comes out whole.
 ///
-/// Character sets: words whose charset begins with "ISO-2022-JP" (any case) are converted to Shift-JIS; every other
-/// charset is passed through as its bytes. The decoded bytes are otherwise exact, except that a NUL becomes a blank
-/// (header values are NUL-terminated). Text without "=?" that holds ESC '$' and later ESC '(' is JIS text and is
-/// converted to Shift-JIS as a whole.
+/// The result is UTF-8 (see AppendInUtf8 in MailCharset.h): every word is converted from its charset; adjacent
+/// words of the same charset are joined where a character runs across them; text outside the words is read as
+/// undeclared text (UTF-8 as it is, any other 8-bit byte as Windows-1252), and JIS text in it (ESC '$' and later
+/// ESC '(') as ISO-2022-JP. A NUL becomes a blank (header values are NUL-terminated). Conversion can make the text
+/// longer, at most threefold; whoever stores it applies the caps.
+///
+/// With carry non-null: on entry it is what the previous piece of the header left (see EncodedWordCarry), used
+/// when this text begins with a word of the same charset (UsedCarry); on return it holds what this text leaves,
+/// or is empty.
 ///
 /// Decoded bytes may hold any other byte, CR, LF and 0x01 included: whoever writes them into a store record cleans
 /// them first (CleanRecordValue).
-EncodedWordScan DecodeEncodedWords(std::string& text);
-
-/// Converts JIS text (ISO-2022-JP and the charsets named after it) to Shift-JIS: through the C library's converter
-/// when it knows charset and can convert every character, otherwise with JisToShiftJis. `charset` may carry an
-/// RFC 2231 language suffix ("ISO-2022-JP*ja").
-void ConvertJisText(std::string& text, std::string_view charset = "ISO-2022-JP");
+EncodedWordScan DecodeEncodedWords(std::string& text, EncodedWordCarry* carry = nullptr);
 
 /// In place: JIS to Shift-JIS by the JIS X 0208 byte rule. Kanji mode starts off; ESC '$' x turns it on and ESC '(' x
 /// off (three bytes each), ESC 'K' on and ESC with any other byte off (two bytes each); every escape is dropped, and

@@ -39,6 +39,7 @@ HeaderBlock::HeaderBlock(HeaderBlock&& other) noexcept
     : m_limits(other.m_limits)
     , m_current(std::exchange(other.m_current, nullptr))
     , m_endsWithEncodedWord(std::exchange(other.m_endsWithEncodedWord, false))
+    , m_carry(std::exchange(other.m_carry, {}))
     , m_totalSize(std::exchange(other.m_totalSize, 0))
 {
     NameValueList::operator=(std::move(other));
@@ -50,6 +51,7 @@ HeaderBlock& HeaderBlock::operator=(HeaderBlock&& other) noexcept
         m_limits = other.m_limits;
         m_current = std::exchange(other.m_current, nullptr);
         m_endsWithEncodedWord = std::exchange(other.m_endsWithEncodedWord, false);
+        m_carry = std::exchange(other.m_carry, {});
         m_totalSize = std::exchange(other.m_totalSize, 0);
         NameValueList::operator=(std::move(other));
     }
@@ -76,6 +78,7 @@ void HeaderBlock::Clear()
     NameValueList::Clear();
     m_current = nullptr;
     m_endsWithEncodedWord = false;
+    m_carry = {};
     m_totalSize = 0;
 }
 
@@ -101,13 +104,14 @@ void HeaderBlock::AddLine(std::string_view line)
 void HeaderBlock::AddHeader(std::string_view line)
 {
     m_current = nullptr;
+    m_carry = {};
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos || static_cast<std::size_t>(Count()) >= m_limits.MaxHeaders) {
         return;
     }
     const std::string_view name = line.substr(0, colon);
     std::string value(SkipBlanks(line.substr(colon + 1)));
-    m_endsWithEncodedWord = DecodeEncodedWords(value).EndsWithEncodedWord;
+    m_endsWithEncodedWord = DecodeEncodedWords(value, &m_carry).EndsWithEncodedWord;
     const std::size_t size = std::min(name.size(), NameValuePair::kMaxNameLength) + value.size();
     if (size > m_limits.MaxTotalSize - m_totalSize) {
         return;
@@ -127,20 +131,30 @@ void HeaderBlock::AddContinuation(std::string_view line)
     }
     std::string text(SkipBlanks(line));
     const bool endedWithWord = m_endsWithEncodedWord;
-    const EncodedWordScan scan = DecodeEncodedWords(text);
+    EncodedWordCarry carry = std::exchange(m_carry, {});
+    if (!endedWithWord) {
+        carry = {};
+    }
+    const std::size_t shown = carry.Shown;
+    const EncodedWordScan scan = DecodeEncodedWords(text, &carry);
     m_endsWithEncodedWord = scan.EndsWithEncodedWord;
     // White space between two encoded words is not part of the text, folding included.
     const bool joinTight = endedWithWord && scan.StartsWithEncodedWord;
+    // The bytes of a character cut off at the end of the last line were shown as they were; this line completes it.
+    const std::size_t dropped = scan.UsedCarry ? std::min(shown, m_totalSize) : 0;
     const std::size_t size = (joinTight ? 0 : 1) + text.size();
-    if (size > m_limits.MaxTotalSize - m_totalSize) {
+    if (size > m_limits.MaxTotalSize - (m_totalSize - dropped)) {
         m_current = nullptr; // the value stops here; later continuations are not glued onto a cut value
         return;
     }
+    m_current->DropValueTail(dropped);
+    m_totalSize -= dropped;
     if (!joinTight) {
         m_current->AppendValue(" ");
     }
     m_current->AppendValue(text);
     m_totalSize += size;
+    m_carry = std::move(carry);
 }
 
 bool HeaderBlock::GetBoundary(std::string& boundary) const

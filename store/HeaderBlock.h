@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common/NameValueList.h"
+#include "store/EncodedWords.h"
 
 #include <cstddef>
 #include <string>
@@ -23,7 +24,8 @@ struct HeaderLimits {
 inline constexpr std::size_t kMaxBoundaryLength = 79;
 
 /// The header fields of one RFC 822 message or MIME part: one item per header, in order, with names as written
-/// (looked up without regard to case) and values unfolded and decoded (see DecodeEncodedWords). A header that occurs
+/// (looked up without regard to case) and values unfolded and decoded into UTF-8 (see DecodeEncodedWords), a character
+/// split across encoded words on two folded lines included. A header that occurs
 /// several times gives several items; look-ups find the first. Values never hold a NUL byte (it becomes a blank)
 /// but may hold any other byte, CR, LF and 0x01 included: writers of store records clean them.
 ///
@@ -92,6 +94,7 @@ private:
     HeaderLimits m_limits;
     NameValuePair* m_current = nullptr;
     bool m_endsWithEncodedWord = false;
+    EncodedWordCarry m_carry; // what the current header's last word left of a character cut off
     std::size_t m_totalSize = 0;
     std::string m_scratch; // the line being added, reused from line to line
 };

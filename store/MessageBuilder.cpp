@@ -9,10 +9,12 @@
 #include "platform/Path.h"
 #include "store/FilterList.h"
 #include "store/FolderList.h"
+#include "store/MailCharset.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
 #include "store/StoreSeams.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -86,6 +88,72 @@ std::string ParameterValue(std::string_view header, std::string_view name)
     return {};
 }
 
+bool IsHexDigitChar(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// RFC 2231 percent-encoding undone: "%" and two hex digits give a byte, anything else stays.
+void AppendPercentDecoded(std::string& out, std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && IsHexDigitChar(text[i + 1]) && IsHexDigitChar(text[i + 2])) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+}
+
+// The most continuation pieces of one RFC 2231 parameter that are joined.
+constexpr int kMaxParameterPieces = 32;
+
+// The RFC 2231 form of parameter name in UTF-8: "name*=charset'lang'%XX..." or the pieces "name*0*=" (the first
+// with the charset), "name*1*=", ... and unencoded "name*0=", "name*1=", ... joined in order until one is missing.
+// Bytes are converted from the declared charset (undeclared: UTF-8 or Windows-1252). "" when there is none.
+std::string ExtendedParameterValue(std::string_view header, std::string_view name)
+{
+    std::string charset;
+    std::string bytes;
+    bool found = false;
+    const auto addEncoded = [&](const std::string& value, bool first) {
+        std::string_view text = value;
+        if (first) {
+            const std::size_t quote = text.find('\'');
+            const std::size_t second = quote == std::string_view::npos ? quote : text.find('\'', quote + 1);
+            if (second != std::string_view::npos) {
+                charset.assign(text.substr(0, quote));
+                text.remove_prefix(second + 1);
+            }
+        }
+        AppendPercentDecoded(bytes, text);
+    };
+    const std::string base(name);
+    if (std::string single = ParameterValue(header, base + "*"); !single.empty()) {
+        addEncoded(single, true);
+        found = true;
+    } else {
+        for (int i = 0; i < kMaxParameterPieces; ++i) {
+            const std::string piece = base + "*" + std::to_string(i);
+            if (std::string encoded = ParameterValue(header, piece + "*"); !encoded.empty()) {
+                addEncoded(encoded, i == 0);
+            } else if (std::string plain = ParameterValue(header, piece); !plain.empty()) {
+                bytes += plain;
+            } else {
+                break;
+            }
+            found = true;
+        }
+    }
+    if (!found) {
+        return {};
+    }
+    std::string text;
+    AppendInUtf8(text, bytes, charset);
+    return text;
+}
+
 bool IsOctal(char c)
 {
     return c >= '0' && c <= '7';
@@ -157,6 +225,19 @@ private:
     char* m_buffer = nullptr;
     std::size_t m_capacity = 0;
 };
+
+// The "charset" parameter of a content type, kept only when it is a plain charset name (letters, digits and
+// "-_.:"), cut to the part index's text length; "" otherwise.
+std::string CharsetParameter(std::string_view contentType)
+{
+    std::string charset = ParameterValue(contentType, "charset");
+    const bool plain = !charset.empty() && charset.size() <= PartIndexEntry::kMaxText &&
+                       std::all_of(charset.begin(), charset.end(), [](char c) {
+                           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                  c == '-' || c == '_' || c == '.' || c == ':';
+                       });
+    return plain ? charset : std::string();
+}
 
 } // namespace
 
@@ -265,6 +346,7 @@ bool MessageBuilder::Begin(std::int64_t size, bool store)
     m_topLines.clear();
     m_topBytes = 0;
     m_topType = "text/plain";
+    m_topCharset.clear();
     m_outerBoundary.clear();
     m_innerBoundary.clear();
     m_singlePart = false;
@@ -435,6 +517,7 @@ void MessageBuilder::ReachInnerBoundary(std::string_view line)
 void MessageBuilder::EndTopHeader()
 {
     m_topType = ValueBeforeSemicolon(m_headers.GetValue("Content-Type"), kMaxTopContentType);
+    m_topCharset = CharsetParameter(m_headers.GetValue("Content-Type"));
     if (m_topType.empty()) {
         m_topType = "text/plain";
     }
@@ -549,10 +632,15 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
     PartIndexEntry* p = m_parts.NewEntry();
     const std::string_view contentType = m_headers.GetValue("Content-Type");
     p->ContentType = ValueBeforeSemicolon(contentType, PartIndexEntry::kMaxText);
-    p->FileName = CleanPartFileName(ParameterValue(contentType, "name"));
-    if (std::string name = CleanPartFileName(ParameterValue(m_headers.GetValue("Content-Disposition"), "filename"));
-        !name.empty()) {
-        p->FileName = std::move(name);
+    p->Charset = CharsetParameter(contentType);
+    // The name: the disposition's "filename" wins over the type's "name"; in each the RFC 2231 form wins.
+    const std::string_view disposition = m_headers.GetValue("Content-Disposition");
+    for (const std::string& name :
+         {ParameterValue(contentType, "name"), ExtendedParameterValue(contentType, "name"),
+          ParameterValue(disposition, "filename"), ExtendedParameterValue(disposition, "filename")}) {
+        if (std::string clean = CleanPartFileName(name); !clean.empty()) {
+            p->FileName = std::move(clean);
+        }
     }
     p->TransferEncoding =
             CapText(TrimmedView(m_headers.GetValue("Content-Transfer-Encoding")), PartIndexEntry::kMaxText);
@@ -648,6 +736,7 @@ void MessageBuilder::ScanUuencodedParts(const std::string& path)
             current = m_parts.NewEntry();
             current->Part = partNumber++;
             current->ContentType = "text/plain";
+            current->Charset = m_topCharset;
             current->TransferEncoding = "7bit";
             current->Offset = CappedOffset(start);
         }

@@ -133,6 +133,7 @@ private:
     std::vector<std::string> m_topLines;
     std::size_t m_topBytes = 0;
     std::string m_topType = "text/plain";
+    std::string m_topCharset; // the top content type's charset, for the text parts of a plain body
     std::string m_outerBoundary;
     std::string m_innerBoundary;
     PartIndex m_parts;

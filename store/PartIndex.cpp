@@ -23,6 +23,8 @@ constexpr char kSeparator = '\x01';
 // Lines longer than this are cut (and then usually lack their separators); the writer never makes one.
 constexpr std::size_t kMaxLineLength = 4095;
 constexpr std::size_t kFieldCount = 9;
+// The charset of a text part follows the nine fields when it has one; older files have none.
+constexpr std::size_t kCharsetField = kFieldCount;
 
 // A signed field as atoi reads it, held within int.
 int ParseInt(const char* s)
@@ -44,9 +46,17 @@ std::uint32_t ParseUnsigned(const char* s)
     return static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10));
 }
 
-std::string CutText(const char* s)
+// At most kMaxText bytes of s, cut where no UTF-8 character is split.
+std::string CutText(std::string_view s)
 {
-    return std::string(std::string_view(s).substr(0, PartIndexEntry::kMaxText));
+    if (s.size() <= PartIndexEntry::kMaxText) {
+        return std::string(s);
+    }
+    std::size_t cut = PartIndexEntry::kMaxText;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(s.substr(0, cut));
 }
 
 // Appends a number in decimal and the field separator.
@@ -75,13 +85,14 @@ bool PartIndex::Read(const char* path)
             continue; // short or foreign line (counted up to a NUL, where the fields below stop too)
         }
         // Cut the line into its fields in place; the last one ends at the next separator or the line end.
-        std::array<const char*, kFieldCount> fields{};
+        std::array<const char*, kFieldCount + 1> fields{};
         char* p = line.data();
-        for (std::size_t i = 0; i < kFieldCount; ++i) {
+        for (std::size_t i = 0; i <= kCharsetField && p != nullptr; ++i) {
             fields[i] = p;
             char* end = std::strchr(p, kSeparator);
             if (end == nullptr) {
-                break; // only for the last field
+                p = nullptr; // the last field runs to the line end; no charset field follows
+                break;
             }
             *end = '\0';
             p = end + 1;
@@ -96,6 +107,9 @@ bool PartIndex::Read(const char* path)
         entry.Size = ParseInt(fields[6]);
         entry.Offset = ParseUnsigned(fields[7]);
         entry.LineCount = ParseUnsigned(fields[8]);
+        if (fields[kCharsetField] != nullptr) {
+            entry.Charset = CutText(fields[kCharsetField]);
+        }
     }
     return true;
 }
@@ -112,11 +126,14 @@ std::string PartIndex::Text() const
         AppendNumber(data, e.Part);
         AppendNumber(data, e.SubPart);
         for (const std::string* text : {&e.FileName, &e.ContentType, &e.TransferEncoding, &e.ContentId}) {
-            AppendRecordField(data, std::string_view(*text).substr(0, PartIndexEntry::kMaxText), kSeparator);
+            AppendRecordField(data, CutText(*text), kSeparator);
         }
         AppendNumber(data, e.Size);
         AppendNumber(data, e.Offset);
         AppendNumber(data, e.LineCount);
+        if (!e.Charset.empty()) {
+            AppendRecordField(data, CutText(e.Charset), kSeparator);
+        }
         data.append("\r\n");
     }
     return data;

@@ -27,6 +27,8 @@ struct PartIndexEntry {
     std::uint32_t Offset = 0;
     /// Lines of the part's body.
     std::uint32_t LineCount = 0;
+    /// The "charset" parameter of a text part's content type ("" when it has none).
+    std::string Charset = {};
 };
 
 /// The size limit of inline parts in kilobytes when the main INI does not set [General] MaxInlineAttachSize.
@@ -36,8 +38,9 @@ inline constexpr int kDefaultMaxInlineAttachKB = 20;
 /// Not thread-safe: one thread at a time.
 ///
 /// File format, one line per part: part, sub-part, file name, content type, transfer encoding, content id, size,
-/// offset, line count, each followed by the byte 0x01, and CR LF. Numbers are decimal; the three unsigned ones
-/// (sub-part, offset, line count) are written unsigned. Texts have every byte below 0x20 replaced by a blank.
+/// offset, line count, each followed by the byte 0x01, then the charset and 0x01 when the part has one, and CR LF.
+/// Numbers are decimal; the three unsigned ones (sub-part, offset, line count) are written unsigned. Texts have every
+/// byte below 0x20 replaced by a blank and are cut to kMaxText bytes without splitting a UTF-8 character.
 class PartIndex {
 public:
     /// Reads the ".att" file at path, appending its entries. Lines with fewer than 8 separators are skipped; texts

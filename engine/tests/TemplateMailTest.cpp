@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "store/CvUserBinding.h"
+#include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
 #include "store/PartIndex.h"
 #include "testsupport/LoopbackListener.h"
@@ -80,6 +81,19 @@ protected:
         entry.SetFrom("\"Bob B\" <bob@x.com>");
         entry.SetTo("\"Carol C\" <carol@y.com>");
         return entry;
+    }
+
+    // A message stored into the Inbox through the store's own builder, as arriving mail is.
+    store::MessageIndexEntry* StoreMessage(const std::vector<std::string>& lines)
+    {
+        store::MessageBuilder builder(Index(), "Inbox");
+        if (!builder.Begin(1000, true)) {
+            return nullptr;
+        }
+        for (const std::string& line : lines) {
+            builder.AddLine(line);
+        }
+        return builder.Finish();
     }
 
     std::unique_ptr<FakePage> SessionPage(int view, const std::vector<std::string>& env = {})
@@ -244,6 +258,80 @@ TEST_F(TemplateMailTest, ShowsMailTextInThePagesCharacterSet)
     // Windows-1252 punctuation on a UTF-8 page.
     m.SetSubject("\x93quoted\x94");
     EXPECT_EQ(utf8->Render("<$SUBJECT$>"), "\xe2\x80\x9cquoted\xe2\x80\x9d");
+}
+
+TEST_F(TemplateMailTest, ShowsStoredMailInItsRealLettersOnAUtf8Page)
+{
+    LoadUser();
+    // Headers in encoded words and raw 8-bit bytes; text parts in four character sets, one without a declared one.
+    store::MessageIndexEntry* m = StoreMessage({"From: =?ISO-8859-1?Q?Andr=E9?= <andre@x.com>",
+                                                "Subject: =?ISO-8859-1?Q?Caf=E9_cr=E8me?=",
+                                                "Cc: J\xfcrgen <j@x.com>",
+                                                "To: =?KOI8-R?Q?=F0=D2?= <p@x.com>",
+                                                "Content-Type: multipart/mixed; boundary=b",
+                                                "",
+                                                "--b",
+                                                "Content-Type: text/plain; charset=KOI8-R",
+                                                "",
+                                                "\xf0\xd2\xc9\xd7\xc5\xd4",
+                                                "--b",
+                                                "Content-Type: text/html; charset=iso-8859-1",
+                                                "",
+                                                "<p>na\xefve</p>",
+                                                "--b",
+                                                "Content-Type: text/plain",
+                                                "",
+                                                "\x93quoted\x94",
+                                                "--b",
+                                                "Content-Type: text/plain; charset=iso-2022-jp",
+                                                "",
+                                                "\x1b$B0!\x1b(B",
+                                                "--b--"});
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->Subject(), "Caf\xc3\xa9 cr\xc3\xa8me") << "the index holds UTF-8";
+    m_session.Current = m;
+    auto utf8 = SessionPage(kViewMessage);
+    utf8->Lang = "de";
+    EXPECT_EQ(utf8->Render("<$SUBJECT$>|<$FROM$>|<$CC$>|<$TO$>"),
+              "Caf\xc3\xa9 cr\xc3\xa8me|Andr\xc3\xa9 &lt;andre@x.com&gt;|J\xc3\xbcrgen &lt;j@x.com&gt;|"
+              "\xd0\x9f\xd1\x80 &lt;p@x.com&gt;");
+    const std::string body = utf8->Render("<$BODY$>");
+    for (const char* want : {"\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", "na\xc3\xafve",
+                             "\xe2\x80\x9cquoted\xe2\x80\x9d", "\xe4\xba\x9c"}) {
+        EXPECT_NE(body.find(want), std::string::npos) << "want " << want << " in " << body;
+    }
+    // The same message on a Latin-1 page.
+    EXPECT_EQ(SessionPage(kViewMessage)->Render("<$SUBJECT$>"), "Caf\xe9 cr\xe8me");
+}
+
+TEST_F(TemplateMailTest, NeverLetsABodysCharsetTurnItsTextIntoMarkup)
+{
+    LoadUser();
+
+    // Read as UTF-7 or as EBCDIC, these bodies spell a script element; the renderer escaped nothing because there
+    // was nothing to escape.
+    struct Case {
+        const char* Type;
+        const char* Body;
+    };
+
+    const Case cases[] = {
+            {"text/html; charset=utf-7", "+ADw-script+AD4-alert(1)+ADw-/script+AD4-"},
+            {"text/plain; charset=UTF-7", "+ADw-img src=x onerror=alert(1)+AD4-"},
+            {"text/html; charset=IBM037", "L\xa2\x83\x99\x89\x97\xa3n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Type);
+        store::MessageIndexEntry* m =
+                StoreMessage({"From: a@x.com", "Subject: charset", std::string("Content-Type: ") + c.Type, "", c.Body});
+        ASSERT_NE(m, nullptr);
+        m_session.Current = m;
+        auto page = SessionPage(kViewMessage);
+        page->Lang = "de";
+        const std::string body = page->Render("<$BODY$>");
+        EXPECT_EQ(body.find("<script"), std::string::npos) << body;
+        EXPECT_EQ(body.find("<img"), std::string::npos) << body;
+    }
 }
 
 TEST_F(TemplateMailTest, ListsAndLinksTheAttachments)

@@ -1,6 +1,7 @@
 #include "store/EncodedWords.h"
 
 #include "platform/Charset.h"
+#include "store/MailCharset.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ std::string Shown(const std::string& s)
     return out;
 }
 
-TEST(EncodedWordsTest, DecodesWordsToTheirExactBytes)
+TEST(EncodedWordsTest, DecodesWordsIntoUtf8)
 {
     struct Case {
         std::string In;
@@ -37,33 +38,51 @@ TEST(EncodedWordsTest, DecodesWordsToTheirExactBytes)
     };
 
     const Case cases[] = {
-            // Q and B, any case of the letter.
-            {"=?ISO-8859-1?Q?Caf=E9_au_lait?=", "Caf\xE9 au lait"},
+            // Q and B, any case of the letter, converted from their charsets.
+            {"=?ISO-8859-1?Q?Caf=E9_au_lait?=", "Caf\xC3\xA9 au lait"},
             {"=?iso-8859-1?q?a=3db?=", "a=b"},
             {"=?UTF-8?B?Q2Fmw6k=?=", "Caf\xC3\xA9"},
             {"=?utf-8?b?Q2Fmw6k=?=", "Caf\xC3\xA9"},
-            // Charsets other than JIS pass through as their bytes.
-            {"=?KOI8-R?Q?=F0=D2?=", "\xF0\xD2"},
+            {"=?KOI8-R?Q?=F0=D2?=", "\xD0\x9F\xD1\x80"},
             {"=?UTF-8?Q?=E4=BA=9C?=", "\xE4\xBA\x9C"},
-            {"=?Shift_JIS?B?iJ8=?=", "\x88\x9F"},
-            // JIS charsets become Shift-JIS: through the converter, or by the byte rule where it cannot convert (the
-            // NEC row 13 circled one is not JIS X 0208).
-            {"=?ISO-2022-JP?B?GyRCMCEbKEI=?=", "\x88\x9F"},
-            {"=?iso-2022-jp?Q?=1B$B0!=1B(B?=", "\x88\x9F"},
-            {"=?ISO-2022-JP-2?B?GyRCMCEbKEI=?=", "\x88\x9F"},
-            {"=?ISO-2022-JP*ja?B?GyRCMCEbKEI=?=", "\x88\x9F"},
-            {"=?ISO-2022-JP?B?GyRCMCE=?=", "\x88\x9F"},
-            {"=?ISO-2022-JP?B?GyRCLSEbKEI=?=", "\x87\x40"},
-            {"=?ISO-2022-JPx?B?GyRCMCEbKEI=?=", "\x88\x9F"},
+            {"=?Shift_JIS?B?iJ8=?=", "\xE4\xBA\x9C"},
+            {"=?UTF-16BE?B?AGEAYg==?=", "ab"},
+            {"=?ISO-8859-15?Q?=A4?=", "\xE2\x82\xAC"},
+            {"=?ISO-8859-1*fr?Q?=E9?=", "\xC3\xA9"}, // an RFC 2231 language suffix
+            // Windows-1252, and ISO-8859-1 and US-ASCII read as it (what mail labelled so holds).
+            {"=?windows-1252?Q?=80_5?=", "\xE2\x82\xAC 5"},
+            {"=?ISO-8859-1?Q?=80=93?=", "\xE2\x82\xAC\xE2\x80\x9C"},
+            {"=?us-ascii?Q?=E9?=", "\xC3\xA9"},
+            {"=?windows-1252?Q?=81?=", "\xC2\x81"}, // unassigned: the C1 control of ISO-8859-1
+            // An unknown charset, or bytes not valid in the declared one: UTF-8 stays, other bytes are Windows-1252.
+            {"=?x-unknown?Q?caf=E9?=", "caf\xC3\xA9"},
+            {"=?x-unknown?Q?caf=C3=A9?=", "caf\xC3\xA9"},
+            {"=?UTF-8?Q?caf=E9_ok=C3=A9?=", "caf\xC3\xA9 ok\xC3\xA9"},
+            {"=?KOI8-R/x?Q?=E9?=", "=?KOI8-R/x?Q?=E9?="}, // not a word: '/' ends the charset
+            {"=?ISO-2022-KR?Q?=1B$)C=0E=FF?=", "\x1B$)C\x0E\xC3\xBF"},
+            // Broken base64: decoded as far as it goes; a character it cuts off is read as Windows-1252.
+            {"=?UTF-8?B?Q2Fmw6k?=", "Caf\xC3\xA9"},
+            {"=?UTF-8?B?w6?=", "\xC3\x83"},
+            {"=?UTF-8?B?Q2F*mw6k=?=", "Ca"},
             // Text around words stays; words need no blank around them.
             {"Re: =?a?Q?x?=!", "Re: x!"},
             {"abc=?a?Q?x?=def", "abcxdef"},
             {"=?a?Q?x?= and =?a?Q?y?=", "x and y"},
+            // Raw 8-bit text: UTF-8 stays, other bytes are read as Windows-1252.
+            {"Caf\xE9 =?UTF-8?Q?cr=C3=A8me?=", "Caf\xC3\xA9 cr\xC3\xA8me"},
+            {"Caf\xE9 \x80", "Caf\xC3\xA9 \xE2\x82\xAC"},
+            {"Jos\xC3\xA9", "Jos\xC3\xA9"},
             // White space between adjacent words goes, also when it mends a character split across two words.
             {"=?a?Q?x?= =?a?Q?y?=", "xy"},
             {"=?a?Q?x?= \t  =?a?Q?y?= z", "xy z"},
             {"=?UTF-8?Q?=C3?= =?UTF-8?Q?=A9?=", "\xC3\xA9"},
+            {"=?UTF-8?B?4oI=?= =?utf-8?B?rA==?=", "\xE2\x82\xAC"},
+            {"=?UTF-8?Q?=E2?==?UTF-8?Q?=82?==?UTF-8?Q?=AC?=", "\xE2\x82\xAC"},
+            {"=?UTF-16BE?Q?=00?= =?UTF-16BE?Q?a?=", "a"},
             {"=?a?Q?x?==?a?Q?y?=", "xy"},
+            // A cut-off character is not mended by a word of another charset, nor across text.
+            {"=?UTF-8?Q?=C3?= =?ISO-8859-1?Q?=A9?=", "\xC3\x83\xC2\xA9"},
+            {"=?UTF-8?Q?=C3?= x =?UTF-8?Q?=A9?=", "\xC3\x83 x \xC2\xA9"},
             // Q: "=" without two hex digits stays as it is.
             {"=?a?Q?50=_off=4?=", "50= off=4"},
             {"=?a?Q?x=G1=?=", "x=G1="},
@@ -72,6 +91,7 @@ TEST(EncodedWordsTest, DecodesWordsToTheirExactBytes)
                                         "c\r\t"},
             {"=?x?Q?a=00b?=", "a b"},
             {"=?x?B?YQBi?=", "a b"},
+            {"=?UTF-16BE?B?AAA=?=", " "},
             // B stops at the first byte outside the alphabet.
             {"=?a?B?YW*i?=", "a"},
             {"=?a?Q?"
@@ -92,8 +112,17 @@ TEST(EncodedWordsTest, DecodesWordsToTheirExactBytes)
             {"=?a?Q?x?= =?bad?= =?a?Q?y?=", "x =?bad?= y"},
             {"=?", "=?"},
             {"", ""},
-            // Without "=?", JIS text (ESC '$' and later ESC '(') is converted as a whole; anything else stays.
-            {"Subj \x1B$B0!\x1B(B end", "Subj \x88\x9F end"},
+            // JIS becomes UTF-8: through the converter, or by the byte rule and the vendor Shift-JIS set where the
+            // converter cannot (the NEC row 13 circled one is not JIS X 0208).
+            {"=?ISO-2022-JP?B?GyRCMCEbKEI=?=", "\xE4\xBA\x9C"},
+            {"=?iso-2022-jp?Q?=1B$B0!=1B(B?=", "\xE4\xBA\x9C"},
+            {"=?ISO-2022-JP-2?B?GyRCMCEbKEI=?=", "\xE4\xBA\x9C"},
+            {"=?ISO-2022-JP*ja?B?GyRCMCEbKEI=?=", "\xE4\xBA\x9C"},
+            {"=?ISO-2022-JP?B?GyRCMCE=?=", "\xE4\xBA\x9C"},
+            {"=?ISO-2022-JP?B?GyRCLSEbKEI=?=", "\xE2\x91\xA0"},
+            {"=?ISO-2022-JPx?B?GyRCMCEbKEI=?=", "\xE4\xBA\x9C"},
+            // Without a word, JIS text (ESC '$' and later ESC '(') is converted as a whole; anything else stays.
+            {"Subj \x1B$B0!\x1B(B end", "Subj \xE4\xBA\x9C end"},
             {"only \x1B$B0!", "only \x1B$B0!"},
             {"plain text", "plain text"},
     };
@@ -102,6 +131,7 @@ TEST(EncodedWordsTest, DecodesWordsToTheirExactBytes)
         std::string text = c.In;
         DecodeEncodedWords(text);
         EXPECT_EQ(text, c.Want) << "got " << Shown(text) << ", want " << Shown(c.Want);
+        EXPECT_TRUE(IsUtf8(text)) << "not UTF-8: " << Shown(text);
     }
 }
 

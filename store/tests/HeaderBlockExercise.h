@@ -4,6 +4,7 @@
 
 #include "store/EncodedWords.h"
 #include "store/HeaderBlock.h"
+#include "store/MailCharset.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,8 +37,11 @@ inline std::string ExerciseHeaderBlock(std::string_view data, const HeaderLimits
 
         std::string decoded(line);
         DecodeEncodedWords(decoded);
-        if (decoded.size() > line.size()) {
-            return "decoding made a line longer";
+        if (decoded.size() > 3 * line.size()) {
+            return "decoding made a line more than three times longer";
+        }
+        if (!IsUtf8(decoded)) {
+            return "decoding gave text that is not UTF-8";
         }
         if (std::count(decoded.begin(), decoded.end(), '\0') > std::count(line.begin(), line.end(), '\0')) {
             return "decoding made a NUL byte";
@@ -66,6 +70,11 @@ inline std::string ExerciseHeaderBlock(std::string_view data, const HeaderLimits
     }
     if (total > limits.MaxTotalSize) {
         return "names and values beyond the total size";
+    }
+    for (int i = 0; i < block.Count(); ++i) {
+        if (!IsUtf8(block.Item(i)->Value())) {
+            return "a value that is not UTF-8";
+        }
     }
     std::string boundary;
     const bool found = block.GetBoundary(boundary);

@@ -40,7 +40,24 @@ TEST(HeaderBlockTest, AddLineSplitsUnfoldsAndDecodes)
     };
 
     const Case cases[] = {
-            {"encoded subject", {"Subject: =?ISO-8859-1?Q?Caf=E9_au_lait?="}, {{"Subject", "Caf\xE9 au lait"}}},
+            {"encoded subject", {"Subject: =?ISO-8859-1?Q?Caf=E9_au_lait?="}, {{"Subject", "Caf\xC3\xA9 au lait"}}},
+            // A character split across words on two folded lines comes out whole; when nothing completes it, its
+            // bytes are read as Windows-1252.
+            {"character split across folded words",
+             {"Subject: =?UTF-8?Q?Caf=C3?=", " =?UTF-8?Q?=A9?= ok"},
+             {{"Subject", "Caf\xC3\xA9 ok"}}},
+            {"character split across three lines",
+             {"Subject: =?UTF-8?Q?=E2?=", "\t=?UTF-8?Q?=82?=", " =?UTF-8?Q?=AC?="},
+             {{"Subject", "\xE2\x82\xAC"}}},
+            {"split character followed by plain text",
+             {"Subject: =?UTF-8?Q?Caf=C3?=", " plain"},
+             {{"Subject", "Caf\xC3\x83 plain"}}},
+            {"split character followed by another charset",
+             {"Subject: =?UTF-8?Q?a=C3?=", " =?ISO-8859-1?Q?=E9?="},
+             {{"Subject", "a\xC3\x83\xC3\xA9"}}},
+            {"split character left at the end of the header",
+             {"Subject: =?UTF-8?Q?a=C3?=", "To: b"},
+             {{"Subject", "a\xC3\x83"}, {"To", "b"}}},
             {"folded encoded words join", {"Subject: =?a?Q?x?=", "\t=?a?Q?y?="}, {{"Subject", "xy"}}},
             {"folded words with more blanks", {"Subject: =?a?Q?x?=", "  \t =?a?Q?y?= z"}, {{"Subject", "xy z"}}},
             {"plain continuation joins with one blank",
@@ -57,13 +74,16 @@ TEST(HeaderBlockTest, AddLineSplitsUnfoldsAndDecodes)
             {"name keeps its case and the text before the colon", {"cOnTeNt-TyPe : x:y"}, {{"cOnTeNt-TyPe ", "x:y"}}},
             {"final CR is dropped", {"To: a\r", " b\r"}, {{"To", "a b"}}},
             {"NUL becomes a blank", {std::string("To: a\0b", 7), std::string(" c\0", 3)}, {{"To", "a b c "}}},
-            {"8-bit bytes stay", {"Subject: \xE9t\xE9"}, {{"Subject", "\xE9t\xE9"}}},
+            {"8-bit bytes not UTF-8 are read as Windows-1252",
+             {"Subject: \xE9t\xE9 \x80"},
+             {{"Subject", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"}}},
+            {"UTF-8 stays", {"Subject: \xC3\xA9t\xC3\xA9"}, {{"Subject", "\xC3\xA9t\xC3\xA9"}}},
             {"decoded control bytes stay in the block",
              {"Subject: =?x?Q?a=0Ab=01c?="},
              {{"Subject", "a\nb\x01"
                           "c"}}},
             {"names are not decoded", {"=?a?Q?X?=: y", "=?a?Q?Subject=3A_evil?="}, {{"=?a?Q?X?=", "y"}}},
-            {"raw JIS text becomes Shift-JIS", {"Subject: \x1B$B0!\x1B(B"}, {{"Subject", "\x88\x9F"}}},
+            {"raw JIS text becomes UTF-8", {"Subject: \x1B$B0!\x1B(B"}, {{"Subject", "\xE4\xBA\x9C"}}},
             {"long names are cut", {std::string(70, 'N') + ": v"}, {{std::string(59, 'N'), "v"}}},
     };
     for (const Case& c : cases) {
@@ -193,7 +213,7 @@ TEST_F(HeaderBlockFileTest, ReadFileStopsAtTheFirstEmptyLine)
                                                              "X-Body: not a header\r\n");
     const HeaderBlock block = HeaderBlock::ReadFile(path.c_str());
     EXPECT_EQ(ItemsOf(block),
-              (Items{{"From", "a@example.com"}, {"Subject", "Caf\xE9 au lait"}, {"To", "b@example.com"}}));
+              (Items{{"From", "a@example.com"}, {"Subject", "Caf\xC3\xA9 au lait"}, {"To", "b@example.com"}}));
 }
 
 TEST_F(HeaderBlockFileTest, ReadFileCutsLongLinesWithoutMakingHeadersOfTheirRest)

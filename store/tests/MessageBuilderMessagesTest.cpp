@@ -34,6 +34,7 @@ struct ExpectedPart {
     std::uint32_t Lines;
     /// Index into the case's Body of the part's first body line.
     std::size_t FirstLine;
+    std::string Charset = {};
 };
 
 struct Case {
@@ -91,7 +92,7 @@ std::vector<Case> Cases()
                               "<p>Caf=E9 au lait, caf=E9 cr=E8me et th=E9 pour tout le monde, s'il vous pla=",
                               "=EEt.</p>", "--qp1--"},
                      // 90 bytes in the file, 90 * 73 / 78 = 84.2.
-                     .Parts = {{1, 0, "ATT00001.html", "text/html", "quoted-printable", "", 84, 2, 4}},
+                     .Parts = {{1, 0, "ATT00001.html", "text/html", "quoted-printable", "", 84, 2, 4, "iso-8859-1"}},
                      .HasAttachments = true,
                      .Date = 1});
     cases.push_back(
@@ -104,7 +105,7 @@ std::vector<Case> Cases()
                               "Content-Disposition: attachment; filename=\"invoice-2026.pdf\"", ""},
                              Base64Lines(3),
                              {"--b64--", "epilogue"}}),
-             .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 19, 1, 4},
+             .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 19, 1, 4, "us-ascii"},
                        {2, 0, "invoice-2026.pdf", "application/pdf", "base64", "", 171, 3, 10}},
              .HasAttachments = true});
     cases.push_back({.Name = "MixedWithTwoParts",
@@ -115,7 +116,7 @@ std::vector<Case> Cases()
                                       "Content-Disposition: attachment; filename=\"chart.png\"", ""},
                                      Base64Lines(1),
                                      {"--mix--"}}),
-                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "7bit", "", 21, 2, 4},
+                     .Parts = {{1, 0, "ATT00001.txt", "text/plain", "7bit", "", 21, 2, 4, "us-ascii"},
                                {2, 0, "chart.png", "image/png", "base64", "", 57, 1, 11}},
                      .HasAttachments = true});
     cases.push_back({.Name = "AlternativePartsAreSubPartsOfPartOne",
@@ -163,7 +164,7 @@ std::vector<Case> Cases()
                                       "Content-Transfer-Encoding: base64", "Content-ID:  <logo@example.com> ", ""},
                                      Base64Lines(2),
                                      {"--rel--"}}),
-                     .Parts = {{1, 0, "ATT00001.html", "text/html", "", "", 34, 1, 3},
+                     .Parts = {{1, 0, "ATT00001.html", "text/html", "", "", 34, 1, 3, "utf-8"},
                                {2, 0, "ATT00002.png", "image/png", "base64", "logo@example.com", 114, 2, 9}},
                      .HasAttachments = true});
     cases.push_back({.Name = "UuencodedBlockInText",
@@ -223,18 +224,81 @@ std::vector<Case> Cases()
                      .Parts = {{1, 0, "ATT00001.txt", "text/plain", "", "", 7, 1, 3},
                                {2, 0, "ATT00002.txt", "text/plain", "", "", 8, 1, 6}},
                      .HasAttachments = true});
-    cases.push_back({.Name = "EightBitHeaderValuesAndNamesAreKept",
+    // RFC 2231 names: encoded, in pieces, in a charset of their own; they win over the plain forms.
+    cases.push_back({.Name = "Rfc2231NamesAreDecodedIntoUtf8",
+                     .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=r"},
+                     .Body = {"--r",
+                              "Content-Type: application/pdf; name=\"fallback.pdf\"",
+                              "Content-Disposition: attachment; filename*=UTF-8''%E2%82%AC%20report.pdf",
+                              "",
+                              "1",
+                              "--r",
+                              "Content-Type: text/plain; name*=ISO-8859-1'fr'caf%E9.txt",
+                              "",
+                              "2",
+                              "--r",
+                              "Content-Type: text/plain",
+                              "Content-Disposition: attachment; filename*0*=UTF-8''long%20; filename*1=name;",
+                              " filename*2*=%C3%A9.txt",
+                              "",
+                              "3",
+                              "--r",
+                              "Content-Type: text/plain",
+                              "Content-Disposition: attachment; filename*=KOI8-R''%F0%D2.txt",
+                              "",
+                              "4",
+                              "--r",
+                              "Content-Type: text/plain",
+                              "Content-Disposition: attachment; filename*=UTF-8''%E2%82.txt",
+                              "",
+                              "5",
+                              "--r",
+                              "Content-Type: text/plain",
+                              "Content-Disposition: attachment; filename*=''..%2F..%2Fevil.txt",
+                              "",
+                              "6",
+                              "--r--"},
+                     .Parts = {{1, 0, "\xE2\x82\xAC report.pdf", "application/pdf", "", "", 3, 1, 4},
+                               {2, 0, "caf\xC3\xA9.txt", "text/plain", "", "", 3, 1, 8},
+                               {3, 0, "long name\xC3\xA9.txt", "text/plain", "", "", 3, 1, 14},
+                               {4, 0, "\xD0\x9F\xD1\x80.txt", "text/plain", "", "", 3, 1, 19},
+                               {5, 0, "\xC3\xA2\xE2\x80\x9A.txt", "text/plain", "", "", 3, 1, 24},
+                               {6, 0, "evil.txt", "text/plain", "", "", 3, 1, 29}},
+                     .HasAttachments = true});
+    // Index texts are cut to their cap after conversion, never inside a character: 600 raw Latin-1 bytes become
+    // 1200 bytes of UTF-8, cut to 511 characters; "a" and 400 euro signs from one word to "a" and 340 of them.
+    {
+        std::string euros;
+        std::string words;
+        for (int i = 0; i < 400; ++i) {
+            euros += "\xE2\x82\xAC";
+            words += "=80";
+        }
+        std::string eAcutes;
+        for (int i = 0; i < 511; ++i) {
+            eAcutes += "\xC3\xA9";
+        }
+        cases.push_back({.Name = "IndexTextsAreCutOnACharacterBoundaryAfterConversion",
+                         .Headers = {"From: =?windows-1252?Q?a" + words + "?=", "Subject: " + std::string(600, '\xE9')},
+                         .Body = {"text"},
+                         .Parts = {},
+                         .HasAttachments = false,
+                         .From = "a" + euros.substr(0, std::size_t{340} * 3),
+                         .Subject = eAcutes});
+    }
+    // Raw 8-bit text that is not UTF-8 is read as Windows-1252; UTF-8 stays as it is.
+    cases.push_back({.Name = "EightBitHeaderValuesAndNamesBecomeUtf8",
                      .Headers = {"From: Jos\xc3\xa9 <jose@example.com>", "Subject: Caf\xe9 cr\xe8me",
                                  "Content-Type: multipart/mixed; boundary=8b"},
                      .Body = {"--8b", "Content-Type: application/pdf; name=\"r\xe9sum\xe9.pdf\"", "", "latin", "--8b",
                               "Content-Type: text/plain; charset=utf-8",
                               "Content-Disposition: attachment; filename=\"\xe6\x97\xa5\xe6\x9c\xac.txt\"", "",
                               "\xe6\x97\xa5\xe6\x9c\xac", "--8b--"},
-                     .Parts = {{1, 0, "r\xe9sum\xe9.pdf", "application/pdf", "", "", 7, 1, 3},
-                               {2, 0, "\xe6\x97\xa5\xe6\x9c\xac.txt", "text/plain", "", "", 8, 1, 8}},
+                     .Parts = {{1, 0, "r\xc3\xa9sum\xc3\xa9.pdf", "application/pdf", "", "", 7, 1, 3},
+                               {2, 0, "\xe6\x97\xa5\xe6\x9c\xac.txt", "text/plain", "", "", 8, 1, 8, "utf-8"}},
                      .HasAttachments = true,
                      .From = "Jos\xc3\xa9 <jose@example.com>",
-                     .Subject = "Caf\xe9 cr\xe8me"});
+                     .Subject = "Caf\xc3\xa9 cr\xc3\xa8me"});
     cases.push_back(
             {.Name = "LongBodyLineInAPart",
              .Headers = {"From: a@example.com", "Content-Type: multipart/mixed; boundary=long"},
@@ -266,7 +330,8 @@ std::vector<Case> Cases()
                       "Content-Type: text/plain; name=\"dir/\"", "", "7", "--n",
                       "Content-Type: text/plain; name=plain.txt; charset=x", "", "8", "--n", "Content-Type: text/html",
                       "Content-Disposition: inline; FileName=\" spaced.htm \"", "", "9", "--n",
-                      // ".." once cut to the longest name kept, without splitting the 8-bit run.
+                      // The 8-bit run read as Windows-1252 (euro signs), cut to the longest name kept on a character
+                      // boundary.
                       "Content-Type: text/plain; name=\".." + std::string(100, '\x80') + "\"", "", "10", "--n--"},
              .Parts = {{1, 0, "passwd.pdf", "application/pdf", "", "", 3, 1, 3},
                        {2, 0, "report.pdf", "application/pdf", "", "", 3, 1, 8},
@@ -275,9 +340,18 @@ std::vector<Case> Cases()
                        {5, 0, "Upper.TXT", "text/plain", "", "", 3, 1, 20},
                        {6, 0, "ATT00006.pdf", "application/pdf", "", "", 3, 1, 24},
                        {7, 0, "ATT00007.txt", "text/plain", "", "", 3, 1, 28},
-                       {8, 0, "plain.txt", "text/plain", "", "", 3, 1, 32},
+                       {8, 0, "plain.txt", "text/plain", "", "", 3, 1, 32, "x"},
                        {9, 0, "spaced.htm", "text/html", "", "", 3, 1, 37},
-                       {10, 0, "ATT00010.txt", "text/plain", "", "", 4, 1, 41}},
+                       {10, 0,
+                        ".." +
+                                [] {
+                                    std::string euros;
+                                    for (int i = 0; i < 25; ++i) {
+                                        euros += "\xE2\x82\xAC";
+                                    }
+                                    return euros;
+                                }(),
+                        "text/plain", "", "", 4, 1, 41}},
              .HasAttachments = true});
     // A top header block past its cap ends there; the header lines after it are body lines before the first
     // boundary.
@@ -357,6 +431,7 @@ void ExpectSameParts(const PartIndex& got, const PartIndex& want, const char* wh
         EXPECT_EQ(g.Size, w.Size);
         EXPECT_EQ(g.Offset, w.Offset);
         EXPECT_EQ(g.LineCount, w.LineCount);
+        EXPECT_EQ(g.Charset, w.Charset);
     }
 }
 
@@ -413,7 +488,7 @@ void MessageBuilderMessagesTest::StoreAndCheck(const Case& c)
         PartIndexEntry& w = *want.NewEntry();
         w = {p.Part,     p.SubPart,   p.Name, p.Type,
              p.Encoding, p.ContentId, p.Size, static_cast<std::uint32_t>(lineOffsets.at(bodyStart + p.FirstLine)),
-             p.Lines};
+             p.Lines,    p.Charset};
     }
     ExpectSameParts(parts, want, "part index file");
     for (int i = 0; i < parts.Count() && i < want.Count(); ++i) {

@@ -26,7 +26,7 @@ PartIndexEntry& AddPart(PartIndex& index, int part, std::uint32_t subPart, const
 auto Fields(const PartIndexEntry& e)
 {
     return std::make_tuple(e.Part, e.SubPart, e.FileName, e.ContentType, e.TransferEncoding, e.ContentId, e.Size,
-                           e.Offset, e.LineCount);
+                           e.Offset, e.LineCount, e.Charset);
 }
 
 TEST(PartIndexTest, IsInlinePartFollowsTypeSizeAndPreference)
@@ -157,6 +157,8 @@ TEST_F(PartIndexFileTest, WriteGivesTheFileFormatAndReadGivesItBack)
     second.ContentId = "id@x";
     second.Offset = 3000000000U; // past 2 GiB: written unsigned
     second.LineCount = 4294967295U;
+    PartIndexEntry& third = AddPart(index, 3, 0, "text/plain", 5);
+    third.Charset = "koi8-r"; // a text part's charset follows the nine fields
 
     const std::string path = m_dir.PathOf("QM000001.att");
     ASSERT_TRUE(index.Write(path.c_str()));
@@ -176,13 +178,23 @@ TEST_F(PartIndexFileTest, WriteGivesTheFileFormatAndReadGivesItBack)
                                              "id@x\x01"
                                              "-1\x01"
                                              "3000000000\x01"
-                                             "4294967295\x01\r\n");
+                                             "4294967295\x01\r\n"
+                                             "3\x01"
+                                             "0\x01\x01"
+                                             "text/plain\x01\x01\x01"
+                                             "5\x01"
+                                             "0\x01"
+                                             "0\x01"
+                                             "koi8-r\x01\r\n");
 
     PartIndex back;
     ASSERT_TRUE(back.Read(path.c_str()));
-    ASSERT_EQ(back.Count(), 2);
+    ASSERT_EQ(back.Count(), 3);
     EXPECT_EQ(Fields(back.Item(0)), Fields(first));
     EXPECT_EQ(Fields(back.Item(1)), Fields(second));
+    EXPECT_EQ(Fields(back.Item(2)), Fields(third));
+    EXPECT_EQ(back.Item(0).Charset, "");
+    EXPECT_EQ(back.Item(2).Charset, "koi8-r");
 }
 
 TEST_F(PartIndexFileTest, WriteCleansAndCutsTextsSoThatNoneSplitsALine)
@@ -193,7 +205,9 @@ TEST_F(PartIndexFileTest, WriteCleansAndCutsTextsSoThatNoneSplitsALine)
                  "2\x01"
                  "evil\r\nname\t.txt";
     e.ContentId = std::string(100, 'c');
-    AddPart(index, 2, 0, "text/html");
+    AddPart(index, 2, 0, "text/html").FileName =
+            "a" + std::string(61, 'x') +
+            "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC";
 
     const std::string path = m_dir.PathOf("QM000002.att");
     ASSERT_TRUE(index.Write(path.c_str()));
@@ -204,6 +218,9 @@ TEST_F(PartIndexFileTest, WriteCleansAndCutsTextsSoThatNoneSplitsALine)
     EXPECT_EQ(back.Item(0).ContentId, std::string(79, 'c'));
     EXPECT_EQ(back.Item(1).Part, 2);
     EXPECT_EQ(back.Item(1).ContentType, "text/html");
+    // Cut to 79 bytes without splitting a character: 62 bytes and five euro signs (79 would cut the sixth).
+    EXPECT_EQ(back.Item(1).FileName,
+              "a" + std::string(61, 'x') + "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC");
 }
 
 TEST_F(PartIndexFileTest, ReadSkipsShortLinesAndAcceptsOlderForms)
