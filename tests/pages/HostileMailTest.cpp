@@ -245,7 +245,8 @@ struct PageCheck {
 
 constexpr PageCheck kPageChecks[] = {
         {"no script of the mail ran", "window.pwned === undefined"},
-        {"the page has no script element", "document.scripts.length === 0"},
+        {"no script element but the page's own, after its main",
+         "[...document.scripts].every(s => s.parentElement === document.body && !s.closest('main'))"},
         {"the page stayed where it was", "location.pathname === '/mail' && document.baseURI === location.href", false},
         {"no base element", "document.querySelector('base') === null"},
         {"no meta http-equiv", "document.querySelector('meta[http-equiv]') === null"},
@@ -402,7 +403,7 @@ protected:
                                       "document.head.append(document.createElement('base'));"
                                       "const m = document.createElement('meta'); m.httpEquiv = 'refresh';"
                                       "document.head.append(m);"
-                                      "document.body.append(document.createElement('script'));"
+                                      "document.querySelector('.message-body').append(document.createElement('script'));"
                                       "document.querySelector('main').append(document.createElement('form'));"
                                       "window.pwned = 1; true")
                             .IsTrue());
