@@ -36,6 +36,10 @@ using qm::store::MessageIndexEntry;
 // Distinct messages stored through the builder; the rest of the inbox are copies of them with headers of their own.
 constexpr int kDistinct = 40;
 
+// What the List page shows of the messages (their subjects) and the Message page of the body.
+constexpr const char* kListNeedle = "Benchmark message";
+constexpr const char* kMessageNeedle = "ordinary prose of a mail body";
+
 std::vector<std::string> MessageLines(int n)
 {
     std::vector<std::string> lines = {
@@ -156,9 +160,10 @@ struct Figures {
     long long Requests = 0;
 };
 
-// Runs wrk against url with the session's cookies, sampling the server's PSS meanwhile.
-Figures Measure(const std::string& url, const std::string& cookies, int pid, int seconds, int clients,
-                const std::string& scratch)
+// Runs wrk against url with the session's cookies, sampling the server's PSS meanwhile. A response that is not 200
+// or lacks needle (plain text without quotes or backslashes) is counted as a failure.
+Figures Measure(const std::string& url, const std::string& needle, const std::string& cookies, int pid, int seconds,
+                int clients, const std::string& scratch)
 {
     Figures figures;
     std::atomic<bool> running{true};
@@ -172,13 +177,16 @@ Figures Measure(const std::string& url, const std::string& cookies, int pid, int
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    // wrk counts statuses other than 2xx and 3xx; the script counts what is not a full page besides.
+    // wrk counts statuses other than 2xx and 3xx; the script counts what is not the whole page besides.
     const std::string script = scratch + "/check.lua";
     {
         std::ofstream lua(script);
         lua << "local bad = 0\n"
                "function response(status, headers, body)\n"
-               "  if status ~= 200 or not string.find(body, \"</html>\", 1, true) then bad = bad + 1 end\n"
+               "  if status ~= 200 or not string.find(body, \"</html>\", 1, true) or\n"
+               "     not string.find(body, \""
+            << needle
+            << "\", 1, true) then bad = bad + 1 end\n"
                "end\n"
                "function done(summary, latency, requests)\n"
                "  io.write(string.format(\"incomplete pages: %d\\n\", bad))\n"
@@ -244,6 +252,8 @@ int main(int argc, char** argv)
         return 2;
     }
     const int pid = install.Server().Pid();
+    std::printf("server pid %d (for a profiler to attach to)\n", pid);
+    (void)std::fflush(stdout);
 
     const qm::test::CurlReply logon =
             qm::test::Curl({"--data-urlencode", std::string("User=") + qm::test::kDemoUser, "--data-urlencode",
@@ -260,7 +270,7 @@ int main(int argc, char** argv)
     const std::string listUrl = install.MailUrl("Session=" + id + "&View=List");
     const qm::test::CurlReply list = qm::test::Curl({"-H", "Cookie: " + cookies, listUrl});
     const int rows = Count(list.Body, "View=Message&amp;Number=");
-    if (list.Status != 200 || rows == 0 || list.Body.find("Benchmark message") == std::string::npos) {
+    if (list.Status != 200 || rows == 0 || list.Body.find(kListNeedle) == std::string::npos) {
         (void)std::fprintf(stderr, "qm_pages_bench: the List page holds no messages (%u):\n%s\n", list.Status,
                            list.Body.c_str());
         return 1;
@@ -268,7 +278,7 @@ int main(int argc, char** argv)
     const std::string number = Match(list.Body, R"(View=Message&amp;Number=([0-9]+))");
     const std::string messageUrl = install.MailUrl("Session=" + id + "&View=Message&Number=" + number);
     const qm::test::CurlReply message = qm::test::Curl({"-H", "Cookie: " + cookies, messageUrl});
-    if (message.Status != 200 || message.Body.find("ordinary prose of a mail body") == std::string::npos) {
+    if (message.Status != 200 || message.Body.find(kMessageNeedle) == std::string::npos) {
         (void)std::fprintf(stderr, "qm_pages_bench: the Message page holds no message (%u):\n%s\n", message.Status,
                            message.Body.c_str());
         return 1;
@@ -279,12 +289,12 @@ int main(int argc, char** argv)
     std::printf("wrk: %d threads, %d keep-alive connections of one session, %d s a page\n", clients, clients,
                 seconds);
     qm::test::TempDir scratch;
-    const Figures listFigures = Measure(listUrl, cookies, pid, seconds, clients, scratch.Path().string());
+    const Figures listFigures = Measure(listUrl, kListNeedle, cookies, pid, seconds, clients, scratch.Path().string());
     if (!listFigures.Ok) {
         return 1;
     }
     Print("List page", listFigures);
-    const Figures messageFigures = Measure(messageUrl, cookies, pid, seconds, clients, scratch.Path().string());
+    const Figures messageFigures = Measure(messageUrl, kMessageNeedle, cookies, pid, seconds, clients, scratch.Path().string());
     if (!messageFigures.Ok) {
         return 1;
     }
