@@ -8,6 +8,7 @@
 #include "engine/Engine.h"
 #include "engine/LanguagesFile.h"
 #include "engine/LogonThrottle.h"
+#include "engine/MailActions.h"
 #include "engine/MailFetch.h"
 #include "engine/NewAccount.h"
 #include "engine/PageChoice.h"
@@ -431,9 +432,26 @@ void Request::BeginView()
 
 void Request::RunAction()
 {
-    // The actions of the mail, compose and options views come with their pages; the views of this build have none.
     if (m_services.Action) {
         m_services.Action(*this);
+        return;
+    }
+    // The compose and options views have no actions in this build yet.
+    switch (m_view) {
+    case kViewMain:
+        MainAction(*this);
+        break;
+    case kViewList:
+        ListAction(*this);
+        break;
+    case kViewMessage:
+        MessageAction(*this);
+        break;
+    case kViewAttachment:
+        AttachmentAction(*this);
+        break;
+    default:
+        break;
     }
 }
 
@@ -450,7 +468,15 @@ void Request::PreparePage()
             AppendSetCookie(m_head, "Theme", m_theme, expires);
         }
     }
-    // The list, message and compose pages prepare their data here once they exist.
+    if (m_pageWritten) {
+        return;
+    }
+    // The compose pages prepare their data here once they exist.
+    if (m_view == kViewList) {
+        PrepareListPage(*this);
+    } else if (m_view == kViewMessage) {
+        PrepareMessagePage(*this);
+    }
 }
 
 std::string Request::PageName() const
@@ -475,6 +501,18 @@ void Request::WritePage()
     (void)std::fwrite(kPageHead.data(), 1, kPageHead.size(), out);
     (void)std::fwrite(m_page.data(), 1, m_page.size(), out);
     // The host sees the end of the response here, before the work after the page.
+    CloseStreams();
+}
+
+void Request::WriteOwnResponse(const std::function<void(std::FILE*)>& write)
+{
+    if (m_pageWritten || !m_out) {
+        return;
+    }
+    m_pageWritten = true;
+    std::FILE* out = m_out.get();
+    (void)std::fwrite(m_head.data(), 1, m_head.size(), out);
+    write(out);
     CloseStreams();
 }
 

@@ -11,6 +11,7 @@
 #include "engine/PageContext.h"
 #include "platform/FdStream.h"
 
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -68,7 +69,24 @@ public:
     /// The mail work after the page: set by the List and Message actions (with the session's RetrievalPending).
     void SetFetchAfterPage(bool on) { m_fetchAfterPage = on; }
 
+    /// Whether the mail work after the page was asked for.
+    bool FetchAfterPage() const { return m_fetchAfterPage; }
+
     CgiInput& MutableInput() { return m_input; }
+
+    /// The view an action changes to: the page of that view is shown instead.
+    void SetView(int view) { m_view = view; }
+
+    /// The request's clock.
+    time_t Now() const { return m_services.Now(); }
+
+    /// For a view that writes the whole response itself: writes the cookie lines, then lets write put its own
+    /// header lines, the blank line and the body on the stream; then the output is closed and no page is rendered.
+    /// Nothing is written when the request has no output or its response is written already.
+    void WriteOwnResponse(const std::function<void(std::FILE*)>& write);
+
+    /// True once the response has been written.
+    bool ResponseWritten() const { return m_pageWritten; }
 
     // PageContext
     std::string& Output() override { return m_page; }

@@ -294,9 +294,15 @@ public:
 
     void MarkDirty() { m_dirty = true; }
 
+    /// The visible set must be computed again (SelectView clears the mark) / the order must be computed again
+    /// (Sort clears it).
     bool ViewDirty() const { return m_viewDirty; }
 
+    void MarkViewDirty() { m_viewDirty = true; }
+
     bool SortDirty() const { return m_sortDirty; }
+
+    void MarkSortDirty() { m_sortDirty = true; }
 
     int CurrentPage() const { return m_currentPage; }
 
