@@ -342,6 +342,7 @@ private:
         int Total = 0;
         int Unread = 0;
     };
+
     const FolderCounts* CountsOf(std::string_view folder) const;
     mutable std::unordered_map<std::string, FolderCounts> m_folderCounts;
     mutable bool m_countsValid = false;
@@ -349,7 +350,9 @@ private:
     // The array indexes of the visible entries in ascending order, found at the first use after the visibility or
     // the order of the entries changed, so that stepping and paging through the view does not walk the index.
     const std::vector<int>& VisibleAt() const;
+
     void ForgetVisible() { m_visibleValid = false; }
+
     mutable std::vector<int> m_visibleAt;
     mutable bool m_visibleValid = false;
 

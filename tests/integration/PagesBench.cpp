@@ -247,8 +247,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (!install.Start()) {
-        (void)std::fprintf(stderr, "qm_pages_bench: the server did not start: %s\n",
-                           install.Server().Errors().c_str());
+        (void)std::fprintf(stderr, "qm_pages_bench: the server did not start: %s\n", install.Server().Errors().c_str());
         return 2;
     }
     const int pid = install.Server().Pid();
@@ -261,8 +260,8 @@ int main(int argc, char** argv)
     const std::string id = qm::test::FindSessionId(logon.Body);
     const std::string cookies = CookiesOf(logon);
     if (logon.Status != 200 || id.empty() || cookies.find("Session=") == std::string::npos) {
-        (void)std::fprintf(stderr, "qm_pages_bench: the logon failed (%u):\n%s\n%s\n", logon.Status,
-                           logon.Head.c_str(), logon.Body.c_str());
+        (void)std::fprintf(stderr, "qm_pages_bench: the logon failed (%u):\n%s\n%s\n", logon.Status, logon.Head.c_str(),
+                           logon.Body.c_str());
         return 2;
     }
 
@@ -286,15 +285,15 @@ int main(int argc, char** argv)
 
     std::printf("inbox: %d messages, List page of %d rows (%zu bytes), Message page %s (%zu bytes)\n", count, rows,
                 list.Body.size(), number.c_str(), message.Body.size());
-    std::printf("wrk: %d threads, %d keep-alive connections of one session, %d s a page\n", clients, clients,
-                seconds);
+    std::printf("wrk: %d threads, %d keep-alive connections of one session, %d s a page\n", clients, clients, seconds);
     qm::test::TempDir scratch;
     const Figures listFigures = Measure(listUrl, kListNeedle, cookies, pid, seconds, clients, scratch.Path().string());
     if (!listFigures.Ok) {
         return 1;
     }
     Print("List page", listFigures);
-    const Figures messageFigures = Measure(messageUrl, kMessageNeedle, cookies, pid, seconds, clients, scratch.Path().string());
+    const Figures messageFigures =
+            Measure(messageUrl, kMessageNeedle, cookies, pid, seconds, clients, scratch.Path().string());
     if (!messageFigures.Ok) {
         return 1;
     }
