@@ -32,11 +32,43 @@ std::optional<std::string> ReadValue(std::string_view section, std::string_view 
     return LoadIniCached(file)->Get(section, key);
 }
 
+// Applies one change to document as the INI layer does; false when it cannot be written.
+bool Apply(platform::IniDocument& document, const platform::IniChange& change)
+{
+    if (change.Value) {
+        return document.Set(change.Section, change.Key, *change.Value);
+    }
+    if (!platform::IsValidIniSection(change.Section)) {
+        return false;
+    }
+    if (change.Key.empty()) {
+        document.DeleteSection(change.Section);
+    } else if (platform::IsValidIniKey(change.Key)) {
+        document.DeleteKey(change.Section, change.Key);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// True when document reads as change would leave it: the key holds the value (and the value can be written), or
+// the key or section to delete is missing.
+bool Holds(const platform::IniDocument& document, const platform::IniChange& change)
+{
+    if (!platform::IsValidIniSection(change.Section) || (!change.Key.empty() && !platform::IsValidIniKey(change.Key))) {
+        return false;
+    }
+    if (change.Value) {
+        return !change.Key.empty() && platform::IsValidIniValue(*change.Value) &&
+               document.Get(change.Section, change.Key) == change.Value;
+    }
+    return change.Key.empty() ? !document.HasSection(change.Section) : !document.Get(change.Section, change.Key);
+}
+
 bool WriteValue(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
 {
-    const bool written = platform::IniWrite(std::string(file), section, key, value).has_value();
-    NoteIniWritten(file);
-    return written;
+    const platform::IniChange change{std::string(section), std::string(key), std::string(value)};
+    return WriteIniChangesFile(file, std::span(&change, 1));
 }
 
 // Copies text into buf (size bytes, NUL included), cut to fit. Returns buf.
@@ -128,6 +160,29 @@ std::string ReadIniString(std::string_view section, std::string_view key, std::s
     return ReadIniStringFile(section, key, def, MainIniPath());
 }
 
+bool WriteIniChangesFile(std::string_view file, std::span<const platform::IniChange> changes)
+{
+    // Decided on the version of the file this thread sees now (inside a request: the one it checked at its first
+    // use, or after the last write of this process): when the changes leave its text as it is, the write is as if
+    // made at that check, and nothing is written. A later writer's change then stands, as it would after ours.
+    const IniSnapshot current = LoadIniCached(file);
+    if (std::ranges::all_of(changes, [&](const platform::IniChange& change) { return Holds(*current, change); })) {
+        return true;
+    }
+    platform::IniDocument edited = *current;
+    for (const platform::IniChange& change : changes) {
+        if (!Apply(edited, change)) {
+            return false;
+        }
+    }
+    if (edited.Text() == current->Text()) {
+        return true;
+    }
+    const bool written = platform::IniWriteMany(std::string(file), changes).has_value();
+    NoteIniWritten(file);
+    return written;
+}
+
 bool WriteIniStringFile(const char* section, const char* key, const char* value, const char* file)
 {
     if (section == nullptr || file == nullptr) {
@@ -136,10 +191,11 @@ bool WriteIniStringFile(const char* section, const char* key, const char* value,
     if (key != nullptr && value != nullptr) {
         return WriteValue(section, key, value, file);
     }
-    const bool written = key == nullptr ? platform::IniDeleteSection(file, section).has_value()
-                                        : platform::IniDeleteKey(file, section, key).has_value();
-    NoteIniWritten(file);
-    return written;
+    if (!platform::IsValidIniSection(section) || (key != nullptr && !platform::IsValidIniKey(key))) {
+        return true; // no such section or key can be in the file: nothing to delete
+    }
+    const platform::IniChange change{section, key == nullptr ? std::string() : std::string(key), std::nullopt};
+    return WriteIniChangesFile(file, std::span(&change, 1));
 }
 
 bool WriteIniString(const char* section, const char* key, const char* value)
@@ -232,15 +288,18 @@ char* ReadIniPassword(const char* section, const char* key, char* buf, std::size
                    size);
 }
 
-bool WriteIniPassword(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
+std::optional<std::string> StoredPasswordText(std::string_view value)
 {
     if (value.size() > kMaxStoredPassword) {
-        return false;
+        return std::nullopt;
     }
-    if (IsMarkerPassword(value)) {
-        return WriteValue(section, key, value, file);
-    }
-    return WriteValue(section, key, ScramblePassword(value), file);
+    return IsMarkerPassword(value) ? std::string(value) : ScramblePassword(value);
+}
+
+bool WriteIniPassword(std::string_view section, std::string_view key, std::string_view value, std::string_view file)
+{
+    const std::optional<std::string> stored = StoredPasswordText(value);
+    return stored && WriteValue(section, key, *stored, file);
 }
 
 // ---- files ----

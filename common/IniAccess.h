@@ -2,8 +2,12 @@
 // on a named file) and the few file helpers that account handling needs.
 #pragma once
 
+#include "platform/IniFile.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +17,7 @@ namespace qm {
 // compare without regard to ASCII case; blanks around a value and one pair of double quotes around it are dropped.
 // No read writes a default back. Writes go through the INI layer, which rewrites the file as one atomic step under
 // a lock and refuses, with false, any section, key or value that holds CR, LF or NUL (so no value can add lines).
+// A write that would leave the file as this thread sees it (common/IniCache) does not touch it.
 // Every function here is safe to call from several threads and processes at once.
 
 /// Sets the process-wide path of the main INI file that every main-INI function below uses.
@@ -53,6 +58,11 @@ bool WriteIniString(std::string_view section, std::string_view key, std::string_
 /// As above on the given file.
 bool WriteIniStringFile(std::string_view section, std::string_view key, std::string_view value, std::string_view file);
 
+/// Applies several changes to file in one rewrite, in order, as platform::IniWriteMany does (a Value sets the key,
+/// none deletes it, an empty Key with none deletes the section), or none at all when the file would stay as it is.
+/// False, writing nothing, when a change cannot be written, or when the write fails.
+bool WriteIniChangesFile(std::string_view file, std::span<const platform::IniChange> changes);
+
 // ---- booleans: stored as "Yes" or "No"; true when the value's first byte is '1', 'T', 'Y', 't' or 'y' ----
 
 /// A boolean of the main INI; def when the key is missing. A key that is present but empty is false.
@@ -92,6 +102,10 @@ std::string ReadIniPassword(std::string_view section, std::string_view key, std:
 /// As above into buf of size bytes (NUL included), the plain text cut to size - 1 bytes. Returns buf; with a null
 /// buf or a size of 0 nothing is written (a '-' value is still converted).
 char* ReadIniPassword(const char* section, const char* key, char* buf, std::size_t size, const char* file);
+
+/// The stored form of a password: scrambled, unless it begins with '\' or '*'; nullopt when it is longer than
+/// kMaxStoredPassword.
+std::optional<std::string> StoredPasswordText(std::string_view value);
 
 /// Stores a password in file: scrambled, unless it begins with '\' or '*'. A password of more than
 /// kMaxStoredPassword characters is refused (false, nothing written): cutting it would silently store a different

@@ -109,7 +109,52 @@ Cache<std::string>& TheTextCache()
 }
 
 constinit std::atomic<std::int64_t> g_settleNs{std::chrono::nanoseconds(kIniCacheSettleTime).count()};
+constinit std::atomic<std::int64_t> g_scopeTrustNs{std::chrono::nanoseconds(kIniScopeTrustTime).count()};
 constinit std::atomic<std::uint64_t> g_fileReads{0};
+constinit std::atomic<std::uint64_t> g_stampChecks{0};
+constinit std::atomic<std::uint64_t> g_writes{0};
+// Moves on with every write of this process (NoteIniWritten): a scope trusts what it checked only while this
+// stays as it was at the check.
+constinit std::atomic<std::uint64_t> g_writeGeneration{0};
+
+// A plain pointer (no destructor to register), so that a library holding this code can be unloaded while threads
+// that used it live on.
+constinit thread_local IniReadScope* t_scope = nullptr;
+
+// Per-file counts for tests, only while enabled.
+constinit std::atomic<bool> g_fileCountsOn{false};
+constinit std::mutex g_fileCountsMutex;
+
+std::unordered_map<std::string, IniCacheCounts>& FileCounts()
+{
+    static std::unordered_map<std::string, IniCacheCounts> s_counts;
+    return s_counts;
+}
+
+enum class Counted {
+    Read,
+    StampCheck,
+    Write,
+};
+
+void Count(Counted what, std::string_view path)
+{
+    std::atomic<std::uint64_t>& total =
+            what == Counted::Read ? g_fileReads : (what == Counted::StampCheck ? g_stampChecks : g_writes);
+    total.fetch_add(1, std::memory_order_relaxed);
+    if (!g_fileCountsOn.load(std::memory_order_relaxed)) {
+        return;
+    }
+    std::lock_guard lock(g_fileCountsMutex);
+    IniCacheCounts& counts = FileCounts()[std::string(path)];
+    ++(what == Counted::Read ? counts.FileReads : (what == Counted::StampCheck ? counts.StampChecks : counts.Writes));
+}
+
+std::int64_t SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
 
 template <class T>
 const std::shared_ptr<const T>& EmptySnapshot()
@@ -150,7 +195,7 @@ std::shared_ptr<const T> ReadAndKeep(Cache<T>& cache, const std::string& path, c
                                      Origin origin)
 {
     const std::int64_t started = NowNs();
-    g_fileReads.fetch_add(1, std::memory_order_relaxed);
+    Count(Counted::Read, path);
     std::optional<platform::IniLockedText> read = platform::IniReadWhole(
             path, platform::kMaxIniFileSize,
             origin == Origin::OwnWrite ? platform::IniReadLock::SharedIfFree : platform::IniReadLock::None);
@@ -176,9 +221,9 @@ std::shared_ptr<const T> ReadAndKeep(Cache<T>& cache, const std::string& path, c
 namespace {
 
 template <class T>
-std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file)
+std::shared_ptr<const T> LoadChecked(Cache<T>& cache, const std::string& path)
 {
-    const std::string path(file);
+    Count(Counted::StampCheck, path);
     std::optional<platform::IniFileStamp> stamp = platform::IniStampOf(path);
     if (!stamp) {
         cache.Forget(path);
@@ -192,27 +237,125 @@ std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file)
                        kept != nullptr && kept->Document == nullptr ? Origin::OwnWrite : Origin::Use);
 }
 
+// The version of path for this use: inside a scope the one this thread checked before, while no write of this
+// process came since and the check is recent enough; otherwise checked now (and remembered by the scope).
+template <class T>
+std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file, bool text)
+{
+    const std::string path(file);
+    IniReadScope* scope = t_scope;
+    if (scope == nullptr) {
+        return LoadChecked(cache, path);
+    }
+    // Read before the check, so that a write that follows the check makes the next use check again.
+    const std::uint64_t generation = g_writeGeneration.load(std::memory_order_acquire);
+    const std::int64_t now = SteadyNs();
+    if (detail::ScopeFile* seen = scope->Find(path, text)) {
+        if (seen->Generation == generation && now - seen->CheckedNs < g_scopeTrustNs.load(std::memory_order_relaxed)) {
+            return std::static_pointer_cast<const T>(seen->Document);
+        }
+    }
+    std::shared_ptr<const T> document = LoadChecked(cache, path);
+    scope->Remember(path, text, document, generation, now);
+    return document;
+}
+
 } // namespace
+
+IniReadScope::IniReadScope()
+{
+    if (t_scope == nullptr) {
+        t_scope = this;
+        m_outermost = true;
+    }
+}
+
+IniReadScope::~IniReadScope()
+{
+    if (m_outermost) {
+        t_scope = nullptr;
+    }
+}
+
+IniReadScope* IniReadScope::Current()
+{
+    return t_scope;
+}
+
+detail::ScopeFile* IniReadScope::Find(const std::string& path, bool text)
+{
+    for (detail::ScopeFile& file : m_files) {
+        if (file.Text == text && file.Path == path) {
+            return &file;
+        }
+    }
+    return nullptr;
+}
+
+void IniReadScope::Remember(const std::string& path, bool text, std::shared_ptr<const void> document,
+                            std::uint64_t generation, std::int64_t checkedNs)
+{
+    if (detail::ScopeFile* seen = Find(path, text)) {
+        seen->Document = std::move(document);
+        seen->Generation = generation;
+        seen->CheckedNs = checkedNs;
+        return;
+    }
+    if (m_files.size() < kIniScopeMaxFiles) {
+        m_files.push_back(detail::ScopeFile{path, text, std::move(document), generation, checkedNs});
+    }
+}
 
 IniSnapshot LoadIniCached(std::string_view file)
 {
-    return LoadCached(TheCache(), file);
+    return LoadCached(TheCache(), file, false);
 }
 
 TextSnapshot LoadTextCached(std::string_view file)
 {
-    return LoadCached(TheTextCache(), file);
+    return LoadCached(TheTextCache(), file, true);
+}
+
+IniSnapshot LoadIniCurrent(std::string_view file)
+{
+    return LoadChecked(TheCache(), std::string(file));
 }
 
 void NoteIniWritten(std::string_view file)
 {
     TheCache().Keep(std::string(file), std::make_shared<const Entry<platform::IniDocument>>());
     TheTextCache().Keep(std::string(file), std::make_shared<const Entry<std::string>>());
+    g_writeGeneration.fetch_add(1, std::memory_order_acq_rel);
+    Count(Counted::Write, file);
 }
 
 IniCacheCounts GetIniCacheCounts()
 {
-    return IniCacheCounts{g_fileReads.load(std::memory_order_relaxed), TheCache().Size() + TheTextCache().Size()};
+    return IniCacheCounts{g_fileReads.load(std::memory_order_relaxed), g_stampChecks.load(std::memory_order_relaxed),
+                          g_writes.load(std::memory_order_relaxed), TheCache().Size() + TheTextCache().Size()};
+}
+
+void EnableIniFileCounts(bool on)
+{
+    g_fileCountsOn.store(on, std::memory_order_relaxed);
+}
+
+void ResetIniFileCounts()
+{
+    std::lock_guard lock(g_fileCountsMutex);
+    FileCounts().clear();
+}
+
+IniCacheCounts GetIniFileCounts(std::string_view file)
+{
+    std::lock_guard lock(g_fileCountsMutex);
+    auto it = FileCounts().find(std::string(file));
+    return it == FileCounts().end() ? IniCacheCounts{} : it->second;
+}
+
+void SetIniScopeTrustTime(std::chrono::nanoseconds trust)
+{
+    g_scopeTrustNs.store(trust.count(), std::memory_order_relaxed);
 }
 
 void SetIniCacheSettleTime(std::chrono::nanoseconds settle)

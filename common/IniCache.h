@@ -1,6 +1,7 @@
-// Parsed copies of the settings files, shared by every thread of a process. Each use still checks the file (one
-// stat); the file is read and parsed again only when its stamp (device, inode, size, modification and
-// status-change times) changed, so an edit by any writer takes effect at the next use.
+// Parsed copies of the settings files, shared by every thread of a process. Each use checks the file (one stat),
+// or, inside an IniReadScope (one request), only the first use of each file; the file is read and parsed again only
+// when its stamp (device, inode, size, modification and status-change times) changed, so an edit by any writer
+// takes effect at the next use (the next request).
 #pragma once
 
 #include "platform/IniFile.h"
@@ -11,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm {
 
@@ -47,14 +49,74 @@ TextSnapshot LoadTextCached(std::string_view file);
 /// its change (the file does not stay uncached for the settle time after each of our own writes).
 void NoteIniWritten(std::string_view file);
 
+/// How long inside one IniReadScope a file once checked is trusted without a new check: a long request (a mail
+/// fetch) still sees an edit within this time.
+inline constexpr std::chrono::milliseconds kIniScopeTrustTime{1000};
+
+/// Most files one scope remembers; further files are checked at each use.
+inline constexpr std::size_t kIniScopeMaxFiles = 32;
+
+namespace detail {
+struct ScopeFile {
+    std::string Path;
+    bool Text = false;
+    std::shared_ptr<const void> Document;
+    std::uint64_t Generation = 0;
+    std::int64_t CheckedNs = 0;
+};
+} // namespace detail
+
+/// One unit of work of this thread, such as a request: while it lives, each settings file is checked (one stat) at
+/// its first use and its version is then trusted by this thread's later uses, for at most kIniScopeTrustTime and
+/// only until this process writes any settings file through the INI functions (NoteIniWritten), so a request sees
+/// its own writes and those of other threads at once, and the edits of other processes at the next request.
+/// Scopes nest: an inner one changes nothing. Lives on the stack of its thread; not copyable.
+class IniReadScope {
+public:
+    IniReadScope();
+    ~IniReadScope();
+    IniReadScope(const IniReadScope&) = delete;
+    IniReadScope& operator=(const IniReadScope&) = delete;
+
+    /// The scope of this thread, or null.
+    static IniReadScope* Current();
+
+    detail::ScopeFile* Find(const std::string& path, bool text);
+    void Remember(const std::string& path, bool text, std::shared_ptr<const void> document, std::uint64_t generation,
+                  std::int64_t checkedNs);
+
+private:
+    bool m_outermost = false;
+    std::vector<detail::ScopeFile> m_files;
+};
+
 struct IniCacheCounts {
     /// Files read since the process started (cache misses and files that were not kept).
     std::uint64_t FileReads = 0;
+    /// Stamp checks (one stat each) since the process started.
+    std::uint64_t StampChecks = 0;
+    /// Writes through the INI functions since the process started (every NoteIniWritten).
+    std::uint64_t Writes = 0;
     /// Files kept now.
     std::size_t KeptFiles = 0;
 };
 
 IniCacheCounts GetIniCacheCounts();
+
+/// For tests: from now on counts reads, stamp checks and writes per file as well (off by default, so that a
+/// server with many users keeps no table of them); ResetIniFileCounts empties the table.
+void EnableIniFileCounts(bool on);
+void ResetIniFileCounts();
+
+/// The counts of one file since the last ResetIniFileCounts, while they are enabled (KeptFiles stays 0).
+IniCacheCounts GetIniFileCounts(std::string_view file);
+
+/// For tests: replaces kIniScopeTrustTime.
+void SetIniScopeTrustTime(std::chrono::nanoseconds trust);
+
+/// The current version of file, checked by its stamp now (one stat) even inside a scope: for deciding whether a
+/// write would change anything.
+IniSnapshot LoadIniCurrent(std::string_view file);
 
 /// For tests: replaces kIniCacheSettleTime (a zero time trusts the stamps alone).
 void SetIniCacheSettleTime(std::chrono::nanoseconds settle);

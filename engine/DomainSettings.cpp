@@ -229,13 +229,13 @@ bool GetUserBool(std::string_view key, const UserSettingsSource& user)
 
 void SetUserSetting(std::string_view key, const UserSettingsSource& user, std::string_view value)
 {
-    if (value == GetInheritedUserSetting(key, user.Domain)) {
-        (void)platform::IniDeleteKey(user.UserIni, "User", key);
-        NoteIniWritten(user.UserIni);
-        return;
+    // A key that already holds what is set (or is already missing) leaves the file untouched.
+    std::optional<std::string> stored;
+    if (value != GetInheritedUserSetting(key, user.Domain)) {
+        stored = value;
     }
-    (void)platform::IniWrite(user.UserIni, "User", key, value);
-    NoteIniWritten(user.UserIni);
+    const platform::IniChange change{"User", std::string(key), std::move(stored)};
+    (void)WriteIniChangesFile(user.UserIni, std::span(&change, 1));
 }
 
 } // namespace qm::engine

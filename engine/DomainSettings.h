@@ -1,6 +1,6 @@
 // Domain settings and user preferences from Domains.Ini: a domain's own section falls back to the default one, and a
-// user preference comes from the domain's overrides, the user's User.ini, or the domain's defaults. Every read goes
-// to the files; nothing is cached, so edits apply at once.
+// user preference comes from the domain's overrides, the user's User.ini, or the domain's defaults. Reads go through
+// the parsed copies of common/IniCache, checked against the files, so edits apply at the next use.
 #pragma once
 
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include "base/Assert.h"
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/StringUtil.h"
 #include "engine/DomainPick.h"
 #include "engine/DomainSettings.h"
@@ -107,6 +108,8 @@ PageSession* Request::Session()
 
 void Request::Run()
 {
+    // Each settings file is checked once for the whole request (and again after a write of this process).
+    const IniReadScope settings;
     Parse();
     if (m_input.Overflowed() != InputOverflow::None) {
         RefuseOverflowedInput();

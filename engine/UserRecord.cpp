@@ -1,6 +1,7 @@
 #include "engine/UserRecord.h"
 
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "engine/Engine.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserDirectory.h"
@@ -69,8 +70,12 @@ UserRecord::~UserRecord()
 
 void UserRecord::WriteStoreStats()
 {
-    (void)SetStatInt("MessageCount", m_index->Count());
-    (void)SetStatInt("DiskSpace", static_cast<int>(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX)));
+    // Both in one rewrite, and none when the file holds them already.
+    const platform::IniChange changes[] = {
+            {"Stats", "MessageCount", std::to_string(m_index->Count())},
+            {"Stats", "DiskSpace", std::to_string(std::clamp<std::int64_t>(m_index->StoredSizeKB(), 0, INT_MAX))},
+    };
+    (void)WriteIniChangesFile(m_iniPath, changes);
 }
 
 void UserRecord::OpenStore()
@@ -113,9 +118,15 @@ void UserRecord::LoadPassword()
 
 bool UserRecord::Save()
 {
-    bool saved = WriteIniPassword("User", "Password", m_password, m_iniPath);
-    saved = WriteIniBoolFile("User", "Active", ReadIniBoolFile("User", "Active", true, m_iniPath), m_iniPath) && saved;
-    return m_filters->Save() >= 0 && saved;
+    // Password, Active and the filters in one rewrite of User.ini.
+    std::vector<platform::IniChange> changes;
+    const std::optional<std::string> password = StoredPasswordText(m_password);
+    if (password) {
+        changes.push_back({"User", "Password", *password});
+    }
+    changes.push_back({"User", "Active", ReadIniBoolFile("User", "Active", true, m_iniPath) ? "Yes" : "No"});
+    m_filters->AddSaveChanges(changes);
+    return WriteIniChangesFile(m_iniPath, changes) && password.has_value();
 }
 
 int UserRecord::ListPerPage() const
@@ -148,7 +159,9 @@ bool UserRecord::SetStatInt(std::string_view key, int value)
 
 bool UserRecord::AddStat(std::string_view key, int delta)
 {
-    const long long sum = static_cast<long long>(ReadIniIntFile("Stats", key, 0, m_iniPath)) + delta;
+    // Added to the value as the file holds it now, not as this request first saw it.
+    const std::optional<std::string> stored = LoadIniCurrent(m_iniPath)->Get("Stats", key);
+    const long long sum = static_cast<long long>(stored && !stored->empty() ? IniTextToInt(*stored) : 0) + delta;
     return SetStatInt(key, static_cast<int>(std::clamp<long long>(sum, INT_MIN, INT_MAX)));
 }
 

@@ -1,6 +1,8 @@
 #include "store/FilterList.h"
 
 #include "base/Assert.h"
+#include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/StringUtil.h"
 #include "platform/IniFile.h"
 #include "platform/Path.h"
@@ -170,9 +172,9 @@ void FilterList::Load(const char* iniPath)
     if (m_path.empty()) {
         return;
     }
-    const platform::IniDocument ini = platform::IniLoad(m_path);
+    const IniSnapshot ini = LoadIniCached(m_path);
     for (int i = 0; i < kMaxRules; ++i) {
-        std::optional<std::string> value = ini.Get(kSection, KeyFor(i));
+        std::optional<std::string> value = ini->Get(kSection, KeyFor(i));
         if (!value || value->empty()) {
             continue;
         }
@@ -190,16 +192,14 @@ void FilterList::Load(const char* iniPath)
     }
 }
 
-int FilterList::Save() const
+void FilterList::AddSaveChanges(std::vector<platform::IniChange>& changes) const
 {
-    if (m_path.empty()) {
-        return -1;
-    }
-    // The section is replaced in one step: a failed write keeps the rules on disk as they were.
-    std::vector<std::pair<std::string, std::string>> values;
-    values.reserve(m_rules.size() + m_kept.size());
-    auto add = [&values](std::string value) {
-        values.emplace_back(KeyFor(static_cast<int>(values.size())), std::move(value));
+    // The section is replaced whole in the same rewrite: no reader sees it half written, and a failed write keeps
+    // the rules on disk as they were.
+    changes.push_back(platform::IniChange{kSection, std::string(), std::nullopt});
+    int number = 0;
+    auto add = [&](std::string value) {
+        changes.push_back(platform::IniChange{kSection, KeyFor(number++), std::move(value)});
     };
     std::size_t nextKept = 0;
     for (std::size_t i = 0; i < m_rules.size(); ++i) {
@@ -211,7 +211,16 @@ int FilterList::Save() const
     for (; nextKept < m_kept.size(); ++nextKept) {
         add(IniValueAsRead(m_kept[nextKept].Text));
     }
-    if (!platform::IniReplaceSection(m_path, kSection, values)) {
+}
+
+int FilterList::Save() const
+{
+    if (m_path.empty()) {
+        return -1;
+    }
+    std::vector<platform::IniChange> changes;
+    AddSaveChanges(changes);
+    if (!WriteIniChangesFile(m_path, changes)) {
         return -1;
     }
     return Count();

@@ -1,6 +1,8 @@
 // FilterList: the user's mail filters, kept in the [Filters] section of User.ini, that file incoming mail into folders.
 #pragma once
 
+#include "platform/IniFile.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -64,6 +66,10 @@ public:
     /// Load kept (unchanged), in their order. Returns the number of rules, or -1 when there is no file or it cannot
     /// be written.
     int Save() const;
+
+    /// The changes that Save makes, appended to changes, for a caller that writes them with other keys of the file
+    /// in one rewrite.
+    void AddSaveChanges(std::vector<platform::IniChange>& changes) const;
 
     /// Parses one rule in the stored form (blanks between the letters optional; letters upper-cased; a text or
     /// folder in double quotes, or a text up to the next blank and a folder up to the end; a quoted text runs to the

@@ -2,6 +2,7 @@
 
 #include "base/Assert.h"
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
 #include "platform/IniFile.h"
@@ -61,14 +62,15 @@ std::string StoredPass(const std::string& pass)
 }
 
 // The password of section as the account holds it, converting a '-' value in the file on the way.
-std::string LoadPass(const std::string& file, const std::string& section)
+std::string LoadPass(const std::string& file, const platform::IniDocument& ini, const std::string& section)
 {
-    std::string stored = platform::IniRead(file, section, "Pass").value_or(std::string());
+    std::string stored = ini.Get(section, "Pass").value_or(std::string());
     if (!stored.empty() && stored.front() == '-') {
         std::string plain = stored.substr(1);
         // Replaced only while the key still holds the value read, so that a password that another program set in
         // the meantime is not overwritten; a failed write leaves the '-' form for the next reader.
         static_cast<void>(platform::IniReplaceValue(file, section, "Pass", stored, ScramblePassword(plain)));
+        NoteIniWritten(file);
         return plain;
     }
     if (!stored.empty() && stored.front() == '\\') {
@@ -77,26 +79,46 @@ std::string LoadPass(const std::string& file, const std::string& section)
     return UnscramblePassword(stored);
 }
 
+std::string Text(const platform::IniDocument& ini, const std::string& section, const char* key, const std::string& def)
+{
+    return ini.Get(section, key).value_or(def);
+}
+
+// An integer or a boolean as the INI functions read it: the default when the key is missing (or, for an integer,
+// empty).
+int Int(const platform::IniDocument& ini, const std::string& section, const char* key, int def)
+{
+    const std::optional<std::string> value = ini.Get(section, key);
+    return value && !value->empty() ? IniTextToInt(*value) : def;
+}
+
+bool Bool(const platform::IniDocument& ini, const std::string& section, const char* key, bool def)
+{
+    const std::optional<std::string> value = ini.Get(section, key);
+    return value ? IniTextToBool(*value) : def;
+}
+
 // Reads the keys of one section into account; false when its Mailbox cannot be used.
-bool LoadAccount(const std::string& file, const std::string& section, const std::string& mailbox,
-                 const std::string& fullName, const std::string& email, MailHostAccount& account)
+bool LoadAccount(const std::string& file, const platform::IniDocument& ini, const std::string& section,
+                 const std::string& mailbox, const std::string& fullName, const std::string& email,
+                 MailHostAccount& account)
 {
     if (!account.SetMailbox(mailbox)) {
         return false;
     }
-    account.SetFullName(ReadIniStringFile(section, "FullName", fullName, file));
-    account.SetEMail(ReadIniStringFile(section, "EMail", email, file));
+    account.SetFullName(Text(ini, section, "FullName", fullName));
+    account.SetEMail(Text(ini, section, "EMail", email));
     // Values read from an INI file hold no line break; a password unscrambled from a damaged value might.
-    static_cast<void>(account.SetHost(ReadIniStringFile(section, "Host", "", file)));
-    static_cast<void>(account.SetUser(ReadIniStringFile(section, "User", "", file)));
-    if (!account.SetPass(LoadPass(file, section))) {
+    static_cast<void>(account.SetHost(Text(ini, section, "Host", "")));
+    static_cast<void>(account.SetUser(Text(ini, section, "User", "")));
+    if (!account.SetPass(LoadPass(file, ini, section))) {
         static_cast<void>(account.SetPass(""));
     }
-    account.SetColor(ReadIniStringFile(section, "Color", "", file));
-    account.SetPort(ReadIniIntFile(section, "Port", MailHostAccount::kDefaultPort, file));
-    account.SetDefault(ReadIniBoolFile(section, "Default", false, file));
-    account.SetActive(ReadIniBoolFile(section, "Active", true, file));
-    account.SetDelete(ReadIniIntFile(section, "Delete", 0, file));
+    account.SetColor(Text(ini, section, "Color", ""));
+    account.SetPort(Int(ini, section, "Port", MailHostAccount::kDefaultPort));
+    account.SetDefault(Bool(ini, section, "Default", false));
+    account.SetActive(Bool(ini, section, "Active", true));
+    account.SetDelete(Int(ini, section, "Delete", 0));
     return true;
 }
 
@@ -199,17 +221,19 @@ void MailHostList::Load(std::string_view userDir)
     m_accounts.clear();
     m_kept.clear();
     const std::string file = IniPath(userDir);
-    const std::string fullName = ReadIniStringFile(kUserSection, "FullName", "", file);
-    const std::string email = ReadIniStringFile(kUserSection, "EMail", "", file);
+    // One version of the file for the whole list.
+    const IniSnapshot ini = LoadIniCached(file);
+    const std::string fullName = Text(*ini, kUserSection, "FullName", "");
+    const std::string email = Text(*ini, kUserSection, "EMail", "");
 
     for (int n = 1;; ++n) {
         const std::string section = SectionFor(n);
-        const std::string mailbox = ReadIniStringFile(section, "Mailbox", "", file);
+        const std::string mailbox = Text(*ini, section, "Mailbox", "");
         if (mailbox.empty()) {
             break;
         }
         auto account = std::make_unique<MailHostAccount>();
-        if (LoadAccount(file, section, mailbox, fullName, email, *account)) {
+        if (LoadAccount(file, *ini, section, mailbox, fullName, email, *account)) {
             m_accounts.push_back(std::move(account));
             continue;
         }
@@ -217,7 +241,7 @@ void MailHostList::Load(std::string_view userDir)
         ReportSkippedRecord(file, "section [" + section + "]",
                             "is no mail account here (its Mailbox cannot name a file in the user directory); it is "
                             "kept as it stands");
-        m_kept.push_back(KeptSection{m_accounts.size(), n, platform::IniLoad(file).Entries(section)});
+        m_kept.push_back(KeptSection{m_accounts.size(), n, ini->Entries(section)});
     }
     const bool hasDefault = std::ranges::any_of(m_accounts, [](const auto& a) { return a->Default(); });
     if (!hasDefault && !m_accounts.empty()) {
@@ -274,12 +298,12 @@ int MailHostList::Save(std::string_view userDir) const
     // Every section past the last one written goes, not only the next one: a section left behind a gap would come
     // back as an account as soon as another program fills the gap. The deletions go in the same rewrite as the
     // accounts, so no reader sees an account twice and a failure leaves the old list whole.
-    for (const std::string& name : platform::IniSectionNames(file)) {
+    for (const std::string& name : LoadIniCurrent(file)->SectionNames()) {
         if (SectionNumber(name) > written) {
             changes.push_back(platform::IniChange{name, std::string(), std::nullopt});
         }
     }
-    if (!changes.empty() && !platform::IniWriteMany(file, changes)) {
+    if (!changes.empty() && !WriteIniChangesFile(file, changes)) {
         return -1;
     }
     return written;

@@ -78,6 +78,9 @@ protected:
     void TearDown() override
     {
         SetIniCacheSettleTime(kIniCacheSettleTime);
+        SetIniScopeTrustTime(kIniScopeTrustTime);
+        EnableIniFileCounts(false);
+        ResetIniFileCounts();
         ClearIniCache();
     }
 
@@ -226,6 +229,139 @@ TEST_F(IniCacheTest, KeepsAtMostTheCapOfFilesAndNoLargeFile)
     EXPECT_EQ(GetIniCacheCounts().KeptFiles, 0u);
 }
 
+// Inside a scope each file is checked once, and a write of this process (from any thread) is seen at the next use.
+TEST_F(IniCacheTest, AScopeChecksEachFileOnceAndSeesTheWritesOfThisProcess)
+{
+    EnableIniFileCounts(true);
+    const std::string other = m_dir.WriteFile("Domains.Ini", "[D]\r\nx=1\r\n");
+    m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
+    {
+        const IniReadScope scope;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(Value(m_ini), "aaa");
+            ASSERT_EQ(ReadIniIntFile("D", "x", 0, other), 1);
+        }
+        EXPECT_EQ(GetIniFileCounts(m_ini).StampChecks, 1u);
+        EXPECT_EQ(GetIniFileCounts(other).StampChecks, 1u);
+
+        ASSERT_TRUE(WriteIniStringFile("S", "k", "bbb", m_ini));
+        EXPECT_EQ(Value(m_ini), "bbb");
+        std::thread([&] { ASSERT_TRUE(WriteIniStringFile("S", "k", "ccc", m_ini)); }).join();
+        EXPECT_EQ(Value(m_ini), "ccc");
+        {
+            const IniReadScope inner; // changes nothing
+            EXPECT_EQ(Value(m_ini), "ccc");
+        }
+        EXPECT_EQ(Value(m_ini), "ccc");
+        // The first use, the first use after each write, and the other thread's (unscoped) use for its write.
+        EXPECT_EQ(GetIniFileCounts(m_ini).StampChecks, 4u);
+    }
+    // Without a scope every use checks.
+    const std::uint64_t checks = GetIniFileCounts(m_ini).StampChecks;
+    EXPECT_EQ(Value(m_ini), "ccc");
+    EXPECT_EQ(Value(m_ini), "ccc");
+    EXPECT_EQ(GetIniFileCounts(m_ini).StampChecks, checks + 2);
+}
+
+// Edits by other processes during a scope: the scope keeps the version it checked, the next scope sees the edit,
+// however little it changed the stamp; and a scope older than its trust time checks again.
+TEST_F(IniCacheTest, AnEditDuringAScopeIsSeenByTheNextScope)
+{
+    struct Case {
+        const char* Name;
+        void (*Edit)(const std::string& path);
+        const char* After;
+    };
+
+    const Case cases[] = {
+            {"rewritten in place with the same size, modification time restored",
+             [](const std::string& path) {
+                 const struct timespec before = ModifiedTime(path);
+                 RewriteInPlace(path, "[S]\r\nk=bbb\r\n");
+                 SetModifiedTime(path, before);
+             },
+             "bbb"},
+            {"replaced by a rename",
+             [](const std::string& path) {
+                 test::WriteBytes(path + ".new", "[S]\r\nk=ccc\r\n");
+                 std::filesystem::rename(path + ".new", path);
+             },
+             "ccc"},
+            {"deleted", [](const std::string& path) { std::filesystem::remove(path); }, "missing"},
+    };
+    for (const bool settled : {false, true}) {
+        // Settled: the version is kept in the cache and trusted by its stamp; otherwise read at every check.
+        SetIniCacheSettleTime(settled ? std::chrono::nanoseconds(0) : std::chrono::hours(1));
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + (settled ? ", settled" : ", fresh"));
+            ClearIniCache();
+            m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
+            if (settled) {
+                WaitForLaterTick(m_ini); // else the edit could keep every time stamp, which the settle time covers
+            }
+            {
+                const IniReadScope scope;
+                ASSERT_EQ(Value(m_ini), "aaa");
+                c.Edit(m_ini);
+                EXPECT_EQ(Value(m_ini), "aaa") << "one version for the whole scope";
+            }
+            {
+                const IniReadScope scope;
+                EXPECT_EQ(Value(m_ini), c.After);
+            }
+            m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
+            if (settled) {
+                WaitForLaterTick(m_ini);
+            }
+            SetIniScopeTrustTime(std::chrono::nanoseconds(0));
+            {
+                const IniReadScope scope;
+                ASSERT_EQ(Value(m_ini), "aaa");
+                c.Edit(m_ini);
+                EXPECT_EQ(Value(m_ini), c.After) << "a check older than the trust time is made again";
+            }
+            SetIniScopeTrustTime(kIniScopeTrustTime);
+        }
+    }
+}
+
+// A write that would leave the file as it is does not touch it; several changes go in one rewrite.
+TEST_F(IniCacheTest, WritesOnlyWhatChangesTheFileAndBatchesInOneRewrite)
+{
+    EnableIniFileCounts(true);
+    ASSERT_TRUE(WriteIniIntFile("S", "n", 1, m_ini));
+    struct stat before = {};
+    ASSERT_EQ(::stat(m_ini.c_str(), &before), 0);
+    const std::uint64_t writes = GetIniFileCounts(m_ini).Writes;
+    EXPECT_TRUE(WriteIniIntFile("S", "n", 1, m_ini));
+    EXPECT_TRUE(WriteIniStringFile("S", "gone", nullptr, m_ini.c_str()));
+    EXPECT_TRUE(WriteIniStringFile("Nothing", nullptr, nullptr, m_ini.c_str()));
+    EXPECT_EQ(GetIniFileCounts(m_ini).Writes, writes);
+    struct stat after = {};
+    ASSERT_EQ(::stat(m_ini.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+
+    const platform::IniChange changes[] = {
+            {"S", "n", std::string("2")},
+            {"Stats", "MessageCount", std::string("5")},
+            {"Stats", "DiskSpace", std::string("7")},
+    };
+    ASSERT_TRUE(WriteIniChangesFile(m_ini, changes));
+    EXPECT_EQ(GetIniFileCounts(m_ini).Writes, writes + 1);
+    EXPECT_EQ(ReadIniIntFile("S", "n", 0, m_ini), 2);
+    EXPECT_EQ(ReadIniIntFile("Stats", "MessageCount", 0, m_ini), 5);
+    EXPECT_EQ(ReadIniIntFile("Stats", "DiskSpace", 0, m_ini), 7);
+
+    // A change that cannot be written refuses the whole batch.
+    const platform::IniChange refused[] = {
+            {"S", "n", std::string("3")},
+            {"S", "bad", std::string("a\r\n[x]")},
+    };
+    EXPECT_FALSE(WriteIniChangesFile(m_ini, refused));
+    EXPECT_EQ(ReadIniIntFile("S", "n", 0, m_ini), 2);
+    EXPECT_EQ(GetIniFileCounts(m_ini).Writes, writes + 1);
+}
+
 // Readers on several threads while a writer counts up: no reader ever sees a value go back, and all see the last.
 TEST_F(IniCacheTest, ConcurrentReadersAndAWriter)
 {
@@ -248,6 +384,47 @@ TEST_F(IniCacheTest, ConcurrentReadersAndAWriter)
                     return;
                 }
                 seen = now;
+            }
+            failed = failed || seen != kLast;
+        });
+    }
+    bool written = true;
+    for (int i = 1; i <= kLast && written; ++i) {
+        written = WriteIniIntFile("S", "n", i, m_ini);
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_TRUE(written);
+    EXPECT_FALSE(failed);
+}
+
+// Readers in scopes of their own (as requests are) while a writer of this process counts up: within a scope and
+// across scopes no value goes back, each scope sees the writes, and all readers see the last value.
+TEST_F(IniCacheTest, ConcurrentScopedReadersAndAWriter)
+{
+    SetIniCacheSettleTime(std::chrono::nanoseconds(0));
+    const std::string other = m_dir.WriteFile("Domains.Ini", "[D]\r\nx=1\r\n");
+    constexpr int kLast = 200;
+    ASSERT_TRUE(WriteIniIntFile("S", "n", 0, m_ini));
+    std::atomic<bool> failed{false};
+    const auto deadline = test::TestClock::now() + test::kPatience;
+    constexpr int kReaders = 4;
+    std::vector<std::thread> readers;
+    readers.reserve(kReaders);
+    for (int t = 0; t < kReaders; ++t) {
+        readers.emplace_back([&] {
+            int seen = 0;
+            while (seen < kLast && test::TestClock::now() < deadline) {
+                const IniReadScope scope;
+                for (int i = 0; i < 3; ++i) {
+                    const int now = ReadIniIntFile("S", "n", -1, m_ini);
+                    if (now < seen || ReadIniIntFile("D", "x", 0, other) != 1) {
+                        failed = true;
+                        return;
+                    }
+                    seen = now;
+                }
             }
             failed = failed || seen != kLast;
         });

@@ -1,9 +1,11 @@
 #include "engine/UserRecord.h"
 
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "platform/IniFile.h"
+#include "store/FilterList.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
@@ -74,10 +76,12 @@ TEST_F(UserRecordTest, OwnsTheIndexOfItsDirectoryAndWritesItsStatisticsWhenDestr
     fs::create_directories(m_install.UserDir("ann"));
     {
         store::MessageIndex earlier(m_install.UserDir("ann").string());
+
         const struct {
             std::int32_t Size;
             std::uint32_t Flags;
         } entries[] = {{1500, store::MessageFlag::Stored}, {700, store::MessageFlag::Stored}, {90000, 0}};
+
         for (const auto& e : entries) {
             store::MessageIndexEntry* entry = earlier.NewEntry();
             entry->SetFolder("Inbox");
@@ -219,6 +223,52 @@ TEST_F(UserRecordTest, StatsAreWrittenAndAdded)
     EXPECT_EQ(platform::IniRead(record->IniPath(), "Stats", "Received"), "7");
     EXPECT_EQ(platform::IniRead(record->IniPath(), "Stats", "DiskSpace"), "12");
     EXPECT_EQ(platform::IniRead(record->IniPath(), "Stats", "LastAccess"), "2026-12-10 08:00:00");
+}
+
+// A record with mail accounts and filters: opening it parses User.ini once (accounts, filters, password and settings
+// from one copy), saving writes it once, and closing writes the statistics once, or not at all when the file
+// holds them already.
+TEST_F(UserRecordTest, OpeningSavingAndClosingParseAndWriteUserIniOncePerChangeSet)
+{
+    fs::create_directories(m_install.UserDir("eve"));
+    const std::string ini = UserIni("eve");
+    test::WriteFile(ini, "[User]\r\nPassword=" + ScramblePassword("pw") +
+                                 "\r\nFullName=Eve\r\n[MailHost1]\r\nMailbox=eve\r\nHost=pop.ex.com\r\n"
+                                 "Pass=-popsecret\r\n[MailHost2]\r\nMailbox=work\r\nHost=pop.work.com\r\n"
+                                 "[Filters]\r\nFilter0=Y S C \"news\" \"Trash\"\r\n");
+    SetIniCacheSettleTime(std::chrono::nanoseconds(0)); // the file was written just now: trust its stamps
+    ClearIniCache();
+    EnableIniFileCounts(true);
+    ResetIniFileCounts();
+    {
+        auto record = Open("eve");
+        ASSERT_EQ(record->MailHosts().Count(), 2);
+        EXPECT_EQ(record->MailHosts().Item(0).Pass(), "\\") << "the system account uses the typed password";
+        EXPECT_EQ(record->MailHosts().Item(1).Host(), "pop.work.com");
+        EXPECT_EQ(record->Filters().Count(), 1);
+        EXPECT_EQ(record->Password(), "pw");
+        // The one write so far: the account password stored plain, now scrambled.
+        EXPECT_EQ(GetIniFileCounts(ini).Writes, 1u);
+        EXPECT_EQ(GetIniFileCounts(ini).FileReads, 2u) << "parsed once, and once after the write";
+
+        ResetIniFileCounts();
+        record->SetPassword("new");
+        ASSERT_TRUE(record->Save());
+        EXPECT_EQ(GetIniFileCounts(ini).Writes, 1u) << "password, Active and filters in one rewrite";
+        ASSERT_TRUE(record->Save());
+        EXPECT_EQ(GetIniFileCounts(ini).Writes, 1u) << "nothing changed";
+        ResetIniFileCounts();
+    }
+    EXPECT_EQ(GetIniFileCounts(ini).Writes, 1u) << "MessageCount and DiskSpace in one rewrite";
+    EXPECT_EQ(platform::IniRead(ini, "Stats", "MessageCount"), "0");
+    EXPECT_EQ(platform::IniRead(ini, "Stats", "DiskSpace"), "0");
+    EXPECT_EQ(platform::IniRead(ini, "Filters", "Filter0"), "Y S C \"news\" \"Trash\"");
+    EXPECT_EQ(UnscramblePassword(platform::IniRead(ini, "User", "Password").value_or("")), "new");
+    ResetIniFileCounts();
+    Open("eve").reset();
+    EXPECT_EQ(GetIniFileCounts(ini).Writes, 0u) << "the statistics stand as they were";
+    EnableIniFileCounts(false);
+    SetIniCacheSettleTime(kIniCacheSettleTime);
 }
 
 TEST_F(UserRecordTest, NewSystemAccountTakesTheDomainsMailServer)
