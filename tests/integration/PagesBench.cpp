@@ -19,13 +19,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +115,27 @@ long long PssKb(int pid)
     return -1;
 }
 
+// The CPU time the process has used, user and system, in seconds.
+double CpuSeconds(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which is in parentheses and may hold blanks: state is field 3, utime 14.
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n) {
+        if (n >= 14) {
+            ticks += std::atof(field.c_str());
+        }
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
 std::string RunCommand(const std::string& command, int& status)
 {
     std::string out;
@@ -158,6 +180,7 @@ struct Figures {
     double P99 = 0;
     long long PeakPssKb = 0;
     long long Requests = 0;
+    double CpuUsPerRequest = 0; // the server's CPU time (user and system) per request
 };
 
 // Runs wrk against url with the session's cookies, sampling the server's PSS meanwhile. A response that is not 200
@@ -196,7 +219,9 @@ Figures Measure(const std::string& url, const std::string& needle, const std::st
                                 std::to_string(seconds) + "s --latency -s '" + script + "' -H 'Cookie: " + cookies +
                                 "' '" + url + "' 2>&1";
     int status = 0;
+    const double cpuBefore = CpuSeconds(pid);
     const std::string out = RunCommand(command, status);
+    const double cpu = CpuSeconds(pid) - cpuBefore;
     running.store(false);
     sampler.join();
     figures.PeakPssKb = peak.load();
@@ -215,13 +240,15 @@ Figures Measure(const std::string& url, const std::string& needle, const std::st
     figures.P50 = Milliseconds(p50);
     figures.P99 = Milliseconds(p99);
     figures.Requests = std::atoll(requests.c_str());
+    figures.CpuUsPerRequest = figures.Requests > 0 ? cpu * 1e6 / static_cast<double>(figures.Requests) : 0;
     return figures;
 }
 
 void Print(const char* page, const Figures& f)
 {
-    std::printf("%-13s %9.0f requests/s   p50 %6.2f ms   p99 %6.2f ms   (%lld requests)\n", page, f.Rps, f.P50, f.P99,
-                f.Requests);
+    std::printf(
+            "%-13s %9.0f requests/s   p50 %6.2f ms   p99 %6.2f ms   server CPU %5.0f us a request   (%lld requests)\n",
+            page, f.Rps, f.P50, f.P99, f.CpuUsPerRequest, f.Requests);
 }
 
 int Count(const std::string& text, const std::string& needle)
