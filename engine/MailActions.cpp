@@ -669,13 +669,21 @@ void PrepareListPage(Request& request)
     MessageIndex& index = user.Messages();
     const store::FolderEntry* selected = user.Folders().GetSelected();
     const std::string folder = selected != nullptr ? selected->Name() : std::string("Inbox");
+    std::string order;
     if (index.ViewDirty() || Has(request, "Search") || Has(request, "Mailbox")) {
         index.SelectView(folder, Field(request, "Search"), Field(request, "Mailbox"));
         session.SetCurrentMessage(nullptr);
         index.SetCurrentPage(1);
+        // An order by sender means by recipient in some folders: another folder may need another order.
+        order = GetUserSetting("ListSortOrder", user.Settings()).substr(0, kMaxSortOrder);
+        if (EqualsNoCase(order, "From") || EqualsNoCase(order, "RevFrom")) {
+            index.MarkSortDirty();
+        }
     }
     if (index.SortDirty()) {
-        std::string order = GetUserSetting("ListSortOrder", user.Settings()).substr(0, kMaxSortOrder);
+        if (order.empty()) {
+            order = GetUserSetting("ListSortOrder", user.Settings()).substr(0, kMaxSortOrder);
+        }
         // Drafts and sent mail list their recipients where other folders list senders, and sort by them.
         if (ReadIniBool("General", "EnableReplaceFrom", true) &&
             (store::IsFolderOrBelow(folder, "Drafts") || store::IsFolderOrBelow(folder, "Sent"))) {
