@@ -119,7 +119,7 @@ constinit std::atomic<std::uint64_t> g_writeGeneration{0};
 
 // A plain pointer (no destructor to register), so that a library holding this code can be unloaded while threads
 // that used it live on.
-constinit thread_local IniReadScope* t_scope = nullptr;
+constinit thread_local IniReadScope* g_threadScope = nullptr;
 
 // Per-file counts for tests, only while enabled.
 constinit std::atomic<bool> g_fileCountsOn{false};
@@ -243,7 +243,7 @@ template <class T>
 std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file, bool text)
 {
     const std::string path(file);
-    IniReadScope* scope = t_scope;
+    IniReadScope* scope = g_threadScope;
     if (scope == nullptr) {
         return LoadChecked(cache, path);
     }
@@ -264,22 +264,23 @@ std::shared_ptr<const T> LoadCached(Cache<T>& cache, std::string_view file, bool
 
 IniReadScope::IniReadScope()
 {
-    if (t_scope == nullptr) {
-        t_scope = this;
+    if (g_threadScope == nullptr) {
+        g_threadScope = this;
         m_outermost = true;
+        m_files.reserve(8); // a request uses a handful of settings files
     }
 }
 
 IniReadScope::~IniReadScope()
 {
     if (m_outermost) {
-        t_scope = nullptr;
+        g_threadScope = nullptr;
     }
 }
 
 IniReadScope* IniReadScope::Current()
 {
-    return t_scope;
+    return g_threadScope;
 }
 
 detail::ScopeFile* IniReadScope::Find(const std::string& path, bool text)

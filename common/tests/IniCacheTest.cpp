@@ -86,6 +86,16 @@ protected:
 
     std::string Value(const std::string& file) { return ReadIniStringFile("S", "k", "missing", file); }
 
+    // Writes User.ini with k=aaa; settled, waits until an edit is sure to change its stamp (else an edit within the
+    // same clock tick could keep every time stamp, which the settle time is there for).
+    void FreshFile(bool settled)
+    {
+        m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
+        if (settled) {
+            WaitForLaterTick(m_ini);
+        }
+    }
+
     TempDir m_dir;
     std::string m_ini = m_dir.PathOf("User.ini");
 };
@@ -263,17 +273,18 @@ TEST_F(IniCacheTest, AScopeChecksEachFileOnceAndSeesTheWritesOfThisProcess)
     EXPECT_EQ(GetIniFileCounts(m_ini).StampChecks, checks + 2);
 }
 
+// An edit by another process, and what the file reads as after it.
+struct ForeignEdit {
+    const char* Name;
+    void (*Edit)(const std::string& path);
+    const char* After;
+};
+
 // Edits by other processes during a scope: the scope keeps the version it checked, the next scope sees the edit,
 // however little it changed the stamp; and a scope older than its trust time checks again.
 TEST_F(IniCacheTest, AnEditDuringAScopeIsSeenByTheNextScope)
 {
-    struct Case {
-        const char* Name;
-        void (*Edit)(const std::string& path);
-        const char* After;
-    };
-
-    const Case cases[] = {
+    const ForeignEdit edits[] = {
             {"rewritten in place with the same size, modification time restored",
              [](const std::string& path) {
                  const struct timespec before = ModifiedTime(path);
@@ -289,36 +300,30 @@ TEST_F(IniCacheTest, AnEditDuringAScopeIsSeenByTheNextScope)
              "ccc"},
             {"deleted", [](const std::string& path) { std::filesystem::remove(path); }, "missing"},
     };
+    // Settled: the version is kept in the cache and trusted by its stamp; otherwise it is read at every check.
     for (const bool settled : {false, true}) {
-        // Settled: the version is kept in the cache and trusted by its stamp; otherwise read at every check.
         SetIniCacheSettleTime(settled ? std::chrono::nanoseconds(0) : std::chrono::hours(1));
-        for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.Name) + (settled ? ", settled" : ", fresh"));
+        for (const ForeignEdit& edit : edits) {
+            SCOPED_TRACE(std::string(edit.Name) + (settled ? ", settled" : ", fresh"));
             ClearIniCache();
-            m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
-            if (settled) {
-                WaitForLaterTick(m_ini); // else the edit could keep every time stamp, which the settle time covers
-            }
+            FreshFile(settled);
             {
                 const IniReadScope scope;
                 ASSERT_EQ(Value(m_ini), "aaa");
-                c.Edit(m_ini);
+                edit.Edit(m_ini);
                 EXPECT_EQ(Value(m_ini), "aaa") << "one version for the whole scope";
             }
             {
                 const IniReadScope scope;
-                EXPECT_EQ(Value(m_ini), c.After);
+                EXPECT_EQ(Value(m_ini), edit.After);
             }
-            m_dir.WriteFile("User.ini", "[S]\r\nk=aaa\r\n");
-            if (settled) {
-                WaitForLaterTick(m_ini);
-            }
+            FreshFile(settled);
             SetIniScopeTrustTime(std::chrono::nanoseconds(0));
             {
                 const IniReadScope scope;
                 ASSERT_EQ(Value(m_ini), "aaa");
-                c.Edit(m_ini);
-                EXPECT_EQ(Value(m_ini), c.After) << "a check older than the trust time is made again";
+                edit.Edit(m_ini);
+                EXPECT_EQ(Value(m_ini), edit.After) << "a check older than the trust time is made again";
             }
             SetIniScopeTrustTime(kIniScopeTrustTime);
         }

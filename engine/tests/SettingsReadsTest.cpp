@@ -109,7 +109,7 @@ protected:
             return {};
         }
         m_id = session->Id();
-        const std::string cookies = "Session=" + session->CookieSecret() + "; Lang=en; Theme=Globe";
+        std::string cookies = "Session=" + session->CookieSecret() + "; Lang=en; Theme=Globe";
         session->Unbusy();
         return cookies;
     }
