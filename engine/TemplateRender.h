@@ -7,9 +7,11 @@
 #include "engine/TemplateVocabulary.h"
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm::engine {
@@ -111,6 +113,32 @@ public:
 
     void SetListIndex(int index) { m_listIndex = index; }
 
+    /// A setting that values read for every row of a list, looked up once per rendering: the first call for key
+    /// keeps what read() gives, later calls return it. The page shows one state of its settings, and a long list
+    /// does not go to the settings once a row.
+    template <class Read>
+    const std::string& PageSetting(std::string_view key, Read&& read)
+    {
+        for (const auto& [name, value] : m_pageSettings) {
+            if (name == key) {
+                return value;
+            }
+        }
+        return m_pageSettings.emplace_back(std::string(key), read()).second;
+    }
+
+    /// PageSetting for a number.
+    template <class Read>
+    long long PageNumber(std::string_view key, Read&& read)
+    {
+        for (const auto& [name, value] : m_pageNumbers) {
+            if (name == key) {
+                return value;
+            }
+        }
+        return m_pageNumbers.emplace_back(std::string(key), read()).second;
+    }
+
 private:
     // text in the page's character set (the text itself, or m_converted holding it).
     std::string_view InPageCharset(std::string_view text);
@@ -126,7 +154,9 @@ private:
     int m_listIndex = 0;
     int m_pageCharset = -1; // -1 not looked up yet, 0 UTF-8, 1 another set
     std::string m_charsetName;
-    std::string m_converted; // scratch of WriteMailText
+    std::string m_converted;                                        // scratch of WriteMailText
+    std::deque<std::pair<std::string, std::string>> m_pageSettings; // a deque: references stay valid
+    std::vector<std::pair<std::string, long long>> m_pageNumbers;
 };
 
 /// Renders a compiled template into the request's output.

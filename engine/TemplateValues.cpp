@@ -459,7 +459,7 @@ int CurrentPage(TemplateRender& render)
 // its recipients in place of the senders.
 bool ShowsRecipients(TemplateRender& render)
 {
-    if (!ReadIniBool("General", "EnableReplaceFrom", true)) {
+    if (render.PageNumber("EnableReplaceFrom", [] { return ReadIniBool("General", "EnableReplaceFrom", true); }) == 0) {
         return false;
     }
     const store::FolderEntry* folder = render.Session()->User().Folders().GetSelected();
@@ -601,9 +601,12 @@ void ValueDate(TemplateRender& render, std::string_view)
             return;
         }
         const bool list = render.Context().View() == kViewList;
-        std::string format = list ? ReadIniString("General", "ListDateFormat", "%m/%d %H:%M")
-                                  : ReadIniString("General", "MessageDateFormat", "%x %X");
-        format.resize(std::min(format.size(), kMaxDateFormat));
+        const char* key = list ? "ListDateFormat" : "MessageDateFormat";
+        const std::string& format = render.PageSetting(key, [&] {
+            std::string text = ReadIniString("General", key, list ? "%m/%d %H:%M" : "%x %X");
+            text.resize(std::min(text.size(), kMaxDateFormat));
+            return text;
+        });
         const auto when = static_cast<time_t>(m.Date());
         struct tm local {};
         char text[kMaxDateText + 1];
@@ -624,7 +627,8 @@ void ValueDate(TemplateRender& render, std::string_view)
 std::string ShownAddress(TemplateRender& render, std::string_view address)
 {
     std::string text(address.substr(0, kMaxShownAddress));
-    const int mode = GetUserInt("ListShowByAddress", render.Session()->Settings());
+    const long long mode = render.PageNumber(
+            "ListShowByAddress", [&] { return GetUserInt("ListShowByAddress", render.Session()->Settings()); });
     if (mode == 0) {
         ExtractDisplayName(text.data());
     } else if (mode == 1) {

@@ -114,6 +114,7 @@ std::string MessageFileId(std::uint32_t number)
 void MessageIndexEntry::Touch()
 {
     m_owner->MarkDirty();
+    m_owner->m_countsValid = false;
 }
 
 void MessageIndexEntry::SetText(std::string& field, std::string_view value, std::size_t maxLength)
@@ -226,6 +227,7 @@ bool MessageIndexEntry::MoveToFolder(std::string_view dest)
     }
     SetFolder(dest);
     m_visible = false;
+    m_owner->ForgetVisible();
     return true;
 }
 
@@ -369,6 +371,8 @@ void MessageIndex::AddLine(std::string_view line)
     m_entries.push_back(std::move(entry));
     m_viewDirty = true;
     m_sortDirty = true;
+    m_countsValid = false;
+    m_visibleValid = false;
 }
 
 bool MessageIndex::Save()
@@ -513,6 +517,8 @@ MessageIndexEntry* MessageIndex::NewEntry()
     m_dirty = true;
     m_viewDirty = true;
     m_sortDirty = true;
+    m_countsValid = false;
+    m_visibleValid = false;
     return m_entries.back().get();
 }
 
@@ -543,6 +549,8 @@ void MessageIndex::RemoveEntry(MessageIndexEntry* entry)
         CountUses(*entry, -1);
         m_entries.erase(m_entries.begin() + i);
         m_dirty = true;
+        m_countsValid = false;
+        m_visibleValid = false;
     }
 }
 
@@ -559,6 +567,7 @@ MessageIndex::DeleteOutcome MessageIndex::DeleteEntry(MessageIndexEntry* entry)
     }
     entry->SetFolder("");
     entry->m_visible = false;
+    m_visibleValid = false;
     if (!entry->m_uid.empty() && !entry->m_mailbox.empty()) {
         return DeleteOutcome::Kept;
     }
@@ -803,6 +812,7 @@ void MessageIndex::SelectView(std::string_view folder, std::string_view search, 
                        (mailbox.empty() || EqualsNoCase(e->m_mailbox, mailbox));
     }
     m_viewDirty = false;
+    m_visibleValid = false;
 }
 
 int MessageIndex::FirstVisible() const
@@ -815,53 +825,85 @@ int MessageIndex::LastVisible() const
     return PrevVisible(Count());
 }
 
+const std::vector<int>& MessageIndex::VisibleAt() const
+{
+    if (!m_visibleValid) {
+        m_visibleAt.clear();
+        for (int j = 0; j < Count(); ++j) {
+            if (Entry(j)->m_visible) {
+                m_visibleAt.push_back(j);
+            }
+        }
+        m_visibleValid = true;
+    }
+    return m_visibleAt;
+}
+
 int MessageIndex::PrevVisible(int i) const
 {
-    for (int j = std::min(i, Count()) - 1; j >= 0; --j) {
-        if (Entry(j)->m_visible) {
-            return j;
-        }
-    }
-    return -1;
+    const std::vector<int>& at = VisibleAt();
+    const auto after = std::lower_bound(at.begin(), at.end(), std::min(i, Count()));
+    return after == at.begin() ? -1 : *(after - 1);
 }
 
 int MessageIndex::NextVisible(int i) const
 {
-    for (int j = std::max(i, -1) + 1; j < Count(); ++j) {
-        if (Entry(j)->m_visible) {
-            return j;
-        }
-    }
-    return -1;
+    const std::vector<int>& at = VisibleAt();
+    const auto next = std::upper_bound(at.begin(), at.end(), std::max(i, -1));
+    return next == at.end() ? -1 : *next;
 }
 
 int MessageIndex::CountVisible() const
 {
-    return static_cast<int>(
-            std::count_if(m_entries.begin(), m_entries.end(), [](const auto& e) { return e->m_visible; }));
+    return static_cast<int>(VisibleAt().size());
 }
 
 int MessageIndex::PageOf(int i, int perPage) const
 {
     perPage = std::max(perPage, 1);
-    int before = 0;
-    for (int j = 0; j < std::min(i, Count()); ++j) {
-        before += Entry(j)->m_visible ? 1 : 0;
+    const std::vector<int>& at = VisibleAt();
+    const auto before = std::lower_bound(at.begin(), at.end(), std::min(i, Count())) - at.begin();
+    return static_cast<int>(before) / perPage + 1;
+}
+
+namespace {
+
+std::string FoldedKey(std::string_view text)
+{
+    std::string key(text);
+    for (char& c : key) {
+        c = FoldCase(c);
     }
-    return before / perPage + 1;
+    return key;
+}
+
+} // namespace
+
+const MessageIndex::FolderCounts* MessageIndex::CountsOf(std::string_view folder) const
+{
+    if (!m_countsValid) {
+        m_folderCounts.clear();
+        for (const auto& e : m_entries) {
+            FolderCounts& counts = m_folderCounts[FoldedKey(e->m_folder)];
+            ++counts.Total;
+            counts.Unread += e->HasFlag(MessageFlag::Read) ? 0 : 1;
+        }
+        m_countsValid = true;
+    }
+    const auto found = m_folderCounts.find(FoldedKey(folder));
+    return found == m_folderCounts.end() ? nullptr : &found->second;
 }
 
 int MessageIndex::CountInFolder(std::string_view folder) const
 {
-    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(),
-                                          [&](const auto& e) { return EqualsNoCase(e->m_folder, folder); }));
+    const FolderCounts* counts = CountsOf(folder);
+    return counts != nullptr ? counts->Total : 0;
 }
 
 int MessageIndex::CountUnreadInFolder(std::string_view folder) const
 {
-    return static_cast<int>(std::count_if(m_entries.begin(), m_entries.end(), [&](const auto& e) {
-        return EqualsNoCase(e->m_folder, folder) && !e->HasFlag(MessageFlag::Read);
-    }));
+    const FolderCounts* counts = CountsOf(folder);
+    return counts != nullptr ? counts->Unread : 0;
 }
 
 std::int64_t MessageIndex::StoredSizeKB() const
@@ -972,6 +1014,7 @@ void MessageIndex::Sort(std::string_view orderName, int fromToMode)
     }
     m_entries = std::move(sorted);
     m_sortDirty = false;
+    m_visibleValid = false;
 }
 
 bool MessageIndex::RenameMailbox(std::string_view oldName, std::string_view newName)

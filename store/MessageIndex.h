@@ -334,6 +334,28 @@ private:
     std::map<std::string, int> m_folderUses;             // the folders of the entries
 
     std::vector<std::unique_ptr<MessageIndexEntry>> m_entries;
+
+    // The entries and unread entries of every folder (case folded), counted in one pass at the first count after a
+    // change of the entries; the List page asks for them once per folder, and a pass over a large index each time
+    // was most of the page's cost.
+    struct FolderCounts {
+        int Total = 0;
+        int Unread = 0;
+    };
+
+    const FolderCounts* CountsOf(std::string_view folder) const;
+    mutable std::unordered_map<std::string, FolderCounts> m_folderCounts;
+    mutable bool m_countsValid = false;
+
+    // The array indexes of the visible entries in ascending order, found at the first use after the visibility or
+    // the order of the entries changed, so that stepping and paging through the view does not walk the index.
+    const std::vector<int>& VisibleAt() const;
+
+    void ForgetVisible() { m_visibleValid = false; }
+
+    mutable std::vector<int> m_visibleAt;
+    mutable bool m_visibleValid = false;
+
     std::uint32_t m_nextNumber = 1;
     std::string m_userDir;
     bool m_dirty = false;

@@ -392,6 +392,50 @@ TEST_F(MessageIndexSortTest, SelectViewAndPaging)
     EXPECT_EQ(m_index.CountUnreadInFolder("INBOX"), 3);
 }
 
+// Counts and the steps through the view are kept between calls: every change of the entries, their order or their
+// visibility must show in the next answer.
+TEST_F(MessageIndexSortTest, CountsAndViewStepsFollowEveryChange)
+{
+    Add(1, 10, 0, "a@x.com", "one");
+    Add(2, 20, 0, "b@x.com", "two");
+    Add(3, 30, 0, "c@x.com", "three").SetFolder("Work");
+    m_index.SelectView("inbox", "", "");
+    EXPECT_EQ(m_index.CountInFolder("Inbox"), 2);
+    EXPECT_EQ(m_index.CountUnreadInFolder("INBOX"), 2);
+    EXPECT_EQ(m_index.CountInFolder("Nowhere"), 0);
+    EXPECT_EQ(m_index.FirstVisible(), 0);
+    EXPECT_EQ(m_index.LastVisible(), 1);
+
+    m_index.Entry(0)->SetRead(true);
+    EXPECT_EQ(m_index.CountUnreadInFolder("Inbox"), 1) << "a flag set";
+    m_index.Entry(2)->SetFolder("Inbox");
+    EXPECT_EQ(m_index.CountInFolder("Inbox"), 3) << "a folder set";
+    EXPECT_EQ(m_index.CountInFolder("work"), 0);
+    EXPECT_EQ(m_index.CountVisible(), 2) << "a new folder does not make the entry visible";
+
+    m_index.SelectView("Inbox", "", "");
+    EXPECT_EQ(m_index.CountVisible(), 3);
+    m_index.Sort("Date", 0); // numbers 1, 2, 3 at 0, 1, 2
+    ASSERT_EQ(m_index.Entry(2)->Number(), 3u);
+    m_index.SelectView("Inbox", "t", ""); // "two" and "three" at 1 and 2
+    EXPECT_EQ(m_index.FirstVisible(), 1);
+    m_index.Sort("RevDate", 0); // numbers 3, 2, 1: visible at 0 and 1
+    EXPECT_EQ(m_index.FirstVisible(), 0) << "the order changed";
+    EXPECT_EQ(m_index.LastVisible(), 1);
+    EXPECT_EQ(m_index.PageOf(2, 1), 3);
+
+    ASSERT_TRUE(m_index.Entry(0)->MoveToFolder("Trash"));
+    EXPECT_EQ(m_index.FirstVisible(), 1) << "a moved entry leaves the view";
+    EXPECT_EQ(m_index.CountInFolder("trash"), 1);
+    EXPECT_EQ(m_index.DeleteEntry(m_index.Entry(1)), MessageIndex::DeleteOutcome::Freed);
+    EXPECT_EQ(m_index.FirstVisible(), -1) << "a deleted entry leaves the view";
+    EXPECT_EQ(m_index.CountVisible(), 0);
+    EXPECT_EQ(m_index.CountInFolder("Inbox"), 1);
+    Add(4, 40, 0, "d@x.com", "four");
+    EXPECT_EQ(m_index.CountInFolder("Inbox"), 2) << "a new entry";
+    EXPECT_EQ(m_index.CountUnreadInFolder("Inbox"), 1);
+}
+
 TEST_F(MessageIndexTest, ReadFlagsAndStoredSize)
 {
     MessageIndex index(UserDir());
