@@ -12,6 +12,7 @@
 #include "engine/SessionManager.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/tests/RequestTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "store/AddressBook.h"
 #include "store/FolderList.h"
@@ -52,16 +53,7 @@ constexpr const char* kLanguages = "[en]\r\n001=English\r\n002=Inbox\r\n003=Draf
                                    "080=Copied to %s: %s\r\n081=Deleted: %s\r\n082=Trash emptied.\r\n"
                                    "083=Added: %s\r\n";
 
-// What the engine wrote for one request.
-struct Response {
-    std::string Text;
-
-    std::string Page() const
-    {
-        const std::size_t end = Text.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : Text.substr(end + 4);
-    }
-};
+using Response = test::RequestResponse;
 
 class MailActionsTest : public ::testing::Test {
 public:
@@ -108,31 +100,11 @@ protected:
 
     Response Send(const std::string& query)
     {
-        std::string environment;
-        for (const std::string& entry : std::vector<std::string>{
-                     "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "HTTP_COOKIE=" + m_cookies, "REMOTE_ADDR=127.0.0.1",
-                     "SERVER_NAME=localhost", "SERVER_PORT=2000", "SERVER_ADDR=127.0.0.1", "SCRIPT_NAME=/mail"}) {
-            environment += entry;
-            environment += '\0';
-        }
-        environment += '\0';
-        const std::string outPath = (m_harness.Settings().Dir() / "response").string();
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        EXPECT_GE(out, 0);
-        {
-            RequestServices services;
-            services.Sessions = &m_harness.Manager();
-            services.Templates = m_cache.get();
-            services.Log = &m_harness.LogTarget();
-            services.Now = [this] {
-                return m_harness.Now();
-            };
-            services.LogonLocks = &m_logonLocks;
-            services.Action = m_action;
-            Request request(-1, out, environment.c_str(), std::move(services));
-            request.Run();
-        }
-        return {ReadFile(outPath)};
+        RequestServices services = test::HarnessServices(m_harness, m_cache.get());
+        services.LogonLocks = &m_logonLocks;
+        services.Action = m_action;
+        return test::RunRequest(test::GetRequestEnvironment(query, m_cookies), std::move(services),
+                                (m_harness.Settings().Dir() / "response").string());
     }
 
     // A request of alice's session: the view and the rest of the query.

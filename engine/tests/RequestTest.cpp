@@ -11,6 +11,7 @@
 #include "engine/SessionPage.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/tests/RequestTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
@@ -53,16 +54,7 @@ constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016
 const std::string kHead(kPageHead);
 
 // What the engine wrote for one request.
-struct Response {
-    std::string Text;
-
-    // The part after the blank line that ends the head.
-    std::string Page() const
-    {
-        const std::size_t end = Text.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : Text.substr(end + 4);
-    }
-};
+using Response = test::RequestResponse;
 
 class RequestTest : public ::testing::Test {
 protected:
@@ -92,34 +84,13 @@ protected:
     Response Send(const std::string& query, const std::string& cookies = "", const std::string& remote = "127.0.0.1",
                   const std::string& outName = "response")
     {
-        std::string environment;
-        for (const std::string& entry : std::vector<std::string>{
-                     std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query, "HTTP_COOKIE=" + cookies,
-                     "REMOTE_ADDR=" + remote, std::string("SERVER_NAME=localhost"), std::string("SERVER_PORT=2000"),
-                     std::string("SERVER_ADDR=127.0.0.1"), std::string("SCRIPT_NAME=/mail")}) {
-            environment += entry;
-            environment += '\0';
-        }
-        environment += '\0';
-        const std::string outPath = (m_harness.Settings().Dir() / outName).string();
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        EXPECT_GE(out, 0);
-        {
-            Request request(-1, out, environment.c_str(), Services());
-            request.Run();
-        }
-        return {ReadFile(outPath)};
+        return test::RunRequest(test::GetRequestEnvironment(query, cookies, remote), Services(),
+                                (m_harness.Settings().Dir() / outName).string());
     }
 
     RequestServices Services()
     {
-        RequestServices services;
-        services.Sessions = &m_harness.Manager();
-        services.Templates = m_cache.get();
-        services.Log = &m_harness.LogTarget();
-        services.Now = [this] {
-            return m_harness.Now();
-        };
+        RequestServices services = test::HarnessServices(m_harness, m_cache.get());
         services.Throttle = m_throttle.get();
         services.LogonLocks = &m_logonLocks;
         services.Action = m_action;

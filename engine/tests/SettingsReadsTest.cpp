@@ -9,6 +9,7 @@
 #include "engine/Request.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/tests/RequestTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -67,36 +68,13 @@ protected:
 
     std::string Send(const std::string& query, const std::string& cookies = "Lang=en; Theme=Globe")
     {
-        std::string environment;
-        for (const std::string& entry :
-             std::vector<std::string>{std::string("REQUEST_METHOD=GET"), "QUERY_STRING=" + query,
-                                      "HTTP_COOKIE=" + cookies, std::string("REMOTE_ADDR=127.0.0.1"),
-                                      std::string("SERVER_NAME=localhost"), std::string("SERVER_PORT=2000"),
-                                      std::string("SERVER_ADDR=127.0.0.1"), std::string("SCRIPT_NAME=/mail")}) {
-            environment += entry;
-            environment += '\0';
-        }
-        environment += '\0';
-        const std::string outPath = (m_harness.Settings().Dir() / "response").string();
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        EXPECT_GE(out, 0);
-        {
-            RequestServices services;
-            services.Sessions = &m_harness.Manager();
-            services.Templates = m_cache.get();
-            services.Log = &m_harness.LogTarget();
-            services.Now = [this] {
-                return m_harness.Now();
-            };
-            services.Throttle = m_throttle.get();
-            services.LogonLocks = &m_logonLocks;
-            services.Action = m_action;
-            Request request(-1, out, environment.c_str(), services);
-            request.Run();
-        }
-        const std::string text = ReadFile(outPath);
-        const std::size_t end = text.find("\r\n\r\n");
-        return end == std::string::npos ? std::string() : text.substr(end + 4);
+        RequestServices services = test::HarnessServices(m_harness, m_cache.get());
+        services.Throttle = m_throttle.get();
+        services.LogonLocks = &m_logonLocks;
+        services.Action = m_action;
+        return test::RunRequest(test::GetRequestEnvironment(query, cookies), std::move(services),
+                                (m_harness.Settings().Dir() / "response").string())
+                .Page();
     }
 
     // Logs alice on; returns the cookies of her session.
