@@ -5,10 +5,8 @@
 // keys; text files come back byte for byte; forged forms with hostile user names or a save of a read-only file are
 // refused. Screenshots go to the build tree.
 #include "common/Scrambler.h"
-#include "platform/ChildProcess.h"
-#include "tests/pages/PageInstallation.h"
+#include "tests/integration/AdminMailInstallation.h"
 #include "testsupport/ChromiumDriver.h"
-#include "testsupport/ShmObjects.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
@@ -46,13 +44,6 @@ protected:
             GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
         }
         const fs::path data = fs::path(QM_SOURCE_DIR) / "data" / "AdminCGI";
-        const fs::path dir = Install().Dir();
-        fs::create_directories(dir / "cgi-bin");
-        fs::copy(data / "Templates", dir / "cgi-bin" / "Templates", fs::copy_options::recursive);
-        fs::copy_file(QM_ADMINCGI_PROGRAM, dir / "cgi-bin" / "QMAdminCGI");
-        for (const char* dsc : {"User.dsc", "Quillmail.dsc", "Domains.dsc"}) {
-            fs::copy_file(data / dsc, dir / dsc, fs::copy_options::overwrite_existing);
-        }
         Install().WriteFile("cgi-bin/FileList.dat", TempDir::ReadFile(data / "FileList.dat") +
                                                             "File=$DIR$/NotesLf.txt, Notes with LF\n"
                                                             "File=$DIR$/NotesCrLf.txt, Notes with CR LF\n"
@@ -62,16 +53,11 @@ protected:
         Install().WriteFile("NotesCrLf.txt", kNotesCrLf);
         Install().WriteFile("NotesOpen.txt", kNotesOpen);
         Install().WriteFile("Fixed.txt", kFixed);
-        Install().WriteFile("cgi-bin/CGI.ini", "[CGI]\r\nQMSetupFile=../Quillmail.ini\r\nUsersPerPage=100\r\n");
-        Install().WriteFile("cgi-bin/AdminCGI.key", kToken);
         // The demo user's own address, as a user sets it on the options page: markup that must stay text.
         Install().WriteFile(std::string("Users/") + kDemoUser + "/User.ini",
                             std::string("[User]\r\nPassword=-") + kDemoPassword + "\r\nFullName=Demo User\r\n" +
                                     "[MailHost1]\r\nMailbox=Inbox\r\nDefault=Yes\r\nEMail=" + kHostileAddress + "\r\n");
-        // After PageInstallation's "[General]" line: the admin web server runs in the foreground.
-        m_pages.Web().AddWebServerLine("RunAsService=No");
-        ASSERT_TRUE(m_pages.Start()) << m_pages.Server().Errors();
-        ASSERT_NO_FATAL_FAILURE(StartPortico());
+        ASSERT_NO_FATAL_FAILURE(m_servers.Start(kAdminPassword));
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
         // The administrator's log-on, sent with every request as a browser does once it has asked for it.
         const std::string credentials = Base64Encode(std::string("admin:") + kAdminPassword);
@@ -84,11 +70,7 @@ protected:
 
     void TearDown() override
     {
-        if (m_portico) {
-            (void)m_portico->Kill(20000);
-        }
-        EXPECT_TRUE(m_pages.Stop());
-        (void)RemoveShmObjectsOf(Install().Namespace());
+        m_servers.Stop();
         // A page of the administration never opens a dialog, throws or logs an error.
         for (const DialogRecord& dialog : m_browser.Dialogs()) {
             ADD_FAILURE() << "a dialog: " << dialog.Type << " " << dialog.Message << " on " << dialog.Url;
@@ -99,47 +81,9 @@ protected:
         }
     }
 
-    TestInstallation& Install() { return m_pages.Web().Installation(); }
+    TestInstallation& Install() { return m_servers.Install(); }
 
-    bool PorticoAwaiting()
-    {
-        return Install().ReadFile("Logs/Portico-admin.log").find("Portico is awaiting connections...") !=
-               std::string::npos;
-    }
-
-    // The admin web server on the main server's INI, with its own section added for a port of its own.
-    void StartPortico()
-    {
-        const std::string mainIni = TempDir::ReadFile(Install().IniPath());
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            m_adminPort = PickFreePort();
-            Install().WriteIni(mainIni + "[AdminWebServer]\nPort=" + std::to_string(m_adminPort) +
-                               "\nBindAddress=127.0.0.1\nHtmlDir=" + Install().Path("HTML") + "\nCgiDir=" +
-                               Install().Path("cgi-bin") + "\nAuth=-admin:" + kAdminPassword + "\nLocalAuth=Yes\n");
-            fs::remove(Install().Path("Logs/Portico-admin.log"));
-            ChildOptions options;
-            options.Argv = {QM_PORTICO_PROGRAM};
-            options.Environment = Install().Environment();
-            options.Stderr = ChildStdio::File(Install().Path("portico-stderr.txt"), FileMode::Append);
-            Result<ChildProcess> child = ChildProcess::Start(options);
-            ASSERT_TRUE(child) << child.error().Message;
-            m_portico.emplace(std::move(*child));
-            const bool settled = WaitUntil([&] {
-                Result<ChildStatus> status = m_portico->Wait(0);
-                return PorticoAwaiting() || (status && status->State != ChildState::TimedOut);
-            });
-            if (settled && PorticoAwaiting()) {
-                return;
-            }
-            m_portico.reset();
-        }
-        FAIL() << "Portico did not start: " << Install().ReadFile("portico-stderr.txt");
-    }
-
-    std::string AdminUrl(const std::string& query) const
-    {
-        return "http://127.0.0.1:" + std::to_string(m_adminPort) + "/cgi-bin/QMAdminCGI?" + query;
-    }
+    std::string AdminUrl(const std::string& query) const { return m_servers.AdminUrl(query); }
 
     // Opens an admin page; false (with the driver's error recorded as a failure) when it did not load.
     bool Open(const std::string& query)
@@ -193,9 +137,8 @@ protected:
 
     std::string UserIni(const std::string& user) { return Install().ReadFile("Users/" + user + "/User.ini"); }
 
-    PageInstallation m_pages;
-    std::optional<ChildProcess> m_portico;
-    unsigned m_adminPort = 0;
+    AdminMailInstallation m_servers{kToken};
+    PageInstallation& m_pages = m_servers.Pages();
     ChromiumDriver m_browser;
 };
 

@@ -2,9 +2,7 @@
 // web server with the administration program run on one installation, so that both see the same session table. The
 // demo user logs on with curl; the sessions page lists the session, its Kill button is submitted with the form's
 // token, and the session goes from the list and from the server.
-#include "platform/ChildProcess.h"
-#include "tests/pages/PageInstallation.h"
-#include "testsupport/ShmObjects.h"
+#include "tests/integration/AdminMailInstallation.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
@@ -26,74 +24,13 @@ constexpr const char* kToken = "0123456789abcdef0123456789abcdef";
 
 class AdminKillSessionTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        namespace fs = std::filesystem;
-        const fs::path data = fs::path(QM_SOURCE_DIR) / "data" / "AdminCGI";
-        const fs::path dir = Install().Dir();
-        fs::create_directories(dir / "cgi-bin");
-        fs::copy(data / "Templates", dir / "cgi-bin" / "Templates", fs::copy_options::recursive);
-        fs::copy_file(data / "User.dsc", dir / "User.dsc", fs::copy_options::overwrite_existing);
-        fs::copy_file(QM_ADMINCGI_PROGRAM, dir / "cgi-bin" / "QMAdminCGI");
-        Install().WriteFile("cgi-bin/CGI.ini", "[CGI]\r\nQMSetupFile=../Quillmail.ini\r\nUsersPerPage=100\r\n");
-        Install().WriteFile("cgi-bin/AdminCGI.key", kToken);
-        // After PageInstallation's "[General]" line: the admin web server runs in the foreground.
-        m_pages.Web().AddWebServerLine("RunAsService=No");
-        ASSERT_TRUE(m_pages.Start()) << m_pages.Server().Errors();
-        ASSERT_NO_FATAL_FAILURE(StartPortico());
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(m_servers.Start(kAdminPassword)); }
 
-    void TearDown() override
-    {
-        if (m_portico) {
-            (void)m_portico->Kill(20000);
-        }
-        EXPECT_TRUE(m_pages.Stop());
-        (void)RemoveShmObjectsOf(Install().Namespace());
-    }
-
-    TestInstallation& Install() { return m_pages.Web().Installation(); }
-
-    bool PorticoAwaiting()
-    {
-        return Install().ReadFile("Logs/Portico-admin.log").find("Portico is awaiting connections...") !=
-               std::string::npos;
-    }
-
-    // The admin web server on the main server's INI, with its own section added for a port of its own.
-    void StartPortico()
-    {
-        const std::string mainIni = TempDir::ReadFile(Install().IniPath());
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            m_adminPort = PickFreePort();
-            Install().WriteIni(mainIni + "[AdminWebServer]\nPort=" + std::to_string(m_adminPort) +
-                               "\nBindAddress=127.0.0.1\nHtmlDir=" + Install().Path("HTML") + "\nCgiDir=" +
-                               Install().Path("cgi-bin") + "\nAuth=-admin:" + kAdminPassword + "\nLocalAuth=Yes\n");
-            std::filesystem::remove(Install().Path("Logs/Portico-admin.log"));
-            ChildOptions options;
-            options.Argv = {QM_PORTICO_PROGRAM};
-            options.Environment = Install().Environment();
-            options.Stderr = ChildStdio::File(Install().Path("portico-stderr.txt"), FileMode::Append);
-            Result<ChildProcess> child = ChildProcess::Start(options);
-            ASSERT_TRUE(child) << child.error().Message;
-            m_portico.emplace(std::move(*child));
-            const bool settled = WaitUntil([&] {
-                Result<ChildStatus> status = m_portico->Wait(0);
-                return PorticoAwaiting() || (status && status->State != ChildState::TimedOut);
-            });
-            if (settled && PorticoAwaiting()) {
-                return;
-            }
-            m_portico.reset();
-        }
-        FAIL() << "Portico did not start: " << Install().ReadFile("portico-stderr.txt");
-    }
-
-    std::string AdminUrl() const { return "http://127.0.0.1:" + std::to_string(m_adminPort) + "/cgi-bin/QMAdminCGI"; }
+    void TearDown() override { m_servers.Stop(); }
 
     CurlReply SessionsPage() const
     {
-        return Curl({"-u", std::string("admin:") + kAdminPassword, AdminUrl() + "?View=QMAdmin"});
+        return Curl({"-u", std::string("admin:") + kAdminPassword, m_servers.AdminUrl("View=QMAdmin")});
     }
 
     // curl with the web-mail user's cookie jar.
@@ -103,10 +40,9 @@ protected:
         return Curl(args);
     }
 
-    PageInstallation m_pages;
+    AdminMailInstallation m_servers{kToken};
+    PageInstallation& m_pages = m_servers.Pages();
     TempDir m_jar;
-    std::optional<ChildProcess> m_portico;
-    unsigned m_adminPort = 0;
 };
 
 // The hidden form token of an admin page, or "".
@@ -136,8 +72,9 @@ TEST_F(AdminKillSessionTest, TheKillButtonEndsTheUsersSession)
     ASSERT_EQ(token, kToken) << sessions.Body;
 
     // The form as a browser sends it: the button's name and value, and the hidden token.
-    const CurlReply killed = Curl({"-u", std::string("admin:") + kAdminPassword, "--data",
-                                   "Token=" + token + "&Kill%3A" + id + "=End+session", AdminUrl() + "?View=QMAdmin"});
+    const CurlReply killed =
+            Curl({"-u", std::string("admin:") + kAdminPassword, "--data",
+                  "Token=" + token + "&Kill%3A" + id + "=End+session", m_servers.AdminUrl("View=QMAdmin")});
     ASSERT_EQ(killed.Status, 200u) << killed.Head << killed.Body;
     EXPECT_THAT(killed.Body, Not(HasSubstr("refused")));
 
