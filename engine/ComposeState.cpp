@@ -33,7 +33,7 @@ namespace MessageFlag = store::MessageFlag;
 using store::MessageIndexEntry;
 
 // The largest signature file taken, and the most of the original's text that is quoted.
-constexpr std::uint64_t kMaxSignatureBytes = 256 * 1024;
+constexpr std::uint64_t kMaxSignatureBytes = std::uint64_t{256} * 1024;
 constexpr std::size_t kMaxQuotedBytes = std::size_t{32} << 20;
 
 // The largest ".headers.txt" read back: every field at its limit.
@@ -216,9 +216,8 @@ std::vector<Recipient> KeptRecipients(std::string_view candidates)
         if (!recipient) {
             continue;
         }
-        const auto same = std::find_if(kept.begin(), kept.end(), [&](const Recipient& r) {
-            return EqualsNoCase(r.Address, recipient->Address);
-        });
+        const auto same = std::find_if(kept.begin(), kept.end(),
+                                       [&](const Recipient& r) { return EqualsNoCase(r.Address, recipient->Address); });
         if (same == kept.end()) {
             kept.push_back(std::move(*recipient));
         } else if (same->Name.empty()) {
@@ -499,7 +498,8 @@ void ClearComposeFields(Request& request)
     if (query == nullptr || FindNoCase(query, "&To=") == nullptr) {
         SetField(request, "To", "");
     }
-    for (const char* name : {"CC", "BCC", "Subject", "SourceMessage", "ReplyMessage", "ForwardMessage", "In-Reply-To"}) {
+    for (const char* name :
+         {"CC", "BCC", "Subject", "SourceMessage", "ReplyMessage", "ForwardMessage", "In-Reply-To"}) {
         SetField(request, name, "");
     }
 }

@@ -28,10 +28,15 @@ inline constexpr int kMsgLoadingCompose = 254;  // "Loading compose file..."
 inline constexpr int kMsgCreatingCompose = 255; // "Creating compose file, type=%d." with the kind
 
 /// The fields of ".headers.txt", in the order they are written.
-inline constexpr const char* kComposeHeaderFields[] = {
-        "From",      "To",          "CC",          "BCC",           "Reply-To",    "SourceMessage",
-        "ReplyMessage", "ForwardMessage", "Subject", "ConfirmDelivery", "ConfirmRead", "ComposeUrgent",
-        "In-Reply-To", "Mailbox",   "Attn",        "Company",       "CoverPage",   "SpellLanguage"};
+inline constexpr const char* kComposeHeaderFields[] = {"From",         "To",
+                                                       "CC",           "BCC",
+                                                       "Reply-To",     "SourceMessage",
+                                                       "ReplyMessage", "ForwardMessage",
+                                                       "Subject",      "ConfirmDelivery",
+                                                       "ConfirmRead",  "ComposeUrgent",
+                                                       "In-Reply-To",  "Mailbox",
+                                                       "Attn",         "Company",
+                                                       "CoverPage",    "SpellLanguage"};
 
 /// The longest value a compose field keeps when it is read back from ".headers.txt".
 inline constexpr std::size_t kMaxComposeFieldBytes = std::size_t{1} << 20;

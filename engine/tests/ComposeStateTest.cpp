@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 TEST(ComposeQuoteTest, LongLinesBreakAtBlanksOrAtTheWidthWithoutSplittingCharacters)
 {
     const std::string spaceless(200, 'x');
+
     struct Case {
         const char* Name;
         std::string Source;
@@ -49,10 +50,12 @@ TEST(ComposeQuoteTest, LongLinesBreakAtBlanksOrAtTheWidthWithoutSplittingCharact
         std::string Language;
         std::string Want;
     };
+
     const Case cases[] = {
             {"200 bytes without a blank at 71", spaceless, "> ", 71, "en",
              "> " + std::string(71, 'x') + "\r\n> " + std::string(71, 'x') + "\r\n> " + std::string(58, 'x') + "\r\n"},
-            {"breaks at the last blank, which is dropped", "aaa bbb ccc ddd", "> ", 8, "en", "> aaa bbb\r\n> ccc ddd\r\n"},
+            {"breaks at the last blank, which is dropped", "aaa bbb ccc ddd", "> ", 8, "en",
+             "> aaa bbb\r\n> ccc ddd\r\n"},
             {"a blank right after the width column still counts", "aaaa bbbb", "", 4, "en", "aaaa\r\nbbbb\r\n"},
             {"empty lines and bare LF are kept, CR LF read as one end", "a\r\n\nb", "> ", 10, "en",
              "> a\r\n> \r\n> b\r\n"},
@@ -79,6 +82,7 @@ TEST(ComposeQuoteTest, CharacterReferencesBecomeBytesOfTheLanguagesCodePage)
         const char* Language;
         const char* Want;
     };
+
     const Case cases[] = {
             {"&#1076;", "ru", "\xE4"},
             {"x&#1076;&#1076;y", "ru", "x\xE4\xE4y"},
@@ -102,10 +106,17 @@ TEST(ComposeQuoteTest, AttachmentNamesStayInsideTheComposeDirectory)
         const char* Part;
         const char* Want;
     };
+
     const Case cases[] = {
-            {"report.pdf", "report.pdf"}, {"../../x", "x"},           {"C:\\Users\\a\\b.txt", "b.txt"},
-            {".body.txt", "attachment-body.txt"},    {".headers.txt", "attachment-headers.txt"}, {"..", "attachment"},
-            {"", "attachment"},           {"a\r\nb\tc", "abc"},       {"...", "attachment"},
+            {"report.pdf", "report.pdf"},
+            {"../../x", "x"},
+            {"C:\\Users\\a\\b.txt", "b.txt"},
+            {".body.txt", "attachment-body.txt"},
+            {".headers.txt", "attachment-headers.txt"},
+            {"..", "attachment"},
+            {"", "attachment"},
+            {"a\r\nb\tc", "abc"},
+            {"...", "attachment"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Part);
@@ -280,7 +291,9 @@ TEST_F(ComposeStateTest, ANewMessageHasTheDefaultSenderAndSignatureAndKeepsALink
     // To first in the query string is not "&To=": the compose clears it.
     EXPECT_EQ(Compose("", [](Request&) {}), "Compose");
     const std::string query = "View=Compose&Session=" + std::string(m_session->Id());
-    m_compose = [](Request& request) { StartCompose(request, nullptr, ComposeKind::Reply); };
+    m_compose = [](Request& request) {
+        StartCompose(request, nullptr, ComposeKind::Reply);
+    };
     EXPECT_EQ(Send("To=bob@y.org&" + query), "Compose");
     EXPECT_EQ(m_fields["To"], "");
     EXPECT_EQ(m_fields["Subject"], "") << "a reply without a message is a new, empty compose";
@@ -295,6 +308,7 @@ TEST_F(ComposeStateTest, RepliesQuoteTheTextAndAnswerTheRightRecipients)
         std::string To;
         std::string Subject;
     };
+
     const Case cases[] = {
             {"reply to a display name",
              {"From: \"Bob B\" <bob@y.org>", "To: alice@x.org", "Subject: Lunch", "Message-ID: <m1@y.org>",
@@ -326,22 +340,19 @@ TEST_F(ComposeStateTest, RepliesQuoteTheTextAndAnswerTheRightRecipients)
         EXPECT_EQ(File(".body.txt"), std::string(kSignature) + "\r\n\r\n-----Original Message-----\r\nFrom: " + from +
                                              "\r\nTo: " + to +
                                              "\r\nDate: Tue, 08 Dec 2026 08:24:00 +0000\r\nSubject: " +
-                                             c.Lines[c.Lines.size() - 6].substr(9) +
-                                             "\r\n\r\n> Hello\r\n> World\r\n");
-        EXPECT_EQ(File(".headers.txt"),
-                  HeadersFile({{"From", kFrom},
-                               {"To", c.To},
-                               {"ReplyMessage", std::to_string(original->Number())},
-                               {"Subject", c.Subject},
-                               {"In-Reply-To", "<m1@y.org>"},
-                               {"Mailbox", "main"}}));
+                                             c.Lines[c.Lines.size() - 6].substr(9) + "\r\n\r\n> Hello\r\n> World\r\n");
+        EXPECT_EQ(File(".headers.txt"), HeadersFile({{"From", kFrom},
+                                                     {"To", c.To},
+                                                     {"ReplyMessage", std::to_string(original->Number())},
+                                                     {"Subject", c.Subject},
+                                                     {"In-Reply-To", "<m1@y.org>"},
+                                                     {"Mailbox", "main"}}));
     }
 }
 
 TEST_F(ComposeStateTest, AReplyToAllFromTheUserKeepsTheUserFirstAndTheAccountOfTheMessageWrites)
 {
-    MessageIndexEntry* sent =
-            Store("Sent", {"From: a@work.org", "To: bob@y.org", "Subject: x", "", "text"});
+    MessageIndexEntry* sent = Store("Sent", {"From: a@work.org", "To: bob@y.org", "Subject: x", "", "text"});
     sent->SetMailbox("work");
     EXPECT_EQ(Start(sent, ComposeKind::ReplyAll), "Compose");
     EXPECT_EQ(m_fields["To"], "a@work.org, bob@y.org");
@@ -364,17 +375,32 @@ TEST_F(ComposeStateTest, RepliesGoToTheAddressBookWithoutLineBreaksWhenTheUserWa
 
 TEST_F(ComposeStateTest, AForwardCarriesTheTextUnquotedAndEveryOtherPartAsAnAttachment)
 {
-    MessageIndexEntry* original = Store(
-            "Inbox", {"From: bob@y.org", "To: alice@x.org", "Subject: Fw: Report", "Date: Tue, 08 Dec 2026 08:24:00 +0000",
-                      "MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=\"b1\"", "", "preamble", "--b1",
-                      "Content-Type: text/plain", "", "See the report.", "--b1",
-                      "Content-Type: application/pdf; name=\"../../report.pdf\"", "Content-Transfer-Encoding: base64",
-                      "", "JVBERi0xLjQK", "--b1", "Content-Type: text/x-note; name=\".headers.txt\"", "",
-                      "not the headers", "--b1--"});
+    MessageIndexEntry* original = Store("Inbox", {"From: bob@y.org",
+                                                  "To: alice@x.org",
+                                                  "Subject: Fw: Report",
+                                                  "Date: Tue, 08 Dec 2026 08:24:00 +0000",
+                                                  "MIME-Version: 1.0",
+                                                  "Content-Type: multipart/mixed; boundary=\"b1\"",
+                                                  "",
+                                                  "preamble",
+                                                  "--b1",
+                                                  "Content-Type: text/plain",
+                                                  "",
+                                                  "See the report.",
+                                                  "--b1",
+                                                  "Content-Type: application/pdf; name=\"../../report.pdf\"",
+                                                  "Content-Transfer-Encoding: base64",
+                                                  "",
+                                                  "JVBERi0xLjQK",
+                                                  "--b1",
+                                                  "Content-Type: text/x-note; name=\".headers.txt\"",
+                                                  "",
+                                                  "not the headers",
+                                                  "--b1--"});
     ASSERT_TRUE(original->HasFlag(MessageFlag::HasAttachments));
     EXPECT_EQ(Start(original, ComposeKind::Forward), "Compose");
-    EXPECT_EQ(Names(), (std::vector<std::string>{".attachment-headers.txt", ".body.txt", ".headers.txt",
-                                                 ".report.pdf", "attachment-headers.txt", "report.pdf"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{".attachment-headers.txt", ".body.txt", ".headers.txt", ".report.pdf",
+                                                 "attachment-headers.txt", "report.pdf"}));
     EXPECT_EQ(File(".body.txt"), std::string(kSignature) +
                                          "\r\n\r\n-----Original Message-----\r\nFrom: bob@y.org\r\nTo: alice@x.org\r\n"
                                          "Date: Tue, 08 Dec 2026 08:24:00 +0000\r\nSubject: Fw: Report\r\n\r\n"
@@ -398,11 +424,11 @@ TEST_F(ComposeStateTest, AForwardCarriesTheTextUnquotedAndEveryOtherPartAsAnAtta
 
 TEST_F(ComposeStateTest, HostileHeadersNeverAddALineAndMarkupIsKeptByteForByte)
 {
-    MessageIndexEntry* original = Store(
-            "Inbox", {"From: =?UTF-8?Q?Eve=22_<x@e.org>,_=0D=0ABCC:_all@e.org_</textarea>?= <eve@e.org>",
-                      "To: alice@x.org", "Subject: =?UTF-8?Q?hi=0D=0ABCC:_all@e.org_</textarea>?=",
-                      "Message-ID: =?UTF-8?Q?<a=0D=0AX:_y>?=", "Date: Tue, 08 Dec 2026 08:24:00 +0000", "",
-                      "</textarea><script>alert(1)</script>"});
+    MessageIndexEntry* original =
+            Store("Inbox", {"From: =?UTF-8?Q?Eve=22_<x@e.org>,_=0D=0ABCC:_all@e.org_</textarea>?= <eve@e.org>",
+                            "To: alice@x.org", "Subject: =?UTF-8?Q?hi=0D=0ABCC:_all@e.org_</textarea>?=",
+                            "Message-ID: =?UTF-8?Q?<a=0D=0AX:_y>?=", "Date: Tue, 08 Dec 2026 08:24:00 +0000", "",
+                            "</textarea><script>alert(1)</script>"});
     EXPECT_EQ(Start(original, ComposeKind::Reply), "Compose");
     EXPECT_EQ(File(".body.txt"),
               std::string(kSignature) +
@@ -420,22 +446,39 @@ TEST_F(ComposeStateTest, HostileHeadersNeverAddALineAndMarkupIsKeptByteForByte)
 TEST_F(ComposeStateTest, ADraftOpensFromTheMessagePageWithItsFieldsTextAndAttachments)
 {
     WriteFile(Dir() / "stale.bin", "an attachment of an earlier compose");
-    MessageIndexEntry* draft = Store(
-            "Drafts",
-            {"Date: Tue, 08 Dec 2026 08:24:00 +0000", "From: \"Alice A\" <alice@x.org>", "To: bob@y.org",
-             "Subject: =?UTF-8?Q?Plan=0D=0AX:_y?=", "MIME-Version: 1.0",
-             "Content-Type: multipart/mixed; boundary=\"1208-0824-00-PART-BREAK\"", "X-Priority: 1 (Highest)",
-             "Disposition-Notification-To: alice@x.org", "BCC: carol@z.org", "ReplyMessage: 17", "Mailbox: work",
-             "Advanced: Yes", "View: List", "Number: 1", "", "--1208-0824-00-PART-BREAK", "Content-Type: text/plain",
-             "", "", "Draft text", std::string(5000, 'z'), "--1208-0824-00-PART-BREAK",
-             "Content-Type: image/png", "Content-Transfer-Encoding: base64",
-             "Content-Disposition: attachment; filename=\"dot.png\"", "", "iVBORw==",
-             "--1208-0824-00-PART-BREAK--"});
+    MessageIndexEntry* draft = Store("Drafts", {"Date: Tue, 08 Dec 2026 08:24:00 +0000",
+                                                "From: \"Alice A\" <alice@x.org>",
+                                                "To: bob@y.org",
+                                                "Subject: =?UTF-8?Q?Plan=0D=0AX:_y?=",
+                                                "MIME-Version: 1.0",
+                                                "Content-Type: multipart/mixed; boundary=\"1208-0824-00-PART-BREAK\"",
+                                                "X-Priority: 1 (Highest)",
+                                                "Disposition-Notification-To: alice@x.org",
+                                                "BCC: carol@z.org",
+                                                "ReplyMessage: 17",
+                                                "Mailbox: work",
+                                                "Advanced: Yes",
+                                                "View: List",
+                                                "Number: 1",
+                                                "",
+                                                "--1208-0824-00-PART-BREAK",
+                                                "Content-Type: text/plain",
+                                                "",
+                                                "",
+                                                "Draft text",
+                                                std::string(5000, 'z'),
+                                                "--1208-0824-00-PART-BREAK",
+                                                "Content-Type: image/png",
+                                                "Content-Transfer-Encoding: base64",
+                                                "Content-Disposition: attachment; filename=\"dot.png\"",
+                                                "",
+                                                "iVBORw==",
+                                                "--1208-0824-00-PART-BREAK--"});
     draft->ChangeFlags(MessageFlag::Draft, true);
     m_compose = nullptr;
-    EXPECT_EQ(Send("View=Message&Session=" + std::string(m_session->Id()) + "&Number=" +
-                   std::to_string(draft->Number())),
-              "Compose");
+    EXPECT_EQ(
+            Send("View=Message&Session=" + std::string(m_session->Id()) + "&Number=" + std::to_string(draft->Number())),
+            "Compose");
     EXPECT_EQ(Names(), (std::vector<std::string>{".body.txt", ".dot.png", ".headers.txt", "dot.png"}));
     EXPECT_EQ(File(".body.txt"), "\r\nDraft text\r\n" + std::string(5000, 'z') + "\r\n");
     EXPECT_EQ(File("dot.png"), std::string("\x89PNG", 4));
@@ -458,9 +501,9 @@ TEST_F(ComposeStateTest, ADraftOpensFromTheMessagePageWithItsFieldsTextAndAttach
                                                 "Return-Receipt-To: a@work.org", "", "one", "two"});
     plain->ChangeFlags(MessageFlag::Draft, true);
     plain->SetMailbox("work");
-    EXPECT_EQ(Send("View=Message&Session=" + std::string(m_session->Id()) + "&Number=" +
-                   std::to_string(plain->Number())),
-              "Compose");
+    EXPECT_EQ(
+            Send("View=Message&Session=" + std::string(m_session->Id()) + "&Number=" + std::to_string(plain->Number())),
+            "Compose");
     EXPECT_EQ(Names(), (std::vector<std::string>{".body.txt", ".headers.txt"}));
     EXPECT_EQ(File(".body.txt"), "one\r\ntwo\r\n");
     EXPECT_EQ(File(".headers.txt"), HeadersFile({{"From", "<a@work.org>"},
@@ -474,32 +517,39 @@ TEST_F(ComposeStateTest, ADraftOpensFromTheMessagePageWithItsFieldsTextAndAttach
 TEST_F(ComposeStateTest, StoredFieldsComeBackOnlyWhereTheFormLeavesThemOpen)
 {
     WriteFile(Dir() / ".headers.txt", "From: <a@work.org>\r\nTo: bob@y.org\r\nSubject:\r\nCC\r\nConfirmRead: Yes\r\n"
-                                      "ComposeUrgent: Yes\r\nAttn: " + std::string(6000, 'q') + "\r\n");
+                                      "ComposeUrgent: Yes\r\nAttn: " +
+                                              std::string(6000, 'q') + "\r\n");
     const auto loaded = [&](const std::string& rest, FormPosted posted) {
         std::map<std::string, std::string> fields;
         Compose(rest, [&](Request& request) {
             LoadComposeHeaders(request, posted);
             for (const char* name : {"From", "To", "Subject", "ConfirmRead", "ComposeUrgent", "Attn"}) {
-                fields[name] = request.Input().Variables().Contains(name)
-                                       ? request.Input().Variables().GetValue(name)
-                                       : "(missing)";
+                fields[name] = request.Input().Variables().Contains(name) ? request.Input().Variables().GetValue(name)
+                                                                          : "(missing)";
             }
         });
         return fields;
     };
     using Fields = std::map<std::string, std::string>;
     const std::string attn(6000, 'q');
-    EXPECT_EQ(loaded("&To=&Subject=mine", FormPosted::No),
-              (Fields{{"From", "<a@work.org>"}, {"To", "bob@y.org"}, {"Subject", "mine"}, {"ConfirmRead", "Yes"},
-                      {"ComposeUrgent", "Yes"}, {"Attn", attn}}));
-    EXPECT_EQ(loaded("&To=&ComposeUrgent=Yes&AdvancedCompose=1", FormPosted::Yes),
-              (Fields{{"From", "<a@work.org>"}, {"To", ""}, {"Subject", ""}, {"ConfirmRead", "(missing)"},
-                      {"ComposeUrgent", "Yes"}, {"Attn", attn}}))
+    EXPECT_EQ(loaded("&To=&Subject=mine", FormPosted::No), (Fields{{"From", "<a@work.org>"},
+                                                                   {"To", "bob@y.org"},
+                                                                   {"Subject", "mine"},
+                                                                   {"ConfirmRead", "Yes"},
+                                                                   {"ComposeUrgent", "Yes"},
+                                                                   {"Attn", attn}}));
+    EXPECT_EQ(loaded("&To=&ComposeUrgent=Yes&AdvancedCompose=1", FormPosted::Yes), (Fields{{"From", "<a@work.org>"},
+                                                                                           {"To", ""},
+                                                                                           {"Subject", ""},
+                                                                                           {"ConfirmRead", "(missing)"},
+                                                                                           {"ComposeUrgent", "Yes"},
+                                                                                           {"Attn", attn}}))
             << "the advanced form unticked ConfirmRead";
     EXPECT_EQ(loaded("", FormPosted::Yes)["ConfirmRead"], "Yes");
 
     // Saving writes every field on one line.
-    Compose("&To=a@b.org%0D%0ARCPT%20TO:x&Subject=s", [](Request& request) { EXPECT_TRUE(SaveComposeHeaders(request)); });
+    Compose("&To=a@b.org%0D%0ARCPT%20TO:x&Subject=s",
+            [](Request& request) { EXPECT_TRUE(SaveComposeHeaders(request)); });
     EXPECT_EQ(File(".headers.txt"), HeadersFile({{"To", "a@b.org  RCPT TO:x"}, {"Subject", "s"}}));
 }
 
