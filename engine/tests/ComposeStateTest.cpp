@@ -350,6 +350,31 @@ TEST_F(ComposeStateTest, RepliesQuoteTheTextAndAnswerTheRightRecipients)
     }
 }
 
+TEST_F(ComposeStateTest, TheQuoteWidthComesFromTheUsersSettingWithinBounds)
+{
+    MessageIndexEntry* original = Store("Inbox", {"From: bob@y.org", "Subject: s", "", std::string(30, 'x')});
+
+    struct Case {
+        const char* Setting;
+        std::string Quoted;
+    };
+
+    const Case cases[] = {
+            {"20", "> " + std::string(17, 'x') + "\r\n> " + std::string(13, 'x') + "\r\n"},
+            {"3", "> " + std::string(7, 'x') + "\r\n> " + std::string(7, 'x') + "\r\n> " + std::string(7, 'x') +
+                          "\r\n> " + std::string(7, 'x') + "\r\n> xx\r\n"},
+            {"0", "> " + std::string(30, 'x') + "\r\n"},
+            {"wide", "> " + std::string(30, 'x') + "\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Setting);
+        SetUserSetting("ComposeWidth", m_session->User().Settings(), c.Setting);
+        EXPECT_EQ(Start(original, ComposeKind::Reply), "Compose");
+        const std::string body = File(".body.txt");
+        EXPECT_TRUE(body.ends_with("Subject: s\r\n\r\n" + c.Quoted)) << body;
+    }
+}
+
 TEST_F(ComposeStateTest, AReplyToAllFromTheUserKeepsTheUserFirstAndTheAccountOfTheMessageWrites)
 {
     MessageIndexEntry* sent = Store("Sent", {"From: a@work.org", "To: bob@y.org", "Subject: x", "", "text"});
