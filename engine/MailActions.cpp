@@ -3,6 +3,7 @@
 #include "common/IniAccess.h"
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
+#include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
 #include "engine/Request.h"
@@ -825,9 +826,9 @@ void MessageAction(Request& request)
         return;
     }
     if (message->HasFlag(MessageFlag::Draft)) {
-        // A draft opens in the compose page. Loading its text and fields into the compose files belongs to the
-        // compose set-up, which this build does not have yet: the Compose page shows without them.
+        // A draft opens in the compose page, its text and fields loaded into the compose files.
         request.SetView(kViewCompose);
+        OpenDraftForEditing(request, *message);
         return;
     }
     if (Navigate(request, message) == Navigation::ToList) {
