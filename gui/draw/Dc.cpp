@@ -195,12 +195,7 @@ TColor Sys(int index)
 
 } // namespace
 
-TDC::TDC(std::unique_ptr<Impl> impl) : m_impl(std::move(impl))
-{
-    if (m_impl->Clip.right == m_impl->Clip.left && m_impl->Target != nullptr) {
-        m_impl->Clip = TRect(0, 0, m_impl->Target->width(), m_impl->Target->height());
-    }
-}
+TDC::TDC(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
 TDC::~TDC() = default;
 
