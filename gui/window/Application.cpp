@@ -5,6 +5,7 @@
 #include "gui/draw/DcImpl.h"
 #include "gui/model/Color.h"
 #include "gui/model/Metrics.h"
+#include "gui/window/CrossProcess.h"
 #include "gui/window/EventFilter.h"
 #include "gui/window/WindowWidget.h"
 

@@ -13,7 +13,4 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
-/// Posts to a window of another process through the platform's window messages.
-bool PostToOtherProcess(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
-
 } // namespace qm::gui

@@ -3,6 +3,7 @@
 
 #include "gui/draw/Dc.h"
 #include "gui/window/Application.h"
+#include "gui/window/CrossProcess.h"
 #include "gui/window/WindowDc.h"
 #include "gui/window/WindowWidget.h"
 
@@ -25,11 +26,16 @@ std::unordered_map<HWND, TWindow*>& Registry()
     return registry;
 }
 
+// A handle other processes can post to; without an endpoint, a handle only this process can use (its index has
+// the high bit set, which the platform's endpoints never give).
 HWND NewHandle()
 {
+    if (const HWND shared = OpenWindowHandle(); shared != 0) {
+        return shared;
+    }
     static std::uint32_t next = 0;
     const auto pid = static_cast<std::uint64_t>(QCoreApplication::applicationPid());
-    return (pid << 32) | ++next;
+    return (pid << 32) | 0x80000000u | ++next;
 }
 
 TWindow* g_capture = nullptr;
@@ -227,6 +233,7 @@ void TWindow::DestroyWidget()
     }
     m_timers.clear();
     Registry().erase(m_handle);
+    CloseWindowHandle(m_handle);
     QWidget* widget = m_widget;
     m_widget = nullptr;
     m_handle = 0;
