@@ -268,26 +268,13 @@ void TApplication::PostQuitMessage(int code)
     Post(MSG{0, WM_QUIT, static_cast<WPARAM>(code), 0, 0, TPoint()});
 }
 
-int TApplication::BeginModal(TWindow* window)
+int TApplication::BeginModal(TWindow*)
 {
-    // The other top-level windows take no input while the modal loop runs.
-    QWidget* own = window != nullptr && window->GetWidget() != nullptr ? window->GetWidget()->window() : nullptr;
-    std::vector<QPointer<QWidget>> disabled;
-    for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (top != own && top->isVisible() && top->isEnabled() && WindowInternals::OwnerOf(top) != nullptr) {
-            top->setEnabled(false);
-            disabled.emplace_back(top);
-        }
-    }
+    // Which windows take no input meanwhile is the modal window's business (a dialog is application-modal).
     QEventLoop loop;
     m_impl->Modal.push_back(&loop);
     const int result = loop.exec();
     m_impl->Modal.pop_back();
-    for (const QPointer<QWidget>& w : disabled) {
-        if (!w.isNull()) {
-            w->setEnabled(true);
-        }
-    }
     return result;
 }
 

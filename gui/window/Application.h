@@ -48,8 +48,8 @@ public:
 
     /// Ends the message loop (and every nested one) with code, after the messages already queued.
     void PostQuitMessage(int code);
-    /// Runs a nested loop until EndModal; returns EndModal's result. While it runs, the other top-level
-    /// windows are disabled.
+    /// Runs a nested loop until EndModal; returns EndModal's result. Idle processing, timers and posted
+    /// messages go on inside it.
     int BeginModal(TWindow* window);
     void EndModal(int result);
     int ModalDepth() const;

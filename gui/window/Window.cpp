@@ -70,8 +70,11 @@ Qt::CursorShape CursorShape(int id)
 Qt::WindowFlags TopLevelFlags(const TWindowAttr& attr, bool owned)
 {
     Qt::WindowFlags flags = Qt::Window;
-    if ((attr.ExStyle & WS_EX_TOOLWINDOW) != 0 || ((attr.Style & WS_POPUP) != 0 && owned)) {
+    if ((attr.ExStyle & WS_EX_TOOLWINDOW) != 0) {
         flags = Qt::Tool;
+    } else if ((attr.Style & WS_POPUP) != 0 && owned) {
+        // An owned pop-up with a caption is a dialog of its owner; without one (slips, pop-up menus) a tool window.
+        flags = (attr.Style & WS_CAPTION) == WS_CAPTION ? Qt::Dialog : Qt::Tool;
     }
     if ((attr.Style & WS_POPUP) != 0 && (attr.Style & WS_CAPTION) != WS_CAPTION) {
         flags |= Qt::FramelessWindowHint;

@@ -104,7 +104,10 @@ TEST_F(ProcessTest, ChildProcessPostReachesTheHandlerUnderAModalLoop)
     bool posted = false;
     QTimer::singleShot(0, [&] { posted = PostFromChild(kEngineNotify, 3); });
     // The modal loop ends only when the handler runs; a time-out keeps a failure from hanging the test.
-    QTimer::singleShot(30000, [&] { m_app->EndModal(-2); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { m_app->EndModal(-2); });
+    guard.start(30000);
     modalResult = m_app->BeginModal(nullptr);
     EXPECT_TRUE(posted);
     EXPECT_EQ(modalResult, 7);
