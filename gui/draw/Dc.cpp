@@ -129,17 +129,34 @@ public:
         }
         return m_dc.Target->pixel(tx, ty);
     }
-    // Fills [left, right) x [top, bottom) with the brush, its pattern anchored at the brush origin.
+    // Fills [left, right) x [top, bottom) with the brush, its pattern anchored at the brush origin. Works on
+    // whole clipped rows: fills of large areas are the common case of painting.
     void Fill(const TRect& r, const TBrush& brush)
     {
-        if (brush.GetKind() == TBrush::Kind::Hollow) {
+        if (brush.GetKind() == TBrush::Kind::Hollow || m_dc.Target == nullptr) {
             return;
         }
-        for (int y = r.top; y < r.bottom; ++y) {
-            for (int x = r.left; x < r.right; ++x) {
-                PutColor(x, y, brush.ColorAt(x - m_dc.BrushOrg.x, y - m_dc.BrushOrg.y));
+        const QRect area = QRect(r.left + m_dc.Origin.x(), r.top + m_dc.Origin.y(), r.right - r.left,
+                                 r.bottom - r.top) &
+                           m_clip;
+        if (area.isEmpty()) {
+            return;
+        }
+        QImage& image = *m_dc.Target;
+        const QRgb solid = ToRgb(brush.GetColor());
+        for (int ty = area.top(); ty <= area.bottom(); ++ty) {
+            auto* row = reinterpret_cast<QRgb*>(image.scanLine(ty));
+            if (brush.GetKind() == TBrush::Kind::Solid) {
+                std::fill(row + area.left(), row + area.right() + 1, solid);
+                continue;
+            }
+            const int y = ty - m_dc.Origin.y();
+            for (int tx = area.left(); tx <= area.right(); ++tx) {
+                const int x = tx - m_dc.Origin.x();
+                row[tx] = ToRgb(brush.ColorAt(x - m_dc.BrushOrg.x, y - m_dc.BrushOrg.y));
             }
         }
+        m_touched |= area;
     }
     void Stamp(int x, int y, const TPen& pen)
     {

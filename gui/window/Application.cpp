@@ -89,6 +89,8 @@ class Pump final : public QObject {
 public:
     explicit Pump(TApplication& app) : m_app(app) {}
     std::deque<MSG> Queue;
+    /// After WM_QUIT the loops end; what was posted after it stays queued, as it would in a message queue.
+    bool Quitting = false;
 
 protected:
     bool event(QEvent* event) override
@@ -96,12 +98,13 @@ protected:
         if (event->type() != QEvent::User) {
             return QObject::event(event);
         }
-        if (Queue.empty()) {
+        if (Queue.empty() || Quitting) {
             return true;
         }
         MSG msg = Queue.front();
         Queue.pop_front();
         if (msg.message == WM_QUIT && msg.hwnd == 0) {
+            Quitting = true;
             QCoreApplication::exit(static_cast<int>(msg.wParam));
             return true;
         }
@@ -220,10 +223,13 @@ void TApplication::InitInstance()
 
 int TApplication::Run()
 {
+    m_impl->ThePump->Quitting = false;
     InitMainWindow();
     InitInstance();
     NoteActivity();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    m_impl->ThePump->Quitting = false;
+    return result;
 }
 
 void TApplication::SetMainWindow(std::unique_ptr<TWindow> window)

@@ -11,6 +11,7 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QVariant>
 #include <QWindowStateChangeEvent>
 
@@ -323,8 +324,9 @@ bool HandleFocus(QWidget* widget, QFocusEvent* e)
     return false;
 }
 
-// The window manager minimised a top-level window: the window hears SC_MINIMIZE first and decides (its default
-// handling minimises; the console hides into the tray instead).
+// The window manager minimised a top-level window: the window hears SC_MINIMIZE while it is still shown and
+// decides (its default handling keeps it minimised; the console hides it into the tray instead). Qt reports the
+// minimising only after the fact and the platform echoes state changes back, so the state is not undone here.
 bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
 {
     TWindow* target = WindowInternals::OwnerOf(widget);
@@ -336,9 +338,20 @@ bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
     if (!nowMinimized || wasMinimized || widget->property("qmMinimizing").toBool()) {
         return false;
     }
-    widget->setWindowState(e->oldState());
-    Deliver(*target, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(g_cursorPos.x, g_cursorPos.y));
-    return true;
+    // Asked once the state change is over (showMinimized shows the window again after it).
+    const HWND handle = target->GetHandle();
+    QTimer::singleShot(0, widget, [handle, widget] {
+        TWindow* window = TWindow::FromHandle(handle);
+        if (window == nullptr || window->GetWidget() != widget) {
+            return;
+        }
+        widget->setProperty("qmMinimizing", true);
+        Deliver(*window, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(g_cursorPos.x, g_cursorPos.y));
+        if (window->GetWidget() == widget) {
+            widget->setProperty("qmMinimizing", false);
+        }
+    });
+    return false;
 }
 
 } // namespace
