@@ -15,7 +15,7 @@
 #include <QVariant>
 #include <QWindowStateChangeEvent>
 
-#include <set>
+#include <optional>
 
 namespace qm::gui {
 
@@ -24,10 +24,7 @@ namespace {
 constexpr const char* kOwnerProperty = "qmWindow";
 
 TPoint g_cursorPos{0, 0};
-bool g_cursorKnown = false;
-Qt::KeyboardModifiers g_modifiers;
-Qt::MouseButtons g_buttons;
-std::set<int> g_keysDown;
+TClickTracker g_clicks;
 // Buttons whose press the pre-filter ate: their release is eaten too.
 unsigned g_eatenButtons = 0;
 
@@ -102,6 +99,19 @@ int VirtualKey(const QKeyEvent& e)
     }
 }
 
+// Keeps the input state's modifier and button keys in step with what Qt reports on each event.
+void SyncKeys(Qt::KeyboardModifiers modifiers, std::optional<Qt::MouseButtons> buttons)
+{
+    SetKeyDownState(VK_CONTROL, (modifiers & Qt::ControlModifier) != 0);
+    SetKeyDownState(VK_SHIFT, (modifiers & Qt::ShiftModifier) != 0);
+    SetKeyDownState(VK_MENU, (modifiers & Qt::AltModifier) != 0);
+    if (buttons) {
+        SetKeyDownState(VK_LBUTTON, (*buttons & Qt::LeftButton) != 0);
+        SetKeyDownState(VK_RBUTTON, (*buttons & Qt::RightButton) != 0);
+        SetKeyDownState(VK_MBUTTON, (*buttons & Qt::MiddleButton) != 0);
+    }
+}
+
 WPARAM MouseKeys(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
 {
     WPARAM keys = 0;
@@ -161,9 +171,8 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
 {
     const QPoint global = e->globalPosition().toPoint();
     g_cursorPos = TPoint(global.x(), global.y());
-    g_cursorKnown = true;
-    g_buttons = e->buttons();
-    g_modifiers = e->modifiers();
+    SetCursorPosState(g_cursorPos);
+    SyncKeys(e->modifiers(), e->buttons());
 
     TWindow* capture = TWindow::GetCapture();
     TWindow* target = capture != nullptr ? capture : WindowInternals::OwnerOf(widget);
@@ -184,18 +193,10 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     case QEvent::MouseMove:
         break;
     case QEvent::MouseButtonPress:
-        if (button < 0) {
-            return g_lastMouseResult = true;
-        }
-        msg = kDown[button];
-        press = true;
-        break;
     case QEvent::MouseButtonDblClick:
         if (button < 0) {
             return g_lastMouseResult = true;
         }
-        // Only classes that ask for double-clicks get them; the others see a second press.
-        msg = (target->GetClass().Style & CS_DBLCLKS) != 0 ? kDbl[button] : kDown[button];
         press = true;
         break;
     case QEvent::MouseButtonRelease:
@@ -213,13 +214,22 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     int hit = HTCLIENT;
     if (capture == nullptr) {
         hit = static_cast<int>(Deliver(*target, WM_NCHITTEST, 0, MAKELPARAM(g_cursorPos.x, g_cursorPos.y)));
-        if (hit != HTCLIENT && button != 2) {
-            if (e->type() == QEvent::MouseButtonDblClick) {
-                msg = kDbl[button]; // double-clicks in the non-client area come for every class
-            }
+        if (hit != HTCLIENT && button == 2) {
+            hit = HTCLIENT; // no non-client messages of the middle button here
+        }
+    }
+    if (press) {
+        // A second fast press is a double-click only for classes that ask (the non-client area always asks).
+        constexpr int kVk[] = {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON};
+        const bool wants = hit != HTCLIENT || (target->GetClass().Style & CS_DBLCLKS) != 0;
+        const UINT kind = g_clicks.Press(handle, kVk[button], g_cursorPos, e->timestamp(),
+                                         wants ? TClickTracker::TWantsDoubleClicks::Yes
+                                               : TClickTracker::TWantsDoubleClicks::No);
+        msg = kind == kDbl[button] ? kDbl[button] : kDown[button];
+    }
+    if (capture == nullptr) {
+        if (hit != HTCLIENT) {
             msg += kNcOffset;
-        } else if (hit != HTCLIENT) {
-            hit = HTCLIENT;
         }
         if (!target->HasWindow()) {
             return g_lastMouseResult = true;
@@ -262,7 +272,7 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
 
 bool HandleKey(QWidget* widget, QKeyEvent* e)
 {
-    g_modifiers = e->modifiers();
+    SyncKeys(e->modifiers(), std::nullopt);
     TWindow* target = WindowInternals::OwnerOf(widget);
     if (target == nullptr) {
         return false;
@@ -275,7 +285,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
     const int vk = VirtualKey(*e);
     const bool press = e->type() == QEvent::KeyPress;
     if (vk != 0) {
-        press ? (void)g_keysDown.insert(vk) : (void)g_keysDown.erase(vk);
+        SetKeyDownState(vk, press);
     }
     const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
     const bool sys = alt || vk == VK_F10;
@@ -461,44 +471,6 @@ void WindowInternals::GeometryChanged(TWindow& window)
         window.m_lastPos = pos;
         Deliver(window, WM_MOVE, 0, MAKELPARAM(pos.x, pos.y));
     }
-}
-
-short GetKeyState(int virtualKey)
-{
-    bool down = false;
-    switch (virtualKey) {
-    case VK_CONTROL:
-        down = (g_modifiers & Qt::ControlModifier) != 0;
-        break;
-    case VK_SHIFT:
-        down = (g_modifiers & Qt::ShiftModifier) != 0;
-        break;
-    case VK_MENU:
-        down = (g_modifiers & Qt::AltModifier) != 0;
-        break;
-    case VK_LBUTTON:
-        down = (g_buttons & Qt::LeftButton) != 0;
-        break;
-    case VK_RBUTTON:
-        down = (g_buttons & Qt::RightButton) != 0;
-        break;
-    case VK_MBUTTON:
-        down = (g_buttons & Qt::MiddleButton) != 0;
-        break;
-    default:
-        down = g_keysDown.count(virtualKey) != 0;
-        break;
-    }
-    return down ? static_cast<short>(-32768) : static_cast<short>(0);
-}
-
-TPoint GetCursorPos()
-{
-    if (!g_cursorKnown) {
-        const QPoint p = QCursor::pos();
-        return TPoint(p.x(), p.y());
-    }
-    return g_cursorPos;
 }
 
 } // namespace qm::gui

@@ -38,7 +38,6 @@ HWND NewHandle()
     return (pid << 32) | 0x80000000u | ++next;
 }
 
-TWindow* g_capture = nullptr;
 int g_cursorId = IDC_ARROW;
 
 QRect ToQRect(const TRect& r)
@@ -102,7 +101,7 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [handle, id] {
             TApplication* app = TApplication::Current();
             if (app != nullptr && TWindow::FromHandle(handle) != nullptr) {
-                MSG msg{handle, WM_TIMER, id, 0, 0, GetCursorPos()};
+                MSG msg{handle, WM_TIMER, id, 0, 0, qm::gui::GetCursorPos()};
                 app->DispatchQueued(msg);
             }
         });
@@ -231,8 +230,8 @@ void TWindow::Destroy(int)
 
 void TWindow::DestroyWidget()
 {
-    if (g_capture == this) {
-        ReleaseCapture();
+    if (qm::gui::GetCapture() == m_handle && m_handle != 0) {
+        TWindow::ReleaseCapture();
     }
     m_timers.clear();
     Registry().erase(m_handle);
@@ -631,11 +630,10 @@ void TWindow::BringWindowToTop()
 
 void TWindow::SetCapture()
 {
-    if (g_capture == this || m_widget == nullptr) {
+    if (m_widget == nullptr || qm::gui::GetCapture() == m_handle) {
         return;
     }
-    TWindow* previous = g_capture;
-    g_capture = this;
+    TWindow* previous = FromHandle(qm::gui::SetCapture(m_handle));
     if (previous != nullptr) {
         Deliver(*previous, WM_CAPTURECHANGED, 0, static_cast<LPARAM>(m_handle));
     }
@@ -649,30 +647,32 @@ void TWindow::SetCapture()
 
 void TWindow::ReleaseCapture()
 {
-    TWindow* previous = g_capture;
-    if (previous == nullptr) {
+    TWindow* previous = FromHandle(qm::gui::GetCapture());
+    if (qm::gui::GetCapture() == 0) {
         return;
     }
-    g_capture = nullptr;
+    qm::gui::ReleaseCapture();
     if (QWidget* grabber = QWidget::mouseGrabber()) {
         grabber->releaseMouse();
     }
     if (QGuiApplication::overrideCursor() != nullptr) {
         QGuiApplication::restoreOverrideCursor();
     }
-    Deliver(*previous, WM_CAPTURECHANGED, 0, 0);
+    if (previous != nullptr) {
+        Deliver(*previous, WM_CAPTURECHANGED, 0, 0);
+    }
 }
 
 TWindow* TWindow::GetCapture()
 {
-    return g_capture;
+    return FromHandle(qm::gui::GetCapture());
 }
 
 void TWindow::SetCursor(int cursorId)
 {
     g_cursorId = cursorId;
     const QCursor cursor(CursorShape(cursorId));
-    if (g_capture != nullptr) {
+    if (qm::gui::GetCapture() != 0) {
         // During a drag the cursor holds everywhere until the capture ends.
         if (QGuiApplication::overrideCursor() != nullptr) {
             QGuiApplication::changeOverrideCursor(cursor);
@@ -711,7 +711,7 @@ bool TWindow::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     if (m_handle == 0 || app == nullptr) {
         return false;
     }
-    return app->Post(MSG{m_handle, msg, wParam, lParam, 0, GetCursorPos()});
+    return app->Post(MSG{m_handle, msg, wParam, lParam, 0, qm::gui::GetCursorPos()});
 }
 
 LRESULT TWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)

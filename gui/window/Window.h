@@ -4,6 +4,7 @@
 
 #include "gui/model/Color.h"
 #include "gui/model/Geometry.h"
+#include "gui/model/InputState.h"
 #include "gui/model/Messages.h"
 #include "gui/model/WinTypes.h"
 
@@ -198,10 +199,6 @@ private:
     std::map<UINT, std::unique_ptr<class TWindowTimer>> m_timers;
 };
 
-/// The key state as GetKeyState reports it: negative while the key is down.
-short GetKeyState(int virtualKey);
-/// The cursor position in screen coordinates (the last one the layer saw).
-TPoint GetCursorPos();
 /// Posts to a handle: of this process straight into the queue, of another process through the platform's
 /// window messages. False when the message was dropped.
 bool PostMessage(HWND window, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);

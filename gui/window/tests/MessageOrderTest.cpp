@@ -304,6 +304,7 @@ TEST_F(MessageOrderTest, DestroyInsideAHandlerDeletesTheWidgetAfterTheDispatch)
 TEST_F(MessageOrderTest, PrefilterThatEatsARightPressAlsoEatsItsRelease)
 {
     TRecordingWindow& w = TopLevel("w");
+    w.ClassStyle = 0; // the second fast click stays a press
     Show(w);
     int seen = 0;
     m_app->Prefilter = [&](MSG& msg) {
