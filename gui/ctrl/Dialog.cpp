@@ -2,6 +2,7 @@
 #include "gui/ctrl/Dialog.h"
 
 #include "gui/ctrl/Controls.h"
+#include "gui/model/DialogNavigation.h"
 #include "gui/window/Application.h"
 
 #include <QApplication>
@@ -41,7 +42,7 @@ int TDialog::Execute()
     // A modal dialog takes the keyboard at once, also where the platform activates windows late (offscreen).
     QApplication::setActiveWindow(GetWidget());
     // The first tab stop starts with the focus.
-    MoveFocus(true, true);
+    FocusFirst();
     const int result = app->BeginModal(this);
     m_modal = false;
     if (HasWindow()) {
@@ -76,7 +77,7 @@ void TDialog::CmCancel()
 
 LRESULT TDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_COMMAND && lParam == 0) {
+    if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         if (LOWORD(wParam) == IDOK) {
             CmOk();
             return 0;
@@ -93,53 +94,84 @@ LRESULT TDialog::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     return TWindow::WindowProc(msg, wParam, lParam);
 }
 
+namespace {
+
+// The dialog's controls as the keyboard rules see them, in tab (creation) order.
+std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
+{
+    std::vector<TDialogControl> out;
+    for (TWindow* child : children) {
+        TDialogControl c;
+        c.Id = child->GetId();
+        c.Style = child->GetStyle() & ~(WS_VISIBLE | WS_DISABLED);
+        c.Style |= child->HasWindow() && child->GetWidget()->isVisibleTo(child->GetWidget()->parentWidget())
+                       ? WS_VISIBLE
+                       : 0;
+        c.Style |= child->IsWindowEnabled() ? 0 : WS_DISABLED;
+        if (dynamic_cast<TEdit*>(child) != nullptr) {
+            c.Kind = TDialogControl::Edit;
+        } else if (dynamic_cast<TComboBox*>(child) != nullptr) {
+            c.Kind = TDialogControl::ComboBox;
+        } else if (dynamic_cast<TGroupBox*>(child) != nullptr) {
+            c.Kind = TDialogControl::GroupBox;
+        } else if (dynamic_cast<TStatic*>(child) != nullptr) {
+            c.Kind = TDialogControl::Static;
+        } else if (dynamic_cast<TButton*>(child) != nullptr) {
+            const DWORD kind = child->GetStyle() & 0x0F;
+            c.Kind = (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) ? TDialogControl::RadioButton
+                     : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) ? TDialogControl::CheckBox
+                                                                        : TDialogControl::PushButton;
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+} // namespace
+
 bool TDialog::HandleDialogKeys(MSG& msg)
 {
     if (msg.message != WM_KEYDOWN || !HasWindow()) {
         return false;
     }
-    switch (msg.wParam) {
-    case VK_RETURN: {
-        auto* edit = dynamic_cast<TEdit*>(TWindow::FromHandle(msg.hwnd));
-        if (edit != nullptr && edit->IsMultiLine() && edit->WantsReturn()) {
-            return false; // the edit takes the line break
+    const std::vector<TWindow*> children = GetChildrenInCreationOrder();
+    const std::vector<TDialogControl> controls = Describe(children);
+    int focus = -1;
+    int defaultId = IDOK;
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        if (children[i]->GetHandle() == msg.hwnd) {
+            focus = static_cast<int>(i);
         }
-        SendMessage(WM_COMMAND, IDOK, 0);
+        if (controls[i].Kind == TDialogControl::PushButton && (controls[i].Style & 0x0F) == BS_DEFPUSHBUTTON) {
+            defaultId = controls[i].Id;
+        }
+    }
+    const TDialogKeyAction action =
+        DialogKeyAction(controls, focus, static_cast<int>(msg.wParam), GetKeyState(VK_SHIFT) < 0, defaultId);
+    switch (action.Kind) {
+    case TDialogKeyAction::Command: {
+        TWindow* control = ChildWithId(action.CommandId);
+        SendMessage(WM_COMMAND, MAKEWPARAM(static_cast<WORD>(action.CommandId), BN_CLICKED),
+                    control != nullptr ? static_cast<LPARAM>(control->GetHandle()) : 0);
         return true;
     }
-    case VK_ESCAPE:
-        SendMessage(WM_COMMAND, IDCANCEL, 0);
-        return true;
-    case VK_TAB:
-        MoveFocus(GetKeyState(VK_SHIFT) >= 0);
+    case TDialogKeyAction::MoveFocus:
+        if (action.Focus >= 0 && action.Focus < static_cast<int>(children.size())) {
+            children[static_cast<std::size_t>(action.Focus)]->SetFocus();
+        }
         return true;
     default:
         return false;
     }
 }
 
-void TDialog::MoveFocus(bool forward, bool first)
+void TDialog::FocusFirst()
 {
-    std::vector<TWindow*> stops;
-    for (TWindow* child : GetChildren()) {
-        if (child->HasWindow() && (child->GetStyle() & WS_TABSTOP) != 0 && child->IsWindowEnabled()) {
-            stops.push_back(child);
-        }
+    const std::vector<TWindow*> children = GetChildrenInCreationOrder();
+    const int first = NextTabItem(Describe(children), -1, false);
+    if (first >= 0) {
+        children[static_cast<std::size_t>(first)]->SetFocus();
     }
-    if (stops.empty()) {
-        return;
-    }
-    // GetChildren lists the top of the z-order first; the tab order is the creation order.
-    std::reverse(stops.begin(), stops.end());
-    TWindow* focus = first ? nullptr : TWindow::GetFocus();
-    auto it = std::find(stops.begin(), stops.end(), focus);
-    std::size_t index = 0;
-    if (it != stops.end()) {
-        const auto n = stops.size();
-        const auto at = static_cast<std::size_t>(it - stops.begin());
-        index = forward ? (at + 1) % n : (at + n - 1) % n;
-    }
-    stops[index]->SetFocus();
 }
 
 bool TrayAvailable()

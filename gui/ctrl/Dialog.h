@@ -1,5 +1,6 @@
-// TDialog: a window of controls, modal (Execute) or modeless (Create), with the dialog keys: Enter is IDOK
-// (unless the focused edit wants returns), Escape IDCANCEL, Tab and Shift+Tab move through the tab stops.
+// TDialog: a window of controls, modal (Execute) or modeless (Create), with the dialog keys of the model's
+// keyboard rules: Enter is the default button (unless the focused edit wants returns), Escape IDCANCEL, Tab and
+// Shift+Tab move through the tab stops, the arrows through a group of buttons.
 #pragma once
 
 #include "gui/window/Window.h"
@@ -28,7 +29,7 @@ public:
     void GetWindowClass(TWindowClass& windowClass) override;
 
 private:
-    void MoveFocus(bool forward, bool first = false);
+    void FocusFirst();
     bool m_modal = false;
     bool m_ending = false;
 };

@@ -310,6 +310,15 @@ std::vector<TWindow*> TWindow::GetChildren() const
     return out;
 }
 
+std::vector<TWindow*> TWindow::GetChildrenInCreationOrder() const
+{
+    std::vector<TWindow*> out;
+    for (const auto& child : m_children) {
+        out.push_back(child.get());
+    }
+    return out;
+}
+
 TWindow* TWindow::ChildWithId(int id) const
 {
     for (const auto& child : m_children) {

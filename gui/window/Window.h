@@ -82,6 +82,8 @@ public:
     void SetParent(TWindow* newParent);
     /// Children in z-order, top first.
     std::vector<TWindow*> GetChildren() const;
+    /// Children in the order they were made (the tab order of a dialog).
+    std::vector<TWindow*> GetChildrenInCreationOrder() const;
     TWindow* ChildWithId(int id) const;
     int GetId() const { return Attr.Id; }
     TApplication* GetApplication() const;
