@@ -65,9 +65,10 @@ void TControl::NotifyRecord(NMHDR& header)
 
 // Edit.
 
-TEdit::TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit,
-             bool multiLine)
-    : TControl(parent, id, {}, x, y, w, h), m_limit(textLimit), m_initial(text)
+TEdit::TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit, bool multiLine)
+    : TControl(parent, id, {}, x, y, w, h)
+    , m_limit(textLimit)
+    , m_initial(text)
 {
     Attr.Style |= ES_AUTOHSCROLL;
     if (multiLine) {
@@ -298,7 +299,9 @@ LRESULT TComboBox::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 
 // List view.
 
-TListView::TListView(TWindow* parent, int id, int x, int y, int w, int h) : TControl(parent, id, {}, x, y, w, h) {}
+TListView::TListView(TWindow* parent, int id, int x, int y, int w, int h)
+    : TControl(parent, id, {}, x, y, w, h)
+{}
 
 QWidget* TListView::MakeWidget(QWidget* parentWidget)
 {

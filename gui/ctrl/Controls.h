@@ -33,8 +33,11 @@ public:
     std::string GetText() const;
     void SetText(std::string_view text);
     void LimitText(int limit);
+
     int GetTextLimit() const { return m_limit; }
+
     bool IsMultiLine() const { return (Attr.Style & ES_MULTILINE) != 0; }
+
     bool WantsReturn() const { return (Attr.Style & ES_WANTRETURN) != 0; }
 
 protected:

@@ -14,7 +14,8 @@
 
 namespace qm::gui {
 
-TDialog::TDialog(TWindow* parent, std::string_view title) : TWindow(parent, title)
+TDialog::TDialog(TWindow* parent, std::string_view title)
+    : TWindow(parent, title)
 {
     Attr.Style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     Attr.ExStyle = WS_EX_DLGMODALFRAME;
@@ -105,8 +106,8 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
         c.Id = child->GetId();
         c.Style = child->GetStyle() & ~(WS_VISIBLE | WS_DISABLED);
         c.Style |= child->HasWindow() && child->GetWidget()->isVisibleTo(child->GetWidget()->parentWidget())
-                       ? WS_VISIBLE
-                       : 0;
+                           ? WS_VISIBLE
+                           : 0;
         c.Style |= child->IsWindowEnabled() ? 0 : WS_DISABLED;
         if (dynamic_cast<TEdit*>(child) != nullptr) {
             c.Kind = TDialogControl::Edit;
@@ -119,8 +120,8 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
         } else if (dynamic_cast<TButton*>(child) != nullptr) {
             const DWORD kind = child->GetStyle() & 0x0F;
             c.Kind = (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) ? TDialogControl::RadioButton
-                     : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) ? TDialogControl::CheckBox
-                                                                        : TDialogControl::PushButton;
+                     : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX)     ? TDialogControl::CheckBox
+                                                                            : TDialogControl::PushButton;
         }
         out.push_back(c);
     }
@@ -147,7 +148,7 @@ bool TDialog::HandleDialogKeys(MSG& msg)
         }
     }
     const TDialogKeyAction action =
-        DialogKeyAction(controls, focus, static_cast<int>(msg.wParam), GetKeyState(VK_SHIFT) < 0, defaultId);
+            DialogKeyAction(controls, focus, static_cast<int>(msg.wParam), GetKeyState(VK_SHIFT) < 0, defaultId);
     switch (action.Kind) {
     case TDialogKeyAction::Command: {
         TWindow* control = ChildWithId(action.CommandId);
@@ -188,8 +189,7 @@ struct TTrayIcon::Impl {
 
 TTrayIcon::TTrayIcon(TWindow& window, UINT id, UINT callbackMessage)
     : m_impl(std::make_unique<Impl>(Impl{window, id, callbackMessage, nullptr}))
-{
-}
+{}
 
 TTrayIcon::~TTrayIcon() = default;
 

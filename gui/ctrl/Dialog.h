@@ -22,6 +22,7 @@ public:
     /// IDOK: when CanClose agrees, CloseWindow(IDOK). IDCANCEL: CloseWindow(IDCANCEL).
     virtual void CmOk();
     virtual void CmCancel();
+
     bool IsModal() const { return m_modal; }
 
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

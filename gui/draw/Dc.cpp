@@ -33,8 +33,7 @@ TRect Normalised(const TRect& r)
 
 TRect Intersect(const TRect& a, const TRect& b)
 {
-    TRect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-            std::min(a.bottom, b.bottom));
+    TRect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom));
     if (r.right < r.left) {
         r.right = r.left;
     }
@@ -93,8 +92,13 @@ namespace {
 // Writes pixels of one context, clipped; collects the touched area for the overlay.
 class Raster {
 public:
-    explicit Raster(const TDC::Impl& dc) : m_dc(dc), m_clip(dc.TargetClip()) {}
+    explicit Raster(const TDC::Impl& dc)
+        : m_dc(dc)
+        , m_clip(dc.TargetClip())
+    {}
+
     ~Raster() { m_dc.Touch(m_touched); }
+
     Raster(const Raster&) = delete;
     Raster& operator=(const Raster&) = delete;
 
@@ -104,6 +108,7 @@ public:
         *ty = y + m_dc.Origin.y();
         return m_dc.Target != nullptr && m_clip.contains(*tx, *ty);
     }
+
     void Put(int x, int y, QRgb value)
     {
         int tx = 0;
@@ -114,7 +119,9 @@ public:
         m_dc.Target->setPixel(tx, ty, value);
         m_touched |= QRect(tx, ty, 1, 1);
     }
+
     void PutColor(int x, int y, TColor c) { Put(x, y, ToRgb(c)); }
+
     std::optional<QRgb> Get(int x, int y) const
     {
         int tx = 0;
@@ -129,6 +136,7 @@ public:
         }
         return m_dc.Target->pixel(tx, ty);
     }
+
     // Fills [left, right) x [top, bottom) with the brush, its pattern anchored at the brush origin. Works on
     // whole clipped rows: fills of large areas are the common case of painting.
     void Fill(const TRect& r, const TBrush& brush)
@@ -136,9 +144,8 @@ public:
         if (brush.GetKind() == TBrush::Kind::Hollow || m_dc.Target == nullptr) {
             return;
         }
-        const QRect area = QRect(r.left + m_dc.Origin.x(), r.top + m_dc.Origin.y(), r.right - r.left,
-                                 r.bottom - r.top) &
-                           m_clip;
+        const QRect area =
+                QRect(r.left + m_dc.Origin.x(), r.top + m_dc.Origin.y(), r.right - r.left, r.bottom - r.top) & m_clip;
         if (area.isEmpty()) {
             return;
         }
@@ -158,6 +165,7 @@ public:
         }
         m_touched |= area;
     }
+
     void Stamp(int x, int y, const TPen& pen)
     {
         const PenSpan s = SpanOf(pen.GetWidth());
@@ -167,6 +175,7 @@ public:
             }
         }
     }
+
     // Bresenham from a to b, b itself left out.
     void Line(TPoint a, TPoint b, const TPen& pen)
     {
@@ -212,7 +221,9 @@ TColor Sys(int index)
 
 } // namespace
 
-TDC::TDC(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+TDC::TDC(std::unique_ptr<Impl> impl)
+    : m_impl(std::move(impl))
+{}
 
 TDC::~TDC() = default;
 
@@ -392,8 +403,7 @@ void TDC::Ellipse(const TRect& rect)
     }
     painter.drawEllipse(QRect(r.left, r.top, r.right - r.left - 1, r.bottom - r.top - 1));
     painter.end();
-    m_impl->Touch(QRect(r.left + m_impl->Origin.x(), r.top + m_impl->Origin.y(), r.right - r.left,
-                        r.bottom - r.top));
+    m_impl->Touch(QRect(r.left + m_impl->Origin.x(), r.top + m_impl->Origin.y(), r.right - r.left, r.bottom - r.top));
 }
 
 void TDC::Polygon(const std::vector<TPoint>& points)

@@ -61,10 +61,17 @@ enum : unsigned {
 };
 
 /// Background modes for text.
-enum : int { TRANSPARENT = 1, OPAQUE = 2 };
+enum : int {
+    TRANSPARENT = 1,
+    OPAQUE = 2
+};
 
 /// Raster operations of BitBlt.
-enum : std::uint32_t { SRCCOPY = 0x00CC0020, SRCINVERT = 0x00660046, DSTINVERT = 0x00550009 };
+enum : std::uint32_t {
+    SRCCOPY = 0x00CC0020,
+    SRCINVERT = 0x00660046,
+    DSTINVERT = 0x00550009
+};
 
 /// A drawing surface. The base class draws on whatever image its kind gives it; the kinds (memory, screen, and
 /// the window layer's paint, client and window contexts) only choose the image, origin and clip. Not copyable.
@@ -83,7 +90,9 @@ public:
     void RestorePen();
     void RestoreBrush();
     void RestoreFont();
+
     void SelectStockPen(TColor color) { SelectObject(TPen(color)); }
+
     TFont GetFont() const;
 
     TColor SetTextColor(TColor color);
@@ -100,21 +109,31 @@ public:
 
     // Primitives.
     void FillRect(const TRect& rect, const TBrush& brush);
+
     void FillSolidRect(const TRect& rect, TColor color) { FillRect(rect, TBrush(color)); }
+
     /// A one-pixel frame just inside rect, in the brush.
     void FrameRect(const TRect& rect, const TBrush& brush);
     /// Outline with the pen (inside the right and bottom edge), inside filled with the brush.
     void Rectangle(const TRect& rect);
     void MoveTo(TPoint point);
+
     void MoveTo(int x, int y) { MoveTo(TPoint(x, y)); }
+
     /// A line from the current position to point, point itself not drawn; point becomes the current position.
     void LineTo(TPoint point);
+
     void LineTo(int x, int y) { LineTo(TPoint(x, y)); }
+
     TPoint GetCurrentPosition() const;
     void SetPixel(TPoint point, TColor color);
+
     void SetPixel(int x, int y, TColor color) { SetPixel(TPoint(x, y), color); }
+
     TColor GetPixel(TPoint point) const;
+
     TColor GetPixel(int x, int y) const { return GetPixel(TPoint(x, y)); }
+
     /// An ellipse inside rect, outlined with the pen and filled with the brush.
     void Ellipse(const TRect& rect);
     /// A closed polygon filled (even-odd, by pixel centres) with the brush and outlined with the pen.
@@ -149,6 +168,7 @@ public:
     TSize GetAverageCharSize() const;
 
     struct Impl;
+
     Impl& GetImpl() const { return *m_impl; }
 
 protected:

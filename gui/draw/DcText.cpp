@@ -1,6 +1,5 @@
 // Text on device contexts: DrawText with its formats, '&' prefixes and tab expansion, and text extents.
 #include "gui/draw/Dc.h"
-
 #include "gui/draw/DcImpl.h"
 
 #include <QFontMetrics>
@@ -103,8 +102,8 @@ int TDC::DrawText(std::string_view text, TRect& rect, unsigned format)
     int width = 0;
     for (const QString& line : lines) {
         stripped.push_back(StripPrefixes(line, format));
-        width = std::max(width, AdvanceTo(fm, stripped.back().Text, static_cast<int>(stripped.back().Text.size()),
-                                          expand, {}));
+        width = std::max(
+                width, AdvanceTo(fm, stripped.back().Text, static_cast<int>(stripped.back().Text.size()), expand, {}));
     }
     const int lineHeight = fm.height();
     const int height = lineHeight * static_cast<int>(stripped.size());

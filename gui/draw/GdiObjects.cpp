@@ -30,7 +30,8 @@ QString FamilyFor(const std::string& face)
         f.contains(QLatin1String("fixed"))) {
         return QStringLiteral("DejaVu Sans Mono");
     }
-    if (f.contains(QLatin1String("times")) || (f.contains(QLatin1String("serif")) && !f.contains(QLatin1String("sans")))) {
+    if (f.contains(QLatin1String("times")) ||
+        (f.contains(QLatin1String("serif")) && !f.contains(QLatin1String("sans")))) {
         return QStringLiteral("DejaVu Serif");
     }
     return QStringLiteral("DejaVu Sans");
@@ -44,9 +45,9 @@ bool LoadBundledFonts()
     static std::once_flag once;
     std::call_once(once, [] {
         const QString dir = FontDirectory();
-        for (const char* file : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSans-Oblique.ttf",
-                                 "DejaVuSans-BoldOblique.ttf", "DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf",
-                                 "DejaVuSerif.ttf", "DejaVuSerif-Bold.ttf"}) {
+        for (const char* file :
+             {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf", "DejaVuSans-Oblique.ttf", "DejaVuSans-BoldOblique.ttf",
+              "DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf", "DejaVuSerif.ttf", "DejaVuSerif-Bold.ttf"}) {
             if (QFontDatabase::addApplicationFont(dir + QLatin1Char('/') + QLatin1String(file)) >= 0) {
                 loaded = true;
             }
@@ -80,22 +81,27 @@ QFont ToQFont(const TFont& font)
         const int natural = std::max(1, pixels * 55 / 100);
         q.setStretch(std::clamp(font.Width * 100 / natural, 50, 200));
     }
-    q.setStyleStrategy(static_cast<QFont::StyleStrategy>(QFont::NoAntialias | QFont::PreferMatch |
-                                                         QFont::NoFontMerging));
+    q.setStyleStrategy(
+            static_cast<QFont::StyleStrategy>(QFont::NoAntialias | QFont::PreferMatch | QFont::NoFontMerging));
     q.setHintingPreference(QFont::PreferFullHinting);
     q.setKerning(false);
     return q;
 }
 
-TBitmap::TBitmap() : m_impl(std::make_unique<Impl>()) {}
+TBitmap::TBitmap()
+    : m_impl(std::make_unique<Impl>())
+{}
 
-TBitmap::TBitmap(int width, int height, TColor fill) : m_impl(std::make_unique<Impl>())
+TBitmap::TBitmap(int width, int height, TColor fill)
+    : m_impl(std::make_unique<Impl>())
 {
     m_impl->Image = QImage(std::max(0, width), std::max(0, height), QImage::Format_ARGB32);
     m_impl->Image.fill(ToRgb(fill));
 }
 
-TBitmap::TBitmap(const TBitmap& other) : m_impl(std::make_unique<Impl>(*other.m_impl)) {}
+TBitmap::TBitmap(const TBitmap& other)
+    : m_impl(std::make_unique<Impl>(*other.m_impl))
+{}
 
 TBitmap& TBitmap::operator=(const TBitmap& other)
 {
@@ -105,7 +111,8 @@ TBitmap& TBitmap::operator=(const TBitmap& other)
     return *this;
 }
 
-TBitmap::TBitmap(TBitmap&& other) noexcept : m_impl(std::make_unique<Impl>())
+TBitmap::TBitmap(TBitmap&& other) noexcept
+    : m_impl(std::make_unique<Impl>())
 {
     std::swap(m_impl, other.m_impl);
 }
@@ -190,9 +197,13 @@ std::unique_ptr<TDC::Impl> MemoryImpl()
 
 } // namespace
 
-TMemoryDC::TMemoryDC() : TDC(MemoryImpl()) {}
+TMemoryDC::TMemoryDC()
+    : TDC(MemoryImpl())
+{}
 
-TMemoryDC::TMemoryDC(const TDC&) : TDC(MemoryImpl()) {}
+TMemoryDC::TMemoryDC(const TDC&)
+    : TDC(MemoryImpl())
+{}
 
 TMemoryDC::~TMemoryDC() = default;
 

@@ -12,14 +12,27 @@
 namespace qm::gui {
 
 /// Pen styles a device context draws with.
-enum PenStyle : int { PS_SOLID = 0, PS_DASH = 1, PS_DOT = 2, PS_NULL = 5, PS_INSIDEFRAME = 6 };
+enum PenStyle : int {
+    PS_SOLID = 0,
+    PS_DASH = 1,
+    PS_DOT = 2,
+    PS_NULL = 5,
+    PS_INSIDEFRAME = 6
+};
 
 /// A pen: colour, width in pixels (0 and 1 both draw one pixel), style.
 class TPen {
 public:
-    explicit TPen(TColor color, int width = 1, int style = PS_SOLID) : m_color(color), m_width(width), m_style(style) {}
+    explicit TPen(TColor color, int width = 1, int style = PS_SOLID)
+        : m_color(color)
+        , m_width(width)
+        , m_style(style)
+    {}
+
     TColor GetColor() const { return m_color; }
+
     int GetWidth() const { return m_width < 1 ? 1 : m_width; }
+
     int GetStyle() const { return m_style; }
 
 private:
@@ -33,19 +46,36 @@ private:
 /// context, so neighbouring fills of one window line up.
 class TBrush {
 public:
-    enum class Kind { Solid, Hollow, Dither };
+    enum class Kind {
+        Solid,
+        Hollow,
+        Dither
+    };
 
-    explicit TBrush(TColor color) : m_kind(Kind::Solid), m_color(color), m_second(color) {}
+    explicit TBrush(TColor color)
+        : m_kind(Kind::Solid)
+        , m_color(color)
+        , m_second(color)
+    {}
+
     static TBrush Hollow() { return TBrush(Kind::Hollow, TColor(0), TColor(0)); }
+
     static TBrush Dither(TColor setBits, TColor clearBits) { return TBrush(Kind::Dither, setBits, clearBits); }
 
     Kind GetKind() const { return m_kind; }
+
     TColor GetColor() const { return m_color; }
+
     /// The colour of a pixel at (x, y) measured from the brush origin.
     TColor ColorAt(int x, int y) const;
 
 private:
-    TBrush(Kind kind, TColor first, TColor second) : m_kind(kind), m_color(first), m_second(second) {}
+    TBrush(Kind kind, TColor first, TColor second)
+        : m_kind(kind)
+        , m_color(first)
+        , m_second(second)
+    {}
+
     Kind m_kind;
     TColor m_color;
     TColor m_second;
@@ -69,17 +99,27 @@ struct TFont {
     bool Underline = false;
 
     TFont() = default;
+
     TFont(std::string face, int height, int width = 0, int weight = FW_NORMAL, bool italic = false,
           bool underline = false)
-        : Face(std::move(face)), Height(height), Width(width), Weight(weight), Italic(italic), Underline(underline)
-    {
-    }
+        : Face(std::move(face))
+        , Height(height)
+        , Width(width)
+        , Weight(weight)
+        , Italic(italic)
+        , Underline(underline)
+    {}
+
     /// The description the system metrics give (the menu font).
     explicit TFont(const TLogFont& font)
-        : Face(font.FaceName), Height(font.Height), Width(font.Width), Weight(font.Weight), Italic(font.Italic),
-          Underline(font.Underline)
-    {
-    }
+        : Face(font.FaceName)
+        , Height(font.Height)
+        , Width(font.Width)
+        , Weight(font.Weight)
+        , Italic(font.Italic)
+        , Underline(font.Underline)
+    {}
+
     bool operator==(const TFont&) const = default;
 };
 
@@ -103,7 +143,9 @@ public:
     bool IsEmpty() const;
     int Width() const;
     int Height() const;
+
     TSize Size() const { return TSize(Width(), Height()); }
+
     TColor GetPixel(int x, int y) const;
     void SetPixel(int x, int y, TColor color);
     /// The bitmap scaled (without smoothing) to fit inside maxSize keeping its aspect; itself when it fits.
@@ -112,6 +154,7 @@ public:
     bool SavePng(const std::string& path) const;
 
     struct Impl;
+
     Impl& GetImpl() const { return *m_impl; }
 
 private:

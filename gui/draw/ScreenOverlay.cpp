@@ -2,7 +2,6 @@
 // showing an image of its own. Compositors and the offscreen platform give no access to screen pixels, so what
 // is drawn "on the screen" (drag markers) is drawn here and saved and restored from here.
 #include "gui/draw/Dc.h"
-
 #include "gui/draw/DcImpl.h"
 
 #include <QApplication>
@@ -20,8 +19,8 @@ class OverlayWidget final : public QWidget {
 public:
     explicit OverlayWidget(QImage* image)
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                               Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus),
-          m_image(image)
+                                   Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
+        , m_image(image)
     {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -95,13 +94,17 @@ std::unique_ptr<TDC::Impl> ScreenImpl()
     // Screen coordinates: the image's (0, 0) is the screen's top-left.
     AttachDc(*impl, &o.Image, -o.Screen.topLeft(),
              TRect(o.Screen.left(), o.Screen.top(), o.Screen.right() + 1, o.Screen.bottom() + 1));
-    impl->Changed = [](const QRect& r) { ScreenOverlayChanged(r); };
+    impl->Changed = [](const QRect& r) {
+        ScreenOverlayChanged(r);
+    };
     return impl;
 }
 
 } // namespace
 
-TScreenDC::TScreenDC() : TDC(ScreenImpl()) {}
+TScreenDC::TScreenDC()
+    : TDC(ScreenImpl())
+{}
 
 TScreenDC::~TScreenDC() = default;
 

@@ -45,7 +45,9 @@ bool g_activity = true;
 // The palette of the standard controls from the system colour table.
 void ApplyPalette()
 {
-    auto c = [](int index) { return ToQColor(TColor(GetSysColor(index))); };
+    auto c = [](int index) {
+        return ToQColor(TColor(GetSysColor(index)));
+    };
     QPalette p;
     p.setColor(QPalette::Window, c(COLOR_3DFACE));
     p.setColor(QPalette::WindowText, c(COLOR_WINDOWTEXT));
@@ -87,7 +89,10 @@ void ApplyLookAndFeel()
 // Receives one wake-up per posted message and dispatches the oldest queued one.
 class Pump final : public QObject {
 public:
-    explicit Pump(TApplication& app) : m_app(app) {}
+    explicit Pump(TApplication& app)
+        : m_app(app)
+    {}
+
     std::deque<MSG> Queue;
     /// After WM_QUIT the loops end; what was posted after it stays queued, as it would in a message queue.
     bool Quitting = false;
@@ -168,7 +173,8 @@ struct TApplication::Impl {
     QMetaObject::Connection IdleConnection;
 };
 
-TApplication::TApplication(std::string_view) : m_impl(std::make_unique<Impl>())
+TApplication::TApplication(std::string_view)
+    : m_impl(std::make_unique<Impl>())
 {
     QM_ASSERT(g_app == nullptr);
     g_app = this;
@@ -209,7 +215,8 @@ TApplication* TApplication::Current()
     return g_app;
 }
 
-void TApplication::InitMainWindow() {}
+void TApplication::InitMainWindow()
+{}
 
 void TApplication::InitInstance()
 {
@@ -347,7 +354,8 @@ struct TGuiProcess::Impl {
     std::unique_ptr<QApplication> App;
 };
 
-TGuiProcess::TGuiProcess(int& argc, char** argv) : m_impl(std::make_unique<Impl>())
+TGuiProcess::TGuiProcess(int& argc, char** argv)
+    : m_impl(std::make_unique<Impl>())
 {
     if (QCoreApplication::instance() == nullptr) {
         m_impl->App = std::make_unique<QApplication>(argc, argv);

@@ -34,7 +34,9 @@ public:
     virtual int Run();
     /// Takes ownership of the main window object (the previous one is deleted).
     void SetMainWindow(std::unique_ptr<TWindow> window);
+
     TWindow* GetMainWindow() const { return m_mainWindow.get(); }
+
     /// Whether the application may end: the main window's CanClose.
     virtual bool CanClose();
 
@@ -65,6 +67,7 @@ public:
     bool DispatchQueued(MSG& msg);
 
     struct Impl;
+
     Impl& GetImpl() const { return *m_impl; }
 
 private:

@@ -36,7 +36,10 @@ const IpcNamespace& Namespace()
 }
 
 struct Receiver {
-    explicit Receiver(WindowMessageEndpoint endpoint) : Endpoint(std::move(endpoint)) {}
+    explicit Receiver(WindowMessageEndpoint endpoint)
+        : Endpoint(std::move(endpoint))
+    {}
+
     WindowMessageEndpoint Endpoint;
     std::unique_ptr<QSocketNotifier> Notifier;
 };

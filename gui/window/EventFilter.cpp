@@ -36,6 +36,7 @@ struct MouseKey {
     QPoint Global;
     bool operator==(const MouseKey&) const = default;
 };
+
 MouseKey g_lastMouse;
 bool g_lastMouseResult = false;
 
@@ -222,9 +223,9 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
         // A second fast press is a double-click only for classes that ask (the non-client area always asks).
         constexpr int kVk[] = {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON};
         const bool wants = hit != HTCLIENT || (target->GetClass().Style & CS_DBLCLKS) != 0;
-        const UINT kind = g_clicks.Press(handle, kVk[button], g_cursorPos, e->timestamp(),
-                                         wants ? TClickTracker::TWantsDoubleClicks::Yes
-                                               : TClickTracker::TWantsDoubleClicks::No);
+        const UINT kind =
+                g_clicks.Press(handle, kVk[button], g_cursorPos, e->timestamp(),
+                               wants ? TClickTracker::TWantsDoubleClicks::Yes : TClickTracker::TWantsDoubleClicks::No);
         msg = kind == kDbl[button] ? kDbl[button] : kDown[button];
     }
     if (capture == nullptr) {

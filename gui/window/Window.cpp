@@ -112,7 +112,9 @@ private:
     QTimer m_timer;
 };
 
-TWindow::TWindow(TWindow* parent, std::string_view title) : m_parent(parent), m_title(title)
+TWindow::TWindow(TWindow* parent, std::string_view title)
+    : m_parent(parent)
+    , m_title(title)
 {
     if (parent == nullptr) {
         Attr.Style = WS_OVERLAPPEDWINDOW;
@@ -153,7 +155,8 @@ TWindow* TWindow::FromHandle(HWND handle)
     return it == Registry().end() ? nullptr : it->second;
 }
 
-void TWindow::GetWindowClass(TWindowClass&) {}
+void TWindow::GetWindowClass(TWindowClass&)
+{}
 
 QWidget* TWindow::MakeWidget(QWidget* parentWidget)
 {
@@ -213,7 +216,8 @@ void TWindow::SetupWindow()
     }
 }
 
-void TWindow::CleanupWindow() {}
+void TWindow::CleanupWindow()
+{}
 
 void TWindow::Destroy(int)
 {
@@ -582,7 +586,8 @@ void TWindow::UpdateWindow()
     }
 }
 
-void TWindow::Paint(TDC&, bool, TRect&) {}
+void TWindow::Paint(TDC&, bool, TRect&)
+{}
 
 bool TWindow::EnableWindow(bool enable)
 {

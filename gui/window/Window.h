@@ -72,35 +72,50 @@ public:
     /// Destroys the window (children first), keeping the object. Inside a message handler the widget's deletion
     /// waits until the outermost dispatch has returned; the window counts as gone at once.
     virtual void Destroy(int retVal = 0);
+
     bool HasWindow() const { return m_widget != nullptr; }
+
     HWND GetHandle() const { return m_handle; }
+
     /// The window object of a handle of this process, or null.
     static TWindow* FromHandle(HWND handle);
 
     // Family.
     TWindow* GetParent() const { return m_parent; }
+
     void SetParent(TWindow* newParent);
     /// Children in z-order, top first.
     std::vector<TWindow*> GetChildren() const;
     /// Children in the order they were made (the tab order of a dialog).
     std::vector<TWindow*> GetChildrenInCreationOrder() const;
     TWindow* ChildWithId(int id) const;
+
     int GetId() const { return Attr.Id; }
+
     TApplication* GetApplication() const;
     /// The top-level window this one stands in (itself when it has no parent).
     TWindow* GetTopLevel();
 
     // Class, text, styles.
     virtual void GetWindowClass(TWindowClass& windowClass);
+
     const TWindowClass& GetClass() const { return m_class; }
+
     void SetCaption(std::string_view title);
+
     const std::string& GetCaption() const { return m_title; }
+
     void SetWindowText(std::string_view text) { SetCaption(text); }
+
     std::string GetWindowText() const;
+
     DWORD GetStyle() const { return Attr.Style; }
+
     void SetStyle(DWORD style);
     bool ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0);
+
     DWORD GetExStyle() const { return Attr.ExStyle; }
+
     void SetExStyle(DWORD style);
 
     // Placement and showing.
@@ -111,13 +126,20 @@ public:
     bool SetWindowPos(std::uintptr_t insertAfter, int x, int y, int cx, int cy, UINT flags);
     bool SetWindowPos(TWindow* insertAfter, int x, int y, int cx, int cy, UINT flags);
     void MoveWindow(int x, int y, int w, int h, bool repaint = false);
-    void MoveWindow(const TRect& rect, bool repaint = false) { MoveWindow(rect.left, rect.top, rect.Width(), rect.Height(), repaint); }
+
+    void MoveWindow(const TRect& rect, bool repaint = false)
+    {
+        MoveWindow(rect.left, rect.top, rect.Width(), rect.Height(), repaint);
+    }
+
     /// The window's rectangle in screen coordinates.
     TRect GetWindowRect() const;
     /// (0, 0, client width, client height).
     TRect GetClientRect() const;
+
     /// Space the non-client area takes on each side (from WM_NCCALCSIZE), as a rectangle of insets.
     TRect GetNonClientInsets() const { return m_ncInsets; }
+
     TPoint ClientToScreen(TPoint point) const;
     TPoint ScreenToClient(TPoint point) const;
     /// Maps a point from this window's client coordinates to to's (the screen when to is null).

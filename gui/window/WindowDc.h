@@ -13,8 +13,10 @@ class TPaintDC : public TDC {
 public:
     explicit TPaintDC(TWindow& window);
     ~TPaintDC() override;
+
     /// Whether the background still needs erasing (WM_ERASEBKGND did not erase it).
     bool Erase() const { return m_erase; }
+
     /// The rectangle to paint, in client coordinates.
     TRect PaintRect() const { return m_rect; }
 

@@ -41,7 +41,8 @@ void MaybeWriteShot(QWidget* widget)
 } // namespace
 
 TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags flags)
-    : QWidget(parent, flags), m_owner(owner)
+    : QWidget(parent, flags)
+    , m_owner(owner)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -240,15 +241,21 @@ std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
 
 } // namespace
 
-TPaintDC::TPaintDC(TWindow& window) : TDC(PaintImpl(window, &m_erase, &m_rect)) {}
+TPaintDC::TPaintDC(TWindow& window)
+    : TDC(PaintImpl(window, &m_erase, &m_rect))
+{}
 
 TPaintDC::~TPaintDC() = default;
 
-TClientDC::TClientDC(TWindow& window) : TDC(WindowImpl(window, false)) {}
+TClientDC::TClientDC(TWindow& window)
+    : TDC(WindowImpl(window, false))
+{}
 
 TClientDC::~TClientDC() = default;
 
-TWindowDC::TWindowDC(TWindow& window) : TDC(WindowImpl(window, true)) {}
+TWindowDC::TWindowDC(TWindow& window)
+    : TDC(WindowImpl(window, true))
+{}
 
 TWindowDC::~TWindowDC() = default;
 

@@ -18,16 +18,22 @@ public:
     ~TWindowWidget() override;
 
     TWindow* Owner() const { return m_owner; }
+
     void Detach() { m_owner = nullptr; }
+
     QImage& Image();
     /// Marks a client rectangle (in client coordinates) invalid.
     void InvalidateClient(const QRect& rect, bool erase);
     void InvalidateFrame();
     /// Runs the non-client, erase and paint messages for what is invalid, now.
     void RunPaint();
+
     bool InPaint() const { return m_inPaint; }
+
     QRect PaintRect() const { return m_paintRect; }
+
     bool PaintErase() const { return m_paintErase; }
+
     bool Painted() const { return m_painted; }
 
 protected:
@@ -58,6 +64,7 @@ struct WindowInternals {
     static QPoint ClientOrigin(const TWindow& window);
     /// After a move or resize: NCCALCSIZE, SIZE, MOVE and the parent's PARENTNOTIFY, when something changed.
     static void GeometryChanged(TWindow& window);
+
     static void SetWidget(TWindow& window, QWidget* widget) { window.m_widget = widget; }
 };
 

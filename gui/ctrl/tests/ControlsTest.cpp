@@ -1,5 +1,6 @@
 // The standard controls' notifications, the list view's sorting, the dialog keys and the tray.
 #include "gui/ctrl/Controls.h"
+
 #include "gui/ctrl/Dialog.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
@@ -12,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-
 #include <gtest/gtest.h>
 
 namespace qm::gui {
@@ -26,10 +26,13 @@ template <typename Base>
 class TRecording : public Base {
 public:
     template <typename... Args>
-    explicit TRecording(std::string name, Args&&... args) : Base(std::forward<Args>(args)...), Name(std::move(name))
-    {
-    }
+    explicit TRecording(std::string name, Args&&... args)
+        : Base(std::forward<Args>(args)...)
+        , Name(std::move(name))
+    {}
+
     std::string Name;
+
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         Log().push_back(test::Recorded{Name, msg, wParam, lParam});
@@ -61,12 +64,14 @@ protected:
         m_frame->Attr.W = 400;
         m_frame->Attr.H = 300;
     }
+
     void TearDown() override
     {
         m_frame.reset();
         m_app.reset();
         Log().clear();
     }
+
     void Show()
     {
         ASSERT_TRUE(m_frame->Create());
@@ -74,6 +79,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame->GetWidget()));
         Log().clear();
     }
+
     static bool WaitFor(const std::function<bool()>& condition)
     {
         return qm::test::WaitUntil([&] {
@@ -94,9 +100,9 @@ TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
     QTest::keyClicks(edit->GetWidget(), "abcd");
     EXPECT_EQ(edit->GetText(), "abc"); // the limit holds
-    const std::vector<std::pair<std::string, int>> want = {
-        {"edit", EN_CHANGE}, {"frame", EN_CHANGE}, {"edit", EN_CHANGE},
-        {"frame", EN_CHANGE}, {"edit", EN_CHANGE}, {"frame", EN_CHANGE}};
+    const std::vector<std::pair<std::string, int>> want = {{"edit", EN_CHANGE}, {"frame", EN_CHANGE},
+                                                           {"edit", EN_CHANGE}, {"frame", EN_CHANGE},
+                                                           {"edit", EN_CHANGE}, {"frame", EN_CHANGE}};
     EXPECT_EQ(Commands(), want);
     for (const auto& r : Log()) {
         if (r.Window == "frame" && r.Msg == WM_COMMAND) {
@@ -136,7 +142,8 @@ TEST_F(ControlsTest, ComboSelectionTellsTheControlFirstThenTheParentAndSetCurSel
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == combo; }));
     QTest::keyClick(combo->GetWidget(), Qt::Key_Down);
     EXPECT_EQ(combo->GetSelIndex(), 1);
-    EXPECT_EQ(Commands(), (std::vector<std::pair<std::string, int>>{{"combo", CBN_SELCHANGE}, {"frame", CBN_SELCHANGE}}));
+    EXPECT_EQ(Commands(),
+              (std::vector<std::pair<std::string, int>>{{"combo", CBN_SELCHANGE}, {"frame", CBN_SELCHANGE}}));
     EXPECT_EQ(combo->SendMessage(CB_SETCURSEL, 5), CB_ERR);
 }
 
@@ -182,9 +189,9 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
 
     ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b, std::uint64_t) { return a < b ? -1 : a > b; }));
     EXPECT_EQ(order(), "abc");
-    ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b, std::uint64_t descending) {
-        return descending ? (a > b ? -1 : a < b) : 0;
-    }, 1));
+    ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b,
+                                   std::uint64_t descending) { return descending ? (a > b ? -1 : a < b) : 0; },
+                                1));
     EXPECT_EQ(order(), "cba");
     EXPECT_EQ(list->GetItemText(0, 1), "userc"); // rows move whole
     EXPECT_EQ(list->GetItemData(2), 1u);
@@ -192,12 +199,14 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
 
 class TTestDialog : public TDialog {
 public:
-    explicit TTestDialog(TWindow* parent) : TDialog(parent, "Test")
+    explicit TTestDialog(TWindow* parent)
+        : TDialog(parent, "Test")
     {
         Line = new TEdit(this, 401, "", 10, 10, 100, 22);
         Text = new TEdit(this, 402, "", 10, 40, 100, 60, 0, true);
         Text->Attr.Style |= ES_WANTRETURN;
     }
+
     TEdit* Line;
     TEdit* Text;
 };
@@ -205,16 +214,18 @@ public:
 TEST_F(ControlsTest, DialogReturnsOnEnterAndEscapeAndAMultiLineEditThatWantsReturnsTakesEnter)
 {
     Show();
+
     struct Case {
         const char* Name;
         bool InText; // focus in the multi-line edit first
         std::vector<int> Keys;
         int Want;
     };
+
     const std::vector<Case> cases = {
-        {"enter", false, {Qt::Key_Return}, IDOK},
-        {"escape", false, {Qt::Key_Escape}, IDCANCEL},
-        {"enter in the multi-line edit, then escape", true, {Qt::Key_Return, Qt::Key_Escape}, IDCANCEL},
+            {"enter", false, {Qt::Key_Return}, IDOK},
+            {"escape", false, {Qt::Key_Escape}, IDCANCEL},
+            {"enter in the multi-line edit, then escape", true, {Qt::Key_Return, Qt::Key_Escape}, IDCANCEL},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);

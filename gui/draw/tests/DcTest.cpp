@@ -49,11 +49,12 @@ TEST_F(DcTest, LinesLeaveOutTheirEndPoint)
         TPoint To;
         std::vector<std::string> Want;
     };
+
     const std::vector<Case> cases = {
-        {{1, 1}, {5, 1}, {"......", ".####.", "......", "......", "......"}},
-        {{1, 4}, {1, 0}, {"......", ".#....", ".#....", ".#....", ".#...."}},
-        {{0, 0}, {4, 4}, {"#.....", ".#....", "..#...", "...#..", "......"}},
-        {{3, 3}, {3, 3}, {"......", "......", "......", "......", "......"}},
+            {{1, 1}, {5, 1}, {"......", ".####.", "......", "......", "......"}},
+            {{1, 4}, {1, 0}, {"......", ".#....", ".#....", ".#....", ".#...."}},
+            {{0, 0}, {4, 4}, {"#.....", ".#....", "..#...", "...#..", "......"}},
+            {{3, 3}, {3, 3}, {"......", "......", "......", "......", "......"}},
     };
     for (const Case& c : cases) {
         TMemoryDC dc;
@@ -90,7 +91,7 @@ TEST_F(DcTest, TwoPixelPenFromOneInsideFramesTheBoundsExactly)
     dc.SelectObject(TBrush::Hollow());
     dc.Rectangle(TRect(bounds.left + 1, bounds.top + 1, bounds.right, bounds.bottom));
     EXPECT_EQ(Rows(dc, 8, 7, kBlack), (std::vector<std::string>{"........", ".######.", ".######.", ".##..##.",
-                                                                 ".######.", ".######.", "........"}));
+                                                                ".######.", ".######.", "........"}));
 }
 
 TEST_F(DcTest, FillAndFrameRectExcludeRightAndBottom)
@@ -109,19 +110,21 @@ TEST_F(DcTest, EdgeKindsUseTheirColoursAndCorners)
     const COLORREF sh = GetSysColor(COLOR_3DSHADOW);
     const COLORREF li = GetSysColor(COLOR_3DLIGHT);
     const COLORREF dk = GetSysColor(COLOR_3DDKSHADOW);
+
     struct Case {
         const char* Name;
         unsigned Edge;
         COLORREF OuterTopLeft, OuterBottomRight, InnerTopLeft, InnerBottomRight;
         int Width;
     };
+
     const std::vector<Case> cases = {
-        {"raised", EDGE_RAISED, li, dk, hi, sh, 2},
-        {"sunken", EDGE_SUNKEN, sh, hi, dk, li, 2},
-        {"etched", EDGE_ETCHED, sh, hi, hi, sh, 2},
-        {"bump", EDGE_BUMP, li, dk, dk, li, 2},
-        {"thin sunken", BDR_SUNKENOUTER, sh, hi, kWhite, kWhite, 1},
-        {"thin raised", BDR_RAISEDINNER, hi, sh, kWhite, kWhite, 1},
+            {"raised", EDGE_RAISED, li, dk, hi, sh, 2},
+            {"sunken", EDGE_SUNKEN, sh, hi, dk, li, 2},
+            {"etched", EDGE_ETCHED, sh, hi, hi, sh, 2},
+            {"bump", EDGE_BUMP, li, dk, dk, li, 2},
+            {"thin sunken", BDR_SUNKENOUTER, sh, hi, kWhite, kWhite, 1},
+            {"thin raised", BDR_RAISEDINNER, hi, sh, kWhite, kWhite, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -131,7 +134,7 @@ TEST_F(DcTest, EdgeKindsUseTheirColoursAndCorners)
         dc.DrawEdge(r, c.Edge, BF_RECT | BF_ADJUST);
         EXPECT_EQ(r, TRect(1 + c.Width, 1 + c.Width, 7 - c.Width, 7 - c.Width));
         EXPECT_EQ(dc.GetPixel(1, 1).Rgb(), c.OuterTopLeft);
-        EXPECT_EQ(dc.GetPixel(5, 1).Rgb(), c.OuterTopLeft);  // top row stops one short of the right side
+        EXPECT_EQ(dc.GetPixel(5, 1).Rgb(), c.OuterTopLeft);     // top row stops one short of the right side
         EXPECT_EQ(dc.GetPixel(6, 1).Rgb(), c.OuterBottomRight); // top-right corner
         EXPECT_EQ(dc.GetPixel(1, 6).Rgb(), c.OuterBottomRight); // bottom-left corner
         EXPECT_EQ(dc.GetPixel(6, 6).Rgb(), c.OuterBottomRight);
@@ -209,10 +212,10 @@ TEST_F(DcTest, PolygonFillsByPixelCentresAndOutlinesEveryEdge)
     dc.SelectObject(TPen(kBlack));
     dc.SelectObject(TBrush(kRed));
     dc.Polygon({TPoint(1, 1), TPoint(5, 1), TPoint(5, 5), TPoint(1, 5)});
-    EXPECT_EQ(Rows(dc, 7, 7, kBlack), (std::vector<std::string>{".......", ".#####.", ".#...#.", ".#...#.", ".#...#.",
-                                                                 ".#####.", "......."}));
-    EXPECT_EQ(Rows(dc, 7, 7, kRed), (std::vector<std::string>{".......", ".......", "..###..", "..###..", "..###..",
-                                                               ".......", "......."}));
+    EXPECT_EQ(Rows(dc, 7, 7, kBlack),
+              (std::vector<std::string>{".......", ".#####.", ".#...#.", ".#...#.", ".#...#.", ".#####.", "......."}));
+    EXPECT_EQ(Rows(dc, 7, 7, kRed),
+              (std::vector<std::string>{".......", ".......", "..###..", "..###..", "..###..", ".......", "......."}));
 }
 
 TEST_F(DcTest, TextPrefixesAreUnderlinedAndNotDrawn)
@@ -254,6 +257,7 @@ TEST_F(DcTest, TextAlignsInItsRectangleWithoutAntialiasing)
         unsigned Format;
         const char* Name;
     };
+
     for (const Case& c : {Case{DT_LEFT, "left"}, Case{DT_CENTER, "centre"}, Case{DT_RIGHT, "right"}}) {
         SCOPED_TRACE(c.Name);
         TMemoryDC dc;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QApplication>
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,6 +12,7 @@ namespace qm::gui::test {
 class GuiTestEnvironment final : public ::testing::Environment {
 public:
     void SetUp() override { App(); }
+
     void TearDown() override { Holder().reset(); }
 
     static QApplication& App()
@@ -32,6 +32,7 @@ private:
         static std::unique_ptr<QApplication> app;
         return app;
     }
+
     static inline int s_argc = 1;
     static inline char s_name[] = "gui_tests";
     static inline char* s_argv[] = {s_name, nullptr};

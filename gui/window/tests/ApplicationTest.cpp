@@ -1,16 +1,14 @@
 // The application: its run result, the close chain, idle processing once per wake-up, minimising through
 // SC_MINIMIZE, and the picture hook.
-#include "gui/window/tests/WindowTestSupport.h"
-
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
 #include <QImage>
 #include <QTest>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -39,7 +37,9 @@ public:
         }
         SetMainWindow(std::move(window));
     }
+
     bool CanClose() override { return AllowClose && TApplication::CanClose(); }
+
     bool IdleAction(long idleCount) override
     {
         ++IdleCalls;
@@ -133,6 +133,7 @@ TEST_F(ApplicationTest, MinimisingAsksTheWindowWithScMinimizeWhileItIsStillShown
         const char* Name;
         bool HideInstead; // the console hides its window into the tray instead of minimising
     };
+
     for (const Case& c : {Case{"hide instead", true}, Case{"default", false}}) {
         SCOPED_TRACE(c.Name);
         TApplication app;

@@ -1,14 +1,12 @@
 // The order of the messages windows receive, as the original window system sends them, and the key chain.
-#include "gui/window/tests/WindowTestSupport.h"
-
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
 #include <QAction>
 #include <QShortcut>
 #include <QTest>
-
 #include <gtest/gtest.h>
 
 namespace qm::gui {
@@ -22,6 +20,7 @@ using test::TRecordingWindow;
 class TTestApp : public TApplication {
 public:
     std::function<bool(MSG&)> Prefilter;
+
     bool ProcessAppMsg(MSG& msg) override
     {
         if (Prefilter && Prefilter(msg)) {
@@ -39,6 +38,7 @@ protected:
         Log().clear();
         m_app = std::make_unique<TTestApp>();
     }
+
     void TearDown() override
     {
         m_windows.clear();
@@ -206,9 +206,10 @@ TEST_F(MessageOrderTest, DoubleClicksOnlyForClassesThatAskForThem)
         UINT ClassStyle;
         std::vector<UINT> Want;
     };
+
     const std::vector<Case> cases = {
-        {CS_DBLCLKS, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}},
-        {0, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP}},
+            {CS_DBLCLKS, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}},
+            {0, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDOWN, WM_LBUTTONUP}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -353,6 +354,7 @@ TEST_F(MessageOrderTest, PreProcessMsgSeesReturnBeforeTheEdit)
 class TAcceleratedFrame : public TRecordingWindow {
 public:
     using TRecordingWindow::TRecordingWindow;
+
     bool TranslateAccelerators(MSG& msg) override
     {
         if (msg.message == WM_KEYDOWN && msg.wParam == 'B' && GetKeyState(VK_CONTROL) < 0) {

@@ -1,8 +1,7 @@
 // Windows and other processes: posts to a window's handle from a child process, also under a modal loop; posts
 // within the process; a stop request (SIGTERM) closing a window program through WM_CLOSE and CanClose.
-#include "gui/window/tests/WindowTestSupport.h"
-
 #include "gui/window/CrossProcess.h"
+#include "gui/window/tests/WindowTestSupport.h"
 #include "platform/ChildProcess.h"
 #include "platform/IpcNamespace.h"
 #include "platform/Service.h"
@@ -11,12 +10,11 @@
 #include "testsupport/WaitUntil.h"
 
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <signal.h>
@@ -53,6 +51,7 @@ protected:
         m_window->Attr.H = 50;
         ASSERT_TRUE(m_window->Create());
     }
+
     void TearDown() override
     {
         m_window.reset();
@@ -62,8 +61,9 @@ protected:
     // Runs the helper that posts msg to the window's handle from another process.
     bool PostFromChild(UINT msg, WPARAM wParam)
     {
-        const qm::test::ProgramRun run = qm::test::RunProgram(
-            {QM_GUI_TEST_HELPER, "post", m_ns, Hex(m_window->GetHandle()), std::to_string(msg), std::to_string(wParam)});
+        const qm::test::ProgramRun run =
+                qm::test::RunProgram({QM_GUI_TEST_HELPER, "post", m_ns, Hex(m_window->GetHandle()), std::to_string(msg),
+                                      std::to_string(wParam)});
         return run.Succeeded();
     }
 
@@ -140,7 +140,7 @@ TEST(ProcessStopTest, SigtermClosesTheMainWindowThroughCanCloseToTheExitCode)
     ChildOptions options;
     options.Argv = {QM_GUI_TEST_HELPER, "app", "GuiHelper"};
     options.Environment = qm::test::ChildEnvironment({"QUILLMAIL_SVCDIR=" + svcdir, "QT_QPA_PLATFORM=offscreen",
-                                                       "QUILLMAIL_IPC_NS=guistop" + std::to_string(::getpid())});
+                                                      "QUILLMAIL_IPC_NS=guistop" + std::to_string(::getpid())});
     auto child = ChildProcess::Start(options);
     ASSERT_TRUE(child) << child.error().Message;
     setenv("QUILLMAIL_SVCDIR", svcdir.c_str(), 1);

@@ -52,7 +52,10 @@ inline std::vector<UINT> Messages(const std::string& window, const std::vector<U
 /// A window that logs each message before its normal handling; Handler may answer instead (true).
 class TRecordingWindow : public TWindow {
 public:
-    TRecordingWindow(TWindow* parent, std::string name) : TWindow(parent, name), Name(std::move(name)) {}
+    TRecordingWindow(TWindow* parent, std::string name)
+        : TWindow(parent, name)
+        , Name(std::move(name))
+    {}
 
     std::string Name;
     UINT ClassStyle = CS_DBLCLKS;
@@ -60,6 +63,7 @@ public:
     std::function<bool(MSG&)> PreProcess;
 
     void GetWindowClass(TWindowClass& wc) override { wc.Style = ClassStyle; }
+
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         Log().push_back(Recorded{Name, msg, wParam, lParam});
@@ -69,6 +73,7 @@ public:
         }
         return TWindow::WindowProc(msg, wParam, lParam);
     }
+
     bool PreProcessMsg(MSG& msg) override
     {
         if (PreProcess) {
@@ -82,9 +87,10 @@ public:
 class TRecordingEdit : public TRecordingWindow {
 public:
     TRecordingEdit(TWindow* parent, std::string name, bool multiLine = false)
-        : TRecordingWindow(parent, std::move(name)), MultiLine(multiLine)
-    {
-    }
+        : TRecordingWindow(parent, std::move(name))
+        , MultiLine(multiLine)
+    {}
+
     bool MultiLine;
 
 protected:
@@ -98,8 +104,8 @@ protected:
 };
 
 /// Sends a mouse event to widget at pos (widget coordinates), as the platform would.
-inline void SendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, QPoint pos,
-                      Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+inline void SendMouse(QWidget* widget, QEvent::Type type, Qt::MouseButton button, QPoint pos, Qt::MouseButtons buttons,
+                      Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     static quint64 timestamp = 1000;
     timestamp += 10;

@@ -22,8 +22,12 @@ using namespace qm::gui;
 
 class TClosingWindow : public TWindow {
 public:
-    TClosingWindow() : TWindow(nullptr, "helper") {}
+    TClosingWindow()
+        : TWindow(nullptr, "helper")
+    {}
+
     bool Closed = false;
+
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
         if (msg == WM_CLOSE) {
