@@ -2,6 +2,7 @@
 #include "gui/window/Window.h"
 
 #include "gui/draw/Dc.h"
+#include "gui/draw/DcImpl.h"
 #include "gui/window/Application.h"
 #include "gui/window/CrossProcess.h"
 #include "gui/window/WindowDc.h"
@@ -185,6 +186,9 @@ bool TWindow::Create()
     m_handle = NewHandle();
     Registry()[m_handle] = this;
     widget->setWindowTitle(QString::fromStdString(m_title));
+    if (m_fontSet) {
+        widget->setFont(ToQFont(m_font));
+    }
     if ((Attr.Style & WS_DISABLED) != 0) {
         widget->setEnabled(false);
     }
@@ -359,6 +363,20 @@ void TWindow::SetCaption(std::string_view title)
 std::string TWindow::GetWindowText() const
 {
     return m_title;
+}
+
+void TWindow::SetWindowFont(const TFont& font, bool redraw)
+{
+    m_font = font;
+    m_fontSet = true;
+    if (m_widget == nullptr) {
+        return;
+    }
+    m_widget->setFont(ToQFont(font));
+    Deliver(*this, WM_SETFONT, reinterpret_cast<WPARAM>(&m_font), redraw ? 1 : 0);
+    if (redraw) {
+        Invalidate(true);
+    }
 }
 
 void TWindow::SetStyle(DWORD style)

@@ -2,6 +2,7 @@
 // every message reaches it through WindowProc in the order the original window system sends it.
 #pragma once
 
+#include "gui/draw/GdiObjects.h"
 #include "gui/model/Color.h"
 #include "gui/model/Geometry.h"
 #include "gui/model/InputState.h"
@@ -118,6 +119,12 @@ public:
 
     void SetExStyle(DWORD style);
 
+    /// The window's font: standard controls draw with it; the window hears WM_SETFONT (wParam points at the
+    /// font, lParam says whether to redraw).
+    void SetWindowFont(const TFont& font, bool redraw = true);
+
+    const TFont& GetWindowFont() const { return m_font; }
+
     // Placement and showing.
     bool ShowWindow(int cmdShow);
     bool IsWindowVisible() const;
@@ -217,6 +224,8 @@ private:
     QWidget* m_widget = nullptr;
     HWND m_handle = 0;
     TRect m_ncInsets;
+    TFont m_font = DefaultGuiFont();
+    bool m_fontSet = false;
     TSize m_lastSize{-1, -1};
     TPoint m_lastPos{-1000000, -1000000};
     bool m_classRead = false;

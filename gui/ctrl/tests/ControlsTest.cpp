@@ -1,12 +1,16 @@
 // The standard controls' notifications, the list view's sorting, the dialog keys and the tray.
 #include "gui/ctrl/Controls.h"
 
+#include "gui/ctrl/CommonDialogs.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/model/Metrics.h"
 #include "gui/window/tests/WindowTestSupport.h"
+#include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
 #include <QComboBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -283,6 +287,25 @@ TEST_F(ControlsTest, WithoutATrayAddingTheIconFails)
     EXPECT_FALSE(tray.Add("Quillmail Administration Utility"));
     EXPECT_FALSE(tray.IsAdded());
     EXPECT_TRUE(m_frame->IsWindowVisible()); // nothing is hidden without a tray
+}
+
+TEST_F(ControlsTest, SplashShowsTheFileShrunkToFitAndClosesByItself)
+{
+    qm::test::TempDir dir;
+    const std::string path = (dir.Path() / "Splash.bmp").string();
+    const TRect screen = GetScreenRect();
+    QImage big(screen.Width() * 2, screen.Height(), QImage::Format_RGB32);
+    big.fill(qRgb(10, 20, 200));
+    ASSERT_TRUE(big.save(QString::fromStdString(path), "BMP"));
+    TSplashWindow splash(nullptr, path, 50);
+    ASSERT_TRUE(splash.Create());
+    EXPECT_EQ(splash.ShownSize(), TSize(screen.Width(), screen.Height() / 2)); // the shape is kept
+    EXPECT_TRUE(splash.IsWindowVisible());
+    splash.UpdateWindow();
+    EXPECT_TRUE(WaitFor([&] { return !splash.HasWindow(); }));
+
+    TSplashWindow missing(nullptr, (dir.Path() / "none.bmp").string(), 50);
+    EXPECT_FALSE(missing.Create());
 }
 
 } // namespace

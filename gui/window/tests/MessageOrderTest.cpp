@@ -300,6 +300,25 @@ TEST_F(MessageOrderTest, DestroyInsideAHandlerDeletesTheWidgetAfterTheDispatch)
     EXPECT_EQ(Messages("w", {WM_DESTROY}), std::vector<UINT>{WM_DESTROY});
 }
 
+TEST_F(MessageOrderTest, SetFontTellsTheWindowAndTheControlDrawsWithIt)
+{
+    TRecordingWindow& frame = TopLevel("frame");
+    auto* edit = new TRecordingEdit(&frame, "edit");
+    Show(frame);
+    Log().clear();
+    const TFont font("MS Sans Serif", -16, 0, FW_BOLD);
+    edit->SetWindowFont(font, false);
+    ASSERT_EQ(Messages("edit", {WM_SETFONT}), std::vector<UINT>{WM_SETFONT});
+    for (const auto& r : Log()) {
+        if (r.Msg == WM_SETFONT) {
+            EXPECT_EQ(*reinterpret_cast<const TFont*>(r.WParam), font);
+            EXPECT_EQ(r.LParam, 0);
+        }
+    }
+    EXPECT_EQ(edit->GetWidget()->font().pixelSize(), 16);
+    EXPECT_TRUE(edit->GetWidget()->font().bold());
+}
+
 // The key chain.
 
 TEST_F(MessageOrderTest, PrefilterThatEatsARightPressAlsoEatsItsRelease)
