@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 
 namespace qm::gui {
 namespace {
@@ -173,6 +174,24 @@ TEST_F(ApplicationTest, MinimisingAsksTheWindowWithScMinimizeWhileItIsStillShown
             EXPECT_TRUE(w.IsIconic());
         }
     }
+}
+
+TEST_F(ApplicationTest, SysColorChangeIsBroadcastToTheMainWindowAndItsChildren)
+{
+    TRunApp app;
+    app.InitMainWindow();
+    TWindow* main = app.GetMainWindow();
+    new TRecordingWindow(main, "child");
+    ASSERT_TRUE(main->Create());
+    Log().clear();
+    const int index = COLOR_3DFACE;
+    const COLORREF colour = RGB(1, 2, 3);
+    ASSERT_TRUE(SetSysColors(std::span<const int>(&index, 1), std::span<const COLORREF>(&colour, 1)));
+    EXPECT_EQ(Messages("main", {WM_SYSCOLORCHANGE}), std::vector<UINT>{WM_SYSCOLORCHANGE});
+    EXPECT_EQ(Messages("child", {WM_SYSCOLORCHANGE}), std::vector<UINT>{WM_SYSCOLORCHANGE});
+    // The standard controls follow the table too.
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
+    ResetSysColors();
 }
 
 TEST_F(ApplicationTest, ShotHookWritesTheWindowAfterItsFirstPaint)
