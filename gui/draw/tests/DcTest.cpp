@@ -1,8 +1,10 @@
 // Pixel rules of the device contexts on memory bitmaps and on the screen overlay.
 #include "gui/draw/Dc.h"
 
+#include "gui/draw/BitmapResources.h"
 #include "gui/draw/tests/GuiTestApp.h"
 #include "gui/model/Color.h"
+#include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -339,6 +341,26 @@ TEST_F(DcTest, ScreenSaveDrawRestoreLeavesTheOverlayUnchanged)
             }
         }
     }
+}
+
+TEST_F(DcTest, BitmapResourcesAreFoundByIdAndMissingOnesAreEmpty)
+{
+    qm::test::TempDir dir;
+    const std::string file = (dir.Path() / "2009.png").string();
+    TBitmap glyph(3, 2, RGB(10, 20, 30));
+    glyph.SetPixel(2, 1, kRed);
+    ASSERT_TRUE(glyph.SavePng(file));
+    ClearBitmapResources();
+    RegisterBitmapResource(2009, file);
+    RegisterBitmapResource(2010, (dir.Path() / "missing.png").string());
+    EXPECT_TRUE(HasBitmapResource(2009));
+    EXPECT_FALSE(HasBitmapResource(2010)); // registered, but nothing to read
+    EXPECT_FALSE(HasBitmapResource(2011)); // never registered
+    const TBitmap loaded = LoadBitmapResource(2009);
+    EXPECT_EQ(loaded.Size(), TSize(3, 2));
+    EXPECT_EQ(loaded.GetPixel(2, 1).Rgb(), kRed);
+    EXPECT_TRUE(LoadBitmapResource(2011).IsEmpty());
+    ClearBitmapResources();
 }
 
 } // namespace
