@@ -1,0 +1,58 @@
+// The bitmap resource table: id to location, images read once and kept.
+#include "gui/draw/BitmapResources.h"
+
+#include <map>
+#include <optional>
+
+namespace qm::gui {
+
+namespace {
+
+struct Entry {
+    std::string Location;
+    std::optional<TBitmap> Loaded; // read on first use; an empty bitmap when unreadable
+};
+
+std::map<int, Entry>& Table()
+{
+    static std::map<int, Entry> table;
+    return table;
+}
+
+const TBitmap* Find(int id)
+{
+    auto it = Table().find(id);
+    if (it == Table().end()) {
+        return nullptr;
+    }
+    if (!it->second.Loaded) {
+        it->second.Loaded = TBitmap::FromFile(it->second.Location);
+    }
+    return &*it->second.Loaded;
+}
+
+} // namespace
+
+void RegisterBitmapResource(int id, std::string location)
+{
+    Table()[id] = Entry{std::move(location), std::nullopt};
+}
+
+bool HasBitmapResource(int id)
+{
+    const TBitmap* b = Find(id);
+    return b != nullptr && !b->IsEmpty();
+}
+
+TBitmap LoadBitmapResource(int id)
+{
+    const TBitmap* b = Find(id);
+    return b != nullptr ? *b : TBitmap();
+}
+
+void ClearBitmapResources()
+{
+    Table().clear();
+}
+
+} // namespace qm::gui
