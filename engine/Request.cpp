@@ -20,6 +20,7 @@
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/SessionPage.h"
+#include "engine/StatusCheck.h"
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/UserDirectory.h"
@@ -116,7 +117,9 @@ void Request::Run()
         return;
     }
     if (m_view == kViewStatusCheck) {
-        // The status protocol of the watch program is not part of this build: the request ends without an answer.
+        // The watch program's status protocol: no session check and no page; the reply is all it writes.
+        StatusCheckPage({m_input, m_out.get(), *m_log, m_services, m_domain});
+        m_pageWritten = true;
         CloseStreams();
         return;
     }

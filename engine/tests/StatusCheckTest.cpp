@@ -1,0 +1,288 @@
+// The watch program's status protocol: the version, the logon that hands out the session id, the address checks
+// of both ways to name a session, the folders' counts around a fetch, and what the lists disclose.
+#include "engine/StatusCheck.h"
+
+#include "common/IniAccess.h"
+#include "common/Scrambler.h"
+#include "engine/LogonThrottle.h"
+#include "engine/Request.h"
+#include "engine/SessionManager.h"
+#include "engine/TemplateCache.h"
+#include "engine/UserLogonLocks.h"
+#include "engine/tests/SessionTestSupport.h"
+#include "store/FolderList.h"
+#include "store/MailHostList.h"
+#include "store/MessageIndex.h"
+#include "testsupport/ScriptedPop3Server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qm::engine {
+namespace {
+
+using test::ReadFile;
+using test::SessionHarness;
+using test::WriteFile;
+namespace fs = std::filesystem;
+
+const std::string kHead(kStatusHead);
+
+class StatusCheckTest : public ::testing::Test {
+protected:
+    StatusCheckTest()
+    {
+        const fs::path templates = m_harness.Settings().Dir() / "Templates";
+        fs::create_directories(templates / "Globe");
+        WriteFile(templates / "Languages.ini", "[en]\r\n001=English\r\n");
+        WriteFile(templates / "Globe" / "Main.html", "MAIN");
+        WriteFile(templates / "Globe" / "Logon.html", "LOGON");
+        m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
+        AddUser("alice", "pw");
+        AddUser("bob", "bob-pw");
+    }
+
+    void AddUser(const std::string& name, const std::string& password)
+    {
+        fs::create_directories(m_harness.Settings().UserDir(name));
+        WriteFile(m_harness.Settings().UserDir(name) / "User.ini",
+                  "[User]\r\nPassword=" + ScramblePassword(password) + "\r\n");
+    }
+
+    // Runs one request of the query string from the client address given; the whole response.
+    std::string Send(const std::string& query, const std::string& remote = "127.0.0.1")
+    {
+        std::string environment;
+        for (const std::string& entry :
+             std::vector<std::string>{"REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REMOTE_ADDR=" + remote,
+                                      "SERVER_NAME=localhost", "SERVER_PORT=2000", "SERVER_ADDR=127.0.0.1",
+                                      "SCRIPT_NAME=/mail", "HTTP_COOKIE=Lang=en; Theme=Globe"}) {
+            environment += entry;
+            environment += '\0';
+        }
+        environment += '\0';
+        const std::string outPath = (m_harness.Settings().Dir() / "response").string();
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(out, 0);
+        {
+            RequestServices services;
+            services.Sessions = &m_harness.Manager();
+            services.Templates = m_cache.get();
+            services.Log = &m_harness.LogTarget();
+            services.Now = [this] {
+                return m_harness.Now();
+            };
+            services.Throttle = &m_throttle;
+            services.LogonLocks = &m_logonLocks;
+            Request request(-1, out, environment.c_str(), std::move(services));
+            request.Run();
+        }
+        return ReadFile(outPath);
+    }
+
+    // The live session of the user (its busy count given back at once), or null.
+    Session* SessionOf(const std::string& user)
+    {
+        Session* session = m_harness.Manager().FindByUser(user);
+        if (session != nullptr) {
+            session->Unbusy();
+        }
+        return session;
+    }
+
+    std::string WatchLogon(const std::string& remote = "127.0.0.1", const std::string& extra = "")
+    {
+        return Send("View=StatusCheck&GetSession=1&User=alice&Password=pw" + extra, remote);
+    }
+
+    SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
+    std::unique_ptr<TemplateCache> m_cache;
+    LogonThrottle m_throttle{LogonThrottlePolicy{}, [] { return std::chrono::milliseconds(1000000); }};
+    UserLogonLocks m_logonLocks;
+};
+
+TEST_F(StatusCheckTest, OnlyTheVersionIsAnsweredWithoutASession)
+{
+    EXPECT_EQ(Send("View=StatusCheck&GetVersion=1&GetSession=1&User=alice&Password=pw"),
+              kHead + "<version>2.2.3</version>\n");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+}
+
+TEST_F(StatusCheckTest, WithTheWatchProgramOffNothingAtAllIsWritten)
+{
+    ASSERT_TRUE(WriteIniString("QMWatch", "UseQMWatch", "No"));
+    EXPECT_EQ(Send("View=StatusCheck&GetVersion=1"), "");
+    EXPECT_EQ(WatchLogon(), "");
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+}
+
+TEST_F(StatusCheckTest, ALogonHandsOutTheUsersSessionAndNeverLogsThePassword)
+{
+    const std::string first = WatchLogon();
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(first, kHead + "<session>" + session->Id() + "</session>\n");
+    EXPECT_TRUE(session->WatchOnly());
+    EXPECT_TRUE(session->WatchCookie()) << "the browser it opens gets the cookie";
+    EXPECT_EQ(session->BusyCount(), 0);
+
+    // A second logon finds the same session.
+    EXPECT_EQ(WatchLogon(), first);
+    EXPECT_EQ(m_harness.Manager().Count(), 1);
+
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find("StatusCheck session created for alice from 127.0.0.1."), std::string::npos) << log;
+    EXPECT_NE(log.find("BegQMWatch: View=StatusCheck&GetSession=1&User=alice&Password=*"), std::string::npos) << log;
+    EXPECT_NE(log.find("EndQMWatch: "), std::string::npos) << log;
+    EXPECT_EQ(log.find("=pw"), std::string::npos) << log;
+}
+
+TEST_F(StatusCheckTest, AWrongPasswordGetsTheHeadAlone)
+{
+    EXPECT_EQ(Send("View=StatusCheck&GetSession=1&User=alice&Password=wrong&GetMessageCounts=1"), kHead);
+    EXPECT_EQ(Send("View=StatusCheck&GetSession=1&User=nobody&Password=pw"), kHead);
+    EXPECT_EQ(m_harness.Manager().Count(), 0);
+    EXPECT_EQ(m_harness.Log().find("wrong"), std::string::npos);
+}
+
+TEST_F(StatusCheckTest, APollFromANewAddressIsDisconnectedUnlessItTakesTheSessionOver)
+{
+    (void)WatchLogon();
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+
+    EXPECT_EQ(WatchLogon("127.0.0.2"), kHead + "<disconnect>127.0.0.1</disconnect>\n");
+    EXPECT_NE(m_harness.Log().find("QMWatch request for session " + id + " has invalid IP, sending disconnect."),
+              std::string::npos);
+    EXPECT_EQ(session->BusyCount(), 0);
+    EXPECT_TRUE(session->IsFromAddress("127.0.0.1"));
+
+    EXPECT_EQ(WatchLogon("127.0.0.2", "&TakeOver=1"), kHead + "<session>" + id + "</session>\n");
+    EXPECT_TRUE(session->IsFromAddress("127.0.0.2"));
+    EXPECT_EQ(session->ClientAddress(), "127.0.0.2");
+    EXPECT_EQ(session->BusyCount(), 0);
+
+    // With the address check off any address may poll.
+    ASSERT_TRUE(WriteIniString("Session", "CheckIP", "No"));
+    EXPECT_EQ(WatchLogon("127.0.0.3"), kHead + "<session>" + id + "</session>\n");
+}
+
+TEST_F(StatusCheckTest, ASessionIdAloneIsCheckedByAddressAndNeverArmsTheCookie)
+{
+    // A browser session, whose id leaked.
+    ASSERT_NE(Send("View=Main&User=alice&Password=pw").find("MAIN"), std::string::npos);
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+    ASSERT_FALSE(session->WatchCookie());
+
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetUsers=1", "127.0.0.9"),
+              kHead + "<disconnect>127.0.0.1</disconnect>\n");
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&TakeOver=1", "127.0.0.9"),
+              kHead + "<disconnect>127.0.0.1</disconnect>\n")
+            << "without the password the session never moves";
+    EXPECT_TRUE(session->IsFromAddress("127.0.0.1"));
+
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id), kHead);
+    EXPECT_TRUE(session->WatchOnly());
+    EXPECT_FALSE(session->WatchCookie());
+    EXPECT_EQ(session->BusyCount(), 0);
+
+    EXPECT_EQ(Send("View=StatusCheck&Session=NOSUCHX&GetUsers=1"), kHead);
+    EXPECT_NE(m_harness.Log().find("QMWatch request for invalid session NOSUCHX."), std::string::npos);
+}
+
+TEST_F(StatusCheckTest, TheListsNameOnlyTheCallersOwnUserAndSessions)
+{
+    ASSERT_EQ(Send("View=StatusCheck&GetSession=1&User=bob&Password=bob-pw").rfind(kHead, 0), 0u);
+    ASSERT_NE(SessionOf("bob"), nullptr);
+    (void)WatchLogon();
+    Session* alice = SessionOf("alice");
+    ASSERT_NE(alice, nullptr);
+    const std::string id = alice->Id();
+
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetSessions=1&GetUsers=1"),
+              kHead + "<sessions>\n\t<session><name>alice</name><ip>127.0.0.1</ip><id>" + id +
+                      "</id></session>\n</sessions>\n<users>\n\t<user><name>alice</name></user>\n</users>\n");
+}
+
+// The expected line of a folder.
+std::string Line(const store::FolderEntry& folder, int total, int unread, int fresh, int recent)
+{
+    return FolderLine({folder.Name(), folder.DisplayName(), total, unread, fresh, recent});
+}
+
+TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrought)
+{
+    (void)WatchLogon();
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+    UserRecord& user = session->User();
+    store::MessageIndex& index = user.Messages();
+    store::MessageIndexEntry* old = index.NewEntry();
+    old->SetFolder("Inbox");
+    old->SetFlags(store::MessageFlag::Stored | store::MessageFlag::New);
+    store::MessageIndexEntry* read = index.NewEntry();
+    read->SetFolder("inbox");
+    read->SetFlags(store::MessageFlag::Stored | store::MessageFlag::Read);
+    session->ErrorMessage().Set("Server going\r\ndown");
+
+    // No new mail: nothing recent anywhere.
+    const store::FolderList& folders = user.Folders();
+    ASSERT_GE(folders.Count(), 2);
+    std::string want = kHead + "<alert>Server goingdown</alert>\n<messagecounts>\n";
+    for (int f = 0; f < folders.Count(); ++f) {
+        const bool inbox = folders.Item(f).Name() == "Inbox";
+        want += inbox ? Line(folders.Item(f), 2, 1, 1, 0) : Line(folders.Item(f), 0, 0, 0, 0);
+    }
+    want += "</messagecounts>\n";
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1"), want);
+    EXPECT_EQ(session->ErrorMessage().Take(), nullptr) << "the alert is shown once";
+    EXPECT_TRUE(session->RetrievalDone());
+    EXPECT_FALSE(index.Dirty()) << "the index was saved";
+
+    // One new message from the account: recent 1 in the Inbox.
+    using qm::test::AfterReply;
+    using qm::test::CrLfLines;
+    qm::test::ScriptedPop3Server server({{"", "+OK ready\r\n"},
+                                     {"USER alice", "+OK\r\n"},
+                                     {"PASS pop-pw", "+OK\r\n"},
+                                     {"STAT", "+OK 1 100\r\n"},
+                                     {"UIDL", CrLfLines({"+OK", "1 uid-a", "."})},
+                                     {"LIST 1", "+OK 1 100\r\n"},
+                                     {"RETR 1", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\nbody\r\n.\r\n"},
+                                     {"QUIT", "+OK\r\n", AfterReply::Close}});
+    ASSERT_TRUE(server.Valid());
+    store::MailHostAccount& account = user.MailHosts().NewAccount();
+    ASSERT_TRUE(account.SetMailbox("pop"));
+    account.SetHost("127.0.0.1");
+    account.SetPort(server.Port());
+    account.SetUser("alice");
+    account.SetPass("pop-pw");
+    account.SetActive(true);
+    const std::string counts = Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1");
+    EXPECT_TRUE(server.WaitDone());
+    const int inbox = folders.IndexOf("Inbox");
+    ASSERT_GE(inbox, 0);
+    EXPECT_NE(counts.find(Line(folders.Item(inbox), 3, 2, 2, 1)), std::string::npos) << counts;
+    EXPECT_EQ(session->Pop3Client(), nullptr);
+}
+
+TEST_F(StatusCheckTest, TheAlertStaysOneLine)
+{
+    EXPECT_EQ(AlertElement("a\r\nb\nc"), "<alert>abc</alert>\n");
+    EXPECT_EQ(DisconnectElement("10.0.0.1"), "<disconnect>10.0.0.1</disconnect>\n");
+}
+
+} // namespace
+} // namespace qm::engine
