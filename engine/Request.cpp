@@ -25,6 +25,7 @@
 #include "engine/TemplateRender.h"
 #include "engine/UserDirectory.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/WatchInstaller.h"
 #include "platform/Path.h"
 
 #include <cstdio>
@@ -455,6 +456,11 @@ void Request::RunAction()
         break;
     case kViewAttachment:
         AttachmentAction(*this);
+        break;
+    case kViewUnlisted:
+        if (IsWatchInstallerRequest(Field("View"))) {
+            SendWatchInstaller(*this);
+        }
         break;
     default:
         break;

@@ -1,6 +1,8 @@
 // The watch program's status protocol: the version, the logon that hands out the session id, the address checks
-// of both ways to name a session, the folders' counts around a fetch, and what the lists disclose.
+// of both ways to name a session, the folders' counts around a fetch, and what the lists disclose; and the download
+// of its installer with the settings file in the archive, listed by the real unzip.
 #include "engine/StatusCheck.h"
+#include "engine/WatchInstaller.h"
 
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
@@ -9,11 +11,16 @@
 #include "engine/SessionManager.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/tests/PageTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "store/FolderList.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
+#include "testsupport/Program.h"
 #include "testsupport/ScriptedPop3Server.h"
+#include "testsupport/TempDir.h"
+
+#include <zip.h>
 
 #include <gtest/gtest.h>
 
@@ -276,6 +283,115 @@ TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrou
     ASSERT_GE(inbox, 0);
     EXPECT_NE(counts.find(Line(folders.Item(inbox), 3, 2, 2, 1)), std::string::npos) << counts;
     EXPECT_EQ(session->Pop3Client(), nullptr);
+}
+
+// A small archive standing in for the installer template: one file "setup.bin".
+void WriteTemplateArchive(const fs::path& path)
+{
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(archive, nullptr) << error;
+    static constexpr char kSetup[] = "setup program bytes";
+    zip_source_t* source = zip_source_buffer(archive, kSetup, sizeof kSetup - 1, 0);
+    ASSERT_NE(source, nullptr);
+    ASSERT_GE(zip_file_add(archive, "setup.bin", source, 0), 0);
+    ASSERT_EQ(zip_close(archive), 0);
+}
+
+// unzip's listing of the archive, and the text of one member ("" when unzip failed).
+std::string UnzipList(const fs::path& archive)
+{
+    const qm::test::ProgramRun run = qm::test::RunProgram({"unzip", "-l", archive.string()});
+    EXPECT_TRUE(run.Succeeded()) << run.Errors << run.Output;
+    return run.Output;
+}
+
+std::string UnzipMember(const fs::path& archive, const std::string& member)
+{
+    const qm::test::ProgramRun run = qm::test::RunProgram({"unzip", "-p", archive.string(), member});
+    EXPECT_TRUE(run.Succeeded()) << run.Errors;
+    return run.Output;
+}
+
+TEST(WatchInstallerTest, TheSettingsNameTheEngineAndTheUserAndKeepNoForeignLines)
+{
+    struct Case {
+        WatchSettings Given;
+        std::string Url;
+    };
+    const Case cases[] = {
+            {{"mail.example.org", "80", "/mail", "alice", "pw"}, "http://mail.example.org/mail"},
+            {{"mail.example.org", "2000", "/cgi/mail", "alice", "pw"}, "http://mail.example.org:2000/cgi/mail"},
+            {{"[::1]", "8080", "/mail", "alice", "pw"}, "http://[::1]:8080/mail"},
+            // Request values never add a line or a key of their own.
+            {{"evil\r\nUser=mallory", "80\r\nX=1", "/m\r\nPassword=x", "alice", "pw"},
+             "http://evilUsermallory/mPassword=x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Url);
+        EXPECT_EQ(WatchSettingsText(c.Given),
+                  "[QMWatch]\r\nURL=" + c.Url + "\r\nUser=alice\r\nPassword=" + ScramblePassword("pw") + "\r\n");
+    }
+}
+
+TEST(WatchInstallerTest, ThePackagedArchiveCarriesTheSettingsBesideTheInstaller)
+{
+    qm::test::TempDir dir;
+    const fs::path templatePath = dir.Path() / "QmWatchInstall.exe";
+    const fs::path archive = dir.Path() / ".copy.exe";
+    WriteTemplateArchive(templatePath);
+    test::RecordingLog log;
+    const std::string settings = "[QMWatch]\r\nURL=http://h/mail\r\nUser=alice\r\nPassword=x\r\n";
+    ASSERT_TRUE(PackageWatchInstaller(templatePath.string(), archive.string(), settings, log));
+    const std::string listing = UnzipList(archive);
+    EXPECT_NE(listing.find("setup.bin"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("qmwatch.ini"), std::string::npos) << listing;
+    EXPECT_EQ(UnzipMember(archive, "qmwatch.ini"), settings);
+    EXPECT_EQ(UnzipMember(templatePath, "setup.bin"), "setup program bytes");
+    EXPECT_EQ(UnzipList(templatePath).find("qmwatch.ini"), std::string::npos) << "the template stays as it was";
+
+    // A template that is no archive is sent as it is; a missing or oversized one not at all.
+    WriteFile(templatePath, "plain installer");
+    ASSERT_TRUE(PackageWatchInstaller(templatePath.string(), archive.string(), settings, log));
+    EXPECT_EQ(ReadFile(archive), "plain installer");
+    EXPECT_FALSE(PackageWatchInstaller((dir.Path() / "none.exe").string(), archive.string(), settings, log));
+    fs::resize_file(templatePath, kMaxWatchInstallerBytes + 1); // sparse: nothing is written
+    EXPECT_FALSE(PackageWatchInstaller(templatePath.string(), archive.string(), settings, log));
+}
+
+TEST_F(StatusCheckTest, TheDownloadIsTheArchiveWithItsLengthAndLeavesNoWorkFile)
+{
+    ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));
+    const fs::path html = m_harness.Settings().Dir() / "HTML";
+    fs::create_directories(html);
+    ASSERT_TRUE(WriteIniString("WebServer", "HtmlDir", html.string()));
+    ASSERT_NE(Send("View=Main&User=alice&Password=pw").find("MAIN"), std::string::npos);
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+
+    // No template yet: an empty answer.
+    EXPECT_EQ(Send("View=QMWatchInstall.exe&Session=" + id),
+              "Content-type: text/plain\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n");
+
+    WriteTemplateArchive(html / "QmWatchInstall.exe");
+    const std::string response = Send("View=qmwatchinstall.exe&Session=" + id);
+    const std::size_t end = response.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos) << response;
+    const std::string body = response.substr(end + 4);
+    EXPECT_EQ(response.substr(0, end + 4), "Content-type: application/octet-stream\r\nContent-length: " +
+                                                   std::to_string(body.size()) +
+                                                   "\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n");
+    const fs::path received = m_harness.Settings().Dir() / "received.zip";
+    WriteFile(received, body);
+    EXPECT_NE(UnzipList(received).find("qmwatch.ini"), std::string::npos);
+    EXPECT_EQ(UnzipMember(received, "qmwatch.ini"), "[QMWatch]\r\nURL=http://localhost:2000/mail\r\nUser=alice\r\n"
+                                                    "Password=" + ScramblePassword("pw") + "\r\n");
+    EXPECT_TRUE(fs::is_empty(session->TempDir())) << "the work file is gone";
+
+    // Off, the name is an ordinary page name again.
+    ASSERT_TRUE(WriteIniString("QMWatch", "UseQMWatch", "No"));
+    EXPECT_EQ(Send("View=QMWatchInstall.exe&Session=" + id).find("application/octet-stream"), std::string::npos);
 }
 
 TEST_F(StatusCheckTest, TheAlertStaysOneLine)
