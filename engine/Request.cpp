@@ -13,6 +13,7 @@
 #include "engine/MailFetch.h"
 #include "engine/NewAccount.h"
 #include "engine/PageChoice.h"
+#include "engine/ReadReceipt.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
 #include "engine/RequestViews.h"
@@ -530,6 +531,9 @@ void Request::WriteOwnResponse(const std::function<void(std::FILE*)>& write)
 
 void Request::AfterPage()
 {
+    if (m_view == kViewMessage) {
+        (void)AnswerReadReceipt(*this);
+    }
     if (m_fetchAfterPage) {
         FetchMailAfterPage();
     } else {
