@@ -14,6 +14,7 @@
 #include "store/MessageIndex.h"
 #include "store/SmtpClient.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -38,13 +39,10 @@ std::string OneLine(std::string_view text)
 
 bool HasControlByte(std::string_view text)
 {
-    for (const char c : text) {
+    return std::ranges::any_of(text, [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            return true;
-        }
-    }
-    return false;
+        return byte < 0x20 || byte == 0x7F;
+    });
 }
 
 std::optional<std::string> HeaderValue(const store::HeaderBlock& headers, const char* name)
@@ -118,7 +116,8 @@ std::string ReadReceiptText(const ReceiptFields& fields)
     text += "From: " + sender + "\r\n";
     text += "To: <" + OneLine(fields.Recipient) + ">\r\n";
     text += "MIME-Version: 1.0\r\n";
-    text += "Content-Type: multipart/report; boundary=\"" + boundary + "\";\r\n\treport-type=disposition-notification\r\n";
+    text += "Content-Type: multipart/report; boundary=\"" + boundary +
+            "\";\r\n\treport-type=disposition-notification\r\n";
     text += "Subject: Notification for \"" + subject + "\"\r\n\r\n";
     text += "--" + boundary + "\r\nContent-Type: text/plain\r\n\r\n";
     text += "Your message of " + ReceiptDateText(fields.MessageDate) + " regarding \"" + subject +
@@ -138,8 +137,8 @@ std::string ReadReceiptText(const ReceiptFields& fields)
 
 std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers)
 {
-    const char* name = headers.Contains("Disposition-Notification-To") ? "Disposition-Notification-To"
-                                                                        : "X-Confirm-Reading-To";
+    const char* name =
+            headers.Contains("Disposition-Notification-To") ? "Disposition-Notification-To" : "X-Confirm-Reading-To";
     if (!headers.Contains(name)) {
         return std::nullopt;
     }

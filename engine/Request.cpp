@@ -121,7 +121,6 @@ void Request::Run()
     if (m_view == kViewStatusCheck) {
         // The watch program's status protocol: no session check and no page; the reply is all it writes.
         StatusCheckPage({m_input, m_out.get(), *m_log, m_services, m_domain});
-        m_pageWritten = true;
         CloseStreams();
         return;
     }

@@ -167,7 +167,7 @@ private:
     std::atomic<int> m_frameView{0};
     std::atomic<time_t> m_lastMailCheck{0};
     std::atomic<time_t> m_lastAccess{0};
-    std::string m_clientAddress;              // guarded by m_identityLock
+    std::string m_clientAddress;                // guarded by m_identityLock
     std::atomic<std::uint32_t> m_clientIPv4{0}; // network byte order; 0 when the address is not IPv4
     std::atomic<bool> m_retrievalPending{false};
     std::atomic<bool> m_retrievalDone{false};

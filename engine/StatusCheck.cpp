@@ -172,9 +172,12 @@ Session* StatusCheck::SessionByLogon()
         return nullptr;
     }
     const LogonServices& logon = services.Logon != nullptr ? *services.Logon : DefaultLogonServices();
-    if (Logon(user, password, domain, m_site.Log, logon) != LogonResult::Accepted) {
-        verdict.Admitted->Failed();
-        m_site.Log.LogMsg(3, kLogBadLogon, ForLog(user).c_str(), ForLog(remote).c_str());
+    const LogonResult result = Logon(user, password, domain, m_site.Log, logon);
+    if (result != LogonResult::Accepted) {
+        if (result == LogonResult::Refused) {
+            verdict.Admitted->Failed();
+            m_site.Log.LogMsg(3, kLogBadLogon, ForLog(user).c_str(), ForLog(remote).c_str());
+        }
         return nullptr;
     }
     verdict.Admitted->Succeeded();

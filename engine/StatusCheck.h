@@ -60,6 +60,7 @@ struct FolderCounts {
     int New = 0;
     int Recent = 0;
 };
+
 std::string FolderLine(const FolderCounts& folder);
 
 } // namespace qm::engine

@@ -101,8 +101,7 @@ bool PackageWatchInstaller(const std::string& templatePath, const std::string& a
     int error = 0;
     zip_t* archive = zip_open(archivePath.c_str(), 0, &error);
     if (archive == nullptr) {
-        log.Log(2, "The watch program's installer is no archive (libzip error %d): sent without its settings.",
-                error);
+        log.Log(2, "The watch program's installer is no archive (libzip error %d): sent without its settings.", error);
         return true;
     }
     zip_source_t* source = zip_source_buffer(archive, settingsText.data(), settingsText.size(), 0);
@@ -135,14 +134,11 @@ void SendWatchInstaller(Request& request)
     const std::string password = WatchPassword(user);
     const std::string settings = WatchSettingsText({input.GetEnv("SERVER_NAME"), input.GetEnv("SERVER_PORT"),
                                                     input.GetEnv("SCRIPT_NAME"), user.Name(), password});
-    const std::optional<std::string> templatePath =
-            platform::ResolvePathNoCase(HtmlDirectory(), kWatchInstallerFile);
+    const std::optional<std::string> templatePath = platform::ResolvePathNoCase(HtmlDirectory(), kWatchInstallerFile);
     const std::string archivePath = platform::PathJoin(session->TempDir(), std::string(".") + kWatchInstallerFile);
-    const bool packaged =
-            templatePath && PackageWatchInstaller(*templatePath, archivePath, settings, request.Log());
+    const bool packaged = templatePath && PackageWatchInstaller(*templatePath, archivePath, settings, request.Log());
     request.WriteOwnResponse([&](std::FILE* out) {
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(packaged ? std::fopen(archivePath.c_str(), "rb")
-                                                                        : nullptr,
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(packaged ? std::fopen(archivePath.c_str(), "rb") : nullptr,
                                                              &std::fclose);
         const std::optional<std::uint64_t> size = platform::FileSize(archivePath);
         if (!file || !size) {
@@ -150,8 +146,8 @@ void SendWatchInstaller(Request& request)
             (void)std::fwrite(kEmpty.data(), 1, kEmpty.size(), out);
             return;
         }
-        const std::string head = "Content-type: application/octet-stream\r\nContent-length: " +
-                                 std::to_string(*size) + "\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
+        const std::string head = "Content-type: application/octet-stream\r\nContent-length: " + std::to_string(*size) +
+                                 "\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
         (void)std::fwrite(head.data(), 1, head.size(), out);
         std::array<char, kSendBlock> block{};
         std::uint64_t left = *size;

@@ -20,21 +20,23 @@ class ScopedZone {
 public:
     explicit ScopedZone(const char* zone)
     {
-        if (const char* old = std::getenv("TZ")) {
+        if (const char* old = std::getenv("TZ")) { // NOLINT(concurrency-mt-unsafe)
             m_old = old;
         }
-        ::setenv("TZ", zone, 1);
+        ::setenv("TZ", zone, 1); // NOLINT(concurrency-mt-unsafe): the tests of a process run one at a time
         ::tzset();
     }
+
     ~ScopedZone()
     {
         if (m_old) {
-            ::setenv("TZ", m_old->c_str(), 1);
+            ::setenv("TZ", m_old->c_str(), 1); // NOLINT(concurrency-mt-unsafe)
         } else {
-            ::unsetenv("TZ");
+            ::unsetenv("TZ"); // NOLINT(concurrency-mt-unsafe)
         }
         ::tzset();
     }
+
     ScopedZone(const ScopedZone&) = delete;
     ScopedZone& operator=(const ScopedZone&) = delete;
 
@@ -62,22 +64,23 @@ TEST(ReadReceiptTest, TheReceiptIsAReportOfTwoPartsWithEnglishDatesAndTheZoneOff
     ReceiptFields fields = Fields();
     fields.MessageId = "<m1@example.com>";
     fields.OriginalRecipient = "rfc822;demo@example.org";
-    EXPECT_EQ(ReadReceiptText(fields),
-              "Date: Thu, 01 Jan 2026 06:30:00 +0530\r\n"
-              "From: \"Demo User\" <demo@example.org>\r\n"
-              "To: <writer@example.com>\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Content-Type: multipart/report; boundary=\"---PART-BREAK\";\r\n\treport-type=disposition-notification\r\n"
-              "Subject: Notification for \"Plans\"\r\n"
-              "\r\n"
-              "-----PART-BREAK\r\nContent-Type: text/plain\r\n\r\n"
-              "Your message of 01 Jan 2026 05:30:00 regarding \"Plans\" has been displayed by Demo User.\r\n\r\n"
-              "-----PART-BREAK\r\nContent-Type: message/disposition-notification\r\n\r\n"
-              "Final-Recipient: rfc822; <demo@example.org>\r\n"
-              "Original-Recipient: rfc822; rfc822;demo@example.org\r\n"
-              "Original-Message-ID: <m1@example.com>\r\n"
-              "Disposition: manual-action/MDN-sent-automatically; displayed\r\n"
-              "\r\n-----PART-BREAK--\r\n");
+    EXPECT_EQ(
+            ReadReceiptText(fields),
+            "Date: Thu, 01 Jan 2026 06:30:00 +0530\r\n"
+            "From: \"Demo User\" <demo@example.org>\r\n"
+            "To: <writer@example.com>\r\n"
+            "MIME-Version: 1.0\r\n"
+            "Content-Type: multipart/report; boundary=\"---PART-BREAK\";\r\n\treport-type=disposition-notification\r\n"
+            "Subject: Notification for \"Plans\"\r\n"
+            "\r\n"
+            "-----PART-BREAK\r\nContent-Type: text/plain\r\n\r\n"
+            "Your message of 01 Jan 2026 05:30:00 regarding \"Plans\" has been displayed by Demo User.\r\n\r\n"
+            "-----PART-BREAK\r\nContent-Type: message/disposition-notification\r\n\r\n"
+            "Final-Recipient: rfc822; <demo@example.org>\r\n"
+            "Original-Recipient: rfc822; rfc822;demo@example.org\r\n"
+            "Original-Message-ID: <m1@example.com>\r\n"
+            "Disposition: manual-action/MDN-sent-automatically; displayed\r\n"
+            "\r\n-----PART-BREAK--\r\n");
 }
 
 TEST(ReadReceiptTest, OptionalLinesNamelessReadersAndValuesThatWouldAddLines)
@@ -98,9 +101,10 @@ TEST(ReadReceiptTest, OptionalLinesNamelessReadersAndValuesThatWouldAddLines)
 TEST(ReadReceiptTest, TheAddressIsTheFirstAskedForAndNeverOneWithALineBreak)
 {
     struct Case {
-        const char* Headers;
+        const char* Headers = nullptr;
         std::optional<std::string> Address;
     };
+
     const Case cases[] = {
             {"Disposition-Notification-To: \"W\" <first@example.com>\nX-Confirm-Reading-To: second@example.com",
              "first@example.com"},

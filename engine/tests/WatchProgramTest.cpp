@@ -1,16 +1,15 @@
 // The watch program's status protocol: the version, the logon that hands out the session id, the address checks
 // of both ways to name a session, the folders' counts around a fetch, and what the lists disclose; and the download
 // of its installer with the settings file in the archive, listed by the real unzip.
-#include "engine/StatusCheck.h"
-#include "engine/WatchInstaller.h"
-
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
 #include "engine/LogonThrottle.h"
 #include "engine/Request.h"
 #include "engine/SessionManager.h"
+#include "engine/StatusCheck.h"
 #include "engine/TemplateCache.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/WatchInstaller.h"
 #include "engine/tests/PageTestSupport.h"
 #include "engine/tests/SessionTestSupport.h"
 #include "store/FolderList.h"
@@ -20,9 +19,8 @@
 #include "testsupport/ScriptedPop3Server.h"
 #include "testsupport/TempDir.h"
 
-#include <zip.h>
-
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <chrono>
 #include <filesystem>
@@ -112,7 +110,9 @@ protected:
 
     SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
     std::unique_ptr<TemplateCache> m_cache;
-    LogonThrottle m_throttle{LogonThrottlePolicy{}, [] { return std::chrono::milliseconds(1000000); }};
+    LogonThrottle m_throttle{LogonThrottlePolicy{}, [] {
+                                 return std::chrono::milliseconds(1000000);
+                             }};
     UserLogonLocks m_logonLocks;
 };
 
@@ -262,13 +262,13 @@ TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrou
     using qm::test::AfterReply;
     using qm::test::CrLfLines;
     qm::test::ScriptedPop3Server server({{"", "+OK ready\r\n"},
-                                     {"USER alice", "+OK\r\n"},
-                                     {"PASS pop-pw", "+OK\r\n"},
-                                     {"STAT", "+OK 1 100\r\n"},
-                                     {"UIDL", CrLfLines({"+OK", "1 uid-a", "."})},
-                                     {"LIST 1", "+OK 1 100\r\n"},
-                                     {"RETR 1", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\nbody\r\n.\r\n"},
-                                     {"QUIT", "+OK\r\n", AfterReply::Close}});
+                                         {"USER alice", "+OK\r\n"},
+                                         {"PASS pop-pw", "+OK\r\n"},
+                                         {"STAT", "+OK 1 100\r\n"},
+                                         {"UIDL", CrLfLines({"+OK", "1 uid-a", "."})},
+                                         {"LIST 1", "+OK 1 100\r\n"},
+                                         {"RETR 1", "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\nbody\r\n.\r\n"},
+                                         {"QUIT", "+OK\r\n", AfterReply::Close}});
     ASSERT_TRUE(server.Valid());
     store::MailHostAccount& account = user.MailHosts().NewAccount();
     ASSERT_TRUE(account.SetMailbox("pop"));
@@ -319,6 +319,7 @@ TEST(WatchInstallerTest, TheSettingsNameTheEngineAndTheUserAndKeepNoForeignLines
         WatchSettings Given;
         std::string Url;
     };
+
     const Case cases[] = {
             {{"mail.example.org", "80", "/mail", "alice", "pw"}, "http://mail.example.org/mail"},
             {{"mail.example.org", "2000", "/cgi/mail", "alice", "pw"}, "http://mail.example.org:2000/cgi/mail"},
@@ -379,14 +380,15 @@ TEST_F(StatusCheckTest, TheDownloadIsTheArchiveWithItsLengthAndLeavesNoWorkFile)
     const std::size_t end = response.find("\r\n\r\n");
     ASSERT_NE(end, std::string::npos) << response;
     const std::string body = response.substr(end + 4);
-    EXPECT_EQ(response.substr(0, end + 4), "Content-type: application/octet-stream\r\nContent-length: " +
-                                                   std::to_string(body.size()) +
-                                                   "\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n");
+    EXPECT_EQ(response.substr(0, end + 4),
+              "Content-type: application/octet-stream\r\nContent-length: " + std::to_string(body.size()) +
+                      "\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n");
     const fs::path received = m_harness.Settings().Dir() / "received.zip";
     WriteFile(received, body);
     EXPECT_NE(UnzipList(received).find("qmwatch.ini"), std::string::npos);
     EXPECT_EQ(UnzipMember(received, "qmwatch.ini"), "[QMWatch]\r\nURL=http://localhost:2000/mail\r\nUser=alice\r\n"
-                                                    "Password=" + ScramblePassword("pw") + "\r\n");
+                                                    "Password=" +
+                                                            ScramblePassword("pw") + "\r\n");
     EXPECT_TRUE(fs::is_empty(session->TempDir())) << "the work file is gone";
 
     // Off, the name is an ordinary page name again.

@@ -8,7 +8,6 @@
 #include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
-
 #include <zip.h>
 
 #include <filesystem>
@@ -145,9 +144,8 @@ TEST_F(WatchAndReceiptPageTest, TheStatusProtocolAnswersAndTheInstallerIsAnArchi
     const CurlReply version = Curl({m_install.MailUrl("View=StatusCheck&GetVersion=1")});
     EXPECT_EQ(version.Status, 200u);
     EXPECT_EQ(version.Body, "<version>2.2.3</version>\n");
-    const CurlReply session =
-            Curl({m_install.MailUrl(std::string("View=StatusCheck&GetSession=1&User=") + kDemoUser +
-                                    "&Password=" + kDemoPassword)});
+    const CurlReply session = Curl({m_install.MailUrl(std::string("View=StatusCheck&GetSession=1&User=") + kDemoUser +
+                                                      "&Password=" + kDemoPassword)});
     std::smatch id;
     ASSERT_TRUE(std::regex_match(session.Body, id, std::regex("<session>([A-Z]{7})</session>\n"))) << session.Body;
     EXPECT_EQ(m_install.EngineLog().find(std::string("Password=") + kDemoPassword), std::string::npos);
@@ -165,7 +163,7 @@ TEST_F(WatchAndReceiptPageTest, TheStatusProtocolAnswersAndTheInstallerIsAnArchi
         std::FILE* file = std::fopen(received.c_str(), "wb");
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(std::fwrite(download.Body.data(), 1, download.Body.size(), file), download.Body.size());
-        std::fclose(file);
+        EXPECT_EQ(std::fclose(file), 0);
     }
     const ProgramRun listing = RunProgram({"unzip", "-l", received.string()});
     ASSERT_TRUE(listing.Succeeded()) << listing.Errors;

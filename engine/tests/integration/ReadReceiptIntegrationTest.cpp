@@ -116,7 +116,9 @@ protected:
 
     SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
     std::unique_ptr<TemplateCache> m_cache;
-    LogonThrottle m_throttle{LogonThrottlePolicy{}, [] { return std::chrono::milliseconds(1000000); }};
+    LogonThrottle m_throttle{LogonThrottlePolicy{}, [] {
+                                 return std::chrono::milliseconds(1000000);
+                             }};
     UserLogonLocks m_logonLocks;
     qm::test::TempDir m_receiverDir;
     store::MessageIndexEntry* m_message = nullptr;
@@ -137,10 +139,10 @@ TEST_F(ReadReceiptIntegrationTest, OneReceiptGoesToTheFirstAddressAskedForAndNon
     EXPECT_NE(Send("View=Message&Session=" + std::string(session->Id())).find("MESSAGE"), std::string::npos);
     ASSERT_TRUE(qm::test::WaitUntil([&] { return sink.HasReceived("message1.data"); })) << sink.Errors();
     const std::string mail = sink.Received("message1.data");
-    for (const char* line : {"\r\nFrom: \"Alice A\" <alice@example.org>\r\n", "\r\nTo: <first@example.com>\r\n",
-                             "\r\nSubject: Notification for \"Plans\"\r\n",
-                             "\r\nFinal-Recipient: rfc822; <alice@example.org>\r\n",
-                             "\r\nOriginal-Message-ID: <m1@example.com>\r\n"}) {
+    for (const char* line :
+         {"\r\nFrom: \"Alice A\" <alice@example.org>\r\n", "\r\nTo: <first@example.com>\r\n",
+          "\r\nSubject: Notification for \"Plans\"\r\n", "\r\nFinal-Recipient: rfc822; <alice@example.org>\r\n",
+          "\r\nOriginal-Message-ID: <m1@example.com>\r\n"}) {
         EXPECT_NE(mail.find(line), std::string::npos) << line << " in " << mail;
     }
     const std::string envelope = sink.Received("message1.envelope");
