@@ -220,8 +220,10 @@ void StatusCheck::WriteMessageCounts(Session& session)
     UserRecord& user = session.User();
     const store::FolderList& folders = user.Folders();
     const std::vector<int> before = NewCounts(folders, user.Messages());
-    if (!GetDomainBool("EnforceQuotas", user.Domain()) || !OverQuota(user)) {
-        const Pop3RunSite site{&session, m_site.Services.Sessions->Status(), &m_site.Log};
+    const Pop3RunSite site{&session, m_site.Services.Sessions->Status(), &m_site.Log};
+    if (GetDomainBool("EnforceQuotas", user.Domain())) {
+        (void)FetchNewMailForUser(user, site, [&user] { return OverQuota(user); });
+    } else {
         (void)FetchNewMailForUser(user, site);
     }
     session.SetLastMailCheck(m_site.Services.Now ? m_site.Services.Now() : m_site.Services.Sessions->Now());

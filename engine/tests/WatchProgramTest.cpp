@@ -2,7 +2,9 @@
 // of both ways to name a session, the folders' counts around a fetch, and what the lists disclose; and the download
 // of its installer with the settings file in the archive, listed by the real unzip.
 #include "common/IniAccess.h"
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
+#include "engine/DomainSettings.h"
 #include "engine/LogonThrottle.h"
 #include "engine/Request.h"
 #include "engine/SessionManager.h"
@@ -283,6 +285,36 @@ TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrou
     ASSERT_GE(inbox, 0);
     EXPECT_NE(counts.find(Line(folders.Item(inbox), 3, 2, 2, 1)), std::string::npos) << counts;
     EXPECT_EQ(session->Pop3Client(), nullptr);
+}
+
+TEST_F(StatusCheckTest, AnAccountIsSkippedWhileTheUserIsOverAQuotaWithQuotasEnforced)
+{
+    (void)WatchLogon();
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string id = session->Id();
+    UserRecord& user = session->User();
+    for (int i = 0; i < 2; ++i) {
+        user.Messages().NewEntry()->SetFolder("Inbox");
+    }
+    SetUserSetting("MessageCountQuota", user.Settings(), "1");
+    store::MailHostAccount& account = user.MailHosts().NewAccount();
+    ASSERT_TRUE(account.SetMailbox("pop"));
+    account.SetHost("127.0.0.1");
+    account.SetPort(qm::test::LoopbackListener().Port()); // nobody listens there: a run would fail and be counted
+    account.SetActive(true);
+
+    m_harness.Settings().WriteDomains("[Default:Settings]\r\nEnforceQuotas=Yes\r\n");
+    NoteIniWritten((m_harness.Settings().Dir() / "Domains.Ini").string());
+    EXPECT_NE(Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1").find("<messagecounts>"),
+              std::string::npos);
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 0) << "over the quota: not fetched";
+
+    m_harness.Settings().WriteDomains("[Default:Settings]\r\nEnforceQuotas=No\r\n");
+    NoteIniWritten((m_harness.Settings().Dir() / "Domains.Ini").string());
+    (void)Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1");
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Failures), 1);
 }
 
 // A small archive standing in for the installer template: one file "setup.bin".
