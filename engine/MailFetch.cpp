@@ -69,14 +69,14 @@ int FetchFailureMessage(int pop3Result)
     }
 }
 
-FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site)
+FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site, const std::function<bool()>& skip)
 {
     FetchReport report;
     const std::int64_t cutoff = RetrCutoff();
     store::MailHostList& accounts = user.MailHosts();
     for (int i = 0; i < accounts.Count(); ++i) {
         const store::MailHostAccount& account = accounts.Item(i);
-        if (!account.Active()) {
+        if (!account.Active() || (skip && skip())) {
             continue;
         }
         ++report.Runs;

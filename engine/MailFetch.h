@@ -7,6 +7,7 @@
 #include "engine/EngineShared.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,8 +57,9 @@ struct Pop3RunSite {
 
 /// Fetches new mail for every active account of the user, in list order, with [PopClient] RetrCutoff (default
 /// 8192). A success adds the messages retrieved to [Stats] Received; a failure adds 1 to RecvErrors. [Stats]
-/// MessageCount and DiskSpace are written after every run.
-FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site);
+/// MessageCount and DiskSpace are written after every run. skip, when given, is asked as each active account comes
+/// up: true leaves that account out (a quota reached by the accounts before it).
+FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site, const std::function<bool()>& skip = {});
 
 /// Runs the server deletion (Pop3Client::DeleteFromServer) for every account whose Delete setting is not 0. Entries
 /// whose deletion did not go through stay in the index for the next try. True when none of them is left.

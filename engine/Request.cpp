@@ -13,6 +13,7 @@
 #include "engine/MailFetch.h"
 #include "engine/NewAccount.h"
 #include "engine/PageChoice.h"
+#include "engine/ReadReceipt.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
 #include "engine/RequestViews.h"
@@ -20,10 +21,12 @@
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/SessionPage.h"
+#include "engine/StatusCheck.h"
 #include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/UserDirectory.h"
 #include "engine/UserLogonLocks.h"
+#include "engine/WatchInstaller.h"
 #include "platform/Path.h"
 
 #include <cstdio>
@@ -116,7 +119,8 @@ void Request::Run()
         return;
     }
     if (m_view == kViewStatusCheck) {
-        // The status protocol of the watch program is not part of this build: the request ends without an answer.
+        // The watch program's status protocol: no session check and no page; the reply is all it writes.
+        StatusCheckPage({m_input, m_out.get(), *m_log, m_services, m_domain});
         CloseStreams();
         return;
     }
@@ -453,6 +457,11 @@ void Request::RunAction()
     case kViewAttachment:
         AttachmentAction(*this);
         break;
+    case kViewUnlisted:
+        if (IsWatchInstallerRequest(Field("View"))) {
+            SendWatchInstaller(*this);
+        }
+        break;
     default:
         break;
     }
@@ -521,6 +530,9 @@ void Request::WriteOwnResponse(const std::function<void(std::FILE*)>& write)
 
 void Request::AfterPage()
 {
+    if (m_view == kViewMessage) {
+        (void)AnswerReadReceipt(*this);
+    }
     if (m_fetchAfterPage) {
         FetchMailAfterPage();
     } else {

@@ -60,11 +60,26 @@ bool Session::IsCookieSecret(std::string_view cookie) const
 
 bool Session::IsFromAddress(std::string_view remoteAddress) const
 {
+    std::lock_guard lock(m_identityLock);
     const auto address = ParseIPv4(remoteAddress);
-    if (address && m_clientIPv4 != 0) {
-        return *address == m_clientIPv4;
+    const std::uint32_t own = m_clientIPv4.load();
+    if (address && own != 0) {
+        return *address == own;
     }
     return remoteAddress == m_clientAddress;
+}
+
+std::string Session::ClientAddress() const
+{
+    std::lock_guard lock(m_identityLock);
+    return m_clientAddress;
+}
+
+void Session::MoveToAddress(std::string_view remoteAddress)
+{
+    std::lock_guard lock(m_identityLock);
+    m_clientAddress = remoteAddress;
+    m_clientIPv4.store(ParseIPv4(remoteAddress).value_or(0));
 }
 
 void Session::Touch()

@@ -59,8 +59,11 @@ public:
     /// The session's temporary directory ([Directories] TempDir and the id).
     const std::string& TempDir() const { return m_tempDir; }
 
-    /// The client address of the logon request, as REMOTE_ADDR gave it.
-    const std::string& ClientAddress() const { return m_clientAddress; }
+    /// The client address of the logon request, as REMOTE_ADDR gave it (or as MoveToAddress set it).
+    std::string ClientAddress() const;
+
+    /// The session now belongs to the client at remoteAddress (a watch program that took its session over).
+    void MoveToAddress(std::string_view remoteAddress);
 
     /// True when remoteAddress is the logon's client address: the same IPv4 address, or for any other form the
     /// same text.
@@ -164,8 +167,8 @@ private:
     std::atomic<int> m_frameView{0};
     std::atomic<time_t> m_lastMailCheck{0};
     std::atomic<time_t> m_lastAccess{0};
-    std::string m_clientAddress;
-    std::uint32_t m_clientIPv4 = 0; // network byte order; 0 when the address is not IPv4
+    std::string m_clientAddress;                // guarded by m_identityLock
+    std::atomic<std::uint32_t> m_clientIPv4{0}; // network byte order; 0 when the address is not IPv4
     std::atomic<bool> m_retrievalPending{false};
     std::atomic<bool> m_retrievalDone{false};
     std::atomic<bool> m_watchOnly{false};

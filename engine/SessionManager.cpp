@@ -197,6 +197,18 @@ Session* SessionManager::FindByUser(std::string_view userName)
     return nullptr;
 }
 
+std::vector<SessionManager::SessionListing> SessionManager::SessionsOfUser(std::string_view userName) const
+{
+    std::vector<SessionListing> listed;
+    std::lock_guard lock(m_lock);
+    for (const auto& session : m_sessions) {
+        if (!session->m_removing && EqualsNoCase(session->m_user->Name(), userName)) {
+            listed.push_back({session->m_user->Name(), session->ClientAddress(), session->Id()});
+        }
+    }
+    return listed;
+}
+
 bool SessionManager::Release(Session* session, Logger& log)
 {
     std::unique_lock lock(m_lock);
@@ -324,7 +336,7 @@ bool SessionManager::AddRow(Session& session) const
     }
     FillSessionRecord(
             *table.Row(rows), session.m_id,
-            {session.m_clientIPv4, session.LastAccess(), identity.UserName, identity.FullName, identity.EMail});
+            {session.m_clientIPv4.load(), session.LastAccess(), identity.UserName, identity.FullName, identity.EMail});
     SetStatus(status, StatusWord::Sessions, rows + 1);
     m_context.NotifyLocked(kNotifySessionCreated);
     return true;
@@ -343,7 +355,7 @@ void SessionManager::UpdateRow(Session& session) const
     if (index < 0) {
         return;
     }
-    UpdateSessionRecord(*table.Row(index), {session.m_clientIPv4, session.LastAccess(), identity.UserName,
+    UpdateSessionRecord(*table.Row(index), {session.m_clientIPv4.load(), session.LastAccess(), identity.UserName,
                                             identity.FullName, identity.EMail});
     m_context.NotifyLocked(kNotifySessionUpdated);
 }

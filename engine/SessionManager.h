@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -76,6 +77,16 @@ public:
     /// The session of this user (name compared without regard to case) that is neither being removed nor
     /// retired, with one busy count taken; null when there is none.
     Session* FindByUser(std::string_view userName);
+
+    /// What the watch program is told of a live session.
+    struct SessionListing {
+        std::string UserName;
+        std::string ClientAddress;
+        std::string Id;
+    };
+
+    /// The live sessions (not being removed) of this user (name compared without regard to case), in table order.
+    std::vector<SessionListing> SessionsOfUser(std::string_view userName) const;
 
     /// Gives back one busy count and tries to remove the session; true when it was removed (it is gone then). The
     /// caller must not hold the session's request lock.
