@@ -62,8 +62,9 @@ std::vector<MessageCase> MessageCases()
                  WriteFile(m.ComposeDir + "/.body.txt", "\xcf\xf0\xe8\r\n");
              },
              MessageForm::Send,
-             head + "Subject: Hi\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"windows-1251\"\r\n"
-                    "Content-Transfer-Encoding: 8bit\r\n" +
+             head +
+                     "Subject: Hi\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"windows-1251\"\r\n"
+                     "Content-Transfer-Encoding: 8bit\r\n" +
                      mailer + "\r\n\xcf\xf0\xe8\r\n"},
             // Two 8-bit words around an ASCII word: one encoded word in the Subject, two in From.
             {"EncodedWords",
@@ -72,7 +73,8 @@ std::vector<MessageCase> MessageCases()
                  m.Subject = "\xc4 x \xd6";
              },
              MessageForm::Send,
-             kDate + "From: =?ISO-8859-1?Q?=C4?= x =?ISO-8859-1?Q?=D6?= <ann@example.com>\r\nTo: bob@example.com\r\n"
+             kDate +
+                     "From: =?ISO-8859-1?Q?=C4?= x =?ISO-8859-1?Q?=D6?= <ann@example.com>\r\nTo: bob@example.com\r\n"
                      "Subject: =?ISO-8859-1?B?xCB4INY=?=\r\n" +
                      mailer + "\r\n"},
             {"AttachmentsInBase64WithTheirTypes",
@@ -84,8 +86,8 @@ std::vector<MessageCase> MessageCases()
              },
              MessageForm::Send,
              head + "Subject: Hi\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + kBoundary +
-                     "\"\r\n" + mailer + "\r\n--" + kBoundary + "\r\nContent-Type: text/plain\r\n\r\n\r\nSee attached.\r\n--" +
-                     kBoundary +
+                     "\"\r\n" + mailer + "\r\n--" + kBoundary +
+                     "\r\nContent-Type: text/plain\r\n\r\n\r\nSee attached.\r\n--" + kBoundary +
                      "\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
                      "Content-Disposition: attachment; filename=\"a \\\"q\\\".bin\"\r\n\r\n--" +
                      kBoundary +
@@ -187,6 +189,7 @@ TEST(OutgoingMessageTest, LineBreaksInAddressFieldsAreRefused)
             {"From", &OutgoingMessage::From, "<a@example.com>\r\nX-Evil: 1"},
             {"Reply-To", &OutgoingMessage::ReplyTo, "\n"},
     };
+
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Field);
         TempDir dir;
@@ -304,7 +307,8 @@ TEST(OutgoingMessageTest, PythonEmailParserReadsTheMessage)
     }
     TempDir dir;
     OutgoingMessage m = BaseMessage(dir);
-    m.Subject = "Gr\xfc\xdf" "e aus K\xf6ln and a long tail of ascii words to make it longer than one line";
+    m.Subject = "Gr\xfc\xdf"
+                "e aus K\xf6ln and a long tail of ascii words to make it longer than one line";
     m.CC = "carl@example.com";
     WriteFile(m.ComposeDir + "/.body.txt", "Zeile \xe4\xf6\xfc\r\n.\r\nEnde");
     WriteFile(m.ComposeDir + "/one.bin", std::string("\0\x01\xff\r\n", 5));
@@ -325,13 +329,13 @@ print(msg.defects, [p.defects for p in parts])
 )";
     const test::ProgramRun run = test::RunProgram({python, "-c", script, path});
     ASSERT_TRUE(run.Succeeded()) << run.Errors;
-    EXPECT_EQ(run.Output,
-              "ann@example.com bob@example.com carl@example.com\n"
-              "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln and a long tail of ascii words to make it longer than one line\n"
-              "iso-8859-1 '\\nZeile \xc3\xa4\xc3\xb6\xc3\xbc\\n.\\nEnde'\n"
-              "one.bin application/octet-stream 5 b'\\x00\\x01\\xff\\r\\n'\n"
-              "two.txt application/octet-stream 3000 b'ttttt'\n"
-              "[] [[], [], []]\n");
+    EXPECT_EQ(run.Output, "ann@example.com bob@example.com carl@example.com\n"
+                          "Gr\xc3\xbc\xc3\x9f"
+                          "e aus K\xc3\xb6ln and a long tail of ascii words to make it longer than one line\n"
+                          "iso-8859-1 '\\nZeile \xc3\xa4\xc3\xb6\xc3\xbc\\n.\\nEnde'\n"
+                          "one.bin application/octet-stream 5 b'\\x00\\x01\\xff\\r\\n'\n"
+                          "two.txt application/octet-stream 3000 b'ttttt'\n"
+                          "[] [[], [], []]\n");
 }
 
 } // namespace
