@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -28,23 +29,39 @@ struct FileCloser {
 
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads whole lines of any length (the line end, LF or CR LF, removed). Returns false at the end.
-bool ReadLine(std::FILE* in, std::string& line)
-{
-    line.clear();
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
-        line.append(buffer);
-        if (!line.empty() && line.back() == '\n') {
+// Reads lines of any length, NUL bytes included (the line end, LF or CR LF, removed). False at the end.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* in)
+        : m_in(in)
+    {}
+
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    ~LineReader() { std::free(m_buffer); } // NOLINT(cppcoreguidelines-no-malloc): getline's buffer
+
+    bool Next(std::string& line)
+    {
+        const auto got = getline(&m_buffer, &m_capacity, m_in);
+        if (got <= 0) {
+            return false;
+        }
+        line.assign(m_buffer, static_cast<std::size_t>(got));
+        if (line.back() == '\n') {
             line.pop_back();
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();
             }
-            return true;
         }
+        return true;
     }
-    return !line.empty();
-}
+
+private:
+    std::FILE* m_in;
+    char* m_buffer = nullptr;
+    std::size_t m_capacity = 0;
+};
 
 bool HasLineBreak(std::string_view text)
 {
@@ -76,8 +93,9 @@ void ScanText(const std::string& path, const std::string& boundaryLine, TextScan
     if (!in) {
         return;
     }
+    LineReader reader(in.get());
     std::string line;
-    while (ReadLine(in.get(), line)) {
+    while (reader.Next(line)) {
         scan.EightBit = scan.EightBit || HasEightBitBytes(line);
         scan.HoldsBoundary = scan.HoldsBoundary || line.starts_with(boundaryLine);
     }
@@ -131,8 +149,9 @@ void WriteTextFile(Output& out, const std::string& path, bool japanese)
     if (!in) {
         return;
     }
+    LineReader reader(in.get());
     std::string line;
-    while (ReadLine(in.get(), line)) {
+    while (reader.Next(line)) {
         out.Line(japanese ? ShiftJisToIso2022Jp(line) : line);
     }
 }

@@ -124,14 +124,16 @@ std::vector<MessageCase> MessageCases()
              MessageForm::Draft,
              head + "Subject: Hi\r\n" + mailer +
                      "BCC: hidden@example.com\r\nReplyMessage: 12\r\nMailbox: ann\r\nAdvanced: Yes\r\n\r\nDraft\r\n"},
-            // Line breaks in the Subject become blanks; long text lines stay whole.
+            // Line breaks in the Subject become blanks; long text lines and NUL bytes stay, a bare LF ends a line too.
             {"SubjectBreaksBlankedAndLongLinesKept",
              [longLine](OutgoingMessage& m, const TempDir&) {
                  m.Subject = "Hi\r\nBcc: evil@example.com";
-                 WriteFile(m.ComposeDir + "/.body.txt", longLine + "\r\n" + longLine);
+                 WriteFile(m.ComposeDir + "/.body.txt",
+                           longLine + "\r\n" + longLine + "\nNUL " + std::string(1, '\0') + " kept");
              },
              MessageForm::Send,
-             head + "Subject: Hi  Bcc: evil@example.com\r\n" + mailer + "\r\n" + longLine + "\r\n" + longLine + "\r\n"},
+             head + "Subject: Hi  Bcc: evil@example.com\r\n" + mailer + "\r\n" + longLine + "\r\n" + longLine +
+                     "\r\nNUL " + std::string(1, '\0') + " kept\r\n"},
             {"FaxShortTextOnItsCommentsLine",
              [](OutgoingMessage& m, const TempDir&) {
                  WriteFile(m.ComposeDir + "/.body.txt", "posted as multipart\r\nline 2");
