@@ -626,6 +626,20 @@ std::string ShiftJisToIso2022Jp(std::string_view text)
     return out;
 }
 
+bool ForEachMessageLine(const std::string& path, const std::function<void(std::string_view)>& take)
+{
+    FilePtr in(std::fopen(path.c_str(), "rb"));
+    if (!in) {
+        return false;
+    }
+    LineReader reader(in.get());
+    std::string line;
+    while (reader.Next(line)) {
+        take(line);
+    }
+    return true;
+}
+
 bool HasEightBitBytes(std::string_view text)
 {
     return std::ranges::any_of(text, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });

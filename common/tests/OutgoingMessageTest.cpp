@@ -299,6 +299,23 @@ TEST(OutgoingMessageTest, JapaneseTextAsIso2022Jp)
     EXPECT_TRUE(got.ends_with("\r\n\r\n" + jis + "\r\n"));
 }
 
+// A stored copy gets the lines exactly as written: no line is split at a buffer size.
+TEST(OutgoingMessageTest, MessageLinesAreReadWhole)
+{
+    TempDir dir;
+    const std::vector<std::string> lines = {std::string(259, 'a'), std::string(260, 'b'), std::string(10000, 'c'), "",
+                                            "last"};
+    std::string file;
+    for (const std::string& line : lines) {
+        file += line + "\r\n";
+    }
+    const std::string path = dir.WriteFile("m.txt", file);
+    std::vector<std::string> got;
+    ASSERT_TRUE(ForEachMessageLine(path, [&got](std::string_view line) { got.emplace_back(line); }));
+    EXPECT_EQ(got, lines);
+    EXPECT_FALSE(ForEachMessageLine(dir / "missing", [](std::string_view) {}));
+}
+
 // Python's email package reads back what was written: headers, the text (which begins with an empty line and
 // whose last line end belongs to the delimiter) and both attachments, with no defect found.
 TEST(OutgoingMessageTest, PythonEmailParserReadsTheMessage)
