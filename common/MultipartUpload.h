@@ -121,7 +121,6 @@ private:
     std::string m_value;
     std::FILE* m_file = nullptr;
     bool m_lastWasCr = false; // Body: the previous byte written was a CR
-    bool m_writeFailed = false;
 };
 
 /// Reads a multipart/form-data body of contentLength bytes from input (at most that many, never past the closing
