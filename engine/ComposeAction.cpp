@@ -3,6 +3,7 @@
 #include "common/IniAccess.h"
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
+#include "engine/ComposeOutgoing.h"
 #include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/EngineShared.h"
@@ -234,8 +235,8 @@ const ComposeSeams& Seams(Request& request)
 bool Deliver(Request& request, bool fax, bool telvane)
 {
     const ComposeSeams& seams = Seams(request);
-    if (seams.BuildOutgoing) {
-        seams.BuildOutgoing(request, MessageForm::Send);
+    if (!seams.BuildOutgoing || !seams.BuildOutgoing(request, MessageForm::Send)) {
+        return false;
     }
     if (fax && Field(request, "FaxNumber").empty()) {
         return false;
@@ -300,11 +301,9 @@ void SendNow(Request& request)
 void SendLater(Request& request)
 {
     const ComposeSeams& seams = Seams(request);
-    if (seams.BuildOutgoing) {
-        seams.BuildOutgoing(request, MessageForm::Draft);
-    }
-    MessageIndexEntry* stored = seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft)
-                                                    : nullptr;
+    const bool built = seams.BuildOutgoing && seams.BuildOutgoing(request, MessageForm::Draft);
+    MessageIndexEntry* stored =
+            built && seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft) : nullptr;
     if (stored == nullptr) {
         // Nothing was kept: the compose stays, so that no text is lost.
         SetErrorMessage(request, LanguageText(request, kTextSendFailed));
@@ -372,21 +371,21 @@ bool IsMultipart(Request& request)
     return StartsWithNoCase(request.Input().GetEnv("CONTENT_TYPE"), "multipart/form-data");
 }
 
-void TakePostedData(Request& request)
+// The posted compose form; false when a multipart body was not taken whole, so that nothing is done with it.
+bool TakePostedData(Request& request)
 {
     const std::string_view length = request.Input().GetEnv("CONTENT_LENGTH");
     if (length.empty() || length == "0" || length.front() == '-') {
-        return;
+        return true;
     }
     if (IsMultipart(request)) {
-        if (const ComposeSeams& seams = Seams(request); seams.ParseUpload) {
-            seams.ParseUpload(request);
-        }
-        return;
+        const ComposeSeams& seams = Seams(request);
+        return !seams.ParseUpload || seams.ParseUpload(request);
     }
     if (Has(request, "Body")) {
         (void)SaveBodyField(request);
     }
+    return true;
 }
 
 // Items of an address list, split at ',' and ';' outside double quotes ('\' takes the next byte as it is).
@@ -438,8 +437,17 @@ bool IsUsableAddress(std::string_view item)
 
 const ComposeSeams& ComposeSeams::Engine()
 {
-    // The outgoing message file, the upload parser and the spelling check join here as they are built.
-    static const ComposeSeams seams;
+    // The spelling check joins here once it is built.
+    static const ComposeSeams seams{
+            .BuildOutgoing = BuildOutgoingMessage,
+            .StoreComposed = StoreComposedMessage,
+            .ParseUpload =
+                    [](Request& request) {
+                        const UploadStatus status = ReadComposeUpload(request).Status;
+                        return status == UploadStatus::Complete || status == UploadStatus::FileNameRefused;
+                    },
+            .FindsMisspelling = {},
+    };
     return seams;
 }
 
@@ -509,7 +517,10 @@ void ComposeAction(Request& request)
         }
         return;
     }
-    TakePostedData(request);
+    if (!TakePostedData(request)) {
+        SetErrorMessage(request, LanguageText(request, kTextUploadFailed));
+        return;
+    }
     if (StartButtons(request)) {
         return;
     }
@@ -568,11 +579,9 @@ bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
     ResolveSender(request);
     (void)SaveComposeHeaders(request);
     const ComposeSeams& seams = Seams(request);
-    if (seams.BuildOutgoing) {
-        seams.BuildOutgoing(request, MessageForm::Draft);
-    }
-    MessageIndexEntry* stored = seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft)
-                                                    : nullptr;
+    const bool built = seams.BuildOutgoing && seams.BuildOutgoing(request, MessageForm::Draft);
+    MessageIndexEntry* stored =
+            built && seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft) : nullptr;
     if (stored != nullptr) {
         stored->SetFlags(stored->Flags() | MessageFlag::New);
         SessionOf(request).User().Messages().MarkDirty();

@@ -3,6 +3,8 @@
 // outgoing message over SMTP or handing a fax to the fax server as a drop file, the Sent copy and the draft.
 #pragma once
 
+#include "common/OutgoingMessage.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -20,24 +22,19 @@ inline constexpr int kTextMessageSent = 29;
 inline constexpr int kTextSendFailed = 48;
 inline constexpr int kTextLineBreakInAddress = 90; // a sender or recipient field holds CR or LF: nothing sent
 inline constexpr int kTextKeptAsDraft = 91;        // the compose of an ended session was kept in Drafts
-
-/// The outgoing message as a draft (with the fields that reopen it) or as the message that is sent.
-enum class MessageForm {
-    Send,
-    Draft,
-};
+inline constexpr int kTextUploadFailed = 92;       // a multipart post was not taken whole: nothing done
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
-/// folder, the upload parser and the spelling check. Each may be empty: an empty BuildOutgoing writes no message
-/// (so a send fails), an empty StoreComposed stores none, an empty ParseUpload reads no multipart body and an empty
-/// FindsMisspelling never stops a send.
+/// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never
+/// stops a send (the spelling check is not part of this build).
 struct ComposeSeams {
     /// Writes ".message.txt" of the compose directory from the compose files and the form fields.
-    std::function<void(Request&, MessageForm)> BuildOutgoing;
+    std::function<OutgoingResult(Request&, MessageForm)> BuildOutgoing;
     /// Stores ".message.txt" as a message of the folder; the new entry, or null.
     std::function<store::MessageIndexEntry*(Request&, std::string_view folder, MessageForm)> StoreComposed;
-    /// Reads a multipart/form-data body into the form fields and the compose directory.
-    std::function<void(Request&)> ParseUpload;
+    /// Reads a multipart/form-data body into the form fields and the compose directory; false when the body was
+    /// not taken whole.
+    std::function<bool(Request&)> ParseUpload;
     /// True when the compose text has a word the dictionary of the two-letter language does not know.
     std::function<bool(Request&, std::string_view language)> FindsMisspelling;
 
