@@ -375,10 +375,8 @@ bool IsMultipart(Request& request)
 bool TakePostedData(Request& request)
 {
     const std::string_view length = request.Input().GetEnv("CONTENT_LENGTH");
-    if (length.empty() || length == "0" || length.front() == '-') {
-        return true;
-    }
-    if (IsMultipart(request)) {
+    const bool posted = !length.empty() && length != "0" && length.front() != '-';
+    if (posted && IsMultipart(request)) {
         const ComposeSeams& seams = Seams(request);
         return !seams.ParseUpload || seams.ParseUpload(request);
     }

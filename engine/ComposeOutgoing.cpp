@@ -51,7 +51,7 @@ std::string MailboxOfSender(Request& request, std::string_view from)
 }
 
 // Feeds the file's lines to the builder: every line whole, its line end (CR LF or LF) removed.
-bool FeedLines(store::MessageBuilder& builder, const std::string& text)
+void FeedLines(store::MessageBuilder& builder, const std::string& text)
 {
     std::size_t at = 0;
     while (at < text.size()) {
@@ -61,12 +61,9 @@ bool FeedLines(store::MessageBuilder& builder, const std::string& text)
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        if (builder.AddLine(line) != 0) {
-            return false;
-        }
+        (void)builder.AddLine(line);
         at = next;
     }
-    return true;
 }
 
 } // namespace
@@ -127,9 +124,10 @@ store::MessageIndexEntry* StoreComposedMessage(Request& request, std::string_vie
     }
     UserRecord& user = request.CurrentSession()->User();
     store::MessageBuilder builder(user.Messages(), std::string(folder));
-    if (!builder.Begin(static_cast<std::int64_t>(text->size()), true) || !FeedLines(builder, *text)) {
+    if (!builder.Begin(static_cast<std::int64_t>(text->size()), true)) {
         return nullptr;
     }
+    FeedLines(builder, *text);
     store::MessageIndexEntry* entry = builder.Finish();
     if (entry == nullptr) {
         return nullptr;
