@@ -96,7 +96,7 @@ int LeaveSubPage(Session& session)
 {
     const int previous = session.PreviousView();
     return previous != 0 && previous != kViewComposeAttach && previous != kViewComposeSpellCheck ? previous
-                                                                                                : kViewCompose;
+                                                                                                 : kViewCompose;
 }
 
 // The decimal form of a number and nothing else.
@@ -148,7 +148,10 @@ void DeleteSourceDraft(Request& request)
     if (draft == nullptr) {
         return;
     }
-    (void)draft->MoveToFolder("");
+    // Its file goes with the index's next save; a failed deletion leaves the draft where it was.
+    if (session.User().Messages().DeleteEntry(draft) == MessageIndex::DeleteOutcome::Failed) {
+        return;
+    }
     session.SetCurrentMessage(nullptr);
     session.User().Messages().MarkDirty();
 }
@@ -219,9 +222,8 @@ bool DropForTelvane(Request& request)
     if (!platform::CreateNewFile(lock)) {
         return false;
     }
-    const bool moved = static_cast<bool>(
-            platform::ReplaceFile(platform::PathJoin(ComposeDir(request), kComposeMessageFile),
-                                  platform::PathJoin(*dir, stem + ".msg")));
+    const bool moved = static_cast<bool>(platform::ReplaceFile(
+            platform::PathJoin(ComposeDir(request), kComposeMessageFile), platform::PathJoin(*dir, stem + ".msg")));
     (void)platform::RemoveFile(lock);
     return moved;
 }

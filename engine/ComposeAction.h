@@ -75,10 +75,24 @@ std::string FaxNumberOf(std::string_view to);
 bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser);
 
 /// The form fields that the logon page carries for a compose of an ended session.
-inline constexpr const char* kCarriedComposeFields[] = {
-        "From",        "To",           "CC",          "BCC",           "Reply-To",       "Subject",
-        "Body",        "ComposeUrgent", "ConfirmDelivery", "ConfirmRead", "ReplyMessage", "ForwardMessage",
-        "In-Reply-To", "SpellLanguage", "Attn",        "Company",       "CoverPage",      "AdvancedCompose"};
+inline constexpr const char* kCarriedComposeFields[] = {"From",
+                                                        "To",
+                                                        "CC",
+                                                        "BCC",
+                                                        "Reply-To",
+                                                        "Subject",
+                                                        "Body",
+                                                        "ComposeUrgent",
+                                                        "ConfirmDelivery",
+                                                        "ConfirmRead",
+                                                        "ReplyMessage",
+                                                        "ForwardMessage",
+                                                        "In-Reply-To",
+                                                        "SpellLanguage",
+                                                        "Attn",
+                                                        "Company",
+                                                        "CoverPage",
+                                                        "AdvancedCompose"};
 
 /// The field that names the user whose compose is carried.
 inline constexpr const char* kCarriedUserField = "ComposeUser";

@@ -101,8 +101,7 @@ OutgoingMessage OutgoingMessageOf(Request& request)
     message.Language = request.Language();
     message.Charset = LanguageText(request, kTextCharsetName);
     message.ComposeDir = ComposeDir(request);
-    message.FooterPath =
-            platform::PathJoin(ReadIniString("Directories", "BaseDir", InstallDir()), "footer.txt");
+    message.FooterPath = platform::PathJoin(ReadIniString("Directories", "BaseDir", InstallDir()), "footer.txt");
     message.MimeTypes = MimeTypes();
     message.Time = MessageTime::Local(request.Now());
     return message;

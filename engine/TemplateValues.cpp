@@ -1435,6 +1435,7 @@ constexpr ValueEntry kSessionValues[] = {
         {"DOMAIN:", ValueDomain, NameMatch::Prefix},
         {"CGI:", ValueCgi, NameMatch::Prefix},
         {"ACTION", ValueAction},
+        {"CARRIEDCOMPOSE", ValueCarriedCompose},
         {"LINK", ValueLink},
         {"SCRIPTNAME", ValueScriptName},
         {"BASE", ValueBase},

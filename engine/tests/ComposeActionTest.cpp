@@ -71,9 +71,11 @@ public:
             fs::create_directories(dir);
             WriteFile(dir / "User.ini", "[User]\r\nPassword=" + ScramblePassword("pw") +
                                                 "\r\n[MailHost1]\r\nMailbox=main\r\nFullName=A " + user +
-                                                "\r\nEMail=" + user + "@x.org\r\nHost=127.0.0.1\r\nActive=No\r\n"
+                                                "\r\nEMail=" + user +
+                                                "@x.org\r\nHost=127.0.0.1\r\nActive=No\r\n"
                                                 "Default=Yes\r\n[MailHost2]\r\nMailbox=work\r\nFullName=\r\n"
-                                                "EMail=" + user + "@work.org\r\nHost=127.0.0.1\r\nActive=No\r\n");
+                                                "EMail=" +
+                                                user + "@work.org\r\nHost=127.0.0.1\r\nActive=No\r\n");
         }
     }
 
@@ -186,7 +188,8 @@ protected:
     {
         const std::string ini = ReadFile(m_harness.Settings().UserDir("alice") / "User.ini");
         const std::size_t at = ini.find("\n" + key + "=");
-        return at == std::string::npos ? "" : ini.substr(at + key.size() + 2, ini.find('\r', at + 1) - at - key.size() - 2);
+        return at == std::string::npos ? ""
+                                       : ini.substr(at + key.size() + 2, ini.find('\r', at + 1) - at - key.size() - 2);
     }
 
     int Word(StatusWord word) { return GetStatus(m_harness.Block().Section.Status, word); }
@@ -248,10 +251,12 @@ TEST_F(ComposeActionTest, WithoutSaveSentMailNothingIsStoredButTheSendCounts)
 TEST_F(ComposeActionTest, LineBreaksAndUnusableAddressesSendNothing)
 {
     Start();
+
     struct Case {
         const char* Fields;
         const char* Page;
     };
+
     const Case cases[] = {
             {"&To=a@b.org%0D%0ARCPT+TO:%3Cevil@x.org%3E", "COMPOSE[][Line break.]"},
             {"&To=a@b.org&CC=c@d.org%0Aevil@x.org", "COMPOSE[][Line break.]"},
@@ -311,9 +316,8 @@ TEST_F(ComposeActionTest, ADraftIsSavedReopenedAndGoesWhenItIsSent)
 TEST_F(ComposeActionTest, ReplyAndForwardMarkTheOriginalAndStartEmptyWithoutOne)
 {
     Start();
-    MessageIndexEntry* original =
-            Store("Inbox", {"From: Carl <carl@y.org>", "To: alice@x.org", "Subject: Plans", "Message-ID: <p1@y.org>",
-                            "", "See you."});
+    MessageIndexEntry* original = Store("Inbox", {"From: Carl <carl@y.org>", "To: alice@x.org", "Subject: Plans",
+                                                  "Message-ID: <p1@y.org>", "", "See you."});
     ASSERT_NE(original, nullptr);
     ASSERT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + std::to_string(original->Number())), "MESSAGE[]");
     ASSERT_EQ(Compose("&Reply=Yes"), "COMPOSE[][]");
@@ -378,8 +382,8 @@ TEST_F(ComposeActionTest, UploadedFilesAreSentAndRemovedOnlyByPlainName)
         return text + "\r\n\r\n" + data + "\r\n";
     };
     const std::string bytes("\x00\x01\r\n--x\xff", 8);
-    const std::string body = part("Attachment", "C:\\tmp\\bin.dat", bytes) + part("Upload", "", "Yes") + "--" +
-                             boundary + "--\r\n";
+    const std::string body =
+            part("Attachment", "C:\\tmp\\bin.dat", bytes) + part("Upload", "", "Yes") + "--" + boundary + "--\r\n";
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, body),
               "ATTACH[]");
     EXPECT_EQ(ReadFile(Dir() / "bin.dat"), bytes);
@@ -469,6 +473,7 @@ TEST(ComposeActionRulesTest, FaxNumbersAndAddressChecks)
         const char* To;
         AddressProblem Want;
     };
+
     const Case cases[] = {
             {"a@b.org", AddressProblem::None},
             {"\"Doe, J\" <j@b.org>; k@b.org", AddressProblem::None},

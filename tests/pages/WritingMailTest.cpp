@@ -10,11 +10,12 @@
 #include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 namespace qm::test {
 namespace {
@@ -57,10 +58,7 @@ protected:
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
     }
 
-    void TearDown() override
-    {
-        EXPECT_TRUE(m_install.Stop());
-    }
+    void TearDown() override { EXPECT_TRUE(m_install.Stop()); }
 
     // Logs the demo user on through the Logon form; the session id.
     std::string LogOn()
@@ -100,8 +98,9 @@ protected:
 
     bool SetValue(const std::string& selector, const std::string& value)
     {
-        return m_browser.Evaluate("(document.querySelector('" + selector + "').value = " +
-                                  nlohmann::json(value).dump() + ", true)")
+        return m_browser
+                .Evaluate("(document.querySelector('" + selector + "').value = " + nlohmann::json(value).dump() +
+                          ", true)")
                 .IsTrue();
     }
 
@@ -113,8 +112,8 @@ protected:
                                 "')); document.querySelector('#file').files = t.files; return true; })()";
         return m_browser.Evaluate(set).IsTrue() &&
                ClickThrough(ChromiumDriver::Css("button[name=Upload]"),
-                            "Array.from(document.querySelectorAll('#attached option')).some(o => o.text === '" +
-                                    name + "')");
+                            "Array.from(document.querySelectorAll('#attached option')).some(o => o.text === '" + name +
+                                    "')");
     }
 
     // The received message as Python's email parser reads it.
@@ -212,9 +211,10 @@ TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSe
 
     // A To with a line break (a text area in place of the field) is refused and nothing goes out.
     ASSERT_TRUE(Open(id, "View=Compose&New=1"));
-    ASSERT_TRUE(m_browser.Evaluate("(() => { const t = document.createElement('textarea'); t.name = 'To'; "
-                                   "t.value = 'bob@example.org\\r\\nRCPT TO:<evil@example.org>'; "
-                                   "document.querySelector('#to').replaceWith(t); return true; })()")
+    ASSERT_TRUE(m_browser
+                        .Evaluate("(() => { const t = document.createElement('textarea'); t.name = 'To'; "
+                                  "t.value = 'bob@example.org\\r\\nRCPT TO:<evil@example.org>'; "
+                                  "document.querySelector('#to').replaceWith(t); return true; })()")
                         .IsTrue());
     ASSERT_TRUE(SetValue("#body", "Injected?"));
     ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#body')"));
