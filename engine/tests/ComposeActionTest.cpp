@@ -4,6 +4,7 @@
 // ended session carried through the Logon page into Drafts.
 #include "engine/ComposeAction.h"
 
+#include "common/IniCache.h"
 #include "common/Scrambler.h"
 #include "engine/ComposeState.h"
 #include "engine/EngineShared.h"
@@ -461,6 +462,38 @@ TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
     EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("long text\r\nline 2\r\n"), std::string::npos);
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{});
     EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a carried compose is kept, never sent";
+}
+
+TEST_F(ComposeActionTest, AFaxGoesToTheFaxServersDropDirectoryBehindALockFile)
+{
+    const fs::path app = m_harness.Settings().Dir() / "Telvane";
+    const fs::path drop = app / "drop";
+    fs::create_directories(drop);
+    WriteFile(app / "Telvane.ini", "[Directories]\r\nRFC822=" + drop.string() + "\r\n");
+    WriteFile(m_harness.Settings().IniPath(), ReadFile(m_harness.Settings().IniPath()) +
+                                                      "[Telvane]\r\nUseTelvane=Yes\r\nAppPath=" + app.string() +
+                                                      "\r\n");
+    NoteIniWritten(m_harness.Settings().IniPath());
+    Start();
+    ASSERT_EQ(Compose("&New=1&FaxCompose=Yes"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&FaxCompose=Yes&SendNow=1&To=%2B1+(555)+123%2C45&Attn=Ann&Company=Co&Body=short+fax"),
+              "LIST[Sent.][]");
+    std::vector<fs::path> dropped;
+    for (const auto& entry : fs::directory_iterator(drop)) {
+        dropped.push_back(entry.path());
+    }
+    ASSERT_EQ(dropped.size(), 1u) << "the message only, its lock file gone";
+    EXPECT_EQ(dropped[0].extension(), ".msg");
+    EXPECT_EQ(dropped[0].filename().string().rfind("qm_" + Id() + "_", 0), 0u) << dropped[0];
+    const std::string fax = ReadFile(dropped[0]);
+    EXPECT_NE(fax.find("FAXNUMBER: +1 555 123%45, \"Ann\", \"Co\"\r\n"), std::string::npos) << fax;
+    EXPECT_NE(fax.find("COMMENTS: short fax"), std::string::npos) << fax;
+    EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a dropped fax is not mailed";
+
+    // Without a number the fax fails and the typed To comes back.
+    ASSERT_EQ(Compose("&New=1&FaxCompose=Yes"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&FaxCompose=Yes&SendNow=1&To=(none)&Body=x"), "COMPOSE[][Not sent.]");
+    EXPECT_NE(ReadFile(Dir() / ".headers.txt").find("To: (none)\r\n"), std::string::npos);
 }
 
 TEST(ComposeActionRulesTest, FaxNumbersAndAddressChecks)
