@@ -177,9 +177,17 @@ void EndCompose(Request& request)
     request.SetView(LeaveComposeView(SessionOf(request)));
 }
 
+// A To or Subject in the verbose confirmation: a long one cut, never inside a UTF-8 sequence.
 std::string Shown(std::string_view text)
 {
-    return text.size() > kMaxShownText ? std::string(text.substr(0, kShownCut)) + "..." : std::string(text);
+    if (text.size() <= kMaxShownText) {
+        return std::string(text);
+    }
+    std::size_t cut = kShownCut;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return std::string(text.substr(0, cut)) + "...";
 }
 
 void ConfirmSent(Request& request, std::string_view to)

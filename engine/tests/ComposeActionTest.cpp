@@ -239,6 +239,19 @@ TEST_F(ComposeActionTest, SendNowDeliversKeepsASentCopyAndCounts)
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{}) << "the compose ends with the send";
 }
 
+TEST_F(ComposeActionTest, TheVerboseConfirmationNamesRecipientsAndSubjectCutWhole)
+{
+    WriteFile(m_harness.Settings().IniPath(),
+              ReadFile(m_harness.Settings().IniPath()) + "[General]\r\nVerboseSentConfirmation=Yes\r\n");
+    NoteIniWritten(m_harness.Settings().IniPath());
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    // 52 ASCII bytes, then a two-byte letter across byte 53: the cut keeps the letter out whole.
+    const std::string subject = std::string(52, 's') + "%C3%A4" + std::string(10, 't');
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=b&Subject=" + subject),
+              "LIST[Sent.<BR>\r\nTo: bob@y.org<BR>\r\nSubject: " + std::string(52, 's') + "...][]");
+}
+
 TEST_F(ComposeActionTest, WithoutSaveSentMailNothingIsStoredButTheSendCounts)
 {
     Start("SaveSentMail=No\r\n");
