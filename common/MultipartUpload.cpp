@@ -12,7 +12,7 @@ namespace qm {
 namespace {
 
 // Input is taken in pieces of at most this size, so that the pending bytes stay small whatever a caller feeds.
-constexpr std::size_t kFeedPiece = 16 * 1024;
+constexpr std::size_t kFeedPiece = std::size_t{16} * 1024;
 // Blanks allowed between a delimiter and its line end (transport padding).
 constexpr std::size_t kMaxPadding = 64;
 constexpr std::size_t kMaxBoundary = 70;
@@ -467,7 +467,7 @@ UploadResult ParseMultipartUpload(std::FILE* input, std::string_view contentType
         return UploadResult{UploadStatus::TooLarge, {}, {}};
     }
     MultipartParser parser(std::move(*boundary), composeDir, fields, limits);
-    std::vector<char> buffer(64 * 1024);
+    std::vector<char> buffer(std::size_t{64} * 1024);
     std::uint64_t left = contentLength;
     while (left > 0 && input != nullptr) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));

@@ -17,11 +17,11 @@ namespace qm {
 
 /// The caps of one upload. Every one of them exceeded ends the parse with an error status.
 struct MultipartLimits {
-    std::size_t MaxHeaderLine = 8 * 1024;              ///< one part header line, line end excluded
-    std::size_t MaxPartHeaderBytes = 32 * 1024;        ///< all header lines of one part together
-    std::size_t MaxFieldValue = std::size_t{1} << 20;  ///< one ordinary field value, held in memory
-    std::size_t MaxParts = 256;                        ///< parts of the body
-    std::uint64_t MaxTotalBytes = std::uint64_t{1} << 30; ///< the whole body (streamed, never held)
+    std::size_t MaxHeaderLine = std::size_t{8} * 1024;       ///< one part header line, line end excluded
+    std::size_t MaxPartHeaderBytes = std::size_t{32} * 1024; ///< all header lines of one part together
+    std::size_t MaxFieldValue = std::size_t{1} << 20;        ///< one ordinary field value, held in memory
+    std::size_t MaxParts = 256;                              ///< parts of the body
+    std::uint64_t MaxTotalBytes = std::uint64_t{1} << 30;    ///< the whole body (streamed, never held)
 };
 
 /// How an upload went. Complete and FileNameRefused leave every accepted field and file in place; every other
@@ -76,8 +76,18 @@ public:
     UploadResult Finish();
 
 private:
-    enum class State { Preamble, Headers, Data, Done };
-    enum class Sink { Drop, Field, Body, File };
+    enum class State {
+        Preamble,
+        Headers,
+        Data,
+        Done
+    };
+    enum class Sink {
+        Drop,
+        Field,
+        Body,
+        File
+    };
 
     void FeedPiece(std::string_view bytes);
     void ScanData();

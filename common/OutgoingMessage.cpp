@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -20,30 +21,47 @@ namespace {
 constexpr std::size_t kFoldWidth = 76;
 // Attachments are read in blocks of whole 57-byte groups: each gives exactly one 76-character base64 line, so the
 // line grid runs on across blocks.
-constexpr std::size_t kBase64Block = 57 * 1024;
+constexpr std::size_t kBase64Block = std::size_t{57} * 1024;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { static_cast<void>(std::fclose(f)); }
 };
+
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads whole lines of any length (the line end, LF or CR LF, removed). Returns false at the end.
-bool ReadLine(std::FILE* in, std::string& line)
-{
-    line.clear();
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, in) != nullptr) {
-        line.append(buffer);
-        if (!line.empty() && line.back() == '\n') {
+// Reads lines of any length, NUL bytes included (the line end, LF or CR LF, removed). False at the end.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* in)
+        : m_in(in)
+    {}
+
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    ~LineReader() { std::free(m_buffer); } // NOLINT(cppcoreguidelines-no-malloc): getline's buffer
+
+    bool Next(std::string& line)
+    {
+        const auto got = getline(&m_buffer, &m_capacity, m_in);
+        if (got <= 0) {
+            return false;
+        }
+        line.assign(m_buffer, static_cast<std::size_t>(got));
+        if (line.back() == '\n') {
             line.pop_back();
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();
             }
-            return true;
         }
+        return true;
     }
-    return !line.empty();
-}
+
+private:
+    std::FILE* m_in;
+    char* m_buffer = nullptr;
+    std::size_t m_capacity = 0;
+};
 
 bool HasLineBreak(std::string_view text)
 {
@@ -75,8 +93,9 @@ void ScanText(const std::string& path, const std::string& boundaryLine, TextScan
     if (!in) {
         return;
     }
+    LineReader reader(in.get());
     std::string line;
-    while (ReadLine(in.get(), line)) {
+    while (reader.Next(line)) {
         scan.EightBit = scan.EightBit || HasEightBitBytes(line);
         scan.HoldsBoundary = scan.HoldsBoundary || line.starts_with(boundaryLine);
     }
@@ -89,9 +108,10 @@ std::string DateHeader(const MessageTime& t)
 {
     const int offset = t.UtcOffsetMinutes < 0 ? -t.UtcOffsetMinutes : t.UtcOffsetMinutes;
     char text[64];
-    std::snprintf(text, sizeof text, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02d%02d\r\n",
-                  kDays[std::clamp(t.Weekday, 0, 6)], t.Day, kMonths[std::clamp(t.Month, 1, 12) - 1], t.Year, t.Hour,
-                  t.Minute, t.Second, t.UtcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    static_cast<void>(std::snprintf(text, sizeof text, "Date: %s, %02d %s %04d %02d:%02d:%02d %c%02d%02d\r\n",
+                                    kDays[std::clamp(t.Weekday, 0, 6)], t.Day, kMonths[std::clamp(t.Month, 1, 12) - 1],
+                                    t.Year, t.Hour, t.Minute, t.Second, t.UtcOffsetMinutes < 0 ? '-' : '+', offset / 60,
+                                    offset % 60));
     return text;
 }
 
@@ -129,8 +149,9 @@ void WriteTextFile(Output& out, const std::string& path, bool japanese)
     if (!in) {
         return;
     }
+    LineReader reader(in.get());
     std::string line;
-    while (ReadLine(in.get(), line)) {
+    while (reader.Next(line)) {
         out.Line(japanese ? ShiftJisToIso2022Jp(line) : line);
     }
 }
@@ -219,7 +240,11 @@ void AppendFolded(std::string& out, std::string line)
     out.append(line).append("\r\n");
 }
 
-enum class ByteClass : unsigned char { Separator, Word, EightBit };
+enum class ByteClass : unsigned char {
+    Separator,
+    Word,
+    EightBit
+};
 
 ByteClass Classify(char ch)
 {
@@ -243,12 +268,11 @@ std::string EncodedWord(std::string_view run, std::string_view language, std::st
 
 // Half-width katakana 0xA1..0xDF as JIS X 0208 codes.
 constexpr std::array<std::uint16_t, 63> kKatakana = {
-        0x2123, 0x2156, 0x2157, 0x2122, 0x2126, 0x2572, 0x2521, 0x2523, 0x2525, 0x2527, 0x2529, 0x2563,
-        0x2565, 0x2567, 0x2543, 0x213C, 0x2522, 0x2524, 0x2526, 0x2528, 0x252A, 0x252B, 0x252D, 0x252F,
-        0x2531, 0x2533, 0x2535, 0x2537, 0x2539, 0x253B, 0x253D, 0x253F, 0x2541, 0x2544, 0x2546, 0x2548,
-        0x254A, 0x254B, 0x254C, 0x254D, 0x254E, 0x254F, 0x2552, 0x2555, 0x2558, 0x255B, 0x255E, 0x255F,
-        0x2560, 0x2561, 0x2562, 0x2564, 0x2566, 0x2568, 0x2569, 0x256A, 0x256B, 0x256C, 0x256D, 0x256F,
-        0x2573, 0x212B, 0x212C,
+        0x2123, 0x2156, 0x2157, 0x2122, 0x2126, 0x2572, 0x2521, 0x2523, 0x2525, 0x2527, 0x2529, 0x2563, 0x2565,
+        0x2567, 0x2543, 0x213C, 0x2522, 0x2524, 0x2526, 0x2528, 0x252A, 0x252B, 0x252D, 0x252F, 0x2531, 0x2533,
+        0x2535, 0x2537, 0x2539, 0x253B, 0x253D, 0x253F, 0x2541, 0x2544, 0x2546, 0x2548, 0x254A, 0x254B, 0x254C,
+        0x254D, 0x254E, 0x254F, 0x2552, 0x2555, 0x2558, 0x255B, 0x255E, 0x255F, 0x2560, 0x2561, 0x2562, 0x2564,
+        0x2566, 0x2568, 0x2569, 0x256A, 0x256B, 0x256C, 0x256D, 0x256F, 0x2573, 0x212B, 0x212C,
 };
 
 bool IsLeadByte(unsigned char c)
@@ -315,8 +339,8 @@ bool WriteFaxBlock(Output& out, const OutgoingMessage& message, const OutgoingFa
     return true;
 }
 
-std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const std::string& boundary,
-                        bool attachments, const TextScan& scan)
+std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const std::string& boundary, bool attachments,
+                        const TextScan& scan)
 {
     const bool japanese = scan.EightBit && IsJapanese(message.Language);
     const std::string charset = japanese ? "ISO-2022-JP" : message.Charset;
@@ -421,9 +445,9 @@ OutgoingResult WriteOutgoingMessage(const OutgoingMessage& message, MessageForm 
         }
     }
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%02d%02d-%02d%02d-%02d-PART-BREAK", message.Time.Month % 100,
-                  message.Time.Day % 100, message.Time.Hour % 100, message.Time.Minute % 100,
-                  message.Time.Second % 100);
+    static_cast<void>(std::snprintf(stamp, sizeof stamp, "%02d%02d-%02d%02d-%02d-PART-BREAK", message.Time.Month % 100,
+                                    message.Time.Day % 100, message.Time.Hour % 100, message.Time.Minute % 100,
+                                    message.Time.Second % 100));
     std::string boundary = stamp;
     const std::string bodyPath = platform::PathJoin(message.ComposeDir, ".body.txt");
     const bool footer = form == MessageForm::Send && !message.Fax && !message.FooterPath.empty();
@@ -502,7 +526,8 @@ void AppendHeaderField(std::string& out, std::string_view name, std::string_view
             continue;
         }
         if (lastEnd != std::string::npos && lastEnd < i &&
-            std::all_of(cls.begin() + static_cast<std::ptrdiff_t>(lastEnd), cls.begin() + static_cast<std::ptrdiff_t>(i),
+            std::all_of(cls.begin() + static_cast<std::ptrdiff_t>(lastEnd),
+                        cls.begin() + static_cast<std::ptrdiff_t>(i),
                         [joinWords](ByteClass c) { return c == ByteClass::Separator || joinWords; })) {
             std::fill(cls.begin() + static_cast<std::ptrdiff_t>(lastEnd), cls.begin() + static_cast<std::ptrdiff_t>(i),
                       ByteClass::EightBit);
@@ -599,6 +624,20 @@ std::string ShiftJisToIso2022Jp(std::string_view text)
         out += "\x1b(B";
     }
     return out;
+}
+
+bool ForEachMessageLine(const std::string& path, const std::function<void(std::string_view)>& take)
+{
+    FilePtr in(std::fopen(path.c_str(), "rb"));
+    if (!in) {
+        return false;
+    }
+    LineReader reader(in.get());
+    std::string line;
+    while (reader.Next(line)) {
+        take(line);
+    }
+    return true;
 }
 
 bool HasEightBitBytes(std::string_view text)

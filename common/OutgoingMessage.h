@@ -6,6 +6,7 @@
 #include "common/MimeTypeTable.h"
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -109,6 +110,11 @@ std::string BEncode(std::string_view text);
 /// become their full-width forms (a following voiced or semi-voiced sound mark merged where such a form exists).
 /// A lead byte without a valid trail byte is copied as it is. The result grows as it needs.
 std::string ShiftJisToIso2022Jp(std::string_view text);
+
+/// Calls take with every line of the message file at path, its line end (CR LF or LF) removed, whatever its
+/// length: for storing the message as a sent copy or a draft with its lines exactly as written. False when the file
+/// cannot be opened.
+bool ForEachMessageLine(const std::string& path, const std::function<void(std::string_view)>& take);
 
 /// True when any byte has its high bit set.
 bool HasEightBitBytes(std::string_view text);

@@ -4,14 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace qm {
 namespace {
@@ -112,9 +112,12 @@ std::vector<BodyCase> BodyCases()
             // Names that would leave the directory, overwrite the compose's own files or carry control bytes are
             // dropped with their data; the rest of the form is still taken.
             {"HostileFileNamesRefused",
-             Part("name=\"Attachment\"; filename=\"..\"", "1") + Part("name=\"Attachment\"; filename=\".body.txt\"", "2") +
+             Part("name=\"Attachment\"; filename=\"..\"", "1") +
+                     Part("name=\"Attachment\"; filename=\".body.txt\"", "2") +
                      Part("name=\"Attachment\"; filename=\"x\\..\\.headers.txt\"", "3") +
-                     Part("name=\"Attachment\"; filename=\"a\x01" "b\"", "4") +
+                     Part("name=\"Attachment\"; filename=\"a\x01"
+                          "b\"",
+                          "4") +
                      Part("name=\"Attachment\"; filename=\"" + std::string(256, 'n') + "\"", "5") +
                      Part("name=\"Attachment\"; filename=\"C:\"", "6") + Part("name=\"To\"", "b@example.com") + Close(),
              UploadStatus::FileNameRefused,
@@ -122,8 +125,8 @@ std::vector<BodyCase> BodyCases()
              {}},
             // A cut body stores no part of a file and replaces nothing.
             {"MissingFinalBoundary",
-             Part("name=\"To\"", "c@example.com") + Part("name=\"Body\"", "text") +
-                     "--" + kB + "\r\nContent-Disposition: form-data; name=\"Attachment\"; filename=\"cut.bin\"\r\n\r\nhalf",
+             Part("name=\"To\"", "c@example.com") + Part("name=\"Body\"", "text") + "--" + kB +
+                     "\r\nContent-Disposition: form-data; name=\"Attachment\"; filename=\"cut.bin\"\r\n\r\nhalf",
              UploadStatus::Truncated,
              {{"To", "c@example.com"}, {"AttachName", "cut.bin"}, {"AttachType", ""}, {"AttachBoundary", kB}},
              {{".body.txt", "text"}}},
@@ -198,6 +201,7 @@ TEST(MultipartParserTest, EveryLimitExceededByOneEndsTheParse)
     limits.MaxParts = 2;
     const std::string disposition = "Content-Disposition: form-data; name=\"A\"";
     const std::string exactLine = disposition + std::string(60 - disposition.size(), ' ');
+
     struct Case {
         const char* Name;
         std::string Body;
@@ -207,8 +211,9 @@ TEST(MultipartParserTest, EveryLimitExceededByOneEndsTheParse)
             {"HeaderLineOverLimit", "--" + kB + "\r\n" + exactLine + " \r\n\r\nv\r\n" + Close(),
              UploadStatus::HeaderTooLong},
             {"HeaderLineWithoutEnd", "--" + kB + "\r\n" + std::string(100, 'h'), UploadStatus::HeaderTooLong},
-            {"HeaderBlockOverLimit", "--" + kB + "\r\n" + std::string(4, 'x').append("\r\n") + exactLine + "\r\n" +
-                     exactLine + "\r\n" + exactLine + "\r\n" + exactLine + "\r\n\r\nv\r\n" + Close(),
+            {"HeaderBlockOverLimit",
+             "--" + kB + "\r\n" + std::string(4, 'x').append("\r\n") + exactLine + "\r\n" + exactLine + "\r\n" +
+                     exactLine + "\r\n" + exactLine + "\r\n\r\nv\r\n" + Close(),
              UploadStatus::HeaderTooLong},
             {"FieldAtLimit", Part("name=\"A\"", std::string(10, 'v')) + Close(), UploadStatus::Complete},
             {"FieldOverLimit", Part("name=\"A\"", std::string(11, 'v')) + Close(), UploadStatus::FieldTooLong},
@@ -218,6 +223,7 @@ TEST(MultipartParserTest, EveryLimitExceededByOneEndsTheParse)
             {"NameOverLimit", Part("name=\"" + std::string(256, 'n') + "\"", "1") + Close(),
              UploadStatus::HeaderTooLong},
     };
+
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir dir;
@@ -254,6 +260,7 @@ TEST(MultipartUploadTest, BoundaryParameter)
             {"multipart/form-data; boundary=\"ab \"", std::nullopt},
             {"multipart/form-data; boundary=a<b", std::nullopt},
     };
+
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ContentType);
         EXPECT_EQ(MultipartBoundary(c.ContentType), c.Boundary);
@@ -346,8 +353,9 @@ TEST(MultipartUploadTest, LargeUploadStreamsToItsFile)
     {
         std::FILE* out = std::fopen(bodyPath.c_str(), "wb");
         ASSERT_NE(out, nullptr);
-        const std::string head = Part("name=\"To\"", "f@example.com") + "--" + kB +
-                                 "\r\nContent-Disposition: form-data; name=\"Attachment\"; filename=\"big.bin\"\r\n\r\n";
+        const std::string head =
+                Part("name=\"To\"", "f@example.com") + "--" + kB +
+                "\r\nContent-Disposition: form-data; name=\"Attachment\"; filename=\"big.bin\"\r\n\r\n";
         std::fwrite(head.data(), 1, head.size(), out);
         ContentSource source;
         for (int i = 0; i < kPieces; ++i) {
@@ -364,9 +372,8 @@ TEST(MultipartUploadTest, LargeUploadStreamsToItsFile)
     NameValueList fields;
     std::FILE* in = std::fopen(bodyPath.c_str(), "rb");
     ASSERT_NE(in, nullptr);
-    const UploadResult result =
-            ParseMultipartUpload(in, "multipart/form-data; boundary=" + kB, std::filesystem::file_size(bodyPath),
-                                 composeDir, fields);
+    const UploadResult result = ParseMultipartUpload(in, "multipart/form-data; boundary=" + kB,
+                                                     std::filesystem::file_size(bodyPath), composeDir, fields);
     std::fclose(in);
     const long grown = PeakKilobytes() - before;
     EXPECT_EQ(result.Status, UploadStatus::Complete);
