@@ -50,22 +50,6 @@ std::string MailboxOfSender(Request& request, std::string_view from)
     return {};
 }
 
-// Feeds the file's lines to the builder: every line whole, its line end (CR LF or LF) removed.
-void FeedLines(store::MessageBuilder& builder, const std::string& text)
-{
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        std::size_t next = end == std::string::npos ? text.size() : end + 1;
-        std::string_view line(text.data() + at, (end == std::string::npos ? text.size() : end) - at);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        (void)builder.AddLine(line);
-        at = next;
-    }
-}
-
 } // namespace
 
 OutgoingMessage OutgoingMessageOf(Request& request)
@@ -116,17 +100,17 @@ OutgoingResult BuildOutgoingMessage(Request& request, MessageForm form)
 
 store::MessageIndexEntry* StoreComposedMessage(Request& request, std::string_view folder, MessageForm form)
 {
-    const Result<std::string> text =
-            platform::ReadWholeFile(platform::PathJoin(ComposeDir(request), kComposeMessageFile), kMaxStoredMessage);
-    if (!text) {
+    const std::string path = platform::PathJoin(ComposeDir(request), kComposeMessageFile);
+    const std::optional<std::uint64_t> size = platform::FileSize(path);
+    if (!size || *size > kMaxStoredMessage) {
         return nullptr;
     }
     UserRecord& user = request.CurrentSession()->User();
     store::MessageBuilder builder(user.Messages(), std::string(folder));
-    if (!builder.Begin(static_cast<std::int64_t>(text->size()), true)) {
+    if (!builder.Begin(static_cast<std::int64_t>(*size), true) ||
+        !ForEachMessageLine(path, [&](std::string_view line) { (void)builder.AddLine(line); })) {
         return nullptr;
     }
-    FeedLines(builder, *text);
     store::MessageIndexEntry* entry = builder.Finish();
     if (entry == nullptr) {
         return nullptr;

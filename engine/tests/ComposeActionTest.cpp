@@ -216,7 +216,8 @@ TEST_F(ComposeActionTest, SendNowDeliversKeepsASentCopyAndCounts)
     Start();
     ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
     EXPECT_EQ(Compose("&SendNow=1&From=1&To=bob@y.org&CC=%22C%2C+D%22+%3Ccd@y.org%3E&BCC=hidden@y.org&Subject=Hi"
-                      "&Body=Hello+there%0D%0Asecond"),
+                      "&Body=Hello+there%0D%0Asecond%0D%0A" +
+                      std::string(900, 'x')),
               "LIST[Sent.][]");
     const std::string envelope = Received("message1.envelope");
     EXPECT_NE(envelope.find("from alice@work.org"), std::string::npos) << envelope;
@@ -234,6 +235,9 @@ TEST_F(ComposeActionTest, SendNowDeliversKeepsASentCopyAndCounts)
     EXPECT_TRUE(sent[0]->HasFlag(MessageFlag::Read));
     EXPECT_FALSE(sent[0]->HasFlag(MessageFlag::Draft) || sent[0]->HasFlag(MessageFlag::New));
     EXPECT_EQ(sent[0]->Mailbox(), "work");
+    EXPECT_NE(ReadFile(sent[0]->GetMessagePath()).find("\r\nsecond\r\n" + std::string(900, 'x') + "\r\n"),
+              std::string::npos)
+            << "the Sent copy keeps a long line whole";
     EXPECT_EQ(Stat("Sent"), "1");
     EXPECT_EQ(Word(StatusWord::SmtpSends), 1);
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{}) << "the compose ends with the send";
@@ -309,11 +313,16 @@ TEST_F(ComposeActionTest, ADraftIsSavedReopenedAndGoesWhenItIsSent)
 {
     Start();
     ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
-    EXPECT_EQ(Compose("&SendLater=1&To=bob@y.org&BCC=b2@y.org&Subject=Later&Body=draft+text"), "LIST[][]");
+    EXPECT_EQ(Compose("&SendLater=1&To=bob@y.org&BCC=b2@y.org&Subject=Later&Body=draft+text%0D%0A" +
+                      std::string(5000, 'y')),
+              "LIST[][]");
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{});
     std::vector<MessageIndexEntry*> drafts = InFolder("Drafts");
     ASSERT_EQ(drafts.size(), 1u);
     EXPECT_TRUE(drafts[0]->HasFlag(MessageFlag::Draft));
+    EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("\r\ndraft text\r\n" + std::string(5000, 'y') + "\r\n"),
+              std::string::npos)
+            << "a draft keeps a long line whole";
     const std::string number = std::to_string(drafts[0]->Number());
 
     EXPECT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + number), "COMPOSE[][]");
