@@ -4,6 +4,7 @@
 #include "common/IniAccess.h"
 #include "common/IniCache.h"
 #include "common/StringUtil.h"
+#include "engine/ComposeAction.h"
 #include "engine/DomainPick.h"
 #include "engine/DomainSettings.h"
 #include "engine/Engine.h"
@@ -102,6 +103,11 @@ Request::~Request()
         m_session->Unbusy();
     }
     m_log->Flush();
+}
+
+EngineStatus* Request::Status() const
+{
+    return m_services.Sessions->Status();
 }
 
 PageSession* Request::Session()
@@ -242,6 +248,10 @@ void Request::EnterSession(engine::Session* found)
     m_view = kViewMain;
     const std::string view = Field("View");
     const int frame = view.empty() ? kViewList : LookupView(view, HasField("Attach"), HasField("SpellCheck"));
+    // The view the frame showed before is where a page opened now goes back to (a compose that is cancelled).
+    if (const int before = m_session->CurrentView(); before != 0 && before != frame) {
+        m_session->SetPreviousView(before);
+    }
     m_session->SetCurrentView(frame);
     m_session->SetFrameView(frame);
 }
@@ -289,10 +299,14 @@ bool Request::HandleNewUserForm()
     return false;
 }
 
-// No logon asked for. A compose form posted with a session that is gone is not kept: without a valid session
-// nothing is written to any user's store.
+// No logon asked for. A compose form posted with a session that is gone is not stored now (without a valid
+// session nothing is written to any user's store): the Logon page carries its fields, and the logon that follows
+// keeps it as a draft (KeepCarriedCompose).
 void Request::ShowLogonForm()
 {
+    if (!HasField("Session") || !IsComposePost(*this)) {
+        m_input.Variables().Remove(kCarriedUserField);
+    }
     m_input.Variables().Remove("View");
     if (HasField("Session") && m_view != kViewLogon && m_view != kViewLogout) {
         SetStatusText(kTextSessionGone);
@@ -311,7 +325,19 @@ void Request::LogonFromForm()
     }
     if (engine::Session* created = ReplaceSession(user)) {
         StartSession(created, password);
+        KeepCarriedCompose();
     }
+}
+
+// A compose that the Logon page carried from an ended session goes to Drafts of the new session when the user who
+// logged on wrote it.
+void Request::KeepCarriedCompose()
+{
+    if (m_input.Variables().IsEmpty(kCarriedUserField)) {
+        return;
+    }
+    std::lock_guard lock(m_session->RequestLock());
+    (void)SaveCarriedDraft(*this, m_session->User().Name());
 }
 
 // True when the user may log on with the password (the user name may change, Logon). Refused at once, without a
@@ -443,7 +469,7 @@ void Request::RunAction()
         m_services.Action(*this);
         return;
     }
-    // The compose and options views have no actions in this build yet.
+    // The options views have no actions in this build yet.
     switch (m_view) {
     case kViewMain:
         MainAction(*this);
@@ -461,6 +487,11 @@ void Request::RunAction()
         if (IsWatchInstallerRequest(Field("View"))) {
             SendWatchInstaller(*this);
         }
+        break;
+    case kViewCompose:
+    case kViewComposeAttach:
+    case kViewComposeSpellCheck:
+        ComposeAction(*this);
         break;
     default:
         break;
@@ -483,11 +514,12 @@ void Request::PreparePage()
     if (m_pageWritten) {
         return;
     }
-    // The compose pages prepare their data here once they exist.
     if (m_view == kViewList) {
         PrepareListPage(*this);
     } else if (m_view == kViewMessage) {
         PrepareMessagePage(*this);
+    } else if (m_view == kViewCompose || m_view == kViewComposeAttach || m_view == kViewComposeSpellCheck) {
+        PrepareComposeView(*this);
     }
 }
 

@@ -20,6 +20,8 @@
 
 namespace qm::engine {
 
+struct ComposeSeams;
+struct EngineStatus;
 class LogonThrottle;
 class Request;
 struct Pop3RunSite;
@@ -43,6 +45,10 @@ struct RequestServices {
     /// The failed-logon counts and the per-user logon locks; the engine's when not given.
     LogonThrottle* Throttle = nullptr;
     UserLogonLocks* LogonLocks = nullptr;
+
+    /// The pieces the compose action uses (the outgoing message, the upload parser, the spelling check); the
+    /// engine's when not given.
+    const ComposeSeams* Compose = nullptr;
 
     /// The running engine's.
     static RequestServices FromEngine();
@@ -76,6 +82,12 @@ public:
 
     /// The view an action changes to: the page of that view is shown instead.
     void SetView(int view) { m_view = view; }
+
+    /// The compose pieces given with the services, or null for the engine's.
+    const ComposeSeams* Compose() const { return m_services.Compose; }
+
+    /// The engine's status counters, or null when the sessions have no shared block.
+    EngineStatus* Status() const;
 
     /// The request's clock.
     time_t Now() const { return m_services.Now(); }
@@ -127,6 +139,7 @@ private:
     bool HandleNewUserForm();
     void ShowLogonForm();
     void LogonFromForm();
+    void KeepCarriedCompose();
     bool CheckPassword(std::string& user, const std::string& password);
     engine::Session* ReplaceSession(const std::string& user);
     void StartSession(engine::Session* created, const std::string& password);

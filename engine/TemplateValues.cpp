@@ -6,6 +6,7 @@
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
 #include "common/Version.h"
+#include "engine/ComposeAction.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
@@ -1406,11 +1407,35 @@ void ValueSessionlessUser(TemplateRender& render, std::string_view)
     }
 }
 
+// The Logon page of a compose whose session ended: the compose fields as hidden inputs, so that the logon that
+// follows keeps them as a draft.
+void ValueCarriedCompose(TemplateRender& render, std::string_view)
+{
+    const NameValueList& fields = render.Context().Input().Variables();
+    if (fields.IsEmpty(kCarriedUserField) || fields.IsBlank("Body")) {
+        return;
+    }
+    const auto hidden = [&](const char* name) {
+        render.WritePlain("<input type=\"hidden\" name=\"");
+        render.WritePlain(name);
+        render.WritePlain("\" value=\"");
+        render.WriteEscapedRaw(fields.GetValue(name));
+        render.WritePlain("\">\r\n");
+    };
+    hidden(kCarriedUserField);
+    for (const char* name : kCarriedComposeFields) {
+        if (fields.Contains(name)) {
+            hidden(name);
+        }
+    }
+}
+
 constexpr ValueEntry kSessionValues[] = {
         {"USER:", ValueUserSetting, NameMatch::Prefix},
         {"DOMAIN:", ValueDomain, NameMatch::Prefix},
         {"CGI:", ValueCgi, NameMatch::Prefix},
         {"ACTION", ValueAction},
+        {"CARRIEDCOMPOSE", ValueCarriedCompose},
         {"LINK", ValueLink},
         {"SCRIPTNAME", ValueScriptName},
         {"BASE", ValueBase},
@@ -1516,6 +1541,7 @@ constexpr ValueEntry kSessionlessValues[] = {
         {"DOMAIN:", ValueDomain, NameMatch::Prefix},
         {"CGI:", ValueCgi, NameMatch::Prefix},
         {"ACTION", ValueSessionlessAction},
+        {"CARRIEDCOMPOSE", ValueCarriedCompose},
         {"PREFS_THEME", ValueTheme},
         {"THEME", ValueTheme},
         {"BASE", ValueBase},

@@ -541,10 +541,13 @@ TEST_F(ComposeStateTest, ADraftOpensFromTheMessagePageWithItsFieldsTextAndAttach
 
 TEST_F(ComposeStateTest, StoredFieldsComeBackOnlyWhereTheFormLeavesThemOpen)
 {
-    WriteFile(Dir() / ".headers.txt", "From: <a@work.org>\r\nTo: bob@y.org\r\nSubject:\r\nCC\r\nConfirmRead: Yes\r\n"
-                                      "ComposeUrgent: Yes\r\nAttn: " +
-                                              std::string(6000, 'q') + "\r\n");
     const auto loaded = [&](const std::string& rest, FormPosted posted) {
+        // The compose page rewrites the file after every request: each case starts from the same one.
+        WriteFile(Dir() / ".headers.txt",
+                  "From: <a@work.org>\r\nTo: bob@y.org\r\nSubject:\r\nCC\r\nConfirmRead: Yes\r\n"
+                  "ComposeUrgent: Yes\r\nAttn: " +
+                          std::string(6000, 'q') + "\r\n");
+        WriteFile(Dir() / ".body.txt", "text");
         std::map<std::string, std::string> fields;
         Compose(rest, [&](Request& request) {
             LoadComposeHeaders(request, posted);

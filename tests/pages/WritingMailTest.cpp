@@ -1,0 +1,245 @@
+// Writing mail end to end in headless Chromium against a real SMTP receiver: the user writes a message with two
+// attachments and sends it, and Python's email parser reads the same headers, text and attachments back; a reply
+// to all and a forward carry the right recipients and the quoted text; a To holding a line break is refused; and a
+// compose posted after the session ended reaches Drafts after the logon.
+#include "tests/pages/PageInstallation.h"
+#include "testsupport/ChromiumDriver.h"
+#include "testsupport/Program.h"
+#include "testsupport/SmtpSink.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reads a received message with Python's email package: headers, the plain text and every attachment (base64).
+constexpr const char* kParseScript = R"(
+import base64, email, json, sys
+from email import policy
+m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=policy.default)
+body = m.get_body(preferencelist=('plain',))
+print(json.dumps({
+    'from': str(m['From']), 'to': str(m['To']), 'cc': str(m['CC'] or ''), 'subject': str(m['Subject']),
+    'bcc': str(m['BCC'] or ''), 'body': body.get_content().replace('\r\n', '\n') if body is not None else '',
+    'attachments': [[p.get_filename(), base64.b64encode(p.get_payload(decode=True)).decode()]
+                    for p in m.iter_attachments()]}))
+)";
+
+class WritingMailTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ChromiumDriver::Available()) {
+            GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+        }
+        if (SmtpSink::Python().empty()) {
+            GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps installs it)";
+        }
+        ASSERT_EQ(m_sink.Start(), "");
+        m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
+                                                 "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
+                                                         std::to_string(m_sink.Port()) + "\r\n");
+        const std::string ini = std::string("Users/") + kDemoUser + "/User.ini";
+        m_install.Web().WriteFile(ini, TempDir::ReadFile(m_install.Path(ini)) +
+                                               "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
+                                               "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\nDefault=Yes\r\n"
+                                               "Active=No\r\n");
+        ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
+        ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
+    }
+
+    void TearDown() override { EXPECT_TRUE(m_install.Stop()); }
+
+    // Logs the demo user on through the Logon form; the session id.
+    std::string LogOn()
+    {
+        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << m_browser.Error();
+        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << m_browser.Error();
+        const int loads = m_browser.LoadCount();
+        EXPECT_TRUE(m_browser.PressEnter()) << m_browser.Error();
+        EXPECT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
+        EXPECT_TRUE(m_browser.WaitFor("document.querySelector('frameset') !== null")) << m_browser.BrowserLog();
+        return FindSessionId(m_browser.Evaluate("document.querySelector('frame[name=content]').src").Text());
+    }
+
+    // Opens a page of the session in the whole window.
+    bool Open(const std::string& id, const std::string& query)
+    {
+        return m_browser.Navigate(m_install.MailUrl(query + "&Session=" + id)) &&
+               m_browser.WaitFor("document.readyState === 'complete'");
+    }
+
+    // Clicks the element and waits for the page that follows to satisfy condition.
+    bool ClickThrough(const std::string& element, const std::string& condition)
+    {
+        if (!m_browser.Evaluate("(document.body.dataset.seen = '1')").Ok || !m_browser.Click(element)) {
+            return false;
+        }
+        return m_browser.WaitFor("(document.readyState === 'complete' && !document.body.dataset.seen && !!(" +
+                                 condition + "))");
+    }
+
+    std::string Text() { return m_browser.Evaluate("document.body.innerText").Text(); }
+
+    std::string ValueOf(const std::string& selector)
+    {
+        return m_browser.Evaluate("document.querySelector('" + selector + "').value").Text();
+    }
+
+    bool SetValue(const std::string& selector, const std::string& value)
+    {
+        return m_browser
+                .Evaluate("(document.querySelector('" + selector + "').value = " + nlohmann::json(value).dump() +
+                          ", true)")
+                .IsTrue();
+    }
+
+    // Attaches a file on the attachment page, as a chosen file of the file field.
+    bool Attach(const std::string& name, const std::string& bytesArray)
+    {
+        const std::string set = "(() => { const t = new DataTransfer(); t.items.add(new File([new Uint8Array([" +
+                                bytesArray + "])], '" + name +
+                                "')); document.querySelector('#file').files = t.files; return true; })()";
+        return m_browser.Evaluate(set).IsTrue() &&
+               ClickThrough(ChromiumDriver::Css("button[name=Upload]"),
+                            "Array.from(document.querySelectorAll('#attached option')).some(o => o.text === '" + name +
+                                    "')");
+    }
+
+    // The received message as Python's email parser reads it.
+    nlohmann::json Parsed(const std::string& name)
+    {
+        EXPECT_TRUE(WaitUntil([&] { return m_sink.HasReceived(name); })) << m_sink.Errors();
+        const fs::path path = m_dir.Path() / "parsed.eml";
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << m_sink.Received(name);
+        }
+        const ProgramRun run = RunProgram({SmtpSink::Python(), "-c", kParseScript, path.string()});
+        EXPECT_TRUE(run.Succeeded()) << run.Errors;
+        return run.Succeeded() ? nlohmann::json::parse(run.Output) : nlohmann::json::object();
+    }
+
+    TempDir m_dir;
+    SmtpSink m_sink{m_dir.Path()};
+    PageInstallation m_install;
+    ChromiumDriver m_browser;
+};
+
+TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSessionEnds)
+{
+    ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
+    const std::string id = LogOn();
+    ASSERT_FALSE(id.empty());
+
+    // A new message with two attachments.
+    ASSERT_TRUE(Open(id, "View=Compose&New=1"));
+    ASSERT_EQ(m_browser.Evaluate("document.querySelector('.notice-unbuilt') === null").IsTrue(), true);
+    EXPECT_NE(m_browser.Evaluate("document.querySelector('#from').innerHTML").Text().find("demo@quillmail.example"),
+              std::string::npos);
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#to"), "bob@example.org")) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#cc"), "\"Carol C\" <carol@example.org>"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#subject"), "Two files for you"));
+    ASSERT_TRUE(SetValue("#body", "Hello from the browser.\nA </textarea> stays text.\n"));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=Attach]"), "document.querySelector('#file') !== null"))
+            << Text();
+    ASSERT_TRUE(Attach("first.txt", "111, 110, 101, 10, 116, 119, 111, 10")) << Text(); // "one\ntwo\n"
+    ASSERT_TRUE(Attach("second.bin", "0, 1, 2, 255, 254, 13, 10, 45, 45")) << Text();
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=Finished]"), "document.querySelector('#body') !== null"))
+            << Text();
+    EXPECT_EQ(ValueOf("#to"), "bob@example.org");
+    EXPECT_NE(ValueOf("#body").find("A </textarea> stays text."), std::string::npos) << ValueOf("#body");
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#body') === null"))
+            << Text();
+    EXPECT_NE(Text().find(EnglishMessage(29)), std::string::npos) << Text();
+
+    const nlohmann::json sent = Parsed("message1.data");
+    EXPECT_EQ(sent.value("from", ""), "Demo User <demo@quillmail.example>");
+    EXPECT_EQ(sent.value("to", ""), "bob@example.org");
+    EXPECT_EQ(sent.value("cc", ""), "Carol C <carol@example.org>");
+    EXPECT_EQ(sent.value("subject", ""), "Two files for you");
+    EXPECT_NE(sent.value("body", "").find("Hello from the browser.\nA </textarea> stays text."), std::string::npos)
+            << sent.dump();
+    EXPECT_EQ(sent["attachments"], nlohmann::json::parse(R"([["first.txt", "b25lCnR3bwo="],
+                                                              ["second.bin", "AAEC//4NCi0t"]])"))
+            << sent.dump();
+
+    // Reply to all from the Sent copy: every recipient, and the text quoted.
+    ASSERT_TRUE(Open(id, "View=List&Folder=Sent"));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("td.subject a"), "document.querySelector('h1.message-subject')"))
+            << Text();
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("a[href*='ReplyAll=Yes']"), "document.querySelector('#body')"));
+    const std::string replyTo = ValueOf("#to");
+    for (const char* who : {"demo@quillmail.example", "bob@example.org", "carol@example.org"}) {
+        EXPECT_NE(replyTo.find(who), std::string::npos) << replyTo;
+    }
+    EXPECT_EQ(ValueOf("#subject"), "Re: Two files for you");
+    EXPECT_NE(ValueOf("#body").find("> Hello from the browser."), std::string::npos) << ValueOf("#body");
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#body') === null"))
+            << Text();
+    const nlohmann::json reply = Parsed("message2.data");
+    EXPECT_EQ(reply.value("subject", ""), "Re: Two files for you");
+    EXPECT_NE(reply.value("to", "").find("carol@example.org"), std::string::npos) << reply.dump();
+    EXPECT_NE(reply.value("body", "").find("> Hello from the browser."), std::string::npos) << reply.dump();
+
+    // Forward: no recipient yet, the text unquoted, the attachments along.
+    ASSERT_TRUE(Open(id, "View=List&Folder=Sent"));
+    ASSERT_TRUE(ClickThrough("Array.from(document.querySelectorAll('td.subject a')).find(a => a.textContent === "
+                             "'Two files for you')",
+                             "document.querySelector('h1.message-subject')"))
+            << Text();
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("a[href*='Forward=Yes']"), "document.querySelector('#body')"));
+    EXPECT_EQ(ValueOf("#to"), "");
+    EXPECT_EQ(ValueOf("#subject"), "Fwd: Two files for you");
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#to"), "dan@example.org"));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#body') === null"))
+            << Text();
+    const nlohmann::json forward = Parsed("message3.data");
+    EXPECT_EQ(forward.value("subject", ""), "Fwd: Two files for you");
+    EXPECT_NE(forward.value("body", "").find("\nHello from the browser."), std::string::npos) << forward.dump();
+    EXPECT_EQ(forward["attachments"].size(), 2u) << forward.dump();
+
+    // A To with a line break (a text area in place of the field) is refused and nothing goes out.
+    ASSERT_TRUE(Open(id, "View=Compose&New=1"));
+    ASSERT_TRUE(m_browser
+                        .Evaluate("(() => { const t = document.createElement('textarea'); t.name = 'To'; "
+                                  "t.value = 'bob@example.org\\r\\nRCPT TO:<evil@example.org>'; "
+                                  "document.querySelector('#to').replaceWith(t); return true; })()")
+                        .IsTrue());
+    ASSERT_TRUE(SetValue("#body", "Injected?"));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#body')"));
+    EXPECT_NE(Text().find(EnglishMessage(90)), std::string::npos) << Text();
+    EXPECT_FALSE(m_sink.HasReceived("message4.envelope")) << m_sink.Received("message4.envelope");
+
+    // The session ends while the user writes; the compose posted then reaches Drafts after the logon.
+    ASSERT_TRUE(Open(id, "View=Compose&New=1"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#to"), "erin@example.org"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#subject"), "Written while away"));
+    ASSERT_TRUE(SetValue("#body", "Nothing of this is lost."));
+    ASSERT_TRUE(m_browser
+                        .Evaluate("(() => { const x = new XMLHttpRequest(); x.open('GET', " +
+                                  nlohmann::json(m_install.MailUrl("View=Logout&Session=" + id)).dump() +
+                                  ", false); x.send(); return x.status === 200; })()")
+                        .IsTrue());
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#password')"))
+            << Text();
+    EXPECT_NE(Text().find(EnglishMessage(16)), std::string::npos) << Text();
+    const std::string newId = LogOn();
+    ASSERT_FALSE(newId.empty());
+    ASSERT_TRUE(Open(newId, "View=List&Folder=Drafts"));
+    EXPECT_NE(Text().find("Written while away"), std::string::npos) << Text();
+    EXPECT_FALSE(m_sink.HasReceived("message4.envelope")) << "the carried compose is kept, not sent";
+}
+
+} // namespace
+} // namespace qm::test
