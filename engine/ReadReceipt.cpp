@@ -22,6 +22,23 @@
 namespace qm::engine {
 namespace {
 
+// Whether text starts with an address type and ';' ("rfc822;", "x-local ;"), as an Original-Recipient value does.
+bool HasAddressType(std::string_view text)
+{
+    const std::size_t semicolon = text.find(';');
+    if (semicolon == std::string_view::npos || semicolon == 0) {
+        return false;
+    }
+    const std::string_view type = text.substr(0, semicolon);
+    const std::size_t last = type.find_last_not_of(' ');
+    if (last == std::string_view::npos) {
+        return false;
+    }
+    return std::all_of(type.begin(), type.begin() + static_cast<std::ptrdiff_t>(last) + 1, [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+    });
+}
+
 inline constexpr int kLogSendingReceipt = 242;
 inline constexpr std::size_t kMaxSmtpSetting = 79;
 
@@ -125,7 +142,9 @@ std::string ReadReceiptText(const ReceiptFields& fields)
     text += "--" + boundary + "\r\nContent-Type: message/disposition-notification\r\n\r\n";
     text += "Final-Recipient: rfc822; <" + address + ">\r\n";
     if (fields.OriginalRecipient) {
-        text += "Original-Recipient: rfc822; " + OneLine(*fields.OriginalRecipient) + "\r\n";
+        // The header's value already starts with its address type ("rfc822;a@b"); a bare address gets one.
+        const std::string original = OneLine(*fields.OriginalRecipient);
+        text += "Original-Recipient: " + (HasAddressType(original) ? original : "rfc822; " + original) + "\r\n";
     }
     if (fields.MessageId) {
         text += "Original-Message-ID: " + OneLine(*fields.MessageId) + "\r\n";

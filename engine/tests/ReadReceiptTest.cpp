@@ -77,7 +77,7 @@ TEST(ReadReceiptTest, TheReceiptIsAReportOfTwoPartsWithEnglishDatesAndTheZoneOff
             "Your message of 01 Jan 2026 05:30:00 regarding \"Plans\" has been displayed by Demo User.\r\n\r\n"
             "-----PART-BREAK\r\nContent-Type: message/disposition-notification\r\n\r\n"
             "Final-Recipient: rfc822; <demo@example.org>\r\n"
-            "Original-Recipient: rfc822; rfc822;demo@example.org\r\n"
+            "Original-Recipient: rfc822;demo@example.org\r\n"
             "Original-Message-ID: <m1@example.com>\r\n"
             "Disposition: manual-action/MDN-sent-automatically; displayed\r\n"
             "\r\n-----PART-BREAK--\r\n");
@@ -96,6 +96,10 @@ TEST(ReadReceiptTest, OptionalLinesNamelessReadersAndValuesThatWouldAddLines)
     EXPECT_EQ(text.find("\nBcc:"), std::string::npos);
     EXPECT_EQ(text.find("Original-Message-ID"), std::string::npos);
     EXPECT_EQ(text.find("Original-Recipient"), std::string::npos);
+
+    // A bare address is given its type.
+    fields.OriginalRecipient = "demo@example.org";
+    EXPECT_NE(ReadReceiptText(fields).find("\r\nOriginal-Recipient: rfc822; demo@example.org\r\n"), std::string::npos);
 }
 
 TEST(ReadReceiptTest, TheAddressIsTheFirstAskedForAndNeverOneWithALineBreak)
