@@ -82,9 +82,13 @@ bool IsJapanese(std::string_view language)
 }
 
 // What the text files hold: 8-bit bytes, and a line that the boundary would end.
+// The longest line SMTP carries, without its CR LF.
+constexpr std::size_t kMaxSmtpLine = 998;
+
 struct TextScan {
     bool EightBit = false;
     bool HoldsBoundary = false;
+    bool LongLine = false; // a line too long for SMTP: the text is sent quoted-printable
 };
 
 void ScanText(const std::string& path, const std::string& boundaryLine, TextScan& scan)
@@ -98,6 +102,7 @@ void ScanText(const std::string& path, const std::string& boundaryLine, TextScan
     while (reader.Next(line)) {
         scan.EightBit = scan.EightBit || HasEightBitBytes(line);
         scan.HoldsBoundary = scan.HoldsBoundary || line.starts_with(boundaryLine);
+        scan.LongLine = scan.LongLine || line.size() > kMaxSmtpLine;
     }
 }
 
@@ -142,8 +147,35 @@ private:
     bool m_failed = false;
 };
 
-// The lines of a text file, converted for Japanese text.
-void WriteTextFile(Output& out, const std::string& path, bool japanese)
+// One text line quoted-printable (RFC 2045): lines of at most 76 characters joined by soft breaks.
+std::string QuotedPrintableLine(std::string_view line)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto c = static_cast<unsigned char>(line[i]);
+        const bool blankAtEnd = (c == ' ' || c == '\t') && i + 1 == line.size();
+        char token[3] = {static_cast<char>(c), 0, 0};
+        std::size_t size = 1;
+        if ((c < 33 && c != ' ' && c != '\t') || c > 126 || c == '=' || blankAtEnd) {
+            token[0] = '=';
+            token[1] = kHex[c >> 4];
+            token[2] = kHex[c & 15];
+            size = 3;
+        }
+        if (width + size > 75) {
+            out += "=\r\n";
+            width = 0;
+        }
+        out.append(token, size);
+        width += size;
+    }
+    return out;
+}
+
+// The lines of a text file, converted for Japanese text, and quoted-printable when asked.
+void WriteTextFile(Output& out, const std::string& path, bool japanese, bool quoted)
 {
     FilePtr in(std::fopen(path.c_str(), "rb"));
     if (!in) {
@@ -152,7 +184,8 @@ void WriteTextFile(Output& out, const std::string& path, bool japanese)
     LineReader reader(in.get());
     std::string line;
     while (reader.Next(line)) {
-        out.Line(japanese ? ShiftJisToIso2022Jp(line) : line);
+        const std::string text = japanese ? ShiftJisToIso2022Jp(line) : line;
+        out.Line(quoted ? QuotedPrintableLine(text) : text);
     }
 }
 
@@ -340,10 +373,14 @@ bool WriteFaxBlock(Output& out, const OutgoingMessage& message, const OutgoingFa
 }
 
 std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const std::string& boundary, bool attachments,
-                        const TextScan& scan)
+                        const TextScan& scan, bool quoted)
 {
     const bool japanese = scan.EightBit && IsJapanese(message.Language);
-    const std::string charset = japanese ? "ISO-2022-JP" : message.Charset;
+    const std::string charset = japanese ? "ISO-2022-JP" : scan.EightBit ? message.Charset : "us-ascii";
+    const bool mimeText = scan.EightBit || quoted;
+    const std::string encoding = quoted     ? "Content-Transfer-Encoding: quoted-printable\r\n"
+                                 : japanese ? ""
+                                            : "Content-Transfer-Encoding: 8bit\r\n";
     std::string h = DateHeader(message.Time);
     AppendHeaderField(h, "From", message.From, false, message.Language, message.Charset);
     AppendHeaderField(h, "To", message.To, false, message.Language, message.Charset);
@@ -356,9 +393,8 @@ std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const 
     AppendHeaderField(h, "Subject", Blanked(message.Subject), true, message.Language, message.Charset);
     if (attachments) {
         h += "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n";
-    } else if (scan.EightBit) {
-        h += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"" + charset + "\"\r\n";
-        h += japanese ? "" : "Content-Transfer-Encoding: 8bit\r\n";
+    } else if (mimeText) {
+        h += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"" + charset + "\"\r\n" + encoding;
     }
     h += "X-Mailer: Quillmail Pro 2.2.3\r\n";
     if (!message.InReplyTo.empty()) {
@@ -393,9 +429,8 @@ std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const 
     h += "\r\n";
     if (attachments) {
         h += "--" + boundary + "\r\n";
-        if (scan.EightBit) {
-            h += "Content-Type: text/plain; charset=\"" + charset + "\"\r\n";
-            h += japanese ? "" : "Content-Transfer-Encoding: 8bit\r\n";
+        if (mimeText) {
+            h += "Content-Type: text/plain; charset=\"" + charset + "\"\r\n" + encoding;
         } else {
             h += "Content-Type: text/plain\r\n";
         }
@@ -464,18 +499,20 @@ OutgoingResult WriteOutgoingMessage(const OutgoingMessage& message, MessageForm 
         boundary = stamp + std::string("-") + std::to_string(round + 1); // the text holds the boundary line
     }
     const bool japanese = scan.EightBit && IsJapanese(message.Language);
+    // Drafts keep their lines whole; a message to be sent with a line longer than SMTP carries goes quoted-printable.
+    const bool quoted = form == MessageForm::Send && scan.LongLine;
 
     FilePtr file(platform::OpenFileForWriting(path));
     if (!file) {
         return {OutgoingError::CannotWrite, {}};
     }
     Output out(file.get());
-    out.Put(HeaderBlock(message, form, boundary, !attachments.empty(), scan));
+    out.Put(HeaderBlock(message, form, boundary, !attachments.empty(), scan, quoted));
     const bool faxComments = message.Fax && WriteFaxBlock(out, message, *message.Fax);
     if (!faxComments) {
-        WriteTextFile(out, bodyPath, japanese);
+        WriteTextFile(out, bodyPath, japanese, quoted);
         if (footer) {
-            WriteTextFile(out, message.FooterPath, japanese);
+            WriteTextFile(out, message.FooterPath, japanese, quoted);
         }
     }
     for (const std::string& name : attachments) {

@@ -124,16 +124,34 @@ std::vector<MessageCase> MessageCases()
              MessageForm::Draft,
              head + "Subject: Hi\r\n" + mailer +
                      "BCC: hidden@example.com\r\nReplyMessage: 12\r\nMailbox: ann\r\nAdvanced: Yes\r\n\r\nDraft\r\n"},
-            // Line breaks in the Subject become blanks; long text lines and NUL bytes stay, a bare LF ends a line too.
-            {"SubjectBreaksBlankedAndLongLinesKept",
+            // Line breaks in the Subject become blanks; a draft keeps long text lines and NUL bytes, a bare LF ends a
+            // line too.
+            {"SubjectBreaksBlankedAndDraftLinesKept",
              [longLine](OutgoingMessage& m, const TempDir&) {
                  m.Subject = "Hi\r\nBcc: evil@example.com";
                  WriteFile(m.ComposeDir + "/.body.txt",
                            longLine + "\r\n" + longLine + "\nNUL " + std::string(1, '\0') + " kept");
              },
-             MessageForm::Send,
+             MessageForm::Draft,
              head + "Subject: Hi  Bcc: evil@example.com\r\n" + mailer + "\r\n" + longLine + "\r\n" + longLine +
                      "\r\nNUL " + std::string(1, '\0') + " kept\r\n"},
+            // A line longer than SMTP carries: the text goes quoted-printable, with soft breaks at 76 characters.
+            {"LongLineSentQuotedPrintable",
+             [](OutgoingMessage& m, const TempDir&) {
+                 WriteFile(m.ComposeDir + "/.body.txt", "a=b \r\n" + std::string(999, 'x'));
+             },
+             MessageForm::Send,
+             head +
+                     "Subject: Hi\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"us-ascii\"\r\n"
+                     "Content-Transfer-Encoding: quoted-printable\r\n" +
+                     mailer + "\r\na=3Db=20\r\n" +
+                     [] {
+                         std::string lines;
+                         for (int i = 0; i < 13; ++i) {
+                             lines += std::string(75, 'x') + "=\r\n";
+                         }
+                         return lines + std::string(999 - 13 * 75, 'x') + "\r\n";
+                     }()},
             {"FaxShortTextOnItsCommentsLine",
              [](OutgoingMessage& m, const TempDir&) {
                  WriteFile(m.ComposeDir + "/.body.txt", "posted as multipart\r\nline 2");
@@ -355,6 +373,40 @@ print(msg.defects, [p.defects for p in parts])
                           "one.bin application/octet-stream 5 b'\\x00\\x01\\xff\\r\\n'\n"
                           "two.txt application/octet-stream 3000 b'ttttt'\n"
                           "[] [[], [], []]\n");
+}
+
+// A text with lines too long for SMTP comes back whole from the quoted-printable form.
+TEST(OutgoingMessageTest, PythonEmailParserReadsLongLinesBackWhole)
+{
+    const std::string python = test::FindProgram("python3");
+    if (python.empty()) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    TempDir dir;
+    OutgoingMessage m = BaseMessage(dir);
+    std::string line;
+    for (int i = 0; i < 300; ++i) {
+        line += "w\xe4rt=" + std::to_string(i) + " ";
+    }
+    WriteFile(m.ComposeDir + "/.body.txt", line + "\r\nshort\t");
+    const std::string path = dir / "m.txt";
+    ASSERT_TRUE(WriteOutgoingMessage(m, MessageForm::Send, path));
+    const std::string text = ReadBytes(path);
+    std::size_t longest = 0;
+    for (std::size_t at = 0, next; at < text.size(); at = next + 2) {
+        next = text.find("\r\n", at);
+        ASSERT_NE(next, std::string::npos);
+        longest = std::max(longest, next - at);
+    }
+    EXPECT_LE(longest, 76u);
+    const char* script = R"(
+import email, email.policy, sys
+msg = email.message_from_binary_file(open(sys.argv[1], 'rb'), policy=email.policy.default)
+sys.stdout.buffer.write(msg.get_content().encode('iso-8859-1'))
+)";
+    const test::ProgramRun run = test::RunProgram({python, "-c", script, path});
+    ASSERT_TRUE(run.Succeeded()) << run.Errors;
+    EXPECT_EQ(run.Output, line + "\nshort\t\n");
 }
 
 } // namespace

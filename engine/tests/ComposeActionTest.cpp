@@ -266,6 +266,17 @@ TEST_F(ComposeActionTest, WithoutSaveSentMailNothingIsStoredButTheSendCounts)
     EXPECT_EQ(Stat("Sent"), "1");
 }
 
+// A paragraph typed as one line longer than SMTP carries is sent quoted-printable and arrives.
+TEST_F(ComposeActionTest, ALineLongerThanSmtpCarriesIsSent)
+{
+    Start("SaveSentMail=No\r\n");
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Subject=s&Body=" + std::string(3000, 'p')), "LIST[Sent.][]");
+    const std::string data = Received("message1.data");
+    EXPECT_NE(data.find("Content-Transfer-Encoding: quoted-printable\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find(std::string(75, 'p') + "=\r\n"), std::string::npos);
+}
+
 TEST_F(ComposeActionTest, LineBreaksAndUnusableAddressesSendNothing)
 {
     Start();
