@@ -7,6 +7,7 @@
 #include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/EngineShared.h"
+#include "engine/LanguagesFile.h"
 #include "engine/MailActions.h"
 #include "engine/Request.h"
 #include "engine/Session.h"
@@ -451,8 +452,13 @@ const ComposeSeams& ComposeSeams::Engine()
             .StoreComposed = StoreComposedMessage,
             .ParseUpload =
                     [](Request& request) {
-                        const UploadStatus status = ReadComposeUpload(request).Status;
-                        return status == UploadStatus::Complete || status == UploadStatus::FileNameRefused;
+                        const UploadResult upload = ReadComposeUpload(request);
+                        if (upload.Status == UploadStatus::FileNameRefused && !upload.RefusedNames.empty()) {
+                            SetErrorMessage(request, FormatLanguageMessage(LanguageText(request, kTextFileNameRefused),
+                                                                           {upload.RefusedNames.front()}));
+                        }
+                        return upload.Status == UploadStatus::Complete ||
+                               upload.Status == UploadStatus::FileNameRefused;
                     },
             .FindsMisspelling = {},
     };

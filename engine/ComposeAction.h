@@ -23,6 +23,7 @@ inline constexpr int kTextSendFailed = 48;
 inline constexpr int kTextLineBreakInAddress = 90; // a sender or recipient field holds CR or LF: nothing sent
 inline constexpr int kTextKeptAsDraft = 91;        // the compose of an ended session was kept in Drafts
 inline constexpr int kTextUploadFailed = 92;       // a multipart post was not taken whole: nothing done
+inline constexpr int kTextFileNameRefused = 93;    // an uploaded file's name failed the name check: not attached
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
 /// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never

@@ -44,7 +44,7 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
-        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n";
+        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -421,6 +421,13 @@ TEST_F(ComposeActionTest, UploadedFilesAreSentAndRemovedOnlyByPlainName)
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, body),
               "ATTACH[]");
     EXPECT_EQ(ReadFile(Dir() / "bin.dat"), bytes);
+
+    // A file whose name fails the check is dropped, and the user is told which.
+    const std::string hostile = part("Attachment", ".headers.txt", "To: evil@example.com") + part("Upload", "", "Yes") +
+                                "--" + boundary + "--\r\n";
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, hostile),
+              "ATTACH[Not attached: .headers.txt]");
+    EXPECT_EQ(ReadFile(Dir() / ".headers.txt").find("evil"), std::string::npos);
 
     const std::string cut = part("Attachment", "late.dat", "abc");
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, cut),
