@@ -115,6 +115,18 @@ MessageIndexEntry* FindMessage(const MessageIndex& index, std::string_view text)
     return entry != nullptr && !entry->Folder().empty() ? entry : nullptr;
 }
 
+// Copies entry into the folder dest. The read receipt the message asks for stays with the original only, so that
+// opening both never sends two receipts for one message.
+bool CopyForUser(MessageIndex& index, MessageIndexEntry* entry, std::string_view dest)
+{
+    MessageIndexEntry* copy = index.CopyToFolder(entry, dest);
+    if (copy == nullptr) {
+        return false;
+    }
+    copy->ChangeFlags(MessageFlag::ConfirmReading, false);
+    return true;
+}
+
 // The messages that the Number fields name, each once, in the order named; unknown numbers are skipped.
 std::vector<MessageIndexEntry*> NamedMessages(const Request& request, const MessageIndex& index)
 {
@@ -307,7 +319,7 @@ void FileNamed(Request& request, const std::vector<MessageIndexEntry*>& named, b
         if (move) {
             changed += !EqualsNoCase(entry->Folder(), destName) && entry->MoveToFolder(destName) ? 1 : 0;
         } else {
-            changed += user.Messages().CopyToFolder(entry, destName) != nullptr ? 1 : 0;
+            changed += CopyForUser(user.Messages(), entry, destName) ? 1 : 0;
         }
     }
     if (changed > 0) {
@@ -784,7 +796,7 @@ Navigation Navigate(Request& request, MessageIndexEntry* message)
         return EqualsNoCase(dest->Name(), message->Folder()) ? Navigation::Stay
                                                              : FileCurrent(request, message, dest->Name());
     }
-    if (index.CopyToFolder(message, dest->Name()) != nullptr) {
+    if (CopyForUser(index, message, dest->Name())) {
         Tell(request, kTextCopiedTo, {FolderLabel(*dest), "1"});
     }
     return Navigation::Stay;

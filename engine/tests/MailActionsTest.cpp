@@ -239,6 +239,7 @@ TEST_F(MailActionsTest, MoveToTheFolderShownChangesNothingAndCopyToItDuplicates)
 {
     LogOn();
     MessageIndexEntry* message = Store("Inbox", "one");
+    message->ChangeFlags(MessageFlag::ConfirmReading, true);
 
     struct Case {
         const char* Rest;
@@ -263,6 +264,8 @@ TEST_F(MailActionsTest, MoveToTheFolderShownChangesNothingAndCopyToItDuplicates)
     EXPECT_EQ(message->Folder(), "Sent");
     for (int i = 0; i < Index().Count(); ++i) {
         EXPECT_TRUE(fs::exists(Index().Entry(i)->GetMessagePath())) << Index().Entry(i)->Folder();
+        // The read receipt asked for stays with the original: opening the copy too sends no second one.
+        EXPECT_EQ(Index().Entry(i)->HasFlag(MessageFlag::ConfirmReading), Index().Entry(i) == message);
     }
 }
 
