@@ -1,0 +1,419 @@
+// The standard controls over Qt's widgets, with the original notifications.
+#include "gui/ctrl/Controls.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <algorithm>
+
+namespace qm::gui {
+
+namespace {
+
+QString Q(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// The original controls show '&' prefixes as underlined mnemonics; Qt's buttons and labels do the same.
+QString Label(std::string_view s)
+{
+    return Q(s);
+}
+
+} // namespace
+
+TControl::TControl(TWindow* parent, int id, std::string_view title, int x, int y, int w, int h)
+    : TWindow(parent, title)
+{
+    Attr.Style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    Attr.Id = id;
+    Attr.X = x;
+    Attr.Y = y;
+    Attr.W = w;
+    Attr.H = h;
+}
+
+void TControl::NotifyCommand(int code)
+{
+    const WPARAM wParam = MAKEWPARAM(static_cast<WORD>(GetId()), static_cast<WORD>(code));
+    const auto lParam = static_cast<LPARAM>(GetHandle());
+    SendMessage(WM_COMMAND, wParam, lParam);
+    if (GetParent() != nullptr && GetParent()->HasWindow() && HasWindow()) {
+        GetParent()->SendMessage(WM_COMMAND, wParam, lParam);
+    }
+}
+
+void TControl::NotifyRecord(NMHDR& header)
+{
+    header.hwndFrom = GetHandle();
+    header.idFrom = static_cast<UINT>(GetId());
+    SendMessage(WM_NOTIFY, static_cast<WPARAM>(GetId()), reinterpret_cast<LPARAM>(&header));
+    if (GetParent() != nullptr && GetParent()->HasWindow() && HasWindow()) {
+        GetParent()->SendMessage(WM_NOTIFY, static_cast<WPARAM>(GetId()), reinterpret_cast<LPARAM>(&header));
+    }
+}
+
+// Edit.
+
+TEdit::TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit,
+             bool multiLine)
+    : TControl(parent, id, {}, x, y, w, h), m_limit(textLimit), m_initial(text)
+{
+    Attr.Style |= ES_AUTOHSCROLL;
+    if (multiLine) {
+        Attr.Style |= ES_MULTILINE | ES_AUTOVSCROLL;
+    }
+}
+
+QWidget* TEdit::MakeWidget(QWidget* parentWidget)
+{
+    if (IsMultiLine()) {
+        auto* edit = new QPlainTextEdit(parentWidget);
+        edit->setPlainText(Q(m_initial));
+        edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
+        edit->setTabChangesFocus(true);
+        QObject::connect(edit, &QPlainTextEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+        return edit;
+    }
+    auto* edit = new QLineEdit(parentWidget);
+    edit->setText(Q(m_initial));
+    edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
+    if ((Attr.Style & ES_PASSWORD) != 0) {
+        edit->setEchoMode(QLineEdit::Password);
+    }
+    if (m_limit > 0) {
+        edit->setMaxLength(m_limit);
+    }
+    QObject::connect(edit, &QLineEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+    return edit;
+}
+
+std::string TEdit::GetText() const
+{
+    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+        return line->text().toStdString();
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+        return text->toPlainText().toStdString();
+    }
+    return m_initial;
+}
+
+void TEdit::SetText(std::string_view text)
+{
+    m_initial = text;
+    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+        line->setText(Q(text));
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+        multi->setPlainText(Q(text));
+    }
+}
+
+void TEdit::LimitText(int limit)
+{
+    m_limit = limit;
+    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+        line->setMaxLength(limit > 0 ? limit : 32767);
+    }
+}
+
+// Buttons.
+
+TButton::TButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, bool isDefault)
+    : TControl(parent, id, text, x, y, w, h)
+{
+    Attr.Style |= isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+}
+
+QWidget* TButton::MakeWidget(QWidget* parentWidget)
+{
+    QAbstractButton* button = nullptr;
+    const DWORD kind = Attr.Style & 0x0F;
+    if (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) {
+        button = new QRadioButton(Label(GetCaption()), parentWidget);
+        button->setAutoExclusive(kind == BS_AUTORADIOBUTTON);
+    } else if (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) {
+        button = new QCheckBox(Label(GetCaption()), parentWidget);
+    } else {
+        auto* push = new QPushButton(Label(GetCaption()), parentWidget);
+        push->setDefault(kind == BS_DEFPUSHBUTTON);
+        push->setAutoDefault(false);
+        button = push;
+    }
+    QObject::connect(button, &QAbstractButton::clicked, [this] { NotifyCommand(BN_CLICKED); });
+    return button;
+}
+
+int TButton::GetCheck() const
+{
+    auto* button = qobject_cast<QAbstractButton*>(GetWidget());
+    return button != nullptr && button->isChecked() ? 1 : 0;
+}
+
+void TButton::SetCheck(int check)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(GetWidget())) {
+        button->setChecked(check != 0);
+    }
+}
+
+TRadioButton::TRadioButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h)
+    : TButton(parent, id, text, x, y, w, h)
+{
+    Attr.Style = (Attr.Style & ~DWORD{0x0F}) | BS_AUTORADIOBUTTON;
+}
+
+TCheckBox::TCheckBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h)
+    : TButton(parent, id, text, x, y, w, h)
+{
+    Attr.Style = (Attr.Style & ~DWORD{0x0F}) | BS_AUTOCHECKBOX;
+}
+
+TStatic::TStatic(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h)
+    : TControl(parent, id, text, x, y, w, h)
+{
+    Attr.Style &= ~WS_TABSTOP;
+}
+
+QWidget* TStatic::MakeWidget(QWidget* parentWidget)
+{
+    return new QLabel(Label(GetCaption()), parentWidget);
+}
+
+TGroupBox::TGroupBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h)
+    : TControl(parent, id, text, x, y, w, h)
+{
+    Attr.Style = (Attr.Style & ~WS_TABSTOP) | BS_GROUPBOX;
+}
+
+QWidget* TGroupBox::MakeWidget(QWidget* parentWidget)
+{
+    return new QGroupBox(Label(GetCaption()), parentWidget);
+}
+
+// Combo box.
+
+TComboBox::TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style)
+    : TControl(parent, id, {}, x, y, w, h)
+{
+    Attr.Style |= style;
+}
+
+QWidget* TComboBox::MakeWidget(QWidget* parentWidget)
+{
+    auto* combo = new QComboBox(parentWidget);
+    combo->setEditable((Attr.Style & 0x03) == CBS_DROPDOWN);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    for (const std::string& item : m_pending) {
+        combo->addItem(Q(item));
+    }
+    combo->setCurrentIndex(m_pendingSel);
+    m_pending.clear();
+    // Only the user's choice tells; CB_SETCURSEL does not.
+    QObject::connect(combo, &QComboBox::activated, [this] { NotifyCommand(CBN_SELCHANGE); });
+    return combo;
+}
+
+int TComboBox::AddString(std::string_view text)
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr) {
+        m_pending.emplace_back(text);
+        return static_cast<int>(m_pending.size()) - 1;
+    }
+    combo->addItem(Q(text));
+    return combo->count() - 1;
+}
+
+int TComboBox::GetCount() const
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    return combo != nullptr ? combo->count() : static_cast<int>(m_pending.size());
+}
+
+int TComboBox::GetSelIndex() const
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr) {
+        return m_pendingSel;
+    }
+    return combo->currentIndex() < 0 ? CB_ERR : combo->currentIndex();
+}
+
+int TComboBox::SetSelIndex(int index)
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr) {
+        m_pendingSel = index;
+        return index;
+    }
+    if (index < -1 || index >= combo->count()) {
+        return CB_ERR;
+    }
+    combo->setCurrentIndex(index);
+    return index;
+}
+
+std::string TComboBox::GetString(int index) const
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr || index < 0 || index >= combo->count()) {
+        return {};
+    }
+    return combo->itemText(index).toStdString();
+}
+
+void TComboBox::ClearList()
+{
+    if (auto* combo = qobject_cast<QComboBox*>(GetWidget())) {
+        combo->clear();
+    }
+    m_pending.clear();
+}
+
+LRESULT TComboBox::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case CB_GETCURSEL:
+        return GetSelIndex();
+    case CB_SETCURSEL:
+        return SetSelIndex(static_cast<int>(static_cast<std::int64_t>(wParam)));
+    case CB_SETEXTENDEDUI:
+        // The extended interface (the list opens with the down arrow) is how Qt's combo box behaves already.
+        return 0;
+    default:
+        return TControl::WindowProc(msg, wParam, lParam);
+    }
+}
+
+// List view.
+
+TListView::TListView(TWindow* parent, int id, int x, int y, int w, int h) : TControl(parent, id, {}, x, y, w, h) {}
+
+QWidget* TListView::MakeWidget(QWidget* parentWidget)
+{
+    auto* view = new QTreeWidget(parentWidget);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setSortingEnabled(false);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setColumnCount(0);
+    view->header()->setSectionsClickable(true);
+    view->header()->setStretchLastSection(false);
+    QObject::connect(view->header(), &QHeaderView::sectionClicked, [this](int column) {
+        NMLISTVIEW record;
+        record.hdr.code = LVN_COLUMNCLICK;
+        record.iSubItem = column;
+        NotifyRecord(record.hdr);
+    });
+    return view;
+}
+
+namespace {
+
+QTreeWidget* View(const TWindow& w)
+{
+    return qobject_cast<QTreeWidget*>(w.GetWidget());
+}
+
+} // namespace
+
+int TListView::InsertColumn(int index, std::string_view text, int width)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || index < 0) {
+        return -1;
+    }
+    const int count = view->columnCount();
+    index = std::min(index, count);
+    QStringList labels;
+    for (int i = 0; i < count; ++i) {
+        labels << view->headerItem()->text(i);
+    }
+    labels.insert(index, Q(text));
+    view->setColumnCount(count + 1);
+    view->setHeaderLabels(labels);
+    view->setColumnWidth(index, width);
+    return index;
+}
+
+int TListView::InsertItem(std::string_view text, std::uint64_t itemData)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr) {
+        return -1;
+    }
+    auto* item = new QTreeWidgetItem(view);
+    item->setText(0, Q(text));
+    item->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<qulonglong>(itemData)));
+    return view->indexOfTopLevelItem(item);
+}
+
+bool TListView::SetItemText(int item, int subItem, std::string_view text)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || item < 0 || item >= view->topLevelItemCount() || subItem < 0) {
+        return false;
+    }
+    view->topLevelItem(item)->setText(subItem, Q(text));
+    return true;
+}
+
+std::string TListView::GetItemText(int item, int subItem) const
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || item < 0 || item >= view->topLevelItemCount() || subItem < 0) {
+        return {};
+    }
+    return view->topLevelItem(item)->text(subItem).toStdString();
+}
+
+std::uint64_t TListView::GetItemData(int item) const
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || item < 0 || item >= view->topLevelItemCount()) {
+        return 0;
+    }
+    return view->topLevelItem(item)->data(0, Qt::UserRole).toULongLong();
+}
+
+int TListView::GetItemCount() const
+{
+    QTreeWidget* view = View(*this);
+    return view == nullptr ? 0 : view->topLevelItemCount();
+}
+
+void TListView::DeleteAllItems()
+{
+    if (QTreeWidget* view = View(*this)) {
+        view->clear();
+    }
+}
+
+bool TListView::SortItems(const TCompareFunc& compare, std::uint64_t parameter)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || !compare) {
+        return false;
+    }
+    QList<QTreeWidgetItem*> items = view->invisibleRootItem()->takeChildren();
+    std::stable_sort(items.begin(), items.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return compare(a->data(0, Qt::UserRole).toULongLong(), b->data(0, Qt::UserRole).toULongLong(), parameter) < 0;
+    });
+    view->invisibleRootItem()->addChildren(items);
+    return true;
+}
+
+} // namespace qm::gui

@@ -1,0 +1,138 @@
+// The standard controls: windows whose widget is a Qt control. They tell their parent what the user did with
+// the original notifications (WM_COMMAND with EN_CHANGE, BN_CLICKED, CBN_SELCHANGE; WM_NOTIFY with
+// LVN_COLUMNCLICK), each first to the control itself and then to its parent.
+#pragma once
+
+#include "gui/window/Window.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::gui {
+
+/// The base of the standard controls: placed by its creation attributes, a child with a tab stop.
+class TControl : public TWindow {
+public:
+    TControl(TWindow* parent, int id, std::string_view title, int x, int y, int w, int h);
+
+protected:
+    /// Sends WM_COMMAND (id, code) to the control, then to its parent.
+    void NotifyCommand(int code);
+    /// Sends WM_NOTIFY with record (its header filled here) to the control, then to its parent.
+    void NotifyRecord(NMHDR& header);
+};
+
+/// An edit control: one line, or several with ES_MULTILINE (Enter then adds a line only with ES_WANTRETURN).
+class TEdit : public TControl {
+public:
+    /// textLimit 0: no limit other than the control's own.
+    TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit = 0,
+          bool multiLine = false);
+    std::string GetText() const;
+    void SetText(std::string_view text);
+    void LimitText(int limit);
+    int GetTextLimit() const { return m_limit; }
+    bool IsMultiLine() const { return (Attr.Style & ES_MULTILINE) != 0; }
+    bool WantsReturn() const { return (Attr.Style & ES_WANTRETURN) != 0; }
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+
+private:
+    int m_limit;
+    std::string m_initial;
+};
+
+/// Push buttons, check boxes and auto radio buttons (by BS_ style); BN_CLICKED on a click.
+class TButton : public TControl {
+public:
+    TButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, bool isDefault = false);
+    /// 1 checked, 0 not (check boxes and radio buttons).
+    int GetCheck() const;
+    void SetCheck(int check);
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+};
+
+class TRadioButton : public TButton {
+public:
+    TRadioButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+};
+
+class TCheckBox : public TButton {
+public:
+    TCheckBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+};
+
+/// Static text.
+class TStatic : public TControl {
+public:
+    TStatic(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+};
+
+/// A group box around controls.
+class TGroupBox : public TControl {
+public:
+    TGroupBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+};
+
+/// A combo box: CBS_DROPDOWN (with an edit) or CBS_DROPDOWNLIST. CBN_SELCHANGE when the user picks an item;
+/// CB_GETCURSEL, CB_SETCURSEL and CB_SETEXTENDEDUI as messages.
+class TComboBox : public TControl {
+public:
+    TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST);
+    int AddString(std::string_view text);
+    int GetCount() const;
+    int GetSelIndex() const;
+    int SetSelIndex(int index);
+    std::string GetString(int index) const;
+    void ClearList();
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+
+private:
+    std::vector<std::string> m_pending; // items added before the window exists
+    int m_pendingSel = -1;
+};
+
+/// The record of LVN_COLUMNCLICK and the other list view notifications.
+struct NMLISTVIEW {
+    NMHDR hdr;
+    int iItem = -1;
+    int iSubItem = 0;
+    std::uint64_t lParam = 0;
+};
+
+/// A report-mode list view: columns, rows with item data, full-row selection. It never sorts by itself:
+/// SortItems orders the rows by the caller's comparison.
+class TListView : public TControl {
+public:
+    TListView(TWindow* parent, int id, int x, int y, int w, int h);
+    int InsertColumn(int index, std::string_view text, int width);
+    /// Appends a row; returns its index.
+    int InsertItem(std::string_view text, std::uint64_t itemData = 0);
+    bool SetItemText(int item, int subItem, std::string_view text);
+    std::string GetItemText(int item, int subItem) const;
+    std::uint64_t GetItemData(int item) const;
+    int GetItemCount() const;
+    void DeleteAllItems();
+    /// compare(data1, data2, parameter) < 0 puts data1's row first; the order of equal rows is kept.
+    using TCompareFunc = std::function<int(std::uint64_t, std::uint64_t, std::uint64_t)>;
+    bool SortItems(const TCompareFunc& compare, std::uint64_t parameter = 0);
+
+protected:
+    QWidget* MakeWidget(QWidget* parentWidget) override;
+};
+
+} // namespace qm::gui

@@ -1,0 +1,278 @@
+// The standard controls' notifications, the list view's sorting, the dialog keys and the tray.
+#include "gui/ctrl/Controls.h"
+#include "gui/ctrl/Dialog.h"
+#include "gui/window/tests/WindowTestSupport.h"
+#include "testsupport/WaitUntil.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace qm::gui {
+namespace {
+
+using test::Log;
+using test::TRecordingWindow;
+
+// A control that logs what reaches it, under the name given.
+template <typename Base>
+class TRecording : public Base {
+public:
+    template <typename... Args>
+    explicit TRecording(std::string name, Args&&... args) : Base(std::forward<Args>(args)...), Name(std::move(name))
+    {
+    }
+    std::string Name;
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        Log().push_back(test::Recorded{Name, msg, wParam, lParam});
+        return Base::WindowProc(msg, wParam, lParam);
+    }
+};
+
+// (window, notification code) of each WM_COMMAND logged.
+std::vector<std::pair<std::string, int>> Commands()
+{
+    std::vector<std::pair<std::string, int>> out;
+    for (const auto& r : Log()) {
+        if (r.Msg == WM_COMMAND) {
+            out.emplace_back(r.Window, HIWORD(r.WParam));
+        }
+    }
+    return out;
+}
+
+class ControlsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::GuiTestApp();
+        Log().clear();
+        m_app = std::make_unique<TApplication>();
+        m_frame = std::make_unique<TRecordingWindow>(nullptr, "frame");
+        m_frame->Attr.Style = WS_POPUP;
+        m_frame->Attr.W = 400;
+        m_frame->Attr.H = 300;
+    }
+    void TearDown() override
+    {
+        m_frame.reset();
+        m_app.reset();
+        Log().clear();
+    }
+    void Show()
+    {
+        ASSERT_TRUE(m_frame->Create());
+        m_frame->ShowWindow(SW_SHOW);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame->GetWidget()));
+        Log().clear();
+    }
+    static bool WaitFor(const std::function<bool()>& condition)
+    {
+        return qm::test::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return condition();
+        });
+    }
+
+    std::unique_ptr<TApplication> m_app;
+    std::unique_ptr<TRecordingWindow> m_frame;
+};
+
+TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
+{
+    auto* edit = new TRecording<TEdit>("edit", m_frame.get(), 101, "", 10, 10, 100, 22, 3);
+    Show();
+    edit->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+    QTest::keyClicks(edit->GetWidget(), "abcd");
+    EXPECT_EQ(edit->GetText(), "abc"); // the limit holds
+    const std::vector<std::pair<std::string, int>> want = {
+        {"edit", EN_CHANGE}, {"frame", EN_CHANGE}, {"edit", EN_CHANGE},
+        {"frame", EN_CHANGE}, {"edit", EN_CHANGE}, {"frame", EN_CHANGE}};
+    EXPECT_EQ(Commands(), want);
+    for (const auto& r : Log()) {
+        if (r.Window == "frame" && r.Msg == WM_COMMAND) {
+            EXPECT_EQ(LOWORD(r.WParam), 101);
+            EXPECT_EQ(static_cast<HWND>(r.LParam), edit->GetHandle());
+        }
+    }
+}
+
+TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
+{
+    auto* first = new TRadioButton(m_frame.get(), 201, "&One", 10, 10, 100, 20);
+    auto* second = new TRadioButton(m_frame.get(), 202, "&Two", 10, 40, 100, 20);
+    Show();
+    first->SetCheck(1);
+    QTest::mouseClick(second->GetWidget(), Qt::LeftButton, {}, QPoint(6, 10)); // on its mark
+    ASSERT_EQ(Commands(), (std::vector<std::pair<std::string, int>>{{"frame", BN_CLICKED}}));
+    for (const auto& r : Log()) {
+        if (r.Msg == WM_COMMAND) {
+            EXPECT_EQ(LOWORD(r.WParam), 202);
+        }
+    }
+    EXPECT_EQ(second->GetCheck(), 1);
+    EXPECT_EQ(first->GetCheck(), 0);
+}
+
+TEST_F(ControlsTest, ComboSelectionTellsTheControlFirstThenTheParentAndSetCurSelTellsNoOne)
+{
+    auto* combo = new TRecording<TComboBox>("combo", m_frame.get(), 301, 10, 10, 120, 22, CBS_DROPDOWNLIST);
+    combo->AddString("alpha");
+    combo->AddString("beta");
+    Show();
+    EXPECT_EQ(combo->SendMessage(CB_SETCURSEL, 0), 0);
+    EXPECT_EQ(combo->SendMessage(CB_GETCURSEL), 0);
+    EXPECT_TRUE(Commands().empty());
+    combo->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == combo; }));
+    QTest::keyClick(combo->GetWidget(), Qt::Key_Down);
+    EXPECT_EQ(combo->GetSelIndex(), 1);
+    EXPECT_EQ(Commands(), (std::vector<std::pair<std::string, int>>{{"combo", CBN_SELCHANGE}, {"frame", CBN_SELCHANGE}}));
+    EXPECT_EQ(combo->SendMessage(CB_SETCURSEL, 5), CB_ERR);
+}
+
+TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAsked)
+{
+    auto* list = new TListView(m_frame.get(), 2008, 0, 0, 300, 200);
+    Show();
+    ASSERT_EQ(list->InsertColumn(0, "Session ID", 80), 0);
+    ASSERT_EQ(list->InsertColumn(1, "Logon", 90), 1);
+    ASSERT_EQ(list->InsertColumn(2, "Email Address", 120), 2);
+    const std::vector<std::pair<std::string, std::uint64_t>> rows = {{"c", 3}, {"a", 1}, {"b", 2}};
+    for (const auto& [text, data] : rows) {
+        const int i = list->InsertItem(text, data);
+        list->SetItemText(i, 1, "user" + text);
+    }
+    auto order = [&] {
+        std::string s;
+        for (int i = 0; i < list->GetItemCount(); ++i) {
+            s += list->GetItemText(i, 0);
+        }
+        return s;
+    };
+    auto* view = static_cast<QTreeWidget*>(list->GetWidget());
+    QHeaderView* header = view->header();
+    const QPoint second(header->sectionViewportPosition(1) + 10, header->height() / 2);
+    int column = -1;
+    int clicks = 0;
+    m_frame->Handler = [&](UINT msg, WPARAM, LPARAM lParam, LRESULT&) {
+        if (msg == WM_NOTIFY) {
+            // The record lives only while the notification is being handled.
+            const auto* record = reinterpret_cast<const NMLISTVIEW*>(lParam);
+            EXPECT_EQ(record->hdr.code, LVN_COLUMNCLICK);
+            EXPECT_EQ(record->hdr.idFrom, 2008u);
+            column = record->iSubItem;
+            ++clicks;
+        }
+        return false;
+    };
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, second);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(column, 1);
+    EXPECT_EQ(order(), "cab"); // the click itself sorts nothing
+
+    ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b, std::uint64_t) { return a < b ? -1 : a > b; }));
+    EXPECT_EQ(order(), "abc");
+    ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b, std::uint64_t descending) {
+        return descending ? (a > b ? -1 : a < b) : 0;
+    }, 1));
+    EXPECT_EQ(order(), "cba");
+    EXPECT_EQ(list->GetItemText(0, 1), "userc"); // rows move whole
+    EXPECT_EQ(list->GetItemData(2), 1u);
+}
+
+class TTestDialog : public TDialog {
+public:
+    explicit TTestDialog(TWindow* parent) : TDialog(parent, "Test")
+    {
+        Line = new TEdit(this, 401, "", 10, 10, 100, 22);
+        Text = new TEdit(this, 402, "", 10, 40, 100, 60, 0, true);
+        Text->Attr.Style |= ES_WANTRETURN;
+    }
+    TEdit* Line;
+    TEdit* Text;
+};
+
+TEST_F(ControlsTest, DialogReturnsOnEnterAndEscapeAndAMultiLineEditThatWantsReturnsTakesEnter)
+{
+    Show();
+    struct Case {
+        const char* Name;
+        bool InText; // focus in the multi-line edit first
+        std::vector<int> Keys;
+        int Want;
+    };
+    const std::vector<Case> cases = {
+        {"enter", false, {Qt::Key_Return}, IDOK},
+        {"escape", false, {Qt::Key_Escape}, IDCANCEL},
+        {"enter in the multi-line edit, then escape", true, {Qt::Key_Return, Qt::Key_Escape}, IDCANCEL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTestDialog dialog(m_frame.get());
+        std::string textAfterEnter;
+        QTimer::singleShot(0, [&] {
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+            if (c.InText) {
+                dialog.Text->SetFocus();
+            }
+            for (int key : c.Keys) {
+                QWidget* focus = QApplication::focusWidget();
+                ASSERT_NE(focus, nullptr);
+                QTest::keyClick(focus, static_cast<Qt::Key>(key));
+                if (c.InText && textAfterEnter.empty()) {
+                    textAfterEnter = dialog.Text->GetText();
+                }
+            }
+        });
+        QTimer guard; // keeps a failure from hanging
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] { m_app->EndModal(-1); });
+        guard.start(30000);
+        EXPECT_EQ(dialog.Execute(), c.Want);
+        EXPECT_FALSE(dialog.HasWindow());
+        if (c.InText) {
+            EXPECT_EQ(textAfterEnter, "\n");
+        }
+    }
+}
+
+TEST_F(ControlsTest, TabMovesThroughTheTabStopsInCreationOrder)
+{
+    Show();
+    TTestDialog dialog(m_frame.get());
+    std::vector<TWindow*> seen;
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+        seen.push_back(TWindow::GetFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.push_back(TWindow::GetFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.push_back(TWindow::GetFocus());
+        dialog.CloseWindow(IDOK);
+    });
+    EXPECT_EQ(dialog.Execute(), IDOK);
+    EXPECT_EQ(seen, (std::vector<TWindow*>{dialog.Line, dialog.Text, dialog.Line}));
+}
+
+TEST_F(ControlsTest, WithoutATrayAddingTheIconFails)
+{
+    Show();
+    EXPECT_FALSE(TrayAvailable());
+    TTrayIcon tray(*m_frame, 140, kMsgTrayCallback);
+    EXPECT_FALSE(tray.Add("Quillmail Administration Utility"));
+    EXPECT_FALSE(tray.IsAdded());
+    EXPECT_TRUE(m_frame->IsWindowVisible()); // nothing is hidden without a tray
+}
+
+} // namespace
+} // namespace qm::gui

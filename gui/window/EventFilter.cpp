@@ -1,0 +1,476 @@
+// Input, focus and window-state events become window messages here, in the original window system's order:
+// NCHITTEST and SETCURSOR before every mouse message of a window without capture, double-clicks only for
+// classes that ask for them, KEYDOWN then CHAR, every one through the application's pre-filter. Nothing of Qt's
+// own reaches the windows: no shortcuts, no context menus of the standard controls.
+#include "gui/window/EventFilter.h"
+
+#include "gui/window/Application.h"
+#include "gui/window/WindowWidget.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QVariant>
+#include <QWindowStateChangeEvent>
+
+#include <optional>
+
+namespace qm::gui {
+
+namespace {
+
+constexpr const char* kOwnerProperty = "qmWindow";
+
+TPoint g_cursorPos{0, 0};
+TClickTracker g_clicks;
+// Buttons whose press the pre-filter ate: their release is eaten too.
+unsigned g_eatenButtons = 0;
+
+// The last mouse event turned into messages: Qt passes an unused mouse event on to the parent widgets as copies,
+// which must not become messages a second time.
+struct MouseKey {
+    int Type = 0;
+    quint64 Timestamp = 0;
+    QPoint Global;
+    bool operator==(const MouseKey&) const = default;
+};
+MouseKey g_lastMouse;
+bool g_lastMouseResult = false;
+
+int VirtualKey(const QKeyEvent& e)
+{
+    const int key = e.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return 'A' + (key - Qt::Key_A);
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        return '0' + (key - Qt::Key_0);
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
+        return VK_F1 + (key - Qt::Key_F1);
+    }
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return VK_TAB;
+    case Qt::Key_Backspace:
+        return VK_BACK;
+    case Qt::Key_Space:
+        return VK_SPACE;
+    case Qt::Key_Left:
+        return VK_LEFT;
+    case Qt::Key_Right:
+        return VK_RIGHT;
+    case Qt::Key_Up:
+        return VK_UP;
+    case Qt::Key_Down:
+        return VK_DOWN;
+    case Qt::Key_Home:
+        return VK_HOME;
+    case Qt::Key_End:
+        return VK_END;
+    case Qt::Key_PageUp:
+        return VK_PRIOR;
+    case Qt::Key_PageDown:
+        return VK_NEXT;
+    case Qt::Key_Insert:
+        return VK_INSERT;
+    case Qt::Key_Delete:
+        return VK_DELETE;
+    case Qt::Key_Shift:
+        return VK_SHIFT;
+    case Qt::Key_Control:
+        return VK_CONTROL;
+    case Qt::Key_Alt:
+        return VK_MENU;
+    case Qt::Key_Menu:
+        return VK_APPS;
+    case Qt::Key_Pause:
+        return VK_PAUSE;
+    default:
+        return 0;
+    }
+}
+
+// Keeps the input state's modifier and button keys in step with what Qt reports on each event.
+void SyncKeys(Qt::KeyboardModifiers modifiers, std::optional<Qt::MouseButtons> buttons)
+{
+    SetKeyDownState(VK_CONTROL, (modifiers & Qt::ControlModifier) != 0);
+    SetKeyDownState(VK_SHIFT, (modifiers & Qt::ShiftModifier) != 0);
+    SetKeyDownState(VK_MENU, (modifiers & Qt::AltModifier) != 0);
+    if (buttons) {
+        SetKeyDownState(VK_LBUTTON, (*buttons & Qt::LeftButton) != 0);
+        SetKeyDownState(VK_RBUTTON, (*buttons & Qt::RightButton) != 0);
+        SetKeyDownState(VK_MBUTTON, (*buttons & Qt::MiddleButton) != 0);
+    }
+}
+
+WPARAM MouseKeys(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    WPARAM keys = 0;
+    keys |= (buttons & Qt::LeftButton) ? MK_LBUTTON : 0;
+    keys |= (buttons & Qt::RightButton) ? MK_RBUTTON : 0;
+    keys |= (buttons & Qt::MiddleButton) ? MK_MBUTTON : 0;
+    keys |= (modifiers & Qt::ShiftModifier) ? MK_SHIFT : 0;
+    keys |= (modifiers & Qt::ControlModifier) ? MK_CONTROL : 0;
+    return keys;
+}
+
+// One queued input message: the pre-filter, then the window. Returns whether it was dispatched; wentDefault
+// tells whether it reached the default handling.
+bool DispatchInput(MSG& msg, bool* wentDefault)
+{
+    *wentDefault = false;
+    NoteActivity();
+    TApplication* app = TApplication::Current();
+    if (app != nullptr && app->ProcessAppMsg(msg)) {
+        return false;
+    }
+    TWindow* window = TWindow::FromHandle(msg.hwnd);
+    if (window == nullptr) {
+        return false;
+    }
+    Deliver(*window, msg.message, msg.wParam, msg.lParam, wentDefault);
+    return true;
+}
+
+bool IsStandardControl(const TWindow& window)
+{
+    return dynamic_cast<TWindowWidget*>(window.GetWidget()) == nullptr;
+}
+
+// Button index (0 left, 1 right, 2 middle) and the message numbers of each kind.
+int ButtonIndex(Qt::MouseButton b)
+{
+    switch (b) {
+    case Qt::LeftButton:
+        return 0;
+    case Qt::RightButton:
+        return 1;
+    case Qt::MiddleButton:
+        return 2;
+    default:
+        return -1;
+    }
+}
+
+constexpr UINT kDown[] = {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN};
+constexpr UINT kUp[] = {WM_LBUTTONUP, WM_RBUTTONUP, WM_MBUTTONUP};
+constexpr UINT kDbl[] = {WM_LBUTTONDBLCLK, WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK};
+// The non-client messages are the client ones shifted by WM_NCMOUSEMOVE - WM_MOUSEMOVE (middle: none here).
+constexpr UINT kNcOffset = WM_NCMOUSEMOVE - WM_MOUSEMOVE;
+
+bool HandleMouse(QWidget* widget, QMouseEvent* e)
+{
+    const QPoint global = e->globalPosition().toPoint();
+    g_cursorPos = TPoint(global.x(), global.y());
+    SetCursorPosState(g_cursorPos);
+    SyncKeys(e->modifiers(), e->buttons());
+
+    TWindow* capture = TWindow::GetCapture();
+    TWindow* target = capture != nullptr ? capture : WindowInternals::OwnerOf(widget);
+    if (target == nullptr || !target->HasWindow()) {
+        return false;
+    }
+    const MouseKey key{static_cast<int>(e->type()), e->timestamp(), global};
+    if (key == g_lastMouse) {
+        return g_lastMouseResult;
+    }
+    g_lastMouse = key;
+
+    const int button = ButtonIndex(e->button());
+    UINT msg = WM_MOUSEMOVE;
+    bool release = false;
+    bool press = false;
+    switch (e->type()) {
+    case QEvent::MouseMove:
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (button < 0) {
+            return g_lastMouseResult = true;
+        }
+        press = true;
+        break;
+    case QEvent::MouseButtonRelease:
+        if (button < 0) {
+            return g_lastMouseResult = true;
+        }
+        msg = kUp[button];
+        release = true;
+        break;
+    default:
+        return false;
+    }
+
+    const HWND handle = target->GetHandle();
+    int hit = HTCLIENT;
+    if (capture == nullptr) {
+        hit = static_cast<int>(Deliver(*target, WM_NCHITTEST, 0, MAKELPARAM(g_cursorPos.x, g_cursorPos.y)));
+        if (hit != HTCLIENT && button == 2) {
+            hit = HTCLIENT; // no non-client messages of the middle button here
+        }
+    }
+    if (press) {
+        // A second fast press is a double-click only for classes that ask (the non-client area always asks).
+        constexpr int kVk[] = {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON};
+        const bool wants = hit != HTCLIENT || (target->GetClass().Style & CS_DBLCLKS) != 0;
+        const UINT kind = g_clicks.Press(handle, kVk[button], g_cursorPos, e->timestamp(),
+                                         wants ? TClickTracker::TWantsDoubleClicks::Yes
+                                               : TClickTracker::TWantsDoubleClicks::No);
+        msg = kind == kDbl[button] ? kDbl[button] : kDown[button];
+    }
+    if (capture == nullptr) {
+        if (hit != HTCLIENT) {
+            msg += kNcOffset;
+        }
+        if (!target->HasWindow()) {
+            return g_lastMouseResult = true;
+        }
+        if (!release) {
+            Deliver(*target, WM_SETCURSOR, handle, MAKELPARAM(hit, msg));
+            if (!target->HasWindow()) {
+                return g_lastMouseResult = true;
+            }
+        }
+    }
+
+    const unsigned bit = button >= 0 ? (1u << button) : 0u;
+    if (release && (g_eatenButtons & bit) != 0) {
+        g_eatenButtons &= ~bit;
+        return g_lastMouseResult = true;
+    }
+    MSG m;
+    m.hwnd = handle;
+    m.message = msg;
+    m.pt = g_cursorPos;
+    m.time = static_cast<DWORD>(e->timestamp());
+    if (hit == HTCLIENT) {
+        const TPoint p = target->ScreenToClient(g_cursorPos);
+        m.wParam = MouseKeys(e->buttons(), e->modifiers());
+        m.lParam = MAKELPARAM(p.x, p.y);
+    } else {
+        m.wParam = static_cast<WPARAM>(hit);
+        m.lParam = MAKELPARAM(g_cursorPos.x, g_cursorPos.y);
+    }
+    bool wentDefault = false;
+    const bool dispatched = DispatchInput(m, &wentDefault);
+    if (!dispatched && press) {
+        g_eatenButtons |= bit;
+    }
+    // A standard control does its own thing when its window left the message to the default handling.
+    const bool letQt = dispatched && wentDefault && capture == nullptr && IsStandardControl(*target);
+    return g_lastMouseResult = !letQt;
+}
+
+bool HandleKey(QWidget* widget, QKeyEvent* e)
+{
+    SyncKeys(e->modifiers(), std::nullopt);
+    TWindow* target = WindowInternals::OwnerOf(widget);
+    if (target == nullptr) {
+        return false;
+    }
+    // A key an unused control passed on to its parent widget is no new message.
+    QWidget* focus = QApplication::focusWidget();
+    if (focus != nullptr && focus != widget && WindowInternals::OwnerOf(focus) != target) {
+        return false;
+    }
+    const int vk = VirtualKey(*e);
+    const bool press = e->type() == QEvent::KeyPress;
+    if (vk != 0) {
+        SetKeyDownState(vk, press);
+    }
+    const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
+    const bool sys = alt || vk == VK_F10;
+    MSG m;
+    m.hwnd = target->GetHandle();
+    m.message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+    m.wParam = static_cast<WPARAM>(vk);
+    LPARAM lp = 1 | (static_cast<LPARAM>(e->nativeScanCode() & 0xFF) << 16);
+    lp |= alt ? (LPARAM(1) << 29) : 0;
+    lp |= (e->isAutoRepeat() || !press) ? (LPARAM(1) << 30) : 0;
+    lp |= press ? 0 : (LPARAM(1) << 31);
+    m.lParam = lp;
+    m.pt = g_cursorPos;
+    m.time = static_cast<DWORD>(e->timestamp());
+    bool allDefault = true;
+    bool wentDefault = false;
+    bool dispatched = vk == 0 || DispatchInput(m, &wentDefault);
+    allDefault = dispatched && (vk == 0 || wentDefault);
+    if (dispatched && press && target->HasWindow()) {
+        // The characters the key typed, as TranslateMessage makes them.
+        for (const QChar ch : e->text()) {
+            if (ch.isNull()) {
+                continue;
+            }
+            MSG c = m;
+            c.message = sys ? WM_SYSCHAR : WM_CHAR;
+            c.wParam = ch.unicode();
+            c.lParam = lp;
+            const bool charDispatched = DispatchInput(c, &wentDefault);
+            allDefault = allDefault && charDispatched && wentDefault;
+        }
+    }
+    if (!dispatched) {
+        return true;
+    }
+    return !(allDefault && target->HasWindow() && IsStandardControl(*target));
+}
+
+bool HandleFocus(QWidget* widget, QFocusEvent* e)
+{
+    TWindow* target = WindowInternals::OwnerOf(widget);
+    if (target == nullptr || widget != target->GetWidget()) {
+        return false;
+    }
+    Deliver(*target, e->gotFocus() ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
+    return false;
+}
+
+// The window manager minimised a top-level window: the window hears SC_MINIMIZE while it is still shown and
+// decides (its default handling keeps it minimised; the console hides it into the tray instead). Qt reports the
+// minimising only after the fact and the platform echoes state changes back, so the state is not undone here.
+bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
+{
+    TWindow* target = WindowInternals::OwnerOf(widget);
+    if (target == nullptr || widget != target->GetWidget() || !widget->isWindow()) {
+        return false;
+    }
+    const bool nowMinimized = (widget->windowState() & Qt::WindowMinimized) != 0;
+    const bool wasMinimized = (e->oldState() & Qt::WindowMinimized) != 0;
+    if (!nowMinimized || wasMinimized || widget->property("qmMinimizing").toBool()) {
+        return false;
+    }
+    // Asked once the state change is over (showMinimized shows the window again after it).
+    const HWND handle = target->GetHandle();
+    QTimer::singleShot(0, widget, [handle, widget] {
+        TWindow* window = TWindow::FromHandle(handle);
+        if (window == nullptr || window->GetWidget() != widget) {
+            return;
+        }
+        widget->setProperty("qmMinimizing", true);
+        Deliver(*window, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(g_cursorPos.x, g_cursorPos.y));
+        if (window->GetWidget() == widget) {
+            widget->setProperty("qmMinimizing", false);
+        }
+    });
+    return false;
+}
+
+} // namespace
+
+bool TEventFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr) {
+        return false;
+    }
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // No Qt shortcut fires: the key goes on as an ordinary key press.
+        event->accept();
+        return true;
+    case QEvent::Shortcut:
+        return true;
+    case QEvent::ContextMenu:
+        return WindowInternals::OwnerOf(widget) != nullptr;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+        return HandleMouse(widget, static_cast<QMouseEvent*>(event));
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        return HandleKey(widget, static_cast<QKeyEvent*>(event));
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        return HandleFocus(widget, static_cast<QFocusEvent*>(event));
+    case QEvent::WindowStateChange:
+        return HandleStateChange(widget, static_cast<QWindowStateChangeEvent*>(event));
+    default:
+        return false;
+    }
+}
+
+void TagWidget(QWidget* widget, TWindow* owner)
+{
+    if (widget == nullptr) {
+        return;
+    }
+    widget->setProperty(kOwnerProperty, QVariant::fromValue(reinterpret_cast<quintptr>(owner)));
+    if (owner != nullptr && dynamic_cast<TWindowWidget*>(widget) == nullptr) {
+        // Standard controls open no menu of their own on the right button.
+        widget->setContextMenuPolicy(Qt::PreventContextMenu);
+    }
+}
+
+TWindow* WindowInternals::OwnerOf(QObject* object)
+{
+    for (QObject* o = object; o != nullptr; o = o->parent()) {
+        const QVariant v = o->property(kOwnerProperty);
+        if (v.isValid()) {
+            return reinterpret_cast<TWindow*>(v.value<quintptr>());
+        }
+        if (auto* w = qobject_cast<QWidget*>(o); w != nullptr && w->isWindow()) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+QPoint WindowInternals::ClientOrigin(const TWindow& window)
+{
+    const TRect insets = window.GetNonClientInsets();
+    return QPoint(insets.left, insets.top);
+}
+
+void WindowInternals::GeometryChanged(TWindow& window)
+{
+    QWidget* widget = window.GetWidget();
+    if (widget == nullptr) {
+        return;
+    }
+    QRect g = widget->geometry();
+    TWindow* parent = window.GetParent();
+    if (!widget->isWindow() && parent != nullptr) {
+        g.translate(-ClientOrigin(*parent));
+    }
+    const TSize size(g.width(), g.height());
+    const TPoint pos(g.x(), g.y());
+    if (size != window.m_lastSize) {
+        window.m_lastSize = size;
+        // The window answers how much of itself is non-client area.
+        TRect rect(TPoint(g.x(), g.y()), size);
+        const TRect before = rect;
+        Deliver(window, WM_NCCALCSIZE, 0, reinterpret_cast<LPARAM>(&rect));
+        window.m_ncInsets = TRect(rect.left - before.left, rect.top - before.top, before.right - rect.right,
+                                  before.bottom - rect.bottom);
+        if (!window.HasWindow()) {
+            return;
+        }
+        const TRect client = window.GetClientRect();
+        const WPARAM kind = widget->isMinimized() ? 1 : (widget->isMaximized() ? 2 : 0);
+        Deliver(window, WM_SIZE, kind, MAKELPARAM(client.Width(), client.Height()));
+        if (auto* own = dynamic_cast<TWindowWidget*>(widget); own != nullptr && window.HasWindow()) {
+            own->InvalidateFrame();
+            own->InvalidateClient(QRect(0, 0, client.Width(), client.Height()), true);
+        }
+        if (parent != nullptr && parent->HasWindow() && window.HasWindow()) {
+            Deliver(*parent, WM_PARENTNOTIFY, MAKEWPARAM(WM_SIZE, static_cast<WORD>(window.GetId())),
+                    static_cast<LPARAM>(window.GetHandle()));
+        }
+    }
+    if (window.HasWindow() && pos != window.m_lastPos) {
+        window.m_lastPos = pos;
+        Deliver(window, WM_MOVE, 0, MAKELPARAM(pos.x, pos.y));
+    }
+}
+
+} // namespace qm::gui

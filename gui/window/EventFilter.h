@@ -1,0 +1,16 @@
+// The application's one event filter: turns Qt's input, focus and state events into the window messages of the
+// original window system, in its order, and passes them through the application's pre-filter.
+#pragma once
+
+#include "gui/model/WinTypes.h"
+
+#include <QObject>
+
+namespace qm::gui {
+
+class TEventFilter final : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+} // namespace qm::gui

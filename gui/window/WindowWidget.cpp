@@ -1,0 +1,255 @@
+// The widget of a painted window and the window contexts over its image.
+#include "gui/window/WindowWidget.h"
+
+#include "gui/draw/DcImpl.h"
+#include "gui/window/WindowDc.h"
+
+#include <QCloseEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace qm::gui {
+
+namespace {
+
+QRect ToQRect(const TRect& r)
+{
+    return QRect(r.left, r.top, r.Width(), r.Height());
+}
+
+TRect ToTRect(const QRect& r)
+{
+    return TRect(r.left(), r.top(), r.left() + r.width(), r.top() + r.height());
+}
+
+// QMGUI_SHOT=file.png: the first top-level window to finish its first paint is written to that file once.
+void MaybeWriteShot(QWidget* widget)
+{
+    static bool written = false;
+    const char* path = std::getenv("QMGUI_SHOT");
+    if (written || path == nullptr || *path == '\0' || !widget->isWindow()) {
+        return;
+    }
+    written = true;
+    const QString file = QString::fromLocal8Bit(path);
+    // After the children have had their first paint too.
+    QTimer::singleShot(0, widget, [widget, file] { widget->grab().save(file, "PNG"); });
+}
+
+} // namespace
+
+TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags flags)
+    : QWidget(parent, flags), m_owner(owner)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+    setAutoFillBackground(false);
+}
+
+TWindowWidget::~TWindowWidget()
+{
+    if (m_owner != nullptr && m_owner->GetWidget() == this) {
+        WindowInternals::SetWidget(*m_owner, nullptr);
+    }
+}
+
+QImage& TWindowWidget::Image()
+{
+    if (m_image.size() != size()) {
+        QImage grown(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+        grown.fill(qRgb(255, 255, 255));
+        if (!m_image.isNull()) {
+            QPainter p(&grown);
+            p.drawImage(0, 0, m_image);
+        }
+        m_image = grown;
+    }
+    return m_image;
+}
+
+void TWindowWidget::InvalidateClient(const QRect& rect, bool erase)
+{
+    m_invalid |= rect;
+    m_erase = m_erase || erase;
+    if (m_owner != nullptr) {
+        update(rect.translated(WindowInternals::ClientOrigin(*m_owner)));
+    }
+}
+
+void TWindowWidget::InvalidateFrame()
+{
+    m_ncDirty = true;
+    update();
+}
+
+void TWindowWidget::RunPaint()
+{
+    if (m_owner == nullptr || m_inPaint) {
+        return;
+    }
+    TWindow& w = *m_owner;
+    Image();
+    if (m_ncDirty) {
+        m_ncDirty = false;
+        Deliver(w, WM_NCPAINT, 1, 0);
+        if (m_owner == nullptr) {
+            return;
+        }
+    }
+    const QRect client = ToQRect(w.GetClientRect());
+    const QRect rect = m_invalid & client;
+    const bool erase = m_erase;
+    m_invalid = QRect();
+    m_erase = false;
+    if (rect.isEmpty()) {
+        return;
+    }
+    bool stillErase = erase;
+    if (erase) {
+        TClientDC dc(w);
+        dc.IntersectClipRect(ToTRect(rect));
+        stillErase = Deliver(w, WM_ERASEBKGND, reinterpret_cast<WPARAM>(static_cast<TDC*>(&dc)), 0) == 0;
+        if (m_owner == nullptr) {
+            return;
+        }
+    }
+    m_paintRect = rect;
+    m_paintErase = stillErase;
+    m_inPaint = true;
+    Deliver(w, WM_PAINT, 0, 0);
+    m_inPaint = false;
+    m_paintRect = QRect();
+    if (!m_painted) {
+        m_painted = true;
+        MaybeWriteShot(this);
+    }
+}
+
+void TWindowWidget::paintEvent(QPaintEvent* event)
+{
+    RunPaint();
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const QRect r = event->rect();
+    painter.drawImage(r, Image(), r);
+}
+
+void TWindowWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_owner != nullptr) {
+        WindowInternals::GeometryChanged(*m_owner);
+    }
+}
+
+void TWindowWidget::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (m_owner != nullptr) {
+        WindowInternals::GeometryChanged(*m_owner);
+    }
+}
+
+void TWindowWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_owner != nullptr) {
+        m_ncDirty = true;
+        InvalidateClient(ToQRect(m_owner->GetClientRect()), true);
+    }
+}
+
+void TWindowWidget::closeEvent(QCloseEvent* event)
+{
+    // The window manager's close box: the window decides through WM_SYSCOMMAND and WM_CLOSE.
+    event->ignore();
+    if (m_owner != nullptr) {
+        Deliver(*m_owner, WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+}
+
+bool TWindowWidget::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ContextMenu:
+        // Messages go to one window: nothing passes on to the parent widget.
+        event->accept();
+        return true;
+    default:
+        return handled;
+    }
+}
+
+// The contexts.
+
+namespace {
+
+std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
+{
+    auto impl = std::make_unique<TDC::Impl>();
+    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    if (widget == nullptr) {
+        // A standard control paints itself; drawing on it goes nowhere.
+        impl->Own = QImage(1, 1, QImage::Format_ARGB32);
+        AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
+        return impl;
+    }
+    QImage* image = &widget->Image();
+    if (wholeWindow) {
+        AttachDc(*impl, image, QPoint(0, 0), TRect(0, 0, image->width(), image->height()));
+    } else {
+        const TRect client = window.GetClientRect();
+        AttachDc(*impl, image, WindowInternals::ClientOrigin(window), client);
+    }
+    QPointer<TWindowWidget> guard(widget);
+    impl->Changed = [guard](const QRect& r) {
+        if (!guard.isNull() && !guard->InPaint()) {
+            guard->update(r);
+        }
+    };
+    return impl;
+}
+
+std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
+{
+    auto impl = WindowImpl(window, false);
+    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    if (widget == nullptr || !widget->InPaint()) {
+        impl->Clip = TRect(0, 0, 0, 0);
+        *erase = false;
+        *rect = TRect();
+        return impl;
+    }
+    *rect = ToTRect(widget->PaintRect());
+    *erase = widget->PaintErase();
+    impl->Clip = *rect;
+    return impl;
+}
+
+} // namespace
+
+TPaintDC::TPaintDC(TWindow& window) : TDC(PaintImpl(window, &m_erase, &m_rect)) {}
+
+TPaintDC::~TPaintDC() = default;
+
+TClientDC::TClientDC(TWindow& window) : TDC(WindowImpl(window, false)) {}
+
+TClientDC::~TClientDC() = default;
+
+TWindowDC::TWindowDC(TWindow& window) : TDC(WindowImpl(window, true)) {}
+
+TWindowDC::~TWindowDC() = default;
+
+} // namespace qm::gui
