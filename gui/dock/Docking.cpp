@@ -164,7 +164,7 @@ void TEdgeSlip::ReLayout()
     // Bars in order along the edge by where they stand; none overlaps the one before it.
     std::vector<TWindow*> bars;
     for (TWindow* child : GetChildren()) {
-        if (child->HasWindow() && child->IsWindowVisible()) {
+        if (child->HasWindow() && (child->GetStyle() & WS_VISIBLE) != 0) {
             bars.push_back(child);
         }
     }

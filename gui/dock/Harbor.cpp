@@ -164,16 +164,16 @@ void THarbor::DragMove(const TPoint& screen, bool controlDown)
     const TRect client = m_frame.GetClientRect();
     const TRect frameClient(m_frame.ClientToScreen(client.TopLeft()), m_frame.ClientToScreen(client.BottomRight()));
     std::vector<TDockEdge> edges;
+    // Every edge is a candidate: one without a slip yet gets its slip when the bar lands there.
     for (int loc = alTop; loc <= alRight; ++loc) {
         TDockingSlip* slip = m_slips[loc];
-        if (slip == nullptr) {
-            continue;
-        }
-        TWindow* w = slip->GetSlipWindow();
         TRect rect;
-        if (w->HasWindow() && !w->GetChildren().empty() && w->GetWindowRect().Width() > 0 &&
-            w->GetWindowRect().Height() > 0) {
-            rect = w->GetWindowRect();
+        if (slip != nullptr) {
+            TWindow* w = slip->GetSlipWindow();
+            if (w->HasWindow() && !w->GetChildren().empty() && w->GetWindowRect().Width() > 0 &&
+                w->GetWindowRect().Height() > 0) {
+                rect = w->GetWindowRect();
+            }
         }
         edges.push_back(TDockEdge{static_cast<TAbsLocation>(loc), rect});
     }

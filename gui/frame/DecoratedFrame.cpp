@@ -46,8 +46,7 @@ void TDecoratedFrame::Insert(TWindow& decoration, TAbsLocation location)
         decoration.Create();
     }
     m_layout.Insert(key, location, DesiredSizeOf(decoration));
-    m_layout.SetVisible(key, !decoration.HasWindow() || decoration.IsWindowVisible() ||
-                                 (decoration.Attr.Style & WS_VISIBLE) != 0);
+    m_layout.SetVisible(key, (decoration.GetStyle() & WS_VISIBLE) != 0);
     if (HasWindow()) {
         Layout();
     }
@@ -86,7 +85,8 @@ void TDecoratedFrame::Layout()
             continue;
         }
         m_layout.SetDesiredSize(static_cast<int>(key), DesiredSizeOf(*d));
-        m_layout.SetVisible(static_cast<int>(key), d->HasWindow() && d->IsWindowVisible());
+        // The style bit, not the widget: children of a frame not shown yet count as shown.
+        m_layout.SetVisible(static_cast<int>(key), d->HasWindow() && (d->GetStyle() & WS_VISIBLE) != 0);
     }
     const TDecorationLayout::TResult result = m_layout.Layout(GetClientRect());
     for (const auto& placed : result.Decorations) {

@@ -261,7 +261,7 @@ void TGadgetWindow::Paint(TDC& dc, bool erase, TRect& rect)
 void TGadgetWindow::PaintGadgets(TDC& dc, bool, TRect& rect)
 {
     for (TGadget* g = FirstGadget(); g != nullptr; g = NextGadget(*g)) {
-        if (!g->IsVisible() || !g->GetBounds().Touches(rect)) {
+        if (!g->IsVisible() || (!rect.IsEmpty() && !g->GetBounds().Touches(rect))) {
             continue;
         }
         g->Paint(dc); // the border first, then the contents
