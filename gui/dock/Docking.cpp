@@ -1,0 +1,212 @@
+// The dockable control bar and the framework's edge slip.
+#include "gui/dock/Docking.h"
+
+#include "gui/dock/Harbor.h"
+#include "gui/draw/Dc.h"
+#include "gui/frame/DecoratedFrame.h"
+#include "gui/model/DockTarget.h"
+
+#include <algorithm>
+
+namespace qm::gui {
+namespace {
+
+bool IsRouted(UINT msg)
+{
+    return msg == WM_COMMAND || msg == WM_COMMAND_ENABLE || msg == kMsgGadgetHint || msg == kMsgGadgetTooltip;
+}
+
+} // namespace
+
+TDockingSlip* SlipOf(TWindow& window)
+{
+    return dynamic_cast<TDockingSlip*>(window.GetParent());
+}
+
+TDockableControlBar::TDockableControlBar(TWindow* parent, TTileDirection direction, TFont font)
+    : TGadgetWindow(parent, direction, std::move(font))
+{
+    SetMargins(TMargins{10, 4, 4, 4}); // the grip stands in the left margin
+    SetShrinkWrap(true, true);
+}
+
+TAbsLocation TDockableControlBar::GetLocation()
+{
+    TDockingSlip* slip = SlipOf(*this);
+    return slip != nullptr ? slip->GetLocation() : alNone;
+}
+
+TSize TDockableControlBar::ComputeSize(TAbsLocation location)
+{
+    const TTileDirection old = GetDirection();
+    const TMargins oldMargins = GetMargins();
+    SetDirection(DirectionForLocation(location));
+    const bool vertical = location == alLeft || location == alRight;
+    SetMargins(vertical ? TMargins{4, 4, 10, 4} : TMargins{10, 4, 4, 4});
+    TSize size;
+    GetDesiredSize(size);
+    SetDirection(old);
+    SetMargins(oldMargins);
+    return size;
+}
+
+void TDockableControlBar::Layout(TAbsLocation location)
+{
+    SetDirection(DirectionForLocation(location));
+    const bool vertical = location == alLeft || location == alRight;
+    SetMargins(vertical ? TMargins{4, 4, 10, 4} : TMargins{10, 4, 4, 4});
+    LayoutSession();
+}
+
+bool TDockableControlBar::ShouldBeginDrag(const TPoint& point)
+{
+    return GetClientRect().Contains(point) && GadgetFromPoint(point) == nullptr;
+}
+
+LRESULT TDockableControlBar::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_LBUTTONDOWN) {
+        const TPoint point(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+        if (GetHarbor() != nullptr && ShouldBeginDrag(point)) {
+            GetHarbor()->DockDragBegin(*this, ClientToScreen(point));
+            return 0;
+        }
+    }
+    return TGadgetWindow::WindowProc(msg, wParam, lParam);
+}
+
+void TDockableControlBar::Paint(TDC& dc, bool erase, TRect& rect)
+{
+    TGadgetWindow::Paint(dc, erase, rect);
+    if (GetLocation() == alNone) {
+        return;
+    }
+    // The grip: two raised bars across the bar's start.
+    const TRect client = GetClientRect();
+    const bool vertical = GetDirection() == Vertical;
+    for (int i = 0; i < 2; ++i) {
+        const TRect bar = vertical ? TRect(3, 3 + 3 * i, client.right - 3, 6 + 3 * i)
+                                   : TRect(3 + 3 * i, 3, 6 + 3 * i, client.bottom - 3);
+        dc.Draw3dRect(bar, TColor::FromSys(COLOR_BTNHIGHLIGHT), TColor::FromSys(COLOR_BTNSHADOW));
+    }
+}
+
+TEdgeSlip::TEdgeSlip(TWindow& frame, TAbsLocation location)
+    : TWindow(&frame)
+    , m_location(location)
+{
+    Attr.Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    Attr.W = 0;
+    Attr.H = 0;
+}
+
+void TEdgeSlip::GetWindowClass(TWindowClass& windowClass)
+{
+    TWindow::GetWindowClass(windowClass);
+    windowClass.Name = "EdgeSlip";
+    windowClass.Background = TColor::FromSys(COLOR_BTNFACE);
+}
+
+void TEdgeSlip::DockableInsert(TDockable& dockable, const TPoint* topLeft)
+{
+    TWindow* window = dockable.GetWindow();
+    window->ShowWindow(SW_HIDE);
+    window->Attr.Style = (window->Attr.Style & ~WS_POPUP) | WS_CHILD | WS_VISIBLE;
+    window->SetParent(this);
+    dockable.SetHarbor(GetHarbor());
+    m_inLayout = true;
+    if (HasWindow() && !window->HasWindow()) {
+        window->Create();
+    }
+    dockable.Layout(m_location);
+    m_inLayout = false;
+    // Without a drop point the bar goes after the others.
+    TPoint at(0, 0);
+    if (topLeft != nullptr) {
+        at = *topLeft;
+    } else {
+        for (TWindow* child : GetChildren()) {
+            if (child != window && child->HasWindow()) {
+                const TRect r = child->GetWindowRect();
+                const TPoint end = ScreenToClient(r.BottomRight());
+                at = Horizontal() ? TPoint(std::max(at.x, end.x), 0) : TPoint(0, std::max(at.y, end.y));
+            }
+        }
+    }
+    if (window->HasWindow()) {
+        window->SetWindowPos(kHwndTop, Horizontal() ? at.x : 0, Horizontal() ? 0 : at.y, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        window->ShowWindow(SW_SHOWNA);
+    }
+    ReLayout();
+}
+
+void TEdgeSlip::DockableMove(TDockable& dockable, const TPoint* topLeft)
+{
+    TWindow* window = dockable.GetWindow();
+    const TPoint at = topLeft != nullptr ? *topLeft : TPoint(0, 0);
+    if (window->HasWindow()) {
+        window->SetWindowPos(kHwndTop, Horizontal() ? at.x : 0, Horizontal() ? 0 : at.y, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ReLayout();
+}
+
+void TEdgeSlip::DockableRemoved(TDockable&)
+{
+    ReLayout();
+}
+
+void TEdgeSlip::ReLayout()
+{
+    if (m_inLayout || !HasWindow()) {
+        return;
+    }
+    m_inLayout = true;
+    // Bars in order along the edge by where they stand; none overlaps the one before it.
+    std::vector<TWindow*> bars;
+    for (TWindow* child : GetChildren()) {
+        if (child->HasWindow() && (child->GetStyle() & WS_VISIBLE) != 0) {
+            bars.push_back(child);
+        }
+    }
+    const auto along = [this](TWindow* w) {
+        const TPoint p = ScreenToClient(w->GetWindowRect().TopLeft());
+        return Horizontal() ? p.x : p.y;
+    };
+    std::stable_sort(bars.begin(), bars.end(), [&](TWindow* a, TWindow* b) { return along(a) < along(b); });
+    int next = 0;
+    int thickness = 0;
+    for (TWindow* bar : bars) {
+        const TRect r = bar->GetWindowRect();
+        const int pos = std::max(next, along(bar));
+        bar->SetWindowPos(kHwndTop, Horizontal() ? pos : 0, Horizontal() ? 0 : pos, 0, 0,
+                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        next = pos + (Horizontal() ? r.Width() : r.Height());
+        thickness = std::max(thickness, Horizontal() ? r.Height() : r.Width());
+    }
+    m_inLayout = false;
+    if (thickness == m_thickness) {
+        return;
+    }
+    m_thickness = thickness;
+    const TRect own = GetWindowRect();
+    SetWindowPos(kHwndTop, 0, 0, Horizontal() ? own.Width() : thickness, Horizontal() ? thickness : own.Height(),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (auto* frame = dynamic_cast<TDecoratedFrame*>(GetParent()); frame != nullptr) {
+        frame->ReLayout();
+    }
+}
+
+LRESULT TEdgeSlip::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (IsRouted(msg)) {
+        return GetParent() != nullptr && GetParent()->HasWindow() ? GetParent()->SendMessage(msg, wParam, lParam) : 0;
+    }
+    if (msg == WM_PARENTNOTIFY && LOWORD(wParam) == WM_SIZE && !m_inLayout) {
+        ReLayout();
+    }
+    return TWindow::WindowProc(msg, wParam, lParam);
+}
+
+} // namespace qm::gui

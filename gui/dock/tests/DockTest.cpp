@@ -1,0 +1,257 @@
+// Docking: bars in edge slips, the harbour's drag with its outline on the screen overlay, floating slips with
+// their drawn caption and close box, and the pictures of a floating slip, an open owner-drawn menu and a dialog.
+#include "gui/ctrl/Controls.h"
+#include "gui/ctrl/Dialog.h"
+#include "gui/dock/tests/DockTestSupport.h"
+#include "gui/menu/MenuView.h"
+#include "gui/model/DockTarget.h"
+
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace qm::gui {
+namespace {
+
+constexpr int kGlyph = 9101;
+
+class DockTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::GuiTestApp();
+        ClearScreenOverlay();
+        RegisterBitmapResource(kGlyph, test::Glyph(TColor(RGB(0, 128, 0))));
+        m_app = std::make_unique<TApplication>();
+        m_frame = std::make_unique<TDecoratedFrame>(nullptr, "Docking", new TWindow(nullptr));
+        m_frame->Attr.X = 30;
+        m_frame->Attr.Y = 30;
+        m_frame->Attr.W = 500;
+        m_frame->Attr.H = 340;
+        m_harbor = new THarbor(*m_frame);
+        ASSERT_TRUE(m_frame->Create());
+        m_frame->ShowWindow(SW_SHOWNORMAL);
+        m_bar = new TDockableControlBar(nullptr);
+        m_bar->SetCaption("Standard");
+        for (int i = 0; i < 3; ++i) {
+            m_bar->Insert(std::make_unique<TButtonGadget>(kGlyph, 400 + i, TButtonGadget::Command, true));
+        }
+        m_harbor->Insert(*m_bar, alTop);
+        ASSERT_TRUE(test::Pump([&] { return m_bar->HasWindow() && m_bar->IsWindowVisible(); }));
+    }
+
+    void TearDown() override
+    {
+        m_frame->Destroy();
+        m_frame.reset();
+        m_app.reset();
+        ClearScreenOverlay();
+    }
+
+    TEdgeSlip* TopSlip() { return dynamic_cast<TEdgeSlip*>(m_harbor->GetEdgeSlip(alTop)); }
+
+    // Drags the bar from its grip to a screen point, checking the outline on the overlay on the way.
+    void DragBarTo(TPoint target, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget* widget = m_bar->GetWidget();
+        const QPoint grip = test::WidgetPoint(*m_bar, TPoint(4, 4));
+        test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, grip, Qt::LeftButton);
+        ASSERT_TRUE(m_harbor->IsDragging());
+        const QPoint local = widget->mapFromGlobal(QPoint(target.x, target.y));
+        test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, local, Qt::LeftButton, modifiers);
+        const TRect outline = m_harbor->DragRect();
+        EXPECT_TRUE(ScreenOverlayPixel(outline.TopLeft()).has_value()) << "no outline on the overlay";
+        EXPECT_FALSE(ScreenOverlayPixel(outline.TopLeft().OffsetBy(5, 5)).has_value());
+        test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::LeftButton, local, Qt::NoButton, modifiers);
+        EXPECT_FALSE(m_harbor->IsDragging());
+        // The overlay has its pixels back.
+        EXPECT_FALSE(ScreenOverlayPixel(outline.TopLeft()).has_value());
+    }
+
+    std::unique_ptr<TApplication> m_app;
+    std::unique_ptr<TDecoratedFrame> m_frame;
+    THarbor* m_harbor = nullptr;
+    TDockableControlBar* m_bar = nullptr;
+};
+
+TEST_F(DockTest, EdgeSlipIsAsThickAsItsBarAndTheClientStartsBelowIt)
+{
+    TEdgeSlip* slip = TopSlip();
+    ASSERT_NE(slip, nullptr);
+    EXPECT_EQ(m_bar->GetParent(), slip);
+    EXPECT_EQ(slip->GetThickness(), m_bar->GetWindowRect().Height());
+    EXPECT_EQ(m_frame->GetClientWindow()->GetWindowRect().top, slip->GetWindowRect().bottom);
+    EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Horizontal);
+}
+
+TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
+{
+    // Targets relative to the frame's client area as it is at each step (slips come and go).
+    struct Case {
+        const char* Name;
+        std::function<TPoint(const TRect&)> Target;
+        Qt::KeyboardModifiers Modifiers;
+        TAbsLocation Want;
+    };
+
+    const Case cases[] = {
+            {"middle floats", [](const TRect& r) { return TPoint(r.left + r.Width() / 2, r.top + r.Height() / 2); },
+             Qt::NoModifier, alNone},
+            {"left edge docks", [](const TRect& r) { return TPoint(r.left + 2, r.top + r.Height() / 2); },
+             Qt::NoModifier, alLeft},
+            {"top with ctrl floats", [](const TRect& r) { return TPoint(r.left + 60, r.top + 2); }, Qt::ControlModifier,
+             alNone},
+            {"back to the top", [](const TRect& r) { return TPoint(r.left + 60, r.top + 2); }, Qt::NoModifier, alTop},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRect client = m_frame->GetClientRect();
+        const TRect screen(m_frame->ClientToScreen(client.TopLeft()), m_frame->ClientToScreen(client.BottomRight()));
+        DragBarTo(c.Target(screen), c.Modifiers);
+        TDockingSlip* slip = SlipOf(*m_bar);
+        ASSERT_NE(slip, nullptr);
+        EXPECT_EQ(slip->GetLocation(), c.Want);
+        EXPECT_EQ(m_bar->GetDirection(), DirectionForLocation(c.Want));
+        if (c.Want == alNone) {
+            EXPECT_NE(dynamic_cast<TFloatingSlip*>(slip), nullptr);
+        }
+        EXPECT_TRUE(m_bar->IsWindowVisible());
+    }
+    // The left slip left empty takes no room.
+    EXPECT_EQ(dynamic_cast<TEdgeSlip*>(m_harbor->GetEdgeSlip(alLeft))->GetThickness(), 0);
+}
+
+TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)
+{
+    m_harbor->Insert(*m_bar, alNone);
+    auto* slip = dynamic_cast<TFloatingSlip*>(SlipOf(*m_bar));
+    ASSERT_NE(slip, nullptr);
+    ASSERT_TRUE(test::Pump([&] {
+        auto* w = dynamic_cast<TWindowWidget*>(slip->GetWidget());
+        return w != nullptr && w->Painted();
+    }));
+    EXPECT_EQ(slip->GetCaption(), "Standard");
+    const TNonClientGeometry g = slip->Geometry();
+    ASSERT_FALSE(g.Caption.IsEmpty());
+    ASSERT_FALSE(g.CloseBox.IsEmpty());
+    // The client area holds the bar exactly.
+    EXPECT_EQ(g.Client.Size(), m_bar->GetWindowRect().Size());
+    EXPECT_EQ(test::WindowPixel(*slip, g.Caption.TopLeft().OffsetBy(1, 1)), TColor::FromSys(COLOR_ACTIVECAPTION).Rgb());
+    const TRect window = slip->GetWindowRect();
+
+    struct Hit {
+        TPoint At;
+        LRESULT Want;
+    };
+
+    const Hit hits[] = {{g.Caption.TopLeft().OffsetBy(3, 2), HTCAPTION},
+                        {g.CloseBox.TopLeft().OffsetBy(2, 2), HTCLOSE},
+                        {g.Client.TopLeft().OffsetBy(2, 2), HTCLIENT}};
+    for (const Hit& h : hits) {
+        const TPoint screen = h.At.OffsetBy(window.left, window.top);
+        EXPECT_EQ(slip->SendMessage(WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)), h.Want);
+    }
+    EXPECT_TRUE(test::WriteShot(*slip, "floating-slip"));
+
+    const TPoint box = g.CloseBox.TopLeft().OffsetBy(window.left + 3, window.top + 3);
+    slip->SendMessage(WM_NCLBUTTONDOWN, HTCLOSE, MAKELPARAM(box.x, box.y));
+    slip->SendMessage(WM_NCLBUTTONUP, HTCLOSE, MAKELPARAM(box.x, box.y));
+    EXPECT_FALSE(slip->IsWindowVisible());
+}
+
+TEST_F(DockTest, PicturesOfAnOpenOwnerDrawnMenuAndADialog)
+{
+    // The frame paints its menu items itself: a coloured square before each label.
+    class TMenuFrame : public TDecoratedFrame {
+    public:
+        TMenuFrame()
+            : TDecoratedFrame(nullptr, "Menus", new TWindow(nullptr), true)
+        {}
+
+        LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+        {
+            if (msg == WM_MEASUREITEM) {
+                auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+                mis->itemWidth = 140;
+                mis->itemHeight = 22;
+                return 1;
+            }
+            if (msg == WM_DRAWITEM) {
+                auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+                TDC& dc = *dis->hDC;
+                const bool selected = (dis->itemState & ODS_SELECTED) != 0;
+                dc.FillRect(dis->rcItem, TBrush(TColor::FromSys(selected ? COLOR_HIGHLIGHT : COLOR_MENU)));
+                const TRect square(dis->rcItem.left + 3, dis->rcItem.top + 3, dis->rcItem.left + 19,
+                                   dis->rcItem.bottom - 3);
+                dc.FillRect(square, TBrush(TColor(RGB(0, 128, 0))));
+                TRect text(square.right + 6, dis->rcItem.top, dis->rcItem.right - 4, dis->rcItem.bottom);
+                dc.SetBkMode(TRANSPARENT);
+                dc.SetTextColor(TColor::FromSys(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
+                const std::string label = "Command " + std::to_string(dis->itemID);
+                dc.DrawText(label, text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+                return 1;
+            }
+            return TDecoratedFrame::WindowProc(msg, wParam, lParam);
+        }
+    };
+
+    TMenuFrame frame;
+    frame.Attr.W = 360;
+    frame.Attr.H = 240;
+    HMENU bar = CreateMenu();
+    HMENU file = CreatePopupMenu();
+    for (UINT id = 501; id <= 504; ++id) {
+        AppendMenu(file, MF_OWNERDRAW, id, {}, id);
+        frame.OnCommand(id, [] {});
+    }
+    AppendMenu(bar, MF_STRING | MF_POPUP, file.Value, "&File");
+    ASSERT_TRUE(frame.AssignMenu(bar));
+    ASSERT_TRUE(frame.Create());
+    frame.ShowWindow(SW_SHOWNORMAL);
+
+    bool shot = false;
+    QTimer driver;
+    const auto deadline = qm::test::TestClock::now() + qm::test::kPatience;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        TWindow* popup = ActiveMenuPopup(0);
+        auto* widget = popup != nullptr ? dynamic_cast<TWindowWidget*>(popup->GetWidget()) : nullptr;
+        if (widget != nullptr && widget->Painted()) {
+            shot = test::WriteShot(*popup, "menu-open");
+            CancelMenuTracking();
+        } else if (qm::test::TestClock::now() > deadline) {
+            CancelMenuTracking();
+        }
+    });
+    driver.start(5);
+    TrackMenuBar(frame, bar, frame.GetMenuBarItemRects(), 0, true);
+    driver.stop();
+    EXPECT_TRUE(shot);
+    frame.Destroy();
+
+    // A dialog with a few controls, pictured after its first paint.
+    TDialog dialog(nullptr, "Server settings");
+    dialog.Attr.W = 300;
+    dialog.Attr.H = 160;
+    auto* label = new TStatic(&dialog, 10, "&Host name:", 10, 14, 80, 16);
+    (void)label;
+    new TEdit(&dialog, 11, "mail.example.org", 96, 10, 180, 22);
+    new TButton(&dialog, IDOK, "OK", 110, 110, 80, 26, true);
+    new TButton(&dialog, IDCANCEL, "Cancel", 200, 110, 80, 26);
+    bool dialogShot = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* widget = dynamic_cast<TWindowWidget*>(dialog.GetWidget());
+        if (widget != nullptr && widget->Painted()) {
+            dialogShot = test::WriteShot(dialog, "dialog");
+            dialog.CloseWindow(IDCANCEL);
+        } else if (qm::test::TestClock::now() > deadline) {
+            dialog.CloseWindow(IDCANCEL);
+        }
+    });
+    closer.start(5);
+    EXPECT_EQ(dialog.Execute(), IDCANCEL);
+    closer.stop();
+    EXPECT_TRUE(dialogShot);
+}
+
+} // namespace
+} // namespace qm::gui

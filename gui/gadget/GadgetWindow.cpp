@@ -1,0 +1,275 @@
+// The gadget window over Qt: the model's layout and mouse routing in a painted window.
+#include "gui/gadget/GadgetWindow.h"
+
+#include "gui/draw/Dc.h"
+#include "gui/window/WindowDc.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QObject>
+#include <QToolTip>
+#include <QWidget>
+
+#include <map>
+
+namespace qm::gui {
+namespace {
+
+std::map<int, TBitmap>& Bitmaps()
+{
+    static std::map<int, TBitmap> bitmaps;
+    return bitmaps;
+}
+
+TPoint PointOf(LPARAM lParam)
+{
+    return TPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+}
+
+} // namespace
+
+void RegisterBitmapResource(int id, TBitmap bitmap)
+{
+    Bitmaps()[id] = std::move(bitmap);
+}
+
+const TBitmap* FindBitmapResource(int id)
+{
+    const auto it = Bitmaps().find(id);
+    return it == Bitmaps().end() ? nullptr : &it->second;
+}
+
+// Qt has no message for the mouse leaving a window; the widget's leave event stands for it.
+class TGadgetWindow::TLeaveWatcher final : public QObject {
+public:
+    explicit TLeaveWatcher(TGadgetWindow& window)
+        : m_window(window)
+    {}
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Leave && object == m_window.GetWidget()) {
+            m_window.MouseLeftWindow();
+        }
+        return false;
+    }
+
+private:
+    TGadgetWindow& m_window;
+};
+
+TGadgetWindow::TGadgetWindow(TWindow* parent, TTileDirection direction, TFont font)
+    : TWindow(parent)
+    , TGadgetWindowCore(static_cast<TGadgetWindowHost&>(*this), direction)
+    , m_font(std::move(font))
+{
+    Attr.Style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+    if (GetGadgetPainter() == nullptr) {
+        SetGadgetPainter(&StandardGadgetPainter());
+    }
+}
+
+TGadgetWindow::~TGadgetWindow()
+{
+    if (GetWidget() != nullptr && m_leaveWatcher) {
+        GetWidget()->removeEventFilter(m_leaveWatcher.get());
+    }
+}
+
+void TGadgetWindow::GetWindowClass(TWindowClass& windowClass)
+{
+    TWindow::GetWindowClass(windowClass);
+    windowClass.Name = "GadgetWindow";
+    windowClass.Background = TColor::FromSys(COLOR_BTNFACE);
+}
+
+void TGadgetWindow::SetFont(const TFont& font)
+{
+    m_font = font;
+    LayoutSession();
+    Invalidate();
+}
+
+void TGadgetWindow::SetupWindow()
+{
+    TWindow::SetupWindow();
+    m_leaveWatcher = std::make_unique<TLeaveWatcher>(*this);
+    GetWidget()->installEventFilter(m_leaveWatcher.get());
+    LayoutSession();
+}
+
+TSize TGadgetWindow::GetClientSize() const
+{
+    if (!HasWindow()) {
+        return TSize(Attr.W, Attr.H);
+    }
+    const TRect r = GetClientRect();
+    return TSize(r.Width(), r.Height());
+}
+
+void TGadgetWindow::SetClientSize(const TSize& size)
+{
+    if (!HasWindow()) {
+        Attr.W = size.cx;
+        Attr.H = size.cy;
+        return;
+    }
+    const TRect insets = GetNonClientInsets();
+    SetWindowPos(kHwndTop, 0, 0, size.cx + insets.left + insets.right, size.cy + insets.top + insets.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TGadgetWindow::NotifyParent(UINT, WPARAM, LPARAM)
+{
+    // The window layer sends the parent WM_PARENTNOTIFY itself when the widget's size changes, which is when
+    // the layout asks for this; sending it here as well would notify twice.
+}
+
+void TGadgetWindow::PostToSelf(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (HasWindow()) {
+        PostMessage(message, wParam, lParam);
+    }
+}
+
+void TGadgetWindow::SendCommandEnable(TCommandEnabler& enabler)
+{
+    if (GetParent() != nullptr && GetParent()->HasWindow()) {
+        GetParent()->SendMessage(WM_COMMAND_ENABLE, 0, reinterpret_cast<LPARAM>(&enabler));
+    }
+}
+
+void TGadgetWindow::SetMouseCapture(bool capture)
+{
+    if (capture) {
+        SetCapture();
+    } else if (GetCapture() == this) {
+        ReleaseCapture();
+    }
+}
+
+TSize TGadgetWindow::MeasureText(std::string_view text)
+{
+    TMemoryDC dc;
+    dc.SelectObject(m_font);
+    return dc.GetTextExtent(text);
+}
+
+int TGadgetWindow::GetFontHeight()
+{
+    TMemoryDC dc;
+    dc.SelectObject(m_font);
+    return dc.GetAverageCharSize().cy;
+}
+
+int TGadgetWindow::GetAverageCharWidth()
+{
+    TMemoryDC dc;
+    dc.SelectObject(m_font);
+    return dc.GetAverageCharSize().cx;
+}
+
+TSize TGadgetWindow::GetBitmapSize(int resId)
+{
+    const TBitmap* bitmap = FindBitmapResource(resId);
+    return bitmap != nullptr ? bitmap->Size() : TSize(0, 0);
+}
+
+void TGadgetWindow::SetHintCommand(int id)
+{
+    if (GetParent() != nullptr && GetParent()->HasWindow()) {
+        GetParent()->SendMessage(kMsgGadgetHint, static_cast<WPARAM>(id), 0);
+    }
+}
+
+bool TGadgetWindow::IdleAction(long idleCount)
+{
+    const bool window = TWindow::IdleAction(idleCount);
+    const bool gadgets = TGadgetWindowCore::IdleAction(idleCount);
+    return window || gadgets;
+}
+
+void TGadgetWindow::MouseLeftWindow()
+{
+    if (GetCapturedGadget() == nullptr) {
+        MouseLeft();
+    }
+    UpdateTooltip();
+}
+
+void TGadgetWindow::UpdateTooltip()
+{
+    const TGadget* gadget = GetGadgetAtMouse();
+    const int id = gadget != nullptr && GetCapturedGadget() == nullptr ? gadget->GetId() : 0;
+    if (id == m_tooltipId) {
+        return;
+    }
+    m_tooltipId = id;
+    m_tooltip.clear();
+    if (id != 0 && GetParent() != nullptr && GetParent()->HasWindow()) {
+        GetParent()->SendMessage(kMsgGadgetTooltip, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&m_tooltip));
+    }
+    if (m_tooltip.empty()) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(QCursor::pos(), QString::fromStdString(m_tooltip), GetWidget());
+}
+
+LRESULT TGadgetWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        MouseMove(static_cast<UINT>(wParam), PointOf(lParam));
+        UpdateTooltip();
+        return 0;
+    case WM_LBUTTONDOWN:
+        LButtonDown(static_cast<UINT>(wParam), PointOf(lParam));
+        UpdateTooltip();
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        LButtonDblClk(static_cast<UINT>(wParam), PointOf(lParam));
+        return 0;
+    case WM_LBUTTONUP:
+        LButtonUp(static_cast<UINT>(wParam), PointOf(lParam));
+        UpdateTooltip();
+        return 0;
+    case WM_SIZE:
+        TWindow::WindowProc(msg, wParam, lParam);
+        LayoutSession();
+        return 0;
+    case WM_SYSCOLORCHANGE:
+        SysColorChange();
+        Invalidate();
+        return TWindow::WindowProc(msg, wParam, lParam);
+    case WM_COMMAND:
+    case kMsgGadgetHint:
+    case kMsgGadgetTooltip:
+    case WM_COMMAND_ENABLE:
+        // A gadget's command goes to the window the bar stands in, and on up to the frame.
+        if (GetParent() != nullptr && GetParent()->HasWindow()) {
+            return GetParent()->SendMessage(msg, wParam, lParam);
+        }
+        return 0;
+    default:
+        return TWindow::WindowProc(msg, wParam, lParam);
+    }
+}
+
+void TGadgetWindow::Paint(TDC& dc, bool erase, TRect& rect)
+{
+    PaintGadgets(dc, erase, rect);
+}
+
+void TGadgetWindow::PaintGadgets(TDC& dc, bool, TRect& rect)
+{
+    for (TGadget* g = FirstGadget(); g != nullptr; g = NextGadget(*g)) {
+        if (!g->IsVisible() || (!rect.IsEmpty() && !g->GetBounds().Touches(rect))) {
+            continue;
+        }
+        g->Paint(dc); // the border first, then the contents
+    }
+}
+
+} // namespace qm::gui

@@ -1,0 +1,86 @@
+// TGadgetWindow: a window that holds gadgets. The layout, hit testing, gadget capture and the idle pass are the
+// model's TGadgetWindowCore; this window gives it a widget, paints the gadgets through the standard painter,
+// feeds it the mouse (with enter and leave), and shows a gadget's tooltip.
+#pragma once
+
+#include "gui/draw/GdiObjects.h"
+#include "gui/model/GadgetWindowCore.h"
+#include "gui/window/Window.h"
+
+#include <memory>
+#include <string>
+
+namespace qm::gui {
+
+/// Sent up the parent chain by a gadget window to show a command's status hint: wParam the command id (-1
+/// clears the hint). A frame answers it.
+inline constexpr UINT kMsgGadgetHint = 0x03F0;
+/// Sent up the parent chain to fetch a command's tooltip: wParam the id, lParam a std::string* to fill; the
+/// answer is 1 when the text was filled.
+inline constexpr UINT kMsgGadgetTooltip = 0x03F1;
+
+/// Bitmap resources by id (the glyphs of button gadgets, the cells of bitmap gadgets).
+void RegisterBitmapResource(int id, TBitmap bitmap);
+/// Null when no bitmap has that id.
+const TBitmap* FindBitmapResource(int id);
+
+/// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.
+/// TGadgetWindow installs it when no painter is set.
+TGadgetPainter& StandardGadgetPainter();
+
+class TGadgetWindow
+    : public TWindow
+    , public TGadgetWindowHost
+    , public TGadgetWindowCore {
+public:
+    TGadgetWindow(TWindow* parent = nullptr, TTileDirection direction = Horizontal, TFont font = TFont());
+    ~TGadgetWindow() override;
+
+    void SetFont(const TFont& font);
+
+    const TFont& GetFont() const { return m_font; }
+
+    /// The tooltip shown now (empty when none); the text comes from the parent chain (kMsgGadgetTooltip).
+    const std::string& GetShownTooltip() const { return m_tooltip; }
+
+    // TGadgetWindowHost
+    HWND GetHandle() const override { return TWindow::GetHandle(); }
+
+    TSize GetClientSize() const override;
+    void SetClientSize(const TSize& size) override;
+    void NotifyParent(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void PostToSelf(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void SendCommandEnable(TCommandEnabler& enabler) override;
+
+    void InvalidateRect(const TRect& rect, bool erase) override { TWindow::InvalidateRect(rect, erase); }
+
+    void SetMouseCapture(bool capture) override;
+    TSize MeasureText(std::string_view text) override;
+    int GetFontHeight() override;
+    int GetAverageCharWidth() override;
+    TSize GetBitmapSize(int resId) override;
+    void SetHintCommand(int id) override;
+
+    bool IdleAction(long idleCount) override;
+    void SetupWindow() override;
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void Paint(TDC& dc, bool erase, TRect& rect) override;
+    /// Paints every visible gadget (borders, then contents) that meets rect.
+    virtual void PaintGadgets(TDC& dc, bool erase, TRect& rect);
+
+protected:
+    void GetWindowClass(TWindowClass& windowClass) override;
+    /// The mouse left the window (the Qt side reports it).
+    void MouseLeftWindow();
+    /// Shows or hides the tooltip of the gadget under the mouse.
+    void UpdateTooltip();
+
+private:
+    class TLeaveWatcher;
+    TFont m_font;
+    std::string m_tooltip;
+    int m_tooltipId = 0;
+    std::unique_ptr<TLeaveWatcher> m_leaveWatcher;
+};
+
+} // namespace qm::gui
