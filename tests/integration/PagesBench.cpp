@@ -15,11 +15,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -189,16 +191,19 @@ Figures Measure(const std::string& url, const std::string& needle, const std::st
                 int clients, const std::string& scratch)
 {
     Figures figures;
-    std::atomic<bool> running{true};
+    // The sampler reads the server's PSS every 20 ms until the runs are over; the stop wakes it at once.
+    std::mutex stopLock;
+    std::condition_variable stopped;
+    bool running = true;
     std::atomic<long long> peak{PssKb(pid)};
     std::thread sampler([&] {
-        while (running.load()) {
+        std::unique_lock lock(stopLock);
+        do {
             const long long pss = PssKb(pid);
             if (pss > peak.load()) {
                 peak.store(pss);
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        } while (!stopped.wait_for(lock, std::chrono::milliseconds(20), [&] { return !running; }));
     });
     // wrk counts statuses other than 2xx and 3xx; the script counts what is not the whole page besides.
     const std::string script = scratch + "/check.lua";
@@ -222,7 +227,11 @@ Figures Measure(const std::string& url, const std::string& needle, const std::st
     const double cpuBefore = CpuSeconds(pid);
     const std::string out = RunCommand(command, status);
     const double cpu = CpuSeconds(pid) - cpuBefore;
-    running.store(false);
+    {
+        std::lock_guard lock(stopLock);
+        running = false;
+    }
+    stopped.notify_all();
     sampler.join();
     figures.PeakPssKb = peak.load();
     const std::string rps = Match(out, R"(Requests/sec:\s+([0-9.]+))");
