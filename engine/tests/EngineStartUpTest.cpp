@@ -231,9 +231,7 @@ TEST_F(EngineStartUpTest, MainClosesBothDescriptorsAndAnswersOnlyWhileRunning)
         int out[2];
         ASSERT_EQ(::pipe(in), 0);
         ASSERT_EQ(::pipe(out), 0);
-
-        struct stat input {};
-
+        struct stat input = {};
         ASSERT_EQ(::fstat(in[0], &input), 0);
         EngineMain(in[0], out[1], nullptr);
         std::string written;
@@ -246,11 +244,9 @@ TEST_F(EngineStartUpTest, MainClosesBothDescriptorsAndAnswersOnlyWhileRunning)
         } else {
             EXPECT_EQ(written, "") << "the output was closed with nothing written";
         }
-
         // The maintenance thread may open a file meanwhile and be given the same number: the input counts as
         // closed when the number is free or names another file.
-        struct stat now {};
-
+        struct stat now = {};
         const bool sameFile = ::fstat(in[0], &now) == 0 && now.st_dev == input.st_dev && now.st_ino == input.st_ino;
         EXPECT_FALSE(sameFile) << "the input was closed";
         ::close(in[1]);
