@@ -73,7 +73,7 @@ protected:
         fs::create_directories(m_shots);
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
         ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
-        m_id = LogOn();
+        m_id = LogOnInBrowser(m_browser);
         ASSERT_FALSE(m_id.empty());
     }
 
@@ -87,18 +87,6 @@ protected:
     static std::string UserIniName() { return std::string("Users/") + kDemoUser + "/User.ini"; }
 
     std::string UserIni() const { return TempDir::ReadFile(m_install.Path(UserIniName())); }
-
-    // Logs the demo user on through the Logon form; the session id.
-    std::string LogOn()
-    {
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << m_browser.Error();
-        const int loads = m_browser.LoadCount();
-        EXPECT_TRUE(m_browser.PressEnter()) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitFor("document.querySelector('frameset') !== null")) << m_browser.BrowserLog();
-        return FindSessionId(m_browser.Evaluate("document.querySelector('frame[name=content]').src").Text());
-    }
 
     // Opens a page of the session in the whole window.
     bool Open(const std::string& query)

@@ -1,6 +1,9 @@
 #include "tests/pages/PageInstallation.h"
 
+#include "testsupport/ChromiumDriver.h"
 #include "testsupport/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
@@ -92,6 +95,17 @@ std::string FindSessionId(const std::string& text)
     static const std::regex kSession("Session=([A-Z]{7})");
     std::smatch match;
     return std::regex_search(text, match, kSession) ? match[1].str() : std::string();
+}
+
+std::string LogOnInBrowser(ChromiumDriver& browser)
+{
+    EXPECT_TRUE(browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << browser.Error();
+    EXPECT_TRUE(browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << browser.Error();
+    const int loads = browser.LoadCount();
+    EXPECT_TRUE(browser.PressEnter()) << browser.Error();
+    EXPECT_TRUE(browser.WaitForLoad(loads)) << browser.Error();
+    EXPECT_TRUE(browser.WaitFor("document.querySelector('frameset') !== null")) << browser.BrowserLog();
+    return FindSessionId(browser.Evaluate("document.documentElement.outerHTML").Text());
 }
 
 } // namespace qm::test

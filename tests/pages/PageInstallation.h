@@ -11,6 +11,8 @@
 
 namespace qm::test {
 
+class ChromiumDriver;
+
 /// The demo account every page test logs on with.
 inline constexpr const char* kDemoUser = "demo";
 inline constexpr const char* kDemoPassword = "demo";
@@ -48,5 +50,9 @@ std::string EnglishMessage(int number);
 
 /// The first session id ("Session=" and seven capital letters) in text, or "".
 std::string FindSessionId(const std::string& text);
+
+/// Logs the demo user on through the Logon form the browser shows and waits for the frame set; the session id, or
+/// "" (with a failure of the test reported) when a step failed.
+std::string LogOnInBrowser(ChromiumDriver& browser);
 
 } // namespace qm::test

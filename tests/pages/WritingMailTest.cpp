@@ -60,18 +60,6 @@ protected:
 
     void TearDown() override { EXPECT_TRUE(m_install.Stop()); }
 
-    // Logs the demo user on through the Logon form; the session id.
-    std::string LogOn()
-    {
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << m_browser.Error();
-        const int loads = m_browser.LoadCount();
-        EXPECT_TRUE(m_browser.PressEnter()) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitFor("document.querySelector('frameset') !== null")) << m_browser.BrowserLog();
-        return FindSessionId(m_browser.Evaluate("document.querySelector('frame[name=content]').src").Text());
-    }
-
     // Opens a page of the session in the whole window.
     bool Open(const std::string& id, const std::string& query)
     {
@@ -139,7 +127,7 @@ protected:
 TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSessionEnds)
 {
     ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
-    const std::string id = LogOn();
+    const std::string id = LogOnInBrowser(m_browser);
     ASSERT_FALSE(id.empty());
 
     // A new message with two attachments.
@@ -234,7 +222,7 @@ TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSe
     ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#password')"))
             << Text();
     EXPECT_NE(Text().find(EnglishMessage(16)), std::string::npos) << Text();
-    const std::string newId = LogOn();
+    const std::string newId = LogOnInBrowser(m_browser);
     ASSERT_FALSE(newId.empty());
     ASSERT_TRUE(Open(newId, "View=List&Folder=Drafts"));
     EXPECT_NE(Text().find("Written while away"), std::string::npos) << Text();
