@@ -120,22 +120,29 @@ std::string WithoutBookSeparators(std::string_view text)
     return clean;
 }
 
-// The fields of a form that were refused, named in one status message.
+// The fields of a form that were refused, named in one status message: the first kMaxNamed of them, then "...".
 class RefusedFields {
 public:
     void Add(std::string_view name)
     {
+        ++m_count;
+        if (m_count > kMaxNamed + 1) {
+            return;
+        }
         if (!m_names.empty()) {
             m_names += ", ";
         }
-        m_names += CutEchoedText(name);
+        m_names += m_count > kMaxNamed ? std::string_view("...") : CutEchoedText(name);
     }
 
-    bool Any() const { return !m_names.empty(); }
+    bool Any() const { return m_count > 0; }
 
     const std::string& Names() const { return m_names; }
 
 private:
+    static constexpr int kMaxNamed = 8;
+
+    int m_count = 0;
     std::string m_names;
 };
 

@@ -256,6 +256,10 @@ TEST_F(OptionsActionsTest, PasswordIsSetHereInTheSystemAccountAndAtTheCompanion)
     WriteFile(corvid / "Users.ini", "[alice@corp.org]\r\nPassword=pw\r\nAliases=alice\r\n");
     ASSERT_TRUE(store::LoadCVUser((corvid / "CVUser.so").c_str(), store::CvReload::Yes, store::CvMissing::Allow));
 
+    struct Unload {
+        ~Unload() { store::UnloadCVUser(); }
+    } unload;
+
     EXPECT_EQ(View("Options-Prefs", "&Pass=s3cret&ConfirmPass=s3cret&Save=Yes").Page(), "Options-Prefs[Saved.][]");
     EXPECT_EQ(StoredPassword(), "s3cret");
     EXPECT_NE(ReadFile(corvid / "Users.ini").find("Password=s3cret"), std::string::npos)
@@ -269,7 +273,6 @@ TEST_F(OptionsActionsTest, PasswordIsSetHereInTheSystemAccountAndAtTheCompanion)
     WriteFile(corvid / "Users.ini", "[bob@corp.org]\r\nPassword=pw\r\n");
     EXPECT_EQ(View("Options-Prefs", "&Pass=other&ConfirmPass=other&Save=Yes").Page(), "Options-Prefs[Failed.][]");
     EXPECT_EQ(StoredPassword(), "s3cret");
-    store::UnloadCVUser();
 }
 
 TEST_F(OptionsActionsTest, LanguageChangeReloadsTheFrameSetWithThePageInside)
@@ -313,6 +316,15 @@ TEST_F(OptionsActionsTest, UserFieldsChangeOnlyPreferences)
     EXPECT_EQ(StoredPassword(), "pw");
     EXPECT_EQ(Stored("SendWelcome"), "<missing>");
     EXPECT_EQ(Stored("A"), "<missing>");
+
+    // However many fields a forged form holds, the message names the first few.
+    std::string many;
+    for (int i = 0; i < 50; ++i) {
+        many += "&USER:Forged" + std::to_string(i) + "=1";
+    }
+    EXPECT_EQ(View("Options-Prefs", many + "&Save=Yes").Page(),
+              "Options-Prefs[Refused: USER:Forged0, USER:Forged1, USER:Forged2, USER:Forged3, USER:Forged4, "
+              "USER:Forged5, USER:Forged6, USER:Forged7, ...][]");
 }
 
 TEST_F(OptionsActionsTest, DictionaryIsRewrittenForItsOwnerOnly)
