@@ -57,17 +57,13 @@ protected:
             GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps installs it)";
         }
         ASSERT_EQ(m_sink.Start(), "");
-        m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
-                                                 "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
-                                                         std::to_string(m_sink.Port()) + "\r\n");
-        // The administrator's quota for the user, and the account his mail goes out from.
+        m_install.SendThrough(m_sink.Port());
+        // The administrator's quota for the user.
         std::string ini = TempDir::ReadFile(m_install.Path(UserIniName()));
         const std::size_t section = ini.find("[User]\r\n");
         ASSERT_NE(section, std::string::npos) << ini;
         ini.insert(section + 8, "DiskSpaceQuota=1000\r\n");
-        m_install.Web().WriteFile(UserIniName(), ini + "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
-                                                       "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\n"
-                                                       "Default=Yes\r\nActive=No\r\n");
+        m_install.Web().WriteFile(UserIniName(), ini);
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
         m_shots = ScreenshotDir();
         fs::create_directories(m_shots);

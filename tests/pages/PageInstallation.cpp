@@ -11,6 +11,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string>
 
 namespace qm::test {
 namespace {
@@ -42,6 +43,17 @@ PageInstallation::PageInstallation()
                     std::string("[User]\r\nPassword=-") + kDemoPassword + "\r\nFullName=Demo User\r\n");
     m_web.AddWebServerLine("[General]");
     m_web.AddWebServerLine("LogLevel=1");
+}
+
+void PageInstallation::SendThrough(int smtpPort)
+{
+    m_web.WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
+                                   "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
+                                           std::to_string(smtpPort) + "\r\n");
+    const std::string ini = std::string("Users/") + kDemoUser + "/User.ini";
+    m_web.WriteFile(ini, TempDir::ReadFile(Path(ini)) + "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
+                                                        "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\n"
+                                                        "Default=Yes\r\nActive=No\r\n");
 }
 
 bool PageInstallation::Start()

@@ -26,6 +26,11 @@ public:
 
     std::string Path(const std::string& name) const { return m_web.Path(name); }
 
+    /// Sends the demo user's mail to the SMTP server at 127.0.0.1:smtpPort: the domain settings name it, and the
+    /// user gets a mail account "Office" (Demo User, demo@quillmail.example, not fetched) to send from. Call it
+    /// before Start.
+    void SendThrough(int smtpPort);
+
     /// Starts the server (with the engine); false when it did not come up.
     bool Start();
 

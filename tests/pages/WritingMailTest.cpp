@@ -46,14 +46,7 @@ protected:
             GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps installs it)";
         }
         ASSERT_EQ(m_sink.Start(), "");
-        m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
-                                                 "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
-                                                         std::to_string(m_sink.Port()) + "\r\n");
-        const std::string ini = std::string("Users/") + kDemoUser + "/User.ini";
-        m_install.Web().WriteFile(ini, TempDir::ReadFile(m_install.Path(ini)) +
-                                               "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
-                                               "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\nDefault=Yes\r\n"
-                                               "Active=No\r\n");
+        m_install.SendThrough(m_sink.Port());
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
     }
