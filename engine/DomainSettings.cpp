@@ -229,13 +229,33 @@ bool GetUserBool(std::string_view key, const UserSettingsSource& user)
 
 void SetUserSetting(std::string_view key, const UserSettingsSource& user, std::string_view value)
 {
+    (void)SetUserSettings(user, {{std::string(key), std::string(value)}});
+}
+
+bool SetUserSettings(const UserSettingsSource& user, const std::vector<UserSettingChange>& changes)
+{
     // A key that already holds what is set (or is already missing) leaves the file untouched.
-    std::optional<std::string> stored;
-    if (value != GetInheritedUserSetting(key, user.Domain)) {
-        stored = value;
+    std::vector<platform::IniChange> writes;
+    for (const UserSettingChange& change : changes) {
+        std::optional<std::string> stored;
+        if (change.Value != GetInheritedUserSetting(change.Key, user.Domain)) {
+            stored = change.Value;
+        }
+        writes.push_back({"User", change.Key, std::move(stored)});
     }
-    const platform::IniChange change{"User", std::string(key), std::move(stored)};
-    (void)WriteIniChangesFile(user.UserIni, std::span(&change, 1));
+    return writes.empty() || WriteIniChangesFile(user.UserIni, writes);
+}
+
+const char* UserPreferenceKey(std::string_view key)
+{
+    for (const DefaultValue& entry : kUserDefaults) {
+        if (EqualsNoCase(entry.Key, key)) {
+            // The quotas are the administrator's, though their defaults live beside the preferences.
+            const bool quota = EqualsNoCase(key, "MessageCountQuota") || EqualsNoCase(key, "DiskSpaceQuota");
+            return quota ? nullptr : entry.Key;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace qm::engine

@@ -71,4 +71,19 @@ bool GetUserBool(std::string_view key, const UserSettingsSource& user);
 /// exactly, so that the file holds only the user's differences.
 void SetUserSetting(std::string_view key, const UserSettingsSource& user, std::string_view value);
 
+/// One preference and its new value.
+struct UserSettingChange {
+    std::string Key;
+    std::string Value;
+};
+
+/// SetUserSetting for every change, in one rewrite of User.ini; of two changes of one key the later wins. False
+/// when the file could not be written (a value holding CR or LF fails it).
+bool SetUserSettings(const UserSettingsSource& user, const std::vector<UserSettingChange>& changes);
+
+/// The key of [Default:UserDefaults] that key names (ASCII case ignored), in its own spelling, when it is one the
+/// user may change himself: every preference but the quotas MessageCountQuota and DiskSpaceQuota. Null for any
+/// other key (Password, Active, SendWelcome, administrative keys, keys holding '=', '[', ']', CR or LF).
+const char* UserPreferenceKey(std::string_view key);
+
 } // namespace qm::engine

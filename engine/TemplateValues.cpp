@@ -9,6 +9,7 @@
 #include "engine/ComposeAction.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
+#include "engine/OptionsActions.h"
 #include "engine/PageChoice.h"
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
@@ -1141,8 +1142,7 @@ void ValueAddrNum(TemplateRender& render, std::string_view)
 
 void ValueDictionary(TemplateRender& render, std::string_view)
 {
-    auto text = platform::ReadWholeFile(platform::PathJoin(render.Session()->User().UserDir(), "Dictionary.txt"),
-                                        kMaxDictionaryBytes);
+    auto text = platform::ReadWholeFile(UserDictionaryPath(render.Session()->User().UserDir()), kMaxDictionaryBytes);
     if (!text) {
         return;
     }

@@ -67,6 +67,16 @@ bool ParseLine(std::string_view line, AddressBookEntry& entry)
 
 } // namespace
 
+const char* AddressBookSortOrder(std::string_view name)
+{
+    for (const SortOrder& order : kOrders) {
+        if (EqualsNoCase(order.Name, name)) {
+            return order.Name;
+        }
+    }
+    return nullptr;
+}
+
 AddressBook::AddressBook(const char* dirOrFile, PathKind kind)
 {
     const std::string_view arg = OrEmpty(dirOrFile);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm::store {
@@ -11,6 +12,10 @@ struct AddressBookEntry {
     std::string EMail;
     std::string Comment;
 };
+
+/// The sort order of AddressBook::Sort that name names (ASCII case ignored), in its own spelling ("RevName"); null
+/// for a name that names none.
+const char* AddressBookSortOrder(std::string_view name);
 
 /// An address book and the file it lives in. File format: one entry per line, name TAB e-mail TAB comment CR LF.
 /// Reading accepts CR LF and bare LF, lines of any length; a line with fewer than two TABs, or beginning with ';' or

@@ -1,6 +1,9 @@
 #include "tests/pages/PageInstallation.h"
 
+#include "testsupport/ChromiumDriver.h"
 #include "testsupport/TempDir.h"
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
@@ -8,6 +11,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string>
 
 namespace qm::test {
 namespace {
@@ -39,6 +43,17 @@ PageInstallation::PageInstallation()
                     std::string("[User]\r\nPassword=-") + kDemoPassword + "\r\nFullName=Demo User\r\n");
     m_web.AddWebServerLine("[General]");
     m_web.AddWebServerLine("LogLevel=1");
+}
+
+void PageInstallation::SendThrough(int smtpPort)
+{
+    m_web.WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
+                                   "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
+                                           std::to_string(smtpPort) + "\r\n");
+    const std::string ini = std::string("Users/") + kDemoUser + "/User.ini";
+    m_web.WriteFile(ini, TempDir::ReadFile(Path(ini)) + "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
+                                                        "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\n"
+                                                        "Default=Yes\r\nActive=No\r\n");
 }
 
 bool PageInstallation::Start()
@@ -92,6 +107,17 @@ std::string FindSessionId(const std::string& text)
     static const std::regex kSession("Session=([A-Z]{7})");
     std::smatch match;
     return std::regex_search(text, match, kSession) ? match[1].str() : std::string();
+}
+
+std::string LogOnInBrowser(ChromiumDriver& browser)
+{
+    EXPECT_TRUE(browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << browser.Error();
+    EXPECT_TRUE(browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << browser.Error();
+    const int loads = browser.LoadCount();
+    EXPECT_TRUE(browser.PressEnter()) << browser.Error();
+    EXPECT_TRUE(browser.WaitForLoad(loads)) << browser.Error();
+    EXPECT_TRUE(browser.WaitFor("document.querySelector('frameset') !== null")) << browser.BrowserLog();
+    return FindSessionId(browser.Evaluate("document.documentElement.outerHTML").Text());
 }
 
 } // namespace qm::test

@@ -11,6 +11,8 @@
 
 namespace qm::test {
 
+class ChromiumDriver;
+
 /// The demo account every page test logs on with.
 inline constexpr const char* kDemoUser = "demo";
 inline constexpr const char* kDemoPassword = "demo";
@@ -23,6 +25,11 @@ public:
     WebInstallation& Web() { return m_web; }
 
     std::string Path(const std::string& name) const { return m_web.Path(name); }
+
+    /// Sends the demo user's mail to the SMTP server at 127.0.0.1:smtpPort: the domain settings name it, and the
+    /// user gets a mail account "Office" (Demo User, demo@quillmail.example, not fetched) to send from. Call it
+    /// before Start.
+    void SendThrough(int smtpPort);
 
     /// Starts the server (with the engine); false when it did not come up.
     bool Start();
@@ -48,5 +55,9 @@ std::string EnglishMessage(int number);
 
 /// The first session id ("Session=" and seven capital letters) in text, or "".
 std::string FindSessionId(const std::string& text);
+
+/// Logs the demo user on through the Logon form the browser shows and waits for the frame set; the session id, or
+/// "" (with a failure of the test reported) when a step failed.
+std::string LogOnInBrowser(ChromiumDriver& browser);
 
 } // namespace qm::test

@@ -107,13 +107,7 @@ TEST_F(WatchAndReceiptPageTest, OpeningTheMessageSendsOneReceiptThatParsesAsADis
     ASSERT_TRUE(browser.Start()) << browser.Error();
     // The Logon form, typed and submitted.
     ASSERT_TRUE(browser.Navigate(m_install.MailUrl())) << browser.Error();
-    ASSERT_TRUE(browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << browser.Error();
-    ASSERT_TRUE(browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << browser.Error();
-    const int loads = browser.LoadCount();
-    ASSERT_TRUE(browser.PressEnter()) << browser.Error();
-    ASSERT_TRUE(browser.WaitForLoad(loads)) << browser.Error();
-    ASSERT_TRUE(browser.WaitFor("document.querySelector('frameset') !== null")) << browser.BrowserLog();
-    const std::string id = FindSessionId(browser.Evaluate("document.documentElement.outerHTML").Text());
+    const std::string id = LogOnInBrowser(browser);
     ASSERT_EQ(id.size(), 7u);
 
     // The List page may first be the waiting page of a mail check: opened again until it lists the message.

@@ -46,31 +46,12 @@ protected:
             GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps installs it)";
         }
         ASSERT_EQ(m_sink.Start(), "");
-        m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
-                                                 "SyncSystemMailbox=No\r\nSmtpHost=127.0.0.1\r\nSmtpPort=" +
-                                                         std::to_string(m_sink.Port()) + "\r\n");
-        const std::string ini = std::string("Users/") + kDemoUser + "/User.ini";
-        m_install.Web().WriteFile(ini, TempDir::ReadFile(m_install.Path(ini)) +
-                                               "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
-                                               "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\nDefault=Yes\r\n"
-                                               "Active=No\r\n");
+        m_install.SendThrough(m_sink.Port());
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
     }
 
     void TearDown() override { EXPECT_TRUE(m_install.Stop()); }
-
-    // Logs the demo user on through the Logon form; the session id.
-    std::string LogOn()
-    {
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.Type(ChromiumDriver::Css("#password"), kDemoPassword)) << m_browser.Error();
-        const int loads = m_browser.LoadCount();
-        EXPECT_TRUE(m_browser.PressEnter()) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
-        EXPECT_TRUE(m_browser.WaitFor("document.querySelector('frameset') !== null")) << m_browser.BrowserLog();
-        return FindSessionId(m_browser.Evaluate("document.querySelector('frame[name=content]').src").Text());
-    }
 
     // Opens a page of the session in the whole window.
     bool Open(const std::string& id, const std::string& query)
@@ -139,7 +120,7 @@ protected:
 TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSessionEnds)
 {
     ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
-    const std::string id = LogOn();
+    const std::string id = LogOnInBrowser(m_browser);
     ASSERT_FALSE(id.empty());
 
     // A new message with two attachments.
@@ -234,7 +215,7 @@ TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSe
     ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('#password')"))
             << Text();
     EXPECT_NE(Text().find(EnglishMessage(16)), std::string::npos) << Text();
-    const std::string newId = LogOn();
+    const std::string newId = LogOnInBrowser(m_browser);
     ASSERT_FALSE(newId.empty());
     ASSERT_TRUE(Open(newId, "View=List&Folder=Drafts"));
     EXPECT_NE(Text().find("Written while away"), std::string::npos) << Text();
