@@ -13,6 +13,7 @@
 #include "engine/MailActions.h"
 #include "engine/MailFetch.h"
 #include "engine/NewAccount.h"
+#include "engine/OptionsMailActions.h"
 #include "engine/PageChoice.h"
 #include "engine/ReadReceipt.h"
 #include "engine/RequestLogText.h"
@@ -469,7 +470,6 @@ void Request::RunAction()
         m_services.Action(*this);
         return;
     }
-    // The options views have no actions in this build yet.
     switch (m_view) {
     case kViewMain:
         MainAction(*this);
@@ -492,6 +492,12 @@ void Request::RunAction()
     case kViewComposeAttach:
     case kViewComposeSpellCheck:
         ComposeAction(*this);
+        break;
+    case kViewOptionsHosts:
+        HostsAction(*this);
+        break;
+    case kViewOptionsFilters:
+        FiltersAction(*this);
         break;
     default:
         break;
