@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -26,12 +25,6 @@ constexpr const char* kFolder = "Projects";
 constexpr const char* kListedSubjects =
         "Array.from(document.querySelectorAll('table.messages td.subject')).map(e => e.textContent.trim()).join('|')";
 
-std::string ScreenshotDir()
-{
-    const char* dir = std::getenv("QM_SCREENSHOT_DIR"); // NOLINT(concurrency-mt-unsafe): read before the browser starts
-    return dir != nullptr && *dir != '\0' ? dir : QM_SCREENSHOT_DIR;
-}
-
 std::string Message(const std::string& subject)
 {
     return "From: Alice <alice@example.org>\nTo: demo@quillmail.example\nSubject: " + subject +
@@ -43,11 +36,8 @@ class OptionsMailPageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ChromiumDriver::Available()) {
-            GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
-        }
-        if (DovecotServer::Program().empty()) {
-            GTEST_SKIP() << "dovecot is not installed (scripts/deps installs dovecot-pop3d)";
+        if (const std::string missing = MissingBrowserOrPop3Server(); !missing.empty()) {
+            GTEST_SKIP() << missing;
         }
         ASSERT_EQ(m_pop.Prepare(), "");
         ASSERT_EQ(m_pop.Start(), "");
@@ -55,7 +45,7 @@ protected:
         m_install.Web().WriteFile("Domains.Ini", "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n"
                                                  "SyncSystemMailbox=No\r\n");
         fs::create_directories(m_install.Path(UserPath(kFolder)));
-        m_shots = ScreenshotDir();
+        m_shots = ScreenshotDir(QM_SCREENSHOT_DIR);
         fs::create_directories(m_shots);
     }
 
@@ -122,7 +112,7 @@ protected:
         const std::string path = m_shots + "/" + name + ".png";
         fs::remove(path);
         EXPECT_TRUE(m_browser.Screenshot(path)) << m_browser.Error();
-        EXPECT_GT(TempDir::ReadFile(path).size(), 1000u) << path;
+        EXPECT_TRUE(IsPng(path)) << path;
     }
 
     TempDir m_dir;
