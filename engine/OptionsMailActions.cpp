@@ -62,12 +62,12 @@ void Tell(Request& request, int message, std::initializer_list<std::string_view>
     }
 }
 
-// Where Finished and Cancel go: the page the user came from, else the options menu.
-int PreviousPage(Session& session, int current)
+// Finished and Cancel go back to the page the user came from, else to the options menu.
+void LeavePage(Request& request)
 {
-    const int previous = session.PreviousView();
+    const int previous = request.CurrentSession()->PreviousView();
     const bool page = previous >= kViewList && previous <= kViewOptionsAddrBook && previous != kViewAttachment;
-    return page && previous != current ? previous : kViewOptions;
+    request.SetView(page && previous != request.View() ? previous : kViewOptions);
 }
 
 // The first problem of a form is what the page tells; the confirmation shows only when there was none.
@@ -298,12 +298,11 @@ void StoreAccountRow(UserRecord& user, const AccountRow& row, Feedback& feedback
 
 void HostsAction(Request& request)
 {
-    Session& session = *request.CurrentSession();
     if (Has(request, "Cancel")) {
-        request.SetView(PreviousPage(session, kViewOptionsHosts));
+        LeavePage(request);
         return;
     }
-    UserRecord& user = session.User();
+    UserRecord& user = request.CurrentSession()->User();
     const bool finished = Has(request, "Finished");
     if (!finished && !Has(request, "Save")) {
         DeleteNamedAccount(request, user);
@@ -322,7 +321,7 @@ void HostsAction(Request& request)
         feedback.Tell(request, kTextChangesSaved);
     }
     if (finished) {
-        request.SetView(PreviousPage(session, kViewOptionsHosts));
+        LeavePage(request);
     }
 }
 
@@ -459,12 +458,11 @@ int ApplyFilters(Request& request, UserRecord& user)
 
 void FiltersAction(Request& request)
 {
-    Session& session = *request.CurrentSession();
     if (Has(request, "Cancel")) {
-        request.SetView(PreviousPage(session, kViewOptionsFilters));
+        LeavePage(request);
         return;
     }
-    UserRecord& user = session.User();
+    UserRecord& user = request.CurrentSession()->User();
     store::FilterList& filters = user.Filters();
     if (ScanFilterButtons(request, filters) == ButtonScan::Deleted) {
         if (filters.Save() >= 0) {
@@ -488,7 +486,7 @@ void FiltersAction(Request& request)
     }
     const bool saved = filters.Save() >= 0;
     if (finished) {
-        request.SetView(PreviousPage(session, kViewOptionsFilters));
+        LeavePage(request);
     } else if (apply) {
         const int count = ApplyFilters(request, user);
         feedback.Tell(request, kTextFiltersApplied, std::to_string(count));
