@@ -501,6 +501,19 @@ TEST_F(OptionsMailActionsTest, DeleteTakesARuleInTheListAndAnyOtherNumberLetsThe
                                                        "Y F C \"four\" \"Trash\""}));
 }
 
+TEST_F(OptionsMailActionsTest, AFullListOfRulesSurvivesASaveFromThePage)
+{
+    ASSERT_NE(m_session, nullptr);
+    std::vector<std::string> rules;
+    for (int i = 1; i <= store::FilterList::kMaxRules; ++i) {
+        rules.push_back("Y S C \"r" + std::to_string(i) + "\" \"Sent\"");
+    }
+    AddRules(rules);
+    // Numbered from 1, the hundredth rule is row 100.
+    EXPECT_EQ(Post("Options-Filters", Plus(RuleRows(), {{"Save", "Y"}})), "Options-Filters[Saved.]");
+    EXPECT_EQ(StoredRules(), rules);
+}
+
 TEST_F(OptionsMailActionsTest, AQuoteThatTheStoredRuleCannotHoldRefusesTheRow)
 {
     ASSERT_NE(m_session, nullptr);
