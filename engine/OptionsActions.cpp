@@ -70,21 +70,6 @@ void TellError(Request& request, int message, std::string_view arg = {})
     }
 }
 
-// The page a finished or cancelled options page goes back to: the view shown before it when that is a page to
-// return to (a mail or options page), else the Options menu.
-int ReturnView(Session& session)
-{
-    const int previous = session.PreviousView();
-    const bool page = previous >= kViewList && previous <= kViewOptionsAddrBook && previous != kViewAttachment &&
-                      previous != kViewCompose && previous != kViewComposeAttach && previous != kViewComposeSpellCheck;
-    return page ? previous : kViewOptions;
-}
-
-void LeavePage(Request& request)
-{
-    request.SetView(ReturnView(*request.CurrentSession()));
-}
-
 bool HasControlByte(std::string_view text)
 {
     for (const char c : text) {
@@ -417,6 +402,19 @@ bool RebuildAddressBook(Request& request, store::AddressBook& book)
 
 } // namespace
 
+int OptionsReturnView(const Session& session, int view)
+{
+    const int previous = session.PreviousView();
+    const bool page = previous >= kViewList && previous <= kViewOptionsAddrBook && previous != kViewAttachment &&
+                      previous != kViewCompose && previous != kViewComposeAttach && previous != kViewComposeSpellCheck;
+    return page && previous != view ? previous : kViewOptions;
+}
+
+void LeaveOptionsPage(Request& request)
+{
+    request.SetView(OptionsReturnView(*request.CurrentSession(), request.View()));
+}
+
 std::string JoinFolderPath(std::string_view parent, std::string_view name)
 {
     std::string joined(parent);
@@ -466,7 +464,7 @@ std::string UserDictionaryPath(const std::string& userDir)
 void PrefsAction(Request& request)
 {
     if (Has(request, "Cancel")) {
-        LeavePage(request);
+        LeaveOptionsPage(request);
         return;
     }
     const bool finished = Has(request, "Finished");
@@ -497,16 +495,16 @@ void PrefsAction(Request& request)
         return;
     }
     if (request.View() == kViewMain) {
-        session.SetFrameView(ReturnView(session));
+        session.SetFrameView(OptionsReturnView(session, kViewMain));
     } else {
-        LeavePage(request);
+        LeaveOptionsPage(request);
     }
 }
 
 void FoldersAction(Request& request)
 {
     if (Has(request, "Cancel")) {
-        LeavePage(request);
+        LeaveOptionsPage(request);
         return;
     }
     UserRecord& user = request.CurrentSession()->User();
@@ -526,14 +524,14 @@ void FoldersAction(Request& request)
     (void)folders.Refresh();
     (void)folders.Select(selectedName);
     if (Has(request, "Finished")) {
-        LeavePage(request);
+        LeaveOptionsPage(request);
     }
 }
 
 void AddrBookAction(Request& request)
 {
     if (Has(request, "Cancel")) {
-        LeavePage(request);
+        LeaveOptionsPage(request);
         return;
     }
     UserRecord& user = request.CurrentSession()->User();
@@ -550,7 +548,7 @@ void AddrBookAction(Request& request)
         Tell(request, saved ? kTextChangesSaved : kTextChangeFailed);
     }
     if (Has(request, "Finished")) {
-        LeavePage(request);
+        LeaveOptionsPage(request);
     }
 }
 

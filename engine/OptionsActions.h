@@ -10,6 +10,7 @@
 namespace qm::engine {
 
 class Request;
+class Session;
 
 /// Language messages of these pages.
 inline constexpr int kTextFolderExists = 31;
@@ -32,6 +33,13 @@ inline constexpr const char* kDictionaryName = "Dictionary.txt";
 void PrefsAction(Request& request);
 void FoldersAction(Request& request);
 void AddrBookAction(Request& request);
+
+/// Where Finished and Cancel of the options page `view` go: the view shown before it when that is another mail or
+/// options page, else the Options menu.
+int OptionsReturnView(const Session& session, int view);
+
+/// Sets the request's view to OptionsReturnView of its session and view.
+void LeaveOptionsPage(Request& request);
 
 /// "<parent>/<name>" (just name when parent is empty), with every '\' turned into '/', runs of '/' shrunk to one
 /// and a trailing '/' dropped. The result is not checked: callers pass it through IsValidFolderName.

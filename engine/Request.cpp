@@ -14,6 +14,7 @@
 #include "engine/MailFetch.h"
 #include "engine/NewAccount.h"
 #include "engine/OptionsActions.h"
+#include "engine/OptionsMailActions.h"
 #include "engine/PageChoice.h"
 #include "engine/ReadReceipt.h"
 #include "engine/RequestLogText.h"
@@ -501,6 +502,12 @@ void Request::RunAction()
         break;
     case kViewOptionsAddrBook:
         AddrBookAction(*this);
+        break;
+    case kViewOptionsHosts:
+        HostsAction(*this);
+        break;
+    case kViewOptionsFilters:
+        FiltersAction(*this);
         break;
     default:
         break;

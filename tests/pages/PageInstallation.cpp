@@ -1,12 +1,14 @@
 #include "tests/pages/PageInstallation.h"
 
 #include "testsupport/ChromiumDriver.h"
+#include "testsupport/DovecotServer.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -100,6 +102,29 @@ std::string EnglishMessage(int number)
         }
     }
     return {};
+}
+
+std::string MissingBrowserOrPop3Server()
+{
+    if (!ChromiumDriver::Available()) {
+        return "chromium is not installed (scripts/deps installs it)";
+    }
+    if (DovecotServer::Program().empty()) {
+        return "dovecot is not installed (scripts/deps installs dovecot-pop3d)";
+    }
+    return {};
+}
+
+std::string ScreenshotDir(const char* builtIn)
+{
+    const char* dir = std::getenv("QM_SCREENSHOT_DIR"); // NOLINT(concurrency-mt-unsafe): read before the browser starts
+    return dir != nullptr && *dir != '\0' ? dir : builtIn;
+}
+
+bool IsPng(const std::string& path)
+{
+    const std::string bytes = TempDir::ReadFile(path);
+    return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
 }
 
 std::string FindSessionId(const std::string& text)

@@ -53,6 +53,16 @@ private:
 /// The text of language message number of Languages.ini's [en] section in data/ ("" when missing).
 std::string EnglishMessage(int number);
 
+/// Why the browser tests that fetch from a POP3 server cannot run here: "" when headless Chromium and dovecot are
+/// both installed.
+std::string MissingBrowserOrPop3Server();
+
+/// Where screenshots go: QM_SCREENSHOT_DIR of the environment when set, else builtIn (the build's directory).
+std::string ScreenshotDir(const char* builtIn);
+
+/// True when the file at path is a PNG image of some size (a screenshot that shows something).
+bool IsPng(const std::string& path);
+
 /// The first session id ("Session=" and seven capital letters) in text, or "".
 std::string FindSessionId(const std::string& text);
 

@@ -218,12 +218,6 @@ private:
     std::string m_profile;
 };
 
-bool IsPng(const std::string& path)
-{
-    const std::string bytes = TempDir::ReadFile(path);
-    return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
-}
-
 TEST_F(PagesTest, ChromiumLogsOnAndReachesTheMainFrameSet)
 {
     if (!fs::exists("/usr/bin/chromium")) {

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -40,27 +39,12 @@ std::string ContentElementWithText(const std::string& selector, const std::strin
            "')).find(e => e.textContent.includes('" + text + "'))";
 }
 
-std::string ScreenshotDir()
-{
-    const char* dir = std::getenv("QM_SCREENSHOT_DIR"); // NOLINT(concurrency-mt-unsafe): read before the browser starts
-    return dir != nullptr && *dir != '\0' ? dir : QM_SCREENSHOT_DIR;
-}
-
-bool IsPng(const std::string& path)
-{
-    const std::string bytes = TempDir::ReadFile(path);
-    return bytes.size() > 1000 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
-}
-
 class ReadingMailTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!ChromiumDriver::Available()) {
-            GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
-        }
-        if (DovecotServer::Program().empty()) {
-            GTEST_SKIP() << "dovecot is not installed (scripts/deps installs dovecot-pop3d)";
+        if (const std::string missing = MissingBrowserOrPop3Server(); !missing.empty()) {
+            GTEST_SKIP() << missing;
         }
         ASSERT_EQ(m_pop.Prepare(), "");
         int n = 0;
@@ -90,7 +74,7 @@ protected:
         fs::create_directories(m_install.Path(std::string("Users/") + kDemoUser + "/" + store::demo::kDemoFolder));
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
 
-        m_shots = ScreenshotDir();
+        m_shots = ScreenshotDir(QM_SCREENSHOT_DIR);
         fs::create_directories(m_shots);
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
     }
