@@ -20,13 +20,6 @@ LoadState& State()
     return state;
 }
 
-template <class F>
-bool Bind(const SharedLibrary& library, const char* name, F& function)
-{
-    function = library.Function<F>(name);
-    return function != nullptr;
-}
-
 } // namespace
 
 Result<std::unique_ptr<HunspellLibrary>> HunspellLibrary::Load(const std::string& name)
@@ -39,10 +32,10 @@ Result<std::unique_ptr<HunspellLibrary>> HunspellLibrary::Load(const std::string
     result->m_library = std::move(*library);
     const SharedLibrary& lib = result->m_library;
     HunspellFunctions& f = result->m_functions;
-    const bool all = Bind(lib, "Hunspell_create", f.Create) && Bind(lib, "Hunspell_destroy", f.Destroy) &&
-                     Bind(lib, "Hunspell_add_dic", f.AddDic) && Bind(lib, "Hunspell_spell", f.Spell) &&
-                     Bind(lib, "Hunspell_suggest", f.Suggest) && Bind(lib, "Hunspell_free_list", f.FreeList) &&
-                     Bind(lib, "Hunspell_get_dic_encoding", f.GetDicEncoding);
+    const bool all = lib.Bind("Hunspell_create", f.Create) && lib.Bind("Hunspell_destroy", f.Destroy) &&
+                     lib.Bind("Hunspell_add_dic", f.AddDic) && lib.Bind("Hunspell_spell", f.Spell) &&
+                     lib.Bind("Hunspell_suggest", f.Suggest) && lib.Bind("Hunspell_free_list", f.FreeList) &&
+                     lib.Bind("Hunspell_get_dic_encoding", f.GetDicEncoding);
     if (!all) {
         return Fail("an entry point of " + name + " is missing");
     }

@@ -25,19 +25,6 @@ namespace {
 constexpr const char* kDictionaryFile = "Dictionary.txt";
 constexpr std::size_t kMaxLanguageCode = 8;
 
-// The end of the run of bytes of class a or b of table at p (a NUL ends it).
-const char* RunEnd(const char* p, const std::array<std::uint8_t, 256>& table, std::uint8_t a, std::uint8_t b)
-{
-    while (*p != '\0') {
-        const std::uint8_t c = table[static_cast<unsigned char>(*p)];
-        if (c != a && c != b) {
-            break;
-        }
-        ++p;
-    }
-    return p;
-}
-
 // Cuts a line (NUL-terminated by its string) into tokens: a URL, a "www." host, an e-mail address, a number, a word
 // run, else a run of separators; f(token, isWord) for each in order, until it returns false. False when f stopped.
 template <class F>
@@ -53,11 +40,11 @@ bool ForEachToken(const std::string& line, F&& f)
         const char* e = nullptr;
         bool word = false;
         if (p >= noUrlBefore && !MatchUrl(p, &e) && kLinkClass[static_cast<unsigned char>(*p)] == 4) {
-            noUrlBefore = RunEnd(p, kLinkClass, 4, 4);
+            noUrlBefore = ClassRunEnd(p, kLinkClass, 4, 4);
         }
         if (e == nullptr && !MatchWwwHost(p, &e) && p >= noAddressBefore && !MatchEmailAddress(p, &e) &&
             kAddressClass[static_cast<unsigned char>(*p)] == 4) {
-            noAddressBefore = RunEnd(p, kAddressClass, 4, 2);
+            noAddressBefore = ClassRunEnd(p, kAddressClass, 4, 2);
         }
         if (e == nullptr && !MatchNumber(p, &e)) {
             word = MatchWordRun(p, &e);
@@ -354,8 +341,10 @@ std::string SpellPageLanguage(PageContext& request)
     if (!chosen.empty()) {
         return std::string(chosen.substr(0, 2));
     }
-    return request.Session() != nullptr ? GetUserSetting("Lang", request.Session()->Settings()).substr(0, 2)
-                                        : std::string();
+    const std::string lang =
+            request.Session() != nullptr ? GetUserSetting("Lang", request.Session()->Settings()).substr(0, 2) : "";
+    // A user who never chose a language reads the pages in the request's language: the list of the page shows it.
+    return lang.empty() ? request.Language().substr(0, 2) : lang;
 }
 
 } // namespace qm::engine

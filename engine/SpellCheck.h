@@ -64,7 +64,8 @@ bool ApplySpellCorrections(PageContext& request, bool addToDictionary);
 /// holds a control byte, or would make the file larger than kMaxDictionaryFile.
 bool AddDictionaryWord(PageContext& request, std::string_view word);
 
-/// The language of the spelling page: the first two letters of the field SpellLanguage, else the user's Lang.
+/// The language of the spelling page: the first two letters of the field SpellLanguage, else of the user's Lang, else
+/// of the request's language.
 std::string SpellPageLanguage(PageContext& request);
 
 } // namespace qm::engine
