@@ -234,7 +234,8 @@ std::time_t ParseRfc822Date(const char* text)
             break;
         }
     }
-    if (day < 1 || day > 31 || month < 0 || year < 70 || year > 9999 - 1900 || hour > 23 || minute > 59 || second > 59) {
+    if (day < 1 || day > 31 || month < 0 || year < 70 || year > 9999 - 1900 || hour > 23 || minute > 59 ||
+        second > 59) {
         return 0;
     }
     const int offset = ZoneOffset(zone);
@@ -279,6 +280,18 @@ bool MatchWwwHost(const char* text, const char** end)
     }
     *end = matchEnd;
     return true;
+}
+
+const char* ClassRunEnd(const char* text, const std::array<std::uint8_t, 256>& table, std::uint8_t a, std::uint8_t b)
+{
+    while (*text != '\0') {
+        const std::uint8_t c = table[static_cast<unsigned char>(*text)];
+        if (c != a && c != b) {
+            break;
+        }
+        ++text;
+    }
+    return text;
 }
 
 bool MatchWordRun(const char* text, const char** end)

@@ -22,9 +22,9 @@ extern const std::array<std::uint8_t, 256> kAddressClass;
 
 /// Reads a date of a message header or an HTTP header ("Tue, 08 Dec 2026 08:24:00 +0000") and returns it as
 /// seconds since 1970-01-01 UTC, or 0 when the text is not a valid date or lies before 1970. The year must lie in
-/// 1970..9999 (two-digit years 00-49 are 2000-2049, 50-99 are 1950-1999, three-digit ones count from 1900). The seconds are optional ("08:24 +0530"). The zone is a signed
-/// hhmm number or one of the North American zone names; any other name counts as UTC. Does not depend on the
-/// process time zone. A null text gives 0.
+/// 1970..9999 (two-digit years 00-49 are 2000-2049, 50-99 are 1950-1999, three-digit ones count from 1900). The seconds
+/// are optional ("08:24 +0530"). The zone is a signed hhmm number or one of the North American zone names; any other
+/// name counts as UTC. Does not depend on the process time zone. A null text gives 0.
 std::time_t ParseRfc822Date(const char* text);
 
 /// Skips to the first decimal digit at or after *cursor, reads the run of digits as a decimal number and leaves
@@ -52,6 +52,10 @@ bool MatchNumber(const char* text, const char** end);
 
 /// An e-mail address at `text`: a local part, '@', a domain label, '.', and the rest.
 bool MatchEmailAddress(const char* text, const char** end);
+
+/// The end of the run of bytes at `text` whose class in `table` is a or b (a NUL ends it). A matcher that failed at
+/// one byte of such a run fails at every later byte of it, so scanners skip the rest of the run.
+const char* ClassRunEnd(const char* text, const std::array<std::uint8_t, 256>& table, std::uint8_t a, std::uint8_t b);
 
 /// Sets *out to the first byte at or after `text` that is NUL or of word class 2.
 void SkipLinkSeparators(const char* text, const char** out);

@@ -13,6 +13,7 @@
 #include "engine/Session.h"
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
+#include "engine/SpellCheck.h"
 #include "engine/UserRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
@@ -354,6 +355,16 @@ bool SpellingStopsSend(Request& request, int view)
     return true;
 }
 
+// The spelling page's corrections, and the single word its link adds to the user's dictionary.
+void SpellingPageButtons(Request& request)
+{
+    if (Has(request, "Correct")) {
+        (void)ApplySpellCorrections(request, !Field(request, "AddToDictionary").empty());
+    } else if (Has(request, "AddWord") && !AddDictionaryWord(request, Field(request, "AddWord"))) {
+        request.Log().Log(3, "Refused to add a word of %zu bytes to the dictionary.", Field(request, "AddWord").size());
+    }
+}
+
 // The buttons that start a compose; true when one did.
 bool StartButtons(Request& request)
 {
@@ -446,7 +457,6 @@ bool IsUsableAddress(std::string_view item)
 
 const ComposeSeams& ComposeSeams::Engine()
 {
-    // The spelling check joins here once it is built.
     static const ComposeSeams seams{
             .BuildOutgoing = BuildOutgoingMessage,
             .StoreComposed = StoreComposedMessage,
@@ -460,7 +470,10 @@ const ComposeSeams& ComposeSeams::Engine()
                         return upload.Status == UploadStatus::Complete ||
                                upload.Status == UploadStatus::FileNameRefused;
                     },
-            .FindsMisspelling = {},
+            .FindsMisspelling =
+                    [](Request& request, std::string_view language) {
+                        return SpellCheckBody(request, language, SpellMode::Check);
+                    },
     };
     return seams;
 }
@@ -538,7 +551,9 @@ void ComposeAction(Request& request)
     if (StartButtons(request)) {
         return;
     }
-    // The spelling page's corrections and dictionary words belong to the spelling check, which joins here.
+    if (view == kViewComposeSpellCheck) {
+        SpellingPageButtons(request);
+    }
     LoadComposeHeaders(request, FormPosted::Yes);
     ResolveSender(request);
     if (Has(request, "Finished")) {

@@ -1,6 +1,7 @@
 // The action of the compose views (Compose, Compose-Attach, Compose-SpellCheck): the buttons of the compose form
-// (new, reply, reply to all, forward, cancel, finished, send now, send later, remove an attachment), sending the
-// outgoing message over SMTP or handing a fax to the fax server as a drop file, the Sent copy and the draft.
+// (new, reply, reply to all, forward, cancel, finished, send now, send later, remove an attachment, the spelling
+// page's corrections and dictionary words), sending the outgoing message over SMTP or handing a fax to the fax server
+// as a drop file, the Sent copy and the draft.
 #pragma once
 
 #include "common/OutgoingMessage.h"
@@ -27,7 +28,7 @@ inline constexpr int kTextFileNameRefused = 93;    // an uploaded file's name fa
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
 /// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never
-/// stops a send (the spelling check is not part of this build).
+/// stops a send.
 struct ComposeSeams {
     /// Writes ".message.txt" of the compose directory from the compose files and the form fields.
     std::function<OutgoingResult(Request&, MessageForm)> BuildOutgoing;

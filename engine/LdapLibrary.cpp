@@ -10,13 +10,6 @@ namespace {
 std::mutex g_loadedLock;
 std::shared_ptr<const LdapLibrary> g_loaded;
 
-template <class F>
-bool Bind(const SharedLibrary& library, const char* name, F& function)
-{
-    function = library.Function<F>(name);
-    return function != nullptr;
-}
-
 } // namespace
 
 Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
@@ -31,12 +24,12 @@ Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
     result->m_library = std::move(*library);
     const SharedLibrary& lib = result->m_library;
     LdapFunctions& f = result->m_functions;
-    const bool all = Bind(lib, "ldap_initialize", f.Initialize) && Bind(lib, "ldap_set_option", f.SetOption) &&
-                     Bind(lib, "ldap_sasl_bind_s", f.SaslBindS) && Bind(lib, "ldap_search_ext_s", f.SearchExtS) &&
-                     Bind(lib, "ldap_first_entry", f.FirstEntry) && Bind(lib, "ldap_next_entry", f.NextEntry) &&
-                     Bind(lib, "ldap_get_values_len", f.GetValuesLen) &&
-                     Bind(lib, "ldap_value_free_len", f.ValueFreeLen) && Bind(lib, "ldap_msgfree", f.MsgFree) &&
-                     Bind(lib, "ldap_unbind_ext_s", f.UnbindExtS);
+    const bool all = lib.Bind("ldap_initialize", f.Initialize) && lib.Bind("ldap_set_option", f.SetOption) &&
+                     lib.Bind("ldap_sasl_bind_s", f.SaslBindS) && lib.Bind("ldap_search_ext_s", f.SearchExtS) &&
+                     lib.Bind("ldap_first_entry", f.FirstEntry) && lib.Bind("ldap_next_entry", f.NextEntry) &&
+                     lib.Bind("ldap_get_values_len", f.GetValuesLen) &&
+                     lib.Bind("ldap_value_free_len", f.ValueFreeLen) && lib.Bind("ldap_msgfree", f.MsgFree) &&
+                     lib.Bind("ldap_unbind_ext_s", f.UnbindExtS);
     if (!all) {
         return Fail(std::string("an entry point of ") + name + " is missing", kLdapMissingEntryPoint);
     }

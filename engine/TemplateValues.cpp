@@ -11,6 +11,7 @@
 #include "engine/LanguagesFile.h"
 #include "engine/OptionsActions.h"
 #include "engine/PageChoice.h"
+#include "engine/SpellCheck.h"
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
 #include "engine/Views.h"
@@ -1108,6 +1109,13 @@ void ValueSpellCheckLang(TemplateRender& render, std::string_view)
     render.WriteEscapedRaw(field.empty() ? std::string_view(render.Context().Language()) : field);
 }
 
+// The compose text with a suggestion list for every misspelled word.
+void ValueSpellBody(TemplateRender& render, std::string_view)
+{
+    PageContext& request = render.Context();
+    (void)SpellCheckBody(request, SpellPageLanguage(request), SpellMode::Render);
+}
+
 // ---- address book, dictionary and filters ----
 
 template <class Part>
@@ -1507,6 +1515,7 @@ constexpr ValueEntry kSessionValues[] = {
         {"FROMSELECT", ValueFromSelect},
         {"SIGARRAY", ValueSigArray},
         {"SPELLCHECKLANG", ValueSpellCheckLang},
+        {"SPELLBODY", ValueSpellBody},
         {"ADDRNAME", ValueAddrName},
         {"ADDREMAIL", ValueAddrEmail},
         {"ADDRCOMMENT", ValueAddrComment},

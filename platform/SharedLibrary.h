@@ -44,6 +44,14 @@ public:
         return function;
     }
 
+    /// Sets function to the exported function `name`; false when the library does not export it.
+    template <class F>
+    bool Bind(const char* name, F& function) const
+    {
+        function = Function<F>(name);
+        return function != nullptr;
+    }
+
     /// Unloads the library now (what the destructor does).
     void Close();
 

@@ -46,19 +46,6 @@ bool IsTextLinkScheme(std::string_view scheme)
            EqualsNoCase(scheme, "news") || EqualsNoCase(scheme, "mailto");
 }
 
-// The end of the run of bytes of the given classes of table at p.
-const char* RunEnd(const char* p, const std::array<std::uint8_t, 256>& table, std::uint8_t a, std::uint8_t b)
-{
-    while (*p != '\0') {
-        const std::uint8_t c = table[static_cast<unsigned char>(*p)];
-        if (c != a && c != b) {
-            break;
-        }
-        ++p;
-    }
-    return p;
-}
-
 } // namespace
 
 // Reads a stream in pieces: a line of up to kMaxChunk bytes, or kMaxChunk bytes of a longer one. The line end (LF,
@@ -484,7 +471,7 @@ void BodyRenderer::Linkify(const std::string& text)
                     continue;
                 }
             } else if (kLinkClass[static_cast<unsigned char>(*p)] == 4) {
-                noUrlBefore = RunEnd(p, kLinkClass, 4, 4);
+                noUrlBefore = ClassRunEnd(p, kLinkClass, 4, 4);
             }
         }
         if (MatchWwwHost(p, &e)) {
@@ -499,7 +486,7 @@ void BodyRenderer::Linkify(const std::string& text)
                 continue;
             }
             if (kAddressClass[static_cast<unsigned char>(*p)] == 4) {
-                noAddressBefore = RunEnd(p, kAddressClass, 4, 2);
+                noAddressBefore = ClassRunEnd(p, kAddressClass, 4, 2);
             }
         }
         if (MatchWordRun(p, &e)) {

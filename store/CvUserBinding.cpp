@@ -13,13 +13,6 @@ namespace {
 std::mutex g_loadedLock;
 std::shared_ptr<const CvUserLibrary> g_loaded;
 
-template <class F>
-bool Bind(const SharedLibrary& library, const char* name, F& function)
-{
-    function = library.Function<F>(name);
-    return function != nullptr;
-}
-
 void Terminate(char* buffer, int size)
 {
     if (buffer != nullptr && size > 0) {
@@ -48,21 +41,21 @@ Result<std::unique_ptr<CvUserLibrary>> CvUserLibrary::Load(const std::string& pa
     const SharedLibrary& lib = result->m_library;
     // Every name is bound, so that with missing names allowed all the others are there.
     bool all = true;
-    all = Bind(lib, "CV_GetByEmail", result->m_getByEmail) && all;
-    all = Bind(lib, "CV_GetByAlias", result->m_getByAlias) && all;
-    all = Bind(lib, "CV_GetFree", result->m_getFree) && all;
-    all = Bind(lib, "CV_ValidateUser", result->m_validateUser) && all;
-    all = Bind(lib, "CV_GetTesseraBit", result->m_getTesseraBit) && all;
-    all = Bind(lib, "CV_GetPassword", result->m_getPassword) && all;
-    all = Bind(lib, "CV_SetPassword", result->m_setPassword) && all;
-    all = Bind(lib, "CV_GetMailDir", result->m_getMailDir) && all;
-    all = Bind(lib, "CV_GetUserInfo", result->m_getUserInfo) && all;
-    all = Bind(lib, "CV_InitUserInfo", result->m_initUserInfo) && all;
-    all = Bind(lib, "CV_FilterUserInfo", result->m_filterUserInfo) && all;
-    all = Bind(lib, "CV_AddUser", result->m_addUser) && all;
-    all = Bind(lib, "CV_DeleteUser", result->m_deleteUser) && all;
-    all = Bind(lib, "CV_GetDomainNameUsingIP", result->m_getDomainNameUsingIP) && all;
-    all = Bind(lib, "CV_ReloadUsers", result->m_reloadUsers) && all;
+    all = lib.Bind("CV_GetByEmail", result->m_getByEmail) && all;
+    all = lib.Bind("CV_GetByAlias", result->m_getByAlias) && all;
+    all = lib.Bind("CV_GetFree", result->m_getFree) && all;
+    all = lib.Bind("CV_ValidateUser", result->m_validateUser) && all;
+    all = lib.Bind("CV_GetTesseraBit", result->m_getTesseraBit) && all;
+    all = lib.Bind("CV_GetPassword", result->m_getPassword) && all;
+    all = lib.Bind("CV_SetPassword", result->m_setPassword) && all;
+    all = lib.Bind("CV_GetMailDir", result->m_getMailDir) && all;
+    all = lib.Bind("CV_GetUserInfo", result->m_getUserInfo) && all;
+    all = lib.Bind("CV_InitUserInfo", result->m_initUserInfo) && all;
+    all = lib.Bind("CV_FilterUserInfo", result->m_filterUserInfo) && all;
+    all = lib.Bind("CV_AddUser", result->m_addUser) && all;
+    all = lib.Bind("CV_DeleteUser", result->m_deleteUser) && all;
+    all = lib.Bind("CV_GetDomainNameUsingIP", result->m_getDomainNameUsingIP) && all;
+    all = lib.Bind("CV_ReloadUsers", result->m_reloadUsers) && all;
     if (!all && missing == CvMissing::Refuse) {
         return Fail("an entry point of " + path + " is missing", kCvMissingEntryPoint);
     }

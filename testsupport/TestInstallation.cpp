@@ -97,6 +97,8 @@ void TestInstallation::CopyShippedData() const
                   fs::copy_options::overwrite_existing);
     fs::copy(DataDir() / "HTML", m_dir / "HTML", fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     fs::copy_file(DataDir() / "MimeTypes.cfg", m_dir / "MimeTypes.cfg", fs::copy_options::overwrite_existing);
+    fs::copy(DataDir() / "SpellCheck", m_dir / "SpellCheck",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 ::testing::AssertionResult TestInstallation::InstallComponent(const std::string& component) const

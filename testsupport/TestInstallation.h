@@ -69,7 +69,7 @@ public:
     void ExportToProcess();
 
     /// Copies the shipped data of the source tree as an installation lays it out: Templates/ with
-    /// Templates/Languages.ini, HTML/ and MimeTypes.cfg.
+    /// Templates/Languages.ini, HTML/, SpellCheck/ and MimeTypes.cfg.
     void CopyShippedData() const;
 
     /// Runs `cmake --install` of the build tree's component into the installation directory; its output is in the

@@ -37,7 +37,7 @@ void WriteFile(const fs::path& path, const std::string& bytes)
 std::map<std::string, fs::path> ExpectedInstallation()
 {
     std::map<std::string, fs::path> files;
-    for (const char* tree : {"Templates", "HTML"}) {
+    for (const char* tree : {"Templates", "HTML", "SpellCheck"}) {
         for (const auto& entry : fs::recursive_directory_iterator(DataDir() / tree)) {
             if (entry.is_regular_file()) {
                 files[fs::relative(entry.path(), DataDir()).string()] = entry.path();

@@ -29,13 +29,6 @@ namespace {
 using engine::CompiledTemplate;
 using OpKind = engine::CompiledTemplate::OpKind;
 
-// Names the shipped pages use for parts whose engine side is not built yet (as a value, condition or list that the
-// engine does not have: SPELLCHECKLANG is a list but not yet a value). The engine logs each of them as a name it
-// cannot expand; a name leaves this list when the engine learns it (NotYetKnownNamesAreStillUnknown says when).
-constexpr std::string_view kNotYetKnown[] = {
-        "SPELLBODY",
-};
-
 // Pages that the engine may show without a session: everything on them must work without one, except what stands
 // in an "IF CGI:SESSION" branch.
 constexpr std::string_view kSessionlessPages[] = {"Logon", "Logout", "NewUser", "Error"};
@@ -57,9 +50,6 @@ public:
     explicit TemplateChecker(bool sessionless)
         : m_sessionless(sessionless)
     {}
-
-    /// The names of kNotYetKnown that the checked templates used where the engine does not know them.
-    const std::set<std::string>& NotYetKnownSeen() const { return m_notYetKnownSeen; }
 
     std::vector<std::string> Check(const CompiledTemplate& compiled)
     {
@@ -195,22 +185,15 @@ private:
         if (value.Session != nullptr) {
             return;
         }
-        if (value.Placeholder >= 0 && !Contains(kNotYetKnown, name)) {
+        if (value.Placeholder >= 0) {
             Problem("placeholder " + name + " outside a list that replaces it");
             return;
         }
         Unknown("value", name);
     }
 
-    // A name the engine does not have: a problem unless it is one of those not built yet.
-    void Unknown(const char* kind, const std::string& name)
-    {
-        if (Contains(kNotYetKnown, name)) {
-            m_notYetKnownSeen.insert(name);
-        } else {
-            Problem(std::string("unknown ") + kind + " " + name);
-        }
-    }
+    // A name the engine does not have.
+    void Unknown(const char* kind, const std::string& name) { Problem(std::string("unknown ") + kind + " " + name); }
 
     bool InList() const
     {
@@ -229,7 +212,6 @@ private:
     const CompiledTemplate* m_compiled = nullptr;
     std::vector<Frame> m_frames;
     std::vector<std::string> m_problems;
-    std::set<std::string> m_notYetKnownSeen;
 };
 
 std::vector<std::string> CheckText(const std::string& text, bool sessionless)
@@ -362,23 +344,6 @@ TEST_F(ShippedPagesTest, EveryPageUsesTheTagLanguageSoundly)
         const std::vector<std::string> problems =
                 TemplateChecker(Contains(kSessionlessPages, page.Name)).Check(*compiled);
         EXPECT_TRUE(problems.empty()) << page.Path << ":" << Joined(problems);
-    }
-}
-
-// A name leaves the list of names not built yet once the engine knows every use the pages make of it.
-TEST_F(ShippedPagesTest, NotYetKnownNamesAreStillUnknown)
-{
-    std::set<std::string> seen;
-    for (const PageTemplate& page : ThemePages()) {
-        if (const std::unique_ptr<CompiledTemplate> compiled = Load(page.Name)) {
-            TemplateChecker checker(false);
-            (void)checker.Check(*compiled);
-            seen.insert(checker.NotYetKnownSeen().begin(), checker.NotYetKnownSeen().end());
-        }
-    }
-    for (std::string_view name : kNotYetKnown) {
-        EXPECT_TRUE(seen.contains(std::string(name)))
-                << name << ": no page uses it where the engine does not know it (take it off the list)";
     }
 }
 

@@ -468,6 +468,45 @@ TEST_F(ComposeActionTest, AMisspellingShowsTheSpellingPageAndSendsNothing)
     (void)Received("message1.data");
 }
 
+// The spelling check with a small English dictionary: a misspelling stops a send, quoted lines do not, the spelling
+// page's corrections and dictionary words reach the compose text and the user's dictionary, and a send from the
+// spelling page goes out unchecked.
+TEST_F(ComposeActionTest, TheSpellingCheckStopsASendAndItsPageCorrectsTheText)
+{
+    const fs::path dir = m_harness.Settings().Dir();
+    fs::create_directories(dir / "SpellCheck");
+    WriteFile(dir / "tiny.aff", "SET UTF-8\nTRY esiaénrtolcdugmfphbyvkw\n");
+    WriteFile(dir / "tiny.dic", "5\nhello\nreceive\nthe\nmessage\nplease\n");
+    WriteFile(dir / "SpellCheck" / "Common.en", (dir / "tiny").string() + "\n");
+    Start("SpellCheckBeforeSend=Yes\r\nLang=en\r\n");
+    const fs::path dictionary = m_harness.Settings().UserDir("alice") / "Dictionary.txt";
+
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=hello%0D%0A%3E+recieve+the+mesage"), "LIST[Sent.][]");
+    (void)Received("message1.data");
+
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=please+recieve+the+mesage+Quillmail"), "SPELL");
+    EXPECT_FALSE(m_sink.HasReceived("message2.envelope"));
+    const std::string spell = "View=Compose-SpellCheck&Session=" + Id();
+    EXPECT_EQ(Send(spell + "&AddWord=Quillmail"), "SPELL");
+    EXPECT_EQ(Send(spell + "&AddWord=bad%0D%0Aword"), "SPELL");
+    EXPECT_EQ(ReadFile(dictionary), "Quillmail\r\n");
+    EXPECT_EQ(Send(spell + "&Correct=1&AddToDictionary=Yes&WORD1=receive&WORD3=mesage"), "SPELL");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "please receive the mesage Quillmail");
+    EXPECT_EQ(ReadFile(dictionary), "Quillmail\r\nmesage\r\n");
+    // Back on the compose page the text and the fields are those of before; the send checks again and passes.
+    EXPECT_EQ(Send(spell + "&Finished=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1"), "LIST[Sent.][]");
+    EXPECT_NE(Received("message2.data").find("please receive the mesage Quillmail"), std::string::npos);
+
+    // From the spelling page the message goes as it is, unchecked.
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=wrold"), "SPELL");
+    EXPECT_EQ(Send(spell + "&SendNow=1"), "LIST[Sent.][]");
+    EXPECT_NE(Received("message3.data").find("wrold"), std::string::npos);
+}
+
 TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
 {
     Start();

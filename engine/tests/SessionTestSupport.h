@@ -32,7 +32,7 @@ public:
     {
         const std::string dir = m_install.Dir().string();
         m_install.WriteIni("[Directories]\r\nBaseDir=" + dir + "\r\nUserDir=" + dir + "/Users\r\nTempDir=" + dir +
-                           "/Temp\r\n" + ini);
+                           "/Temp\r\nSpellDir=" + dir + "/SpellCheck\r\n" + ini);
         fs::create_directories(m_install.Dir() / "Users");
         fs::create_directories(m_install.Dir() / "Temp");
         fs::create_directories(m_install.Dir() / "Logs");
