@@ -16,6 +16,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace qm::gui {
@@ -110,6 +111,7 @@ public:
         if (m_tracker->IsDone()) {
             return m_tracker->Result();
         }
+        Repaint(); // a bar item selected from the keyboard shows before any input
         qApp->installEventFilter(this);
         QEventLoop loop;
         m_loop = &loop;
@@ -191,7 +193,7 @@ private:
         TWindow::ReleaseCapture();
     }
 
-    void AfterInput()
+    void Repaint()
     {
         for (auto& popup : m_popups) {
             if (popup && popup->HasWindow()) {
@@ -201,6 +203,11 @@ private:
         if (m_owner.HasWindow()) {
             m_owner.SendMessage(WM_NCPAINT, 1, 0); // a bar item's selection shows in the frame's menu bar
         }
+    }
+
+    void AfterInput()
+    {
+        Repaint();
         if (m_tracker->IsDone() && m_loop != nullptr) {
             m_loop->quit();
         }
@@ -411,7 +418,11 @@ bool TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, TWindow& owner, c
     return TrackPopupMenuEx(menu, flags, x, y, owner, nullptr) != 0;
 }
 
-UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup)
+namespace {
+
+// Tracks a menu bar from the start that start makes; the chosen command, 0 for none.
+UINT TrackBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems,
+              const std::function<bool(TMenuTracker&)>& start)
 {
     if (g_session != nullptr || !IsMenu(bar)) {
         return 0;
@@ -419,15 +430,28 @@ UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int
     TMenuSession session(owner);
     g_session = &session;
     session.SetTracker(std::make_unique<TMenuTracker>(session, bar, std::move(screenItems), GetScreenRect()));
-    UINT result = 0;
-    if (const_cast<TMenuTracker*>(session.Tracker())->StartBar(index, openPopup)) {
-        result = session.Loop();
-    }
+    auto& tracker = const_cast<TMenuTracker&>(*session.Tracker());
+    const UINT result = start(tracker) ? session.Loop() : tracker.Result();
     g_session = nullptr;
     if (owner.HasWindow()) {
         owner.SendMessage(WM_NCPAINT, 1, 0);
     }
     return result;
+}
+
+} // namespace
+
+UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup)
+{
+    return TrackBar(owner, bar, std::move(screenItems),
+                    [&](TMenuTracker& tracker) { return tracker.StartBar(index, openPopup); });
+}
+
+UINT TrackMenuBarByKey(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, char mnemonic)
+{
+    return TrackBar(owner, bar, std::move(screenItems), [&](TMenuTracker& tracker) {
+        return mnemonic == 0 ? tracker.StartBar(0, false) : tracker.StartBarByChar(mnemonic);
+    });
 }
 
 const TMenuTracker* ActiveMenuTracker()

@@ -41,6 +41,11 @@ bool TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, TWindow&
 /// openPopup. Returns the chosen command (posted to owner as WM_COMMAND as well), 0 for none.
 UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup);
 
+/// Tracks a menu bar entered from the keyboard: mnemonic 0 (F10 or Alt alone) selects the first item with no
+/// pop-up open; otherwise the item with that mnemonic (a string item's, or the one the owner's WM_MENUCHAR names)
+/// opens its pop-up, or is chosen when it is a command. Returns the chosen command (posted to owner as well).
+UINT TrackMenuBarByKey(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, char mnemonic);
+
 /// The tracking in progress (null when none): for the frame's bar painting and for tests.
 const TMenuTracker* ActiveMenuTracker();
 /// The pop-up window showing level of the tracking in progress; null when none.

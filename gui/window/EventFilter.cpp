@@ -4,6 +4,7 @@
 // own reaches the windows: no shortcuts, no context menus of the standard controls.
 #include "gui/window/EventFilter.h"
 
+#include "gui/model/MenuBarKeys.h"
 #include "gui/window/Application.h"
 #include "gui/window/WindowWidget.h"
 
@@ -27,6 +28,8 @@ TPoint g_cursorPos{0, 0};
 TClickTracker g_clicks;
 // Buttons whose press the pre-filter ate: their release is eaten too.
 unsigned g_eatenButtons = 0;
+// F10, a lone Alt and Alt with a character, watched on every key message.
+TMenuBarKeys g_menuKeys;
 
 // The last mouse event turned into messages: Qt passes an unused mouse event on to the parent widgets as copies,
 // which must not become messages a second time.
@@ -139,6 +142,7 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
             return g_lastMouseResult = true;
         }
         press = true;
+        g_menuKeys.Reset(); // a click between Alt's press and release opens no menu
         break;
     case QEvent::MouseButtonRelease:
         if (button < 0) {
@@ -211,6 +215,21 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     return g_lastMouseResult = !letQt;
 }
 
+// The handle of the top-level window a window belongs to.
+HWND TopLevelHandle(TWindow& window)
+{
+    QWidget* top = window.GetWidget() != nullptr ? window.GetWidget()->window() : nullptr;
+    TWindow* owner = top != nullptr ? WindowInternals::OwnerOf(top) : nullptr;
+    return owner != nullptr ? owner->GetHandle() : window.GetHandle();
+}
+
+void EnterMenuBar(HWND topLevel, const TMenuBarKeys::TEntry& entry)
+{
+    if (TWindow* top = TWindow::FromHandle(topLevel); top != nullptr && top->HasWindow()) {
+        Deliver(*top, WM_SYSCOMMAND, SC_KEYMENU, static_cast<LPARAM>(static_cast<unsigned char>(entry.Mnemonic)));
+    }
+}
+
 bool HandleKey(QWidget* widget, QKeyEvent* e)
 {
     SyncKeys(e->modifiers(), std::nullopt);
@@ -229,7 +248,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
         SetKeyDownState(vk, press);
     }
     const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
-    const bool sys = alt || vk == VK_F10;
+    const bool sys = alt || vk == VK_F10 || vk == VK_MENU;
     MSG m;
     m.hwnd = target->GetHandle();
     m.message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
@@ -243,8 +262,15 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
     m.time = static_cast<DWORD>(e->timestamp());
     bool allDefault = true;
     bool wentDefault = false;
+    // The menu bar is entered by a system key message that reached the default handling; the top-level window
+    // of the one that got it hears SC_KEYMENU.
+    const HWND topLevel = TopLevelHandle(*target);
+    const TMenuBarKeys::TEntry keyEntry = vk != 0 ? g_menuKeys.Key(m.message, m.wParam) : TMenuBarKeys::TEntry{};
     bool dispatched = vk == 0 || DispatchInput(m, &wentDefault);
     allDefault = dispatched && (vk == 0 || wentDefault);
+    if (dispatched && wentDefault && keyEntry.Enter) {
+        EnterMenuBar(topLevel, keyEntry);
+    }
     if (dispatched && press && target->HasWindow()) {
         // The characters the key typed, as TranslateMessage makes them.
         for (const QChar ch : e->text()) {
@@ -255,8 +281,12 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
             c.message = sys ? WM_SYSCHAR : WM_CHAR;
             c.wParam = ch.unicode();
             c.lParam = lp;
+            const TMenuBarKeys::TEntry charEntry = g_menuKeys.Key(c.message, c.wParam);
             const bool charDispatched = DispatchInput(c, &wentDefault);
             allDefault = allDefault && charDispatched && wentDefault;
+            if (charDispatched && wentDefault && charEntry.Enter) {
+                EnterMenuBar(topLevel, charEntry);
+            }
         }
     }
     if (!dispatched) {
@@ -369,6 +399,10 @@ int VirtualKey(const QKeyEvent& e)
 
 bool TEventFilter::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ApplicationDeactivate) {
+        g_menuKeys.Reset(); // the releases of keys held now go to another application
+        return false;
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr) {
         return false;
