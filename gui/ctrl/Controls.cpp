@@ -1,13 +1,19 @@
 // The standard controls over Qt's widgets, with the original notifications.
 #include "gui/ctrl/Controls.h"
 
+#include "gui/draw/Dc.h"
+#include "gui/window/WindowWidget.h"
+
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,6 +71,74 @@ void TControl::NotifyRecord(NMHDR& header)
 
 // Edit.
 
+namespace {
+
+QColor ToQt(TColor color)
+{
+    return QColor(color.Red(), color.Green(), color.Blue());
+}
+
+// Before an edit paints, the window that decides its colours is asked for them: WM_CTLCOLOREDIT (for a read-only
+// or disabled edit WM_CTLCOLORSTATIC) with a device context whose text colour it may set (wParam, a TDC*) and
+// the edit's handle (lParam). A nonzero answer points at the background's TBrush and the text takes the
+// context's text colour; zero leaves the system's window colours.
+class TEditColourHook final : public QObject {
+public:
+    // askControl: ask the control the edit belongs to (the combo box), not its parent.
+    TEditColourHook(QWidget& edit, bool askControl)
+        : QObject(&edit)
+        , m_edit(edit)
+        , m_askControl(askControl)
+    {
+        auto* plain = qobject_cast<QPlainTextEdit*>(&edit);
+        (plain != nullptr ? plain->viewport() : &edit)->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            Ask();
+        }
+        return false;
+    }
+
+private:
+    void Ask()
+    {
+        // The control is found through its widget: a widget whose window is gone paints for no one.
+        TWindow* control = WindowInternals::OwnerOf(&m_edit);
+        TWindow* whom = control == nullptr || m_askControl ? control : control->GetParent();
+        if (whom == nullptr || !whom->HasWindow() || !control->HasWindow()) {
+            return;
+        }
+        auto* line = qobject_cast<QLineEdit*>(&m_edit);
+        auto* plain = qobject_cast<QPlainTextEdit*>(&m_edit);
+        const bool readOnly = (line != nullptr && line->isReadOnly()) || (plain != nullptr && plain->isReadOnly());
+        const UINT message = readOnly || !m_edit.isEnabled() ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT;
+        TMemoryDC dc;
+        dc.SetTextColor(TColor::FromSys(COLOR_WINDOWTEXT));
+        dc.SetBkColor(TColor::FromSys(COLOR_WINDOW));
+        const LRESULT answer = whom->SendMessage(message, reinterpret_cast<WPARAM>(static_cast<TDC*>(&dc)),
+                                                 static_cast<LPARAM>(control->GetHandle()));
+        const auto* brush = reinterpret_cast<const TBrush*>(answer);
+        const QColor text = ToQt(brush != nullptr ? dc.GetTextColor() : TColor::FromSys(COLOR_WINDOWTEXT));
+        const QColor back = ToQt(brush != nullptr ? brush->GetColor() : TColor::FromSys(COLOR_WINDOW));
+        QPalette palette = m_edit.palette();
+        if (palette.color(QPalette::Text) != text || palette.color(QPalette::Base) != back) {
+            // Takes effect from the next paint, which the change asks for; the next answer is the same.
+            palette.setColor(QPalette::Text, text);
+            palette.setColor(QPalette::Base, back);
+            m_edit.setPalette(palette);
+        }
+    }
+
+    QWidget& m_edit;
+    bool m_askControl;
+};
+
+} // namespace
+
 TEdit::TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit, bool multiLine)
     : TControl(parent, id, {}, x, y, w, h)
     , m_limit(textLimit)
@@ -84,6 +158,7 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
         edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
         edit->setTabChangesFocus(true);
         QObject::connect(edit, &QPlainTextEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+        new TEditColourHook(*edit, false);
         return edit;
     }
     auto* edit = new QLineEdit(parentWidget);
@@ -96,6 +171,7 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
         edit->setMaxLength(m_limit);
     }
     QObject::connect(edit, &QLineEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+    new TEditColourHook(*edit, false);
     return edit;
 }
 
@@ -222,6 +298,10 @@ QWidget* TComboBox::MakeWidget(QWidget* parentWidget)
     m_pending.clear();
     // Only the user's choice tells; CB_SETCURSEL does not.
     QObject::connect(combo, &QComboBox::activated, [this] { NotifyCommand(CBN_SELCHANGE); });
+    if (combo->lineEdit() != nullptr) {
+        // The edit part asks the combo box for its colours, which passes the question on to its parent.
+        new TEditColourHook(*combo->lineEdit(), true);
+    }
     return combo;
 }
 
@@ -285,6 +365,9 @@ void TComboBox::ClearList()
 LRESULT TComboBox::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        return GetParent() != nullptr && GetParent()->HasWindow() ? GetParent()->SendMessage(msg, wParam, lParam) : 0;
     case CB_GETCURSEL:
         return GetSelIndex();
     case CB_SETCURSEL:

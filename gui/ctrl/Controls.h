@@ -25,6 +25,9 @@ protected:
 };
 
 /// An edit control: one line, or several with ES_MULTILINE (Enter then adds a line only with ES_WANTRETURN).
+/// Before it paints it asks its parent for its colours with WM_CTLCOLOREDIT (WM_CTLCOLORSTATIC when read-only or
+/// disabled): wParam a TDC* whose text colour the parent may set, lParam the edit's handle; the parent answers a
+/// TBrush* for the background, or 0 for the system's window colours.
 class TEdit : public TControl {
 public:
     /// textLimit 0: no limit other than the control's own.
@@ -89,7 +92,9 @@ protected:
 };
 
 /// A combo box: CBS_DROPDOWN (with an edit) or CBS_DROPDOWNLIST. CBN_SELCHANGE when the user picks an item;
-/// CB_GETCURSEL, CB_SETCURSEL and CB_SETEXTENDEDUI as messages.
+/// CB_GETCURSEL, CB_SETCURSEL and CB_SETEXTENDEDUI as messages. The edit part of a CBS_DROPDOWN asks the combo box
+/// for its colours as an edit asks its parent; the combo box passes the question on to its own parent. The edit
+/// part has no window of its own: the combo box's handle stands for it in lParam.
 class TComboBox : public TControl {
 public:
     TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST);

@@ -29,6 +29,16 @@ void TDialog::GetWindowClass(TWindowClass& windowClass)
     windowClass.Background = TColor::FromSys(COLOR_3DFACE);
 }
 
+void TDialog::SetupWindow()
+{
+    for (TWindow* child : GetChildrenInCreationOrder()) {
+        if (!child->HasWindow() && child->Create()) {
+            child->SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(&GetWindowFont()), 0);
+        }
+    }
+    TWindow::SetupWindow();
+}
+
 int TDialog::Execute()
 {
     TApplication* app = GetApplication();

@@ -25,6 +25,9 @@ public:
 
     bool IsModal() const { return m_modal; }
 
+    /// Creates the controls; each hears WM_SETFONT with the dialog's font as it comes, the way controls of a
+    /// dialog description take the description's font.
+    void SetupWindow() override;
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     bool HandleDialogKeys(MSG& msg) override;
     void GetWindowClass(TWindowClass& windowClass) override;

@@ -1,36 +1,58 @@
-// gui_demo: a window showing the window layer's pieces together, for a person to look at.
+// gui: shows the window layer's pieces together for a person to look at: a decorated frame with an owner-drawn
+// menu bar and pop-ups, a tool bar docked at the top that can be dragged to another edge or floated, a second
+// bar in a floating slip, a status bar with hints, and a dialog (Help > About). The client area paints edges, a
+// dither, text with prefixes and an embossed glyph itself, holds an edit, a combo box and a report list view,
+// and opens a pop-up menu on a right click.
 //
-// Usage: gui_demo   (QMGUI_SHOT=file.png writes the main window's picture after its first paint)
-// The window paints edges, a dither, text with prefixes and an embossed glyph itself, holds an edit, a combo
-// box and a report list view, and opens an owner-drawn pop-up menu on a right click. Trusts nothing outside;
-// touches no files except the picture asked for. Exit code: 0, or the code of the quit message.
+// Usage: gui   (QMGUI_SHOT=file.png writes the main window's picture after its first paint)
+// Trusts nothing outside; reads no files and writes none but the picture asked for. Exit code: the code the window
+// closed with (0). On a desktop it runs under X11 (slips and the drag outline need window positions):
+// QT_QPA_PLATFORM=xcb.
 #include "gui/ctrl/Controls.h"
+#include "gui/ctrl/Dialog.h"
+#include "gui/dock/Harbor.h"
 #include "gui/draw/Dc.h"
+#include "gui/frame/StatusBar.h"
+#include "gui/menu/MenuView.h"
+#include "gui/model/Accelerator.h"
 #include "gui/window/Application.h"
-#include "gui/window/PopupMenu.h"
 
-#include <memory>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
 using namespace qm::gui;
 
-constexpr UINT kCmdHello = 3001;
-constexpr UINT kCmdQuit = 3002;
+enum : int {
+    CmNew = 101,
+    CmOpen = 102,
+    CmSave = 103,
+    CmAbout = 104,
+    CmExit = CM_EXIT,
+    CmHello = 105,
+    GlyphBase = 9000
+};
 
-class TDemoWindow : public TWindow {
+TBitmap MakeGlyph(TColor color)
+{
+    TBitmap bitmap(16, 16, TColor(RGB(192, 192, 192)));
+    for (int y = 3; y < 13; ++y) {
+        for (int x = 3; x < 13; ++x) {
+            bitmap.SetPixel(x, y, color);
+        }
+    }
+    return bitmap;
+}
+
+// The client area: the drawing primitives, three controls and a context menu.
+class TDemoClient : public TWindow {
 public:
-    TDemoWindow()
-        : TWindow(nullptr, "Window layer demo")
+    TDemoClient()
+        : TWindow(nullptr)
     {
-        Attr.W = 520;
-        Attr.H = 360;
-        auto* edit = new TEdit(this, 101, "Type here", 260, 16, 240, 22);
-        (void)edit;
+        new TEdit(this, 101, "Type here", 260, 16, 240, 22);
         m_combo = new TComboBox(this, 102, 260, 48, 240, 22);
-        m_combo->AddString("Drop-down list");
-        m_combo->AddString("Second item");
-        m_combo->SetSelIndex(0);
         m_list = new TListView(this, 103, 260, 84, 240, 150);
     }
 
@@ -39,6 +61,9 @@ public:
     void SetupWindow() override
     {
         TWindow::SetupWindow();
+        m_combo->AddString("Drop-down list");
+        m_combo->AddString("Second item");
+        m_combo->SetSelIndex(0);
         m_list->InsertColumn(0, "Session ID", 80);
         m_list->InsertColumn(1, "Logon", 90);
         const int row = m_list->InsertItem("ABCDEFG", 1);
@@ -73,15 +98,12 @@ public:
     {
         if (msg == WM_RBUTTONDOWN) {
             TPopupMenu menu;
-            AppendMenu(menu.GetHandle(), MF_STRING, kCmdHello, "&Hello\tCtrl+H");
+            AppendMenu(menu.GetHandle(), MF_STRING, CmHello, "&Hello\tCtrl+H");
             AppendMenu(menu.GetHandle(), MF_SEPARATOR, 0);
-            AppendMenu(menu.GetHandle(), MF_STRING, kCmdQuit, "E&xit");
+            AppendMenu(menu.GetHandle(), MF_STRING, CmExit, "E&xit");
             const TPoint at = ClientToScreen(TPoint(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
-            TrackPopupMenuEx(menu.GetHandle(), TPM_RIGHTBUTTON, at.x, at.y, *this);
-            return 0;
-        }
-        if (msg == WM_COMMAND && LOWORD(wParam) == kCmdQuit) {
-            SendMessage(WM_CLOSE);
+            // The commands go to the frame, which routes them back through this client.
+            TrackPopupMenuEx(menu.GetHandle(), TPM_RIGHTBUTTON, at.x, at.y, *GetParent());
             return 0;
         }
         return TWindow::WindowProc(msg, wParam, lParam);
@@ -92,16 +114,141 @@ private:
     TListView* m_list;
 };
 
+// The demo's frame: it draws its pop-up items itself, a coloured square beside each label.
+class TDemoFrame : public TDecoratedFrame {
+public:
+    TDemoFrame()
+        : TDecoratedFrame(nullptr, "Window layer demo", new TDemoClient(), true)
+    {
+        Attr.W = 640;
+        Attr.H = 420;
+        OnCommand(CmNew, [this] { Status("New"); });
+        OnCommand(CmOpen, [this] { Status("Open"); });
+        OnCommand(CmHello, [this] { Status("Hello"); });
+        OnCommand(CmAbout, [this] { About(); });
+        OnCommand(CmExit, [this] { PostMessage(WM_CLOSE); });
+    }
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_MEASUREITEM) {
+            auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            mis->itemWidth = 150;
+            mis->itemHeight = 22;
+            return 1;
+        }
+        if (msg == WM_DRAWITEM) {
+            DrawItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam));
+            return 1;
+        }
+        return TDecoratedFrame::WindowProc(msg, wParam, lParam);
+    }
+
+private:
+    void Status(const std::string& what)
+    {
+        if (GetStatusBar() != nullptr) {
+            GetStatusBar()->SetText(what + " chosen");
+        }
+    }
+
+    void About()
+    {
+        TDialog dialog(this, "About");
+        dialog.Attr.W = 280;
+        dialog.Attr.H = 120;
+        new TStatic(&dialog, 10, "The window layer, drawn by itself.", 12, 14, 250, 18);
+        new TButton(&dialog, IDOK, "OK", 190, 70, 76, 26, true);
+        dialog.Execute();
+    }
+
+    static void DrawItem(const DRAWITEMSTRUCT& dis)
+    {
+        TDC& dc = *dis.hDC;
+        const bool selected = (dis.itemState & ODS_SELECTED) != 0;
+        const bool grey = (dis.itemState & ODS_GRAYED) != 0;
+        dc.FillRect(dis.rcItem, TBrush(TColor::FromSys(selected ? COLOR_HIGHLIGHT : COLOR_MENU)));
+        const TRect square(dis.rcItem.left + 3, dis.rcItem.top + 3, dis.rcItem.left + 19, dis.rcItem.bottom - 3);
+        dc.FillRect(square, TBrush(TColor(RGB(0, 110 + 30 * static_cast<int>(dis.itemID % 4), 0))));
+        TRect text(square.right + 6, dis.rcItem.top, dis.rcItem.right - 4, dis.rcItem.bottom);
+        dc.SetBkMode(TRANSPARENT);
+        dc.SetTextColor(TColor::FromSys(grey ? COLOR_GRAYTEXT : (selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT)));
+        const auto label = LoadString(static_cast<int>(dis.itemID));
+        std::string caption = label ? label->substr(label->find('\n') + 1) : std::string("Item");
+        dc.DrawText(caption, text, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    }
+};
+
 class TDemoApp : public TApplication {
 public:
-    void InitMainWindow() override { SetMainWindow(std::make_unique<TDemoWindow>()); }
+    void InitMainWindow() override
+    {
+        auto frame = std::make_unique<TDemoFrame>();
+        TDemoFrame& f = *frame;
+        HMENU bar = CreateMenu();
+        HMENU file = CreatePopupMenu();
+        for (int id : {CmNew, CmOpen, CmSave}) {
+            AppendMenu(file, MF_OWNERDRAW, static_cast<UINT>(id), {}, static_cast<std::uint64_t>(id));
+        }
+        AppendMenu(file, MF_SEPARATOR, 0);
+        AppendMenu(file, MF_STRING, CmExit, "E&xit");
+        HMENU help = CreatePopupMenu();
+        AppendMenu(help, MF_STRING, CmAbout, "&About...");
+        AppendMenu(bar, MF_STRING | MF_POPUP, file.Value, "&File");
+        AppendMenu(bar, MF_STRING | MF_POPUP, help.Value, "&Help");
+        f.AssignMenu(bar);
+
+        auto* status = new TStatusBar(&f);
+        status->SetText("Drag a bar by its grip to another edge, or off the edges to float it");
+        status->AddTextGadget(1, "offline");
+        f.Insert(*status, alBottom);
+        SetMainWindow(std::move(frame));
+    }
+
+    void InitInstance() override
+    {
+        TApplication::InitInstance();
+        auto& frame = static_cast<TDemoFrame&>(*GetMainWindow());
+        m_harbor = new THarbor(frame);
+        m_harbor->Create();
+        auto* standard = new TDockableControlBar(nullptr);
+        standard->SetCaption("Standard");
+        auto* tools = new TDockableControlBar(nullptr);
+        tools->SetCaption("Tools");
+        int glyph = GlyphBase;
+        for (int id : {CmNew, CmOpen, CmSave}) {
+            standard->Insert(std::make_unique<TButtonGadget>(glyph++, id));
+        }
+        standard->Insert(std::make_unique<TSeparatorGadget>());
+        standard->Insert(std::make_unique<TButtonGadget>(glyph++, CmAbout));
+        for (int id : {CmNew, CmOpen}) {
+            tools->Insert(std::make_unique<TButtonGadget>(glyph++, id));
+        }
+        m_harbor->Insert(*standard, alTop);
+        const TRect window = frame.GetWindowRect();
+        const TPoint where(window.right - 160, window.top + 120);
+        m_harbor->Insert(*tools, alNone, &where);
+    }
+
+private:
+    THarbor* m_harbor = nullptr;
 };
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    TGuiProcess process(argc, argv);
+    qm::gui::TGuiProcess process(argc, argv);
+    const TColor colors[] = {TColor(RGB(0, 0, 200)),   TColor(RGB(200, 0, 0)),   TColor(RGB(0, 150, 0)),
+                             TColor(RGB(200, 150, 0)), TColor(RGB(120, 0, 160)), TColor(RGB(0, 140, 160))};
+    for (int i = 0; i < 6; ++i) {
+        RegisterBitmapResource(GlyphBase + i, MakeGlyph(colors[i]));
+    }
+    RegisterStringResource(CmNew, "Starts a new message\nNew");
+    RegisterStringResource(CmOpen, "Opens a mailbox\nOpen");
+    RegisterStringResource(CmSave, "Saves the message (no one handles it: greyed)\nSave");
+    RegisterStringResource(CmAbout, "Shows the About box\nAbout");
+    RegisterStringResource(CmExit, "Ends the demo\nExit");
     TDemoApp app;
     return app.Run();
 }

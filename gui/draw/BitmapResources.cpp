@@ -1,4 +1,4 @@
-// The bitmap resource table: id to location, images read once and kept.
+// The bitmap resource table: id to location or image, images read once and kept.
 #include "gui/draw/BitmapResources.h"
 
 #include <map>
@@ -28,7 +28,7 @@ const TBitmap* Find(int id)
     if (!it->second.Loaded) {
         it->second.Loaded = TBitmap::FromFile(it->second.Location);
     }
-    return &*it->second.Loaded;
+    return it->second.Loaded->IsEmpty() ? nullptr : &*it->second.Loaded;
 }
 
 } // namespace
@@ -38,16 +38,25 @@ void RegisterBitmapResource(int id, std::string location)
     Table()[id] = Entry{std::move(location), std::nullopt};
 }
 
+void RegisterBitmapResource(int id, TBitmap bitmap)
+{
+    Table()[id] = Entry{std::string(), std::move(bitmap)};
+}
+
 bool HasBitmapResource(int id)
 {
-    const TBitmap* b = Find(id);
-    return b != nullptr && !b->IsEmpty();
+    return Find(id) != nullptr;
 }
 
 TBitmap LoadBitmapResource(int id)
 {
     const TBitmap* b = Find(id);
     return b != nullptr ? *b : TBitmap();
+}
+
+const TBitmap* FindBitmapResource(int id)
+{
+    return Find(id);
 }
 
 void ClearBitmapResources()

@@ -217,6 +217,12 @@ LRESULT TFrameWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         EnableMenuItems(HMENU{static_cast<std::uint32_t>(wParam)}, chain, GetHandle(), AutoEnable);
         return 0;
     }
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_KEYMENU && m_menu && HasWindow()) {
+            TrackMenuBarByKey(*this, m_menu, GetMenuBarItemRects(), static_cast<char>(lParam));
+            return 0;
+        }
+        return TWindow::WindowProc(msg, wParam, lParam);
     case WM_MENUSELECT:
         MenuSelect(wParam, lParam);
         return 0;

@@ -1,6 +1,7 @@
 // The gadget window over Qt: the model's layout and mouse routing in a painted window.
 #include "gui/gadget/GadgetWindow.h"
 
+#include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
 
@@ -10,16 +11,8 @@
 #include <QToolTip>
 #include <QWidget>
 
-#include <map>
-
 namespace qm::gui {
 namespace {
-
-std::map<int, TBitmap>& Bitmaps()
-{
-    static std::map<int, TBitmap> bitmaps;
-    return bitmaps;
-}
 
 TPoint PointOf(LPARAM lParam)
 {
@@ -27,17 +20,6 @@ TPoint PointOf(LPARAM lParam)
 }
 
 } // namespace
-
-void RegisterBitmapResource(int id, TBitmap bitmap)
-{
-    Bitmaps()[id] = std::move(bitmap);
-}
-
-const TBitmap* FindBitmapResource(int id)
-{
-    const auto it = Bitmaps().find(id);
-    return it == Bitmaps().end() ? nullptr : &it->second;
-}
 
 // Qt has no message for the mouse leaving a window; the widget's leave event stands for it.
 class TGadgetWindow::TLeaveWatcher final : public QObject {

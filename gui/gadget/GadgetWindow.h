@@ -3,6 +3,7 @@
 // feeds it the mouse (with enter and leave), and shows a gadget's tooltip.
 #pragma once
 
+#include "gui/draw/BitmapResources.h"
 #include "gui/draw/GdiObjects.h"
 #include "gui/model/GadgetWindowCore.h"
 #include "gui/window/Window.h"
@@ -18,11 +19,6 @@ inline constexpr UINT kMsgGadgetHint = 0x03F0;
 /// Sent up the parent chain to fetch a command's tooltip: wParam the id, lParam a std::string* to fill; the
 /// answer is 1 when the text was filled.
 inline constexpr UINT kMsgGadgetTooltip = 0x03F1;
-
-/// Bitmap resources by id (the glyphs of button gadgets, the cells of bitmap gadgets).
-void RegisterBitmapResource(int id, TBitmap bitmap);
-/// Null when no bitmap has that id.
-const TBitmap* FindBitmapResource(int id);
 
 /// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.
 /// TGadgetWindow installs it when no painter is set.

@@ -4,6 +4,7 @@
 #include "gui/draw/Dc.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
+#include "gui/window/EventFilter.h"
 #include "gui/window/Window.h"
 #include "gui/window/WindowDc.h"
 
@@ -12,8 +13,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QObject>
+#include <QWidget>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace qm::gui {
@@ -33,11 +36,14 @@ bool IsOwnerDrawn(UINT flags)
     return (flags & MF_OWNERDRAW) != 0;
 }
 
+// The size of a label as it is drawn: the '&' of a mnemonic takes no room, tabs are expanded.
 TSize TextSize(std::string_view text)
 {
     TMemoryDC dc;
     dc.SelectObject(MenuFont());
-    return dc.GetTabbedTextExtent(text);
+    TRect r(0, 0, 0, 0);
+    dc.DrawText(text, r, DT_SINGLELINE | DT_EXPANDTABS | DT_CALCRECT);
+    return r.Size();
 }
 
 class TMenuSession;
@@ -52,7 +58,7 @@ public:
         , m_level(level)
     {
         Attr.Style = WS_POPUP;
-        Attr.ExStyle = WS_EX_TOPMOST;
+        Attr.ExStyle = WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
     }
 
     void GetWindowClass(TWindowClass& wc) override
@@ -80,6 +86,7 @@ public:
 
     ~TMenuSession() override
     {
+        ReleaseGrab();
         for (auto& popup : m_popups) {
             if (popup) {
                 popup->Destroy();
@@ -104,6 +111,7 @@ public:
         if (m_tracker->IsDone()) {
             return m_tracker->Result();
         }
+        Repaint(); // a bar item selected from the keyboard shows before any input
         qApp->installEventFilter(this);
         QEventLoop loop;
         m_loop = &loop;
@@ -148,6 +156,7 @@ public:
             popup->ShowWindow(SW_SHOWNA);
         }
         m_popups[static_cast<std::size_t>(level)] = std::move(popup);
+        Grab();
     }
 
     void PopupClosed(int level) override
@@ -156,13 +165,35 @@ public:
             m_popups[static_cast<std::size_t>(level)]->Destroy();
             m_popups[static_cast<std::size_t>(level)].reset();
         }
+        Grab();
     }
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override;
 
 private:
-    void AfterInput()
+    // The first open pop-up takes the mouse (through the capture, so a press outside the application still ends
+    // the tracking) and the keyboard; with none open (a bar item selected) the grabs are given back.
+    void Grab()
+    {
+        TWindow* first = m_popups.empty() ? nullptr : m_popups.front().get();
+        if (first == nullptr || !first->HasWindow()) {
+            ReleaseGrab();
+            return;
+        }
+        first->SetCapture();
+        first->GetWidget()->grabKeyboard();
+    }
+
+    static void ReleaseGrab()
+    {
+        if (QWidget* grabber = QWidget::keyboardGrabber()) {
+            grabber->releaseKeyboard();
+        }
+        TWindow::ReleaseCapture();
+    }
+
+    void Repaint()
     {
         for (auto& popup : m_popups) {
             if (popup && popup->HasWindow()) {
@@ -172,6 +203,11 @@ private:
         if (m_owner.HasWindow()) {
             m_owner.SendMessage(WM_NCPAINT, 1, 0); // a bar item's selection shows in the frame's menu bar
         }
+    }
+
+    void AfterInput()
+    {
+        Repaint();
         if (m_tracker->IsDone() && m_loop != nullptr) {
             m_loop->quit();
         }
@@ -183,45 +219,19 @@ private:
     QEventLoop* m_loop = nullptr;
 };
 
-int VirtualKeyOf(int qtKey)
-{
-    switch (qtKey) {
-    case Qt::Key_Up:
-        return VK_UP;
-    case Qt::Key_Down:
-        return VK_DOWN;
-    case Qt::Key_Left:
-        return VK_LEFT;
-    case Qt::Key_Right:
-        return VK_RIGHT;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return VK_RETURN;
-    case Qt::Key_Escape:
-        return VK_ESCAPE;
-    case Qt::Key_Home:
-        return VK_HOME;
-    case Qt::Key_End:
-        return VK_END;
-    case Qt::Key_Alt:
-        return VK_MENU;
-    case Qt::Key_F10:
-        return VK_F1 + 9;
-    default:
-        return 0;
-    }
-}
-
 bool TMenuSession::eventFilter(QObject* object, QEvent* event)
 {
     (void)object;
     switch (event->type()) {
     case QEvent::KeyPress: {
         auto* e = static_cast<QKeyEvent*>(event);
-        if (const int vk = VirtualKeyOf(e->key()); vk != 0) {
+        if (const int vk = VirtualKey(*e); vk != 0) {
             m_tracker->KeyDown(vk);
-        } else if (!e->text().isEmpty() && e->text().at(0).unicode() < 0x80) {
-            m_tracker->Char(static_cast<char>(e->text().at(0).unicode()));
+        }
+        // The character the key typed, when printable: a mnemonic.
+        if (const QString text = e->text();
+            !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() < 0x7F) {
+            m_tracker->Char(static_cast<char>(text.at(0).unicode()));
         }
         AfterInput();
         return true;
@@ -408,7 +418,11 @@ bool TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, TWindow& owner, c
     return TrackPopupMenuEx(menu, flags, x, y, owner, nullptr) != 0;
 }
 
-UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup)
+namespace {
+
+// Tracks a menu bar from the start that start makes; the chosen command, 0 for none.
+UINT TrackBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems,
+              const std::function<bool(TMenuTracker&)>& start)
 {
     if (g_session != nullptr || !IsMenu(bar)) {
         return 0;
@@ -416,15 +430,28 @@ UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int
     TMenuSession session(owner);
     g_session = &session;
     session.SetTracker(std::make_unique<TMenuTracker>(session, bar, std::move(screenItems), GetScreenRect()));
-    UINT result = 0;
-    if (const_cast<TMenuTracker*>(session.Tracker())->StartBar(index, openPopup)) {
-        result = session.Loop();
-    }
+    auto& tracker = const_cast<TMenuTracker&>(*session.Tracker());
+    const UINT result = start(tracker) ? session.Loop() : tracker.Result();
     g_session = nullptr;
     if (owner.HasWindow()) {
         owner.SendMessage(WM_NCPAINT, 1, 0);
     }
     return result;
+}
+
+} // namespace
+
+UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup)
+{
+    return TrackBar(owner, bar, std::move(screenItems),
+                    [&](TMenuTracker& tracker) { return tracker.StartBar(index, openPopup); });
+}
+
+UINT TrackMenuBarByKey(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, char mnemonic)
+{
+    return TrackBar(owner, bar, std::move(screenItems), [&](TMenuTracker& tracker) {
+        return mnemonic == 0 ? tracker.StartBar(0, false) : tracker.StartBarByChar(mnemonic);
+    });
 }
 
 const TMenuTracker* ActiveMenuTracker()

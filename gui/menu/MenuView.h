@@ -33,13 +33,18 @@ void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rec
 /// posted; otherwise the chosen command is posted to owner as WM_COMMAND after tracking has ended, and the result
 /// is nonzero when one was chosen. params (may be null) holds a rectangle the pop-up never covers. Returns 0 at
 /// once for a handle that is not a menu or an empty menu, and when another menu is being tracked.
-UINT TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, TWindow& owner, const TPMPARAMS* params);
+UINT TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, TWindow& owner, const TPMPARAMS* params = nullptr);
 /// The same without an exclusion rectangle (rect, as in the original call, is ignored).
 bool TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, TWindow& owner, const TRect* rect = nullptr);
 
 /// Tracks a menu bar whose items stand at screenItems: bar item index is selected, with its pop-up open when
 /// openPopup. Returns the chosen command (posted to owner as WM_COMMAND as well), 0 for none.
 UINT TrackMenuBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, int index, bool openPopup);
+
+/// Tracks a menu bar entered from the keyboard: mnemonic 0 (F10 or Alt alone) selects the first item with no
+/// pop-up open; otherwise the item with that mnemonic (a string item's, or the one the owner's WM_MENUCHAR names)
+/// opens its pop-up, or is chosen when it is a command. Returns the chosen command (posted to owner as well).
+UINT TrackMenuBarByKey(TWindow& owner, HMENU bar, std::vector<TRect> screenItems, char mnemonic);
 
 /// The tracking in progress (null when none): for the frame's bar painting and for tests.
 const TMenuTracker* ActiveMenuTracker();

@@ -184,16 +184,16 @@ bool TMenuTracker::BarKeyDown(int virtualKey)
     return false;
 }
 
-void TMenuTracker::BarChar(char ch)
+std::pair<int, int> TMenuTracker::FindBarItem(char ch)
 {
     const char want = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const int count = GetMenuItemCount(m_bar);
     for (int i = 0; i < count; ++i) {
         const UINT state = GetMenuItemFlags(m_bar, static_cast<UINT>(i), MF_BYPOSITION);
         if ((state & (MF_OWNERDRAW | MF_BITMAP)) == 0 &&
-            MenuMnemonic(GetMenuString(m_bar, static_cast<UINT>(i), MF_BYPOSITION)) == want) {
-            ExecuteBar(i);
-            return;
+            MenuMnemonic(GetMenuString(m_bar, static_cast<UINT>(i), MF_BYPOSITION)) == want &&
+            static_cast<std::size_t>(i) < m_barItems.size()) {
+            return {i, MNC_EXECUTE};
         }
     }
     const LRESULT answer = m_host.SendToOwner(
@@ -201,13 +201,45 @@ void TMenuTracker::BarChar(char ch)
     const int code = HIWORD(static_cast<std::uint64_t>(answer));
     const int pos = LOWORD(static_cast<std::uint64_t>(answer));
     if (code == MNC_CLOSE)
+        return {-1, MNC_CLOSE};
+    if ((code == MNC_EXECUTE || code == MNC_SELECT) && pos < count && static_cast<std::size_t>(pos) < m_barItems.size())
+        return {pos, code};
+    return {-1, MNC_IGNORE};
+}
+
+void TMenuTracker::BarChar(char ch)
+{
+    const auto [pos, code] = FindBarItem(ch);
+    if (code == MNC_CLOSE)
         Finish(0);
-    else if (code == MNC_EXECUTE && pos < count)
+    else if (code == MNC_EXECUTE)
         ExecuteBar(pos);
-    else if (code == MNC_SELECT && pos < count)
+    else if (code == MNC_SELECT)
         SelectBar(pos);
     else
         m_host.Beep();
+}
+
+bool TMenuTracker::StartBarByChar(char ch)
+{
+    if (GetMenuItemCount(m_bar) <= 0 || m_barItems.empty() || ch == 0) {
+        m_done = true;
+        return false;
+    }
+    // The owner prepares the bar (WM_INITMENU) before its mnemonics are looked up.
+    m_host.SendToOwner(WM_ENTERMENULOOP, 0, 0);
+    m_host.SendToOwner(WM_INITMENU, m_bar.Value, 0);
+    const auto [pos, code] = FindBarItem(ch);
+    if (code == MNC_EXECUTE) {
+        ExecuteBar(pos);
+    } else if (code == MNC_SELECT) {
+        SelectBar(pos);
+    } else {
+        if (code != MNC_CLOSE)
+            m_host.Beep();
+        Finish(0);
+    }
+    return !m_done;
 }
 
 int TMenuTracker::BarItemAt(TPoint screen) const

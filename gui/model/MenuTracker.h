@@ -10,6 +10,7 @@
 #include "gui/model/Messages.h"
 
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace qm::gui {
@@ -58,6 +59,12 @@ public:
     /// Menu-bar tracking: selects bar item 'index' (F10 or Alt: no pop-up; a click or Alt+letter: with its
     /// pop-up). False when the bar is not a menu or index is outside it.
     bool StartBar(int index, bool openPopup);
+
+    /// Menu-bar tracking entered by Alt and a character: the bar item whose mnemonic ch is (a string item's, or
+    /// the one WM_MENUCHAR names) opens its pop-up with the first item selected, or is chosen when it is a
+    /// command. Returns whether tracking goes on: false when a bar command was chosen at once (Result() holds
+    /// it), and, after a beep, when no item answers to ch or the bar is not a menu.
+    bool StartBarByChar(char ch);
 
     /// The selected bar item in menu-bar tracking; -1 for none.
     int BarSelection() const { return m_barSel; }
@@ -111,6 +118,9 @@ private:
     void SwitchBar(int delta);
     bool BarKeyDown(int virtualKey);
     void BarChar(char ch);
+    /// The bar item ch names and what to do with it: {position, MNC_EXECUTE or MNC_SELECT}, {-1, MNC_CLOSE},
+    /// or {-1, MNC_IGNORE} when nothing answers.
+    std::pair<int, int> FindBarItem(char ch);
     int BarItemAt(TPoint screen) const;
     void ExecuteBar(int index);
 

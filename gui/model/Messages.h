@@ -309,6 +309,7 @@ inline constexpr WPARAM SC_MOVE = 0xF010;
 inline constexpr WPARAM SC_MINIMIZE = 0xF020;
 inline constexpr WPARAM SC_MAXIMIZE = 0xF030;
 inline constexpr WPARAM SC_CLOSE = 0xF060;
+inline constexpr WPARAM SC_KEYMENU = 0xF100; // lParam: the mnemonic typed with Alt, 0 for F10 or Alt alone
 inline constexpr WPARAM SC_RESTORE = 0xF120;
 
 // Show states.

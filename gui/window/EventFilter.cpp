@@ -4,6 +4,7 @@
 // own reaches the windows: no shortcuts, no context menus of the standard controls.
 #include "gui/window/EventFilter.h"
 
+#include "gui/model/MenuBarKeys.h"
 #include "gui/window/Application.h"
 #include "gui/window/WindowWidget.h"
 
@@ -27,6 +28,8 @@ TPoint g_cursorPos{0, 0};
 TClickTracker g_clicks;
 // Buttons whose press the pre-filter ate: their release is eaten too.
 unsigned g_eatenButtons = 0;
+// F10, a lone Alt and Alt with a character, watched on every key message.
+TMenuBarKeys g_menuKeys;
 
 // The last mouse event turned into messages: Qt passes an unused mouse event on to the parent widgets as copies,
 // which must not become messages a second time.
@@ -39,66 +42,6 @@ struct MouseKey {
 
 MouseKey g_lastMouse;
 bool g_lastMouseResult = false;
-
-int VirtualKey(const QKeyEvent& e)
-{
-    const int key = e.key();
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-        return 'A' + (key - Qt::Key_A);
-    }
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-        return '0' + (key - Qt::Key_0);
-    }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
-        return VK_F1 + (key - Qt::Key_F1);
-    }
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return VK_RETURN;
-    case Qt::Key_Escape:
-        return VK_ESCAPE;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return VK_TAB;
-    case Qt::Key_Backspace:
-        return VK_BACK;
-    case Qt::Key_Space:
-        return VK_SPACE;
-    case Qt::Key_Left:
-        return VK_LEFT;
-    case Qt::Key_Right:
-        return VK_RIGHT;
-    case Qt::Key_Up:
-        return VK_UP;
-    case Qt::Key_Down:
-        return VK_DOWN;
-    case Qt::Key_Home:
-        return VK_HOME;
-    case Qt::Key_End:
-        return VK_END;
-    case Qt::Key_PageUp:
-        return VK_PRIOR;
-    case Qt::Key_PageDown:
-        return VK_NEXT;
-    case Qt::Key_Insert:
-        return VK_INSERT;
-    case Qt::Key_Delete:
-        return VK_DELETE;
-    case Qt::Key_Shift:
-        return VK_SHIFT;
-    case Qt::Key_Control:
-        return VK_CONTROL;
-    case Qt::Key_Alt:
-        return VK_MENU;
-    case Qt::Key_Menu:
-        return VK_APPS;
-    case Qt::Key_Pause:
-        return VK_PAUSE;
-    default:
-        return 0;
-    }
-}
 
 // Keeps the input state's modifier and button keys in step with what Qt reports on each event.
 void SyncKeys(Qt::KeyboardModifiers modifiers, std::optional<Qt::MouseButtons> buttons)
@@ -199,6 +142,7 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
             return g_lastMouseResult = true;
         }
         press = true;
+        g_menuKeys.Reset(); // a click between Alt's press and release opens no menu
         break;
     case QEvent::MouseButtonRelease:
         if (button < 0) {
@@ -271,6 +215,21 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     return g_lastMouseResult = !letQt;
 }
 
+// The handle of the top-level window a window belongs to.
+HWND TopLevelHandle(TWindow& window)
+{
+    QWidget* top = window.GetWidget() != nullptr ? window.GetWidget()->window() : nullptr;
+    TWindow* owner = top != nullptr ? WindowInternals::OwnerOf(top) : nullptr;
+    return owner != nullptr ? owner->GetHandle() : window.GetHandle();
+}
+
+void EnterMenuBar(HWND topLevel, const TMenuBarKeys::TEntry& entry)
+{
+    if (TWindow* top = TWindow::FromHandle(topLevel); top != nullptr && top->HasWindow()) {
+        Deliver(*top, WM_SYSCOMMAND, SC_KEYMENU, static_cast<LPARAM>(static_cast<unsigned char>(entry.Mnemonic)));
+    }
+}
+
 bool HandleKey(QWidget* widget, QKeyEvent* e)
 {
     SyncKeys(e->modifiers(), std::nullopt);
@@ -289,7 +248,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
         SetKeyDownState(vk, press);
     }
     const bool alt = (e->modifiers() & Qt::AltModifier) != 0;
-    const bool sys = alt || vk == VK_F10;
+    const bool sys = alt || vk == VK_F10 || vk == VK_MENU;
     MSG m;
     m.hwnd = target->GetHandle();
     m.message = press ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
@@ -303,8 +262,15 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
     m.time = static_cast<DWORD>(e->timestamp());
     bool allDefault = true;
     bool wentDefault = false;
+    // The menu bar is entered by a system key message that reached the default handling; the top-level window
+    // of the one that got it hears SC_KEYMENU.
+    const HWND topLevel = TopLevelHandle(*target);
+    const TMenuBarKeys::TEntry keyEntry = vk != 0 ? g_menuKeys.Key(m.message, m.wParam) : TMenuBarKeys::TEntry{};
     bool dispatched = vk == 0 || DispatchInput(m, &wentDefault);
     allDefault = dispatched && (vk == 0 || wentDefault);
+    if (dispatched && wentDefault && keyEntry.Enter) {
+        EnterMenuBar(topLevel, keyEntry);
+    }
     if (dispatched && press && target->HasWindow()) {
         // The characters the key typed, as TranslateMessage makes them.
         for (const QChar ch : e->text()) {
@@ -315,8 +281,12 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
             c.message = sys ? WM_SYSCHAR : WM_CHAR;
             c.wParam = ch.unicode();
             c.lParam = lp;
+            const TMenuBarKeys::TEntry charEntry = g_menuKeys.Key(c.message, c.wParam);
             const bool charDispatched = DispatchInput(c, &wentDefault);
             allDefault = allDefault && charDispatched && wentDefault;
+            if (charDispatched && wentDefault && charEntry.Enter) {
+                EnterMenuBar(topLevel, charEntry);
+            }
         }
     }
     if (!dispatched) {
@@ -367,8 +337,72 @@ bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
 
 } // namespace
 
+int VirtualKey(const QKeyEvent& e)
+{
+    const int key = e.key();
+    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+        return 'A' + (key - Qt::Key_A);
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
+        return '0' + (key - Qt::Key_0);
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F12) {
+        return VK_F1 + (key - Qt::Key_F1);
+    }
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return VK_RETURN;
+    case Qt::Key_Escape:
+        return VK_ESCAPE;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return VK_TAB;
+    case Qt::Key_Backspace:
+        return VK_BACK;
+    case Qt::Key_Space:
+        return VK_SPACE;
+    case Qt::Key_Left:
+        return VK_LEFT;
+    case Qt::Key_Right:
+        return VK_RIGHT;
+    case Qt::Key_Up:
+        return VK_UP;
+    case Qt::Key_Down:
+        return VK_DOWN;
+    case Qt::Key_Home:
+        return VK_HOME;
+    case Qt::Key_End:
+        return VK_END;
+    case Qt::Key_PageUp:
+        return VK_PRIOR;
+    case Qt::Key_PageDown:
+        return VK_NEXT;
+    case Qt::Key_Insert:
+        return VK_INSERT;
+    case Qt::Key_Delete:
+        return VK_DELETE;
+    case Qt::Key_Shift:
+        return VK_SHIFT;
+    case Qt::Key_Control:
+        return VK_CONTROL;
+    case Qt::Key_Alt:
+        return VK_MENU;
+    case Qt::Key_Menu:
+        return VK_APPS;
+    case Qt::Key_Pause:
+        return VK_PAUSE;
+    default:
+        return 0;
+    }
+}
+
 bool TEventFilter::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ApplicationDeactivate) {
+        g_menuKeys.Reset(); // the releases of keys held now go to another application
+        return false;
+    }
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget == nullptr) {
         return false;

@@ -6,7 +6,13 @@
 
 #include <QObject>
 
+class QKeyEvent;
+
 namespace qm::gui {
+
+/// The virtual-key code of a Qt key event (VK_*; letters and digits as their capitals); 0 for keys the layer
+/// does not name.
+int VirtualKey(const QKeyEvent& e);
 
 class TEventFilter final : public QObject {
 public:

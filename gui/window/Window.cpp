@@ -796,6 +796,24 @@ LRESULT TWindow::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         }
         return 0;
     }
+    case WM_SETFONT: {
+        // wParam: the font (null: the default font); lParam: whether to redraw.
+        const auto* font = reinterpret_cast<const TFont*>(wParam);
+        if (font != &m_font) {
+            m_font = font != nullptr ? *font : DefaultGuiFont();
+        }
+        m_fontSet = font != nullptr;
+        if (m_widget != nullptr) {
+            m_widget->setFont(ToQFont(m_font));
+            if (lParam != 0) {
+                Invalidate(true);
+            }
+        }
+        return 0;
+    }
+    case WM_GETFONT:
+        // Null while the window draws with the default font, as it was never given one.
+        return m_fontSet ? reinterpret_cast<LRESULT>(&m_font) : 0;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_CLOSE:

@@ -120,7 +120,8 @@ public:
     void SetExStyle(DWORD style);
 
     /// The window's font: standard controls draw with it; the window hears WM_SETFONT (wParam points at the
-    /// font, lParam says whether to redraw).
+    /// font, lParam says whether to redraw). WM_SETFONT sent to a window sets its font the same way (a null
+    /// font: the default); WM_GETFONT answers a pointer to the font given, null when none was.
     void SetWindowFont(const TFont& font, bool redraw = true);
 
     const TFont& GetWindowFont() const { return m_font; }

@@ -3,6 +3,7 @@
 
 #include "gui/ctrl/CommonDialogs.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/draw/Dc.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/TempDir.h"
@@ -12,12 +13,15 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace qm::gui {
 namespace {
@@ -199,6 +203,109 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
     EXPECT_EQ(order(), "cba");
     EXPECT_EQ(list->GetItemText(0, 1), "userc"); // rows move whole
     EXPECT_EQ(list->GetItemData(2), 1u);
+}
+
+// The messages of one kind logged at a window, as (window, lParam).
+std::vector<std::pair<std::string, LPARAM>> Logged(UINT message)
+{
+    std::vector<std::pair<std::string, LPARAM>> out;
+    for (const auto& r : Log()) {
+        if (r.Msg == message) {
+            out.emplace_back(r.Window, r.LParam);
+        }
+    }
+    return out;
+}
+
+TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
+{
+    static const TBrush yellow(TColor(RGB(255, 255, 0)));
+    m_frame->Handler = [](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+        TWindow* edit = TWindow::FromHandle(static_cast<HWND>(lParam));
+        if (msg != WM_CTLCOLOREDIT || edit == nullptr || edit->GetId() != 101) {
+            return false;
+        }
+        reinterpret_cast<TDC*>(wParam)->SetTextColor(TColor(RGB(200, 0, 0)));
+        result = reinterpret_cast<LRESULT>(&yellow);
+        return true;
+    };
+    auto* coloured = new TEdit(m_frame.get(), 101, "abc", 10, 10, 100, 22);
+    auto* plain = new TEdit(m_frame.get(), 102, "abc", 10, 40, 100, 22);
+    auto* readOnly = new TEdit(m_frame.get(), 103, "abc", 10, 70, 100, 22);
+    readOnly->Attr.Style |= ES_READONLY;
+    auto* combo = new TRecording<TComboBox>("combo", m_frame.get(), 104, 10, 100, 150, 24, CBS_DROPDOWN);
+    auto* list = new TComboBox(m_frame.get(), 105, 10, 130, 150, 24, CBS_DROPDOWNLIST);
+    Show();
+
+    // The parent's answer colours the edit from its next paint: background from the brush, text from the DC.
+    const auto backgroundOf = [](TWindow* edit) {
+        const QImage shot = edit->GetWidget()->grab().toImage();
+        return QColor(shot.pixel(shot.width() - 6, shot.height() / 2));
+    };
+    EXPECT_TRUE(WaitFor([&] { return backgroundOf(coloured) == QColor(255, 255, 0); }));
+    EXPECT_EQ(coloured->GetWidget()->palette().color(QPalette::Text), QColor(200, 0, 0));
+    // Answered 0 (the default handling): the system's window colours.
+    const TColor window = TColor::FromSys(COLOR_WINDOW);
+    EXPECT_EQ(backgroundOf(plain), QColor(window.Red(), window.Green(), window.Blue()));
+
+    Log().clear();
+    const std::vector<TWindow*> all = {coloured, plain, readOnly, combo, list};
+    for (TWindow* w : all) {
+        w->GetWidget()->repaint();
+    }
+    const auto edit = Logged(WM_CTLCOLOREDIT);
+    const auto contains = [](const auto& seen, const std::pair<std::string, LPARAM>& one) {
+        return std::find(seen.begin(), seen.end(), one) != seen.end();
+    };
+    EXPECT_TRUE(contains(edit, {"frame", static_cast<LPARAM>(coloured->GetHandle())}));
+    EXPECT_TRUE(contains(edit, {"frame", static_cast<LPARAM>(plain->GetHandle())}));
+    // The combo box's edit part asks the combo box, which asks its parent.
+    EXPECT_TRUE(contains(edit, {"combo", static_cast<LPARAM>(combo->GetHandle())}));
+    EXPECT_TRUE(contains(edit, {"frame", static_cast<LPARAM>(combo->GetHandle())}));
+    // A read-only edit asks as static text does; a drop-down list has no edit to ask for.
+    EXPECT_FALSE(contains(edit, {"frame", static_cast<LPARAM>(readOnly->GetHandle())}));
+    EXPECT_TRUE(contains(Logged(WM_CTLCOLORSTATIC), {"frame", static_cast<LPARAM>(readOnly->GetHandle())}));
+    for (const auto& asked : edit) {
+        EXPECT_NE(asked.second, static_cast<LPARAM>(list->GetHandle()));
+    }
+}
+
+TEST_F(ControlsTest, SetFontReachesControlsAndADialogsControlsTakeItsFont)
+{
+    Show();
+    const TFont big("MS Sans Serif", -17, 0, FW_BOLD);
+    TDialog dialog(m_frame.get(), "Fonts");
+    dialog.SetWindowFont(big);
+    auto* edit = new TRecording<TEdit>("edit", &dialog, 201, "x", 10, 10, 100, 24);
+    auto* button = new TRecording<TButton>("button", &dialog, IDOK, "OK", 10, 40, 80, 24);
+    ASSERT_TRUE(dialog.Create());
+
+    // Each control hears the dialog's font once as it is made, and draws with it.
+    EXPECT_EQ(Logged(WM_SETFONT).size(), 2u);
+    for (TWindow* control : {static_cast<TWindow*>(edit), static_cast<TWindow*>(button)}) {
+        EXPECT_EQ(control->GetWindowFont(), big);
+        const auto* answered = reinterpret_cast<const TFont*>(control->SendMessage(WM_GETFONT));
+        ASSERT_NE(answered, nullptr);
+        EXPECT_EQ(*answered, big);
+        EXPECT_TRUE(control->GetWidget()->font().bold());
+        EXPECT_EQ(control->GetWidget()->font(), dialog.GetWidget()->font());
+    }
+
+    // WM_SETFONT sent to a control changes its font; a null font is the default one again.
+    const TFont mono("Courier New", -10);
+    edit->SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(&mono), 1);
+    EXPECT_EQ(edit->GetWindowFont(), mono);
+    EXPECT_FALSE(edit->GetWidget()->font().bold());
+    EXPECT_NE(edit->GetWidget()->font(), button->GetWidget()->font());
+    edit->SendMessage(WM_SETFONT, 0, 0);
+    EXPECT_EQ(edit->GetWindowFont(), DefaultGuiFont());
+    EXPECT_EQ(edit->SendMessage(WM_GETFONT), 0);
+
+    // A control outside a dialog was given no font.
+    auto* alone = new TEdit(m_frame.get(), 301, "", 10, 10, 100, 22);
+    ASSERT_TRUE(alone->Create());
+    EXPECT_EQ(alone->SendMessage(WM_GETFONT), 0);
+    dialog.Destroy();
 }
 
 class TTestDialog : public TDialog {

@@ -360,7 +360,15 @@ TEST_F(DcTest, BitmapResourcesAreFoundByIdAndMissingOnesAreEmpty)
     EXPECT_EQ(loaded.Size(), TSize(3, 2));
     EXPECT_EQ(loaded.GetPixel(2, 1).Rgb(), kRed);
     EXPECT_TRUE(LoadBitmapResource(2011).IsEmpty());
+    EXPECT_EQ(FindBitmapResource(2010), nullptr);
+    EXPECT_EQ(FindBitmapResource(2011), nullptr);
+    // An image made in memory replaces the file registered under the same id.
+    RegisterBitmapResource(2009, TBitmap(5, 4, TColor(kRed)));
+    ASSERT_NE(FindBitmapResource(2009), nullptr);
+    EXPECT_EQ(FindBitmapResource(2009)->Size(), TSize(5, 4));
+    EXPECT_EQ(LoadBitmapResource(2009).GetPixel(4, 3).Rgb(), kRed);
     ClearBitmapResources();
+    EXPECT_FALSE(HasBitmapResource(2009));
 }
 
 } // namespace

@@ -9,10 +9,13 @@
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace qm::gui {
@@ -45,7 +48,17 @@ public:
     std::map<std::uint64_t, TSize> Sizes;
     std::map<std::uint64_t, DrawnItem> Drawn;
     std::vector<UINT> Commands;
+    std::map<char, LRESULT> MenuChars;          // WM_MENUCHAR answers by character
+    std::vector<std::pair<UINT, UINT>> Selects; // WM_MENUSELECT item and flags
     int MeasureCalls = 0;
+
+    void MenuSelect(WPARAM wParam, LPARAM) override { Selects.emplace_back(LOWORD(wParam), HIWORD(wParam)); }
+
+    LRESULT MenuChar(WPARAM wParam, LPARAM) override
+    {
+        const auto it = MenuChars.find(static_cast<char>(LOWORD(wParam)));
+        return it != MenuChars.end() ? it->second : 0;
+    }
 
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
@@ -222,6 +235,168 @@ TEST_F(MenuViewTest, PopupItemIsDrawnAtItsDrawItemRectangleAndChoiceIsPostedAfte
     QApplication::processEvents();
     EXPECT_EQ(m_frame->Commands, std::vector<UINT>{701});
     EXPECT_EQ(ActiveMenuPopup(0), nullptr);
+}
+
+// Posts a key event as the platform delivers it: through the event loop, so a menu loop it starts runs there.
+void PostKey(QWidget* widget, QEvent::Type type, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier,
+             const QString& text = {})
+{
+    QCoreApplication::postEvent(widget, new QKeyEvent(type, key, modifiers, text));
+}
+
+void PostKeyClick(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {})
+{
+    PostKey(widget, QEvent::KeyPress, key, modifiers, text);
+    PostKey(widget, QEvent::KeyRelease, key, modifiers, text);
+}
+
+TEST_F(MenuViewTest, KeyboardEntersTheMenuBarThroughTheFrame)
+{
+    // "&File" (New, Open), an owner-drawn "Tools" (Run) found through WM_MENUCHAR, "&Help" (About).
+    HMENU bar = CreateMenu();
+    const HMENU file = CreatePopupMenu();
+    AppendMenu(file, MF_STRING, 801, "&New");
+    AppendMenu(file, MF_STRING, 802, "&Open");
+    const HMENU tools = CreatePopupMenu();
+    AppendMenu(tools, MF_STRING, 803, "&Run");
+    const HMENU help = CreatePopupMenu();
+    AppendMenu(help, MF_STRING, 804, "&About");
+    AppendMenu(bar, MF_POPUP, file.Value, "&File");
+    AppendMenu(bar, MF_POPUP | MF_OWNERDRAW, tools.Value, {}, 5);
+    AppendMenu(bar, MF_POPUP, help.Value, "&Help");
+    m_frame->Sizes[5] = TSize(50, 18);
+    m_frame->MenuChars['t'] = MAKELRESULT(1, MNC_EXECUTE);
+    for (UINT id = 801; id <= 804; ++id) {
+        m_frame->OnCommand(id, [] {});
+    }
+    ASSERT_TRUE(m_frame->AssignMenu(bar));
+    ASSERT_TRUE(m_frame->Create());
+    m_frame->ShowWindow(SW_SHOW);
+    QWidget* widget = m_frame->GetWidget();
+    ASSERT_TRUE(Pump([&] { return dynamic_cast<TWindowWidget*>(widget)->Painted(); }));
+    const TRect window = m_frame->GetWindowRect();
+    const TRect fileItem = m_frame->GetMenuBarItemRects().at(0).OffsetBy(-window.left, -window.top);
+
+    const auto tracking = [] {
+        return ActiveMenuTracker() != nullptr;
+    };
+    const auto barAt = [](int item, int depth) {
+        const TMenuTracker* t = ActiveMenuTracker();
+        return t != nullptr && t->BarSelection() == item && t->Depth() == depth &&
+               (depth == 0 || (ActiveMenuPopup(0) != nullptr && t->SelectionAt(0) == 0));
+    };
+    bool barHighlighted = false;
+
+    struct Stage {
+        const char* What;
+        std::function<void()> Input;
+        std::function<bool()> Reached;
+    };
+
+    const std::vector<Stage> stages = {
+            {"F10 selects File", [&] { PostKeyClick(widget, Qt::Key_F10); },
+             [&] {
+                 if (!barAt(0, 0)) {
+                     return false;
+                 }
+                 barHighlighted = PixelOf(*m_frame, fileItem.TopLeft().OffsetBy(2, 2)).Rgb() ==
+                                  TColor::FromSys(COLOR_HIGHLIGHT).Rgb();
+                 return true;
+             }},
+            {"right, right, left",
+             [&] {
+                 PostKeyClick(widget, Qt::Key_Right);
+                 PostKeyClick(widget, Qt::Key_Right);
+                 PostKeyClick(widget, Qt::Key_Left);
+             },
+             [&] {
+                 return m_frame->Selects.size() >= 4 && barAt(1, 0);
+             }},
+            {"escape leaves", [&] { PostKeyClick(widget, Qt::Key_Escape); },
+             [&] {
+                 return !tracking();
+             }},
+            {"Alt+H opens Help with About selected",
+             [&] {
+                 PostKey(widget, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+                 PostKey(widget, QEvent::KeyPress, Qt::Key_H, Qt::AltModifier, "h");
+             },
+             [&] {
+                 return barAt(2, 1);
+             }},
+            {"return chooses About", [&] { PostKey(widget, QEvent::KeyPress, Qt::Key_Return); },
+             [&] {
+                 return !tracking() && !m_frame->Commands.empty();
+             }},
+            {"the releases open nothing",
+             [&] {
+                 PostKey(widget, QEvent::KeyRelease, Qt::Key_H, Qt::AltModifier, "h");
+                 PostKey(widget, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+                 PostKeyClick(widget, Qt::Key_Shift);
+             },
+             [&] {
+                 return !tracking();
+             }},
+            {"a lone Alt selects File",
+             [&] {
+                 PostKey(widget, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+                 PostKey(widget, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+             },
+             [&] {
+                 return barAt(0, 0);
+             }},
+            {"Alt again leaves", [&] { PostKey(widget, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier); },
+             [&] {
+                 return !tracking();
+             }},
+            {"Alt+T opens the owner-drawn Tools through WM_MENUCHAR",
+             [&] {
+                 PostKey(widget, QEvent::KeyRelease, Qt::Key_Alt, Qt::AltModifier);
+                 PostKey(widget, QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+                 PostKey(widget, QEvent::KeyPress, Qt::Key_T, Qt::AltModifier, "t");
+             },
+             [&] {
+                 return barAt(1, 1);
+             }},
+            {"return chooses Run", [&] { PostKey(widget, QEvent::KeyPress, Qt::Key_Return); },
+             [&] {
+                 return !tracking() && m_frame->Commands.size() == 2;
+             }},
+    };
+
+    std::size_t next = 0;
+    bool waiting = false;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (waiting && !stages[next].Reached()) {
+            return;
+        }
+        if (waiting) {
+            ++next;
+            waiting = false;
+        }
+        if (next < stages.size()) {
+            stages[next].Input();
+            waiting = true;
+        }
+    });
+    driver.start(5);
+    const bool done = Pump([&] { return next == stages.size(); });
+    driver.stop();
+    if (ActiveMenuTracker() != nullptr) {
+        CancelMenuTracking();
+    }
+    ASSERT_TRUE(done) << "stuck at: " << stages[std::min(next, stages.size() - 1)].What;
+    EXPECT_TRUE(barHighlighted) << "F10's selection shows in the bar before any other key";
+
+    // The bar's items were selected in order: File, Tools, Help, Tools (bar items name their position).
+    std::vector<UINT> firstFour;
+    for (std::size_t i = 0; i < 4 && i < m_frame->Selects.size(); ++i) {
+        firstFour.push_back(m_frame->Selects[i].first);
+        EXPECT_NE(m_frame->Selects[i].second & MF_HILITE, 0u);
+    }
+    EXPECT_EQ(firstFour, (std::vector<UINT>{0, 1, 2, 1}));
+    EXPECT_EQ(m_frame->Commands, (std::vector<UINT>{804, 803}));
 }
 
 TEST_F(MenuViewTest, TrackingRefusesWhatIsNoMenu)

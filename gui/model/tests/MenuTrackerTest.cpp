@@ -1,9 +1,14 @@
 #include "gui/model/MenuTracker.h"
 
+#include "gui/model/MenuBarKeys.h"
+
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -136,16 +141,27 @@ TEST_F(MenuTrackerTest, KeySequencesOverOwnerDrawnItemsGiveTheRightCommand)
     // Owner-drawn items have no mnemonic of their own: every letter goes to WM_MENUCHAR, which answers
     // o: execute 0, m: execute 3 (a submenu: opens it), l: select 4, q: close, anything else: 0 (beep).
     const Case cases[] = {
-            {"DN", true, 101, 0},     {"DDN", false, 0, 0},    // the grey item is selected but not chosen
-            {"DDDN", false, 0, 0},    {"DDDNN", true, 201, 0}, // Return on a submenu item opens it
-            {"DDDRDN", true, 202, 0},                          // Down skips the separator
-            {"UN", true, 104, 0},     {"o", true, 101, 0},     {"mN", true, 201, 0}, {"lN", true, 104, 0},
-            {"l", false, 0, 0},       {"q", true, 0, 0},       {"x", false, 0, 1},   {"xxo", true, 101, 2},
-            {"E", true, 0, 0},        {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
-                                                               // again
-            {"DDDRLN", false, 0, 0},  {"DDDREE", true, 0, 0},  {"ZN", true, 104, 0}, // End
-            {"ZHN", true, 101, 0},                                                   // Home
-            {"DDDRA", true, 0, 0},                                                   // Alt leaves the whole menu
+            {"DN", true, 101, 0},
+            {"DDN", false, 0, 0}, // the grey item is selected but not chosen
+            {"DDDN", false, 0, 0},
+            {"DDDNN", true, 201, 0},  // Return on a submenu item opens it
+            {"DDDRDN", true, 202, 0}, // Down skips the separator
+            {"UN", true, 104, 0},
+            {"o", true, 101, 0},
+            {"mN", true, 201, 0},
+            {"lN", true, 104, 0},
+            {"l", false, 0, 0},
+            {"q", true, 0, 0},
+            {"x", false, 0, 1},
+            {"xxo", true, 101, 2},
+            {"E", true, 0, 0},
+            {"DDDREN", false, 0, 0}, // Escape closes the submenu, Return on "More" opens it
+                                     // again
+            {"DDDRLN", false, 0, 0},
+            {"DDDREE", true, 0, 0},
+            {"ZN", true, 104, 0},  // End
+            {"ZHN", true, 101, 0}, // Home
+            {"DDDRA", true, 0, 0}, // Alt leaves the whole menu
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Keys);
@@ -520,6 +536,156 @@ TEST_F(MenuBarTrackerTest, MouseSwitchesPopupsAndPopupsOpenBelowTheirItem)
     TMenuTracker up(bottom, m_bar, low, m_screen);
     ASSERT_TRUE(up.StartBar(0, true));
     EXPECT_EQ(up.PopupRect(0).bottom, low[0].top);
+}
+
+// Keyboard entry to the bar as the layer drives it: key messages go to TMenuBarKeys until it asks for the bar,
+// then to the tracker (which, like the pop-up windows, sees key presses and characters, never releases).
+// Tokens: "a+" "a-" "a*" Alt down, up, repeat; "f+" "f-" F10; "sh+" "sh-" Shift; "ct+" "ct-" Ctrl; "x+" "x-"
+// the letter x with Alt held; "#x" the character x with Alt (WM_SYSCHAR, "#_" a blank); "m" a mouse press;
+// "R" "L" "D" "E" "N" right, left, down, escape, return.
+struct BarKeyRun {
+    bool Entered = false;
+    bool Tracking = false;
+    std::unique_ptr<TMenuTracker> Tracker;
+};
+
+BarKeyRun RunBarKeys(RecordingOwner& owner, HMENU bar, const std::vector<TRect>& items, const std::string& keys)
+{
+    BarKeyRun run;
+    TMenuBarKeys entry;
+    std::istringstream in(keys);
+    std::string token;
+    while (in >> token) {
+        const bool tracking = run.Tracker && !run.Tracker->IsDone();
+        if (tracking) {
+            const std::map<std::string, int> navigation = {{"R", VK_RIGHT},  {"L", VK_LEFT},   {"D", VK_DOWN},
+                                                           {"E", VK_ESCAPE}, {"N", VK_RETURN}, {"a+", VK_MENU},
+                                                           {"f+", VK_F10}};
+            if (const auto it = navigation.find(token); it != navigation.end())
+                run.Tracker->KeyDown(it->second);
+            else if (token[0] == '#')
+                run.Tracker->Char(token[1]);
+            continue;
+        }
+        TMenuBarKeys::TEntry asked;
+        if (token == "m") {
+            entry.Reset();
+        } else if (token[0] == '#') {
+            const char ch = token[1] == '_' ? ' ' : token[1];
+            asked = entry.Key(WM_SYSCHAR, static_cast<WPARAM>(ch));
+        } else {
+            const std::string name = token.substr(0, token.size() - 1);
+            const char how = token.back();
+            const std::map<std::string, int> named = {
+                    {"a", VK_MENU}, {"f", VK_F10}, {"sh", VK_SHIFT}, {"ct", VK_CONTROL}};
+            const auto it = named.find(name);
+            const int vk = it != named.end() ? it->second : std::toupper(static_cast<unsigned char>(name[0]));
+            const bool sys = vk != VK_SHIFT && vk != VK_CONTROL;
+            const bool down = how != '-';
+            const UINT message = down ? (sys ? WM_SYSKEYDOWN : WM_KEYDOWN) : (sys ? WM_SYSKEYUP : WM_KEYUP);
+            asked = entry.Key(message, static_cast<WPARAM>(vk));
+        }
+        if (!asked.Enter)
+            continue;
+        run.Entered = true;
+        run.Tracker = std::make_unique<TMenuTracker>(owner, bar, items, TRect(0, 0, 1024, 768));
+        if (asked.Mnemonic == 0)
+            run.Tracker->StartBar(0, false);
+        else
+            run.Tracker->StartBarByChar(asked.Mnemonic);
+    }
+    run.Tracking = run.Tracker && !run.Tracker->IsDone();
+    return run;
+}
+
+TEST_F(MenuBarTrackerTest, KeyboardEntersTheBarAndMovesAlongIt)
+{
+    struct Case {
+        const char* What;
+        const char* Keys;
+        bool Entered;
+        bool Tracking;
+        UINT Command;
+        int Bar;       // bar selection while still tracking
+        int Depth;     // pop-ups open while still tracking
+        int Selection; // selected item of the open pop-up; -1 for none
+        int Beeps;
+    };
+
+    const Case cases[] = {
+            {"a lone Alt selects the first item", "a+ a-", true, true, 0, 0, 0, -1, 0},
+            {"Alt held down is still alone", "a+ a* a* a-", true, true, 0, 0, 0, -1, 0},
+            {"F10 selects the first item", "f+ f-", true, true, 0, 0, 0, -1, 0},
+            {"Shift+F10 is not the menu", "sh+ f+ f- sh-", false, false, 0, -1, 0, -1, 0},
+            {"Alt with Ctrl between is no lone Alt", "a+ ct+ ct- a-", false, false, 0, -1, 0, -1, 0},
+            {"Alt pressed while Shift is held", "sh+ a+ a- sh-", false, false, 0, -1, 0, -1, 0},
+            {"a click between Alt's press and release", "a+ m a-", false, false, 0, -1, 0, -1, 0},
+            {"Alt+letter opens that pop-up with its first item", "a+ h+ #h", true, true, 0, 2, 1, 0, 0},
+            {"Alt+letter in any case", "a+ s+ #S", true, true, 0, 0, 1, 0, 0},
+            {"the owner names an owner-drawn bar item", "a+ t+ #t", true, true, 0, 1, 1, 0, 0},
+            {"Alt+letter of a bar command chooses it", "a+ r+ #r", true, false, 2028, -1, 0, -1, 0},
+            {"Alt with a letter no item has: a beep, no tracking", "a+ z+ #z z- a-", true, false, 0, -1, 0, -1, 1},
+            {"the owner closes the menu without a beep", "a+ q+ #q", true, false, 0, -1, 0, -1, 0},
+            {"Ctrl+Alt+letter is no mnemonic", "ct+ a+ h+ #h", false, false, 0, -1, 0, -1, 0},
+            {"Alt+Space is no mnemonic", "a+ #_ a-", false, false, 0, -1, 0, -1, 0},
+            {"right and left move along the bar", "f+ f- R R L", true, true, 0, 1, 0, -1, 0},
+            {"left from the first item wraps to the last", "a+ a- L", true, true, 0, 3, 0, -1, 0},
+            {"down opens, right moves to the next pop-up", "f+ f- D R N", true, false, 2009, -1, 0, -1, 0},
+            {"right from an open pop-up opens the next one", "a+ s+ #s R", true, true, 0, 1, 1, 0, 0},
+            {"escape goes back to the bar, a second one leaves", "a+ s+ #s E", true, true, 0, 0, 0, -1, 0},
+            {"escape twice", "a+ s+ #s E E", true, false, 0, -1, 0, -1, 0},
+            {"escape on the bar leaves", "f+ f- E", true, false, 0, -1, 0, -1, 0},
+            {"Alt again leaves", "a+ a- a+", true, false, 0, -1, 0, -1, 0},
+            {"F10 again leaves", "f+ f- f+", true, false, 0, -1, 0, -1, 0},
+            {"after leaving, a lone Alt enters again", "f+ f- E a+ a-", true, true, 0, 0, 0, -1, 0},
+            {"keys held into the tracking are no keys held after it", "a+ h+ #h E E a+ a-", true, true, 0, 0, 0, -1, 0},
+            {"a pop-up mnemonic after Alt+letter", "a+ s+ #s #t", true, false, 2011, -1, 0, -1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.What << ": " << c.Keys);
+        RecordingOwner owner;
+        owner.MenuCharAnswers = {{'t', MAKELRESULT(1, MNC_EXECUTE)}, {'q', MAKELRESULT(0, MNC_CLOSE)}};
+        const BarKeyRun run = RunBarKeys(owner, m_bar, m_items, c.Keys);
+        EXPECT_EQ(run.Entered, c.Entered);
+        EXPECT_EQ(run.Tracking, c.Tracking);
+        EXPECT_EQ(owner.Beeps, c.Beeps);
+        if (run.Tracker != nullptr) {
+            EXPECT_EQ(run.Tracker->Result(), c.Command);
+        }
+        if (run.Tracking) {
+            EXPECT_EQ(run.Tracker->BarSelection(), c.Bar);
+            EXPECT_EQ(run.Tracker->Depth(), c.Depth);
+            if (run.Tracker->Depth() > 0) {
+                EXPECT_EQ(run.Tracker->SelectionAt(run.Tracker->Depth() - 1), c.Selection);
+            }
+        }
+        // Commands reach the owner only as the posted WM_COMMAND, at most one.
+        const auto commands = owner.Of(WM_COMMAND);
+        EXPECT_EQ(commands.size(), c.Command != 0 ? 1u : 0u);
+    }
+}
+
+TEST_F(MenuBarTrackerTest, AltLetterPreparesTheBarBeforeAskingTheOwner)
+{
+    RecordingOwner owner;
+    TMenuTracker tracker(owner, m_bar, m_items, m_screen);
+    EXPECT_FALSE(tracker.StartBarByChar('z'));
+    std::vector<UINT> order;
+    for (const auto& m : owner.Messages)
+        order.push_back(m.Message);
+    const std::vector<UINT> expected = {WM_ENTERMENULOOP, WM_INITMENU, WM_MENUCHAR, WM_MENUSELECT, WM_EXITMENULOOP};
+    EXPECT_EQ(order, expected);
+    const auto chars = owner.Of(WM_MENUCHAR);
+    ASSERT_EQ(chars.size(), 1u);
+    EXPECT_EQ(HIWORD(chars[0].WParam), 0) << "a bar is no pop-up";
+    EXPECT_EQ(chars[0].LParam, static_cast<LPARAM>(m_bar.Value));
+
+    // The owner's answer beyond the bar's items is no item.
+    RecordingOwner wrong;
+    wrong.MenuCharAnswers = {{'t', MAKELRESULT(9, MNC_EXECUTE)}};
+    TMenuTracker beyond(wrong, m_bar, m_items, m_screen);
+    EXPECT_FALSE(beyond.StartBarByChar('t'));
+    EXPECT_EQ(wrong.Beeps, 1);
 }
 
 TEST_F(MenuBarTrackerTest, BarLayoutWrapsAndTakesTheTallestItem)

@@ -1,7 +1,6 @@
 // Pop-up menus on the screen: keyboard choice, the owner's notifications, owner-drawn items at their rectangles.
-#include "gui/window/PopupMenu.h"
-
 #include "gui/draw/Dc.h"
+#include "gui/menu/MenuView.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
