@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -20,12 +19,6 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ScreenshotDir()
-{
-    const char* dir = std::getenv("QM_SCREENSHOT_DIR"); // NOLINT(concurrency-mt-unsafe): read before the browser starts
-    return dir != nullptr && *dir != '\0' ? dir : QM_SCREENSHOT_DIR;
-}
 
 // The document of a frame of the Main page.
 std::string FrameDocument(const std::string& frame)
@@ -65,7 +58,7 @@ protected:
         ini.insert(section + 8, "DiskSpaceQuota=1000\r\n");
         m_install.Web().WriteFile(UserIniName(), ini);
         ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
-        m_shots = ScreenshotDir();
+        m_shots = ScreenshotDir(QM_SCREENSHOT_DIR);
         fs::create_directories(m_shots);
         ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
         ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -14,12 +13,6 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ScreenshotDir()
-{
-    const char* dir = std::getenv("QM_SCREENSHOT_DIR"); // NOLINT(concurrency-mt-unsafe): read before the browser starts
-    return dir != nullptr && *dir != '\0' ? dir : QM_SCREENSHOT_DIR;
-}
 
 class SpellingTest : public MailComposeTest {
 protected:
@@ -54,7 +47,7 @@ TEST_F(SpellingTest, TheUserCorrectsOneWordKeepsAnotherAndSendsTheCorrectedText)
     EXPECT_EQ(m_browser.Evaluate("document.querySelector('select[name=WORD3]').value").Text(), "Zorblat");
     EXPECT_NE(SpellText().find("> Quoted wrods stay."), std::string::npos) << SpellText();
     EXPECT_EQ(m_browser.Evaluate("document.querySelector('.notice-unbuilt') === null").IsTrue(), true);
-    const std::string shots = ScreenshotDir();
+    const std::string shots = ScreenshotDir(QM_SCREENSHOT_DIR);
     fs::create_directories(shots);
     EXPECT_TRUE(m_browser.Screenshot(shots + "/Compose-SpellCheck.png")) << m_browser.Error();
 
