@@ -194,6 +194,10 @@ public:
         AppendMenu(file, MF_STRING, CmExit, "E&xit");
         HMENU help = CreatePopupMenu();
         AppendMenu(help, MF_STRING, CmAbout, "&About...");
+        MENUITEMINFO image; // the About glyph beside its menu item
+        image.fMask = MIIM_BITMAP;
+        image.hbmpItem = GlyphBase + 3;
+        SetMenuItemInfo(help, CmAbout, false, image);
         AppendMenu(bar, MF_STRING | MF_POPUP, file.Value, "&File");
         AppendMenu(bar, MF_STRING | MF_POPUP, help.Value, "&Help");
         f.AssignMenu(bar);

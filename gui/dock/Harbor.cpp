@@ -5,6 +5,12 @@
 #include "gui/model/DockTarget.h"
 #include "gui/model/InputState.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QObject>
+#include <QWidget>
+
 #include <vector>
 
 namespace qm::gui {
@@ -28,9 +34,95 @@ struct THarbor::TDrag {
     TRect SavedRect;
 };
 
+// Input for the harbour's window while it holds the mouse capture; it watches the whole application because the
+// keyboard stays with the focus window during a drag.
+class THarbor::TCaptureInput final : public QObject {
+public:
+    explicit TCaptureInput(THarbor& harbor)
+        : m_harbor(harbor)
+    {
+        if (qApp != nullptr) {
+            qApp->installEventFilter(this);
+        }
+    }
+
+    ~TCaptureInput() override
+    {
+        if (qApp != nullptr) {
+            qApp->removeEventFilter(this);
+        }
+    }
+
+    TCaptureInput(const TCaptureInput&) = delete;
+    TCaptureInput& operator=(const TCaptureInput&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (qobject_cast<QWidget*>(watched) == nullptr) {
+            return false; // each event is looked at once, at its widget
+        }
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonRelease && m_eatRightRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+            m_eatRightRelease = false;
+            return true;
+        }
+        if (TWindow::GetCapture() != &m_harbor || !m_harbor.HasWindow()) {
+            return false;
+        }
+        if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Control &&
+            !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+            const bool down = type == QEvent::KeyPress;
+            if ((GetKeyState(VK_CONTROL) < 0) != down) {
+                SetKeyDownState(VK_CONTROL, down);
+                m_harbor.SendMessage(WM_MOUSEMOVE, KeyFlags(), CursorInHarbor());
+            }
+            return false; // the focus window hears the key as always
+        }
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {
+            const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+            SetCursorPosState(TPoint(global.x(), global.y()));
+            m_eatRightRelease = true;
+            m_harbor.SendMessage(WM_RBUTTONDOWN, KeyFlags() | MK_RBUTTON, CursorInHarbor());
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static WPARAM KeyFlags()
+    {
+        WPARAM flags = 0;
+        const std::pair<int, WPARAM> keys[] = {{VK_LBUTTON, MK_LBUTTON},
+                                               {VK_RBUTTON, MK_RBUTTON},
+                                               {VK_MBUTTON, MK_MBUTTON},
+                                               {VK_SHIFT, MK_SHIFT},
+                                               {VK_CONTROL, MK_CONTROL}};
+        for (const auto& [key, flag] : keys) {
+            if (GetKeyState(key) < 0) {
+                flags |= flag;
+            }
+        }
+        return flags;
+    }
+
+    LPARAM CursorInHarbor() const
+    {
+        const TPoint p = m_harbor.ScreenToClient(GetCursorPos());
+        return MAKELPARAM(p.x, p.y);
+    }
+
+    THarbor& m_harbor;
+    bool m_eatRightRelease = false;
+};
+
 THarbor::THarbor(TDecoratedFrame& frame)
     : TWindow(&frame)
     , m_frame(frame)
+    , m_captureInput(std::make_unique<TCaptureInput>(*this))
 {
     Attr.Style = WS_CHILD; // never shown: it only holds the mouse during a drag
     Attr.W = 0;

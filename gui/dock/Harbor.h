@@ -1,6 +1,10 @@
 // THarbor: owns the docking slips of a decorated frame and drags dockables between the edges and floating slips.
 // A drag captures the mouse in the harbour's hidden window, follows the model's dock-target choice and draws its
 // outline on the screen overlay (saving and restoring the pixels below), and docks or floats on release.
+// While the harbour's window holds the capture (its own drag, or one a derived harbour runs), pressing or
+// releasing Ctrl reaches it at once as a WM_MOUSEMOVE at the cursor with the new key flags, and a right press
+// goes to it alone (before the application's pre-filter; its release is swallowed): the framework's drag ends
+// on it without a drop.
 #pragma once
 
 #include "gui/dock/Docking.h"
@@ -49,6 +53,7 @@ protected:
 
 private:
     struct TDrag;
+    class TCaptureInput;
     void DragMove(const TPoint& screen, bool controlDown);
     void DragEnd(const TPoint& screen, bool drop);
     void DrawMarker(const TRect& rect);
@@ -57,6 +62,7 @@ private:
     TDecoratedFrame& m_frame;
     TDockingSlip* m_slips[5] = {};
     std::unique_ptr<TDrag> m_drag;
+    std::unique_ptr<TCaptureInput> m_captureInput;
 };
 
 } // namespace qm::gui

@@ -5,6 +5,7 @@
 
 #include "gui/draw/BitmapResources.h"
 #include "gui/draw/GdiObjects.h"
+#include "gui/gadget/Tooltip.h"
 #include "gui/model/GadgetWindowCore.h"
 #include "gui/window/Window.h"
 
@@ -38,6 +39,9 @@ public:
 
     /// The tooltip shown now (empty when none); the text comes from the parent chain (kMsgGadgetTooltip).
     const std::string& GetShownTooltip() const { return m_tooltip; }
+
+    /// The bar's tooltip for the windows that stand in it (a control gadget's control registers here).
+    TTooltip* GetTooltip() { return &m_tools; }
 
     // TGadgetWindowHost
     HWND GetHandle() const override { return TWindow::GetHandle(); }
@@ -77,6 +81,7 @@ private:
     std::string m_tooltip;
     int m_tooltipId = 0;
     std::unique_ptr<TLeaveWatcher> m_leaveWatcher;
+    TTooltip m_tools;
 };
 
 } // namespace qm::gui

@@ -1,6 +1,7 @@
 // Menus on the screen: measuring, drawing and tracking over the model's menus and tracker.
 #include "gui/menu/MenuView.h"
 
+#include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
@@ -44,6 +45,25 @@ TSize TextSize(std::string_view text)
     TRect r(0, 0, 0, 0);
     dc.DrawText(text, r, DT_SINGLELINE | DT_EXPANDTABS | DT_CALCRECT);
     return r.Size();
+}
+
+// The bitmap an item shows (the whole item of an MFT_BITMAP item, else an image left of its string); null for
+// none or a bitmap resource that cannot be read.
+const TBitmap* ItemBitmap(HMENU menu, int pos)
+{
+    MENUITEMINFO info;
+    info.fMask = MIIM_BITMAP;
+    if (!GetMenuItemInfo(menu, static_cast<UINT>(pos), true, info) || info.hbmpItem == 0) {
+        return nullptr;
+    }
+    const TBitmap* bitmap = FindBitmapResource(static_cast<int>(info.hbmpItem));
+    return bitmap != nullptr && !bitmap->IsEmpty() ? bitmap : nullptr;
+}
+
+// The room left of a pop-up item's string: the check mark's, or wider for an image beside the string.
+int CheckRoom(const TBitmap* beside)
+{
+    return beside != nullptr ? std::max(kCheckRoom, beside->Width() + 4) : kCheckRoom;
 }
 
 class TMenuSession;
@@ -295,9 +315,10 @@ void DrawStringItem(TDC& dc, HMENU menu, int pos, const TRect& rect, bool select
     dc.SelectObject(MenuFont());
     const std::string text = GetMenuString(menu, static_cast<UINT>(pos), MF_BYPOSITION);
     const auto tab = text.find('\t');
+    const TBitmap* beside = inBar ? nullptr : ItemBitmap(menu, pos);
     TRect textRect = rect;
     if (!inBar) {
-        textRect.left += kCheckRoom;
+        textRect.left += CheckRoom(beside);
         textRect.right -= kArrowRoom;
     }
     const auto draw = [&](std::string_view part, unsigned align) {
@@ -316,7 +337,20 @@ void DrawStringItem(TDC& dc, HMENU menu, int pos, const TRect& rect, bool select
         draw(std::string_view(text).substr(tab + 1), DT_RIGHT);
     }
     const TColor mark = TColor::FromSys(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
-    if (!inBar && (flags & MF_CHECKED) != 0) {
+    if (beside != nullptr) {
+        // The image stands in the check room, centred; a checked item frames it sunken instead of a tick.
+        const int room = CheckRoom(beside);
+        const TPoint at(rect.left + (room - beside->Width()) / 2, rect.top + (rect.Height() - beside->Height()) / 2);
+        if (grey) {
+            dc.DrawEmbossed(at, *beside);
+        } else {
+            dc.DrawBitmap(at, *beside);
+        }
+        if ((flags & MF_CHECKED) != 0) {
+            dc.Draw3dRect(TRect(at.x - 1, at.y - 1, at.x + beside->Width() + 1, at.y + beside->Height() + 1),
+                          TColor::FromSys(COLOR_3DSHADOW), TColor::FromSys(COLOR_3DHILIGHT));
+        }
+    } else if (!inBar && (flags & MF_CHECKED) != 0) {
         // A small tick in the check room, centred vertically.
         const int x = rect.left + 4;
         const int y = rect.top + rect.Height() / 2 - 3;
@@ -332,6 +366,25 @@ void DrawStringItem(TDC& dc, HMENU menu, int pos, const TRect& rect, bool select
         for (int i = 0; i < 4; ++i) {
             dc.FillRect(TRect(cx - 4 + i, cy - (3 - i), cx - 3 + i, cy + (4 - i)), TBrush(mark));
         }
+    }
+}
+
+// An MFT_BITMAP item: the bitmap is the item, left-aligned after the check room in a pop-up and centred in the
+// bar; a selected one is drawn inverted on the highlight, a grey one embossed.
+void DrawBitmapItem(TDC& dc, const TBitmap& bitmap, const TRect& rect, bool selected, bool inBar, UINT flags)
+{
+    const bool grey = (flags & (MF_GRAYED | MF_DISABLED)) != 0;
+    dc.FillRect(rect, TBrush(TColor::FromSys(selected ? COLOR_HIGHLIGHT : COLOR_MENU)));
+    const int x = inBar ? rect.left + (rect.Width() - bitmap.Width()) / 2 : rect.left + kCheckRoom;
+    const TPoint at(x, rect.top + (rect.Height() - bitmap.Height()) / 2);
+    if (grey) {
+        dc.DrawEmbossed(at, bitmap);
+        return;
+    }
+    dc.DrawBitmap(at, bitmap);
+    if (selected) {
+        const TRect drawn(at, bitmap.Size());
+        dc.BitBlt(drawn, dc, drawn.TopLeft(), DSTINVERT);
     }
 }
 
@@ -353,12 +406,22 @@ TSize MeasureMenuItem(TWindow& owner, HMENU menu, int pos, bool inBar)
     if ((flags & MF_SEPARATOR) != 0) {
         return TSize(0, 8);
     }
+    const TBitmap* bitmap = ItemBitmap(menu, pos);
+    if ((flags & MF_BITMAP) != 0) {
+        // The bitmap is the item (an unreadable one leaves an empty item of the usual height).
+        const TSize size = bitmap != nullptr ? bitmap->Size() : TSize(0, 0);
+        const int height = std::max(inBar ? GetSystemMetrics(SM_CYMENU) : 0, size.cy + 2);
+        return inBar ? TSize(size.cx + 2 * kBarPadding, height) : TSize(kCheckRoom + size.cx + kArrowRoom, height);
+    }
     const TSize text = TextSize(GetMenuString(menu, static_cast<UINT>(pos), MF_BYPOSITION));
-    const int height = std::max(GetSystemMetrics(SM_CYMENU), text.cy + 4);
+    int height = std::max(GetSystemMetrics(SM_CYMENU), text.cy + 4);
     if (inBar) {
         return TSize(text.cx + 2 * kBarPadding, height);
     }
-    return TSize(kCheckRoom + text.cx + kArrowRoom + 8, height);
+    if (bitmap != nullptr) {
+        height = std::max(height, bitmap->Height() + 2);
+    }
+    return TSize(CheckRoom(bitmap) + text.cx + kArrowRoom + 8, height);
 }
 
 std::vector<TRect> LayoutMenuBarItems(TWindow& owner, HMENU bar, int width)
@@ -388,6 +451,14 @@ void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rec
         const int y = rect.top + rect.Height() / 2 - 1;
         dc.FillRect(TRect(rect.left + 2, y, rect.right - 2, y + 1), TBrush(TColor::FromSys(COLOR_3DSHADOW)));
         dc.FillRect(TRect(rect.left + 2, y + 1, rect.right - 2, y + 2), TBrush(TColor::FromSys(COLOR_3DHILIGHT)));
+        return;
+    }
+    if ((flags & MF_BITMAP) != 0) {
+        if (const TBitmap* bitmap = ItemBitmap(menu, pos); bitmap != nullptr) {
+            DrawBitmapItem(dc, *bitmap, rect, selected, inBar, flags);
+        } else {
+            dc.FillRect(rect, TBrush(TColor::FromSys(selected ? COLOR_HIGHLIGHT : COLOR_MENU)));
+        }
         return;
     }
     DrawStringItem(dc, menu, pos, rect, selected, inBar, flags);

@@ -131,13 +131,15 @@ void DestroyRecursive(HMENU menu, int depth)
     }
 }
 
+// MIIM_TYPE exchanges type, string and bitmap together; MIIM_FTYPE, MIIM_STRING and MIIM_BITMAP each one of them.
 void FillInfo(const Item& item, MENUITEMINFO& info)
 {
-    if ((info.fMask & MIIM_TYPE) != 0) {
+    if ((info.fMask & (MIIM_TYPE | MIIM_FTYPE)) != 0)
         info.fType = item.Type;
+    if ((info.fMask & (MIIM_TYPE | MIIM_STRING)) != 0)
         info.dwTypeData = item.Text;
+    if ((info.fMask & (MIIM_TYPE | MIIM_BITMAP)) != 0)
         info.hbmpItem = item.Bitmap;
-    }
     if ((info.fMask & MIIM_STATE) != 0)
         info.fState = item.State;
     if ((info.fMask & MIIM_ID) != 0)
@@ -150,11 +152,12 @@ void FillInfo(const Item& item, MENUITEMINFO& info)
 
 void ApplyInfo(Item& item, const MENUITEMINFO& info)
 {
-    if ((info.fMask & MIIM_TYPE) != 0) {
+    if ((info.fMask & (MIIM_TYPE | MIIM_FTYPE)) != 0)
         item.Type = info.fType & kTypeBits;
+    if ((info.fMask & (MIIM_TYPE | MIIM_STRING)) != 0)
         item.Text = info.dwTypeData;
+    if ((info.fMask & (MIIM_TYPE | MIIM_BITMAP)) != 0)
         item.Bitmap = info.hbmpItem;
-    }
     if ((info.fMask & MIIM_STATE) != 0)
         item.State = info.fState & kStateBits;
     if ((info.fMask & MIIM_ID) != 0)

@@ -22,8 +22,10 @@ struct MENUITEMINFO {
     UINT wID = 0;
     HMENU hSubMenu{};
     std::uint64_t dwItemData = 0;
-    std::string dwTypeData; // the item string (MIIM_TYPE with MFT_STRING)
-    UINT hbmpItem = 0;      // the bitmap resource id of an MFT_BITMAP item
+    std::string dwTypeData; // the item string (MIIM_STRING, or MIIM_TYPE with MFT_STRING)
+    /// A bitmap resource id (MIIM_BITMAP, or MIIM_TYPE): the whole item of an MFT_BITMAP item, else an image
+    /// drawn left of the item's string in the check-mark room; 0 for none.
+    UINT hbmpItem = 0;
 };
 
 HMENU CreateMenu();

@@ -244,6 +244,9 @@ inline constexpr UINT MIIM_SUBMENU = 0x0004;
 inline constexpr UINT MIIM_CHECKMARKS = 0x0008;
 inline constexpr UINT MIIM_TYPE = 0x0010;
 inline constexpr UINT MIIM_DATA = 0x0020;
+inline constexpr UINT MIIM_STRING = 0x0040;
+inline constexpr UINT MIIM_BITMAP = 0x0080;
+inline constexpr UINT MIIM_FTYPE = 0x0100;
 /// GetMenuState of an item that does not exist.
 inline constexpr UINT kNoMenuItem = 0xFFFFFFFFu;
 

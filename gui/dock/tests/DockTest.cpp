@@ -14,6 +14,25 @@ namespace {
 
 constexpr int kGlyph = 9101;
 
+// An application whose pre-filter records every message and, when told, eats right presses as a harbour with a
+// toolbars menu does.
+class TRecordingApp : public TApplication {
+public:
+    std::vector<UINT> Seen;
+    bool EatRightPresses = false;
+
+    bool ProcessAppMsg(MSG& msg) override
+    {
+        Seen.push_back(msg.message);
+        if (EatRightPresses && msg.message == WM_RBUTTONDOWN) {
+            return true;
+        }
+        return TApplication::ProcessAppMsg(msg);
+    }
+
+    long CountSeen(UINT message) const { return std::count(Seen.begin(), Seen.end(), message); }
+};
+
 class DockTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -21,7 +40,7 @@ protected:
         test::GuiTestApp();
         ClearScreenOverlay();
         RegisterBitmapResource(kGlyph, test::Glyph(TColor(RGB(0, 128, 0))));
-        m_app = std::make_unique<TApplication>();
+        m_app = std::make_unique<TRecordingApp>();
         m_frame = std::make_unique<TDecoratedFrame>(nullptr, "Docking", new TWindow(nullptr));
         m_frame->Attr.X = 30;
         m_frame->Attr.Y = 30;
@@ -67,7 +86,7 @@ protected:
         EXPECT_FALSE(ScreenOverlayPixel(outline.TopLeft()).has_value());
     }
 
-    std::unique_ptr<TApplication> m_app;
+    std::unique_ptr<TRecordingApp> m_app;
     std::unique_ptr<TDecoratedFrame> m_frame;
     THarbor* m_harbor = nullptr;
     TDockableControlBar* m_bar = nullptr;
@@ -118,6 +137,56 @@ TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
     }
     // The left slip left empty takes no room.
     EXPECT_EQ(dynamic_cast<TEdgeSlip*>(m_harbor->GetEdgeSlip(alLeft))->GetThickness(), 0);
+}
+
+TEST_F(DockTest, CtrlDuringADragCountsAtOnceAndARightPressEndsItUnseenByThePreFilter)
+{
+    QWidget* widget = m_bar->GetWidget();
+    test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, test::WidgetPoint(*m_bar, TPoint(4, 4)),
+                    Qt::LeftButton);
+    ASSERT_TRUE(m_harbor->IsDragging());
+    const TPoint top = m_frame->ClientToScreen(TPoint(60, 2));
+    const QPoint local = widget->mapFromGlobal(QPoint(top.x, top.y));
+    test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, local, Qt::LeftButton);
+    EXPECT_EQ(m_harbor->DragTarget(), alTop);
+
+    // Ctrl pressed and released with the mouse standing still (the keys go to the focus window): the outline
+    // floats and docks again at once.
+    struct Step {
+        QEvent::Type Type;
+        Qt::KeyboardModifiers Modifiers;
+        TAbsLocation Want;
+    };
+
+    const Step steps[] = {{QEvent::KeyPress, Qt::ControlModifier, alNone},
+                          {QEvent::KeyPress, Qt::ControlModifier, alNone}, // held: nothing new
+                          {QEvent::KeyRelease, Qt::NoModifier, alTop}};
+    for (const Step& s : steps) {
+        QKeyEvent key(s.Type, Qt::Key_Control, s.Modifiers);
+        QApplication::sendEvent(m_frame->GetWidget(), &key);
+        EXPECT_EQ(m_harbor->DragTarget(), s.Want);
+        EXPECT_TRUE(ScreenOverlayPixel(m_harbor->DragRect().TopLeft()).has_value()) << "the outline follows";
+    }
+
+    // The pre-filter eats right presses; during the drag the press goes to the harbour alone and ends the drag
+    // without a drop, and its release goes nowhere.
+    m_app->EatRightPresses = true;
+    m_app->Seen.clear();
+    const TRect outline = m_harbor->DragRect();
+    test::SendMouse(widget, QEvent::MouseButtonPress, Qt::RightButton, local, Qt::LeftButton | Qt::RightButton);
+    EXPECT_FALSE(m_harbor->IsDragging());
+    EXPECT_FALSE(ScreenOverlayPixel(outline.TopLeft()).has_value());
+    test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::RightButton, local, Qt::LeftButton);
+    test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::LeftButton, local, Qt::NoButton);
+    EXPECT_EQ(m_app->CountSeen(WM_RBUTTONDOWN), 0);
+    EXPECT_EQ(m_app->CountSeen(WM_RBUTTONUP), 0);
+    EXPECT_EQ(SlipOf(*m_bar), TopSlip()) << "the bar stays where it was";
+
+    // Without a drag, right presses reach the pre-filter again.
+    const QPoint inside = test::WidgetPoint(*m_bar, TPoint(4, 4));
+    test::SendMouse(widget, QEvent::MouseButtonPress, Qt::RightButton, inside, Qt::RightButton);
+    test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::RightButton, inside, Qt::NoButton);
+    EXPECT_EQ(m_app->CountSeen(WM_RBUTTONDOWN), 1);
 }
 
 TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)

@@ -2,6 +2,7 @@
 // the rectangles WM_DRAWITEM gives, and a choice made in a tracked pop-up reaches the owner after tracking.
 #include "gui/menu/MenuView.h"
 
+#include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
 #include "gui/frame/FrameWindow.h"
 #include "gui/model/Metrics.h"
@@ -397,6 +398,84 @@ TEST_F(MenuViewTest, KeyboardEntersTheMenuBarThroughTheFrame)
     }
     EXPECT_EQ(firstFour, (std::vector<UINT>{0, 1, 2, 1}));
     EXPECT_EQ(m_frame->Commands, (std::vector<UINT>{804, 803}));
+}
+
+TEST_F(MenuViewTest, BitmapItemsAreMeasuredByTheirBitmapsAndDrawnInEachState)
+{
+    // A dark 20 x 12 bitmap with one red corner pixel, so its place and its inversion can be read.
+    constexpr int kBitmap = 4101;
+    constexpr int kMissing = 4102;
+    const TColor dark(RGB(10, 20, 200));
+    const TColor corner(RGB(200, 30, 40));
+    TBitmap image(20, 12, dark);
+    image.SetPixel(0, 0, corner);
+    RegisterBitmapResource(kBitmap, image);
+    const int menuHeight = GetSystemMetrics(SM_CYMENU);
+
+    TPopupMenu popup;
+    ASSERT_TRUE(popup.AppendMenu(MF_BITMAP, 801, {}, kBitmap));             // 0: the bitmap is the item
+    ASSERT_TRUE(popup.AppendMenu(MF_BITMAP | MF_GRAYED, 802, {}, kBitmap)); // 1: grey
+    ASSERT_TRUE(popup.AppendMenu(MF_STRING | MF_CHECKED, 803, "&Save"));    // 2: image beside, checked
+    ASSERT_TRUE(popup.AppendMenu(MF_STRING, 804, "&Print"));                // 3: a missing image beside
+    ASSERT_TRUE(popup.AppendMenu(MF_BITMAP, 805, {}, kMissing));            // 4: a missing bitmap item
+    MENUITEMINFO beside;
+    beside.fMask = MIIM_BITMAP;
+    beside.hbmpItem = kBitmap;
+    ASSERT_TRUE(popup.SetMenuItemInfo(803, false, beside));
+    beside.hbmpItem = kMissing;
+    ASSERT_TRUE(popup.SetMenuItemInfo(804, false, beside));
+    TMenu bar;
+    ASSERT_TRUE(bar.AppendMenu(MF_BITMAP, 806, {}, kBitmap));
+
+    // Sizes: a bitmap item is its bitmap with the check and arrow room (in the bar: padding, a menu line high);
+    // an image beside a string widens the check room to the image and 4 pixels.
+    const TSize plain = MeasureMenuItem(*m_frame, popup, 3, false);
+    EXPECT_EQ(MeasureMenuItem(*m_frame, popup, 0, false), TSize(18 + 20 + 15, 14));
+    EXPECT_EQ(MeasureMenuItem(*m_frame, bar, 0, true), TSize(20 + 12, std::max(menuHeight, 14)));
+    EXPECT_EQ(MeasureMenuItem(*m_frame, popup, 4, false), TSize(18 + 15, 2)) << "an unreadable bitmap is empty";
+    const TSize saveSize = MeasureMenuItem(*m_frame, popup, 2, false);
+    const TSize saveText = MeasureMenuItem(*m_frame, popup, 2, true); // in the bar no image shows
+    EXPECT_EQ(saveSize.cx, saveText.cx - 12 + 24 + 15 + 8);
+    EXPECT_EQ(saveSize.cy, std::max(plain.cy, 14));
+
+    struct Case {
+        const char* Name;
+        HMENU Menu;
+        int Pos;
+        bool Selected;
+        bool InBar;
+        TPoint Corner; // where the bitmap's top-left pixel lands, from the item's top-left
+        TColor Expected;
+    };
+
+    const TColor shadow = TColor::FromSys(COLOR_3DSHADOW);
+    const TColor inverted(RGB(255 - 200, 255 - 30, 255 - 40));
+    const int barTop = (std::max(menuHeight, 14) - 12) / 2;
+    const Case cases[] = {
+            {"pop-up bitmap item", popup, 0, false, false, TPoint(18, 1), corner},
+            {"selected bitmap item is inverted", popup, 0, true, false, TPoint(18, 1), inverted},
+            {"grey bitmap item is embossed", popup, 1, false, false, TPoint(18, 1), shadow},
+            {"bar bitmap item is centred", bar, 0, false, true, TPoint(6, barTop), corner},
+            {"image beside a string", popup, 2, false, false, TPoint(2, (saveSize.cy - 12) / 2), corner},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TSize size = MeasureMenuItem(*m_frame, c.Menu, c.Pos, c.InBar);
+        TMemoryDC dc;
+        dc.SelectBitmap(TBitmap(size.cx + 20, size.cy + 20, TColor(RGB(0, 255, 0))));
+        const TRect rect(TPoint(10, 10), size);
+        DrawMenuItem(dc, *m_frame, c.Menu, c.Pos, rect, c.Selected, c.InBar);
+        const TPoint at = rect.TopLeft().OffsetBy(c.Corner.x, c.Corner.y);
+        EXPECT_EQ(dc.GetPixel(at).Rgb(), c.Expected.Rgb());
+        const TColor back = TColor::FromSys(c.Selected ? COLOR_HIGHLIGHT : COLOR_MENU);
+        EXPECT_EQ(dc.GetPixel(rect.TopLeft()).Rgb(), back.Rgb()) << "the item's background";
+        EXPECT_EQ(dc.GetPixel(TPoint(9, 9)).Rgb(), RGB(0, 255, 0)) << "nothing drawn outside the item";
+        if (c.Pos == 2) {
+            // The checked item frames its image sunken instead of drawing a tick.
+            EXPECT_EQ(dc.GetPixel(at.OffsetBy(-1, -1)).Rgb(), shadow.Rgb());
+        }
+    }
+    ClearBitmapResources();
 }
 
 TEST_F(MenuViewTest, TrackingRefusesWhatIsNoMenu)

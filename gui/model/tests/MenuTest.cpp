@@ -111,6 +111,60 @@ TEST_F(MenuTest, ModifyInsertAndDeleteByPositionKeepItemData)
     EXPECT_EQ(menu.GetMenuItemID(1), 22u);
 }
 
+TEST_F(MenuTest, ItemInfoMasksExchangeTypeStringAndBitmapEachOnTheirOwn)
+{
+    // Item 0 starts as "&Open" (id 101, no bitmap); each case writes one info with the given mask and reads the
+    // item back whole.
+    struct Case {
+        const char* Name;
+        UINT Mask;
+        UINT Type;
+        const char* Text;
+        UINT Bitmap;
+    };
+
+    const Case cases[] = {
+            {"bitmap beside the string", MIIM_BITMAP, MFT_STRING, "&Open", 2101},
+            {"string only", MIIM_STRING, MFT_STRING, "&New", 0},
+            {"type only", MIIM_FTYPE, MFT_RADIOCHECK, "&Open", 0},
+            {"bitmap item by type", MIIM_FTYPE | MIIM_BITMAP, MFT_BITMAP, "&Open", 2101},
+            {"all three by MIIM_TYPE", MIIM_TYPE, MFT_BITMAP, "", 2101},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPopupMenu menu;
+        ASSERT_TRUE(menu.AppendMenu(MF_STRING | MF_CHECKED, 101, "&Open"));
+        MENUITEMINFO write;
+        write.fMask = c.Mask;
+        write.fType = c.Type;
+        write.dwTypeData = c.Text;
+        write.hbmpItem = c.Bitmap;
+        write.wID = 999; // not in the mask: stays
+        ASSERT_TRUE(menu.SetMenuItemInfo(101, false, write));
+
+        MENUITEMINFO read;
+        read.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_BITMAP | MIIM_ID | MIIM_STATE;
+        ASSERT_TRUE(menu.GetMenuItemInfo(0, true, read));
+        EXPECT_EQ(read.fType, c.Type);
+        EXPECT_EQ(read.dwTypeData, c.Text);
+        EXPECT_EQ(read.hbmpItem, c.Bitmap);
+        EXPECT_EQ(read.wID, 101u);
+        EXPECT_EQ(read.fState, MFS_CHECKED);
+        // GetMenuString and the item flags read the same item.
+        EXPECT_EQ(GetMenuString(menu, 0, MF_BYPOSITION), c.Text);
+        EXPECT_EQ((GetMenuItemFlags(menu, 0, MF_BYPOSITION) & MF_BITMAP) != 0, c.Type == MFT_BITMAP);
+
+        // A read asks only for what its mask names.
+        MENUITEMINFO partial;
+        partial.fMask = MIIM_BITMAP;
+        partial.dwTypeData = "untouched";
+        ASSERT_TRUE(menu.GetMenuItemInfo(101, false, partial));
+        EXPECT_EQ(partial.hbmpItem, c.Bitmap);
+        EXPECT_EQ(partial.dwTypeData, "untouched");
+        EXPECT_EQ(partial.fType, 0u);
+    }
+}
+
 TEST_F(MenuTest, SubmenusDieWithTheirItemUnlessRemoved)
 {
     const HMENU menu = CreatePopupMenu();

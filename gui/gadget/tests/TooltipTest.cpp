@@ -1,0 +1,148 @@
+// The tooltip of a gadget window for the windows standing in it: an edit and a combo box with an edit part are
+// tools; the mouse moving over them, between a combo box and its edit part, and away shows and hides their texts.
+#include "gui/ctrl/Controls.h"
+#include "gui/gadget/GadgetWindow.h"
+#include "gui/window/Application.h"
+#include "gui/window/tests/WindowTestSupport.h"
+#include "testsupport/WaitUntil.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace qm::gui {
+namespace {
+
+class TooltipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::GuiTestApp();
+        m_app = std::make_unique<TApplication>();
+        m_bar = std::make_unique<TGadgetWindow>();
+        m_bar->Attr.Style = WS_POPUP | WS_VISIBLE;
+        m_bar->Attr.X = 30;
+        m_bar->Attr.Y = 30;
+        m_bar->Attr.W = 320;
+        m_bar->Attr.H = 40;
+        m_bar->SetShrinkWrap(false, false); // no gadgets: keep the room the controls stand in
+        m_edit = new TEdit(m_bar.get(), 101, "", 10, 8, 80, 24);
+        m_combo = new TComboBox(m_bar.get(), 102, 120, 8, 120, 24, CBS_DROPDOWN);
+        m_late = new TEdit(m_bar.get(), 103, "", 260, 8, 40, 24);
+        m_late->Attr.Style &= ~WS_VISIBLE;
+        ASSERT_TRUE(m_bar->Create());
+        m_bar->ShowWindow(SW_SHOWNORMAL);
+        ASSERT_TRUE(qm::test::WaitUntil([&] {
+            QApplication::processEvents();
+            return m_bar->GetWidget()->isVisible();
+        }));
+    }
+
+    void TearDown() override
+    {
+        MoveTo(m_bar->GetWidget(), QPoint(300, 38)); // leave every tool
+        m_bar->Destroy();
+        m_bar.reset();
+        m_app.reset();
+    }
+
+    // Moves the mouse to pos in widget through its top-level window, as the platform would: Qt sends the enter
+    // and leave events on the way.
+    static void MoveTo(QWidget* widget, QPoint pos)
+    {
+        QWidget* top = widget->window();
+        QTest::mouseMove(top->windowHandle(), widget->mapTo(top, pos));
+        QApplication::processEvents();
+    }
+
+    static void HoverOver(QWidget* widget) { MoveTo(widget, widget->rect().center()); }
+
+    TTooltip& Tips() { return *m_bar->GetTooltip(); }
+
+    std::unique_ptr<TApplication> m_app;
+    std::unique_ptr<TGadgetWindow> m_bar;
+    TEdit* m_edit = nullptr;
+    TComboBox* m_combo = nullptr;
+    TEdit* m_late = nullptr;
+};
+
+TEST_F(TooltipTest, ToolsShowTheirTextWhileTheMouseIsOverThemOrTheirParts)
+{
+    ASSERT_NE(m_bar->GetTooltip(), nullptr);
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find a user"));
+    ASSERT_TRUE(Tips().AddTool(m_combo->GetHandle(), "Pick a domain"));
+    EXPECT_EQ(Tips().GetToolCount(), 2);
+    auto* combo = qobject_cast<QComboBox*>(m_combo->GetWidget());
+    ASSERT_NE(combo, nullptr);
+    ASSERT_NE(combo->lineEdit(), nullptr);
+
+    struct Step {
+        const char* Name;
+        QWidget* Target;
+        const char* Shown;
+    };
+
+    const Step steps[] = {
+            {"over the bar itself", m_bar->GetWidget(), ""},
+            {"over the edit", m_edit->GetWidget(), "Find a user"},
+            {"over the bar itself", m_bar->GetWidget(), ""},
+            {"over the combo box's edit part", combo->lineEdit(), "Pick a domain"},
+            {"from the edit part onto the combo box's frame", combo, "Pick a domain"},
+            {"back to the edit", m_edit->GetWidget(), "Find a user"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.Name);
+        if (s.Target == m_bar->GetWidget()) {
+            MoveTo(s.Target, QPoint(300, 38));
+        } else if (s.Target == combo) {
+            MoveTo(combo, QPoint(1, 1));
+        } else {
+            HoverOver(s.Target);
+        }
+        EXPECT_EQ(Tips().GetShownText(), s.Shown);
+    }
+
+    // A new text shows at once on the tool under the mouse; registering again merges into the one tool.
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find a user by name"));
+    EXPECT_EQ(Tips().GetToolCount(), 2);
+    EXPECT_EQ(Tips().GetShownText(), "Find a user by name");
+    EXPECT_TRUE(Tips().UpdateTipText(m_edit->GetHandle(), "Search"));
+    EXPECT_EQ(Tips().GetToolText(m_edit->GetHandle()), "Search");
+    EXPECT_EQ(Tips().GetShownText(), "Search");
+
+    // A deleted tool hides its tip and shows nothing any more.
+    Tips().DeleteTool(m_edit->GetHandle());
+    EXPECT_FALSE(Tips().HasTool(m_edit->GetHandle()));
+    EXPECT_EQ(Tips().GetShownText(), "");
+    HoverOver(combo->lineEdit());
+    HoverOver(m_edit->GetWidget());
+    EXPECT_EQ(Tips().GetShownText(), "");
+    Tips().DeleteTool(m_edit->GetHandle()); // twice is harmless
+    EXPECT_EQ(Tips().GetToolCount(), 1);
+}
+
+TEST_F(TooltipTest, RefusesWhatIsNoWindowAndForgetsADestroyedTool)
+{
+    EXPECT_FALSE(Tips().AddTool(0, "nothing"));
+    EXPECT_FALSE(Tips().UpdateTipText(m_edit->GetHandle(), "not a tool"));
+    EXPECT_EQ(Tips().GetToolText(m_edit->GetHandle()), "");
+
+    // A tool whose window goes away shows nothing and can be deleted safely; made again, it registers anew.
+    ASSERT_TRUE(Tips().AddTool(m_late->GetHandle(), "Late"));
+    m_late->Destroy();
+    QApplication::processEvents();
+    HoverOver(m_edit->GetWidget());
+    EXPECT_EQ(Tips().GetShownText(), "");
+    ASSERT_TRUE(m_late->Create());
+    m_late->ShowWindow(SW_SHOWNA);
+    ASSERT_TRUE(Tips().AddTool(m_late->GetHandle(), "Late again"));
+    EXPECT_EQ(Tips().GetToolCount(), 1) << "the tool of the window that went is dropped";
+    HoverOver(m_late->GetWidget());
+    EXPECT_EQ(Tips().GetShownText(), "Late again");
+    Tips().DeleteTool(m_late->GetHandle());
+    EXPECT_EQ(Tips().GetToolCount(), 0);
+}
+
+} // namespace
+} // namespace qm::gui
