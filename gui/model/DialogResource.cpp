@@ -69,6 +69,30 @@ TDialogControl::TKind DialogItemKind(TDialogItemClass itemClass, DWORD style)
     }
 }
 
+std::vector<std::optional<std::size_t>> TransferOffsets(std::span<const TTransferField> fields, std::size_t bufferSize)
+{
+    std::vector<std::optional<std::size_t>> out;
+    out.reserve(fields.size());
+    std::size_t offset = 0;
+    for (const TTransferField& field : fields) {
+        if (field.Size == 0) {
+            out.emplace_back();
+            continue;
+        }
+        const std::size_t align = std::max<std::size_t>(field.Align, 1);
+        offset = (offset + align - 1) / align * align;
+        if (offset > bufferSize || field.Size > bufferSize - offset) {
+            // Nothing after a field that overruns the buffer fits either.
+            offset = bufferSize + 1;
+            out.emplace_back();
+            continue;
+        }
+        out.emplace_back(offset);
+        offset += field.Size;
+    }
+    return out;
+}
+
 void PutTransferText(std::span<char> field, std::string_view text)
 {
     if (field.empty()) {

@@ -7,6 +7,7 @@
 #include "gui/model/Geometry.h"
 #include "gui/model/Messages.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -69,6 +70,17 @@ enum TTransferDirection {
     tdGetData, // controls -> buffer
     tdSetData  // buffer -> controls
 };
+
+/// The field a control takes in a transfer buffer: its size in bytes (0: the control takes no part) and its
+/// alignment, so that a plain struct of the fields in control order is the buffer.
+struct TTransferField {
+    std::size_t Size = 0;
+    std::size_t Align = 1;
+};
+
+/// The offset of each field in a buffer of bufferSize bytes, laid out in order as a struct lays out its members;
+/// none for a field that takes no part or that does not fit whole in the buffer.
+std::vector<std::optional<std::size_t>> TransferOffsets(std::span<const TTransferField> fields, std::size_t bufferSize);
 
 /// Writes text into a text field of a transfer buffer: cut to field.size() - 1 bytes at a character boundary
 /// (UTF-8), then NUL-terminated. An empty field takes nothing.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace qm::gui {
@@ -108,6 +110,47 @@ TEST(DialogResourceTest, TransferTextFieldsAreCutAtACharacterAndAlwaysTerminated
     EXPECT_EQ(GetTransferText(std::span<const char>(full.data(), 3)), "abc");
     // An empty field takes nothing.
     PutTransferText(std::span<char>(), "abc");
+}
+
+TEST(DialogResourceTest, TransferFieldsLieWhereAStructOfThemPutsItsMembers)
+{
+    // The logon dialog's three 32-character edits.
+    struct Logon {
+        char User[32];
+        char Password[32];
+        char Confirmation[32];
+    };
+
+    const TTransferField text32{32, 1};
+    const TTransferField none{};
+    auto offsets = TransferOffsets(std::vector<TTransferField>{text32, none, text32, text32}, sizeof(Logon));
+    ASSERT_EQ(offsets.size(), 4U);
+    EXPECT_EQ(offsets[0], offsetof(Logon, User));
+    EXPECT_FALSE(offsets[1].has_value()); // a label takes no part
+    EXPECT_EQ(offsets[2], offsetof(Logon, Password));
+    EXPECT_EQ(offsets[3], offsetof(Logon, Confirmation));
+
+    // A 255-character text, a selection index and a check state: the index is aligned as the struct aligns it.
+    struct Mixed {
+        char Key[256];
+        char Odd[3];
+        std::int32_t Mode;
+        std::uint16_t Check;
+    };
+
+    offsets = TransferOffsets(std::vector<TTransferField>{{256, 1}, {3, 1}, {4, 4}, {2, 2}}, sizeof(Mixed));
+    EXPECT_EQ(offsets[0], offsetof(Mixed, Key));
+    EXPECT_EQ(offsets[1], offsetof(Mixed, Odd));
+    EXPECT_EQ(offsets[2], offsetof(Mixed, Mode));
+    EXPECT_EQ(offsets[3], offsetof(Mixed, Check));
+
+    // A buffer too small for the controls: the fields that fit whole are transferred, nothing past the end.
+    offsets = TransferOffsets(std::vector<TTransferField>{text32, text32, {4, 4}}, 40);
+    EXPECT_EQ(offsets[0], 0U);
+    EXPECT_FALSE(offsets[1].has_value());
+    EXPECT_FALSE(offsets[2].has_value());
+    offsets = TransferOffsets(std::vector<TTransferField>{text32}, 0);
+    EXPECT_FALSE(offsets[0].has_value());
 }
 
 } // namespace
