@@ -575,10 +575,10 @@ void TWindow::InvalidateRect(const TRect& rect, bool erase)
 void TWindow::UpdateWindow()
 {
     if (auto* own = dynamic_cast<TWindowWidget*>(m_widget)) {
+        // Into the window's picture now, also before the window system has shown the window; then on screen.
+        own->RunPaint();
         if (own->isVisible()) {
             own->repaint();
-        } else {
-            own->RunPaint();
         }
     } else if (m_widget != nullptr) {
         m_widget->repaint();
