@@ -43,6 +43,7 @@ private:
 };
 
 /// An edit control: one line, or several with ES_MULTILINE (Enter then adds a line only with ES_WANTRETURN).
+/// The text limit holds for both.
 /// Before it paints it asks its parent for its colours with WM_CTLCOLOREDIT (WM_CTLCOLORSTATIC when read-only or
 /// disabled): wParam a TDC* whose text colour the parent may set, lParam the edit's handle; the parent answers a
 /// TBrush* for the background, or 0 for the system's window colours.

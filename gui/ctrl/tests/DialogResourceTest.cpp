@@ -212,6 +212,45 @@ TEST_F(DialogResourceTest, ControlsLieWhereTheDescriptionsUnitsOfItsFontPutThem)
     large.Destroy();
 }
 
+TEST_F(DialogResourceTest, TheBroadcastTextHoldsAtMost511CharactersTypedOrSet)
+{
+    constexpr int kBroadcastDialog = 64599;
+    TDialogTemplate d;
+    d.Rect = {0, 0, 220, 120};
+    d.Title = "Broadcast Message";
+    d.Items = {
+            {I::Edit, 4550, "", WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_WANTRETURN, {7, 7, 213, 90}},
+            {I::Button, IDOK, "&Broadcast", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {7, 98, 57, 112}},
+            {I::Button, IDCANCEL, "&Cancel", WS_VISIBLE | WS_TABSTOP, {63, 98, 113, 112}},
+    };
+    RegisterDialogResource(kBroadcastDialog, d);
+
+    struct {
+        char Text[512];
+    } message{};
+
+    TDialog dialog(m_owner.get(), kBroadcastDialog);
+    auto* text = new TEdit(&dialog, 4550, 512);
+    dialog.SetTransferBuffer(&message);
+    std::size_t afterSet = 0;
+    std::size_t afterTyping = 0;
+    const int result = Run(dialog, [&] {
+        EXPECT_TRUE(text->IsMultiLine());
+        text->SetText(std::string(600, 'x'));
+        afterSet = text->GetText().size();
+        text->SetText(std::string(509, 'x'));
+        text->SetFocus();
+        QTest::keyClick(text->GetWidget(), Qt::Key_End, Qt::ControlModifier);
+        Type("abcd");
+        afterTyping = text->GetText().size();
+        dialog.CmOk();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(afterSet, 511U);
+    EXPECT_EQ(afterTyping, 511U);
+    EXPECT_EQ(std::string(message.Text), std::string(509, 'x') + "ab");
+}
+
 // A dialog of every transferring kind; its objects are made in another order than the description lists them.
 struct TChoiceBuffer {
     char Text[8];
