@@ -121,7 +121,9 @@ bool TSplashWindow::Create()
     if (!TWindow::Create()) {
         return false;
     }
-    SetTimer(kTimerSplash, m_closeAfter);
+    if (m_closeAfter > 0) {
+        SetTimer(kTimerSplash, m_closeAfter);
+    }
     ShowWindow(SW_SHOWNA);
     return true;
 }

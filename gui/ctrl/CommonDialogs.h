@@ -31,7 +31,8 @@ std::optional<std::string> ChooseOpenFile(TWindow* owner, std::string_view title
                                           std::string_view start = {});
 
 /// A splash window: a picture file shown centred on the screen, shrunk (keeping its shape) to fit, closing
-/// by itself after a time. A missing or unreadable file shows nothing (Create fails).
+/// by itself after closeAfterMs (0: it stays until destroyed). A missing or unreadable file shows nothing
+/// (Create fails).
 class TSplashWindow : public TWindow {
 public:
     TSplashWindow(TWindow* parent, std::string path, UINT closeAfterMs);

@@ -17,6 +17,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -157,7 +160,17 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
         edit->setPlainText(Q(m_initial));
         edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
         edit->setTabChangesFocus(true);
-        QObject::connect(edit, &QPlainTextEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+        QObject::connect(edit, &QPlainTextEdit::textChanged, [this, edit] {
+            // The limit holds for typed and pasted text: what goes past it is taken out again, with one EN_CHANGE.
+            if (m_limit > 0 && edit->document()->characterCount() - 1 > m_limit) {
+                const QSignalBlocker quiet(edit);
+                QTextCursor cut(edit->document());
+                cut.setPosition(m_limit);
+                cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+                cut.removeSelectedText();
+            }
+            NotifyCommand(EN_CHANGE);
+        });
         new TEditColourHook(*edit, false);
         return edit;
     }

@@ -3,9 +3,12 @@
 // LVN_COLUMNCLICK), each first to the control itself and then to its parent.
 #pragma once
 
+#include "gui/model/DialogResource.h"
 #include "gui/window/Window.h"
 
+#include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,14 +20,30 @@ class TControl : public TWindow {
 public:
     TControl(TWindow* parent, int id, std::string_view title, int x, int y, int w, int h);
 
+    /// The control's field in its dialog's transfer buffer (size 0 while transfer is disabled or the control
+    /// has no value to transfer), and the copy between the control and that field.
+    virtual TTransferField GetTransferField() const { return {}; }
+
+    virtual void Transfer(std::span<std::byte> field, TTransferDirection direction);
+
+    void EnableTransfer() { m_transfer = true; }
+
+    void DisableTransfer() { m_transfer = false; }
+
+    bool IsTransferEnabled() const { return m_transfer; }
+
 protected:
     /// Sends WM_COMMAND (id, code) to the control, then to its parent.
     void NotifyCommand(int code);
     /// Sends WM_NOTIFY with record (its header filled here) to the control, then to its parent.
     void NotifyRecord(NMHDR& header);
+
+private:
+    bool m_transfer = true;
 };
 
 /// An edit control: one line, or several with ES_MULTILINE (Enter then adds a line only with ES_WANTRETURN).
+/// The text limit holds for both.
 /// Before it paints it asks its parent for its colours with WM_CTLCOLOREDIT (WM_CTLCOLORSTATIC when read-only or
 /// disabled): wParam a TDC* whose text colour the parent may set, lParam the edit's handle; the parent answers a
 /// TBrush* for the background, or 0 for the system's window colours.
@@ -33,6 +52,9 @@ public:
     /// textLimit 0: no limit other than the control's own.
     TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit = 0,
           bool multiLine = false);
+    /// The edit of a dialog description's control resourceId, taking at most textLimit - 1 characters; its
+    /// transfer field is textLimit bytes (the text and its terminator).
+    TEdit(TWindow* parent, int resourceId, int textLimit);
     std::string GetText() const;
     void SetText(std::string_view text);
     void LimitText(int limit);
@@ -42,6 +64,10 @@ public:
     bool IsMultiLine() const { return (Attr.Style & ES_MULTILINE) != 0; }
 
     bool WantsReturn() const { return (Attr.Style & ES_WANTRETURN) != 0; }
+
+    /// limit + 1 bytes; an edit without a limit takes no part.
+    TTransferField GetTransferField() const override;
+    void Transfer(std::span<std::byte> field, TTransferDirection direction) override;
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -55,9 +81,14 @@ private:
 class TButton : public TControl {
 public:
     TButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, bool isDefault = false);
+    /// The button of a dialog description's control resourceId.
+    TButton(TWindow* parent, int resourceId);
     /// 1 checked, 0 not (check boxes and radio buttons).
     int GetCheck() const;
     void SetCheck(int check);
+    /// Check boxes and radio buttons: a 16-bit check state (1 checked, 0 not); push buttons take no part.
+    TTransferField GetTransferField() const override;
+    void Transfer(std::span<std::byte> field, TTransferDirection direction) override;
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -66,17 +97,21 @@ protected:
 class TRadioButton : public TButton {
 public:
     TRadioButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+    explicit TRadioButton(TWindow* parent, int resourceId);
 };
 
 class TCheckBox : public TButton {
 public:
     TCheckBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+    explicit TCheckBox(TWindow* parent, int resourceId);
 };
 
 /// Static text.
 class TStatic : public TControl {
 public:
     TStatic(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+    /// The label of a dialog description's control resourceId (labels take no part in transfer).
+    TStatic(TWindow* parent, int resourceId);
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -86,6 +121,7 @@ protected:
 class TGroupBox : public TControl {
 public:
     TGroupBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
+    TGroupBox(TWindow* parent, int resourceId);
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -98,6 +134,8 @@ protected:
 class TComboBox : public TControl {
 public:
     TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST);
+    /// The combo box of a dialog description's control resourceId.
+    TComboBox(TWindow* parent, int resourceId);
     int AddString(std::string_view text);
     int GetCount() const;
     int GetSelIndex() const;
@@ -105,6 +143,10 @@ public:
     std::string GetString(int index) const;
     void ClearList();
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    /// A drop-down list: its selection index as a 32-bit integer (-1 none); a combo box with an edit takes no
+    /// part.
+    TTransferField GetTransferField() const override;
+    void Transfer(std::span<std::byte> field, TTransferDirection direction) override;
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;

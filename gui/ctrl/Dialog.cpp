@@ -31,22 +31,30 @@ void TDialog::GetWindowClass(TWindowClass& windowClass)
 
 void TDialog::SetupWindow()
 {
-    for (TWindow* child : GetChildrenInCreationOrder()) {
+    for (TWindow* child : TabOrder()) {
         if (!child->HasWindow() && child->Create()) {
             child->SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(&GetWindowFont()), 0);
         }
     }
     TWindow::SetupWindow();
+    if (m_transferBuffer != nullptr) {
+        TransferData(tdSetData);
+    }
 }
 
 int TDialog::Execute()
 {
     TApplication* app = GetApplication();
-    if (app == nullptr || (!HasWindow() && !Create())) {
+    if (app == nullptr) {
         return IDCANCEL;
     }
+    // Modal from the start, so that a visible description does not show the dialog before it is modal.
     m_modal = true;
     m_ending = false;
+    if (!HasWindow() && !Create()) {
+        m_modal = false;
+        return IDCANCEL;
+    }
     // While it runs, the program's other windows take no input.
     GetWidget()->setWindowModality(Qt::ApplicationModal);
     ShowWindow(SW_SHOW);
@@ -77,6 +85,9 @@ void TDialog::CloseWindow(int retValue)
 void TDialog::CmOk()
 {
     if (CanClose()) {
+        if (m_transferBuffer != nullptr) {
+            TransferData(tdGetData);
+        }
         CloseWindow(IDOK);
     }
 }
@@ -145,7 +156,7 @@ bool TDialog::HandleDialogKeys(MSG& msg)
     if (msg.message != WM_KEYDOWN || !HasWindow()) {
         return false;
     }
-    const std::vector<TWindow*> children = GetChildrenInCreationOrder();
+    const std::vector<TWindow*> children = TabOrder();
     const std::vector<TDialogControl> controls = Describe(children);
     int focus = -1;
     int defaultId = IDOK;
@@ -178,7 +189,7 @@ bool TDialog::HandleDialogKeys(MSG& msg)
 
 void TDialog::FocusFirst()
 {
-    const std::vector<TWindow*> children = GetChildrenInCreationOrder();
+    const std::vector<TWindow*> children = TabOrder();
     const int first = NextTabItem(Describe(children), -1, false);
     if (first >= 0) {
         children[static_cast<std::size_t>(first)]->SetFocus();

@@ -154,11 +154,27 @@ private:
 
     void About()
     {
-        TDialog dialog(this, "About");
-        dialog.Attr.W = 280;
-        dialog.Attr.H = 120;
-        new TStatic(&dialog, 10, "The window layer, drawn by itself.", 12, 14, 250, 18);
-        new TButton(&dialog, IDOK, "OK", 190, 70, 76, 26, true);
+        // A dialog from a description: sizes in units of its 8-point font, the edit bound by its id and filled
+        // from a transfer buffer.
+        constexpr int kAboutDialog = 104;
+        TDialogTemplate about;
+        about.Rect = {0, 0, 180, 74};
+        about.Title = "About";
+        about.Items = {
+                {TDialogItemClass::Button, IDC_STATIC, "Version Info:", WS_VISIBLE | BS_GROUPBOX, {6, 4, 174, 48}},
+                {TDialogItemClass::Static,
+                 IDC_STATIC,
+                 "The window layer, drawn by itself.",
+                 WS_VISIBLE,
+                 {12, 16, 168, 26}},
+                {TDialogItemClass::Edit, 201, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER, {12, 30, 168, 42}},
+                {TDialogItemClass::Button, IDOK, "OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {124, 54, 174, 68}},
+        };
+        RegisterDialogResource(kAboutDialog, about);
+        char version[32] = "2.2.3";
+        TDialog dialog(this, kAboutDialog);
+        new TEdit(&dialog, 201, static_cast<int>(sizeof version));
+        dialog.SetTransferBuffer(version, sizeof version);
         dialog.Execute();
     }
 

@@ -5,6 +5,7 @@
 #include "gui/draw/DcImpl.h"
 #include "gui/window/Application.h"
 #include "gui/window/CrossProcess.h"
+#include "gui/window/QtCursor.h"
 #include "gui/window/WindowDc.h"
 #include "gui/window/WindowWidget.h"
 
@@ -44,26 +45,6 @@ int g_cursorId = IDC_ARROW;
 QRect ToQRect(const TRect& r)
 {
     return QRect(r.left, r.top, r.Width(), r.Height());
-}
-
-Qt::CursorShape CursorShape(int id)
-{
-    switch (id) {
-    case IDC_IBEAM:
-        return Qt::IBeamCursor;
-    case IDC_WAIT:
-        return Qt::WaitCursor;
-    case IDC_CROSS:
-        return Qt::CrossCursor;
-    case IDC_SIZEALL:
-        return Qt::SizeAllCursor;
-    case IDC_NO:
-        return Qt::ForbiddenCursor;
-    case IDC_HAND:
-        return Qt::PointingHandCursor;
-    default:
-        return Qt::ArrowCursor;
-    }
 }
 
 // Qt window flags for a top-level window from its styles.
@@ -594,10 +575,10 @@ void TWindow::InvalidateRect(const TRect& rect, bool erase)
 void TWindow::UpdateWindow()
 {
     if (auto* own = dynamic_cast<TWindowWidget*>(m_widget)) {
+        // Into the window's picture now, also before the window system has shown the window; then on screen.
+        own->RunPaint();
         if (own->isVisible()) {
             own->repaint();
-        } else {
-            own->RunPaint();
         }
     } else if (m_widget != nullptr) {
         m_widget->repaint();
@@ -700,10 +681,11 @@ TWindow* TWindow::GetCapture()
     return FromHandle(qm::gui::GetCapture());
 }
 
-void TWindow::SetCursor(int cursorId)
+HCURSOR TWindow::SetCursor(HCURSOR cursorId)
 {
+    const HCURSOR previous = g_cursorId;
     g_cursorId = cursorId;
-    const QCursor cursor(CursorShape(cursorId));
+    const QCursor cursor = ToQCursor(cursorId);
     if (qm::gui::GetCapture() != 0) {
         // During a drag the cursor holds everywhere until the capture ends.
         if (QGuiApplication::overrideCursor() != nullptr) {
@@ -711,11 +693,17 @@ void TWindow::SetCursor(int cursorId)
         } else {
             QGuiApplication::setOverrideCursor(cursor);
         }
-        return;
+        return previous;
     }
     if (QWidget* under = QApplication::widgetAt(QCursor::pos())) {
         under->setCursor(cursor);
     }
+    return previous;
+}
+
+HCURSOR TWindow::GetCursor()
+{
+    return g_cursorId;
 }
 
 UINT TWindow::SetTimer(UINT id, UINT milliseconds)
@@ -784,7 +772,7 @@ LRESULT TWindow::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         }
         if (static_cast<std::int16_t>(LOWORD(static_cast<std::uint64_t>(lParam))) == HTCLIENT && m_widget != nullptr) {
             g_cursorId = m_class.Cursor;
-            m_widget->setCursor(QCursor(CursorShape(m_class.Cursor)));
+            m_widget->setCursor(ToQCursor(m_class.Cursor));
             return 1;
         }
         return 0;

@@ -4,6 +4,7 @@
 
 #include "gui/draw/GdiObjects.h"
 #include "gui/model/Color.h"
+#include "gui/model/CursorResource.h"
 #include "gui/model/Geometry.h"
 #include "gui/model/InputState.h"
 #include "gui/model/Messages.h"
@@ -174,8 +175,10 @@ public:
     void SetCapture();
     static void ReleaseCapture();
     static TWindow* GetCapture();
-    /// The cursor for this window's next SETCURSOR default (a cursor id, IDC_ARROW and the kit's ids).
-    static void SetCursor(int cursorId);
+    /// Shows cursor (a handle from LoadCursor; 0 hides the pointer) and returns the one shown before. During a
+    /// capture it holds everywhere until the capture ends.
+    static HCURSOR SetCursor(HCURSOR cursor);
+    static HCURSOR GetCursor();
 
     // Timers.
     UINT SetTimer(UINT id, UINT milliseconds);
