@@ -2,6 +2,7 @@
 // item itself through a device context, so owner-drawn boxes get the original WM_DRAWITEM records.
 #include "gui/ctrl/ListBox.h"
 
+#include "gui/ctrl/QtConvert.h"
 #include "gui/draw/Dc.h"
 #include "gui/draw/DcImpl.h"
 #include "gui/model/TextOrder.h"
@@ -19,11 +20,6 @@
 namespace qm::gui {
 
 namespace {
-
-QString Q(std::string_view s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // Qt's list with its delayed layout done on demand, so that positions are current right after a change.
 class TListWidget final : public QListWidget {
@@ -265,7 +261,7 @@ int TListBox::InsertString(std::string_view text, int index)
     }
     const int at = index == -1 ? list->count() : index;
     m_quiet = true;
-    list->insertItem(at, Q(text));
+    list->insertItem(at, ToQString(text));
     list->item(at)->setData(Qt::UserRole, QVariant::fromValue(qulonglong{0}));
     m_quiet = false;
     return at;

@@ -1,14 +1,12 @@
 // The tree view over Qt's tree widget; handles are numbers of our own, so a deleted item's handle finds nothing.
 #include "gui/ctrl/TreeWindow.h"
 
-#include "gui/draw/DcImpl.h"
+#include "gui/ctrl/QtConvert.h"
 #include "gui/draw/ImageList.h"
 #include "gui/model/TextOrder.h"
 
 #include <QHeaderView>
 #include <QIcon>
-#include <QImage>
-#include <QPixmap>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -22,22 +20,6 @@ constexpr int kHandleRole = Qt::UserRole;
 constexpr int kDataRole = Qt::UserRole + 1;
 constexpr int kImageRole = Qt::UserRole + 2;
 constexpr int kSelectedImageRole = Qt::UserRole + 3;
-
-QString Q(std::string_view s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QPixmap ToPixmap(const TIcon& icon)
-{
-    QImage image(icon.Size().cx, icon.Size().cy, QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            image.setPixel(x, y, icon.IsTransparent(x, y) ? qRgba(0, 0, 0, 0) : ToRgb(icon.Color().GetPixel(x, y)));
-        }
-    }
-    return QPixmap::fromImage(image);
-}
 
 } // namespace
 
@@ -160,7 +142,7 @@ HTREEITEM TTreeWindow::InsertItem(HTREEITEM parent, std::string_view text, int i
         }
         at = under->indexOfChild(after) + 1;
     }
-    auto* item = new QTreeWidgetItem(QStringList{Q(text)});
+    auto* item = new QTreeWidgetItem(QStringList{ToQString(text)});
     const HTREEITEM handle = m_impl->Next++;
     item->setData(0, kHandleRole, QVariant::fromValue(static_cast<qulonglong>(handle)));
     item->setData(0, kDataRole, QVariant::fromValue(static_cast<qulonglong>(data)));
@@ -255,7 +237,7 @@ bool TTreeWindow::SetItemText(HTREEITEM item, std::string_view text)
     if (found == nullptr) {
         return false;
     }
-    found->setText(0, Q(text));
+    found->setText(0, ToQString(text));
     return true;
 }
 

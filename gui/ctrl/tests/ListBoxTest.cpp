@@ -108,6 +108,47 @@ TEST_F(ListBoxTest, OwnerDrawnItemsAreMeasuredOnceAndDrawnWithTheirStates)
     EXPECT_NE(shown.pixelColor(5, 30).rgb() & 0xFFFFFF, 0x005AC8u);
 }
 
+// A box that erases and draws its items itself, as an image list box does.
+class TSelfDrawnBox : public TListBox {
+public:
+    using TListBox::TListBox;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_ERASEBKGND) {
+            reinterpret_cast<TDC*>(wParam)->FillSolidRect(GetClientRect(), TColor(RGB(200, 0, 0)));
+            return 1;
+        }
+        return TListBox::WindowProc(msg, wParam, lParam);
+    }
+
+    void MeasureItem(MEASUREITEMSTRUCT& measure) override { measure.itemHeight = 30; }
+
+    void DrawItem(DRAWITEMSTRUCT& draw) override
+    {
+        if (draw.itemState & ODS_SELECTED) {
+            draw.hDC->FillSolidRect(draw.rcItem, TColor(RGB(0, 160, 0)));
+        }
+    }
+};
+
+TEST_F(ListBoxTest, ABoxWhoseParentLeavesTheDrawingErasesMeasuresAndDrawsItself)
+{
+    auto* box = new TSelfDrawnBox(m_frame.get(), 500, 10, 10, 200, 150);
+    box->Attr.Style = WS_CHILD | WS_VISIBLE | LBS_OWNERDRAWFIXED | LBS_NOINTEGRALHEIGHT;
+    Show();
+    EXPECT_EQ(box->GetItemHeight(), 30);
+    box->AddString("");
+    box->AddString("");
+    box->SetSelIndex(1);
+    QWidget* viewport = List(*box)->viewport();
+    viewport->repaint();
+    const QImage shown = viewport->grab().toImage();
+    EXPECT_EQ(shown.pixel(5, 45), qRgb(0, 160, 0)); // item 1, selected
+    EXPECT_EQ(shown.pixel(5, 15), qRgb(200, 0, 0)); // item 0 draws nothing over the erased ground
+    EXPECT_EQ(shown.pixel(5, 100), qRgb(200, 0, 0));
+}
+
 TEST_F(ListBoxTest, SortedBoxesPlaceTextsCaseInsensitivelyAndInsertStringDoesNotSort)
 {
     TListBox* sorted = MakeBox(LBS_SORT);
