@@ -44,37 +44,46 @@ public:
     }
 };
 
+// The box is found through the widget, so a widget that outlives its box (its deletion deferred until a
+// handler returns) asks no one.
+TListBox* BoxOf(QObject* widget)
+{
+    auto* box = dynamic_cast<TListBox*>(WindowInternals::OwnerOf(widget));
+    return box != nullptr && box->HasWindow() ? box : nullptr;
+}
+
 // Every item has the box's item height; a single column is as wide as the horizontal extent, so the view
 // scrolls over it; a multi-column box's columns are the column width.
 class TListBoxDelegate final : public QStyledItemDelegate {
 public:
-    TListBoxDelegate(TListBox& box, QObject* parent)
-        : QStyledItemDelegate(parent)
-        , m_box(box)
+    explicit TListBoxDelegate(QListWidget& list)
+        : QStyledItemDelegate(&list)
+        , m_list(list)
     {}
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override
     {
-        const int height = m_box.GetItemHeight();
-        if ((m_box.Attr.Style & LBS_MULTICOLUMN) != 0) {
-            TListWidget* list = ListOf(m_box);
-            const int column = m_box.GetColumnWidth() > 0 ? m_box.GetColumnWidth()
-                                                          : (list != nullptr ? list->viewport()->width() : 1);
+        const TListBox* box = BoxOf(&m_list);
+        if (box == nullptr) {
+            return {1, 1};
+        }
+        const int height = box->GetItemHeight();
+        if ((box->Attr.Style & LBS_MULTICOLUMN) != 0) {
+            const int column = box->GetColumnWidth() > 0 ? box->GetColumnWidth() : m_list.viewport()->width();
             return {std::max(1, column), height};
         }
-        return {std::max(1, m_box.GetHorizontalExtent()), height};
+        return {std::max(1, box->GetHorizontalExtent()), height};
     }
 
 private:
-    TListBox& m_box;
+    QListWidget& m_list;
 };
 
 // Paints the viewport: the box's WM_ERASEBKGND, then its items, onto one image shown in one go.
 class TListBoxPainter final : public QObject {
 public:
-    TListBoxPainter(TListBox& box, QWidget& viewport)
+    explicit TListBoxPainter(QWidget& viewport)
         : QObject(&viewport)
-        , m_box(box)
         , m_viewport(viewport)
     {
         viewport.installEventFilter(this);
@@ -83,17 +92,18 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() != QEvent::Paint || !m_box.HasWindow()) {
+        TListBox* box = event->type() == QEvent::Paint ? BoxOf(&m_viewport) : nullptr;
+        if (box == nullptr) {
             return false;
         }
         QImage image(m_viewport.size(), QImage::Format_ARGB32);
         image.fill(ToRgb(TColor::FromSys(COLOR_WINDOW)));
         {
             TImageDC dc(image);
-            dc.SelectObject(m_box.GetWindowFont());
-            m_box.SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(static_cast<TDC*>(&dc)), 0);
-            if (m_box.HasWindow()) {
-                m_box.PaintItems(dc, TRect(0, 0, image.width(), image.height()));
+            dc.SelectObject(box->GetWindowFont());
+            box->SendMessage(WM_ERASEBKGND, reinterpret_cast<WPARAM>(static_cast<TDC*>(&dc)), 0);
+            if (box->HasWindow()) {
+                box->PaintItems(dc, TRect(0, 0, image.width(), image.height()));
             }
         }
         QPainter painter(&m_viewport);
@@ -102,7 +112,6 @@ protected:
     }
 
 private:
-    TListBox& m_box;
     QWidget& m_viewport;
 };
 
@@ -148,8 +157,8 @@ QWidget* TListBox::MakeWidget(QWidget* parentWidget)
     } else {
         list->setSelectionMode(QAbstractItemView::SingleSelection);
     }
-    list->setItemDelegate(new TListBoxDelegate(*this, list));
-    new TListBoxPainter(*this, *list->viewport());
+    list->setItemDelegate(new TListBoxDelegate(*list));
+    new TListBoxPainter(*list->viewport());
     QObject::connect(list, &QListWidget::itemSelectionChanged, [this] {
         if (!m_quiet && (Attr.Style & LBS_NOTIFY) != 0) {
             NotifyCommand(LBN_SELCHANGE);
