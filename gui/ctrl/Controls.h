@@ -3,6 +3,7 @@
 // LVN_COLUMNCLICK), each first to the control itself and then to its parent.
 #pragma once
 
+#include "gui/draw/Icon.h"
 #include "gui/model/DialogResource.h"
 #include "gui/window/Window.h"
 
@@ -180,9 +181,20 @@ public:
     /// compare(data1, data2, parameter) < 0 puts data1's row first; the order of equal rows is kept.
     using TCompareFunc = std::function<int(std::uint64_t, std::uint64_t, std::uint64_t)>;
     bool SortItems(const TCompareFunc& compare, std::uint64_t parameter = 0);
+    /// The state images of the rows (which: LVSIL_STATE), copied from list; null removes them.
+    void SetImageList(const class TImageList* list, int which);
+    /// Shows state image stateImage (1 the first, 0 none) before the row's first column; false when item is
+    /// out of range.
+    bool SetItemStateImage(int item, int stateImage);
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
+
+private:
+    std::vector<TIcon> m_stateImages;
 };
+
+/// Image lists of a list view.
+inline constexpr int LVSIL_STATE = 2;
 
 } // namespace qm::gui

@@ -10,6 +10,8 @@
 // QT_QPA_PLATFORM=xcb.
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/ctrl/ListBox.h"
+#include "gui/ctrl/TreeWindow.h"
 #include "gui/dock/Harbor.h"
 #include "gui/draw/Dc.h"
 #include "gui/frame/StatusBar.h"
@@ -54,6 +56,9 @@ public:
         new TEdit(this, 101, "Type here", 260, 16, 240, 22);
         m_combo = new TComboBox(this, 102, 260, 48, 240, 22);
         m_list = new TListView(this, 103, 260, 84, 240, 150);
+        m_tree = new TTreeWindow(this, 104, 510, 16, 110, 110);
+        m_lines = new TListBox(this, 105, 510, 132, 110, 102);
+        m_lines->Attr.Style = (m_lines->Attr.Style & ~LBS_SORT) | LBS_EXTENDEDSEL | WS_HSCROLL;
     }
 
     void GetWindowClass(TWindowClass& wc) override { wc.Background = TColor::FromSys(COLOR_3DFACE); }
@@ -68,6 +73,13 @@ public:
         m_list->InsertColumn(1, "Logon", 90);
         const int row = m_list->InsertItem("ABCDEFG", 1);
         m_list->SetItemText(row, 1, "bob");
+        const HTREEITEM status = m_tree->InsertItem(TVI_ROOT, "Quillmail Status");
+        m_tree->InsertItem(status, "Current Sessions: N/A");
+        m_tree->Expand(status, TVE_EXPAND);
+        for (const char* line : {"A log line", "A much longer log line that scrolls sideways", "Another line"}) {
+            m_lines->AddString(line);
+        }
+        m_lines->SetHorizontalExtent(300);
     }
 
     void Paint(TDC& dc, bool, TRect&) override
@@ -112,6 +124,8 @@ public:
 private:
     TComboBox* m_combo;
     TListView* m_list;
+    TTreeWindow* m_tree;
+    TListBox* m_lines;
 };
 
 // The demo's frame: it draws its pop-up items itself, a coloured square beside each label.

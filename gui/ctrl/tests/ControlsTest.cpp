@@ -3,6 +3,7 @@
 
 #include "gui/ctrl/CommonDialogs.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/Dc.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/tests/WindowTestSupport.h"
@@ -60,45 +61,7 @@ std::vector<std::pair<std::string, int>> Commands()
     return out;
 }
 
-class ControlsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        test::GuiTestApp();
-        Log().clear();
-        m_app = std::make_unique<TApplication>();
-        m_frame = std::make_unique<TRecordingWindow>(nullptr, "frame");
-        m_frame->Attr.Style = WS_POPUP;
-        m_frame->Attr.W = 400;
-        m_frame->Attr.H = 300;
-    }
-
-    void TearDown() override
-    {
-        m_frame.reset();
-        m_app.reset();
-        Log().clear();
-    }
-
-    void Show()
-    {
-        ASSERT_TRUE(m_frame->Create());
-        m_frame->ShowWindow(SW_SHOW);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame->GetWidget()));
-        Log().clear();
-    }
-
-    static bool WaitFor(const std::function<bool()>& condition)
-    {
-        return qm::test::WaitUntil([&] {
-            QCoreApplication::processEvents();
-            return condition();
-        });
-    }
-
-    std::unique_ptr<TApplication> m_app;
-    std::unique_ptr<TRecordingWindow> m_frame;
-};
+using ControlsTest = test::CtrlTest;
 
 TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
 {
