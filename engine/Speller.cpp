@@ -36,13 +36,13 @@ public:
 
     const std::string& Encoding() const { return m_encoding; }
 
-    std::timed_mutex& Lock() { return m_lock; }
+    SpellLock& Lock() { return m_lock; }
 
 private:
     std::shared_ptr<const HunspellLibrary> m_library;
     Hunhandle* m_handle;
     std::string m_encoding;
-    std::timed_mutex m_lock;
+    SpellLock m_lock;
 };
 
 namespace {
@@ -110,7 +110,7 @@ struct CachedDictionary {
 };
 
 struct DictionaryCache {
-    std::timed_mutex Lock;
+    SpellLock Lock;
     std::map<std::string, CachedDictionary> Loaded; // by the common lexicon file's directory and language
 };
 
@@ -361,6 +361,42 @@ SpellerSession::SpellerSession(const std::string& spellDir, std::string_view fil
     m_status = m_dictionary != nullptr ? SpellerStatus::Ready : SpellerStatus::NoLexicon;
 }
 
+void SpellLock::lock()
+{
+    std::unique_lock guard(m_mutex);
+    m_free.wait(guard, [this] { return !m_held; });
+    m_held = true;
+}
+
+bool SpellLock::try_lock()
+{
+    const std::lock_guard guard(m_mutex);
+    if (m_held) {
+        return false;
+    }
+    m_held = true;
+    return true;
+}
+
+bool SpellLock::TryLockUntil(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock guard(m_mutex);
+    if (!m_free.wait_until(guard, deadline, [this] { return !m_held; })) {
+        return false;
+    }
+    m_held = true;
+    return true;
+}
+
+void SpellLock::unlock()
+{
+    {
+        const std::lock_guard guard(m_mutex);
+        m_held = false;
+    }
+    m_free.notify_one();
+}
+
 SpellerSession::~SpellerSession() = default;
 
 void SpellerSession::AddWordList(std::string_view text)
@@ -372,13 +408,13 @@ void SpellerSession::AddWordList(std::string_view text)
     });
 }
 
-std::unique_lock<std::timed_mutex> SpellerSession::Hold()
+std::unique_lock<SpellLock> SpellerSession::Hold()
 {
     if (m_dictionary == nullptr) {
         return {};
     }
     std::unique_lock lock(m_dictionary->Lock(), m_wait);
-    return lock.owns_lock() ? std::move(lock) : std::unique_lock<std::timed_mutex>();
+    return lock.owns_lock() ? std::move(lock) : std::unique_lock<SpellLock>();
 }
 
 bool SpellerSession::InWordLists(std::string_view word) const

@@ -6,6 +6,7 @@
 #include "base/Result.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +17,29 @@
 namespace qm::engine {
 
 class SpellDictionary;
+
+/// A lock with a bounded wait, built on a mutex and a condition variable (which the thread checker follows; the
+/// standard timed mutex's bounded wait is a call it does not see). Meets the standard's TimedLockable for
+/// std::unique_lock.
+class SpellLock {
+public:
+    void lock();
+    bool try_lock();
+    void unlock();
+
+    template <class Rep, class Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait)
+    {
+        return TryLockUntil(std::chrono::steady_clock::now() + wait);
+    }
+
+private:
+    bool TryLockUntil(std::chrono::steady_clock::time_point deadline);
+
+    std::mutex m_mutex;
+    std::condition_variable m_free;
+    bool m_held = false;
+};
 
 /// The longest wait for a dictionary that another request is using.
 inline constexpr std::chrono::milliseconds kSpellDictionaryWait{10000};
@@ -67,7 +91,7 @@ public:
 
     /// Holds the dictionary's lock until the returned lock goes (other sessions wait for it meanwhile); an empty
     /// lock when there is no dictionary or the wait ran out.
-    std::unique_lock<std::timed_mutex> Hold();
+    std::unique_lock<SpellLock> Hold();
 
 private:
     bool InWordLists(std::string_view word) const;

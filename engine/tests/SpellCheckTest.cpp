@@ -12,10 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qm::engine {
@@ -454,7 +457,7 @@ TEST_F(SpellCheckTest, ABusyDictionaryEndsTheCheckQuietlyAfterItsWait)
 {
     SpellerSession holder(Spell().string(), "en", {});
     ASSERT_EQ(holder.Status(), SpellerStatus::Ready);
-    std::unique_lock<std::timed_mutex> held = holder.Hold();
+    std::unique_lock<SpellLock> held = holder.Hold();
     ASSERT_TRUE(held.owns_lock());
     SpellerSession waiting(Spell().string(), "en", {}, std::chrono::milliseconds(20));
     ASSERT_EQ(waiting.Status(), SpellerStatus::Ready);
@@ -463,6 +466,47 @@ TEST_F(SpellCheckTest, ABusyDictionaryEndsTheCheckQuietlyAfterItsWait)
     // Free again, the same dictionary answers.
     held.unlock();
     EXPECT_EQ(waiting.IsCorrect("wrold").value_or(true), false);
+}
+
+// Requests of many sessions check at once against one shared dictionary, while its lexicon file changes under
+// them (every change loads the dictionary again): each answer stays right and no dictionary goes while in use.
+TEST_F(SpellCheckTest, ManySessionsCheckAtOnceWhileTheDictionaryIsReloaded)
+{
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 40;
+    std::atomic<int> wrong{0};
+    std::atomic<bool> checking{true};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < kRounds; ++round) {
+                SpellerSession session(Spell().string(), "en", {});
+                if (session.Status() != SpellerStatus::Ready || session.IsCorrect("world").value_or(false) != true ||
+                    session.IsCorrect("wrold").value_or(true) != false) {
+                    ++wrong;
+                }
+                const auto suggestions = session.Suggest("wrold", 8);
+                if (!suggestions ||
+                    std::find(suggestions->begin(), suggestions->end(), "world") == suggestions->end()) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    // The lexicon file is rewritten (a new stamp) again and again while the sessions run.
+    std::thread writer([&] {
+        for (int i = 0; checking.load() && i < 200; ++i) {
+            // Written aside and renamed into place, as an editor saves it: a reader never sees half a file.
+            WriteFile(Spell() / ".Common.en.new", "# version " + std::to_string(i) + "\n" + Dict("en_test") + "\n");
+            fs::rename(Spell() / ".Common.en.new", Spell() / "Common.en");
+        }
+    });
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    checking = false;
+    writer.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(SpellCheckTest, TheSystemsEnglishDictionarySuggestsTheRightWord)
