@@ -455,6 +455,8 @@ inline constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
 inline constexpr DWORD BS_RADIOBUTTON = 0x0004;
 inline constexpr DWORD BS_GROUPBOX = 0x0007;
 inline constexpr DWORD BS_AUTORADIOBUTTON = 0x0009;
+inline constexpr DWORD SS_ICON = 0x0003;
+inline constexpr DWORD SS_TYPEMASK = 0x001F;
 
 // Stock cursors by id.
 inline constexpr int IDC_ARROW = 32512;
