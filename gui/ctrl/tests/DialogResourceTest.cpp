@@ -281,6 +281,68 @@ TEST_F(DialogResourceTest, ADescriptionMakesListsTreesAndIconStaticsItselfAndBin
     ClearIconResources();
 }
 
+// A button that counts the BN_CLICKED it hears (a control hears its notification before its parent).
+class TClickCountingButton : public TButton {
+public:
+    using TButton::TButton;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+            ++Clicks;
+        }
+        return TButton::WindowProc(msg, wParam, lParam);
+    }
+
+    int Clicks = 0;
+};
+
+TEST_F(DialogResourceTest, MnemonicsPressButtonsAndLabelsFocusTheControlAfterThem)
+{
+    constexpr int kOptionsDialog = 64601;
+    TDialogTemplate d;
+    d.Rect = {0, 0, 200, 100};
+    d.Items = {
+            {I::Static, IDC_STATIC, "&User name:", WS_VISIBLE, {7, 7, 60, 15}},
+            {I::Edit, 4510, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER, {7, 17, 130, 29}},
+            {I::Button, 4511, "&Log sessions", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, {7, 35, 130, 45}},
+            {I::Button, 4512, "Apply &now", WS_VISIBLE | WS_TABSTOP, {7, 50, 60, 64}},
+            {I::Button, IDOK, "OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {136, 7, 179, 21}},
+            {I::Button, IDCANCEL, "&Cancel", WS_VISIBLE | WS_TABSTOP, {136, 24, 179, 38}},
+    };
+    RegisterDialogResource(kOptionsDialog, d);
+
+    TDialog dialog(m_owner.get(), kOptionsDialog);
+    auto* name = new TEdit(&dialog, 4510, 64);
+    auto* log = new TCheckBox(&dialog, 4511);
+    auto* apply = new TClickCountingButton(&dialog, 4512);
+    const int& applied = apply->Clicks;
+    std::string typed;
+    const int result = Run(dialog, [&] {
+        EXPECT_EQ(TWindow::GetFocus(), name);
+        // The bare letter goes into the edit; with Alt it checks the box and moves the focus there.
+        Type("l");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::AltModifier);
+        EXPECT_EQ(log->GetCheck(), 1);
+        EXPECT_EQ(TWindow::GetFocus(), log);
+        // With a button focused the bare letter is a mnemonic: the box unchecks, then "Apply now" is pressed
+        // without taking the focus.
+        Type("l");
+        EXPECT_EQ(log->GetCheck(), 0);
+        Type("n");
+        EXPECT_EQ(applied, 1);
+        EXPECT_EQ(TWindow::GetFocus(), log);
+        // The label's letter focuses the edit after it.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_U, Qt::AltModifier);
+        EXPECT_EQ(TWindow::GetFocus(), name);
+        typed = name->GetText();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(typed, "l");
+    EXPECT_EQ(applied, 1);
+}
+
 TEST_F(DialogResourceTest, TheBroadcastTextHoldsAtMost511CharactersTypedOrSet)
 {
     constexpr int kBroadcastDialog = 64599;
