@@ -3,6 +3,7 @@
 
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/ListBox.h"
+#include "gui/draw/DcImpl.h"
 #include "gui/model/DialogNavigation.h"
 #include "gui/model/Menu.h"
 #include "gui/window/Application.h"
@@ -225,12 +226,18 @@ struct TTrayIcon::Impl {
     TWindow& Window;
     UINT Id;
     UINT Callback;
+    int IconId;
     std::unique_ptr<QSystemTrayIcon> Icon;
 };
 
-TTrayIcon::TTrayIcon(TWindow& window, UINT id, UINT callbackMessage)
-    : m_impl(std::make_unique<Impl>(Impl{window, id, callbackMessage, nullptr}))
+TTrayIcon::TTrayIcon(TWindow& window, UINT id, UINT callbackMessage, int iconId)
+    : m_impl(std::make_unique<Impl>(Impl{window, id, callbackMessage, iconId, nullptr}))
 {}
+
+TIcon TTrayIcon::GetIcon() const
+{
+    return LoadIconResource(m_impl->IconId, kSmallIconSize);
+}
 
 TTrayIcon::~TTrayIcon() = default;
 
@@ -263,9 +270,7 @@ bool TTrayIcon::Add(std::string_view tip)
         });
     }
     m_impl->Icon->setToolTip(QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size())));
-    if (QWidget* w = m_impl->Window.GetWidget()) {
-        m_impl->Icon->setIcon(w->window()->windowIcon());
-    }
+    m_impl->Icon->setIcon(ToQIcon(m_impl->IconId, m_impl->IconId));
     m_impl->Icon->show();
     return m_impl->Icon->isVisible();
 }
