@@ -144,20 +144,20 @@ std::vector<TCommandTarget*> TFrameWindow::CommandChain() const
 
 bool TFrameWindow::SetIcon(int iconId)
 {
-    if (!HasIconResource(iconId)) {
-        return false;
-    }
-    m_iconId = iconId;
-    ShowIcon();
-    return true;
+    return ShowIcon(m_iconId, iconId);
 }
 
 bool TFrameWindow::SetIconSm(int iconId)
 {
+    return ShowIcon(m_iconSmId, iconId);
+}
+
+bool TFrameWindow::ShowIcon(int& slot, int iconId)
+{
     if (!HasIconResource(iconId)) {
         return false;
     }
-    m_iconSmId = iconId;
+    slot = iconId;
     ShowIcon();
     return true;
 }

@@ -61,6 +61,8 @@ private:
     TRect MenuBarRect() const; // window coordinates
     void PaintMenuBar();
     void ShowIcon();
+    /// Makes slot (the large or the small icon) iconId and shows the icons; false when iconId is not registered.
+    bool ShowIcon(int& slot, int iconId);
 
     TWindow* m_client = nullptr;
     HMENU m_menu{};
