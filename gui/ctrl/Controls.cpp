@@ -1,6 +1,7 @@
 // The standard controls over Qt's widgets, with the original notifications.
 #include "gui/ctrl/Controls.h"
 
+#include "gui/ctrl/QtConvert.h"
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowWidget.h"
 
@@ -23,6 +24,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <optional>
 
 namespace qm::gui {
 
@@ -277,7 +279,17 @@ TStatic::TStatic(TWindow* parent, int id, std::string_view text, int x, int y, i
 
 QWidget* TStatic::MakeWidget(QWidget* parentWidget)
 {
-    return new QLabel(Label(GetCaption()), parentWidget);
+    if ((Attr.Style & SS_TYPEMASK) != SS_ICON) {
+        return new QLabel(Label(GetCaption()), parentWidget);
+    }
+    auto* label = new QLabel(parentWidget);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (const std::optional<int> id = IconIdFromText(GetCaption()); id) {
+        if (const TIcon icon = LoadIconResource(*id, kIconSize); !icon.IsEmpty()) {
+            label->setPixmap(ToPixmap(icon));
+        }
+    }
+    return label;
 }
 
 TGroupBox::TGroupBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h)

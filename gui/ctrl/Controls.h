@@ -107,7 +107,7 @@ public:
     explicit TCheckBox(TWindow* parent, int resourceId);
 };
 
-/// Static text.
+/// Static text; with SS_ICON the icon whose id its text names (kIconSize, its top-left corner at the control's).
 class TStatic : public TControl {
 public:
     TStatic(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);

@@ -2,9 +2,13 @@
 #include "gui/ctrl/Dialog.h"
 
 #include "gui/ctrl/Controls.h"
+#include "gui/ctrl/ListBox.h"
+#include "gui/draw/DcImpl.h"
 #include "gui/model/DialogNavigation.h"
+#include "gui/model/Menu.h"
 #include "gui/window/Application.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QIcon>
 #include <QSystemTrayIcon>
@@ -134,15 +138,20 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
             c.Kind = TDialogControl::Edit;
         } else if (dynamic_cast<TComboBox*>(child) != nullptr) {
             c.Kind = TDialogControl::ComboBox;
+        } else if (dynamic_cast<TListBox*>(child) != nullptr) {
+            c.Kind = TDialogControl::ListBox;
         } else if (dynamic_cast<TGroupBox*>(child) != nullptr) {
             c.Kind = TDialogControl::GroupBox;
+            c.Mnemonic = MenuMnemonic(child->GetCaption());
         } else if (dynamic_cast<TStatic*>(child) != nullptr) {
             c.Kind = TDialogControl::Static;
+            c.Mnemonic = MenuMnemonic(child->GetCaption());
         } else if (dynamic_cast<TButton*>(child) != nullptr) {
             const DWORD kind = child->GetStyle() & 0x0F;
             c.Kind = (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) ? TDialogControl::RadioButton
                      : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX)     ? TDialogControl::CheckBox
                                                                             : TDialogControl::PushButton;
+            c.Mnemonic = MenuMnemonic(child->GetCaption());
         }
         out.push_back(c);
     }
@@ -153,7 +162,7 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
 
 bool TDialog::HandleDialogKeys(MSG& msg)
 {
-    if (msg.message != WM_KEYDOWN || !HasWindow()) {
+    if ((msg.message != WM_KEYDOWN && msg.message != WM_SYSKEYDOWN) || !HasWindow()) {
         return false;
     }
     const std::vector<TWindow*> children = TabOrder();
@@ -168,8 +177,9 @@ bool TDialog::HandleDialogKeys(MSG& msg)
             defaultId = controls[i].Id;
         }
     }
+    const bool alt = msg.message == WM_SYSKEYDOWN && GetKeyState(VK_MENU) < 0;
     const TDialogKeyAction action =
-            DialogKeyAction(controls, focus, static_cast<int>(msg.wParam), GetKeyState(VK_SHIFT) < 0, defaultId);
+            DialogKeyAction(controls, focus, static_cast<int>(msg.wParam), GetKeyState(VK_SHIFT) < 0, defaultId, alt);
     switch (action.Kind) {
     case TDialogKeyAction::Command: {
         TWindow* control = ChildWithId(action.CommandId);
@@ -182,6 +192,17 @@ bool TDialog::HandleDialogKeys(MSG& msg)
             children[static_cast<std::size_t>(action.Focus)]->SetFocus();
         }
         return true;
+    case TDialogKeyAction::Press: {
+        // A check box or radio takes the focus as it is pressed; a push button is pressed where the focus is.
+        TWindow* control = children[static_cast<std::size_t>(action.Focus)];
+        if (controls[static_cast<std::size_t>(action.Focus)].Kind != TDialogControl::PushButton) {
+            control->SetFocus();
+        }
+        if (auto* button = qobject_cast<QAbstractButton*>(control->GetWidget()); button != nullptr) {
+            button->click();
+        }
+        return true;
+    }
     default:
         return false;
     }
@@ -205,12 +226,18 @@ struct TTrayIcon::Impl {
     TWindow& Window;
     UINT Id;
     UINT Callback;
+    int IconId;
     std::unique_ptr<QSystemTrayIcon> Icon;
 };
 
-TTrayIcon::TTrayIcon(TWindow& window, UINT id, UINT callbackMessage)
-    : m_impl(std::make_unique<Impl>(Impl{window, id, callbackMessage, nullptr}))
+TTrayIcon::TTrayIcon(TWindow& window, UINT id, UINT callbackMessage, int iconId)
+    : m_impl(std::make_unique<Impl>(Impl{window, id, callbackMessage, iconId, nullptr}))
 {}
+
+TIcon TTrayIcon::GetIcon() const
+{
+    return LoadIconResource(m_impl->IconId, kSmallIconSize);
+}
 
 TTrayIcon::~TTrayIcon() = default;
 
@@ -243,9 +270,7 @@ bool TTrayIcon::Add(std::string_view tip)
         });
     }
     m_impl->Icon->setToolTip(QString::fromUtf8(tip.data(), static_cast<qsizetype>(tip.size())));
-    if (QWidget* w = m_impl->Window.GetWidget()) {
-        m_impl->Icon->setIcon(w->window()->windowIcon());
-    }
+    m_impl->Icon->setIcon(ToQIcon(m_impl->IconId, m_impl->IconId));
     m_impl->Icon->show();
     return m_impl->Icon->isVisible();
 }

@@ -3,6 +3,7 @@
 // Shift+Tab move through the tab stops, the arrows through a group of buttons.
 #pragma once
 
+#include "gui/draw/Icon.h"
 #include "gui/model/DialogResource.h"
 #include "gui/window/Window.h"
 
@@ -79,11 +80,12 @@ private:
 /// Whether the desktop shows a notification area (false on the offscreen platform and without a tray).
 bool TrayAvailable();
 
-/// The notification-area icon of a window: clicks arrive at the window as callbackMessage with the mouse
-/// message in lParam and the icon id in wParam. Add fails without a tray (the caller may retry later).
+/// The notification-area icon of a window, showing icon iconId: clicks arrive at the window as callbackMessage
+/// with the mouse message in lParam and the icon id in wParam. Add fails without a tray (the caller may retry
+/// later).
 class TTrayIcon {
 public:
-    TTrayIcon(TWindow& window, UINT id, UINT callbackMessage);
+    TTrayIcon(TWindow& window, UINT id, UINT callbackMessage, int iconId);
     TTrayIcon(const TTrayIcon&) = delete;
     TTrayIcon& operator=(const TTrayIcon&) = delete;
     ~TTrayIcon();
@@ -91,6 +93,8 @@ public:
     bool Modify(std::string_view tip);
     void Delete();
     bool IsAdded() const;
+    /// The small picture the tray shows (empty when iconId is not registered).
+    TIcon GetIcon() const;
 
 private:
     struct Impl;

@@ -1,6 +1,8 @@
 // Dialogs built from dialog descriptions, the controls' resource-id constructors and transfer buffers.
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/ctrl/ListBox.h"
+#include "gui/ctrl/TreeWindow.h"
 #include "gui/draw/Dc.h"
 
 #include <QAbstractButton>
@@ -130,6 +132,14 @@ void TComboBox::Transfer(std::span<std::byte> field, TTransferDirection directio
 
 // Dialogs from descriptions.
 
+TListBox::TListBox(TWindow* parent, int resourceId)
+    : TListBox(parent, resourceId, 0, 0, 0, 0)
+{}
+
+TTreeWindow::TTreeWindow(TWindow* parent, int resourceId)
+    : TTreeWindow(parent, resourceId, 0, 0, 0, 0)
+{}
+
 TDialog::TDialog(TWindow* parent, int resourceId)
     : TDialog(parent, std::string_view{})
 {
@@ -217,7 +227,10 @@ void TDialog::ApplyDescription(const TDialogTemplate& description)
                 fresh = new TComboBox(this, item.Id, 0, 0, 0, 0, item.Style);
                 break;
             case TDialogItemClass::ListBox:
-                // A list is always the program's own object (it fills it); without one there is nothing to show.
+                fresh = new TListBox(this, item.Id);
+                break;
+            case TDialogItemClass::TreeView:
+                fresh = new TTreeWindow(this, item.Id);
                 break;
             }
             if (fresh == nullptr) {

@@ -27,6 +27,8 @@ inline constexpr DWORD LBS_STANDARD = LBS_NOTIFY | LBS_SORT | WS_VSCROLL | WS_BO
 class TListBox : public TControl {
 public:
     TListBox(TWindow* parent, int id, int x, int y, int w, int h);
+    /// The list box of a dialog description's control resourceId (its styles are the description's).
+    TListBox(TWindow* parent, int resourceId);
 
     /// Adds text at its sorted place (LBS_SORT) or at the end; returns its index.
     int AddString(std::string_view text);

@@ -1,8 +1,21 @@
 #include "gui/ctrl/PaneSplitter.h"
 
 #include "gui/draw/Dc.h"
+#include "gui/model/InputState.h"
+
+#include <cstdint>
 
 namespace qm::gui {
+
+namespace {
+
+/// A bar between panes one above the other moves up and down; one between panes side by side, left and right.
+HCURSOR SizingCursor(const TSplitterBar& bar)
+{
+    return LoadCursor(bar.Direction == TSplitDirection::psHorizontal ? IDC_SIZENS : IDC_SIZEWE);
+}
+
+} // namespace
 
 TPaneSplitter::TPaneSplitter(TWindow* parent, std::string_view title)
     : TWindow(parent, title)
@@ -96,11 +109,26 @@ LRESULT TPaneSplitter::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         Layout();
         return result;
     }
+    case WM_SETCURSOR:
+        // Over a bar the sizing cursor of its direction. Elsewhere (also over a pane, whose widget inherits the
+        // splitter's cursor) the class cursor comes back before the usual handling.
+        if (static_cast<std::int16_t>(LOWORD(static_cast<std::uint64_t>(lParam))) == HTCLIENT) {
+            const std::optional<TSplitterBar> bar =
+                    m_layout.BarAt(GetClientRect(), ScreenToClient(qm::gui::GetCursorPos()));
+            if (bar && static_cast<HWND>(wParam) == GetHandle()) {
+                ShowClientCursor(SizingCursor(*bar));
+                return 1;
+            }
+            ShowClientCursor(GetClass().Cursor);
+        }
+        break;
     case WM_LBUTTONDOWN:
         if (const std::optional<TSplitterBar> bar = m_layout.BarAt(GetClientRect(), point)) {
             const bool across = bar->Direction == TSplitDirection::psHorizontal;
             m_drag = Drag{bar->Split, across, across ? point.y - bar->Rect.top : point.x - bar->Rect.left};
             SetCapture();
+            // The sizing cursor holds while the bar is dragged, wherever the pointer goes.
+            SetCursor(SizingCursor(*bar));
             return 0;
         }
         break;

@@ -44,6 +44,8 @@ class TTreeWindow : public TControl {
 public:
     TTreeWindow(TWindow* parent, int id, int x, int y, int w, int h,
                 DWORD style = TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT);
+    /// The tree of a dialog description's control resourceId (its styles are the description's).
+    TTreeWindow(TWindow* parent, int resourceId);
     ~TTreeWindow() override;
 
     /// Adds an item under parent (TVI_ROOT for the top level) after insertAfter (TVI_FIRST, TVI_LAST, TVI_SORT

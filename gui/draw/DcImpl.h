@@ -2,10 +2,13 @@
 #pragma once
 
 #include "gui/draw/Dc.h"
+#include "gui/draw/Icon.h"
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QImage>
+#include <QPixmap>
 #include <QString>
 
 #include <functional>
@@ -34,6 +37,12 @@ QFont ToQFont(const TFont& font);
 
 /// Loads the bundled font files once; true when at least one loaded.
 bool LoadBundledFonts();
+
+/// The icon's pixels, its transparent ones with alpha 0.
+QPixmap ToPixmap(const TIcon& icon);
+/// Icon iconId at kIconSize with icon smallIconId at kSmallIconSize, for a window or the tray; an id that is not
+/// registered gives no picture of its size (both missing: a null icon).
+QIcon ToQIcon(int iconId, int smallIconId);
 
 struct TBitmap::Impl {
     QImage Image;

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <utility>
 
 namespace qm::gui {
 
@@ -158,6 +159,28 @@ TIcon LoadIconResource(int id, TSize size)
 void ClearIconResources()
 {
     IconTable().clear();
+}
+
+QPixmap ToPixmap(const TIcon& icon)
+{
+    QImage image(icon.Size().cx, icon.Size().cy, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            image.setPixel(x, y, icon.IsTransparent(x, y) ? qRgba(0, 0, 0, 0) : ToRgb(icon.Color().GetPixel(x, y)));
+        }
+    }
+    return QPixmap::fromImage(image);
+}
+
+QIcon ToQIcon(int iconId, int smallIconId)
+{
+    QIcon out;
+    for (const auto& [id, size] : {std::pair{iconId, kIconSize}, std::pair{smallIconId, kSmallIconSize}}) {
+        if (const TIcon icon = LoadIconResource(id, size); !icon.IsEmpty()) {
+            out.addPixmap(ToPixmap(icon));
+        }
+    }
+    return out;
 }
 
 } // namespace qm::gui

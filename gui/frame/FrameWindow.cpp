@@ -2,10 +2,13 @@
 #include "gui/frame/FrameWindow.h"
 
 #include "gui/draw/Dc.h"
+#include "gui/draw/DcImpl.h"
 #include "gui/menu/MenuView.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
 #include "gui/window/WindowDc.h"
+
+#include <QWidget>
 
 namespace qm::gui {
 
@@ -139,9 +142,37 @@ std::vector<TCommandTarget*> TFrameWindow::CommandChain() const
     return chain;
 }
 
+bool TFrameWindow::SetIcon(int iconId)
+{
+    return ShowIcon(m_iconId, iconId);
+}
+
+bool TFrameWindow::SetIconSm(int iconId)
+{
+    return ShowIcon(m_iconSmId, iconId);
+}
+
+bool TFrameWindow::ShowIcon(int& slot, int iconId)
+{
+    if (!HasIconResource(iconId)) {
+        return false;
+    }
+    slot = iconId;
+    ShowIcon();
+    return true;
+}
+
+void TFrameWindow::ShowIcon()
+{
+    if (HasWindow() && (m_iconId != 0 || m_iconSmId != 0)) {
+        GetWidget()->setWindowIcon(ToQIcon(m_iconId, m_iconSmId != 0 ? m_iconSmId : m_iconId));
+    }
+}
+
 void TFrameWindow::SetupWindow()
 {
     TWindow::SetupWindow();
+    ShowIcon();
     if (m_client != nullptr && !m_client->HasWindow()) {
         m_client->Create();
     }

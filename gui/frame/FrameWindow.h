@@ -35,6 +35,11 @@ public:
     /// The bar's item rectangles in screen coordinates (empty without a menu or a window).
     std::vector<TRect> GetMenuBarItemRects() const;
 
+    /// The frame's icon (the window manager's large one) and small icon by id; without a small icon the
+    /// large one is scaled. False (and nothing changed) when the id is not registered.
+    bool SetIcon(int iconId);
+    bool SetIconSm(int iconId);
+
     TAutoEnable AutoEnable = TAutoEnable::On;
 
     /// The receivers of a command: the client, the frame, the application (those that are command targets).
@@ -55,9 +60,14 @@ private:
     int MenuBarHeight(int width) const;
     TRect MenuBarRect() const; // window coordinates
     void PaintMenuBar();
+    void ShowIcon();
+    /// Makes slot (the large or the small icon) iconId and shows the icons; false when iconId is not registered.
+    bool ShowIcon(int& slot, int iconId);
 
     TWindow* m_client = nullptr;
     HMENU m_menu{};
+    int m_iconId = 0;
+    int m_iconSmId = 0;
     mutable std::vector<TRect> m_barItems; // bar coordinates, from the last layout
 };
 

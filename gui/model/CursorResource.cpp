@@ -82,6 +82,8 @@ bool IsStockCursor(int id)
     case IDC_IBEAM:
     case IDC_WAIT:
     case IDC_CROSS:
+    case IDC_SIZEWE:
+    case IDC_SIZENS:
     case IDC_SIZEALL:
     case IDC_NO:
     case IDC_HAND:

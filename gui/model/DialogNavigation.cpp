@@ -19,6 +19,45 @@ int Scaled(int value, int base, int divisor)
     return static_cast<int>(product >= 0 ? (product + half) / divisor : (product - half) / divisor);
 }
 
+bool TakesCharacters(const TDialogControl* c)
+{
+    return c != nullptr && c->Kind != TDialogControl::PushButton && c->Kind != TDialogControl::RadioButton &&
+           c->Kind != TDialogControl::CheckBox && c->Kind != TDialogControl::Static &&
+           c->Kind != TDialogControl::GroupBox;
+}
+
+bool IsMnemonicKey(int virtualKey)
+{
+    return (virtualKey >= 'A' && virtualKey <= 'Z') || (virtualKey >= '0' && virtualKey <= '9');
+}
+
+TDialogKeyAction MnemonicAction(std::span<const TDialogControl> controls, int focus, int virtualKey)
+{
+    const int n = static_cast<int>(controls.size());
+    const int start = focus >= 0 && focus < n ? focus : n - 1;
+    for (int step = 1; step <= n; ++step) {
+        const int i = (start + step) % n;
+        const TDialogControl& c = controls[static_cast<std::size_t>(i)];
+        if (c.Mnemonic != virtualKey || (c.Style & WS_VISIBLE) == 0 || (c.Style & WS_DISABLED) != 0) {
+            continue;
+        }
+        switch (c.Kind) {
+        case TDialogControl::PushButton:
+        case TDialogControl::RadioButton:
+        case TDialogControl::CheckBox:
+            return {TDialogKeyAction::Press, c.Id, i};
+        case TDialogControl::Static:
+        case TDialogControl::GroupBox: {
+            const int next = NextTabItem(controls, i, false);
+            return next < 0 ? TDialogKeyAction{} : TDialogKeyAction{TDialogKeyAction::MoveFocus, 0, next};
+        }
+        default:
+            break;
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 TRect MapDialogRect(const TRect& r, TSize base)
@@ -64,11 +103,17 @@ int NextGroupItem(std::span<const TDialogControl> controls, int current, bool pr
 }
 
 TDialogKeyAction DialogKeyAction(std::span<const TDialogControl> controls, int focus, int virtualKey, bool shift,
-                                 int defaultId)
+                                 int defaultId, bool alt)
 {
     const TDialogControl* f = focus >= 0 && focus < static_cast<int>(controls.size())
                                       ? &controls[static_cast<std::size_t>(focus)]
                                       : nullptr;
+    if (IsMnemonicKey(virtualKey)) {
+        return alt || !TakesCharacters(f) ? MnemonicAction(controls, focus, virtualKey) : TDialogKeyAction{};
+    }
+    if (alt) {
+        return {};
+    }
     const bool multiLine = f != nullptr && f->Kind == TDialogControl::Edit && (f->Style & ES_MULTILINE) != 0;
     switch (virtualKey) {
     case VK_RETURN:

@@ -2,6 +2,7 @@
 #include "gui/model/DialogResource.h"
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 
 namespace qm::gui {
@@ -41,6 +42,17 @@ TSize DialogBaseUnits(int widthOfLetters, int cellHeight)
     return {std::max(x, 1), std::max(cellHeight, 1)};
 }
 
+std::optional<int> IconIdFromText(std::string_view text)
+{
+    int id = 0;
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, id);
+    if (text.empty() || error != std::errc{} || at != end || id <= 0 || id > 0xFFFF) {
+        return std::nullopt;
+    }
+    return id;
+}
+
 TDialogControl::TKind DialogItemKind(TDialogItemClass itemClass, DWORD style)
 {
     switch (itemClass) {
@@ -52,6 +64,8 @@ TDialogControl::TKind DialogItemKind(TDialogItemClass itemClass, DWORD style)
         return TDialogControl::ListBox;
     case TDialogItemClass::ComboBox:
         return TDialogControl::ComboBox;
+    case TDialogItemClass::TreeView:
+        return TDialogControl::Other;
     case TDialogItemClass::Button:
         break;
     }

@@ -24,11 +24,13 @@ enum class TDialogItemClass {
     Edit,
     Static,
     ListBox,
-    ComboBox
+    ComboBox,
+    TreeView
 };
 
 /// One control: its class, id, text, styles and rectangle in dialog units (left, top, right, bottom).
-/// Every control is a visible child unless its style says otherwise.
+/// Every control is a visible child unless its style says otherwise. An icon static (Static with SS_ICON)
+/// names its icon's id as its text, in decimal ("140").
 struct TDialogItem {
     TDialogItemClass Class = TDialogItemClass::Static;
     int Id = IDC_STATIC;
@@ -61,6 +63,9 @@ int FontHeightFromPoints(int points);
 /// A font's dialog base units: x from the width of the 52 letters A-Z and a-z together (their average,
 /// rounded), y the font's cell height. MapDialogRect turns dialog units into pixels with them.
 TSize DialogBaseUnits(int widthOfLetters, int cellHeight);
+
+/// The icon id an icon static's text names; none for other text (empty, not a number, out of range).
+std::optional<int> IconIdFromText(std::string_view text);
 
 /// How the keyboard rules see an item (a button's kind comes from its BS_ style).
 TDialogControl::TKind DialogItemKind(TDialogItemClass itemClass, DWORD style);

@@ -455,12 +455,16 @@ inline constexpr DWORD BS_AUTOCHECKBOX = 0x0003;
 inline constexpr DWORD BS_RADIOBUTTON = 0x0004;
 inline constexpr DWORD BS_GROUPBOX = 0x0007;
 inline constexpr DWORD BS_AUTORADIOBUTTON = 0x0009;
+inline constexpr DWORD SS_ICON = 0x0003;
+inline constexpr DWORD SS_TYPEMASK = 0x001F;
 
 // Stock cursors by id.
 inline constexpr int IDC_ARROW = 32512;
 inline constexpr int IDC_IBEAM = 32513;
 inline constexpr int IDC_WAIT = 32514;
 inline constexpr int IDC_CROSS = 32515;
+inline constexpr int IDC_SIZEWE = 32644;
+inline constexpr int IDC_SIZENS = 32645;
 inline constexpr int IDC_SIZEALL = 32646;
 inline constexpr int IDC_NO = 32648;
 inline constexpr int IDC_HAND = 32649;

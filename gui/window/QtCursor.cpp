@@ -47,6 +47,10 @@ QCursor ToQCursor(HCURSOR cursor)
         return QCursor(Qt::WaitCursor);
     case IDC_CROSS:
         return QCursor(Qt::CrossCursor);
+    case IDC_SIZEWE:
+        return QCursor(Qt::SizeHorCursor);
+    case IDC_SIZENS:
+        return QCursor(Qt::SizeVerCursor);
     case IDC_SIZEALL:
         return QCursor(Qt::SizeAllCursor);
     case IDC_NO:

@@ -701,6 +701,14 @@ HCURSOR TWindow::SetCursor(HCURSOR cursorId)
     return previous;
 }
 
+void TWindow::ShowClientCursor(HCURSOR cursor)
+{
+    g_cursorId = cursor;
+    if (m_widget != nullptr) {
+        m_widget->setCursor(ToQCursor(cursor));
+    }
+}
+
 HCURSOR TWindow::GetCursor()
 {
     return g_cursorId;
@@ -771,8 +779,7 @@ LRESULT TWindow::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
             return 1;
         }
         if (static_cast<std::int16_t>(LOWORD(static_cast<std::uint64_t>(lParam))) == HTCLIENT && m_widget != nullptr) {
-            g_cursorId = m_class.Cursor;
-            m_widget->setCursor(ToQCursor(m_class.Cursor));
+            ShowClientCursor(m_class.Cursor);
             return 1;
         }
         return 0;

@@ -212,6 +212,9 @@ protected:
     /// Builds the widget for Create; the base makes the layer's own painted window. Standard controls return
     /// their Qt control. parentWidget is the parent's widget (null for a top-level window).
     virtual QWidget* MakeWidget(QWidget* parentWidget);
+    /// What a WM_SETCURSOR over the client area does: shows cursor over this window (the class cursor by
+    /// default; a window may show another over parts of its client area).
+    void ShowClientCursor(HCURSOR cursor);
 
 private:
     friend class TWindowWidget;

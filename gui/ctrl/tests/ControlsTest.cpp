@@ -353,10 +353,18 @@ TEST_F(ControlsTest, WithoutATrayAddingTheIconFails)
 {
     Show();
     EXPECT_FALSE(TrayAvailable());
-    TTrayIcon tray(*m_frame, 140, kMsgTrayCallback);
+    TBitmap color(32, 32, TColor(RGB(200, 0, 0)));
+    RegisterIconResource(140, TIcon(color, {}));
+    TTrayIcon tray(*m_frame, 140, kMsgTrayCallback, 140);
     EXPECT_FALSE(tray.Add("Quillmail Administration Utility"));
     EXPECT_FALSE(tray.IsAdded());
     EXPECT_TRUE(m_frame->IsWindowVisible()); // nothing is hidden without a tray
+    // The tray shows its icon by id, in the small size.
+    const TIcon shown = tray.GetIcon();
+    EXPECT_EQ(shown.Size(), kSmallIconSize);
+    EXPECT_EQ(shown.Color().GetPixel(8, 8), TColor(RGB(200, 0, 0)));
+    EXPECT_TRUE(TTrayIcon(*m_frame, 140, kMsgTrayCallback, 141).GetIcon().IsEmpty());
+    ClearIconResources();
 }
 
 TEST_F(ControlsTest, SplashShowsTheFileShrunkToFitAndClosesByItself)

@@ -4,11 +4,15 @@
 
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/Dialog.h"
+#include "gui/ctrl/ListBox.h"
+#include "gui/ctrl/TreeWindow.h"
+#include "gui/draw/Icon.h"
 #include "gui/draw/tests/GuiTestApp.h"
 #include "gui/window/Application.h"
 #include "testsupport/WaitUntil.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -210,6 +214,133 @@ TEST_F(DialogResourceTest, ControlsLieWhereTheDescriptionsUnitsOfItsFontPutThem)
     EXPECT_GT(large.GetClientRect().Height(), small.GetClientRect().Height());
     small.Destroy();
     large.Destroy();
+}
+
+TEST_F(DialogResourceTest, ADescriptionMakesListsTreesAndIconStaticsItselfAndBindsTheProgramsOwn)
+{
+    constexpr int kAboutDialog = 64600;
+    TBitmap color(32, 32, TColor(RGB(0, 0, 255)));
+    std::vector<bool> transparent(32 * 32, false);
+    transparent[0] = true; // the top-left corner
+    RegisterIconResource(140, TIcon(color, transparent));
+    TDialogTemplate d;
+    d.Rect = {0, 0, 220, 140};
+    d.Items = {
+            {I::Static, IDC_STATIC, "140", WS_VISIBLE | SS_ICON, {7, 7, 40, 40}},
+            {I::Static, 4301, "999", WS_VISIBLE | SS_ICON, {50, 7, 80, 40}}, // no such icon: an empty static
+            {I::ListBox, 4302, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER | LBS_MULTIPLESEL, {7, 45, 100, 100}},
+            {I::ListBox, 4303, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER, {110, 45, 210, 100}},
+            {I::TreeView, 4304, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS, {7, 105, 210, 135}},
+    };
+    RegisterDialogResource(kAboutDialog, d);
+
+    TDialog dialog(m_owner.get(), kAboutDialog);
+    auto* own = new TListBox(&dialog, 4303);
+    ASSERT_TRUE(dialog.Create());
+    dialog.ShowWindow(SW_SHOW);
+
+    // The program's list is the one bound to 4303, with the description's styles.
+    EXPECT_EQ(dialog.ChildWithId(4303), own);
+    EXPECT_EQ(own->Attr.Style & LBS_SORT, 0U);
+    EXPECT_EQ(own->AddString("b"), 0);
+    EXPECT_EQ(own->AddString("a"), 1);
+
+    auto* made = dynamic_cast<TListBox*>(dialog.ChildWithId(4302));
+    ASSERT_NE(made, nullptr);
+    ASSERT_TRUE(made->HasWindow());
+    EXPECT_EQ(made->AddString("one"), 0);
+    EXPECT_EQ(made->AddString("two"), 1);
+    EXPECT_EQ(made->SetSel(0, true), 0);
+    EXPECT_EQ(made->SetSel(1, true), 0);
+    EXPECT_EQ(made->GetSelCount(), 2); // LBS_MULTIPLESEL from the description
+
+    auto* tree = dynamic_cast<TTreeWindow*>(dialog.ChildWithId(4304));
+    ASSERT_NE(tree, nullptr);
+    const HTREEITEM root = tree->InsertItem(TVI_ROOT, "Quillmail");
+    ASSERT_NE(root, 0U);
+    EXPECT_NE(tree->InsertItem(root, "Accounts"), 0U);
+    EXPECT_EQ(tree->GetCount(), 2);
+
+    // The icon static shows icon 140 at its top-left corner, its transparent pixel letting the face through.
+    TWindow* icon = nullptr;
+    for (TWindow* child : dialog.GetChildrenInCreationOrder()) {
+        if (child->GetId() == IDC_STATIC) {
+            icon = child;
+        }
+    }
+    ASSERT_NE(icon, nullptr);
+    const QImage shown = icon->GetWidget()->grab().toImage();
+    ASSERT_GE(shown.width(), 32);
+    ASSERT_GE(shown.height(), 32);
+    EXPECT_EQ(shown.pixel(16, 16), qRgb(0, 0, 255));
+    EXPECT_EQ(shown.pixel(31, 31), qRgb(0, 0, 255));
+    EXPECT_NE(shown.pixel(0, 0), qRgb(0, 0, 255));
+    const QImage missing = dialog.ChildWithId(4301)->GetWidget()->grab().toImage();
+    EXPECT_NE(missing.pixel(16, 16), qRgb(0, 0, 255));
+    dialog.Destroy();
+    ClearIconResources();
+}
+
+// A button that counts the BN_CLICKED it hears (a control hears its notification before its parent).
+class TClickCountingButton : public TButton {
+public:
+    using TButton::TButton;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+            ++Clicks;
+        }
+        return TButton::WindowProc(msg, wParam, lParam);
+    }
+
+    int Clicks = 0;
+};
+
+TEST_F(DialogResourceTest, MnemonicsPressButtonsAndLabelsFocusTheControlAfterThem)
+{
+    constexpr int kOptionsDialog = 64601;
+    TDialogTemplate d;
+    d.Rect = {0, 0, 200, 100};
+    d.Items = {
+            {I::Static, IDC_STATIC, "&User name:", WS_VISIBLE, {7, 7, 60, 15}},
+            {I::Edit, 4510, "", WS_VISIBLE | WS_TABSTOP | WS_BORDER, {7, 17, 130, 29}},
+            {I::Button, 4511, "&Log sessions", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, {7, 35, 130, 45}},
+            {I::Button, 4512, "Apply &now", WS_VISIBLE | WS_TABSTOP, {7, 50, 60, 64}},
+            {I::Button, IDOK, "OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {136, 7, 179, 21}},
+            {I::Button, IDCANCEL, "&Cancel", WS_VISIBLE | WS_TABSTOP, {136, 24, 179, 38}},
+    };
+    RegisterDialogResource(kOptionsDialog, d);
+
+    TDialog dialog(m_owner.get(), kOptionsDialog);
+    auto* name = new TEdit(&dialog, 4510, 64);
+    auto* log = new TCheckBox(&dialog, 4511);
+    auto* apply = new TClickCountingButton(&dialog, 4512);
+    const int& applied = apply->Clicks;
+    std::string typed;
+    const int result = Run(dialog, [&] {
+        EXPECT_EQ(TWindow::GetFocus(), name);
+        // The bare letter goes into the edit; with Alt it checks the box and moves the focus there.
+        Type("l");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_L, Qt::AltModifier);
+        EXPECT_EQ(log->GetCheck(), 1);
+        EXPECT_EQ(TWindow::GetFocus(), log);
+        // With a button focused the bare letter is a mnemonic: the box unchecks, then "Apply now" is pressed
+        // without taking the focus.
+        Type("l");
+        EXPECT_EQ(log->GetCheck(), 0);
+        Type("n");
+        EXPECT_EQ(applied, 1);
+        EXPECT_EQ(TWindow::GetFocus(), log);
+        // The label's letter focuses the edit after it.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_U, Qt::AltModifier);
+        EXPECT_EQ(TWindow::GetFocus(), name);
+        typed = name->GetText();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(typed, "l");
+    EXPECT_EQ(applied, 1);
 }
 
 TEST_F(DialogResourceTest, TheBroadcastTextHoldsAtMost511CharactersTypedOrSet)

@@ -3,6 +3,8 @@
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QImage>
 
 namespace qm::gui {
@@ -87,6 +89,45 @@ TEST_F(PaneSplitterTest, DraggingABarMovesThePanesBesideIt)
     // Moves after the release move nothing.
     test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, QPoint(10, 50), Qt::NoButton);
     EXPECT_EQ(PlaceOf(*m_splitter, *m_log), TRect(0, 0, 280, 110));
+}
+
+TEST_F(PaneSplitterTest, TheBarsShowTheSizingCursorOfTheirDirection)
+{
+    Build();
+    Show();
+    ASSERT_TRUE(m_splitter->SplitPane(m_log, m_sessions, TSplitDirection::psHorizontal, 0.7f));
+    ASSERT_TRUE(m_splitter->SplitPane(m_log, m_tree, TSplitDirection::psVertical, 0.7f));
+    QWidget* widget = m_splitter->GetWidget();
+
+    struct Case {
+        const char* What;
+        QPoint At;
+        HCURSOR Want;
+        Qt::CursorShape Shape;
+    };
+
+    const Case cases[] = {
+            {"the bar under the log and the tree", QPoint(10, 212), IDC_SIZENS, Qt::SizeVerCursor},
+            {"the bar between the log and the tree", QPoint(282, 100), IDC_SIZEWE, Qt::SizeHorCursor},
+            {"off the bars", QPoint(10, 50), IDC_ARROW, Qt::ArrowCursor},
+    };
+    for (const Case& c : cases) {
+        test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, c.At, Qt::NoButton);
+        EXPECT_EQ(TWindow::GetCursor(), c.Want) << c.What;
+        EXPECT_EQ(widget->cursor().shape(), c.Shape) << c.What;
+    }
+    // From a bar straight into a pane, whose widget would otherwise inherit the sizing cursor.
+    test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, QPoint(10, 212), Qt::NoButton);
+    test::SendMouse(m_sessions->GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
+    EXPECT_EQ(m_sessions->GetWidget()->cursor().shape(), Qt::ArrowCursor);
+
+    // While a bar is dragged its cursor holds wherever the pointer goes, and goes with the capture.
+    test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(282, 100), Qt::LeftButton);
+    test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, QPoint(100, 100), Qt::LeftButton);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::SizeHorCursor);
+    test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(100, 100), Qt::NoButton);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 } // namespace

@@ -2,9 +2,12 @@
 // selections and gadgets, routing and auto-enable of gadget commands, mouse enter and leave, tooltips, the size
 // grip, and the frame's picture.
 #include "gui/dock/tests/DockTestSupport.h"
+#include "gui/draw/Icon.h"
 #include "gui/frame/DecoratedFrame.h"
 #include "gui/model/Accelerator.h"
 
+#include <QIcon>
+#include <QImage>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -66,6 +69,31 @@ protected:
     TButtonGadget* m_save = nullptr;
     int m_opened = 0;
 };
+
+TEST_F(FrameTest, TheFrameShowsItsIconAndSmallIconById)
+{
+    RegisterIconResource(140, TIcon(TBitmap(32, 32, TColor(RGB(0, 0, 255))), {}));
+    RegisterIconResource(141, TIcon(TBitmap(32, 32, TColor(RGB(0, 160, 0))), {}));
+    auto shown = [](const TWindow& frame, int side) {
+        return frame.GetWidget()->windowIcon().pixmap(QSize(side, side), 1.0).toImage().pixel(side / 2, side / 2);
+    };
+    EXPECT_FALSE(m_frame->SetIcon(999)); // not registered: nothing changes
+    EXPECT_TRUE(m_frame->GetWidget()->windowIcon().isNull());
+    ASSERT_TRUE(m_frame->SetIcon(140));
+    EXPECT_EQ(shown(*m_frame, 32), qRgb(0, 0, 255));
+    EXPECT_EQ(shown(*m_frame, 16), qRgb(0, 0, 255)); // no small icon yet: the large one serves
+    ASSERT_TRUE(m_frame->SetIconSm(141));
+    EXPECT_EQ(shown(*m_frame, 32), qRgb(0, 0, 255));
+    EXPECT_EQ(shown(*m_frame, 16), qRgb(0, 160, 0));
+
+    // Set before the frame has a window, the icon shows once it has one.
+    TFrameWindow later(nullptr, "later");
+    ASSERT_TRUE(later.SetIcon(141));
+    ASSERT_TRUE(later.Create());
+    EXPECT_EQ(shown(later, 32), qRgb(0, 160, 0));
+    later.Destroy();
+    ClearIconResources();
+}
 
 TEST_F(FrameTest, DecorationsStandAtTheirEdgesAndTheClientTakesTheRest)
 {

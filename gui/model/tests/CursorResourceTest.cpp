@@ -12,6 +12,8 @@ TEST(CursorResourceTest, StockAndRegisteredCursorsLoadAndMissingOnesGiveNoCursor
     ClearCursorResources();
     EXPECT_EQ(LoadCursor(IDC_ARROW), IDC_ARROW);
     EXPECT_EQ(LoadCursor(IDC_NO), IDC_NO);
+    EXPECT_EQ(LoadCursor(IDC_SIZEWE), IDC_SIZEWE); // the splitter's sizing cursors
+    EXPECT_EQ(LoadCursor(IDC_SIZENS), IDC_SIZENS);
     // The kit's drag cursors before the program registered them: null handles.
     EXPECT_EQ(LoadCursor(19097), 0);
     EXPECT_TRUE(RegisterCursorResource(19097, DragMoveCursorPicture()));

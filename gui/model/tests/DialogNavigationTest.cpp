@@ -93,6 +93,56 @@ TEST(DialogNavigationTest, EnterIsTheDefaultButtonUnlessTheEditWantsReturns)
     }
 }
 
+TEST(DialogNavigationTest, MnemonicsPressButtonsAndLabelsMoveToTheNextControl)
+{
+    // A label "&User" before its edit, a "&Log" check box, a disabled "&Retry", "&Save" and a second "&Stop".
+    const std::vector<C> controls = {
+            {4501, C::Static, WS_VISIBLE | WS_GROUP, 'U'},
+            {4502, C::Edit, WS_VISIBLE | WS_TABSTOP | WS_GROUP},
+            {4503, C::CheckBox, WS_VISIBLE | WS_TABSTOP, 'L'},
+            {4504, C::PushButton, WS_VISIBLE | WS_TABSTOP | WS_DISABLED, 'R'},
+            {4505, C::PushButton, WS_VISIBLE | WS_TABSTOP, 'S'},
+            {4506, C::PushButton, WS_VISIBLE | WS_TABSTOP, 'S'},
+            {4507, C::Static, WS_VISIBLE, 'H'},     // a label with no tab stop after it but the first
+            {4508, C::PushButton, WS_TABSTOP, 'V'}, // hidden
+    };
+
+    struct Case {
+        const char* What;
+        int Focus;
+        int Key;
+        bool Alt;
+        TDialogKeyAction::TKind Kind;
+        int Want; // the focus index
+    };
+
+    const Case cases[] = {
+            {"alt and a label's letter focus the control after it", 2, 'U', true, TDialogKeyAction::MoveFocus, 1},
+            {"alt and a button's letter press it", 1, 'L', true, TDialogKeyAction::Press, 2},
+            {"alt works while an edit has the focus", 1, 'S', true, TDialogKeyAction::Press, 4},
+            {"the bare letter works on a button", 2, 'S', false, TDialogKeyAction::Press, 4},
+            {"the bare letter stays with an edit", 1, 'S', false, TDialogKeyAction::None, -1},
+            {"the bare letter works with no focus control", -1, 'L', false, TDialogKeyAction::Press, 2},
+            {"a shared letter goes to the next one after the focus", 4, 'S', true, TDialogKeyAction::Press, 5},
+            {"a shared letter wraps round", 5, 'S', false, TDialogKeyAction::Press, 4},
+            {"a disabled button is not pressed", 1, 'R', true, TDialogKeyAction::None, -1},
+            {"a hidden button is not pressed", 1, 'V', true, TDialogKeyAction::None, -1},
+            {"a last label wraps to the first tab stop", 1, 'H', true, TDialogKeyAction::MoveFocus, 1},
+            {"a letter no one has does nothing", 2, 'Q', true, TDialogKeyAction::None, -1},
+            {"alt and Enter is no dialog key", 2, VK_RETURN, true, TDialogKeyAction::None, -1},
+    };
+    for (const Case& c : cases) {
+        const TDialogKeyAction action = DialogKeyAction(controls, c.Focus, c.Key, false, IDOK, c.Alt);
+        EXPECT_EQ(action.Kind, c.Kind) << c.What;
+        if (c.Kind != TDialogKeyAction::None) {
+            EXPECT_EQ(action.Focus, c.Want) << c.What;
+        }
+        if (c.Kind == TDialogKeyAction::Press) {
+            EXPECT_EQ(action.CommandId, controls[static_cast<std::size_t>(c.Want)].Id) << c.What;
+        }
+    }
+}
+
 TEST(DialogNavigationTest, DialogUnitsScaleByTheTemplateFont)
 {
     // A font with 6-pixel average characters, 13 pixels high.

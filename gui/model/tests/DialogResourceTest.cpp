@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace qm::gui {
@@ -68,9 +69,37 @@ TEST(DialogResourceTest, ItemsAreSeenByTheKeyboardRulesByClassAndButtonStyle)
             {TDialogItemClass::Static, 0, TDialogControl::Static},
             {TDialogItemClass::ListBox, LBS_EXTENDEDSEL, TDialogControl::ListBox},
             {TDialogItemClass::ComboBox, CBS_DROPDOWNLIST, TDialogControl::ComboBox},
+            {TDialogItemClass::TreeView, WS_TABSTOP, TDialogControl::Other},
+            {TDialogItemClass::Static, SS_ICON, TDialogControl::Static},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DialogItemKind(c.Class, c.Style), c.Want) << static_cast<int>(c.Class) << " " << c.Style;
+    }
+}
+
+TEST(DialogResourceTest, AnIconStaticNamesItsIconInDecimal)
+{
+    struct Case {
+        const char* Text;
+        std::optional<int> Want;
+    };
+
+    const Case cases[] = {
+            {"140", 140},
+            {"1", 1},
+            {"65535", 65535},
+            {"", std::nullopt},
+            {"0", std::nullopt},
+            {"-140", std::nullopt},
+            {"65536", std::nullopt},
+            {"140a", std::nullopt},
+            {" 140", std::nullopt},
+            {"#140", std::nullopt},
+            {"99999999999999", std::nullopt},
+            {"Icon", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IconIdFromText(c.Text), c.Want) << '"' << c.Text << '"';
     }
 }
 
