@@ -80,15 +80,6 @@ UserRecord& UserOf(Request& request)
     return request.CurrentSession()->User();
 }
 
-// The feedback of an action, as the status message of the page; nothing when the language lacks the text.
-void Tell(Request& request, int message, std::initializer_list<std::string_view> args = {})
-{
-    const char* text = LanguageText(request, message);
-    if (*text != '\0') {
-        SetStatusMessage(request, FormatLanguageMessage(text, args));
-    }
-}
-
 // How a folder is named in a message to the user.
 std::string FolderLabel(const store::FolderEntry& folder)
 {
@@ -264,7 +255,7 @@ void EmptyTrash(Request& request)
     if (serverWork) {
         AnnounceMailWork(request, true);
     }
-    Tell(request, kTextTrashEmptied);
+    TellStatus(request, kTextTrashEmptied);
 }
 
 std::string Count(std::size_t n)
@@ -285,7 +276,7 @@ void DeleteNamed(Request& request, const std::vector<MessageIndexEntry*>& named)
             changed += DeleteMessage(session, index, entry) ? 1 : 0;
         }
         if (changed > 0) {
-            Tell(request, kTextDeletedForGood, {Count(changed)});
+            TellStatus(request, kTextDeletedForGood, {Count(changed)});
         }
         return;
     }
@@ -295,7 +286,7 @@ void DeleteNamed(Request& request, const std::vector<MessageIndexEntry*>& named)
     }
     if (changed > 0) {
         const store::FolderEntry* folder = folders.Find(trash);
-        Tell(request, kTextMovedTo, {folder != nullptr ? FolderLabel(*folder) : trash, Count(changed)});
+        TellStatus(request, kTextMovedTo, {folder != nullptr ? FolderLabel(*folder) : trash, Count(changed)});
     }
 }
 
@@ -323,7 +314,7 @@ void FileNamed(Request& request, const std::vector<MessageIndexEntry*>& named, b
         }
     }
     if (changed > 0) {
-        Tell(request, move ? kTextMovedTo : kTextCopiedTo, {FolderLabel(*dest), Count(changed)});
+        TellStatus(request, move ? kTextMovedTo : kTextCopiedTo, {FolderLabel(*dest), Count(changed)});
     }
 }
 
@@ -337,7 +328,7 @@ void ChangeNamedMessages(Request& request)
             entry->SetRead(read);
         }
         if (!named.empty()) {
-            Tell(request, read ? kTextMarkedRead : kTextMarkedUnread, {Count(named.size())});
+            TellStatus(request, read ? kTextMarkedRead : kTextMarkedUnread, {Count(named.size())});
         }
     } else if (Has(request, "Delete")) {
         DeleteNamed(request, named);
@@ -413,7 +404,7 @@ void AddSenderToAddressBook(Request& request, const MessageIndexEntry& message)
     }
     book.AddEntry(name.c_str(), address.c_str(), "");
     if (book.Save()) {
-        Tell(request, kTextAddedToBook, {name.empty() ? address : name});
+        TellStatus(request, kTextAddedToBook, {name.empty() ? address : name});
     }
 }
 
@@ -668,7 +659,7 @@ void ListAction(Request& request)
     }
     if (!session.RetrievalDone() && request.Now() - session.LastMailCheck() >= user.ListRefreshSeconds()) {
         if (const int quota = QuotaMessage(request); quota != 0) {
-            Tell(request, quota);
+            TellStatus(request, quota);
         } else if (AnyActiveAccount(user)) {
             AnnounceMailWork(request, true);
         }
@@ -752,10 +743,10 @@ Navigation FileCurrent(Request& request, MessageIndexEntry* message, const std::
     }
     session.SetCurrentMessage(next);
     if (target.empty()) {
-        Tell(request, kTextDeletedForGood, {"1"});
+        TellStatus(request, kTextDeletedForGood, {"1"});
     } else {
         const store::FolderEntry* folder = session.User().Folders().Find(target);
-        Tell(request, kTextMovedTo, {folder != nullptr ? FolderLabel(*folder) : target, "1"});
+        TellStatus(request, kTextMovedTo, {folder != nullptr ? FolderLabel(*folder) : target, "1"});
     }
     if (next == nullptr) {
         request.SetView(kViewList);
@@ -797,7 +788,7 @@ Navigation Navigate(Request& request, MessageIndexEntry* message)
                                                              : FileCurrent(request, message, dest->Name());
     }
     if (CopyForUser(index, message, dest->Name())) {
-        Tell(request, kTextCopiedTo, {FolderLabel(*dest), "1"});
+        TellStatus(request, kTextCopiedTo, {FolderLabel(*dest), "1"});
     }
     return Navigation::Stay;
 }
@@ -853,7 +844,7 @@ void MessageAction(Request& request)
     }
     // Only the headers are here: the whole text is fetched after the page, unless a quota stops it.
     if (const int quota = QuotaMessage(request); quota != 0) {
-        Tell(request, quota);
+        TellStatus(request, quota);
         AnnounceMailWork(request, false);
     } else {
         AnnounceMailWork(request, true);

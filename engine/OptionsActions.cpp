@@ -10,6 +10,7 @@
 #include "engine/RequestMessages.h"
 #include "engine/Session.h"
 #include "engine/SessionMail.h"
+#include "engine/SpellCheck.h"
 #include "engine/TemplateRender.h"
 #include "engine/UserRecord.h"
 #include "engine/Views.h"
@@ -51,23 +52,6 @@ std::string_view Field(const Request& request, const std::string& name)
 bool Has(const Request& request, const char* name)
 {
     return Fields(request).Contains(name);
-}
-
-// The feedback of an action; nothing when the language lacks the text.
-void Tell(Request& request, int message, std::initializer_list<std::string_view> args = {})
-{
-    const char* text = LanguageText(request, message);
-    if (*text != '\0') {
-        SetStatusMessage(request, FormatLanguageMessage(text, args));
-    }
-}
-
-void TellError(Request& request, int message, std::string_view arg = {})
-{
-    const char* text = LanguageText(request, message);
-    if (*text != '\0') {
-        SetErrorMessage(request, FormatLanguageMessage(text, {arg}));
-    }
 }
 
 bool HasControlByte(std::string_view text)
@@ -168,7 +152,7 @@ bool ChangePassword(Request& request, UserRecord& user)
 {
     const std::string pass(Field(request, "Pass"));
     if (pass != Field(request, "ConfirmPass")) {
-        Tell(request, kTextPasswordsDiffer);
+        TellStatus(request, kTextPasswordsDiffer);
         request.CurrentSession()->SetFrameView(kViewError);
         return false;
     }
@@ -176,11 +160,11 @@ bool ChangePassword(Request& request, UserRecord& user)
         return true;
     }
     if (const int problem = PasswordProblem(pass); problem != 0) {
-        Tell(request, problem);
+        TellStatus(request, problem);
         return false;
     }
     if (!SetCompanionPassword(user.Name(), pass)) {
-        Tell(request, kTextChangeFailed);
+        TellStatus(request, kTextChangeFailed);
         return false;
     }
     user.SetPassword(pass);
@@ -261,7 +245,11 @@ bool WriteDictionary(const UserRecord& user, std::string_view text)
         contents += word;
         contents += "\r\n";
     }
-    return platform::WriteFileAtomic(UserDictionaryPath(user.Directory()), contents).has_value();
+    // The spelling check reads no more of a word list than this: a larger one would be ignored whole.
+    if (contents.size() > kMaxDictionaryFile) {
+        return false;
+    }
+    return platform::WriteFileAtomic(DictionaryPathIn(user.Directory()), contents).has_value();
 }
 
 // ---- Folders ----
@@ -271,7 +259,7 @@ std::optional<std::string> FolderNameOf(Request& request, const char* parentFiel
 {
     std::string name = JoinFolderPath(Field(request, parentField), Field(request, nameField));
     if (!name.empty() && !store::IsValidFolderName(name)) {
-        TellError(request, kTextFolderNameRefused, CutEchoedText(name));
+        TellError(request, kTextFolderNameRefused, {CutEchoedText(name)});
         return std::nullopt;
     }
     return name;
@@ -300,7 +288,7 @@ bool CreateFolder(Request& request, store::FolderList& folders)
         TellError(request, kTextFolderNotCreated);
         return false;
     }
-    Tell(request, kTextChangesSaved);
+    TellStatus(request, kTextChangesSaved);
     return true;
 }
 
@@ -330,7 +318,7 @@ bool RenameFolder(Request& request, UserRecord& user)
     const std::string to = renamed->Name();
     (void)user.Messages().RenameFolder(from, to);
     (void)user.Filters().RenameFolder(from, to);
-    Tell(request, kTextChangesSaved);
+    TellStatus(request, kTextChangesSaved);
     return true;
 }
 
@@ -358,7 +346,7 @@ void DeleteFolder(Request& request, UserRecord& user)
         return;
     }
     (void)user.Filters().RemoveFolder(name);
-    Tell(request, kTextChangesSaved);
+    TellStatus(request, kTextChangesSaved);
 }
 
 // ---- Address book ----
@@ -456,11 +444,6 @@ std::vector<std::string> DictionaryWords(std::string_view text)
     return words;
 }
 
-std::string UserDictionaryPath(const std::string& userDir)
-{
-    return platform::PathJoin(userDir, platform::ResolveNoCase(userDir, kDictionaryName).value_or(kDictionaryName));
-}
-
 void PrefsAction(Request& request)
 {
     if (Has(request, "Cancel")) {
@@ -487,9 +470,9 @@ void PrefsAction(Request& request)
     }
     saved = user.Save() && saved;
     if (refused.Any()) {
-        Tell(request, kTextFieldsRefused, {refused.Names()});
+        TellStatus(request, kTextFieldsRefused, {refused.Names()});
     } else {
-        Tell(request, saved ? kTextChangesSaved : kTextChangeFailed);
+        TellStatus(request, saved ? kTextChangesSaved : kTextChangeFailed);
     }
     if (!finished) {
         return;
@@ -545,7 +528,7 @@ void AddrBookAction(Request& request)
     }
     if (remove || Has(request, "Finished") || Has(request, "Save") || Has(request, "Create")) {
         saved = RebuildAddressBook(request, user.AddrBook()) && saved;
-        Tell(request, saved ? kTextChangesSaved : kTextChangeFailed);
+        TellStatus(request, saved ? kTextChangesSaved : kTextChangeFailed);
     }
     if (Has(request, "Finished")) {
         LeaveOptionsPage(request);

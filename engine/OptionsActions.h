@@ -25,9 +25,6 @@ inline constexpr int kTextChangeFailed = 99;
 /// Longest password a user may set.
 inline constexpr std::size_t kMaxUserPassword = 31;
 
-/// The file of the user's own words in the user directory.
-inline constexpr const char* kDictionaryName = "Dictionary.txt";
-
 /// The actions of Options-Prefs, Options-Folders and Options-AddrBook. Each runs under the session's request lock
 /// of a request with a session; each sets the page's status or error message and the next view.
 void PrefsAction(Request& request);
@@ -47,8 +44,5 @@ std::string JoinFolderPath(std::string_view parent, std::string_view name);
 
 /// The words of a word list as typed: the text cut at CR, LF, blank, TAB, ',' and ';', empty pieces dropped.
 std::vector<std::string> DictionaryWords(std::string_view text);
-
-/// The user's word list in userDir: the file that is there whatever the case of its name, else kDictionaryName.
-std::string UserDictionaryPath(const std::string& userDir);
 
 } // namespace qm::engine

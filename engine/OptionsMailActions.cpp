@@ -54,15 +54,6 @@ const char* LastValue(const NameValueList& fields, const std::string& name)
     return nullptr;
 }
 
-// The page's status message: the language's text with the arguments filled in; nothing when the language lacks it.
-void Tell(Request& request, int message, std::initializer_list<std::string_view> args = {})
-{
-    const char* text = LanguageText(request, message);
-    if (*text != '\0') {
-        SetStatusMessage(request, FormatLanguageMessage(text, args));
-    }
-}
-
 // The first problem of a form is what the page tells; the confirmation shows only when there was none.
 class Feedback {
 public:
@@ -78,9 +69,9 @@ public:
     void Tell(Request& request, int confirmation, std::string_view argument = {}) const
     {
         if (m_message != 0) {
-            engine::Tell(request, m_message, {m_argument});
+            TellStatus(request, m_message, {m_argument});
         } else {
-            engine::Tell(request, confirmation, {argument});
+            TellStatus(request, confirmation, {argument});
         }
     }
 
@@ -134,7 +125,7 @@ void DeleteNamedAccount(Request& request, UserRecord& user)
     RemoveAccountFile(user.Directory(), name, store::MailboxFile::Signature);
     accounts.RemoveAccount(index);
     if (accounts.Save(user.Directory()) >= 0) {
-        Tell(request, kTextAccountRemoved, {name});
+        TellStatus(request, kTextAccountRemoved, {name});
     }
 }
 
@@ -459,7 +450,7 @@ void FiltersAction(Request& request)
     store::FilterList& filters = user.Filters();
     if (ScanFilterButtons(request, filters) == ButtonScan::Deleted) {
         if (filters.Save() >= 0) {
-            Tell(request, kTextChangesSaved);
+            TellStatus(request, kTextChangesSaved);
         }
         return;
     }

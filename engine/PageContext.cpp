@@ -1,5 +1,6 @@
 #include "engine/PageContext.h"
 
+#include "engine/LanguagesFile.h"
 #include "engine/TemplateCache.h"
 
 namespace qm::engine {
@@ -19,6 +20,22 @@ void SetErrorMessage(PageContext& context, std::string_view text)
 const char* LanguageText(PageContext& context, int number)
 {
     return context.Templates().LanguageText(number, context.Language()).c_str();
+}
+
+void TellStatus(PageContext& context, int number, std::initializer_list<std::string_view> args)
+{
+    const char* text = LanguageText(context, number);
+    if (*text != '\0') {
+        SetStatusMessage(context, FormatLanguageMessage(text, args));
+    }
+}
+
+void TellError(PageContext& context, int number, std::initializer_list<std::string_view> args)
+{
+    const char* text = LanguageText(context, number);
+    if (*text != '\0') {
+        SetErrorMessage(context, FormatLanguageMessage(text, args));
+    }
 }
 
 } // namespace qm::engine

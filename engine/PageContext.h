@@ -11,6 +11,7 @@ namespace qm::store {
 class MessageIndexEntry;
 } // namespace qm::store
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -125,5 +126,10 @@ void SetErrorMessage(PageContext& context, std::string_view text);
 /// Message number (1 to 99) of the request's language (the English text when the language lacks it; "" when
 /// neither has it). The text belongs to the template cache.
 const char* LanguageText(PageContext& context, int number);
+
+/// Language message `number` with args put in its conversions, as the status message (TellStatus) or the error
+/// message (TellError); nothing when neither the request's language nor English has the text.
+void TellStatus(PageContext& context, int number, std::initializer_list<std::string_view> args = {});
+void TellError(PageContext& context, int number, std::initializer_list<std::string_view> args = {});
 
 } // namespace qm::engine

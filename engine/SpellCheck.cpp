@@ -22,7 +22,6 @@
 namespace qm::engine {
 namespace {
 
-constexpr const char* kDictionaryFile = "Dictionary.txt";
 constexpr std::size_t kMaxLanguageCode = 8;
 
 // Cuts a line (NUL-terminated by its string) into tokens: a URL, a "www." host, an e-mail address, a number, a word
@@ -85,12 +84,6 @@ bool IsLanguageCode(std::string_view code)
 std::string SpellDir()
 {
     return ReadIniString("Directories", "SpellDir", platform::PathJoin(InstallDir(), "SpellCheck"));
-}
-
-// "Dictionary.txt" of dir whatever the case of its name; the name as written when there is none.
-std::string DictionaryPathIn(const std::string& dir)
-{
-    return platform::PathJoin(dir, platform::ResolveNoCase(dir, kDictionaryFile).value_or(kDictionaryFile));
 }
 
 std::string UserDictionaryPath(PageContext& request)
@@ -167,6 +160,11 @@ bool IsDictionaryWord(std::string_view word)
 }
 
 } // namespace
+
+std::string DictionaryPathIn(const std::string& dir)
+{
+    return platform::PathJoin(dir, platform::ResolveNoCase(dir, kDictionaryName).value_or(kDictionaryName));
+}
 
 bool IsLanguageInList(std::string_view list, std::string_view language)
 {

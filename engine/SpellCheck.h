@@ -28,6 +28,12 @@ inline constexpr int kMsgNoSpellDictionary = 258;
 /// The most suggestions a list offers.
 inline constexpr std::size_t kMaxSpellSuggestions = 8;
 
+/// The file of a word list, in a user's directory and in the installation directory.
+inline constexpr const char* kDictionaryName = "Dictionary.txt";
+
+/// The word list of dir: the file that is there whatever the case of its name, else kDictionaryName in dir.
+std::string DictionaryPathIn(const std::string& dir);
+
 /// The longest word kept in a dictionary file, in bytes.
 inline constexpr std::size_t kMaxDictionaryWord = 255;
 

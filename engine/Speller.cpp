@@ -525,9 +525,11 @@ Result<std::vector<std::string>> SpellerSession::Suggest(std::string_view word, 
 {
     std::vector<std::string> found;
     std::string converted;
-    if (m_dictionary == nullptr || !ConvertCharset("UTF-8", m_dictionary->Encoding(), word, converted)) {
+    if (m_dictionary == nullptr || m_suggestCalls >= kMaxSpellSuggestCalls ||
+        !ConvertCharset("UTF-8", m_dictionary->Encoding(), word, converted)) {
         return found;
     }
+    ++m_suggestCalls;
     std::unique_lock lock(m_dictionary->Lock(), m_wait);
     if (!lock.owns_lock()) {
         return Unexpected{Busy().error()};

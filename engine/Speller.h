@@ -44,6 +44,10 @@ private:
 /// The longest wait for a dictionary that another request is using.
 inline constexpr std::chrono::milliseconds kSpellDictionaryWait{10000};
 
+/// The most times one session asks the library for suggestions; past them a word gets none. Asking is slow, so a
+/// text of thousands of misspelled words cannot keep a request (and the shared dictionary) busy for long.
+inline constexpr std::size_t kMaxSpellSuggestCalls = 500;
+
 /// Where the hunspell dictionaries named by a bare name are.
 inline constexpr const char* kSystemDictionaryDir = "/usr/share/hunspell";
 
@@ -85,8 +89,9 @@ public:
     /// true without a dictionary. Fails when the dictionary's lock was not had in time.
     Result<bool> IsCorrect(std::string_view word);
 
-    /// At most max suggestions for the word, best first (none without a dictionary, and none for a word the
-    /// dictionary's character set cannot hold). Fails as IsCorrect.
+    /// At most max suggestions for the word, best first (none without a dictionary, none for a word the
+    /// dictionary's character set cannot hold, and none once the session asked kMaxSpellSuggestCalls times).
+    /// Fails as IsCorrect.
     Result<std::vector<std::string>> Suggest(std::string_view word, std::size_t max);
 
     /// Holds the dictionary's lock until the returned lock goes (other sessions wait for it meanwhile); an empty
@@ -105,6 +110,7 @@ private:
     std::chrono::milliseconds m_wait;
     SpellerStatus m_status = SpellerStatus::NoLibrary;
     std::unordered_set<std::string> m_words;
+    std::size_t m_suggestCalls = 0;
 };
 
 /// Lower-case and upper-case forms of UTF-8 text for the Latin, Greek and Cyrillic letters (other characters and

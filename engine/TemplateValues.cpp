@@ -9,7 +9,6 @@
 #include "engine/ComposeAction.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
-#include "engine/OptionsActions.h"
 #include "engine/PageChoice.h"
 #include "engine/SpellCheck.h"
 #include "engine/TemplateRender.h"
@@ -395,11 +394,10 @@ constexpr std::size_t kMaxShownAddress = 4095;
 constexpr std::size_t kMaxDateFormat = 31;
 constexpr std::size_t kMaxDateText = 63;
 constexpr std::size_t kMaxMailHost = 31;
-// Longest line read of a signature file, and the most bytes read of a signature, compose body or dictionary file.
+// Longest line read of a signature file, and the most bytes read of a signature or compose body.
 constexpr std::size_t kMaxSignatureLine = 259;
 constexpr std::uint64_t kMaxSignatureBytes = 64u << 10;
 constexpr std::uint64_t kMaxComposeBody = 8u << 20;
-constexpr std::uint64_t kMaxDictionaryBytes = 1u << 20;
 
 bool IsComposeView(TemplateRender& render)
 {
@@ -1150,7 +1148,7 @@ void ValueAddrNum(TemplateRender& render, std::string_view)
 
 void ValueDictionary(TemplateRender& render, std::string_view)
 {
-    auto text = platform::ReadWholeFile(UserDictionaryPath(render.Session()->User().UserDir()), kMaxDictionaryBytes);
+    auto text = platform::ReadWholeFile(DictionaryPathIn(render.Session()->User().UserDir()), kMaxDictionaryFile);
     if (!text) {
         return;
     }

@@ -468,6 +468,22 @@ TEST_F(SpellCheckTest, ABusyDictionaryEndsTheCheckQuietlyAfterItsWait)
     EXPECT_EQ(waiting.IsCorrect("wrold").value_or(true), false);
 }
 
+// A text of more misspelled words than a session may ask suggestions for: every word still gets its list, the
+// ones past the budget with the word alone.
+TEST_F(SpellCheckTest, SuggestionsStopAfterTheSessionsBudgetButEveryWordKeepsItsList)
+{
+    std::string body;
+    for (std::size_t i = 0; i <= kMaxSpellSuggestCalls; ++i) {
+        body += "wrold ";
+    }
+    SetBody(body + "\r\n");
+    const auto lists = Lists(Render("en"));
+    ASSERT_EQ(lists.size(), kMaxSpellSuggestCalls + 1);
+    const std::vector<std::string>& first = lists.at("WORD0");
+    EXPECT_NE(std::find(first.begin(), first.end(), "world"), first.end());
+    EXPECT_EQ(lists.at("WORD" + std::to_string(kMaxSpellSuggestCalls)), std::vector<std::string>{"wrold"});
+}
+
 // Requests of many sessions check at once against one shared dictionary, while its lexicon file changes under
 // them (every change loads the dictionary again): each answer stays right and no dictionary goes while in use.
 TEST_F(SpellCheckTest, ManySessionsCheckAtOnceWhileTheDictionaryIsReloaded)
