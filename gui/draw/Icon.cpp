@@ -1,4 +1,4 @@
-// Icons and the icon resource table.
+// Icons and the icon resource table: icon files read once per size and kept.
 #include "gui/draw/Icon.h"
 
 #include "gui/draw/DcImpl.h"
@@ -118,7 +118,8 @@ namespace {
 
 struct IconEntry {
     std::string Location;
-    std::optional<TIcon> Made; // an icon registered from memory
+    std::optional<TIcon> Made;                   // an icon registered from memory
+    std::map<std::pair<int, int>, TIcon> Loaded; // the file read once per size asked for; empty when unreadable
 };
 
 std::map<int, IconEntry>& IconTable()
@@ -131,12 +132,12 @@ std::map<int, IconEntry>& IconTable()
 
 void RegisterIconResource(int id, std::string location)
 {
-    IconTable()[id] = IconEntry{std::move(location), std::nullopt};
+    IconTable()[id] = IconEntry{std::move(location), std::nullopt, {}};
 }
 
 void RegisterIconResource(int id, TIcon icon)
 {
-    IconTable()[id] = IconEntry{std::string(), std::move(icon)};
+    IconTable()[id] = IconEntry{std::string(), std::move(icon), {}};
 }
 
 bool HasIconResource(int id)
@@ -153,7 +154,12 @@ TIcon LoadIconResource(int id, TSize size)
     if (it->second.Made) {
         return it->second.Made->ScaledTo(size);
     }
-    return TIcon::FromFile(it->second.Location, size);
+    // Frames ask for their icons again on every change of icon: the file is decoded once per size.
+    auto [loaded, added] = it->second.Loaded.try_emplace({size.cx, size.cy});
+    if (added) {
+        loaded->second = TIcon::FromFile(it->second.Location, size);
+    }
+    return loaded->second;
 }
 
 void ClearIconResources()
