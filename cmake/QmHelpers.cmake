@@ -98,10 +98,20 @@ function(qm_add_test name)
     endif()
     target_compile_definitions(${name} PRIVATE QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                                QM_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    # A list value does not survive the discovery's PROPERTIES, so only the first label goes there; a script that
+    # CTest runs after the discovered tests are declared gives them the whole list.
+    list(GET ARG_LABELS 0 first_label)
     gtest_discover_tests(${name}
         WORKING_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}"
-        PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
+        PROPERTIES LABELS ${first_label} TIMEOUT ${ARG_TIMEOUT}
         DISCOVERY_TIMEOUT 60)
+    list(LENGTH ARG_LABELS label_count)
+    if(label_count GREATER 1)
+        set(labels_script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+        file(GENERATE OUTPUT "${labels_script}"
+             CONTENT "foreach(qm_test IN LISTS ${name}_TESTS)\n  set_tests_properties(\"\${qm_test}\" PROPERTIES LABELS \"${ARG_LABELS}\")\nendforeach()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_script}")
+    endif()
 endfunction()
 
 # qm_add_fuzzer(name SOURCES ... CORPUS dir [DEPS ...])

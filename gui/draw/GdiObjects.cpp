@@ -61,6 +61,14 @@ TFont DefaultGuiFont()
     return TFont(GetMenuFont());
 }
 
+TFont GetStockFont(int id)
+{
+    if (id == ANSI_VAR_FONT) {
+        return TFont("MS Sans Serif", 12);
+    }
+    return DefaultGuiFont();
+}
+
 QFont ToQFont(const TFont& font)
 {
     LoadBundledFonts();

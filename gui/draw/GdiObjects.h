@@ -126,6 +126,14 @@ struct TFont {
 /// The font menus and bars use unless told otherwise (the menu font of the system metrics).
 TFont DefaultGuiFont();
 
+/// Stock font ids as GetStockObject takes them.
+inline constexpr int ANSI_VAR_FONT = 12;
+inline constexpr int DEFAULT_GUI_FONT = 17;
+
+/// The stock font with that id: ANSI_VAR_FONT is the variable-pitch font with a 12-pixel cell, DEFAULT_GUI_FONT
+/// (and an unknown id) the default GUI font.
+TFont GetStockFont(int id);
+
 /// A 32-bit bitmap (pixels in TColor's byte order when read back). Copies share nothing.
 class TBitmap {
 public:

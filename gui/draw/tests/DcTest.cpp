@@ -371,5 +371,20 @@ TEST_F(DcTest, BitmapResourcesAreFoundByIdAndMissingOnesAreEmpty)
     EXPECT_FALSE(HasBitmapResource(2009));
 }
 
+TEST_F(DcTest, StockVariableFontHasATwelvePixelCellAndDiffersFromTheGuiFont)
+{
+    TMemoryDC dc;
+    Blank(dc, 200, 40);
+    dc.SelectObject(GetStockFont(ANSI_VAR_FONT));
+    const TSize var = dc.GetTextExtent("Hg");
+    // The bundled face's integer metrics round a 12-pixel cell to 11 or 12.
+    EXPECT_GE(var.cy, 11);
+    EXPECT_LE(var.cy, 12);
+    dc.SelectObject(GetStockFont(DEFAULT_GUI_FONT));
+    EXPECT_EQ(dc.GetFont(), DefaultGuiFont());
+    EXPECT_GT(dc.GetTextExtent("Hg").cy, var.cy);
+    EXPECT_NE(GetStockFont(ANSI_VAR_FONT), DefaultGuiFont());
+}
+
 } // namespace
 } // namespace qm::gui
