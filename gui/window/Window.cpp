@@ -9,6 +9,7 @@
 #include "gui/window/WindowDc.h"
 #include "gui/window/WindowWidget.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCursor>
 #include <QPointer>
@@ -524,14 +525,29 @@ TRect TWindow::GetWindowRect() const
     return TRect(TPoint(topLeft.x(), topLeft.y()), TSize(m_widget->width(), m_widget->height()));
 }
 
+namespace {
+
+// The client area in the widget's own coordinates: inside the non-client insets, or for a native control that
+// scrolls (list box, tree, list view, multi-line edit) its viewport, which leaves out the border and scroll bars as
+// a control's client area does.
+QRect ClientArea(const QWidget& widget, const TRect& insets)
+{
+    if (const auto* scrolling = qobject_cast<const QAbstractScrollArea*>(&widget)) {
+        return scrolling->viewport()->geometry();
+    }
+    return QRect(insets.left, insets.top, std::max(0, widget.width() - insets.left - insets.right),
+                 std::max(0, widget.height() - insets.top - insets.bottom));
+}
+
+} // namespace
+
 TRect TWindow::GetClientRect() const
 {
     if (m_widget == nullptr) {
         return TRect(0, 0, 0, 0);
     }
-    const int w = m_widget->width() - m_ncInsets.left - m_ncInsets.right;
-    const int h = m_widget->height() - m_ncInsets.top - m_ncInsets.bottom;
-    return TRect(0, 0, std::max(0, w), std::max(0, h));
+    const QRect area = ClientArea(*m_widget, m_ncInsets);
+    return TRect(0, 0, area.width(), area.height());
 }
 
 TPoint TWindow::ClientToScreen(TPoint point) const
@@ -539,7 +555,8 @@ TPoint TWindow::ClientToScreen(TPoint point) const
     if (m_widget == nullptr) {
         return point;
     }
-    const QPoint p = m_widget->mapToGlobal(QPoint(point.x + m_ncInsets.left, point.y + m_ncInsets.top));
+    const QPoint origin = ClientArea(*m_widget, m_ncInsets).topLeft();
+    const QPoint p = m_widget->mapToGlobal(QPoint(point.x + origin.x(), point.y + origin.y()));
     return TPoint(p.x(), p.y());
 }
 
@@ -548,8 +565,9 @@ TPoint TWindow::ScreenToClient(TPoint point) const
     if (m_widget == nullptr) {
         return point;
     }
+    const QPoint origin = ClientArea(*m_widget, m_ncInsets).topLeft();
     const QPoint p = m_widget->mapFromGlobal(QPoint(point.x, point.y));
-    return TPoint(p.x() - m_ncInsets.left, p.y() - m_ncInsets.top);
+    return TPoint(p.x() - origin.x(), p.y() - origin.y());
 }
 
 TPoint TWindow::MapWindowPoint(const TWindow* to, TPoint point) const

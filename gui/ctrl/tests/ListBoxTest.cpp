@@ -237,8 +237,14 @@ TEST_F(ListBoxTest, TopIndexItemHeightAndHorizontalExtentPlaceTheItems)
     EXPECT_EQ(box->GetItemRect(50).top, 0);
     // The last items cannot scroll past the bottom: the last page shows them.
     EXPECT_EQ(box->SetTopIndex(99), 0);
-    const int perPage = List(*box)->viewport()->height() / 20;
+    // The client area leaves out the border and the scroll bars, so a page counted from it is what the box shows.
+    EXPECT_EQ(box->GetClientRect().Size(), TSize(List(*box)->viewport()->width(), List(*box)->viewport()->height()));
+    const int perPage = box->GetClientRect().Height() / 20;
     EXPECT_EQ(box->GetTopIndex(), 100 - perPage);
+    EXPECT_EQ(box->GetItemRect(99).bottom, perPage * 20);
+    EXPECT_EQ(box->ClientToScreen(TPoint(0, 0)),
+              TPoint(List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).x(),
+                     List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).y()));
     EXPECT_EQ(box->SetTopIndex(100), LB_ERR);
 
     QScrollBar* across = List(*box)->horizontalScrollBar();
@@ -246,6 +252,9 @@ TEST_F(ListBoxTest, TopIndexItemHeightAndHorizontalExtentPlaceTheItems)
     box->SetHorizontalExtent(1000);
     ASSERT_TRUE(WaitFor([&] { return across->maximum() > 0; }));
     EXPECT_EQ(across->maximum(), 1000 - List(*box)->viewport()->width());
+    // The shown scroll bar is not part of the client area.
+    ASSERT_TRUE(WaitFor([&] { return across->isVisible(); }));
+    EXPECT_EQ(box->GetClientRect().Height(), box->GetWindowRect().Height() - across->height());
     EXPECT_EQ(box->GetItemRect(0).Width(), 1000);
     across->setValue(100);
     EXPECT_EQ(box->GetItemRect(0).left, -100);
