@@ -16,6 +16,12 @@ std::map<int, TCursorPicture>& Cursors()
     return cursors;
 }
 
+unsigned& Generation()
+{
+    static unsigned generation = 0;
+    return generation;
+}
+
 constexpr int kMaxCursorSide = 64;
 
 bool IsWellFormed(const TCursorPicture& picture)
@@ -61,6 +67,7 @@ bool RegisterCursorResource(int id, TCursorPicture picture)
         return false;
     }
     Cursors()[id] = std::move(picture);
+    ++Generation();
     return true;
 }
 
@@ -73,6 +80,12 @@ const TCursorPicture* FindCursorResource(int id)
 void ClearCursorResources()
 {
     Cursors().clear();
+    ++Generation();
+}
+
+unsigned CursorResourceGeneration()
+{
+    return Generation();
 }
 
 bool IsStockCursor(int id)

@@ -29,6 +29,8 @@ bool RegisterCursorResource(int id, TCursorPicture picture);
 const TCursorPicture* FindCursorResource(int id);
 /// Forgets every registration: for tests.
 void ClearCursorResources();
+/// Changes whenever a registration is made or forgotten, so that what was built from the pictures can be rebuilt.
+unsigned CursorResourceGeneration();
 
 /// Whether id is one of the system's stock cursors.
 bool IsStockCursor(int id);

@@ -4,7 +4,10 @@
 #include "gui/model/Messages.h"
 
 #include <QBitmap>
+#include <QCoreApplication>
 #include <QImage>
+
+#include <unordered_map>
 
 namespace qm::gui {
 
@@ -60,8 +63,29 @@ QCursor ToQCursor(HCURSOR cursor)
     default:
         break;
     }
+    // Pictures are turned into bitmaps once per registration: a drag sets its cursor at every mouse move.
+    struct Cache {
+        unsigned Generation = 0;
+        std::unordered_map<HCURSOR, QCursor> Cursors;
+    };
+    static Cache* cache = nullptr;
+    if (cache == nullptr) {
+        cache = new Cache;
+        // Bitmaps must go before the application does.
+        qAddPostRoutine([] {
+            delete cache;
+            cache = nullptr;
+        });
+    }
+    if (cache->Generation != CursorResourceGeneration()) {
+        cache->Cursors.clear();
+        cache->Generation = CursorResourceGeneration();
+    }
+    if (const auto it = cache->Cursors.find(cursor); it != cache->Cursors.end()) {
+        return it->second;
+    }
     if (const TCursorPicture* picture = FindCursorResource(cursor)) {
-        return FromPicture(*picture);
+        return cache->Cursors.emplace(cursor, FromPicture(*picture)).first->second;
     }
     // A handle of a cursor no longer registered shows nothing rather than a wrong picture.
     return QCursor(Qt::BlankCursor);

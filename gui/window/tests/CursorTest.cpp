@@ -106,5 +106,36 @@ TEST_F(CursorTest, AClassCursorFromAPictureIsShownOverTheClientArea)
     EXPECT_TRUE(IsSet(cursor.bitmap().toImage(), 1, 0));
 }
 
+TEST_F(CursorTest, APictureIsBuiltOnceAndAgainOnlyWhenItsIdIsRegisteredAnew)
+{
+    ASSERT_TRUE(RegisterCursorResource(kMove, DragMoveCursorPicture()));
+    TWindow harbour(nullptr, "harbour");
+    harbour.Attr.Style = WS_POPUP;
+    ASSERT_TRUE(harbour.Create());
+    harbour.SetCapture();
+    TWindow::SetCursor(LoadCursor(kMove));
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    const qint64 first = QGuiApplication::overrideCursor()->bitmap().cacheKey();
+    TWindow::SetCursor(IDC_ARROW);
+    TWindow::SetCursor(LoadCursor(kMove));
+    EXPECT_EQ(QGuiApplication::overrideCursor()->bitmap().cacheKey(), first);
+
+    // The same id with another picture shows the new one.
+    ASSERT_TRUE(RegisterCursorResource(kMove, DragRemoveCursorPicture()));
+    TWindow::SetCursor(IDC_ARROW);
+    TWindow::SetCursor(LoadCursor(kMove));
+    const QCursor* shown = QGuiApplication::overrideCursor();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_NE(shown->bitmap().cacheKey(), first);
+    const TCursorPicture removal = DragRemoveCursorPicture();
+    const QImage bits = shown->bitmap().toImage();
+    for (int y = 0; y < removal.Height(); ++y) {
+        for (int x = 0; x < removal.Width(); ++x) {
+            ASSERT_EQ(IsSet(bits, x, y), removal.Rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == 'X')
+                    << x << "," << y;
+        }
+    }
+}
+
 } // namespace
 } // namespace qm::gui
