@@ -142,6 +142,27 @@ TEST_F(MessageOrderTest, PaintFollowsNonClientPaintAndEraseWithinTheInsets)
     EXPECT_EQ(w.ClientToScreen(TPoint(0, 0)), TPoint(w.GetWindowRect().left + 3, w.GetWindowRect().top + 2));
 }
 
+TEST_F(MessageOrderTest, UpdateWindowPaintsOnceAtOnceAndThePendingUpdateAddsNoSecondPaint)
+{
+    TRecordingWindow& w = TopLevel("w", 60, 40);
+    Show(w);
+    ASSERT_TRUE(WaitFor([] { return !Messages("w", {WM_PAINT}).empty(); }));
+    Log().clear();
+    w.Invalidate();
+    w.UpdateWindow();
+    EXPECT_EQ(Messages("w", {WM_PAINT}).size(), 1U);
+    // The update the invalidation queued finds nothing left to paint.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Messages("w", {WM_PAINT}).size(), 1U);
+    // Nothing invalid: nothing painted.
+    w.UpdateWindow();
+    EXPECT_EQ(Messages("w", {WM_PAINT}).size(), 1U);
+    w.Invalidate(false);
+    w.UpdateWindow();
+    EXPECT_EQ(Messages("w", {WM_PAINT, WM_ERASEBKGND}), (std::vector<UINT>{WM_ERASEBKGND, WM_PAINT, WM_PAINT}));
+}
+
 TEST_F(MessageOrderTest, SetCursorComesBeforeEveryMouseMessageWithClientCoordinates)
 {
     TRecordingWindow& w = TopLevel("w");
