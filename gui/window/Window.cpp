@@ -165,6 +165,9 @@ bool TWindow::Create()
     }
     m_widget = widget;
     TagWidget(widget, this);
+    if (dynamic_cast<TWindowWidget*>(widget) == nullptr) {
+        new TControlOverlay(*widget); // a child of the control's widget, gone with it
+    }
     m_handle = NewHandle();
     Registry()[m_handle] = this;
     widget->setWindowTitle(QString::fromStdString(m_title));

@@ -5,7 +5,9 @@
 #include "gui/window/WindowDc.h"
 
 #include <QCloseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdlib>
@@ -193,6 +195,74 @@ bool TWindowWidget::event(QEvent* event)
     }
 }
 
+// The overlay of a standard control.
+
+TControlOverlay::TControlOverlay(QWidget& control)
+    : QWidget(&control)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(control.rect());
+    control.installEventFilter(this);
+    raise();
+    show();
+}
+
+TControlOverlay* TControlOverlay::Of(QWidget* control)
+{
+    if (control == nullptr) {
+        return nullptr;
+    }
+    for (QObject* child : control->children()) {
+        if (auto* overlay = dynamic_cast<TControlOverlay*>(child)) {
+            return overlay;
+        }
+    }
+    return nullptr;
+}
+
+bool TControlOverlay::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == parent()) {
+        if (event->type() == QEvent::Resize) {
+            setGeometry(parentWidget()->rect());
+        } else if (event->type() == QEvent::ChildAdded) {
+            // A part the control makes later (a combo box's edit) stays below.
+            QTimer::singleShot(0, this, [this] { raise(); });
+        }
+    }
+    return false;
+}
+
+void TControlOverlay::paintEvent(QPaintEvent* event)
+{
+    TWindow* owner = WindowInternals::OwnerOf(this);
+    if (owner == nullptr || !owner->HasWindow() || m_inPaint) {
+        return;
+    }
+    if (m_image.size() != size()) {
+        m_image = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+    }
+    const QRect r = event->rect();
+    {
+        QPainter clear(&m_image);
+        clear.setCompositionMode(QPainter::CompositionMode_Source);
+        clear.fillRect(r, Qt::transparent);
+    }
+    m_paintRect = r;
+    m_inPaint = true;
+    QPointer<TControlOverlay> guard(this);
+    Deliver(*owner, WM_PAINT, 0, 0);
+    if (guard.isNull()) {
+        return;
+    }
+    m_inPaint = false;
+    m_paintRect = QRect();
+    QPainter painter(this);
+    painter.drawImage(r, m_image, r);
+}
+
 // The contexts.
 
 namespace {
@@ -202,9 +272,17 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
     auto impl = std::make_unique<TDC::Impl>();
     auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
     if (widget == nullptr) {
-        // A standard control paints itself; drawing on it goes nowhere.
-        impl->Own = QImage(1, 1, QImage::Format_ARGB32);
-        AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
+        // A standard control paints itself; drawing on it shows only from its WM_PAINT, over its own painting.
+        TControlOverlay* overlay = TControlOverlay::Of(window.GetWidget());
+        if (overlay == nullptr || !overlay->InPaint()) {
+            impl->Own = QImage(1, 1, QImage::Format_ARGB32);
+            AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
+            return impl;
+        }
+        QImage* image = &overlay->Image();
+        const QPoint origin = wholeWindow ? QPoint(0, 0) : WindowInternals::ClientOrigin(window);
+        const QRect area = wholeWindow ? image->rect() : ToQRect(window.GetClientRect()).translated(origin);
+        AttachDc(*impl, image, origin, ToTRect((area & overlay->PaintRect()).translated(-origin)));
         return impl;
     }
     QImage* image = &widget->Image();
@@ -226,6 +304,11 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
 {
     auto impl = WindowImpl(window, false);
+    if (TControlOverlay* overlay = TControlOverlay::Of(window.GetWidget()); overlay != nullptr && overlay->InPaint()) {
+        *rect = impl->Clip;
+        *erase = false;
+        return impl;
+    }
     auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
     if (widget == nullptr || !widget->InPaint()) {
         impl->Clip = TRect(0, 0, 0, 0);

@@ -56,6 +56,34 @@ private:
     bool m_paintErase = false;
 };
 
+/// The layer above a standard control's widget (a transparent child over the whole control, blind to the
+/// mouse): after Qt has painted the control, the control's window hears WM_PAINT, and what its handler draws
+/// (through a paint, client or window context) shows on top, as drawing over a control after its own painting
+/// does in the original window system. Drawing on a control outside WM_PAINT is not kept.
+class TControlOverlay final : public QWidget {
+public:
+    explicit TControlOverlay(QWidget& control);
+
+    /// The overlay of a standard control's widget, null when it has none.
+    static TControlOverlay* Of(QWidget* control);
+
+    QImage& Image() { return m_image; }
+
+    bool InPaint() const { return m_inPaint; }
+
+    /// The part being painted, in widget coordinates.
+    QRect PaintRect() const { return m_paintRect; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QImage m_image;
+    bool m_inPaint = false;
+    QRect m_paintRect;
+};
+
 /// What the event filter and the contexts need of a window object.
 struct WindowInternals {
     /// The window object a widget (or a widget inside a control) belongs to, or null.
