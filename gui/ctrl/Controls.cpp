@@ -305,8 +305,9 @@ QWidget* TGroupBox::MakeWidget(QWidget* parentWidget)
 
 // Combo box.
 
-TComboBox::TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style)
+TComboBox::TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style, int textLimit)
     : TControl(parent, id, {}, x, y, w, h)
+    , m_limit(textLimit)
 {
     Attr.Style |= style;
 }
@@ -326,8 +327,44 @@ QWidget* TComboBox::MakeWidget(QWidget* parentWidget)
     if (combo->lineEdit() != nullptr) {
         // The edit part asks the combo box for its colours, which passes the question on to its parent.
         new TEditColourHook(*combo->lineEdit(), true);
+        if (m_limit > 0) {
+            combo->lineEdit()->setMaxLength(m_limit);
+        }
+        if (m_pendingSel < 0) {
+            combo->lineEdit()->setText(Q(m_pendingText));
+        }
     }
     return combo;
+}
+
+std::string TComboBox::GetText() const
+{
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr) {
+        return IsDropDownList() ? GetString(m_pendingSel) : m_pendingText;
+    }
+    return combo->currentText().toStdString();
+}
+
+bool TComboBox::SetText(std::string_view text)
+{
+    if (IsDropDownList()) {
+        for (int i = 0; i < GetCount(); ++i) {
+            if (QString::compare(Q(GetString(i)), Q(text), Qt::CaseInsensitive) == 0) {
+                SetSelIndex(i);
+                return true;
+            }
+        }
+        return false;
+    }
+    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    if (combo == nullptr || combo->lineEdit() == nullptr) {
+        m_pendingText = text;
+        return true;
+    }
+    const QSignalBlocker quiet(combo);
+    combo->lineEdit()->setText(Q(text));
+    return true;
 }
 
 int TComboBox::AddString(std::string_view text)
@@ -373,7 +410,11 @@ int TComboBox::SetSelIndex(int index)
 std::string TComboBox::GetString(int index) const
 {
     auto* combo = qobject_cast<QComboBox*>(GetWidget());
-    if (combo == nullptr || index < 0 || index >= combo->count()) {
+    if (combo == nullptr) {
+        return index >= 0 && index < static_cast<int>(m_pending.size()) ? m_pending[static_cast<std::size_t>(index)]
+                                                                        : std::string();
+    }
+    if (index < 0 || index >= combo->count()) {
         return {};
     }
     return combo->itemText(index).toStdString();
@@ -498,6 +539,55 @@ std::uint64_t TListView::GetItemData(int item) const
         return 0;
     }
     return view->topLevelItem(item)->data(0, Qt::UserRole).toULongLong();
+}
+
+bool TListView::SetItemData(int item, std::uint64_t data)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || item < 0 || item >= view->topLevelItemCount()) {
+        return false;
+    }
+    view->topLevelItem(item)->setData(0, Qt::UserRole, QVariant::fromValue(static_cast<qulonglong>(data)));
+    return true;
+}
+
+bool TListView::SetSel(int item, bool select)
+{
+    QTreeWidget* view = View(*this);
+    if (view == nullptr || item < -1 || item >= view->topLevelItemCount()) {
+        return false;
+    }
+    if (item != -1) {
+        view->topLevelItem(item)->setSelected(select);
+        return true;
+    }
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        view->topLevelItem(i)->setSelected(select);
+    }
+    return true;
+}
+
+bool TListView::GetSel(int item) const
+{
+    QTreeWidget* view = View(*this);
+    return view != nullptr && item >= 0 && item < view->topLevelItemCount() && view->topLevelItem(item)->isSelected();
+}
+
+int TListView::GetSelCount() const
+{
+    return static_cast<int>(GetSelIndexes().size());
+}
+
+std::vector<int> TListView::GetSelIndexes() const
+{
+    std::vector<int> out;
+    QTreeWidget* view = View(*this);
+    for (int i = 0; view != nullptr && i < view->topLevelItemCount(); ++i) {
+        if (view->topLevelItem(i)->isSelected()) {
+            out.push_back(i);
+        }
+    }
+    return out;
 }
 
 int TListView::GetItemCount() const

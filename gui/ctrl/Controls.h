@@ -134,7 +134,8 @@ protected:
 /// part has no window of its own: the combo box's handle stands for it in lParam.
 class TComboBox : public TControl {
 public:
-    TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST);
+    /// textLimit: at most that many characters in the edit part (0: no limit other than the control's own).
+    TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST, int textLimit = 0);
     /// The combo box of a dialog description's control resourceId.
     TComboBox(TWindow* parent, int resourceId);
     int AddString(std::string_view text);
@@ -143,6 +144,16 @@ public:
     int SetSelIndex(int index);
     std::string GetString(int index) const;
     void ClearList();
+    /// The text of the edit part; of a drop-down list, the selected item's text (empty when none).
+    std::string GetText() const;
+    /// Puts text into the edit part. A drop-down list selects the first item with that text instead (ignoring
+    /// case) and returns false, changing nothing, when there is none.
+    bool SetText(std::string_view text);
+
+    int GetTextLimit() const { return m_limit; }
+
+    bool IsDropDownList() const { return (Attr.Style & CBS_DROPDOWNLIST) == CBS_DROPDOWNLIST; }
+
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     /// A drop-down list: its selection index as a 32-bit integer (-1 none); a combo box with an edit takes no
     /// part.
@@ -155,6 +166,8 @@ protected:
 private:
     std::vector<std::string> m_pending; // items added before the window exists
     int m_pendingSel = -1;
+    std::string m_pendingText; // the edit part's text before the window exists
+    int m_limit;
 };
 
 /// The record of LVN_COLUMNCLICK and the other list view notifications.
@@ -176,9 +189,19 @@ public:
     bool SetItemText(int item, int subItem, std::string_view text);
     std::string GetItemText(int item, int subItem) const;
     std::uint64_t GetItemData(int item) const;
+    /// Ties data to a row (what SortItems hands the comparison); false when item is out of range.
+    bool SetItemData(int item, std::uint64_t data);
     int GetItemCount() const;
     void DeleteAllItems();
-    /// compare(data1, data2, parameter) < 0 puts data1's row first; the order of equal rows is kept.
+    /// Selects or deselects a row, item -1 every row; false when item is out of range. Several rows may be
+    /// selected at once (the user extends the selection with Shift and Ctrl).
+    bool SetSel(int item, bool select);
+    bool GetSel(int item) const;
+    int GetSelCount() const;
+    /// The selected rows in ascending order.
+    std::vector<int> GetSelIndexes() const;
+    /// compare(data1, data2, parameter) < 0 puts data1's row first; the order of equal rows is kept, and so is
+    /// the selection (it moves with its rows).
     using TCompareFunc = std::function<int(std::uint64_t, std::uint64_t, std::uint64_t)>;
     bool SortItems(const TCompareFunc& compare, std::uint64_t parameter = 0);
     /// The state images of the rows (which: LVSIL_STATE), copied from list; null removes them.

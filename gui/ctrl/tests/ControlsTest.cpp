@@ -118,6 +118,45 @@ TEST_F(ControlsTest, ComboSelectionTellsTheControlFirstThenTheParentAndSetCurSel
     EXPECT_EQ(combo->SendMessage(CB_SETCURSEL, 5), CB_ERR);
 }
 
+TEST_F(ControlsTest, ComboTextIsTheEditPartsOrTheSelectedItemsAndTheLimitHolds)
+{
+    auto* editable = new TRecording<TComboBox>("combo", m_frame.get(), 302, 10, 10, 120, 22, CBS_DROPDOWN, 5);
+    editable->AddString("alpha");
+    EXPECT_TRUE(editable->SetText("abc")); // before the window: shown once it exists
+    auto* list = new TComboBox(m_frame.get(), 303, 10, 40, 120, 22, CBS_DROPDOWNLIST);
+    list->AddString("alpha");
+    list->AddString("beta");
+    Show();
+
+    EXPECT_EQ(editable->GetText(), "abc");
+    EXPECT_EQ(list->GetText(), ""); // nothing selected
+    EXPECT_TRUE(list->SetText("BETA"));
+    EXPECT_EQ(list->GetSelIndex(), 1);
+    EXPECT_EQ(list->GetText(), "beta");
+    EXPECT_FALSE(list->SetText("gamma"));
+    EXPECT_EQ(list->GetSelIndex(), 1);
+    EXPECT_TRUE(Commands().empty()); // the program's changes tell no one
+
+    // The edit part is the combo box's: its focus, its keys and its limit.
+    auto* line = editable->GetWidget()->findChild<QLineEdit*>();
+    ASSERT_NE(line, nullptr);
+    list->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == list; }));
+    Log().clear();
+    QTest::mouseClick(line, Qt::LeftButton, {}, QPoint(5, line->height() / 2));
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == editable; }));
+    EXPECT_TRUE(std::any_of(Log().begin(), Log().end(),
+                            [](const test::Recorded& r) { return r.Window == "combo" && r.Msg == WM_SETFOCUS; }));
+    EXPECT_TRUE(editable->SetText(""));
+    QTest::keyClicks(line, "abcdefgh");
+    EXPECT_EQ(editable->GetText(), "abcde");
+    Log().clear();
+    QTest::keyClick(line, Qt::Key_Return);
+    EXPECT_TRUE(std::any_of(Log().begin(), Log().end(), [](const test::Recorded& r) {
+        return r.Window == "combo" && r.Msg == WM_KEYDOWN && r.WParam == static_cast<WPARAM>(VK_RETURN);
+    }));
+}
+
 TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAsked)
 {
     auto* list = new TListView(m_frame.get(), 2008, 0, 0, 300, 200);
@@ -166,6 +205,44 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
     EXPECT_EQ(order(), "cba");
     EXPECT_EQ(list->GetItemText(0, 1), "userc"); // rows move whole
     EXPECT_EQ(list->GetItemData(2), 1u);
+}
+
+TEST_F(ControlsTest, ListViewSelectionFollowsItsRowsThroughASortByTiedData)
+{
+    auto* list = new TListView(m_frame.get(), 2008, 10, 10, 300, 150);
+    list->InsertColumn(0, "Session ID", 80);
+    Show();
+    for (const char* text : {"c", "a", "d", "b"}) {
+        list->InsertItem(text);
+    }
+    const auto order = [&] {
+        std::string s;
+        for (int i = 0; i < list->GetItemCount(); ++i) {
+            s += list->GetItemText(i, 0);
+        }
+        return s;
+    };
+
+    EXPECT_TRUE(list->SetSel(-1, true));
+    EXPECT_EQ(list->GetSelCount(), 4);
+    EXPECT_TRUE(list->SetSel(1, false));
+    EXPECT_TRUE(list->SetSel(3, false));
+    EXPECT_EQ(list->GetSelIndexes(), (std::vector<int>{0, 2})); // "c" and "d"
+    EXPECT_FALSE(list->GetSel(1));
+    EXPECT_FALSE(list->SetSel(4, true));
+    EXPECT_FALSE(list->SetSel(-2, true));
+    EXPECT_FALSE(list->SetItemData(4, 1));
+
+    // Data tied to the rows after they were made decides the order; the selected rows stay selected.
+    for (int i = 0; i < list->GetItemCount(); ++i) {
+        ASSERT_TRUE(list->SetItemData(i, static_cast<std::uint64_t>(list->GetItemText(i, 0)[0])));
+    }
+    ASSERT_TRUE(list->SortItems([](std::uint64_t a, std::uint64_t b, std::uint64_t) { return a < b ? -1 : a > b; }));
+    EXPECT_EQ(order(), "abcd");
+    EXPECT_EQ(list->GetSelIndexes(), (std::vector<int>{2, 3}));
+
+    EXPECT_TRUE(list->SetSel(-1, false));
+    EXPECT_EQ(list->GetSelCount(), 0);
 }
 
 // The messages of one kind logged at a window, as (window, lParam).
