@@ -157,6 +157,47 @@ TEST_F(ControlsTest, ComboTextIsTheEditPartsOrTheSelectedItemsAndTheLimitHolds)
     }));
 }
 
+// A control that hands the focus on to another window as soon as it gets it.
+template <typename Base>
+class THandsFocusOn : public Base {
+public:
+    using Base::Base;
+    TWindow* To = nullptr;
+    int Refused = 0;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_SETFOCUS && To != nullptr) {
+            ++Refused;
+            To->SetFocus();
+            return 0;
+        }
+        return Base::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(ControlsTest, AControlThatPassesTheFocusOnFromSetFocusLeavesItThere)
+{
+    auto* edit = new THandsFocusOn<TEdit>(m_frame.get(), 401, "abc", 10, 10, 120, 22);
+    auto* combo = new THandsFocusOn<TComboBox>(m_frame.get(), 402, 10, 40, 120, 22, CBS_DROPDOWN);
+    Show();
+    m_frame->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == m_frame.get(); }));
+    edit->To = m_frame.get();
+    combo->To = m_frame.get();
+    for (TWindow* control : {static_cast<TWindow*>(edit), static_cast<TWindow*>(combo)}) {
+        QWidget* target = control->GetWidget();
+        if (auto* line = target->findChild<QLineEdit*>()) {
+            target = line;
+        }
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, target->height() / 2));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(TWindow::GetFocus(), m_frame.get());
+    }
+    EXPECT_EQ(edit->Refused, 1);
+    EXPECT_EQ(combo->Refused, 1);
+}
+
 TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAsked)
 {
     auto* list = new TListView(m_frame.get(), 2008, 0, 0, 300, 200);
