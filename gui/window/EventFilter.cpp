@@ -463,7 +463,10 @@ TWindow* WindowInternals::OwnerOf(QObject* object)
 QPoint WindowInternals::ClientOrigin(const TWindow& window)
 {
     const TRect insets = window.GetNonClientInsets();
-    return QPoint(insets.left, insets.top);
+    if (window.GetWidget() == nullptr) {
+        return QPoint(insets.left, insets.top);
+    }
+    return ClientArea(*window.GetWidget(), insets).topLeft();
 }
 
 void WindowInternals::GeometryChanged(TWindow& window)

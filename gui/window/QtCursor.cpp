@@ -63,11 +63,13 @@ QCursor ToQCursor(HCURSOR cursor)
     default:
         break;
     }
+
     // Pictures are turned into bitmaps once per registration: a drag sets its cursor at every mouse move.
     struct Cache {
         unsigned Generation = 0;
         std::unordered_map<HCURSOR, QCursor> Cursors;
     };
+
     static Cache* cache = nullptr;
     if (cache == nullptr) {
         cache = new Cache;

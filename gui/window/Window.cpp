@@ -528,12 +528,7 @@ TRect TWindow::GetWindowRect() const
     return TRect(TPoint(topLeft.x(), topLeft.y()), TSize(m_widget->width(), m_widget->height()));
 }
 
-namespace {
-
-// The client area in the widget's own coordinates: inside the non-client insets, or for a native control that
-// scrolls (list box, tree, list view, multi-line edit) its viewport, which leaves out the border and scroll bars as
-// a control's client area does.
-QRect ClientArea(const QWidget& widget, const TRect& insets)
+QRect WindowInternals::ClientArea(const QWidget& widget, const TRect& insets)
 {
     if (const auto* scrolling = qobject_cast<const QAbstractScrollArea*>(&widget)) {
         return scrolling->viewport()->geometry();
@@ -542,14 +537,12 @@ QRect ClientArea(const QWidget& widget, const TRect& insets)
                  std::max(0, widget.height() - insets.top - insets.bottom));
 }
 
-} // namespace
-
 TRect TWindow::GetClientRect() const
 {
     if (m_widget == nullptr) {
         return TRect(0, 0, 0, 0);
     }
-    const QRect area = ClientArea(*m_widget, m_ncInsets);
+    const QRect area = WindowInternals::ClientArea(*m_widget, m_ncInsets);
     return TRect(0, 0, area.width(), area.height());
 }
 
@@ -558,7 +551,7 @@ TPoint TWindow::ClientToScreen(TPoint point) const
     if (m_widget == nullptr) {
         return point;
     }
-    const QPoint origin = ClientArea(*m_widget, m_ncInsets).topLeft();
+    const QPoint origin = WindowInternals::ClientArea(*m_widget, m_ncInsets).topLeft();
     const QPoint p = m_widget->mapToGlobal(QPoint(point.x + origin.x(), point.y + origin.y()));
     return TPoint(p.x(), p.y());
 }
@@ -568,7 +561,7 @@ TPoint TWindow::ScreenToClient(TPoint point) const
     if (m_widget == nullptr) {
         return point;
     }
-    const QPoint origin = ClientArea(*m_widget, m_ncInsets).topLeft();
+    const QPoint origin = WindowInternals::ClientArea(*m_widget, m_ncInsets).topLeft();
     const QPoint p = m_widget->mapFromGlobal(QPoint(point.x, point.y));
     return TPoint(p.x() - origin.x(), p.y() - origin.y());
 }

@@ -242,9 +242,8 @@ TEST_F(ListBoxTest, TopIndexItemHeightAndHorizontalExtentPlaceTheItems)
     const int perPage = box->GetClientRect().Height() / 20;
     EXPECT_EQ(box->GetTopIndex(), 100 - perPage);
     EXPECT_EQ(box->GetItemRect(99).bottom, perPage * 20);
-    EXPECT_EQ(box->ClientToScreen(TPoint(0, 0)),
-              TPoint(List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).x(),
-                     List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).y()));
+    EXPECT_EQ(box->ClientToScreen(TPoint(0, 0)), TPoint(List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).x(),
+                                                        List(*box)->viewport()->mapToGlobal(QPoint(0, 0)).y()));
     EXPECT_EQ(box->SetTopIndex(100), LB_ERR);
 
     QScrollBar* across = List(*box)->horizontalScrollBar();
