@@ -49,7 +49,9 @@ void TGadget::SetBorderStyle(TBorderStyle style)
 {
     m_borderStyle = style;
     const int w = style == None ? 0 : (style == Plain || style == Raised || style == Recessed) ? 1 : 2;
-    SetBorders({w, w, w, w});
+    // A style of the same width (a button going down) needs no new layout.
+    if (m_borders.Left != w || m_borders.Right != w || m_borders.Top != w || m_borders.Bottom != w)
+        SetBorders({w, w, w, w});
 }
 
 void TGadget::SetBorders(const TBorders& borders)
@@ -228,12 +230,12 @@ void TBitmapGadget::GetDesiredSize(TSize& size)
         size.cy += bitmap.cy;
 }
 
-TButtonGadget::TButtonGadget(int glyphResId, int id, TType type, bool enabled, TState state, bool repeat)
-    : TGadget(id, ButtonUp)
+TButtonGadget::TButtonGadget(int glyphResId, int id, TType type, bool enabled, TState state, bool sharedGlyph)
+    : TGadget(id, state == Down ? ButtonDn : ButtonUp)
     , m_glyph(glyphResId)
     , m_type(type)
     , m_state(state)
-    , m_repeat(repeat)
+    , m_sharedGlyph(sharedGlyph)
 {
     m_enabled = enabled;
 }
@@ -243,7 +245,27 @@ void TButtonGadget::SetButtonState(TState state)
     if (m_state == state)
         return;
     m_state = state;
+    UpdateBorderStyle();
     Invalidate();
+}
+
+void TButtonGadget::UpdateBorderStyle()
+{
+    SetBorderStyle(m_pressed || m_state == Down ? ButtonDn : ButtonUp);
+}
+
+void TButtonGadget::Paint(TDC& dc)
+{
+    PaintBorder(dc);
+    TRect face;
+    GetInnerRect(face);
+    PaintFace(dc, face.OffsetBy(m_bounds.left, m_bounds.top));
+}
+
+void TButtonGadget::PaintFace(TDC& dc, const TRect& rect)
+{
+    if (TGadgetPainter* painter = GetGadgetPainter(); painter != nullptr)
+        painter->PaintButtonFace(*this, dc, rect);
 }
 
 void TButtonGadget::GetDesiredSize(TSize& size)
@@ -266,6 +288,7 @@ void TButtonGadget::MouseMove(UINT, const TPoint& point)
     const bool over = PtIn(point);
     if (over != m_pressed) {
         m_pressed = over;
+        UpdateBorderStyle();
         Invalidate();
     }
 }
@@ -286,6 +309,7 @@ void TButtonGadget::BeginPressed(const TPoint&)
     if (m_window == nullptr || !m_window->GadgetSetCapture(*this))
         return;
     m_pressed = true;
+    UpdateBorderStyle();
     Invalidate();
     if (m_window->GetHintMode() == TGadgetWindowCore::PressHints)
         m_window->SetHintCommand(m_id);
@@ -299,6 +323,7 @@ void TButtonGadget::CancelPressed(const TPoint&)
     if (!m_pressed)
         return;
     m_pressed = false;
+    UpdateBorderStyle();
     Invalidate();
 }
 

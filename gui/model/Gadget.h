@@ -33,6 +33,9 @@ public:
     virtual ~TGadgetPainter() = default;
     virtual void PaintBorder(const TGadget& gadget, TDC& dc) = 0;
     virtual void PaintGadget(const TGadget& gadget, TDC& dc) = 0;
+    /// A button's face in rect (window client coordinates): the face colour (the dithered face of a latched
+    /// button), the glyph centred, one pixel right and down while pressed or down, embossed when disabled.
+    virtual void PaintButtonFace(const TButtonGadget& button, TDC& dc, const TRect& rect) = 0;
 };
 
 void SetGadgetPainter(TGadgetPainter* painter);
@@ -250,10 +253,14 @@ public:
         Indeterminate
     };
 
+    /// sharedGlyph: the glyph resource is shared with other buttons (kept for the callers' argument lists; a
+    /// glyph is never owned by a button here).
     TButtonGadget(int glyphResId, int id, TType type = Command, bool enabled = false, TState state = Up,
-                  bool repeat = false);
+                  bool sharedGlyph = false);
 
     int GetGlyph() const { return m_glyph; }
+
+    bool GetSharedGlyph() const { return m_sharedGlyph; }
 
     TType GetButtonType() const { return m_type; }
 
@@ -269,8 +276,15 @@ public:
     void MouseMove(UINT modKeys, const TPoint& point) override;
     void LButtonUp(UINT modKeys, const TPoint& point) override;
     void CommandEnable() override;
+    /// The border by the border style, then the face in the inner rectangle.
+    void Paint(TDC& dc) override;
 
 protected:
+    /// Paints the face in rect (window client coordinates) with the standard painter.
+    virtual void PaintFace(TDC& dc, const TRect& rect);
+    /// Called whenever the pressed look or the state changed: the button shows ButtonDn while pressed or down,
+    /// ButtonUp otherwise. A derived button may choose its own border styles here.
+    virtual void UpdateBorderStyle();
     virtual void BeginPressed(const TPoint& point);
     virtual void CancelPressed(const TPoint& point);
     /// The click: by type, then WM_COMMAND with the id is posted to the window.
@@ -279,7 +293,7 @@ protected:
     int m_glyph;
     TType m_type;
     TState m_state;
-    bool m_repeat;
+    bool m_sharedGlyph;
     bool m_pressed = false;
 };
 
