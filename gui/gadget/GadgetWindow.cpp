@@ -3,6 +3,7 @@
 
 #include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
+#include "gui/model/DialogResource.h"
 #include "gui/window/WindowDc.h"
 
 #include <QCursor>
@@ -51,6 +52,10 @@ TGadgetWindow::TGadgetWindow(TWindow* parent, TTileDirection direction, TFont fo
         SetGadgetPainter(&StandardGadgetPainter());
     }
 }
+
+TGadgetWindowFont::TGadgetWindowFont(int pointSize, bool bold, bool italic)
+    : TFont("MS Sans Serif", FontHeightFromPoints(pointSize), 0, bold ? FW_BOLD : FW_NORMAL, italic)
+{}
 
 TGadgetWindow::~TGadgetWindow()
 {

@@ -21,6 +21,12 @@ inline constexpr UINT kMsgGadgetHint = 0x03F0;
 /// answer is 1 when the text was filled.
 inline constexpr UINT kMsgGadgetTooltip = 0x03F1;
 
+/// A gadget window's font given in points (on a 96-dpi screen), as bars are described: "MS Sans Serif" (drawn
+/// with its bundled substitute), normal or bold, upright or italic.
+struct TGadgetWindowFont : TFont {
+    explicit TGadgetWindowFont(int pointSize = 10, bool bold = false, bool italic = false);
+};
+
 /// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.
 /// TGadgetWindow installs it when no painter is set.
 TGadgetPainter& StandardGadgetPainter();

@@ -122,5 +122,30 @@ TEST_F(ButtonPaintTest, FacePaintedIntoAnotherRectangleCentresTheGlyphThere)
     EXPECT_EQ(dc.GetPixel(TPoint(30, 10)).Rgb(), RGB(0, 255, 0)) << "the face fills only the cell given";
 }
 
+TEST(GadgetWindowFontTest, PointSizesBecomePixelHeightsAndBarsMeasureWithThem)
+{
+    test::GuiTestApp();
+
+    struct Case {
+        int Points;
+        bool Bold;
+        bool Italic;
+        int Height; // the character height asked for
+    };
+
+    const Case cases[] = {{10, false, false, -13}, {8, true, false, -11}, {12, false, true, -16}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Points);
+        const TGadgetWindowFont font(c.Points, c.Bold, c.Italic);
+        EXPECT_EQ(font.Height, c.Height);
+        EXPECT_EQ(font.Weight, c.Bold ? FW_BOLD : FW_NORMAL);
+        EXPECT_EQ(font.Italic, c.Italic);
+    }
+    TGadgetWindow small(nullptr, TGadgetWindow::Horizontal, TGadgetWindowFont(8));
+    TGadgetWindow large(nullptr, TGadgetWindow::Horizontal, TGadgetWindowFont(12));
+    EXPECT_LT(small.MeasureText("Toolbar").cx, large.MeasureText("Toolbar").cx);
+    EXPECT_LT(small.GetFontHeight(), large.GetFontHeight());
+}
+
 } // namespace
 } // namespace qm::gui
