@@ -2,6 +2,7 @@
 #include "gui/model/Gadget.h"
 
 #include "gui/model/GadgetWindowCore.h"
+#include "gui/model/Metrics.h"
 
 #include <algorithm>
 
@@ -152,7 +153,7 @@ void TGadget::ChangedSize()
 
 TSeparatorGadget::TSeparatorGadget(int size, int id)
     : TGadget(id, None)
-    , m_size(size)
+    , m_size(size != 0 ? size : GetSystemMetrics(SM_CXBORDER) * 6)
 {
     m_enabled = false;
 }

@@ -173,10 +173,11 @@ protected:
     TGadgetWindowCore* m_window = nullptr;
 };
 
-/// Empty space between gadgets: 'size' pixels along the window's direction, the line's thickness across it.
+/// Empty space between gadgets: 'size' pixels along the window's direction (0: six border widths, 6 pixels),
+/// the line's thickness across it.
 class TSeparatorGadget : public TGadget {
 public:
-    explicit TSeparatorGadget(int size = 6, int id = 0);
+    explicit TSeparatorGadget(int size = 0, int id = 0);
     void GetDesiredSize(TSize& size) override;
 
     int GetSeparatorSize() const { return m_size; }
