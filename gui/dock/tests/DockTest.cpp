@@ -102,6 +102,46 @@ TEST_F(DockTest, EdgeSlipIsAsThickAsItsBarAndTheClientStartsBelowIt)
     EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Horizontal);
 }
 
+TEST_F(DockTest, BarKeepsTheMarginsItsSlipGaveAndFloatingSlipFitsThem)
+{
+    // A slip of the program's own gives the bar its margins and then has it lay out for its edge: the bar keeps
+    // them. Three 23 x 23 buttons.
+    const TMargins own{14, 5, 5, 5};
+    m_bar->SetMargins(own);
+    m_bar->Layout(alTop);
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetWindowRect().Size(), TSize(3 * 23 + 19, 23 + 10));
+    // The size at another edge turns the margins with the bar; the bar itself is left as it was.
+    EXPECT_EQ(m_bar->ComputeSize(alLeft), TSize(23 + 10, 3 * 23 + 19));
+    EXPECT_EQ(m_bar->ComputeSize(alBottom), TSize(3 * 23 + 19, 23 + 10));
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Horizontal);
+    m_bar->Layout(alLeft);
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Vertical);
+
+    // The framework's slips give theirs.
+    m_harbor->Insert(*m_bar, alLeft);
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alLeft));
+    m_harbor->Insert(*m_bar, alTop); // floating from a horizontal edge keeps one row
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alTop));
+    EXPECT_EQ(m_bar->GetWindowRect().Size(), TSize(3 * 23 + 14, 23 + 8)) << "back from the left edge, one row again";
+    m_harbor->Insert(*m_bar, alNone);
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alNone));
+    auto* floating = dynamic_cast<TFloatingSlip*>(m_bar->GetParent());
+    ASSERT_NE(floating, nullptr);
+    ASSERT_TRUE(test::Pump([&] { return m_bar->IsWindowVisible(); }));
+
+    // A floating slip's program gives the bar other margins after the insertion: the slip fits the bar again.
+    m_bar->SetMargins(TMargins{4, 4, 3, 3});
+    const TSize bar(3 * 23 + 8, 23 + 6);
+    EXPECT_TRUE(test::Pump([&] {
+        return m_bar->GetWindowRect().Size() == bar && floating->GetClientRect().Size() == bar;
+    })) << "slip "
+        << floating->GetClientRect().Width() << " x " << floating->GetClientRect().Height() << ", bar "
+        << m_bar->GetWindowRect().Width() << " x " << m_bar->GetWindowRect().Height();
+}
+
 TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
 {
     // Targets relative to the frame's client area as it is at each step (slips come and go).
