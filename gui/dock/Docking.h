@@ -30,8 +30,9 @@ private:
     THarbor* m_harbor = nullptr;
 };
 
-/// A window that holds dockables: an edge slip or a floating slip.
-class TDockingSlip {
+/// A window that holds dockables: an edge slip or a floating slip. The bars in it send their commands, command
+/// enabling, hints and tooltip requests past it (TBarHolder).
+class TDockingSlip : public TBarHolder {
 public:
     virtual ~TDockingSlip() = default;
     /// Takes the dockable in (it becomes the slip's child) at topLeft (slip client coordinates; null: the end).

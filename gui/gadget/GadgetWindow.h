@@ -27,6 +27,13 @@ struct TGadgetWindowFont : TFont {
     explicit TGadgetWindowFont(int pointSize = 10, bool bold = false, bool italic = false);
 };
 
+/// A window that holds bars (a docking slip): a gadget window sends its commands, command enabling, hints and
+/// tooltip requests past it to the first window above it that holds no bars.
+class TBarHolder {
+public:
+    virtual ~TBarHolder() = default;
+};
+
 /// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.
 /// TGadgetWindow installs it when no painter is set.
 TGadgetPainter& StandardGadgetPainter();
@@ -82,6 +89,10 @@ protected:
     void UpdateTooltip();
 
 private:
+    /// The window that answers for the bar's gadgets: the parent, past the bar holders; null when it has no
+    /// window.
+    TWindow* Receiver() const;
+
     class TLeaveWatcher;
     TFont m_font;
     std::string m_tooltip;

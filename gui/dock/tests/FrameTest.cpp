@@ -168,6 +168,45 @@ TEST_F(FrameTest, GadgetCommandsRouteToTheFrameAndFollowAutoEnable)
     EXPECT_EQ(m_opened, 3);
 }
 
+// A slip of the program's own: a plain window that holds bars and handles none of their messages.
+class TOwnSlip
+    : public TWindow
+    , public TDockingSlip {
+public:
+    explicit TOwnSlip(TWindow* frame)
+        : TWindow(frame)
+    {}
+
+    void DockableInsert(TDockable&, const TPoint*) override {}
+
+    void DockableMove(TDockable&, const TPoint*) override {}
+
+    void DockableRemoved(TDockable&) override {}
+
+    TAbsLocation GetLocation() const override { return alTop; }
+
+    TWindow* GetSlipWindow() override { return this; }
+};
+
+TEST_F(FrameTest, GadgetsInASlipOfTheProgramsOwnReachTheFrame)
+{
+    auto* slip = new TOwnSlip(m_frame.get());
+    ASSERT_TRUE(slip->Create());
+    m_bar->SetParent(slip);
+    // Enabling, commands and hints pass the slip on their way to the frame.
+    m_open->SetEnabled(false);
+    m_save->SetEnabled(true);
+    m_bar->IdleAction(0);
+    EXPECT_TRUE(m_open->GetEnabled());
+    EXPECT_FALSE(m_save->GetEnabled()) << "no one handles it";
+    m_bar->SendMessage(WM_COMMAND, kOpen);
+    EXPECT_EQ(m_opened, 1);
+    m_bar->SetHintCommand(kOpen);
+    EXPECT_EQ(m_status->GetHintAreaText(), "Opens a mailbox");
+    m_bar->SetHintCommand(-1);
+    EXPECT_EQ(m_status->GetHintAreaText(), "Ready");
+}
+
 TEST_F(FrameTest, MouseEnterAndLeaveShowHintAndTooltip)
 {
     QWidget* widget = m_bar->GetWidget();
