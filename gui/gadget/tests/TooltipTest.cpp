@@ -144,5 +144,36 @@ TEST_F(TooltipTest, RefusesWhatIsNoWindowAndForgetsADestroyedTool)
     EXPECT_EQ(Tips().GetToolCount(), 0);
 }
 
+TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsAControlsPartsAsIt)
+{
+    auto centre = [](TWindow* w) {
+        const TRect r = w->GetWindowRect();
+        return TPoint(r.left + r.Width() / 2, r.top + r.Height() / 2);
+    };
+    auto* comboEdit = static_cast<QComboBox*>(m_combo->GetWidget())->lineEdit();
+    ASSERT_NE(comboEdit, nullptr);
+    const QPoint inEdit = comboEdit->mapToGlobal(comboEdit->rect().center());
+    const TRect bar = m_bar->GetWindowRect();
+    m_late->ShowWindow(SW_HIDE);
+
+    struct Case {
+        const char* What;
+        TPoint Screen;
+        TWindow* Want;
+    };
+
+    const Case cases[] = {
+            {"an edit", centre(m_edit), m_edit},
+            {"the edit part of a combo box", TPoint(inEdit.x(), inEdit.y()), m_combo},
+            {"the bar between its controls", TPoint(bar.left + 95, bar.top + 20), m_bar.get()},
+            {"where a hidden edit stands", centre(m_late), m_bar.get()},
+            {"outside every window", TPoint(bar.right + 200, bar.bottom + 200), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        EXPECT_EQ(TWindow::WindowFromPoint(c.Screen), c.Want);
+    }
+}
+
 } // namespace
 } // namespace qm::gui
