@@ -202,11 +202,13 @@ void TTextGadget::GetDesiredSize(TSize& size)
     size.cy = m_shrinkWrapHeight ? h + host.GetFontHeight() : m_bounds.Height();
 }
 
-TBitmapGadget::TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage)
+TBitmapGadget::TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage,
+                             bool sharedResource)
     : TGadget(id, style)
     , m_imageResId(imageResId)
     , m_numImages(std::max(1, numImages))
     , m_current(std::clamp(startImage, 0, std::max(1, numImages) - 1))
+    , m_shared(sharedResource)
 {}
 
 int TBitmapGadget::SelectImage(int imageNum)

@@ -218,13 +218,18 @@ private:
 /// One cell of a bitmap resource that holds numImages cells side by side; the cell shown can change.
 class TBitmapGadget : public TGadget {
 public:
-    TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage = 0);
+    /// sharedResource: the bitmap is shared with other gadgets (kept for the callers' argument lists; a bitmap
+    /// resource is never owned by a gadget here).
+    TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage = 0,
+                  bool sharedResource = false);
 
     int GetImageResId() const { return m_imageResId; }
 
     int GetNumImages() const { return m_numImages; }
 
     int GetCurrentImage() const { return m_current; }
+
+    bool GetSharedResource() const { return m_shared; }
 
     /// Shows another cell; returns the previous one. A number outside the cells is refused (the old stays).
     int SelectImage(int imageNum);
@@ -235,6 +240,7 @@ private:
     int m_imageResId;
     int m_numImages;
     int m_current;
+    bool m_shared;
 };
 
 /// A push button with a glyph: pressed while the left button is held over it, it acts when released over it.
