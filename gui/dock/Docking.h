@@ -106,7 +106,7 @@ public:
     TWindow* GetSlipWindow() override { return this; }
 
     /// Places the bars and sizes the slip; the frame lays itself out when the thickness changed.
-    virtual void ReLayout();
+    void ReLayout() override;
 
     /// The slip's thickness across its edge.
     int GetThickness() const { return m_thickness; }

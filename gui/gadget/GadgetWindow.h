@@ -32,6 +32,9 @@ struct TGadgetWindowFont : TFont {
 class TBarHolder {
 public:
     virtual ~TBarHolder() = default;
+
+    /// Places the bars again; the decorated frame calls it when its layout gave the holder another size.
+    virtual void ReLayout() {}
 };
 
 /// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.

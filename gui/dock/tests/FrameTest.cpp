@@ -186,6 +186,10 @@ public:
     TAbsLocation GetLocation() const override { return alTop; }
 
     TWindow* GetSlipWindow() override { return this; }
+
+    void ReLayout() override { ++ReLayouts; }
+
+    int ReLayouts = 0;
 };
 
 TEST_F(FrameTest, GadgetsInASlipOfTheProgramsOwnReachTheFrame)
@@ -205,6 +209,24 @@ TEST_F(FrameTest, GadgetsInASlipOfTheProgramsOwnReachTheFrame)
     EXPECT_EQ(m_status->GetHintAreaText(), "Opens a mailbox");
     m_bar->SetHintCommand(-1);
     EXPECT_EQ(m_status->GetHintAreaText(), "Ready");
+}
+
+TEST_F(FrameTest, ASlipThatGetsAnotherLengthFromTheFrameLaysItsBarsOutAgain)
+{
+    auto* slip = new TOwnSlip(m_frame.get());
+    slip->Attr.H = 12;
+    m_frame->Insert(*slip, alTop);
+    ASSERT_TRUE(slip->HasWindow());
+    const int before = slip->ReLayouts;
+    const TRect frame = m_frame->GetWindowRect();
+    // Taller only: the top slip keeps its length.
+    m_frame->SetWindowPos(kHwndTop, 0, 0, frame.Width(), frame.Height() + 40, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(test::Pump([&] { return m_frame->GetWindowRect().Height() == frame.Height() + 40; }));
+    EXPECT_EQ(slip->ReLayouts, before);
+    // Wider: the slip is longer and places its bars again.
+    m_frame->SetWindowPos(kHwndTop, 0, 0, frame.Width() + 60, frame.Height() + 40, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(test::Pump([&] { return slip->ReLayouts > before; }));
+    EXPECT_EQ(slip->GetWindowRect().Width(), m_frame->GetClientRect().Width());
 }
 
 TEST_F(FrameTest, MouseEnterAndLeaveShowHintAndTooltip)
