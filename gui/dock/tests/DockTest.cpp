@@ -142,6 +142,36 @@ TEST_F(DockTest, BarKeepsTheMarginsItsSlipGaveAndFloatingSlipFitsThem)
         << m_bar->GetWindowRect().Width() << " x " << m_bar->GetWindowRect().Height();
 }
 
+// A bar that records the button messages it gets.
+class TRecordingBar : public TDockableControlBar {
+public:
+    std::vector<UINT> Buttons;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg >= WM_LBUTTONDOWN && msg <= WM_LBUTTONDBLCLK) {
+            Buttons.push_back(msg);
+        }
+        return TDockableControlBar::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(DockTest, SecondFastPressOnTheGripIsADoubleClickAfterTheFirstStartedADrag)
+{
+    auto* bar = new TRecordingBar;
+    bar->Insert(std::make_unique<TButtonGadget>(kGlyph, 410, TButtonGadget::Command, true));
+    m_harbor->Insert(*bar, alBottom);
+    ASSERT_TRUE(test::Pump([&] { return bar->HasWindow() && bar->IsWindowVisible(); }));
+    const QPoint grip = test::WidgetPoint(*bar, TPoint(4, 4));
+    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    EXPECT_FALSE(m_harbor->IsDragging()) << "a release without a move ends the drag";
+    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    EXPECT_EQ(bar->Buttons, (std::vector<UINT>{WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP}))
+            << "the first release goes to the harbour, which holds the capture during its drag";
+    EXPECT_EQ(bar->GetParent(), m_harbor->GetEdgeSlip(alBottom)->GetSlipWindow())
+            << "a click on the grip moves nothing";
+}
+
 TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
 {
     // Targets relative to the frame's client area as it is at each step (slips come and go).
