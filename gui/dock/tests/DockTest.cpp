@@ -297,6 +297,62 @@ TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)
     EXPECT_FALSE(slip->IsWindowVisible());
 }
 
+// A floating slip that records the non-client button messages of its drawn caption, and the harbour that makes it.
+class TRecordingSlip : public TFloatingSlip {
+public:
+    using TFloatingSlip::TFloatingSlip;
+    std::vector<std::pair<UINT, WPARAM>> Buttons;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg >= WM_NCLBUTTONDOWN && msg <= WM_NCRBUTTONDBLCLK) {
+            Buttons.emplace_back(msg, wParam);
+        }
+        return TFloatingSlip::WindowProc(msg, wParam, lParam);
+    }
+};
+
+class TRecordingHarbor : public THarbor {
+public:
+    using THarbor::THarbor;
+
+protected:
+    TFloatingSlip* MakeFloatingSlip(TDecoratedFrame& frame, int x, int y, TDockable& dockable) override
+    {
+        return new TRecordingSlip(&frame, x, y, dockable);
+    }
+};
+
+TEST_F(DockTest, CaptionOfAFloatingSlipGetsRightPressesAndDoubleClicks)
+{
+    TDecoratedFrame frame(nullptr, "Recording", new TWindow(nullptr));
+    frame.Attr.X = 60;
+    frame.Attr.Y = 60;
+    frame.Attr.W = 300;
+    frame.Attr.H = 200;
+    auto* harbor = new TRecordingHarbor(frame);
+    ASSERT_TRUE(frame.Create());
+    auto* bar = new TDockableControlBar(nullptr);
+    bar->Insert(std::make_unique<TButtonGadget>(kGlyph, 420, TButtonGadget::Command, true));
+    harbor->Insert(*bar, alNone);
+    auto* slip = dynamic_cast<TRecordingSlip*>(bar->GetParent());
+    ASSERT_NE(slip, nullptr);
+    ASSERT_TRUE(test::Pump([&] { return slip->IsWindowVisible(); }));
+    const TNonClientGeometry g = slip->Geometry();
+    const QPoint caption(g.Caption.left + 4, g.Caption.top + 3); // widget coordinates: the window's own
+    test::Click(slip->GetWidget(), Qt::RightButton, caption);
+    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    EXPECT_FALSE(harbor->IsDragging()) << "a release without a move ends the drag the press began";
+    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    const std::vector<std::pair<UINT, WPARAM>> want = {{WM_NCRBUTTONDOWN, HTCAPTION},
+                                                       {WM_NCRBUTTONUP, HTCAPTION},
+                                                       {WM_NCLBUTTONDOWN, HTCAPTION},
+                                                       {WM_NCLBUTTONDBLCLK, HTCAPTION},
+                                                       {WM_NCLBUTTONUP, HTCAPTION}};
+    EXPECT_EQ(slip->Buttons, want);
+    frame.Destroy();
+}
+
 TEST_F(DockTest, PicturesOfAnOpenOwnerDrawnMenuAndADialog)
 {
     // The frame paints its menu items itself: a coloured square before each label.
