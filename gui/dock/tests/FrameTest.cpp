@@ -5,6 +5,7 @@
 #include "gui/draw/Icon.h"
 #include "gui/frame/DecoratedFrame.h"
 #include "gui/model/Accelerator.h"
+#include "gui/window/WindowDc.h"
 
 #include <QIcon>
 #include <QImage>
@@ -227,6 +228,46 @@ TEST_F(FrameTest, ASlipThatGetsAnotherLengthFromTheFrameLaysItsBarsOutAgain)
     m_frame->SetWindowPos(kHwndTop, 0, 0, frame.Width() + 60, frame.Height() + 40, SWP_NOMOVE | SWP_NOZORDER);
     ASSERT_TRUE(test::Pump([&] { return slip->ReLayouts > before; }));
     EXPECT_EQ(slip->GetWindowRect().Width(), m_frame->GetClientRect().Width());
+}
+
+// A slip with a 2-pixel etched line above its client area, drawn in its non-client area.
+class TEtchedSlip : public TOwnSlip {
+public:
+    using TOwnSlip::TOwnSlip;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_NCCALCSIZE) {
+            reinterpret_cast<TRect*>(lParam)->top += 2;
+            return 0;
+        }
+        if (msg == WM_NCPAINT) {
+            TWindowDC dc(*this);
+            TRect edge(0, 0, 9999, 2);
+            dc.DrawEdge(edge, EDGE_ETCHED, BF_TOP);
+            return 0;
+        }
+        return TOwnSlip::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(FrameTest, ChildSlipDrawsItsNonClientLineAndPlacesItsBarsBelowIt)
+{
+    auto* slip = new TEtchedSlip(m_frame.get());
+    slip->Attr.H = 40;
+    m_frame->Insert(*slip, alTop);
+    ASSERT_TRUE(slip->HasWindow());
+    m_bar->SetParent(slip);
+    m_bar->SetWindowPos(kHwndTop, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(slip->GetNonClientInsets(), TRect(0, 2, 0, 0));
+    EXPECT_EQ(slip->GetClientRect().Height(), 38);
+    // The bar's client (0, 0) stands below the line.
+    EXPECT_EQ(m_bar->GetWindowRect().top, slip->GetWindowRect().top + 2);
+    ASSERT_TRUE(test::Pump([&] {
+        return test::WindowPixel(*slip, TPoint(5, 0)) == TColor::FromSys(COLOR_3DSHADOW).Rgb() &&
+               test::WindowPixel(*slip, TPoint(5, 1)) == TColor::FromSys(COLOR_3DHILIGHT).Rgb();
+    })) << std::hex
+        << test::WindowPixel(*slip, TPoint(5, 0)) << " " << test::WindowPixel(*slip, TPoint(5, 1));
 }
 
 TEST_F(FrameTest, MouseEnterAndLeaveShowHintAndTooltip)
