@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace qm::gui {
 namespace {
 
@@ -173,6 +175,35 @@ TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsACont
         SCOPED_TRACE(c.What);
         EXPECT_EQ(TWindow::WindowFromPoint(c.Screen), c.Want);
     }
+}
+
+TEST_F(TooltipTest, ControlLeavesTheBarAndComesBackAsAControlGadgetMovesItsControl)
+{
+    // Taken off the bar: hidden, without parent, and the tool forgotten; the caller holds the control then.
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find"));
+    const TRect before = m_edit->GetWindowRect();
+    m_edit->ShowWindow(SW_HIDE);
+    m_edit->SetParent(nullptr);
+    Tips().DeleteTool(m_edit->GetHandle());
+    std::unique_ptr<TEdit> held(m_edit);
+    EXPECT_EQ(m_edit->GetParent(), nullptr);
+    EXPECT_FALSE(m_edit->IsWindowVisible());
+    EXPECT_NE(TWindow::WindowFromPoint(TPoint(before.left + 5, before.top + 5)), m_edit);
+    const auto children = m_bar->GetChildren();
+    EXPECT_EQ(std::count(children.begin(), children.end(), m_edit), 0);
+
+    // Put back at another place: a child of the bar again, shown without activation, a tool again.
+    m_edit->SetParent(m_bar.get());
+    (void)held.release(); // the bar owns it again
+    m_edit->SetWindowPos(kHwndTop, 200, 8, 60, 24, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_edit->ShowWindow(SW_SHOWNA);
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find"));
+    const TRect bar = m_bar->GetWindowRect();
+    const TRect after = m_edit->GetWindowRect();
+    EXPECT_EQ(after.Size(), TSize(60, 24));
+    EXPECT_EQ(after.left - bar.left - m_bar->GetNonClientInsets().left, 200);
+    EXPECT_TRUE(m_edit->IsWindowVisible());
+    EXPECT_EQ(TWindow::WindowFromPoint(TPoint(after.left + 5, after.top + 5)), m_edit);
 }
 
 } // namespace
