@@ -172,6 +172,25 @@ TEST_F(DockTest, SecondFastPressOnTheGripIsADoubleClickAfterTheFirstStartedADrag
             << "a click on the grip moves nothing";
 }
 
+// A bar that draws its own grip: none.
+class TGriplessBar : public TDockableControlBar {
+protected:
+    void PaintGrip(TDC&) override {}
+};
+
+TEST_F(DockTest, DockedBarDrawsTheGripUnlessItDrawsItsOwn)
+{
+    auto* gripless = new TGriplessBar;
+    gripless->Insert(std::make_unique<TButtonGadget>(kGlyph, 430, TButtonGadget::Command, true));
+    m_harbor->Insert(*gripless, alBottom);
+    const TPoint grip(3, 4); // the first grip bar's highlighted left side
+    ASSERT_TRUE(test::Pump([&] {
+        return test::WindowPixel(*m_bar, grip) == TColor::FromSys(COLOR_BTNHIGHLIGHT).Rgb() &&
+               test::WindowPixel(*gripless, grip) == TColor::FromSys(COLOR_BTNFACE).Rgb();
+    })) << std::hex
+        << test::WindowPixel(*m_bar, grip) << " " << test::WindowPixel(*gripless, grip);
+}
+
 TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
 {
     // Targets relative to the frame's client area as it is at each step (slips come and go).
