@@ -26,8 +26,13 @@ TDockingSlip* SlipOf(TWindow& window)
 TDockableControlBar::TDockableControlBar(TWindow* parent, TTileDirection direction, TFont font)
     : TGadgetWindow(parent, direction, std::move(font))
 {
-    SetMargins(TMargins{10, 4, 4, 4}); // the grip stands in the left margin
+    SetMargins(BarMarginsFor(alTop)); // the grip stands in the left margin
     SetShrinkWrap(true, true);
+}
+
+TMargins TDockableControlBar::BarMarginsFor(TAbsLocation location)
+{
+    return location == alLeft || location == alRight ? TMargins{4, 4, 10, 4} : TMargins{10, 4, 4, 4};
 }
 
 TAbsLocation TDockableControlBar::GetLocation()
@@ -40,9 +45,12 @@ TSize TDockableControlBar::ComputeSize(TAbsLocation location)
 {
     const TTileDirection old = GetDirection();
     const TMargins oldMargins = GetMargins();
-    SetDirection(DirectionForLocation(location));
-    const bool vertical = location == alLeft || location == alRight;
-    SetMargins(vertical ? TMargins{4, 4, 10, 4} : TMargins{10, 4, 4, 4});
+    const TTileDirection direction = DirectionForLocation(location);
+    SetDirection(direction);
+    if ((old == Vertical) != (direction == Vertical)) {
+        // Turned between a horizontal and a vertical edge, the margins turn with the bar.
+        SetMargins(TMargins{oldMargins.Top, oldMargins.Bottom, oldMargins.Left, oldMargins.Right});
+    }
     TSize size;
     GetDesiredSize(size);
     SetDirection(old);
@@ -53,8 +61,9 @@ TSize TDockableControlBar::ComputeSize(TAbsLocation location)
 void TDockableControlBar::Layout(TAbsLocation location)
 {
     SetDirection(DirectionForLocation(location));
-    const bool vertical = location == alLeft || location == alRight;
-    SetMargins(vertical ? TMargins{4, 4, 10, 4} : TMargins{10, 4, 4, 4});
+    // A bar takes the size of its gadgets both ways at every edge (a direction of its own would make a
+    // horizontal bar keep the width it had in a vertical slip).
+    SetShrinkWrap(true, true);
     LayoutSession();
 }
 
@@ -78,10 +87,14 @@ LRESULT TDockableControlBar::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 void TDockableControlBar::Paint(TDC& dc, bool erase, TRect& rect)
 {
     TGadgetWindow::Paint(dc, erase, rect);
-    if (GetLocation() == alNone) {
-        return;
+    if (GetLocation() != alNone) {
+        PaintGrip(dc);
     }
-    // The grip: two raised bars across the bar's start.
+}
+
+void TDockableControlBar::PaintGrip(TDC& dc)
+{
+    // Two raised bars across the bar's start.
     const TRect client = GetClientRect();
     const bool vertical = GetDirection() == Vertical;
     for (int i = 0; i < 2; ++i) {
@@ -114,6 +127,9 @@ void TEdgeSlip::DockableInsert(TDockable& dockable, const TPoint* topLeft)
     window->Attr.Style = (window->Attr.Style & ~WS_POPUP) | WS_CHILD | WS_VISIBLE;
     window->SetParent(this);
     dockable.SetHarbor(GetHarbor());
+    if (auto* bar = dynamic_cast<TGadgetWindow*>(window); bar != nullptr) {
+        bar->SetMargins(TDockableControlBar::BarMarginsFor(m_location));
+    }
     m_inLayout = true;
     if (HasWindow() && !window->HasWindow()) {
         window->Create();

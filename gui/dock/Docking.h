@@ -30,8 +30,9 @@ private:
     THarbor* m_harbor = nullptr;
 };
 
-/// A window that holds dockables: an edge slip or a floating slip.
-class TDockingSlip {
+/// A window that holds dockables: an edge slip or a floating slip. The bars in it send their commands, command
+/// enabling, hints and tooltip requests past it (TBarHolder).
+class TDockingSlip : public TBarHolder {
 public:
     virtual ~TDockingSlip() = default;
     /// Takes the dockable in (it becomes the slip's child) at topLeft (slip client coordinates; null: the end).
@@ -65,14 +66,27 @@ public:
 
     TWindow* GetWindow() override { return this; }
 
+    /// The size at a location with the margins the bar has now (turned with the bar between a horizontal and
+    /// a vertical edge).
     TSize ComputeSize(TAbsLocation location) override;
+    /// Lays the gadgets out along the location's edge (in rows when floating). The margins stay as they are:
+    /// the slip that takes the bar in gives them (BarMarginsFor in the framework's slips).
     void Layout(TAbsLocation location) override;
     bool ShouldBeginDrag(const TPoint& point) override;
     /// The location of the slip the bar stands in (alNone when floating or in no slip).
     TAbsLocation GetLocation();
 
+    /// The margins the framework's slips give a bar at a location: room for the grip at the start.
+    static TMargins BarMarginsFor(TAbsLocation location);
+
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    /// The gadgets, then, while docked, the grip.
     void Paint(TDC& dc, bool erase, TRect& rect) override;
+
+protected:
+    /// The grip of a docked bar: two raised bars across its start. A bar that draws its own grip (or none)
+    /// overrides this.
+    virtual void PaintGrip(TDC& dc);
 };
 
 /// The framework's edge slip: a thin child of the frame along one edge holding its bars side by side (along the
@@ -92,7 +106,7 @@ public:
     TWindow* GetSlipWindow() override { return this; }
 
     /// Places the bars and sizes the slip; the frame lays itself out when the thickness changed.
-    virtual void ReLayout();
+    void ReLayout() override;
 
     /// The slip's thickness across its edge.
     int GetThickness() const { return m_thickness; }

@@ -69,6 +69,9 @@ void TFloatingSlip::DockableInsert(TDockable& dockable, const TPoint*)
     }
     window->Attr.Style = (window->Attr.Style & ~WS_POPUP) | WS_CHILD | WS_VISIBLE;
     dockable.SetHarbor(GetHarbor());
+    if (auto* bar = dynamic_cast<TGadgetWindow*>(window); bar != nullptr) {
+        bar->SetMargins(TDockableControlBar::BarMarginsFor(alNone));
+    }
     if (HasWindow() && !window->HasWindow()) {
         window->Create();
     }

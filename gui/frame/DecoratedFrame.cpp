@@ -89,10 +89,14 @@ void TDecoratedFrame::Layout()
         m_layout.SetVisible(static_cast<int>(key), d->HasWindow() && (d->GetStyle() & WS_VISIBLE) != 0);
     }
     const TDecorationLayout::TResult result = m_layout.Layout(GetClientRect());
+    std::vector<TWindow*> resizedHolders;
     for (const auto& placed : result.Decorations) {
         TWindow* d = m_decorations[static_cast<std::size_t>(placed.Key)];
         if (d != nullptr && d->HasWindow() && d->GetWindowRect().Size() != placed.Rect.Size()) {
             d->MoveWindow(placed.Rect, true);
+            if (dynamic_cast<TBarHolder*>(d) != nullptr) {
+                resizedHolders.push_back(d);
+            }
         } else if (d != nullptr && d->HasWindow()) {
             d->SetWindowPos(kHwndTop, placed.Rect.left, placed.Rect.top, 0, 0,
                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -102,6 +106,12 @@ void TDecoratedFrame::Layout()
         client->MoveWindow(result.Client, true);
     }
     m_inLayout = false;
+    // A slip that got another length places its bars again (and may ask for another thickness).
+    for (TWindow* holder : resizedHolders) {
+        if (HasDecoration(*holder) && holder->HasWindow()) {
+            dynamic_cast<TBarHolder*>(holder)->ReLayout();
+        }
+    }
 }
 
 std::string TDecoratedFrame::GetHintText(int id, THintText kind) const

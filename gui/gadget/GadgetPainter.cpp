@@ -52,11 +52,35 @@ public:
     void PaintGadget(const TGadget& gadget, TDC& dc) override
     {
         if (const auto* button = dynamic_cast<const TButtonGadget*>(&gadget)) {
-            PaintButton(*button, dc);
+            PaintButtonFace(*button, dc, Inner(*button));
         } else if (const auto* text = dynamic_cast<const TTextGadget*>(&gadget)) {
             PaintText(*text, dc);
         } else if (const auto* bitmap = dynamic_cast<const TBitmapGadget*>(&gadget)) {
             PaintBitmap(*bitmap, dc);
+        }
+    }
+
+    void PaintButtonFace(const TButtonGadget& gadget, TDC& dc, const TRect& r) override
+    {
+        const bool down = gadget.IsPressed() || gadget.GetButtonState() == TButtonGadget::Down;
+        if (gadget.GetButtonState() == TButtonGadget::Down && !gadget.IsPressed()) {
+            // A latched button shows the dithered face of a checked one.
+            dc.FillRect(r, TBrush::Dither(Sys(COLOR_BTNHIGHLIGHT), Sys(COLOR_BTNFACE)));
+        } else {
+            dc.FillRect(r, TBrush(Sys(COLOR_BTNFACE)));
+        }
+        const TBitmap* glyph = FindBitmapResource(gadget.GetGlyph());
+        if (glyph == nullptr) {
+            return;
+        }
+        const int offset = down ? 1 : 0;
+        const TPoint at(r.left + (r.Width() - glyph->Width()) / 2 + offset,
+                        r.top + (r.Height() - glyph->Height()) / 2 + offset);
+        const TColor mask(RGB(192, 192, 192));
+        if (gadget.GetEnabled()) {
+            dc.DrawBitmap(at, *glyph, mask);
+        } else {
+            dc.DrawEmbossed(at, *glyph, mask);
         }
     }
 
@@ -81,33 +105,6 @@ private:
                                : gadget.GetAlign() == TTextGadget::Right ? DT_RIGHT
                                                                          : DT_LEFT;
         dc.DrawText(gadget.GetText(), inner, align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-    }
-
-    static void PaintButton(const TButtonGadget& gadget, TDC& dc)
-    {
-        TRect r = gadget.GetBounds();
-        const bool down = gadget.IsPressed() || gadget.GetButtonState() == TButtonGadget::Down;
-        dc.FillRect(r, TBrush(Sys(COLOR_BTNFACE)));
-        if (gadget.GetButtonState() == TButtonGadget::Down && !gadget.IsPressed()) {
-            // A latched button shows the dithered face of a checked one.
-            TRect face = r.InflatedBy(-2, -2);
-            dc.FillRect(face, TBrush::Dither(Sys(COLOR_BTNHIGHLIGHT), Sys(COLOR_BTNFACE)));
-        }
-        TRect edge = r;
-        dc.DrawEdge(edge, down ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
-        const TBitmap* glyph = FindBitmapResource(gadget.GetGlyph());
-        if (glyph == nullptr) {
-            return;
-        }
-        const int offset = down ? 1 : 0;
-        const TPoint at(r.left + (r.Width() - glyph->Width()) / 2 + offset,
-                        r.top + (r.Height() - glyph->Height()) / 2 + offset);
-        const TColor mask(RGB(192, 192, 192));
-        if (gadget.GetEnabled()) {
-            dc.DrawBitmap(at, *glyph, mask);
-        } else {
-            dc.DrawEmbossed(at, *glyph, mask);
-        }
     }
 
     static void PaintBitmap(const TBitmapGadget& gadget, TDC& dc)

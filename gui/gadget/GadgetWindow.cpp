@@ -3,6 +3,7 @@
 
 #include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
+#include "gui/model/DialogResource.h"
 #include "gui/window/WindowDc.h"
 
 #include <QCursor>
@@ -51,6 +52,10 @@ TGadgetWindow::TGadgetWindow(TWindow* parent, TTileDirection direction, TFont fo
         SetGadgetPainter(&StandardGadgetPainter());
     }
 }
+
+TGadgetWindowFont::TGadgetWindowFont(int pointSize, bool bold, bool italic)
+    : TFont("MS Sans Serif", FontHeightFromPoints(pointSize), 0, bold ? FW_BOLD : FW_NORMAL, italic)
+{}
 
 TGadgetWindow::~TGadgetWindow()
 {
@@ -117,8 +122,8 @@ void TGadgetWindow::PostToSelf(UINT message, WPARAM wParam, LPARAM lParam)
 
 void TGadgetWindow::SendCommandEnable(TCommandEnabler& enabler)
 {
-    if (GetParent() != nullptr && GetParent()->HasWindow()) {
-        GetParent()->SendMessage(WM_COMMAND_ENABLE, 0, reinterpret_cast<LPARAM>(&enabler));
+    if (TWindow* receiver = Receiver(); receiver != nullptr) {
+        receiver->SendMessage(WM_COMMAND_ENABLE, 0, reinterpret_cast<LPARAM>(&enabler));
     }
 }
 
@@ -158,10 +163,19 @@ TSize TGadgetWindow::GetBitmapSize(int resId)
     return bitmap != nullptr ? bitmap->Size() : TSize(0, 0);
 }
 
+TWindow* TGadgetWindow::Receiver() const
+{
+    TWindow* receiver = GetParent();
+    while (receiver != nullptr && dynamic_cast<TBarHolder*>(receiver) != nullptr && receiver->GetParent() != nullptr) {
+        receiver = receiver->GetParent();
+    }
+    return receiver != nullptr && receiver->HasWindow() ? receiver : nullptr;
+}
+
 void TGadgetWindow::SetHintCommand(int id)
 {
-    if (GetParent() != nullptr && GetParent()->HasWindow()) {
-        GetParent()->SendMessage(kMsgGadgetHint, static_cast<WPARAM>(id), 0);
+    if (TWindow* receiver = Receiver(); receiver != nullptr) {
+        receiver->SendMessage(kMsgGadgetHint, static_cast<WPARAM>(id), 0);
     }
 }
 
@@ -189,8 +203,8 @@ void TGadgetWindow::UpdateTooltip()
     }
     m_tooltipId = id;
     m_tooltip.clear();
-    if (id != 0 && GetParent() != nullptr && GetParent()->HasWindow()) {
-        GetParent()->SendMessage(kMsgGadgetTooltip, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&m_tooltip));
+    if (TWindow* receiver = Receiver(); id != 0 && receiver != nullptr) {
+        receiver->SendMessage(kMsgGadgetTooltip, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&m_tooltip));
     }
     if (m_tooltip.empty()) {
         QToolTip::hideText();
@@ -229,9 +243,10 @@ LRESULT TGadgetWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case kMsgGadgetHint:
     case kMsgGadgetTooltip:
     case WM_COMMAND_ENABLE:
-        // A gadget's command goes to the window the bar stands in, and on up to the frame.
-        if (GetParent() != nullptr && GetParent()->HasWindow()) {
-            return GetParent()->SendMessage(msg, wParam, lParam);
+        // A gadget's command goes to the window the bar stands in (past the slips that hold it), and on up to
+        // the frame.
+        if (TWindow* receiver = Receiver(); receiver != nullptr) {
+            return receiver->SendMessage(msg, wParam, lParam);
         }
         return 0;
     default:

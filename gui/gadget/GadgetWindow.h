@@ -21,6 +21,22 @@ inline constexpr UINT kMsgGadgetHint = 0x03F0;
 /// answer is 1 when the text was filled.
 inline constexpr UINT kMsgGadgetTooltip = 0x03F1;
 
+/// A gadget window's font given in points (on a 96-dpi screen), as bars are described: "MS Sans Serif" (drawn
+/// with its bundled substitute), normal or bold, upright or italic.
+struct TGadgetWindowFont : TFont {
+    explicit TGadgetWindowFont(int pointSize = 10, bool bold = false, bool italic = false);
+};
+
+/// A window that holds bars (a docking slip): a gadget window sends its commands, command enabling, hints and
+/// tooltip requests past it to the first window above it that holds no bars.
+class TBarHolder {
+public:
+    virtual ~TBarHolder() = default;
+
+    /// Places the bars again; the decorated frame calls it when its layout gave the holder another size.
+    virtual void ReLayout() {}
+};
+
 /// The painter that draws the standard gadgets (text, button, bitmap, separator) and their border styles.
 /// TGadgetWindow installs it when no painter is set.
 TGadgetPainter& StandardGadgetPainter();
@@ -76,6 +92,10 @@ protected:
     void UpdateTooltip();
 
 private:
+    /// The window that answers for the bar's gadgets: the parent, past the bar holders; null when it has no
+    /// window.
+    TWindow* Receiver() const;
+
     class TLeaveWatcher;
     TFont m_font;
     std::string m_tooltip;

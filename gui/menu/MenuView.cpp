@@ -306,6 +306,16 @@ void TMenuPopupWindow::Paint(TDC& dc, bool, TRect&)
     }
 }
 
+// The submenu arrow of a pop-up item: a small triangle pointing right in the arrow room at the item's right end.
+void DrawSubmenuArrow(TDC& dc, const TRect& rect, TColor color)
+{
+    const int cx = rect.right - 8;
+    const int cy = rect.top + rect.Height() / 2;
+    for (int i = 0; i < 4; ++i) {
+        dc.FillRect(TRect(cx - 4 + i, cy - (3 - i), cx - 3 + i, cy + (4 - i)), TBrush(color));
+    }
+}
+
 void DrawStringItem(TDC& dc, HMENU menu, int pos, const TRect& rect, bool selected, bool inBar, UINT flags)
 {
     const bool grey = (flags & (MF_GRAYED | MF_DISABLED)) != 0;
@@ -360,12 +370,7 @@ void DrawStringItem(TDC& dc, HMENU menu, int pos, const TRect& rect, bool select
         }
     }
     if (!inBar && (flags & MF_POPUP) != 0) {
-        // The submenu arrow: a small triangle pointing right.
-        const int cx = rect.right - 8;
-        const int cy = rect.top + rect.Height() / 2;
-        for (int i = 0; i < 4; ++i) {
-            dc.FillRect(TRect(cx - 4 + i, cy - (3 - i), cx - 3 + i, cy + (4 - i)), TBrush(mark));
-        }
+        DrawSubmenuArrow(dc, rect, mark);
     }
 }
 
@@ -444,6 +449,11 @@ void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rec
         DRAWITEMSTRUCT dis = MakeMenuDrawItem(menu, pos, rect, selected, &dc);
         if (owner.HasWindow()) {
             owner.SendMessage(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&dis));
+        }
+        if (!inBar && (flags & MF_POPUP) != 0) {
+            // As the window system does, the arrow of a submenu is drawn over what the owner drew, in the
+            // arrow room the owner leaves at the item's right end.
+            DrawSubmenuArrow(dc, rect, TColor::FromSys(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
         }
         return;
     }

@@ -24,8 +24,9 @@ TSize MeasureMenuItem(TWindow& owner, HMENU menu, int pos, bool inBar);
 /// the model's bar layout, each line at least SM_CYMENU high.
 std::vector<TRect> LayoutMenuBarItems(TWindow& owner, HMENU bar, int width);
 
-/// Draws one item at rect: an owner-drawn one by WM_DRAWITEM to owner with rect as its rectangle, others in the
-/// standard look (highlight when selected, grey text, separators etched, the accelerator right-aligned).
+/// Draws one item at rect: an owner-drawn one by WM_DRAWITEM to owner with rect as its rectangle (a pop-up's
+/// submenu item then gets the submenu arrow over it, in the 15 pixels at its right end), others in the standard
+/// look (highlight when selected, grey text, separators etched, the accelerator right-aligned).
 void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rect, bool selected, bool inBar);
 
 /// Shows the pop-up at (x, y) in screen coordinates, owned by owner, and tracks it in a nested loop until a

@@ -2,6 +2,7 @@
 #include "gui/model/Gadget.h"
 
 #include "gui/model/GadgetWindowCore.h"
+#include "gui/model/Metrics.h"
 
 #include <algorithm>
 
@@ -49,7 +50,9 @@ void TGadget::SetBorderStyle(TBorderStyle style)
 {
     m_borderStyle = style;
     const int w = style == None ? 0 : (style == Plain || style == Raised || style == Recessed) ? 1 : 2;
-    SetBorders({w, w, w, w});
+    // A style of the same width (a button going down) needs no new layout.
+    if (m_borders.Left != w || m_borders.Right != w || m_borders.Top != w || m_borders.Bottom != w)
+        SetBorders({w, w, w, w});
 }
 
 void TGadget::SetBorders(const TBorders& borders)
@@ -150,7 +153,7 @@ void TGadget::ChangedSize()
 
 TSeparatorGadget::TSeparatorGadget(int size, int id)
     : TGadget(id, None)
-    , m_size(size)
+    , m_size(size != 0 ? size : GetSystemMetrics(SM_CXBORDER) * 6)
 {
     m_enabled = false;
 }
@@ -199,11 +202,13 @@ void TTextGadget::GetDesiredSize(TSize& size)
     size.cy = m_shrinkWrapHeight ? h + host.GetFontHeight() : m_bounds.Height();
 }
 
-TBitmapGadget::TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage)
+TBitmapGadget::TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage,
+                             bool sharedResource)
     : TGadget(id, style)
     , m_imageResId(imageResId)
     , m_numImages(std::max(1, numImages))
     , m_current(std::clamp(startImage, 0, std::max(1, numImages) - 1))
+    , m_shared(sharedResource)
 {}
 
 int TBitmapGadget::SelectImage(int imageNum)
@@ -228,12 +233,12 @@ void TBitmapGadget::GetDesiredSize(TSize& size)
         size.cy += bitmap.cy;
 }
 
-TButtonGadget::TButtonGadget(int glyphResId, int id, TType type, bool enabled, TState state, bool repeat)
-    : TGadget(id, ButtonUp)
+TButtonGadget::TButtonGadget(int glyphResId, int id, TType type, bool enabled, TState state, bool sharedGlyph)
+    : TGadget(id, state == Down ? ButtonDn : ButtonUp)
     , m_glyph(glyphResId)
     , m_type(type)
     , m_state(state)
-    , m_repeat(repeat)
+    , m_sharedGlyph(sharedGlyph)
 {
     m_enabled = enabled;
 }
@@ -243,7 +248,27 @@ void TButtonGadget::SetButtonState(TState state)
     if (m_state == state)
         return;
     m_state = state;
+    UpdateBorderStyle();
     Invalidate();
+}
+
+void TButtonGadget::UpdateBorderStyle()
+{
+    SetBorderStyle(m_pressed || m_state == Down ? ButtonDn : ButtonUp);
+}
+
+void TButtonGadget::Paint(TDC& dc)
+{
+    PaintBorder(dc);
+    TRect face;
+    GetInnerRect(face);
+    PaintFace(dc, face.OffsetBy(m_bounds.left, m_bounds.top));
+}
+
+void TButtonGadget::PaintFace(TDC& dc, const TRect& rect)
+{
+    if (TGadgetPainter* painter = GetGadgetPainter(); painter != nullptr)
+        painter->PaintButtonFace(*this, dc, rect);
 }
 
 void TButtonGadget::GetDesiredSize(TSize& size)
@@ -266,6 +291,7 @@ void TButtonGadget::MouseMove(UINT, const TPoint& point)
     const bool over = PtIn(point);
     if (over != m_pressed) {
         m_pressed = over;
+        UpdateBorderStyle();
         Invalidate();
     }
 }
@@ -286,6 +312,7 @@ void TButtonGadget::BeginPressed(const TPoint&)
     if (m_window == nullptr || !m_window->GadgetSetCapture(*this))
         return;
     m_pressed = true;
+    UpdateBorderStyle();
     Invalidate();
     if (m_window->GetHintMode() == TGadgetWindowCore::PressHints)
         m_window->SetHintCommand(m_id);
@@ -299,6 +326,7 @@ void TButtonGadget::CancelPressed(const TPoint&)
     if (!m_pressed)
         return;
     m_pressed = false;
+    UpdateBorderStyle();
     Invalidate();
 }
 

@@ -33,6 +33,9 @@ public:
     virtual ~TGadgetPainter() = default;
     virtual void PaintBorder(const TGadget& gadget, TDC& dc) = 0;
     virtual void PaintGadget(const TGadget& gadget, TDC& dc) = 0;
+    /// A button's face in rect (window client coordinates): the face colour (the dithered face of a latched
+    /// button), the glyph centred, one pixel right and down while pressed or down, embossed when disabled.
+    virtual void PaintButtonFace(const TButtonGadget& button, TDC& dc, const TRect& rect) = 0;
 };
 
 void SetGadgetPainter(TGadgetPainter* painter);
@@ -170,10 +173,11 @@ protected:
     TGadgetWindowCore* m_window = nullptr;
 };
 
-/// Empty space between gadgets: 'size' pixels along the window's direction, the line's thickness across it.
+/// Empty space between gadgets: 'size' pixels along the window's direction (0: six border widths, 6 pixels),
+/// the line's thickness across it.
 class TSeparatorGadget : public TGadget {
 public:
-    explicit TSeparatorGadget(int size = 6, int id = 0);
+    explicit TSeparatorGadget(int size = 0, int id = 0);
     void GetDesiredSize(TSize& size) override;
 
     int GetSeparatorSize() const { return m_size; }
@@ -214,13 +218,18 @@ private:
 /// One cell of a bitmap resource that holds numImages cells side by side; the cell shown can change.
 class TBitmapGadget : public TGadget {
 public:
-    TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage = 0);
+    /// sharedResource: the bitmap is shared with other gadgets (kept for the callers' argument lists; a bitmap
+    /// resource is never owned by a gadget here).
+    TBitmapGadget(int imageResId, int id, TBorderStyle style, int numImages, int startImage = 0,
+                  bool sharedResource = false);
 
     int GetImageResId() const { return m_imageResId; }
 
     int GetNumImages() const { return m_numImages; }
 
     int GetCurrentImage() const { return m_current; }
+
+    bool GetSharedResource() const { return m_shared; }
 
     /// Shows another cell; returns the previous one. A number outside the cells is refused (the old stays).
     int SelectImage(int imageNum);
@@ -231,6 +240,7 @@ private:
     int m_imageResId;
     int m_numImages;
     int m_current;
+    bool m_shared;
 };
 
 /// A push button with a glyph: pressed while the left button is held over it, it acts when released over it.
@@ -250,10 +260,14 @@ public:
         Indeterminate
     };
 
+    /// sharedGlyph: the glyph resource is shared with other buttons (kept for the callers' argument lists; a
+    /// glyph is never owned by a button here).
     TButtonGadget(int glyphResId, int id, TType type = Command, bool enabled = false, TState state = Up,
-                  bool repeat = false);
+                  bool sharedGlyph = false);
 
     int GetGlyph() const { return m_glyph; }
+
+    bool GetSharedGlyph() const { return m_sharedGlyph; }
 
     TType GetButtonType() const { return m_type; }
 
@@ -269,8 +283,15 @@ public:
     void MouseMove(UINT modKeys, const TPoint& point) override;
     void LButtonUp(UINT modKeys, const TPoint& point) override;
     void CommandEnable() override;
+    /// The border by the border style, then the face in the inner rectangle.
+    void Paint(TDC& dc) override;
 
 protected:
+    /// Paints the face in rect (window client coordinates) with the standard painter.
+    virtual void PaintFace(TDC& dc, const TRect& rect);
+    /// Called whenever the pressed look or the state changed: the button shows ButtonDn while pressed or down,
+    /// ButtonUp otherwise. A derived button may choose its own border styles here.
+    virtual void UpdateBorderStyle();
     virtual void BeginPressed(const TPoint& point);
     virtual void CancelPressed(const TPoint& point);
     /// The click: by type, then WM_COMMAND with the id is posted to the window.
@@ -279,7 +300,7 @@ protected:
     int m_glyph;
     TType m_type;
     TState m_state;
-    bool m_repeat;
+    bool m_sharedGlyph;
     bool m_pressed = false;
 };
 

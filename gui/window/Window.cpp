@@ -638,6 +638,11 @@ TWindow* TWindow::GetFocus()
     return WindowInternals::OwnerOf(QApplication::focusWidget());
 }
 
+TWindow* TWindow::WindowFromPoint(TPoint screen)
+{
+    return WindowInternals::OwnerOf(QApplication::widgetAt(QPoint(screen.x, screen.y)));
+}
+
 bool TWindow::SetForegroundWindow()
 {
     if (m_widget == nullptr) {

@@ -168,6 +168,9 @@ public:
     /// Gives this window the keyboard focus; returns the window that had it (or null).
     TWindow* SetFocus();
     static TWindow* GetFocus();
+    /// The window of this process under a screen point (the topmost, deepest one; a standard control's inner
+    /// parts count as the control), or null where none is.
+    static TWindow* WindowFromPoint(TPoint screen);
     bool SetForegroundWindow();
     void BringWindowToTop();
     /// Mouse capture: every mouse message goes to this window, also while it is hidden and while the mouse

@@ -102,6 +102,95 @@ TEST_F(DockTest, EdgeSlipIsAsThickAsItsBarAndTheClientStartsBelowIt)
     EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Horizontal);
 }
 
+TEST_F(DockTest, BarKeepsTheMarginsItsSlipGaveAndFloatingSlipFitsThem)
+{
+    // A slip of the program's own gives the bar its margins and then has it lay out for its edge: the bar keeps
+    // them. Three 23 x 23 buttons.
+    const TMargins own{14, 5, 5, 5};
+    m_bar->SetMargins(own);
+    m_bar->Layout(alTop);
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetWindowRect().Size(), TSize(3 * 23 + 19, 23 + 10));
+    // The size at another edge turns the margins with the bar; the bar itself is left as it was.
+    EXPECT_EQ(m_bar->ComputeSize(alLeft), TSize(23 + 10, 3 * 23 + 19));
+    EXPECT_EQ(m_bar->ComputeSize(alBottom), TSize(3 * 23 + 19, 23 + 10));
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Horizontal);
+    m_bar->Layout(alLeft);
+    EXPECT_EQ(m_bar->GetMargins(), own);
+    EXPECT_EQ(m_bar->GetDirection(), TGadgetWindowCore::Vertical);
+
+    // The framework's slips give theirs.
+    m_harbor->Insert(*m_bar, alLeft);
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alLeft));
+    m_harbor->Insert(*m_bar, alTop); // floating from a horizontal edge keeps one row
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alTop));
+    EXPECT_EQ(m_bar->GetWindowRect().Size(), TSize(3 * 23 + 14, 23 + 8)) << "back from the left edge, one row again";
+    m_harbor->Insert(*m_bar, alNone);
+    EXPECT_EQ(m_bar->GetMargins(), TDockableControlBar::BarMarginsFor(alNone));
+    auto* floating = dynamic_cast<TFloatingSlip*>(m_bar->GetParent());
+    ASSERT_NE(floating, nullptr);
+    ASSERT_TRUE(test::Pump([&] { return m_bar->IsWindowVisible(); }));
+
+    // A floating slip's program gives the bar other margins after the insertion: the slip fits the bar again.
+    m_bar->SetMargins(TMargins{4, 4, 3, 3});
+    const TSize bar(3 * 23 + 8, 23 + 6);
+    EXPECT_TRUE(test::Pump([&] {
+        return m_bar->GetWindowRect().Size() == bar && floating->GetClientRect().Size() == bar;
+    })) << "slip "
+        << floating->GetClientRect().Width() << " x " << floating->GetClientRect().Height() << ", bar "
+        << m_bar->GetWindowRect().Width() << " x " << m_bar->GetWindowRect().Height();
+}
+
+// A bar that records the button messages it gets.
+class TRecordingBar : public TDockableControlBar {
+public:
+    std::vector<UINT> Buttons;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg >= WM_LBUTTONDOWN && msg <= WM_LBUTTONDBLCLK) {
+            Buttons.push_back(msg);
+        }
+        return TDockableControlBar::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(DockTest, SecondFastPressOnTheGripIsADoubleClickAfterTheFirstStartedADrag)
+{
+    auto* bar = new TRecordingBar;
+    bar->Insert(std::make_unique<TButtonGadget>(kGlyph, 410, TButtonGadget::Command, true));
+    m_harbor->Insert(*bar, alBottom);
+    ASSERT_TRUE(test::Pump([&] { return bar->HasWindow() && bar->IsWindowVisible(); }));
+    const QPoint grip = test::WidgetPoint(*bar, TPoint(4, 4));
+    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    EXPECT_FALSE(m_harbor->IsDragging()) << "a release without a move ends the drag";
+    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    EXPECT_EQ(bar->Buttons, (std::vector<UINT>{WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP}))
+            << "the first release goes to the harbour, which holds the capture during its drag";
+    EXPECT_EQ(bar->GetParent(), m_harbor->GetEdgeSlip(alBottom)->GetSlipWindow())
+            << "a click on the grip moves nothing";
+}
+
+// A bar that draws its own grip: none.
+class TGriplessBar : public TDockableControlBar {
+protected:
+    void PaintGrip(TDC&) override {}
+};
+
+TEST_F(DockTest, DockedBarDrawsTheGripUnlessItDrawsItsOwn)
+{
+    auto* gripless = new TGriplessBar;
+    gripless->Insert(std::make_unique<TButtonGadget>(kGlyph, 430, TButtonGadget::Command, true));
+    m_harbor->Insert(*gripless, alBottom);
+    const TPoint grip(3, 4); // the first grip bar's highlighted left side
+    ASSERT_TRUE(test::Pump([&] {
+        return test::WindowPixel(*m_bar, grip) == TColor::FromSys(COLOR_BTNHIGHLIGHT).Rgb() &&
+               test::WindowPixel(*gripless, grip) == TColor::FromSys(COLOR_BTNFACE).Rgb();
+    })) << std::hex
+        << test::WindowPixel(*m_bar, grip) << " " << test::WindowPixel(*gripless, grip);
+}
+
 TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
 {
     // Targets relative to the frame's client area as it is at each step (slips come and go).
@@ -225,6 +314,62 @@ TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)
     slip->SendMessage(WM_NCLBUTTONDOWN, HTCLOSE, MAKELPARAM(box.x, box.y));
     slip->SendMessage(WM_NCLBUTTONUP, HTCLOSE, MAKELPARAM(box.x, box.y));
     EXPECT_FALSE(slip->IsWindowVisible());
+}
+
+// A floating slip that records the non-client button messages of its drawn caption, and the harbour that makes it.
+class TRecordingSlip : public TFloatingSlip {
+public:
+    using TFloatingSlip::TFloatingSlip;
+    std::vector<std::pair<UINT, WPARAM>> Buttons;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg >= WM_NCLBUTTONDOWN && msg <= WM_NCRBUTTONDBLCLK) {
+            Buttons.emplace_back(msg, wParam);
+        }
+        return TFloatingSlip::WindowProc(msg, wParam, lParam);
+    }
+};
+
+class TRecordingHarbor : public THarbor {
+public:
+    using THarbor::THarbor;
+
+protected:
+    TFloatingSlip* MakeFloatingSlip(TDecoratedFrame& frame, int x, int y, TDockable& dockable) override
+    {
+        return new TRecordingSlip(&frame, x, y, dockable);
+    }
+};
+
+TEST_F(DockTest, CaptionOfAFloatingSlipGetsRightPressesAndDoubleClicks)
+{
+    TDecoratedFrame frame(nullptr, "Recording", new TWindow(nullptr));
+    frame.Attr.X = 60;
+    frame.Attr.Y = 60;
+    frame.Attr.W = 300;
+    frame.Attr.H = 200;
+    auto* harbor = new TRecordingHarbor(frame);
+    ASSERT_TRUE(frame.Create());
+    auto* bar = new TDockableControlBar(nullptr);
+    bar->Insert(std::make_unique<TButtonGadget>(kGlyph, 420, TButtonGadget::Command, true));
+    harbor->Insert(*bar, alNone);
+    auto* slip = dynamic_cast<TRecordingSlip*>(bar->GetParent());
+    ASSERT_NE(slip, nullptr);
+    ASSERT_TRUE(test::Pump([&] { return slip->IsWindowVisible(); }));
+    const TNonClientGeometry g = slip->Geometry();
+    const QPoint caption(g.Caption.left + 4, g.Caption.top + 3); // widget coordinates: the window's own
+    test::Click(slip->GetWidget(), Qt::RightButton, caption);
+    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    EXPECT_FALSE(harbor->IsDragging()) << "a release without a move ends the drag the press began";
+    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    const std::vector<std::pair<UINT, WPARAM>> want = {{WM_NCRBUTTONDOWN, HTCAPTION},
+                                                       {WM_NCRBUTTONUP, HTCAPTION},
+                                                       {WM_NCLBUTTONDOWN, HTCAPTION},
+                                                       {WM_NCLBUTTONDBLCLK, HTCAPTION},
+                                                       {WM_NCLBUTTONUP, HTCAPTION}};
+    EXPECT_EQ(slip->Buttons, want);
+    frame.Destroy();
 }
 
 TEST_F(DockTest, PicturesOfAnOpenOwnerDrawnMenuAndADialog)

@@ -5,6 +5,7 @@
 #include "gui/draw/Icon.h"
 #include "gui/frame/DecoratedFrame.h"
 #include "gui/model/Accelerator.h"
+#include "gui/window/WindowDc.h"
 
 #include <QIcon>
 #include <QImage>
@@ -166,6 +167,107 @@ TEST_F(FrameTest, GadgetCommandsRouteToTheFrameAndFollowAutoEnable)
     test::Click(widget, Qt::LeftButton, test::WidgetPoint(*m_bar, TPoint(save.left + 3, save.top + 3)));
     QApplication::processEvents();
     EXPECT_EQ(m_opened, 3);
+}
+
+// A slip of the program's own: a plain window that holds bars and handles none of their messages.
+class TOwnSlip
+    : public TWindow
+    , public TDockingSlip {
+public:
+    explicit TOwnSlip(TWindow* frame)
+        : TWindow(frame)
+    {}
+
+    void DockableInsert(TDockable&, const TPoint*) override {}
+
+    void DockableMove(TDockable&, const TPoint*) override {}
+
+    void DockableRemoved(TDockable&) override {}
+
+    TAbsLocation GetLocation() const override { return alTop; }
+
+    TWindow* GetSlipWindow() override { return this; }
+
+    void ReLayout() override { ++ReLayouts; }
+
+    int ReLayouts = 0;
+};
+
+TEST_F(FrameTest, GadgetsInASlipOfTheProgramsOwnReachTheFrame)
+{
+    auto* slip = new TOwnSlip(m_frame.get());
+    ASSERT_TRUE(slip->Create());
+    m_bar->SetParent(slip);
+    // Enabling, commands and hints pass the slip on their way to the frame.
+    m_open->SetEnabled(false);
+    m_save->SetEnabled(true);
+    m_bar->IdleAction(0);
+    EXPECT_TRUE(m_open->GetEnabled());
+    EXPECT_FALSE(m_save->GetEnabled()) << "no one handles it";
+    m_bar->SendMessage(WM_COMMAND, kOpen);
+    EXPECT_EQ(m_opened, 1);
+    m_bar->SetHintCommand(kOpen);
+    EXPECT_EQ(m_status->GetHintAreaText(), "Opens a mailbox");
+    m_bar->SetHintCommand(-1);
+    EXPECT_EQ(m_status->GetHintAreaText(), "Ready");
+}
+
+TEST_F(FrameTest, ASlipThatGetsAnotherLengthFromTheFrameLaysItsBarsOutAgain)
+{
+    auto* slip = new TOwnSlip(m_frame.get());
+    slip->Attr.H = 12;
+    m_frame->Insert(*slip, alTop);
+    ASSERT_TRUE(slip->HasWindow());
+    const int before = slip->ReLayouts;
+    const TRect frame = m_frame->GetWindowRect();
+    // Taller only: the top slip keeps its length.
+    m_frame->SetWindowPos(kHwndTop, 0, 0, frame.Width(), frame.Height() + 40, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(test::Pump([&] { return m_frame->GetWindowRect().Height() == frame.Height() + 40; }));
+    EXPECT_EQ(slip->ReLayouts, before);
+    // Wider: the slip is longer and places its bars again.
+    m_frame->SetWindowPos(kHwndTop, 0, 0, frame.Width() + 60, frame.Height() + 40, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(test::Pump([&] { return slip->ReLayouts > before; }));
+    EXPECT_EQ(slip->GetWindowRect().Width(), m_frame->GetClientRect().Width());
+}
+
+// A slip with a 2-pixel etched line above its client area, drawn in its non-client area.
+class TEtchedSlip : public TOwnSlip {
+public:
+    using TOwnSlip::TOwnSlip;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_NCCALCSIZE) {
+            reinterpret_cast<TRect*>(lParam)->top += 2;
+            return 0;
+        }
+        if (msg == WM_NCPAINT) {
+            TWindowDC dc(*this);
+            TRect edge(0, 0, 9999, 2);
+            dc.DrawEdge(edge, EDGE_ETCHED, BF_TOP);
+            return 0;
+        }
+        return TOwnSlip::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(FrameTest, ChildSlipDrawsItsNonClientLineAndPlacesItsBarsBelowIt)
+{
+    auto* slip = new TEtchedSlip(m_frame.get());
+    slip->Attr.H = 40;
+    m_frame->Insert(*slip, alTop);
+    ASSERT_TRUE(slip->HasWindow());
+    m_bar->SetParent(slip);
+    m_bar->SetWindowPos(kHwndTop, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(slip->GetNonClientInsets(), TRect(0, 2, 0, 0));
+    EXPECT_EQ(slip->GetClientRect().Height(), 38);
+    // The bar's client (0, 0) stands below the line.
+    EXPECT_EQ(m_bar->GetWindowRect().top, slip->GetWindowRect().top + 2);
+    ASSERT_TRUE(test::Pump([&] {
+        return test::WindowPixel(*slip, TPoint(5, 0)) == TColor::FromSys(COLOR_3DSHADOW).Rgb() &&
+               test::WindowPixel(*slip, TPoint(5, 1)) == TColor::FromSys(COLOR_3DHILIGHT).Rgb();
+    })) << std::hex
+        << test::WindowPixel(*slip, TPoint(5, 0)) << " " << test::WindowPixel(*slip, TPoint(5, 1));
 }
 
 TEST_F(FrameTest, MouseEnterAndLeaveShowHintAndTooltip)

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace qm::gui {
 namespace {
 
@@ -142,6 +144,66 @@ TEST_F(TooltipTest, RefusesWhatIsNoWindowAndForgetsADestroyedTool)
     EXPECT_EQ(Tips().GetShownText(), "Late again");
     Tips().DeleteTool(m_late->GetHandle());
     EXPECT_EQ(Tips().GetToolCount(), 0);
+}
+
+TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsAControlsPartsAsIt)
+{
+    auto centre = [](TWindow* w) {
+        const TRect r = w->GetWindowRect();
+        return TPoint(r.left + r.Width() / 2, r.top + r.Height() / 2);
+    };
+    auto* comboEdit = static_cast<QComboBox*>(m_combo->GetWidget())->lineEdit();
+    ASSERT_NE(comboEdit, nullptr);
+    const QPoint inEdit = comboEdit->mapToGlobal(comboEdit->rect().center());
+    const TRect bar = m_bar->GetWindowRect();
+    m_late->ShowWindow(SW_HIDE);
+
+    struct Case {
+        const char* What;
+        TPoint Screen;
+        TWindow* Want;
+    };
+
+    const Case cases[] = {
+            {"an edit", centre(m_edit), m_edit},
+            {"the edit part of a combo box", TPoint(inEdit.x(), inEdit.y()), m_combo},
+            {"the bar between its controls", TPoint(bar.left + 95, bar.top + 20), m_bar.get()},
+            {"where a hidden edit stands", centre(m_late), m_bar.get()},
+            {"outside every window", TPoint(bar.right + 200, bar.bottom + 200), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        EXPECT_EQ(TWindow::WindowFromPoint(c.Screen), c.Want);
+    }
+}
+
+TEST_F(TooltipTest, ControlLeavesTheBarAndComesBackAsAControlGadgetMovesItsControl)
+{
+    // Taken off the bar: hidden, without parent, and the tool forgotten; the caller holds the control then.
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find"));
+    const TRect before = m_edit->GetWindowRect();
+    m_edit->ShowWindow(SW_HIDE);
+    m_edit->SetParent(nullptr);
+    Tips().DeleteTool(m_edit->GetHandle());
+    std::unique_ptr<TEdit> held(m_edit);
+    EXPECT_EQ(m_edit->GetParent(), nullptr);
+    EXPECT_FALSE(m_edit->IsWindowVisible());
+    EXPECT_NE(TWindow::WindowFromPoint(TPoint(before.left + 5, before.top + 5)), m_edit);
+    const auto children = m_bar->GetChildren();
+    EXPECT_EQ(std::count(children.begin(), children.end(), m_edit), 0);
+
+    // Put back at another place: a child of the bar again, shown without activation, a tool again.
+    m_edit->SetParent(m_bar.get());
+    (void)held.release(); // the bar owns it again
+    m_edit->SetWindowPos(kHwndTop, 200, 8, 60, 24, SWP_NOZORDER | SWP_NOACTIVATE);
+    m_edit->ShowWindow(SW_SHOWNA);
+    ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find"));
+    const TRect bar = m_bar->GetWindowRect();
+    const TRect after = m_edit->GetWindowRect();
+    EXPECT_EQ(after.Size(), TSize(60, 24));
+    EXPECT_EQ(after.left - bar.left - m_bar->GetNonClientInsets().left, 200);
+    EXPECT_TRUE(m_edit->IsWindowVisible());
+    EXPECT_EQ(TWindow::WindowFromPoint(TPoint(after.left + 5, after.top + 5)), m_edit);
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace qm::gui {
 namespace {
@@ -476,6 +477,66 @@ TEST_F(MenuViewTest, BitmapItemsAreMeasuredByTheirBitmapsAndDrawnInEachState)
         }
     }
     ClearBitmapResources();
+}
+
+TEST_F(MenuViewTest, OwnerDrawnSubmenuItemGetsTheArrowOverWhatTheOwnerDrew)
+{
+    // The owner fills each item in one colour and leaves the arrow room alone; the layer adds the arrow of a
+    // submenu item in the menu-text colour (highlight text when selected), only there and only in a pop-up.
+    TPopupMenu popup;
+    HMENU sub = CreatePopupMenu();
+    ASSERT_TRUE(AppendMenu(sub, MF_STRING, 711, "Inner"));
+    ASSERT_TRUE(popup.AppendMenu(MF_OWNERDRAW | MF_POPUP, sub.Value, {}, 1));
+    ASSERT_TRUE(popup.AppendMenu(MF_OWNERDRAW, 712, {}, 2));
+    TMenu bar;
+    HMENU barSub = CreatePopupMenu();
+    ASSERT_TRUE(bar.AppendMenu(MF_OWNERDRAW | MF_POPUP, barSub.Value, {}, 3));
+    ASSERT_TRUE(m_frame->Create());
+
+    struct Case {
+        const char* Name;
+        HMENU Menu;
+        int Pos;
+        bool Selected;
+        bool InBar;
+        std::optional<int> ArrowColor; // none: no arrow pixel anywhere
+    };
+
+    const Case cases[] = {
+            {"submenu item", popup, 0, false, false, COLOR_MENUTEXT},
+            {"selected submenu item", popup, 0, true, false, COLOR_HIGHLIGHTTEXT},
+            {"command item", popup, 1, false, false, std::nullopt},
+            {"menu-bar item with a pop-up", bar, 0, false, true, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRect rect(10, 10, 130, 32);
+        TMemoryDC dc;
+        dc.SelectBitmap(TBitmap(150, 50, TColor(RGB(0, 255, 0))));
+        MENUITEMINFO info;
+        info.fMask = MIIM_DATA;
+        ASSERT_TRUE(GetMenuItemInfo(c.Menu, static_cast<UINT>(c.Pos), true, info));
+        const TColor owner = ItemColor(info.dwItemData);
+        DrawMenuItem(dc, *m_frame, c.Menu, c.Pos, rect, c.Selected, c.InBar);
+        // The arrow's tip column stands in the arrow room, at the item's vertical middle.
+        const TPoint tip(rect.right - 9, rect.top + rect.Height() / 2);
+        if (c.ArrowColor) {
+            EXPECT_EQ(dc.GetPixel(tip).Rgb(), TColor::FromSys(*c.ArrowColor).Rgb());
+        } else {
+            EXPECT_EQ(dc.GetPixel(tip).Rgb(), owner.Rgb());
+        }
+        int arrowPixels = 0;
+        for (int y = rect.top; y < rect.bottom; ++y) {
+            for (int x = rect.left; x < rect.right; ++x) {
+                if (dc.GetPixel(TPoint(x, y)).Rgb() != owner.Rgb()) {
+                    ++arrowPixels;
+                    EXPECT_GE(x, rect.right - 15) << "the arrow stays in the arrow room";
+                }
+            }
+        }
+        EXPECT_EQ(arrowPixels > 0, c.ArrowColor.has_value());
+        EXPECT_EQ(dc.GetPixel(TPoint(9, 9)).Rgb(), RGB(0, 255, 0)) << "nothing drawn outside the item";
+    }
 }
 
 TEST_F(MenuViewTest, TrackingRefusesWhatIsNoMenu)

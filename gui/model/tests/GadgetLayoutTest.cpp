@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,16 @@ TEST(GadgetLayoutTest, PlacesGadgetsByDirectionMarginsAndFlags)
              0,
              0,
              {{'B'}, {'S', 6}, {'B'}},
+             {{0, 0, 23, 22}, {23, 0, 29, 22}, {29, 0, 52, 22}},
+             {300, 22},
+             {}},
+            {"a separator of size 0 takes the default of six border widths",
+             D::Horizontal,
+             {},
+             {300, 0},
+             0,
+             0,
+             {{'B'}, {'S', 0}, {'B'}},
              {{0, 0, 23, 22}, {23, 0, 29, 22}, {29, 0, 52, 22}},
              {300, 22},
              {}},
@@ -350,6 +361,47 @@ TEST(GadgetHintTest, HintsFollowTheWindowsHintMode)
         bar.MouseLeft();
         EXPECT_EQ(host.Hints, c.Want);
     }
+}
+
+TEST(GadgetButtonTest, BorderStyleFollowsThePressAndTheState)
+{
+    // A button shows ButtonDn while pressed or down and ButtonUp otherwise, so the border painter draws it; the
+    // border widths stay 2.
+    test::FakeGadgetHost host;
+    host.Client = {300, 0};
+    TGadgetWindowCore bar(host);
+    auto* button = static_cast<TButtonGadget*>(
+            bar.Insert(std::make_unique<TButtonGadget>(100, 7, TButtonGadget::Command, true)));
+    auto* latched = static_cast<TButtonGadget*>(bar.Insert(
+            std::make_unique<TButtonGadget>(100, 8, TButtonGadget::NonExclusive, true, TButtonGadget::Down, true)));
+    bar.LayoutSession();
+    EXPECT_EQ(button->GetBorderStyle(), TGadget::ButtonUp);
+    EXPECT_EQ(latched->GetBorderStyle(), TGadget::ButtonDn) << "made down";
+    EXPECT_TRUE(latched->GetSharedGlyph());
+
+    struct Step {
+        const char* What;
+        std::function<void()> Act;
+        TGadget::TBorderStyle Want;
+    };
+
+    const TPoint on = button->GetBounds().TopLeft().OffsetBy(3, 3);
+    const TPoint off(250, 3);
+    const Step steps[] = {
+            {"pressed", [&] { bar.LButtonDown(MK_LBUTTON, on); }, TGadget::ButtonDn},
+            {"dragged off", [&] { bar.MouseMove(MK_LBUTTON, off); }, TGadget::ButtonUp},
+            {"dragged back", [&] { bar.MouseMove(MK_LBUTTON, on); }, TGadget::ButtonDn},
+            {"released on it", [&] { bar.LButtonUp(0, on); }, TGadget::ButtonUp},
+            {"set down", [&] { button->SetButtonState(TButtonGadget::Down); }, TGadget::ButtonDn},
+            {"set up", [&] { button->SetButtonState(TButtonGadget::Up); }, TGadget::ButtonUp},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.What);
+        step.Act();
+        EXPECT_EQ(button->GetBorderStyle(), step.Want);
+        EXPECT_EQ(button->GetBorders().Left, 2);
+    }
+    EXPECT_EQ(host.Posted.size(), 1u) << "the one click";
 }
 
 } // namespace
