@@ -604,7 +604,9 @@ void TWindow::UpdateWindow()
 }
 
 void TWindow::Paint(TDC&, bool, TRect&)
-{}
+{
+    WindowInternals::NoteBasePaint(*this);
+}
 
 bool TWindow::EnableWindow(bool enable)
 {
@@ -770,7 +772,7 @@ LRESULT TWindow::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     NoteDefault(*this, msg);
     switch (msg) {
     case WM_PAINT:
-        if (dynamic_cast<TWindowWidget*>(m_widget) != nullptr) {
+        if (dynamic_cast<TWindowWidget*>(m_widget) != nullptr || WindowInternals::InControlPaint(*this)) {
             TPaintDC dc(*this);
             TRect rect = dc.PaintRect();
             Paint(dc, dc.Erase(), rect);

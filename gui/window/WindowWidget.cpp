@@ -4,7 +4,9 @@
 #include "gui/draw/DcImpl.h"
 #include "gui/window/WindowDc.h"
 
+#include <QAbstractScrollArea>
 #include <QCloseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -38,7 +40,71 @@ void MaybeWriteShot(QWidget* widget)
     QTimer::singleShot(0, widget, [widget, file] { widget->grab().save(file, "PNG"); });
 }
 
+// The standard control whose window is painting it now (one at a time: a paint inside a paint goes to Qt).
+struct TControlPaint {
+    QWidget* Widget = nullptr;
+    const TWindow* Window = nullptr;
+    QImage Image;
+    QRect Rect;
+    bool BaseReached = false;
+};
+
+TControlPaint g_controlPaint;
+
+// The widget a standard control's client area is painted on: the control's own, or a scrolling control's viewport.
+QWidget* ClientWidget(const TWindow& window)
+{
+    QWidget* widget = window.GetWidget();
+    if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(widget)) {
+        return scrolling->viewport();
+    }
+    return widget;
+}
+
 } // namespace
+
+bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
+{
+    TWindow* owner = OwnerOf(widget);
+    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(owner->GetWidget()) != nullptr ||
+        ClientWidget(*owner) != widget || g_controlPaint.Widget != nullptr) {
+        return false;
+    }
+    QColor background = widget->palette().color(QPalette::Window);
+    if (TWindow* parent = owner->GetParent(); parent != nullptr && parent->GetClass().HasBackground) {
+        const TColor colour = parent->GetClass().Background;
+        background = QColor(colour.Red(), colour.Green(), colour.Blue());
+    }
+    g_controlPaint.Widget = widget;
+    g_controlPaint.Window = owner;
+    g_controlPaint.Image = QImage(widget->size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+    g_controlPaint.Image.fill(background);
+    g_controlPaint.Rect = event->rect() & widget->rect();
+    bool wentDefault = false;
+    Deliver(*owner, WM_PAINT, 0, 0, &wentDefault);
+    const QImage image = std::move(g_controlPaint.Image);
+    const bool byQt = wentDefault && g_controlPaint.BaseReached;
+    g_controlPaint = TControlPaint{};
+    if (byQt) {
+        return false;
+    }
+    QPainter painter(widget);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(event->rect(), image, event->rect());
+    return true;
+}
+
+bool WindowInternals::InControlPaint(const TWindow& window)
+{
+    return g_controlPaint.Window == &window;
+}
+
+void WindowInternals::NoteBasePaint(const TWindow& window)
+{
+    if (g_controlPaint.Window == &window) {
+        g_controlPaint.BaseReached = true;
+    }
+}
 
 TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags flags)
     : QWidget(parent, flags)
@@ -225,6 +291,15 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 
 std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
 {
+    if (g_controlPaint.Window == &window) {
+        // A standard control painted by its window: the image of its client area.
+        auto impl = std::make_unique<TDC::Impl>();
+        AttachDc(*impl, &g_controlPaint.Image, QPoint(0, 0), ToTRect(g_controlPaint.Image.rect()));
+        *rect = ToTRect(g_controlPaint.Rect);
+        *erase = false;
+        impl->Clip = *rect;
+        return impl;
+    }
     auto impl = WindowImpl(window, false);
     auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
     if (widget == nullptr || !widget->InPaint()) {

@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QWidget>
 
+class QPaintEvent;
+
 namespace qm::gui {
 
 /// The widget of a window the layer paints itself: the whole window (non-client insets included) is drawn into
@@ -66,6 +68,16 @@ struct WindowInternals {
     static void GeometryChanged(TWindow& window);
 
     static void SetWidget(TWindow& window, QWidget* widget) { window.m_widget = widget; }
+
+    /// A standard control's paint event: the control's window hears WM_PAINT first, its paint context drawing on
+    /// an image of the client area that starts as the parent's background (what shows through a control that
+    /// erases nothing). When the window handled WM_PAINT itself the image is shown and Qt's painting left out;
+    /// when it left the message to the default handling, the control paints as usual. False: let Qt paint.
+    static bool PaintControl(QWidget* widget, QPaintEvent* event);
+    /// Whether window is a standard control whose window paints it now (its Paint runs from the default WM_PAINT).
+    static bool InControlPaint(const TWindow& window);
+    /// The base Paint ran for such a control: its Paint is not overridden, so the control paints as usual.
+    static void NoteBasePaint(const TWindow& window);
 };
 
 /// Delivers a message to a window's WindowProc, counting the dispatch depth so that windows destroyed inside a
