@@ -1,9 +1,8 @@
 #include "gui/model/ShellOpen.h"
 
 #include <algorithm>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
+#include <system_error>
 
 namespace qm::gui {
 
@@ -42,9 +41,12 @@ std::optional<std::string> FindProgramOnPath(std::string_view name, std::string_
         }
         candidate += name;
 
-        struct stat info {};
-
-        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(candidate, error);
+        constexpr auto kRunnable = std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                                   std::filesystem::perms::others_exec;
+        if (!error && std::filesystem::is_regular_file(status) &&
+            (status.permissions() & kRunnable) != std::filesystem::perms::none) {
             return candidate;
         }
     }
