@@ -142,6 +142,24 @@ private:
     bool m_askControl;
 };
 
+// The text an edit last showed to its window (EN_CHANGE goes out only when it changes).
+constexpr const char* kShownText = "qmShownText";
+
+// The longest start of text within limit bytes of UTF-8 (limit 0: no limit), never ending inside a character.
+QString FitLimit(const QString& text, int limit)
+{
+    if (limit <= 0) {
+        return text;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= limit) {
+        return text;
+    }
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const std::size_t fit = Utf8FitLength(view, static_cast<std::size_t>(limit));
+    return QString::fromUtf8(bytes.constData(), static_cast<qsizetype>(fit));
+}
+
 } // namespace
 
 TEdit::TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit, bool multiLine)
@@ -163,16 +181,23 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
         edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
         edit->setTabChangesFocus(true);
         QObject::connect(edit, &QPlainTextEdit::textChanged, [this, edit] {
-            // The limit holds for typed and pasted text: what goes past it is taken out again, with one EN_CHANGE.
-            if (m_limit > 0 && edit->document()->characterCount() - 1 > m_limit) {
+            // The limit holds for typed and pasted text: what goes past it is taken out again, with one EN_CHANGE
+            // (none when nothing of the change is left).
+            const QString text = edit->toPlainText();
+            const QString kept = FitLimit(text, m_limit);
+            if (kept.size() < text.size()) {
                 const QSignalBlocker quiet(edit);
                 QTextCursor cut(edit->document());
-                cut.setPosition(m_limit);
+                cut.setPosition(static_cast<int>(kept.size()));
                 cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
                 cut.removeSelectedText();
             }
-            NotifyCommand(EN_CHANGE);
+            if (kept != edit->property(kShownText).toString()) {
+                edit->setProperty(kShownText, kept);
+                NotifyCommand(EN_CHANGE);
+            }
         });
+        edit->setProperty(kShownText, edit->toPlainText());
         new TEditColourHook(*edit, false);
         return edit;
     }
@@ -185,7 +210,22 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
     if (m_limit > 0) {
         edit->setMaxLength(m_limit);
     }
-    QObject::connect(edit, &QLineEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+    edit->setProperty(kShownText, edit->text());
+    QObject::connect(edit, &QLineEdit::textChanged, [this, edit](const QString& text) {
+        // Qt counts the limit in characters, the transfer buffer in bytes: what goes past it in bytes is taken
+        // out again, so the buffer never cuts what the edit shows.
+        const QString kept = FitLimit(text, m_limit);
+        if (kept.size() < text.size()) {
+            const QSignalBlocker quiet(edit);
+            const int cursor = edit->cursorPosition();
+            edit->setText(kept);
+            edit->setCursorPosition(std::min(cursor, static_cast<int>(kept.size())));
+        }
+        if (kept != edit->property(kShownText).toString()) {
+            edit->setProperty(kShownText, kept);
+            NotifyCommand(EN_CHANGE);
+        }
+    });
     new TEditColourHook(*edit, false);
     return edit;
 }

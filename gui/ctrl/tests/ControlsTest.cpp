@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace qm::gui {
 namespace {
@@ -63,6 +64,14 @@ std::vector<std::pair<std::string, int>> Commands()
 
 using ControlsTest = test::CtrlTest;
 
+// Types text key by key as the keyboard would (QTest's key clicks take only ASCII).
+void TypeText(QWidget* widget, const QString& text)
+{
+    for (const QChar ch : text) {
+        test::SendKey(widget, static_cast<int>(ch.toUpper().unicode()), Qt::NoModifier, QString(ch));
+    }
+}
+
 TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
 {
     auto* edit = new TRecording<TEdit>("edit", m_frame.get(), 101, "", 10, 10, 100, 22, 3);
@@ -80,6 +89,47 @@ TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
             EXPECT_EQ(LOWORD(r.WParam), 101);
             EXPECT_EQ(static_cast<HWND>(r.LParam), edit->GetHandle());
         }
+    }
+}
+
+TEST_F(ControlsTest, AnEditsLimitCountsTheBytesItsTransferFieldHolds)
+{
+    // Seven bytes and the terminator: the user, password and message fields of the dialogs are such fields.
+    struct Case {
+        const char* Typed;
+        std::string Shown;
+    };
+
+    const Case cases[] = {
+            {"abcdefghij", "abcdefg"},
+            {"\xE9\xE9\xE9\xE9\xE9", "\u00E9\u00E9\u00E9"}, // two bytes each: a fourth would end past the field
+            {"a\xFC\xFC\xFC"
+             "b",
+             "a\u00FC\u00FC\u00FC"},
+    };
+    auto* line = new TEdit(m_frame.get(), 101, "", 10, 10, 150, 22, 7);
+    auto* multi = new TEdit(m_frame.get(), 102, "", 10, 40, 150, 60, 7, true);
+    Show();
+    for (TEdit* edit : {line, multi}) {
+        for (const Case& c : cases) {
+            edit->SetText("");
+            edit->SetFocus();
+            ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+            TypeText(edit->GetWidget(), QString::fromLatin1(c.Typed));
+            EXPECT_EQ(edit->GetText(), c.Shown) << c.Typed << (edit == multi ? " multi-line" : "");
+            // What the edit shows is what its field receives.
+            std::array<std::byte, 8> field{};
+            edit->Transfer(field, tdGetData);
+            EXPECT_EQ(GetTransferText(std::span<const char>(reinterpret_cast<const char*>(field.data()), field.size())),
+                      c.Shown);
+        }
+        // Set text is held to the limit too, and a refused key tells the parent nothing.
+        edit->SetText("\u00E9\u00E9\u00E9\u00E9");
+        EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
+        Log().clear();
+        TypeText(edit->GetWidget(), QString::fromLatin1("\xE9"));
+        EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
+        EXPECT_TRUE(Commands().empty());
     }
 }
 
