@@ -259,6 +259,30 @@ void TEdit::LimitText(int limit)
     }
 }
 
+void TEdit::SetReadOnly(bool readOnly)
+{
+    Attr.Style = readOnly ? (Attr.Style | ES_READONLY) : (Attr.Style & ~ES_READONLY);
+    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+        line->setReadOnly(readOnly);
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+        multi->setReadOnly(readOnly);
+    }
+}
+
+LRESULT TEdit::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case EM_SETREADONLY:
+        SetReadOnly(wParam != 0);
+        return 1;
+    case EM_LIMITTEXT:
+        LimitText(static_cast<int>(wParam));
+        return 0;
+    default:
+        return TControl::WindowProc(msg, wParam, lParam);
+    }
+}
+
 // Buttons.
 
 TButton::TButton(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, bool isDefault)

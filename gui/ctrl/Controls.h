@@ -62,6 +62,15 @@ public:
 
     int GetTextLimit() const { return m_limit; }
 
+    /// Makes the edit read-only (the text stays selectable and copyable) or editable again; the style follows.
+    /// A dialog description's style decides at creation; this changes it afterwards.
+    void SetReadOnly(bool readOnly);
+
+    bool IsReadOnly() const { return (Attr.Style & ES_READONLY) != 0; }
+
+    /// EM_SETREADONLY (wParam: nonzero for read-only) and EM_LIMITTEXT (wParam: the limit, 0 none) as messages.
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
     bool IsMultiLine() const { return (Attr.Style & ES_MULTILINE) != 0; }
 
     bool WantsReturn() const { return (Attr.Style & ES_WANTRETURN) != 0; }

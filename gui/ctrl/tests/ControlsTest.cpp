@@ -62,6 +62,18 @@ std::vector<std::pair<std::string, int>> Commands()
     return out;
 }
 
+// The messages of one kind logged at a window, as (window, lParam).
+std::vector<std::pair<std::string, LPARAM>> Logged(UINT message)
+{
+    std::vector<std::pair<std::string, LPARAM>> out;
+    for (const auto& r : Log()) {
+        if (r.Msg == message) {
+            out.emplace_back(r.Window, r.LParam);
+        }
+    }
+    return out;
+}
+
 using ControlsTest = test::CtrlTest;
 
 // Types text key by key as the keyboard would (QTest's key clicks take only ASCII).
@@ -131,6 +143,29 @@ TEST_F(ControlsTest, AnEditsLimitCountsTheBytesItsTransferFieldHolds)
         EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
         EXPECT_TRUE(Commands().empty());
     }
+}
+
+TEST_F(ControlsTest, AnEditMadeReadOnlyAfterItsCreationTakesNoTypingAndAsksAsStaticText)
+{
+    auto* edit = new TEdit(m_frame.get(), 101, "link", 10, 10, 150, 22);
+    Show();
+    edit->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+
+    edit->SendMessage(EM_SETREADONLY, 1);
+    EXPECT_TRUE(edit->IsReadOnly());
+    EXPECT_NE(edit->GetStyle() & ES_READONLY, 0u);
+    TypeText(edit->GetWidget(), "x");
+    EXPECT_EQ(edit->GetText(), "link");
+    Log().clear();
+    edit->GetWidget()->repaint();
+    EXPECT_FALSE(Logged(WM_CTLCOLORSTATIC).empty());
+    EXPECT_TRUE(Logged(WM_CTLCOLOREDIT).empty());
+
+    edit->SendMessage(EM_SETREADONLY, 0);
+    EXPECT_FALSE(edit->IsReadOnly());
+    TypeText(edit->GetWidget(), "s");
+    EXPECT_EQ(edit->GetText(), "links");
 }
 
 TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
@@ -216,18 +251,6 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
     EXPECT_EQ(order(), "cba");
     EXPECT_EQ(list->GetItemText(0, 1), "userc"); // rows move whole
     EXPECT_EQ(list->GetItemData(2), 1u);
-}
-
-// The messages of one kind logged at a window, as (window, lParam).
-std::vector<std::pair<std::string, LPARAM>> Logged(UINT message)
-{
-    std::vector<std::pair<std::string, LPARAM>> out;
-    for (const auto& r : Log()) {
-        if (r.Msg == message) {
-            out.emplace_back(r.Window, r.LParam);
-        }
-    }
-    return out;
 }
 
 TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
