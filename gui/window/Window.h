@@ -103,6 +103,8 @@ public:
 
     const TWindowClass& GetClass() const { return m_class; }
 
+    /// The window's text: a top-level window's title; for a standard control the text it shows (a label's or
+    /// button's caption, an edit's contents), which GetWindowText then reads back.
     void SetCaption(std::string_view title);
 
     const std::string& GetCaption() const { return m_title; }

@@ -10,9 +10,12 @@
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -24,6 +27,7 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 
 namespace qm::gui {
 namespace {
@@ -166,6 +170,67 @@ TEST_F(ControlsTest, AnEditMadeReadOnlyAfterItsCreationTakesNoTypingAndAsksAsSta
     EXPECT_FALSE(edit->IsReadOnly());
     TypeText(edit->GetWidget(), "s");
     EXPECT_EQ(edit->GetText(), "links");
+}
+
+TEST_F(ControlsTest, AControlsWindowTextIsTheTextItShows)
+{
+    auto* label = new TStatic(m_frame.get(), 4203, "", 10, 10, 100, 16);
+    auto* button = new TButton(m_frame.get(), 1, "OK", 10, 30, 80, 24);
+    auto* check = new TCheckBox(m_frame.get(), 3, "Active", 10, 60, 100, 20);
+    auto* group = new TGroupBox(m_frame.get(), 4, "Version Info:", 120, 10, 200, 80);
+    auto* edit = new TEdit(m_frame.get(), 1004, "", 10, 90, 100, 22);
+    auto* multi = new TEdit(m_frame.get(), 4550, "", 10, 120, 150, 60, 0, true);
+    auto* combo = new TComboBox(m_frame.get(), 6, 10, 190, 150, 24, CBS_DROPDOWN);
+    Show();
+
+    struct Case {
+        TWindow* Control;
+        std::function<QString()> Shown;
+    };
+
+    const Case cases[] = {
+            {label,
+             [&] {
+                 return qobject_cast<QLabel*>(label->GetWidget())->text();
+             }},
+            {button,
+             [&] {
+                 return qobject_cast<QAbstractButton*>(button->GetWidget())->text();
+             }},
+            {check,
+             [&] {
+                 return qobject_cast<QAbstractButton*>(check->GetWidget())->text();
+             }},
+            {group,
+             [&] {
+                 return qobject_cast<QGroupBox*>(group->GetWidget())->title();
+             }},
+            {edit,
+             [&] {
+                 return qobject_cast<QLineEdit*>(edit->GetWidget())->text();
+             }},
+            {multi,
+             [&] {
+                 return qobject_cast<QPlainTextEdit*>(multi->GetWidget())->toPlainText();
+             }},
+            {combo,
+             [&] {
+                 return qobject_cast<QComboBox*>(combo->GetWidget())->currentText();
+             }},
+    };
+    for (const Case& c : cases) {
+        c.Control->SetWindowText("2.2.3");
+        EXPECT_EQ(c.Shown(), "2.2.3") << c.Control->GetId();
+        EXPECT_EQ(c.Control->GetWindowText(), "2.2.3") << c.Control->GetId();
+    }
+    // What the user types is the edit's text.
+    edit->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+    TypeText(edit->GetWidget(), "x");
+    EXPECT_EQ(edit->GetWindowText(), "2.2.3x");
+    // A top-level window's text is its title.
+    m_frame->SetWindowText("Quillmail");
+    EXPECT_EQ(m_frame->GetWidget()->windowTitle(), "Quillmail");
 }
 
 TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
