@@ -86,7 +86,7 @@ QColor ToQt(TColor color)
 // Before an edit paints, the window that decides its colours is asked for them: WM_CTLCOLOREDIT (for a read-only
 // or disabled edit WM_CTLCOLORSTATIC) with a device context whose text colour it may set (wParam, a TDC*) and
 // the edit's handle (lParam). A nonzero answer points at the background's TBrush and the text takes the
-// context's text colour; zero leaves the system's window colours.
+// context's text colour; zero leaves the system's colours (for a read-only or disabled edit the face colour).
 class TEditColourHook final : public QObject {
 public:
     // askControl: ask the control the edit belongs to (the combo box), not its parent.
@@ -128,7 +128,10 @@ private:
                                                  static_cast<LPARAM>(control->GetHandle()));
         const auto* brush = reinterpret_cast<const TBrush*>(answer);
         const QColor text = ToQt(brush != nullptr ? dc.GetTextColor() : TColor::FromSys(COLOR_WINDOWTEXT));
-        const QColor back = ToQt(brush != nullptr ? brush->GetColor() : TColor::FromSys(COLOR_WINDOW));
+        // Unanswered, an edit that takes input shows the window colour; a read-only or disabled one, which asked
+        // as static text does, the face colour of the dialog around it.
+        const TColor fallback = TColor::FromSys(message == WM_CTLCOLORSTATIC ? COLOR_3DFACE : COLOR_WINDOW);
+        const QColor back = ToQt(brush != nullptr ? brush->GetColor() : fallback);
         QPalette palette = m_edit.palette();
         if (palette.color(QPalette::Text) != text || palette.color(QPalette::Base) != back) {
             // Takes effect from the next paint, which the change asks for; the next answer is the same.

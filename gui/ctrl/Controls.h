@@ -47,7 +47,8 @@ private:
 /// The text limit holds for both, for typed and set text; it counts bytes of UTF-8, as the transfer buffer does.
 /// Before it paints it asks its parent for its colours with WM_CTLCOLOREDIT (WM_CTLCOLORSTATIC when read-only or
 /// disabled): wParam a TDC* whose text colour the parent may set, lParam the edit's handle; the parent answers a
-/// TBrush* for the background, or 0 for the system's window colours.
+/// TBrush* for the background, or 0 for the system's colours (the window colour; the face colour when read-only or
+/// disabled).
 class TEdit : public TControl {
 public:
     /// textLimit 0: no limit other than the control's own.

@@ -348,6 +348,9 @@ TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
     // Answered 0 (the default handling): the system's window colours.
     const TColor window = TColor::FromSys(COLOR_WINDOW);
     EXPECT_EQ(backgroundOf(plain), QColor(window.Red(), window.Green(), window.Blue()));
+    // A read-only edit unanswered: the face colour, as static text.
+    const TColor face = TColor::FromSys(COLOR_3DFACE);
+    EXPECT_TRUE(WaitFor([&] { return backgroundOf(readOnly) == QColor(face.Red(), face.Green(), face.Blue()); }));
 
     Log().clear();
     const std::vector<TWindow*> all = {coloured, plain, readOnly, combo, list};
