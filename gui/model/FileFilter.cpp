@@ -1,19 +1,10 @@
 #include "gui/model/FileFilter.h"
 
+#include "common/StringUtil.h"
+
 namespace qm::gui {
 
 namespace {
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
 
 std::vector<std::string_view> Split(std::string_view s, char separator)
 {
@@ -36,14 +27,14 @@ std::vector<std::string> FileFiltersFromPairs(std::string_view pairs)
     const std::vector<std::string_view> parts = Split(pairs, '|');
     std::vector<std::string> filters;
     for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
-        std::string_view description = Trim(parts[i]);
-        const std::string_view patternText = Trim(parts[i + 1]);
+        std::string_view description = TrimmedView(parts[i]);
+        const std::string_view patternText = TrimmedView(parts[i + 1]);
         if (description.empty() && patternText.empty()) {
             break;
         }
         std::string patterns;
         for (std::string_view pattern : Split(patternText, ';')) {
-            pattern = Trim(pattern);
+            pattern = TrimmedView(pattern);
             if (pattern.empty()) {
                 continue;
             }
@@ -57,7 +48,7 @@ std::vector<std::string> FileFiltersFromPairs(std::string_view pairs)
         }
         if (description.back() == ')') {
             if (const std::size_t open = description.rfind('('); open != std::string_view::npos && open > 0) {
-                description = Trim(description.substr(0, open));
+                description = TrimmedView(description.substr(0, open));
             }
         }
         filters.push_back(std::string(description) + " (" + patterns + ")");
