@@ -77,7 +77,9 @@ int MessageBox(TWindow* owner, std::string_view text, std::string_view caption, 
 
 std::optional<std::string> ChooseFolder(TWindow* owner, std::string_view title, std::string_view start)
 {
-    const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title), Q(start));
+    // Qt's own chooser, folders only, as the open-file chooser.
+    const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title), Q(start),
+                                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dir.isEmpty()) {
         return std::nullopt;
     }

@@ -121,5 +121,28 @@ TEST_F(ChooserTest, AMissingFileIsNotChosenAndCancelChoosesNothing)
     EXPECT_EQ(chosen, std::nullopt);
 }
 
+TEST_F(ChooserTest, TheFolderChooserShowsFoldersOnlyAndGivesTheOneChosen)
+{
+    qm::test::TempDir dir;
+    std::filesystem::create_directories(dir.Path() / "Quillmail");
+    qm::test::WriteBytes(dir.Path() / "Quillmail.ini", "");
+    QString title;
+    bool foldersOnly = false;
+    TChooserDriver choose([&](QFileDialog& chooser) {
+        title = chooser.windowTitle();
+        foldersOnly = chooser.fileMode() == QFileDialog::Directory && chooser.testOption(QFileDialog::ShowDirsOnly);
+        TypeAndOpen(chooser, "Quillmail");
+    });
+    const auto chosen = ChooseFolder(nullptr, "Browse For Quillmail Directory", dir.Path().string());
+    ASSERT_TRUE(choose.Acted());
+    EXPECT_EQ(title, "Browse For Quillmail Directory");
+    EXPECT_TRUE(foldersOnly);
+    EXPECT_EQ(chosen, (dir.Path() / "Quillmail").string());
+
+    TChooserDriver cancel([](QFileDialog& chooser) { chooser.reject(); });
+    EXPECT_EQ(ChooseFolder(nullptr, "Browse For Quillmail Directory", dir.Path().string()), std::nullopt);
+    EXPECT_TRUE(cancel.Acted());
+}
+
 } // namespace
 } // namespace qm::gui
