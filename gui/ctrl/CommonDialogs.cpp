@@ -2,9 +2,11 @@
 #include "gui/ctrl/CommonDialogs.h"
 
 #include "gui/draw/Dc.h"
+#include "gui/model/FileFilter.h"
 #include "gui/model/Metrics.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -75,7 +77,9 @@ int MessageBox(TWindow* owner, std::string_view text, std::string_view caption, 
 
 std::optional<std::string> ChooseFolder(TWindow* owner, std::string_view title, std::string_view start)
 {
-    const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title), Q(start));
+    // Qt's own chooser, folders only, as the open-file chooser.
+    const QString dir = QFileDialog::getExistingDirectory(OwnerWidget(owner), Q(title), Q(start),
+                                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (dir.isEmpty()) {
         return std::nullopt;
     }
@@ -83,13 +87,32 @@ std::optional<std::string> ChooseFolder(TWindow* owner, std::string_view title, 
 }
 
 std::optional<std::string> ChooseOpenFile(TWindow* owner, std::string_view title, std::string_view filter,
-                                          std::string_view start)
+                                          std::string_view start, std::string_view defaultExt)
 {
-    const QString file = QFileDialog::getOpenFileName(OwnerWidget(owner), Q(title), Q(start), Q(filter));
-    if (file.isEmpty()) {
+    QFileDialog chooser(OwnerWidget(owner), Q(title));
+    // Qt's own chooser everywhere, so that it behaves alike on every desktop and under test.
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    QStringList filters;
+    for (const std::string& one : FileFiltersFromPairs(filter)) {
+        filters << Q(one);
+    }
+    if (!filters.isEmpty()) {
+        chooser.setNameFilters(filters);
+    }
+    chooser.setDefaultSuffix(Q(defaultExt));
+    const QFileInfo where(Q(start));
+    if (!start.empty() && where.isDir()) {
+        chooser.setDirectory(where.absoluteFilePath());
+    } else if (!start.empty()) {
+        chooser.setDirectory(where.absolutePath());
+        chooser.selectFile(where.fileName());
+    }
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return file.toStdString();
+    return chooser.selectedFiles().front().toStdString();
 }
 
 struct TSplashWindow::Picture {

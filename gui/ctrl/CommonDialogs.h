@@ -26,9 +26,12 @@ int MessageBox(TWindow* owner, std::string_view text, std::string_view caption, 
 
 /// The folder the user chose, or nothing when cancelled.
 std::optional<std::string> ChooseFolder(TWindow* owner, std::string_view title, std::string_view start = {});
-/// The file the user chose to open; filter as Qt writes it ("Text files (*.txt)"); nothing when cancelled.
+/// The existing file the user chose to open, or nothing when cancelled. filter holds description|patterns pairs
+/// ("Ini Files (*.ini)|*.ini|All files (*.*)|*.*||"), the first pair chosen at first; start is the folder to
+/// show, or a file (a name alone: in the working directory) to propose; defaultExt ("ini", no dot) is added to a
+/// name typed without an extension.
 std::optional<std::string> ChooseOpenFile(TWindow* owner, std::string_view title, std::string_view filter = {},
-                                          std::string_view start = {});
+                                          std::string_view start = {}, std::string_view defaultExt = {});
 
 /// A splash window: a picture file shown centred on the screen, shrunk (keeping its shape) to fit, closing
 /// by itself after closeAfterMs (0: it stays until destroyed). A missing or unreadable file shows nothing

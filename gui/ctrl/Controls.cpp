@@ -86,7 +86,7 @@ QColor ToQt(TColor color)
 // Before an edit paints, the window that decides its colours is asked for them: WM_CTLCOLOREDIT (for a read-only
 // or disabled edit WM_CTLCOLORSTATIC) with a device context whose text colour it may set (wParam, a TDC*) and
 // the edit's handle (lParam). A nonzero answer points at the background's TBrush and the text takes the
-// context's text colour; zero leaves the system's window colours.
+// context's text colour; zero leaves the system's colours (for a read-only or disabled edit the face colour).
 class TEditColourHook final : public QObject {
 public:
     // askControl: ask the control the edit belongs to (the combo box), not its parent.
@@ -128,7 +128,10 @@ private:
                                                  static_cast<LPARAM>(control->GetHandle()));
         const auto* brush = reinterpret_cast<const TBrush*>(answer);
         const QColor text = ToQt(brush != nullptr ? dc.GetTextColor() : TColor::FromSys(COLOR_WINDOWTEXT));
-        const QColor back = ToQt(brush != nullptr ? brush->GetColor() : TColor::FromSys(COLOR_WINDOW));
+        // Unanswered, an edit that takes input shows the window colour; a read-only or disabled one, which asked
+        // as static text does, the face colour of the dialog around it.
+        const TColor fallback = TColor::FromSys(message == WM_CTLCOLORSTATIC ? COLOR_3DFACE : COLOR_WINDOW);
+        const QColor back = ToQt(brush != nullptr ? brush->GetColor() : fallback);
         QPalette palette = m_edit.palette();
         if (palette.color(QPalette::Text) != text || palette.color(QPalette::Base) != back) {
             // Takes effect from the next paint, which the change asks for; the next answer is the same.
@@ -141,6 +144,24 @@ private:
     QWidget& m_edit;
     bool m_askControl;
 };
+
+// The text an edit last showed to its window (EN_CHANGE goes out only when it changes).
+constexpr const char* kShownText = "qmShownText";
+
+// The longest start of text within limit bytes of UTF-8 (limit 0: no limit), never ending inside a character.
+QString FitLimit(const QString& text, int limit)
+{
+    if (limit <= 0) {
+        return text;
+    }
+    const QByteArray bytes = text.toUtf8();
+    if (bytes.size() <= limit) {
+        return text;
+    }
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    const std::size_t fit = Utf8FitLength(view, static_cast<std::size_t>(limit));
+    return QString::fromUtf8(bytes.constData(), static_cast<qsizetype>(fit));
+}
 
 } // namespace
 
@@ -163,16 +184,23 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
         edit->setReadOnly((Attr.Style & ES_READONLY) != 0);
         edit->setTabChangesFocus(true);
         QObject::connect(edit, &QPlainTextEdit::textChanged, [this, edit] {
-            // The limit holds for typed and pasted text: what goes past it is taken out again, with one EN_CHANGE.
-            if (m_limit > 0 && edit->document()->characterCount() - 1 > m_limit) {
+            // The limit holds for typed and pasted text: what goes past it is taken out again, with one EN_CHANGE
+            // (none when nothing of the change is left).
+            const QString text = edit->toPlainText();
+            const QString kept = FitLimit(text, m_limit);
+            if (kept.size() < text.size()) {
                 const QSignalBlocker quiet(edit);
                 QTextCursor cut(edit->document());
-                cut.setPosition(m_limit);
+                cut.setPosition(static_cast<int>(kept.size()));
                 cut.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
                 cut.removeSelectedText();
             }
-            NotifyCommand(EN_CHANGE);
+            if (kept != edit->property(kShownText).toString()) {
+                edit->setProperty(kShownText, kept);
+                NotifyCommand(EN_CHANGE);
+            }
         });
+        edit->setProperty(kShownText, edit->toPlainText());
         new TEditColourHook(*edit, false);
         return edit;
     }
@@ -185,7 +213,22 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
     if (m_limit > 0) {
         edit->setMaxLength(m_limit);
     }
-    QObject::connect(edit, &QLineEdit::textChanged, [this] { NotifyCommand(EN_CHANGE); });
+    edit->setProperty(kShownText, edit->text());
+    QObject::connect(edit, &QLineEdit::textChanged, [this, edit](const QString& text) {
+        // Qt counts the limit in characters, the transfer buffer in bytes: what goes past it in bytes is taken
+        // out again, so the buffer never cuts what the edit shows.
+        const QString kept = FitLimit(text, m_limit);
+        if (kept.size() < text.size()) {
+            const QSignalBlocker quiet(edit);
+            const int cursor = edit->cursorPosition();
+            edit->setText(kept);
+            edit->setCursorPosition(std::min(cursor, static_cast<int>(kept.size())));
+        }
+        if (kept != edit->property(kShownText).toString()) {
+            edit->setProperty(kShownText, kept);
+            NotifyCommand(EN_CHANGE);
+        }
+    });
     new TEditColourHook(*edit, false);
     return edit;
 }
@@ -216,6 +259,30 @@ void TEdit::LimitText(int limit)
     m_limit = limit;
     if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
         line->setMaxLength(limit > 0 ? limit : 32767);
+    }
+}
+
+void TEdit::SetReadOnly(bool readOnly)
+{
+    Attr.Style = readOnly ? (Attr.Style | ES_READONLY) : (Attr.Style & ~ES_READONLY);
+    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+        line->setReadOnly(readOnly);
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+        multi->setReadOnly(readOnly);
+    }
+}
+
+LRESULT TEdit::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case EM_SETREADONLY:
+        SetReadOnly(wParam != 0);
+        return 1;
+    case EM_LIMITTEXT:
+        LimitText(static_cast<int>(wParam));
+        return 0;
+    default:
+        return TControl::WindowProc(msg, wParam, lParam);
     }
 }
 

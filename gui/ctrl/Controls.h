@@ -44,16 +44,17 @@ private:
 };
 
 /// An edit control: one line, or several with ES_MULTILINE (Enter then adds a line only with ES_WANTRETURN).
-/// The text limit holds for both.
+/// The text limit holds for both, for typed and set text; it counts bytes of UTF-8, as the transfer buffer does.
 /// Before it paints it asks its parent for its colours with WM_CTLCOLOREDIT (WM_CTLCOLORSTATIC when read-only or
 /// disabled): wParam a TDC* whose text colour the parent may set, lParam the edit's handle; the parent answers a
-/// TBrush* for the background, or 0 for the system's window colours.
+/// TBrush* for the background, or 0 for the system's colours (the window colour; the face colour when read-only or
+/// disabled).
 class TEdit : public TControl {
 public:
     /// textLimit 0: no limit other than the control's own.
     TEdit(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h, int textLimit = 0,
           bool multiLine = false);
-    /// The edit of a dialog description's control resourceId, taking at most textLimit - 1 characters; its
+    /// The edit of a dialog description's control resourceId, taking at most textLimit - 1 bytes; its
     /// transfer field is textLimit bytes (the text and its terminator).
     TEdit(TWindow* parent, int resourceId, int textLimit);
     std::string GetText() const;
@@ -61,6 +62,15 @@ public:
     void LimitText(int limit);
 
     int GetTextLimit() const { return m_limit; }
+
+    /// Makes the edit read-only (the text stays selectable and copyable) or editable again; the style follows.
+    /// A dialog description's style decides at creation; this changes it afterwards.
+    void SetReadOnly(bool readOnly);
+
+    bool IsReadOnly() const { return (Attr.Style & ES_READONLY) != 0; }
+
+    /// EM_SETREADONLY (wParam: nonzero for read-only) and EM_LIMITTEXT (wParam: the limit, 0 none) as messages.
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
     bool IsMultiLine() const { return (Attr.Style & ES_MULTILINE) != 0; }
 

@@ -282,6 +282,35 @@ TColor TDC::GetBkColor() const
     return m_impl->BkColor;
 }
 
+int TDC::SaveDC()
+{
+    TDC::Impl& d = *m_impl;
+    d.Saved.push_back({d.Clip, d.BrushOrg, d.Pens, d.Brushes, d.Fonts, d.TextColor, d.BkColor, d.BkMode, d.Position});
+    return static_cast<int>(d.Saved.size());
+}
+
+bool TDC::RestoreDC(int level)
+{
+    TDC::Impl& d = *m_impl;
+    const int count = static_cast<int>(d.Saved.size());
+    const int index = level < 0 ? count + level : level - 1;
+    if (level == 0 || index < 0 || index >= count) {
+        return false;
+    }
+    TDC::Impl::TState state = std::move(d.Saved[static_cast<std::size_t>(index)]);
+    d.Saved.resize(static_cast<std::size_t>(index));
+    d.Clip = state.Clip;
+    d.BrushOrg = state.BrushOrg;
+    d.Pens = std::move(state.Pens);
+    d.Brushes = std::move(state.Brushes);
+    d.Fonts = std::move(state.Fonts);
+    d.TextColor = state.TextColor;
+    d.BkColor = state.BkColor;
+    d.BkMode = state.BkMode;
+    d.Position = state.Position;
+    return true;
+}
+
 int TDC::SetBkMode(int mode)
 {
     return std::exchange(m_impl->BkMode, mode);

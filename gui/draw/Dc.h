@@ -103,6 +103,13 @@ public:
     /// The dither phase: brush pattern pixel (0, 0) lies at this point of the context.
     TPoint SetBrushOrg(TPoint origin);
 
+    /// Keeps the drawing state (selected objects, colours, background mode, clip, brush origin, current position)
+    /// on the context's stack; returns its level, 1 for the first kept.
+    int SaveDC();
+    /// Puts back the state kept at level (a negative level counts back from the last kept: -1 is the last) and
+    /// forgets it and every state kept after it. False, changing nothing, when no state was kept at that level.
+    bool RestoreDC(int level = -1);
+
     /// Narrows every later drawing to rect (in this context's coordinates), intersected with the current clip.
     void IntersectClipRect(const TRect& rect);
     TRect GetClipBox() const;

@@ -65,6 +65,21 @@ struct TDC::Impl {
     TColor BkColor{0xFFFFFF};
     int BkMode = OPAQUE;
     TPoint Position{0, 0};
+
+    /// A drawing state SaveDC keeps: everything above except the target.
+    struct TState {
+        TRect Clip;
+        TPoint BrushOrg;
+        std::vector<TPen> Pens;
+        std::vector<TBrush> Brushes;
+        std::vector<TFont> Fonts;
+        TColor TextColor;
+        TColor BkColor;
+        int BkMode;
+        TPoint Position;
+    };
+
+    std::vector<TState> Saved;
     /// Called after drawing, with the touched rectangle in target coordinates (the overlay repaints it).
     std::function<void(const QRect&)> Changed;
 

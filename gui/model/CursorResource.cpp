@@ -150,4 +150,17 @@ TCursorPicture DragRemoveCursorPicture()
     });
 }
 
+TCursorPicture LinkHandCursorPicture()
+{
+    TCursorPicture hand;
+    hand.Rows = {
+            "     XX         ", "    XooX        ", "    XooX        ", "    XooX        ", "    XooX        ",
+            "    XooXXX      ", "    XooXooXXX   ", "    XooXooXooXX ", " XX XooXooXooXoX", "XooXXooooooooXoX",
+            "XoooXooooooooooX", " XooXooooooooooX", "  XoXooooooooooX", "  XooooooooooooX", "   XoooooooooooX",
+            "   XooooooooooX ", "    XoooooooooX ", "    XooooooooX  ", "     XoooooooX  ", "     XXXXXXXXX  ",
+    };
+    hand.HotSpot = TPoint(5, 0);
+    return hand;
+}
+
 } // namespace qm::gui

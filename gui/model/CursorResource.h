@@ -42,5 +42,7 @@ HCURSOR LoadCursor(int id);
 TCursorPicture DragMoveCursorPicture();
 TCursorPicture DragCopyCursorPicture();
 TCursorPicture DragRemoveCursorPicture();
+/// A pointing hand for a program to register as a link's cursor: hot spot at the tip of the index finger.
+TCursorPicture LinkHandCursorPicture();
 
 } // namespace qm::gui

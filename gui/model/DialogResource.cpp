@@ -107,18 +107,24 @@ std::vector<std::optional<std::size_t>> TransferOffsets(std::span<const TTransfe
     return out;
 }
 
-void PutTransferText(std::span<char> field, std::string_view text)
+std::size_t Utf8FitLength(std::string_view text, std::size_t maxBytes)
 {
-    if (field.empty()) {
-        return;
-    }
-    std::size_t n = std::min(text.size(), field.size() - 1);
+    std::size_t n = std::min(text.size(), maxBytes);
     // Never end inside a multi-byte character: step back over continuation bytes to the lead byte.
     if (n < text.size()) {
         while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
             --n;
         }
     }
+    return n;
+}
+
+void PutTransferText(std::span<char> field, std::string_view text)
+{
+    if (field.empty()) {
+        return;
+    }
+    const std::size_t n = Utf8FitLength(text, field.size() - 1);
     std::copy_n(text.data(), n, field.data());
     field[n] = '\0';
 }

@@ -87,6 +87,9 @@ struct TTransferField {
 /// none for a field that takes no part or that does not fit whole in the buffer.
 std::vector<std::optional<std::size_t>> TransferOffsets(std::span<const TTransferField> fields, std::size_t bufferSize);
 
+/// The length of text's longest start of at most maxBytes bytes that does not end inside a UTF-8 character.
+std::size_t Utf8FitLength(std::string_view text, std::size_t maxBytes);
+
 /// Writes text into a text field of a transfer buffer: cut to field.size() - 1 bytes at a character boundary
 /// (UTF-8), then NUL-terminated. An empty field takes nothing.
 void PutTransferText(std::span<char> field, std::string_view text);

@@ -422,6 +422,8 @@ inline constexpr int TVN_SELCHANGED = TVN_FIRST - 2;
 inline constexpr int TVN_ITEMEXPANDED = TVN_FIRST - 6;
 
 // Messages to controls.
+inline constexpr UINT EM_LIMITTEXT = 0x00C5;
+inline constexpr UINT EM_SETREADONLY = 0x00CF;
 inline constexpr UINT CB_GETCURSEL = 0x0147;
 inline constexpr UINT CB_SETCURSEL = 0x014E;
 inline constexpr UINT CB_SETEXTENDEDUI = 0x0155;

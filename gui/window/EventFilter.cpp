@@ -12,6 +12,7 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QTimer>
 #include <QVariant>
 #include <QWindowStateChangeEvent>
@@ -429,6 +430,8 @@ bool TEventFilter::eventFilter(QObject* watched, QEvent* event)
         return HandleFocus(widget, static_cast<QFocusEvent*>(event));
     case QEvent::WindowStateChange:
         return HandleStateChange(widget, static_cast<QWindowStateChangeEvent*>(event));
+    case QEvent::Paint:
+        return WindowInternals::PaintControl(widget, static_cast<QPaintEvent*>(event));
     default:
         return false;
     }

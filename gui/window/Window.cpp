@@ -9,14 +9,21 @@
 #include "gui/window/WindowDc.h"
 #include "gui/window/WindowWidget.h"
 
+#include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 namespace qm::gui {
@@ -336,17 +343,78 @@ TWindow* TWindow::GetTopLevel()
     return w;
 }
 
+namespace {
+
+// A standard control's text is what it shows: a label's, a button's or a group box's caption, an edit's
+// contents. False for a window that shows no text of its own (a painted window, an icon static).
+bool SetControlText(QWidget& widget, const QString& text)
+{
+    if (auto* label = qobject_cast<QLabel*>(&widget)) {
+        if (label->pixmap().isNull()) {
+            label->setText(text);
+        }
+        return true;
+    }
+    if (auto* button = qobject_cast<QAbstractButton*>(&widget)) {
+        button->setText(text);
+        return true;
+    }
+    if (auto* group = qobject_cast<QGroupBox*>(&widget)) {
+        group->setTitle(text);
+        return true;
+    }
+    if (auto* line = qobject_cast<QLineEdit*>(&widget)) {
+        line->setText(text);
+        return true;
+    }
+    if (auto* multi = qobject_cast<QPlainTextEdit*>(&widget)) {
+        multi->setPlainText(text);
+        return true;
+    }
+    if (auto* combo = qobject_cast<QComboBox*>(&widget); combo != nullptr && combo->isEditable()) {
+        combo->setEditText(text);
+        return true;
+    }
+    return false;
+}
+
+std::optional<QString> ControlText(const QWidget& widget)
+{
+    if (const auto* line = qobject_cast<const QLineEdit*>(&widget)) {
+        return line->text();
+    }
+    if (const auto* multi = qobject_cast<const QPlainTextEdit*>(&widget)) {
+        return multi->toPlainText();
+    }
+    if (const auto* combo = qobject_cast<const QComboBox*>(&widget); combo != nullptr && combo->isEditable()) {
+        return combo->currentText();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void TWindow::SetCaption(std::string_view title)
 {
     m_title = title;
     if (m_widget != nullptr) {
-        m_widget->setWindowTitle(QString::fromStdString(m_title));
-        Deliver(*this, WM_SETTEXT, 0, 0);
+        const QString text = QString::fromStdString(m_title);
+        if (m_widget->isWindow() || !SetControlText(*m_widget, text)) {
+            m_widget->setWindowTitle(text);
+        }
+        if (m_widget != nullptr) {
+            Deliver(*this, WM_SETTEXT, 0, 0);
+        }
     }
 }
 
 std::string TWindow::GetWindowText() const
 {
+    if (m_widget != nullptr && !m_widget->isWindow()) {
+        if (const std::optional<QString> text = ControlText(*m_widget)) {
+            return text->toStdString();
+        }
+    }
     return m_title;
 }
 
@@ -600,7 +668,9 @@ void TWindow::UpdateWindow()
 }
 
 void TWindow::Paint(TDC&, bool, TRect&)
-{}
+{
+    WindowInternals::NoteBasePaint(*this);
+}
 
 bool TWindow::EnableWindow(bool enable)
 {
@@ -771,7 +841,7 @@ LRESULT TWindow::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     NoteDefault(*this, msg);
     switch (msg) {
     case WM_PAINT:
-        if (dynamic_cast<TWindowWidget*>(m_widget) != nullptr) {
+        if (dynamic_cast<TWindowWidget*>(m_widget) != nullptr || WindowInternals::InControlPaint(*this)) {
             TPaintDC dc(*this);
             TRect rect = dc.PaintRect();
             Paint(dc, dc.Erase(), rect);

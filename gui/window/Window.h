@@ -103,6 +103,8 @@ public:
 
     const TWindowClass& GetClass() const { return m_class; }
 
+    /// The window's text: a top-level window's title; for a standard control the text it shows (a label's or
+    /// button's caption, an edit's contents), which GetWindowText then reads back.
     void SetCaption(std::string_view title);
 
     const std::string& GetCaption() const { return m_title; }
@@ -159,7 +161,9 @@ public:
     void InvalidateRect(const TRect& rect, bool erase = true);
     /// Paints now what is invalid (NCPAINT, ERASEBKGND, PAINT), without waiting for the event loop.
     void UpdateWindow();
-    /// The window's own painting, called by the default WM_PAINT with a paint context.
+    /// The window's own painting, called by the default WM_PAINT with a paint context. A standard control whose
+    /// window handles WM_PAINT or overrides Paint is drawn by it instead of by its own look: on the parent's
+    /// background, which shows through where the window draws nothing.
     virtual void Paint(TDC& dc, bool erase, TRect& rect);
 
     // Input state.

@@ -4,6 +4,7 @@
 #include "gui/draw/DcImpl.h"
 #include "gui/window/WindowDc.h"
 
+#include <QAbstractScrollArea>
 #include <QCloseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -40,7 +41,85 @@ void MaybeWriteShot(QWidget* widget)
     QTimer::singleShot(0, widget, [widget, file] { widget->grab().save(file, "PNG"); });
 }
 
+// The standard control whose window is painting it now (one at a time: a paint inside a paint goes to Qt).
+struct TControlPaint {
+    QWidget* Widget = nullptr;
+    const TWindow* Window = nullptr;
+    QImage Image; // the client area drawn by the window in place of the control's look
+    QRect Rect;   // the part being painted, in client widget coordinates
+    bool BaseReached = false;
+    QPointer<TControlOverlay> Overlay;
+    QPoint ClientPos; // the client widget's position in the control's widget
+};
+
+TControlPaint g_controlPaint;
+
+// The widget a standard control's client area is painted on: the control's own, or a scrolling control's viewport.
+QWidget* ClientWidget(const TWindow& window)
+{
+    QWidget* widget = window.GetWidget();
+    if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(widget)) {
+        return scrolling->viewport();
+    }
+    return widget;
+}
+
 } // namespace
+
+bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
+{
+    TWindow* owner = OwnerOf(widget);
+    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(owner->GetWidget()) != nullptr ||
+        ClientWidget(*owner) != widget || g_controlPaint.Widget != nullptr) {
+        return false;
+    }
+    QColor background = widget->palette().color(QPalette::Window);
+    if (TWindow* parent = owner->GetParent(); parent != nullptr && parent->GetClass().HasBackground) {
+        const TColor colour = parent->GetClass().Background;
+        background = QColor(colour.Red(), colour.Green(), colour.Blue());
+    }
+    g_controlPaint.Widget = widget;
+    g_controlPaint.Window = owner;
+    g_controlPaint.Image = QImage(widget->size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+    g_controlPaint.Image.fill(background);
+    g_controlPaint.Rect = event->rect() & widget->rect();
+    g_controlPaint.Overlay = TControlOverlay::Of(owner->GetWidget());
+    g_controlPaint.ClientPos = widget == owner->GetWidget() ? QPoint(0, 0) : widget->pos();
+    QPointer<QWidget> guard(widget);
+    bool wentDefault = false;
+    Deliver(*owner, WM_PAINT, 0, 0, &wentDefault);
+    TControlPaint done = std::move(g_controlPaint);
+    g_controlPaint = TControlPaint{};
+    if (!done.Overlay.isNull()) {
+        done.Overlay->EndDrawing();
+    }
+    if (guard.isNull()) {
+        return true;
+    }
+    if (wentDefault && done.BaseReached) {
+        return false;
+    }
+    QPainter painter(widget);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(event->rect(), done.Image, event->rect());
+    return true;
+}
+
+bool WindowInternals::InControlPaint(const TWindow& window)
+{
+    return g_controlPaint.Window == &window;
+}
+
+void WindowInternals::NoteBasePaint(const TWindow& window)
+{
+    if (g_controlPaint.Window != &window || g_controlPaint.BaseReached) {
+        return;
+    }
+    g_controlPaint.BaseReached = true;
+    if (!g_controlPaint.Overlay.isNull()) {
+        g_controlPaint.Overlay->BeginDrawing(g_controlPaint.Rect.translated(g_controlPaint.ClientPos));
+    }
+}
 
 TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags flags)
     : QWidget(parent, flags)
@@ -235,30 +314,35 @@ bool TControlOverlay::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
-void TControlOverlay::paintEvent(QPaintEvent* event)
+QImage& TControlOverlay::Image()
 {
-    TWindow* owner = WindowInternals::OwnerOf(this);
-    if (owner == nullptr || !owner->HasWindow() || m_inPaint) {
-        return;
-    }
     if (m_image.size() != size()) {
         m_image = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+        m_image.fill(Qt::transparent);
     }
-    const QRect r = event->rect();
-    {
-        QPainter clear(&m_image);
-        clear.setCompositionMode(QPainter::CompositionMode_Source);
-        clear.fillRect(r, Qt::transparent);
-    }
-    m_paintRect = r;
+    return m_image;
+}
+
+void TControlOverlay::BeginDrawing(const QRect& rect)
+{
+    QPainter clear(&Image());
+    clear.setCompositionMode(QPainter::CompositionMode_Source);
+    clear.fillRect(rect, Qt::transparent);
+    m_paintRect = rect;
     m_inPaint = true;
-    QPointer<TControlOverlay> guard(this);
-    Deliver(*owner, WM_PAINT, 0, 0);
-    if (guard.isNull()) {
-        return;
-    }
+}
+
+void TControlOverlay::EndDrawing()
+{
     m_inPaint = false;
     m_paintRect = QRect();
+}
+
+void TControlOverlay::paintEvent(QPaintEvent* event)
+{
+    // Painted after the control (a child is painted after its parent, and this one lies over the viewport of a
+    // scrolling control), so what the window drew in this paint is already here.
+    const QRect r = event->rect() & Image().rect();
     QPainter painter(this);
     painter.drawImage(r, m_image, r);
 }
@@ -272,9 +356,15 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
     auto impl = std::make_unique<TDC::Impl>();
     auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
     if (widget == nullptr) {
-        // A standard control paints itself; drawing on it shows only from its WM_PAINT, over its own painting.
+        // A standard control paints itself; drawing on it shows only from its WM_PAINT: in place of its look until
+        // the default handling, over it afterwards.
+        if (g_controlPaint.Window == &window && !g_controlPaint.BaseReached) {
+            const QPoint origin = wholeWindow ? -g_controlPaint.ClientPos : QPoint(0, 0);
+            AttachDc(*impl, &g_controlPaint.Image, origin, ToTRect(g_controlPaint.Rect.translated(-origin)));
+            return impl;
+        }
         TControlOverlay* overlay = TControlOverlay::Of(window.GetWidget());
-        if (overlay == nullptr || !overlay->InPaint()) {
+        if (g_controlPaint.Window != &window || overlay == nullptr || !overlay->InPaint()) {
             impl->Own = QImage(1, 1, QImage::Format_ARGB32);
             AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
             return impl;
@@ -304,7 +394,8 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
 {
     auto impl = WindowImpl(window, false);
-    if (TControlOverlay* overlay = TControlOverlay::Of(window.GetWidget()); overlay != nullptr && overlay->InPaint()) {
+    if (g_controlPaint.Window == &window) {
+        // A standard control painted by its window: in place of its look, or over it after the default handling.
         *rect = impl->Clip;
         *erase = false;
         return impl;

@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QWidget>
 
+class QPaintEvent;
+
 namespace qm::gui {
 
 /// The widget of a window the layer paints itself: the whole window (non-client insets included) is drawn into
@@ -57,9 +59,10 @@ private:
 };
 
 /// The layer above a standard control's widget (a transparent child over the whole control, blind to the
-/// mouse): after Qt has painted the control, the control's window hears WM_PAINT, and what its handler draws
-/// (through a paint, client or window context) shows on top, as drawing over a control after its own painting
-/// does in the original window system. Drawing on a control outside WM_PAINT is not kept.
+/// mouse). What the control's window draws from its WM_PAINT after the control's own painting (the default
+/// handling) is kept here and shows on top, as drawing over a control after its own painting does in the original
+/// window system, also when only a part of the control repaints. Drawing on a control outside WM_PAINT is not
+/// kept.
 class TControlOverlay final : public QWidget {
 public:
     explicit TControlOverlay(QWidget& control);
@@ -67,7 +70,12 @@ public:
     /// The overlay of a standard control's widget, null when it has none.
     static TControlOverlay* Of(QWidget* control);
 
-    QImage& Image() { return m_image; }
+    /// The kept drawing, as large as the control.
+    QImage& Image();
+
+    /// Drawing goes here from now until EndDrawing, within rect (widget coordinates), which is cleared first.
+    void BeginDrawing(const QRect& rect);
+    void EndDrawing();
 
     bool InPaint() const { return m_inPaint; }
 
@@ -98,6 +106,17 @@ struct WindowInternals {
     static void GeometryChanged(TWindow& window);
 
     static void SetWidget(TWindow& window, QWidget* widget) { window.m_widget = widget; }
+
+    /// A standard control's client widget is about to paint: its window hears WM_PAINT. Until the default
+    /// handling runs, what the window draws goes into an image of the client area that starts as the parent's
+    /// background; when the window handled WM_PAINT itself (or overrides Paint) that image is shown and Qt's
+    /// painting left out. When the default handling ran, the control paints as usual and what the window draws
+    /// after it goes to the control's overlay, on top. False: let Qt paint.
+    static bool PaintControl(QWidget* widget, QPaintEvent* event);
+    /// Whether window is a standard control whose window paints it now (its Paint runs from the default WM_PAINT).
+    static bool InControlPaint(const TWindow& window);
+    /// The base Paint ran for such a control: the control paints its own look, and drawing goes over it from now.
+    static void NoteBasePaint(const TWindow& window);
 };
 
 /// Delivers a message to a window's WindowProc, counting the dispatch depth so that windows destroyed inside a

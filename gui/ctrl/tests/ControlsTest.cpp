@@ -10,9 +10,12 @@
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPlainTextEdit>
@@ -23,6 +26,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <functional>
 
 namespace qm::gui {
 namespace {
@@ -61,7 +66,27 @@ std::vector<std::pair<std::string, int>> Commands()
     return out;
 }
 
+// The messages of one kind logged at a window, as (window, lParam).
+std::vector<std::pair<std::string, LPARAM>> Logged(UINT message)
+{
+    std::vector<std::pair<std::string, LPARAM>> out;
+    for (const auto& r : Log()) {
+        if (r.Msg == message) {
+            out.emplace_back(r.Window, r.LParam);
+        }
+    }
+    return out;
+}
+
 using ControlsTest = test::CtrlTest;
+
+// Types text key by key as the keyboard would (QTest's key clicks take only ASCII).
+void TypeText(QWidget* widget, const QString& text)
+{
+    for (const QChar ch : text) {
+        test::SendKey(widget, static_cast<int>(ch.toUpper().unicode()), Qt::NoModifier, QString(ch));
+    }
+}
 
 TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
 {
@@ -81,6 +106,131 @@ TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
             EXPECT_EQ(static_cast<HWND>(r.LParam), edit->GetHandle());
         }
     }
+}
+
+TEST_F(ControlsTest, AnEditsLimitCountsTheBytesItsTransferFieldHolds)
+{
+    // Seven bytes and the terminator: the user, password and message fields of the dialogs are such fields.
+    struct Case {
+        const char* Typed;
+        std::string Shown;
+    };
+
+    const Case cases[] = {
+            {"abcdefghij", "abcdefg"},
+            {"\xE9\xE9\xE9\xE9\xE9", "\u00E9\u00E9\u00E9"}, // two bytes each: a fourth would end past the field
+            {"a\xFC\xFC\xFC"
+             "b",
+             "a\u00FC\u00FC\u00FC"},
+    };
+    auto* line = new TEdit(m_frame.get(), 101, "", 10, 10, 150, 22, 7);
+    auto* multi = new TEdit(m_frame.get(), 102, "", 10, 40, 150, 60, 7, true);
+    Show();
+    for (TEdit* edit : {line, multi}) {
+        for (const Case& c : cases) {
+            edit->SetText("");
+            edit->SetFocus();
+            ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+            TypeText(edit->GetWidget(), QString::fromLatin1(c.Typed));
+            EXPECT_EQ(edit->GetText(), c.Shown) << c.Typed << (edit == multi ? " multi-line" : "");
+            // What the edit shows is what its field receives.
+            std::array<std::byte, 8> field{};
+            edit->Transfer(field, tdGetData);
+            EXPECT_EQ(GetTransferText(std::span<const char>(reinterpret_cast<const char*>(field.data()), field.size())),
+                      c.Shown);
+        }
+        // Set text is held to the limit too, and a refused key tells the parent nothing.
+        edit->SetText("\u00E9\u00E9\u00E9\u00E9");
+        EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
+        Log().clear();
+        TypeText(edit->GetWidget(), QString::fromLatin1("\xE9"));
+        EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
+        EXPECT_TRUE(Commands().empty());
+    }
+}
+
+TEST_F(ControlsTest, AnEditMadeReadOnlyAfterItsCreationTakesNoTypingAndAsksAsStaticText)
+{
+    auto* edit = new TEdit(m_frame.get(), 101, "link", 10, 10, 150, 22);
+    Show();
+    edit->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+
+    edit->SendMessage(EM_SETREADONLY, 1);
+    EXPECT_TRUE(edit->IsReadOnly());
+    EXPECT_NE(edit->GetStyle() & ES_READONLY, 0u);
+    TypeText(edit->GetWidget(), "x");
+    EXPECT_EQ(edit->GetText(), "link");
+    Log().clear();
+    edit->GetWidget()->repaint();
+    EXPECT_FALSE(Logged(WM_CTLCOLORSTATIC).empty());
+    EXPECT_TRUE(Logged(WM_CTLCOLOREDIT).empty());
+
+    edit->SendMessage(EM_SETREADONLY, 0);
+    EXPECT_FALSE(edit->IsReadOnly());
+    TypeText(edit->GetWidget(), "s");
+    EXPECT_EQ(edit->GetText(), "links");
+}
+
+TEST_F(ControlsTest, AControlsWindowTextIsTheTextItShows)
+{
+    auto* label = new TStatic(m_frame.get(), 4203, "", 10, 10, 100, 16);
+    auto* button = new TButton(m_frame.get(), 1, "OK", 10, 30, 80, 24);
+    auto* check = new TCheckBox(m_frame.get(), 3, "Active", 10, 60, 100, 20);
+    auto* group = new TGroupBox(m_frame.get(), 4, "Version Info:", 120, 10, 200, 80);
+    auto* edit = new TEdit(m_frame.get(), 1004, "", 10, 90, 100, 22);
+    auto* multi = new TEdit(m_frame.get(), 4550, "", 10, 120, 150, 60, 0, true);
+    auto* combo = new TComboBox(m_frame.get(), 6, 10, 190, 150, 24, CBS_DROPDOWN);
+    Show();
+
+    struct Case {
+        TWindow* Control;
+        std::function<QString()> Shown;
+    };
+
+    const Case cases[] = {
+            {label,
+             [&] {
+                 return qobject_cast<QLabel*>(label->GetWidget())->text();
+             }},
+            {button,
+             [&] {
+                 return qobject_cast<QAbstractButton*>(button->GetWidget())->text();
+             }},
+            {check,
+             [&] {
+                 return qobject_cast<QAbstractButton*>(check->GetWidget())->text();
+             }},
+            {group,
+             [&] {
+                 return qobject_cast<QGroupBox*>(group->GetWidget())->title();
+             }},
+            {edit,
+             [&] {
+                 return qobject_cast<QLineEdit*>(edit->GetWidget())->text();
+             }},
+            {multi,
+             [&] {
+                 return qobject_cast<QPlainTextEdit*>(multi->GetWidget())->toPlainText();
+             }},
+            {combo,
+             [&] {
+                 return qobject_cast<QComboBox*>(combo->GetWidget())->currentText();
+             }},
+    };
+    for (const Case& c : cases) {
+        c.Control->SetWindowText("2.2.3");
+        EXPECT_EQ(c.Shown(), "2.2.3") << c.Control->GetId();
+        EXPECT_EQ(c.Control->GetWindowText(), "2.2.3") << c.Control->GetId();
+    }
+    // What the user types is the edit's text.
+    edit->SetFocus();
+    ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
+    TypeText(edit->GetWidget(), "x");
+    EXPECT_EQ(edit->GetWindowText(), "2.2.3x");
+    // A top-level window's text is its title.
+    m_frame->SetWindowText("Quillmail");
+    EXPECT_EQ(m_frame->GetWidget()->windowTitle(), "Quillmail");
 }
 
 TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
@@ -286,18 +436,6 @@ TEST_F(ControlsTest, ListViewSelectionFollowsItsRowsThroughASortByTiedData)
     EXPECT_EQ(list->GetSelCount(), 0);
 }
 
-// The messages of one kind logged at a window, as (window, lParam).
-std::vector<std::pair<std::string, LPARAM>> Logged(UINT message)
-{
-    std::vector<std::pair<std::string, LPARAM>> out;
-    for (const auto& r : Log()) {
-        if (r.Msg == message) {
-            out.emplace_back(r.Window, r.LParam);
-        }
-    }
-    return out;
-}
-
 TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
 {
     static const TBrush yellow(TColor(RGB(255, 255, 0)));
@@ -328,6 +466,9 @@ TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
     // Answered 0 (the default handling): the system's window colours.
     const TColor window = TColor::FromSys(COLOR_WINDOW);
     EXPECT_EQ(backgroundOf(plain), QColor(window.Red(), window.Green(), window.Blue()));
+    // A read-only edit unanswered: the face colour, as static text.
+    const TColor face = TColor::FromSys(COLOR_3DFACE);
+    EXPECT_TRUE(WaitFor([&] { return backgroundOf(readOnly) == QColor(face.Red(), face.Green(), face.Blue()); }));
 
     Log().clear();
     const std::vector<TWindow*> all = {coloured, plain, readOnly, combo, list};

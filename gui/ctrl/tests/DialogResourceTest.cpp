@@ -8,6 +8,7 @@
 #include "gui/ctrl/TreeWindow.h"
 #include "gui/draw/Icon.h"
 #include "gui/draw/tests/GuiTestApp.h"
+#include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
 #include "testsupport/WaitUntil.h"
 
@@ -168,6 +169,50 @@ TEST_F(DialogResourceTest, TheLogonOpensWithTheStoredValuesAndOkTakesWhatWasType
     EXPECT_STREQ(buffer.User, "root-user-with-a-name-far-too-l"); // 31 characters and the terminator
     EXPECT_STREQ(buffer.Password, "secret");
     EXPECT_STREQ(buffer.Confirmation, "secret!");
+}
+
+// A dialog that, once set up, moves itself over its parent: its top 30 pixels below the parent's, centred across.
+class TCentredLogon : public TLogonDialog {
+public:
+    using TLogonDialog::TLogonDialog;
+
+    TRect AtSetup;
+    TRect ParentAtSetup;
+    TPoint Target;
+
+    void SetupWindow() override
+    {
+        TLogonDialog::SetupWindow();
+        AtSetup = GetWindowRect();
+        ParentAtSetup = GetParent()->GetWindowRect();
+        const int top = ParentAtSetup.top + 30;
+        Target = TPoint(ParentAtSetup.left + (ParentAtSetup.Width() - AtSetup.Width()) / 2,
+                        top + (ParentAtSetup.bottom - top - AtSetup.Height()) / 2);
+        SetWindowPos(kHwndTop, Target.x, Target.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+};
+
+TEST_F(DialogResourceTest, ADialogPlacedInItsSetUpOpensThereAtItsDescriptionsSize)
+{
+    m_owner->MoveWindow(100, 80, 600, 400);
+    ASSERT_TRUE(qm::test::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return m_owner->GetWindowRect() == TRect(100, 80, 700, 480);
+    }));
+    ASSERT_GT(GetSystemMetrics(SM_CXSCREEN), 700);
+    ASSERT_GT(GetSystemMetrics(SM_CYSCREEN), 480);
+    TLogonBuffer buffer = StoredLogon();
+    TCentredLogon dialog(m_owner.get(), buffer);
+    TRect shown;
+    Run(dialog, [&] {
+        shown = dialog.GetWindowRect();
+        dialog.CloseWindow(IDCANCEL);
+    });
+    EXPECT_EQ(dialog.ParentAtSetup, TRect(100, 80, 700, 480));
+    // The size is the description's from the start, and neither the move nor the showing changes it.
+    const TRect frame = dialog.MapDialogRect(LogonDescription().Rect);
+    EXPECT_EQ(dialog.AtSetup.Size(), frame.Size());
+    EXPECT_EQ(shown, TRect(dialog.Target, frame.Size()));
 }
 
 TEST_F(DialogResourceTest, CancelLeavesTheBufferAsItWas)

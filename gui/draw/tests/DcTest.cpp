@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,81 @@ TEST_F(DcTest, LinesLeaveOutTheirEndPoint)
         EXPECT_EQ(Rows(dc, 6, 5, kBlack), c.Want);
         EXPECT_EQ(dc.GetCurrentPosition(), c.To);
     }
+}
+
+TEST_F(DcTest, RestoreDcPutsBackTheStateKeptAtItsLevel)
+{
+    constexpr COLORREF kBlue = RGB(0, 0, 255);
+    // Draws with whatever is in force: text colour and mode, font, pen and current position, clip.
+    const auto draw = [](TMemoryDC& dc) {
+        TRect r(0, 0, 60, 16);
+        dc.DrawText("Hi", r, DT_LEFT | DT_SINGLELINE);
+        dc.LineTo(TPoint(59, 19));
+    };
+    const auto picture = [&](const std::function<void(TMemoryDC&)>& prepare) {
+        TMemoryDC dc;
+        Blank(dc, 60, 20);
+        prepare(dc);
+        draw(dc);
+        std::vector<COLORREF> pixels;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < 60; ++x) {
+                pixels.push_back(dc.GetPixel(x, y).Rgb());
+            }
+        }
+        return pixels;
+    };
+    const auto base = [&](TMemoryDC& dc) {
+        dc.SetTextColor(TColor(kRed));
+        dc.SetBkMode(TRANSPARENT);
+        dc.MoveTo(0, 19);
+    };
+    const auto changeAll = [&](TMemoryDC& dc) {
+        dc.SetTextColor(TColor(kBlue));
+        dc.SetBkMode(OPAQUE);
+        dc.SetBkColor(TColor(kBlue));
+        TFont font = dc.GetFont();
+        font.Underline = true;
+        font.Weight = FW_BOLD;
+        dc.SelectObject(font);
+        dc.SelectObject(TPen(TColor(kBlue), 2));
+        dc.IntersectClipRect(TRect(0, 0, 5, 5));
+        dc.MoveTo(30, 0);
+    };
+    const std::vector<COLORREF> before = picture(base);
+    ASSERT_NE(before, picture([&](TMemoryDC& dc) {
+                  base(dc);
+                  changeAll(dc);
+              }));
+
+    // The last level, a level by number, and a level below later ones (which go with it).
+    EXPECT_EQ(before, picture([&](TMemoryDC& dc) {
+                  base(dc);
+                  EXPECT_EQ(dc.SaveDC(), 1);
+                  changeAll(dc);
+                  EXPECT_TRUE(dc.RestoreDC());
+              }));
+    EXPECT_EQ(before, picture([&](TMemoryDC& dc) {
+                  base(dc);
+                  const int level = dc.SaveDC();
+                  changeAll(dc);
+                  EXPECT_EQ(dc.SaveDC(), level + 1);
+                  dc.SetTextColor(TColor(RGB(0, 255, 0)));
+                  EXPECT_TRUE(dc.RestoreDC(level));
+                  EXPECT_FALSE(dc.RestoreDC(level + 1)); // forgotten with its level
+              }));
+    // Nothing kept, or no such level: nothing changes.
+    EXPECT_EQ(picture([&](TMemoryDC& dc) {
+                  base(dc);
+                  changeAll(dc);
+              }),
+              picture([&](TMemoryDC& dc) {
+                  base(dc);
+                  changeAll(dc);
+                  EXPECT_FALSE(dc.RestoreDC());
+                  EXPECT_FALSE(dc.RestoreDC(0));
+                  EXPECT_FALSE(dc.RestoreDC(3));
+              }));
 }
 
 TEST_F(DcTest, RectangleOutlineStaysInsideRightAndBottomEdge)

@@ -24,6 +24,11 @@ TEST(CursorResourceTest, StockAndRegisteredCursorsLoadAndMissingOnesGiveNoCursor
     ASSERT_NE(FindCursorResource(19098), nullptr);
     EXPECT_EQ(FindCursorResource(19098)->HotSpot, TPoint(0, 0));
     EXPECT_EQ(FindCursorResource(19098)->Width(), 20);
+    // A link's hand points with its hot spot on the finger's tip, an outline pixel.
+    const TCursorPicture hand = LinkHandCursorPicture();
+    EXPECT_TRUE(RegisterCursorResource(24001, hand));
+    EXPECT_EQ(hand.Rows[static_cast<std::size_t>(hand.HotSpot.y)][static_cast<std::size_t>(hand.HotSpot.x)], 'X');
+    EXPECT_EQ(hand.HotSpot.y, 0);
     // The three pictures differ.
     EXPECT_NE(DragMoveCursorPicture().Rows, DragCopyCursorPicture().Rows);
     EXPECT_NE(DragCopyCursorPicture().Rows, DragRemoveCursorPicture().Rows);

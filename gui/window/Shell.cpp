@@ -1,0 +1,30 @@
+#include "gui/window/Shell.h"
+
+#include "gui/model/ShellOpen.h"
+#include "platform/ChildProcess.h"
+
+#include <cstdlib>
+
+namespace qm::gui {
+
+int ShellExecute(TWindow*, std::string_view verb, std::string_view file, std::string_view parameters,
+                 std::string_view directory, int)
+{
+    const char* path = std::getenv("PATH");
+    const std::optional<std::string> opener = FindProgramOnPath(kDesktopOpener, path != nullptr ? path : "");
+    std::optional<std::vector<std::string>> argv = ShellOpenArgv(verb, file, opener.value_or(std::string()));
+    if (!parameters.empty() || !ShellOpenArgv(verb, file, kDesktopOpener)) {
+        return SE_ERR_NOASSOC;
+    }
+    if (!argv) {
+        return SE_ERR_FNF;
+    }
+    ChildOptions options;
+    options.Argv = std::move(*argv);
+    options.ProgramName = std::string(kDesktopOpener);
+    options.Environment = CurrentEnvironment();
+    options.WorkingDirectory = std::string(directory);
+    return StartDetached(options) ? 33 : SE_ERR_FNF;
+}
+
+} // namespace qm::gui
