@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -528,9 +529,16 @@ TRect TWindow::GetWindowRect() const
     return TRect(TPoint(topLeft.x(), topLeft.y()), TSize(m_widget->width(), m_widget->height()));
 }
 
-QRect WindowInternals::ClientArea(const QWidget& widget, const TRect& insets)
+QRect WindowInternals::ClientArea(QWidget& widget, const TRect& insets)
 {
-    if (const auto* scrolling = qobject_cast<const QAbstractScrollArea*>(&widget)) {
+    if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(&widget)) {
+        // Qt lays a hidden control out only when it is shown; until then the viewport keeps its first size.
+        // The resize the show would send is sent now, so a control's client area is right from its creation.
+        if (scrolling->testAttribute(Qt::WA_PendingResizeEvent)) {
+            scrolling->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent resize(scrolling->size(), QSize());
+            QCoreApplication::sendEvent(scrolling, &resize);
+        }
         return scrolling->viewport()->geometry();
     }
     return QRect(insets.left, insets.top, std::max(0, widget.width() - insets.left - insets.right),
