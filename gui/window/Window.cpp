@@ -12,10 +12,12 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <unordered_map>
@@ -646,9 +648,40 @@ TWindow* TWindow::GetFocus()
     return WindowInternals::OwnerOf(QApplication::focusWidget());
 }
 
+namespace {
+
+// The deepest widget under a screen point in the topmost top-level window that takes input there. Qt's own
+// look-up gives up where a top-level window blind to input lies above (the screen context's overlay, on a
+// platform that does not know its stacking), so that case looks again among the windows that take input, the
+// last shown first as such a platform stacks them.
+QWidget* WidgetAt(const QPoint& screen)
+{
+    if (QWidget* widget = QApplication::widgetAt(screen)) {
+        return widget;
+    }
+    const QWidgetList topLevels = QApplication::topLevelWidgets();
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        const QWindow* window = *it;
+        if (!window->isVisible() || window->flags().testFlag(Qt::WindowTransparentForInput) ||
+            !window->geometry().contains(screen)) {
+            continue;
+        }
+        for (QWidget* top : topLevels) {
+            if (top->windowHandle() == window && !top->testAttribute(Qt::WA_TransparentForMouseEvents)) {
+                QWidget* child = top->childAt(top->mapFromGlobal(screen));
+                return child != nullptr ? child : top;
+            }
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 TWindow* TWindow::WindowFromPoint(TPoint screen)
 {
-    return WindowInternals::OwnerOf(QApplication::widgetAt(QPoint(screen.x, screen.y)));
+    return WindowInternals::OwnerOf(WidgetAt(QPoint(screen.x, screen.y)));
 }
 
 bool TWindow::SetForegroundWindow()
