@@ -653,7 +653,7 @@ namespace {
 // The deepest widget under a screen point in the topmost top-level window that takes input there. Qt's own
 // look-up gives up where a top-level window blind to input lies above (the screen context's overlay, on a
 // platform that does not know its stacking), so that case looks again among the windows that take input, the
-// last shown first as such a platform stacks them.
+// newest first as such a platform stacks them.
 QWidget* WidgetAt(const QPoint& screen)
 {
     if (QWidget* widget = QApplication::widgetAt(screen)) {
