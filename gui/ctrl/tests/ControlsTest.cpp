@@ -185,12 +185,15 @@ TEST_F(ControlsTest, AControlThatPassesTheFocusOnFromSetFocusLeavesItThere)
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == m_frame.get(); }));
     edit->To = m_frame.get();
     combo->To = m_frame.get();
-    for (TWindow* control : {static_cast<TWindow*>(edit), static_cast<TWindow*>(combo)}) {
+    const std::pair<TWindow*, const int*> controls[] = {{edit, &edit->Refused}, {combo, &combo->Refused}};
+    for (const auto& [control, refused] : controls) {
         QWidget* target = control->GetWidget();
         if (auto* line = target->findChild<QLineEdit*>()) {
             target = line;
         }
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, target->height() / 2));
+        // The focus came and was passed on: it stays with the frame.
+        ASSERT_TRUE(WaitFor([refused = refused] { return *refused > 0; }));
         QCoreApplication::processEvents();
         EXPECT_EQ(TWindow::GetFocus(), m_frame.get());
     }
