@@ -127,10 +127,11 @@ void TEdgeSlip::DockableInsert(TDockable& dockable, const TPoint* topLeft)
     window->Attr.Style = (window->Attr.Style & ~WS_POPUP) | WS_CHILD | WS_VISIBLE;
     window->SetParent(this);
     dockable.SetHarbor(GetHarbor());
+    m_inLayout = true;
+    // Inside the insertion: the size the new margins give in the old direction is not this slip's to place.
     if (auto* bar = dynamic_cast<TGadgetWindow*>(window); bar != nullptr) {
         bar->SetMargins(TDockableControlBar::BarMarginsFor(m_location));
     }
-    m_inLayout = true;
     if (HasWindow() && !window->HasWindow()) {
         window->Create();
     }
