@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace qm::gui {
 namespace {
@@ -155,6 +156,55 @@ TEST_F(ControlsTest, ComboTextIsTheEditPartsOrTheSelectedItemsAndTheLimitHolds)
     EXPECT_TRUE(std::any_of(Log().begin(), Log().end(), [](const test::Recorded& r) {
         return r.Window == "combo" && r.Msg == WM_KEYDOWN && r.WParam == static_cast<WPARAM>(VK_RETURN);
     }));
+}
+
+TEST_F(ControlsTest, ComboWithAnEditShowsTheLastOfTheSelectionAndTheTextGivenBeforeItsWindow)
+{
+    struct Case {
+        const char* What;
+        std::function<void(TComboBox&)> Give;
+        const char* Text;
+        int Sel;
+    };
+
+    const Case cases[] = {
+            {"a selection", [](TComboBox& c) { c.SetSelIndex(1); }, "beta", 1},
+            {"a selection, then text",
+             [](TComboBox& c) {
+                 c.SetSelIndex(1);
+                 c.SetText("own");
+             },
+             "own", 1},
+            {"text, then a selection",
+             [](TComboBox& c) {
+                 c.SetText("own");
+                 c.SetSelIndex(0);
+             },
+             "alpha", 0},
+            {"a selection, then none",
+             [](TComboBox& c) {
+                 c.SetSelIndex(1);
+                 c.SetSelIndex(-1);
+             },
+             "", CB_ERR},
+    };
+    std::vector<TComboBox*> combos;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].What);
+        auto* combo = new TComboBox(m_frame.get(), 310 + static_cast<int>(i), 10, 10 + 30 * static_cast<int>(i), 120,
+                                    22, CBS_DROPDOWN);
+        combo->AddString("alpha");
+        combo->AddString("beta");
+        cases[i].Give(*combo);
+        EXPECT_EQ(combo->GetText(), cases[i].Text) << "before the window";
+        combos.push_back(combo);
+    }
+    Show();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].What);
+        EXPECT_EQ(combos[i]->GetText(), cases[i].Text);
+        EXPECT_EQ(combos[i]->GetSelIndex(), cases[i].Sel);
+    }
 }
 
 // A control that hands the focus on to another window as soon as it gets it.
