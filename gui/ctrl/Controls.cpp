@@ -397,9 +397,8 @@ QWidget* TComboBox::MakeWidget(QWidget* parentWidget)
         if (m_limit > 0) {
             combo->lineEdit()->setMaxLength(m_limit);
         }
-        if (m_pendingSel < 0) {
-            combo->lineEdit()->setText(Q(m_pendingText));
-        }
+        // The last of the selection and the text given before the window (a selection brought its item's text).
+        combo->lineEdit()->setText(Q(m_pendingText));
     }
     return combo;
 }
@@ -465,6 +464,8 @@ int TComboBox::SetSelIndex(int index)
     auto* combo = qobject_cast<QComboBox*>(GetWidget());
     if (combo == nullptr) {
         m_pendingSel = index;
+        // The edit part shows the selected item's text, until other text is put there.
+        m_pendingText = GetString(index);
         return index;
     }
     if (index < -1 || index >= combo->count()) {

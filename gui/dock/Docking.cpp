@@ -127,10 +127,11 @@ void TEdgeSlip::DockableInsert(TDockable& dockable, const TPoint* topLeft)
     window->Attr.Style = (window->Attr.Style & ~WS_POPUP) | WS_CHILD | WS_VISIBLE;
     window->SetParent(this);
     dockable.SetHarbor(GetHarbor());
+    m_inLayout = true;
+    // Inside the insertion: the size the new margins give in the old direction is not this slip's to place.
     if (auto* bar = dynamic_cast<TGadgetWindow*>(window); bar != nullptr) {
         bar->SetMargins(TDockableControlBar::BarMarginsFor(m_location));
     }
-    m_inLayout = true;
     if (HasWindow() && !window->HasWindow()) {
         window->Create();
     }
@@ -179,23 +180,26 @@ void TEdgeSlip::ReLayout()
         return;
     }
     m_inLayout = true;
-    // Bars in order along the edge by where they stand; none overlaps the one before it.
-    std::vector<TWindow*> bars;
+
+    // Bars in order along the edge by where they stand (each place read once); none overlaps the one before it.
+    struct TPlaced {
+        int Along;
+        TWindow* Bar;
+    };
+
+    std::vector<TPlaced> bars;
     for (TWindow* child : GetChildren()) {
         if (child->HasWindow() && (child->GetStyle() & WS_VISIBLE) != 0) {
-            bars.push_back(child);
+            const TPoint p = ScreenToClient(child->GetWindowRect().TopLeft());
+            bars.push_back({Horizontal() ? p.x : p.y, child});
         }
     }
-    const auto along = [this](TWindow* w) {
-        const TPoint p = ScreenToClient(w->GetWindowRect().TopLeft());
-        return Horizontal() ? p.x : p.y;
-    };
-    std::stable_sort(bars.begin(), bars.end(), [&](TWindow* a, TWindow* b) { return along(a) < along(b); });
+    std::stable_sort(bars.begin(), bars.end(), [](const TPlaced& a, const TPlaced& b) { return a.Along < b.Along; });
     int next = 0;
     int thickness = 0;
-    for (TWindow* bar : bars) {
+    for (const auto& [along, bar] : bars) {
         const TRect r = bar->GetWindowRect();
-        const int pos = std::max(next, along(bar));
+        const int pos = std::max(next, along);
         bar->SetWindowPos(kHwndTop, Horizontal() ? pos : 0, Horizontal() ? 0 : pos, 0, 0,
                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         next = pos + (Horizontal() ? r.Width() : r.Height());

@@ -510,11 +510,12 @@ void TDC::DrawBitmap(TPoint point, const TBitmap& bitmap, std::optional<TColor> 
         return;
     }
     const QImage& img = bitmap.GetImpl().Image;
+    const std::optional<QRgb> key = transparent ? std::optional<QRgb>(ToRgb(*transparent) & 0x00FFFFFFu) : std::nullopt;
     Raster ras(*m_impl);
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
             const QRgb p = img.pixel(x, y);
-            if (transparent && (p & 0x00FFFFFFu) == (ToRgb(*transparent) & 0x00FFFFFFu)) {
+            if (key && (p & 0x00FFFFFFu) == *key) {
                 continue;
             }
             ras.Put(point.x + x, point.y + y, p | 0xFF000000u);
@@ -528,13 +529,16 @@ void TDC::DrawEmbossed(TPoint point, const TBitmap& bitmap, std::optional<TColor
         return;
     }
     const QImage& img = bitmap.GetImpl().Image;
-    auto ink = [&](int x, int y) {
-        const QRgb p = img.pixel(x, y);
-        if (transparent && (p & 0x00FFFFFFu) == (ToRgb(*transparent) & 0x00FFFFFFu)) {
-            return false;
+    const std::optional<QRgb> key = transparent ? std::optional<QRgb>(ToRgb(*transparent) & 0x00FFFFFFu) : std::nullopt;
+    // Which pixels carry ink, found once for both passes.
+    std::vector<bool> ink(static_cast<std::size_t>(img.width()) * static_cast<std::size_t>(img.height()));
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb p = img.pixel(x, y);
+            ink[static_cast<std::size_t>(y * img.width() + x)] =
+                    !(key && (p & 0x00FFFFFFu) == *key) && Luminance(p) < 192;
         }
-        return Luminance(p) < 192;
-    };
+    }
     Raster ras(*m_impl);
     const TColor hilight = Sys(COLOR_3DHILIGHT);
     const TColor shadow = Sys(COLOR_3DSHADOW);
@@ -543,7 +547,7 @@ void TDC::DrawEmbossed(TPoint point, const TBitmap& bitmap, std::optional<TColor
         const TColor color = pass == 0 ? hilight : shadow;
         for (int y = 0; y < img.height(); ++y) {
             for (int x = 0; x < img.width(); ++x) {
-                if (ink(x, y)) {
+                if (ink[static_cast<std::size_t>(y * img.width() + x)]) {
                     ras.PutColor(point.x + x + offset, point.y + y + offset, color);
                 }
             }

@@ -74,6 +74,7 @@ void TGadgetWindow::GetWindowClass(TWindowClass& windowClass)
 void TGadgetWindow::SetFont(const TFont& font)
 {
     m_font = font;
+    m_charSize.reset();
     LayoutSession();
     Invalidate();
 }
@@ -143,18 +144,24 @@ TSize TGadgetWindow::MeasureText(std::string_view text)
     return dc.GetTextExtent(text);
 }
 
+TSize TGadgetWindow::CharSize()
+{
+    if (!m_charSize) {
+        TMemoryDC dc;
+        dc.SelectObject(m_font);
+        m_charSize = dc.GetAverageCharSize();
+    }
+    return *m_charSize;
+}
+
 int TGadgetWindow::GetFontHeight()
 {
-    TMemoryDC dc;
-    dc.SelectObject(m_font);
-    return dc.GetAverageCharSize().cy;
+    return CharSize().cy;
 }
 
 int TGadgetWindow::GetAverageCharWidth()
 {
-    TMemoryDC dc;
-    dc.SelectObject(m_font);
-    return dc.GetAverageCharSize().cx;
+    return CharSize().cx;
 }
 
 TSize TGadgetWindow::GetBitmapSize(int resId)

@@ -10,6 +10,7 @@
 #include "gui/window/Window.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace qm::gui {
@@ -96,8 +97,13 @@ private:
     /// window.
     TWindow* Receiver() const;
 
+    /// The font's average character width and height, measured once per font: layout asks for them for
+    /// every text gadget at every pass.
+    TSize CharSize();
+
     class TLeaveWatcher;
     TFont m_font;
+    std::optional<TSize> m_charSize;
     std::string m_tooltip;
     int m_tooltipId = 0;
     std::unique_ptr<TLeaveWatcher> m_leaveWatcher;

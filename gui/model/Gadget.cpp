@@ -50,9 +50,11 @@ void TGadget::SetBorderStyle(TBorderStyle style)
 {
     m_borderStyle = style;
     const int w = style == None ? 0 : (style == Plain || style == Raised || style == Recessed) ? 1 : 2;
-    // A style of the same width (a button going down) needs no new layout.
+    // A style of the same width (a button going down) needs no new layout, only a new picture.
     if (m_borders.Left != w || m_borders.Right != w || m_borders.Top != w || m_borders.Bottom != w)
         SetBorders({w, w, w, w});
+    else
+        Invalidate();
 }
 
 void TGadget::SetBorders(const TBorders& borders)

@@ -15,12 +15,15 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <optional>
@@ -596,9 +599,16 @@ TRect TWindow::GetWindowRect() const
     return TRect(TPoint(topLeft.x(), topLeft.y()), TSize(m_widget->width(), m_widget->height()));
 }
 
-QRect WindowInternals::ClientArea(const QWidget& widget, const TRect& insets)
+QRect WindowInternals::ClientArea(QWidget& widget, const TRect& insets)
 {
-    if (const auto* scrolling = qobject_cast<const QAbstractScrollArea*>(&widget)) {
+    if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(&widget)) {
+        // Qt lays a hidden control out only when it is shown; until then the viewport keeps its first size.
+        // The resize the show would send is sent now, so a control's client area is right from its creation.
+        if (scrolling->testAttribute(Qt::WA_PendingResizeEvent)) {
+            scrolling->setAttribute(Qt::WA_PendingResizeEvent, false);
+            QResizeEvent resize(scrolling->size(), QSize());
+            QCoreApplication::sendEvent(scrolling, &resize);
+        }
         return scrolling->viewport()->geometry();
     }
     return QRect(insets.left, insets.top, std::max(0, widget.width() - insets.left - insets.right),
@@ -708,9 +718,40 @@ TWindow* TWindow::GetFocus()
     return WindowInternals::OwnerOf(QApplication::focusWidget());
 }
 
+namespace {
+
+// The deepest widget under a screen point in the topmost top-level window that takes input there. Qt's own
+// look-up gives up where a top-level window blind to input lies above (the screen context's overlay, on a
+// platform that does not know its stacking), so that case looks again among the windows that take input, the
+// newest first as such a platform stacks them.
+QWidget* WidgetAt(const QPoint& screen)
+{
+    if (QWidget* widget = QApplication::widgetAt(screen)) {
+        return widget;
+    }
+    const QWidgetList topLevels = QApplication::topLevelWidgets();
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        const QWindow* window = *it;
+        if (!window->isVisible() || window->flags().testFlag(Qt::WindowTransparentForInput) ||
+            !window->geometry().contains(screen)) {
+            continue;
+        }
+        for (QWidget* top : topLevels) {
+            if (top->windowHandle() == window && !top->testAttribute(Qt::WA_TransparentForMouseEvents)) {
+                QWidget* child = top->childAt(top->mapFromGlobal(screen));
+                return child != nullptr ? child : top;
+            }
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 TWindow* TWindow::WindowFromPoint(TPoint screen)
 {
-    return WindowInternals::OwnerOf(QApplication::widgetAt(QPoint(screen.x, screen.y)));
+    return WindowInternals::OwnerOf(WidgetAt(QPoint(screen.x, screen.y)));
 }
 
 bool TWindow::SetForegroundWindow()

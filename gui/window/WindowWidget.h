@@ -99,7 +99,7 @@ struct WindowInternals {
     /// The client area in the widget's own coordinates: inside the non-client insets, or for a native control that
     /// scrolls (list box, tree, list view, multi-line edit) its viewport, which leaves out the border and scroll
     /// bars as a control's client area does.
-    static QRect ClientArea(const QWidget& widget, const TRect& insets);
+    static QRect ClientArea(QWidget& widget, const TRect& insets);
     /// The widget's position of the window's client origin, in widget coordinates.
     static QPoint ClientOrigin(const TWindow& window);
     /// After a move or resize: NCCALCSIZE, SIZE, MOVE and the parent's PARENTNOTIFY, when something changed.

@@ -307,6 +307,55 @@ TEST_F(ControlsTest, ComboTextIsTheEditPartsOrTheSelectedItemsAndTheLimitHolds)
     }));
 }
 
+TEST_F(ControlsTest, ComboWithAnEditShowsTheLastOfTheSelectionAndTheTextGivenBeforeItsWindow)
+{
+    struct Case {
+        const char* What;
+        std::function<void(TComboBox&)> Give;
+        const char* Text;
+        int Sel;
+    };
+
+    const Case cases[] = {
+            {"a selection", [](TComboBox& c) { c.SetSelIndex(1); }, "beta", 1},
+            {"a selection, then text",
+             [](TComboBox& c) {
+                 c.SetSelIndex(1);
+                 c.SetText("own");
+             },
+             "own", 1},
+            {"text, then a selection",
+             [](TComboBox& c) {
+                 c.SetText("own");
+                 c.SetSelIndex(0);
+             },
+             "alpha", 0},
+            {"a selection, then none",
+             [](TComboBox& c) {
+                 c.SetSelIndex(1);
+                 c.SetSelIndex(-1);
+             },
+             "", CB_ERR},
+    };
+    std::vector<TComboBox*> combos;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].What);
+        auto* combo = new TComboBox(m_frame.get(), 310 + static_cast<int>(i), 10, 10 + 30 * static_cast<int>(i), 120,
+                                    22, CBS_DROPDOWN);
+        combo->AddString("alpha");
+        combo->AddString("beta");
+        cases[i].Give(*combo);
+        EXPECT_EQ(combo->GetText(), cases[i].Text) << "before the window";
+        combos.push_back(combo);
+    }
+    Show();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].What);
+        EXPECT_EQ(combos[i]->GetText(), cases[i].Text);
+        EXPECT_EQ(combos[i]->GetSelIndex(), cases[i].Sel);
+    }
+}
+
 // A control that hands the focus on to another window as soon as it gets it.
 template <typename Base>
 class THandsFocusOn : public Base {
@@ -335,12 +384,15 @@ TEST_F(ControlsTest, AControlThatPassesTheFocusOnFromSetFocusLeavesItThere)
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == m_frame.get(); }));
     edit->To = m_frame.get();
     combo->To = m_frame.get();
-    for (TWindow* control : {static_cast<TWindow*>(edit), static_cast<TWindow*>(combo)}) {
+    const std::pair<TWindow*, const int*> controls[] = {{edit, &edit->Refused}, {combo, &combo->Refused}};
+    for (const auto& [control, refused] : controls) {
         QWidget* target = control->GetWidget();
         if (auto* line = target->findChild<QLineEdit*>()) {
             target = line;
         }
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(5, target->height() / 2));
+        // The focus came and was passed on: it stays with the frame.
+        ASSERT_TRUE(WaitFor([refused = refused] { return *refused > 0; }));
         QCoreApplication::processEvents();
         EXPECT_EQ(TWindow::GetFocus(), m_frame.get());
     }

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,61 @@ TEST_F(ListBoxTest, TopIndexItemHeightAndHorizontalExtentPlaceTheItems)
     EXPECT_EQ(box->GetItemRect(0).Width(), 1000);
     across->setValue(100);
     EXPECT_EQ(box->GetItemRect(0).left, -100);
+}
+
+// A list box that keeps the client size its last WM_SIZE gave.
+class TSizeRecordingBox : public TListBox {
+public:
+    using TListBox::TListBox;
+    std::optional<TSize> LastSize;
+
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (msg == WM_SIZE) {
+            LastSize = TSize(LOWORD(lParam), HIWORD(lParam));
+        }
+        return TListBox::WindowProc(msg, wParam, lParam);
+    }
+};
+
+TEST_F(ListBoxTest, ClientAreaOfABoxNotYetShownIsItsSizeInsideTheBorder)
+{
+    // Qt lays a hidden control out only at its first show; the client area and WM_SIZE are right before that.
+    struct Case {
+        const char* What;
+        bool FrameShown;
+        TSize ResizeTo; // another size given while hidden (0 x 0: none)
+    };
+
+    const Case cases[] = {
+            {"made with a frame not yet shown", false, {}},
+            {"made hidden in a shown frame", true, {}},
+            {"resized while hidden", true, {150, 70}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        TearDown();
+        SetUp();
+        if (c.FrameShown) {
+            Show();
+        }
+        auto* box = new TSizeRecordingBox(m_frame.get(), 500, 10, 10, 200, 120);
+        box->Attr.Style = WS_CHILD | WS_BORDER | WS_VSCROLL;
+        ASSERT_TRUE(c.FrameShown ? box->Create() : m_frame->Create());
+        TSize size(200, 120);
+        if (c.ResizeTo.cx != 0) {
+            size = c.ResizeTo;
+            box->MoveWindow(TRect(TPoint(10, 10), size), false);
+        }
+        ASSERT_FALSE(List(*box)->isVisible());
+        const int border = List(*box)->frameWidth();
+        const TSize want(size.cx - 2 * border, size.cy - 2 * border);
+        const TSize client = box->GetClientRect().Size();
+        EXPECT_EQ(client, want) << "got " << client.cx << " x " << client.cy << ", want " << want.cx << " x "
+                                << want.cy;
+        ASSERT_TRUE(box->LastSize.has_value());
+        EXPECT_EQ(*box->LastSize, want) << "WM_SIZE got " << box->LastSize->cx << " x " << box->LastSize->cy;
+    }
 }
 
 TEST_F(ListBoxTest, MultiColumnBoxesRunItemsDownEachColumnOfTheColumnWidth)

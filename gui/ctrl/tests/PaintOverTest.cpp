@@ -112,8 +112,10 @@ TEST_F(PaintOverTest, DrawingFromPaintShowsOverTheControlAndAfterEachRepaint)
     // Typing repaints the combo box's edit part; the drawing over it stays.
     auto* comboEdit = made[1]->GetWidget()->findChild<QLineEdit*>();
     ASSERT_NE(comboEdit, nullptr);
+    const int beforeTyping = dynamic_cast<TPaintCount&>(*made[1]).Paints;
     comboEdit->setText("typed");
-    QTest::qWait(0);
+    ASSERT_TRUE(WaitFor([&] { return dynamic_cast<TPaintCount&>(*made[1]).Paints > beforeTyping; }))
+            << "the edit part's repaint paints over it again";
     const QImage combo = made[1]->GetWidget()->grab().toImage();
     EXPECT_EQ(PixelOf(combo, combo.width() / 2, combo.height() / 2), kFill);
 

@@ -145,6 +145,13 @@ TEST(GadgetWindowFontTest, PointSizesBecomePixelHeightsAndBarsMeasureWithThem)
     TGadgetWindow large(nullptr, TGadgetWindow::Horizontal, TGadgetWindowFont(12));
     EXPECT_LT(small.MeasureText("Toolbar").cx, large.MeasureText("Toolbar").cx);
     EXPECT_LT(small.GetFontHeight(), large.GetFontHeight());
+    // A new font is measured anew.
+    const int smallHeight = small.GetFontHeight();
+    const int smallWidth = small.GetAverageCharWidth();
+    small.SetFont(TGadgetWindowFont(12));
+    EXPECT_EQ(small.GetFontHeight(), large.GetFontHeight());
+    EXPECT_GT(small.GetFontHeight(), smallHeight);
+    EXPECT_GT(small.GetAverageCharWidth(), smallWidth);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The tooltip of a gadget window for the windows standing in it: an edit and a combo box with an edit part are
 // tools; the mouse moving over them, between a combo box and its edit part, and away shows and hides their texts.
 #include "gui/ctrl/Controls.h"
+#include "gui/draw/Dc.h"
 #include "gui/gadget/GadgetWindow.h"
 #include "gui/window/Application.h"
 #include "gui/window/tests/WindowTestSupport.h"
@@ -171,10 +172,19 @@ TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsACont
             {"where a hidden edit stands", centre(m_late), m_bar.get()},
             {"outside every window", TPoint(bar.right + 200, bar.bottom + 200), nullptr},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.What);
-        EXPECT_EQ(TWindow::WindowFromPoint(c.Screen), c.Want);
+    for (const bool overlayShown : {false, true}) {
+        SCOPED_TRACE(overlayShown ? "with the screen overlay shown" : "without the screen overlay");
+        if (overlayShown) {
+            // Once drawn on, the screen context's overlay covers the screen, input-transparent, above every window.
+            TScreenDC dc;
+            dc.SetPixel(TPoint(1, 1), TColor(RGB(1, 2, 3)));
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.What);
+            EXPECT_EQ(TWindow::WindowFromPoint(c.Screen), c.Want);
+        }
     }
+    ClearScreenOverlay();
 }
 
 TEST_F(TooltipTest, ControlLeavesTheBarAndComesBackAsAControlGadgetMovesItsControl)

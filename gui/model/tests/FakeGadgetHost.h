@@ -26,6 +26,7 @@ public:
     std::function<void(TCommandEnabler&)> OnCommandEnable;
     bool Captured = false;
     std::vector<int> Hints;
+    std::vector<TRect> Invalidated;
 
     HWND GetHandle() const override { return kHandle; }
 
@@ -53,7 +54,7 @@ public:
             OnCommandEnable(enabler);
     }
 
-    void InvalidateRect(const TRect&, bool) override {}
+    void InvalidateRect(const TRect& rect, bool) override { Invalidated.push_back(rect); }
 
     void SetMouseCapture(bool capture) override { Captured = capture; }
 

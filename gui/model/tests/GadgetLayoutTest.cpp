@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -402,6 +403,37 @@ TEST(GadgetButtonTest, BorderStyleFollowsThePressAndTheState)
         EXPECT_EQ(button->GetBorders().Left, 2);
     }
     EXPECT_EQ(host.Posted.size(), 1u) << "the one click";
+}
+
+TEST(GadgetBorderTest, ANewBorderStyleRepaintsTheGadgetAlsoAtTheSameWidth)
+{
+    struct Case {
+        TGadget::TBorderStyle From;
+        TGadget::TBorderStyle To;
+        int Width;
+    };
+
+    const Case cases[] = {
+            {TGadget::Raised, TGadget::Recessed, 1},
+            {TGadget::Embossed, TGadget::Grooved, 2},
+            {TGadget::Raised, TGadget::Embossed, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.To));
+        test::FakeGadgetHost host;
+        host.Client = {300, 0};
+        TGadgetWindowCore bar(host);
+        TGadget* text = bar.Insert(std::make_unique<TTextGadget>(1, c.From));
+        bar.LayoutSession();
+        host.Invalidated.clear();
+        text->SetBorderStyle(c.To);
+        EXPECT_EQ(text->GetBorderStyle(), c.To);
+        EXPECT_EQ(text->GetBorders().Left, c.Width);
+        const TRect bounds = text->GetBounds();
+        EXPECT_TRUE(std::any_of(host.Invalidated.begin(), host.Invalidated.end(), [&](const TRect& r) {
+            return r.left <= bounds.left && r.top <= bounds.top && r.right >= bounds.right && r.bottom >= bounds.bottom;
+        })) << "the gadget is not painted again";
+    }
 }
 
 } // namespace
