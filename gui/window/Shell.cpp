@@ -10,15 +10,16 @@ namespace qm::gui {
 int ShellExecute(TWindow*, std::string_view verb, std::string_view file, std::string_view parameters,
                  std::string_view directory, int)
 {
-    const char* path = std::getenv("PATH");
-    const std::optional<std::string> opener = FindProgramOnPath(kDesktopOpener, path != nullptr ? path : "");
-    std::optional<std::vector<std::string>> argv = ShellOpenArgv(verb, file, opener.value_or(std::string()));
+    // The request is judged first (by the opener's plain name), then the opener looked up.
     if (!parameters.empty() || !ShellOpenArgv(verb, file, kDesktopOpener)) {
         return SE_ERR_NOASSOC;
     }
-    if (!argv) {
+    const char* path = std::getenv("PATH");
+    const std::optional<std::string> opener = FindProgramOnPath(kDesktopOpener, path != nullptr ? path : "");
+    if (!opener) {
         return SE_ERR_FNF;
     }
+    std::optional<std::vector<std::string>> argv = ShellOpenArgv(verb, file, *opener);
     ChildOptions options;
     options.Argv = std::move(*argv);
     options.ProgramName = std::string(kDesktopOpener);

@@ -363,8 +363,9 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
             AttachDc(*impl, &g_controlPaint.Image, origin, ToTRect(g_controlPaint.Rect.translated(-origin)));
             return impl;
         }
-        TControlOverlay* overlay = TControlOverlay::Of(window.GetWidget());
-        if (g_controlPaint.Window != &window || overlay == nullptr || !overlay->InPaint()) {
+        // The overlay this paint found for the control: no search of the control's children per context.
+        TControlOverlay* overlay = g_controlPaint.Window == &window ? g_controlPaint.Overlay.data() : nullptr;
+        if (overlay == nullptr || !overlay->InPaint()) {
             impl->Own = QImage(1, 1, QImage::Format_ARGB32);
             AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
             return impl;
