@@ -10,16 +10,17 @@ namespace qm::gui {
 int ShellExecute(TWindow*, std::string_view verb, std::string_view file, std::string_view parameters,
                  std::string_view directory, int)
 {
-    // The request is judged first (by the opener's plain name), then the opener looked up.
-    if (!parameters.empty() || !ShellOpenArgv(verb, file, kDesktopOpener)) {
+    // The request is judged before the opener is looked up; the opener's full path then takes its plain name's place.
+    std::optional<std::vector<std::string>> argv = ShellOpenArgv(verb, file, kDesktopOpener);
+    if (!parameters.empty() || !argv) {
         return SE_ERR_NOASSOC;
     }
     const char* path = std::getenv("PATH");
-    const std::optional<std::string> opener = FindProgramOnPath(kDesktopOpener, path != nullptr ? path : "");
+    std::optional<std::string> opener = FindProgramOnPath(kDesktopOpener, path != nullptr ? path : "");
     if (!opener) {
         return SE_ERR_FNF;
     }
-    std::optional<std::vector<std::string>> argv = ShellOpenArgv(verb, file, *opener);
+    argv->front() = std::move(*opener);
     ChildOptions options;
     options.Argv = std::move(*argv);
     options.ProgramName = std::string(kDesktopOpener);
