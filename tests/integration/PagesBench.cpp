@@ -4,7 +4,11 @@
 // wrk with concurrent keep-alive clients of that session against the List page and the Message page. Samples the
 // server's proportional set size (PSS) while wrk runs and prints requests per second, p50/p99 latency and the peak.
 //
-// Usage: qm_pages_bench [messages] [seconds] [clients]      (default 10000, 10, 8)
+// Then it runs logon cycles one after the other (the Logon page, the logon, Main, Folders, List, Logout) and prints
+// cycles per second, the server's CPU per cycle and its PSS after the first and the last cycle.
+//
+// Usage: qm_pages_bench [messages] [seconds] [clients] [cycles]      (default 10000, 10, 8, 200; seconds 0 runs only
+//        the logon cycles)
 // Everything it writes is under a temporary directory that it removes.
 // Exit codes: 0 measured, 1 a run failed or a page was wrong, 2 the installation could not be set up.
 #include "store/MessageBuilder.h"
@@ -260,6 +264,70 @@ void Print(const char* page, const Figures& f)
             page, f.Rps, f.P50, f.P99, f.CpuUsPerRequest, f.Requests);
 }
 
+struct CycleFigures {
+    bool Ok = false;
+    int Cycles = 0;
+    double CyclesPerSecond = 0;
+    double CpuMsPerCycle = 0;
+    long long PssAfterFirstKb = 0;
+    long long PssAfterLastKb = 0;
+};
+
+// One logon cycle as a user makes it: the Logon page, the logon, Main, Folders, List and Logout. False when a page
+// is not the one expected.
+bool LogonCycle(const qm::test::PageInstallation& install)
+{
+    const qm::test::CurlReply page = qm::test::Curl({install.MailUrl()});
+    if (page.Status != 200 || page.Body.find("Password") == std::string::npos) {
+        (void)std::fprintf(stderr, "qm_pages_bench: the Logon page failed (%u)\n", page.Status);
+        return false;
+    }
+    const qm::test::CurlReply logon =
+            qm::test::Curl({"--data-urlencode", std::string("User=") + qm::test::kDemoUser, "--data-urlencode",
+                            std::string("Password=") + qm::test::kDemoPassword, install.MailUrl("View=Main")});
+    const std::string id = qm::test::FindSessionId(logon.Body);
+    const std::string cookie = "Cookie: " + CookiesOf(logon);
+    if (logon.Status != 200 || id.empty()) {
+        (void)std::fprintf(stderr, "qm_pages_bench: the logon failed (%u):\n%s\n", logon.Status, logon.Body.c_str());
+        return false;
+    }
+    for (const char* view : {"Main", "Folders", "List", "Logout"}) {
+        const qm::test::CurlReply reply =
+                qm::test::Curl({"-H", cookie, install.MailUrl("Session=" + id + "&View=" + view)});
+        const bool listed = std::string_view(view) != "List" || reply.Body.find(kListNeedle) != std::string::npos;
+        if (reply.Status != 200 || !listed) {
+            (void)std::fprintf(stderr, "qm_pages_bench: the %s page failed (%u):\n%s\n", view, reply.Status,
+                               reply.Body.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs cycles logon cycles one after the other, timing them and the server's CPU, and reads the server's PSS after
+// the first and after the last.
+CycleFigures MeasureLogonCycles(const qm::test::PageInstallation& install, int pid, int cycles)
+{
+    CycleFigures figures;
+    const double cpuBefore = CpuSeconds(pid);
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < cycles; ++n) {
+        if (!LogonCycle(install)) {
+            return figures;
+        }
+        if (n == 0) {
+            figures.PssAfterFirstKb = PssKb(pid);
+        }
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    figures.PssAfterLastKb = PssKb(pid);
+    figures.Ok = true;
+    figures.Cycles = cycles;
+    figures.CyclesPerSecond = wall > 0 ? cycles / wall : 0;
+    figures.CpuMsPerCycle = (CpuSeconds(pid) - cpuBefore) * 1000 / cycles;
+    return figures;
+}
+
 int Count(const std::string& text, const std::string& needle)
 {
     int n = 0;
@@ -269,6 +337,23 @@ int Count(const std::string& text, const std::string& needle)
     return n;
 }
 
+int RunCycles(const qm::test::PageInstallation& install, int pid, int cycles, int count)
+{
+    if (cycles == 0) {
+        return 0;
+    }
+    const CycleFigures f = MeasureLogonCycles(install, pid, cycles);
+    if (!f.Ok) {
+        return 1;
+    }
+    std::printf("logon cycle   %9.2f cycles/s     server CPU %6.2f ms a cycle   (%d cycles, inbox of %d; Logon page, "
+                "logon, Main, Folders, List, Logout)\n",
+                f.CyclesPerSecond, f.CpuMsPerCycle, f.Cycles, count);
+    std::printf("server PSS after the first cycle %.1f MiB, after the last %.1f MiB\n",
+                static_cast<double>(f.PssAfterFirstKb) / 1024.0, static_cast<double>(f.PssAfterLastKb) / 1024.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -276,6 +361,7 @@ int main(int argc, char** argv)
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
     const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
     const int clients = argc > 3 ? std::max(1, std::atoi(argv[3])) : 8;
+    const int cycles = argc > 4 ? std::max(0, std::atoi(argv[4])) : 200;
 
     qm::test::PageInstallation install;
     install.Web().AddWebServerLine("MaxConnectionsPerAddress=" + std::to_string(clients + 8));
@@ -321,6 +407,9 @@ int main(int argc, char** argv)
 
     std::printf("inbox: %d messages, List page of %d rows (%zu bytes), Message page %s (%zu bytes)\n", count, rows,
                 list.Body.size(), number.c_str(), message.Body.size());
+    if (seconds == 0) {
+        return RunCycles(install, pid, cycles, count) == 0 && install.Stop() ? 0 : 1;
+    }
     std::printf("wrk: %d threads, %d keep-alive connections of one session, %d s a page\n", clients, clients, seconds);
     qm::test::TempDir scratch;
     const Figures listFigures = Measure(listUrl, kListNeedle, cookies, pid, seconds, clients, scratch.Path().string());
@@ -336,6 +425,9 @@ int main(int argc, char** argv)
     Print("Message page", messageFigures);
     std::printf("server peak PSS: %.1f MiB\n",
                 static_cast<double>(std::max(listFigures.PeakPssKb, messageFigures.PeakPssKb)) / 1024.0);
+    if (cycles > 0 && RunCycles(install, pid, cycles, count) != 0) {
+        return 1;
+    }
     if (install.EngineLog().find("Unable to") != std::string::npos) {
         (void)std::fprintf(stderr, "qm_pages_bench: the engine log holds failed tags:\n%s\n",
                            install.EngineLog().c_str());
