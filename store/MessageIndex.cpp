@@ -9,10 +9,12 @@
 #include "store/StoreText.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -185,6 +187,11 @@ void MessageIndexEntry::SetFileId(std::string_view fileId)
 
 void MessageIndexEntry::SetFlags(std::uint32_t flags)
 {
+    // Flags set to what they are change nothing: the session's end clears the new flag of every entry, and an
+    // index it leaves as it was need not be written again.
+    if (flags == m_flags) {
+        return;
+    }
     m_flags = flags;
     Touch();
 }
@@ -320,15 +327,16 @@ bool MessageIndex::Load()
 
 void MessageIndex::AddLine(std::string_view line)
 {
-    std::vector<std::string_view> fields;
+    // The fields before each separator; a line with more separators than any layout has is skipped below.
+    std::array<std::string_view, 18> fields;
+    std::size_t separators = 0;
     std::size_t start = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
+    for (std::size_t i = 0; i < line.size() && separators < fields.size(); ++i) {
         if (line[i] == '\x01') {
-            fields.push_back(line.substr(start, i - start));
+            fields[separators++] = line.substr(start, i - start);
             start = i + 1;
         }
     }
-    const std::size_t separators = fields.size();
     if (separators != 11 && separators != 16 && separators != 17) {
         return;
     }
@@ -678,6 +686,16 @@ void MessageIndex::RecordFetched(std::string_view fileId, std::string_view folde
 
 namespace {
 
+// A file id and a folder name as one key, ASCII case folded.
+std::string FileFolderKey(std::string_view fileId, std::string_view folder)
+{
+    std::string key;
+    key.reserve(fileId.size() + 1 + folder.size());
+    key.append(fileId).append(1, '\x01').append(folder);
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
+    return key;
+}
+
 // The fetch journal's lines by file id and folder (ASCII case folded): the mailbox and UID of each.
 std::map<std::string, std::pair<std::string, std::string>> ReadFetchJournal(const std::string& path)
 {
@@ -697,9 +715,8 @@ std::map<std::string, std::pair<std::string, std::string>> ReadFetchJournal(cons
             line.remove_prefix(at + 1);
         }
         if (fields.size() == 4 && !fields[2].empty() && !fields[3].empty()) {
-            std::string key = std::string(fields[0]) + '\x01' + platform::NativePath(fields[1]);
-            std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
-            fetched[key] = {std::string(fields[2]), std::string(fields[3])};
+            fetched[FileFolderKey(fields[0], platform::NativePath(fields[1]))] = {std::string(fields[2]),
+                                                                                  std::string(fields[3])};
         }
     }
     return fetched;
@@ -717,7 +734,15 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
     };
 
     RemoveStaleTemporaries();
+    // The entries by file id and folder, case folded: one look-up per message file instead of a walk of the index
+    // (a logon with a large inbox compared every file with every entry). The first entry of a pair is its owner.
+    std::unordered_map<std::string, const MessageIndexEntry*> owners;
+    owners.reserve(m_entries.size());
+    for (const auto& e : m_entries) {
+        owners.emplace(FileFolderKey(e->m_fileId, e->m_folder), e.get());
+    }
     std::unordered_set<const MessageIndexEntry*> seen;
+    seen.reserve(m_entries.size());
     std::vector<Orphan> orphans;
     for (int f = 0; f < folders.Count(); ++f) {
         const FolderEntry& folder = folders.Item(f);
@@ -731,15 +756,8 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
                 continue;
             }
             const std::string_view id = std::string_view(file.Name).substr(0, file.Name.size() - 4);
-            const MessageIndexEntry* owner = nullptr;
-            for (const auto& e : m_entries) {
-                if (EqualsNoCase(e->m_fileId, id) && EqualsNoCase(e->m_folder, folder.Name())) {
-                    owner = e.get();
-                    break;
-                }
-            }
-            if (owner != nullptr) {
-                seen.insert(owner);
+            if (const auto owner = owners.find(FileFolderKey(id, folder.Name())); owner != owners.end()) {
+                seen.insert(owner->second);
                 continue;
             }
             const std::string original = platform::PathJoin(dir, file.Name);
@@ -782,9 +800,7 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
             // again.
             std::string name = orphan.Original.substr(platform::LastSeparator(orphan.Original) + 1);
             name.resize(name.size() - 4);
-            std::string key = name + '\x01' + orphan.Folder;
-            std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
-            if (const auto it = fetched.find(key); it != fetched.end()) {
+            if (const auto it = fetched.find(FileFolderKey(name, orphan.Folder)); it != fetched.end()) {
                 entry->SetMailbox(it->second.first);
                 entry->SetUid(it->second.second);
             }
