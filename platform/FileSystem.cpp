@@ -171,7 +171,9 @@ Timestamp ToTimestamp(const struct timespec& ts)
 
 } // namespace
 
-Result<std::vector<DirEntry>> ListDirectory(const std::string& dir, std::string_view pattern)
+namespace {
+
+Result<std::vector<DirEntry>> ListEntries(const std::string& dir, std::string_view pattern, bool directoriesOnly)
 {
     DirPtr d(opendir(dir.empty() ? "." : dir.c_str()));
     if (!d) {
@@ -207,11 +209,25 @@ Result<std::vector<DirEntry>> ListDirectory(const std::string& dir, std::string_
         default:
             break;
         }
-        entries.push_back(DirEntry{name, type});
+        if (!directoriesOnly || type == EntryType::Directory) {
+            entries.push_back(DirEntry{name, type});
+        }
     }
     std::sort(entries.begin(), entries.end(),
               [](const DirEntry& a, const DirEntry& b) { return LessFolded(a.Name, b.Name); });
     return entries;
+}
+
+} // namespace
+
+Result<std::vector<DirEntry>> ListDirectory(const std::string& dir, std::string_view pattern)
+{
+    return ListEntries(dir, pattern, false);
+}
+
+Result<std::vector<DirEntry>> ListSubdirectories(const std::string& dir)
+{
+    return ListEntries(dir, {}, true);
 }
 
 bool PathExists(const std::string& path)

@@ -35,6 +35,10 @@ struct DirEntry {
 /// Fails when dir cannot be opened.
 Result<std::vector<DirEntry>> ListDirectory(const std::string& dir, std::string_view pattern = {});
 
+/// The directories among the entries of dir, as ListDirectory lists them (links are not directories). Cheaper than
+/// listing everything where a directory holds many files (a folder of messages).
+Result<std::vector<DirEntry>> ListSubdirectories(const std::string& dir);
+
 /// True when path names anything (links followed: a dangling link does not exist).
 bool PathExists(const std::string& path);
 

@@ -59,7 +59,7 @@ std::string JoinName(std::string_view parent, std::string_view leaf)
 // without regard to case. Symbolic links and other non-directories never match, so no link is ever followed.
 std::optional<std::string> FindLevel(const std::string& dir, std::string_view level)
 {
-    auto listing = platform::ListDirectory(dir);
+    auto listing = platform::ListSubdirectories(dir);
     if (!listing) {
         return std::nullopt;
     }
@@ -307,7 +307,7 @@ void FolderList::SetLanguage(std::string_view code)
 
 bool FolderList::AddTree(const std::string& relative)
 {
-    auto listing = platform::ListDirectory(platform::PathJoin(m_userDir, relative));
+    auto listing = platform::ListSubdirectories(platform::PathJoin(m_userDir, relative));
     if (!listing) {
         return false;
     }

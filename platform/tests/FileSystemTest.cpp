@@ -100,6 +100,22 @@ TEST(FileSystemTest, ListingSkipsHiddenNamesAndReportsLinksAsLinks)
     EXPECT_EQ(missing.error().Code, ENOENT);
 }
 
+TEST(FileSystemTest, SubdirectoryListingHasOnlyDirectoriesNeverLinksOrHiddenOnes)
+{
+    TreeFixture t;
+    MakeDir(t.User + "/archive");
+    auto listed = ListSubdirectories(t.User);
+    ASSERT_TRUE(listed) << listed.error().Message;
+    std::vector<std::string> names;
+    for (const DirEntry& e : *listed) {
+        names.push_back(e.Name);
+        EXPECT_EQ(static_cast<int>(e.Type), static_cast<int>(EntryType::Directory)) << e.Name;
+    }
+    // "linkdir" points to a directory and ".cache" is hidden: neither is listed.
+    EXPECT_EQ(names, (std::vector<std::string>{"archive", "Inbox"}));
+    EXPECT_FALSE(ListSubdirectories(t.Root / "missing"));
+}
+
 TEST(FileSystemTest, ReportsExistenceSizesAndTimes)
 {
     TempDir dir;
