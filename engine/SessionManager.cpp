@@ -10,6 +10,7 @@
 #include "engine/UserDirectory.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/ProcessSetup.h"
 #include "platform/Random.h"
 
 #include <algorithm>
@@ -277,6 +278,8 @@ void SessionManager::Remove(Session& session, Logger& log)
     // Destroyed outside the manager's lock where the caller does not hold it (its files are deleted and the
     // user's statistics written): nobody can reach the session any more.
     removed.reset();
+    // A session may have held a large index and its pages; without this the allocator keeps what they used.
+    ReturnFreedMemory();
 }
 
 void SessionManager::ExpireIdle()

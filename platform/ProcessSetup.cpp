@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace qm {
@@ -22,6 +23,11 @@ void RaiseDescriptorLimit()
         limit.rlim_cur = limit.rlim_max;
         (void)setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+void ReturnFreedMemory()
+{
+    (void)malloc_trim(0);
 }
 
 } // namespace qm
