@@ -359,7 +359,7 @@ int RunCycles(const qm::test::PageInstallation& install, int pid, int cycles, in
 int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
-    const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    const int seconds = argc > 2 ? std::max(0, std::atoi(argv[2])) : 10;
     const int clients = argc > 3 ? std::max(1, std::atoi(argv[3])) : 8;
     const int cycles = argc > 4 ? std::max(0, std::atoi(argv[4])) : 200;
 
