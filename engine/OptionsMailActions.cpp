@@ -449,9 +449,7 @@ void FiltersAction(Request& request)
     UserRecord& user = request.CurrentSession()->User();
     store::FilterList& filters = user.Filters();
     if (ScanFilterButtons(request, filters) == ButtonScan::Deleted) {
-        if (filters.Save() >= 0) {
-            TellStatus(request, kTextChangesSaved);
-        }
+        TellStatus(request, filters.Save() >= 0 ? kTextChangesSaved : kTextChangeFailed);
         return;
     }
     const bool finished = Has(request, "Finished");
@@ -471,14 +469,18 @@ void FiltersAction(Request& request)
     const bool saved = filters.Save() >= 0;
     if (finished) {
         LeaveOptionsPage(request);
-    } else if (apply) {
+    }
+    if (!saved) {
+        // Rules that could not be stored are not applied either.
+        TellStatus(request, kTextChangeFailed);
+        return;
+    }
+    if (apply && !finished) {
         const int count = ApplyFilters(request, user);
         feedback.Tell(request, kTextFiltersApplied, std::to_string(count));
         return;
     }
-    if (saved) {
-        feedback.Tell(request, kTextChangesSaved);
-    }
+    feedback.Tell(request, kTextChangesSaved);
 }
 
 } // namespace qm::engine
