@@ -176,7 +176,7 @@ inline constexpr EngineMessage kEngineMessages[] = {
         {70, ""},   {71, ""},   {72, ""},    {73, ""},    {74, ""},   {75, ""},   {76, ""},    {77, "s"}, {78, "s"},
         {79, "ss"}, {80, "ss"}, {81, "s"},   {82, ""},    {83, "s"},  {85, "s"},  {86, ""},    {87, "s"}, {88, "s"},
         {89, "s"},  {90, ""},   {91, ""},    {92, ""},    {93, "s"},  {94, ""},   {95, "s"},   {96, ""},  {97, ""},
-        {98, "s"},  {99, ""},   {480, "s"},
+        {98, "s"},  {99, ""},   {480, "s"},  {481, "s"},
 };
 
 /// True when number is one of kEngineMessages (also those numbered after the template texts).
