@@ -28,7 +28,7 @@ Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(std::span<const char* con
         tried += (tried.empty() ? "" : ", ") + std::string(name);
         // A name that is there but unusable says more than the names that are not there at all.
         if (!failure || failure->Code == ENOENT || library.error().Code != ENOENT) {
-            failure = std::move(library.error());
+            failure = library.error();
         }
     }
     if (!failure) {

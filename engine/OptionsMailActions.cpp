@@ -476,6 +476,7 @@ void FiltersAction(Request& request)
     const int moved = MovedRow(fields);
     Feedback feedback;
     std::vector<store::FilterRule> shown;
+    shown.reserve(static_cast<std::size_t>(filters.Count()));
     for (int i = 0; i < filters.Count(); ++i) {
         shown.push_back(filters.Item(i));
     }

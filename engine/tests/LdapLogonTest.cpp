@@ -95,36 +95,37 @@ TEST(LdapLogonTest, WithoutTheLibraryOrWithAnEmptyPasswordNothingIsAsked)
 
 TEST(LdapLibraryTest, TheFirstNameThatServesIsLoadedAndAFailureNamesEveryNameTried)
 {
+    // A system without the first name (that of another OpenLDAP version) still finds a later one.
+    const std::vector<const char*> later = {"libqm-no-such-ldap.so.0", "libldap.so"};
+    auto found = LdapLibrary::Load(later);
+    ASSERT_TRUE(found) << found.error().Message;
+    EXPECT_EQ((*found)->Name(), "libldap.so");
+
     struct Case {
         std::vector<const char*> Names;
-        int Code;                      // 0: loaded
-        std::vector<std::string> Told; // in the failure's message
+        int Code;
+        const char* Tried;
+        const char* Reason;
     };
 
     const Case cases[] = {
-            // A system without the first name (one of another OpenLDAP version) still finds a later one.
-            {{"libqm-no-such-ldap.so.0", "libldap.so"}, 0, {}},
             {{"libqm-no-such-ldap.so.0", "libqm-nor-this.so"},
              ENOENT,
-             {"libqm-no-such-ldap.so.0, libqm-nor-this.so", "libqm-nor-this.so: cannot open"}},
+             "libqm-no-such-ldap.so.0, libqm-nor-this.so",
+             "libqm-nor-this.so: cannot open"},
             // A library that is there but is no LDAP library tells more than a name that is not there.
             {{"libc.so.6", "libqm-no-such-ldap.so.0"},
              kLdapMissingEntryPoint,
-             {"libc.so.6, libqm-no-such-ldap.so.0", "an entry point of libc.so.6 is missing"}},
+             "libc.so.6, libqm-no-such-ldap.so.0",
+             "an entry point of libc.so.6 is missing"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.Names.front() + std::string(" ") + c.Names.back());
+        SCOPED_TRACE(c.Tried);
         auto library = LdapLibrary::Load(c.Names);
-        if (c.Code == 0) {
-            ASSERT_TRUE(library) << library.error().Message;
-            EXPECT_EQ((*library)->Name(), "libldap.so");
-            continue;
-        }
         ASSERT_FALSE(library);
         EXPECT_EQ(library.error().Code, c.Code);
-        for (const std::string& told : c.Told) {
-            EXPECT_NE(library.error().Message.find(told), std::string::npos) << library.error().Message;
-        }
+        EXPECT_NE(library.error().Message.find(c.Tried), std::string::npos) << library.error().Message;
+        EXPECT_NE(library.error().Message.find(c.Reason), std::string::npos) << library.error().Message;
     }
 }
 
