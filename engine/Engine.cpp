@@ -257,10 +257,7 @@ void LoadLanguagesAndTemplates(const std::string& templateDir)
 void LoadLdap()
 {
     Run().Log->LogMsg(1, kMsgLdapLoading);
-    auto ldap = LoadLdapLibrary();
-    if (!ldap) {
-        Run().Log->LogMsg(4, kMsgLdapLoadError, ldap.error().Code);
-    }
+    (void)LoadLdapLibrary(*Run().Log);
 }
 
 // The user directory, and the temporary directory emptied of what a dead engine left.

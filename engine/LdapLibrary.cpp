@@ -1,6 +1,10 @@
 #include "engine/LdapLibrary.h"
 
+#include "engine/EngineMessages.h"
+
+#include <cerrno>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,7 +16,28 @@ std::shared_ptr<const LdapLibrary> g_loaded;
 
 } // namespace
 
-Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
+Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(std::span<const char* const> names)
+{
+    std::string tried;
+    std::optional<Error> failure;
+    for (const char* name : names) {
+        auto library = LoadOne(name);
+        if (library) {
+            return library;
+        }
+        tried += (tried.empty() ? "" : ", ") + std::string(name);
+        // A name that is there but unusable says more than the names that are not there at all.
+        if (!failure || failure->Code == ENOENT || library.error().Code != ENOENT) {
+            failure = library.error();
+        }
+    }
+    if (!failure) {
+        return Fail("no name to look the LDAP library up by", ENOENT);
+    }
+    return Fail("The LDAP library was looked for as " + tried + ": " + failure->Message, failure->Code);
+}
+
+Result<std::unique_ptr<LdapLibrary>> LdapLibrary::LoadOne(const char* name)
 {
     // The library keeps process-wide options and buffers from its first use to the end of the process, with no
     // call to free them: unloading it would only leak them, so it stays mapped.
@@ -33,19 +58,30 @@ Result<std::unique_ptr<LdapLibrary>> LdapLibrary::Load(const char* name)
     if (!all) {
         return Fail(std::string("an entry point of ") + name + " is missing", kLdapMissingEntryPoint);
     }
+    result->m_name = name;
     return result;
 }
 
-Result<void> LoadLdapLibrary(const char* name)
+Result<void> LoadLdapLibrary(std::span<const char* const> names)
 {
     UnloadLdapLibrary();
-    auto library = LdapLibrary::Load(name);
+    auto library = LdapLibrary::Load(names);
     if (!library) {
         return Unexpected{library.error()};
     }
     std::lock_guard lock(g_loadedLock);
     g_loaded = std::move(*library);
     return {};
+}
+
+bool LoadLdapLibrary(Logger& log, std::span<const char* const> names)
+{
+    const Result<void> loaded = LoadLdapLibrary(names);
+    if (!loaded) {
+        log.LogMsg(4, kMsgLdapLoadError, loaded.error().Code);
+        log.Log(4, "%s.", loaded.error().Message.c_str());
+    }
+    return loaded.has_value();
 }
 
 void UnloadLdapLibrary()

@@ -3,9 +3,13 @@
 #pragma once
 
 #include "base/Result.h"
+#include "common/Log.h"
 #include "platform/SharedLibrary.h"
 
+#include <array>
 #include <memory>
+#include <span>
+#include <string>
 
 struct ldap;
 struct ldapmsg;
@@ -15,8 +19,10 @@ struct timeval;
 
 namespace qm::engine {
 
-/// The library's name on the system's library path.
-inline constexpr const char* kLdapLibraryName = "libldap-2.5.so.0";
+/// The names the library is looked for by on the system's library path, in this order: OpenLDAP 2.5 (Debian 12,
+/// Ubuntu 22.04: libldap-2.5-0), 2.6 (Debian 13, Ubuntu 24.04: libldap2), and the unversioned name that the
+/// development package (libldap-dev) adds. Every one of them offers the entry points below with the same calls.
+inline constexpr std::array<const char*, 3> kLdapLibraryNames = {"libldap-2.5.so.0", "libldap.so.2", "libldap.so"};
 
 /// Error code of a load that failed because an entry point is missing.
 inline constexpr int kLdapMissingEntryPoint = 1;
@@ -41,20 +47,32 @@ struct LdapFunctions {
 /// The loaded library with its entry points.
 class LdapLibrary {
 public:
-    /// Loads `name` and binds every entry point; a missing one unloads it again (Code kLdapMissingEntryPoint).
-    static Result<std::unique_ptr<LdapLibrary>> Load(const char* name = kLdapLibraryName);
+    /// Loads the first of names that loads and has every entry point. When none does, the error names them all and
+    /// gives the reason and Code of the last name that was found: ELIBBAD (it cannot be loaded) or
+    /// kLdapMissingEntryPoint; when no name was found at all, the last reason and ENOENT.
+    static Result<std::unique_ptr<LdapLibrary>> Load(std::span<const char* const> names = kLdapLibraryNames);
 
     const LdapFunctions& Functions() const { return m_functions; }
+
+    /// The name it was loaded by.
+    const std::string& Name() const { return m_name; }
 
 private:
     LdapLibrary() = default;
 
+    static Result<std::unique_ptr<LdapLibrary>> LoadOne(const char* name);
+
     SharedLibrary m_library;
     LdapFunctions m_functions{};
+    std::string m_name;
 };
 
-/// Loads the process-wide library, replacing any earlier.
-Result<void> LoadLdapLibrary(const char* name = kLdapLibraryName);
+/// Loads the process-wide library (LdapLibrary::Load), replacing any earlier.
+Result<void> LoadLdapLibrary(std::span<const char* const> names = kLdapLibraryNames);
+
+/// LoadLdapLibrary for the engine's start: a failure is logged at level 4, as message 170 with its code followed by
+/// one line with the names tried and the reason. True when the library is loaded.
+bool LoadLdapLibrary(Logger& log, std::span<const char* const> names = kLdapLibraryNames);
 
 /// Drops the process-wide library; holders of LoadedLdap keep it until they let go.
 void UnloadLdapLibrary();

@@ -177,9 +177,11 @@ LogonResult LdapLogon(const LdapLibrary* library, std::string_view user, std::st
     (void)f.SetOption(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
 
     // Anonymous: no name and no password. The typed password never goes to the server.
+    // The library connects only now: a server that cannot be reached shows here, not at the initialisation.
     berval none{0, nullptr};
-    if (f.SaslBindS(ld, nullptr, LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr) != LDAP_SUCCESS) {
-        log.LogMsg(4, kLogLdapNoLogin, host.c_str());
+    if (const int bound = f.SaslBindS(ld, nullptr, LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr);
+        bound != LDAP_SUCCESS) {
+        log.LogMsg(4, bound == LDAP_SERVER_DOWN ? kLogLdapNoConnection : kLogLdapNoLogin, host.c_str());
         return LogonResult::ServiceFailed;
     }
     char* attributes[] = {nameAttr.data(), passAttr.data(), nullptr};

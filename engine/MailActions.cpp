@@ -6,9 +6,11 @@
 #include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
+#include "engine/OptionsActions.h"
 #include "engine/Request.h"
 #include "engine/ResponseHead.h"
 #include "engine/Session.h"
+#include "engine/SessionMail.h"
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
 #include "engine/UserRecord.h"
@@ -222,7 +224,9 @@ bool IsSortOrderText(std::string_view order)
 }
 
 // Every message of the trash is deleted; entries waiting for their deletion on a server that deletes stay, and
-// announce that deletion after the page; every other entry without a folder leaves the index.
+// announce that deletion after the page; every other entry without a folder leaves the index. The message files go
+// with the save of the index without them, so the index is saved here: the page says emptied only when it is, and
+// otherwise what is left.
 void EmptyTrash(Request& request)
 {
     Session& session = SessionOf(request);
@@ -254,6 +258,14 @@ void EmptyTrash(Request& request)
     }
     if (serverWork) {
         AnnounceMailWork(request, true);
+    }
+    if (!SaveMessageIndex(user, request.Log())) {
+        TellError(request, kTextChangeFailed);
+        return;
+    }
+    if (const int left = index.CountInFolder(kTrash); left > 0) {
+        TellError(request, kTextTrashNotEmptied, {std::to_string(left)});
+        return;
     }
     TellStatus(request, kTextTrashEmptied);
 }

@@ -27,7 +27,8 @@ inline constexpr int kTextMovedTo = 79;        // "%s %s": the folder, how many
 inline constexpr int kTextCopiedTo = 80;       // "%s %s": the folder, how many
 inline constexpr int kTextDeletedForGood = 81; // "%s": how many
 inline constexpr int kTextTrashEmptied = 82;
-inline constexpr int kTextAddedToBook = 83; // "%s": the name or address added
+inline constexpr int kTextTrashNotEmptied = 480; // "%s": how many messages the trash still holds
+inline constexpr int kTextAddedToBook = 83;      // "%s": the name or address added
 
 /// The actions; each runs under the session's lock of a request that has a session.
 void MainAction(Request& request);

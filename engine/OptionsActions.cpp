@@ -270,66 +270,72 @@ bool FolderExists(const store::FolderList& folders, const std::string& name)
     return folders.IndexOf(name) >= 0 || folders.Exists(name);
 }
 
-// The Create button; false when it ended the action.
-bool CreateFolder(Request& request, store::FolderList& folders)
+// What a button of the Folders page did. The page says "saved" only after the message index is saved too.
+enum class FolderStep {
+    Ended,     ///< refused, with the page's message: the action ends
+    Unchanged, ///< nothing to do, or a failure the page already tells
+    Changed,
+};
+
+// The Create button.
+FolderStep CreateFolder(Request& request, store::FolderList& folders)
 {
     const std::optional<std::string> name = FolderNameOf(request, "NewFolderParent", "NewFolder");
     if (!name) {
-        return false;
+        return FolderStep::Ended;
     }
     if (name->empty()) {
-        return true;
+        return FolderStep::Unchanged;
     }
     if (FolderExists(folders, *name)) {
         TellError(request, kTextFolderExists);
-        return false;
+        return FolderStep::Ended;
     }
     if (!folders.Create(*name)) {
         TellError(request, kTextFolderNotCreated);
-        return false;
+        return FolderStep::Ended;
     }
-    TellStatus(request, kTextChangesSaved);
-    return true;
+    return FolderStep::Changed;
 }
 
-// The Rename button; false when it ended the action.
-bool RenameFolder(Request& request, UserRecord& user)
+// The Rename button.
+FolderStep RenameFolder(Request& request, UserRecord& user)
 {
     const std::string oldName = JoinFolderPath(Field(request, "OldFolderParent"), Field(request, "OldFolder"));
     const std::optional<std::string> newName = FolderNameOf(request, "FolderParent", "Folder");
     if (!newName) {
-        return false;
+        return FolderStep::Ended;
     }
     if (oldName.empty() || newName->empty()) {
-        return true;
+        return FolderStep::Unchanged;
     }
     store::FolderList& folders = user.Folders();
     if (FolderExists(folders, *newName)) {
         TellError(request, kTextFolderExists);
-        return false;
+        return FolderStep::Ended;
     }
     const store::FolderEntry* oldEntry = folders.Find(oldName);
     const std::string from = oldEntry != nullptr ? oldEntry->Name() : oldName;
     const store::FolderEntry* renamed = folders.Rename(from, *newName);
     if (renamed == nullptr) {
         TellError(request, kTextChangeFailed);
-        return true;
+        return FolderStep::Unchanged;
     }
     const std::string to = renamed->Name();
     (void)user.Messages().RenameFolder(from, to);
     (void)user.Filters().RenameFolder(from, to);
-    TellStatus(request, kTextChangesSaved);
-    return true;
+    return FolderStep::Changed;
 }
 
 // The Delete button: the folder's messages, and those of every folder below it (whose directories go with it), move
-// to the trash first; nothing is removed while any of them could not be moved.
-void DeleteFolder(Request& request, UserRecord& user)
+// to the trash first, and the index that has them there is saved; nothing is removed while any of them could not be
+// moved or the index not be saved, since until then the saved index knows them by their names in the folder.
+FolderStep DeleteFolder(Request& request, UserRecord& user)
 {
     store::FolderList& folders = user.Folders();
     const store::FolderEntry* entry = folders.Find(Field(request, "Delete"));
     if (entry == nullptr || store::IsSpecialFolder(entry->Name())) {
-        return;
+        return FolderStep::Unchanged;
     }
     const std::string name = entry->Name();
     const store::FolderEntry* trashEntry = folders.Find("Trash");
@@ -341,12 +347,12 @@ void DeleteFolder(Request& request, UserRecord& user)
         }
     }
     const std::string path = entry->GetPath();
-    if (!moved || !EmptyDirectory(path) || !folders.Remove(name)) {
+    if (!moved || !SaveMessageIndex(user, request.Log()) || !EmptyDirectory(path) || !folders.Remove(name)) {
         TellError(request, kTextChangeFailed);
-        return;
+        return FolderStep::Unchanged;
     }
     (void)user.Filters().RemoveFolder(name);
-    TellStatus(request, kTextChangesSaved);
+    return FolderStep::Changed;
 }
 
 // ---- Address book ----
@@ -492,16 +498,26 @@ void FoldersAction(Request& request)
     }
     UserRecord& user = request.CurrentSession()->User();
     store::FolderList& folders = user.Folders();
-    if (Has(request, "Create") && !CreateFolder(request, folders)) {
+    bool changed = false;
+    // False when the step ended the action.
+    const auto take = [&changed](FolderStep step) {
+        changed = changed || step == FolderStep::Changed;
+        return step != FolderStep::Ended;
+    };
+    if (Has(request, "Create") && !take(CreateFolder(request, folders))) {
         return;
     }
-    if (Has(request, "Rename") && !RenameFolder(request, user)) {
+    if (Has(request, "Rename") && !take(RenameFolder(request, user))) {
         return;
     }
-    if (Has(request, "Delete")) {
-        DeleteFolder(request, user);
+    if (Has(request, "Delete") && !take(DeleteFolder(request, user))) {
+        return;
     }
-    (void)SaveMessageIndex(user, request.Log());
+    if (!SaveMessageIndex(user, request.Log())) {
+        TellError(request, kTextChangeFailed);
+    } else if (changed) {
+        TellStatus(request, kTextChangesSaved);
+    }
     const store::FolderEntry* selected = folders.SelectedIndex() >= 0 ? folders.GetSelected() : nullptr;
     const std::string selectedName = selected != nullptr ? selected->Name() : std::string();
     (void)folders.Refresh();

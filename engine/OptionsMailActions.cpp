@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qm::engine {
 namespace {
@@ -376,8 +377,10 @@ bool IsLetter(char c)
 }
 
 // Adds the rule of one row; a row lacking a part adds nothing. A rule the stored form cannot hold (a letter that is
-// none, a '"' that would end the text early, a '"' in the folder, a folder that cannot be) is noted.
-void AddRuleRow(const NameValueList& fields, int row, store::FilterList& filters, Feedback& feedback)
+// none, a '"' that would end the text early, a '"' in the folder, a folder that cannot be) is noted, and a row that
+// showed a rule (rows count from 1) keeps that rule: a refused edit loses nothing.
+void AddRuleRow(const NameValueList& fields, int row, const std::vector<store::FilterRule>& shown,
+                store::FilterList& filters, Feedback& feedback)
 {
     const std::string suffix = ":" + std::to_string(row);
     auto value = [&](const char* base) {
@@ -392,8 +395,20 @@ void AddRuleRow(const NameValueList& fields, int row, store::FilterList& filters
     }
     // The number the rule would have on the page.
     const std::string number = std::to_string(filters.Count() + 1);
+    const auto refuse = [&] {
+        if (row < 1 || row > static_cast<int>(shown.size())) {
+            feedback.Note(kTextFilterRefused, number);
+            return;
+        }
+        const std::string kept = store::FilterList::FormatRule(shown[static_cast<std::size_t>(row - 1)]);
+        if (filters.AddFromText(kept) == store::FilterList::AddResult::Added) {
+            feedback.Note(kTextFilterKept, number);
+        } else {
+            feedback.Note(kTextFilterRefused, number);
+        }
+    };
     if (what.size() != 1 || match.size() != 1 || !IsLetter(what[0]) || !IsLetter(match[0])) {
-        feedback.Note(kTextFilterRefused, number);
+        refuse();
         return;
     }
     std::string text;
@@ -401,7 +416,7 @@ void AddRuleRow(const NameValueList& fields, int row, store::FilterList& filters
     text.append(" ").append(what).append(" ").append(match);
     text.append(" \"").append(literal).append("\" \"").append(folder).append("\"");
     if (filters.AddFromText(text) != store::FilterList::AddResult::Added) {
-        feedback.Note(kTextFilterRefused, number);
+        refuse();
     }
 }
 
@@ -449,9 +464,7 @@ void FiltersAction(Request& request)
     UserRecord& user = request.CurrentSession()->User();
     store::FilterList& filters = user.Filters();
     if (ScanFilterButtons(request, filters) == ButtonScan::Deleted) {
-        if (filters.Save() >= 0) {
-            TellStatus(request, kTextChangesSaved);
-        }
+        TellStatus(request, filters.Save() >= 0 ? kTextChangesSaved : kTextChangeFailed);
         return;
     }
     const bool finished = Has(request, "Finished");
@@ -462,23 +475,32 @@ void FiltersAction(Request& request)
     const NameValueList& fields = Fields(request);
     const int moved = MovedRow(fields);
     Feedback feedback;
+    std::vector<store::FilterRule> shown;
+    shown.reserve(static_cast<std::size_t>(filters.Count()));
+    for (int i = 0; i < filters.Count(); ++i) {
+        shown.push_back(filters.Item(i));
+    }
     filters.Clear();
     for (int row = 0; row <= kLastFilterRow; ++row) {
         // Rows moved-1 and moved change places.
         const int taken = moved == 0 ? row : row == moved - 1 ? moved : row == moved ? moved - 1 : row;
-        AddRuleRow(fields, taken, filters, feedback);
+        AddRuleRow(fields, taken, shown, filters, feedback);
     }
     const bool saved = filters.Save() >= 0;
     if (finished) {
         LeaveOptionsPage(request);
-    } else if (apply) {
+    }
+    if (!saved) {
+        // Rules that could not be stored are not applied either.
+        TellStatus(request, kTextChangeFailed);
+        return;
+    }
+    if (apply && !finished) {
         const int count = ApplyFilters(request, user);
         feedback.Tell(request, kTextFiltersApplied, std::to_string(count));
         return;
     }
-    if (saved) {
-        feedback.Tell(request, kTextChangesSaved);
-    }
+    feedback.Tell(request, kTextChangesSaved);
 }
 
 } // namespace qm::engine

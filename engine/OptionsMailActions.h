@@ -18,6 +18,7 @@ inline constexpr int kTextAccountValueRefused = 86; // a name, line break or por
 inline constexpr int kTextAccountNameTaken = 87;    // "%s": the name another account has
 inline constexpr int kTextFilterRefused = 88;       // "%s": the filter's number on the page
 inline constexpr int kTextFiltersApplied = 89;      // "%s": how many messages moved
+inline constexpr int kTextFilterKept = 481;         // "%s": the filter's number; an edit it cannot hold was refused
 
 /// Rows of the filter form: 0 to kLastFilterRow. The page numbers the rules from 1, and a new rule's row sorts
 /// where it is wanted (the last row appends).

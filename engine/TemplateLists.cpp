@@ -355,6 +355,7 @@ constexpr int kLdapOptProtocolVersion = 0x0011;
 constexpr int kLdapOptNetworkTimeout = 0x5005;
 constexpr int kLdapScopeSubtree = 2;
 constexpr int kLdapSuccess = 0;
+constexpr int kLdapServerDown = -1;
 constexpr int kLdapVersion3 = 3;
 constexpr int kLdapPort = 389;
 // Language messages of the failures, and the waits of a look-up (connecting, and a search without a TimeLimit).
@@ -474,9 +475,15 @@ void LookUpDirectory(TemplateRender& render, const ListBody& body, std::string_v
     (void)f.SetOption(connection, kLdapOptNetworkTimeout, &connectWait);
     (void)f.SetOption(connection, kLdapOptTimeLimit, &timeLimit);
     (void)f.SetOption(connection, kLdapOptSizeLimit, &sizeLimit);
+    // The library connects only at the bind: a server that cannot be reached shows here.
     berval none{0, nullptr};
-    if (f.SaslBindS(connection, nullptr, nullptr, &none, nullptr, nullptr, nullptr) != kLdapSuccess) {
-        ReportLookupFailure(render, kLdapLogLogin, kMsgLdapLogin, host);
+    if (const int bound = f.SaslBindS(connection, nullptr, nullptr, &none, nullptr, nullptr, nullptr);
+        bound != kLdapSuccess) {
+        if (bound == kLdapServerDown) {
+            ReportLookupFailure(render, kLdapLogConnect, kMsgLdapConnect, host);
+        } else {
+            ReportLookupFailure(render, kLdapLogLogin, kMsgLdapLogin, host);
+        }
         (void)f.UnbindExtS(connection, nullptr, nullptr);
         return;
     }

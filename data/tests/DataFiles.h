@@ -160,4 +160,30 @@ inline bool IsValidUtf8(std::string_view text)
     return true;
 }
 
+/// The messages the engine shows, by number, with the printf conversions it fills in, in order.
+struct EngineMessage {
+    int Number;
+    const char* Conversions;
+};
+
+inline constexpr EngineMessage kEngineMessages[] = {
+        {1, ""},    {2, ""},    {3, ""},     {4, ""},     {5, ""},    {6, ""},    {7, ""},     {8, ""},   {9, ""},
+        {10, ""},   {11, ""},   {12, ""},    {13, ""},    {14, ""},   {15, ""},   {16, ""},    {17, ""},  {18, ""},
+        {19, ""},   {21, "s"},  {22, "dds"}, {23, "dds"}, {24, "dd"}, {25, "dd"}, {28, "dds"}, {29, ""},  {30, ""},
+        {31, ""},   {32, ""},   {33, ""},    {34, ""},    {35, ""},   {36, ""},   {37, ""},    {39, ""},  {41, ""},
+        {42, ""},   {43, ""},   {44, ""},    {46, ""},    {47, ""},   {48, ""},   {49, ""},    {51, ""},  {52, ""},
+        {53, "s"},  {54, "s"},  {55, "s"},   {56, ""},    {64, ""},   {66, ""},   {67, ""},    {68, ""},  {69, ""},
+        {70, ""},   {71, ""},   {72, ""},    {73, ""},    {74, ""},   {75, ""},   {76, ""},    {77, "s"}, {78, "s"},
+        {79, "ss"}, {80, "ss"}, {81, "s"},   {82, ""},    {83, "s"},  {85, "s"},  {86, ""},    {87, "s"}, {88, "s"},
+        {89, "s"},  {90, ""},   {91, ""},    {92, ""},    {93, "s"},  {94, ""},   {95, "s"},   {96, ""},  {97, ""},
+        {98, "s"},  {99, ""},   {480, "s"},  {481, "s"},
+};
+
+/// True when number is one of kEngineMessages (also those numbered after the template texts).
+inline bool IsEngineMessage(int number)
+{
+    return std::any_of(std::begin(kEngineMessages), std::end(kEngineMessages),
+                       [number](const EngineMessage& message) { return message.Number == number; });
+}
+
 } // namespace qm::test

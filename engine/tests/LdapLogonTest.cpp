@@ -1,5 +1,6 @@
 // Directory logon without a server: the escaping that keeps a user name from widening the search filter, the URI
-// made of the host text, and the refusals that come before anything is sent.
+// made of the host text, and the refusals that come before anything is sent; and the client library looked for by
+// several names.
 #include "engine/LdapLogon.h"
 
 #include "engine/EngineMessages.h"
@@ -8,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qm::engine {
 namespace {
@@ -88,6 +91,63 @@ TEST(LdapLogonTest, WithoutTheLibraryOrWithAnEmptyPasswordNothingIsAsked)
     EXPECT_TRUE(log.Lines.empty());
     EXPECT_EQ(LdapLogon(library->get(), "bob", "*bad host", "pw", log), LogonResult::ServiceFailed);
     EXPECT_EQ(log.Count("LDAP could not connect to bad host."), 1);
+}
+
+TEST(LdapLibraryTest, TheFirstNameThatServesIsLoadedAndAFailureNamesEveryNameTried)
+{
+    // A system without the first name (that of another OpenLDAP version) still finds a later one.
+    const std::vector<const char*> later = {"libqm-no-such-ldap.so.0", "libldap.so"};
+    auto found = LdapLibrary::Load(later);
+    ASSERT_TRUE(found) << found.error().Message;
+    EXPECT_EQ((*found)->Name(), "libldap.so");
+
+    struct Case {
+        std::vector<const char*> Names;
+        int Code;
+        const char* Tried;
+        const char* Reason;
+    };
+
+    const Case cases[] = {
+            {{"libqm-no-such-ldap.so.0", "libqm-nor-this.so"},
+             ENOENT,
+             "libqm-no-such-ldap.so.0, libqm-nor-this.so",
+             "libqm-nor-this.so: cannot open"},
+            // A library that is there but is no LDAP library tells more than a name that is not there.
+            {{"libc.so.6", "libqm-no-such-ldap.so.0"},
+             kLdapMissingEntryPoint,
+             "libc.so.6, libqm-no-such-ldap.so.0",
+             "an entry point of libc.so.6 is missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Tried);
+        auto library = LdapLibrary::Load(c.Names);
+        ASSERT_FALSE(library);
+        EXPECT_EQ(library.error().Code, c.Code);
+        EXPECT_NE(library.error().Message.find(c.Tried), std::string::npos) << library.error().Message;
+        EXPECT_NE(library.error().Message.find(c.Reason), std::string::npos) << library.error().Message;
+    }
+}
+
+TEST(LdapLibraryTest, AFailedLoadIsLoggedOnceWithTheNamesTried)
+{
+    RegisterEngineMessages();
+    test::RecordingLog log;
+    const std::vector<const char*> names = {"libqm-no-such-ldap.so.0", "libqm-nor-this.so"};
+    EXPECT_FALSE(LoadLdapLibrary(log, names));
+    EXPECT_EQ(LoadedLdap(), nullptr);
+    ASSERT_EQ(log.Lines.size(), 2U) << testing::PrintToString(log.Lines);
+    EXPECT_EQ(log.Lines[0], "LDAP DLL could not load, error code 2.");
+    EXPECT_EQ(log.Lines[1].rfind("The LDAP library was looked for as libqm-no-such-ldap.so.0, libqm-nor-this.so: ", 0),
+              0U)
+            << log.Lines[1];
+
+    // By the names of the distributions the library of this system is found, and nothing is logged.
+    log.Lines.clear();
+    EXPECT_TRUE(LoadLdapLibrary(log));
+    EXPECT_NE(LoadedLdap(), nullptr);
+    EXPECT_TRUE(log.Lines.empty()) << testing::PrintToString(log.Lines);
+    UnloadLdapLibrary();
 }
 
 } // namespace

@@ -51,7 +51,7 @@ constexpr const char* kLanguages = "[en]\r\n001=English\r\n002=Inbox\r\n003=Draf
                                    "036=Disk full.\r\n037=Too many.\r\n046=No such message.\r\n056=No template.\r\n"
                                    "077=Read: %s\r\n078=Unread: %s\r\n079=Moved to %s: %s\r\n"
                                    "080=Copied to %s: %s\r\n081=Deleted: %s\r\n082=Trash emptied.\r\n"
-                                   "083=Added: %s\r\n";
+                                   "083=Added: %s\r\n099=Failed.\r\n480=Still in the trash: %s\r\n";
 
 using Response = test::RequestResponse;
 
@@ -65,7 +65,7 @@ public:
         WriteFile(templates / "Globe" / "Logon.html", "LOGON");
         WriteFile(templates / "Globe" / "Main.html", "MAIN[<$FRAMEVIEW$>]");
         WriteFile(templates / "Globe" / "Error.html", "ERROR");
-        WriteFile(templates / "Globe" / "List.html", "LIST[<$STATUSMESG$>]");
+        WriteFile(templates / "Globe" / "List.html", "LIST[<$STATUSMESG$>]<$ERRORMESG$>");
         WriteFile(templates / "Globe" / "List-Redirect.html", "WAIT[<$STATUSMESG$>]");
         WriteFile(templates / "Globe" / "Message.html", "MESSAGE[<$NUMBER$>][<$STATUSMESG$>][<$ERRORMESG$>]");
         WriteFile(templates / "Globe" / "Message-Redirect.html", "FETCHING");
@@ -391,6 +391,32 @@ TEST_F(MailActionsTest, EmptyingTheTrashKeepsWhatAServerStillHasToDelete)
     EXPECT_EQ(View("List", "&EmptyTrash=1").Page(), "LIST[Trash emptied.]");
     EXPECT_FALSE(m_announced);
     EXPECT_EQ(Index().Count(), 1);
+}
+
+TEST_F(MailActionsTest, EmptyingTheTrashSaysWhatCouldNotBeDone)
+{
+    LogOn();
+    m_session->SetRetrievalDone(true); // no new mail fetch
+    const std::string stuck = Store("Trash", "stuck")->GetMessagePath();
+    const std::string gone = Store("Trash", "gone")->GetMessagePath();
+    // A message whose file is a directory cannot be deleted: it stays in the trash, and the page says so.
+    fs::remove(stuck);
+    fs::create_directories(stuck);
+    EXPECT_EQ(View("List", "&EmptyTrash=1").Page(), "LIST[]Still in the trash: 1");
+    EXPECT_EQ(Index().CountInFolder("Trash"), 1);
+    EXPECT_FALSE(fs::exists(gone));
+
+    // Until the index without them is saved the files stay, so a save that fails has emptied nothing.
+    fs::remove(stuck);
+    const std::string last = Store("Trash", "last")->GetMessagePath();
+    const fs::path indexFile = m_harness.Settings().UserDir("alice") / store::kMessageIndexFile;
+    fs::remove(indexFile);
+    fs::create_directories(indexFile / "x");
+    EXPECT_EQ(View("List", "&EmptyTrash=1").Page(), "LIST[]Failed.");
+    EXPECT_TRUE(fs::exists(last));
+    fs::remove_all(indexFile);
+    EXPECT_EQ(View("List", "&EmptyTrash=1").Page(), "LIST[Trash emptied.]");
+    EXPECT_FALSE(fs::exists(last));
 }
 
 // A quota case: the domain's EnforceQuotas line, the user's two quotas, and the status message expected ("" when

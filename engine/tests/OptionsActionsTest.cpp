@@ -426,6 +426,34 @@ TEST_F(OptionsActionsTest, RenameCarriesMessagesAndFilters)
     EXPECT_EQ(View("Options-Folders", "&OldFolder=Job&Folder=Inbox&Rename=Yes").Page(), "Options-Folders[][Exists.]");
 }
 
+TEST_F(OptionsActionsTest, AFolderChangeIsSavedOnlyWithTheMessageIndex)
+{
+    LogOnTo("Options-Folders");
+    ASSERT_TRUE(User().Folders().Create("Work"));
+    ASSERT_TRUE(User().Folders().Create("Old"));
+    Store("Work", "work");
+    const std::string old = Store("Old", "old")->GetMessagePath();
+    ASSERT_TRUE(User().Messages().Save());
+    // The index file cannot be replaced while a directory stands in its place.
+    const fs::path indexFile = UserDir() / store::kMessageIndexFile;
+    fs::remove(indexFile);
+    fs::create_directories(indexFile / "x");
+
+    // A new folder changes no message: the index has nothing to save.
+    EXPECT_EQ(View("Options-Folders", "&NewFolder=New&Create=Yes").Page(), "Options-Folders[Saved.][]");
+    EXPECT_EQ(View("Options-Folders", "&OldFolder=Work&Folder=Job&Rename=Yes").Page(), "Options-Folders[][Failed.]");
+    // The folder stays, and with it the only name of its message that the saved index knows.
+    EXPECT_EQ(View("Options-Folders", "&Delete=Old").Page(), "Options-Folders[][Failed.]");
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_NE(User().Folders().Find("Old"), nullptr);
+
+    fs::remove_all(indexFile);
+    EXPECT_EQ(View("Options-Folders", "&Delete=Old").Page(), "Options-Folders[Saved.][]");
+    EXPECT_FALSE(fs::exists(UserDir() / "Old"));
+    EXPECT_EQ(FoldersOf("old"), std::vector<std::string>{"Trash"});
+    EXPECT_EQ(FoldersOf("work"), std::vector<std::string>{"Job"});
+}
+
 TEST_F(OptionsActionsTest, DeletingSentDoesNothing)
 {
     LogOnTo("Options-Folders");

@@ -35,7 +35,8 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n039=No name.\r\n"
         "041=No e-mail.\r\n042=No host.\r\n043=No user.\r\n044=No pass.\r\n094=Saved.\r\n085=Removed %s.\r\n"
-        "086=Refused.\r\n087=Taken: %s.\r\n088=Filter %s refused.\r\n089=Applied, moved: %s\r\n";
+        "086=Refused.\r\n087=Taken: %s.\r\n088=Filter %s refused.\r\n089=Applied, moved: %s\r\n099=Failed.\r\n"
+        "481=Filter %s kept.\r\n";
 
 // Form fields in order; a name may repeat.
 using Form = std::vector<std::pair<std::string, std::string>>;
@@ -522,6 +523,54 @@ TEST_F(OptionsMailActionsTest, AQuoteThatTheStoredRuleCannotHoldRefusesTheRow)
                            Plus(RuleRow(4, "S C \"x\" \"Trash\" Y", "C", "z", "Sent"), {{"Save", "Y"}}));
     EXPECT_EQ(Post("Options-Filters", form), "Options-Filters[Filter 2 refused.]");
     EXPECT_EQ(StoredRules(), std::vector<std::string>{"Y S C \"say \"hi\"\" \"Sent\""});
+}
+
+TEST_F(OptionsMailActionsTest, AnEditThatTheStoredRuleCannotHoldKeepsTheRuleItWas)
+{
+    ASSERT_NE(m_session, nullptr);
+    const std::vector<std::string> rules = {"Y S C \"one\" \"Sent\"", "Y F E \"x.org\" \"Trash\""};
+    AddRules(rules);
+
+    struct Case {
+        const char* Field;
+        const char* Value;
+    };
+
+    const Case cases[] = {{"FilterLiteral:2", "a\" b"}, {"FilterFolder:2", "Se\"nt"}, {"FilterWhat:2", "SS"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Field);
+        const Form form = With(With(RuleRows(), "FilterLiteral:1", "edited"), c.Field, c.Value);
+        EXPECT_EQ(Post("Options-Filters", Plus(form, {{"Save", "Y"}})), "Options-Filters[Filter 2 kept.]");
+        EXPECT_EQ(StoredRules(), (std::vector<std::string>{"Y S C \"edited\" \"Sent\"", rules[1]}));
+    }
+    // Moved up, the rule it was keeps the place it moved to.
+    const Form moved = With(RuleRows(), "FilterLiteral:2", "a\" b");
+    EXPECT_EQ(Post("Options-Filters", Plus(moved, {{"FilterUp:2", "Y"}})), "Options-Filters[Filter 1 kept.]");
+    EXPECT_EQ(StoredRules(), (std::vector<std::string>{rules[1], "Y S C \"edited\" \"Sent\""}));
+    // A new row has no rule to keep: it is refused.
+    EXPECT_EQ(Post("Options-Filters", Plus(Plus(RuleRows(), RuleRow(99, "S", "C", "a\" b", "Sent")), {{"Save", "Y"}})),
+              "Options-Filters[Filter 3 refused.]");
+    EXPECT_EQ(StoredRules().size(), 2U);
+}
+
+TEST_F(OptionsMailActionsTest, ASaveThatFailsIsToldAndNothingIsApplied)
+{
+    ASSERT_NE(m_session, nullptr);
+    AddRules({"Y S C \"one\" \"Sent\"", "Y S C \"two\" \"Sent\""});
+    MessageIndexEntry* inbox = Store("Inbox", "one more", "a@x.org");
+    const std::string before = ReadFile(UserDir() / "User.ini");
+    // The settings file cannot be replaced while a directory stands in its place.
+    fs::remove(UserDir() / "User.ini");
+    fs::create_directories(UserDir() / "User.ini" / "x");
+    for (const char* button : {"Save", "Apply", "Finished"}) {
+        SCOPED_TRACE(button);
+        EXPECT_EQ(Post("Options-Filters", Plus(RuleRows(), {{"DestFolder", "Inbox"}, {button, "Y"}})),
+                  std::string(button) == "Finished" ? "List[Failed.]" : "Options-Filters[Failed.]");
+    }
+    EXPECT_EQ(inbox->Folder(), "Inbox") << "rules that could not be saved are not applied";
+    EXPECT_EQ(Post("Options-Filters", {{"FilterDelete:1", "Y"}}), "Options-Filters[Failed.]");
+    fs::remove_all(UserDir() / "User.ini");
+    WriteFile(UserDir() / "User.ini", before);
 }
 
 TEST_F(OptionsMailActionsTest, ApplyFilesTheMessagesOfTheFolderAndWithSubfoldersOfThoseBelow)
