@@ -355,10 +355,11 @@ bool SpellingStopsSend(Request& request, int view)
     return true;
 }
 
-// The spelling page's corrections, and the single word its link adds to the user's dictionary.
+// The spelling page's corrections, and the single word its link adds to the user's dictionary. Send applies the
+// chosen corrections too, so that the message goes out as the page showed it corrected.
 void SpellingPageButtons(Request& request)
 {
-    if (Has(request, "Correct")) {
+    if (Has(request, "Correct") || Has(request, "SendNow")) {
         (void)ApplySpellCorrections(request, !Field(request, "AddToDictionary").empty());
     } else if (Has(request, "AddWord") && !AddDictionaryWord(request, Field(request, "AddWord"))) {
         request.Log().Log(3, "Refused to add a word of %zu bytes to the dictionary.", Field(request, "AddWord").size());

@@ -500,11 +500,20 @@ TEST_F(ComposeActionTest, TheSpellingCheckStopsASendAndItsPageCorrectsTheText)
     EXPECT_EQ(Compose("&SendNow=1"), "LIST[Sent.][]");
     EXPECT_NE(Received("message2.data").find("please receive the mesage Quillmail"), std::string::npos);
 
-    // From the spelling page the message goes as it is, unchecked.
+    // From the spelling page the message goes unchecked, as it is when no correction was chosen.
     ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
     EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=wrold"), "SPELL");
     EXPECT_EQ(Send(spell + "&SendNow=1"), "LIST[Sent.][]");
     EXPECT_NE(Received("message3.data").find("wrold"), std::string::npos);
+
+    // Send on the spelling page applies the corrections chosen there first, and keeps words as Correct does.
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=please+recieve+the+Zorblat"), "SPELL");
+    EXPECT_EQ(Send(spell + "&SendNow=1&AddToDictionary=Yes&WORD1=receive&WORD3=Zorblat"), "LIST[Sent.][]");
+    const std::string corrected = Received("message4.data");
+    EXPECT_NE(corrected.find("please receive the Zorblat"), std::string::npos) << corrected;
+    EXPECT_EQ(corrected.find("recieve"), std::string::npos) << corrected;
+    EXPECT_EQ(ReadFile(dictionary), "Quillmail\r\nmesage\r\nZorblat\r\n");
 }
 
 TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
