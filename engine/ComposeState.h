@@ -93,14 +93,16 @@ void LoadComposeHeaders(Request& request, FormPosted posted);
 bool SaveComposeHeaders(Request& request);
 
 /// Writes the Body field to ".body.txt" exactly as posted, except that every numeric character reference "&#<digits>;"
-/// becomes the bytes of that character in the code page of the request's language (see ReplaceCharacterReferences).
-/// False when the file cannot be written.
+/// becomes the bytes of that character in the character set of the request's pages (language message 64; see
+/// ReplaceCharacterReferences). False when the file cannot be written.
 bool SaveBodyField(Request& request);
 
-/// text with every "&#<decimal>;" replaced by the character's bytes in the code page of language: "ja" CP932, "zh"
-/// CP936, "ko" CP949, "cs" and "pl" CP1250, "ru" CP1251, any other CP1252. A reference that names no character (0,
-/// a surrogate, past U+10FFFF, more than 7 digits) or that the code page cannot hold in 1 to 3 bytes stays as it is.
-std::string ReplaceCharacterReferences(std::string_view text, std::string_view language);
+/// text with every "&#<decimal>;" replaced by the character's bytes in charset, the character set of the page the
+/// text was typed on (UTF-8 gives UTF-8). When charset is empty or unknown to the converter, the code page of
+/// language: "ja" CP932, "zh" CP936, "ko" CP949, "cs" and "pl" CP1250, "ru" CP1251, any other CP1252. A reference
+/// that names no character (0, a surrogate, past U+10FFFF, more than 7 digits) or that the character set cannot hold
+/// in 1 to 4 bytes stays as it is.
+std::string ReplaceCharacterReferences(std::string_view text, std::string_view language, std::string_view charset);
 
 /// The text of ".body.txt" for the quoted original: every line of source (CR LF or LF ends; a last line without one
 /// counts) written as prefix + line + CR LF when it is at most width bytes; a longer one broken again and again at
