@@ -428,6 +428,12 @@ TEST_F(ComposeActionTest, UploadedFilesAreSentAndRemovedOnlyByPlainName)
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, hostile),
               "ATTACH[Not attached: .headers.txt]");
     EXPECT_EQ(ReadFile(Dir() / ".headers.txt").find("evil"), std::string::npos);
+    // So is a file named like a compose file without its dot: the text would be taken as its content type.
+    const std::string twin = part("Attachment", "Body.txt", "First line of my text") + part("Upload", "", "Yes") +
+                             "--" + boundary + "--\r\n";
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, twin),
+              "ATTACH[Not attached: Body.txt]");
+    EXPECT_FALSE(fs::exists(Dir() / "Body.txt"));
 
     const std::string cut = part("Attachment", "late.dat", "abc");
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, cut),
