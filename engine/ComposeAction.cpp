@@ -277,6 +277,15 @@ bool Deliver(Request& request, bool fax, bool telvane)
     return true;
 }
 
+// True when the sender text holds an address: an account without an e-mail address gives "\"Name\" <>", a user
+// without any account "".
+bool HasSenderAddress(std::string_view from)
+{
+    std::string address(from);
+    ExtractAddress(address.data());
+    return !TrimmedView(address.c_str()).empty();
+}
+
 void SendNow(Request& request)
 {
     // A line break in a sender or recipient field would let typed text add addresses or headers: refused whole.
@@ -288,6 +297,13 @@ void SendNow(Request& request)
     const std::string typedTo(Field(request, "To"));
     const bool fax = Has(request, "FaxCompose");
     const bool telvane = ReadIniBool("Telvane", "UseTelvane", false);
+    // Mail needs a sender; only a fax dropped for the fax server goes without one.
+    const bool faxDrop = fax && telvane && ReadIniString("Telvane", "FaxEmail", "").empty();
+    if (!faxDrop && !HasSenderAddress(Field(request, "From"))) {
+        request.Log().Log(3, "Nothing sent: the sender has no e-mail address.");
+        SetErrorMessage(request, LanguageText(request, kTextNoSenderAddress));
+        return;
+    }
     if (fax && telvane) {
         SetField(request, "FaxNumber", FaxNumberOf(typedTo));
         SetField(request, "To", ReadIniString("Telvane", "FaxEmail", "").substr(0, kMaxFaxEmail));

@@ -25,6 +25,7 @@ inline constexpr int kTextLineBreakInAddress = 90; // a sender or recipient fiel
 inline constexpr int kTextKeptAsDraft = 91;        // the compose of an ended session was kept in Drafts
 inline constexpr int kTextUploadFailed = 92;       // a multipart post was not taken whole: nothing done
 inline constexpr int kTextFileNameRefused = 93;    // an uploaded file's name failed the name check: not attached
+inline constexpr int kTextNoSenderAddress = 460;   // the sender (account) has no e-mail address: nothing sent
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
 /// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never

@@ -16,8 +16,9 @@
 
 namespace qm::engine {
 
-/// Number of the language messages (1 to kLanguageMessages).
-inline constexpr int kLanguageMessages = 99;
+/// Highest number of a language message (1 to kLanguageMessages): the engine's messages are 1 to 99 and, added
+/// later, numbers above the template texts (which start at 100).
+inline constexpr int kLanguageMessages = 999;
 
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;

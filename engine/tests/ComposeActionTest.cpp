@@ -44,7 +44,8 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
-        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n";
+        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n"
+        "460=No sender address.\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -305,6 +306,36 @@ TEST_F(ComposeActionTest, LineBreaksAndUnusableAddressesSendNothing)
     EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "the send runs within the request: nothing went";
     EXPECT_EQ(Word(StatusWord::SmtpSends), 0);
     EXPECT_TRUE(InFolder("Sent").empty());
+}
+
+TEST_F(ComposeActionTest, WithoutASenderAddressTheUserIsToldItIsMissing)
+{
+    // alice's default account has no e-mail address; bob has no mail account at all.
+    const fs::path alice = m_harness.Settings().UserDir("alice") / "User.ini";
+    std::string ini = ReadFile(alice);
+    ini.replace(ini.find("EMail=alice@x.org"), 17, "EMail=");
+    WriteFile(alice, ini);
+    WriteFile(m_harness.Settings().UserDir("bob") / "User.ini",
+              "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\n");
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Subject=s&Body=text"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(Compose("&SendNow=1&From=0"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "text") << "the compose stays";
+    // The other account has an address: chosen, the message goes.
+    EXPECT_EQ(Compose("&SendNow=1&From=1"), "LIST[Sent.][]");
+    (void)Received("message1.data");
+
+    m_session->Unbusy();
+    ASSERT_EQ(Send("View=Main&User=bob&Password=pw"), "MAIN[]");
+    m_session = m_harness.Manager().FindByUser("bob");
+    ASSERT_NE(m_session, nullptr);
+    m_cookies = "Session=" + m_session->CookieSecret() + "; Lang=en; Theme=Globe";
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=alice@y.org&Subject=s&Body=text"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(Compose("&SendNow=1&From=0"), "COMPOSE[][No sender address.]");
+    EXPECT_FALSE(m_sink.HasReceived("message2.envelope"));
+    EXPECT_EQ(Word(StatusWord::SmtpFailures), 0) << "nothing was tried";
 }
 
 TEST_F(ComposeActionTest, ARefusedSendKeepsTheComposeAndCountsTheError)
