@@ -25,6 +25,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,9 @@ TEST_F(ComposeActionTest, SendNowDeliversKeepsASentCopyAndCounts)
     EXPECT_NE(data.find("Subject: Hi\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("\r\n\r\nHello there\r\nsecond\r\n"), std::string::npos) << data;
     EXPECT_EQ(data.find("hidden@y.org"), std::string::npos) << "the message sent carries no BCC";
+    const std::regex messageId("\r\nMessage-ID: <[0-9]+\\.[0-9a-f]{32}@work\\.org>\r\n");
+    EXPECT_TRUE(std::regex_search(data, messageId)) << data;
+    EXPECT_EQ(data.find("References:"), std::string::npos) << "a new message starts no thread";
 
     const std::vector<MessageIndexEntry*> sent = InFolder("Sent");
     ASSERT_EQ(sent.size(), 1u);
@@ -392,14 +396,32 @@ TEST_F(ComposeActionTest, ReplyAndForwardMarkTheOriginalAndStartEmptyWithoutOne)
     EXPECT_NE(ReadFile(Dir() / ".body.txt").find("> See you."), std::string::npos);
     EXPECT_EQ(Compose("&SendNow=1"), "MESSAGE[Sent.]") << "back to the message answered";
     const std::string data = Received("message1.data");
-    EXPECT_NE(data.find("In-Reply-To: <p1@y.org>\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("In-Reply-To: <p1@y.org>\r\nReferences: <p1@y.org>\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("> See you."), std::string::npos) << data;
     EXPECT_TRUE(original->HasFlag(MessageFlag::Replied));
+    // The Sent copy is the message sent, with its Message-ID; a reply to it continues the thread.
+    const std::vector<MessageIndexEntry*> sent = InFolder("Sent");
+    ASSERT_EQ(sent.size(), 1u);
+    const std::string copy = ReadFile(sent[0]->GetMessagePath());
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(copy, id, std::regex("\r\nMessage-ID: (<[^>]+@x\\.org>)\r\n"))) << copy;
+    EXPECT_NE(data.find("Message-ID: " + id[1].str() + "\r\n"), std::string::npos) << data;
+    ASSERT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + std::to_string(sent[0]->Number())), "MESSAGE[]");
+    ASSERT_EQ(Compose("&Reply=Yes"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=carl@y.org"), "MESSAGE[Sent.]");
+    const std::string again = Received("message2.data");
+    EXPECT_NE(again.find("In-Reply-To: " + id[1].str() + "\r\nReferences: <p1@y.org> " + id[1].str() + "\r\n"),
+              std::string::npos)
+            << again;
+    EXPECT_EQ(again.find("Message-ID: " + id[1].str()), std::string::npos) << "every message has an id of its own";
+    ASSERT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + std::to_string(original->Number())), "MESSAGE[]");
 
     ASSERT_EQ(Compose("&Forward=Yes"), "COMPOSE[][]");
     EXPECT_NE(ReadFile(Dir() / ".headers.txt").find("Subject: Fwd: Plans\r\n"), std::string::npos);
     EXPECT_EQ(Compose("&SendNow=1&To=dan@y.org"), "MESSAGE[Sent.]");
-    EXPECT_NE(Received("message2.data").find("See you."), std::string::npos);
+    const std::string forward = Received("message3.data");
+    EXPECT_NE(forward.find("See you."), std::string::npos);
+    EXPECT_EQ(forward.find("References:"), std::string::npos) << forward;
     EXPECT_TRUE(original->HasFlag(MessageFlag::Forwarded));
 
     // Without a current message a reply is a new, empty compose.
