@@ -561,6 +561,13 @@ void ComposeAction(Request& request)
         }
         return;
     }
+    if (Has(request, "Body") && !IsComposeTextEditable(ComposeDir(request))) {
+        // The page could not show this text: a posted one would replace what the user never saw. Nothing is done.
+        request.Log().Log(3, "A posted text was refused: the compose text is larger than %llu bytes.",
+                          static_cast<unsigned long long>(kMaxEditableComposeText));
+        SetErrorMessage(request, LanguageText(request, kTextTooLargeToEdit));
+        return;
+    }
     if (!TakePostedData(request)) {
         SetErrorMessage(request, LanguageText(request, kTextUploadFailed));
         return;

@@ -623,10 +623,19 @@ std::string ReplaceCharacterReferences(std::string_view text, std::string_view l
     return out;
 }
 
+bool IsComposeTextEditable(const std::string& composeDir)
+{
+    const std::optional<std::uint64_t> size = platform::FileSize(platform::PathJoin(composeDir, kComposeBodyFile));
+    return !size || *size <= kMaxEditableComposeText;
+}
+
 bool SaveBodyField(Request& request)
 {
     const std::string_view body = Field(request, "Body");
     const std::string dir = ComposeDir(request);
+    if (!IsComposeTextEditable(dir)) {
+        return false; // the page could not show it, so what it posted is no edit of it
+    }
     if (body.find("&#") == std::string_view::npos) {
         return WriteComposeFile(dir, kComposeBodyFile, body);
     }
@@ -816,10 +825,14 @@ void OpenDraftForEditing(Request& request, MessageIndexEntry& entry)
 void PrepareComposePage(Request& request)
 {
     LoadComposeHeaders(request, FormPosted::No);
+    Session& session = *request.CurrentSession();
     if (!platform::PathExists(platform::PathJoin(ComposeDir(request), kComposeBodyFile))) {
         StartCompose(request, nullptr, ComposeKind::Page);
-        Session& session = *request.CurrentSession();
         session.SetFrameView(session.CurrentView());
+    }
+    if (request.View() == kViewCompose && !IsComposeTextEditable(ComposeDir(request)) &&
+        !session.ErrorMessage().IsSet()) {
+        TellError(request, kTextTooLargeToEdit);
     }
     (void)SaveComposeHeaders(request);
 }

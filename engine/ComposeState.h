@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,10 @@ inline constexpr const char* kComposeHeaderFields[] = {"From",         "To",
 
 /// The longest value a compose field keeps when it is read back from ".headers.txt".
 inline constexpr std::size_t kMaxComposeFieldBytes = std::size_t{1} << 20;
+
+/// The largest compose text the compose page shows for editing, in bytes. A larger one is kept as it is: it can be
+/// sent, saved or discarded, but no posted text replaces it.
+inline constexpr std::uint64_t kMaxEditableComposeText = std::uint64_t{8} << 20;
 
 /// The longest display name and address taken from one recipient of the original.
 inline constexpr std::size_t kMaxRecipientText = 127;
@@ -92,9 +97,16 @@ void LoadComposeHeaders(Request& request, FormPosted posted);
 /// no value adds a line. False when the file cannot be written.
 bool SaveComposeHeaders(Request& request);
 
+/// True unless the compose text in composeDir is larger than kMaxEditableComposeText (no text: true).
+bool IsComposeTextEditable(const std::string& composeDir);
+
+/// Language message of a compose page whose text is too large to edit.
+inline constexpr int kTextTooLargeToEdit = 461;
+
 /// Writes the Body field to ".body.txt" exactly as posted, except that every numeric character reference "&#<digits>;"
 /// becomes the bytes of that character in the character set of the request's pages (language message 64; see
-/// ReplaceCharacterReferences). False when the file cannot be written.
+/// ReplaceCharacterReferences). A text too large to edit (IsComposeTextEditable) is never written over. False when
+/// nothing was written.
 bool SaveBodyField(Request& request);
 
 /// text with every "&#<decimal>;" replaced by the character's bytes in charset, the character set of the page the
@@ -128,7 +140,8 @@ void OpenDraftForEditing(Request& request, store::MessageIndexEntry& entry);
 void BuildReplyRecipients(Request& request, const store::HeaderBlock& headers, bool all);
 
 /// Run when a compose page is prepared: LoadComposeHeaders (No); without ".body.txt" a new compose (ComposeKind::Page)
-/// and the frame view becomes the current view; then SaveComposeHeaders.
+/// and the frame view becomes the current view; then SaveComposeHeaders. The Compose page of a text too large to
+/// edit gets the error message kTextTooLargeToEdit (unless another one is waiting).
 void PrepareComposePage(Request& request);
 
 /// The signature of mailbox in userDir ("<mailbox>.sig"): "\r\n", then every line of the file followed by "\r\n".

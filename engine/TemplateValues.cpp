@@ -7,6 +7,7 @@
 #include "common/StringUtil.h"
 #include "common/Version.h"
 #include "engine/ComposeAction.h"
+#include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
@@ -394,10 +395,9 @@ constexpr std::size_t kMaxShownAddress = 4095;
 constexpr std::size_t kMaxDateFormat = 31;
 constexpr std::size_t kMaxDateText = 63;
 constexpr std::size_t kMaxMailHost = 31;
-// Longest line read of a signature file, and the most bytes read of a signature or compose body.
+// Longest line read of a signature file, and the most bytes read of a signature.
 constexpr std::size_t kMaxSignatureLine = 259;
 constexpr std::uint64_t kMaxSignatureBytes = 64u << 10;
-constexpr std::uint64_t kMaxComposeBody = 8u << 20;
 
 bool IsComposeView(TemplateRender& render)
 {
@@ -834,9 +834,10 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
 void ValueBody(TemplateRender& render, std::string_view)
 {
     if (IsComposeView(render)) {
-        // The compose text goes inside a TEXTAREA: escaped, so that it cannot end the element.
-        auto text =
-                platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), ".body.txt"), kMaxComposeBody);
+        // The compose text goes inside a TEXTAREA: escaped, so that it cannot end the element. A text too large to
+        // edit is not shown (the page offers no text box for it).
+        auto text = platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), kComposeBodyFile),
+                                            kMaxEditableComposeText);
         if (text) {
             render.WriteEscapedRaw(*text);
         }

@@ -46,7 +46,7 @@ constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
         "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n"
-        "460=No sender address.\r\n";
+        "460=No sender address.\r\n461=Too large to edit.\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -61,7 +61,7 @@ public:
                 {"Error", "ERROR"},
                 {"List", "LIST[<$STATUSMESG$>][<$ERRORMESG$>]"},
                 {"Message", "MESSAGE[<$STATUSMESG$>]"},
-                {"Compose", "COMPOSE[<$STATUSMESG$>][<$ERRORMESG$>]"},
+                {"Compose", "COMPOSE[<$STATUSMESG$>][<$ERRORMESG$>]<$IF BODYTOOLARGE$>(no text box)<$ENDIF$>"},
                 {"Compose-Attach", "ATTACH[<$ERRORMESG$>]"},
                 {"Compose-SpellCheck", "SPELL"},
         };
@@ -340,6 +340,33 @@ TEST_F(ComposeActionTest, WithoutASenderAddressTheUserIsToldItIsMissing)
     EXPECT_EQ(Compose("&SendNow=1&From=0"), "COMPOSE[][No sender address.]");
     EXPECT_FALSE(m_sink.HasReceived("message2.envelope"));
     EXPECT_EQ(Word(StatusWord::SmtpFailures), 0) << "nothing was tried";
+}
+
+TEST_F(ComposeActionTest, ATextTooLargeToEditIsNeverWrittenOver)
+{
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    const std::string large = std::string(kMaxEditableComposeText, 'x') + "\r\nthe end";
+    WriteFile(Dir() / ".body.txt", large);
+    // The page says why there is no text box, and offers none.
+    EXPECT_EQ(Compose(""), "COMPOSE[][Too large to edit.](no text box)");
+    // A text posted all the same (an older page) would replace a text the user never saw: refused, nothing done.
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body="), "COMPOSE[][Too large to edit.](no text box)");
+    EXPECT_EQ(Compose("&SendLater=1&Body=short"), "COMPOSE[][Too large to edit.](no text box)");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), large);
+    EXPECT_TRUE(InFolder("Drafts").empty());
+    // Without a text field the compose goes on with the text as it is.
+    EXPECT_EQ(Compose("&SendLater=1&To=bob@y.org&Subject=big"), "LIST[][]");
+    const std::vector<MessageIndexEntry*> drafts = InFolder("Drafts");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("\r\nthe end\r\n"), std::string::npos);
+
+    // At the limit the text is shown and edited as any other.
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    WriteFile(Dir() / ".body.txt", std::string(kMaxEditableComposeText, 'y'));
+    EXPECT_EQ(Compose(""), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&Body=edited"), "COMPOSE[][]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "edited");
 }
 
 TEST_F(ComposeActionTest, ARefusedSendKeepsTheComposeAndCountsTheError)
