@@ -470,6 +470,31 @@ bool IsUsableAddress(std::string_view item)
     });
 }
 
+// A carried compose that could not go to Drafts stays the compose of the new session: its text and fields are in
+// the compose files already, and the frame set opens the compose page on them, which says what happened.
+void KeepCarriedComposeOpen(Request& request, bool textWritten, const OutgoingResult& built)
+{
+    const std::string user = SessionOf(request).User().Name();
+    if (!textWritten) {
+        request.Log().Log(4,
+                          "The text %s wrote before the session ended could not be written to the compose of the "
+                          "new session.",
+                          user.c_str());
+        return;
+    }
+    const char* why = "could not be stored in Drafts";
+    if (built.Error == OutgoingError::LineBreakInAddress) {
+        why = "could not be built (an address field holds a line break)";
+    } else if (!built) {
+        why = "could not be built";
+    }
+    request.Log().Log(4, "The message %s wrote before the session ended %s; it stays open in the compose page.",
+                      user.c_str(), why);
+    (void)platform::RemoveFile(platform::PathJoin(ComposeDir(request), kComposeMessageFile));
+    SessionOf(request).SetFrameView(kViewCompose);
+    SetErrorMessage(request, LanguageText(request, kTextCarriedComposeOpen));
+}
+
 } // namespace
 
 const ComposeSeams& ComposeSeams::Engine()
@@ -625,14 +650,15 @@ bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
     request.Log().LogMsg(2, 259, std::string(loggedOnUser).c_str());
     const std::string dir = ComposeDir(request);
     (void)platform::MakeDirectories(dir);
-    (void)SaveBodyField(request);
+    const bool written = SaveBodyField(request);
     if (Field(request, "From").empty()) {
         SetField(request, "From", "-1"); // no sender posted: an index out of range names the default account
     }
     ResolveSender(request);
     (void)SaveComposeHeaders(request);
     const ComposeSeams& seams = Seams(request);
-    const bool built = seams.BuildOutgoing && seams.BuildOutgoing(request, MessageForm::Draft);
+    const OutgoingResult built = seams.BuildOutgoing ? seams.BuildOutgoing(request, MessageForm::Draft)
+                                                     : OutgoingResult{OutgoingError::CannotWrite, {}};
     MessageIndexEntry* stored =
             built && seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft) : nullptr;
     if (stored != nullptr) {
@@ -640,8 +666,10 @@ bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
         SessionOf(request).User().Messages().MarkDirty();
         (void)SaveMessageIndex(SessionOf(request).User(), request.Log());
         SetStatusMessage(request, LanguageText(request, kTextKeptAsDraft));
+        ClearComposeFields(request);
+    } else {
+        KeepCarriedComposeOpen(request, written, built);
     }
-    ClearComposeFields(request);
     for (const char* name : kCarriedComposeFields) {
         fields.Remove(name);
     }

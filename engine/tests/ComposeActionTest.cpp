@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -46,7 +47,7 @@ constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
         "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n"
-        "460=No sender address.\r\n461=Too large to edit.\r\n";
+        "460=No sender address.\r\n461=Too large to edit.\r\n462=Not kept in Drafts: open again.\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -636,6 +637,60 @@ TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
     EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("long text\r\nline 2\r\n"), std::string::npos);
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{});
     EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a carried compose is kept, never sent";
+}
+
+// A carried compose that cannot be kept in Drafts is not dropped: it stays open in the new session, whose frame
+// shows the compose page with the text, and the log says why.
+TEST_F(ComposeActionTest, ACarriedComposeThatCannotBeKeptInDraftsStaysOpen)
+{
+    Start();
+    const std::string fields = "&ComposeUser=alice&To=bob@y.org&Subject=Lost%3F&Body=long+text%0D%0Aline+2";
+
+    struct Case {
+        const char* Name;
+        std::function<void(ComposeSeams&)> Break;
+        const char* Logged;
+    };
+
+    const Case cases[] = {
+            {"not stored",
+             [](ComposeSeams& seams) {
+                 seams.StoreComposed = [](Request&, std::string_view, MessageForm) {
+                     return nullptr;
+                 };
+             },
+             "could not be stored in Drafts"},
+            {"not built",
+             [](ComposeSeams& seams) {
+                 seams.BuildOutgoing = [](Request&, MessageForm) {
+                     return OutgoingResult{OutgoingError::CannotWrite, {}};
+                 };
+             },
+             "could not be built"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        m_seams = std::make_unique<ComposeSeams>(ComposeSeams::Engine());
+        c.Break(*m_seams);
+        const std::string oldId = Id();
+        m_session->Unbusy();
+        m_session = nullptr;
+        ASSERT_EQ(Send("View=Logout&Session=" + oldId), "LOGON[]");
+        EXPECT_EQ(Send("View=Main&User=alice&Password=pw" + fields), "MAIN[]");
+        m_session = m_harness.Manager().FindByUser("alice");
+        ASSERT_NE(m_session, nullptr);
+        m_cookies = "Session=" + m_session->CookieSecret() + "; Lang=en; Theme=Globe";
+        EXPECT_TRUE(InFolder("Drafts").empty());
+        EXPECT_EQ(m_session->FrameView(), kViewCompose) << "the frame opens the compose";
+        EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "long text\r\nline 2");
+        EXPECT_NE(m_harness.Log().find(c.Logged), std::string::npos) << m_harness.Log();
+        EXPECT_EQ(Compose(""), "COMPOSE[][Not kept in Drafts: open again.]");
+        const std::string headers = ReadFile(Dir() / ".headers.txt");
+        EXPECT_NE(headers.find("To: bob@y.org\r\n"), std::string::npos) << headers;
+        EXPECT_NE(headers.find("Subject: Lost?\r\n"), std::string::npos) << headers;
+        EXPECT_NE(headers.find("From: \"A alice\" <alice@x.org>\r\n"), std::string::npos) << headers;
+    }
+    EXPECT_FALSE(m_sink.HasReceived("message1.envelope"));
 }
 
 TEST_F(ComposeActionTest, AFaxGoesToTheFaxServersDropDirectoryBehindALockFile)
