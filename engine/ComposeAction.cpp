@@ -1,5 +1,6 @@
 #include "engine/ComposeAction.h"
 
+#include "common/CgiInput.h"
 #include "common/IniAccess.h"
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
@@ -14,9 +15,11 @@
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/SpellCheck.h"
+#include "engine/UserDirectory.h"
 #include "engine/UserRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/Random.h"
 #include "platform/Registry.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
@@ -638,6 +641,46 @@ bool IsComposePost(const Request& request)
     const NameValueList& fields = request.Input().Variables();
     return IsComposeView(request.View()) && fields.Contains("Body") && !fields.IsBlank("Body") &&
            !fields.Contains("Cancel") && !fields.IsEmpty(kCarriedUserField);
+}
+
+void TakeCarriedUpload(Request& request)
+{
+    if (!IsComposeView(request.View()) || !IsMultipart(request) || Has(request, "Body")) {
+        return;
+    }
+    const std::string_view length = request.Input().GetEnv("CONTENT_LENGTH");
+    std::uint64_t bytes = 0;
+    const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bytes);
+    if (error != std::errc() || end != length.data() + length.size() || bytes == 0 || bytes > kMaxFormPostBytes) {
+        return;
+    }
+    std::uint64_t random = 0;
+    if (!platform::FillRandom(&random, sizeof random)) {
+        return;
+    }
+    const std::string dir = platform::PathJoin(TempDirRoot(), "carried-" + std::to_string(random));
+    if (!platform::MakeDirectory(dir)) {
+        request.Log().Log(4, "A compose posted after its session ended could not be read: no scratch directory.");
+        return;
+    }
+    MultipartLimits limits;
+    limits.MaxTotalBytes = kMaxFormPostBytes;
+    const UploadResult upload = ParseMultipartUpload(request.Input().Input(), request.Input().GetEnv("CONTENT_TYPE"),
+                                                     bytes, dir, Fields(request), limits);
+    const Result<std::string> text =
+            platform::ReadWholeFile(platform::PathJoin(dir, kComposeBodyFile), kMaxFormPostBytes);
+    (void)platform::DeleteDirectoryTree(dir);
+    if (upload.Status != UploadStatus::Complete && upload.Status != UploadStatus::FileNameRefused) {
+        Fields(request).Remove(kCarriedUserField); // a form not taken whole is not carried
+        return;
+    }
+    if (text) {
+        SetField(request, "Body", *text);
+    }
+    if (!upload.StoredFiles.empty()) {
+        request.Log().Log(3, "A compose posted after its session ended came with %zu file(s); they were not kept.",
+                          upload.StoredFiles.size());
+    }
 }
 
 bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)

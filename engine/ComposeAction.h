@@ -105,4 +105,10 @@ inline constexpr const char* kCarriedUserField = "ComposeUser";
 /// True when the request is a compose post (a compose view with a Body field) that is worth keeping.
 bool IsComposePost(const Request& request);
 
+/// For a multipart compose post (the attachment page) whose session has ended: reads its fields, the text into
+/// Body, so that the Logon page can carry them. Uploaded files are dropped (there is no store to keep them in),
+/// and the log says so. The body is read through a scratch directory that is removed before this returns; a body
+/// over kMaxFormPostBytes is not read. Does nothing for any other request.
+void TakeCarriedUpload(Request& request);
+
 } // namespace qm::engine

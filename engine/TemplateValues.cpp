@@ -1414,25 +1414,59 @@ void ValueSessionlessUser(TemplateRender& render, std::string_view)
     }
 }
 
+void WriteHiddenField(TemplateRender& render, std::string_view name, std::string_view value)
+{
+    render.WritePlain("<input type=\"hidden\" name=\"");
+    render.WritePlain(name);
+    render.WritePlain("\" value=\"");
+    render.WriteEscapedRaw(value);
+    render.WritePlain("\">\r\n");
+}
+
+// The attachment and spelling pages carry the compose as hidden inputs too, from the compose files: when the
+// session has ended by the time they are posted, the Logon page carries it on. A text too large to edit is not
+// carried (and nothing then stands for it).
+void WriteComposeCarriedBySubPage(TemplateRender& render)
+{
+    PageSession& session = *render.Session();
+    if (!IsComposeTextEditable(session.TempDir())) {
+        return;
+    }
+    auto text =
+            platform::ReadWholeFile(platform::PathJoin(session.TempDir(), kComposeBodyFile), kMaxEditableComposeText);
+    if (!text || TrimmedView(*text).empty()) {
+        return;
+    }
+    const NameValueList& fields = render.Context().Input().Variables();
+    WriteHiddenField(render, kCarriedUserField, session.UserName());
+    for (const char* name : kCarriedComposeFields) {
+        // The spelling page has its own language list.
+        const bool own = render.Context().View() == kViewComposeSpellCheck && EqualsNoCase(name, "SpellLanguage");
+        if (EqualsNoCase(name, "Body")) {
+            WriteHiddenField(render, name, *text);
+        } else if (!own && !fields.IsEmpty(name)) {
+            WriteHiddenField(render, name, fields.GetValue(name));
+        }
+    }
+}
+
 // The Logon page of a compose whose session ended: the compose fields as hidden inputs, so that the logon that
-// follows keeps them as a draft.
+// follows keeps them as a draft. On the attachment and spelling pages: the compose of the session.
 void ValueCarriedCompose(TemplateRender& render, std::string_view)
 {
+    const int view = render.Context().View();
+    if (render.Session() != nullptr && (view == kViewComposeAttach || view == kViewComposeSpellCheck)) {
+        WriteComposeCarriedBySubPage(render);
+        return;
+    }
     const NameValueList& fields = render.Context().Input().Variables();
     if (fields.IsEmpty(kCarriedUserField) || fields.IsBlank("Body")) {
         return;
     }
-    const auto hidden = [&](const char* name) {
-        render.WritePlain("<input type=\"hidden\" name=\"");
-        render.WritePlain(name);
-        render.WritePlain("\" value=\"");
-        render.WriteEscapedRaw(fields.GetValue(name));
-        render.WritePlain("\">\r\n");
-    };
-    hidden(kCarriedUserField);
+    WriteHiddenField(render, kCarriedUserField, fields.GetValue(kCarriedUserField));
     for (const char* name : kCarriedComposeFields) {
         if (fields.Contains(name)) {
-            hidden(name);
+            WriteHiddenField(render, name, fields.GetValue(name));
         }
     }
 }

@@ -639,6 +639,74 @@ TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
     EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a carried compose is kept, never sent";
 }
 
+// The attachment and spelling pages carry the compose as hidden fields; posted after the session ended, even as
+// multipart, they reach the Logon page, which carries them on (an uploaded file cannot be kept).
+TEST_F(ComposeActionTest, TheAttachmentAndSpellingPagesCarryTheComposeWhenTheSessionEnds)
+{
+    const fs::path templates = m_harness.Settings().Dir() / "Templates" / "Globe";
+    WriteFile(templates / "Compose-Attach.html", "ATTACH<$CARRIEDCOMPOSE$>");
+    WriteFile(templates / "Compose-SpellCheck.html", "SPELL<$CARRIEDCOMPOSE$>");
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    const std::string attach = Compose("&Attach=Yes&To=bob@y.org&Subject=Kept%3F&SpellLanguage=en&Body=line+1%0D%0A"
+                                       "%3C/b%3E+%22q%22");
+    const std::string text = "line 1\r\n&lt;/b&gt; &quot;q&quot;";
+    for (const std::string& hidden : {std::string(R"(<input type="hidden" name="ComposeUser" value="alice">)"),
+                                      std::string(R"(<input type="hidden" name="To" value="bob@y.org">)"),
+                                      std::string(R"(<input type="hidden" name="Subject" value="Kept?">)"),
+                                      std::string(R"(<input type="hidden" name="SpellLanguage" value="en">)"),
+                                      "<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"}) {
+        EXPECT_NE(attach.find(hidden), std::string::npos) << hidden << "\n" << attach;
+    }
+    const std::string spell = Send("View=Compose-SpellCheck&Session=" + Id());
+    EXPECT_NE(spell.find("<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"), std::string::npos) << spell;
+    EXPECT_EQ(spell.find("name=\"SpellLanguage\""), std::string::npos) << "the page has its own list";
+
+    // With the session alive the carried text posted back changes nothing.
+    const std::string boundary = "----c4rried";
+    const auto part = [&](const std::string& name, const std::string& file, const std::string& data) {
+        std::string field = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+        if (!file.empty()) {
+            field += "; filename=\"" + file + "\"";
+        }
+        return field + "\r\n\r\n" + data + "\r\n";
+    };
+    const std::string form = part("ComposeUser", "", "alice") + part("To", "", "bob@y.org") +
+                             part("Subject", "", "Kept?") + part("Body", "", "line 1\r\n</b> \"q\"");
+    const std::string type = "multipart/form-data; boundary=" + boundary;
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), type,
+                   form + part("Finished", "", "Yes") + "--" + boundary + "--\r\n"),
+              "COMPOSE[][]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "line 1\r\n</b> \"q\"");
+    // A text too large to edit is not carried: nothing would stand for it.
+    const std::string kept = ReadFile(Dir() / ".body.txt");
+    WriteFile(Dir() / ".body.txt", std::string(kMaxEditableComposeText + 1, 'x'));
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id()), "ATTACH");
+    WriteFile(Dir() / ".body.txt", kept);
+
+    const std::string oldId = Id();
+    const fs::path tempRoot = Dir().parent_path();
+    m_session->Unbusy();
+    m_session = nullptr;
+    ASSERT_EQ(Send("View=Logout&Session=" + oldId), "LOGON[]");
+    const std::string logon = Send("View=Compose-Attach&Session=" + oldId, type,
+                                   form + part("Attachment", "late.txt", "late") + part("Upload", "", "Yes") + "--" +
+                                           boundary + "--\r\n");
+    EXPECT_NE(logon.find("LOGON[Session ended.]"), std::string::npos) << logon;
+    for (const std::string& hidden : {std::string(R"(<input type="hidden" name="ComposeUser" value="alice">)"),
+                                      std::string(R"(<input type="hidden" name="Subject" value="Kept?">)"),
+                                      "<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"}) {
+        EXPECT_NE(logon.find(hidden), std::string::npos) << hidden << "\n" << logon;
+    }
+    EXPECT_NE(m_harness.Log().find("came with 1 file(s); they were not kept"), std::string::npos) << m_harness.Log();
+    for (const auto& entry : fs::directory_iterator(tempRoot)) {
+        EXPECT_EQ(entry.path().filename().string().rfind("carried-", 0), std::string::npos) << entry.path();
+    }
+    // A form cut short is not carried.
+    const std::string cut = Send("View=Compose-Attach&Session=" + oldId, type, form);
+    EXPECT_EQ(cut.find("name=\"Body\""), std::string::npos) << cut;
+}
+
 // A carried compose that cannot be kept in Drafts is not dropped: it stays open in the new session, whose frame
 // shows the compose page with the text, and the log says why.
 TEST_F(ComposeActionTest, ACarriedComposeThatCannotBeKeptInDraftsStaysOpen)
