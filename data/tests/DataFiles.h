@@ -132,6 +132,21 @@ inline int KeyNumber(std::string_view key)
     return (key[0] - '0') * 100 + (key[1] - '0') * 10 + (key[2] - '0');
 }
 
+/// Numbers of the engine's own messages that lie above the template texts (100 and up are template texts
+/// otherwise): no page marks them, the engine shows them.
+inline constexpr int kEngineMessagesAbove99[] = {460, 461, 462};
+
+/// True when number is one of kEngineMessagesAbove99.
+inline bool IsEngineMessageAbove99(int number)
+{
+    for (const int engine : kEngineMessagesAbove99) {
+        if (engine == number) {
+            return true;
+        }
+    }
+    return false;
+}
+
 /// True when text is well-formed UTF-8 (no stray continuation bytes, no overlong two-byte forms, no cut sequence).
 inline bool IsValidUtf8(std::string_view text)
 {

@@ -120,6 +120,10 @@ TEST_F(LanguagesIniTest, EveryEngineMessageIsThereWithItsConversions)
     std::set<int> engineNumbers;
     for (const EngineMessage& message : kEngineMessages) {
         engineNumbers.insert(message.Number);
+        if (message.Number >= 100) {
+            EXPECT_TRUE(IsEngineMessageAbove99(message.Number))
+                    << "message " << message.Number << " is no template text: list it in kEngineMessagesAbove99";
+        }
         for (const LanguageSection& section : m_sections) {
             SCOPED_TRACE("[" + section.Code + "] message " + std::to_string(message.Number));
             char key[8];

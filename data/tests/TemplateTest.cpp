@@ -540,7 +540,7 @@ TEST_F(MarkedTextTest, TextsDifferInMoreThanLetterCase)
 TEST_F(MarkedTextTest, EveryTemplateTextOfTheFileIsUsedByAPage)
 {
     for (const LanguageLine& line : m_english->Lines) {
-        if (KeyNumber(line.Key) >= 100) {
+        if (KeyNumber(line.Key) >= 100 && !IsEngineMessageAbove99(KeyNumber(line.Key))) {
             EXPECT_TRUE(m_texts.contains(line.Text))
                     << "[en] " << line.Key << "=" << line.Text << " is used by no page";
         }
