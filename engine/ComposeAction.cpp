@@ -659,7 +659,7 @@ void TakeCarriedUpload(Request& request)
         return;
     }
     const std::string dir = platform::PathJoin(TempDirRoot(), "carried-" + std::to_string(random));
-    if (!platform::MakeDirectory(dir)) {
+    if (!platform::MakeDirectories(TempDirRoot()) || !platform::MakeDirectory(dir)) {
         request.Log().Log(4, "A compose posted after its session ended could not be read: no scratch directory.");
         return;
     }
