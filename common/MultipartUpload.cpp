@@ -105,6 +105,15 @@ std::string FieldName(std::string name)
     return name;
 }
 
+// The compose keeps its own files under '.' and a name, and may keep an attachment's content type in '.' and the
+// attachment's name: an attachment whose '.' form is one of the compose's files (or this parser's temporary file)
+// would take that file as its type and could never be removed.
+bool NamesAComposeFile(std::string_view name)
+{
+    constexpr std::string_view kOwn[] = {"body.txt", "body.tmp", "headers.txt", "message.txt", "upload.part"};
+    return std::ranges::any_of(kOwn, [&](std::string_view own) { return EqualsNoCase(name, own); });
+}
+
 bool IsFailure(UploadStatus status)
 {
     return status != UploadStatus::Complete && status != UploadStatus::FileNameRefused;
@@ -376,7 +385,7 @@ void MultipartParser::StartPartData()
             return; // an empty file field
         }
         const std::string_view bare = BareFileName(*m_fileName);
-        if (!platform::IsSafeName(bare)) {
+        if (!platform::IsSafeName(bare) || NamesAComposeFile(bare)) {
             m_result.RefusedNames.emplace_back(m_fileName->substr(0, kMaxNameBytes));
             if (m_result.Status == UploadStatus::Complete) {
                 m_result.Status = UploadStatus::FileNameRefused;

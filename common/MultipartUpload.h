@@ -57,10 +57,11 @@ std::optional<std::string> MultipartBoundary(std::string_view contentType);
 /// text as typed, no line end added after the last line). A field named "Attachment" (any case) with a file is
 /// stored byte for byte as <composeDir>/<file name>, where the file name is its last component after '\', '/'
 /// and ':' and must pass the name check (IsSafeName: no separator, no leading '.', no control byte, at most 255
-/// bytes); it sets AttachName, AttachType and AttachBoundary. An empty file field is skipped. Any other field sets
-/// the form variable of its name (an image button's ".x"/".y" dropped) to the last non-empty line of its value.
-/// Files are written under a temporary name and take their own name only when their part is complete, so a cut
-/// upload never replaces or leaves a file. Not thread-safe.
+/// bytes; and not "body.txt", "body.tmp", "headers.txt", "message.txt" or "upload.part" in any case, whose '.'
+/// forms are the compose's own files); it sets AttachName, AttachType and AttachBoundary. An empty file field is
+/// skipped. Any other field sets the form variable of its name (an image button's ".x"/".y" dropped) to the last
+/// non-empty line of its value. Files are written under a temporary name and take their own name only when their part
+/// is complete, so a cut upload never replaces or leaves a file. Not thread-safe.
 class MultipartParser {
 public:
     MultipartParser(std::string boundary, std::string composeDir, NameValueList& fields, MultipartLimits limits = {});

@@ -4,9 +4,12 @@
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/Random.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -397,8 +400,14 @@ std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const 
         h += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=\"" + charset + "\"\r\n" + encoding;
     }
     h += "X-Mailer: Quillmail Pro 2.2.3\r\n";
+    if (!message.MessageId.empty()) {
+        h += "Message-ID: " + Blanked(message.MessageId) + "\r\n";
+    }
     if (!message.InReplyTo.empty()) {
         h += "In-Reply-To: " + Blanked(message.InReplyTo) + "\r\n";
+    }
+    if (!message.References.empty()) {
+        AppendHeaderField(h, "References", Blanked(message.References), false, message.Language, message.Charset);
     }
     std::string address = Blanked(message.From);
     ExtractAddress(address.data());
@@ -439,7 +448,100 @@ std::string HeaderBlock(const OutgoingMessage& message, MessageForm form, const 
     return h;
 }
 
+// A domain name that can stand on the right of a Message-ID.
+bool IsPlainDomain(std::string_view domain)
+{
+    return !domain.empty() && domain.size() <= 253 && domain.front() != '.' && domain.back() != '.' &&
+           std::ranges::all_of(domain, [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                      c == '.';
+           });
+}
+
+// The well-formed message ids of a header text, in order.
+std::vector<std::string_view> MessageIds(std::string_view text)
+{
+    std::vector<std::string_view> ids;
+    for (std::size_t open = text.find('<'); open != std::string_view::npos; open = text.find('<', open + 1)) {
+        const std::size_t close = text.find_first_of("<>", open + 1);
+        if (close == std::string_view::npos || text[close] != '>') {
+            continue;
+        }
+        const std::string_view inside = text.substr(open + 1, close - open - 1);
+        if (!inside.empty() && std::ranges::all_of(inside, [](char c) { return c > ' ' && c <= '~'; })) {
+            ids.push_back(text.substr(open, close - open + 1));
+        }
+        open = close;
+    }
+    return ids;
+}
+
 } // namespace
+
+std::string NewMessageId(std::string_view from, std::string_view fallbackDomain, std::time_t when)
+{
+    std::string address(from);
+    ExtractAddress(address.data());
+    address.resize(std::strlen(address.c_str()));
+    const std::size_t at = address.rfind('@');
+    const bool plain = std::ranges::none_of(address, [](char c) { return c <= ' ' || c == 0x7F; });
+    std::string domain = at == std::string::npos || !plain ? std::string() : address.substr(at + 1);
+    if (!IsPlainDomain(domain)) {
+        domain = IsPlainDomain(fallbackDomain) ? std::string(fallbackDomain) : std::string("localhost");
+    }
+    std::array<unsigned char, 16> random{};
+    if (!platform::FillRandom(random.data(), random.size())) {
+        // Without the random source the id is still unique within this process.
+        static std::atomic<std::uint64_t> s_counter{0};
+        const std::uint64_t n = ++s_counter;
+        const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        for (std::size_t i = 0; i < 8; ++i) {
+            random[i] = static_cast<unsigned char>(n >> (8 * i));
+            random[8 + i] = static_cast<unsigned char>(ticks >> (8 * i));
+        }
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string id = "<" + std::to_string(static_cast<long long>(when)) + ".";
+    for (const unsigned char b : random) {
+        id += kHex[b >> 4];
+        id += kHex[b & 0x0F];
+    }
+    return id + "@" + domain + ">";
+}
+
+std::string ReplyReferences(std::string_view references, std::string_view inReplyTo, std::string_view messageId)
+{
+    const std::vector<std::string_view> own = MessageIds(messageId);
+    if (own.empty()) {
+        return {};
+    }
+    std::vector<std::string_view> thread = MessageIds(references);
+    if (thread.empty()) {
+        if (const std::vector<std::string_view> parent = MessageIds(inReplyTo); parent.size() == 1) {
+            thread = parent;
+        }
+    }
+    thread.push_back(own.front());
+    std::vector<std::string_view> ids;
+    for (const std::string_view id : thread) {
+        if (std::ranges::find(ids, id) == ids.end()) {
+            ids.push_back(id);
+        }
+    }
+    // The first id and, from the latest back, as many as fit.
+    std::size_t size = ids.front().size();
+    std::size_t keepFrom = ids.size();
+    while (keepFrom > 1 && size + 1 + ids[keepFrom - 1].size() <= kMaxReferencesBytes) {
+        size += 1 + ids[keepFrom - 1].size();
+        --keepFrom;
+    }
+    std::string text(ids.front());
+    for (std::size_t i = keepFrom; i < ids.size(); ++i) {
+        text += ' ';
+        text += ids[i];
+    }
+    return text;
+}
 
 MessageTime MessageTime::Local(std::time_t when)
 {

@@ -49,6 +49,8 @@ struct OutgoingMessage {
     std::string ReplyTo;
     std::string Subject;
     std::string InReplyTo;
+    std::string MessageId;  ///< "<...>", written when not empty (NewMessageId)
+    std::string References; ///< the thread of a reply, written when not empty (ReplyReferences)
     bool ConfirmDelivery = false;
     bool ConfirmRead = false;
     bool Urgent = false;
@@ -99,6 +101,21 @@ OutgoingResult WriteOutgoingMessage(const OutgoingMessage& message, MessageForm 
 /// with the ASCII words between them into one.
 void AppendHeaderField(std::string& out, std::string_view name, std::string_view value, bool joinWords,
                        std::string_view language, std::string_view charset);
+
+/// The longest References text of a reply: ids joined by blanks.
+inline constexpr std::size_t kMaxReferencesBytes = 900;
+
+/// A new Message-ID, "<seconds.random@domain>": the time, 16 bytes of the system's random source in hex, and the
+/// domain of from's address, or fallbackDomain when that address has no plain domain name (letters, digits, '-' and
+/// '.'); "localhost" when neither is one.
+std::string NewMessageId(std::string_view from, std::string_view fallbackDomain, std::time_t when);
+
+/// The References of a reply (RFC 5322 3.6.4) to a message with the given References, In-Reply-To and Message-ID
+/// header texts: the parent's References, or its In-Reply-To when it has no References and that holds one id, then
+/// the parent's Message-ID; ids joined by blanks, each once. Only well-formed ids are taken ("<", printable ASCII
+/// without blanks or angle brackets, ">"). A thread longer than kMaxReferencesBytes keeps its first id and as many
+/// of its latest as fit. "" when messageId holds no id.
+std::string ReplyReferences(std::string_view references, std::string_view inReplyTo, std::string_view messageId);
 
 /// RFC 2047 Q text: '!' to '~' except '=', '?' and '_' kept, a blank as '_', every other byte "=XX".
 std::string QEncode(std::string_view text);

@@ -1,5 +1,6 @@
 #include "engine/ComposeAction.h"
 
+#include "common/CgiInput.h"
 #include "common/IniAccess.h"
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
@@ -14,9 +15,11 @@
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/SpellCheck.h"
+#include "engine/UserDirectory.h"
 #include "engine/UserRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "platform/Random.h"
 #include "platform/Registry.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
@@ -277,6 +280,15 @@ bool Deliver(Request& request, bool fax, bool telvane)
     return true;
 }
 
+// True when the sender text holds an address: an account without an e-mail address gives "\"Name\" <>", a user
+// without any account "".
+bool HasSenderAddress(std::string_view from)
+{
+    std::string address(from);
+    ExtractAddress(address.data());
+    return !TrimmedView(address.c_str()).empty();
+}
+
 void SendNow(Request& request)
 {
     // A line break in a sender or recipient field would let typed text add addresses or headers: refused whole.
@@ -288,6 +300,13 @@ void SendNow(Request& request)
     const std::string typedTo(Field(request, "To"));
     const bool fax = Has(request, "FaxCompose");
     const bool telvane = ReadIniBool("Telvane", "UseTelvane", false);
+    // Mail needs a sender; only a fax dropped for the fax server goes without one.
+    const bool faxDrop = fax && telvane && ReadIniString("Telvane", "FaxEmail", "").empty();
+    if (!faxDrop && !HasSenderAddress(Field(request, "From"))) {
+        request.Log().Log(3, "Nothing sent: the sender has no e-mail address.");
+        SetErrorMessage(request, LanguageText(request, kTextNoSenderAddress));
+        return;
+    }
     if (fax && telvane) {
         SetField(request, "FaxNumber", FaxNumberOf(typedTo));
         SetField(request, "To", ReadIniString("Telvane", "FaxEmail", "").substr(0, kMaxFaxEmail));
@@ -355,10 +374,11 @@ bool SpellingStopsSend(Request& request, int view)
     return true;
 }
 
-// The spelling page's corrections, and the single word its link adds to the user's dictionary.
+// The spelling page's corrections, and the single word its link adds to the user's dictionary. Send applies the
+// chosen corrections too, so that the message goes out as the page showed it corrected.
 void SpellingPageButtons(Request& request)
 {
-    if (Has(request, "Correct")) {
+    if (Has(request, "Correct") || Has(request, "SendNow")) {
         (void)ApplySpellCorrections(request, !Field(request, "AddToDictionary").empty());
     } else if (Has(request, "AddWord") && !AddDictionaryWord(request, Field(request, "AddWord"))) {
         request.Log().Log(3, "Refused to add a word of %zu bytes to the dictionary.", Field(request, "AddWord").size());
@@ -453,6 +473,31 @@ bool IsUsableAddress(std::string_view item)
     });
 }
 
+// A carried compose that could not go to Drafts stays the compose of the new session: its text and fields are in
+// the compose files already, and the frame set opens the compose page on them, which says what happened.
+void KeepCarriedComposeOpen(Request& request, bool textWritten, const OutgoingResult& built)
+{
+    const std::string user = SessionOf(request).User().Name();
+    if (!textWritten) {
+        request.Log().Log(4,
+                          "The text %s wrote before the session ended could not be written to the compose of the "
+                          "new session.",
+                          user.c_str());
+        return;
+    }
+    const char* why = "could not be stored in Drafts";
+    if (built.Error == OutgoingError::LineBreakInAddress) {
+        why = "could not be built (an address field holds a line break)";
+    } else if (!built) {
+        why = "could not be built";
+    }
+    request.Log().Log(4, "The message %s wrote before the session ended %s; it stays open in the compose page.",
+                      user.c_str(), why);
+    (void)platform::RemoveFile(platform::PathJoin(ComposeDir(request), kComposeMessageFile));
+    SessionOf(request).SetFrameView(kViewCompose);
+    SetErrorMessage(request, LanguageText(request, kTextCarriedComposeOpen));
+}
+
 } // namespace
 
 const ComposeSeams& ComposeSeams::Engine()
@@ -544,6 +589,13 @@ void ComposeAction(Request& request)
         }
         return;
     }
+    if (Has(request, "Body") && !IsComposeTextEditable(ComposeDir(request))) {
+        // The page could not show this text: a posted one would replace what the user never saw. Nothing is done.
+        request.Log().Log(3, "A posted text was refused: the compose text is larger than %llu bytes.",
+                          static_cast<unsigned long long>(kMaxEditableComposeText));
+        SetErrorMessage(request, LanguageText(request, kTextTooLargeToEdit));
+        return;
+    }
     if (!TakePostedData(request)) {
         SetErrorMessage(request, LanguageText(request, kTextUploadFailed));
         return;
@@ -591,6 +643,46 @@ bool IsComposePost(const Request& request)
            !fields.Contains("Cancel") && !fields.IsEmpty(kCarriedUserField);
 }
 
+void TakeCarriedUpload(Request& request)
+{
+    if (!IsComposeView(request.View()) || !IsMultipart(request) || Has(request, "Body")) {
+        return;
+    }
+    const std::string_view length = request.Input().GetEnv("CONTENT_LENGTH");
+    std::uint64_t bytes = 0;
+    const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bytes);
+    if (error != std::errc() || end != length.data() + length.size() || bytes == 0 || bytes > kMaxFormPostBytes) {
+        return;
+    }
+    std::uint64_t random = 0;
+    if (!platform::FillRandom(&random, sizeof random)) {
+        return;
+    }
+    const std::string dir = platform::PathJoin(TempDirRoot(), "carried-" + std::to_string(random));
+    if (!platform::MakeDirectories(TempDirRoot()) || !platform::MakeDirectory(dir)) {
+        request.Log().Log(4, "A compose posted after its session ended could not be read: no scratch directory.");
+        return;
+    }
+    MultipartLimits limits;
+    limits.MaxTotalBytes = kMaxFormPostBytes;
+    const UploadResult upload = ParseMultipartUpload(request.Input().Input(), request.Input().GetEnv("CONTENT_TYPE"),
+                                                     bytes, dir, Fields(request), limits);
+    const Result<std::string> text =
+            platform::ReadWholeFile(platform::PathJoin(dir, kComposeBodyFile), kMaxFormPostBytes);
+    (void)platform::DeleteDirectoryTree(dir);
+    if (upload.Status != UploadStatus::Complete && upload.Status != UploadStatus::FileNameRefused) {
+        Fields(request).Remove(kCarriedUserField); // a form not taken whole is not carried
+        return;
+    }
+    if (text) {
+        SetField(request, "Body", *text);
+    }
+    if (!upload.StoredFiles.empty()) {
+        request.Log().Log(3, "A compose posted after its session ended came with %zu file(s); they were not kept.",
+                          upload.StoredFiles.size());
+    }
+}
+
 bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
 {
     NameValueList& fields = Fields(request);
@@ -601,14 +693,15 @@ bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
     request.Log().LogMsg(2, 259, std::string(loggedOnUser).c_str());
     const std::string dir = ComposeDir(request);
     (void)platform::MakeDirectories(dir);
-    (void)SaveBodyField(request);
+    const bool written = SaveBodyField(request);
     if (Field(request, "From").empty()) {
         SetField(request, "From", "-1"); // no sender posted: an index out of range names the default account
     }
     ResolveSender(request);
     (void)SaveComposeHeaders(request);
     const ComposeSeams& seams = Seams(request);
-    const bool built = seams.BuildOutgoing && seams.BuildOutgoing(request, MessageForm::Draft);
+    const OutgoingResult built = seams.BuildOutgoing ? seams.BuildOutgoing(request, MessageForm::Draft)
+                                                     : OutgoingResult{OutgoingError::CannotWrite, {}};
     MessageIndexEntry* stored =
             built && seams.StoreComposed ? seams.StoreComposed(request, "Drafts", MessageForm::Draft) : nullptr;
     if (stored != nullptr) {
@@ -616,8 +709,10 @@ bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser)
         SessionOf(request).User().Messages().MarkDirty();
         (void)SaveMessageIndex(SessionOf(request).User(), request.Log());
         SetStatusMessage(request, LanguageText(request, kTextKeptAsDraft));
+        ClearComposeFields(request);
+    } else {
+        KeepCarriedComposeOpen(request, written, built);
     }
-    ClearComposeFields(request);
     for (const char* name : kCarriedComposeFields) {
         fields.Remove(name);
     }

@@ -21,10 +21,12 @@ class Request;
 /// Language messages of the compose action.
 inline constexpr int kTextMessageSent = 29;
 inline constexpr int kTextSendFailed = 48;
-inline constexpr int kTextLineBreakInAddress = 90; // a sender or recipient field holds CR or LF: nothing sent
-inline constexpr int kTextKeptAsDraft = 91;        // the compose of an ended session was kept in Drafts
-inline constexpr int kTextUploadFailed = 92;       // a multipart post was not taken whole: nothing done
-inline constexpr int kTextFileNameRefused = 93;    // an uploaded file's name failed the name check: not attached
+inline constexpr int kTextLineBreakInAddress = 90;  // a sender or recipient field holds CR or LF: nothing sent
+inline constexpr int kTextKeptAsDraft = 91;         // the compose of an ended session was kept in Drafts
+inline constexpr int kTextUploadFailed = 92;        // a multipart post was not taken whole: nothing done
+inline constexpr int kTextFileNameRefused = 93;     // an uploaded file's name failed the name check: not attached
+inline constexpr int kTextNoSenderAddress = 460;    // the sender (account) has no e-mail address: nothing sent
+inline constexpr int kTextCarriedComposeOpen = 462; // the compose of an ended session is open, not in Drafts
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
 /// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never
@@ -73,7 +75,8 @@ std::string FaxNumberOf(std::string_view to);
 /// Keeps the compose form of a request whose session had ended. The logon page posts the compose fields again
 /// (CarriedComposeFields, under their own names) with ComposeUser, the user who wrote them; after a logon with a
 /// password as that user (ASCII case ignored) the compose is stored in Drafts of the new session, and the status
-/// message says so. True when a draft was stored.
+/// message says so. True when a draft was stored. When it cannot be built or stored, it stays the compose of the new
+/// session instead (its frame opens the compose page, the error message says so) and the log says why.
 bool SaveCarriedDraft(Request& request, std::string_view loggedOnUser);
 
 /// The form fields that the logon page carries for a compose of an ended session.
@@ -101,5 +104,11 @@ inline constexpr const char* kCarriedUserField = "ComposeUser";
 
 /// True when the request is a compose post (a compose view with a Body field) that is worth keeping.
 bool IsComposePost(const Request& request);
+
+/// For a multipart compose post (the attachment page) whose session has ended: reads its fields, the text into
+/// Body, so that the Logon page can carry them. Uploaded files are dropped (there is no store to keep them in),
+/// and the log says so. The body is read through a scratch directory that is removed before this returns; a body
+/// over kMaxFormPostBytes is not read. Does nothing for any other request.
+void TakeCarriedUpload(Request& request);
 
 } // namespace qm::engine

@@ -10,6 +10,7 @@
 #include "engine/UserRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/HeaderBlock.h"
 #include "store/MailHostList.h"
 #include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
@@ -50,6 +51,30 @@ std::string MailboxOfSender(Request& request, std::string_view from)
     return {};
 }
 
+// The References of a reply: the thread of the message answered (ReplyMessage) when it is still in the index, and
+// the Message-ID answered (In-Reply-To).
+std::string ReferencesOf(Request& request)
+{
+    const std::string answered = Text(request, "In-Reply-To");
+    if (answered.empty()) {
+        return {};
+    }
+    std::string references;
+    std::string inReplyTo;
+    std::uint32_t number = 0;
+    const std::string replied = Text(request, "ReplyMessage");
+    const auto [end, error] = std::from_chars(replied.data(), replied.data() + replied.size(), number);
+    if (!replied.empty() && error == std::errc() && end == replied.data() + replied.size()) {
+        const store::MessageIndexEntry* parent = request.CurrentSession()->User().Messages().FindByNumber(number);
+        if (parent != nullptr && !parent->Folder().empty()) {
+            const store::HeaderBlock headers = store::HeaderBlock::ReadFile(parent->GetMessagePath().c_str());
+            references = headers.GetValue("References");
+            inReplyTo = headers.GetValue("In-Reply-To");
+        }
+    }
+    return ReplyReferences(references, inReplyTo, answered);
+}
+
 } // namespace
 
 OutgoingMessage OutgoingMessageOf(Request& request)
@@ -62,6 +87,9 @@ OutgoingMessage OutgoingMessageOf(Request& request)
     message.ReplyTo = Text(request, "Reply-To");
     message.Subject = Text(request, "Subject");
     message.InReplyTo = Text(request, "In-Reply-To");
+    message.MessageId =
+            NewMessageId(message.From, ReadIniString("SmtpClient", "HeloDomain", "Quillmail"), request.Now());
+    message.References = ReferencesOf(request);
     message.ConfirmDelivery = On(request, "ConfirmDelivery");
     message.ConfirmRead = On(request, "ConfirmRead");
     message.Urgent = On(request, "ComposeUrgent");

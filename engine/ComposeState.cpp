@@ -2,6 +2,7 @@
 
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
+#include "engine/ComposeOutgoing.h"
 #include "engine/DomainSettings.h"
 #include "engine/Request.h"
 #include "engine/Session.h"
@@ -44,6 +45,9 @@ constexpr std::uint64_t kMaxHeadersFileBytes = 4 * kMaxComposeFieldBytes;
 constexpr int kMinComposeWidth = 10;
 constexpr int kMaxComposeWidth = 998;
 constexpr int kDefaultComposeWidth = 74; // a missing or unreadable setting
+
+// The most bytes one character reference becomes: a UTF-8 character takes up to four.
+constexpr std::size_t kMaxReferenceBytes = 4;
 
 // Attachment names tried when a name is taken already.
 constexpr int kMaxNameTries = 1000;
@@ -130,6 +134,24 @@ std::string SetSender(Request& request, const store::MailHostAccount* account)
     SetField(request, "From", account != nullptr ? SenderText(*account) : std::string());
     SetField(request, "Mailbox", account != nullptr ? account->Mailbox() : std::string());
     return account != nullptr ? account->Mailbox() : std::string();
+}
+
+// The UTF-8 bytes of a code point below 0x110000.
+std::string Utf8Of(std::uint32_t code)
+{
+    std::string utf8;
+    if (code < 0x80) {
+        utf8.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        utf8 += {static_cast<char>(0xC0 | (code >> 6)), static_cast<char>(0x80 | (code & 0x3F))};
+    } else if (code < 0x10000) {
+        utf8 += {static_cast<char>(0xE0 | (code >> 12)), static_cast<char>(0x80 | ((code >> 6) & 0x3F)),
+                 static_cast<char>(0x80 | (code & 0x3F))};
+    } else {
+        utf8 += {static_cast<char>(0xF0 | (code >> 18)), static_cast<char>(0x80 | ((code >> 12) & 0x3F)),
+                 static_cast<char>(0x80 | ((code >> 6) & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
+    }
+    return utf8;
 }
 
 // ---- recipients ----
@@ -550,12 +572,17 @@ bool SaveComposeHeaders(Request& request)
     return WriteComposeFile(ComposeDir(request), kComposeHeadersFile, text);
 }
 
-std::string ReplaceCharacterReferences(std::string_view text, std::string_view language)
+std::string ReplaceCharacterReferences(std::string_view text, std::string_view language, std::string_view charset)
 {
     static const std::map<std::string_view, const char*> kCodePages = {
             {"ja", "CP932"}, {"zh", "CP936"}, {"ko", "CP949"}, {"cs", "CP1250"}, {"pl", "CP1250"}, {"ru", "CP1251"}};
     const auto page = kCodePages.find(language);
     const char* codePage = page != kCodePages.end() ? page->second : "CP1252";
+    // The page's own character set, when the converter knows it: the browser showed the text in it.
+    std::string target(charset);
+    if (std::string probe; target.empty() || !ConvertCharset("UTF-8", target, "a", probe)) {
+        target = codePage;
+    }
     std::map<std::uint32_t, std::string> converted; // a text with many references converts each character once
     std::string out;
     out.reserve(text.size());
@@ -577,20 +604,9 @@ std::string ReplaceCharacterReferences(std::string_view text, std::string_view l
         }
         auto found = converted.find(code);
         if (found == converted.end()) {
-            std::string utf8;
-            if (code < 0x80) {
-                utf8.push_back(static_cast<char>(code));
-            } else if (code < 0x800) {
-                utf8 += {static_cast<char>(0xC0 | (code >> 6)), static_cast<char>(0x80 | (code & 0x3F))};
-            } else if (code < 0x10000) {
-                utf8 += {static_cast<char>(0xE0 | (code >> 12)), static_cast<char>(0x80 | ((code >> 6) & 0x3F)),
-                         static_cast<char>(0x80 | (code & 0x3F))};
-            } else {
-                utf8 += {static_cast<char>(0xF0 | (code >> 18)), static_cast<char>(0x80 | ((code >> 12) & 0x3F)),
-                         static_cast<char>(0x80 | ((code >> 6) & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
-            }
             std::string bytes;
-            if (!ConvertCharset("UTF-8", codePage, utf8, bytes) || bytes.empty() || bytes.size() > 3) {
+            if (!ConvertCharset("UTF-8", target, Utf8Of(code), bytes) || bytes.empty() ||
+                bytes.size() > kMaxReferenceBytes) {
                 bytes.clear();
             }
             found = converted.emplace(code, std::move(bytes)).first;
@@ -607,14 +623,25 @@ std::string ReplaceCharacterReferences(std::string_view text, std::string_view l
     return out;
 }
 
+bool IsComposeTextEditable(const std::string& composeDir)
+{
+    const std::optional<std::uint64_t> size = platform::FileSize(platform::PathJoin(composeDir, kComposeBodyFile));
+    return !size || *size <= kMaxEditableComposeText;
+}
+
 bool SaveBodyField(Request& request)
 {
     const std::string_view body = Field(request, "Body");
     const std::string dir = ComposeDir(request);
+    if (!IsComposeTextEditable(dir)) {
+        return false; // the page could not show it, so what it posted is no edit of it
+    }
     if (body.find("&#") == std::string_view::npos) {
         return WriteComposeFile(dir, kComposeBodyFile, body);
     }
-    return WriteComposeFile(dir, kComposeBodyFile, ReplaceCharacterReferences(body, request.Language()));
+    return WriteComposeFile(
+            dir, kComposeBodyFile,
+            ReplaceCharacterReferences(body, request.Language(), LanguageText(request, kTextCharsetName)));
 }
 
 std::string QuoteLines(std::string_view source, std::string_view prefix, int width, std::string_view language)
@@ -798,10 +825,14 @@ void OpenDraftForEditing(Request& request, MessageIndexEntry& entry)
 void PrepareComposePage(Request& request)
 {
     LoadComposeHeaders(request, FormPosted::No);
+    Session& session = *request.CurrentSession();
     if (!platform::PathExists(platform::PathJoin(ComposeDir(request), kComposeBodyFile))) {
         StartCompose(request, nullptr, ComposeKind::Page);
-        Session& session = *request.CurrentSession();
         session.SetFrameView(session.CurrentView());
+    }
+    if (request.View() == kViewCompose && !IsComposeTextEditable(ComposeDir(request)) &&
+        !session.ErrorMessage().IsSet()) {
+        TellError(request, kTextTooLargeToEdit);
     }
     (void)SaveComposeHeaders(request);
 }

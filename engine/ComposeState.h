@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,10 @@ inline constexpr const char* kComposeHeaderFields[] = {"From",         "To",
 
 /// The longest value a compose field keeps when it is read back from ".headers.txt".
 inline constexpr std::size_t kMaxComposeFieldBytes = std::size_t{1} << 20;
+
+/// The largest compose text the compose page shows for editing, in bytes. A larger one is kept as it is: it can be
+/// sent, saved or discarded, but no posted text replaces it.
+inline constexpr std::uint64_t kMaxEditableComposeText = std::uint64_t{8} << 20;
 
 /// The longest display name and address taken from one recipient of the original.
 inline constexpr std::size_t kMaxRecipientText = 127;
@@ -92,15 +97,24 @@ void LoadComposeHeaders(Request& request, FormPosted posted);
 /// no value adds a line. False when the file cannot be written.
 bool SaveComposeHeaders(Request& request);
 
+/// True unless the compose text in composeDir is larger than kMaxEditableComposeText (no text: true).
+bool IsComposeTextEditable(const std::string& composeDir);
+
+/// Language message of a compose page whose text is too large to edit.
+inline constexpr int kTextTooLargeToEdit = 461;
+
 /// Writes the Body field to ".body.txt" exactly as posted, except that every numeric character reference "&#<digits>;"
-/// becomes the bytes of that character in the code page of the request's language (see ReplaceCharacterReferences).
-/// False when the file cannot be written.
+/// becomes the bytes of that character in the character set of the request's pages (language message 64; see
+/// ReplaceCharacterReferences). A text too large to edit (IsComposeTextEditable) is never written over. False when
+/// nothing was written.
 bool SaveBodyField(Request& request);
 
-/// text with every "&#<decimal>;" replaced by the character's bytes in the code page of language: "ja" CP932, "zh"
-/// CP936, "ko" CP949, "cs" and "pl" CP1250, "ru" CP1251, any other CP1252. A reference that names no character (0,
-/// a surrogate, past U+10FFFF, more than 7 digits) or that the code page cannot hold in 1 to 3 bytes stays as it is.
-std::string ReplaceCharacterReferences(std::string_view text, std::string_view language);
+/// text with every "&#<decimal>;" replaced by the character's bytes in charset, the character set of the page the
+/// text was typed on (UTF-8 gives UTF-8). When charset is empty or unknown to the converter, the code page of
+/// language: "ja" CP932, "zh" CP936, "ko" CP949, "cs" and "pl" CP1250, "ru" CP1251, any other CP1252. A reference
+/// that names no character (0, a surrogate, past U+10FFFF, more than 7 digits) or that the character set cannot hold
+/// in 1 to 4 bytes stays as it is.
+std::string ReplaceCharacterReferences(std::string_view text, std::string_view language, std::string_view charset);
 
 /// The text of ".body.txt" for the quoted original: every line of source (CR LF or LF ends; a last line without one
 /// counts) written as prefix + line + CR LF when it is at most width bytes; a longer one broken again and again at
@@ -126,7 +140,8 @@ void OpenDraftForEditing(Request& request, store::MessageIndexEntry& entry);
 void BuildReplyRecipients(Request& request, const store::HeaderBlock& headers, bool all);
 
 /// Run when a compose page is prepared: LoadComposeHeaders (No); without ".body.txt" a new compose (ComposeKind::Page)
-/// and the frame view becomes the current view; then SaveComposeHeaders.
+/// and the frame view becomes the current view; then SaveComposeHeaders. The Compose page of a text too large to
+/// edit gets the error message kTextTooLargeToEdit (unless another one is waiting).
 void PrepareComposePage(Request& request);
 
 /// The signature of mailbox in userDir ("<mailbox>.sig"): "\r\n", then every line of the file followed by "\r\n".

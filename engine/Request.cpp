@@ -306,6 +306,9 @@ bool Request::HandleNewUserForm()
 // keeps it as a draft (KeepCarriedCompose).
 void Request::ShowLogonForm()
 {
+    if (HasField("Session")) {
+        TakeCarriedUpload(*this); // the attachment page posts as multipart: its fields are not read yet
+    }
     if (!HasField("Session") || !IsComposePost(*this)) {
         m_input.Variables().Remove(kCarriedUserField);
     }

@@ -1,4 +1,4 @@
-// The template cache: per language, the numbered messages 1 to 99 of Languages.ini and, when templates are cached,
+// The template cache: per language, the numbered messages of Languages.ini and, when templates are cached,
 // every page template below the template directory, translated and compiled once.
 #pragma once
 
@@ -16,9 +16,9 @@
 
 namespace qm::engine {
 
-/// Highest number of a language message (1 to kLanguageMessages): the engine's messages are 1 to 99 and, for those
-/// added later, numbers of the 400s that no template text uses; the template texts in between are held too.
-inline constexpr int kLanguageMessages = 499;
+/// Highest number of a language message (1 to kLanguageMessages): the engine's messages are 1 to 99 and, added
+/// later, numbers above the template texts (which start at 100).
+inline constexpr int kLanguageMessages = 999;
 
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;

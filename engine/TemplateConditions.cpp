@@ -3,9 +3,11 @@
 #include "common/CgiInput.h"
 #include "common/IniAccess.h"
 #include "common/StringUtil.h"
+#include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
+#include "engine/Views.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 #include "store/CvUserBinding.h"
@@ -52,6 +54,16 @@ bool ConditionUser(TemplateRender& render, std::string_view key)
 bool ConditionAdvancedCompose(TemplateRender& render, std::string_view)
 {
     return HasField(render, "AdvancedCompose") || ConditionUser(render, "AdvancedCompose");
+}
+
+// A compose page whose text is too large to edit: the page offers no text box that would post over it.
+bool ConditionBodyTooLarge(TemplateRender& render, std::string_view)
+{
+    const int view = render.Context().View();
+    PageSession* session = render.Session();
+    return session != nullptr &&
+           (view == kViewCompose || view == kViewComposeAttach || view == kViewComposeSpellCheck) &&
+           !IsComposeTextEditable(session->TempDir());
 }
 
 bool ConditionFaxCompose(TemplateRender& render, std::string_view)
@@ -240,6 +252,7 @@ constexpr ConditionEntry kConditions[] = {
         {"USER:", ConditionUser, NameMatch::Prefix},
         {"ADVANCEDCOMPOSE", ConditionAdvancedCompose},
         {"FAXCOMPOSE", ConditionFaxCompose},
+        {"BODYTOOLARGE", ConditionBodyTooLarge},
         {"FOLDERHASSUBS", ConditionFolderHasSubs},
         {"FOLDERREADONLY", ConditionFolderReadOnly},
         {"FOLDERHASUNREAD", ConditionFolderHasUnread},

@@ -7,6 +7,7 @@
 #include "common/StringUtil.h"
 #include "common/Version.h"
 #include "engine/ComposeAction.h"
+#include "engine/ComposeState.h"
 #include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
@@ -394,10 +395,9 @@ constexpr std::size_t kMaxShownAddress = 4095;
 constexpr std::size_t kMaxDateFormat = 31;
 constexpr std::size_t kMaxDateText = 63;
 constexpr std::size_t kMaxMailHost = 31;
-// Longest line read of a signature file, and the most bytes read of a signature or compose body.
+// Longest line read of a signature file, and the most bytes read of a signature.
 constexpr std::size_t kMaxSignatureLine = 259;
 constexpr std::uint64_t kMaxSignatureBytes = 64u << 10;
-constexpr std::uint64_t kMaxComposeBody = 8u << 20;
 
 bool IsComposeView(TemplateRender& render)
 {
@@ -834,9 +834,10 @@ void RenderBody(TemplateRender& render, store::MessageIndexEntry& message)
 void ValueBody(TemplateRender& render, std::string_view)
 {
     if (IsComposeView(render)) {
-        // The compose text goes inside a TEXTAREA: escaped, so that it cannot end the element.
-        auto text =
-                platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), ".body.txt"), kMaxComposeBody);
+        // The compose text goes inside a TEXTAREA: escaped, so that it cannot end the element. A text too large to
+        // edit is not shown (the page offers no text box for it).
+        auto text = platform::ReadWholeFile(platform::PathJoin(render.Session()->TempDir(), kComposeBodyFile),
+                                            kMaxEditableComposeText);
         if (text) {
             render.WriteEscapedRaw(*text);
         }
@@ -1413,25 +1414,59 @@ void ValueSessionlessUser(TemplateRender& render, std::string_view)
     }
 }
 
+void WriteHiddenField(TemplateRender& render, std::string_view name, std::string_view value)
+{
+    render.WritePlain("<input type=\"hidden\" name=\"");
+    render.WritePlain(name);
+    render.WritePlain("\" value=\"");
+    render.WriteEscapedRaw(value);
+    render.WritePlain("\">\r\n");
+}
+
+// The attachment and spelling pages carry the compose as hidden inputs too, from the compose files: when the
+// session has ended by the time they are posted, the Logon page carries it on. A text too large to edit is not
+// carried (and nothing then stands for it).
+void WriteComposeCarriedBySubPage(TemplateRender& render)
+{
+    PageSession& session = *render.Session();
+    if (!IsComposeTextEditable(session.TempDir())) {
+        return;
+    }
+    auto text =
+            platform::ReadWholeFile(platform::PathJoin(session.TempDir(), kComposeBodyFile), kMaxEditableComposeText);
+    if (!text || TrimmedView(*text).empty()) {
+        return;
+    }
+    const NameValueList& fields = render.Context().Input().Variables();
+    WriteHiddenField(render, kCarriedUserField, session.UserName());
+    for (const char* name : kCarriedComposeFields) {
+        // The spelling page has its own language list.
+        const bool own = render.Context().View() == kViewComposeSpellCheck && EqualsNoCase(name, "SpellLanguage");
+        if (EqualsNoCase(name, "Body")) {
+            WriteHiddenField(render, name, *text);
+        } else if (!own && !fields.IsEmpty(name)) {
+            WriteHiddenField(render, name, fields.GetValue(name));
+        }
+    }
+}
+
 // The Logon page of a compose whose session ended: the compose fields as hidden inputs, so that the logon that
-// follows keeps them as a draft.
+// follows keeps them as a draft. On the attachment and spelling pages: the compose of the session.
 void ValueCarriedCompose(TemplateRender& render, std::string_view)
 {
+    const int view = render.Context().View();
+    if (render.Session() != nullptr && (view == kViewComposeAttach || view == kViewComposeSpellCheck)) {
+        WriteComposeCarriedBySubPage(render);
+        return;
+    }
     const NameValueList& fields = render.Context().Input().Variables();
     if (fields.IsEmpty(kCarriedUserField) || fields.IsBlank("Body")) {
         return;
     }
-    const auto hidden = [&](const char* name) {
-        render.WritePlain("<input type=\"hidden\" name=\"");
-        render.WritePlain(name);
-        render.WritePlain("\" value=\"");
-        render.WriteEscapedRaw(fields.GetValue(name));
-        render.WritePlain("\">\r\n");
-    };
-    hidden(kCarriedUserField);
+    WriteHiddenField(render, kCarriedUserField, fields.GetValue(kCarriedUserField));
     for (const char* name : kCarriedComposeFields) {
         if (fields.Contains(name)) {
-            hidden(name);
+            WriteHiddenField(render, name, fields.GetValue(name));
         }
     }
 }

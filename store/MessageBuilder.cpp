@@ -642,6 +642,7 @@ void MessageBuilder::StartPart(int part, std::uint32_t subPart)
             p->FileName = std::move(clean);
         }
     }
+    p->Attachment = EqualsNoCase(TrimmedView(disposition.substr(0, disposition.find(';'))), "attachment");
     p->TransferEncoding =
             CapText(TrimmedView(m_headers.GetValue("Content-Transfer-Encoding")), PartIndexEntry::kMaxText);
     std::string_view id = TrimmedView(m_headers.GetValue("Content-ID"));

@@ -23,8 +23,11 @@ constexpr char kSeparator = '\x01';
 // Lines longer than this are cut (and then usually lack their separators); the writer never makes one.
 constexpr std::size_t kMaxLineLength = 4095;
 constexpr std::size_t kFieldCount = 9;
-// The charset of a text part follows the nine fields when it has one; older files have none.
+// The charset of a text part follows the nine fields when it has one; older files have none. The disposition
+// follows the charset (empty or not) for a part sent as an attachment.
 constexpr std::size_t kCharsetField = kFieldCount;
+constexpr std::size_t kDispositionField = kCharsetField + 1;
+constexpr std::string_view kAttachmentDisposition = "attachment";
 
 // A signed field as atoi reads it, held within int.
 int ParseInt(const char* s)
@@ -85,9 +88,9 @@ bool PartIndex::Read(const char* path)
             continue; // short or foreign line (counted up to a NUL, where the fields below stop too)
         }
         // Cut the line into its fields in place; the last one ends at the next separator or the line end.
-        std::array<const char*, kFieldCount + 1> fields{};
+        std::array<const char*, kDispositionField + 1> fields{};
         char* p = line.data();
-        for (std::size_t i = 0; i <= kCharsetField && p != nullptr; ++i) {
+        for (std::size_t i = 0; i <= kDispositionField && p != nullptr; ++i) {
             fields[i] = p;
             char* end = std::strchr(p, kSeparator);
             if (end == nullptr) {
@@ -110,6 +113,8 @@ bool PartIndex::Read(const char* path)
         if (fields[kCharsetField] != nullptr) {
             entry.Charset = CutText(fields[kCharsetField]);
         }
+        entry.Attachment =
+                fields[kDispositionField] != nullptr && EqualsNoCase(fields[kDispositionField], kAttachmentDisposition);
     }
     return true;
 }
@@ -131,8 +136,11 @@ std::string PartIndex::Text() const
         AppendNumber(data, e.Size);
         AppendNumber(data, e.Offset);
         AppendNumber(data, e.LineCount);
-        if (!e.Charset.empty()) {
+        if (!e.Charset.empty() || e.Attachment) {
             AppendRecordField(data, CutText(e.Charset), kSeparator);
+        }
+        if (e.Attachment) {
+            AppendRecordField(data, kAttachmentDisposition, kSeparator);
         }
         data.append("\r\n");
     }
@@ -178,7 +186,8 @@ const PartIndexEntry* PartIndex::FindByPartId(const char* id) const
 
 bool PartIndex::IsInlinePart(const PartIndexEntry& part, const char* preferredType, int maxInlineKB) const
 {
-    if (maxInlineKB > 0 && static_cast<long long>(part.Size) > static_cast<long long>(maxInlineKB) * 1024) {
+    if (part.Attachment ||
+        (maxInlineKB > 0 && static_cast<long long>(part.Size) > static_cast<long long>(maxInlineKB) * 1024)) {
         return false;
     }
     const std::string_view preferred = preferredType == nullptr ? "" : preferredType;

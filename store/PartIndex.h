@@ -29,6 +29,8 @@ struct PartIndexEntry {
     std::uint32_t LineCount = 0;
     /// The "charset" parameter of a text part's content type ("" when it has none).
     std::string Charset = {};
+    /// The part's Content-Disposition is "attachment": a file sent along, never shown as the message's text.
+    bool Attachment = false;
 };
 
 /// The size limit of inline parts in kilobytes when the main INI does not set [General] MaxInlineAttachSize.
@@ -38,7 +40,8 @@ inline constexpr int kDefaultMaxInlineAttachKB = 20;
 /// Not thread-safe: one thread at a time.
 ///
 /// File format, one line per part: part, sub-part, file name, content type, transfer encoding, content id, size,
-/// offset, line count, each followed by the byte 0x01, then the charset and 0x01 when the part has one, and CR LF.
+/// offset, line count, each followed by the byte 0x01, then the charset and 0x01 when the part has one or is an
+/// attachment, then "attachment" and 0x01 for an attachment, and CR LF.
 /// Numbers are decimal; the three unsigned ones (sub-part, offset, line count) are written unsigned. Texts have every
 /// byte below 0x20 replaced by a blank and are cut to kMaxText bytes without splitting a UTF-8 character.
 class PartIndex {
@@ -66,7 +69,7 @@ public:
     /// Whether the Message page shows part (an entry of this list) in the body instead of as an attachment, with
     /// preferredType the type wanted among alternatives (the user's "text/html" or "text/plain") and maxInlineKB the
     /// size limit in kilobytes (0 or less: none):
-    /// 1. a part larger than maxInlineKB * 1024 bytes is not inline;
+    /// 1. a part larger than maxInlineKB * 1024 bytes, or one sent as an attachment, is not inline;
     /// 2. a part with a sub-part number is inline when its type is preferredType; otherwise only a "text/plain" part
     ///    is, and only when no other part with the same part number has preferredType;
     /// 3. any other part is inline when its type begins with "text" or is "message/delivery-status" or

@@ -119,7 +119,14 @@ std::vector<BodyCase> BodyCases()
                           "b\"",
                           "4") +
                      Part("name=\"Attachment\"; filename=\"" + std::string(256, 'n') + "\"", "5") +
-                     Part("name=\"Attachment\"; filename=\"C:\"", "6") + Part("name=\"To\"", "b@example.com") + Close(),
+                     Part("name=\"Attachment\"; filename=\"C:\"", "6") +
+                     // A name whose type file ('.' and the name) is one of the compose's own files.
+                     Part("name=\"Attachment\"; filename=\"body.txt\"", "7") +
+                     Part("name=\"Attachment\"; filename=\"C:\\x\\Headers.TXT\"", "8") +
+                     Part("name=\"Attachment\"; filename=\"message.txt\"", "9") +
+                     Part("name=\"Attachment\"; filename=\"body.tmp\"", "10") +
+                     Part("name=\"Attachment\"; filename=\"upload.part\"", "11") +
+                     Part("name=\"To\"", "b@example.com") + Close(),
              UploadStatus::FileNameRefused,
              {{"To", "b@example.com"}},
              {}},
@@ -174,11 +181,13 @@ TEST(MultipartParserTest, RefusedNamesAreReported)
     NameValueList fields;
     MultipartParser parser(kB, dir.Path().string(), fields);
     parser.Feed(Part("name=\"Attachment\"; filename=\"../../etc/x\"", "ok") +
-                Part("name=\"Attachment\"; filename=\"..\\.message.txt\"", "no") + Close());
+                Part("name=\"Attachment\"; filename=\"..\\.message.txt\"", "no") +
+                Part("name=\"Attachment\"; filename=\"body.txt\"", "First line of my text") +
+                Part("name=\"Attachment\"; filename=\"body.txt.pdf\"", "%PDF") + Close());
     const UploadResult result = parser.Finish();
     EXPECT_EQ(result.Status, UploadStatus::FileNameRefused);
-    EXPECT_EQ(result.StoredFiles, std::vector<std::string>{"x"});
-    EXPECT_EQ(result.RefusedNames, std::vector<std::string>{"..\\.message.txt"});
+    EXPECT_EQ(result.StoredFiles, (std::vector<std::string>{"x", "body.txt.pdf"}));
+    EXPECT_EQ(result.RefusedNames, (std::vector<std::string>{"..\\.message.txt", "body.txt"}));
 }
 
 TEST(MultipartParserTest, CutUploadKeepsTheEarlierFileOfThatName)

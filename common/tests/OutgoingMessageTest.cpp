@@ -111,6 +111,19 @@ std::vector<MessageCase> MessageCases()
                      "In-Reply-To: <id@example.com>\r\nReturn-Receipt-To: ann@example.com\r\n"
                      "X-Confirm-Reading-To: ann@example.com\r\nDisposition-Notification-To: ann@example.com\r\n"
                      "X-Priority: 1 (Highest)\r\n\r\nText\r\n--\r\nSent by Quillmail\r\n"},
+            // A reply: its own Message-ID, and the thread's References after In-Reply-To, folded at blanks.
+            {"MessageIdAndReferences",
+             [](OutgoingMessage& m, const TempDir&) {
+                 m.MessageId = "<1.ab@example.com>";
+                 m.InReplyTo = "<p3@example.org>";
+                 m.References = "<p1@example.org> <p2@example.org> <p3-with-a-rather-long-name@example.org> "
+                                "<p3@example.org>";
+             },
+             MessageForm::Send,
+             head + "Subject: Hi\r\n" + mailer +
+                     "Message-ID: <1.ab@example.com>\r\nIn-Reply-To: <p3@example.org>\r\n"
+                     "References: <p1@example.org> <p2@example.org>\r\n"
+                     "\t<p3-with-a-rather-long-name@example.org> <p3@example.org>\r\n\r\n"},
             {"DraftKeepsBccAndItsLinesWithoutFooter",
              [](OutgoingMessage& m, const TempDir& dir) {
                  WriteFile(m.ComposeDir + "/.body.txt", "Draft");
@@ -176,6 +189,72 @@ TEST(OutgoingMessageTest, MessagesAreWrittenByteForByte)
         EXPECT_TRUE(result) << result.Field;
         EXPECT_EQ(ReadBytes(path), c.Want);
     }
+}
+
+// Every message gets its own id, on the right the sender's domain (or the fallback when the sender has none that is
+// a plain domain name).
+TEST(OutgoingMessageTest, MessageIdsAreUniqueAndNameTheSendersDomain)
+{
+    struct Case {
+        const char* From;
+        const char* Domain;
+    };
+
+    const Case cases[] = {
+            {"\"Ann\" <ann@Example.COM>", "@Example.COM>"},
+            {"ann@mail.example.com", "@mail.example.com>"},
+            {"<ann>", "@fallback.example>"},
+            {"", "@fallback.example>"},
+            {"<ann@exa mple.com>", "@fallback.example>"},
+            {"<ann@[10.0.0.1]>", "@fallback.example>"},
+            {"\"x\" <a@b.org\r\nBcc: e@x.org>", "@fallback.example>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.From);
+        const std::string id = NewMessageId(c.From, "fallback.example", 1765378484);
+        EXPECT_EQ(id.rfind("<1765378484.", 0), 0u) << id;
+        EXPECT_TRUE(id.ends_with(c.Domain)) << id;
+        EXPECT_EQ(id.find_first_of(" \t\r\n"), std::string::npos) << id;
+    }
+    EXPECT_TRUE(NewMessageId("<a>", "not a name", 1).ends_with("@localhost>")) << "a fallback that is no name either";
+    EXPECT_NE(NewMessageId("a@b.org", "x", 1), NewMessageId("a@b.org", "x", 1));
+}
+
+// References of a reply (RFC 5322 3.6.4): the parent's References, else its In-Reply-To when that is one id, then the
+// parent's Message-ID; only well-formed ids, and a long thread keeps its first id and its latest ones.
+TEST(OutgoingMessageTest, ReferencesOfAReplyFollowTheThread)
+{
+    struct Case {
+        const char* Name;
+        std::string References;
+        std::string InReplyTo;
+        std::string MessageId;
+        std::string Want;
+    };
+
+    std::string longThread;
+    for (int i = 0; i < 60; ++i) {
+        longThread += "<thread-message-" + std::to_string(i) + "@example.org> ";
+    }
+    const Case cases[] = {
+            {"FirstReply", "", "", "<m1@x.org>", "<m1@x.org>"},
+            {"ParentsReferencesGoFirst", "<m1@x.org>\t<m2@x.org>", "<m2@x.org>", "<m3@x.org>",
+             "<m1@x.org> <m2@x.org> <m3@x.org>"},
+            {"ParentsInReplyToWithoutReferences", "", "<m1@x.org>", "<m2@x.org>", "<m1@x.org> <m2@x.org>"},
+            {"InReplyToOfTwoIdsIsNotTaken", "", "<m1@x.org> <m0@x.org>", "<m2@x.org>", "<m2@x.org>"},
+            {"NoParentIdNoReferences", "<m1@x.org>", "", "", ""},
+            {"MalformedIdsDropped", "<m1@x.org> junk <a b@x.org> <m\x01@x.org> <\xe4@x.org> <>", "", "<m2@x.org>",
+             "<m1@x.org> <m2@x.org>"},
+            {"ARepeatedIdOnce", "<m1@x.org> <m2@x.org>", "", "<m1@x.org>", "<m1@x.org> <m2@x.org>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(ReplyReferences(c.References, c.InReplyTo, c.MessageId), c.Want);
+    }
+    const std::string trimmed = ReplyReferences(longThread, "", "<last@example.org>");
+    EXPECT_LE(trimmed.size(), kMaxReferencesBytes);
+    EXPECT_EQ(trimmed.rfind("<thread-message-0@example.org> <thread-message-", 0), 0u) << trimmed;
+    EXPECT_TRUE(trimmed.ends_with(" <thread-message-59@example.org> <last@example.org>")) << trimmed;
 }
 
 TEST(OutgoingMessageTest, FaxTextOfAThousandBytesIsWrittenAsText)

@@ -24,7 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,7 +46,8 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
-        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n";
+        "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n"
+        "460=No sender address.\r\n461=Too large to edit.\r\n462=Not kept in Drafts: open again.\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -59,7 +62,7 @@ public:
                 {"Error", "ERROR"},
                 {"List", "LIST[<$STATUSMESG$>][<$ERRORMESG$>]"},
                 {"Message", "MESSAGE[<$STATUSMESG$>]"},
-                {"Compose", "COMPOSE[<$STATUSMESG$>][<$ERRORMESG$>]"},
+                {"Compose", "COMPOSE[<$STATUSMESG$>][<$ERRORMESG$>]<$IF BODYTOOLARGE$>(no text box)<$ENDIF$>"},
                 {"Compose-Attach", "ATTACH[<$ERRORMESG$>]"},
                 {"Compose-SpellCheck", "SPELL"},
         };
@@ -229,6 +232,9 @@ TEST_F(ComposeActionTest, SendNowDeliversKeepsASentCopyAndCounts)
     EXPECT_NE(data.find("Subject: Hi\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("\r\n\r\nHello there\r\nsecond\r\n"), std::string::npos) << data;
     EXPECT_EQ(data.find("hidden@y.org"), std::string::npos) << "the message sent carries no BCC";
+    const std::regex messageId("\r\nMessage-ID: <[0-9]+\\.[0-9a-f]{32}@work\\.org>\r\n");
+    EXPECT_TRUE(std::regex_search(data, messageId)) << data;
+    EXPECT_EQ(data.find("References:"), std::string::npos) << "a new message starts no thread";
 
     const std::vector<MessageIndexEntry*> sent = InFolder("Sent");
     ASSERT_EQ(sent.size(), 1u);
@@ -307,6 +313,63 @@ TEST_F(ComposeActionTest, LineBreaksAndUnusableAddressesSendNothing)
     EXPECT_TRUE(InFolder("Sent").empty());
 }
 
+TEST_F(ComposeActionTest, WithoutASenderAddressTheUserIsToldItIsMissing)
+{
+    // alice's default account has no e-mail address; bob has no mail account at all.
+    const fs::path alice = m_harness.Settings().UserDir("alice") / "User.ini";
+    std::string ini = ReadFile(alice);
+    ini.replace(ini.find("EMail=alice@x.org"), 17, "EMail=");
+    WriteFile(alice, ini);
+    WriteFile(m_harness.Settings().UserDir("bob") / "User.ini",
+              "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\n");
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Subject=s&Body=text"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(Compose("&SendNow=1&From=0"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "text") << "the compose stays";
+    // The other account has an address: chosen, the message goes.
+    EXPECT_EQ(Compose("&SendNow=1&From=1"), "LIST[Sent.][]");
+    (void)Received("message1.data");
+
+    m_session->Unbusy();
+    ASSERT_EQ(Send("View=Main&User=bob&Password=pw"), "MAIN[]");
+    m_session = m_harness.Manager().FindByUser("bob");
+    ASSERT_NE(m_session, nullptr);
+    m_cookies = "Session=" + m_session->CookieSecret() + "; Lang=en; Theme=Globe";
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=alice@y.org&Subject=s&Body=text"), "COMPOSE[][No sender address.]");
+    EXPECT_EQ(Compose("&SendNow=1&From=0"), "COMPOSE[][No sender address.]");
+    EXPECT_FALSE(m_sink.HasReceived("message2.envelope"));
+    EXPECT_EQ(Word(StatusWord::SmtpFailures), 0) << "nothing was tried";
+}
+
+TEST_F(ComposeActionTest, ATextTooLargeToEditIsNeverWrittenOver)
+{
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    const std::string large = std::string(kMaxEditableComposeText, 'x') + "\r\nthe end";
+    WriteFile(Dir() / ".body.txt", large);
+    // The page says why there is no text box, and offers none.
+    EXPECT_EQ(Compose(""), "COMPOSE[][Too large to edit.](no text box)");
+    // A text posted all the same (an older page) would replace a text the user never saw: refused, nothing done.
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body="), "COMPOSE[][Too large to edit.](no text box)");
+    EXPECT_EQ(Compose("&SendLater=1&Body=short"), "COMPOSE[][Too large to edit.](no text box)");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), large);
+    EXPECT_TRUE(InFolder("Drafts").empty());
+    // Without a text field the compose goes on with the text as it is.
+    EXPECT_EQ(Compose("&SendLater=1&To=bob@y.org&Subject=big"), "LIST[][]");
+    const std::vector<MessageIndexEntry*> drafts = InFolder("Drafts");
+    ASSERT_EQ(drafts.size(), 1u);
+    EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("\r\nthe end\r\n"), std::string::npos);
+
+    // At the limit the text is shown and edited as any other.
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    WriteFile(Dir() / ".body.txt", std::string(kMaxEditableComposeText, 'y'));
+    EXPECT_EQ(Compose(""), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&Body=edited"), "COMPOSE[][]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "edited");
+}
+
 TEST_F(ComposeActionTest, ARefusedSendKeepsTheComposeAndCountsTheError)
 {
     Start();
@@ -361,14 +424,32 @@ TEST_F(ComposeActionTest, ReplyAndForwardMarkTheOriginalAndStartEmptyWithoutOne)
     EXPECT_NE(ReadFile(Dir() / ".body.txt").find("> See you."), std::string::npos);
     EXPECT_EQ(Compose("&SendNow=1"), "MESSAGE[Sent.]") << "back to the message answered";
     const std::string data = Received("message1.data");
-    EXPECT_NE(data.find("In-Reply-To: <p1@y.org>\r\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("In-Reply-To: <p1@y.org>\r\nReferences: <p1@y.org>\r\n"), std::string::npos) << data;
     EXPECT_NE(data.find("> See you."), std::string::npos) << data;
     EXPECT_TRUE(original->HasFlag(MessageFlag::Replied));
+    // The Sent copy is the message sent, with its Message-ID; a reply to it continues the thread.
+    const std::vector<MessageIndexEntry*> sent = InFolder("Sent");
+    ASSERT_EQ(sent.size(), 1u);
+    const std::string copy = ReadFile(sent[0]->GetMessagePath());
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(copy, id, std::regex("\r\nMessage-ID: (<[^>]+@x\\.org>)\r\n"))) << copy;
+    EXPECT_NE(data.find("Message-ID: " + id[1].str() + "\r\n"), std::string::npos) << data;
+    ASSERT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + std::to_string(sent[0]->Number())), "MESSAGE[]");
+    ASSERT_EQ(Compose("&Reply=Yes"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=carl@y.org"), "MESSAGE[Sent.]");
+    const std::string again = Received("message2.data");
+    EXPECT_NE(again.find("In-Reply-To: " + id[1].str() + "\r\nReferences: <p1@y.org> " + id[1].str() + "\r\n"),
+              std::string::npos)
+            << again;
+    EXPECT_EQ(again.find("Message-ID: " + id[1].str()), std::string::npos) << "every message has an id of its own";
+    ASSERT_EQ(Send("View=Message&Session=" + Id() + "&Number=" + std::to_string(original->Number())), "MESSAGE[]");
 
     ASSERT_EQ(Compose("&Forward=Yes"), "COMPOSE[][]");
     EXPECT_NE(ReadFile(Dir() / ".headers.txt").find("Subject: Fwd: Plans\r\n"), std::string::npos);
     EXPECT_EQ(Compose("&SendNow=1&To=dan@y.org"), "MESSAGE[Sent.]");
-    EXPECT_NE(Received("message2.data").find("See you."), std::string::npos);
+    const std::string forward = Received("message3.data");
+    EXPECT_NE(forward.find("See you."), std::string::npos);
+    EXPECT_EQ(forward.find("References:"), std::string::npos) << forward;
     EXPECT_TRUE(original->HasFlag(MessageFlag::Forwarded));
 
     // Without a current message a reply is a new, empty compose.
@@ -428,6 +509,12 @@ TEST_F(ComposeActionTest, UploadedFilesAreSentAndRemovedOnlyByPlainName)
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, hostile),
               "ATTACH[Not attached: .headers.txt]");
     EXPECT_EQ(ReadFile(Dir() / ".headers.txt").find("evil"), std::string::npos);
+    // So is a file named like a compose file without its dot: the text would be taken as its content type.
+    const std::string twin = part("Attachment", "Body.txt", "First line of my text") + part("Upload", "", "Yes") +
+                             "--" + boundary + "--\r\n";
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, twin),
+              "ATTACH[Not attached: Body.txt]");
+    EXPECT_FALSE(fs::exists(Dir() / "Body.txt"));
 
     const std::string cut = part("Attachment", "late.dat", "abc");
     EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), "multipart/form-data; boundary=" + boundary, cut),
@@ -500,11 +587,20 @@ TEST_F(ComposeActionTest, TheSpellingCheckStopsASendAndItsPageCorrectsTheText)
     EXPECT_EQ(Compose("&SendNow=1"), "LIST[Sent.][]");
     EXPECT_NE(Received("message2.data").find("please receive the mesage Quillmail"), std::string::npos);
 
-    // From the spelling page the message goes as it is, unchecked.
+    // From the spelling page the message goes unchecked, as it is when no correction was chosen.
     ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
     EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=wrold"), "SPELL");
     EXPECT_EQ(Send(spell + "&SendNow=1"), "LIST[Sent.][]");
     EXPECT_NE(Received("message3.data").find("wrold"), std::string::npos);
+
+    // Send on the spelling page applies the corrections chosen there first, and keeps words as Correct does.
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    EXPECT_EQ(Compose("&SendNow=1&To=bob@y.org&Body=please+recieve+the+Zorblat"), "SPELL");
+    EXPECT_EQ(Send(spell + "&SendNow=1&AddToDictionary=Yes&WORD1=receive&WORD3=Zorblat"), "LIST[Sent.][]");
+    const std::string corrected = Received("message4.data");
+    EXPECT_NE(corrected.find("please receive the Zorblat"), std::string::npos) << corrected;
+    EXPECT_EQ(corrected.find("recieve"), std::string::npos) << corrected;
+    EXPECT_EQ(ReadFile(dictionary), "Quillmail\r\nmesage\r\nZorblat\r\n");
 }
 
 TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
@@ -541,6 +637,128 @@ TEST_F(ComposeActionTest, AComposeOfAnEndedSessionReachesDraftsAfterTheLogon)
     EXPECT_NE(ReadFile(drafts[0]->GetMessagePath()).find("long text\r\nline 2\r\n"), std::string::npos);
     EXPECT_EQ(ComposeFiles(), std::vector<std::string>{});
     EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a carried compose is kept, never sent";
+}
+
+// The attachment and spelling pages carry the compose as hidden fields; posted after the session ended, even as
+// multipart, they reach the Logon page, which carries them on (an uploaded file cannot be kept).
+TEST_F(ComposeActionTest, TheAttachmentAndSpellingPagesCarryTheComposeWhenTheSessionEnds)
+{
+    const fs::path templates = m_harness.Settings().Dir() / "Templates" / "Globe";
+    WriteFile(templates / "Compose-Attach.html", "ATTACH<$CARRIEDCOMPOSE$>");
+    WriteFile(templates / "Compose-SpellCheck.html", "SPELL<$CARRIEDCOMPOSE$>");
+    Start();
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    const std::string attach = Compose("&Attach=Yes&To=bob@y.org&Subject=Kept%3F&SpellLanguage=en&Body=line+1%0D%0A"
+                                       "%3C/b%3E+%22q%22");
+    const std::string text = "line 1\r\n&lt;/b&gt; &quot;q&quot;";
+    for (const std::string& hidden : {std::string(R"(<input type="hidden" name="ComposeUser" value="alice">)"),
+                                      std::string(R"(<input type="hidden" name="To" value="bob@y.org">)"),
+                                      std::string(R"(<input type="hidden" name="Subject" value="Kept?">)"),
+                                      std::string(R"(<input type="hidden" name="SpellLanguage" value="en">)"),
+                                      "<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"}) {
+        EXPECT_NE(attach.find(hidden), std::string::npos) << hidden << "\n" << attach;
+    }
+    const std::string spell = Send("View=Compose-SpellCheck&Session=" + Id());
+    EXPECT_NE(spell.find("<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"), std::string::npos) << spell;
+    EXPECT_EQ(spell.find("name=\"SpellLanguage\""), std::string::npos) << "the page has its own list";
+
+    // With the session alive the carried text posted back changes nothing.
+    const std::string boundary = "----c4rried";
+    const auto part = [&](const std::string& name, const std::string& file, const std::string& data) {
+        std::string field = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+        if (!file.empty()) {
+            field += "; filename=\"" + file + "\"";
+        }
+        return field + "\r\n\r\n" + data + "\r\n";
+    };
+    const std::string form = part("ComposeUser", "", "alice") + part("To", "", "bob@y.org") +
+                             part("Subject", "", "Kept?") + part("Body", "", "line 1\r\n</b> \"q\"");
+    const std::string type = "multipart/form-data; boundary=" + boundary;
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), type,
+                   form + part("Finished", "", "Yes") + "--" + boundary + "--\r\n"),
+              "COMPOSE[][]");
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "line 1\r\n</b> \"q\"");
+    // A text too large to edit is not carried: nothing would stand for it.
+    const std::string kept = ReadFile(Dir() / ".body.txt");
+    WriteFile(Dir() / ".body.txt", std::string(kMaxEditableComposeText + 1, 'x'));
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id()), "ATTACH");
+    WriteFile(Dir() / ".body.txt", kept);
+
+    const std::string oldId = Id();
+    const fs::path tempRoot = Dir().parent_path();
+    m_session->Unbusy();
+    m_session = nullptr;
+    ASSERT_EQ(Send("View=Logout&Session=" + oldId), "LOGON[]");
+    const std::string logon = Send("View=Compose-Attach&Session=" + oldId, type,
+                                   form + part("Attachment", "late.txt", "late") + part("Upload", "", "Yes") + "--" +
+                                           boundary + "--\r\n");
+    EXPECT_NE(logon.find("LOGON[Session ended.]"), std::string::npos) << logon;
+    for (const std::string& hidden : {std::string(R"(<input type="hidden" name="ComposeUser" value="alice">)"),
+                                      std::string(R"(<input type="hidden" name="Subject" value="Kept?">)"),
+                                      "<input type=\"hidden\" name=\"Body\" value=\"" + text + "\">"}) {
+        EXPECT_NE(logon.find(hidden), std::string::npos) << hidden << "\n" << logon;
+    }
+    EXPECT_NE(m_harness.Log().find("came with 1 file(s); they were not kept"), std::string::npos) << m_harness.Log();
+    for (const auto& entry : fs::directory_iterator(tempRoot)) {
+        EXPECT_EQ(entry.path().filename().string().rfind("carried-", 0), std::string::npos) << entry.path();
+    }
+    // A form cut short is not carried.
+    const std::string cut = Send("View=Compose-Attach&Session=" + oldId, type, form);
+    EXPECT_EQ(cut.find("name=\"Body\""), std::string::npos) << cut;
+}
+
+// A carried compose that cannot be kept in Drafts is not dropped: it stays open in the new session, whose frame
+// shows the compose page with the text, and the log says why.
+TEST_F(ComposeActionTest, ACarriedComposeThatCannotBeKeptInDraftsStaysOpen)
+{
+    Start();
+    const std::string fields = "&ComposeUser=alice&To=bob@y.org&Subject=Lost%3F&Body=long+text%0D%0Aline+2";
+
+    struct Case {
+        const char* Name;
+        std::function<void(ComposeSeams&)> Break;
+        const char* Logged;
+    };
+
+    const Case cases[] = {
+            {"not stored",
+             [](ComposeSeams& seams) {
+                 seams.StoreComposed = [](Request&, std::string_view, MessageForm) {
+                     return nullptr;
+                 };
+             },
+             "could not be stored in Drafts"},
+            {"not built",
+             [](ComposeSeams& seams) {
+                 seams.BuildOutgoing = [](Request&, MessageForm) {
+                     return OutgoingResult{OutgoingError::CannotWrite, {}};
+                 };
+             },
+             "could not be built"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        m_seams = std::make_unique<ComposeSeams>(ComposeSeams::Engine());
+        c.Break(*m_seams);
+        const std::string oldId = Id();
+        m_session->Unbusy();
+        m_session = nullptr;
+        ASSERT_EQ(Send("View=Logout&Session=" + oldId), "LOGON[]");
+        EXPECT_EQ(Send("View=Main&User=alice&Password=pw" + fields), "MAIN[]");
+        m_session = m_harness.Manager().FindByUser("alice");
+        ASSERT_NE(m_session, nullptr);
+        m_cookies = "Session=" + m_session->CookieSecret() + "; Lang=en; Theme=Globe";
+        EXPECT_TRUE(InFolder("Drafts").empty());
+        EXPECT_EQ(m_session->FrameView(), kViewCompose) << "the frame opens the compose";
+        EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "long text\r\nline 2");
+        EXPECT_NE(m_harness.Log().find(c.Logged), std::string::npos) << m_harness.Log();
+        EXPECT_EQ(Compose(""), "COMPOSE[][Not kept in Drafts: open again.]");
+        const std::string headers = ReadFile(Dir() / ".headers.txt");
+        EXPECT_NE(headers.find("To: bob@y.org\r\n"), std::string::npos) << headers;
+        EXPECT_NE(headers.find("Subject: Lost?\r\n"), std::string::npos) << headers;
+        EXPECT_NE(headers.find("From: \"A alice\" <alice@x.org>\r\n"), std::string::npos) << headers;
+    }
+    EXPECT_FALSE(m_sink.HasReceived("message1.envelope"));
 }
 
 TEST_F(ComposeActionTest, AFaxGoesToTheFaxServersDropDirectoryBehindALockFile)

@@ -75,28 +75,38 @@ TEST(ComposeQuoteTest, LongLinesBreakAtBlanksOrAtTheWidthWithoutSplittingCharact
     }
 }
 
-TEST(ComposeQuoteTest, CharacterReferencesBecomeBytesOfTheLanguagesCodePage)
+TEST(ComposeQuoteTest, CharacterReferencesBecomeTheCharacterInThePagesCharset)
 {
     struct Case {
         const char* Text;
         const char* Language;
+        const char* Charset; // the page's, language message 64
         const char* Want;
     };
 
     const Case cases[] = {
-            {"&#1076;", "ru", "\xE4"},
-            {"x&#1076;&#1076;y", "ru", "x\xE4\xE4y"},
-            {"&#1076;", "en", "&#1076;"}, // CP1252 has no such letter
-            {"&#228;", "en", "\xE4"},
-            {"&#12354;", "ja", "\x82\xA0"},
-            {"&#65;&#66", "en", "A&#66"},
-            {"&#0; &#; &# &#x41; &#55296; &#1114112; &#00000065;", "en",
+            // A UTF-8 page (English and German here) gets UTF-8 characters, never single bytes of a code page.
+            {"&#228;", "en", "UTF-8", "\xC3\xA4"},
+            {"&#228;", "de", "utf-8", "\xC3\xA4"},
+            {"x&#1076;&#8364;y", "en", "UTF-8", "x\xD0\xB4\xE2\x82\xACy"},
+            {"&#128512;", "en", "UTF-8", "\xF0\x9F\x98\x80"},
+            // A page in a single-byte or double-byte character set gets that set's bytes.
+            {"&#1076;", "ru", "windows-1251", "\xE4"},
+            {"&#228;", "en", "ISO-8859-1", "\xE4"},
+            {"&#1076;", "en", "ISO-8859-1", "&#1076;"}, // that set has no such letter
+            {"&#12354;", "ja", "Shift_JIS", "\x82\xA0"},
+            // A character set the converter does not know: the code page of the language.
+            {"&#1076;", "ru", "no-such-set", "\xE4"},
+            {"&#228;", "en", "", "\xE4"},
+            // What is not a reference to a character stays as it is.
+            {"&#65;&#66", "en", "UTF-8", "A&#66"},
+            {"&#0; &#; &# &#x41; &#55296; &#1114112; &#00000065;", "en", "UTF-8",
              "&#0; &#; &# &#x41; &#55296; &#1114112; &#00000065;"},
-            {"&#&#65;", "en", "&#A"},
+            {"&#&#65;", "en", "UTF-8", "&#A"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.Text);
-        EXPECT_EQ(ReplaceCharacterReferences(c.Text, c.Language), c.Want);
+        SCOPED_TRACE(std::string(c.Text) + " " + c.Charset);
+        EXPECT_EQ(ReplaceCharacterReferences(c.Text, c.Language, c.Charset), c.Want);
     }
 }
 
@@ -130,7 +140,7 @@ TEST(ComposeQuoteTest, AttachmentNamesStayInsideTheComposeDirectory)
 }
 
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n"
-                                   "046=No such message.\r\n";
+                                   "046=No such message.\r\n064=UTF-8\r\n[ru]\r\n064=windows-1251\r\n";
 
 // The text of ".headers.txt" with the given fields set and every other one empty.
 std::string HeadersFile(const std::map<std::string, std::string>& set)
@@ -589,6 +599,9 @@ TEST_F(ComposeStateTest, ThePostedTextIsStoredAsPostedWithReferencesConverted)
         EXPECT_TRUE(SaveBodyField(request));
     });
     EXPECT_EQ(File(".body.txt"), line + "\r\n</textarea>\xE4");
+    // On a UTF-8 page the reference becomes the UTF-8 character.
+    Compose("&Body=K%26%23246;ln", [](Request& request) { EXPECT_TRUE(SaveBodyField(request)); });
+    EXPECT_EQ(File(".body.txt"), "K\xC3\xB6ln");
 }
 
 TEST_F(ComposeStateTest, AComposePageWithoutTextStartsANewCompose)

@@ -181,6 +181,33 @@ TEST_F(MessageBuilderTest, MixedPartsAreNumberedAndPointAtTheirBodies)
     EXPECT_EQ(file.substr(parts.Item(1).Offset, 4), "AAAA");
 }
 
+// A part whose Content-Disposition is "attachment" is marked so, whatever its type: such a text is a file sent
+// along, not the text of the message.
+TEST_F(MessageBuilderTest, ThePartsDispositionIsKept)
+{
+    const std::pair<const char*, bool> dispositions[] = {
+            {"Content-Disposition: attachment; filename=\"agenda.txt\"", true},
+            {"Content-Disposition: ATTACHMENT", true},
+            {"Content-Disposition:  attachment ;filename=a.txt", true},
+            {"Content-Disposition: inline; filename=\"note.txt\"", false},
+            {"Content-Disposition: attachments", false},
+            {"X-Other: attachment", false},
+    };
+    std::vector<std::string> lines = {"Content-Type: multipart/mixed; boundary=b1", ""};
+    for (const auto& [header, attached] : dispositions) {
+        lines.insert(lines.end(), {"--b1", "Content-Type: text/plain", header, "", "text"});
+    }
+    lines.emplace_back("--b1--");
+    MessageIndexEntry& e = Store(lines);
+    PartIndex parts;
+    ASSERT_TRUE(parts.Read(e.GetPartIndexPath().c_str()));
+    ASSERT_EQ(parts.Count(), static_cast<int>(std::size(dispositions)));
+    for (int i = 0; i < parts.Count(); ++i) {
+        SCOPED_TRACE(dispositions[i].first);
+        EXPECT_EQ(parts.Item(i).Attachment, dispositions[i].second);
+    }
+}
+
 TEST_F(MessageBuilderTest, AlternativePartsBecomeSubPartsOfPartOne)
 {
     const std::vector<std::string> lines = {"Content-Type: multipart/alternative; boundary=alt",

@@ -26,7 +26,7 @@ PartIndexEntry& AddPart(PartIndex& index, int part, std::uint32_t subPart, const
 auto Fields(const PartIndexEntry& e)
 {
     return std::make_tuple(e.Part, e.SubPart, e.FileName, e.ContentType, e.TransferEncoding, e.ContentId, e.Size,
-                           e.Offset, e.LineCount, e.Charset);
+                           e.Offset, e.LineCount, e.Charset, e.Attachment);
 }
 
 TEST(PartIndexTest, IsInlinePartFollowsTypeSizeAndPreference)
@@ -45,6 +45,10 @@ TEST(PartIndexTest, IsInlinePartFollowsTypeSizeAndPreference)
     const PartIndexEntry& pdf = AddPart(parts, 5, 0, "application/pdf");
     const PartIndexEntry& rfc822 = AddPart(parts, 6, 0, "message/rfc822");
     const PartIndexEntry& calendar = AddPart(parts, 7, 0, "Text/Calendar");
+    PartIndexEntry& attachedText = AddPart(parts, 8, 0, "text/plain");
+    attachedText.Attachment = true;
+    PartIndexEntry& attachedHtml = AddPart(alternatives, 3, 1, "text/html");
+    attachedHtml.Attachment = true;
 
     struct Case {
         const char* Name;
@@ -71,6 +75,8 @@ TEST(PartIndexTest, IsInlinePartFollowsTypeSizeAndPreference)
             {"pdf", parts, pdf, "text/html", 20, false},
             {"attached message", parts, rfc822, "text/html", 20, false},
             {"any text type", parts, calendar, "text/html", 20, true},
+            {"text sent as an attachment", parts, attachedText, "text/html", 0, false},
+            {"preferred alternative sent as an attachment", alternatives, attachedHtml, "text/html", 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -159,6 +165,12 @@ TEST_F(PartIndexFileTest, WriteGivesTheFileFormatAndReadGivesItBack)
     second.LineCount = 4294967295U;
     PartIndexEntry& third = AddPart(index, 3, 0, "text/plain", 5);
     third.Charset = "koi8-r"; // a text part's charset follows the nine fields
+    PartIndexEntry& fourth = AddPart(index, 4, 0, "text/plain", 6);
+    fourth.FileName = "agenda.txt";
+    fourth.Attachment = true; // the disposition follows the charset, empty or not
+    PartIndexEntry& fifth = AddPart(index, 5, 0, "text/plain", 7);
+    fifth.Charset = "utf-8";
+    fifth.Attachment = true;
 
     const std::string path = m_dir.PathOf("QM000001.att");
     ASSERT_TRUE(index.Write(path.c_str()));
@@ -185,16 +197,36 @@ TEST_F(PartIndexFileTest, WriteGivesTheFileFormatAndReadGivesItBack)
                                              "5\x01"
                                              "0\x01"
                                              "0\x01"
-                                             "koi8-r\x01\r\n");
+                                             "koi8-r\x01\r\n"
+                                             "4\x01"
+                                             "0\x01"
+                                             "agenda.txt\x01"
+                                             "text/plain\x01\x01\x01"
+                                             "6\x01"
+                                             "0\x01"
+                                             "0\x01\x01"
+                                             "attachment\x01\r\n"
+                                             "5\x01"
+                                             "0\x01\x01"
+                                             "text/plain\x01\x01\x01"
+                                             "7\x01"
+                                             "0\x01"
+                                             "0\x01"
+                                             "utf-8\x01"
+                                             "attachment\x01\r\n");
 
     PartIndex back;
     ASSERT_TRUE(back.Read(path.c_str()));
-    ASSERT_EQ(back.Count(), 3);
+    ASSERT_EQ(back.Count(), 5);
     EXPECT_EQ(Fields(back.Item(0)), Fields(first));
     EXPECT_EQ(Fields(back.Item(1)), Fields(second));
     EXPECT_EQ(Fields(back.Item(2)), Fields(third));
+    EXPECT_EQ(Fields(back.Item(3)), Fields(fourth));
+    EXPECT_EQ(Fields(back.Item(4)), Fields(fifth));
     EXPECT_EQ(back.Item(0).Charset, "");
     EXPECT_EQ(back.Item(2).Charset, "koi8-r");
+    EXPECT_FALSE(back.Item(2).Attachment);
+    EXPECT_TRUE(back.Item(3).Attachment);
 }
 
 TEST_F(PartIndexFileTest, WriteCleansAndCutsTextsSoThatNoneSplitsALine)

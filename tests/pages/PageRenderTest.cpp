@@ -364,20 +364,27 @@ TEST_F(PageRenderTest, TheMessagePageShowsTheMessageAndItsActionsWork)
     EXPECT_NE(body.find("Agenda and a picture for Thursday</h1>"), std::string::npos) << body;
     EXPECT_NE(body.find("alice@example.org"), std::string::npos);
     EXPECT_NE(body.find("the agenda for Thursday is attached"), std::string::npos) << body;
-    // The text attachment shows in the body, the picture is listed with its link.
-    EXPECT_NE(body.find(store::demo::kDemoAttachmentText), std::string::npos) << body;
+    // The text sent as an attachment and the picture are listed with their links; the text is not in the body.
+    EXPECT_EQ(body.find(store::demo::kDemoAttachmentText), std::string::npos) << body;
+    EXPECT_NE(body.find(">agenda.txt</a>"), std::string::npos) << body;
     EXPECT_NE(body.find(std::string(">") + store::demo::kDemoPictureName + "</a>"), std::string::npos) << body;
 
-    // The attachment link serves the part's decoded content.
-    const std::regex attach(std::string("class=\"attachment\" href=\"([^\"]*View=Attachment[^\"]*)\""));
-    std::smatch link;
-    ASSERT_TRUE(std::regex_search(body, link, attach)) << body;
-    const std::string address = std::regex_replace(link[1].str(), std::regex("&amp;"), "&");
-    const CurlReply part = WithJar({m_install.Server().Url(address)});
+    // Each attachment link serves the part's decoded content.
+    const auto download = [&](const std::string& name) {
+        const std::regex attach("class=\"attachment\" href=\"([^\"]*View=Attachment[^\"]*)\" download>" + name + "<");
+        std::smatch link;
+        EXPECT_TRUE(std::regex_search(body, link, attach)) << name << "\n" << body;
+        const std::string address = std::regex_replace(link[1].str(), std::regex("&amp;"), "&");
+        return WithJar({m_install.Server().Url(address)});
+    };
+    const CurlReply part = download(store::demo::kDemoPictureName);
     EXPECT_EQ(part.Status, 200u);
     EXPECT_EQ(part.Header("Content-Type").value_or(""), "image/png") << part.Head;
     EXPECT_EQ(part.Body.size(), store::demo::kDemoPictureBytes) << part.Head;
     EXPECT_EQ(part.Body.rfind("\x89PNG\r\n\x1a\n", 0), 0u);
+    const CurlReply attached = download("agenda\\.txt");
+    EXPECT_EQ(attached.Header("Content-Type").value_or(""), "text/plain") << attached.Head;
+    EXPECT_EQ(attached.Body.rfind(store::demo::kDemoAttachmentText, 0), 0u) << attached.Body;
 
     // The Latin-1 message reads in its real letters on the UTF-8 page.
     const CurlReply latin = Page(session, "View=Message&Number=" + Number("e aus K"));

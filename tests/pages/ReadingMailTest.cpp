@@ -171,7 +171,9 @@ TEST_F(ReadingMailTest, TheUserLogsOnReadsAMessageDownloadsItsAttachmentAndFiles
                                   std::to_string(m_messagesOnServer - 1) + "'"))
             << m_browser.Evaluate(FrameDocument("nav") + ".body.innerHTML").Text();
     ASSERT_TRUE(m_browser.EnableDownloads()) << m_browser.Error();
-    EXPECT_NE(message.find(store::demo::kDemoAttachmentText), std::string::npos) << "the text part is in the body";
+    EXPECT_EQ(message.find(store::demo::kDemoAttachmentText), std::string::npos) << "the attached text is no body";
+    EXPECT_TRUE(m_browser.Evaluate(doc + ".querySelector('a.attachment[href*=\"agenda.txt\"]') !== null").IsTrue())
+            << "the attached text is listed";
     ASSERT_TRUE(m_browser.Click(ContentElementWithText("a.attachment", store::demo::kDemoPictureName)))
             << m_browser.Error();
     const std::optional<DownloadRecord> download = m_browser.WaitForDownload();

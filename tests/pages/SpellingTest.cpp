@@ -1,7 +1,7 @@
 // The spelling check end to end in headless Chromium with the system's English dictionary: the user writes a message
 // with two misspelled words, opens the spelling page, picks a suggestion for one and keeps the other in the personal
-// dictionary; the corrected text is what reaches the SMTP receiver. A screenshot of the spelling page goes to
-// QM_SCREENSHOT_DIR.
+// dictionary; the corrected text is what reaches the SMTP receiver, also when the spelling page's own Send sends it.
+// A screenshot of the spelling page goes to QM_SCREENSHOT_DIR.
 #include "tests/pages/MailComposeTest.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +69,29 @@ TEST_F(SpellingTest, TheUserCorrectsOneWordKeepsAnotherAndSendsTheCorrectedText)
     const nlohmann::json sent = Parsed("message1.data");
     EXPECT_EQ(sent.value("subject", ""), "The report");
     EXPECT_EQ(sent.value("body", ""), "Please receive the Zorblat report.\n> Quoted wrods stay.\n") << sent.dump();
+}
+
+TEST_F(SpellingTest, SendOnTheSpellingPageSendsTheChosenCorrections)
+{
+    ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
+    const std::string id = LogOn();
+    ASSERT_FALSE(id.empty());
+
+    ASSERT_TRUE(Open(id, "View=Compose&New=1"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#to"), "bob@example.org")) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#subject"), "Sent from the check"));
+    ASSERT_TRUE(SetValue("#body", "Please recieve it.\n"));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SpellCheck]"),
+                             "document.querySelector('select[name=WORD1]')"))
+            << Text();
+    ASSERT_TRUE(SetValue("select[name=WORD1]", "receive"));
+    ASSERT_TRUE(
+            ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), "document.querySelector('.spell-text') === null"))
+            << Text();
+    EXPECT_NE(Text().find(EnglishMessage(29)), std::string::npos) << Text();
+    const nlohmann::json sent = Parsed("message1.data");
+    EXPECT_EQ(sent.value("subject", ""), "Sent from the check");
+    EXPECT_EQ(sent.value("body", ""), "Please receive it.\n") << sent.dump();
 }
 
 } // namespace

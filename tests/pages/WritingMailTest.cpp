@@ -1,18 +1,47 @@
 // Writing mail end to end in headless Chromium against a real SMTP receiver: the user writes a message with two
 // attachments and sends it, and Python's email parser reads the same headers, text and attachments back; a reply
 // to all and a forward carry the right recipients and the quoted text; a To holding a line break is refused; and a
-// compose posted after the session ended reaches Drafts after the logon.
+// compose posted after the session ended reaches Drafts after the logon, also from the frame set and from the
+// attachment and spelling pages.
 #include "tests/pages/MailComposeTest.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace qm::test {
 namespace {
 
+// The document of a frame of the Main page.
+std::string FrameDocument(const std::string& frame)
+{
+    return "document.querySelector('frame[name=" + frame + "]').contentDocument";
+}
+
 class WritingMailTest : public MailComposeTest {
 protected:
+    // Marks the content frame's page, clicks element, and waits until a new page there satisfies condition.
+    bool ClickInContent(const std::string& element, const std::string& condition)
+    {
+        const std::string doc = FrameDocument("content");
+        if (!m_browser.Evaluate("(" + doc + ".body.dataset.seen = '1')").Ok || !m_browser.Click(element)) {
+            return false;
+        }
+        return m_browser.WaitFor("(" + doc + ".readyState === 'complete' && !" + doc + ".body.dataset.seen && !!(" +
+                                 condition + "))");
+    }
+
+    // Ends the session as its idle time-out would, behind the page's back.
+    bool EndSession(const std::string& id)
+    {
+        return m_browser
+                .Evaluate("(() => { const x = new XMLHttpRequest(); x.open('GET', " +
+                          nlohmann::json(m_install.MailUrl("View=Logout&Session=" + id)).dump() +
+                          ", false); x.send(); return x.status === 200; })()")
+                .IsTrue();
+    }
+
     // Attaches a file on the attachment page, as a chosen file of the file field.
     bool Attach(const std::string& name, const std::string& bytesArray)
     {
@@ -129,6 +158,84 @@ TEST_F(WritingMailTest, TheUserWritesSendsRepliesForwardsAndLosesNoTextWhenTheSe
     ASSERT_TRUE(Open(newId, "View=List&Folder=Drafts"));
     EXPECT_NE(Text().find("Written while away"), std::string::npos) << Text();
     EXPECT_FALSE(m_sink.HasReceived("message4.envelope")) << "the carried compose is kept, not sent";
+}
+
+// The session ends while the user writes in the frame set; whatever compose page posts then (the compose page's
+// Send, an upload on the attachment page, the spelling page's corrections), the Logon page fills the whole window
+// with the compose carried, and after the logon the text is in Drafts.
+TEST_F(WritingMailTest, TextWrittenInTheFrameSetReachesDraftsWhenTheSessionEnds)
+{
+    ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
+    std::string id = LogOnInBrowser(m_browser);
+    ASSERT_FALSE(id.empty());
+
+    struct Round {
+        const char* Subject;
+        const char* SubPage; // the button that opens it from the compose page; "" for none
+        const char* Button;  // pressed once the session is gone
+    };
+
+    const Round rounds[] = {
+            {"Typed in the frames", "", "SendNow"},
+            {"Typed before attaching", "Attach", "Upload"},
+            {"Typed before the spelling check", "SpellCheck", "Correct"},
+    };
+    const std::string content = FrameDocument("content");
+    for (const Round& r : rounds) {
+        SCOPED_TRACE(r.Subject);
+        const std::string text = std::string("Nothing of \"") + r.Subject + "\" is lost.\nSecond line.";
+        ASSERT_TRUE(m_browser.WaitFor("document.querySelector('frameset') !== null && " + content +
+                                      ".readyState === 'complete'"));
+        ASSERT_TRUE(ClickInContent(ChromiumDriver::InFrame("nav", "a[href*='View=Compose&New=1']"),
+                                   content + ".querySelector('#body')"))
+                << m_browser.BrowserLog();
+        ASSERT_TRUE(m_browser.Type(ChromiumDriver::InFrame("content", "#to"), "erin@example.org")) << m_browser.Error();
+        ASSERT_TRUE(m_browser.Type(ChromiumDriver::InFrame("content", "#subject"), r.Subject));
+        ASSERT_TRUE(m_browser
+                            .Evaluate("(" + content + ".querySelector('#body').value = " + nlohmann::json(text).dump() +
+                                      ", true)")
+                            .IsTrue());
+        const std::string button = std::string("button[name=") + r.Button + "]";
+        if (*r.SubPage != '\0') {
+            ASSERT_TRUE(
+                    ClickInContent(ChromiumDriver::InFrame("content", std::string("button[name=") + r.SubPage + "]"),
+                                   content + ".querySelector('" + button + "')"));
+        }
+        if (std::string_view(r.Button) == "Upload") {
+            ASSERT_TRUE(
+                    m_browser
+                            .Evaluate("(() => { const d = " + content +
+                                      "; const t = new DataTransfer(); t.items.add(new File(['late'], 'late.txt')); "
+                                      "d.querySelector('#file').files = t.files; return true; })()")
+                            .IsTrue());
+        }
+        ASSERT_TRUE(EndSession(id));
+        ASSERT_TRUE(m_browser.Click(ChromiumDriver::InFrame("content", button))) << m_browser.Error();
+        // The whole window, not the frame, shows the Logon page, and it carries the compose.
+        ASSERT_TRUE(m_browser.WaitFor("document.querySelector('frameset') === null && document.readyState === "
+                                      "'complete' && document.querySelector('#password') !== null"))
+                << Text();
+        EXPECT_NE(Text().find(EnglishMessage(16)), std::string::npos) << Text();
+        EXPECT_EQ(ValueOf("input[name=Subject]"), r.Subject);
+        EXPECT_EQ(ValueOf("input[name=Body]"), text);
+        id = LogOnInBrowser(m_browser);
+        ASSERT_FALSE(id.empty());
+    }
+
+    // Every text is in Drafts, whole.
+    for (const Round& r : rounds) {
+        SCOPED_TRACE(r.Subject);
+        ASSERT_TRUE(Open(id, "View=List&Folder=Drafts"));
+        ASSERT_TRUE(ClickThrough("Array.from(document.querySelectorAll('td.subject a')).find(a => a.textContent === " +
+                                         nlohmann::json(r.Subject).dump() + ")",
+                                 "document.querySelector('#body')"))
+                << Text();
+        EXPECT_EQ(ValueOf("#to"), "erin@example.org");
+        EXPECT_NE(ValueOf("#body").find(std::string("Nothing of \"") + r.Subject + "\" is lost.\nSecond line."),
+                  std::string::npos)
+                << ValueOf("#body");
+    }
+    EXPECT_FALSE(m_sink.HasReceived("message1.envelope")) << "a carried compose is kept, not sent";
 }
 
 } // namespace
