@@ -61,10 +61,6 @@ inline constexpr int kMsgDirectLocked = 281;
 inline constexpr int kMsgDirectStarting = 282;
 inline constexpr int kMsgDirectCompleted = 283;
 
-/// The longest enciphered message a companion mailbox file may hold (its text joined without line ends); a longer
-/// one is left in the mailbox untouched.
-inline constexpr std::size_t kMaxEnciphered = 5631;
-
 /// The longest line a server may send; a longer one ends the run with kPop3ErrorReply.
 inline constexpr std::size_t kMaxPop3Line = std::size_t{1} << 20;
 
