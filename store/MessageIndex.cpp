@@ -3,6 +3,7 @@
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/FetchJournal.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
 #include "store/MessageBuilder.h"
@@ -385,8 +386,15 @@ bool MessageIndex::Save()
         return false;
     }
     if (m_journalPending) {
-        // Every entry the journal names is in the saved index now.
-        static_cast<void>(platform::RemoveFile(platform::PathJoin(m_userDir, kFetchJournalFile)));
+        // Every file the journal names has its entry in the saved index now; deletions still due stay.
+        const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
+        std::vector<FetchJournalLine> due = ReadFetchJournal(journal);
+        std::erase_if(due, [](const FetchJournalLine& line) { return !line.DeletionDue; });
+        for (FetchJournalLine& line : due) {
+            line.FileId.clear();
+            line.Folder.clear();
+        }
+        static_cast<void>(WriteFetchJournal(journal, due));
         m_journalPending = false;
     }
     for (const std::string& path : m_removeAfterSave) {
@@ -658,49 +666,65 @@ void MessageIndex::RemoveStaleTemporaries() const
 }
 
 void MessageIndex::RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
-                                 std::string_view uid)
+                                 std::string_view uid, ServerCopy copy)
 {
-    std::string line;
-    AppendRecordField(line, fileId, '\x01');
-    AppendRecordField(line, platform::StoredPath(folder), '\x01');
-    AppendRecordField(line, mailbox, '\x01');
-    AppendRecordField(line, uid, '\x01');
-    line += "\r\n";
+    const std::string line = FetchJournalText({std::string(fileId), std::string(folder), std::string(mailbox),
+                                               std::string(uid), copy == ServerCopy::DeletionDue});
     // Written without a sync of its own: it only has to outlive the process, like the placed file's name until the
     // folder is synced at the next save.
     std::FILE* file = platform::OpenFileForAppend(platform::PathJoin(m_userDir, kFetchJournalFile));
     if (file != nullptr) {
         static_cast<void>(std::fwrite(line.data(), 1, line.size(), file));
         static_cast<void>(std::fclose(file));
-        m_journalPending = true;
+        m_journalPending = m_journalPending || !fileId.empty();
     }
+}
+
+std::unordered_set<std::string> MessageIndex::DeletionsDue(std::string_view mailbox) const
+{
+    std::unordered_set<std::string> due;
+    for (const FetchJournalLine& line : ReadFetchJournal(platform::PathJoin(m_userDir, kFetchJournalFile))) {
+        if (line.DeletionDue && EqualsNoCase(line.Mailbox, mailbox)) {
+            due.insert(line.Uid);
+        }
+    }
+    return due;
+}
+
+void MessageIndex::SettleDeletionsDue(std::string_view mailbox,
+                                      const std::function<bool(const std::string& uid)>& stillDue)
+{
+    const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
+    std::vector<FetchJournalLine> lines = ReadFetchJournal(journal);
+    bool changed = false;
+    for (FetchJournalLine& line : lines) {
+        if (line.DeletionDue && EqualsNoCase(line.Mailbox, mailbox) && !stillDue(line.Uid)) {
+            line.DeletionDue = false;
+            changed = true;
+        }
+    }
+    if (!changed) {
+        return;
+    }
+    // A line that still names a placed file stays for the adoption of that file.
+    std::erase_if(lines, [](const FetchJournalLine& line) { return !line.DeletionDue && line.FileId.empty(); });
+    static_cast<void>(WriteFetchJournal(journal, lines));
 }
 
 namespace {
 
-// The fetch journal's lines by file id and folder (ASCII case folded): the mailbox and UID of each.
-std::map<std::string, std::pair<std::string, std::string>> ReadFetchJournal(const std::string& path)
+// The fetch journal's lines that name a placed file, by file id and folder (ASCII case folded): the mailbox and UID
+// of each.
+std::map<std::string, std::pair<std::string, std::string>> FetchedFiles(const std::string& path)
 {
     std::map<std::string, std::pair<std::string, std::string>> fetched;
-    const Result<std::string> text = platform::ReadWholeFile(path, std::uint64_t{16} << 20);
-    if (!text.has_value()) {
-        return fetched;
-    }
-    std::string_view rest = text.value();
-    while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        std::vector<std::string_view> fields;
-        for (std::size_t at; fields.size() < 4 && (at = line.find('\x01')) != std::string_view::npos;) {
-            fields.push_back(line.substr(0, at));
-            line.remove_prefix(at + 1);
+    for (const FetchJournalLine& line : ReadFetchJournal(path)) {
+        if (line.FileId.empty()) {
+            continue;
         }
-        if (fields.size() == 4 && !fields[2].empty() && !fields[3].empty()) {
-            std::string key = std::string(fields[0]) + '\x01' + platform::NativePath(fields[1]);
-            std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
-            fetched[key] = {std::string(fields[2]), std::string(fields[3])};
-        }
+        std::string key = line.FileId + '\x01' + line.Folder;
+        std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
+        fetched[key] = {line.Mailbox, line.Uid};
     }
     return fetched;
 }
@@ -773,7 +797,7 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
         }
     }
     const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
-    const auto fetched = orphans.empty() ? decltype(ReadFetchJournal(journal))() : ReadFetchJournal(journal);
+    const auto fetched = orphans.empty() ? decltype(FetchedFiles(journal))() : FetchedFiles(journal);
     m_journalPending = m_journalPending || platform::PathExists(journal);
     for (const Orphan& orphan : orphans) {
         MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);

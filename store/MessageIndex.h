@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qm::store {
@@ -24,8 +25,15 @@ class MessageIndex;
 inline constexpr const char* kMessageIndexFile = "Messages.idx";
 
 /// The journal of fetched messages in the user directory: the account and UID of every fetched message placed
-/// since the index was last saved, so that a message file adopted after a crash keeps them and is not fetched again.
+/// since the index was last saved, so that a message file adopted after a crash keeps them and is not fetched again,
+/// and of every message stored by a run that deletes after fetching until its deletion on the server is confirmed.
 inline constexpr const char* kFetchJournalFile = ".Fetched.journal";
+
+/// What a fetched message's copy on the server awaits.
+enum class ServerCopy {
+    Kept,        ///< it stays, or goes only when it is deleted here
+    DeletionDue, ///< it is deleted right after the fetch; the journal names it until the deletion is confirmed
+};
 
 /// The longest To, From and Subject an entry keeps: longer values are cut (never inside a UTF-8 sequence) when set,
 /// so that index lines stay of sane length.
@@ -285,10 +293,19 @@ public:
     void SyncBeforeSave(const std::string& dir) { m_syncBeforeSave.insert(dir); }
 
     /// Appends to the fetch journal that the message file fileId of folder came from account mailbox with uid. A
-    /// builder does this before it places the file; the next Save, once the index holds the entry, removes the
-    /// journal, and AdoptFolderFiles gives an adopted file the mailbox and UID the journal names for it.
-    void RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
-                       std::string_view uid);
+    /// builder does this before it places the file; the next Save, once the index holds the entry, drops the file
+    /// from the journal, and AdoptFolderFiles gives an adopted file the mailbox and UID the journal names for it.
+    /// With ServerCopy::DeletionDue the journal keeps naming the message, across saves, until SettleDeletionsDue
+    /// drops it; fileId and folder may then be empty (no file placed).
+    void RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox, std::string_view uid,
+                       ServerCopy copy = ServerCopy::Kept);
+
+    /// The UIDs of the messages of mailbox (ASCII case ignored) whose deletion on the server the journal names as
+    /// due.
+    std::unordered_set<std::string> DeletionsDue(std::string_view mailbox) const;
+
+    /// Keeps of the deletions due of mailbox (ASCII case ignored) those for which stillDue(uid) is true.
+    void SettleDeletionsDue(std::string_view mailbox, const std::function<bool(const std::string& uid)>& stillDue);
 
     bool Dirty() const { return m_dirty; }
 

@@ -206,6 +206,7 @@ private:
     std::string UidFilePath() const;
     bool LoadKnownUids();
     void SaveSeenUids();
+    void SettleDeletionsDue();
 
     StoreUser* m_user;
     MessageIndex* m_index = nullptr;
@@ -238,6 +239,8 @@ private:
 
     std::unordered_set<std::string> m_known;      // the ".uid" file and the UIDs of the account's index entries
     std::unordered_set<std::string> m_storedUids; // the UIDs of the account's stored index entries
+    // Stored by a run that deletes after fetching, whose deletion was not confirmed: the fetch journal names them.
+    std::unordered_set<std::string> m_deletionsDue;
     std::unordered_set<std::string> m_toDelete;
     StringList m_seen; // what the ".uid" file will hold
     std::unordered_set<std::string> m_seenSet;
