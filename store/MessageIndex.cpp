@@ -295,6 +295,7 @@ MessageIndex::MessageIndex(std::string userDir)
     : m_userDir(std::move(userDir))
 {
     static_cast<void>(Load());
+    LoadPendingRemovals();
 }
 
 MessageIndex::~MessageIndex() = default;
@@ -397,10 +398,7 @@ bool MessageIndex::Save()
         static_cast<void>(WriteFetchJournal(journal, due));
         m_journalPending = false;
     }
-    for (const std::string& path : m_removeAfterSave) {
-        static_cast<void>(platform::RemoveFile(path));
-    }
-    m_removeAfterSave.clear();
+    RemoveFilesAfterSave();
     return true;
 }
 

@@ -29,6 +29,11 @@ inline constexpr const char* kMessageIndexFile = "Messages.idx";
 /// and of every message stored by a run that deletes after fetching until its deletion on the server is confirmed.
 inline constexpr const char* kFetchJournalFile = ".Fetched.journal";
 
+/// The message files in the user directory whose removal failed (a deleted message's, or the old name of a moved
+/// one), one path a line relative to the user directory with '\' between levels: the adoption of folder files leaves
+/// them alone, so a deleted message never comes back, and every Save of the index tries to remove them again.
+inline constexpr const char* kPendingRemovalsFile = ".Removals.pending";
+
 /// What a fetched message's copy on the server awaits.
 enum class ServerCopy {
     Kept,        ///< it stays, or goes only when it is deleted here
@@ -186,9 +191,10 @@ public:
     bool Load();
 
     /// Writes the file when the index is dirty, as one step (a crash leaves the old or the new file whole), then
-    /// removes the files that deletions and moves left for it (failures ignored). True when nothing was to do or
-    /// the write succeeded; when it fails those files stay for the next Save. An index destroyed without Save
-    /// leaves them, as the index file on disk still names them.
+    /// removes the files that deletions and moves left for it. True when nothing was to do or the write succeeded;
+    /// when it fails those files stay for the next Save. An index destroyed without Save leaves them, as the index
+    /// file on disk still names them. A file that cannot be removed is logged once and named in
+    /// kPendingRemovalsFile, so that later Saves, also of the next sessions, try again.
     bool Save();
 
     const std::string& UserDir() const { return m_userDir; }
@@ -341,6 +347,11 @@ private:
 
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
+    // Those whose removal failed as kPendingRemovalsFile names them, and those already logged.
+    std::vector<std::string> m_pendingRemovals;
+    std::set<std::string> m_removalsReported;
+    void LoadPendingRemovals();
+    void RemoveFilesAfterSave();
     std::set<std::string> m_syncBeforeSave;
     bool m_journalPending = false;
 
