@@ -16,8 +16,9 @@
 
 namespace qm::engine {
 
-/// Number of the language messages (1 to kLanguageMessages).
-inline constexpr int kLanguageMessages = 99;
+/// Highest number of a language message (1 to kLanguageMessages): the engine's messages are 1 to 99 and, for those
+/// added later, numbers of the 400s that no template text uses; the template texts in between are held too.
+inline constexpr int kLanguageMessages = 499;
 
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;
@@ -69,8 +70,8 @@ public:
     std::unique_ptr<CompiledTemplate> LoadUncached(std::string_view language, std::string_view theme,
                                                    std::string_view page, std::string& path) const;
 
-    /// Message number (1 to 99) of language; the English text when the language lacks it; "" when neither has it
-    /// or number is out of range. Owned by the cache.
+    /// Message number (1 to kLanguageMessages) of language; the English text when the language lacks it; "" when
+    /// neither has it or number is out of range. Owned by the cache.
     const char* GetLanguageText(int number, const char* language) const override;
 
     /// The same for a code given as a view.

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
 {
     TemplateFixture fixture;
-    WriteFile(fixture.TemplateDir() + "/Languages.ini", "[en]\r\n001=English\r\n5=Trash\r\n007=files\r\n"
+    WriteFile(fixture.TemplateDir() + "/Languages.ini", "[en]\r\n001=English\r\n5=Trash\r\n007=files\r\n480=Late\r\n"
                                                         "[DE]\r\n001=Deutsch\r\n007=Dateien\r\n007=second\r\n"
                                                         "[deu]\r\n001=Deutsch (3)\r\n");
     const auto cache = fixture.MakeCache(true);
@@ -33,8 +33,9 @@ TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
             {"de", 7, "Dateien"},          // the first line of a number wins
             {"de", 5, "Trash"},            // "5" is number 5, and de lacks it: the English text
             {"de", 9, ""},                 // neither has it
+            {"de", 480, "Late"},           // a message numbered after the template texts
             {"de", 0, ""},                 // out of range
-            {"de", 100, ""},               // out of range
+            {"de", 500, ""},               // out of range
             {"DE", 1, "Deutsch"},          // codes compare without regard to case
             {"de-CH", 1, "Deutsch"},       // the leading letters
             {"Deutsch", 1, "Deutsch (3)"}, // at most three letters
