@@ -6,10 +6,12 @@
 #include "store/FetchJournal.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
+#include "store/MailHostList.h"
 #include "store/MessageBuilder.h"
 #include "store/StoreText.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -1041,11 +1043,25 @@ void MessageIndex::Sort(std::string_view orderName, int fromToMode)
 
 bool MessageIndex::RenameMailbox(std::string_view oldName, std::string_view newName)
 {
-    if (platform::IsSafeName(oldName) && platform::IsSafeName(newName)) {
-        for (const char* ext : {".uid", ".sig"}) {
-            const std::string from = platform::PathJoin(m_userDir, std::string(oldName) + ext);
-            const std::string to = platform::PathJoin(m_userDir, std::string(newName) + ext);
-            static_cast<void>(platform::ReplaceFile(from, to));
+    const std::array<MailboxFile, 2> kinds = {MailboxFile::Uid, MailboxFile::Signature};
+    // A file of the new name (left by an earlier account of that name) is never overwritten: the UIDs it would lose
+    // or bring in belong to another account.
+    if (!EqualsNoCase(oldName, newName)) {
+        for (const MailboxFile kind : kinds) {
+            const std::optional<std::string> target = MailboxFilePath(m_userDir, newName, kind);
+            if (target && platform::PathExists(*target)) {
+                return false;
+            }
+        }
+    }
+    if (IsValidMailboxName(oldName) && IsValidMailboxName(newName)) {
+        for (const MailboxFile kind : kinds) {
+            const std::optional<std::string> from = MailboxFilePath(m_userDir, oldName, kind);
+            const std::string to =
+                    platform::PathJoin(m_userDir, std::string(newName) + (kind == MailboxFile::Uid ? ".uid" : ".sig"));
+            if (from && platform::PathExists(*from)) {
+                static_cast<void>(platform::MoveNoReplace(*from, to));
+            }
         }
     }
     for (const auto& e : m_entries) {

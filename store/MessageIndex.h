@@ -272,8 +272,9 @@ public:
     void Sort(std::string_view orderName, int fromToMode);
 
     /// Sets Mailbox to newName in every entry whose Mailbox is oldName (ASCII case ignored) and renames the
-    /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored).
-    bool RenameMailbox(std::string_view oldName, std::string_view newName);
+    /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored). False, changing nothing, when a
+    /// ".uid" or ".sig" file of newName exists already (unless the names differ only in case).
+    [[nodiscard]] bool RenameMailbox(std::string_view oldName, std::string_view newName);
 
     /// Stores the message file at path again as a new message of folder and returns its new entry, or null when it
     /// could not. The message builder does this; the index only hands it the file.

@@ -537,10 +537,15 @@ TEST_F(MarkedTextTest, TextsDifferInMoreThanLetterCase)
     }
 }
 
+// Messages of the engine numbered among the template texts: the engine shows them, no page marks them.
+constexpr int kLaterEngineMessages[] = {440};
+
 TEST_F(MarkedTextTest, EveryTemplateTextOfTheFileIsUsedByAPage)
 {
     for (const LanguageLine& line : m_english->Lines) {
-        if (KeyNumber(line.Key) >= 100) {
+        const int number = KeyNumber(line.Key);
+        if (number >= 100 && std::find(std::begin(kLaterEngineMessages), std::end(kLaterEngineMessages), number) ==
+                                     std::end(kLaterEngineMessages)) {
             EXPECT_TRUE(m_texts.contains(line.Text))
                     << "[en] " << line.Key << "=" << line.Text << " is used by no page";
         }

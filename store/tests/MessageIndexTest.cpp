@@ -478,6 +478,30 @@ TEST_F(MessageIndexTest, RenameMailboxRenamesEntriesAndItsFiles)
     EXPECT_FALSE(std::filesystem::exists(m_dir / "Old.uid"));
 }
 
+TEST_F(MessageIndexTest, RenameMailboxNeverOverwritesTheFilesOfTheNewName)
+{
+    for (const char* stale : {"new.uid", "NEW.sig"}) {
+        SCOPED_TRACE(stale);
+        m_dir.WriteFile("Old.uid", "old uids");
+        m_dir.WriteFile("Old.sig", "old sig");
+        m_dir.WriteFile(stale, "an earlier account's");
+        MessageIndex index(UserDir());
+        MessageIndexEntry& a = *index.NewEntry();
+        a.SetMailbox("Old");
+        EXPECT_FALSE(index.RenameMailbox("Old", "New"));
+        EXPECT_EQ(a.Mailbox(), "Old");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Old.uid"), "old uids");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Old.sig"), "old sig");
+        EXPECT_EQ(test::ReadBytes(m_dir / stale), "an earlier account's");
+        std::filesystem::remove(m_dir / stale);
+    }
+    // Only the case changes: the files are the mailbox's own.
+    MessageIndex index(UserDir());
+    EXPECT_TRUE(index.RenameMailbox("Old", "OLD"));
+    EXPECT_EQ(test::ReadBytes(m_dir / "OLD.uid"), "old uids");
+    EXPECT_EQ(test::ReadBytes(m_dir / "OLD.sig"), "old sig");
+}
+
 class MessageIndexMoveTest : public MessageIndexTest {
 protected:
     // A stored message in folder with its two files.
