@@ -235,4 +235,35 @@ char* KeyedDescramble(char* s)
     return s;
 }
 
+void KeyedDescrambler::Decipher(std::string_view text, std::string& out)
+{
+    std::size_t valid = text.size();
+    if (m_ended) {
+        valid = 0;
+    } else {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (kDecodeTable[static_cast<unsigned char>(text[i])] == kInvalid) {
+                valid = i;
+                m_ended = true;
+                break;
+            }
+        }
+    }
+    if (text.substr(valid).find_first_not_of('=') != std::string_view::npos) {
+        m_damaged = true;
+    }
+    const std::size_t start = out.size();
+    out.resize(start + valid * 3 / 4 + 1);
+    unsigned char* decoded = Bytes(out.data() + start);
+    const std::size_t n = m_decoder.Decode(text.substr(0, valid), decoded);
+    constexpr std::size_t kKeyLength = kDescramblerKeyText.size() - 1; // 242 characters
+    for (std::size_t i = 0; i < n; ++i) {
+        decoded[i] =
+                static_cast<unsigned char>(decoded[i] - static_cast<unsigned char>(kDescramblerKeyText[m_keyPosition]));
+        m_keyPosition = m_keyPosition + 1 == kKeyLength ? 0 : m_keyPosition + 1;
+    }
+    out.resize(start + n);
+    m_length += n;
+}
+
 } // namespace qm

@@ -70,4 +70,29 @@ private:
 /// decoded NUL, the key position starting again after its 242nd character. Returns `s`.
 char* KeyedDescramble(char* s);
 
+/// Deciphers the companion's enciphered text as it arrives in pieces (lines without their line ends): base64 up to
+/// the first byte outside the alphabet, then the descrambler key text subtracted from every decoded byte, the key
+/// position starting again after its 242nd character. It goes by length: a decoded byte of 0 is a byte like any
+/// other, where KeyedDescramble would end the text.
+class KeyedDescrambler {
+public:
+    /// Appends the deciphered bytes of `text` to `out`. After the first byte outside the alphabet nothing more is
+    /// decoded, in this call or later ones.
+    void Decipher(std::string_view text, std::string& out);
+
+    /// Something other than '=' padding followed the end of the base64 text: the text was damaged, and what came
+    /// after the damage is missing from the result.
+    bool Damaged() const { return m_damaged; }
+
+    /// Deciphered bytes so far.
+    std::uint64_t Length() const { return m_length; }
+
+private:
+    Base64Decoder m_decoder;
+    bool m_ended = false;
+    bool m_damaged = false;
+    std::size_t m_keyPosition = 0;
+    std::uint64_t m_length = 0;
+};
+
 } // namespace qm

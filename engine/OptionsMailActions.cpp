@@ -257,10 +257,9 @@ void StoreAccountRow(UserRecord& user, const AccountRow& row, Feedback& feedback
     if (!newName.empty() && !EqualsNoCase(newName, account.Mailbox())) {
         if (NameTaken(accounts, newName, index)) {
             feedback.Note(kTextAccountNameTaken, newName);
+        } else if (!isNew && !user.Messages().RenameMailbox(account.Mailbox(), newName)) {
+            feedback.Note(kTextAccountFilesInTheWay, newName);
         } else {
-            if (!isNew) {
-                static_cast<void>(user.Messages().RenameMailbox(account.Mailbox(), newName));
-            }
             static_cast<void>(account.SetMailbox(newName));
         }
     }

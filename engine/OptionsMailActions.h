@@ -13,12 +13,13 @@ inline constexpr int kTextNoAccountEMail = 41;
 inline constexpr int kTextNoAccountHost = 42;
 inline constexpr int kTextNoAccountUser = 43;
 inline constexpr int kTextNoAccountPass = 44;
-inline constexpr int kTextAccountRemoved = 85;      // "%s": the account's name
-inline constexpr int kTextAccountValueRefused = 86; // a name, line break or port that cannot be stored
-inline constexpr int kTextAccountNameTaken = 87;    // "%s": the name another account has
-inline constexpr int kTextFilterRefused = 88;       // "%s": the filter's number on the page
-inline constexpr int kTextFiltersApplied = 89;      // "%s": how many messages moved
-inline constexpr int kTextFilterKept = 481;         // "%s": the filter's number; an edit it cannot hold was refused
+inline constexpr int kTextAccountRemoved = 85;        // "%s": the account's name
+inline constexpr int kTextAccountValueRefused = 86;   // a name, line break or port that cannot be stored
+inline constexpr int kTextAccountNameTaken = 87;      // "%s": the name another account has
+inline constexpr int kTextFilterRefused = 88;         // "%s": the filter's number on the page
+inline constexpr int kTextFiltersApplied = 89;        // "%s": how many messages moved
+inline constexpr int kTextFilterKept = 481;           // "%s": the filter's number; an edit it cannot hold was refused
+inline constexpr int kTextAccountFilesInTheWay = 440; // "%s": the new name, whose UID or signature file exists
 
 /// Rows of the filter form: 0 to kLastFilterRow. The page numbers the rules from 1, and a new rule's row sorts
 /// where it is wanted (the last row appends).

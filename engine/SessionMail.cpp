@@ -173,10 +173,13 @@ bool StoreWelcomeMessage(UserRecord& user, const std::vector<std::string>& lines
     return index.Save();
 }
 
-bool SendWelcomeMessage(UserRecord& user, time_t now)
+WelcomeOutcome SendWelcomeMessage(UserRecord& user, time_t now)
 {
     auto lines = LoadWelcomeMessage(user, now);
-    return lines && StoreWelcomeMessage(user, *lines);
+    if (!lines) {
+        return WelcomeOutcome::NoneToSend;
+    }
+    return StoreWelcomeMessage(user, *lines) ? WelcomeOutcome::Stored : WelcomeOutcome::Failed;
 }
 
 } // namespace qm::engine

@@ -60,7 +60,14 @@ std::optional<std::vector<std::string>> LoadWelcomeMessage(const UserRecord& use
 /// True only when the message file was written and the index saved.
 bool StoreWelcomeMessage(UserRecord& user, const std::vector<std::string>& lines);
 
-/// LoadWelcomeMessage, then StoreWelcomeMessage. True when a message was stored.
-bool SendWelcomeMessage(UserRecord& user, time_t now);
+/// What SendWelcomeMessage did.
+enum class WelcomeOutcome {
+    Stored,     ///< the welcome message is in the Inbox
+    NoneToSend, ///< LoadWelcomeMessage gave none: welcomes are off, or there is no welcome.msg
+    Failed,     ///< there was one, but it could not be stored
+};
+
+/// LoadWelcomeMessage, then StoreWelcomeMessage.
+WelcomeOutcome SendWelcomeMessage(UserRecord& user, time_t now);
 
 } // namespace qm::engine

@@ -156,9 +156,11 @@ Session* SessionManager::Create(std::string_view userName, std::string_view clie
     (void)platform::MakeDirectories(session->m_tempDir);
     AdoptFolderFiles(*session->m_user, session->m_tempDir);
     const std::string& userIni = session->m_user->IniPath();
-    // The flag goes only once the message is in the Inbox: a welcome that could not be stored is tried again at
-    // the next logon.
-    if (ReadIniBoolFile("User", "SendWelcome", false, userIni) && m_context.SendWelcome(*session->m_user, Now())) {
+    // The flag goes once the message is in the Inbox, or at once when there is no welcome to store (an account
+    // made while welcomes are off gets none when they are switched on later); a welcome that could not be stored
+    // is tried again at the next logon.
+    if (ReadIniBoolFile("User", "SendWelcome", false, userIni) &&
+        m_context.SendWelcome(*session->m_user, Now()) != WelcomeOutcome::Failed) {
         (void)WriteIniStringFile("User", "SendWelcome", nullptr, userIni.c_str());
     }
     session->RefreshIdentity();

@@ -6,6 +6,7 @@
 #include "common/LogFile.h"
 #include "engine/EngineShared.h"
 #include "engine/Session.h"
+#include "engine/SessionMail.h"
 #include "engine/SessionService.h"
 #include "engine/SessionTable.h"
 
@@ -45,9 +46,8 @@ struct SessionManagerContext {
     /// Draws a fresh session-id seed from the system's random source; nullopt when the source fails.
     std::function<std::optional<std::uint32_t>()> RandomSeed;
 
-    /// Stores the welcome message of a new account in its Inbox; true when it was stored. SendWelcomeMessage
-    /// unless given.
-    std::function<bool(UserRecord& user, time_t now)> SendWelcome;
+    /// Stores the welcome message of a new account in its Inbox. SendWelcomeMessage unless given.
+    std::function<WelcomeOutcome(UserRecord& user, time_t now)> SendWelcome;
 };
 
 /// The sessions of the engine. Thread-safe. Lock order: the manager's lock, then a session's request lock, then

@@ -160,6 +160,7 @@ void BodyRenderer::Setup(std::string_view encoding, std::string_view contentType
         }
     }
     m_kanjiMode = false;
+    m_qpCarry.clear();
     m_base64Bits = 0;
     m_base64BitCount = 0;
 }
@@ -334,9 +335,17 @@ void BodyRenderer::DecodeBase64(std::string_view chunk, std::string& decoded)
 }
 
 // "=" and two hex digits give a byte; any other '=' stays as it is, except that one ending the line is a soft
-// break, which joins the next line. Returns whether the line end follows.
-bool BodyRenderer::DecodeQuotedPrintable(std::string_view chunk, bool lineEnded, std::string& decoded)
+// break, which joins the next line. An escape cut by the end of a piece of an over-long line waits for the next
+// piece. Returns whether the line end follows.
+bool BodyRenderer::DecodeQuotedPrintable(std::string_view piece, bool lineEnded, std::string& decoded)
 {
+    std::string joined;
+    std::string_view chunk = piece;
+    if (!m_qpCarry.empty()) {
+        joined = m_qpCarry + std::string(piece);
+        chunk = joined;
+        m_qpCarry.clear();
+    }
     for (std::size_t i = 0; i < chunk.size(); ++i) {
         const char c = chunk[i];
         if (c != '=') {
@@ -344,6 +353,10 @@ bool BodyRenderer::DecodeQuotedPrintable(std::string_view chunk, bool lineEnded,
             continue;
         }
         if (i + 1 == chunk.size() && lineEnded) {
+            return false;
+        }
+        if (i + 2 >= chunk.size() && !lineEnded) {
+            m_qpCarry = chunk.substr(i);
             return false;
         }
         const int high = i + 2 < chunk.size() ? HexDigitOrMinusOne(chunk[i + 1]) : -1;

@@ -110,7 +110,7 @@ private:
     bool NextLine(ChunkReader& reader, std::string& decoded);
     bool Decode(std::string_view chunk, bool lineEnded, std::string& decoded);
     void DecodeBase64(std::string_view chunk, std::string& decoded);
-    static bool DecodeQuotedPrintable(std::string_view chunk, bool lineEnded, std::string& decoded);
+    bool DecodeQuotedPrintable(std::string_view piece, bool lineEnded, std::string& decoded);
     static void DecodeUuencode(std::string_view chunk, std::string& decoded);
     void ConvertJapanese(std::string& text);
     void RenderHtml(ChunkReader& reader);
@@ -134,6 +134,7 @@ private:
     std::uint32_t m_budget = 0;
     std::uint32_t m_base64Bits = 0;
     int m_base64BitCount = 0;
+    std::string m_qpCarry; // a quoted-printable escape cut by the end of a piece, put before the next piece
     bool m_tempFileMade = false;
     std::string m_tempPath;
     char m_previous = ' '; // the last character written; see WriteEscaped

@@ -303,6 +303,7 @@ MessageBuilder::MessageBuilder(const MailHostAccount& account, MessageIndex& ind
     , m_user(user)
     , m_uid(uid)
     , m_mailbox(account.Mailbox())
+    , m_serverCopy(account.Delete() == 2 ? ServerCopy::DeletionDue : ServerCopy::Kept)
 {}
 
 MessageBuilder::MessageBuilder(MessageIndexEntry& entry)
@@ -833,7 +834,7 @@ MessageIndexEntry* MessageBuilder::Finish()
         }
     }
     if (!m_entry->Uid().empty() && !m_entry->Mailbox().empty()) {
-        m_index.RecordFetched(m_fileId, m_entry->Folder(), m_entry->Mailbox(), m_entry->Uid());
+        m_index.RecordFetched(m_fileId, m_entry->Folder(), m_entry->Mailbox(), m_entry->Uid(), m_serverCopy);
     }
     const Result<void> placed =
             m_bound ? platform::ReplaceFile(m_tempPath, msgPath) : platform::MoveNoReplace(m_tempPath, msgPath);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "store/HeaderBlock.h"
+#include "store/MessageIndex.h"
 #include "store/PartIndex.h"
 
 #include <cstdint>
@@ -127,6 +128,8 @@ private:
     std::int64_t m_size = 0;
     std::string m_uid;
     std::string m_mailbox;
+    // The account deletes each message on the server right after fetching it.
+    ServerCopy m_serverCopy = ServerCopy::Kept;
     std::string m_folder;
     std::string m_fileId;
     HeaderBlock m_headers;

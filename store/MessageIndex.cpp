@@ -3,8 +3,10 @@
 #include "common/StringUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
+#include "store/FetchJournal.h"
 #include "store/FolderList.h"
 #include "store/HeaderBlock.h"
+#include "store/MailHostList.h"
 #include "store/MessageBuilder.h"
 #include "store/StoreText.h"
 
@@ -301,6 +303,7 @@ MessageIndex::MessageIndex(std::string userDir)
     : m_userDir(std::move(userDir))
 {
     static_cast<void>(Load());
+    LoadPendingRemovals();
 }
 
 MessageIndex::~MessageIndex() = default;
@@ -393,14 +396,18 @@ bool MessageIndex::Save()
         return false;
     }
     if (m_journalPending) {
-        // Every entry the journal names is in the saved index now.
-        static_cast<void>(platform::RemoveFile(platform::PathJoin(m_userDir, kFetchJournalFile)));
+        // Every file the journal names has its entry in the saved index now; deletions still due stay.
+        const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
+        std::vector<FetchJournalLine> due = ReadFetchJournal(journal);
+        std::erase_if(due, [](const FetchJournalLine& line) { return !line.DeletionDue; });
+        for (FetchJournalLine& line : due) {
+            line.FileId.clear();
+            line.Folder.clear();
+        }
+        static_cast<void>(WriteFetchJournal(journal, due));
         m_journalPending = false;
     }
-    for (const std::string& path : m_removeAfterSave) {
-        static_cast<void>(platform::RemoveFile(path));
-    }
-    m_removeAfterSave.clear();
+    RemoveFilesAfterSave();
     return true;
 }
 
@@ -666,22 +673,49 @@ void MessageIndex::RemoveStaleTemporaries() const
 }
 
 void MessageIndex::RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
-                                 std::string_view uid)
+                                 std::string_view uid, ServerCopy copy)
 {
-    std::string line;
-    AppendRecordField(line, fileId, '\x01');
-    AppendRecordField(line, platform::StoredPath(folder), '\x01');
-    AppendRecordField(line, mailbox, '\x01');
-    AppendRecordField(line, uid, '\x01');
-    line += "\r\n";
+    const std::string line = FetchJournalText({std::string(fileId), std::string(folder), std::string(mailbox),
+                                               std::string(uid), copy == ServerCopy::DeletionDue});
     // Written without a sync of its own: it only has to outlive the process, like the placed file's name until the
     // folder is synced at the next save.
     std::FILE* file = platform::OpenFileForAppend(platform::PathJoin(m_userDir, kFetchJournalFile));
     if (file != nullptr) {
         static_cast<void>(std::fwrite(line.data(), 1, line.size(), file));
         static_cast<void>(std::fclose(file));
-        m_journalPending = true;
+        m_journalPending = m_journalPending || !fileId.empty();
     }
+}
+
+std::unordered_set<std::string> MessageIndex::DeletionsDue(std::string_view mailbox) const
+{
+    std::unordered_set<std::string> due;
+    for (const FetchJournalLine& line : ReadFetchJournal(platform::PathJoin(m_userDir, kFetchJournalFile))) {
+        if (line.DeletionDue && EqualsNoCase(line.Mailbox, mailbox)) {
+            due.insert(line.Uid);
+        }
+    }
+    return due;
+}
+
+void MessageIndex::SettleDeletionsDue(std::string_view mailbox,
+                                      const std::function<bool(const std::string& uid)>& stillDue)
+{
+    const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
+    std::vector<FetchJournalLine> lines = ReadFetchJournal(journal);
+    bool changed = false;
+    for (FetchJournalLine& line : lines) {
+        if (line.DeletionDue && EqualsNoCase(line.Mailbox, mailbox) && !stillDue(line.Uid)) {
+            line.DeletionDue = false;
+            changed = true;
+        }
+    }
+    if (!changed) {
+        return;
+    }
+    // A line that still names a placed file stays for the adoption of that file.
+    std::erase_if(lines, [](const FetchJournalLine& line) { return !line.DeletionDue && line.FileId.empty(); });
+    static_cast<void>(WriteFetchJournal(journal, lines));
 }
 
 namespace {
@@ -696,28 +730,16 @@ std::string FileFolderKey(std::string_view fileId, std::string_view folder)
     return key;
 }
 
-// The fetch journal's lines by file id and folder (ASCII case folded): the mailbox and UID of each.
-std::map<std::string, std::pair<std::string, std::string>> ReadFetchJournal(const std::string& path)
+// The fetch journal's lines that name a placed file, by file id and folder (ASCII case folded): the mailbox and UID
+// of each.
+std::map<std::string, std::pair<std::string, std::string>> FetchedFiles(const std::string& path)
 {
     std::map<std::string, std::pair<std::string, std::string>> fetched;
-    const Result<std::string> text = platform::ReadWholeFile(path, std::uint64_t{16} << 20);
-    if (!text.has_value()) {
-        return fetched;
-    }
-    std::string_view rest = text.value();
-    while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        std::vector<std::string_view> fields;
-        for (std::size_t at; fields.size() < 4 && (at = line.find('\x01')) != std::string_view::npos;) {
-            fields.push_back(line.substr(0, at));
-            line.remove_prefix(at + 1);
+    for (const FetchJournalLine& line : ReadFetchJournal(path)) {
+        if (line.FileId.empty()) {
+            continue;
         }
-        if (fields.size() == 4 && !fields[2].empty() && !fields[3].empty()) {
-            fetched[FileFolderKey(fields[0], platform::NativePath(fields[1]))] = {std::string(fields[2]),
-                                                                                  std::string(fields[3])};
-        }
+        fetched[FileFolderKey(line.FileId, line.Folder)] = {line.Mailbox, line.Uid};
     }
     return fetched;
 }
@@ -791,7 +813,7 @@ void MessageIndex::AdoptFolderFiles(const FolderList& folders, const std::string
         }
     }
     const std::string journal = platform::PathJoin(m_userDir, kFetchJournalFile);
-    const auto fetched = orphans.empty() ? decltype(ReadFetchJournal(journal))() : ReadFetchJournal(journal);
+    const auto fetched = orphans.empty() ? decltype(FetchedFiles(journal))() : FetchedFiles(journal);
     m_journalPending = m_journalPending || platform::PathExists(journal);
     for (const Orphan& orphan : orphans) {
         MessageIndexEntry* entry = restore(*this, orphan.Folder, orphan.Scratch);
@@ -1035,11 +1057,25 @@ void MessageIndex::Sort(std::string_view orderName, int fromToMode)
 
 bool MessageIndex::RenameMailbox(std::string_view oldName, std::string_view newName)
 {
-    if (platform::IsSafeName(oldName) && platform::IsSafeName(newName)) {
-        for (const char* ext : {".uid", ".sig"}) {
-            const std::string from = platform::PathJoin(m_userDir, std::string(oldName) + ext);
-            const std::string to = platform::PathJoin(m_userDir, std::string(newName) + ext);
-            static_cast<void>(platform::ReplaceFile(from, to));
+    const std::array<MailboxFile, 2> kinds = {MailboxFile::Uid, MailboxFile::Signature};
+    // A file of the new name (left by an earlier account of that name) is never overwritten: the UIDs it would lose
+    // or bring in belong to another account.
+    if (!EqualsNoCase(oldName, newName)) {
+        for (const MailboxFile kind : kinds) {
+            const std::optional<std::string> target = MailboxFilePath(m_userDir, newName, kind);
+            if (target && platform::PathExists(*target)) {
+                return false;
+            }
+        }
+    }
+    if (IsValidMailboxName(oldName) && IsValidMailboxName(newName)) {
+        for (const MailboxFile kind : kinds) {
+            const std::optional<std::string> from = MailboxFilePath(m_userDir, oldName, kind);
+            const std::string to =
+                    platform::PathJoin(m_userDir, std::string(newName) + (kind == MailboxFile::Uid ? ".uid" : ".sig"));
+            if (from && platform::PathExists(*from)) {
+                static_cast<void>(platform::MoveNoReplace(*from, to));
+            }
         }
     }
     for (const auto& e : m_entries) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qm::store {
@@ -24,8 +25,20 @@ class MessageIndex;
 inline constexpr const char* kMessageIndexFile = "Messages.idx";
 
 /// The journal of fetched messages in the user directory: the account and UID of every fetched message placed
-/// since the index was last saved, so that a message file adopted after a crash keeps them and is not fetched again.
+/// since the index was last saved, so that a message file adopted after a crash keeps them and is not fetched again,
+/// and of every message stored by a run that deletes after fetching until its deletion on the server is confirmed.
 inline constexpr const char* kFetchJournalFile = ".Fetched.journal";
+
+/// The message files in the user directory whose removal failed (a deleted message's, or the old name of a moved
+/// one), one path a line relative to the user directory with '\' between levels: the adoption of folder files leaves
+/// them alone, so a deleted message never comes back, and every Save of the index tries to remove them again.
+inline constexpr const char* kPendingRemovalsFile = ".Removals.pending";
+
+/// What a fetched message's copy on the server awaits.
+enum class ServerCopy {
+    Kept,        ///< it stays, or goes only when it is deleted here
+    DeletionDue, ///< it is deleted right after the fetch; the journal names it until the deletion is confirmed
+};
 
 /// The longest To, From and Subject an entry keeps: longer values are cut (never inside a UTF-8 sequence) when set,
 /// so that index lines stay of sane length.
@@ -178,9 +191,10 @@ public:
     bool Load();
 
     /// Writes the file when the index is dirty, as one step (a crash leaves the old or the new file whole), then
-    /// removes the files that deletions and moves left for it (failures ignored). True when nothing was to do or
-    /// the write succeeded; when it fails those files stay for the next Save. An index destroyed without Save
-    /// leaves them, as the index file on disk still names them.
+    /// removes the files that deletions and moves left for it. True when nothing was to do or the write succeeded;
+    /// when it fails those files stay for the next Save. An index destroyed without Save leaves them, as the index
+    /// file on disk still names them. A file that cannot be removed is logged once and named in
+    /// kPendingRemovalsFile, so that later Saves, also of the next sessions, try again.
     bool Save();
 
     const std::string& UserDir() const { return m_userDir; }
@@ -258,8 +272,9 @@ public:
     void Sort(std::string_view orderName, int fromToMode);
 
     /// Sets Mailbox to newName in every entry whose Mailbox is oldName (ASCII case ignored) and renames the
-    /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored).
-    bool RenameMailbox(std::string_view oldName, std::string_view newName);
+    /// mailbox's ".uid" and ".sig" files in the user directory (failures ignored). False, changing nothing, when a
+    /// ".uid" or ".sig" file of newName exists already (unless the names differ only in case).
+    [[nodiscard]] bool RenameMailbox(std::string_view oldName, std::string_view newName);
 
     /// Stores the message file at path again as a new message of folder and returns its new entry, or null when it
     /// could not. The message builder does this; the index only hands it the file.
@@ -285,10 +300,19 @@ public:
     void SyncBeforeSave(const std::string& dir) { m_syncBeforeSave.insert(dir); }
 
     /// Appends to the fetch journal that the message file fileId of folder came from account mailbox with uid. A
-    /// builder does this before it places the file; the next Save, once the index holds the entry, removes the
-    /// journal, and AdoptFolderFiles gives an adopted file the mailbox and UID the journal names for it.
-    void RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox,
-                       std::string_view uid);
+    /// builder does this before it places the file; the next Save, once the index holds the entry, drops the file
+    /// from the journal, and AdoptFolderFiles gives an adopted file the mailbox and UID the journal names for it.
+    /// With ServerCopy::DeletionDue the journal keeps naming the message, across saves, until SettleDeletionsDue
+    /// drops it; fileId and folder may then be empty (no file placed).
+    void RecordFetched(std::string_view fileId, std::string_view folder, std::string_view mailbox, std::string_view uid,
+                       ServerCopy copy = ServerCopy::Kept);
+
+    /// The UIDs of the messages of mailbox (ASCII case ignored) whose deletion on the server the journal names as
+    /// due.
+    std::unordered_set<std::string> DeletionsDue(std::string_view mailbox) const;
+
+    /// Keeps of the deletions due of mailbox (ASCII case ignored) those for which stillDue(uid) is true.
+    void SettleDeletionsDue(std::string_view mailbox, const std::function<bool(const std::string& uid)>& stillDue);
 
     bool Dirty() const { return m_dirty; }
 
@@ -324,6 +348,11 @@ private:
 
     // Files of deleted and moved messages, removed once the index without them is saved.
     std::vector<std::string> m_removeAfterSave;
+    // Those whose removal failed as kPendingRemovalsFile names them, and those already logged.
+    std::vector<std::string> m_pendingRemovals;
+    std::set<std::string> m_removalsReported;
+    void LoadPendingRemovals();
+    void RemoveFilesAfterSave();
     std::set<std::string> m_syncBeforeSave;
     bool m_journalPending = false;
 

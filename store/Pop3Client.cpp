@@ -120,6 +120,7 @@ bool Pop3Client::FetchNewMail(std::int64_t cutoff)
     if (m_uidsWritten) {
         SaveSeenUids();
     }
+    SettleDeletionsDue();
     return m_quitSent && m_result == kPop3Success;
 }
 
@@ -135,6 +136,7 @@ int Pop3Client::RetrieveMessage(MessageIndexEntry& entry)
     m_single = true;
     m_entry = &entry;
     RunSession();
+    SettleDeletionsDue();
     if (!entry.HasFlag(MessageFlag::Stored)) {
         return 0;
     }
@@ -480,6 +482,7 @@ void Pop3Client::OnOkReply(std::string_view line)
         m_state = State::RetrData;
         break;
     case State::DeleAfterRetr:
+        m_current->DeleAccepted = true;
         RetrieveNext();
         break;
     case State::Quit:
@@ -556,8 +559,11 @@ void Pop3Client::OnUidlLine(std::string_view line)
         item.Number = number;
         item.Uid = std::string(uid);
         m_work.push_back(std::move(item));
-    } else if (!m_single && !m_deleteMode && Account().Delete() == 2 && m_storedUids.contains(std::string(uid))) {
-        // Stored by a run that ended before its deletions took effect (they do only at QUIT): delete it now.
+    } else if (!m_single && !m_deleteMode && Account().Delete() == 2 && m_storedUids.contains(std::string(uid)) &&
+               m_deletionsDue.contains(std::string(uid))) {
+        // Stored by a run that ended before its deletions took effect (they do only at QUIT): delete it now. Only
+        // those: a message stored while the account kept the server's copies stays for the mailbox's other
+        // clients.
         WorkItem item;
         item.Number = number;
         item.Uid = std::string(uid);
@@ -690,6 +696,10 @@ void Pop3Client::OnRetrEnd()
     }
     ++m_retrieved;
     if (Account().Delete() == 2) {
+        if (m_single) {
+            // A new message's builder noted this in the journal; a completed one's is noted here.
+            m_index->RecordFetched("", "", Account().Mailbox(), m_current->Uid, ServerCopy::DeletionDue);
+        }
         m_state = State::DeleAfterRetr;
         SendCommand(Numbered("DELE", m_current->Number));
         return;
@@ -784,7 +794,34 @@ bool Pop3Client::LoadKnownUids()
             }
         }
     }
+    m_deletionsDue = m_index->DeletionsDue(Account().Mailbox());
     return true;
+}
+
+// After a run: a deletion named due in the journal is done once the server confirmed the QUIT after its DELE. A run
+// that read the whole UID list also drops those no longer on the server, and every one when the account no longer
+// deletes after fetching.
+void Pop3Client::SettleDeletionsDue()
+{
+    if (m_index == nullptr || m_deleteMode || !m_uidListComplete) {
+        return;
+    }
+    std::unordered_set<std::string> listed;
+    std::unordered_set<std::string> deleted;
+    for (const WorkItem& item : m_work) {
+        listed.insert(item.Uid);
+        if (item.DeleAccepted && m_quitConfirmed) {
+            deleted.insert(item.Uid);
+        }
+    }
+    const bool wholeList = !m_single;
+    const bool deleting = Account().Delete() == 2;
+    m_index->SettleDeletionsDue(Account().Mailbox(), [&](const std::string& uid) {
+        if (deleted.contains(uid)) {
+            return false;
+        }
+        return !wholeList || (deleting && (listed.contains(uid) || m_seenSet.contains(uid)));
+    });
 }
 
 void Pop3Client::SaveSeenUids()

@@ -61,10 +61,6 @@ inline constexpr int kMsgDirectLocked = 281;
 inline constexpr int kMsgDirectStarting = 282;
 inline constexpr int kMsgDirectCompleted = 283;
 
-/// The longest enciphered message a companion mailbox file may hold (its text joined without line ends); a longer
-/// one is left in the mailbox untouched.
-inline constexpr std::size_t kMaxEnciphered = 5631;
-
 /// The longest line a server may send; a longer one ends the run with kPop3ErrorReply.
 inline constexpr std::size_t kMaxPop3Line = std::size_t{1} << 20;
 
@@ -210,6 +206,7 @@ private:
     std::string UidFilePath() const;
     bool LoadKnownUids();
     void SaveSeenUids();
+    void SettleDeletionsDue();
 
     StoreUser* m_user;
     MessageIndex* m_index = nullptr;
@@ -242,6 +239,8 @@ private:
 
     std::unordered_set<std::string> m_known;      // the ".uid" file and the UIDs of the account's index entries
     std::unordered_set<std::string> m_storedUids; // the UIDs of the account's stored index entries
+    // Stored by a run that deletes after fetching, whose deletion was not confirmed: the fetch journal names them.
+    std::unordered_set<std::string> m_deletionsDue;
     std::unordered_set<std::string> m_toDelete;
     StringList m_seen; // what the ".uid" file will hold
     std::unordered_set<std::string> m_seenSet;

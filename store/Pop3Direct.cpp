@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 
@@ -80,6 +81,56 @@ bool ReadLine(std::FILE* file, std::string& line)
         line.append(piece);
     }
     return any;
+}
+
+// Reads the enciphered lines that follow the marker line, deciphers them and gives addLine the message's lines: the
+// text split at LF, each line cut at its first CR; runs of LF give no empty lines, and an over-long line comes in
+// pieces of kMaxPop3Line, as in a plain file. Without whole the lines end after the first empty one, but the text
+// is read to its end all the same: size becomes the length of the whole deciphered text. False when the text was
+// damaged, so that part of it could not be deciphered.
+bool FeedDeciphered(std::FILE* file, bool whole, const std::function<void(std::string_view)>& addLine,
+                    std::int64_t& size)
+{
+    KeyedDescrambler descrambler;
+    std::string piece;
+    std::string text;
+    std::string line;       // the current line, up to its first CR
+    bool lineBegun = false; // the current line has a byte, a CR at least
+    bool afterCr = false;
+    bool stopped = false; // without whole, after the first empty line
+    const auto feed = [&] {
+        addLine(line);
+        stopped = !whole && line.empty();
+        line.clear();
+        lineBegun = false;
+        afterCr = false;
+    };
+    while (ReadLine(file, piece)) {
+        text.clear();
+        descrambler.Decipher(piece, text);
+        for (std::size_t i = 0; i < text.size() && !stopped; ++i) {
+            const char c = text[i];
+            if (c == '\n') {
+                if (lineBegun) {
+                    feed();
+                }
+                continue;
+            }
+            lineBegun = true;
+            afterCr = afterCr || c == '\r';
+            if (!afterCr) {
+                line += c;
+                if (line.size() >= kMaxPop3Line) {
+                    feed();
+                }
+            }
+        }
+    }
+    if (lineBegun && !stopped) {
+        feed();
+    }
+    size = static_cast<std::int64_t>(std::min<std::uint64_t>(descrambler.Length(), INT64_MAX));
+    return !descrambler.Damaged();
 }
 
 std::tm LocalTime(std::int64_t seconds)
@@ -292,9 +343,12 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
 
     std::string line;
     const bool enciphered = ReadLine(file.get(), line) && EqualsNoCase(line, kEncipheredMarker);
+    bool readWhole = true;
+    std::int64_t decipheredSize = 0;
+    // An enciphered message's size is known only at the end of its text: its entry takes it after Finish.
+    static_cast<void>(m_builder->Begin(item.Size, whole));
     if (!enciphered) {
         std::rewind(file.get());
-        static_cast<void>(m_builder->Begin(item.Size, whole));
         while (ReadLine(file.get(), line)) {
             m_messageBytes += m_builder->AddLine(line);
             if (!whole && line.empty()) {
@@ -302,41 +356,20 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
             }
         }
     } else {
-        std::string joined;
-        while (ReadLine(file.get(), line) && joined.size() <= kMaxEnciphered) {
-            joined += line;
+        const auto addLine = [this](std::string_view deciphered) {
+            m_messageBytes += m_builder->AddLine(deciphered);
+        };
+        readWhole = FeedDeciphered(file.get(), whole, addLine, decipheredSize);
+    }
+    readWhole = readWhole && std::ferror(file.get()) == 0;
+    if (!readWhole) {
+        // What was read is not the whole message: nothing of it is kept, and the file stays for the next run.
+        if (m_log != nullptr) {
+            m_log->Log(4, "Corvid POP3 message %s cannot be read whole; left in the mailbox.",
+                       EscapeControlBytes(item.File).c_str());
         }
-        if (joined.size() > kMaxEnciphered) {
-            if (m_log != nullptr) {
-                m_log->Log(4, "Corvid POP3 message %s is too large to decipher; left in the mailbox.",
-                           EscapeControlBytes(item.File).c_str());
-            }
-            DropUnfinishedMessage();
-            return;
-        }
-        KeyedDescramble(joined.data());
-        if (const std::size_t end = joined.find('\0'); end != std::string::npos) {
-            joined.resize(end); // the deciphered text ends at its NUL
-        }
-        const std::string& text = joined;
-        static_cast<void>(m_builder->Begin(static_cast<std::int64_t>(text.size()), whole));
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            if (end == std::string::npos) {
-                end = text.size();
-            }
-            std::string_view piece = std::string_view(text).substr(start, end - start);
-            start = end + 1;
-            if (piece.empty()) {
-                continue; // runs of LF give no empty lines
-            }
-            piece = piece.substr(0, piece.find('\r'));
-            m_messageBytes += m_builder->AddLine(piece);
-            if (!whole && piece.empty()) {
-                break;
-            }
-        }
+        DropUnfinishedMessage();
+        return;
     }
     if (m_builder->InHeader()) {
         m_builder->AddLine("");
@@ -344,6 +377,9 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
     MessageIndexEntry* entry = m_builder->Finish();
     const bool stored = entry != nullptr && entry->HasFlag(MessageFlag::Stored);
     m_builder.reset();
+    if (enciphered && entry != nullptr && !m_builderBound) {
+        entry->SetSize(static_cast<std::int32_t>(std::min<std::int64_t>(decipheredSize, INT32_MAX)));
+    }
     if (!whole) {
         if (entry != nullptr) {
             AddSeen(item.Uid);

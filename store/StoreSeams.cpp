@@ -28,4 +28,12 @@ void ReportSkippedRecord(const std::string& file, const std::string& record, con
     }
 }
 
+void ReportFileFailure(const std::string& failure, const char* consequence)
+{
+    Logger* log = g_log.load();
+    if (log != nullptr) {
+        log->Log(kStoreSkipLogLevel, "%s; %s.", EscapeControlBytes(failure).c_str(), consequence);
+    }
+}
+
 } // namespace qm::store

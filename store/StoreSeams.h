@@ -73,4 +73,8 @@ void SetStoreLog(Logger* log) noexcept;
 /// values read from the file are never part of it, so no password can reach the log.
 void ReportSkippedRecord(const std::string& file, const std::string& record, const char* reason);
 
+/// Reports, when a log is set and the level passes, a file operation of the store that failed: "<failure>; <what
+/// follows>", where failure is the error's text (it names the file).
+void ReportFileFailure(const std::string& failure, const char* consequence);
+
 } // namespace qm::store

@@ -281,6 +281,61 @@ TEST(ScramblerTest, KeyedDescrambleStopsAtTheFirstDecodedNul)
     EXPECT_STREQ(KeyedDescramble(buf.data()), "abc");
 }
 
+TEST(ScramblerTest, KeyedDescramblerGoesByLengthAcrossPieces)
+{
+    // Latin-1 and UTF-8 letters: 0xE0 at a blank of the key text, 0x9F at a 'a', so their ciphered bytes are 0.
+    std::string plain = "voil\xE0 \xE0 la gare, stra\xC3\x9F"
+                        "e";
+    for (int i = 0; i < 40; ++i) {
+        plain += " \xE0\xC3\x9F\x01";
+    }
+    plain += '\0';
+    const std::string text = KeyedScramble(plain);
+    ASSERT_NE(Base64Decode(text).find('\0'), std::string::npos) << "the fixture must hold a ciphered 0";
+    // Every split into two pieces, and pieces of 76 characters as the companion's lines are.
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        KeyedDescrambler descrambler;
+        std::string out;
+        descrambler.Decipher(std::string_view(text).substr(0, cut), out);
+        descrambler.Decipher(std::string_view(text).substr(cut), out);
+        ASSERT_TRUE(out == plain) << "got " << out.size() << " bytes, want " << plain.size();
+        EXPECT_EQ(descrambler.Length(), plain.size());
+        EXPECT_FALSE(descrambler.Damaged());
+    }
+    KeyedDescrambler lines;
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); at += 76) {
+        lines.Decipher(std::string_view(text).substr(at, 76), out);
+    }
+    EXPECT_TRUE(out == plain);
+}
+
+TEST(ScramblerTest, KeyedDescramblerTellsPaddingFromDamage)
+{
+    const std::string text = KeyedScramble("ab"); // "xxx=" : one '=' of padding
+    ASSERT_EQ(text.back(), '=');
+
+    struct Case {
+        std::vector<std::string> Pieces;
+        bool Damaged;
+    };
+
+    const std::vector<Case> cases = {
+            {{text}, false},        {{text, "=", ""}, false},          {{text.substr(0, 2), "*", text.substr(2)}, true},
+            {{text, "QUJD"}, true}, {{text.substr(0, 3) + " "}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.Pieces));
+        KeyedDescrambler descrambler;
+        std::string out;
+        for (const std::string& piece : c.Pieces) {
+            descrambler.Decipher(piece, out);
+        }
+        EXPECT_EQ(descrambler.Damaged(), c.Damaged);
+    }
+}
+
 // Compares the encoder with the system's base64 command on random inputs, in one run of the shell.
 TEST(ScramblerTest, Base64AgreesWithTheSystemCommand)
 {

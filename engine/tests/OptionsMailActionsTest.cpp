@@ -36,7 +36,7 @@ constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n039=No name.\r\n"
         "041=No e-mail.\r\n042=No host.\r\n043=No user.\r\n044=No pass.\r\n094=Saved.\r\n085=Removed %s.\r\n"
         "086=Refused.\r\n087=Taken: %s.\r\n088=Filter %s refused.\r\n089=Applied, moved: %s\r\n099=Failed.\r\n"
-        "481=Filter %s kept.\r\n";
+        "440=Files in the way: %s.\r\n481=Filter %s kept.\r\n";
 
 // Form fields in order; a name may repeat.
 using Form = std::vector<std::pair<std::string, std::string>>;
@@ -326,6 +326,27 @@ TEST_F(OptionsMailActionsTest, RenamingToAnotherAccountsNameKeepsTheNameAndStore
     // A new account may not take a name either: it is not added.
     EXPECT_EQ(Post("Options-Hosts", Plus(AccountRow(0, "WORK", ""), {{"Save", "Yes"}})), "Options-Hosts[Taken: WORK.]");
     EXPECT_EQ(StoredMailboxes(), (std::vector<std::string>{"Work", "Home"}));
+}
+
+TEST_F(OptionsMailActionsTest, RenamingOverTheFilesOfAnEarlierAccountIsRefused)
+{
+    ASSERT_NE(m_session, nullptr);
+    AddAccount("Work");
+    WriteFile(UserDir() / "Work.uid", "work uids\r\n");
+    MessageIndexEntry* message = Store("Inbox", "hello", "a@x.org");
+    message->SetMailbox("Work");
+    for (const char* stale : {"office.uid", "Office.sig"}) {
+        SCOPED_TRACE(stale);
+        WriteFile(UserDir() / stale, "an earlier account's");
+        EXPECT_EQ(Post("Options-Hosts", Plus(AccountRow(0, "Office", "Work"), {{"Save", "Yes"}})),
+                  "Options-Hosts[Files in the way: Office.]");
+        EXPECT_EQ(StoredMailboxes(), std::vector<std::string>{"Work"});
+        EXPECT_EQ(Accounts().Item(0).FullName(), "Al Ice") << "the other fields are stored";
+        EXPECT_EQ(ReadFile(UserDir() / stale), "an earlier account's");
+        EXPECT_EQ(ReadFile(UserDir() / "Work.uid"), "work uids\r\n");
+        EXPECT_EQ(message->Mailbox(), "Work");
+        fs::remove(UserDir() / stale);
+    }
 }
 
 TEST_F(OptionsMailActionsTest, ABlankSignatureRemovesTheFileAndARowWithoutTheFieldLeavesIt)

@@ -149,6 +149,26 @@ TEST(SessionMailTest, ANewAccountsWelcomeIsStoredInTheInboxAndItsFlagGoes)
     EXPECT_EQ(session->User().Messages().Count(), 1);
 }
 
+TEST(SessionMailTest, AnAccountMadeWhileWelcomesAreOffNeverGetsOneLater)
+{
+    SessionHarness harness;
+    test::WriteFile(harness.Settings().Dir() / "welcome.msg", "Subject: Welcome\r\n\r\nHi\r\n");
+    fs::create_directories(harness.Settings().UserDir("bob"));
+    const std::string ini = (harness.Settings().UserDir("bob") / "User.ini").string();
+    test::WriteFile(ini, "[User]\r\nSendWelcome=Yes\r\n");
+    Session* session = harness.CreateIdle("bob");
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->User().Messages().Count(), 0);
+    EXPECT_EQ(ReadIniStringFile("User", "SendWelcome", "<missing>", ini), "<missing>") << "no welcome is to be stored";
+    ASSERT_TRUE(harness.Manager().KillById(session->Id(), harness.LogTarget()));
+
+    // The administrator switches welcomes on later: only accounts made from now on get one.
+    ASSERT_TRUE(WriteIniString("AccountCreation", "SendWelcomeMessage", "Yes"));
+    session = harness.CreateIdle("bob");
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->User().Messages().Count(), 0);
+}
+
 TEST(SessionMailTest, AWelcomeThatCannotBeStoredLeavesNoEntry)
 {
     SettingsInstall install;
@@ -170,7 +190,7 @@ TEST(SessionMailTest, TheWelcomeFlagStaysUntilTheMessageIsStored)
     bool stores = false;
     context.SendWelcome = [&](UserRecord& user, time_t /*now*/) {
         sentTo.push_back(user.Name());
-        return stores;
+        return stores ? WelcomeOutcome::Stored : WelcomeOutcome::Failed;
     };
     SessionManager manager(context);
     fs::create_directories(harness.Settings().UserDir("carol"));

@@ -156,6 +156,24 @@ TEST_F(BodyRendererTest, DecodesQuotedPrintable)
     EXPECT_EQ(Render(message, RenderMode::Display, &noTemp), "softbreak A==zz=4<BR>\r\nend");
 }
 
+TEST_F(BodyRendererTest, QuotedPrintableEscapeSplitAtTheReadBoundaryIsDecoded)
+{
+    // Lines are read in pieces of 4095 bytes: the escape "=41" starts 1, 2 or 3 bytes before a piece ends.
+    const std::string head = "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+    for (const std::size_t before : {1u, 2u, 3u}) {
+        SCOPED_TRACE(before);
+        const std::string lead(4095 - before, 'x');
+        const std::string message = head + lead + "=41tail=3D=\r\nnext\r\n";
+        // Raw mode feeds reply quoting, display mode the Message page.
+        for (const auto& [raw, want] : {std::pair{true, "Atail=next\r\n"}, std::pair{false, "Atail=next<BR>\r\n"}}) {
+            const std::string got =
+                    raw ? Render(message, RenderMode::Raw, nullptr) : Render(message, RenderMode::Display, &m_session);
+            ASSERT_EQ(got.substr(0, lead.size()), lead);
+            EXPECT_EQ(got.substr(lead.size()), want) << (raw ? "raw" : "display");
+        }
+    }
+}
+
 TEST_F(BodyRendererTest, DecodesBase64ByteExactInRawMode)
 {
     // Every byte value, and JIS escapes that must not be converted in a binary part, even for a Japanese user.

@@ -1,6 +1,7 @@
 #include "store/MessageIndex.h"
 
 #include "store/FolderList.h"
+#include "store/tests/StoreLogRecorder.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,10 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qm::store {
 namespace {
@@ -473,6 +478,30 @@ TEST_F(MessageIndexTest, RenameMailboxRenamesEntriesAndItsFiles)
     EXPECT_FALSE(std::filesystem::exists(m_dir / "Old.uid"));
 }
 
+TEST_F(MessageIndexTest, RenameMailboxNeverOverwritesTheFilesOfTheNewName)
+{
+    for (const char* stale : {"new.uid", "NEW.sig"}) {
+        SCOPED_TRACE(stale);
+        m_dir.WriteFile("Old.uid", "old uids");
+        m_dir.WriteFile("Old.sig", "old sig");
+        m_dir.WriteFile(stale, "an earlier account's");
+        MessageIndex index(UserDir());
+        MessageIndexEntry& a = *index.NewEntry();
+        a.SetMailbox("Old");
+        EXPECT_FALSE(index.RenameMailbox("Old", "New"));
+        EXPECT_EQ(a.Mailbox(), "Old");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Old.uid"), "old uids");
+        EXPECT_EQ(test::ReadBytes(m_dir / "Old.sig"), "old sig");
+        EXPECT_EQ(test::ReadBytes(m_dir / stale), "an earlier account's");
+        std::filesystem::remove(m_dir / stale);
+    }
+    // Only the case changes: the files are the mailbox's own.
+    MessageIndex index(UserDir());
+    EXPECT_TRUE(index.RenameMailbox("Old", "OLD"));
+    EXPECT_EQ(test::ReadBytes(m_dir / "OLD.uid"), "old uids");
+    EXPECT_EQ(test::ReadBytes(m_dir / "OLD.sig"), "old sig");
+}
+
 class MessageIndexMoveTest : public MessageIndexTest {
 protected:
     // A stored message in folder with its two files.
@@ -613,6 +642,62 @@ TEST_F(MessageIndexMoveTest, DeletesAndMovesCutShortLeaveTheSavedIndexWhole)
         EXPECT_EQ(after.DeleteEntry(&odd), MessageIndex::DeleteOutcome::Failed);
         EXPECT_EQ(odd.Folder(), "Work");
     }
+}
+
+TEST_F(MessageIndexMoveTest, DeletedMessageWhoseFileCannotBeRemovedStaysDeleted)
+{
+    const MessageIndexEntry& doomed = Stored("Inbox");
+    const std::string file = doomed.GetMessagePath();
+    Stored("Inbox");
+    ASSERT_TRUE(m_index.Save());
+    // The session runs as an ordinary user (root may remove any file): it may write the user directory, but not
+    // the Inbox directory.
+    test::TempDir logDir("qm-msgidx-log");
+    ASSERT_EQ(::chmod(logDir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((m_dir / kMessageIndexFile).c_str(), 0666), 0);
+    ASSERT_EQ(::chmod((m_dir / "Inbox").c_str(), 0555), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(2);
+        }
+        int code = 0;
+        {
+            test::StoreLogRecorder log;
+            MessageIndex session(UserDir());
+            code = session.DeleteEntry(session.FindByNumber(1)) == MessageIndex::DeleteOutcome::Freed ? 0 : 3;
+            code = code == 0 && !session.Save() ? 4 : code;
+            test::WriteBytes(logDir / "log", log.Text());
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_EQ(::chmod((m_dir / "Inbox").c_str(), 0755), 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_NE(WEXITSTATUS(status), 2) << "could not drop to an ordinary user";
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "the delete or the save failed";
+    ASSERT_TRUE(std::filesystem::exists(file)) << "the file was removed after all: nothing was tried";
+    const std::string log = test::ReadBytes(logDir / "log");
+    EXPECT_NE(log.find(file), std::string::npos) << "the failure is logged: " << log;
+
+    // The next session does not bring the message back; now that the file can go, the next save removes it.
+    MessageIndex next(UserDir());
+    test::TempDir scratch("qm-scratch");
+    int restored = 0;
+    next.AdoptFolderFiles(FolderList(UserDir(), "en"), scratch.Path().string(),
+                          [&](MessageIndex&, const std::string&, const std::string&) -> MessageIndexEntry* {
+                              ++restored;
+                              return nullptr;
+                          });
+    EXPECT_EQ(restored, 0);
+    EXPECT_EQ(next.Count(), 1);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    ASSERT_TRUE(next.Save());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / kPendingRemovalsFile));
 }
 
 TEST_F(MessageIndexMoveTest, CopyTakesTheNextNumberAndCopiesTheFiles)

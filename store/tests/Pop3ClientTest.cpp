@@ -1,6 +1,7 @@
 #include "store/Pop3Client.h"
 
 #include "common/StringList.h"
+#include "store/FetchJournal.h"
 #include "store/MailHostList.h"
 #include "store/MessageBuilder.h"
 #include "store/MessageIndex.h"
@@ -411,7 +412,12 @@ TEST_F(Pop3ClientTest, MessageStoredByARunCutShortIsNeitherFetchedAgainNorLeftOn
     EXPECT_EQ(Index().Entry(0)->Mailbox(), "pop");
     EXPECT_NE(Index().Entry(0)->FileId(), fileId);
     ASSERT_TRUE(Index().Save());
-    EXPECT_FALSE(std::filesystem::exists(m_userDir + "/" + kFetchJournalFile)) << "the saved index holds it now";
+    // The saved index holds it now; the journal only keeps its deletion on the server due.
+    const std::vector<FetchJournalLine> journal = ReadFetchJournal(m_userDir + "/" + kFetchJournalFile);
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].FileId, "");
+    EXPECT_EQ(journal[0].Uid, "uid-a");
+    EXPECT_TRUE(journal[0].DeletionDue);
 
     m_user.ReopenIndex();
     EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 2 300\r\n"},
@@ -423,6 +429,35 @@ TEST_F(Pop3ClientTest, MessageStoredByARunCutShortIsNeitherFetchedAgainNorLeftOn
                                      Quit()})));
     EXPECT_EQ(m_commands.find("RETR 1"), std::string::npos);
     EXPECT_EQ(Index().Count(), 2);
+    EXPECT_TRUE(Index().DeletionsDue("pop").empty()) << "both deletions were confirmed";
+}
+
+TEST_F(Pop3ClientTest, DeleteAfterFetchLaterDeletesOnlyWhatARunLeftUndeletedOnTheServer)
+{
+    // Fetched while the account kept the server's copies: another client may still want it.
+    ASSERT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 1 100\r\n"},
+                                     {"UIDL", CrLfLines({"+OK", "1 kept", "."})},
+                                     {"LIST 1", "+OK 1 100\r\n"},
+                                     {"RETR 1", DataReply(Message("kept"))},
+                                     Quit()})));
+    ASSERT_TRUE(Index().Save());
+    m_account.SetDelete(2);
+    // The QUIT that would commit the DELE gets no answer: the message is still on the server.
+    static_cast<void>(Fetch(Join(Logon(), {{"STAT", "+OK 2 200\r\n"},
+                                           {"UIDL", CrLfLines({"+OK", "1 kept", "2 cut", "."})},
+                                           {"LIST 2", "+OK 2 100\r\n"},
+                                           {"RETR 2", DataReply(Message("cut"))},
+                                           {"DELE 2", "+OK\r\n"},
+                                           {"QUIT", "", AfterReply::Close}})));
+    ASSERT_TRUE(Index().Save());
+
+    m_user.ReopenIndex(); // the next session
+    EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 2 200\r\n"},
+                                     {"UIDL", CrLfLines({"+OK", "1 kept", "2 cut", "."})},
+                                     {"DELE 2", "+OK\r\n"},
+                                     Quit()})));
+    EXPECT_EQ(Index().Count(), 2);
+    EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 1 100\r\n"}, {"UIDL", CrLfLines({"+OK", "1 kept", "."})}, Quit()})));
 }
 
 TEST_F(Pop3ClientTest, MessageThatCannotBeStoredStaysOnTheServer)

@@ -28,15 +28,21 @@ std::string MessageFile(const std::string& subject, const std::string& body = "h
     return "From: a@x.com\r\nTo: alice@example.org\r\nSubject: " + subject + "\r\n\r\n" + body + "\r\n";
 }
 
-// The companion's enciphered form: the marker line, then the text with the key added, base64 in lines of 76.
-std::string Enciphered(const std::string& text)
+// The companion's enciphered form of text before base64: the key text added to every byte.
+std::string CipheredBytes(const std::string& text)
 {
     std::string bytes = text;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>(static_cast<unsigned char>(bytes[i]) +
                                      static_cast<unsigned char>(kDescramblerKeyText[i % 242]));
     }
-    const std::string coded = Base64Encode(bytes);
+    return bytes;
+}
+
+// The companion's enciphered form: the marker line, then the text with the key added, base64 in lines of 76.
+std::string Enciphered(const std::string& text)
+{
+    const std::string coded = Base64Encode(CipheredBytes(text));
     std::string file = "Encrypted By Corvid\r\n";
     for (std::size_t at = 0; at < coded.size(); at += 76) {
         file += coded.substr(at, 76) + "\r\n";
@@ -205,17 +211,101 @@ TEST_F(Pop3DirectTest, DeleteFromServerRemovesTheFilesOfMessagesDeletedHere)
     EXPECT_EQ(Index().Count(), 1);
 }
 
-TEST_F(Pop3DirectTest, EncipheredFilesAreDeciphered)
+// Lines of 8-bit text, repeated until they cover every position of the key text several times.
+std::string EightBitMessage(const std::string& subject, const std::string& line, std::size_t bodyBytes)
 {
-    const std::string text = "From: a@x.com\r\nSubject: secret\r\n\r\nline one\r\n\r\nline two\r\n";
+    std::string text = "From: a@x.com\r\nSubject: " + subject + "\r\n\r\n";
+    while (text.size() < bodyBytes) {
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+TEST_F(Pop3DirectTest, EncipheredFilesAreDecipheredWholeByLength)
+{
+    m_account.SetDelete(2);
+
+    struct Case {
+        const char* Name;
+        std::string Text;
+    };
+
+    const std::vector<Case> cases = {
+            {"short", "From: a@x.com\r\nSubject: short\r\n\r\nline one\r\n\r\nline two\r\n"},
+            {"utf-8", EightBitMessage("utf-8",
+                                      "Gr\xC3\xBC\xC3\x9F"
+                                      "e aus K\xC3\xB6ln: caf\xC3\xA9, na\xC3\xAFve",
+                                      3000)},
+            {"latin-1", EightBitMessage("latin-1",
+                                        "Voil\xE0, \xE0 la fran\xE7"
+                                        "aise: d\xE9j\xE0 vu \xE0 Z\xFCrich",
+                                        3000)},
+            {"200 KB", EightBitMessage("200 KB",
+                                       "Stra\xC3\x9F"
+                                       "e, \xC3\x86r\xC3\xB8 and plain words",
+                                       200 * 1024)},
+    };
+    int file = 0;
+    for (const Case& c : cases) {
+        if (c.Name != std::string("short")) {
+            ASSERT_NE(CipheredBytes(c.Text).find('\0'), std::string::npos)
+                    << c.Name << ": the fixture must hold a byte whose ciphered form is 0";
+        }
+        AddFile("R000" + std::to_string(++file) + ".MSG", Enciphered(c.Text));
+    }
+    ASSERT_TRUE(Fetch(0)) << m_log.Text();
+    EXPECT_EQ(Index().Count(), static_cast<int>(cases.size()));
+    file = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string name = "R000" + std::to_string(++file) + ".MSG";
+        MessageIndexEntry* entry = FindSubject(c.Name);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_TRUE(entry->HasFlag(MessageFlag::Stored));
+        const std::string stored = test::ReadBytes(entry->GetMessagePath());
+        EXPECT_EQ(stored.size(), c.Text.size());
+        EXPECT_TRUE(stored == c.Text) << "the stored message differs from the deciphered text";
+        EXPECT_EQ(entry->Size(), static_cast<std::int32_t>(c.Text.size()));
+        EXPECT_FALSE(Exists(name)) << "Delete 2 removes the companion's file of a message stored whole";
+    }
+}
+
+TEST_F(Pop3DirectTest, LargeEncipheredMessageIsFetchedWithItsHeadersFirstAndWholeLater)
+{
+    m_account.SetDelete(2);
+    const std::string text = EightBitMessage("large",
+                                             "Gr\xC3\xBC\xC3\x9F"
+                                             "e, caf\xC3\xA9",
+                                             20000);
     AddFile("R0001.MSG", Enciphered(text));
-    AddFile("R0002.MSG", Enciphered("Subject: too long\r\n\r\n" + std::string(kMaxEnciphered, 'y') + "\r\n"));
-    ASSERT_TRUE(Fetch()) << m_log.Text();
-    MessageIndexEntry* entry = FindSubject("secret");
+    ASSERT_TRUE(Fetch(8192)) << m_log.Text();
+    MessageIndexEntry* entry = FindSubject("large");
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(test::ReadBytes(entry->GetMessagePath()), text);
-    EXPECT_EQ(FindSubject("too long"), nullptr);
-    EXPECT_TRUE(Exists("R0002.MSG"));
+    EXPECT_FALSE(entry->HasFlag(MessageFlag::Stored));
+    EXPECT_EQ(entry->Size(), static_cast<std::int32_t>(text.size())) << "the size of the deciphered text";
+    EXPECT_TRUE(Exists("R0001.MSG"));
+
+    Pop3Client client(&m_user, m_account, &m_log);
+    ASSERT_EQ(client.RetrieveMessage(*entry), 1) << m_log.Text();
+    EXPECT_TRUE(test::ReadBytes(entry->GetMessagePath()) == text);
+    EXPECT_FALSE(Exists("R0001.MSG"));
+}
+
+TEST_F(Pop3DirectTest, EncipheredFileThatCannotBeReadWholeIsNeitherStoredNorDeleted)
+{
+    m_account.SetDelete(2);
+    // Text that is not base64 in the middle of the enciphered lines: what follows it cannot be deciphered.
+    std::string damaged = Enciphered(MessageFile("damaged", std::string(400, 'd')));
+    damaged.insert(damaged.find("\r\n", 30) + 2, "** not base64 **\r\n");
+    AddFile("R0001.MSG", damaged);
+    AddFile("R0002.MSG", Enciphered(MessageFile("fine")));
+    ASSERT_TRUE(Fetch(0)) << m_log.Text();
+    EXPECT_EQ(FindSubject("damaged"), nullptr);
+    EXPECT_TRUE(Exists("R0001.MSG"));
+    ASSERT_NE(FindSubject("fine"), nullptr);
+    EXPECT_FALSE(Exists("R0002.MSG"));
+    EXPECT_NE(m_log.Text().find("R0001.MSG"), std::string::npos) << m_log.Text();
+    EXPECT_EQ(UidFile(), FindSubject("fine")->Uid() + "\r\n") << "the damaged message is tried again next time";
 }
 
 TEST_F(Pop3DirectTest, LockedMailboxOrWrongPasswordEndsTheRun)

@@ -165,6 +165,22 @@ TEST_F(Pop3DovecotTest, DeleteAfterFetchRemovesFullyFetchedMessagesOnly)
     EXPECT_EQ(ServerMessageCount(), 0);
 }
 
+TEST_F(Pop3DovecotTest, SwitchingToDeleteAfterFetchLeavesWhatEarlierRunsStoredOnTheServer)
+{
+    // Another client of the mailbox still wants the messages that a run without server deletion fetched.
+    ASSERT_TRUE(Fetch()) << m_log.Text();
+    ASSERT_TRUE(Index().Save());
+    EXPECT_EQ(ServerMessageCount(), 3);
+
+    m_account.SetDelete(2);
+    AddServerMessage(4);
+    int retrieved = -1;
+    ASSERT_TRUE(Fetch(8192, &retrieved)) << m_log.Text();
+    EXPECT_EQ(retrieved, 1);
+    EXPECT_EQ(Index().Count(), 4);
+    EXPECT_EQ(ServerMessageCount(), 3) << "only the message fetched with Delete 2 goes";
+}
+
 TEST_F(Pop3DovecotTest, WrongPasswordIsALogonRefusal)
 {
     m_account.SetPass("not-it");
