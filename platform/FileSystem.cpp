@@ -232,6 +232,11 @@ bool IsRegularFile(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsExecutableFile(const std::string& path)
+{
+    return IsRegularFile(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
 std::optional<std::uint64_t> FileSize(const std::string& path)
 {
     struct stat st = {};

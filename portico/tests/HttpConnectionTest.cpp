@@ -488,13 +488,31 @@ TEST(PorticoCgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
 namespace qm::portico {
 namespace {
 
-TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
+TEST_F(HttpConnectionTest, RegistryLoadTakesExecutablesAndLibrariesAndLogsWhatItSkips)
 {
     const std::string script = WriteScript("p.sh", "printf '\\r\\n'\n");
+    const std::string bare = WriteScript("QMAdminCGI", "printf '\\r\\n'\n");
+    const std::string text = WriteScript("notes.txt", "not a program\n", /*executable=*/false);
+    const std::string batch = WriteScript("run.bat", "echo\n", /*executable=*/false);
     const std::string fake = m_dir.WriteFile("fake.so", "not a library");
     const std::string lines[] = {
-            "CgiBase1=/missing", "CgiFile1=" + m_dir / "none.sh", "CgiBase2=/p",   "CgiFile2=" + script, "CgiAuth2=-pw",
-            "CgiBase3=/x",       "CgiFile3=noextension",          "CgiBase4=/lib", "CgiFile4=" + fake,
+            "CgiBase1=/missing",
+            "CgiFile1=" + m_dir / "none.sh",
+            "CgiBase2=/p",
+            "CgiFile2=" + script,
+            "CgiAuth2=-pw",
+            "CgiBase3=/x",
+            "CgiFile3=" + bare,
+            "CgiBase4=/lib",
+            "CgiFile4=" + fake,
+            "CgiBase5=/nomain",
+            "CgiFile5=" QM_PORTICO_NOMAIN_CGI,
+            "CgiBase6=/text",
+            "CgiFile6=" + text,
+            "CgiBase7=/bat",
+            "CgiFile7=" + batch,
+            "CgiBase8=/test",
+            "CgiFile8=" QM_PORTICO_TEST_CGI,
     };
     for (const std::string& line : lines) {
         const std::size_t equals = line.find('=');
@@ -503,17 +521,104 @@ TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
     CgiRegistry registry;
     registry.Load(*m_log);
     m_log->Flush();
-    EXPECT_NE(SystemLog().find("Cannot find CGI " + m_dir / "none.sh" + "."), std::string::npos) << SystemLog();
-    EXPECT_NE(SystemLog().find("loading CGI " + fake + "."), std::string::npos) << SystemLog();
-    EXPECT_EQ(registry.LibraryCount(), 0u);
-    EXPECT_EQ(registry.Find("/missing", nullptr), nullptr);
-    EXPECT_EQ(registry.Find("/x", nullptr), nullptr);
-    EXPECT_EQ(registry.Find("/lib", nullptr), nullptr);
+    const std::string log = SystemLog();
+    for (const std::string& line :
+         {"Cannot find CGI " + m_dir / "none.sh" + ".", "loading CGI " + fake + ".",
+          std::string("loading CGI ") + QM_PORTICO_NOMAIN_CGI + ".", "Don't know what to do with " + text + ".",
+          "Don't know what to do with " + batch + ".",
+          std::string("CGI ") + QM_PORTICO_TEST_CGI + " loaded successfully."}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_EQ(registry.LibraryCount(), 1u);
+    for (const char* skipped : {"/missing", "/lib", "/nomain", "/text", "/bat"}) {
+        EXPECT_EQ(registry.Find(skipped, nullptr), nullptr) << skipped;
+    }
+    // A program without an extension is a program like any other executable file.
+    const CgiEntry* program = registry.Find("/x", nullptr);
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(program->File, bare);
+    EXPECT_FALSE(program->IsLibrary());
     const CgiEntry* entry = registry.Find("/p", nullptr);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->File, script);
     EXPECT_EQ(entry->Auth, ScramblePassword("pw"));
     EXPECT_EQ(ReadIniString("AdminWebServer", "CgiAuth2", ""), ScramblePassword("pw"));
+}
+
+// StartUp and ShutDown calls of the libraries, in the order they happen.
+std::string g_libraryCalls;
+
+int StartUpA()
+{
+    g_libraryCalls += "StartUp A;";
+    return 1;
+}
+
+int ShutDownA()
+{
+    g_libraryCalls += "ShutDown A;";
+    return 1;
+}
+
+int StartUpB()
+{
+    g_libraryCalls += "StartUp B;";
+    return 1;
+}
+
+int ShutDownB()
+{
+    g_libraryCalls += "ShutDown B;";
+    return 1;
+}
+
+int StartUpFails()
+{
+    g_libraryCalls += "StartUp C;";
+    return 0;
+}
+
+int ShutDownC()
+{
+    g_libraryCalls += "ShutDown C;";
+    return 1;
+}
+
+int MainOfNone(int inFd, int outFd, const char* /*environment*/)
+{
+    return inFd + outFd >= 0 ? 1 : 0;
+}
+
+TEST_F(HttpConnectionTest, FailedStartUpShutsDownTheLibrariesBeforeItOnly)
+{
+    struct Library {
+        const char* File;
+        CgiEntry::StartUpFunction* StartUp;
+        CgiEntry::ShutDownFunction* ShutDown;
+    };
+
+    const Library libraries[] = {
+            {"a.so", StartUpA, ShutDownA}, {"none.so", nullptr, nullptr}, // without StartUp it counts as started
+            {"b.so", StartUpB, ShutDownB}, {"c.so", StartUpFails, ShutDownC}, {"d.so", StartUpA, ShutDownA},
+    };
+    CgiRegistry registry;
+    for (const Library& library : libraries) {
+        auto entry = std::make_unique<CgiEntry>();
+        entry->Prefix = std::string("/") + library.File;
+        entry->File = library.File;
+        entry->Main = MainOfNone;
+        entry->StartUp = library.StartUp;
+        entry->ShutDown = library.ShutDown;
+        registry.Add(std::move(entry));
+    }
+    g_libraryCalls.clear();
+    EXPECT_FALSE(registry.StartLibraries(*m_log));
+    EXPECT_EQ(g_libraryCalls, "StartUp A;StartUp B;StartUp C;ShutDown A;ShutDown B;");
+    // What failed to start is not shut down again at the server's end.
+    registry.ShutDownAll();
+    EXPECT_EQ(g_libraryCalls, "StartUp A;StartUp B;StartUp C;ShutDown A;ShutDown B;");
+    m_log->Flush();
+    EXPECT_NE(SystemLog().find("CGI c.so could not start up."), std::string::npos) << SystemLog();
 }
 
 } // namespace
