@@ -37,12 +37,6 @@ int KeepInt(const char* section, const char* key, int def)
     return value;
 }
 
-bool IsLoopback(const std::string& address)
-{
-    std::uint32_t value = 0;
-    return ParseIpv4(address.c_str(), &value) && (value >> 24) == 127;
-}
-
 // The absolute, normal form of a path without a trailing separator (links resolved as far as the path exists).
 std::filesystem::path NormalPath(const std::string& path)
 {
@@ -137,6 +131,7 @@ bool AdminServer::Initialise()
         return false;
     }
     m_listenFd = listener->Release();
+    m_context.BindAddress = bind;
 
     m_log->LogMsg(1, kMsgLoadingCgis);
     m_registry.Load(*m_log);
@@ -154,11 +149,8 @@ bool AdminServer::Initialise()
         m_log->LogMsg(3, kMsgNoMimeTypes);
     }
     (void)m_access.Open(logDir);
-    if (ReadIniString(kSection, "Auth", "").empty() && !IsLoopback(bind)) {
-        m_log->Log(4,
-                   "Warning: [AdminWebServer] Auth is empty and the server listens on %s: anyone who can reach "
-                   "port %d can administer the system.",
-                   bind.c_str(), port);
+    if (ReadIniString(kSection, "Auth", "").empty()) {
+        m_log->Log(3, "[AdminWebServer] Auth is empty: only requests from 127.0.0.1 are served until it is set.");
     }
     m_log->LogMsg(3, kMsgAwaitingConnections);
     return true;

@@ -7,6 +7,7 @@
 #include "common/TextScan.h"
 #include "platform/DescriptorIo.h"
 #include "platform/FileSystem.h"
+#include "platform/SocketOps.h"
 #include "portico/Messages.h"
 
 #include <algorithm>
@@ -198,6 +199,39 @@ bool ParseRequest(std::string_view head, HttpRequest& request, int& status)
     return true;
 }
 
+bool NamesThisMachine(std::string_view host, std::string_view bindAddress)
+{
+    std::string_view name = host;
+    std::string_view port;
+    if (!name.empty() && name.front() == '[') {
+        const std::size_t close = name.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        port = name.substr(close + 1);
+        name = name.substr(0, close + 1);
+    } else if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) {
+        port = name.substr(colon);
+        name = name.substr(0, colon);
+    }
+    if (!port.empty() &&
+        (port.size() < 2 || port.front() != ':' || port.find_first_not_of("0123456789", 1) != std::string_view::npos)) {
+        return false;
+    }
+    if (name.empty() || name.size() > 255) {
+        return false;
+    }
+    if (EqualsNoCase(name, "localhost") || name == "[::1]") {
+        return true;
+    }
+    const std::string text(name);
+    std::uint32_t address = 0;
+    if (ParseIpv4(text.c_str(), &address) && (address >> 24) == 127) {
+        return true;
+    }
+    return bindAddress != "0.0.0.0" && !bindAddress.empty() && EqualsNoCase(name, bindAddress);
+}
+
 bool CredentialsMatch(std::string_view decoded, std::string_view stored)
 {
     const std::size_t storedColon = stored.find(':');
@@ -303,6 +337,11 @@ void HttpConnection::RouteRequest()
         m_request.Path = ReadSetting("CgiBase1", "/", 63);
     }
     std::string auth = ReadSetting("Auth", "", 255);
+    // Without a logon set, the server is no one's but the machine's own.
+    if (auth.empty() && !IsLocalRequest()) {
+        RefuseWithoutAuth();
+        return;
+    }
     if (!auth.empty()) {
         if (auth[0] == '-') {
             auth = ScramblePassword(std::string_view(auth).substr(1));
@@ -333,6 +372,28 @@ void HttpConnection::RouteRequest()
     ServeStaticFile();
 }
 
+// A request from 127.0.0.1 whose Host, when sent, names this machine. A page of another site that a browser on
+// this machine loads can reach 127.0.0.1 only under a name of that site (DNS rebinding), which this refuses.
+bool HttpConnection::IsLocalRequest() const
+{
+    return m_transport.PeerAddress() == kLoopback &&
+           (!m_request.Host || NamesThisMachine(*m_request.Host, m_context.BindAddress));
+}
+
+void HttpConnection::RefuseWithoutAuth()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_context.NextOpenRefusalLog) {
+        m_context.NextOpenRefusalLog = now + std::chrono::minutes(1);
+        const std::string peer = DottedAddress(m_transport.PeerAddress());
+        m_log.Log(2,
+                  "Refused a request from %s: [AdminWebServer] Auth is empty, so only requests from 127.0.0.1 "
+                  "that name this machine are served (this is logged once a minute at most).",
+                  peer.c_str());
+    }
+    SendError(403);
+}
+
 bool HttpConnection::Authenticate(const std::string& stored, int messageId)
 {
     if (CheckAuth(stored)) {
@@ -348,7 +409,7 @@ bool HttpConnection::Authenticate(const std::string& stored, int messageId)
 
 bool HttpConnection::CheckAuth(const std::string& stored)
 {
-    if (m_transport.PeerAddress() == kLoopback && !ReadIniBool(kSection, "LocalAuth", false)) {
+    if (IsLocalRequest() && !ReadIniBool(kSection, "LocalAuth", false)) {
         return true;
     }
     m_status = 401;

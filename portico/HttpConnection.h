@@ -68,6 +68,10 @@ struct ServerContext {
     AccessLog* Access = nullptr;
     LogonThrottle* Throttle = nullptr;
     std::vector<std::unique_ptr<LingeringCall>> Lingering;
+    /// [AdminWebServer] BindAddress as read at start: a Host header may name it.
+    std::string BindAddress = "0.0.0.0";
+    /// When the next refusal for want of [AdminWebServer] Auth may be logged (once a minute at most).
+    std::chrono::steady_clock::time_point NextOpenRefusalLog{};
 
     /// Joins every lingering Main.
     void JoinLingering();
@@ -96,6 +100,10 @@ inline constexpr std::size_t kMaxPathLength = 259;
 /// Parses the head text (the lines before the empty line). Sets `status` to 400 (or 501 for an unknown method) on
 /// failure, 200 on success.
 bool ParseRequest(std::string_view head, HttpRequest& request, int& status);
+
+/// Whether a Host header value names this machine: "localhost", an address of 127.0.0.0/8, "[::1]", or
+/// `bindAddress` when it is not "0.0.0.0"; each with or without ":port". Names compare without regard to case.
+bool NamesThisMachine(std::string_view host, std::string_view bindAddress);
 
 /// The reason phrase of a status code ("Bad Request" for codes the server does not name).
 const char* ReasonPhrase(int status);
@@ -128,6 +136,8 @@ private:
 
     bool ReadHead();
     void RouteRequest();
+    bool IsLocalRequest() const;
+    void RefuseWithoutAuth();
     bool Authenticate(const std::string& stored, int messageId);
     bool CheckAuth(const std::string& stored);
     std::string UserPart() const;

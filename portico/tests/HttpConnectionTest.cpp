@@ -22,8 +22,9 @@ namespace {
 
 using test::TempDir;
 
-constexpr std::uint32_t kRemotePeer = 0x0A000001; // 10.0.0.1
-constexpr std::uint32_t kLoopbackPeer = 0x7F000001;
+constexpr std::uint32_t kRemotePeer = 0x0A000001;   // 10.0.0.1
+constexpr std::uint32_t kLoopbackPeer = 0x7F000001; // 127.0.0.1
+constexpr std::uint32_t kOtherHost = 0x7F000002;    // 127.0.0.2: another host of the machine's loopback net
 
 // Hands out the scripted pieces one per Receive, then the end of the stream (or a time-out).
 class MemoryTransport final : public Transport {
@@ -93,8 +94,8 @@ protected:
         SetMainIniPath("");
     }
 
-    // Serves one connection that receives `pieces`; what was sent back.
-    std::string Serve(std::deque<std::string> pieces, std::uint32_t peer = kRemotePeer, int* status = nullptr)
+    // Serves one connection that receives `pieces`; what was sent back. Without Auth only 127.0.0.1 is served.
+    std::string Serve(std::deque<std::string> pieces, std::uint32_t peer = kLoopbackPeer, int* status = nullptr)
     {
         MemoryTransport transport;
         transport.Incoming = std::move(pieces);
@@ -238,15 +239,16 @@ TEST_F(HttpConnectionTest, BasicAuthenticationAgainstAuth)
 {
     ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", "-admin:Secret"));
     const std::string request = "GET /index.html HTTP/1.0\r\n";
-    const std::string challenge = Serve({request + "\r\n"});
+    const std::string challenge = Serve({request + "\r\n"}, kRemotePeer);
     EXPECT_EQ(StatusLine(challenge), "HTTP/1.0 401 Unauthorized");
     EXPECT_NE(challenge.find("\r\nWWW-Authenticate: BASIC realm=\"Secure Area\"\r\n"), std::string::npos) << challenge;
     // The plain '-' form was scrambled in place.
     EXPECT_EQ(ReadIniString("AdminWebServer", "Auth", ""), ScramblePassword("admin:Secret"));
 
-    EXPECT_EQ(StatusLine(Serve({request + Basic("ADMIN:Secret") + "\r\n"})), "HTTP/1.0 200 OK");
-    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:secret") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
-    EXPECT_EQ(StatusLine(Serve({request + "Authorization: Digest x\r\n\r\n"})), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("ADMIN:Secret") + "\r\n"}, kRemotePeer)), "HTTP/1.0 200 OK");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:secret") + "\r\n"}, kRemotePeer)), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + "Authorization: Digest x\r\n\r\n"}, kRemotePeer)),
+              "HTTP/1.0 401 Unauthorized");
 
     // Neither log holds the password: the system log names the user only, the access log too.
     EXPECT_NE(SystemLog().find("Global authentication failed (admin)."), std::string::npos) << SystemLog();
@@ -264,15 +266,108 @@ TEST_F(HttpConnectionTest, LocalAuthDecidesWhetherLoopbackMustLogOn)
     EXPECT_EQ(StatusLine(Serve({request}, kLoopbackPeer)), "HTTP/1.0 401 Unauthorized");
 }
 
+TEST_F(HttpConnectionTest, WithoutAuthOnlyLocalRequestsAreServed)
+{
+    const std::string marker = m_dir / "ran";
+    WriteScript("mark.sh", "touch '" + marker + "'\nprintf '\\r\\nran'\n");
+
+    struct Case {
+        std::uint32_t Peer;
+        const char* Request;
+        const char* StatusLine;
+    };
+
+    const Case cases[] = {
+            {kOtherHost, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kRemotePeer, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kOtherHost, "GET /index.html HTTP/1.0\r\nHost: localhost:2001\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kOtherHost, "POST /cgi-bin/mark.sh HTTP/1.0\r\nContent-Length: 2\r\n\r\nab", "HTTP/1.0 403 Forbidden"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\nHost: rebound.example\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\nHost: localhost:2001\r\n\r\n", "HTTP/1.0 200 OK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Request);
+        EXPECT_EQ(StatusLine(Serve({c.Request}, c.Peer)), c.StatusLine);
+    }
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "a CGI ran for a refused request";
+    EXPECT_EQ(BodyOf(Serve({"GET /cgi-bin/mark.sh HTTP/1.0\r\n\r\n"})), "ran");
+    // Five refusals, one line: the log is not a tool for filling the disk.
+    const std::string log = SystemLog();
+    const std::string line = "Refused a request from 127.0.0.2: [AdminWebServer] Auth is empty";
+    const std::size_t first = log.find(line);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("Refused a request from", first + 1), std::string::npos) << log;
+    EXPECT_NE(AccessLogText().find("127.0.0.2 - - ["), std::string::npos) << AccessLogText();
+}
+
+TEST_F(HttpConnectionTest, LocalRequestNamingAnotherHostMustLogOn)
+{
+    ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", ScramblePassword("admin:pw")));
+    m_context.BindAddress = "192.0.2.7";
+
+    struct Case {
+        const char* Host; // nullptr: no Host line
+        const char* StatusLine;
+    };
+
+    const Case cases[] = {
+            {nullptr, "HTTP/1.0 200 OK"},
+            {"localhost", "HTTP/1.0 200 OK"},
+            {"LocalHost:2001", "HTTP/1.0 200 OK"},
+            {"127.0.0.1:2001", "HTTP/1.0 200 OK"},
+            {"[::1]:2001", "HTTP/1.0 200 OK"},
+            {"192.0.2.7:2001", "HTTP/1.0 200 OK"},
+            {"rebound.example:2001", "HTTP/1.0 401 Unauthorized"},
+            {"127.0.0.1.rebound.example", "HTTP/1.0 401 Unauthorized"},
+            {"localhost.rebound.example", "HTTP/1.0 401 Unauthorized"},
+            {"localhost:20x1", "HTTP/1.0 401 Unauthorized"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Host == nullptr ? "(none)" : c.Host);
+        const std::string host = c.Host == nullptr ? "" : std::string("Host: ") + c.Host + "\r\n";
+        EXPECT_EQ(StatusLine(Serve({"GET /index.html HTTP/1.0\r\n" + host + "\r\n"})), c.StatusLine);
+    }
+    // With the credentials the page is served under any name.
+    EXPECT_EQ(StatusLine(Serve({"GET /index.html HTTP/1.0\r\nHost: rebound.example\r\n" + Basic("admin:pw") + "\r\n"})),
+              "HTTP/1.0 200 OK");
+}
+
+TEST(NamesThisMachineTest, LoopbackNamesAndTheBindAddressWithOrWithoutPort)
+{
+    struct Case {
+        const char* Host;
+        const char* Bind;
+        bool Local;
+    };
+
+    const Case cases[] = {
+            {"localhost", "0.0.0.0", true},    {"LOCALHOST:80", "0.0.0.0", true},
+            {"127.0.0.1", "0.0.0.0", true},    {"127.9.8.7:1", "0.0.0.0", true},
+            {"[::1]", "0.0.0.0", true},        {"[::1]:2001", "0.0.0.0", true},
+            {"10.1.2.3", "10.1.2.3", true},    {"10.1.2.3:2001", "10.1.2.3", true},
+            {"0.0.0.0", "0.0.0.0", false},     {"10.1.2.3", "0.0.0.0", false},
+            {"example.org", "0.0.0.0", false}, {"localhost:", "0.0.0.0", false},
+            {"localhost:x", "0.0.0.0", false}, {"[::1", "0.0.0.0", false},
+            {"[::2]:1", "0.0.0.0", false},     {"", "0.0.0.0", false},
+            {"localhost.", "0.0.0.0", false},  {"128.0.0.1", "0.0.0.0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Host) + " / " + c.Bind);
+        EXPECT_EQ(NamesThisMachine(c.Host, c.Bind), c.Local);
+    }
+}
+
 TEST_F(HttpConnectionTest, RepeatedWrongPasswordsLockTheAddressOut)
 {
     ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", ScramblePassword("admin:pw")));
     const std::string request = "GET /index.html HTTP/1.0\r\n";
     for (int i = 0; i < LogonThrottlePolicy{}.FreeFailures; ++i) {
-        EXPECT_EQ(StatusLine(Serve({request + Basic("admin:guess") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
+        EXPECT_EQ(StatusLine(Serve({request + Basic("admin:guess") + "\r\n"}, kRemotePeer)),
+                  "HTTP/1.0 401 Unauthorized");
     }
     // Even the right password is refused unchecked while the lock-out lasts; another address still gets in.
-    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"}, kRemotePeer)), "HTTP/1.0 401 Unauthorized");
     EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"}, 0x0A000002)), "HTTP/1.0 200 OK");
 }
 
@@ -312,7 +407,7 @@ TEST_F(HttpConnectionTest, HeadArrivingByteByByteIsServedAndASilentClientIsDropp
     // A reply still unsent when the connection's time is up is dropped, however the sending goes.
     m_context.Settings.ConnectionTimeoutMs = 0;
     int status = 0;
-    EXPECT_EQ(Serve({"GET /index.html HTTP/1.0\r\n\r\n"}, kRemotePeer, &status), "");
+    EXPECT_EQ(Serve({"GET /index.html HTTP/1.0\r\n\r\n"}, kLoopbackPeer, &status), "");
     EXPECT_EQ(status, 200);
 }
 
@@ -320,7 +415,7 @@ TEST_F(HttpConnectionTest, AccessLineHasTheCommonLogFormat)
 {
     (void)Serve({"GET /index.html HTTP/1.0\r\n\r\n"});
     const std::string line = AccessLogText();
-    EXPECT_TRUE(line.starts_with("10.0.0.1 - - [")) << line;
+    EXPECT_TRUE(line.starts_with("127.0.0.1 - - [")) << line;
     EXPECT_TRUE(line.ends_with("] \"GET /index.html HTTP/1.0\" 200 11\r\n")) << line;
 }
 
@@ -395,6 +490,8 @@ TEST_F(HttpConnectionTest, CgiAuthGuardsItsEntryWhenNoGlobalAuthIsSet)
     entry->File = WriteScript("g.sh", "printf '\\r\\nin'\n");
     entry->Auth = ScramblePassword("op:pw");
     m_registry.Add(std::move(entry));
+    // Without Auth only 127.0.0.1 is served; LocalAuth makes it log on too.
+    ASSERT_TRUE(WriteIniBool("AdminWebServer", "LocalAuth", true));
     EXPECT_EQ(StatusLine(Serve({"GET /guarded HTTP/1.0\r\n\r\n"})), "HTTP/1.0 401 Unauthorized");
     EXPECT_EQ(BodyOf(Serve({"GET /guarded HTTP/1.0\r\n" + Basic("op:pw") + "\r\n"})), "in");
     EXPECT_EQ(StatusLine(Serve({"GET /guarded HTTP/1.0\r\n" + Basic("op:PW") + "\r\n"})), "HTTP/1.0 401 Unauthorized");

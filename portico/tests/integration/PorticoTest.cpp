@@ -45,15 +45,15 @@ protected:
         }
     }
 
-    std::string Ini(unsigned port, const std::string& runAsService,
-                    const std::string& library = QM_PORTICO_TEST_CGI) const
+    std::string Ini(unsigned port, const std::string& runAsService, const std::string& library = QM_PORTICO_TEST_CGI,
+                    const std::string& auth = std::string("-admin:") + kPassword) const
     {
         std::ostringstream ini;
         ini << "[General]\r\nRunAsService=" << runAsService << "\r\n"
             << "[Directories]\r\nTempDir=" << m_install.Path("Temp") << "\r\nLogDir=" << m_install.Path("Logs")
             << "\r\n[AdminWebServer]\r\nPort=" << port << "\r\nBindAddress=127.0.0.1\r\n"
             << "HtmlDir=" << m_install.Path("HTML") << "\r\nCgiDir=" << m_install.Path("cgi-bin") << "\r\n"
-            << "Auth=-admin:" << kPassword << "\r\nLocalAuth=Yes\r\n"
+            << "Auth=" << auth << "\r\nLocalAuth=Yes\r\n"
             << "CgiBase1=/lib\r\nCgiFile1=" << library << "\r\n"
             << "CgiBase2=/prog\r\nCgiFile2=" << m_install.Path("cgi-bin/echo.sh") << "\r\n";
         return ini.str();
@@ -64,11 +64,12 @@ protected:
     bool Awaiting() const { return SystemLog().find("Portico is awaiting connections...") != std::string::npos; }
 
     // Starts Portico as a plain process; tries another port when the chosen one was taken meanwhile.
-    void Start(const std::vector<std::string>& extraEnvironment = {}, const std::string& library = QM_PORTICO_TEST_CGI)
+    void Start(const std::vector<std::string>& extraEnvironment = {}, const std::string& library = QM_PORTICO_TEST_CGI,
+               const std::string& auth = std::string("-admin:") + kPassword)
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = PickFreePort();
-            m_install.WriteIni(Ini(m_port, "No", library));
+            m_install.WriteIni(Ini(m_port, "No", library, auth));
             std::filesystem::remove(m_install.Path("Logs/Portico-admin.log"));
             ChildOptions options;
             options.Argv = {QM_PORTICO_PROGRAM};
@@ -140,6 +141,23 @@ TEST_F(PorticoTest, BasicAuthenticationTakesTheUserInAnyCaseAndRefusesAWrongPass
     EXPECT_EQ(wrong.Status, 401u);
     EXPECT_EQ(wrong.Header("WWW-Authenticate").value_or(""), "BASIC realm=\"Secure Area\"");
     EXPECT_EQ(Curl({Url("/index.html")}).Status, 401u);
+}
+
+// 127.0.0.2 stands for another host: without Auth it is refused, whatever it asks for.
+TEST_F(PorticoTest, WithoutAuthOnlyThisMachineIsServed)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({}, QM_PORTICO_TEST_CGI, ""));
+    for (const char* path : {"/index.html", "/", "/lib/env", "/cgi-bin/echo.sh"}) {
+        SCOPED_TRACE(path);
+        const CurlReply other = Curl({"--interface", "127.0.0.2", Url(path)});
+        EXPECT_EQ(other.Status, 403u) << other.Raw;
+        EXPECT_EQ(other.Body.find("REQUEST_METHOD"), std::string::npos);
+    }
+    // A browser on this machine that a page of another site led here by its own name gets nothing either.
+    EXPECT_EQ(Curl({"-H", "Host: rebound.example", Url("/index.html")}).Status, 403u);
+    EXPECT_EQ(Curl({Url("/index.html")}).Status, 200u);
+    EXPECT_TRUE(WaitUntil([&] { return SystemLog().find("Refused a request from 127.0.0.2") != std::string::npos; }))
+            << SystemLog();
 }
 
 TEST_F(PorticoTest, CgiProgramAndCgiLibraryAnswer)
