@@ -249,10 +249,13 @@ HttpConnection::HttpConnection(ServerContext& context, Transport& transport, int
     : m_context(context)
     , m_transport(transport)
     , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(context.Settings.ConnectionTimeoutMs))
+    , m_headDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(context.Settings.HeadTimeoutMs))
     , m_log(*context.SystemLog)
     , m_number(number)
 {
     m_log.SetPrefix(std::to_string(number).c_str());
+    const std::string peer = DottedAddress(m_transport.PeerAddress());
+    m_log.LogMsg(1, kMsgConnectionAccepted, peer.c_str());
 }
 
 HttpConnection::~HttpConnection()
@@ -267,57 +270,73 @@ std::uint64_t HttpConnection::BytesTransferred() const
 
 void HttpConnection::Serve()
 {
-    const std::string peer = DottedAddress(m_transport.PeerAddress());
-    m_log.LogMsg(1, kMsgConnectionAccepted, peer.c_str());
-    if (ReadHead()) {
+    HeadState state = HeadState::Incomplete;
+    while (state == HeadState::Incomplete) {
+        state = ReadHead(-1);
+    }
+    Finish(state);
+}
+
+void HttpConnection::Finish(HeadState state)
+{
+    if (state == HeadState::Complete) {
         RouteRequest();
     }
     m_log.LogMsg(1, m_success && !m_failed ? kMsgCompletedOk : kMsgCompletedFailed, static_cast<int>(m_bodyBytes));
     if (m_status != 0 && m_context.Access != nullptr) {
+        const std::string peer = DottedAddress(m_transport.PeerAddress());
         const std::string user = UserPart();
         m_context.Access->Write({peer, user, m_requestTime, m_request.RequestLine, m_status, m_bodyBytes});
     }
 }
 
-bool HttpConnection::ReadHead()
+HttpConnection::HeadState HttpConnection::ReadHead(int waitMs)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_context.Settings.HeadTimeoutMs);
-    for (;;) {
-        if (kRequestBufferSize - m_filled <= 1) {
-            m_log.LogMsg(4, kMsgReceiveOverflow);
-            return false;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            m_log.LogMsg(4, kMsgTimedOut);
-            return false;
-        }
-        const long got =
-                m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled, static_cast<int>(left));
-        if (got == Transport::kTimedOut) {
-            m_log.LogMsg(4, kMsgTimedOut);
-            return false;
-        }
-        if (got < 0) {
-            m_log.LogMsg(4, kMsgReceiveError, m_transport.LastError());
-            return false;
-        }
-        if (got == 0) {
-            m_log.LogMsg(4, kMsgClosedUnexpectedly);
-            return false;
-        }
-        // Search from a little before the new bytes, so that an empty line split between reads is found.
-        const std::size_t from = m_filled >= 3 ? m_filled - 3 : 0;
-        m_filled += static_cast<std::size_t>(got);
-        const std::string_view filled(m_buffer, m_filled);
-        const std::size_t end = filled.find("\r\n\r\n", from);
-        if (end != std::string_view::npos) {
-            m_bodyStart = end + 4;
-            m_headBytes = 0;
-            return true;
-        }
+    if (kRequestBufferSize - m_filled <= 1) {
+        m_log.LogMsg(4, kMsgReceiveOverflow);
+        return HeadState::Failed;
     }
+    const long long left = std::max<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_headDeadline - Clock::now()).count(), 0);
+    // What has arrived is taken even past the time limit: the server may have been busy with another request.
+    const long long wait = waitMs < 0 ? left : std::min<long long>(waitMs, left);
+    const long got =
+            m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled, static_cast<int>(wait));
+    if (got == Transport::kTimedOut) {
+        if (wait < left) {
+            return HeadState::Incomplete;
+        }
+        m_log.LogMsg(4, kMsgTimedOut);
+        return HeadState::Failed;
+    }
+    if (got < 0) {
+        m_log.LogMsg(4, kMsgReceiveError, m_transport.LastError());
+        return HeadState::Failed;
+    }
+    if (got == 0) {
+        m_log.LogMsg(4, kMsgClosedUnexpectedly);
+        return HeadState::Failed;
+    }
+    // Search from a little before the new bytes, so that an empty line split between reads is found.
+    const std::size_t from = m_filled >= 3 ? m_filled - 3 : 0;
+    m_filled += static_cast<std::size_t>(got);
+    const std::string_view filled(m_buffer, m_filled);
+    const std::size_t end = filled.find("\r\n\r\n", from);
+    if (end != std::string_view::npos) {
+        m_bodyStart = end + 4;
+        m_headBytes = 0;
+        return HeadState::Complete;
+    }
+    if (kRequestBufferSize - m_filled <= 1) {
+        m_log.LogMsg(4, kMsgReceiveOverflow);
+        return HeadState::Failed;
+    }
+    if (left == 0) {
+        m_log.LogMsg(4, kMsgTimedOut);
+        return HeadState::Failed;
+    }
+    return HeadState::Incomplete;
 }
 
 void HttpConnection::RouteRequest()

@@ -119,8 +119,27 @@ public:
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
-    /// Serves the connection to its end (the caller closes the transport afterwards).
+    /// How far the request head has come.
+    enum class HeadState {
+        Incomplete, // more is to come
+        Complete,   // the head is there: Finish serves the request
+        Failed,     // logged: overflow, time-out, error or close
+    };
+
+    /// Serves the connection to its end: ReadHead until the head is there or fails, then Finish (the caller closes
+    /// the transport afterwards).
     void Serve();
+
+    /// Receives what the client sends of the head, waiting at most waitMs (negative: until the head's time limit,
+    /// HeadTimeoutMs from the construction). What has arrived is taken even past that limit.
+    HeadState ReadHead(int waitMs);
+
+    /// After ReadHead gave Complete: routes the request and sends the reply. After Failed: nothing more is sent.
+    /// Either way logs the end of the connection and writes its access-log line.
+    void Finish(HeadState state);
+
+    /// When the head's time is up.
+    std::chrono::steady_clock::time_point HeadDeadline() const { return m_headDeadline; }
 
     /// The status code of the reply (0 when parsing never began).
     int Status() const { return m_status; }
@@ -134,7 +153,6 @@ private:
         Failed, // the connection failed
     };
 
-    bool ReadHead();
     void RouteRequest();
     bool IsLocalRequest() const;
     void RefuseWithoutAuth();
@@ -155,7 +173,8 @@ private:
 
     ServerContext& m_context;
     Transport& m_transport;
-    std::chrono::steady_clock::time_point m_deadline; // of the whole connection
+    std::chrono::steady_clock::time_point m_deadline;     // of the whole connection
+    std::chrono::steady_clock::time_point m_headDeadline; // of the request head
     RequestLog m_log;
     int m_number;
     char m_buffer[kRequestBufferSize] = {};

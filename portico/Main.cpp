@@ -1,4 +1,4 @@
-// Portico: the admin web server. A small HTTP/1.0 server, one connection at a time, for the administration
+// Portico: the admin web server. A small HTTP/1.0 server, one request at a time, for the administration
 // pages: static files of [AdminWebServer] HtmlDir, CGI programs and CGI libraries of the CGI registry
 // ([AdminWebServer] CgiBase%d / CgiFile%d) and scripts of CgiDir under CgiAlias.
 //
@@ -8,11 +8,12 @@
 //        Portico -u     removes the service "QMAdmin" (when RunAsService is "Yes") and exits.
 // The configuration is $QUILLMAIL_INI, else Quillmail.ini beside the program. It stops on SIGTERM or SIGINT.
 //
-// Trust: requests come from anyone who can reach the port; every request is authenticated against
-// [AdminWebServer] Auth (or the CGI's CgiAuth%d) unless it comes from 127.0.0.1 with LocalAuth "No". Heads are
-// bounded (4095 bytes, 15 s), bodies too (8 MiB), failed logons lock an address out for a while, paths with a
-// ".." segment are refused, CGIs run with a time limit. The INI, HtmlDir, CgiDir and the CGIs are the
-// administrator's and trusted. No password reaches a log.
+// Trust: requests come from anyone who can reach the port. While [AdminWebServer] Auth is empty only 127.0.0.1 is
+// served (others get 403); otherwise every request is authenticated against Auth (or the CGI's CgiAuth%d) unless
+// it comes from 127.0.0.1 with LocalAuth "No". A request let in for being local must name this machine in Host,
+// when it sends one. Heads are bounded (4095 bytes, 15 s) and read from up to 64 connections at once, bodies too
+// (8 MiB), failed logons lock an address out for a while, paths with a ".." segment are refused, CGIs run with a
+// time limit. The INI, HtmlDir, CgiDir and the CGIs are the administrator's and trusted. No password reaches a log.
 //
 // Exit codes: 0 stopped on request (or the service was installed or removed); 1 the initialisation or the service
 // layer failed (reason in Logs/Portico-admin.log or on stderr); 3 the service already runs; 255 the configuration

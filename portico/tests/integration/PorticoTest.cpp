@@ -3,6 +3,7 @@
 // log, and the service layer installing, starting, querying, stopping and removing it.
 #include "common/Scrambler.h"
 #include "platform/Service.h"
+#include "portico/AdminServer.h"
 #include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/Program.h"
 #include "testsupport/ShmObjects.h"
@@ -11,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -208,6 +211,69 @@ TEST_F(PorticoTest, PostBodyInTwoPartsReachesTheCgiWhole)
         EXPECT_TRUE(reply.ends_with(body)) << reply.size();
         EXPECT_EQ(reply.find(body + body.substr(0, 10)), std::string::npos);
     }
+}
+
+// Heads are read side by side: clients that send nothing, or half a head, hold up no one's real request.
+TEST_F(PorticoTest, IdleConnectionsDoNotHoldUpARealRequest)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 8; ++i) {
+        idle.push_back(std::make_unique<RawClient>(m_port));
+        ASSERT_TRUE(idle.back()->Connected());
+        if (i % 2 == 1) {
+            ASSERT_TRUE(idle.back()->Send("GET /index.html HTTP/1.0\r\n"));
+        }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    RawClient real(m_port);
+    ASSERT_TRUE(real.Connected());
+    ASSERT_TRUE(real.Send("GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                          Base64Encode(Credentials("admin", kPassword)) + "\r\n\r\n"));
+    bool closed = false;
+    const std::string reply = real.ReadUntil("", 30000, closed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\r\n")) << reply;
+    EXPECT_TRUE(reply.ends_with("<p>admin home</p>")) << reply;
+    EXPECT_LT(took, std::chrono::seconds(1))
+            << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    // The idle ones were kept: each is served once it completes its request.
+    for (std::size_t i = 0; i < idle.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string rest = i % 2 == 1 ? "" : "GET /index.html HTTP/1.0\r\n";
+        ASSERT_TRUE(idle[i]->Send(rest + "Authorization: Basic " + Base64Encode(Credentials("admin", kPassword)) +
+                                  "\r\n\r\n"));
+        EXPECT_TRUE(idle[i]->ReadUntil("", 30000, closed).starts_with("HTTP/1.0 200 OK\r\n"));
+        idle[i].reset(); // the close the server waits a moment for after its reply
+    }
+}
+
+// Past the number of heads read at once, a new connection takes the place of the one that has waited longest.
+TEST_F(PorticoTest, TooManyWaitingConnectionsDropTheOldest)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (std::size_t i = 0; i < portico::kMaxPendingHeads; ++i) {
+        idle.push_back(std::make_unique<RawClient>(m_port));
+        ASSERT_TRUE(idle.back()->Connected());
+    }
+    // All of them are taken in before the next one comes.
+    ASSERT_TRUE(WaitUntil([&] {
+        return SystemLog().find("[" + std::to_string(portico::kMaxPendingHeads) + "] Connection accepted") !=
+               std::string::npos;
+    })) << SystemLog();
+    RawClient real(m_port);
+    ASSERT_TRUE(real.Send("GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                          Base64Encode(Credentials("admin", kPassword)) + "\r\n\r\n"));
+    bool closed = false;
+    EXPECT_TRUE(real.ReadUntil("", 30000, closed).starts_with("HTTP/1.0 200 OK\r\n"));
+    bool dropped = false;
+    EXPECT_EQ(idle.front()->ReadUntil("", 30000, dropped), "");
+    EXPECT_TRUE(dropped);
+    EXPECT_NE(SystemLog().find(std::to_string(portico::kMaxPendingHeads) +
+                               " connections wait for their request heads: dropped the oldest."),
+              std::string::npos);
 }
 
 TEST_F(PorticoTest, AccessLogLinesHaveTheCommonLogFormatAndNoPassword)
