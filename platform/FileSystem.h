@@ -44,6 +44,9 @@ bool IsDirectory(const std::string& path);
 /// True when path is a regular file (links followed).
 bool IsRegularFile(const std::string& path);
 
+/// True when path itself is a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& path);
+
 /// True when path is a regular file (links followed) that this process may execute.
 bool IsExecutableFile(const std::string& path);
 
