@@ -2,10 +2,12 @@
 // pages: static files of [AdminWebServer] HtmlDir, CGI programs and CGI libraries of the CGI registry
 // ([AdminWebServer] CgiBase%d / CgiFile%d) and scripts of CgiDir under CgiAlias.
 //
-// Usage: Portico        with [General] RunAsService "Yes" (the default): the first start installs the service
-//                       "QMAdmin" in the service directory ($QUILLMAIL_SVCDIR, else /var/lib/quillmail/services)
-//                       and exits; later starts (by the service layer, or by hand) serve. With "No": serves.
-//        Portico -u     removes the service "QMAdmin" (when RunAsService is "Yes") and exits.
+// Usage: Portico            with [General] RunAsService "Yes" (the default): the first start installs the service
+//                           "QMAdmin" in the service directory ($QUILLMAIL_SVCDIR, else
+//                           /var/lib/quillmail/services) and exits; once it is installed, only the service layer (or
+//                           a system unit that sets QUILLMAIL_SERVICE=QMAdmin) starts it to serve, and a start by
+//                           hand fails. With "No": serves in the foreground.
+//        Portico -u         removes the service "QMAdmin" (when RunAsService is "Yes") and exits.
 // The configuration is $QUILLMAIL_INI, else Quillmail.ini beside the program. It stops on SIGTERM or SIGINT.
 //
 // Trust: requests come from anyone who can reach the port. While [AdminWebServer] Auth is empty only 127.0.0.1 is
@@ -16,8 +18,8 @@
 // time limit. The INI, HtmlDir, CgiDir and the CGIs are the administrator's and trusted. No password reaches a log.
 //
 // Exit codes: 0 stopped on request (or the service was installed or removed); 1 the initialisation or the service
-// layer failed (reason in Logs/Portico-admin.log or on stderr); 3 the service already runs; 255 the configuration
-// file is missing.
+// layer failed, or the program was started by hand while its service is installed (reason in
+// Logs/Portico-admin.log or on stderr); 3 the service already runs; 255 the configuration file is missing.
 #include "common/IniAccess.h"
 #include "common/StringTable.h"
 #include "common/StringUtil.h"
@@ -63,11 +65,16 @@ int ServeAsService(const std::string& baseDir)
     return *result;
 }
 
-// RunAsService "Yes": "-u" removes the service; a first start installs it and leaves the serving to the service.
-// Returns -1 when the program is to serve.
-int HandleServiceRecord(bool uninstall, const std::string& iniPath)
+enum class Command {
+    Serve,
+    Uninstall, // -u
+};
+
+// RunAsService "Yes": "-u" removes the service; a first start installs it and leaves the serving to the service;
+// a later start serves only when the service layer made it. Returns -1 when the program is to serve.
+int HandleServiceRecord(Command command, const std::string& iniPath)
 {
-    if (uninstall) {
+    if (command == Command::Uninstall) {
         if (IsServiceInstalled(kAdminServiceName)) {
             Result<void> removed = RemoveService(kAdminServiceName);
             if (!removed) {
@@ -78,7 +85,15 @@ int HandleServiceRecord(bool uninstall, const std::string& iniPath)
         return kExitOk;
     }
     if (IsServiceInstalled(kAdminServiceName)) {
-        return -1;
+        if (StartedAsService(kAdminServiceName)) {
+            return -1;
+        }
+        (void)std::fprintf(stderr,
+                           "Portico: Could not initialize.  \n\nThe service %s is installed in %s: it is started "
+                           "through the service layer (the console, the launcher or the web administration), not "
+                           "by hand. To serve in the foreground, set [General] RunAsService=No.\n",
+                           kAdminServiceName, ServiceDirectory().c_str());
+        return kExitFailure;
     }
     Result<std::string> program = ProgramPath();
     Result<void> installed =
@@ -91,7 +106,7 @@ int HandleServiceRecord(bool uninstall, const std::string& iniPath)
     return kExitOk;
 }
 
-int Run(bool uninstall)
+int Run(Command command)
 {
     Result<std::string> programDir = ProgramDirectory();
     const char* fromEnvironment = std::getenv("QUILLMAIL_INI"); // NOLINT(concurrency-mt-unsafe): no threads yet
@@ -113,7 +128,7 @@ int Run(bool uninstall)
     const bool runAsService = ReadIniBool("General", "RunAsService", true);
     (void)WriteIniBool("General", "RunAsService", runAsService);
     if (runAsService) {
-        if (const int done = HandleServiceRecord(uninstall, iniPath); done >= 0) {
+        if (const int done = HandleServiceRecord(command, iniPath); done >= 0) {
             return done;
         }
     }
@@ -126,9 +141,12 @@ int main(int argc, char** argv)
 {
     qm::portico::RegisterMessages();
     qm::IgnoreBrokenPipes();
-    const bool uninstall = argc >= 2 && qm::EqualsNoCase(argv[1], "-u");
+    Command command = Command::Serve;
+    if (argc >= 2 && qm::EqualsNoCase(argv[1], "-u")) {
+        command = Command::Uninstall;
+    }
     try {
-        return Run(uninstall);
+        return Run(command);
     } catch (const std::exception& failure) {
         (void)std::fprintf(stderr, "Portico: %s\n", failure.what());
         return kExitFailure;

@@ -317,6 +317,12 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     ASSERT_TRUE(record);
     EXPECT_EQ(record->DisplayName, "Quillmail Admin");
     EXPECT_FALSE(Awaiting());
+    // Installed, it serves only when the service layer starts it: by hand it says why it does not, and stops.
+    const ProgramRun byHand = RunProgram({QM_PORTICO_PROGRAM}, options);
+    EXPECT_TRUE(byHand.Status.ExitedWith(1)) << byHand.Errors;
+    EXPECT_NE(byHand.Errors.find("Could not initialize.  \n\nThe service QMAdmin is installed"), std::string::npos)
+            << byHand.Errors;
+    EXPECT_FALSE(Awaiting());
 
     Result<int> started = StartService("QMAdmin");
     m_serviceStarted = true;
