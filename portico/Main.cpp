@@ -8,6 +8,9 @@
 //                           a system unit that sets QUILLMAIL_SERVICE=QMAdmin) starts it to serve, and a start by
 //                           hand fails. With "No": serves in the foreground.
 //        Portico -u         removes the service "QMAdmin" (when RunAsService is "Yes") and exits.
+//        Portico --install  writes (or rewrites) the record of the service "QMAdmin" and, while [AdminWebServer]
+//                           Auth is empty, makes the first admin logon (AdminLogon.txt beside the INI); then exits.
+//                           The installation runs it.
 // The configuration is $QUILLMAIL_INI, else Quillmail.ini beside the program. It stops on SIGTERM or SIGINT.
 //
 // Trust: requests come from anyone who can reach the port. While [AdminWebServer] Auth is empty only 127.0.0.1 is
@@ -28,6 +31,7 @@
 #include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 #include "platform/Service.h"
+#include "portico/AdminLogon.h"
 #include "portico/AdminServer.h"
 #include "portico/Messages.h"
 #include "portico/ServiceRecord.h"
@@ -37,6 +41,7 @@
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -68,6 +73,7 @@ int ServeAsService(const std::string& baseDir)
 enum class Command {
     Serve,
     Uninstall, // -u
+    Install,   // --install
 };
 
 // RunAsService "Yes": "-u" removes the service; a first start installs it and leaves the serving to the service;
@@ -106,6 +112,34 @@ int HandleServiceRecord(Command command, const std::string& iniPath)
     return kExitOk;
 }
 
+// --install: the service record (replacing one that is there) and, while Auth is empty, the first logon.
+int Install(const std::string& iniPath)
+{
+    Result<std::string> program = ProgramPath();
+    if (program && IsServiceInstalled(kAdminServiceName)) {
+        if (Result<void> removed = RemoveService(kAdminServiceName); !removed) {
+            program = Unexpected{removed.error()};
+        }
+    }
+    Result<void> installed =
+            program ? InstallAdminService(*program, iniPath) : Result<void>(Unexpected{program.error()});
+    if (!installed) {
+        (void)std::fprintf(stderr, "Portico: %s\n", installed.error().Message.c_str());
+        return kExitFailure;
+    }
+    (void)std::printf("Portico: service record %s installed in %s\n", kAdminServiceName, ServiceDirectory().c_str());
+    Result<std::string> logon = MakeAdminLogonIfNone(iniPath);
+    if (!logon) {
+        (void)std::fprintf(stderr, "Portico: no admin logon was made: %s\n", logon.error().Message.c_str());
+        return kExitFailure;
+    }
+    if (!logon->empty()) {
+        (void)std::printf("Portico: the admin logon (user %s) is in %s, readable by its owner only\n", kAdminLogonUser,
+                          logon->c_str());
+    }
+    return kExitOk;
+}
+
 int Run(Command command)
 {
     Result<std::string> programDir = ProgramDirectory();
@@ -124,6 +158,9 @@ int Run(Command command)
         std::filesystem::current_path(*programDir, ignored);
     }
     SetMainIniPath(iniPath);
+    if (command == Command::Install) {
+        return Install(std::filesystem::absolute(iniPath, ignored).lexically_normal().string());
+    }
     (void)platform::RegSetString(kRegistryKey, "BaseDir", baseDir);
     const bool runAsService = ReadIniBool("General", "RunAsService", true);
     (void)WriteIniBool("General", "RunAsService", runAsService);
@@ -144,6 +181,8 @@ int main(int argc, char** argv)
     Command command = Command::Serve;
     if (argc >= 2 && qm::EqualsNoCase(argv[1], "-u")) {
         command = Command::Uninstall;
+    } else if (argc >= 2 && std::string_view(argv[1]) == "--install") {
+        command = Command::Install;
     }
     try {
         return Run(command);

@@ -350,6 +350,42 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     EXPECT_FALSE(IsServiceInstalled("QMAdmin"));
 }
 
+// What the installation runs: the service record and, with Auth empty, the first logon, which then guards every
+// page from another host.
+TEST_F(PorticoTest, InstallWritesTheRecordAndAFirstLogon)
+{
+    m_install.ExportToProcess();
+    m_port = PickFreePort();
+    m_install.WriteIni(Ini(m_port, "Yes", QM_PORTICO_TEST_CGI, ""));
+    ProgramOptions options;
+    options.Environment = m_install.Environment();
+    const ProgramRun install = RunProgram({QM_PORTICO_PROGRAM, "--install"}, options);
+    ASSERT_TRUE(install.Succeeded()) << install.Errors;
+    EXPECT_TRUE(IsServiceInstalled("QMAdmin"));
+    const std::string logonFile = m_install.Path("AdminLogon.txt");
+    EXPECT_NE(install.Output.find(logonFile), std::string::npos) << install.Output;
+    const std::string logon = m_install.ReadFile("AdminLogon.txt");
+    const std::size_t at = logon.find("\r\nPassword=");
+    ASSERT_NE(at, std::string::npos) << logon;
+    const std::string password = logon.substr(at + 11, logon.find("\r\n", at + 11) - at - 11);
+    EXPECT_EQ(install.Output.find(password), std::string::npos) << "the password is in the installation's output";
+    EXPECT_EQ(m_install.ReadFile("Quillmail.ini").find(password), std::string::npos);
+    // Run again, it keeps the logon.
+    const ProgramRun again = RunProgram({QM_PORTICO_PROGRAM, "--install"}, options);
+    ASSERT_TRUE(again.Succeeded()) << again.Errors;
+    EXPECT_EQ(m_install.ReadFile("AdminLogon.txt"), logon);
+
+    ASSERT_TRUE(StartService("QMAdmin"));
+    m_serviceStarted = true;
+    ASSERT_TRUE(WaitUntil([&] { return Awaiting(); })) << m_install.ReadFile("Logs/Portico-service.log");
+    for (const char* path : {"/index.html", "/", "/lib/env", "/cgi-bin/echo.sh"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Curl({"--interface", "127.0.0.2", Url(path)}).Status, 401u);
+    }
+    EXPECT_EQ(Curl({"--interface", "127.0.0.2", "-u", "admin:" + password, Url("/index.html")}).Status, 200u);
+    ASSERT_TRUE(StopService("QMAdmin", 20000));
+}
+
 TEST_F(PorticoTest, HostsTheEngineLibraryFromStartUpToShutDown)
 {
     ASSERT_NO_FATAL_FAILURE(Start({}, QM_ENGINE_LIBRARY));
