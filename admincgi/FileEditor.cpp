@@ -163,7 +163,7 @@ std::optional<EditTarget> FindTarget(AdminContext& context)
     if (user.empty()) {
         const std::string submitted = std::string(context.Field("File")).substr(0, 259);
         std::optional<ListedFile> listed = LookUpFileEntry(context, submitted);
-        if (!listed || !platform::IsRegularFile(listed->Path)) {
+        if (!listed || !platform::IsRegularFile(listed->Path) || platform::IsSymbolicLink(listed->Path)) {
             context.Write("<H3><CENTER>Unable to Load File for Editing!</CENTER></H3>");
             return std::nullopt;
         }
@@ -172,7 +172,9 @@ std::optional<EditTarget> FindTarget(AdminContext& context)
     } else {
         target.Path = context.UserIniPath(user);
         target.Descriptor = context.EnginePath("Directories", "BaseDir", "") + "/User.dsc";
-        if (target.Path.empty() || !platform::IsRegularFile(target.Path)) {
+        // Neither the user's directory nor the file may be a link: it could lead out of the user directories.
+        if (target.Path.empty() || !platform::IsRegularFile(target.Path) || platform::IsSymbolicLink(target.Path) ||
+            platform::IsSymbolicLink(platform::ParentDirectory(target.Path))) {
             context.Write("<H3><CENTER>Unable to load User.ini for editing!</CENTER></H3>");
             return std::nullopt;
         }
@@ -266,7 +268,8 @@ bool SaveIni(AdminContext& context, const EditTarget& target)
             AddChange(changes, section, key, *value);
         }
     }
-    return platform::IniWriteMany(target.Path, changes).has_value() && !refused;
+    // A link put in place since the file was found is refused, not written through.
+    return platform::IniWriteMany(target.Path, changes, platform::IniLinks::Refuse).has_value() && !refused;
 }
 
 // Browsers send every line end of a text area as CR LF. A file that had none keeps its LF line ends, so that a save

@@ -248,6 +248,17 @@ bool IsRegularFile(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsSymbolicLink(const std::string& path)
+{
+    struct stat st = {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool IsExecutableFile(const std::string& path)
+{
+    return IsRegularFile(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
 std::optional<std::uint64_t> FileSize(const std::string& path)
 {
     struct stat st = {};

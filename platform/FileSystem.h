@@ -48,6 +48,12 @@ bool IsDirectory(const std::string& path);
 /// True when path is a regular file (links followed).
 bool IsRegularFile(const std::string& path);
 
+/// True when path itself is a symbolic link (not followed).
+bool IsSymbolicLink(const std::string& path);
+
+/// True when path is a regular file (links followed) that this process may execute.
+bool IsExecutableFile(const std::string& path);
+
 /// Size in bytes of the regular file path (links followed); nullopt when it is missing or not a regular file.
 std::optional<std::uint64_t> FileSize(const std::string& path);
 

@@ -397,20 +397,23 @@ enum class CreateFile {
 };
 
 // One locked read-modify-write of file. edit changes the document; nothing is written when it changes nothing.
-Result<void> ModifyIni(const std::string& file, CreateFile create, const std::function<void(IniDocument&)>& edit)
+Result<void> ModifyIni(const std::string& file, CreateFile create, const std::function<void(IniDocument&)>& edit,
+                       IniLinks links = IniLinks::Follow)
 {
     if (file.empty()) {
         return SystemFailure("write", file, ENOENT);
     }
-    std::string target = ReplacedPath(file);
+    const std::string target = links == IniLinks::Follow ? ReplacedPath(file) : file;
+    const int noFollow = links == IniLinks::Follow ? 0 : O_NOFOLLOW;
     std::lock_guard<std::mutex> guard(FileMutex(target));
     // The lock is taken on the file itself. A writer that waited for it may find that the path now names the
     // new file another writer renamed into place; it then locks that one instead.
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+        UniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | noFollow));
         if (!fd && errno == ENOENT && create == CreateFile::Yes) {
             // A new INI file may hold passwords: owner only from its first byte, whatever the umask.
-            fd.Reset(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, platform::kPrivateFileMode));
+            fd.Reset(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL | noFollow,
+                            platform::kPrivateFileMode));
             if (fd) {
                 ::fchmod(fd.Get(), platform::kPrivateFileMode);
             } else if (errno == EEXIST) {
@@ -434,8 +437,8 @@ Result<void> ModifyIni(const std::string& file, CreateFile create, const std::fu
         if (::fstat(fd.Get(), &locked) != 0) {
             return SystemFailure("stat", target, errno);
         }
-        if (::stat(target.c_str(), &current) != 0 || current.st_ino != locked.st_ino ||
-            current.st_dev != locked.st_dev) {
+        const int statted = noFollow != 0 ? ::lstat(target.c_str(), &current) : ::stat(target.c_str(), &current);
+        if (statted != 0 || current.st_ino != locked.st_ino || current.st_dev != locked.st_dev) {
             continue;
         }
         std::string text;
@@ -534,7 +537,7 @@ Result<void> IniWrite(const std::string& file, std::string_view section, std::st
     return ModifyIni(file, CreateFile::Yes, [&](IniDocument& doc) { doc.Set(section, key, value); });
 }
 
-Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes)
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLinks links)
 {
     bool creates = false;
     for (const IniChange& change : changes) {
@@ -548,17 +551,20 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
     if (changes.empty()) {
         return {};
     }
-    return ModifyIni(file, creates ? CreateFile::Yes : CreateFile::No, [&](IniDocument& doc) {
-        for (const IniChange& change : changes) {
-            if (change.Value) {
-                doc.Set(change.Section, change.Key, *change.Value);
-            } else if (change.Key.empty()) {
-                doc.DeleteSection(change.Section);
-            } else {
-                doc.DeleteKey(change.Section, change.Key);
-            }
-        }
-    });
+    return ModifyIni(
+            file, creates ? CreateFile::Yes : CreateFile::No,
+            [&](IniDocument& doc) {
+                for (const IniChange& change : changes) {
+                    if (change.Value) {
+                        doc.Set(change.Section, change.Key, *change.Value);
+                    } else if (change.Key.empty()) {
+                        doc.DeleteSection(change.Section);
+                    } else {
+                        doc.DeleteKey(change.Section, change.Key);
+                    }
+                }
+            },
+            links);
 }
 
 Result<void> IniReplaceValue(const std::string& file, std::string_view section, std::string_view key,

@@ -138,8 +138,15 @@ struct IniChange {
     std::optional<std::string> Value;
 };
 
+/// What a write does with a symbolic link at the file's path.
+enum class IniLinks {
+    Follow, // writes the file the link names; the link stays a link
+    Refuse, // fails with ELOOP, writing nothing
+};
+
 /// Applies several changes in one locked rewrite, in order. Nothing is written when any change is invalid.
-Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes);
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes,
+                          IniLinks links = IniLinks::Follow);
 
 /// Writes value only when key in section still holds expected (as IniRead returns it), all in one locked step;
 /// a key that is missing or holds anything else is left as it is, and that is no failure. For converting a value

@@ -6,6 +6,7 @@
 #include "platform/UniqueFd.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -468,12 +469,14 @@ Result<int> StartService(std::string_view name)
     ChildOptions options;
     options.Argv.push_back(config->ProgramPath);
     options.Argv.insert(options.Argv.end(), config->Arguments.begin(), config->Arguments.end());
+    const std::string nameEntry = std::string(kServiceNameVariable) + "=";
     for (const std::string& entry : config->Environment) {
-        if (entry.rfind("QUILLMAIL_SVCDIR=", 0) != 0) {
+        if (entry.rfind("QUILLMAIL_SVCDIR=", 0) != 0 && entry.rfind(nameEntry, 0) != 0) {
             options.Environment.push_back(entry);
         }
     }
     options.Environment.push_back("QUILLMAIL_SVCDIR=" + ServiceDirectory());
+    options.Environment.push_back(nameEntry + config->Name);
     options.WorkingDirectory = "/";
     UniqueFd log(config->LogPath.empty()
                          ? -1
@@ -559,6 +562,18 @@ Result<int> FindServiceProcess(std::string_view name)
         return Unexpected{probe.error()};
     }
     return probe->Pid;
+}
+
+bool StartedAsService(std::string_view name)
+{
+    const char* started = std::getenv(kServiceNameVariable); // NOLINT(concurrency-mt-unsafe): read at start
+    if (started == nullptr || !ValidName(name)) {
+        return false;
+    }
+    const std::string_view given(started);
+    return given.size() == name.size() && std::equal(given.begin(), given.end(), name.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
 }
 
 Result<ServiceState> WaitForServiceState(std::string_view name, ServiceState wanted, int timeoutMs)

@@ -26,6 +26,10 @@ inline constexpr int kServiceAlreadyRunning = EALREADY;
 /// FindServiceProcess).
 inline constexpr int kServiceNotRunning = ESRCH;
 
+/// The variable by which StartService tells the program it starts which service it runs as; a system unit that
+/// runs a service program sets it too.
+inline constexpr const char* kServiceNameVariable = "QUILLMAIL_SERVICE";
+
 /// Time StopService gives a service to end after SIGTERM before it sends SIGKILL.
 inline constexpr int kDefaultServiceStopTimeoutMs = 10000;
 
@@ -65,7 +69,8 @@ Result<ServiceConfig> ReadServiceConfig(std::string_view name);
 
 /// Starts the installed service's program detached: a new session, not a child of the caller, working directory
 /// "/", stdin from /dev/null, stdout and stderr appended to the log (or /dev/null), the recorded environment plus
-/// QUILLMAIL_SVCDIR naming this service directory (so that the program finds its lock). Does not wait for the
+/// QUILLMAIL_SVCDIR naming this service directory (so that the program finds its lock) and QUILLMAIL_SERVICE
+/// naming the service (StartedAsService). Does not wait for the
 /// program to run: the state is StartPending until it has taken its lock and reported running.
 /// Returns the program's process id. Fails with ENOENT when not installed, kServiceAlreadyRunning when it is not
 /// stopped, and with the error of the start (ENOENT for a missing program).
@@ -91,6 +96,10 @@ Result<ServiceState> QueryService(std::string_view name);
 
 /// The process id of the service's program while it is not stopped; kServiceNotRunning when stopped.
 Result<int> FindServiceProcess(std::string_view name);
+
+/// Whether this process was started as the service `name`: $QUILLMAIL_SERVICE names it (without regard to case).
+/// A program that may be started by hand as well tells the two apart with it.
+bool StartedAsService(std::string_view name);
 
 /// Polls the state until it is the wanted one or timeoutMs has passed; returns the last state seen.
 Result<ServiceState> WaitForServiceState(std::string_view name, ServiceState wanted, int timeoutMs);

@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 #include "platform/NetAddress.h"
 #include "platform/Path.h"
+#include "platform/PollSet.h"
 #include "platform/SocketOps.h"
 #include "portico/Messages.h"
 #include "portico/SocketTransport.h"
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 
@@ -35,12 +37,6 @@ int KeepInt(const char* section, const char* key, int def)
     const int value = ReadIniInt(section, key, def);
     (void)WriteIniInt(section, key, value);
     return value;
-}
-
-bool IsLoopback(const std::string& address)
-{
-    std::uint32_t value = 0;
-    return ParseIpv4(address.c_str(), &value) && (value >> 24) == 127;
 }
 
 // The absolute, normal form of a path without a trailing separator (links resolved as far as the path exists).
@@ -137,6 +133,7 @@ bool AdminServer::Initialise()
         return false;
     }
     m_listenFd = listener->Release();
+    m_context.BindAddress = bind;
 
     m_log->LogMsg(1, kMsgLoadingCgis);
     m_registry.Load(*m_log);
@@ -154,11 +151,8 @@ bool AdminServer::Initialise()
         m_log->LogMsg(3, kMsgNoMimeTypes);
     }
     (void)m_access.Open(logDir);
-    if (ReadIniString(kSection, "Auth", "").empty() && !IsLoopback(bind)) {
-        m_log->Log(4,
-                   "Warning: [AdminWebServer] Auth is empty and the server listens on %s: anyone who can reach "
-                   "port %d can administer the system.",
-                   bind.c_str(), port);
+    if (ReadIniString(kSection, "Auth", "").empty()) {
+        m_log->Log(3, "[AdminWebServer] Auth is empty: only requests from 127.0.0.1 are served until it is set.");
     }
     m_log->LogMsg(3, kMsgAwaitingConnections);
     return true;
@@ -177,34 +171,98 @@ void AdminServer::ReadAndWriteBack()
     (void)WriteIniBool(kSection, "LocalAuth", ReadIniBool(kSection, "LocalAuth", false));
 }
 
+// A connection whose request head is being read. The connection refers to the transport: it is declared after it,
+// so that it goes first.
+struct PendingHead {
+    std::unique_ptr<SocketTransport> Transport;
+    std::unique_ptr<HttpConnection> Connection;
+};
+
+namespace {
+
+int MsUntil(std::chrono::steady_clock::time_point when)
+{
+    const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(when - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, INT32_MAX));
+}
+
+} // namespace
+
+// Heads are read from every waiting connection at once, so that idle or slow clients hold up nobody; a request
+// whose head is complete is then served to its end while the others wait.
 void AdminServer::Serve(const ServeHooks& hooks)
 {
     if (hooks.ReportRunning) {
         hooks.ReportRunning();
     }
-    SocketOps& ops = SystemSocketOps();
+    std::deque<PendingHead> pending; // in the order of arrival
+    std::vector<PollEntry> entries;
     auto nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTickMs);
     while (!hooks.StopRequested || !hooks.StopRequested()) {
         if (std::chrono::steady_clock::now() >= nextTick) {
             Tick();
             nextTick = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTickMs);
         }
-        if (ops.Poll(m_listenFd, kPollIn, kStopPollMs) <= 0) {
+        entries.assign(1, PollEntry{m_listenFd, kPollIn});
+        int wait = kStopPollMs;
+        for (const PendingHead& head : pending) {
+            entries.push_back(PollEntry{head.Transport->Fd(), kPollIn | kPollPeerClosed});
+            wait = std::min(wait, MsUntil(head.Connection->HeadDeadline()));
+        }
+        if (PollMany(entries, wait) < 0) {
             continue;
         }
-        std::uint32_t peer = 0;
-        const int fd = ops.Accept(m_listenFd, &peer);
-        if (fd < 0) {
-            if (fd != -EAGAIN) {
-                m_log->LogMsg(4, kMsgAcceptError, -fd);
-            }
-            continue;
+        ReadHeads(pending, entries);
+        if ((entries.front().Ready & kPollIn) != 0) {
+            AcceptConnection(pending);
         }
-        SocketTransport transport(fd, peer);
-        HttpConnection connection(m_context, transport, ++m_connections);
-        connection.Serve();
+    }
+    for (PendingHead& head : pending) {
+        head.Connection->Finish(HttpConnection::HeadState::Failed);
     }
     m_log->LogMsg(2, kMsgShutdownNotice);
+}
+
+// Reads from each connection that has sent something (or whose time is up), and serves each request whose head is
+// complete, oldest first. `entries` are those PollMany saw: the listener, then one for each pending head.
+void AdminServer::ReadHeads(std::deque<PendingHead>& pending, const std::vector<PollEntry>& entries)
+{
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        HttpConnection& connection = *pending[i].Connection;
+        if (entries[i + 1].Ready == 0 && MsUntil(connection.HeadDeadline()) > 0) {
+            continue;
+        }
+        const HttpConnection::HeadState state = connection.ReadHead(0);
+        if (state != HttpConnection::HeadState::Incomplete) {
+            connection.Finish(state);
+            pending[i].Connection.reset();
+            pending[i].Transport.reset();
+        }
+    }
+    std::erase_if(pending, [](const PendingHead& head) { return head.Connection == nullptr; });
+}
+
+// One connection a round: the listener blocks, and the loop comes back at once while more wait.
+void AdminServer::AcceptConnection(std::deque<PendingHead>& pending)
+{
+    std::uint32_t peer = 0;
+    const int fd = SystemSocketOps().Accept(m_listenFd, &peer);
+    if (fd < 0) {
+        if (fd != -EAGAIN) {
+            m_log->LogMsg(4, kMsgAcceptError, -fd);
+        }
+        return;
+    }
+    if (pending.size() >= kMaxPendingHeads) {
+        // The oldest has had the longest to send its head.
+        m_log->Log(4, "%zu connections wait for their request heads: dropped the oldest.", pending.size());
+        pending.front().Connection->Finish(HttpConnection::HeadState::Failed);
+        pending.pop_front();
+    }
+    auto transport = std::make_unique<SocketTransport>(fd, peer);
+    auto connection = std::make_unique<HttpConnection>(m_context, *transport, ++m_connections);
+    pending.push_back(PendingHead{std::move(transport), std::move(connection)});
 }
 
 void AdminServer::Tick()

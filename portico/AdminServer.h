@@ -1,9 +1,12 @@
 // The admin web server's frame: configuration keys (read and written back), the logs, the listening socket, the
-// CGI registry, the serving loop (one connection at a time) and the shut-down.
+// CGI registry, the serving loop (request heads read side by side, one request served at a time) and the shut-down.
 #pragma once
 
+#include "platform/PollSet.h"
 #include "portico/HttpConnection.h"
 
+#include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +28,11 @@ inline constexpr const char* kAdminServiceDisplayName = "Quillmail Admin";
 /// The directory under [Directories] TempDir that the server owns and empties at start.
 inline constexpr const char* kOwnTempDirName = ".portico";
 
+/// Connections whose request heads are read at once; past it the oldest is dropped for a new one.
+inline constexpr std::size_t kMaxPendingHeads = 64;
+
+struct PendingHead;
+
 /// What the serving loop asks of its caller.
 struct ServeHooks {
     std::function<bool()> StopRequested; // polled between connections
@@ -44,10 +52,13 @@ public:
     /// The start-up steps; false when one failed (the reason is in the log, or on stderr before the log exists).
     bool Initialise();
 
-    /// Accepts and serves connections one after another until hooks.StopRequested() holds.
+    /// Accepts connections and reads their request heads side by side; serves one request at a time, each as soon as
+    /// its head is complete; until hooks.StopRequested() holds.
     void Serve(const ServeHooks& hooks);
 
 private:
+    void ReadHeads(std::deque<PendingHead>& pending, const std::vector<PollEntry>& entries);
+    void AcceptConnection(std::deque<PendingHead>& pending);
     bool PrepareTempDir();
     void ReadAndWriteBack();
     void Tick();

@@ -3,6 +3,7 @@
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
 #include "common/StringUtil.h"
+#include "platform/FileSystem.h"
 #include "portico/Messages.h"
 
 #include <cerrno>
@@ -41,7 +42,7 @@ void CgiRegistry::Load(Logger& log)
         const std::string suffix = std::to_string(number);
         std::string prefix = ReadKey("CgiBase" + suffix, 127);
         std::string file = ReadKey("CgiFile" + suffix, 255);
-        if (prefix.empty() || file.empty() || file.find('.') == std::string::npos) {
+        if (prefix.empty() || file.empty()) {
             continue;
         }
         std::string auth = ReadKey("CgiAuth" + suffix, 127);
@@ -71,8 +72,11 @@ void CgiRegistry::Load(Logger& log)
             entry->StartUp = entry->Library->Function<CgiEntry::StartUpFunction*>("StartUp");
             entry->ShutDown = entry->Library->Function<CgiEntry::ShutDownFunction*>("ShutDown");
             log.LogMsg(1, kMsgCgiLoaded, file.c_str());
+        } else if (!platform::IsExecutableFile(file)) {
+            // Programs need no extension here: any file this process may execute is one.
+            log.LogMsg(3, kMsgUnknownCgiKind, file.c_str());
+            continue;
         }
-        // Any other file is a CGI program, started for each request.
         entry->File = std::move(file);
         Add(std::move(entry));
     }

@@ -7,6 +7,7 @@
 #include "common/TextScan.h"
 #include "platform/DescriptorIo.h"
 #include "platform/FileSystem.h"
+#include "platform/SocketOps.h"
 #include "portico/Messages.h"
 
 #include <algorithm>
@@ -198,6 +199,39 @@ bool ParseRequest(std::string_view head, HttpRequest& request, int& status)
     return true;
 }
 
+bool NamesThisMachine(std::string_view host, std::string_view bindAddress)
+{
+    std::string_view name = host;
+    std::string_view port;
+    if (!name.empty() && name.front() == '[') {
+        const std::size_t close = name.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        port = name.substr(close + 1);
+        name = name.substr(0, close + 1);
+    } else if (const std::size_t colon = name.rfind(':'); colon != std::string_view::npos) {
+        port = name.substr(colon);
+        name = name.substr(0, colon);
+    }
+    if (!port.empty() &&
+        (port.size() < 2 || port.front() != ':' || port.find_first_not_of("0123456789", 1) != std::string_view::npos)) {
+        return false;
+    }
+    if (name.empty() || name.size() > 255) {
+        return false;
+    }
+    if (EqualsNoCase(name, "localhost") || name == "[::1]") {
+        return true;
+    }
+    const std::string text(name);
+    std::uint32_t address = 0;
+    if (ParseIpv4(text.c_str(), &address) && (address >> 24) == 127) {
+        return true;
+    }
+    return bindAddress != "0.0.0.0" && !bindAddress.empty() && EqualsNoCase(name, bindAddress);
+}
+
 bool CredentialsMatch(std::string_view decoded, std::string_view stored)
 {
     const std::size_t storedColon = stored.find(':');
@@ -215,10 +249,13 @@ HttpConnection::HttpConnection(ServerContext& context, Transport& transport, int
     : m_context(context)
     , m_transport(transport)
     , m_deadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(context.Settings.ConnectionTimeoutMs))
+    , m_headDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(context.Settings.HeadTimeoutMs))
     , m_log(*context.SystemLog)
     , m_number(number)
 {
     m_log.SetPrefix(std::to_string(number).c_str());
+    const std::string peer = DottedAddress(m_transport.PeerAddress());
+    m_log.LogMsg(1, kMsgConnectionAccepted, peer.c_str());
 }
 
 HttpConnection::~HttpConnection()
@@ -233,57 +270,73 @@ std::uint64_t HttpConnection::BytesTransferred() const
 
 void HttpConnection::Serve()
 {
-    const std::string peer = DottedAddress(m_transport.PeerAddress());
-    m_log.LogMsg(1, kMsgConnectionAccepted, peer.c_str());
-    if (ReadHead()) {
+    HeadState state = HeadState::Incomplete;
+    while (state == HeadState::Incomplete) {
+        state = ReadHead(-1);
+    }
+    Finish(state);
+}
+
+void HttpConnection::Finish(HeadState state)
+{
+    if (state == HeadState::Complete) {
         RouteRequest();
     }
     m_log.LogMsg(1, m_success && !m_failed ? kMsgCompletedOk : kMsgCompletedFailed, static_cast<int>(m_bodyBytes));
     if (m_status != 0 && m_context.Access != nullptr) {
+        const std::string peer = DottedAddress(m_transport.PeerAddress());
         const std::string user = UserPart();
         m_context.Access->Write({peer, user, m_requestTime, m_request.RequestLine, m_status, m_bodyBytes});
     }
 }
 
-bool HttpConnection::ReadHead()
+HttpConnection::HeadState HttpConnection::ReadHead(int waitMs)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_context.Settings.HeadTimeoutMs);
-    for (;;) {
-        if (kRequestBufferSize - m_filled <= 1) {
-            m_log.LogMsg(4, kMsgReceiveOverflow);
-            return false;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            m_log.LogMsg(4, kMsgTimedOut);
-            return false;
-        }
-        const long got =
-                m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled, static_cast<int>(left));
-        if (got == Transport::kTimedOut) {
-            m_log.LogMsg(4, kMsgTimedOut);
-            return false;
-        }
-        if (got < 0) {
-            m_log.LogMsg(4, kMsgReceiveError, m_transport.LastError());
-            return false;
-        }
-        if (got == 0) {
-            m_log.LogMsg(4, kMsgClosedUnexpectedly);
-            return false;
-        }
-        // Search from a little before the new bytes, so that an empty line split between reads is found.
-        const std::size_t from = m_filled >= 3 ? m_filled - 3 : 0;
-        m_filled += static_cast<std::size_t>(got);
-        const std::string_view filled(m_buffer, m_filled);
-        const std::size_t end = filled.find("\r\n\r\n", from);
-        if (end != std::string_view::npos) {
-            m_bodyStart = end + 4;
-            m_headBytes = 0;
-            return true;
-        }
+    if (kRequestBufferSize - m_filled <= 1) {
+        m_log.LogMsg(4, kMsgReceiveOverflow);
+        return HeadState::Failed;
     }
+    const long long left = std::max<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_headDeadline - Clock::now()).count(), 0);
+    // What has arrived is taken even past the time limit: the server may have been busy with another request.
+    const long long wait = waitMs < 0 ? left : std::min<long long>(waitMs, left);
+    const long got =
+            m_transport.Receive(m_buffer + m_filled, kRequestBufferSize - 1 - m_filled, static_cast<int>(wait));
+    if (got == Transport::kTimedOut) {
+        if (wait < left) {
+            return HeadState::Incomplete;
+        }
+        m_log.LogMsg(4, kMsgTimedOut);
+        return HeadState::Failed;
+    }
+    if (got < 0) {
+        m_log.LogMsg(4, kMsgReceiveError, m_transport.LastError());
+        return HeadState::Failed;
+    }
+    if (got == 0) {
+        m_log.LogMsg(4, kMsgClosedUnexpectedly);
+        return HeadState::Failed;
+    }
+    // Search from a little before the new bytes, so that an empty line split between reads is found.
+    const std::size_t from = m_filled >= 3 ? m_filled - 3 : 0;
+    m_filled += static_cast<std::size_t>(got);
+    const std::string_view filled(m_buffer, m_filled);
+    const std::size_t end = filled.find("\r\n\r\n", from);
+    if (end != std::string_view::npos) {
+        m_bodyStart = end + 4;
+        m_headBytes = 0;
+        return HeadState::Complete;
+    }
+    if (kRequestBufferSize - m_filled <= 1) {
+        m_log.LogMsg(4, kMsgReceiveOverflow);
+        return HeadState::Failed;
+    }
+    if (left == 0) {
+        m_log.LogMsg(4, kMsgTimedOut);
+        return HeadState::Failed;
+    }
+    return HeadState::Incomplete;
 }
 
 void HttpConnection::RouteRequest()
@@ -303,6 +356,11 @@ void HttpConnection::RouteRequest()
         m_request.Path = ReadSetting("CgiBase1", "/", 63);
     }
     std::string auth = ReadSetting("Auth", "", 255);
+    // Without a logon set, the server is no one's but the machine's own.
+    if (auth.empty() && !IsLocalRequest()) {
+        RefuseWithoutAuth();
+        return;
+    }
     if (!auth.empty()) {
         if (auth[0] == '-') {
             auth = ScramblePassword(std::string_view(auth).substr(1));
@@ -333,6 +391,28 @@ void HttpConnection::RouteRequest()
     ServeStaticFile();
 }
 
+// A request from 127.0.0.1 whose Host, when sent, names this machine. A page of another site that a browser on
+// this machine loads can reach 127.0.0.1 only under a name of that site (DNS rebinding), which this refuses.
+bool HttpConnection::IsLocalRequest() const
+{
+    return m_transport.PeerAddress() == kLoopback &&
+           (!m_request.Host || NamesThisMachine(*m_request.Host, m_context.BindAddress));
+}
+
+void HttpConnection::RefuseWithoutAuth()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_context.NextOpenRefusalLog) {
+        m_context.NextOpenRefusalLog = now + std::chrono::minutes(1);
+        const std::string peer = DottedAddress(m_transport.PeerAddress());
+        m_log.Log(2,
+                  "Refused a request from %s: [AdminWebServer] Auth is empty, so only requests from 127.0.0.1 "
+                  "that name this machine are served (this is logged once a minute at most).",
+                  peer.c_str());
+    }
+    SendError(403);
+}
+
 bool HttpConnection::Authenticate(const std::string& stored, int messageId)
 {
     if (CheckAuth(stored)) {
@@ -348,7 +428,7 @@ bool HttpConnection::Authenticate(const std::string& stored, int messageId)
 
 bool HttpConnection::CheckAuth(const std::string& stored)
 {
-    if (m_transport.PeerAddress() == kLoopback && !ReadIniBool(kSection, "LocalAuth", false)) {
+    if (IsLocalRequest() && !ReadIniBool(kSection, "LocalAuth", false)) {
         return true;
     }
     m_status = 401;

@@ -68,6 +68,10 @@ struct ServerContext {
     AccessLog* Access = nullptr;
     LogonThrottle* Throttle = nullptr;
     std::vector<std::unique_ptr<LingeringCall>> Lingering;
+    /// [AdminWebServer] BindAddress as read at start: a Host header may name it.
+    std::string BindAddress = "0.0.0.0";
+    /// When the next refusal for want of [AdminWebServer] Auth may be logged (once a minute at most).
+    std::chrono::steady_clock::time_point NextOpenRefusalLog{};
 
     /// Joins every lingering Main.
     void JoinLingering();
@@ -97,6 +101,10 @@ inline constexpr std::size_t kMaxPathLength = 259;
 /// failure, 200 on success.
 bool ParseRequest(std::string_view head, HttpRequest& request, int& status);
 
+/// Whether a Host header value names this machine: "localhost", an address of 127.0.0.0/8, "[::1]", or
+/// `bindAddress` when it is not "0.0.0.0"; each with or without ":port". Names compare without regard to case.
+bool NamesThisMachine(std::string_view host, std::string_view bindAddress);
+
 /// The reason phrase of a status code ("Bad Request" for codes the server does not name).
 const char* ReasonPhrase(int status);
 
@@ -111,8 +119,27 @@ public:
     HttpConnection(const HttpConnection&) = delete;
     HttpConnection& operator=(const HttpConnection&) = delete;
 
-    /// Serves the connection to its end (the caller closes the transport afterwards).
+    /// How far the request head has come.
+    enum class HeadState {
+        Incomplete, // more is to come
+        Complete,   // the head is there: Finish serves the request
+        Failed,     // logged: overflow, time-out, error or close
+    };
+
+    /// Serves the connection to its end: ReadHead until the head is there or fails, then Finish (the caller closes
+    /// the transport afterwards).
     void Serve();
+
+    /// Receives what the client sends of the head, waiting at most waitMs (negative: until the head's time limit,
+    /// HeadTimeoutMs from the construction). What has arrived is taken even past that limit.
+    HeadState ReadHead(int waitMs);
+
+    /// After ReadHead gave Complete: routes the request and sends the reply. After Failed: nothing more is sent.
+    /// Either way logs the end of the connection and writes its access-log line.
+    void Finish(HeadState state);
+
+    /// When the head's time is up.
+    std::chrono::steady_clock::time_point HeadDeadline() const { return m_headDeadline; }
 
     /// The status code of the reply (0 when parsing never began).
     int Status() const { return m_status; }
@@ -126,8 +153,9 @@ private:
         Failed, // the connection failed
     };
 
-    bool ReadHead();
     void RouteRequest();
+    bool IsLocalRequest() const;
+    void RefuseWithoutAuth();
     bool Authenticate(const std::string& stored, int messageId);
     bool CheckAuth(const std::string& stored);
     std::string UserPart() const;
@@ -145,7 +173,8 @@ private:
 
     ServerContext& m_context;
     Transport& m_transport;
-    std::chrono::steady_clock::time_point m_deadline; // of the whole connection
+    std::chrono::steady_clock::time_point m_deadline;     // of the whole connection
+    std::chrono::steady_clock::time_point m_headDeadline; // of the request head
     RequestLog m_log;
     int m_number;
     char m_buffer[kRequestBufferSize] = {};

@@ -21,6 +21,10 @@ SocketTransport::SocketTransport(int fd, std::uint32_t peer)
 SocketTransport::~SocketTransport()
 {
     SocketOps& ops = SystemSocketOps();
+    if (!m_sent) {
+        (void)ops.Close(m_fd);
+        return;
+    }
     (void)ops.ShutdownSend(m_fd);
     // At most 64 KiB or one second of what the client still sends.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -62,6 +66,7 @@ bool SocketTransport::Send(const char* data, std::size_t size, int timeoutMs)
     while (size > 0) {
         const long sent = ops.Send(m_fd, data, size);
         if (sent > 0) {
+            m_sent = true;
             data += sent;
             size -= static_cast<std::size_t>(sent);
             continue;

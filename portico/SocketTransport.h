@@ -9,8 +9,8 @@ class SocketTransport final : public Transport {
 public:
     /// Takes the accepted descriptor `fd` (non-blocking) and the peer's address.
     SocketTransport(int fd, std::uint32_t peer);
-    /// Shuts down sending, reads what the client still sends for a moment (so that the close does not reset the
-    /// reply away), and closes.
+    /// After a reply: shuts down sending, reads what the client still sends for a moment (so that the close does not
+    /// reset the reply away), and closes. Without one: closes at once.
     ~SocketTransport() override;
     SocketTransport(const SocketTransport&) = delete;
     SocketTransport& operator=(const SocketTransport&) = delete;
@@ -26,12 +26,16 @@ public:
 
     int LastError() const override { return m_error; }
 
+    /// The socket, for waiting on it together with others.
+    int Fd() const { return m_fd; }
+
 private:
     int m_fd;
     std::uint32_t m_peer;
     std::uint32_t m_local = 0;
     unsigned m_localPort = 0;
     int m_error = 0;
+    bool m_sent = false;
 };
 
 } // namespace qm::portico

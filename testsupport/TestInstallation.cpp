@@ -118,4 +118,23 @@ void TestInstallation::CopyShippedData() const
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult TestInstallation::InstallEverything(std::string* output) const
+{
+    ProgramOptions options;
+    options.Environment = Environment();
+    options.Timeout = std::chrono::minutes(2);
+    const ProgramRun run =
+            RunProgram({QM_CMAKE_COMMAND, "--install", QM_BINARY_DIR, "--prefix", m_dir.string()}, options);
+    if (output != nullptr) {
+        *output = run.Output + run.Errors;
+    }
+    if (!run.Started) {
+        return ::testing::AssertionFailure() << run.Errors;
+    }
+    if (!run.Status.ExitedWith(0)) {
+        return ::testing::AssertionFailure() << "cmake --install failed:\n" << run.Output << run.Errors;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 } // namespace qm::test

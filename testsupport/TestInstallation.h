@@ -76,6 +76,11 @@ public:
     /// failure message.
     ::testing::AssertionResult InstallComponent(const std::string& component) const;
 
+    /// Runs `cmake --install` of the whole build tree into the installation directory, with Environment() as its
+    /// environment (so that what the installation registers lands in this installation's directories); its output
+    /// is in `output` and in the failure message.
+    ::testing::AssertionResult InstallEverything(std::string* output = nullptr) const;
+
 private:
     TempDir m_temp;
     std::filesystem::path m_dir;

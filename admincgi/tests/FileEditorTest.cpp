@@ -192,5 +192,42 @@ TEST_F(FileEditorTest, EditsAUsersSettings)
     EXPECT_EQ(ReadIniStringFile("User", "Password", "", ini), "x");
 }
 
+// Whoever can put a symbolic link into the installation must not get the editor to read or write what it names.
+TEST_F(FileEditorTest, NeverFollowsASymbolicLink)
+{
+    const std::filesystem::path outside = Install().parent_path() / "outside";
+    std::filesystem::create_directories(outside / "eve");
+    const std::string secret = "[User]\nActive=Yes\nSecret=outside\n";
+    qm::test::WriteBytes(outside / "User.ini", secret);
+    qm::test::WriteBytes(outside / "eve" / "User.ini", secret);
+    qm::test::WriteBytes(outside / "Site.ini", secret);
+    std::filesystem::create_directories(Users() / "mallory");
+    std::filesystem::create_symlink(outside / "User.ini", Users() / "mallory" / "User.ini");
+    std::filesystem::create_directory_symlink(outside / "eve", Users() / "eve");
+    std::filesystem::remove(Conf() / "Site.ini");
+    std::filesystem::create_symlink(outside / "Site.ini", Conf() / "Site.ini");
+
+    struct Case {
+        std::string Query;
+        const char* Refusal;
+    };
+
+    const Case cases[] = {
+            {"View=EditFile&EditUser=mallory", "Unable to load User.ini for editing!"},
+            {"View=EditFile&EditUser=eve", "Unable to load User.ini for editing!"},
+            {"View=EditFile&File=" + UrlEncode((Conf() / "Site.ini").string()), "Unable to Load File for Editing!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Query);
+        const std::string shown = Run(c.Query);
+        EXPECT_THAT(shown, HasSubstr(c.Refusal));
+        EXPECT_THAT(shown, Not(HasSubstr("outside")));
+        EXPECT_THAT(Run(WithToken(c.Query + "&Save=1&User:Active=No&Site:Active=No&Content=x")), HasSubstr(c.Refusal));
+    }
+    for (const char* file : {"User.ini", "eve/User.ini", "Site.ini"}) {
+        EXPECT_EQ(qm::test::ReadBytes(outside / file), secret) << file;
+    }
+}
+
 } // namespace
 } // namespace qm::admincgi::test

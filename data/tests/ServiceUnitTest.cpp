@@ -1,5 +1,6 @@
-// The shipped systemd unit of the main web server: it runs sandboxed, and the sandbox leaves writable what the
-// server writes (the installation, the service records, the runtime and registry directories).
+// The shipped systemd units of the main web server and of the admin web server: each runs sandboxed, and the
+// sandbox leaves writable what the server writes (the installation, the service records, the runtime and registry
+// directories).
 #include "data/tests/DataFiles.h"
 #include "platform/ChildProcess.h"
 #include "testsupport/TempDir.h"
@@ -61,15 +62,8 @@ std::vector<std::string> Words(const std::multimap<std::string, std::string>& ke
     return words;
 }
 
-std::string Unit()
+void ExpectSandboxed(const std::multimap<std::string, std::string>& keys)
 {
-    return ReadWholeFile(DataDir() / "quillmail.service.in");
-}
-
-TEST(ServiceUnitTest, RunsSandboxedWithTheInstallationWritable)
-{
-    const auto keys = SectionKeys(Unit(), "Service");
-
     struct Want {
         const char* Key;
         const char* Value;
@@ -96,8 +90,40 @@ TEST(ServiceUnitTest, RunsSandboxedWithTheInstallationWritable)
             continue;
         }
         SCOPED_TRACE(environment);
-        EXPECT_EQ(value.rfind("/var/lib/quillmail/", 0), 0u) << "a path outside the writable directories";
+        if (!value.empty() && value.front() == '/') {
+            EXPECT_EQ(value.rfind("/var/lib/quillmail/", 0), 0u) << "a path outside the writable directories";
+        }
     }
+}
+
+struct UnitFile {
+    const char* Name;    // as installed
+    const char* Program; // what it runs
+};
+
+constexpr UnitFile kUnits[] = {{"quillmail.service", "Quillmail"}, {"quillmail-admin.service", "Portico"}};
+
+std::string Unit(const UnitFile& unit)
+{
+    return ReadWholeFile(DataDir() / (std::string(unit.Name) + ".in"));
+}
+
+TEST(ServiceUnitTest, RunsSandboxedWithTheInstallationWritable)
+{
+    for (const UnitFile& unit : kUnits) {
+        SCOPED_TRACE(unit.Name);
+        const auto keys = SectionKeys(Unit(unit), "Service");
+        EXPECT_EQ(Values(keys, "ExecStart"), std::vector<std::string>{std::string(kInstalledDir) + "/" + unit.Program});
+        ExpectSandboxed(keys);
+    }
+}
+
+// The admin server serves with RunAsService "Yes" only when started as its service.
+TEST(ServiceUnitTest, AdminServerRunsAsItsService)
+{
+    const auto keys = SectionKeys(Unit(kUnits[1]), "Service");
+    const std::vector<std::string> environment = Values(keys, "Environment");
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "QUILLMAIL_SERVICE=QMAdmin"), environment.end());
 }
 
 TEST(ServiceUnitTest, SystemdAcceptsEveryLine)
@@ -106,28 +132,31 @@ TEST(ServiceUnitTest, SystemdAcceptsEveryLine)
     if (!std::filesystem::exists(analyze)) {
         GTEST_SKIP() << "systemd-analyze is not installed";
     }
-    TempDir dir;
-    std::string unit = Unit();
-    for (size_t at = unit.find(kInstalledDir); at != std::string::npos; at = unit.find(kInstalledDir, at)) {
-        unit.replace(at, std::string_view(kInstalledDir).size(), dir.Path().string());
+    for (const UnitFile& file : kUnits) {
+        SCOPED_TRACE(file.Name);
+        TempDir dir;
+        std::string unit = Unit(file);
+        for (size_t at = unit.find(kInstalledDir); at != std::string::npos; at = unit.find(kInstalledDir, at)) {
+            unit.replace(at, std::string_view(kInstalledDir).size(), dir.Path().string());
+        }
+        const std::string path = dir.WriteFile(file.Name, unit);
+        std::filesystem::copy_file("/bin/true", dir.PathOf(file.Program)); // verify wants an executable to exist
+        ChildOptions options;
+        options.Argv = {analyze.string(), "verify", path};
+        options.Environment = {"PATH=/usr/bin:/bin", "SYSTEMD_LOG_LEVEL=warning"};
+        options.Stdout = ChildStdio::Pipe();
+        options.Stderr = ChildStdio::Pipe();
+        Result<ChildProcess> child = ChildProcess::Start(options);
+        ASSERT_TRUE(child) << child.error().Message;
+        std::string out;
+        std::string err;
+        Result<ChildStatus> status = child->Communicate("", &out, &err);
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(status->ExitedWith(0)) << err;
+        // systemd ignores a line it cannot use and says so; any such line would be a hole in the sandbox.
+        EXPECT_EQ(err.find(path), std::string::npos) << err;
+        EXPECT_EQ(out.find(path), std::string::npos) << out;
     }
-    const std::string path = dir.WriteFile("quillmail.service", unit);
-    std::filesystem::copy_file("/bin/true", dir.PathOf("Quillmail")); // verify wants an executable to exist
-    ChildOptions options;
-    options.Argv = {analyze.string(), "verify", path};
-    options.Environment = {"PATH=/usr/bin:/bin", "SYSTEMD_LOG_LEVEL=warning"};
-    options.Stdout = ChildStdio::Pipe();
-    options.Stderr = ChildStdio::Pipe();
-    Result<ChildProcess> child = ChildProcess::Start(options);
-    ASSERT_TRUE(child) << child.error().Message;
-    std::string out;
-    std::string err;
-    Result<ChildStatus> status = child->Communicate("", &out, &err);
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(status->ExitedWith(0)) << err;
-    // systemd ignores a line it cannot use and says so; any such line would be a hole in the sandbox.
-    EXPECT_EQ(err.find(path), std::string::npos) << err;
-    EXPECT_EQ(out.find(path), std::string::npos) << out;
 }
 
 } // namespace

@@ -180,17 +180,42 @@ TEST_F(EngineStartUpTest, EmptiesTheTemporaryDirectoryOfAnEarlierRun)
 
 TEST_F(EngineStartUpTest, BadSessionMaximumFailsAndUndoesEverything)
 {
-    m_install.WriteIni("[Session]\r\nMaximum=0\r\n");
-    ASSERT_FALSE(StartUp());
-    EXPECT_FALSE(EngineRunning());
-    EXPECT_EQ(EngineLog(), nullptr);
-    EXPECT_NE(m_install.Log().find("Shared memory creation error 22."), std::string::npos) << m_install.Log();
-    EXPECT_EQ(LoadedLdap(), nullptr);
+    Attach();
+    // Below one, and above the largest table of 100000 rows.
+    for (const char* maximum : {"0", "-3", "100001", "2147483647"}) {
+        SCOPED_TRACE(maximum);
+        std::filesystem::remove(m_install.Dir() / "Logs" / "Quillmail.log");
+        m_install.WriteIni(std::string("[Session]\r\nMaximum=") + maximum + "\r\n");
+        ASSERT_FALSE(EngineStartUp());
+        EXPECT_FALSE(EngineRunning());
+        EXPECT_EQ(EngineLog(), nullptr);
+        EXPECT_NE(m_install.Log().find("Shared memory creation error 22."), std::string::npos) << m_install.Log();
+        EXPECT_EQ(LoadedLdap(), nullptr);
+    }
 
-    // The lock and the table were released: a corrected start-up succeeds.
-    m_install.WriteIni("[Session]\r\nMaximum=5\r\n");
-    ASSERT_TRUE(EngineStartUp());
-    EXPECT_EQ(SessionTableCapacity(), 5);
+    // The lock and the table were released: a corrected start-up succeeds, up to the largest table.
+    for (const int maximum : {5, 100000}) {
+        SCOPED_TRACE(maximum);
+        m_install.WriteIni("[Session]\r\nMaximum=" + std::to_string(maximum) + "\r\n");
+        ASSERT_TRUE(EngineStartUp());
+        EXPECT_EQ(SessionTableCapacity(), maximum);
+        ASSERT_TRUE(EngineShutDown());
+    }
+}
+
+TEST_F(EngineStartUpTest, AUserDirectoryThatCannotBeMadeIsLoggedAtLevel4)
+{
+    WriteFile(Dir() / "not-a-directory", "");
+    Attach();
+    for (const auto& [level, logged] : {std::pair{4, true}, std::pair{5, false}}) {
+        SCOPED_TRACE(level);
+        std::filesystem::remove(m_install.Dir() / "Logs" / "Quillmail.log");
+        m_install.WriteIni("[General]\r\nLogLevel=" + std::to_string(level) +
+                           "\r\n[Directories]\r\nUserDir=" + (Dir() / "not-a-directory" / "Users").string() + "\r\n");
+        ASSERT_TRUE(EngineStartUp()) << "the start goes on without it";
+        ASSERT_TRUE(EngineShutDown());
+        EXPECT_EQ(m_install.Log().find("User directory not found.") != std::string::npos, logged) << m_install.Log();
+    }
 }
 
 TEST_F(EngineStartUpTest, SecondStartUpInTheSameProcessIsRefused)

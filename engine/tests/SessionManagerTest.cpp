@@ -1,6 +1,7 @@
 #include "engine/SessionManager.h"
 
 #include "common/IniAccess.h"
+#include "common/Log.h"
 #include "common/RequestLog.h"
 #include "engine/tests/SessionTestSupport.h"
 
@@ -293,6 +294,41 @@ TEST_F(SessionManagerTest, ABusySessionIsRetiredOnTheSixtiethTryAndItsUserMayLog
     EXPECT_TRUE(m_manager.Release(stuck, log));
     EXPECT_EQ(m_manager.Count(), 1);
     EXPECT_STREQ(m_harness.Row(0).UserName, "bob");
+}
+
+// Every try on a busy session is logged at level 1; the sixtieth, which retires it, at level 4.
+TEST_F(SessionManagerTest, TriesOnABusySessionAreLoggedAtLevel1AndTheLastAtLevel4)
+{
+    struct Case {
+        int Level;
+        std::size_t Lines;
+    };
+
+    const Case cases[] = {{1, kMaxRemovalTries}, {2, 1}, {4, 1}, {5, 0}};
+    int level = 1;
+    SetLogLevelSource(&level);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Level);
+        level = c.Level;
+        Session* stuck = m_manager.Create("user" + std::to_string(c.Level), "192.0.2.7");
+        ASSERT_NE(stuck, nullptr);
+        const std::string id = stuck->Id();
+        RequestLog log(m_harness.LogTarget());
+        for (int attempt = 0; attempt < kMaxRemovalTries; ++attempt) {
+            ASSERT_FALSE(m_manager.KillById(id.c_str(), log));
+        }
+        log.Flush();
+        const std::string text = m_harness.Log();
+        const std::string line = "Could not delete session " + id + ".";
+        std::size_t lines = 0;
+        for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, c.Lines) << text;
+        stuck->Unbusy();
+        EXPECT_TRUE(m_manager.Release(stuck, log));
+    }
+    SetLogLevelSource(nullptr);
 }
 
 TEST_F(SessionManagerTest, TouchRefreshesTheRowAtMostOnceASecond)

@@ -382,6 +382,27 @@ TEST(IniFileTest, KeepsPermissionsAndWritesThroughALink)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST(IniFileTest, ABatchThatRefusesLinksWritesNeitherTheLinkNorItsTarget)
+{
+    TempDir dir;
+    const std::string real = dir / "real.ini";
+    WriteBytes(real, "[A]\r\nx=1\r\n");
+    ASSERT_EQ(symlink(real.c_str(), (dir / "User.ini").c_str()), 0);
+    const IniChange change{"A", "x", "2"};
+    Result<void> written = IniWriteMany(dir / "User.ini", {&change, 1}, IniLinks::Refuse);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().Code, ELOOP);
+    EXPECT_EQ(ReadBytes(real), "[A]\r\nx=1\r\n");
+    struct stat st = {};
+    ASSERT_EQ(lstat((dir / "User.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    // A plain file, and a new one, are written as ever.
+    ASSERT_TRUE(IniWriteMany(real, {&change, 1}, IniLinks::Refuse));
+    EXPECT_EQ(ReadBytes(real), "[A]\r\nx=2\r\n");
+    ASSERT_TRUE(IniWriteMany(dir / "new.ini", {&change, 1}, IniLinks::Refuse));
+    EXPECT_EQ(ReadBytes(dir / "new.ini"), "[A]\r\nx=2\r\n");
+}
+
 TEST(IniFileTest, AReadOnlyFileIsNotWritten)
 {
     TempDir dir;

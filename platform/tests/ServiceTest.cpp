@@ -192,11 +192,13 @@ TEST_F(ServiceTest, StartsQueriesAndStopsAService)
     EXPECT_EQ(*found, pid);
     EXPECT_NE(::getsid(pid), ::getsid(0)) << "the service runs in a session of its own";
 
-    // The program got exactly its arguments and the recorded environment, plus where its lock lives.
+    // The program got exactly its arguments and the recorded environment, plus where its lock lives and which
+    // service it runs as.
     std::string want =
             std::to_string(pid) + "\narg:" + QM_TEST_SERVICE_PROGRAM +
             "\narg:Quillmail\narg:two words\narg:--write\narg:" + facts.string() +
-            "\nenv:QM_TEST_MARK=service env\nenv:LANG=C\nenv:QUILLMAIL_SVCDIR=" + (m_dir / "services").string() + "\n";
+            "\nenv:QM_TEST_MARK=service env\nenv:LANG=C\nenv:QUILLMAIL_SVCDIR=" + (m_dir / "services").string() +
+            "\nenv:QUILLMAIL_SERVICE=Quillmail\n";
     EXPECT_TRUE(test::WaitUntil([&] { return ReadFile(facts) == want; })) << ReadFile(facts);
 
     auto again = StartService("Quillmail");
@@ -384,6 +386,27 @@ TEST_F(ServiceTest, DispatcherReportsStatesAndHandsOverTheStopSignal)
 
     ::sigaction(SIGTERM, nullptr, &restored);
     EXPECT_EQ(restored.sa_handler, before.sa_handler) << "the dispatcher must restore the SIGTERM handling";
+}
+
+TEST_F(ServiceTest, StartedAsServiceWhenTheVariableNamesIt)
+{
+    struct Case {
+        const char* Value; // nullptr: unset
+        bool Admin;
+    };
+
+    const Case cases[] = {{nullptr, false},     {"", false},         {"QMAdmin", true}, {"qmadmin", true},
+                          {"Quillmail", false}, {"QMAdmin2", false}, {"QMAdmi", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Value == nullptr ? "(unset)" : c.Value);
+        if (c.Value == nullptr) {
+            ::unsetenv(kServiceNameVariable);
+        } else {
+            ::setenv(kServiceNameVariable, c.Value, 1);
+        }
+        EXPECT_EQ(StartedAsService("QMAdmin"), c.Admin);
+    }
+    ::unsetenv(kServiceNameVariable);
 }
 
 TEST_F(ServiceTest, ServiceDirectoryComesFromTheEnvironment)

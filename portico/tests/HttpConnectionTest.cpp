@@ -22,8 +22,9 @@ namespace {
 
 using test::TempDir;
 
-constexpr std::uint32_t kRemotePeer = 0x0A000001; // 10.0.0.1
-constexpr std::uint32_t kLoopbackPeer = 0x7F000001;
+constexpr std::uint32_t kRemotePeer = 0x0A000001;   // 10.0.0.1
+constexpr std::uint32_t kLoopbackPeer = 0x7F000001; // 127.0.0.1
+constexpr std::uint32_t kOtherHost = 0x7F000002;    // 127.0.0.2: another host of the machine's loopback net
 
 // Hands out the scripted pieces one per Receive, then the end of the stream (or a time-out).
 class MemoryTransport final : public Transport {
@@ -93,8 +94,8 @@ protected:
         SetMainIniPath("");
     }
 
-    // Serves one connection that receives `pieces`; what was sent back.
-    std::string Serve(std::deque<std::string> pieces, std::uint32_t peer = kRemotePeer, int* status = nullptr)
+    // Serves one connection that receives `pieces`; what was sent back. Without Auth only 127.0.0.1 is served.
+    std::string Serve(std::deque<std::string> pieces, std::uint32_t peer = kLoopbackPeer, int* status = nullptr)
     {
         MemoryTransport transport;
         transport.Incoming = std::move(pieces);
@@ -238,15 +239,16 @@ TEST_F(HttpConnectionTest, BasicAuthenticationAgainstAuth)
 {
     ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", "-admin:Secret"));
     const std::string request = "GET /index.html HTTP/1.0\r\n";
-    const std::string challenge = Serve({request + "\r\n"});
+    const std::string challenge = Serve({request + "\r\n"}, kRemotePeer);
     EXPECT_EQ(StatusLine(challenge), "HTTP/1.0 401 Unauthorized");
     EXPECT_NE(challenge.find("\r\nWWW-Authenticate: BASIC realm=\"Secure Area\"\r\n"), std::string::npos) << challenge;
     // The plain '-' form was scrambled in place.
     EXPECT_EQ(ReadIniString("AdminWebServer", "Auth", ""), ScramblePassword("admin:Secret"));
 
-    EXPECT_EQ(StatusLine(Serve({request + Basic("ADMIN:Secret") + "\r\n"})), "HTTP/1.0 200 OK");
-    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:secret") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
-    EXPECT_EQ(StatusLine(Serve({request + "Authorization: Digest x\r\n\r\n"})), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("ADMIN:Secret") + "\r\n"}, kRemotePeer)), "HTTP/1.0 200 OK");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:secret") + "\r\n"}, kRemotePeer)), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + "Authorization: Digest x\r\n\r\n"}, kRemotePeer)),
+              "HTTP/1.0 401 Unauthorized");
 
     // Neither log holds the password: the system log names the user only, the access log too.
     EXPECT_NE(SystemLog().find("Global authentication failed (admin)."), std::string::npos) << SystemLog();
@@ -264,15 +266,108 @@ TEST_F(HttpConnectionTest, LocalAuthDecidesWhetherLoopbackMustLogOn)
     EXPECT_EQ(StatusLine(Serve({request}, kLoopbackPeer)), "HTTP/1.0 401 Unauthorized");
 }
 
+TEST_F(HttpConnectionTest, WithoutAuthOnlyLocalRequestsAreServed)
+{
+    const std::string marker = m_dir / "ran";
+    WriteScript("mark.sh", "touch '" + marker + "'\nprintf '\\r\\nran'\n");
+
+    struct Case {
+        std::uint32_t Peer;
+        const char* Request;
+        const char* StatusLine;
+    };
+
+    const Case cases[] = {
+            {kOtherHost, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kRemotePeer, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kOtherHost, "GET /index.html HTTP/1.0\r\nHost: localhost:2001\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kOtherHost, "POST /cgi-bin/mark.sh HTTP/1.0\r\nContent-Length: 2\r\n\r\nab", "HTTP/1.0 403 Forbidden"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\nHost: rebound.example\r\n\r\n", "HTTP/1.0 403 Forbidden"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\n\r\n", "HTTP/1.0 200 OK"},
+            {kLoopbackPeer, "GET /index.html HTTP/1.0\r\nHost: localhost:2001\r\n\r\n", "HTTP/1.0 200 OK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Request);
+        EXPECT_EQ(StatusLine(Serve({c.Request}, c.Peer)), c.StatusLine);
+    }
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "a CGI ran for a refused request";
+    EXPECT_EQ(BodyOf(Serve({"GET /cgi-bin/mark.sh HTTP/1.0\r\n\r\n"})), "ran");
+    // Five refusals, one line: the log is not a tool for filling the disk.
+    const std::string log = SystemLog();
+    const std::string line = "Refused a request from 127.0.0.2: [AdminWebServer] Auth is empty";
+    const std::size_t first = log.find(line);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("Refused a request from", first + 1), std::string::npos) << log;
+    EXPECT_NE(AccessLogText().find("127.0.0.2 - - ["), std::string::npos) << AccessLogText();
+}
+
+TEST_F(HttpConnectionTest, LocalRequestNamingAnotherHostMustLogOn)
+{
+    ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", ScramblePassword("admin:pw")));
+    m_context.BindAddress = "192.0.2.7";
+
+    struct Case {
+        const char* Host; // nullptr: no Host line
+        const char* StatusLine;
+    };
+
+    const Case cases[] = {
+            {nullptr, "HTTP/1.0 200 OK"},
+            {"localhost", "HTTP/1.0 200 OK"},
+            {"LocalHost:2001", "HTTP/1.0 200 OK"},
+            {"127.0.0.1:2001", "HTTP/1.0 200 OK"},
+            {"[::1]:2001", "HTTP/1.0 200 OK"},
+            {"192.0.2.7:2001", "HTTP/1.0 200 OK"},
+            {"rebound.example:2001", "HTTP/1.0 401 Unauthorized"},
+            {"127.0.0.1.rebound.example", "HTTP/1.0 401 Unauthorized"},
+            {"localhost.rebound.example", "HTTP/1.0 401 Unauthorized"},
+            {"localhost:20x1", "HTTP/1.0 401 Unauthorized"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Host == nullptr ? "(none)" : c.Host);
+        const std::string host = c.Host == nullptr ? "" : std::string("Host: ") + c.Host + "\r\n";
+        EXPECT_EQ(StatusLine(Serve({"GET /index.html HTTP/1.0\r\n" + host + "\r\n"})), c.StatusLine);
+    }
+    // With the credentials the page is served under any name.
+    EXPECT_EQ(StatusLine(Serve({"GET /index.html HTTP/1.0\r\nHost: rebound.example\r\n" + Basic("admin:pw") + "\r\n"})),
+              "HTTP/1.0 200 OK");
+}
+
+TEST(NamesThisMachineTest, LoopbackNamesAndTheBindAddressWithOrWithoutPort)
+{
+    struct Case {
+        const char* Host;
+        const char* Bind;
+        bool Local;
+    };
+
+    const Case cases[] = {
+            {"localhost", "0.0.0.0", true},    {"LOCALHOST:80", "0.0.0.0", true},
+            {"127.0.0.1", "0.0.0.0", true},    {"127.9.8.7:1", "0.0.0.0", true},
+            {"[::1]", "0.0.0.0", true},        {"[::1]:2001", "0.0.0.0", true},
+            {"10.1.2.3", "10.1.2.3", true},    {"10.1.2.3:2001", "10.1.2.3", true},
+            {"0.0.0.0", "0.0.0.0", false},     {"10.1.2.3", "0.0.0.0", false},
+            {"example.org", "0.0.0.0", false}, {"localhost:", "0.0.0.0", false},
+            {"localhost:x", "0.0.0.0", false}, {"[::1", "0.0.0.0", false},
+            {"[::2]:1", "0.0.0.0", false},     {"", "0.0.0.0", false},
+            {"localhost.", "0.0.0.0", false},  {"128.0.0.1", "0.0.0.0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Host) + " / " + c.Bind);
+        EXPECT_EQ(NamesThisMachine(c.Host, c.Bind), c.Local);
+    }
+}
+
 TEST_F(HttpConnectionTest, RepeatedWrongPasswordsLockTheAddressOut)
 {
     ASSERT_TRUE(WriteIniString("AdminWebServer", "Auth", ScramblePassword("admin:pw")));
     const std::string request = "GET /index.html HTTP/1.0\r\n";
     for (int i = 0; i < LogonThrottlePolicy{}.FreeFailures; ++i) {
-        EXPECT_EQ(StatusLine(Serve({request + Basic("admin:guess") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
+        EXPECT_EQ(StatusLine(Serve({request + Basic("admin:guess") + "\r\n"}, kRemotePeer)),
+                  "HTTP/1.0 401 Unauthorized");
     }
     // Even the right password is refused unchecked while the lock-out lasts; another address still gets in.
-    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
+    EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"}, kRemotePeer)), "HTTP/1.0 401 Unauthorized");
     EXPECT_EQ(StatusLine(Serve({request + Basic("admin:pw") + "\r\n"}, 0x0A000002)), "HTTP/1.0 200 OK");
 }
 
@@ -312,7 +407,7 @@ TEST_F(HttpConnectionTest, HeadArrivingByteByByteIsServedAndASilentClientIsDropp
     // A reply still unsent when the connection's time is up is dropped, however the sending goes.
     m_context.Settings.ConnectionTimeoutMs = 0;
     int status = 0;
-    EXPECT_EQ(Serve({"GET /index.html HTTP/1.0\r\n\r\n"}, kRemotePeer, &status), "");
+    EXPECT_EQ(Serve({"GET /index.html HTTP/1.0\r\n\r\n"}, kLoopbackPeer, &status), "");
     EXPECT_EQ(status, 200);
 }
 
@@ -320,7 +415,7 @@ TEST_F(HttpConnectionTest, AccessLineHasTheCommonLogFormat)
 {
     (void)Serve({"GET /index.html HTTP/1.0\r\n\r\n"});
     const std::string line = AccessLogText();
-    EXPECT_TRUE(line.starts_with("10.0.0.1 - - [")) << line;
+    EXPECT_TRUE(line.starts_with("127.0.0.1 - - [")) << line;
     EXPECT_TRUE(line.ends_with("] \"GET /index.html HTTP/1.0\" 200 11\r\n")) << line;
 }
 
@@ -395,6 +490,8 @@ TEST_F(HttpConnectionTest, CgiAuthGuardsItsEntryWhenNoGlobalAuthIsSet)
     entry->File = WriteScript("g.sh", "printf '\\r\\nin'\n");
     entry->Auth = ScramblePassword("op:pw");
     m_registry.Add(std::move(entry));
+    // Without Auth only 127.0.0.1 is served; LocalAuth makes it log on too.
+    ASSERT_TRUE(WriteIniBool("AdminWebServer", "LocalAuth", true));
     EXPECT_EQ(StatusLine(Serve({"GET /guarded HTTP/1.0\r\n\r\n"})), "HTTP/1.0 401 Unauthorized");
     EXPECT_EQ(BodyOf(Serve({"GET /guarded HTTP/1.0\r\n" + Basic("op:pw") + "\r\n"})), "in");
     EXPECT_EQ(StatusLine(Serve({"GET /guarded HTTP/1.0\r\n" + Basic("op:PW") + "\r\n"})), "HTTP/1.0 401 Unauthorized");
@@ -488,13 +585,31 @@ TEST(PorticoCgiRegistryTest, FindsTheFirstPrefixFollowedByEndOrSlash)
 namespace qm::portico {
 namespace {
 
-TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
+TEST_F(HttpConnectionTest, RegistryLoadTakesExecutablesAndLibrariesAndLogsWhatItSkips)
 {
     const std::string script = WriteScript("p.sh", "printf '\\r\\n'\n");
+    const std::string bare = WriteScript("QMAdminCGI", "printf '\\r\\n'\n");
+    const std::string text = WriteScript("notes.txt", "not a program\n", /*executable=*/false);
+    const std::string batch = WriteScript("run.bat", "echo\n", /*executable=*/false);
     const std::string fake = m_dir.WriteFile("fake.so", "not a library");
     const std::string lines[] = {
-            "CgiBase1=/missing", "CgiFile1=" + m_dir / "none.sh", "CgiBase2=/p",   "CgiFile2=" + script, "CgiAuth2=-pw",
-            "CgiBase3=/x",       "CgiFile3=noextension",          "CgiBase4=/lib", "CgiFile4=" + fake,
+            "CgiBase1=/missing",
+            "CgiFile1=" + m_dir / "none.sh",
+            "CgiBase2=/p",
+            "CgiFile2=" + script,
+            "CgiAuth2=-pw",
+            "CgiBase3=/x",
+            "CgiFile3=" + bare,
+            "CgiBase4=/lib",
+            "CgiFile4=" + fake,
+            "CgiBase5=/nomain",
+            "CgiFile5=" QM_PORTICO_NOMAIN_CGI,
+            "CgiBase6=/text",
+            "CgiFile6=" + text,
+            "CgiBase7=/bat",
+            "CgiFile7=" + batch,
+            "CgiBase8=/test",
+            "CgiFile8=" QM_PORTICO_TEST_CGI,
     };
     for (const std::string& line : lines) {
         const std::size_t equals = line.find('=');
@@ -503,17 +618,104 @@ TEST_F(HttpConnectionTest, RegistryLoadSkipsWhatItCannotRunAndScramblesCgiAuth)
     CgiRegistry registry;
     registry.Load(*m_log);
     m_log->Flush();
-    EXPECT_NE(SystemLog().find("Cannot find CGI " + m_dir / "none.sh" + "."), std::string::npos) << SystemLog();
-    EXPECT_NE(SystemLog().find("loading CGI " + fake + "."), std::string::npos) << SystemLog();
-    EXPECT_EQ(registry.LibraryCount(), 0u);
-    EXPECT_EQ(registry.Find("/missing", nullptr), nullptr);
-    EXPECT_EQ(registry.Find("/x", nullptr), nullptr);
-    EXPECT_EQ(registry.Find("/lib", nullptr), nullptr);
+    const std::string log = SystemLog();
+    for (const std::string& line :
+         {"Cannot find CGI " + m_dir / "none.sh" + ".", "loading CGI " + fake + ".",
+          std::string("loading CGI ") + QM_PORTICO_NOMAIN_CGI + ".", "Don't know what to do with " + text + ".",
+          "Don't know what to do with " + batch + ".",
+          std::string("CGI ") + QM_PORTICO_TEST_CGI + " loaded successfully."}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_EQ(registry.LibraryCount(), 1u);
+    for (const char* skipped : {"/missing", "/lib", "/nomain", "/text", "/bat"}) {
+        EXPECT_EQ(registry.Find(skipped, nullptr), nullptr) << skipped;
+    }
+    // A program without an extension is a program like any other executable file.
+    const CgiEntry* program = registry.Find("/x", nullptr);
+    ASSERT_NE(program, nullptr);
+    EXPECT_EQ(program->File, bare);
+    EXPECT_FALSE(program->IsLibrary());
     const CgiEntry* entry = registry.Find("/p", nullptr);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->File, script);
     EXPECT_EQ(entry->Auth, ScramblePassword("pw"));
     EXPECT_EQ(ReadIniString("AdminWebServer", "CgiAuth2", ""), ScramblePassword("pw"));
+}
+
+// StartUp and ShutDown calls of the libraries, in the order they happen.
+std::string g_libraryCalls;
+
+int StartUpA()
+{
+    g_libraryCalls += "StartUp A;";
+    return 1;
+}
+
+int ShutDownA()
+{
+    g_libraryCalls += "ShutDown A;";
+    return 1;
+}
+
+int StartUpB()
+{
+    g_libraryCalls += "StartUp B;";
+    return 1;
+}
+
+int ShutDownB()
+{
+    g_libraryCalls += "ShutDown B;";
+    return 1;
+}
+
+int StartUpFails()
+{
+    g_libraryCalls += "StartUp C;";
+    return 0;
+}
+
+int ShutDownC()
+{
+    g_libraryCalls += "ShutDown C;";
+    return 1;
+}
+
+int MainOfNone(int inFd, int outFd, const char* /*environment*/)
+{
+    return inFd + outFd >= 0 ? 1 : 0;
+}
+
+TEST_F(HttpConnectionTest, FailedStartUpShutsDownTheLibrariesBeforeItOnly)
+{
+    struct Library {
+        const char* File;
+        CgiEntry::StartUpFunction* StartUp;
+        CgiEntry::ShutDownFunction* ShutDown;
+    };
+
+    const Library libraries[] = {
+            {"a.so", StartUpA, ShutDownA}, {"none.so", nullptr, nullptr}, // without StartUp it counts as started
+            {"b.so", StartUpB, ShutDownB}, {"c.so", StartUpFails, ShutDownC}, {"d.so", StartUpA, ShutDownA},
+    };
+    CgiRegistry registry;
+    for (const Library& library : libraries) {
+        auto entry = std::make_unique<CgiEntry>();
+        entry->Prefix = std::string("/") + library.File;
+        entry->File = library.File;
+        entry->Main = MainOfNone;
+        entry->StartUp = library.StartUp;
+        entry->ShutDown = library.ShutDown;
+        registry.Add(std::move(entry));
+    }
+    g_libraryCalls.clear();
+    EXPECT_FALSE(registry.StartLibraries(*m_log));
+    EXPECT_EQ(g_libraryCalls, "StartUp A;StartUp B;StartUp C;ShutDown A;ShutDown B;");
+    // What failed to start is not shut down again at the server's end.
+    registry.ShutDownAll();
+    EXPECT_EQ(g_libraryCalls, "StartUp A;StartUp B;StartUp C;ShutDown A;ShutDown B;");
+    m_log->Flush();
+    EXPECT_NE(SystemLog().find("CGI c.so could not start up."), std::string::npos) << SystemLog();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // log, and the service layer installing, starting, querying, stopping and removing it.
 #include "common/Scrambler.h"
 #include "platform/Service.h"
+#include "portico/AdminServer.h"
 #include "portico/tests/integration/PorticoHarness.h"
 #include "testsupport/Program.h"
 #include "testsupport/ShmObjects.h"
@@ -11,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -45,15 +48,15 @@ protected:
         }
     }
 
-    std::string Ini(unsigned port, const std::string& runAsService,
-                    const std::string& library = QM_PORTICO_TEST_CGI) const
+    std::string Ini(unsigned port, const std::string& runAsService, const std::string& library = QM_PORTICO_TEST_CGI,
+                    const std::string& auth = std::string("-admin:") + kPassword) const
     {
         std::ostringstream ini;
         ini << "[General]\r\nRunAsService=" << runAsService << "\r\n"
             << "[Directories]\r\nTempDir=" << m_install.Path("Temp") << "\r\nLogDir=" << m_install.Path("Logs")
             << "\r\n[AdminWebServer]\r\nPort=" << port << "\r\nBindAddress=127.0.0.1\r\n"
             << "HtmlDir=" << m_install.Path("HTML") << "\r\nCgiDir=" << m_install.Path("cgi-bin") << "\r\n"
-            << "Auth=-admin:" << kPassword << "\r\nLocalAuth=Yes\r\n"
+            << "Auth=" << auth << "\r\nLocalAuth=Yes\r\n"
             << "CgiBase1=/lib\r\nCgiFile1=" << library << "\r\n"
             << "CgiBase2=/prog\r\nCgiFile2=" << m_install.Path("cgi-bin/echo.sh") << "\r\n";
         return ini.str();
@@ -64,11 +67,12 @@ protected:
     bool Awaiting() const { return SystemLog().find("Portico is awaiting connections...") != std::string::npos; }
 
     // Starts Portico as a plain process; tries another port when the chosen one was taken meanwhile.
-    void Start(const std::vector<std::string>& extraEnvironment = {}, const std::string& library = QM_PORTICO_TEST_CGI)
+    void Start(const std::vector<std::string>& extraEnvironment = {}, const std::string& library = QM_PORTICO_TEST_CGI,
+               const std::string& auth = std::string("-admin:") + kPassword)
     {
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = PickFreePort();
-            m_install.WriteIni(Ini(m_port, "No", library));
+            m_install.WriteIni(Ini(m_port, "No", library, auth));
             std::filesystem::remove(m_install.Path("Logs/Portico-admin.log"));
             ChildOptions options;
             options.Argv = {QM_PORTICO_PROGRAM};
@@ -142,6 +146,23 @@ TEST_F(PorticoTest, BasicAuthenticationTakesTheUserInAnyCaseAndRefusesAWrongPass
     EXPECT_EQ(Curl({Url("/index.html")}).Status, 401u);
 }
 
+// 127.0.0.2 stands for another host: without Auth it is refused, whatever it asks for.
+TEST_F(PorticoTest, WithoutAuthOnlyThisMachineIsServed)
+{
+    ASSERT_NO_FATAL_FAILURE(Start({}, QM_PORTICO_TEST_CGI, ""));
+    for (const char* path : {"/index.html", "/", "/lib/env", "/cgi-bin/echo.sh"}) {
+        SCOPED_TRACE(path);
+        const CurlReply other = Curl({"--interface", "127.0.0.2", Url(path)});
+        EXPECT_EQ(other.Status, 403u) << other.Raw;
+        EXPECT_EQ(other.Body.find("REQUEST_METHOD"), std::string::npos);
+    }
+    // A browser on this machine that a page of another site led here by its own name gets nothing either.
+    EXPECT_EQ(Curl({"-H", "Host: rebound.example", Url("/index.html")}).Status, 403u);
+    EXPECT_EQ(Curl({Url("/index.html")}).Status, 200u);
+    EXPECT_TRUE(WaitUntil([&] { return SystemLog().find("Refused a request from 127.0.0.2") != std::string::npos; }))
+            << SystemLog();
+}
+
 TEST_F(PorticoTest, CgiProgramAndCgiLibraryAnswer)
 {
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -192,6 +213,69 @@ TEST_F(PorticoTest, PostBodyInTwoPartsReachesTheCgiWhole)
     }
 }
 
+// Heads are read side by side: clients that send nothing, or half a head, hold up no one's real request.
+TEST_F(PorticoTest, IdleConnectionsDoNotHoldUpARealRequest)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 8; ++i) {
+        idle.push_back(std::make_unique<RawClient>(m_port));
+        ASSERT_TRUE(idle.back()->Connected());
+        if (i % 2 == 1) {
+            ASSERT_TRUE(idle.back()->Send("GET /index.html HTTP/1.0\r\n"));
+        }
+    }
+    const auto start = std::chrono::steady_clock::now();
+    RawClient real(m_port);
+    ASSERT_TRUE(real.Connected());
+    ASSERT_TRUE(real.Send("GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                          Base64Encode(Credentials("admin", kPassword)) + "\r\n\r\n"));
+    bool closed = false;
+    const std::string reply = real.ReadUntil("", 30000, closed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 200 OK\r\n")) << reply;
+    EXPECT_TRUE(reply.ends_with("<p>admin home</p>")) << reply;
+    EXPECT_LT(took, std::chrono::seconds(1))
+            << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    // The idle ones were kept: each is served once it completes its request.
+    for (std::size_t i = 0; i < idle.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string rest = i % 2 == 1 ? "" : "GET /index.html HTTP/1.0\r\n";
+        ASSERT_TRUE(idle[i]->Send(rest + "Authorization: Basic " + Base64Encode(Credentials("admin", kPassword)) +
+                                  "\r\n\r\n"));
+        EXPECT_TRUE(idle[i]->ReadUntil("", 30000, closed).starts_with("HTTP/1.0 200 OK\r\n"));
+        idle[i].reset(); // the close the server waits a moment for after its reply
+    }
+}
+
+// Past the number of heads read at once, a new connection takes the place of the one that has waited longest.
+TEST_F(PorticoTest, TooManyWaitingConnectionsDropTheOldest)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (std::size_t i = 0; i < portico::kMaxPendingHeads; ++i) {
+        idle.push_back(std::make_unique<RawClient>(m_port));
+        ASSERT_TRUE(idle.back()->Connected());
+    }
+    // All of them are taken in before the next one comes.
+    ASSERT_TRUE(WaitUntil([&] {
+        return SystemLog().find("[" + std::to_string(portico::kMaxPendingHeads) + "] Connection accepted") !=
+               std::string::npos;
+    })) << SystemLog();
+    RawClient real(m_port);
+    ASSERT_TRUE(real.Send("GET /index.html HTTP/1.0\r\nAuthorization: Basic " +
+                          Base64Encode(Credentials("admin", kPassword)) + "\r\n\r\n"));
+    bool closed = false;
+    EXPECT_TRUE(real.ReadUntil("", 30000, closed).starts_with("HTTP/1.0 200 OK\r\n"));
+    bool dropped = false;
+    EXPECT_EQ(idle.front()->ReadUntil("", 30000, dropped), "");
+    EXPECT_TRUE(dropped);
+    EXPECT_NE(SystemLog().find(std::to_string(portico::kMaxPendingHeads) +
+                               " connections wait for their request heads: dropped the oldest."),
+              std::string::npos);
+}
+
 TEST_F(PorticoTest, AccessLogLinesHaveTheCommonLogFormatAndNoPassword)
 {
     ASSERT_NO_FATAL_FAILURE(Start());
@@ -233,6 +317,12 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     ASSERT_TRUE(record);
     EXPECT_EQ(record->DisplayName, "Quillmail Admin");
     EXPECT_FALSE(Awaiting());
+    // Installed, it serves only when the service layer starts it: by hand it says why it does not, and stops.
+    const ProgramRun byHand = RunProgram({QM_PORTICO_PROGRAM}, options);
+    EXPECT_TRUE(byHand.Status.ExitedWith(1)) << byHand.Errors;
+    EXPECT_NE(byHand.Errors.find("Could not initialize.  \n\nThe service QMAdmin is installed"), std::string::npos)
+            << byHand.Errors;
+    EXPECT_FALSE(Awaiting());
 
     Result<int> started = StartService("QMAdmin");
     m_serviceStarted = true;
@@ -258,6 +348,42 @@ TEST_F(PorticoTest, ServiceLayerInstallsStartsQueriesStopsAndRemovesIt)
     const ProgramRun again = RunProgram({QM_PORTICO_PROGRAM, "-u"}, options);
     EXPECT_TRUE(again.Succeeded()) << again.Errors;
     EXPECT_FALSE(IsServiceInstalled("QMAdmin"));
+}
+
+// What the installation runs: the service record and, with Auth empty, the first logon, which then guards every
+// page from another host.
+TEST_F(PorticoTest, InstallWritesTheRecordAndAFirstLogon)
+{
+    m_install.ExportToProcess();
+    m_port = PickFreePort();
+    m_install.WriteIni(Ini(m_port, "Yes", QM_PORTICO_TEST_CGI, ""));
+    ProgramOptions options;
+    options.Environment = m_install.Environment();
+    const ProgramRun install = RunProgram({QM_PORTICO_PROGRAM, "--install"}, options);
+    ASSERT_TRUE(install.Succeeded()) << install.Errors;
+    EXPECT_TRUE(IsServiceInstalled("QMAdmin"));
+    const std::string logonFile = m_install.Path("AdminLogon.txt");
+    EXPECT_NE(install.Output.find(logonFile), std::string::npos) << install.Output;
+    const std::string logon = m_install.ReadFile("AdminLogon.txt");
+    const std::size_t at = logon.find("\r\nPassword=");
+    ASSERT_NE(at, std::string::npos) << logon;
+    const std::string password = logon.substr(at + 11, logon.find("\r\n", at + 11) - at - 11);
+    EXPECT_EQ(install.Output.find(password), std::string::npos) << "the password is in the installation's output";
+    EXPECT_EQ(m_install.ReadFile("Quillmail.ini").find(password), std::string::npos);
+    // Run again, it keeps the logon.
+    const ProgramRun again = RunProgram({QM_PORTICO_PROGRAM, "--install"}, options);
+    ASSERT_TRUE(again.Succeeded()) << again.Errors;
+    EXPECT_EQ(m_install.ReadFile("AdminLogon.txt"), logon);
+
+    ASSERT_TRUE(StartService("QMAdmin"));
+    m_serviceStarted = true;
+    ASSERT_TRUE(WaitUntil([&] { return Awaiting(); })) << m_install.ReadFile("Logs/Portico-service.log");
+    for (const char* path : {"/index.html", "/", "/lib/env", "/cgi-bin/echo.sh"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(Curl({"--interface", "127.0.0.2", Url(path)}).Status, 401u);
+    }
+    EXPECT_EQ(Curl({"--interface", "127.0.0.2", "-u", "admin:" + password, Url("/index.html")}).Status, 200u);
+    ASSERT_TRUE(StopService("QMAdmin", 20000));
 }
 
 TEST_F(PorticoTest, HostsTheEngineLibraryFromStartUpToShutDown)
