@@ -396,8 +396,13 @@ enum class CreateFile {
     Yes,
 };
 
+IniFileStamp StampOf(const struct stat& st);
+
 // One locked read-modify-write of file. edit changes the document; nothing is written when it changes nothing.
-Result<void> ModifyIni(const std::string& file, CreateFile create, const std::function<void(IniDocument&)>& edit)
+// With written, on success it holds the text that the file holds now and the stamp of that version, both taken
+// under the lock (for a rewrite, from the new file once it is in place).
+Result<void> ModifyIni(const std::string& file, CreateFile create, const std::function<void(IniDocument&)>& edit,
+                       IniLockedText* written = nullptr)
 {
     if (file.empty()) {
         return SystemFailure("write", file, ENOENT);
@@ -445,10 +450,21 @@ Result<void> ModifyIni(const std::string& file, CreateFile create, const std::fu
         IniDocument doc = IniDocument::Parse(text);
         edit(doc);
         if (!doc.Changed()) {
+            if (written != nullptr) {
+                *written = IniLockedText{std::move(text), StampOf(locked)};
+            }
             return {};
         }
         // The lock on the old file is held until the new one is in place.
-        return WriteFileAtomic(target, doc.Text());
+        if (written == nullptr) {
+            return WriteFileAtomic(target, doc.Text());
+        }
+        IniLockedText left{doc.Text(), IniFileStamp{}};
+        Result<void> done = WriteFileAtomic(target, left.Text, *left.LockedStamp);
+        if (done) {
+            *written = std::move(left);
+        }
+        return done;
     }
     return SystemFailure("lock", target, EAGAIN);
 }
@@ -457,10 +473,6 @@ Unexpected InvalidChange(const std::string& file)
 {
     return SystemFailure("refused to write a name or value with a line break into", file, EINVAL);
 }
-
-} // namespace
-
-namespace {
 
 IniFileStamp StampOf(const struct stat& st)
 {
@@ -536,6 +548,11 @@ Result<void> IniWrite(const std::string& file, std::string_view section, std::st
 
 Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes)
 {
+    return IniWriteMany(file, changes, nullptr);
+}
+
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLockedText* written)
+{
     bool creates = false;
     for (const IniChange& change : changes) {
         const bool wholeSection = change.Key.empty() && !change.Value;
@@ -548,17 +565,20 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
     if (changes.empty()) {
         return {};
     }
-    return ModifyIni(file, creates ? CreateFile::Yes : CreateFile::No, [&](IniDocument& doc) {
-        for (const IniChange& change : changes) {
-            if (change.Value) {
-                doc.Set(change.Section, change.Key, *change.Value);
-            } else if (change.Key.empty()) {
-                doc.DeleteSection(change.Section);
-            } else {
-                doc.DeleteKey(change.Section, change.Key);
-            }
-        }
-    });
+    return ModifyIni(
+            file, creates ? CreateFile::Yes : CreateFile::No,
+            [&](IniDocument& doc) {
+                for (const IniChange& change : changes) {
+                    if (change.Value) {
+                        doc.Set(change.Section, change.Key, *change.Value);
+                    } else if (change.Key.empty()) {
+                        doc.DeleteSection(change.Section);
+                    } else {
+                        doc.DeleteKey(change.Section, change.Key);
+                    }
+                }
+            },
+            written);
 }
 
 Result<void> IniReplaceValue(const std::string& file, std::string_view section, std::string_view key,
