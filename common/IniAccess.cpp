@@ -178,8 +178,15 @@ bool WriteIniChangesFile(std::string_view file, std::span<const platform::IniCha
     if (edited.Text() == current->Text()) {
         return true;
     }
-    const bool written = platform::IniWriteMany(std::string(file), changes).has_value();
-    NoteIniWritten(file);
+    // The version the write leaves replaces the kept copy, so the next use reads nothing (the scopes still check
+    // the file's stamp once, since other threads may hold older copies).
+    platform::IniLockedText left;
+    const bool written = platform::IniWriteMany(std::string(file), changes, &left).has_value();
+    if (written) {
+        NoteIniWritten(file, left);
+    } else {
+        NoteIniWritten(file);
+    }
     return written;
 }
 

@@ -330,6 +330,22 @@ void NoteIniWritten(std::string_view file)
     Count(Counted::Write, file);
 }
 
+void NoteIniWritten(std::string_view file, const platform::IniLockedText& written)
+{
+    if (!written.LockedStamp ||
+        std::max(written.LockedStamp->Size, std::uint64_t{written.Text.size()}) > kIniCacheMaxFileSize) {
+        NoteIniWritten(file);
+        return;
+    }
+    const std::string path(file);
+    auto document = std::make_shared<const platform::IniDocument>(platform::IniDocument::Parse(written.Text));
+    TheCache().Keep(path, std::make_shared<const Entry<platform::IniDocument>>(
+                                  Entry<platform::IniDocument>{*written.LockedStamp, std::move(document)}));
+    TheTextCache().Keep(path, std::make_shared<const Entry<std::string>>());
+    g_writeGeneration.fetch_add(1, std::memory_order_acq_rel);
+    Count(Counted::Write, file);
+}
+
 IniCacheCounts GetIniCacheCounts()
 {
     return IniCacheCounts{g_fileReads.load(std::memory_order_relaxed), g_stampChecks.load(std::memory_order_relaxed),

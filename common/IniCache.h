@@ -49,6 +49,10 @@ TextSnapshot LoadTextCached(std::string_view file);
 /// its change (the file does not stay uncached for the settle time after each of our own writes).
 void NoteIniWritten(std::string_view file);
 
+/// The same after a write of this process that knows the version it left (platform::IniWriteMany with written):
+/// that version is kept at once, parsed, so the next use reads nothing. Without a stamp in written, as above.
+void NoteIniWritten(std::string_view file, const platform::IniLockedText& written);
+
 /// How long inside one IniReadScope a file once checked is trusted without a new check: a long request (a mail
 /// fetch) still sees an edit within this time.
 inline constexpr std::chrono::milliseconds kIniScopeTrustTime{1000};

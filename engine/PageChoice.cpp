@@ -66,6 +66,11 @@ std::optional<std::string> AcceptTheme(const std::string& templateDir, std::stri
     if (!AcceptableName(candidate)) {
         return std::nullopt;
     }
+    // The candidate usually is the directory's own spelling (the cookie and the user's setting keep the name found):
+    // then one stat of its marker page settles it, since the look-up by any case takes an exact name first.
+    if (platform::PathExists(platform::PathJoin(platform::PathJoin(templateDir, candidate), kThemeMarkerPage))) {
+        return std::string(candidate);
+    }
     auto dir = platform::ResolveNoCase(templateDir, candidate);
     if (!dir || !platform::ResolveNoCase(platform::PathJoin(templateDir, *dir), kThemeMarkerPage)) {
         return std::nullopt;
@@ -81,6 +86,10 @@ std::optional<std::string> AcceptStyle(const std::string& themeDir, std::string_
     }
     std::string file(candidate);
     file += ".css";
+    // An exact spelling is taken first, as by the look-up by any case below: one stat.
+    if (platform::IsRegularFile(platform::PathJoin(themeDir, file))) {
+        return std::string(candidate);
+    }
     auto found = platform::ResolveNoCase(themeDir, file);
     if (!found || !platform::IsRegularFile(platform::PathJoin(themeDir, *found))) {
         return std::nullopt;

@@ -365,9 +365,23 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxByte
 
 namespace {
 
+FileVersion VersionOf(const struct stat& st)
+{
+    FileVersion version;
+    version.Device = static_cast<std::uint64_t>(st.st_dev);
+    version.Inode = static_cast<std::uint64_t>(st.st_ino);
+    version.Size = static_cast<std::uint64_t>(st.st_size);
+    version.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    version.ChangedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return version;
+}
+
 // Finishes a temporary file written beside target: permission bits (and, for root, the owner) of the file it
-// replaces, sync, close, and the rename over target. The temporary file is removed on failure.
-Result<void> CommitTemp(TempFile& temp, const std::string& target, const struct stat* replaced)
+// replaces, sync, close, and the rename over target. The temporary file is removed on failure. With committed, the
+// file stays open over the rename, so that its version is taken from the file itself once it is in place (the
+// rename moves its status-change time on).
+Result<void> CommitTemp(TempFile& temp, const std::string& target, const struct stat* replaced,
+                        FileVersion* committed = nullptr)
 {
     int fd = temp.Fd.Get();
     if (replaced != nullptr) {
@@ -380,11 +394,22 @@ Result<void> CommitTemp(TempFile& temp, const std::string& target, const struct 
     if (::fsync(fd) != 0) {
         err = errno;
     }
-    if (::close(temp.Fd.Release()) != 0 && err == 0) {
+    if (committed == nullptr && ::close(temp.Fd.Release()) != 0 && err == 0) {
         err = errno;
     }
     if (err == 0 && ::rename(temp.Path.c_str(), target.c_str()) != 0) {
         err = errno;
+    }
+    if (committed != nullptr) {
+        struct stat st = {};
+        if (err == 0 && ::fstat(fd, &st) != 0) {
+            err = errno; // renamed already: the file is in place, but its version is unknown
+        } else if (err == 0) {
+            *committed = VersionOf(st);
+        }
+        if (::close(temp.Fd.Release()) != 0 && err == 0) {
+            err = errno;
+        }
     }
     if (err != 0) {
         ::unlink(temp.Path.c_str());
@@ -394,9 +419,7 @@ Result<void> CommitTemp(TempFile& temp, const std::string& target, const struct 
     return {};
 }
 
-} // namespace
-
-Result<void> WriteFileAtomic(const std::string& path, std::string_view contents)
+Result<void> WriteFileAtomicAs(const std::string& path, std::string_view contents, FileVersion* written)
 {
     struct stat old = {};
     bool hadOld = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -409,7 +432,19 @@ Result<void> WriteFileAtomic(const std::string& path, std::string_view contents)
         ::unlink(temp->Path.c_str());
         return SystemFailure("write", temp->Path, err);
     }
-    return CommitTemp(*temp, path, hadOld ? &old : nullptr);
+    return CommitTemp(*temp, path, hadOld ? &old : nullptr, written);
+}
+
+} // namespace
+
+Result<void> WriteFileAtomic(const std::string& path, std::string_view contents)
+{
+    return WriteFileAtomicAs(path, contents, nullptr);
+}
+
+Result<void> WriteFileAtomic(const std::string& path, std::string_view contents, FileVersion& written)
+{
+    return WriteFileAtomicAs(path, contents, &written);
 }
 
 namespace {

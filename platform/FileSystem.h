@@ -100,6 +100,24 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t maxByte
 /// file from its first byte. A symbolic link at path is replaced by the file.
 Result<void> WriteFileAtomic(const std::string& path, std::string_view contents);
 
+/// What tells one version of a file from another: its identity (device and inode), its size, and its modification
+/// and status-change times in nanoseconds. The status-change time moves on every write and cannot be set back by a
+/// writer, so a rewrite that keeps the size and restores the modification time still changes the version, unless it
+/// falls within the same tick of the file system's clock as the version it replaces.
+struct FileVersion {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t ChangedNs = 0;
+
+    bool operator==(const FileVersion&) const = default;
+};
+
+/// As WriteFileAtomic, and on success written is the version put in place, taken from the new file's own
+/// descriptor after the rename: a later replacement by another writer is never taken for it.
+Result<void> WriteFileAtomic(const std::string& path, std::string_view contents, FileVersion& written);
+
 /// Creates (mode kPrivateFileMode less the umask) or truncates path, writes contents, syncs the file to disk and closes
 /// it, checking every step. On a failure the partly written file is removed. For a file that a later step renames into
 /// place (ReplaceFile).

@@ -396,9 +396,13 @@ enum class CreateFile {
     Yes,
 };
 
+IniFileStamp StampOf(const struct stat& st);
+
 // One locked read-modify-write of file. edit changes the document; nothing is written when it changes nothing.
+// With written, on success it holds the text that the file holds now and the stamp of that version, both taken
+// under the lock (for a rewrite, from the new file once it is in place).
 Result<void> ModifyIni(const std::string& file, CreateFile create, const std::function<void(IniDocument&)>& edit,
-                       IniLinks links = IniLinks::Follow)
+                       IniLinks links = IniLinks::Follow, IniLockedText* written = nullptr)
 {
     if (file.empty()) {
         return SystemFailure("write", file, ENOENT);
@@ -448,10 +452,21 @@ Result<void> ModifyIni(const std::string& file, CreateFile create, const std::fu
         IniDocument doc = IniDocument::Parse(text);
         edit(doc);
         if (!doc.Changed()) {
+            if (written != nullptr) {
+                *written = IniLockedText{std::move(text), StampOf(locked)};
+            }
             return {};
         }
         // The lock on the old file is held until the new one is in place.
-        return WriteFileAtomic(target, doc.Text());
+        if (written == nullptr) {
+            return WriteFileAtomic(target, doc.Text());
+        }
+        IniLockedText left{doc.Text(), IniFileStamp{}};
+        Result<void> done = WriteFileAtomic(target, left.Text, *left.LockedStamp);
+        if (done) {
+            *written = std::move(left);
+        }
+        return done;
     }
     return SystemFailure("lock", target, EAGAIN);
 }
@@ -460,10 +475,6 @@ Unexpected InvalidChange(const std::string& file)
 {
     return SystemFailure("refused to write a name or value with a line break into", file, EINVAL);
 }
-
-} // namespace
-
-namespace {
 
 IniFileStamp StampOf(const struct stat& st)
 {
@@ -537,7 +548,10 @@ Result<void> IniWrite(const std::string& file, std::string_view section, std::st
     return ModifyIni(file, CreateFile::Yes, [&](IniDocument& doc) { doc.Set(section, key, value); });
 }
 
-Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLinks links)
+namespace {
+
+Result<void> WriteChanges(const std::string& file, std::span<const IniChange> changes, IniLinks links,
+                          IniLockedText* written)
 {
     bool creates = false;
     for (const IniChange& change : changes) {
@@ -564,7 +578,19 @@ Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> ch
                     }
                 }
             },
-            links);
+            links, written);
+}
+
+} // namespace
+
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLinks links)
+{
+    return WriteChanges(file, changes, links, nullptr);
+}
+
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLockedText* written)
+{
+    return WriteChanges(file, changes, IniLinks::Follow, written);
 }
 
 Result<void> IniReplaceValue(const std::string& file, std::string_view section, std::string_view key,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <optional>
@@ -166,19 +167,8 @@ Result<void> IniDeleteSection(const std::string& file, std::string_view section)
 Result<void> IniReplaceSection(const std::string& file, std::string_view section,
                                std::span<const std::pair<std::string, std::string>> values);
 
-/// What tells one version of a file from another: its identity (device and inode), its size, and its modification
-/// and status-change times in nanoseconds. The status-change time moves on every write and cannot be set back by a
-/// writer, so a rewrite that keeps the size and restores the modification time still changes the stamp, unless it
-/// falls within the same tick of the file system's clock as the version it replaces.
-struct IniFileStamp {
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
-    std::uint64_t Size = 0;
-    std::int64_t ModifiedNs = 0;
-    std::int64_t ChangedNs = 0;
-
-    bool operator==(const IniFileStamp&) const = default;
-};
+/// One version of a settings file (see FileVersion).
+using IniFileStamp = FileVersion;
 
 /// The stamp of file now (one stat, links followed); nullopt when it is missing or no regular file.
 std::optional<IniFileStamp> IniStampOf(const std::string& file);
@@ -200,6 +190,11 @@ enum class IniReadLock {
 /// Reads file whole (at most maxBytes, as one descriptor and without following a FIFO or a directory); nullopt when
 /// it is missing, unreadable or larger than maxBytes.
 std::optional<IniLockedText> IniReadWhole(const std::string& file, std::uint64_t maxBytes, IniReadLock lock);
+
+/// As IniWriteMany; on success, when the version that the file holds afterwards is known (the file exists), written
+/// gets its text and, in LockedStamp, its stamp, both taken under the write lock: after a rewrite, from the new file
+/// once it is in place. A writer that keeps a parsed copy can keep this one without reading the file again.
+Result<void> IniWriteMany(const std::string& file, std::span<const IniChange> changes, IniLockedText* written);
 
 // Every change above is one read-modify-write under a per-file lock that holds across threads (a mutex) and
 // processes (an exclusive flock on the file itself), and the file is replaced whole through a synced

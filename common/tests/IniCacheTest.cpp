@@ -179,6 +179,26 @@ TEST_F(IniCacheTest, SeesOwnWritesAtOnce)
     EXPECT_EQ(FileReads(), reads);
 }
 
+// A write through the INI functions keeps the version it left without reading the file, even one written within
+// the settle time; a later change by anyone else is still seen at once.
+TEST_F(IniCacheTest, KeepsTheVersionItsOwnWriteLeftWithoutReadingIt)
+{
+    ASSERT_TRUE(WriteIniStringFile("Stats", "LastAccess", "1", m_ini));
+    ASSERT_EQ(ReadIniStringFile("Stats", "LastAccess", "missing", m_ini), "1");
+    for (const char* value : {"2", "3"}) {
+        SCOPED_TRACE(value);
+        const std::uint64_t reads = FileReads();
+        ASSERT_TRUE(WriteIniStringFile("Stats", "LastAccess", value, m_ini));
+        EXPECT_EQ(ReadIniStringFile("Stats", "LastAccess", "missing", m_ini), value);
+        EXPECT_EQ(ReadIniStringFile("Stats", "LastAccess", "missing", m_ini), value);
+        EXPECT_EQ(FileReads(), reads) << "the written version was read back";
+    }
+    RewriteInPlace(m_ini, "[Stats]\r\nLastAccess=edited\r\n");
+    EXPECT_EQ(ReadIniStringFile("Stats", "LastAccess", "missing", m_ini), "edited");
+    ASSERT_TRUE(platform::IniWrite(m_ini, "Stats", "LastAccess", "other"));
+    EXPECT_EQ(ReadIniStringFile("Stats", "LastAccess", "missing", m_ini), "other");
+}
+
 TEST_F(IniCacheTest, SeesDeletionsAndWritesThatBypassTheCacheAtOnce)
 {
     ASSERT_TRUE(WriteIniIntFile("S", "n", 1, m_ini));

@@ -289,5 +289,39 @@ TEST_F(PageChoiceTest, StyleNeedsItsStyleSheet)
     EXPECT_EQ(ResolveStyle(page), "");
 }
 
+// A name spelled as its directory or file is taken at once only when the marker page or the style sheet is there;
+// otherwise the look-up by any case decides, as for any other spelling.
+TEST_F(PageChoiceTest, AnExactSpellingNeedsItsMarkerPageOrStyleSheetToo)
+{
+    const std::string templates = m_fixture.TemplateDir();
+    fs::create_directories(templates + "/Lower");
+    WriteFile(templates + "/Lower/logon.html", "<HTML></HTML>"); // the marker page in another case
+    const std::string html = m_fixture.Path("HTML/Globe");
+    fs::create_directories(html + "/Folder.css"); // a directory is no style sheet
+
+    struct ExactCase {
+        const char* Theme;
+        const char* WantTheme;
+        const char* Style;
+        const char* WantStyle;
+    };
+
+    const ExactCase cases[] = {
+            {"Other", "Other", "Large", "Large"},
+            {"Lower", "Lower", "Normal", "Normal"},
+            {"Alpha", "Globe", "Folder", "Large"}, // no Logon.html; the first theme and style sheet instead
+    };
+    for (const ExactCase& c : cases) {
+        SCOPED_TRACE(c.Theme);
+        Configure(std::string("[Default:UserDefaults]\r\nTheme=") + c.Theme + "\r\nStyle=" + c.Style + "\r\n", "",
+                  true);
+        FakePage page(*m_cache);
+        ResolveTheme(page);
+        EXPECT_EQ(page.ThemeName, c.WantTheme);
+        page.ThemeName = "Globe";
+        EXPECT_EQ(ResolveStyle(page), c.WantStyle);
+    }
+}
+
 } // namespace
 } // namespace qm::engine

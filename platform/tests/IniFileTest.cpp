@@ -330,6 +330,30 @@ TEST(IniFileTest, WritesABatchInOneRewrite)
     EXPECT_EQ(ReadBytes(file), "[General]\r\nLogLevel=4\r\nAdded=Yes\r\n\r\n[Session]\r\nMaximum=100\r\n");
 }
 
+// A writer that keeps a parsed copy learns the text and the stamp of the version its write left, so it need not
+// read the file again; a write that changes nothing reports the version the file holds.
+TEST(IniFileTest, AWriteReportsTheVersionItLeaves)
+{
+    TempDir dir;
+    std::string file = dir / "User.ini";
+    WriteBytes(file, "[Stats]\r\nLastAccess=1\r\n");
+    const IniChange change[] = {{"Stats", "LastAccess", "2"}};
+    for (const char* want : {"[Stats]\r\nLastAccess=2\r\n", "[Stats]\r\nLastAccess=2\r\n"}) {
+        IniLockedText written;
+        ASSERT_TRUE(IniWriteMany(file, change, &written));
+        EXPECT_EQ(written.Text, want);
+        EXPECT_EQ(written.Text, ReadBytes(file));
+        ASSERT_TRUE(written.LockedStamp.has_value());
+        EXPECT_EQ(*written.LockedStamp, IniStampOf(file).value()) << "the stamp is that of the file in place";
+    }
+
+    // Deleting from a missing file leaves no version to report.
+    IniLockedText none;
+    const IniChange deletion[] = {{"Stats", "LastAccess", std::nullopt}};
+    ASSERT_TRUE(IniWriteMany(dir / "Missing.ini", deletion, &none));
+    EXPECT_FALSE(none.LockedStamp.has_value());
+}
+
 TEST(IniFileTest, AWriteThatChangesNothingLeavesTheFileAlone)
 {
     TempDir dir;
