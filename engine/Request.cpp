@@ -365,7 +365,11 @@ bool Request::CheckPassword(std::string& user, const std::string& password)
         Refuse(kTextNotAllowed);
         return false;
     case LogonResult::ServiceFailed:
-        Refuse(kTextLogonServiceError);
+        // The password could not be checked: answered as a wrong one, so that nobody learns from the answer that
+        // a directory keeps this account's password. Why it failed is in the log already.
+        m_log->Log(3, "Logon of user %s from %s refused: its password could not be checked.", ForLog(user).c_str(),
+                   ForLog(remote).c_str());
+        Refuse(kTextBadLogon);
         return false;
     case LogonResult::Refused:
         break;

@@ -45,7 +45,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
-                                   "056=No template.\r\n075=Wrong address.\r\n076=Wrong cookie.\r\n"
+                                   "056=No template.\r\n070=No logon service.\r\n075=Wrong address.\r\n"
+                                   "076=Wrong cookie.\r\n"
                                    "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "047=Message not fetched.\r\n053=Bad logon at %s.\r\n054=No connection to %s.\r\n"
                                    "055=Fetch from %s failed.\r\n"
@@ -238,6 +239,9 @@ TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
     WriteFile(m_harness.Settings().UserDir("alice") / "User.ini",
               "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\nActive=No\r\n");
     AddUser("bob", "pw");
+    // A directory account while no directory library is loaded: its password cannot be checked.
+    fs::create_directories(m_harness.Settings().UserDir("dina"));
+    WriteFile(m_harness.Settings().UserDir("dina") / "User.ini", "[User]\r\nPassword=*\r\n");
 
     struct Case {
         const char* Query;
@@ -248,6 +252,9 @@ TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
             {"View=Main&User=bob&Password=wrong", "LOGON[Bad logon.]"},
             {"View=Main&User=nobody&Password=pw", "LOGON[Bad logon.]"},
             {"View=Main&User=alice&Password=pw", "LOGON[Not allowed.]"},
+            // Neither a disabled account nor a directory one shows as such to whoever lacks the password.
+            {"View=Main&User=alice&Password=wrong", "LOGON[Bad logon.]"},
+            {"View=Main&User=dina&Password=guess", "LOGON[Bad logon.]"},
             {"View=Main&User=bob&Password=wrong&Lang=de", "LOGON[Falsch.]"},
             {"View=Main&User=bob", "LOGON[]"},
             {"", "LOGON[]"},
