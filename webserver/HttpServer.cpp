@@ -111,6 +111,7 @@ struct HttpServer::Connection {
     std::string_view UserAgent;
     std::optional<std::string_view> ContentType;
     std::optional<std::string_view> Cookie;
+    std::optional<std::string_view> Origin;
     std::string_view IfModifiedSince;
     std::optional<uint64_t> ContentLength;
     platform::UniqueFd Body;
@@ -130,6 +131,7 @@ struct HttpServer::Connection {
         Host.reset();
         ContentType.reset();
         Cookie.reset();
+        Origin.reset();
         ContentLength.reset();
         Body.Reset();
         BodyStartMs = 0;
@@ -252,6 +254,8 @@ struct HttpCallbacks {
             c.ContentType = text;
         } else if (EqualsNoCase(key, "Cookie")) {
             c.Cookie = text;
+        } else if (EqualsNoCase(key, "Origin")) {
+            c.Origin = text;
         } else if (EqualsNoCase(key, "If-Modified-Since")) {
             c.IfModifiedSince = text;
         } else if (EqualsNoCase(key, "Transfer-Encoding")) {
@@ -576,6 +580,7 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     facts.ContentType = c.ContentType;
     facts.ContentLength = c.Body.Valid() ? c.BodyBytes.load() : c.ContentLength.value_or(0);
     facts.Cookie = c.Cookie;
+    facts.Origin = c.Origin;
     facts.LocalAddress = c.Local.Address;
     facts.LocalPort = c.Local.Port;
     facts.RemoteAddress = c.RemoteAddress;
