@@ -118,13 +118,18 @@ std::unique_ptr<TemplateCache::LanguageSet> TemplateCache::LoadSet(const std::st
     auto set = std::make_unique<LanguageSet>();
     set->Code = code;
     const LanguageLists lists = ReadLanguageLists(ReadLanguagesText(m_templateDir), code);
-    for (int number = 1; number <= kLanguageMessages; ++number) {
+    const auto textOf = [&lists](int number) {
         const std::string* text = lists.Language.Find(number);
-        if (text == nullptr) {
-            text = lists.English.Find(number);
-        }
-        if (text != nullptr) {
+        return text != nullptr ? text : lists.English.Find(number);
+    };
+    for (int number = 1; number <= kLanguageMessages; ++number) {
+        if (const std::string* text = textOf(number)) {
             set->Messages[static_cast<std::size_t>(number - 1)] = *text;
+        }
+    }
+    for (int number = kLaterMessagesFirst; number <= kLaterMessagesLast; ++number) {
+        if (const std::string* text = textOf(number)) {
+            set->LaterMessages[static_cast<std::size_t>(number - kLaterMessagesFirst)] = *text;
         }
     }
     if (!m_caching) {
@@ -189,6 +194,9 @@ const char* TemplateCache::GetLanguageText(int number, const char* language) con
 const std::string& TemplateCache::LanguageText(int number, std::string_view language) const
 {
     static const std::string kNone;
+    if (number >= kLaterMessagesFirst && number <= kLaterMessagesLast) {
+        return GetSet(language).LaterMessages[static_cast<std::size_t>(number - kLaterMessagesFirst)];
+    }
     if (number < 1 || number > kLanguageMessages) {
         return kNone;
     }

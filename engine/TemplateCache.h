@@ -1,4 +1,4 @@
-// The template cache: per language, the numbered messages 1 to 99 of Languages.ini and, when templates are cached,
+// The template cache: per language, the engine's numbered messages of Languages.ini and, when templates are cached,
 // every page template below the template directory, translated and compiled once.
 #pragma once
 
@@ -18,6 +18,11 @@ namespace qm::engine {
 
 /// Number of the language messages (1 to kLanguageMessages).
 inline constexpr int kLanguageMessages = 99;
+
+/// The engine's later messages, numbered kLaterMessagesFirst to kLaterMessagesLast (the page templates' texts take
+/// the numbers from 100 up to the first of them).
+inline constexpr int kLaterMessagesFirst = 500;
+inline constexpr int kLaterMessagesLast = 999;
 
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;
@@ -69,8 +74,8 @@ public:
     std::unique_ptr<CompiledTemplate> LoadUncached(std::string_view language, std::string_view theme,
                                                    std::string_view page, std::string& path) const;
 
-    /// Message number (1 to 99) of language; the English text when the language lacks it; "" when neither has it
-    /// or number is out of range. Owned by the cache.
+    /// Message number (1 to 99, or one of the later messages) of language; the English text when the language lacks it;
+    /// "" when neither has it or number is out of range. Owned by the cache.
     const char* GetLanguageText(int number, const char* language) const override;
 
     /// The same for a code given as a view.
@@ -80,6 +85,7 @@ private:
     struct LanguageSet {
         std::string Code;
         std::array<std::string, kLanguageMessages> Messages;
+        std::array<std::string, kLaterMessagesLast - kLaterMessagesFirst + 1> LaterMessages;
         std::unordered_map<std::string, std::unique_ptr<CompiledTemplate>> Templates; // by folded key
     };
 

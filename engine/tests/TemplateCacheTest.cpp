@@ -19,7 +19,9 @@ TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
 {
     TemplateFixture fixture;
     WriteFile(fixture.TemplateDir() + "/Languages.ini", "[en]\r\n001=English\r\n5=Trash\r\n007=files\r\n"
+                                                        "200=Page text\r\n540=Later\r\n541=Later two\r\n"
                                                         "[DE]\r\n001=Deutsch\r\n007=Dateien\r\n007=second\r\n"
+                                                        "540=Später\r\n"
                                                         "[deu]\r\n001=Deutsch (3)\r\n");
     const auto cache = fixture.MakeCache(true);
 
@@ -35,6 +37,10 @@ TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
             {"de", 9, ""},                 // neither has it
             {"de", 0, ""},                 // out of range
             {"de", 100, ""},               // out of range
+            {"de", 200, ""},               // a page template's text, no message
+            {"de", 540, "Später"},         // one of the later messages
+            {"de", 541, "Later two"},      // and its English text
+            {"de", 1000, ""},              // out of range
             {"DE", 1, "Deutsch"},          // codes compare without regard to case
             {"de-CH", 1, "Deutsch"},       // the leading letters
             {"Deutsch", 1, "Deutsch (3)"}, // at most three letters
