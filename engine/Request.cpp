@@ -175,6 +175,11 @@ void Request::RefuseOverflowedInput()
 void Request::Authenticate()
 {
     ResolveLook();
+    // A logon always makes a session of its own: a Session field beside the user name and password would put
+    // whoever logs on into a session that someone else chose.
+    if (!m_input.Variables().IsEmpty("User") && !m_input.Variables().IsEmpty("Password")) {
+        m_input.Variables().Remove("Session");
+    }
     if (HasField("Session") && CheckSession()) {
         return;
     }

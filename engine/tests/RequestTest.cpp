@@ -544,6 +544,38 @@ TEST_F(RequestTest, TheNewAccountButtonLeadsToTheNewUserFormWhereTheDomainAllows
     EXPECT_EQ(m_harness.Manager().Count(), 0);
 }
 
+// Someone arms the cookie hand-over of his own session with the watch program's logon, then has a victim post the
+// logon form with that session's id beside her own name and password.
+TEST_F(RequestTest, ALogonAlwaysMakesASessionOfItsOwn)
+{
+    AddUser("mallory", "mpw");
+    ASSERT_NE(Send("View=StatusCheck&GetSession=1&User=mallory&Password=mpw").Text.find("<session>"),
+              std::string::npos);
+    Session* planted = m_harness.Manager().FindByUser("mallory");
+    ASSERT_NE(planted, nullptr);
+    const std::string plantedId = planted->Id();
+    const std::string plantedSecret = planted->CookieSecret();
+    planted->Unbusy();
+
+    const Response response =
+            Send("View=Main&Frames=1&User=alice&Password=pw&Session=" + plantedId, "Lang=en; Theme=Globe");
+    EXPECT_EQ(response.Page(), "MAIN[alice]") << response.Text;
+    EXPECT_EQ(response.Text.find(plantedSecret), std::string::npos) << "the planted session's cookie was handed out";
+    Session* own = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(own, nullptr);
+    const std::string ownId = own->Id();
+    EXPECT_NE(ownId, plantedId);
+    own->Unbusy();
+
+    // A logon beside the user's own live session, cookie and all, makes a new one too.
+    EXPECT_EQ(Send("View=Main&User=alice&Password=pw&Session=" + ownId, CookiesOf(ownId)).Page(), "MAIN[alice]");
+    Session* again = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(std::string(again->Id()), ownId);
+    again->Unbusy();
+    EXPECT_EQ(m_harness.Manager().FindById(ownId), nullptr);
+}
+
 TEST_F(RequestTest, AFramedRequestShowsTheMainPageWithTheViewInItsFrame)
 {
     const std::string id = LogOn();
