@@ -53,6 +53,46 @@ bool CheckCookie()
     return ReadIniBool("Session", "CheckCookie", true);
 }
 
+// The host and port of an Origin header ("scheme://host[:port]"), or false when it names no site of ours to
+// compare ("null", another scheme, a path after the host).
+bool SplitOrigin(std::string_view origin, std::string_view& host, std::string_view& port)
+{
+    std::size_t start = 0;
+    if (StartsWithNoCase(origin, "http://")) {
+        start = 7;
+    } else if (StartsWithNoCase(origin, "https://")) {
+        start = 8;
+    } else {
+        return false;
+    }
+    const std::string_view authority = origin.substr(start);
+    if (authority.empty() || authority.find_first_of("/?#@ ") != std::string_view::npos) {
+        return false;
+    }
+    const std::size_t colon = authority.rfind(':');
+    const std::size_t bracket = authority.rfind(']');
+    if (colon == std::string_view::npos || (bracket != std::string_view::npos && bracket > colon)) {
+        host = authority;
+        port = {};
+        return true;
+    }
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+    return !host.empty() && !port.empty();
+}
+
+// True when the Origin header names this server as the browser reached it (SERVER_NAME and SERVER_PORT come from
+// the Host header, with port 80 when it names none). The scheme is not compared: a proxy in front may add TLS.
+bool OriginIsThisServer(std::string_view origin, std::string_view serverName, std::string_view serverPort)
+{
+    std::string_view host;
+    std::string_view port;
+    if (!SplitOrigin(origin, host, port) || !EqualsNoCase(host, serverName)) {
+        return false;
+    }
+    return port.empty() ? serverPort == "80" : port == serverPort;
+}
+
 // The status text of a request that is refused before anything runs, because its form was not taken whole.
 std::string OverflowText(InputOverflow overflow)
 {
@@ -175,6 +215,10 @@ void Request::RefuseOverflowedInput()
 void Request::Authenticate()
 {
     ResolveLook();
+    if (PostedByOtherSite()) {
+        Refuse(kTextFormFromOtherSite);
+        return;
+    }
     // A logon always makes a session of its own: a Session field beside the user name and password would put
     // whoever logs on into a session that someone else chose.
     if (!m_input.Variables().IsEmpty("User") && !m_input.Variables().IsEmpty("Password")) {
@@ -199,6 +243,20 @@ void Request::ResolveLook()
     ResolveLanguage(*this);
     ResolveTheme(*this);
     (void)ResolveStyle(*this);
+}
+
+// True for a logon or sign-up form (a POST with a user name) that a page of another site posted, as its Origin
+// header says; a request without the header (older browsers, other clients) is not refused for it.
+bool Request::PostedByOtherSite()
+{
+    const std::string_view origin = Env("HTTP_ORIGIN");
+    if (origin.empty() || !EqualsNoCase(Env("REQUEST_METHOD"), "POST") || m_input.Variables().IsEmpty("User") ||
+        OriginIsThisServer(origin, Env("SERVER_NAME"), Env("SERVER_PORT"))) {
+        return false;
+    }
+    m_log->Log(3, "Logon form from %s refused: it was posted by the page of another site (Origin %s).",
+               ForLog(Env("REMOTE_ADDR")).c_str(), ForLog(origin.substr(0, 200)).c_str());
+    return true;
 }
 
 // True when the request goes on with the session named by its Session field.

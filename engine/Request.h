@@ -131,6 +131,7 @@ private:
     void Parse();
     void RefuseOverflowedInput();
     void Authenticate();
+    bool PostedByOtherSite();
     void ResolveLook();
     bool CheckSession();
     bool CheckSessionCookie(engine::Session& found);

@@ -540,7 +540,8 @@ TEST_F(MarkedTextTest, TextsDifferInMoreThanLetterCase)
 TEST_F(MarkedTextTest, EveryTemplateTextOfTheFileIsUsedByAPage)
 {
     for (const LanguageLine& line : m_english->Lines) {
-        if (KeyNumber(line.Key) >= 100) {
+        const int number = KeyNumber(line.Key);
+        if (number >= 100 && (number < engine::kLaterMessagesFirst || number > engine::kLaterMessagesLast)) {
             EXPECT_TRUE(m_texts.contains(line.Text))
                     << "[en] " << line.Key << "=" << line.Text << " is used by no page";
         }

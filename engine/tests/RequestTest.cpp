@@ -46,7 +46,7 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
                                    "056=No template.\r\n070=No logon service.\r\n075=Wrong address.\r\n"
-                                   "076=Wrong cookie.\r\n"
+                                   "076=Wrong cookie.\r\n540=Other site.\r\n"
                                    "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "047=Message not fetched.\r\n053=Bad logon at %s.\r\n054=No connection to %s.\r\n"
                                    "055=Fetch from %s failed.\r\n"
@@ -574,6 +574,58 @@ TEST_F(RequestTest, ALogonAlwaysMakesASessionOfItsOwn)
     EXPECT_NE(std::string(again->Id()), ownId);
     again->Unbusy();
     EXPECT_EQ(m_harness.Manager().FindById(ownId), nullptr);
+}
+
+TEST_F(RequestTest, ALogonFormThatAnotherSitePostedIsRefused)
+{
+    struct Case {
+        const char* Origin;
+        bool Post;
+        const char* Want;
+    };
+
+    // The pages are at localhost:2000 (SERVER_NAME and SERVER_PORT, from the Host header).
+    const Case cases[] = {
+            {"http://evil.example", true, "LOGON[Other site.]"},
+            {"null", true, "LOGON[Other site.]"},
+            {"http://localhost", true, "LOGON[Other site.]"},
+            {"http://localhost:2000.evil.example", true, "LOGON[Other site.]"},
+            {"http://localhost:2000/x", true, "LOGON[Other site.]"},
+            {"http://user@localhost:2000", true, "LOGON[Other site.]"},
+            {"ftp://localhost:2000", true, "LOGON[Other site.]"},
+            {"http://localhost:2000", true, "MAIN[alice]"},
+            {"https://LocalHost:2000", true, "MAIN[alice]"},
+            {"", true, "MAIN[alice]"},                     // no Origin header
+            {"http://evil.example", false, "MAIN[alice]"}, // a GET is not a posted form
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Origin) + (c.Post ? " POST" : " GET"));
+        const std::string query = "View=Main&User=alice&Password=pw";
+        std::string environment = c.Post ? test::PostRequestEnvironment(query, "Lang=en; Theme=Globe", c.Origin)
+                                         : test::GetRequestEnvironment(query, "Lang=en; Theme=Globe");
+        if (!c.Post) {
+            environment.pop_back();
+            environment += std::string("HTTP_ORIGIN=") + c.Origin + '\0' + '\0';
+        }
+        const Response response =
+                test::RunRequest(environment, Services(), (m_harness.Settings().Dir() / "response").string());
+        EXPECT_EQ(response.Page(), c.Want) << response.Text;
+        const bool loggedOn = std::string_view(c.Want) == "MAIN[alice]";
+        EXPECT_EQ(response.Text.find("Set-Cookie: Session=") != std::string::npos, loggedOn) << response.Text;
+    }
+    EXPECT_NE(m_harness.Log().find("Logon form from 127.0.0.1 refused: it was posted by the page of another site "
+                                   "(Origin http://evil.example)."),
+              std::string::npos)
+            << m_harness.Log();
+
+    // The sign-up form is a logon form too: no account is made from another site's post.
+    m_harness.Settings().WriteDomains("[Default:Settings]\r\nNewAccountCreation=Yes\r\n");
+    const Response signUp =
+            test::RunRequest(test::PostRequestEnvironment("View=NewUser&User=newbie&Pass=p&ConfirmPass=p&Finished=1",
+                                                          "Lang=en; Theme=Globe", "http://evil.example"),
+                             Services(), (m_harness.Settings().Dir() / "response").string());
+    EXPECT_EQ(signUp.Page(), "LOGON[Other site.]");
+    EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("newbie")));
 }
 
 TEST_F(RequestTest, AFramedRequestShowsTheMainPageWithTheViewInItsFrame)
