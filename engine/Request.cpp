@@ -337,8 +337,8 @@ bool Request::CheckNewAccount()
         Refuse(kTextNoNewAccounts);
         return false;
     }
-    const std::string secret = GetDomainSecret("NewAccountPassword", m_domain).substr(0, 31);
-    if (!secret.empty() && secret != Field("NewAccountPassword")) {
+    if (!SignUpPasswordAccepted(m_domain, Field("NewAccountPassword"), Env("REMOTE_ADDR"), *m_services.Throttle,
+                                *m_log)) {
         Refuse(kTextBadNewAccountPassword);
         return false;
     }
@@ -351,7 +351,7 @@ bool Request::HandleNewUserForm()
     if (m_view != kViewNewUser) {
         return true;
     }
-    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"))) {
+    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"), *m_services.Throttle)) {
     case NewUserStep::LogOn:
         m_carryMessages = true; // what the new-account program said is shown on the new session's first page
         return true;

@@ -628,6 +628,49 @@ TEST_F(RequestTest, ALogonFormThatAnotherSitePostedIsRefused)
     EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("newbie")));
 }
 
+// Guessing the sign-up password is slowed as guessing a logon password is: after the free failures even the right
+// one is refused until the delay is over, on the Logon page's button and for the domain a name asks for alike.
+TEST_F(RequestTest, SignUpPasswordGuessesAreThrottled)
+{
+    const std::string refused = "LOGON[Wrong sign-up password.]";
+
+    struct Case {
+        const char* Name;
+        std::string Domains;
+        std::string Guess;
+        std::string Right;
+        std::string RightPage;
+    };
+
+    const Case cases[] = {
+            {"the Logon page's button", "NewAccountPassword=-secret\r\n", "View=Main&NewAccount=1&Password=guess",
+             "View=Main&NewAccount=1&Password=secret", "NEWUSER[secret]"},
+            {"another domain's form",
+             "[guarded.org:Settings]\r\nNewAccountCreation=Yes\r\nNewAccountPassword=-sesame\r\n",
+             "View=NewUser&Finished=1&User=x@guarded.org&Pass=p&ConfirmPass=p"
+             "&NewAccountPassword=guess",
+             "View=NewUser&Finished=1&User=x@guarded.org&Pass=p&ConfirmPass=p&NewAccountPassword=sesame",
+             "NEWUSER[sesame]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        m_harness.Settings().WriteDomains("[Default:Settings]\r\nNewAccountCreation=Yes\r\n" + c.Domains);
+        m_throttle = MakeThrottle();
+        for (int i = 0; i < LogonThrottlePolicy{}.AccountFreeFailures; ++i) {
+            EXPECT_EQ(Send(c.Guess, "Lang=en; Theme=Globe", "127.0.0.2").Page(), refused) << i;
+        }
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.2").Page(), refused) << "checked during the delay";
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.3").Page(), refused)
+                << "the domain's sign-up waits whoever asks";
+        m_throttleNow += LogonThrottlePolicy{}.FirstDelay.count();
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.2").Page(), c.RightPage);
+    }
+    EXPECT_NE(m_harness.Log().find("Sign-up password for domain guarded.org from 127.0.0.2 refused unchecked"),
+              std::string::npos)
+            << m_harness.Log();
+    EXPECT_EQ(m_harness.Log().find("sesame"), std::string::npos);
+}
+
 TEST_F(RequestTest, AFramedRequestShowsTheMainPageWithTheViewInItsFrame)
 {
     const std::string id = LogOn();
