@@ -1,7 +1,7 @@
 // The NewUser form through whole requests: the checks of the form, the account made and logged on, the domain's
 // new-account program (run from an argument vector with a filtered environment, its output shown, its failure
 // undoing the account, a time limit), the notification mail to an SMTP receiver (aiosmtpd) of the test's own; and
-// the message of a logon whose directory server cannot be reached.
+// the answer to a logon whose directory server cannot be reached.
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
 #include "engine/LdapLibrary.h"
@@ -259,14 +259,20 @@ TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
     }
 }
 
-TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedShowsTheServiceMessage)
+// The page does not tell that a directory keeps the account's password: the answer is that of a wrong password,
+// and the log says why.
+TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedIsAnsweredAsAWrongPassword)
 {
     ASSERT_TRUE(LoadLdapLibrary());
     fs::create_directories(m_harness.Settings().UserDir("dave"));
     // Nothing listens on port 1 of the loopback address.
     WriteFile(m_harness.Settings().UserDir("dave") / "User.ini", "[User]\r\nPassword=*127.0.0.1:1\r\n");
-    EXPECT_EQ(Send("View=Main&User=dave&Password=pw"), "LOGON[Logon service failed.]");
+    EXPECT_EQ(Send("View=Main&User=dave&Password=pw"), "LOGON[Bad logon.]");
     EXPECT_EQ(m_harness.Manager().Count(), 0);
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find("Logon of user dave from 127.0.0.1 refused: its password could not be checked."),
+              std::string::npos)
+            << log;
     UnloadLdapLibrary();
 }
 
