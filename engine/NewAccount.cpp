@@ -287,6 +287,11 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
     if (typedUser.empty()) {
         return refuse(kTextNoUserName);
     }
+    // The name is the new-account program's first argument, where a leading '-' would make it an option.
+    if (typedUser.front() == '-') {
+        log.Log(3, "Account not created for %s: a user name may not begin with '-'.", ForLog(typedUser).c_str());
+        return refuse(kTextLeadingHyphen);
+    }
     if (pass.empty()) {
         return refuse(kTextNoPassword);
     }

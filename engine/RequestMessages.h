@@ -57,5 +57,6 @@ inline constexpr int kTextLogonServiceError = 70;
 inline constexpr int kTextWrongAddress = 75;
 inline constexpr int kTextWrongSessionCookie = 76;
 inline constexpr int kTextFormFromOtherSite = 540;
+inline constexpr int kTextLeadingHyphen = 541;
 
 } // namespace qm::engine

@@ -40,7 +40,7 @@ using test::WriteFile;
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "015=Bad logon.\r\n033=No name.\r\n034=No password.\r\n035=Passwords differ.\r\n"
                                    "049=Exists.\r\n051=Mailbox failed.\r\n070=Logon service failed.\r\n"
-                                   "074=Not created.\r\n";
+                                   "074=Not created.\r\n541=Leading hyphen.\r\n";
 
 // The program: writes its arguments (one a line) and its environment into its own directory, says one line, and
 // exits with the code in the file "code" there.
@@ -190,6 +190,22 @@ TEST_F(NewUserIntegrationTest, TheProgramGetsTheFormAsDataAndItsOutputIsShown)
     for (const char* absent : {"\nLD_PRELOAD=", "\nExtra=", "\nPATH=/tmp"}) {
         EXPECT_EQ(env.find(absent), std::string::npos) << absent;
     }
+}
+
+// The program gets the user name as its first argument: a name like "--help" would reach it as an option.
+TEST_F(NewUserIntegrationTest, ANameThatBeginsWithAHyphenNeverReachesTheProgram)
+{
+    Domains("NewAccountExecutable=" + m_program + "\r\n");
+    for (const char* name : {"--help", "-rf", " -x", "-x@example.org"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Send(Form(name)), "NEWUSER[Leading hyphen.|]");
+        EXPECT_FALSE(fs::exists(m_tools.Path() / "args.txt")) << "the program ran";
+        EXPECT_FALSE(Exists(name));
+    }
+    EXPECT_FALSE(Exists("-x"));
+    EXPECT_FALSE(Exists("-x@example.org"));
+    // Within a name a hyphen is as good as any letter.
+    EXPECT_EQ(Send(Form("a-b")), "MAIN[a-b|Mailbox made for a-b.<BR>\r\n]");
 }
 
 TEST_F(NewUserIntegrationTest, AProgramThatFailsUndoesTheAccount)
