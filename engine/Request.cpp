@@ -113,6 +113,7 @@ RequestServices RequestServices::FromEngine()
     services.Logon = &DefaultLogonServices();
     services.Throttle = &EngineLogonThrottle();
     services.LogonLocks = &EngineUserLogonLocks();
+    services.Forms = &EngineFormBudget();
     services.Now = [] {
         return EngineNow();
     };
@@ -134,6 +135,9 @@ Request::Request(int inFd, int outFd, const char* environment, RequestServices s
     }
     if (m_services.LogonLocks == nullptr) {
         m_services.LogonLocks = &EngineUserLogonLocks();
+    }
+    if (m_services.Forms == nullptr) {
+        m_services.Forms = &EngineFormBudget();
     }
     m_log = std::make_unique<RequestLog>(*m_services.Log);
 }
@@ -162,6 +166,10 @@ void Request::Run()
     // Each settings file is checked once for the whole request (and again after a write of this process).
     const IniReadScope settings;
     Parse();
+    if (m_formRefused) {
+        RefuseBusyForm();
+        return;
+    }
     if (m_input.Overflowed() != InputOverflow::None) {
         RefuseOverflowedInput();
         return;
@@ -194,9 +202,41 @@ void Request::Run()
 void Request::Parse()
 {
     (void)m_input.MultiValuedNames().Add("Number");
-    m_input.ReadInput(true);
+    m_formRefused = !ReserveForm();
+    if (!m_formRefused) {
+        m_input.ReadInput(true);
+    }
     m_domain = PickDomain({Env("SERVER_ADDR"), Env("SERVER_PORT"), Env("SERVER_NAME")});
     m_view = LookupView(Field("View"), HasField("Attach"), HasField("SpellCheck"));
+}
+
+// A large form takes its length from the engine's budget before it is read, and holds it to the end of the request;
+// false when the budget cannot take it now. Small forms and those too large to be read at all take nothing.
+bool Request::ReserveForm()
+{
+    const std::size_t length = m_input.FormBodyLength();
+    if (length <= kSmallFormBytes || length > kMaxFormPostBytes) {
+        return true;
+    }
+    std::optional<FormBudget::Hold> hold = m_services.Forms->Reserve(length, EngineFormMemoryLimit());
+    if (!hold) {
+        return false;
+    }
+    m_formHold.emplace(std::move(*hold));
+    return true;
+}
+
+// A large form that came while the others held the budget is not read: 503, so that it may be sent again soon.
+void Request::RefuseBusyForm()
+{
+    m_log->Log(3, "Form of %zu bytes from %s refused: other forms hold %zu of the %zu bytes they may.",
+               m_input.FormBodyLength(), ForLog(Env("REMOTE_ADDR")).c_str(), m_services.Forms->Held(),
+               EngineFormMemoryLimit());
+    ResolveLook();
+    m_view = kViewError;
+    m_head += "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n";
+    SetStatusText(kTextFormsBusy);
+    WritePage();
 }
 
 // A form that was not taken whole is never acted on: no logon, no session, no action; the error page says why.

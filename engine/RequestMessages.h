@@ -58,5 +58,6 @@ inline constexpr int kTextWrongAddress = 75;
 inline constexpr int kTextWrongSessionCookie = 76;
 inline constexpr int kTextFormFromOtherSite = 540;
 inline constexpr int kTextLeadingHyphen = 541;
+inline constexpr int kTextFormsBusy = 542;
 
 } // namespace qm::engine

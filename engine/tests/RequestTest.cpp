@@ -46,7 +46,7 @@ namespace fs = std::filesystem;
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
                                    "056=No template.\r\n070=No logon service.\r\n075=Wrong address.\r\n"
-                                   "076=Wrong cookie.\r\n540=Other site.\r\n"
+                                   "076=Wrong cookie.\r\n540=Other site.\r\n542=Busy.\r\n"
                                    "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "047=Message not fetched.\r\n053=Bad logon at %s.\r\n054=No connection to %s.\r\n"
                                    "055=Fetch from %s failed.\r\n"
@@ -95,6 +95,7 @@ protected:
         services.Throttle = m_throttle.get();
         services.LogonLocks = &m_logonLocks;
         services.Action = m_action;
+        services.Forms = &m_forms;
         return services;
     }
 
@@ -141,6 +142,33 @@ protected:
     std::unique_ptr<LogonThrottle> m_throttle = MakeThrottle();
     UserLogonLocks m_logonLocks;
     std::function<void(Request&)> m_action;
+    FormBudget m_forms;
+
+    // Runs one POST of the URL-encoded body given (from a file, as the web server hands it over).
+    Response Post(const std::string& query, const std::string& body, const std::string& cookies,
+                  const std::string& outName)
+    {
+        const fs::path bodyPath = m_harness.Settings().Dir() / (outName + ".body");
+        WriteFile(bodyPath, body);
+        std::string environment = test::PostRequestEnvironment(query, cookies, "");
+        environment.pop_back();
+        for (const std::string& entry : {std::string("CONTENT_TYPE=application/x-www-form-urlencoded"),
+                                         "CONTENT_LENGTH=" + std::to_string(body.size())}) {
+            environment += entry;
+            environment += '\0';
+        }
+        environment += '\0';
+        const int in = ::open(bodyPath.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(in, 0);
+        const std::string outPath = (m_harness.Settings().Dir() / outName).string();
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(out, 0);
+        {
+            Request request(in, out, environment.c_str(), Services());
+            request.Run();
+        }
+        return {ReadFile(outPath)};
+    }
 };
 
 std::size_t Occurrences(const std::string& text, const std::string& part)
@@ -626,6 +654,68 @@ TEST_F(RequestTest, ALogonFormThatAnotherSitePostedIsRefused)
                              Services(), (m_harness.Settings().Dir() / "response").string());
     EXPECT_EQ(signUp.Page(), "LOGON[Other site.]");
     EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("newbie")));
+}
+
+// Many large forms at once each held their whole text: the budget refuses a large one while the others hold it,
+// and serves small ones meanwhile.
+TEST_F(RequestTest, LargeFormsPastTheBudgetGet503WhileSmallOnesAreServed)
+{
+    ASSERT_TRUE(WriteIniString("General", "MaxFormMemory", "256")); // KB
+    AddUser("bob", "pw");
+    const std::string id = LogOn();
+    const std::string held = "Note=" + std::string(200 * 1024, 'a');
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    m_action = [released](Request& request) {
+        if (request.View() == kViewOptionsPrefs) {
+            released.wait(); // a large form still being worked on
+        }
+    };
+    std::thread first([&] { (void)Post("View=Options-Prefs&Session=" + id, held, CookiesOf(id), "first"); });
+
+    // The first request ends whatever the checks below find.
+    struct Finish {
+        Finish(std::promise<void>& release, std::thread& first)
+            : Release(release)
+            , First(first)
+        {}
+
+        Finish(const Finish&) = delete;
+        Finish& operator=(const Finish&) = delete;
+
+        ~Finish()
+        {
+            Release.set_value();
+            First.join();
+        }
+
+        std::promise<void>& Release;
+        std::thread& First;
+    };
+
+    std::optional<Finish> finish;
+    finish.emplace(release, first);
+    EXPECT_TRUE(qm::test::WaitUntil([&] { return m_forms.Held() == held.size(); })) << m_forms.Held();
+
+    const std::string large = "User=bob&Password=pw&Pad=" + std::string(100 * 1024, 'b');
+    const Response refused = Post("View=Main", large, "Lang=en; Theme=Globe", "second");
+    EXPECT_EQ(refused.Text.rfind("Status: 503 Service Unavailable\r\nRetry-After: 5\r\n", 0), 0u) << refused.Text;
+    EXPECT_EQ(refused.Page(), "ERROR[Busy.]");
+    if (Session* acted = m_harness.Manager().FindByUser("bob")) {
+        acted->Unbusy();
+        ADD_FAILURE() << "the refused form was acted on";
+    }
+
+    const Response small = Post("View=Main", "User=bob&Password=pw", "Lang=en; Theme=Globe", "third");
+    EXPECT_EQ(small.Page(), "MAIN[bob]") << small.Text;
+
+    finish.reset();
+    EXPECT_EQ(m_forms.Held(), 0u) << "every form gave its bytes back";
+    const Response later = Post("View=Main", large, "Lang=en; Theme=Globe", "fourth");
+    EXPECT_EQ(later.Page(), "MAIN[bob]") << later.Text;
+    EXPECT_NE(m_harness.Log().find("Form of " + std::to_string(large.size()) + " bytes from 127.0.0.1 refused"),
+              std::string::npos)
+            << m_harness.Log();
 }
 
 // Guessing the sign-up password is slowed as guessing a logon password is: after the free failures even the right

@@ -43,7 +43,7 @@ inline std::string GetRequestEnvironment(const std::string& query, const std::st
 }
 
 /// The environment block of a POST of the form fields `query` (sent in the query string, without a body), with an
-/// Origin header when origin is not empty.
+/// Origin header when origin is not empty; the block ends with its empty entry.
 inline std::string PostRequestEnvironment(const std::string& query, const std::string& cookies,
                                           const std::string& origin, const std::string& remote = "127.0.0.1")
 {
