@@ -42,8 +42,8 @@ void FormBudget::Give(std::size_t bytes)
 
 FormBudget& EngineFormBudget()
 {
-    static FormBudget budget;
-    return budget;
+    static FormBudget s_budget;
+    return s_budget;
 }
 
 std::size_t EngineFormMemoryLimit()

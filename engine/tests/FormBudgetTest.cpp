@@ -43,6 +43,7 @@ TEST(FormBudgetTest, ManyThreadsAtOnceNeverHoldMoreThanTheLimit)
     std::atomic<std::size_t> most{0};
     std::atomic<int> granted{0};
     std::vector<std::thread> threads;
+    threads.reserve(16);
     for (int t = 0; t < 16; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 500; ++i) {

@@ -663,7 +663,7 @@ TEST_F(RequestTest, LargeFormsPastTheBudgetGet503WhileSmallOnesAreServed)
     ASSERT_TRUE(WriteIniString("General", "MaxFormMemory", "256")); // KB
     AddUser("bob", "pw");
     const std::string id = LogOn();
-    const std::string held = "Note=" + std::string(200 * 1024, 'a');
+    const std::string held = "Note=" + std::string(std::size_t{200} * 1024, 'a');
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     m_action = [released](Request& request) {
@@ -697,7 +697,7 @@ TEST_F(RequestTest, LargeFormsPastTheBudgetGet503WhileSmallOnesAreServed)
     finish.emplace(release, first);
     EXPECT_TRUE(qm::test::WaitUntil([&] { return m_forms.Held() == held.size(); })) << m_forms.Held();
 
-    const std::string large = "User=bob&Password=pw&Pad=" + std::string(100 * 1024, 'b');
+    const std::string large = "User=bob&Password=pw&Pad=" + std::string(std::size_t{100} * 1024, 'b');
     const Response refused = Post("View=Main", large, "Lang=en; Theme=Globe", "second");
     EXPECT_EQ(refused.Text.rfind("Status: 503 Service Unavailable\r\nRetry-After: 5\r\n", 0), 0u) << refused.Text;
     EXPECT_EQ(refused.Page(), "ERROR[Busy.]");
