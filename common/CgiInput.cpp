@@ -224,10 +224,18 @@ void CgiInput::ReadInput(bool /*binary*/)
 
 // The body is parsed as it is read, one field at a time, and each decoded value is moved into the form: a large
 // value is held once (not as body, field and value at the same time), so memory follows the largest value.
+std::size_t CgiInput::FormBodyLength() const
+{
+    if (m_input == nullptr || !StartsWithNoCase(GetEnv("CONTENT_TYPE"), kFormUrlEncoded)) {
+        return 0;
+    }
+    return ParseContentLength(GetEnv("CONTENT_LENGTH"));
+}
+
 void CgiInput::ReadFormBody()
 {
-    const std::size_t length = ParseContentLength(GetEnv("CONTENT_LENGTH"));
-    if (length == 0 || m_input == nullptr || !StartsWithNoCase(GetEnv("CONTENT_TYPE"), kFormUrlEncoded)) {
+    const std::size_t length = FormBodyLength();
+    if (length == 0) {
         return;
     }
     if (length > kMaxFormPostBytes) {

@@ -47,6 +47,10 @@ public:
     /// which is what every stream on this system already is.
     void ReadInput(bool binary);
 
+    /// The length of the URL-encoded POST body that ReadInput reads: CONTENT_LENGTH when the request has an input
+    /// and that content type, else 0. A length over kMaxFormPostBytes is given as it is (ReadInput refuses it).
+    std::size_t FormBodyLength() const;
+
     /// The value of a CGI environment variable, or "" when it is missing; never null. Names in an environment block
     /// are matched without regard to ASCII case; the process environment is matched exactly (CGI names are upper
     /// case). The result stays valid as long as the environment does.

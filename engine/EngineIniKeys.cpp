@@ -22,6 +22,7 @@ constexpr EngineIniKey kKeys[] = {
         {"General", "SendReadConfirmations", Bool, "No"},
         {"General", "GlobalAddrBookSortOrder", Text, "Name"},
         {"General", "VerboseSentConfirmation", Bool, "No"},
+        {"General", "MaxFormMemory", Int, "65536"},
         {"Directories", "BaseDir", Path, ""},
         {"Directories", "LogDir", Path, "Logs"},
         {"Directories", "TempDir", Path, "Temp"},

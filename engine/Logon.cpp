@@ -89,13 +89,16 @@ LogonResult CompanionLogon(const std::shared_ptr<const store::CvUserLibrary>& li
         return LogonResult::Refused;
     }
     const CompanionUser companion(library, handle);
+    // The password first: what the account may do is told only to whoever knows it.
+    const std::string typed(password);
+    if (!library->ValidateUser(handle, typed.c_str())) {
+        return LogonResult::Refused;
+    }
     if (!library->GetTesseraBit(handle, 1)) {
         log.LogMsg(2, kLogNotAllowed, user.c_str());
         return LogonResult::NotAllowed;
     }
-    const std::string typed(password);
-    if (!library->ValidateUser(handle, typed.c_str()) ||
-        !EnsureAccount(user, std::nullopt, handle, domain, log, services)) {
+    if (!EnsureAccount(user, std::nullopt, handle, domain, log, services)) {
         return LogonResult::Refused;
     }
     if (!AccountActive(user)) {
@@ -115,19 +118,22 @@ LogonResult LocalLogon(std::string& user, std::string_view password, const std::
     if (!EnsureAccount(user, password, store::kCvNoUser, domain, log, services)) {
         return LogonResult::Refused;
     }
-    if (!AccountActive(user)) {
+    // A missing User.ini reads as "" and is never created by the read.
+    const std::string stored = ReadIniPassword("User", "Password", UserIniPathOf(user));
+    LogonResult result = LogonResult::Refused;
+    if (!stored.empty() && stored.front() == '*') {
+        result = services.DirectoryLogon(user, stored, password, log);
+    } else if (!stored.empty() && stored.front() == '\\') {
+        result = services.SystemLogon(user, stored, password, log);
+    } else if (PasswordsMatch(password, stored)) {
+        result = LogonResult::Accepted;
+    }
+    // The password first: a disabled account is told so only to whoever knows its password.
+    if (result == LogonResult::Accepted && !AccountActive(user)) {
         log.LogMsg(2, kLogNotAllowed, user.c_str());
         return LogonResult::NotAllowed;
     }
-    // A missing User.ini reads as "" and is never created by the read.
-    const std::string stored = ReadIniPassword("User", "Password", UserIniPathOf(user));
-    if (!stored.empty() && stored.front() == '*') {
-        return services.DirectoryLogon(user, stored, password, log);
-    }
-    if (!stored.empty() && stored.front() == '\\') {
-        return services.SystemLogon(user, stored, password, log);
-    }
-    return PasswordsMatch(password, stored) ? LogonResult::Accepted : LogonResult::Refused;
+    return result;
 }
 
 } // namespace

@@ -64,7 +64,9 @@ bool AddLogonDomain(std::string& user, std::string& domain);
 /// text itself (cut to 79 bytes) when it is no name a logon could accept.
 std::string LogonAccountKey(std::string_view typed, std::string_view domain);
 
-/// Decides a logon. `user` may change: "name@domain" sets `domain` to the text after the last '@'; a name without
+/// Decides a logon. The password is checked first: NotAllowed (account inactive or without web access) comes only
+/// with the right password; ServiceFailed says that it could not be checked. `user` may change: "name@domain" sets
+/// `domain` to the text after the last '@'; a name without
 /// '@' gets "@" and a non-empty `domain` appended; a name whose account is the bare name in the default domain
 /// loses its domain again. Empty name or password, a name that is not a valid user name (or would grow past 79
 /// bytes) give Refused. Logs through `log`.

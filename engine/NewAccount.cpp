@@ -5,6 +5,7 @@
 #include "engine/AdminCalls.h"
 #include "engine/DomainSettings.h"
 #include "engine/Logon.h"
+#include "engine/LogonThrottle.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
 #include "engine/UserDirectory.h"
@@ -236,7 +237,38 @@ bool SendNewUserNotification(std::string_view user, std::string_view fullName, s
     return client.Send("", administrator.c_str(), file.Path().c_str());
 }
 
-NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain, std::string_view remoteAddr)
+bool SignUpPasswordAccepted(std::string_view domain, std::string_view typed, std::string_view remoteAddr,
+                            LogonThrottle& throttle, Logger& log)
+{
+    const std::string secret = GetDomainSecret("NewAccountPassword", domain).substr(0, 31);
+    if (secret.empty()) {
+        return true;
+    }
+    // No typed name holds a NUL, so this key is no user's.
+    std::string key("\0sign-up@", 9);
+    for (const char c : domain) {
+        key += FoldCase(c);
+    }
+    LogonThrottle::Verdict verdict = throttle.Admit(remoteAddr, key);
+    const std::string named = domain.empty() ? std::string("(default)") : ForLog(domain);
+    if (!verdict.Admitted) {
+        const long long seconds = (verdict.Wait.count() + 999) / 1000;
+        log.Log(3, "Sign-up password for domain %s from %s refused unchecked after wrong ones; retry in %lld s.",
+                named.c_str(), ForLog(remoteAddr).c_str(), seconds);
+        return false;
+    }
+    // A right password is not counted as a success, which would forget the domain's failures: they may be a
+    // guesser's, and the one who knows the password is not held up by them for long.
+    if (secret != typed) {
+        verdict.Admitted->Failed();
+        log.Log(3, "Wrong sign-up password for domain %s from %s.", named.c_str(), ForLog(remoteAddr).c_str());
+        return false;
+    }
+    return true;
+}
+
+NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain, std::string_view remoteAddr,
+                        LogonThrottle& throttle)
 {
     NameValueList& fields = input.Variables();
     Logger& log = page.Log();
@@ -255,6 +287,11 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
     if (typedUser.empty()) {
         return refuse(kTextNoUserName);
     }
+    // The name is the new-account program's first argument, where a leading '-' would make it an option.
+    if (typedUser.front() == '-') {
+        log.Log(3, "Account not created for %s: a user name may not begin with '-'.", ForLog(typedUser).c_str());
+        return refuse(kTextLeadingHyphen);
+    }
     if (pass.empty()) {
         return refuse(kTextNoPassword);
     }
@@ -269,8 +306,7 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
                 SetStatusMessage(page, LanguageText(page, kTextNoNewAccounts));
                 return NewUserStep::ToLogon;
             }
-            const std::string secret = GetDomainSecret("NewAccountPassword", asked).substr(0, 31);
-            if (!secret.empty() && secret != fields.GetValue("NewAccountPassword")) {
+            if (!SignUpPasswordAccepted(asked, fields.GetValue("NewAccountPassword"), remoteAddr, throttle, log)) {
                 SetStatusMessage(page, LanguageText(page, kTextBadNewAccountPassword));
                 return NewUserStep::ToLogon;
             }

@@ -12,6 +12,8 @@
 
 namespace qm::engine {
 
+class LogonThrottle;
+
 /// The longest user name a visitor may ask for (a longer one is refused, never cut).
 inline constexpr std::size_t kMaxNewUserName = 79;
 
@@ -48,7 +50,16 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
 /// SmtpHost and SmtpPort. True when the server took it.
 bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain, Logger& log);
 
-/// The NewUser page's handler. `domain` may change to the domain of the name asked for; remoteAddr is logged.
-NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain, std::string_view remoteAddr);
+/// Whether typed is the sign-up password of domain (its secret NewAccountPassword, 31 characters); true when the
+/// domain has none. The checks are counted by the throttle as logons are, per client address and for the domain's
+/// sign-up as one account: a wrong password is a failure, and while either waits out its delay the password is not
+/// compared at all (false).
+bool SignUpPasswordAccepted(std::string_view domain, std::string_view typed, std::string_view remoteAddr,
+                            LogonThrottle& throttle, Logger& log);
+
+/// The NewUser page's handler. `domain` may change to the domain of the name asked for; remoteAddr is logged; the
+/// sign-up password of another domain is checked through the throttle.
+NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain, std::string_view remoteAddr,
+                        LogonThrottle& throttle);
 
 } // namespace qm::engine

@@ -53,6 +53,46 @@ bool CheckCookie()
     return ReadIniBool("Session", "CheckCookie", true);
 }
 
+// The host and port of an Origin header ("scheme://host[:port]"), or false when it names no site of ours to
+// compare ("null", another scheme, a path after the host).
+bool SplitOrigin(std::string_view origin, std::string_view& host, std::string_view& port)
+{
+    std::size_t start = 0;
+    if (StartsWithNoCase(origin, "http://")) {
+        start = 7;
+    } else if (StartsWithNoCase(origin, "https://")) {
+        start = 8;
+    } else {
+        return false;
+    }
+    const std::string_view authority = origin.substr(start);
+    if (authority.empty() || authority.find_first_of("/?#@ ") != std::string_view::npos) {
+        return false;
+    }
+    const std::size_t colon = authority.rfind(':');
+    const std::size_t bracket = authority.rfind(']');
+    if (colon == std::string_view::npos || (bracket != std::string_view::npos && bracket > colon)) {
+        host = authority;
+        port = {};
+        return true;
+    }
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+    return !host.empty() && !port.empty();
+}
+
+// True when the Origin header names this server as the browser reached it (SERVER_NAME and SERVER_PORT come from
+// the Host header, with port 80 when it names none). The scheme is not compared: a proxy in front may add TLS.
+bool OriginIsThisServer(std::string_view origin, std::string_view serverName, std::string_view serverPort)
+{
+    std::string_view host;
+    std::string_view port;
+    if (!SplitOrigin(origin, host, port) || !EqualsNoCase(host, serverName)) {
+        return false;
+    }
+    return port.empty() ? serverPort == "80" : port == serverPort;
+}
+
 // The status text of a request that is refused before anything runs, because its form was not taken whole.
 std::string OverflowText(InputOverflow overflow)
 {
@@ -73,6 +113,7 @@ RequestServices RequestServices::FromEngine()
     services.Logon = &DefaultLogonServices();
     services.Throttle = &EngineLogonThrottle();
     services.LogonLocks = &EngineUserLogonLocks();
+    services.Forms = &EngineFormBudget();
     services.Now = [] {
         return EngineNow();
     };
@@ -94,6 +135,9 @@ Request::Request(int inFd, int outFd, const char* environment, RequestServices s
     }
     if (m_services.LogonLocks == nullptr) {
         m_services.LogonLocks = &EngineUserLogonLocks();
+    }
+    if (m_services.Forms == nullptr) {
+        m_services.Forms = &EngineFormBudget();
     }
     m_log = std::make_unique<RequestLog>(*m_services.Log);
 }
@@ -122,6 +166,10 @@ void Request::Run()
     // Each settings file is checked once for the whole request (and again after a write of this process).
     const IniReadScope settings;
     Parse();
+    if (m_formRefused) {
+        RefuseBusyForm();
+        return;
+    }
     if (m_input.Overflowed() != InputOverflow::None) {
         RefuseOverflowedInput();
         return;
@@ -154,9 +202,41 @@ void Request::Run()
 void Request::Parse()
 {
     (void)m_input.MultiValuedNames().Add("Number");
-    m_input.ReadInput(true);
+    m_formRefused = !ReserveForm();
+    if (!m_formRefused) {
+        m_input.ReadInput(true);
+    }
     m_domain = PickDomain({Env("SERVER_ADDR"), Env("SERVER_PORT"), Env("SERVER_NAME")});
     m_view = LookupView(Field("View"), HasField("Attach"), HasField("SpellCheck"));
+}
+
+// A large form takes its length from the engine's budget before it is read, and holds it to the end of the request;
+// false when the budget cannot take it now. Small forms and those too large to be read at all take nothing.
+bool Request::ReserveForm()
+{
+    const std::size_t length = m_input.FormBodyLength();
+    if (length <= kSmallFormBytes || length > kMaxFormPostBytes) {
+        return true;
+    }
+    std::optional<FormBudget::Hold> hold = m_services.Forms->Reserve(length, EngineFormMemoryLimit());
+    if (!hold) {
+        return false;
+    }
+    m_formHold.emplace(std::move(*hold));
+    return true;
+}
+
+// A large form that came while the others held the budget is not read: 503, so that it may be sent again soon.
+void Request::RefuseBusyForm()
+{
+    m_log->Log(3, "Form of %zu bytes from %s refused: other forms hold %zu of the %zu bytes they may.",
+               m_input.FormBodyLength(), ForLog(Env("REMOTE_ADDR")).c_str(), m_services.Forms->Held(),
+               EngineFormMemoryLimit());
+    ResolveLook();
+    m_view = kViewError;
+    m_head += "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n";
+    SetStatusText(kTextFormsBusy);
+    WritePage();
 }
 
 // A form that was not taken whole is never acted on: no logon, no session, no action; the error page says why.
@@ -175,6 +255,15 @@ void Request::RefuseOverflowedInput()
 void Request::Authenticate()
 {
     ResolveLook();
+    if (PostedByOtherSite()) {
+        Refuse(kTextFormFromOtherSite);
+        return;
+    }
+    // A logon always makes a session of its own: a Session field beside the user name and password would put
+    // whoever logs on into a session that someone else chose.
+    if (!m_input.Variables().IsEmpty("User") && !m_input.Variables().IsEmpty("Password")) {
+        m_input.Variables().Remove("Session");
+    }
     if (HasField("Session") && CheckSession()) {
         return;
     }
@@ -194,6 +283,20 @@ void Request::ResolveLook()
     ResolveLanguage(*this);
     ResolveTheme(*this);
     (void)ResolveStyle(*this);
+}
+
+// True for a logon or sign-up form (a POST with a user name) that a page of another site posted, as its Origin
+// header says; a request without the header (older browsers, other clients) is not refused for it.
+bool Request::PostedByOtherSite()
+{
+    const std::string_view origin = Env("HTTP_ORIGIN");
+    if (origin.empty() || !EqualsNoCase(Env("REQUEST_METHOD"), "POST") || m_input.Variables().IsEmpty("User") ||
+        OriginIsThisServer(origin, Env("SERVER_NAME"), Env("SERVER_PORT"))) {
+        return false;
+    }
+    m_log->Log(3, "Logon form from %s refused: it was posted by the page of another site (Origin %s).",
+               ForLog(Env("REMOTE_ADDR")).c_str(), ForLog(origin.substr(0, 200)).c_str());
+    return true;
 }
 
 // True when the request goes on with the session named by its Session field.
@@ -274,8 +377,8 @@ bool Request::CheckNewAccount()
         Refuse(kTextNoNewAccounts);
         return false;
     }
-    const std::string secret = GetDomainSecret("NewAccountPassword", m_domain).substr(0, 31);
-    if (!secret.empty() && secret != Field("NewAccountPassword")) {
+    if (!SignUpPasswordAccepted(m_domain, Field("NewAccountPassword"), Env("REMOTE_ADDR"), *m_services.Throttle,
+                                *m_log)) {
         Refuse(kTextBadNewAccountPassword);
         return false;
     }
@@ -288,7 +391,7 @@ bool Request::HandleNewUserForm()
     if (m_view != kViewNewUser) {
         return true;
     }
-    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"))) {
+    switch (NewUserPage(*this, m_input, m_domain, Env("REMOTE_ADDR"), *m_services.Throttle)) {
     case NewUserStep::LogOn:
         m_carryMessages = true; // what the new-account program said is shown on the new session's first page
         return true;
@@ -368,7 +471,11 @@ bool Request::CheckPassword(std::string& user, const std::string& password)
         Refuse(kTextNotAllowed);
         return false;
     case LogonResult::ServiceFailed:
-        Refuse(kTextLogonServiceError);
+        // The password could not be checked: answered as a wrong one, so that nobody learns from the answer that
+        // a directory keeps this account's password. Why it failed is in the log already.
+        m_log->Log(3, "Logon of user %s from %s refused: its password could not be checked.", ForLog(user).c_str(),
+                   ForLog(remote).c_str());
+        Refuse(kTextBadLogon);
         return false;
     case LogonResult::Refused:
         break;

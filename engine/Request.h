@@ -6,6 +6,7 @@
 #include "common/CgiInput.h"
 #include "common/LogFile.h"
 #include "common/RequestLog.h"
+#include "engine/FormBudget.h"
 #include "engine/Logon.h"
 #include "engine/MessageSlot.h"
 #include "engine/PageContext.h"
@@ -45,6 +46,9 @@ struct RequestServices {
     /// The failed-logon counts and the per-user logon locks; the engine's when not given.
     LogonThrottle* Throttle = nullptr;
     UserLogonLocks* LogonLocks = nullptr;
+
+    /// The bytes that large forms hold at once; the engine's when not given.
+    FormBudget* Forms = nullptr;
 
     /// The pieces the compose action uses (the outgoing message, the upload parser, the spelling check); the
     /// engine's when not given.
@@ -129,8 +133,11 @@ public:
 
 private:
     void Parse();
+    bool ReserveForm();
+    void RefuseBusyForm();
     void RefuseOverflowedInput();
     void Authenticate();
+    bool PostedByOtherSite();
     void ResolveLook();
     bool CheckSession();
     bool CheckSessionCookie(engine::Session& found);
@@ -165,6 +172,8 @@ private:
     bool HasField(const char* name) const { return m_input.Variables().Contains(name); }
 
     RequestServices m_services;
+    std::optional<FormBudget::Hold> m_formHold; // given back after the form (in m_input) is gone
+    bool m_formRefused = false;
     platform::UniqueFile m_in;
     platform::UniqueFile m_out;
     CgiInput m_input;

@@ -56,5 +56,8 @@ inline constexpr int kTextAccountNotCreated = 74;
 inline constexpr int kTextLogonServiceError = 70;
 inline constexpr int kTextWrongAddress = 75;
 inline constexpr int kTextWrongSessionCookie = 76;
+inline constexpr int kTextFormFromOtherSite = 540;
+inline constexpr int kTextLeadingHyphen = 541;
+inline constexpr int kTextFormsBusy = 542;
 
 } // namespace qm::engine

@@ -6,8 +6,10 @@
 #include "engine/Logon.h"
 #include "engine/LogonThrottle.h"
 #include "engine/MailFetch.h"
+#include "engine/PageChoice.h"
 #include "engine/RequestLogText.h"
 #include "engine/RequestMessages.h"
+#include "engine/ResponseHead.h"
 #include "engine/SessionMail.h"
 #include "engine/SessionManager.h"
 #include "engine/UserDirectory.h"
@@ -70,6 +72,12 @@ bool OverQuota(UserRecord& user)
     return diskQuota > 0 && diskQuota < user.Messages().StoredSizeKB();
 }
 
+// Whether sessions are held to their cookie: [Special] UseCookies and [Session] CheckCookie, as for every page.
+bool SessionCookieChecked()
+{
+    return UseCookies() && ReadIniBool("Session", "CheckCookie", true);
+}
+
 // One status request from its fields to its reply.
 class StatusCheck {
 public:
@@ -86,11 +94,18 @@ private:
 
     const char* Env(const char* name) const { return m_site.Input.GetEnv(name); }
 
-    void Write(std::string_view text) const
+    // The head goes out with the first element (or at the end), after any cookie line the logon added.
+    void Write(std::string_view text)
     {
-        if (m_site.Out != nullptr) {
-            (void)std::fwrite(text.data(), 1, text.size(), m_site.Out);
+        if (m_site.Out == nullptr) {
+            return;
         }
+        if (!m_headWritten) {
+            m_headWritten = true;
+            m_cookies += kStatusHead;
+            (void)std::fwrite(m_cookies.data(), 1, m_cookies.size(), m_site.Out);
+        }
+        (void)std::fwrite(text.data(), 1, text.size(), m_site.Out);
     }
 
     Session* SessionById();
@@ -100,17 +115,19 @@ private:
 
     const StatusCheckSite& m_site;
     bool m_loggedOn = false;
+    bool m_headWritten = false;
+    std::string m_cookies; // Set-Cookie lines written before the head
 };
 
 void StatusCheck::Run()
 {
-    Write(kStatusHead);
     if (Given("GetVersion")) {
         Write(VersionElement());
         return;
     }
     Session* session = Given("GetSession") ? SessionByLogon() : (Given("Session") ? SessionById() : nullptr);
     if (session == nullptr) {
+        Write("");
         return;
     }
     m_site.Log.SetPrefix(session->Id());
@@ -133,11 +150,13 @@ void StatusCheck::Run()
         // Only the caller's own account: the list of every account is nobody else's business.
         Write("<users>\n\t<user><name>" + session->User().Name() + "</name></user>\n</users>\n");
     }
+    Write(""); // a poll that asks for nothing gets the head
     m_site.Log.LogMsg(1, kLogWatchEnd, query.c_str());
     session->Unbusy();
 }
 
-// The session named by the Session field, from its own client address when CheckIP is on.
+// The session named by the Session field, with its cookie as every page asks it, and from its own client address
+// when CheckIP is on. Without the cookie the caller learns nothing, not even that the id is live.
 Session* StatusCheck::SessionById()
 {
     const std::string id = Field("Session");
@@ -146,10 +165,16 @@ Session* StatusCheck::SessionById()
         m_site.Log.LogMsg(2, kLogWatchUnknownSession, ForLog(id).c_str());
         return nullptr;
     }
-    if (ReadIniBool("Session", "CheckIP", true) && !found->IsFromAddress(Env("REMOTE_ADDR"))) {
-        // Without the password the session never moves: the caller is told where it belongs.
+    const std::string remote = Env("REMOTE_ADDR");
+    if (SessionCookieChecked() && !found->IsCookieSecret(m_site.Input.Cookies().GetValue("Session"))) {
+        m_site.Log.LogMsg(3, kLogInvalidCookie, found->Id(), ForLog(remote).c_str());
+        found->Unbusy();
+        return nullptr;
+    }
+    if (ReadIniBool("Session", "CheckIP", true) && !found->IsFromAddress(remote)) {
+        // Without the password the session never moves.
         m_site.Log.LogMsg(2, kLogWatchWrongAddress, found->Id());
-        Write(DisconnectElement(found->ClientAddress()));
+        Write(DisconnectElement());
         found->Unbusy();
         return nullptr;
     }
@@ -201,11 +226,15 @@ Session* StatusCheck::SessionByLogon()
     if (ReadIniBool("Session", "CheckIP", true) && !session->IsFromAddress(remote)) {
         if (!Given("TakeOver")) {
             m_site.Log.LogMsg(2, kLogWatchWrongAddress, session->Id());
-            Write(DisconnectElement(session->ClientAddress()));
+            Write(DisconnectElement());
             session->Unbusy();
             return nullptr;
         }
         session->MoveToAddress(remote);
+    }
+    if (SessionCookieChecked()) {
+        // The watch program polls by the id from now on, with the cookie as a browser would.
+        AppendSetCookie(m_cookies, "Session", session->CookieSecret(), 0, CookieReach::ServerOnly);
     }
     Write(SessionElement(session->Id()));
     return session;
@@ -278,9 +307,9 @@ std::string VersionElement()
     return "<version>" + std::string(kWatchVersion) + "</version>\n";
 }
 
-std::string DisconnectElement(std::string_view address)
+std::string DisconnectElement()
 {
-    return "<disconnect>" + WithoutLineEnds(address) + "</disconnect>\n";
+    return "<disconnect></disconnect>\n";
 }
 
 std::string SessionElement(std::string_view id)

@@ -35,18 +35,22 @@ struct StatusCheckSite {
 /// Answers one status request on site.Out. With UseQMWatch off nothing at all is written. The fields:
 /// - GetVersion: only the version element, no session;
 /// - GetSession with User and Password: logs the user on (throttled like the logon form) and answers the user's
-///   session id, creating the session when the user has none. A session from another address (with CheckIP on)
-///   gets a disconnect element naming its address, unless TakeOver moves the session to the caller;
-/// - Session (without GetSession): the session with that id; with CheckIP on only from its own address;
+///   session id, with its Session cookie (when cookies are checked), creating the session when the user has none.
+///   A session from another address (with CheckIP on) gets an empty disconnect element, unless TakeOver moves the
+///   session to the caller;
+/// - Session (without GetSession): the session with that id, only with its Session cookie (when UseCookies and
+///   CheckCookie are on; else the head alone) and, with CheckIP on, only from its own address (else an empty
+///   disconnect element);
 /// - GetMessageCounts: the alert text, if any, then new mail is fetched and every folder's counts written;
 /// - GetSessions / GetUsers: the caller's own user's sessions / the caller's own user only.
 /// Only a logon with the password arms the hand-over of the session's cookie to the browser: a bare session id
-/// never does.
+/// never does. The session's own address is never written to a caller at another address.
 void StatusCheckPage(const StatusCheckSite& site);
 
 /// The element texts of the reply (each line ends "\n").
 std::string VersionElement();
-std::string DisconnectElement(std::string_view address);
+/// Empty: the session's address is not told to a caller from elsewhere.
+std::string DisconnectElement();
 std::string SessionElement(std::string_view id);
 /// The alert text with CR and LF removed, so that it stays one line.
 std::string AlertElement(std::string_view text);

@@ -68,6 +68,9 @@ void BuildCgiEnvironment(const CgiRequestFacts& facts, std::string& block)
     if (facts.Cookie) {
         Add(block, "HTTP_COOKIE", *facts.Cookie);
     }
+    if (facts.Origin) {
+        Add(block, "HTTP_ORIGIN", *facts.Origin);
+    }
     block.push_back('\0');
 }
 

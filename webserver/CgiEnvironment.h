@@ -20,15 +20,16 @@ struct CgiRequestFacts {
     std::optional<std::string_view> ContentType;
     uint64_t ContentLength = 0; // bytes of the request body
     std::optional<std::string_view> Cookie;
-    std::string_view LocalAddress; // dotted
+    std::optional<std::string_view> Origin; // the Origin header, when sent
+    std::string_view LocalAddress;          // dotted
     unsigned LocalPort = 0;
     std::string_view RemoteAddress; // dotted
 };
 
 /// Replaces `block` with the environment block of the request: NAME=value entries, each ended by a NUL, in the
 /// order SERVER_NAME, SERVER_PORT, SERVER_ADDR, REMOTE_ADDR, HTTP_USER_AGENT, REQUEST_METHOD, SCRIPT_NAME,
-/// PATH_INFO, QUERY_STRING, CONTENT_TYPE and CONTENT_LENGTH (only when a Content-Type was sent), HTTP_COOKIE (only
-/// when sent), and an empty entry at the end. Nothing of the server's own environment is in it.
+/// PATH_INFO, QUERY_STRING, CONTENT_TYPE and CONTENT_LENGTH (only when a Content-Type was sent), HTTP_COOKIE and
+/// HTTP_ORIGIN (each only when sent), and an empty entry at the end. Nothing of the server's own environment is in it.
 /// SERVER_NAME and SERVER_PORT come from Host (port "80" when it names none), else from the local end.
 void BuildCgiEnvironment(const CgiRequestFacts& facts, std::string& block);
 

@@ -18,12 +18,6 @@ bool IsTokenChar(unsigned char c)
     return kSymbols.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-bool IsToken(std::string_view text)
-{
-    return !text.empty() &&
-           std::ranges::all_of(text, [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
-}
-
 bool HasControlBytes(std::string_view text)
 {
     return std::ranges::any_of(text, [](char c) {
@@ -80,6 +74,12 @@ bool IsHopByHop(std::string_view name)
 
 } // namespace
 
+bool IsHttpToken(std::string_view text)
+{
+    return !text.empty() &&
+           std::ranges::all_of(text, [](char c) { return IsTokenChar(static_cast<unsigned char>(c)); });
+}
+
 size_t FindCgiHeadEnd(std::string_view bytes, size_t& scanFrom)
 {
     size_t lineStart = scanFrom;
@@ -124,7 +124,7 @@ bool ParseCgiHead(std::string_view head, CgiHead& out)
         }
         const std::string_view name = line.substr(0, colon);
         const std::string_view value = Trim(line.substr(colon + 1));
-        if (!IsToken(name) || HasControlBytes(value)) {
+        if (!IsHttpToken(name) || HasControlBytes(value)) {
             return false;
         }
         if (EqualsNoCase(name, "Status")) {

@@ -30,6 +30,9 @@ struct CgiHead {
     std::vector<CgiHeaderLine> Headers;
 };
 
+/// True when text is an HTTP token (a header name): one or more letters, digits and "!#$%&'*+-.^_`|~".
+bool IsHttpToken(std::string_view text);
+
 /// Looks for the empty line that ends the head in `bytes` (lines end with LF or CR LF). Returns the offset of
 /// the first body byte, or npos while the empty line has not arrived. `scanFrom` carries the position of the
 /// first unfinished line between calls on a growing buffer; start it at 0.

@@ -7,6 +7,7 @@
 #include "platform/NetAddress.h"
 #include "webserver/AccessLog.h"
 #include "webserver/CgiEnvironment.h"
+#include "webserver/CgiHead.h"
 #include "webserver/CgiHost.h"
 #include "webserver/CgiRelay.h"
 #include "webserver/StaticPath.h"
@@ -110,12 +111,14 @@ struct HttpServer::Connection {
     std::string_view UserAgent;
     std::optional<std::string_view> ContentType;
     std::optional<std::string_view> Cookie;
+    std::optional<std::string_view> Origin;
     std::string_view IfModifiedSince;
     std::optional<uint64_t> ContentLength;
     platform::UniqueFd Body;
     bool BodyFailed = false;
     bool ConflictingLength = false;
     bool TransferEncoding = false;
+    bool AmbiguousHeader = false; // a header name that is no token, or a transfer coding other than one "chunked"
     unsigned Status = 0;
     uint64_t PlannedBytes = 0; // body of a reply of known size
     uint64_t BytesSent = 0;    // body bytes of a relayed engine reply
@@ -128,6 +131,7 @@ struct HttpServer::Connection {
         Host.reset();
         ContentType.reset();
         Cookie.reset();
+        Origin.reset();
         ContentLength.reset();
         Body.Reset();
         BodyStartMs = 0;
@@ -135,6 +139,7 @@ struct HttpServer::Connection {
         BodyFailed = false;
         ConflictingLength = false;
         TransferEncoding = false;
+        AmbiguousHeader = false;
         Status = 0;
         PlannedBytes = 0;
         BytesSent = 0;
@@ -234,6 +239,12 @@ struct HttpCallbacks {
 
     static void NoteHeader(HttpServer::Connection& c, const char* key, std::string_view text)
     {
+        // A name with a blank before its colon ("Content-Length :") is no header this server reads, while a proxy
+        // in front may read it as one: the body would frame differently on each side.
+        if (!IsHttpToken(key)) {
+            c.AmbiguousHeader = true;
+            return;
+        }
         // A header sent twice counts with its last value.
         if (EqualsNoCase(key, "Host")) {
             c.Host = text;
@@ -243,9 +254,15 @@ struct HttpCallbacks {
             c.ContentType = text;
         } else if (EqualsNoCase(key, "Cookie")) {
             c.Cookie = text;
+        } else if (EqualsNoCase(key, "Origin")) {
+            c.Origin = text;
         } else if (EqualsNoCase(key, "If-Modified-Since")) {
             c.IfModifiedSince = text;
         } else if (EqualsNoCase(key, "Transfer-Encoding")) {
+            // One "chunked" is the only coding read; a second header or coding leaves the framing unclear.
+            if (c.TransferEncoding || !EqualsNoCase(TrimmedView(text), "chunked")) {
+                c.AmbiguousHeader = true;
+            }
             c.TransferEncoding = true;
         } else if (EqualsNoCase(key, "Content-Length")) {
             uint64_t length = 0;
@@ -315,6 +332,10 @@ Result<void> HttpServer::Start()
             return Fail("cannot make the error replies");
         }
         (void)MHD_add_response_header(m_errorResponses[i], "Content-Type", "text/html");
+        if (kErrorReplies[i].Status == 400) {
+            // After a malformed head the bytes that follow cannot be trusted to start a request.
+            (void)MHD_add_response_header(m_errorResponses[i], "Connection", "close");
+        }
         if (kErrorReplies[i].Status == 405) {
             (void)MHD_add_response_header(m_errorResponses[i], "Allow", "GET, HEAD");
         }
@@ -460,7 +481,7 @@ int HttpServer::BeginRequest(Connection& c, MHD_Connection* connection, const ch
     if (!isGet && !isHead && !isPost) {
         return QueueError(c, connection, 501);
     }
-    if (c.ConflictingLength || (c.TransferEncoding && c.ContentLength)) {
+    if (c.ConflictingLength || c.AmbiguousHeader || (c.TransferEncoding && c.ContentLength)) {
         // Two framings of one body: a proxy in front may read it one way and this server the other.
         return QueueError(c, connection, 400);
     }
@@ -559,6 +580,7 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     facts.ContentType = c.ContentType;
     facts.ContentLength = c.Body.Valid() ? c.BodyBytes.load() : c.ContentLength.value_or(0);
     facts.Cookie = c.Cookie;
+    facts.Origin = c.Origin;
     facts.LocalAddress = c.Local.Address;
     facts.LocalPort = c.Local.Port;
     facts.RemoteAddress = c.RemoteAddress;

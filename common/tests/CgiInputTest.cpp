@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -253,38 +254,48 @@ TEST(CgiInputTest, BodyIsReadOnlyWhenSoundAndUrlEncoded)
         bool WithStream;
         Pairs Want;
         std::string Unread;
+        std::size_t Length; // what FormBodyLength gives before the read
     };
 
     const std::vector<Case> cases = {
-            {"form", "application/x-www-form-urlencoded", "3", true, {{"x", "1"}}, ""},
-            {"multipart left unread", "multipart/form-data; boundary=z", "3", true, {}, "x=1"},
-            {"short prefix of the type", "application/x-www-form", "3", true, {}, "x=1"},
-            {"no content type", "", "3", true, {}, "x=1"},
-            {"no stream", "application/x-www-form-urlencoded", "3", false, {}, "x=1"},
-            {"zero length", "application/x-www-form-urlencoded", "0", true, {}, "x=1"},
-            {"negative length", "application/x-www-form-urlencoded", "-3", true, {}, "x=1"},
-            {"garbage length", "application/x-www-form-urlencoded", "abc", true, {}, "x=1"},
-            {"overflowing length", "application/x-www-form-urlencoded", "99999999999999999999999999", true, {}, "x=1"},
+            {"form", "application/x-www-form-urlencoded", "3", true, {{"x", "1"}}, "", 3},
+            {"multipart left unread", "multipart/form-data; boundary=z", "3", true, {}, "x=1", 0},
+            {"short prefix of the type", "application/x-www-form", "3", true, {}, "x=1", 0},
+            {"no content type", "", "3", true, {}, "x=1", 0},
+            {"no stream", "application/x-www-form-urlencoded", "3", false, {}, "x=1", 0},
+            {"zero length", "application/x-www-form-urlencoded", "0", true, {}, "x=1", 0},
+            {"negative length", "application/x-www-form-urlencoded", "-3", true, {}, "x=1", 0},
+            {"garbage length", "application/x-www-form-urlencoded", "abc", true, {}, "x=1", 0},
+            {"overflowing length",
+             "application/x-www-form-urlencoded",
+             "99999999999999999999999999",
+             true,
+             {},
+             "x=1",
+             std::numeric_limits<std::size_t>::max()},
             {"over the limit",
              "application/x-www-form-urlencoded",
              std::to_string(kMaxFormPostBytes + 1),
              true,
              {},
-             "x=1"},
+             "x=1",
+             kMaxFormPostBytes + 1},
             {"at the limit, body short",
              "application/x-www-form-urlencoded",
              std::to_string(kMaxFormPostBytes),
              true,
              {{"x", "1"}},
-             ""},
-            {"longer than the body", "application/x-www-form-urlencoded", "1000", true, {{"x", "1"}}, ""},
-            {"leading space and plus", "application/x-www-form-urlencoded", " +2", true, {{"x", ""}}, "1"},
+             "",
+             kMaxFormPostBytes},
+            {"longer than the body", "application/x-www-form-urlencoded", "1000", true, {{"x", "1"}}, "", 1000},
+            {"leading space and plus", "application/x-www-form-urlencoded", " +2", true, {{"x", ""}}, "1", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::string env = EnvBlock({"CONTENT_TYPE=" + c.ContentType, "CONTENT_LENGTH=" + c.ContentLength});
         FilePtr in = StreamWith(body);
         CgiInput input(c.WithStream ? in.get() : nullptr, nullptr, env.c_str());
+        EXPECT_EQ(input.FormBodyLength(), c.Length);
         input.ReadInput(true);
         EXPECT_EQ(PairsOf(input.Variables()), c.Want);
         EXPECT_EQ(Rest(in.get()), c.Unread);

@@ -2,6 +2,7 @@
 
 #include "common/Scrambler.h"
 #include "engine/EngineIniKeys.h"
+#include "engine/FormBudget.h"
 #include "engine/tests/EngineTestSupport.h"
 #include "platform/IniFile.h"
 
@@ -47,6 +48,7 @@ TEST(EngineIniDefaultsTest, EmptyFileGetsEveryKeyInTableOrder)
     EXPECT_EQ(document.Get("Directories", "LogDir"), "/inst/Logs");
     EXPECT_EQ(document.Get("Directories", "CorvidAppDir"), "");
     EXPECT_EQ(document.Get("General", "MessageDateFormat"), "%x %X");
+    EXPECT_EQ(document.Get("General", "MaxFormMemory"), std::to_string(kDefaultMaxFormMemoryKB));
 }
 
 TEST(EngineIniDefaultsTest, ValuesAreWrittenBackInTheirForms)

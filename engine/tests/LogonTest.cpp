@@ -124,13 +124,33 @@ TEST_F(LogonTest, APlainStoredPasswordIsScrambledAtTheFirstLogon)
     EXPECT_EQ(Try(user, "plain", domain), LogonResult::Accepted);
 }
 
-TEST_F(LogonTest, AnInactiveAccountIsNotAllowedWhateverThePassword)
+// Whoever does not know the password learns nothing of the account: neither that it is disabled nor that a
+// directory checks its password.
+TEST_F(LogonTest, AnInactiveAccountIsToldOnlyToWhoeverKnowsItsPassword)
 {
     AddUser("carol", "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\nActive=No\r\n");
-    for (const char* typed : {"pw", "wrong"}) {
-        std::string user = "carol";
+    AddUser("dina", "[User]\r\nPassword=*\r\nActive=No\r\n");
+
+    struct Case {
+        const char* User;
+        const char* Typed;
+        LogonResult DirectoryAnswer;
+        LogonResult Want;
+    };
+
+    const Case cases[] = {
+            {"carol", "pw", LogonResult::Accepted, LogonResult::NotAllowed},
+            {"carol", "wrong", LogonResult::Accepted, LogonResult::Refused},
+            {"dina", "pw", LogonResult::Accepted, LogonResult::NotAllowed},
+            {"dina", "wrong", LogonResult::Refused, LogonResult::Refused},
+            {"dina", "pw", LogonResult::ServiceFailed, LogonResult::ServiceFailed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.User) + " " + c.Typed);
+        m_services.Answer = c.DirectoryAnswer;
+        std::string user = c.User;
         std::string domain;
-        EXPECT_EQ(Try(user, typed, domain), LogonResult::NotAllowed);
+        EXPECT_EQ(Try(user, c.Typed, domain), c.Want);
     }
 }
 
@@ -339,8 +359,8 @@ TEST_F(CompanionLogonTest, TheCompanionsUserListDecidesAndTheAccountIsMadeFromIt
     };
 
     const Case cases[] = {
-            {"ann@corp.org", "wrong", LogonResult::Refused},   {"bo@corp.org", "Pw2", LogonResult::NotAllowed},
-            {"bo@corp.org", "wrong", LogonResult::NotAllowed}, {"nobody@corp.org", "Pw1", LogonResult::Refused},
+            {"ann@corp.org", "wrong", LogonResult::Refused}, {"bo@corp.org", "Pw2", LogonResult::NotAllowed},
+            {"bo@corp.org", "wrong", LogonResult::Refused},  {"nobody@corp.org", "Pw1", LogonResult::Refused},
             {"ann@corp.org", "Pw1", LogonResult::Accepted},
     };
     for (const Case& c : cases) {

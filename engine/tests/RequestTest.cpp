@@ -45,7 +45,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n015=Bad logon.\r\n016=Session gone.\r\n"
                                    "017=Not allowed.\r\n018=Already logged on.\r\n019=Logged out.\r\n"
-                                   "056=No template.\r\n075=Wrong address.\r\n076=Wrong cookie.\r\n"
+                                   "056=No template.\r\n070=No logon service.\r\n075=Wrong address.\r\n"
+                                   "076=Wrong cookie.\r\n540=Other site.\r\n542=Busy.\r\n"
                                    "012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "047=Message not fetched.\r\n053=Bad logon at %s.\r\n054=No connection to %s.\r\n"
                                    "055=Fetch from %s failed.\r\n"
@@ -94,6 +95,7 @@ protected:
         services.Throttle = m_throttle.get();
         services.LogonLocks = &m_logonLocks;
         services.Action = m_action;
+        services.Forms = &m_forms;
         return services;
     }
 
@@ -140,6 +142,33 @@ protected:
     std::unique_ptr<LogonThrottle> m_throttle = MakeThrottle();
     UserLogonLocks m_logonLocks;
     std::function<void(Request&)> m_action;
+    FormBudget m_forms;
+
+    // Runs one POST of the URL-encoded body given (from a file, as the web server hands it over).
+    Response Post(const std::string& query, const std::string& body, const std::string& cookies,
+                  const std::string& outName)
+    {
+        const fs::path bodyPath = m_harness.Settings().Dir() / (outName + ".body");
+        WriteFile(bodyPath, body);
+        std::string environment = test::PostRequestEnvironment(query, cookies, "");
+        environment.pop_back();
+        for (const std::string& entry : {std::string("CONTENT_TYPE=application/x-www-form-urlencoded"),
+                                         "CONTENT_LENGTH=" + std::to_string(body.size())}) {
+            environment += entry;
+            environment += '\0';
+        }
+        environment += '\0';
+        const int in = ::open(bodyPath.c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_GE(in, 0);
+        const std::string outPath = (m_harness.Settings().Dir() / outName).string();
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        EXPECT_GE(out, 0);
+        {
+            Request request(in, out, environment.c_str(), Services());
+            request.Run();
+        }
+        return {ReadFile(outPath)};
+    }
 };
 
 std::size_t Occurrences(const std::string& text, const std::string& part)
@@ -238,6 +267,9 @@ TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
     WriteFile(m_harness.Settings().UserDir("alice") / "User.ini",
               "[User]\r\nPassword=" + ScramblePassword("pw") + "\r\nActive=No\r\n");
     AddUser("bob", "pw");
+    // A directory account while no directory library is loaded: its password cannot be checked.
+    fs::create_directories(m_harness.Settings().UserDir("dina"));
+    WriteFile(m_harness.Settings().UserDir("dina") / "User.ini", "[User]\r\nPassword=*\r\n");
 
     struct Case {
         const char* Query;
@@ -248,6 +280,9 @@ TEST_F(RequestTest, RefusedLogonsShowTheLogonPageWithTheirMessage)
             {"View=Main&User=bob&Password=wrong", "LOGON[Bad logon.]"},
             {"View=Main&User=nobody&Password=pw", "LOGON[Bad logon.]"},
             {"View=Main&User=alice&Password=pw", "LOGON[Not allowed.]"},
+            // Neither a disabled account nor a directory one shows as such to whoever lacks the password.
+            {"View=Main&User=alice&Password=wrong", "LOGON[Bad logon.]"},
+            {"View=Main&User=dina&Password=guess", "LOGON[Bad logon.]"},
             {"View=Main&User=bob&Password=wrong&Lang=de", "LOGON[Falsch.]"},
             {"View=Main&User=bob", "LOGON[]"},
             {"", "LOGON[]"},
@@ -535,6 +570,195 @@ TEST_F(RequestTest, TheNewAccountButtonLeadsToTheNewUserFormWhereTheDomainAllows
         EXPECT_EQ(Send(c.Query, "Lang=en; Theme=Globe").Page(), c.Want);
     }
     EXPECT_EQ(m_harness.Manager().Count(), 0);
+}
+
+// Someone arms the cookie hand-over of his own session with the watch program's logon, then has a victim post the
+// logon form with that session's id beside her own name and password.
+TEST_F(RequestTest, ALogonAlwaysMakesASessionOfItsOwn)
+{
+    AddUser("mallory", "mpw");
+    ASSERT_NE(Send("View=StatusCheck&GetSession=1&User=mallory&Password=mpw").Text.find("<session>"),
+              std::string::npos);
+    Session* planted = m_harness.Manager().FindByUser("mallory");
+    ASSERT_NE(planted, nullptr);
+    const std::string plantedId = planted->Id();
+    const std::string plantedSecret = planted->CookieSecret();
+    planted->Unbusy();
+
+    const Response response =
+            Send("View=Main&Frames=1&User=alice&Password=pw&Session=" + plantedId, "Lang=en; Theme=Globe");
+    EXPECT_EQ(response.Page(), "MAIN[alice]") << response.Text;
+    EXPECT_EQ(response.Text.find(plantedSecret), std::string::npos) << "the planted session's cookie was handed out";
+    Session* own = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(own, nullptr);
+    const std::string ownId = own->Id();
+    EXPECT_NE(ownId, plantedId);
+    own->Unbusy();
+
+    // A logon beside the user's own live session, cookie and all, makes a new one too.
+    EXPECT_EQ(Send("View=Main&User=alice&Password=pw&Session=" + ownId, CookiesOf(ownId)).Page(), "MAIN[alice]");
+    Session* again = m_harness.Manager().FindByUser("alice");
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(std::string(again->Id()), ownId);
+    again->Unbusy();
+    EXPECT_EQ(m_harness.Manager().FindById(ownId), nullptr);
+}
+
+TEST_F(RequestTest, ALogonFormThatAnotherSitePostedIsRefused)
+{
+    struct Case {
+        const char* Origin;
+        bool Post;
+        const char* Want;
+    };
+
+    // The pages are at localhost:2000 (SERVER_NAME and SERVER_PORT, from the Host header).
+    const Case cases[] = {
+            {"http://evil.example", true, "LOGON[Other site.]"},
+            {"null", true, "LOGON[Other site.]"},
+            {"http://localhost", true, "LOGON[Other site.]"},
+            {"http://localhost:2000.evil.example", true, "LOGON[Other site.]"},
+            {"http://localhost:2000/x", true, "LOGON[Other site.]"},
+            {"http://user@localhost:2000", true, "LOGON[Other site.]"},
+            {"ftp://localhost:2000", true, "LOGON[Other site.]"},
+            {"http://localhost:2000", true, "MAIN[alice]"},
+            {"https://LocalHost:2000", true, "MAIN[alice]"},
+            {"", true, "MAIN[alice]"},                     // no Origin header
+            {"http://evil.example", false, "MAIN[alice]"}, // a GET is not a posted form
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Origin) + (c.Post ? " POST" : " GET"));
+        const std::string query = "View=Main&User=alice&Password=pw";
+        std::string environment = c.Post ? test::PostRequestEnvironment(query, "Lang=en; Theme=Globe", c.Origin)
+                                         : test::GetRequestEnvironment(query, "Lang=en; Theme=Globe");
+        if (!c.Post) {
+            environment.pop_back();
+            environment += std::string("HTTP_ORIGIN=") + c.Origin + '\0' + '\0';
+        }
+        const Response response =
+                test::RunRequest(environment, Services(), (m_harness.Settings().Dir() / "response").string());
+        EXPECT_EQ(response.Page(), c.Want) << response.Text;
+        const bool loggedOn = std::string_view(c.Want) == "MAIN[alice]";
+        EXPECT_EQ(response.Text.find("Set-Cookie: Session=") != std::string::npos, loggedOn) << response.Text;
+    }
+    EXPECT_NE(m_harness.Log().find("Logon form from 127.0.0.1 refused: it was posted by the page of another site "
+                                   "(Origin http://evil.example)."),
+              std::string::npos)
+            << m_harness.Log();
+
+    // The sign-up form is a logon form too: no account is made from another site's post.
+    m_harness.Settings().WriteDomains("[Default:Settings]\r\nNewAccountCreation=Yes\r\n");
+    const Response signUp =
+            test::RunRequest(test::PostRequestEnvironment("View=NewUser&User=newbie&Pass=p&ConfirmPass=p&Finished=1",
+                                                          "Lang=en; Theme=Globe", "http://evil.example"),
+                             Services(), (m_harness.Settings().Dir() / "response").string());
+    EXPECT_EQ(signUp.Page(), "LOGON[Other site.]");
+    EXPECT_FALSE(fs::exists(m_harness.Settings().UserDir("newbie")));
+}
+
+// Many large forms at once each held their whole text: the budget refuses a large one while the others hold it,
+// and serves small ones meanwhile.
+TEST_F(RequestTest, LargeFormsPastTheBudgetGet503WhileSmallOnesAreServed)
+{
+    ASSERT_TRUE(WriteIniString("General", "MaxFormMemory", "256")); // KB
+    AddUser("bob", "pw");
+    const std::string id = LogOn();
+    const std::string held = "Note=" + std::string(std::size_t{200} * 1024, 'a');
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    m_action = [released](Request& request) {
+        if (request.View() == kViewOptionsPrefs) {
+            released.wait(); // a large form still being worked on
+        }
+    };
+    std::thread first([&] { (void)Post("View=Options-Prefs&Session=" + id, held, CookiesOf(id), "first"); });
+
+    // The first request ends whatever the checks below find.
+    struct Finish {
+        Finish(std::promise<void>& release, std::thread& first)
+            : Release(release)
+            , First(first)
+        {}
+
+        Finish(const Finish&) = delete;
+        Finish& operator=(const Finish&) = delete;
+
+        ~Finish()
+        {
+            Release.set_value();
+            First.join();
+        }
+
+        std::promise<void>& Release;
+        std::thread& First;
+    };
+
+    std::optional<Finish> finish;
+    finish.emplace(release, first);
+    EXPECT_TRUE(qm::test::WaitUntil([&] { return m_forms.Held() == held.size(); })) << m_forms.Held();
+
+    const std::string large = "User=bob&Password=pw&Pad=" + std::string(std::size_t{100} * 1024, 'b');
+    const Response refused = Post("View=Main", large, "Lang=en; Theme=Globe", "second");
+    EXPECT_EQ(refused.Text.rfind("Status: 503 Service Unavailable\r\nRetry-After: 5\r\n", 0), 0u) << refused.Text;
+    EXPECT_EQ(refused.Page(), "ERROR[Busy.]");
+    if (Session* acted = m_harness.Manager().FindByUser("bob")) {
+        acted->Unbusy();
+        ADD_FAILURE() << "the refused form was acted on";
+    }
+
+    const Response small = Post("View=Main", "User=bob&Password=pw", "Lang=en; Theme=Globe", "third");
+    EXPECT_EQ(small.Page(), "MAIN[bob]") << small.Text;
+
+    finish.reset();
+    EXPECT_EQ(m_forms.Held(), 0u) << "every form gave its bytes back";
+    const Response later = Post("View=Main", large, "Lang=en; Theme=Globe", "fourth");
+    EXPECT_EQ(later.Page(), "MAIN[bob]") << later.Text;
+    EXPECT_NE(m_harness.Log().find("Form of " + std::to_string(large.size()) + " bytes from 127.0.0.1 refused"),
+              std::string::npos)
+            << m_harness.Log();
+}
+
+// Guessing the sign-up password is slowed as guessing a logon password is: after the free failures even the right
+// one is refused until the delay is over, on the Logon page's button and for the domain a name asks for alike.
+TEST_F(RequestTest, SignUpPasswordGuessesAreThrottled)
+{
+    const std::string refused = "LOGON[Wrong sign-up password.]";
+
+    struct Case {
+        const char* Name;
+        std::string Domains;
+        std::string Guess;
+        std::string Right;
+        std::string RightPage;
+    };
+
+    const Case cases[] = {
+            {"the Logon page's button", "NewAccountPassword=-secret\r\n", "View=Main&NewAccount=1&Password=guess",
+             "View=Main&NewAccount=1&Password=secret", "NEWUSER[secret]"},
+            {"another domain's form",
+             "[guarded.org:Settings]\r\nNewAccountCreation=Yes\r\nNewAccountPassword=-sesame\r\n",
+             "View=NewUser&Finished=1&User=x@guarded.org&Pass=p&ConfirmPass=p"
+             "&NewAccountPassword=guess",
+             "View=NewUser&Finished=1&User=x@guarded.org&Pass=p&ConfirmPass=p&NewAccountPassword=sesame",
+             "NEWUSER[sesame]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        m_harness.Settings().WriteDomains("[Default:Settings]\r\nNewAccountCreation=Yes\r\n" + c.Domains);
+        m_throttle = MakeThrottle();
+        for (int i = 0; i < LogonThrottlePolicy{}.AccountFreeFailures; ++i) {
+            EXPECT_EQ(Send(c.Guess, "Lang=en; Theme=Globe", "127.0.0.2").Page(), refused) << i;
+        }
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.2").Page(), refused) << "checked during the delay";
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.3").Page(), refused)
+                << "the domain's sign-up waits whoever asks";
+        m_throttleNow += LogonThrottlePolicy{}.FirstDelay.count();
+        EXPECT_EQ(Send(c.Right, "Lang=en; Theme=Globe", "127.0.0.2").Page(), c.RightPage);
+    }
+    EXPECT_NE(m_harness.Log().find("Sign-up password for domain guarded.org from 127.0.0.2 refused unchecked"),
+              std::string::npos)
+            << m_harness.Log();
+    EXPECT_EQ(m_harness.Log().find("sesame"), std::string::npos);
 }
 
 TEST_F(RequestTest, AFramedRequestShowsTheMainPageWithTheViewInItsFrame)

@@ -42,6 +42,23 @@ inline std::string GetRequestEnvironment(const std::string& query, const std::st
     return environment;
 }
 
+/// The environment block of a POST of the form fields `query` (sent in the query string, without a body), with an
+/// Origin header when origin is not empty; the block ends with its empty entry.
+inline std::string PostRequestEnvironment(const std::string& query, const std::string& cookies,
+                                          const std::string& origin, const std::string& remote = "127.0.0.1")
+{
+    std::string environment = GetRequestEnvironment(query, cookies, remote);
+    environment.pop_back(); // the empty entry that ends the block
+    const std::string method = "REQUEST_METHOD=GET";
+    environment.replace(0, method.size(), "REQUEST_METHOD=POST");
+    if (!origin.empty()) {
+        environment += "HTTP_ORIGIN=" + origin;
+        environment += '\0';
+    }
+    environment += '\0';
+    return environment;
+}
+
 /// The services of a request over the harness's sessions and log, on its clock, with the templates given.
 inline RequestServices HarnessServices(SessionHarness& harness, TemplateCache* templates)
 {

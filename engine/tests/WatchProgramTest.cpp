@@ -64,14 +64,19 @@ protected:
                   "[User]\r\nPassword=" + ScramblePassword(password) + "\r\n");
     }
 
-    // Runs one request of the query string from the client address given; the whole response.
-    std::string Send(const std::string& query, const std::string& remote = "127.0.0.1")
+    // Runs one request of the query string from the client address given, with the Session cookie given (none when
+    // empty); the whole response.
+    std::string Send(const std::string& query, const std::string& remote = "127.0.0.1",
+                     const std::string& sessionCookie = "")
     {
+        std::string cookies = "HTTP_COOKIE=Lang=en; Theme=Globe";
+        if (!sessionCookie.empty()) {
+            cookies += "; Session=" + sessionCookie;
+        }
         std::string environment;
-        for (const std::string& entry :
-             std::vector<std::string>{"REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REMOTE_ADDR=" + remote,
-                                      "SERVER_NAME=localhost", "SERVER_PORT=2000", "SERVER_ADDR=127.0.0.1",
-                                      "SCRIPT_NAME=/mail", "HTTP_COOKIE=Lang=en; Theme=Globe"}) {
+        for (const std::string& entry : std::vector<std::string>{
+                     "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REMOTE_ADDR=" + remote, "SERVER_NAME=localhost",
+                     "SERVER_PORT=2000", "SERVER_ADDR=127.0.0.1", "SCRIPT_NAME=/mail", cookies}) {
             environment += entry;
             environment += '\0';
         }
@@ -110,6 +115,19 @@ protected:
         return Send("View=StatusCheck&GetSession=1&User=alice&Password=pw" + extra, remote);
     }
 
+    // A poll of the watch program by the session's id, with the session's cookie, from its own address.
+    std::string Poll(Session& session, const std::string& fields)
+    {
+        return Send("View=StatusCheck&Session=" + std::string(session.Id()) + fields, "127.0.0.1",
+                    session.CookieSecret());
+    }
+
+    // The head of a reply that hands out the session's cookie.
+    static std::string CookieHead(const Session& session)
+    {
+        return "Set-Cookie: Session=" + session.CookieSecret() + "; path=/; HttpOnly; SameSite=Lax\r\n" + kHead;
+    }
+
     SessionHarness m_harness{"[General]\r\nLogLevel=1\r\n"};
     std::unique_ptr<TemplateCache> m_cache;
     LogonThrottle m_throttle{LogonThrottlePolicy{}, [] {
@@ -138,7 +156,7 @@ TEST_F(StatusCheckTest, ALogonHandsOutTheUsersSessionAndNeverLogsThePassword)
     const std::string first = WatchLogon();
     Session* session = SessionOf("alice");
     ASSERT_NE(session, nullptr);
-    EXPECT_EQ(first, kHead + "<session>" + session->Id() + "</session>\n");
+    EXPECT_EQ(first, CookieHead(*session) + "<session>" + session->Id() + "</session>\n");
     EXPECT_TRUE(session->WatchOnly());
     EXPECT_TRUE(session->WatchCookie()) << "the browser it opens gets the cookie";
     EXPECT_EQ(session->BusyCount(), 0);
@@ -169,57 +187,115 @@ TEST_F(StatusCheckTest, APollFromANewAddressIsDisconnectedUnlessItTakesTheSessio
     ASSERT_NE(session, nullptr);
     const std::string id = session->Id();
 
-    EXPECT_EQ(WatchLogon("127.0.0.2"), kHead + "<disconnect>127.0.0.1</disconnect>\n");
+    EXPECT_EQ(WatchLogon("127.0.0.2"), kHead + "<disconnect></disconnect>\n") << "the owner's address stays unsaid";
     EXPECT_NE(m_harness.Log().find("QMWatch request for session " + id + " has invalid IP, sending disconnect."),
               std::string::npos);
     EXPECT_EQ(session->BusyCount(), 0);
     EXPECT_TRUE(session->IsFromAddress("127.0.0.1"));
 
-    EXPECT_EQ(WatchLogon("127.0.0.2", "&TakeOver=1"), kHead + "<session>" + id + "</session>\n");
+    EXPECT_EQ(WatchLogon("127.0.0.2", "&TakeOver=1"), CookieHead(*session) + "<session>" + id + "</session>\n");
     EXPECT_TRUE(session->IsFromAddress("127.0.0.2"));
     EXPECT_EQ(session->ClientAddress(), "127.0.0.2");
     EXPECT_EQ(session->BusyCount(), 0);
 
     // With the address check off any address may poll.
     ASSERT_TRUE(WriteIniString("Session", "CheckIP", "No"));
-    EXPECT_EQ(WatchLogon("127.0.0.3"), kHead + "<session>" + id + "</session>\n");
+    EXPECT_EQ(WatchLogon("127.0.0.3"), CookieHead(*session) + "<session>" + id + "</session>\n");
 }
 
-TEST_F(StatusCheckTest, ASessionIdAloneIsCheckedByAddressAndNeverArmsTheCookie)
+TEST_F(StatusCheckTest, ALeakedSessionIdWithoutItsCookieLearnsAndChangesNothing)
 {
-    // A browser session, whose id leaked.
+    // A browser session, whose id leaked, with an account that a fetch would try and an alert waiting.
     ASSERT_NE(Send("View=Main&User=alice&Password=pw").find("MAIN"), std::string::npos);
     Session* session = SessionOf("alice");
     ASSERT_NE(session, nullptr);
     const std::string id = session->Id();
-    ASSERT_FALSE(session->WatchCookie());
+    store::MailHostAccount& account = session->User().MailHosts().NewAccount();
+    ASSERT_TRUE(account.SetMailbox("pop"));
+    account.SetHost("127.0.0.1");
+    account.SetPort(qm::test::LoopbackListener().Port());
+    account.SetActive(true);
+    session->ErrorMessage().Set("Server going down");
+    const time_t lastAccess = session->LastAccess();
+    m_harness.Advance(60);
 
-    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetUsers=1", "127.0.0.9"),
-              kHead + "<disconnect>127.0.0.1</disconnect>\n");
-    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&TakeOver=1", "127.0.0.9"),
-              kHead + "<disconnect>127.0.0.1</disconnect>\n")
-            << "without the password the session never moves";
+    const std::string everything = "View=StatusCheck&Session=" + id + "&GetMessageCounts=1&GetSessions=1&GetUsers=1";
+
+    struct Case {
+        const char* Name;
+        std::string Remote;
+        std::string Extra;
+        std::string Cookie;
+    };
+
+    const Case cases[] = {
+            {"another host", "127.0.0.2", "", ""},
+            {"another host taking over", "127.0.0.2", "&TakeOver=1", ""},
+            {"the owner's address", "127.0.0.1", "", ""},
+            {"a wrong cookie", "127.0.0.1", "", std::string(kCookieSecretLength, '0')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(Send(everything + c.Extra, c.Remote, c.Cookie), kHead);
+    }
+    EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 0) << "no fetch was started";
+    EXPECT_EQ(session->LastAccess(), lastAccess) << "the session was not kept alive";
+    EXPECT_FALSE(session->WatchOnly()) << "its clean-up at the end is not skipped";
+    EXPECT_FALSE(session->WatchCookie());
     EXPECT_TRUE(session->IsFromAddress("127.0.0.1"));
+    EXPECT_NE(session->ErrorMessage().Take(), nullptr) << "the alert is still the owner's";
+    EXPECT_NE(
+            m_harness.Log().find("Request for session " + id + " from 127.0.0.2 denied due to invalid session cookie."),
+            std::string::npos)
+            << m_harness.Log();
 
-    EXPECT_EQ(Send("View=StatusCheck&Session=" + id), kHead);
+    // With the cookie from another host: told to disconnect, but not where the session is.
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetUsers=1&TakeOver=1", "127.0.0.2", session->CookieSecret()),
+              kHead + "<disconnect></disconnect>\n");
+    EXPECT_TRUE(session->IsFromAddress("127.0.0.1")) << "without the password the session never moves";
+
+    // With the cookie from its own address the owner is served; the id alone never arms the cookie hand-over.
+    EXPECT_EQ(Poll(*session, "&GetUsers=1"), kHead + "<users>\n\t<user><name>alice</name></user>\n</users>\n");
+    EXPECT_EQ(Poll(*session, ""), kHead);
     EXPECT_TRUE(session->WatchOnly());
     EXPECT_FALSE(session->WatchCookie());
     EXPECT_EQ(session->BusyCount(), 0);
+
+    // Without the cookie check the id alone is enough, as for every page.
+    ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetUsers=1"),
+              kHead + "<users>\n\t<user><name>alice</name></user>\n</users>\n");
 
     EXPECT_EQ(Send("View=StatusCheck&Session=NOSUCHX&GetUsers=1"), kHead);
     EXPECT_NE(m_harness.Log().find("QMWatch request for invalid session NOSUCHX."), std::string::npos);
 }
 
+TEST_F(StatusCheckTest, TheWatchProgramPollsWithTheCookieItsLogonGave)
+{
+    const std::string reply = WatchLogon();
+    Session* session = SessionOf("alice");
+    ASSERT_NE(session, nullptr);
+    const std::string prefix = "Set-Cookie: Session=";
+    ASSERT_EQ(reply.rfind(prefix, 0), 0u) << reply;
+    const std::string cookie = reply.substr(prefix.size(), reply.find(';') - prefix.size());
+    EXPECT_EQ(Send("View=StatusCheck&Session=" + std::string(session->Id()) + "&GetUsers=1", "127.0.0.1", cookie),
+              kHead + "<users>\n\t<user><name>alice</name></user>\n</users>\n");
+
+    // Without cookies nothing is handed out, and the id alone is enough.
+    ASSERT_TRUE(WriteIniString("Special", "UseCookies", "No"));
+    EXPECT_EQ(WatchLogon(), kHead + "<session>" + session->Id() + "</session>\n");
+}
+
 TEST_F(StatusCheckTest, TheListsNameOnlyTheCallersOwnUserAndSessions)
 {
-    ASSERT_EQ(Send("View=StatusCheck&GetSession=1&User=bob&Password=bob-pw").rfind(kHead, 0), 0u);
+    ASSERT_NE(Send("View=StatusCheck&GetSession=1&User=bob&Password=bob-pw").find("<session>"), std::string::npos);
     ASSERT_NE(SessionOf("bob"), nullptr);
     (void)WatchLogon();
     Session* alice = SessionOf("alice");
     ASSERT_NE(alice, nullptr);
     const std::string id = alice->Id();
 
-    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetSessions=1&GetUsers=1"),
+    EXPECT_EQ(Poll(*alice, "&GetSessions=1&GetUsers=1"),
               kHead + "<sessions>\n\t<session><name>alice</name><ip>127.0.0.1</ip><id>" + id +
                       "</id></session>\n</sessions>\n<users>\n\t<user><name>alice</name></user>\n</users>\n");
 }
@@ -255,7 +331,7 @@ TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrou
         want += inbox ? Line(folders.Item(f), 2, 1, 1, 0) : Line(folders.Item(f), 0, 0, 0, 0);
     }
     want += "</messagecounts>\n";
-    EXPECT_EQ(Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1"), want);
+    EXPECT_EQ(Poll(*session, "&GetMessageCounts=1"), want);
     EXPECT_EQ(session->ErrorMessage().Take(), nullptr) << "the alert is shown once";
     EXPECT_TRUE(session->RetrievalDone());
     EXPECT_FALSE(index.Dirty()) << "the index was saved";
@@ -279,7 +355,7 @@ TEST_F(StatusCheckTest, MessageCountsFollowTheFolderListAndCountWhatTheFetchBrou
     account.SetUser("alice");
     account.SetPass("pop-pw");
     account.SetActive(true);
-    const std::string counts = Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1");
+    const std::string counts = Poll(*session, "&GetMessageCounts=1");
     EXPECT_TRUE(server.WaitDone());
     const int inbox = folders.IndexOf("Inbox");
     ASSERT_GE(inbox, 0);
@@ -306,13 +382,12 @@ TEST_F(StatusCheckTest, AnAccountIsSkippedWhileTheUserIsOverAQuotaWithQuotasEnfo
 
     m_harness.Settings().WriteDomains("[Default:Settings]\r\nEnforceQuotas=Yes\r\n");
     NoteIniWritten((m_harness.Settings().Dir() / "Domains.Ini").string());
-    EXPECT_NE(Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1").find("<messagecounts>"),
-              std::string::npos);
+    EXPECT_NE(Poll(*session, "&GetMessageCounts=1").find("<messagecounts>"), std::string::npos);
     EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 0) << "over the quota: not fetched";
 
     m_harness.Settings().WriteDomains("[Default:Settings]\r\nEnforceQuotas=No\r\n");
     NoteIniWritten((m_harness.Settings().Dir() / "Domains.Ini").string());
-    (void)Send("View=StatusCheck&Session=" + id + "&GetMessageCounts=1");
+    (void)Poll(*session, "&GetMessageCounts=1");
     EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
     EXPECT_EQ(m_harness.Word(StatusWord::Pop3Failures), 1);
 }
@@ -431,7 +506,7 @@ TEST_F(StatusCheckTest, TheDownloadIsTheArchiveWithItsLengthAndLeavesNoWorkFile)
 TEST_F(StatusCheckTest, TheAlertStaysOneLine)
 {
     EXPECT_EQ(AlertElement("a\r\nb\nc"), "<alert>abc</alert>\n");
-    EXPECT_EQ(DisconnectElement("10.0.0.1"), "<disconnect>10.0.0.1</disconnect>\n");
+    EXPECT_EQ(DisconnectElement(), "<disconnect></disconnect>\n");
 }
 
 } // namespace

@@ -153,6 +153,24 @@ TEST_F(PagesTest, AWrongSessionCookieABadPasswordAndALogoutShowTheirMessages)
     EXPECT_NE(log.find("Bad logon attempt for user demo from 127.0.0.1."), std::string::npos) << log;
 }
 
+TEST_F(PagesTest, ALogonFormThatAnotherSitePostedIsRefused)
+{
+    const std::vector<std::string> form = {"--data-urlencode", std::string("User=") + kDemoUser, "--data-urlencode",
+                                           std::string("Password=") + kDemoPassword};
+    std::vector<std::string> foreign = form;
+    foreign.insert(foreign.end(), {"-H", "Origin: http://evil.example", m_install.MailUrl("View=Main")});
+    const CurlReply refused = Curl(foreign);
+    EXPECT_EQ(refused.Status, 200u);
+    EXPECT_NE(refused.Body.find(EnglishMessage(540)), std::string::npos) << refused.Body;
+    EXPECT_EQ(refused.Header("Set-Cookie"), std::nullopt);
+
+    // The server's own page posts with its own origin, the scheme and host the URL names.
+    const std::string url = m_install.MailUrl("View=Main");
+    std::vector<std::string> own = form;
+    own.insert(own.end(), {"-H", "Origin: " + url.substr(0, url.find("/mail")), url});
+    EXPECT_FALSE(FindSessionId(Curl(own).Body).empty());
+}
+
 TEST_F(PagesTest, AnEndedSessionLeavesTheFrames)
 {
     const std::string id = FindSessionId(LogOn().Body);

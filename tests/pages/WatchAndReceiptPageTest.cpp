@@ -157,14 +157,34 @@ TEST_F(WatchAndReceiptPageTest, TheStatusProtocolAnswersAndTheInstallerIsAnArchi
     const CurlReply version = Curl({m_install.MailUrl("View=StatusCheck&GetVersion=1")});
     EXPECT_EQ(version.Status, 200u);
     EXPECT_EQ(version.Body, "<version>2.2.3</version>\n");
-    const CurlReply session = Curl({m_install.MailUrl(std::string("View=StatusCheck&GetSession=1&User=") + kDemoUser +
+    // The watch program keeps the cookies of its logon, as a browser does.
+    const std::string watchJar = m_jar.PathOf("watch-jar");
+    const CurlReply session = Curl({"-c", watchJar,
+                                    m_install.MailUrl(std::string("View=StatusCheck&GetSession=1&User=") + kDemoUser +
                                                       "&Password=" + kDemoPassword)});
     std::smatch id;
     ASSERT_TRUE(std::regex_match(session.Body, id, std::regex("<session>([A-Z]{7})</session>\n"))) << session.Body;
     EXPECT_EQ(m_install.EngineLog().find(std::string("Password=") + kDemoPassword), std::string::npos);
 
-    // The browser the watch program opens takes the session over with its first framed page.
     const std::string sessionId = id[1].str();
+    const std::string poll =
+            m_install.MailUrl("View=StatusCheck&Session=" + sessionId + "&GetMessageCounts=1&GetSessions=1&GetUsers=1");
+    const CurlReply counts = Curl({"-b", watchJar, poll});
+    EXPECT_NE(counts.Body.find("<messagecounts>\n"), std::string::npos) << counts.Body;
+    EXPECT_NE(counts.Body.find("<users>\n\t<user><name>demo</name></user>\n</users>\n"), std::string::npos)
+            << counts.Body;
+
+    // The id alone, from this host or another one, answers nothing, not even where the session is.
+    for (const char* source : {"127.0.0.1", "127.0.0.2"}) {
+        SCOPED_TRACE(source);
+        const CurlReply stolen = Curl({"--interface", source, poll});
+        EXPECT_EQ(stolen.Status, 200u);
+        EXPECT_EQ(stolen.Body, "");
+    }
+    const CurlReply elsewhere = Curl({"--interface", "127.0.0.2", "-b", watchJar, poll});
+    EXPECT_EQ(elsewhere.Body, "<disconnect></disconnect>\n");
+
+    // The browser the watch program opens takes the session over with its first framed page.
     const CurlReply framed = WithJar({m_install.MailUrl("View=List&Frames=1&Session=" + sessionId)});
     EXPECT_EQ(framed.Status, 200u);
     const CurlReply download = WithJar({m_install.MailUrl("View=QMWatchInstall.exe&Session=" + sessionId)});

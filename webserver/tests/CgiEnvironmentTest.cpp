@@ -47,20 +47,22 @@ TEST(CgiEnvironmentTest, GetHasTheTableEntriesInOrderWithoutBodyEntries)
     EXPECT_EQ(Entries(block), want);
 }
 
-TEST(CgiEnvironmentTest, PostAddsContentTypeLengthAndCookie)
+TEST(CgiEnvironmentTest, PostAddsContentTypeLengthCookieAndOrigin)
 {
     CgiRequestFacts facts = GetFacts();
     facts.Method = "POST";
     facts.ContentType = "application/x-www-form-urlencoded";
     facts.ContentLength = 12345;
     facts.Cookie = "Session=x; Lang=en";
+    facts.Origin = "http://mail.example.org:2000";
     std::string block;
     BuildCgiEnvironment(facts, block);
     const std::vector<std::string> entries = Entries(block);
-    ASSERT_EQ(entries.size(), 12u);
+    ASSERT_EQ(entries.size(), 13u);
     EXPECT_EQ(entries[9], "CONTENT_TYPE=application/x-www-form-urlencoded");
     EXPECT_EQ(entries[10], "CONTENT_LENGTH=12345");
     EXPECT_EQ(entries[11], "HTTP_COOKIE=Session=x; Lang=en");
+    EXPECT_EQ(entries[12], "HTTP_ORIGIN=http://mail.example.org:2000");
 }
 
 TEST(CgiEnvironmentTest, ServerNameAndPortFollowTheHostHeader)

@@ -1,7 +1,7 @@
 // The NewUser form through whole requests: the checks of the form, the account made and logged on, the domain's
 // new-account program (run from an argument vector with a filtered environment, its output shown, its failure
 // undoing the account, a time limit), the notification mail to an SMTP receiver (aiosmtpd) of the test's own; and
-// the message of a logon whose directory server cannot be reached.
+// the answer to a logon whose directory server cannot be reached.
 #include "common/IniAccess.h"
 #include "engine/Engine.h"
 #include "engine/LdapLibrary.h"
@@ -40,7 +40,7 @@ using test::WriteFile;
 constexpr const char* kLanguages = "[en]\r\n001=English\r\n012=No new accounts.\r\n013=Wrong sign-up password.\r\n"
                                    "015=Bad logon.\r\n033=No name.\r\n034=No password.\r\n035=Passwords differ.\r\n"
                                    "049=Exists.\r\n051=Mailbox failed.\r\n070=Logon service failed.\r\n"
-                                   "074=Not created.\r\n";
+                                   "074=Not created.\r\n541=Leading hyphen.\r\n";
 
 // The program: writes its arguments (one a line) and its environment into its own directory, says one line, and
 // exits with the code in the file "code" there.
@@ -192,6 +192,22 @@ TEST_F(NewUserIntegrationTest, TheProgramGetsTheFormAsDataAndItsOutputIsShown)
     }
 }
 
+// The program gets the user name as its first argument: a name like "--help" would reach it as an option.
+TEST_F(NewUserIntegrationTest, ANameThatBeginsWithAHyphenNeverReachesTheProgram)
+{
+    Domains("NewAccountExecutable=" + m_program + "\r\n");
+    for (const char* name : {"--help", "-rf", " -x", "-x@example.org"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Send(Form(name)), "NEWUSER[Leading hyphen.|]");
+        EXPECT_FALSE(fs::exists(m_tools.Path() / "args.txt")) << "the program ran";
+        EXPECT_FALSE(Exists(name));
+    }
+    EXPECT_FALSE(Exists("-x"));
+    EXPECT_FALSE(Exists("-x@example.org"));
+    // Within a name a hyphen is as good as any letter.
+    EXPECT_EQ(Send(Form("a-b")), "MAIN[a-b|Mailbox made for a-b.<BR>\r\n]");
+}
+
 TEST_F(NewUserIntegrationTest, AProgramThatFailsUndoesTheAccount)
 {
     struct Case {
@@ -259,14 +275,20 @@ TEST_F(NewUserIntegrationTest, TheAdministratorIsToldOfTheNewAccountByMail)
     }
 }
 
-TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedShowsTheServiceMessage)
+// The page does not tell that a directory keeps the account's password: the answer is that of a wrong password,
+// and the log says why.
+TEST_F(NewUserIntegrationTest, ALogonWhoseDirectoryCannotBeReachedIsAnsweredAsAWrongPassword)
 {
     ASSERT_TRUE(LoadLdapLibrary());
     fs::create_directories(m_harness.Settings().UserDir("dave"));
     // Nothing listens on port 1 of the loopback address.
     WriteFile(m_harness.Settings().UserDir("dave") / "User.ini", "[User]\r\nPassword=*127.0.0.1:1\r\n");
-    EXPECT_EQ(Send("View=Main&User=dave&Password=pw"), "LOGON[Logon service failed.]");
+    EXPECT_EQ(Send("View=Main&User=dave&Password=pw"), "LOGON[Bad logon.]");
     EXPECT_EQ(m_harness.Manager().Count(), 0);
+    const std::string log = m_harness.Log();
+    EXPECT_NE(log.find("Logon of user dave from 127.0.0.1 refused: its password could not be checked."),
+              std::string::npos)
+            << log;
     UnloadLdapLibrary();
 }
 

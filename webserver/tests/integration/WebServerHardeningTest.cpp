@@ -228,6 +228,52 @@ TEST_F(WebServerHardeningTest, ContentLengthWithTransferEncodingIsRefused)
     }
 }
 
+// A length header the server does not take as one, or a second transfer coding, would let a request hidden in the
+// body be served as a request of its own: each is refused before anything is read.
+TEST_F(WebServerHardeningTest, AmbiguousFramingHeadersAreRefusedAndNoHiddenRequestIsServed)
+{
+    Start({});
+    const std::string hidden = "GET /mail/small HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string length = std::to_string(hidden.size());
+
+    struct Case {
+        const char* Name;
+        std::string Request;
+    };
+
+    const Case cases[] = {
+            {"blank before the colon",
+             "POST /mail/echo HTTP/1.1\r\nHost: x\r\nContent-Length : " + length + "\r\n\r\n" + hidden},
+            {"tab before the colon",
+             "POST /mail/echo HTTP/1.1\r\nHost: x\r\nContent-Length\t: " + length + "\r\n\r\n" + hidden},
+            {"blank before another colon", "GET /mail/small HTTP/1.1\r\nHost : x\r\n\r\n"},
+            {"two transfer codings", "POST /mail/echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+                                     "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n" +
+                                             hidden},
+            {"two codings in one", "POST /mail/echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+                                   "5\r\nhello\r\n0\r\n\r\n" +
+                                           hidden},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.Name);
+        RawClient client(Server().Port());
+        ASSERT_TRUE(client.Send(test.Request));
+        bool closed = false;
+        const std::string reply = client.ReadUntilClosed(5000, closed);
+        EXPECT_EQ(reply.substr(0, 13), "HTTP/1.1 400 ") << reply.substr(0, 300);
+        EXPECT_EQ(reply.find("HTTP/1.1 200 "), std::string::npos) << "a request in the body was served: " << reply;
+        EXPECT_TRUE(closed);
+    }
+    // One chunked body alone is still served.
+    RawClient client(Server().Port());
+    ASSERT_TRUE(client.Send("POST /mail/echo HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+                            "Connection: close\r\n\r\n5\r\nhello\r\n0\r\n\r\n"));
+    bool closed = false;
+    const std::string reply = client.ReadUntilClosed(5000, closed);
+    EXPECT_EQ(reply.substr(0, 13), "HTTP/1.1 200 ") << reply.substr(0, 300);
+    EXPECT_NE(reply.find("hello"), std::string::npos) << reply;
+}
+
 TEST_F(WebServerHardeningTest, PasswordsOfALogonByGetStayOutOfTheAccessLog)
 {
     Start({});
