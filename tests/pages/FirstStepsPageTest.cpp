@@ -198,5 +198,62 @@ TEST_F(FirstStepsPageTest, ARefusedLogonLooksLikeAnErrorAndTheLogoutLikeANotice)
     Shot("LoggedOut");
 }
 
+// The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
+class FirstStepsListTest : public FirstStepsPageTest {
+protected:
+    void SetUp() override
+    {
+        FirstStepsPageTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        store::MessageIndex index(m_install.Path(std::string("Users/") + kDemoUser));
+        ASSERT_NE(store::StoreMessageLines(index, "Inbox",
+                                           {"From: Ann <ann@example.org>", "Subject: Tiny",
+                                            "Date: Tue, 03 Nov 2026 10:00:00 +0000", "", "Hi."}),
+                  nullptr);
+        ASSERT_NE(store::StoreMessageLines(index, "Inbox",
+                                           {"From: Bob <bob@example.org>", "Subject: Longer",
+                                            "Date: Thu, 05 Nov 2026 10:00:00 +0000", "", std::string(3000, 'x')}),
+                  nullptr);
+        index.MarkDirty();
+        ASSERT_TRUE(index.Save());
+    }
+
+    // The text of the cells of the content frame's message table of class column, in row order.
+    std::string Column(const std::string& column)
+    {
+        return m_browser
+                .Evaluate("Array.from(" + FrameDocument("content") + ".querySelectorAll('table.messages td." + column +
+                          "')).map(c => c.innerText.trim()).join('|')")
+                .Text();
+    }
+
+    // Clicks the heading of the Date column and waits for the list in that order.
+    bool SortByDateHeading(const std::string& subjects)
+    {
+        return ClickThrough(InContent("th.date a:not(.rev)"),
+                            NewContent(InContent("table.messages")) + " && " + Quoted(subjects) +
+                                    " === " + "Array.from(" + FrameDocument("content") +
+                                    ".querySelectorAll('table.messages td.subject')).map(c => c.innerText.trim())"
+                                    ".join('|')");
+    }
+};
+
+TEST_F(FirstStepsListTest, AGermanPageShowsGermanDates)
+{
+    AddToUserIni("Lang=de\r\n");
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(m_browser.WaitFor(InContent("table.messages") + " !== null")) << ContentText();
+    ASSERT_EQ(m_browser.Evaluate(FrameDocument("content") + ".documentElement.lang").Text(), "de");
+    const std::string dates = Column("date");
+    EXPECT_TRUE(std::regex_match(dates, std::regex(R"(0[45]\.11\. \d\d:\d\d\|0[23]\.11\. \d\d:\d\d)"))) << dates;
+    Shot("ListGermanDates");
+
+    ASSERT_TRUE(ClickThrough(InContent("td.subject a"), NewContent(InContent("dl"))));
+    const std::string shown = ContentText();
+    EXPECT_TRUE(std::regex_search(shown, std::regex(R"(0[45]\.11\.2026 \d\d:\d\d:\d\d)"))) << shown;
+}
+
 } // namespace
 } // namespace qm::test
