@@ -198,6 +198,35 @@ TEST_F(FirstStepsPageTest, ARefusedLogonLooksLikeAnErrorAndTheLogoutLikeANotice)
     Shot("LoggedOut");
 }
 
+TEST_F(FirstStepsPageTest, OneSaveOnThePreferencesStoresTheLanguageWithEveryOtherChange)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(OpenInFrames("Options-Prefs", "#userlang"));
+    // A change without a new look stays in the frame and says so.
+    ASSERT_TRUE(SetValue(InContent("#height"), "20"));
+    ASSERT_TRUE(ClickThrough(InContent("#height") + ".form.querySelector('button[name=Save]')",
+                             NewContent(InContent("#height"))))
+            << ContentText();
+    EXPECT_EQ(Notices(FrameDocument("content")), "notice notice-status: " + EnglishMessage(94));
+    EXPECT_NE(UserIni().find("ComposeHeight=20"), std::string::npos) << UserIni();
+
+    // The language and a setting further down, saved by the one button at the foot of the page: the whole window
+    // comes back in German with the page inside, and both are stored.
+    ASSERT_TRUE(SetValue(InContent("#userlang"), "de"));
+    ASSERT_TRUE(SetValue(InContent("#width"), "80"));
+    ASSERT_TRUE(m_browser.Evaluate("(" + InContent("#advanced") + ".checked = true)").IsTrue());
+    const std::string frames = "document.querySelector('frameset') && " + NewContent(InContent("#userlang")) + " && " +
+                               InContent("h1") + ".textContent === 'Einstellungen'";
+    ASSERT_TRUE(ClickThrough(InContent("#width") + ".form.querySelector('button[name=Save]')", frames))
+            << ContentText();
+    const std::string ini = UserIni();
+    EXPECT_NE(ini.find("Lang=de"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("ComposeWidth=80"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("AdvancedCompose=Yes"), std::string::npos) << ini;
+    EXPECT_EQ(m_browser.Evaluate(InContent("#width") + ".value").Text(), "80");
+    Shot("PrefsSavedInGerman");
+}
+
 // The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
 class FirstStepsListTest : public FirstStepsPageTest {
 protected:
