@@ -227,6 +227,51 @@ TEST_F(FirstStepsPageTest, OneSaveOnThePreferencesStoresTheLanguageWithEveryOthe
     Shot("PrefsSavedInGerman");
 }
 
+TEST_F(FirstStepsPageTest, EverySaveButtonOfTheMailAccountsStoresTheNewAccountAndTheEdits)
+{
+    AddToUserIni(kOfficeAccount);
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(Open("View=Options-Hosts"));
+    ASSERT_TRUE(SetValue(ChromiumDriver::Css("#name0"), "Demo Q. User"));
+    for (const auto& [field, value] :
+         std::vector<std::pair<std::string, std::string>>{{"#newmailbox", "Home"},
+                                                          {"#newemail", "home@example.org"},
+                                                          {"#newhost", "127.0.0.1"},
+                                                          {"#newuser", "home"},
+                                                          {"#newpass", "home-secret"}}) {
+        ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css(field), value)) << field << ": " << m_browser.Error();
+    }
+    ASSERT_TRUE(m_browser.Evaluate("(" + ChromiumDriver::Css("#newactive") + ".checked = false, true)").IsTrue());
+    // The Save button at the top of the page, above the accounts.
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css(".toolbar button[name=Save]"),
+                             NewPage("document.querySelector('fieldset.row')")))
+            << Text();
+    EXPECT_EQ(m_browser
+                      .Evaluate("Array.from(document.querySelectorAll('fieldset.row legend')).map(l => "
+                                "l.textContent).join(',')")
+                      .Text(),
+              "Office,Home");
+    EXPECT_EQ(m_browser.Evaluate(ChromiumDriver::Css("#name0") + ".value").Text(), "Demo Q. User");
+    EXPECT_EQ(Notices("document"), "notice notice-status: " + EnglishMessage(94));
+    std::string ini = UserIni();
+    EXPECT_NE(ini.find("Mailbox=Home"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("FullName=Demo Q. User"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("home-secret"), std::string::npos) << "the password is stored scrambled";
+    Shot("AccountsSaved");
+
+    // The button of the new account's card stores the edits of the accounts above it too; an incomplete new
+    // account is refused as an error and the edits are kept.
+    ASSERT_TRUE(SetValue(ChromiumDriver::Css("#name1"), "At Home"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#newmailbox"), "Half")) << m_browser.Error();
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("#addaccount"), NewPage("document.querySelector('fieldset.row')")))
+            << Text();
+    EXPECT_EQ(Notices("document"), "notice notice-error: " + EnglishMessage(41));
+    ini = UserIni();
+    EXPECT_NE(ini.find("FullName=At Home"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("Mailbox=Half"), std::string::npos) << ini;
+    Shot("AccountRefused");
+}
+
 // The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
 class FirstStepsListTest : public FirstStepsPageTest {
 protected:
