@@ -272,6 +272,21 @@ TEST_F(FirstStepsPageTest, EverySaveButtonOfTheMailAccountsStoresTheNewAccountAn
     Shot("AccountRefused");
 }
 
+TEST_F(FirstStepsPageTest, TheDomainsSystemAccountSaysWhatItIs)
+{
+    // The domain keeps the user's first account in step with its POP3 server.
+    WriteDomains("SyncSystemMailbox=Yes\r\nPopHost=127.0.0.1\r\nPopPort=1\r\n");
+    AddToUserIni(kOfficeAccount);
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(Open("View=Options-Hosts"));
+    EXPECT_EQ(m_browser.Evaluate(ChromiumDriver::Css("fieldset.row .badge-system") + ".textContent").Text(),
+              "System account");
+    EXPECT_NE(Text().find("This is the system account of your mail domain"), std::string::npos) << Text();
+    EXPECT_TRUE(m_browser.Evaluate(ChromiumDriver::Css("#host0") + ".readOnly").IsTrue());
+    EXPECT_TRUE(m_browser.Evaluate("document.querySelector('fieldset.row button[name=Delete]') === null").IsTrue());
+    Shot("SystemAccount");
+}
+
 // The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
 class FirstStepsListTest : public FirstStepsPageTest {
 protected:
