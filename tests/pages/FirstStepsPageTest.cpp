@@ -287,6 +287,48 @@ TEST_F(FirstStepsPageTest, TheDomainsSystemAccountSaysWhatItIs)
     Shot("SystemAccount");
 }
 
+TEST_F(FirstStepsPageTest, TheDemoAccountIsItsOwnAndWritesFromItsAddress)
+{
+    if (SmtpSink::Python().empty()) {
+        GTEST_SKIP() << "python3-aiosmtpd is not installed (scripts/deps installs it)";
+    }
+    TempDir dir;
+    SmtpSink sink(dir.Path());
+    ASSERT_EQ(sink.Start(), "");
+    // The demo's own settings, with the SMTP server named where the demo's Domains.Ini says to name it.
+    const fs::path demo = fs::path(QM_SOURCE_DIR) / "data/demo";
+    std::string domains = TempDir::ReadFile(demo / "Domains.Ini");
+    ASSERT_NE(domains.find("SyncSystemMailbox=No"), std::string::npos) << domains;
+    domains = std::regex_replace(domains, std::regex("SmtpHost=[^\r\n]*"), "SmtpHost=127.0.0.1");
+    domains = std::regex_replace(domains, std::regex("SmtpPort=[^\r\n]*"), "SmtpPort=" + std::to_string(sink.Port()));
+    m_install.Web().WriteFile("Domains.Ini", domains);
+    m_install.Web().WriteFile(UserFile("User.ini"), TempDir::ReadFile(demo / "User.ini"));
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+
+    // The account is the user's own: nothing greyed, and it can be removed.
+    ASSERT_TRUE(Open("View=Options-Hosts"));
+    EXPECT_EQ(m_browser.Evaluate(ChromiumDriver::Css("fieldset.row legend") + ".textContent").Text(), "Demo");
+    EXPECT_FALSE(m_browser.Evaluate(ChromiumDriver::Css("#host0") + ".readOnly").IsTrue());
+    EXPECT_TRUE(m_browser.Evaluate("document.querySelector('fieldset.row button[name=Delete]') !== null").IsTrue());
+    EXPECT_TRUE(m_browser.Evaluate("document.querySelector('.badge-system') === null").IsTrue());
+
+    // Write offers the account's address, and the message goes out from it.
+    ASSERT_TRUE(Open("View=Compose&New=1"));
+    EXPECT_EQ(m_browser.Evaluate(ChromiumDriver::Css("#from") + ".selectedOptions[0].textContent").Text(),
+              "\"Demo User\" <demo@localhost>");
+    Shot("DemoWrite");
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#to"), "friend@example.org"));
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css("#subject"), "Hello from the demo"));
+    ASSERT_TRUE(SetValue(ChromiumDriver::Css("#body"), "It works."));
+    ASSERT_TRUE(ClickThrough(ChromiumDriver::Css("button[name=SendNow]"), NewPage("!document.querySelector('#body')")))
+            << Text();
+    ASSERT_TRUE(WaitUntil([&] { return sink.HasReceived("message1.data") && sink.HasReceived("message1.envelope"); }))
+            << sink.Errors();
+    EXPECT_NE(sink.Received("message1.envelope").find("demo@localhost"), std::string::npos)
+            << sink.Received("message1.envelope");
+    EXPECT_NE(sink.Received("message1.data").find("Subject: Hello from the demo"), std::string::npos);
+}
+
 // The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
 class FirstStepsListTest : public FirstStepsPageTest {
 protected:
