@@ -329,6 +329,26 @@ TEST_F(FirstStepsPageTest, TheDemoAccountIsItsOwnAndWritesFromItsAddress)
     EXPECT_NE(sink.Received("message1.data").find("Subject: Hello from the demo"), std::string::npos);
 }
 
+TEST_F(FirstStepsPageTest, ANewFolderShowsInTheFolderListAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(OpenInFrames("Options-Folders", "#newfolder"));
+    const std::string listed = FrameDocument("nav") + ".querySelector('a[data-folder=\"Receipts\"]')";
+    ASSERT_TRUE(m_browser.Evaluate("!" + listed).IsTrue());
+    ASSERT_TRUE(m_browser.Type(ChromiumDriver::InFrame("content", "#newfolder"), "Receipts")) << m_browser.Error();
+    ASSERT_TRUE(ClickThrough(InContent("button[name=Create]"),
+                             NewContent(InContent("table") + ".innerText.includes('Receipts')")))
+            << ContentText();
+    EXPECT_TRUE(m_browser.WaitFor("!!(" + listed + ") && " + FrameDocument("nav") + ".readyState === 'complete'"))
+            << m_browser.Evaluate(FrameDocument("nav") + ".body.innerText").Text();
+    // The folder list shows it (laid out and painted), not only holds it.
+    EXPECT_TRUE(m_browser.Evaluate(listed + ".getBoundingClientRect().width > 0").IsTrue());
+    EXPECT_TRUE(
+            m_browser.Evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(true))))")
+                    .IsTrue());
+    Shot("NewFolderListed");
+}
+
 // The List page of a user with a message of a few bytes and one of about 3 KB, sent on two days.
 class FirstStepsListTest : public FirstStepsPageTest {
 protected:
