@@ -391,6 +391,21 @@ protected:
     }
 };
 
+TEST_F(FirstStepsListTest, ASizeUnderHalfAKilobyteShowsAsUnderOneKilobyte)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(m_browser.WaitFor(InContent("table.messages") + " !== null")) << ContentText();
+    ASSERT_EQ(Column("subject"), "Longer|Tiny");
+    EXPECT_EQ(Column("size"), "3\u00a0KB|<\u00a01\u00a0KB");
+    Shot("ListSizes");
+
+    // The Message page of the small one says so too.
+    const std::string tiny = "Array.from(" + FrameDocument("content") +
+                             ".querySelectorAll('td.subject a')).find(a => a.textContent === 'Tiny')";
+    ASSERT_TRUE(ClickThrough(tiny, NewContent(InContent("dl"))));
+    EXPECT_EQ(m_browser.Evaluate(InContent("dl .size-kb") + ".innerText").Text(), "<\u00a01\u00a0KB");
+}
+
 TEST_F(FirstStepsListTest, AGermanPageShowsGermanDates)
 {
     AddToUserIni("Lang=de\r\n");
