@@ -406,6 +406,18 @@ TEST_F(FirstStepsListTest, ASizeUnderHalfAKilobyteShowsAsUnderOneKilobyte)
     EXPECT_EQ(m_browser.Evaluate(InContent("dl .size-kb") + ".innerText").Text(), "<\u00a01\u00a0KB");
 }
 
+TEST_F(FirstStepsListTest, TheHeadingOfTheSortedColumnSortsItTheOtherWay)
+{
+    ASSERT_NO_FATAL_FAILURE(StartAndLogOn());
+    ASSERT_TRUE(m_browser.WaitFor(InContent("table.messages") + " !== null")) << ContentText();
+    // Newest first: the list's first order.
+    ASSERT_EQ(Column("subject"), "Longer|Tiny");
+    ASSERT_TRUE(SortByDateHeading("Tiny|Longer")) << Column("subject");
+    EXPECT_NE(UserIni().find("ListSortOrder=Date"), std::string::npos) << UserIni();
+    ASSERT_TRUE(SortByDateHeading("Longer|Tiny")) << Column("subject");
+    Shot("ListSortedBack");
+}
+
 TEST_F(FirstStepsListTest, AGermanPageShowsGermanDates)
 {
     AddToUserIni("Lang=de\r\n");
