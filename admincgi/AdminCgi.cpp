@@ -35,19 +35,19 @@ std::string CanonicalView(std::string_view view)
 
 void StartMainServer(AdminContext& context)
 {
-    context.StatusMessage = "Error starting Quillmail Service!";
+    context.Fail("Error starting Quillmail Service!");
     Result<int> started = StartService(kMainServerService);
     if (started) {
-        context.StatusMessage = "Starting Quillmail Service...";
+        context.Tell("Starting Quillmail Service...");
     }
 }
 
 void StopMainServer(AdminContext& context)
 {
-    context.StatusMessage = "Error stopping Quillmail Service!";
+    context.Fail("Error stopping Quillmail Service!");
     Result<void> stopped = RequestServiceStop(kMainServerService);
     if (stopped) {
-        context.StatusMessage = "Stopping Quillmail Service...";
+        context.Tell("Stopping Quillmail Service...");
     }
 }
 
@@ -88,11 +88,11 @@ void SetActive(AdminContext& context, const std::string& user, const char* value
 {
     const std::string ini = context.UserIniPath(user);
     if (ini.empty() || !FileExists(ini)) {
-        context.StatusMessage = "No such user.";
+        context.Fail("No such user.");
         return;
     }
     if (!WriteIniStringFile("User", "Active", value, ini.c_str())) {
-        context.StatusMessage = "Error writing the user's settings.";
+        context.Fail("Error writing the user's settings.");
     }
 }
 
@@ -112,7 +112,7 @@ void UsersAction(AdminContext& context)
         const std::string user(name.substr(std::string_view(kPrefixes[which]).size()));
         // A field name at the list's length limit may have been cut, and so may name another account.
         if (!IsValidUserName(user) || name.size() >= NameValuePair::kMaxNameLength) {
-            context.StatusMessage = "Invalid user name!";
+            context.Fail("Invalid user name!");
             return;
         }
         if (which == 0) {
@@ -139,20 +139,20 @@ void NewUserAction(AdminContext& context)
     }
     const std::string name = context.Field("Name");
     if (name.empty()) {
-        context.StatusMessage = "You must provide a new user name!";
+        context.Fail("You must provide a new user name!");
         return;
     }
     if (!IsValidUserName(name)) {
-        context.StatusMessage = "Error creating Quillmail user " + name + ".";
+        context.Fail("Error creating Quillmail user " + name + ".");
         return;
     }
     if (Engine().QM_UserCreate(name.c_str(), context.Field("Pass"), context.Field("Lang"), context.Field("FullName"),
                                context.Field("Email")) != 0) {
-        context.StatusMessage = "Account created for " + name + ".";
+        context.Tell("Account created for " + name + ".");
         context.Request->Variables().Set("View", "Users");
         return;
     }
-    context.StatusMessage = "Error creating Quillmail user " + name + ".";
+    context.Fail("Error creating Quillmail user " + name + ".");
 }
 
 // A request changes something when it asks for a server action, a kill, a user action other than Edit, a new
@@ -192,7 +192,7 @@ void RunActions(AdminContext& context)
     context.Changes =
             !overflowed && TokenMatches(context.Token, context.Field("Token")) ? ChangeAllowed::Yes : ChangeAllowed::No;
     if (context.Changes == ChangeAllowed::No && AsksForChange(context)) {
-        context.StatusMessage = "Request refused: the form has expired or came from another page.";
+        context.Fail("Request refused: the form has expired or came from another page.");
     }
     if (context.Changes == ChangeAllowed::Yes && context.HasField("StartQM")) {
         StartMainServer(context);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qm::admincgi {
@@ -16,6 +17,12 @@ namespace qm::admincgi {
 enum class ChangeAllowed {
     No,
     Yes
+};
+
+/// What the status message tells: something done, or something refused or failed. The pages show the two apart.
+enum class StatusTone {
+    Done,
+    Failed
 };
 
 /// One run's state. The program serves one request per process; the tests make one per run.
@@ -29,6 +36,7 @@ struct AdminContext {
     std::string Token;         // the installation's form token
     ChangeAllowed Changes = ChangeAllowed::No;
     std::string StatusMessage;
+    StatusTone Tone = StatusTone::Done;
     int KillWaitMs = 5000;
 
     EngineStatus Status{};
@@ -48,6 +56,19 @@ struct AdminContext {
     std::string EnginePath(std::string_view section, std::string_view key, std::string_view def) const;
     /// <UserDir>/<name>/User.ini; "" when the name is not a safe single path component.
     std::string UserIniPath(std::string_view name) const;
+
+    /// Sets the status message of something done (Tell) or refused or failed (Fail).
+    void Tell(std::string text)
+    {
+        StatusMessage = std::move(text);
+        Tone = StatusTone::Done;
+    }
+
+    void Fail(std::string text)
+    {
+        StatusMessage = std::move(text);
+        Tone = StatusTone::Failed;
+    }
 
     const char* Field(const char* name) const { return Request->Variables().GetValue(name); }
 

@@ -381,6 +381,10 @@ void AdminPageProvider::ForEach(const std::string& name, std::string_view body)
 
 bool AdminPageProvider::If(const std::string& condition)
 {
+    // StatusError: the status message waiting for the page tells of a refusal or a failure.
+    if (EqualsNoCase(condition, "StatusError")) {
+        return !m_context.StatusMessage.empty() && m_context.Tone == StatusTone::Failed;
+    }
     return EqualsNoCase(condition, "ReadOnly") && m_fileList.FileFlags.find("READONLY") != std::string::npos;
 }
 

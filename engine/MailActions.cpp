@@ -671,7 +671,7 @@ void ListAction(Request& request)
     }
     if (!session.RetrievalDone() && request.Now() - session.LastMailCheck() >= user.ListRefreshSeconds()) {
         if (const int quota = QuotaMessage(request); quota != 0) {
-            TellStatus(request, quota);
+            TellRefusal(request, quota);
         } else if (AnyActiveAccount(user)) {
             AnnounceMailWork(request, true);
         }
@@ -856,7 +856,7 @@ void MessageAction(Request& request)
     }
     // Only the headers are here: the whole text is fetched after the page, unless a quota stops it.
     if (const int quota = QuotaMessage(request); quota != 0) {
-        TellStatus(request, quota);
+        TellRefusal(request, quota);
         AnnounceMailWork(request, false);
     } else {
         AnnounceMailWork(request, true);

@@ -4,8 +4,9 @@
 
 namespace qm::engine {
 
-void MessageSlot::Set(std::string_view text)
+void MessageSlot::Set(std::string_view text, MessageTone tone)
 {
+    m_tone.store(tone, std::memory_order_release);
     auto copy = std::make_unique<char[]>(text.size() + 1);
     std::memcpy(copy.get(), text.data(), text.size());
     copy[text.size()] = '\0';

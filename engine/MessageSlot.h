@@ -7,8 +7,15 @@
 
 namespace qm::engine {
 
-/// Holds at most one owned text. Set and Take are single atomic exchanges, so a writer (the maintenance thread
-/// broadcasting an alert) and a page that shows the text never meet half-way: the page owns what it took and the
+/// What a message for the next page tells: a notice (something done, or news) or a refusal (something could not be
+/// done). Pages show the two differently.
+enum class MessageTone : unsigned char {
+    Notice,
+    Refusal
+};
+
+/// Holds at most one owned text, with its tone. Set and Take are single atomic exchanges, so a writer (the maintenance
+/// thread broadcasting an alert) and a page that shows the text never meet half-way: the page owns what it took and the
 /// writer frees only a text that nobody can reach any more. Safe from any number of threads.
 class MessageSlot {
 public:
@@ -18,8 +25,12 @@ public:
 
     ~MessageSlot() { Clear(); }
 
-    /// Puts a copy of text in the slot; the text it held before is freed.
-    void Set(std::string_view text);
+    /// Puts a copy of text in the slot with its tone; the text it held before is freed.
+    void Set(std::string_view text, MessageTone tone = MessageTone::Notice);
+
+    /// The tone given with the text last put in the slot. Only one thread writes a status slot (the request that
+    /// holds its session), so this is the tone of the text the slot holds.
+    MessageTone Tone() const { return m_tone.load(std::memory_order_acquire); }
 
     /// Empties the slot, freeing its text.
     void Clear() { delete[] m_text.exchange(nullptr, std::memory_order_acq_rel); }
@@ -35,6 +46,7 @@ public:
 
 private:
     std::atomic<char*> m_text{nullptr};
+    std::atomic<MessageTone> m_tone{MessageTone::Notice};
 };
 
 } // namespace qm::engine

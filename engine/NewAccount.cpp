@@ -160,13 +160,13 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
     // There is no search of PATH: the program is named by its full path.
     if (program.front() != '/') {
         log.LogMsg(4, kLogNewAccountNoStart, ENOENT);
-        SetStatusMessage(page, LanguageText(page, kTextMailAccountError));
+        SetStatusMessage(page, LanguageText(page, kTextMailAccountError), MessageTone::Refusal);
         return 0;
     }
     const TempFile output(TempDirRoot(), "EMC");
     if (output.Path().empty()) {
         log.LogMsg(4, kLogNewAccountNoOutputFile, output.Error());
-        SetStatusMessage(page, LanguageText(page, kTextMailAccountError));
+        SetStatusMessage(page, LanguageText(page, kTextMailAccountError), MessageTone::Refusal);
         return 0;
     }
     ChildOptions options;
@@ -189,16 +189,19 @@ int RunNewAccountExecutable(PageContext& page, const NameValueList& fields, std:
     auto status = ChildProcess::Run(options, seconds * 1000);
     if (!status) {
         log.LogMsg(4, kLogNewAccountNoStart, status.error().Code);
-        SetStatusMessage(page, LanguageText(page, kTextMailAccountError));
+        SetStatusMessage(page, LanguageText(page, kTextMailAccountError), MessageTone::Refusal);
         return 0;
     }
-    SetStatusMessage(page, ReadStart(output.Path(), kMaxNewAccountOutput));
     const int code = status->State == ChildState::Exited ? status->Code : -1;
+    const bool made = status->State == ChildState::Exited && code == GetDomainInt("NewAccountReturnValue", domain);
+    // The program's output tells the user what it did; after a failure that is why.
+    SetStatusMessage(page, ReadStart(output.Path(), kMaxNewAccountOutput),
+                     made ? MessageTone::Notice : MessageTone::Refusal);
     if (status->State == ChildState::TimedOut) {
         log.Log(4, "NewAccountExecutable for user %s ran past %d s and was stopped.", fields.GetValue("User"), seconds);
     }
     log.LogMsg(2, kLogNewAccountCompleted, fields.GetValue("User"), code);
-    return status->State == ChildState::Exited && code == GetDomainInt("NewAccountReturnValue", domain) ? 1 : 0;
+    return made ? 1 : 0;
 }
 
 bool SendNewUserNotification(std::string_view user, std::string_view fullName, std::string_view domain, Logger& log)
@@ -281,7 +284,7 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
     const std::string typedUser(TrimmedView(fields.GetValue("User")));
     const std::string pass = fields.GetValue("Pass");
     auto refuse = [&page](int message) {
-        SetStatusMessage(page, LanguageText(page, message));
+        SetStatusMessage(page, LanguageText(page, message), MessageTone::Refusal);
         return NewUserStep::ShowForm;
     };
     if (typedUser.empty()) {
@@ -303,11 +306,11 @@ NewUserStep NewUserPage(PageContext& page, CgiInput& input, std::string& domain,
         const std::string asked = user.substr(at + 1);
         if (!EqualsNoCase(asked, domain)) {
             if (!GetDomainBool("NewAccountCreation", asked)) {
-                SetStatusMessage(page, LanguageText(page, kTextNoNewAccounts));
+                SetStatusMessage(page, LanguageText(page, kTextNoNewAccounts), MessageTone::Refusal);
                 return NewUserStep::ToLogon;
             }
             if (!SignUpPasswordAccepted(asked, fields.GetValue("NewAccountPassword"), remoteAddr, throttle, log)) {
-                SetStatusMessage(page, LanguageText(page, kTextBadNewAccountPassword));
+                SetStatusMessage(page, LanguageText(page, kTextBadNewAccountPassword), MessageTone::Refusal);
                 return NewUserStep::ToLogon;
             }
             domain = asked;

@@ -115,6 +115,16 @@ private:
     std::string m_names;
 };
 
+// Tells that the page's changes were saved, or refuses with the message that they could not be.
+void TellSaved(Request& request, bool saved)
+{
+    if (saved) {
+        TellStatus(request, kTextChangesSaved);
+    } else {
+        TellRefusal(request, kTextChangeFailed);
+    }
+}
+
 // ---- Preferences ----
 
 // Refusals of a new password that store nothing of the page: the message, or 0 when the password may be set.
@@ -152,7 +162,7 @@ bool ChangePassword(Request& request, UserRecord& user)
 {
     const std::string pass(Field(request, "Pass"));
     if (pass != Field(request, "ConfirmPass")) {
-        TellStatus(request, kTextPasswordsDiffer);
+        TellRefusal(request, kTextPasswordsDiffer);
         request.CurrentSession()->SetFrameView(kViewError);
         return false;
     }
@@ -160,11 +170,11 @@ bool ChangePassword(Request& request, UserRecord& user)
         return true;
     }
     if (const int problem = PasswordProblem(pass); problem != 0) {
-        TellStatus(request, problem);
+        TellRefusal(request, problem);
         return false;
     }
     if (!SetCompanionPassword(user.Name(), pass)) {
-        TellStatus(request, kTextChangeFailed);
+        TellRefusal(request, kTextChangeFailed);
         return false;
     }
     user.SetPassword(pass);
@@ -476,9 +486,9 @@ void PrefsAction(Request& request)
     }
     saved = user.Save() && saved;
     if (refused.Any()) {
-        TellStatus(request, kTextFieldsRefused, {refused.Names()});
+        TellRefusal(request, kTextFieldsRefused, {refused.Names()});
     } else {
-        TellStatus(request, saved ? kTextChangesSaved : kTextChangeFailed);
+        TellSaved(request, saved);
     }
     if (!finished) {
         return;
@@ -544,7 +554,7 @@ void AddrBookAction(Request& request)
     }
     if (remove || Has(request, "Finished") || Has(request, "Save") || Has(request, "Create")) {
         saved = RebuildAddressBook(request, user.AddrBook()) && saved;
-        TellStatus(request, saved ? kTextChangesSaved : kTextChangeFailed);
+        TellSaved(request, saved);
     }
     if (Has(request, "Finished")) {
         LeaveOptionsPage(request);

@@ -70,7 +70,7 @@ public:
     void Tell(Request& request, int confirmation, std::string_view argument = {}) const
     {
         if (m_message != 0) {
-            TellStatus(request, m_message, {m_argument});
+            TellRefusal(request, m_message, {m_argument});
         } else {
             TellStatus(request, confirmation, {argument});
         }

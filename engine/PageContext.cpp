@@ -5,10 +5,10 @@
 
 namespace qm::engine {
 
-void SetStatusMessage(PageContext& context, std::string_view text)
+void SetStatusMessage(PageContext& context, std::string_view text, MessageTone tone)
 {
     PageSession* session = context.Session();
-    (session != nullptr ? session->StatusMessage() : context.RequestStatusMessage()).Set(text);
+    (session != nullptr ? session->StatusMessage() : context.RequestStatusMessage()).Set(text, tone);
 }
 
 void SetErrorMessage(PageContext& context, std::string_view text)
@@ -28,6 +28,22 @@ void TellStatus(PageContext& context, int number, std::initializer_list<std::str
     if (*text != '\0') {
         SetStatusMessage(context, FormatLanguageMessage(text, args));
     }
+}
+
+void TellRefusal(PageContext& context, int number, std::initializer_list<std::string_view> args)
+{
+    const char* text = LanguageText(context, number);
+    if (*text != '\0') {
+        SetStatusMessage(context, FormatLanguageMessage(text, args), MessageTone::Refusal);
+    }
+}
+
+bool StatusIsRefusal(PageContext& context)
+{
+    PageSession* session = context.Session();
+    const MessageSlot* slot = session != nullptr && session->StatusMessage().IsSet() ? &session->StatusMessage()
+                                                                                     : &context.RequestStatusMessage();
+    return slot->IsSet() && slot->Tone() == MessageTone::Refusal;
 }
 
 void TellError(PageContext& context, int number, std::initializer_list<std::string_view> args)

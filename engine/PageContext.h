@@ -117,8 +117,9 @@ public:
     virtual MessageSlot& RequestErrorMessage() = 0;
 };
 
-/// Stores text as the status message of the session, or of the request while it has none.
-void SetStatusMessage(PageContext& context, std::string_view text);
+/// Stores text as the status message of the session, or of the request while it has none; tone says whether it
+/// tells of something done or of something refused.
+void SetStatusMessage(PageContext& context, std::string_view text, MessageTone tone = MessageTone::Notice);
 
 /// Stores text as the error message of the session, or of the request while it has none.
 void SetErrorMessage(PageContext& context, std::string_view text);
@@ -127,9 +128,15 @@ void SetErrorMessage(PageContext& context, std::string_view text);
 /// when neither has it). The text belongs to the template cache.
 const char* LanguageText(PageContext& context, int number);
 
-/// Language message `number` with args put in its conversions, as the status message (TellStatus) or the error
-/// message (TellError); nothing when neither the request's language nor English has the text.
+/// Language message `number` with args put in its conversions, as the status message (TellStatus, a notice;
+/// TellRefusal, a refusal) or the error message (TellError); nothing when neither the request's language nor
+/// English has the text.
 void TellStatus(PageContext& context, int number, std::initializer_list<std::string_view> args = {});
+void TellRefusal(PageContext& context, int number, std::initializer_list<std::string_view> args = {});
 void TellError(PageContext& context, int number, std::initializer_list<std::string_view> args = {});
+
+/// True when the status message that the page's STATUSMESG would show (the session's, else the request's) is a
+/// refusal.
+bool StatusIsRefusal(PageContext& context);
 
 } // namespace qm::engine

@@ -247,7 +247,7 @@ void Request::RefuseOverflowedInput()
                tooMany ? "too many form fields" : "form body too large");
     ResolveLook();
     m_view = kViewError;
-    SetStatusMessage(*this, OverflowText(m_input.Overflowed()));
+    SetStatusMessage(*this, OverflowText(m_input.Overflowed()), MessageTone::Refusal);
     WritePage();
 }
 
@@ -558,7 +558,7 @@ void Request::BeginView()
             (void)m_services.Sessions->Release(leaving, *m_log);
         }
         m_input.Variables().Remove("View");
-        SetStatusText(kTextLoggedOut);
+        SetStatusText(kTextLoggedOut, MessageTone::Notice);
         const bool hasLogoutPage = !m_theme.empty() && platform::ResolvePathNoCase(m_services.Templates->TemplateDir(),
                                                                                    m_theme + "/Logout.html");
         if (!hasLogoutPage) {
@@ -755,8 +755,9 @@ void Request::SetSession(engine::Session* session)
     m_session = session;
     m_sessionPage = std::make_unique<engine::SessionPage>(*session);
     if (std::exchange(m_carryMessages, false)) {
+        const MessageTone tone = m_statusMessage.Tone();
         if (const std::unique_ptr<char[]> text = m_statusMessage.Take()) {
-            session->StatusMessage().Set(text.get());
+            session->StatusMessage().Set(text.get(), tone);
         }
     }
     m_log->SetPrefix(session->Id());
@@ -777,9 +778,9 @@ void Request::CloseStreams()
     m_out.reset();
 }
 
-void Request::SetStatusText(int message)
+void Request::SetStatusText(int message, MessageTone tone)
 {
-    SetStatusMessage(*this, LanguageText(*this, message));
+    SetStatusMessage(*this, LanguageText(*this, message), tone);
 }
 
 bool Request::Cookies() const

@@ -161,7 +161,7 @@ private:
     void SetSession(engine::Session* session);
     void DropSession();
     void CloseStreams();
-    void SetStatusText(int message);
+    void SetStatusText(int message, MessageTone tone = MessageTone::Refusal);
     bool Cookies() const;
     std::string PageName() const;
 

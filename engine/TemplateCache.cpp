@@ -118,14 +118,20 @@ std::unique_ptr<TemplateCache::LanguageSet> TemplateCache::LoadSet(const std::st
     auto set = std::make_unique<LanguageSet>();
     set->Code = code;
     const LanguageLists lists = ReadLanguageLists(ReadLanguagesText(m_templateDir), code);
+    auto text = [&lists](int number) {
+        const std::string* found = lists.Language.Find(number);
+        return found != nullptr ? found : lists.English.Find(number);
+    };
     for (int number = 1; number <= kLanguageMessages; ++number) {
-        const std::string* text = lists.Language.Find(number);
-        if (text == nullptr) {
-            text = lists.English.Find(number);
+        if (const std::string* found = text(number)) {
+            set->Messages[static_cast<std::size_t>(number - 1)] = *found;
         }
-        if (text != nullptr) {
-            set->Messages[static_cast<std::size_t>(number - 1)] = *text;
-        }
+    }
+    if (const std::string* found = text(kListDateFormNumber)) {
+        set->ListDateForm = *found;
+    }
+    if (const std::string* found = text(kMessageDateFormNumber)) {
+        set->MessageDateForm = *found;
     }
     if (!m_caching) {
         return set;
@@ -193,6 +199,15 @@ const std::string& TemplateCache::LanguageText(int number, std::string_view lang
         return kNone;
     }
     return GetSet(language).Messages[static_cast<std::size_t>(number - 1)];
+}
+
+const std::string& TemplateCache::DateForm(int number, std::string_view language) const
+{
+    static const std::string kNone;
+    if (number == kListDateFormNumber) {
+        return GetSet(language).ListDateForm;
+    }
+    return number == kMessageDateFormNumber ? GetSet(language).MessageDateForm : kNone;
 }
 
 } // namespace qm::engine

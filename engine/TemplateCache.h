@@ -20,6 +20,11 @@ namespace qm::engine {
 /// later, numbers above the template texts (which start at 100).
 inline constexpr int kLanguageMessages = 999;
 
+/// Numbers of the date forms of a language in Languages.ini (strftime formats): the List page's and that of the
+/// other pages. A page uses its language's form while Quillmail.ini keeps the default form.
+inline constexpr int kListDateFormNumber = 500;
+inline constexpr int kMessageDateFormNumber = 501;
+
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;
 
@@ -77,10 +82,16 @@ public:
     /// The same for a code given as a view.
     const std::string& LanguageText(int number, std::string_view language) const;
 
+    /// The date form of language: number kListDateFormNumber or kMessageDateFormNumber (the English one when the
+    /// language lacks it); "" for any other number or when neither has it. Owned by the cache.
+    const std::string& DateForm(int number, std::string_view language) const;
+
 private:
     struct LanguageSet {
         std::string Code;
         std::array<std::string, kLanguageMessages> Messages;
+        std::string ListDateForm;
+        std::string MessageDateForm;
         std::unordered_map<std::string, std::unique_ptr<CompiledTemplate>> Templates; // by folded key
     };
 

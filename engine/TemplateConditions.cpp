@@ -231,6 +231,12 @@ bool ConditionTelvanePassword(TemplateRender&, std::string_view)
     return ini && ReadIniBoolFile("Security", "RequirePassword", false, *ini);
 }
 
+// The status message the page is about to show tells of a refusal (a page styles it as an error).
+bool ConditionStatusError(TemplateRender& render, std::string_view)
+{
+    return StatusIsRefusal(render.Context());
+}
+
 bool ConditionTrue(TemplateRender&, std::string_view)
 {
     return true;
@@ -271,6 +277,7 @@ constexpr ConditionEntry kConditions[] = {
         {"TELVANE", ConditionTelvane},
         {"TESSERA", ConditionTessera},
         {"TELVANEPASSWORD", ConditionTelvanePassword},
+        {"STATUSERROR", ConditionStatusError},
         {"QMPRO", ConditionTrue},
         {"QMSTANDARD", ConditionFalse},
         {"QMWATCH", ConditionQmWatch},

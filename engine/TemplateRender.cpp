@@ -344,17 +344,17 @@ void RenderPage(PageContext& context, std::string_view page)
                           kMaxPageBytes);
         out.resize(start);
         out.shrink_to_fit();
-        SetStatusMessage(context, kTextPageTooLarge);
+        SetStatusMessage(context, kTextPageTooLarge, MessageTone::Refusal);
         rendered = page != "Error" && RenderFound(context, "Error") && out.size() - start <= kMaxPageBytes;
         if (!rendered) {
             out.resize(start);
-            SetStatusMessage(context, kTextPageTooLarge);
+            SetStatusMessage(context, kTextPageTooLarge, MessageTone::Refusal);
             RenderTemplate(context, BuiltInPage());
         }
         return;
     }
     if (!rendered) {
-        SetStatusMessage(context, LanguageText(context, 56));
+        SetStatusMessage(context, LanguageText(context, 56), MessageTone::Refusal);
         RenderTemplate(context, BuiltInPage());
     }
 }

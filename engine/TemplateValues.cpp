@@ -12,6 +12,7 @@
 #include "engine/LanguagesFile.h"
 #include "engine/PageChoice.h"
 #include "engine/SpellCheck.h"
+#include "engine/TemplateCache.h"
 #include "engine/TemplateRender.h"
 #include "engine/TemplateVocabulary.h"
 #include "engine/Views.h"
@@ -604,7 +605,17 @@ void ValueDate(TemplateRender& render, std::string_view)
         const bool list = render.Context().View() == kViewList;
         const char* key = list ? "ListDateFormat" : "MessageDateFormat";
         const std::string& format = render.PageSetting(key, [&] {
-            std::string text = ReadIniString("General", key, list ? "%m/%d %H:%M" : "%x %X");
+            const char* standard = list ? "%m/%d %H:%M" : "%x %X";
+            std::string text = ReadIniString("General", key, standard);
+            // The default form is the US one: a page in another language shows the form of its language instead,
+            // while an administrator's own form holds for every language.
+            if (text == standard) {
+                const std::string& own = render.Context().Templates().DateForm(
+                        list ? kListDateFormNumber : kMessageDateFormNumber, render.Context().Language());
+                if (!own.empty()) {
+                    text = own;
+                }
+            }
             text.resize(std::min(text.size(), kMaxDateFormat));
             return text;
         });

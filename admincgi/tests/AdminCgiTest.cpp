@@ -79,17 +79,21 @@ TEST_F(AdminCgiTest, ChangeWithoutTokenIsRefused)
 
 TEST_F(AdminCgiTest, NewUserMessages)
 {
-    Page("NewUser", "new:<$StatusMesg$>");
-    Page("Users", "users:<$StatusMesg$>|<$StatusMesg$>");
-    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=")), "new:You must provide a new user name!");
+    // "!" marks a message the page shows as a failure.
+    Page("NewUser", "new:<$IF StatusError$>!<$ENDIF$><$StatusMesg$>");
+    Page("Users", "users:<$IF StatusError$>!<$ENDIF$><$StatusMesg$>|<$IF StatusError$>!<$ENDIF$><$StatusMesg$>");
+    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=")), "new:!You must provide a new user name!");
     EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=bob&Pass=pw&FullName=Bob+B")),
               "users:Account created for bob.|");
     EXPECT_THAT(EngineLog(), HasSubstr("create bob|pw||Bob B|"));
-    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=bob")), "new:Error creating Quillmail user bob.");
+    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=bob")), "new:!Error creating Quillmail user bob.");
     EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=%3Cx%3E")), "users:Account created for &lt;x&gt;.|");
     // A name that is no single path component never reaches the engine.
-    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=a%2Fb")), "new:Error creating Quillmail user a/b.");
+    EXPECT_EQ(Run(WithToken("View=NewUser&CreateUser=1&Name=a%2Fb")), "new:!Error creating Quillmail user a/b.");
     EXPECT_THAT(EngineLog(), Not(HasSubstr("create a/b")));
+    // A form without the token is refused as a failure.
+    EXPECT_EQ(Run("View=NewUser&CreateUser=1&Name=bob"),
+              "new:!Request refused: the form has expired or came from another page.");
 }
 
 TEST_F(AdminCgiTest, EnablesDisablesAndDeletes)
@@ -196,10 +200,10 @@ TEST_F(AdminCgiTest, ServerStartAndStopReportTheRealResult)
 {
     const std::filesystem::path services = m_temp.Path() / "services";
     setenv("QUILLMAIL_SVCDIR", services.c_str(), 1); // NOLINT(concurrency-mt-unsafe)
-    Page("Main", "<$StatusMesg$>");
+    Page("Main", "<$IF StatusError$>!<$ENDIF$><$StatusMesg$>");
     // No such service is installed.
-    EXPECT_EQ(Run(WithToken("View=Main&StartQM=1")), "Error starting Quillmail Service!");
-    EXPECT_EQ(Run(WithToken("View=Main&StopQM=1")), "Error stopping Quillmail Service!");
+    EXPECT_EQ(Run(WithToken("View=Main&StartQM=1")), "!Error starting Quillmail Service!");
+    EXPECT_EQ(Run(WithToken("View=Main&StopQM=1")), "!Error stopping Quillmail Service!");
 
     ServiceConfig config;
     config.Name = "Quillmail";

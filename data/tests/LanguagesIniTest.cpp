@@ -2,6 +2,7 @@
 // sorted and complete so that the start-up check has nothing to rewrite, every message the engine shows is there in
 // every language with the conversions the engine fills in, and its lines fit the readers.
 #include "data/tests/DataFiles.h"
+#include "engine/TemplateCache.h"
 #include "platform/IniFile.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,24 @@ TEST_F(LanguagesIniTest, LanguageNamesAndCharacterSets)
         const LanguageLine* charset = FindKey(section, "064");
         ASSERT_NE(charset, nullptr);
         EXPECT_EQ(charset->Text, "UTF-8");
+    }
+}
+
+// Each language gives the forms of its dates: short strftime forms of the day, month, year and time only, so that
+// the engine takes them whole and they show a date in every locale.
+TEST_F(LanguagesIniTest, EveryLanguageHasShortDateForms)
+{
+    constexpr std::size_t kMaxDateForm = 31;
+    for (const LanguageSection& section : m_sections) {
+        for (const int number : {engine::kListDateFormNumber, engine::kMessageDateFormNumber}) {
+            SCOPED_TRACE("[" + section.Code + "] " + std::to_string(number));
+            const LanguageLine* line = FindKey(section, std::to_string(number));
+            ASSERT_NE(line, nullptr) << "missing";
+            EXPECT_LE(line->Text.size(), kMaxDateForm) << line->Text;
+            const std::string conversions = Conversions(line->Text);
+            EXPECT_NE(conversions.find_first_of("dmx"), std::string::npos) << line->Text << " shows no day or month";
+            EXPECT_EQ(conversions.find_first_not_of("dmyYHMSxX"), std::string::npos) << line->Text;
+        }
     }
 }
 

@@ -220,6 +220,32 @@ TEST_F(OptionsActionsTest, MismatchedPasswordsStoreNothingAndSetTheErrorFrame)
     EXPECT_EQ(Stored("ComposeWidth"), "<missing>");
 }
 
+// The pages show a refusal unlike a confirmation: "!" marks the status messages that are refusals.
+TEST_F(OptionsActionsTest, RefusalsAreMarkedAsErrorsAndConfirmationsAreNot)
+{
+    LogOnTo("Options-Prefs");
+    const fs::path templates = m_harness.Settings().Dir() / "Templates";
+    WriteFile(templates / "Globe" / "Options-Prefs.html", "PREFS<$IF STATUSERROR$>!<$ENDIF$>[<$STATUSMESG$>]");
+    m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
+
+    struct Case {
+        const char* Fields;
+        const char* Want;
+    };
+
+    const Case cases[] = {
+            {"&USER:ComposeWidth=80&Save=Yes", "PREFS[Saved.]"},
+            {"&Pass=new1&ConfirmPass=new2&Save=Yes", "PREFS![Differ.]"},
+            {"&Pass=*ldap&ConfirmPass=*ldap&Save=Yes", "PREFS![Marker.]"},
+            {"&USER:DiskSpaceQuota=9&Save=Yes", "PREFS![Refused: USER:DiskSpaceQuota]"},
+            {"&Save=Yes", "PREFS[Saved.]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Fields);
+        EXPECT_EQ(View("Options-Prefs", c.Fields).Page(), c.Want);
+    }
+}
+
 TEST_F(OptionsActionsTest, RefusedPasswordsSayWhyAndStoreNothing)
 {
     struct Case {

@@ -274,6 +274,27 @@ TEST_F(OptionsMailActionsTest, AddsACompleteAccountAndDropsAnIncompleteNewOneWit
     EXPECT_EQ(ReadFile(UserDir() / "Work.sig"), "-- \r\nAl");
 }
 
+// The pages show a refusal unlike a confirmation: "!" marks the status messages that are refusals.
+TEST_F(OptionsMailActionsTest, RefusalsAreMarkedAsErrorsAndConfirmationsAreNot)
+{
+    ASSERT_NE(m_session, nullptr);
+    const fs::path templates = m_harness.Settings().Dir() / "Templates";
+    for (const char* page : {"Options-Hosts", "Options-Filters"}) {
+        WriteFile(templates / "Globe" / (std::string(page) + ".html"),
+                  std::string(page) + "<$IF STATUSERROR$>!<$ENDIF$>[<$STATUSMESG$>]");
+    }
+    m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
+
+    EXPECT_EQ(Post("Options-Hosts", Plus(With(AccountRow(0, "Work", ""), "MailHost:0", ""), {{"Save", "Yes"}})),
+              "Options-Hosts![No host.]");
+    EXPECT_EQ(Post("Options-Hosts", Plus(AccountRow(0, "Work", ""), {{"Save", "Yes"}})), "Options-Hosts[Saved.]");
+    EXPECT_EQ(Post("Options-Hosts", {{"Delete", "Work"}}), "Options-Hosts[Removed Work.]");
+    EXPECT_EQ(Post("Options-Filters", Plus(RuleRow(1, "S", "C", "ok", "Se\"nt"), {{"Save", "Y"}})),
+              "Options-Filters![Filter 1 refused.]");
+    EXPECT_EQ(Post("Options-Filters", Plus(RuleRow(1, "S", "C", "ok", "Sent"), {{"Save", "Y"}})),
+              "Options-Filters[Saved.]");
+}
+
 TEST_F(OptionsMailActionsTest, AnIncompleteExistingAccountKeepsItsChangesWithTheMessage)
 {
     ASSERT_NE(m_session, nullptr);

@@ -489,6 +489,22 @@ TEST_F(RequestTest, LogoutEndsTheSessionAndShowsTheLogoutOrLogonPage)
     EXPECT_EQ(Send("View=Main&Session=" + id, cookies).Page(), "LOGON[Session gone.]");
 }
 
+// The Logon page tells its refusals ("!") from the news that the user has logged out.
+TEST_F(RequestTest, LogonRefusalsAreMarkedAsErrorsAndTheLogoutIsNot)
+{
+    const fs::path templates = m_harness.Settings().Dir() / "Templates";
+    WriteFile(templates / "Globe" / "Logon.html", "LOGON<$IF STATUSERROR$>!<$ENDIF$>[<$STATUSMESG$>]");
+    m_cache = std::make_unique<TemplateCache>(templates.string(), true, nullptr);
+
+    EXPECT_EQ(Send("View=Main&User=alice&Password=wrong").Page(), "LOGON![Bad logon.]");
+    std::string id = LogOn();
+    EXPECT_EQ(Send("View=Main&Session=" + id, CookiesOf(id), "127.0.0.2").Page(), "LOGON![Wrong address.]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, "Session=bogus").Page(), "LOGON![Wrong cookie.]");
+    const std::string cookies = CookiesOf(id);
+    EXPECT_EQ(Send("View=Logout&Session=" + id, cookies).Page(), "LOGON[Logged out.]");
+    EXPECT_EQ(Send("View=Main&Session=" + id, cookies).Page(), "LOGON![Session gone.]");
+}
+
 TEST_F(RequestTest, AListDuringAFetchGetsTheWaitingPageWithoutWaitingForTheSession)
 {
     const std::string id = LogOn();

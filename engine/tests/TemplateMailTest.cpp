@@ -17,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
+#include <iomanip>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -795,6 +798,54 @@ TEST_F(TemplateMailTest, CountsTheMessagesOfTheFoldersAndFormatsDates)
     m_session.Current = Index().Entry(0);
     EXPECT_EQ(page->Render("<$DATE$>"), "L2023");
     EXPECT_EQ(SessionPage(kViewMessage)->Render("<$DATE$>"), "M2023 &lt;11&gt;");
+}
+
+// While Quillmail.ini keeps the default (US) forms, a page shows dates in the form its language gives; an
+// administrator's own form holds for every language.
+TEST_F(TemplateMailTest, DatesTakeTheFormOfThePageLanguageUnlessTheAdministratorSetOne)
+{
+    WriteFile(m_fixture.TemplateDir() + "/Languages.ini",
+              std::string(kLanguages) + "500=%d.%m. %H:%M\r\n501=%d.%m.%Y %H:%M:%S\r\n[fr]\r\n001=Francais\r\n");
+    m_cache = m_fixture.MakeCache(true);
+    LoadUser();
+    m_session.Current = &AddMessage(1);
+    const auto when = static_cast<time_t>(m_session.Current->Date());
+
+    struct tm local {};
+
+    ASSERT_NE(localtime_r(&when, &local), nullptr);
+    const auto shown = [&](const char* format) {
+        std::ostringstream text;
+        text << std::put_time(&local, format);
+        return text.str();
+    };
+
+    struct Case {
+        const char* Ini;
+        const char* Lang;
+        int View;
+        std::string Want;
+    };
+
+    const Case cases[] = {
+            {"", "de", kViewList, shown("%d.%m. %H:%M")},
+            {"", "de", kViewMessage, shown("%d.%m.%Y %H:%M:%S")},
+            {"", "en", kViewList, shown("%m/%d %H:%M")},
+            {"", "en", kViewMessage, shown("%x %X")},
+            // A language with no forms of its own: the English ones, which are none here, so the defaults.
+            {"", "fr", kViewList, shown("%m/%d %H:%M")},
+            {"[General]\r\nListDateFormat=%m/%d %H:%M\r\nMessageDateFormat=%x %X\r\n", "de", kViewList,
+             shown("%d.%m. %H:%M")},
+            {"[General]\r\nListDateFormat=%Y-%m-%d\r\n", "de", kViewList, shown("%Y-%m-%d")},
+            {"[General]\r\nMessageDateFormat=%Y-%m-%d %H:%M\r\n", "de", kViewMessage, shown("%Y-%m-%d %H:%M")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Lang) + " " + c.Ini);
+        m_fixture.WriteIni(c.Ini);
+        auto page = SessionPage(c.View);
+        page->Lang = c.Lang;
+        EXPECT_EQ(page->Render("<$DATE$>"), c.Want);
+    }
 }
 
 } // namespace

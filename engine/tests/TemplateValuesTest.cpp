@@ -141,6 +141,56 @@ TEST_F(TemplateValuesTest, ShowsEachMessageOnceTheSessionsFirst)
     EXPECT_EQ(page->Render("<$ERRORMESG$>"), "set with a session");
 }
 
+// STATUSERROR tells a refusal from a notice in the slot STATUSMESG is about to show: the session's, else the
+// request's; once shown, neither.
+TEST_F(TemplateValuesTest, StatusErrorTellsWhetherTheMessageAboutToShowIsARefusal)
+{
+    const char* page = "<$IF STATUSERROR$>error<$ELSE$>notice<$ENDIF$>:<$STATUSMESG$>;"
+                       "<$IF STATUSERROR$>error<$ELSE$>notice<$ENDIF$>:<$STATUSMESG$>";
+
+    struct Case {
+        const char* SessionText;
+        const char* RequestText;
+        const char* Want;
+        MessageTone SessionTone;
+        MessageTone RequestTone;
+        bool WithSession;
+    };
+
+    using enum MessageTone;
+    const Case cases[] = {
+            {"refused", nullptr, "error:refused;notice:", Refusal, Notice, true},
+            {"saved", nullptr, "notice:saved;notice:", Notice, Notice, true},
+            {"saved", "refused", "notice:saved;error:refused", Notice, Refusal, true},
+            {nullptr, "refused", "error:refused;notice:", Notice, Refusal, true},
+            {nullptr, "wrong password", "error:wrong password;notice:", Notice, Refusal, false},
+            {nullptr, "logged out", "notice:logged out;notice:", Notice, Notice, false},
+            {nullptr, nullptr, "notice:;notice:", Notice, Notice, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(page);
+        SCOPED_TRACE(c.Want);
+        FakePage request(*m_cache);
+        request.SessionObject = c.WithSession ? &m_session : nullptr;
+        if (c.SessionText != nullptr) {
+            m_session.Status.Set(c.SessionText, c.SessionTone);
+        }
+        if (c.RequestText != nullptr) {
+            request.Status.Set(c.RequestText, c.RequestTone);
+        }
+        EXPECT_EQ(request.Render(page), c.Want);
+    }
+
+    // The helpers set the tone: a refusal through TellRefusal, a notice otherwise.
+    WriteFile(m_fixture.TemplateDir() + "/Languages.ini", "[en]\r\n015=Bad logon.\r\n094=Saved.\r\n");
+    m_cache = m_fixture.MakeCache(true);
+    FakePage sessionless(*m_cache);
+    TellRefusal(sessionless, 15);
+    EXPECT_EQ(sessionless.Render(page), "error:Bad logon.;notice:");
+    TellStatus(sessionless, 94);
+    EXPECT_EQ(sessionless.Render(page), "notice:Saved.;notice:");
+}
+
 TEST_F(TemplateValuesTest, ShowsTheUserNameOfTheNewUserFormOrOfTheCookie)
 {
     FakePage newUser(*m_cache, {"HTTP_COOKIE=User=cookie\"user"});

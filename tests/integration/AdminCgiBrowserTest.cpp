@@ -109,6 +109,14 @@ protected:
         return m_browser.Evaluate("(document.querySelector('.status') || {}).textContent || ''").Text();
     }
 
+    // The colour and weight of the status message's text.
+    std::string StatusLook()
+    {
+        return m_browser
+                .Evaluate("(s => s.color + ' ' + s.fontWeight)(getComputedStyle(document.querySelector('.status')))")
+                .Text();
+    }
+
     bool Has(const std::string& selector)
     {
         return m_browser.Evaluate(ChromiumDriver::Css(selector) + " !== null").IsTrue();
@@ -203,6 +211,9 @@ TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheFo
     ASSERT_TRUE(m_browser.PressEnter()) << m_browser.Error();
     ASSERT_TRUE(m_browser.WaitForLoad(loads)) << m_browser.Error();
     EXPECT_EQ(StatusText(), "Account created for carol.");
+    // A success reads unlike a failure: not the red bold of an error.
+    EXPECT_EQ(m_browser.Evaluate("document.querySelector('.status').className").Text(), "status status-done");
+    const std::string doneLook = StatusLook();
     ASSERT_TRUE(Has("input[name=\"Disable:carol\"]")) << PageText();
     // The full name is text on the page, not markup.
     EXPECT_THAT(PageText(), HasSubstr("Carol <img src=x onerror=alert('name')>"));
@@ -239,6 +250,13 @@ TEST_F(AdminCgiBrowserTest, AccountIsCreatedEditedDisabledAndDeletedThroughTheFo
     EXPECT_FALSE(Has("input[name=\"Edit:carol\"]")) << PageText();
     EXPECT_FALSE(fs::exists(Install().Dir() / "Users" / "carol"));
     EXPECT_TRUE(fs::exists(Install().Dir() / "Users" / kDemoUser));
+
+    // A form without the installation's token is refused, and the refusal shows as an error.
+    ASSERT_TRUE(Open("View=NewUser&CreateUser=1&Name=dave"));
+    EXPECT_THAT(StatusText(), HasSubstr("Request refused"));
+    EXPECT_EQ(m_browser.Evaluate("document.querySelector('.status').className").Text(), "status status-error");
+    EXPECT_NE(StatusLook(), doneLook);
+    ASSERT_NO_FATAL_FAILURE(Shot("Refused"));
 }
 
 TEST_F(AdminCgiBrowserTest, IniEditChangesExactlyTheSubmittedKeys)

@@ -140,7 +140,7 @@ TEST_F(OptionsMailPageTest, AnAccountAddedThroughTheFormFetchesItsMail)
                                       {"#newsig", "-- \nDemo"}}) {
         ASSERT_TRUE(m_browser.Type(ChromiumDriver::Css(field), text)) << field << ": " << m_browser.Error();
     }
-    ASSERT_TRUE(Submit(ChromiumDriver::Css("form.card button[name=Save]"))) << m_browser.Error();
+    ASSERT_TRUE(Submit(ChromiumDriver::Css("#addaccount"))) << m_browser.Error();
     ASSERT_TRUE(m_browser.WaitFor("document.querySelector('fieldset.row legend') !== null")) << PageText();
     EXPECT_EQ(m_browser.Evaluate("document.querySelector('fieldset.row legend').textContent").Text(), "Office");
     EXPECT_NE(PageText().find(EnglishMessage(94)), std::string::npos) << PageText();
