@@ -1,8 +1,11 @@
 // Whole requests about mail whose account is gone, with the shipped templates: a draft of the only account once it is
-// deleted.
+// deleted, and the read receipt of a message whose account is gone.
 #include "engine/tests/RequestInstallation.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
+#include "testsupport/SmtpSink.h"
+#include "testsupport/TempDir.h"
+#include "testsupport/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,7 @@ namespace qm::engine {
 namespace {
 
 using test::Answered;
+using test::BrokenStore;
 using test::RequestInstallation;
 using test::RequestResponse;
 
@@ -66,6 +70,44 @@ TEST_F(GoneAccountRequestTest, ADraftListsAndOpensOnceItsOnlyAccountIsDeleted)
     ASSERT_TRUE(Answered(opened));
     EXPECT_NE(opened.Page().find("Unfinished"), std::string::npos) << opened.Page();
     EXPECT_TRUE(Answered(m_install.Send(id, "View=Main")));
+    m_install.CloseSession(id);
+}
+
+TEST_F(GoneAccountRequestTest, AReadReceiptOfAGoneAccountGoesFromTheDefaultAccountAndNoneWithoutAccounts)
+{
+    // With an account left, the receipt goes from it.
+    qm::test::TempDir sinkDir("qm-receipt-sink");
+    qm::test::SmtpSink sink(sinkDir.Path());
+    ASSERT_EQ(sink.Start(), "");
+    m_install.WriteDomains(sink.Port(), "HeloDomain=mail.example.org\r\n");
+    m_install.WriteUser(kOffice);
+    Session* session = m_install.OpenSession();
+    ASSERT_NE(session, nullptr);
+    std::string id = session->Id();
+    BrokenStore numbers = RequestInstallation::LayOutBrokenStore(*session);
+    EXPECT_TRUE(Answered(m_install.Send(id, "View=Message&Number=" + std::to_string(numbers.ReceiptOfGoneAccount))));
+    ASSERT_TRUE(qm::test::WaitUntil([&] { return sink.HasReceived("message1.data"); })) << sink.Errors();
+    const std::string envelope = sink.Received("message1.envelope");
+    EXPECT_NE(envelope.find("from alice@example.org"), std::string::npos) << envelope;
+    EXPECT_NE(envelope.find("rcpt bob@example.org"), std::string::npos) << envelope;
+    const std::string data = sink.Received("message1.data");
+    EXPECT_NE(data.find("From: \"Alice A\" <alice@example.org>\r\n"), std::string::npos) << data;
+    m_install.CloseSession(id);
+
+    // Without any account there is no sender: nothing is sent, and the request is cleared all the same.
+    m_install.WriteDomains();
+    m_install.WriteUser();
+    session = m_install.OpenSession();
+    ASSERT_NE(session, nullptr);
+    id = session->Id();
+    numbers = RequestInstallation::LayOutBrokenStore(*session);
+    EXPECT_TRUE(Answered(m_install.Send(id, "View=Message&Number=" + std::to_string(numbers.ReceiptOfGoneAccount))));
+    const store::MessageIndexEntry* receipt = session->User().Messages().FindByNumber(numbers.ReceiptOfGoneAccount);
+    ASSERT_NE(receipt, nullptr);
+    EXPECT_FALSE(receipt->HasFlag(store::MessageFlag::ConfirmReading));
+    EXPECT_NE(m_install.Harness().Log().find("No read confirmation: the user has no e-mail address."),
+              std::string::npos);
+    EXPECT_TRUE(Answered(m_install.Send(id, "View=List")));
     m_install.CloseSession(id);
 }
 
