@@ -285,12 +285,9 @@ void ValueFrameView(TemplateRender& render, std::string_view)
         // The account options open on a default account without an address: make it active so it is filled in.
         store::StoreUser& user = render.Session()->User();
         store::MailHostList& accounts = user.MailHosts();
-        if (accounts.Count() == 0) {
-            return;
-        }
-        store::MailHostAccount& account = accounts.Item(accounts.IndexOf(accounts.GetDefaultMailbox()));
-        if (account.EMail().empty()) {
-            account.SetActive(true);
+        store::MailHostAccount* account = accounts.Count() > 0 ? accounts.Find(accounts.GetDefaultMailbox()) : nullptr;
+        if (account != nullptr && account->EMail().empty()) {
+            account->SetActive(true);
             (void)accounts.Save(user.UserDir());
         }
     }
