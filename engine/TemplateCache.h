@@ -1,4 +1,4 @@
-// The template cache: per language, the numbered messages 1 to 99 of Languages.ini and, when templates are cached,
+// The template cache: per language, the numbered messages of Languages.ini and, when templates are cached,
 // every page template below the template directory, translated and compiled once.
 #pragma once
 
@@ -16,8 +16,9 @@
 
 namespace qm::engine {
 
-/// Number of the language messages (1 to kLanguageMessages).
-inline constexpr int kLanguageMessages = 99;
+/// Highest number of a language message (1 to kLanguageMessages): Languages.ini numbers its lines with three digits.
+/// The engine's messages are 1 to 99 and, added later, numbers above those of the template texts.
+inline constexpr int kLanguageMessages = 999;
 
 /// Longest page name accepted for a template (a longer one finds no template).
 inline constexpr std::size_t kMaxPageName = 79;
@@ -69,8 +70,8 @@ public:
     std::unique_ptr<CompiledTemplate> LoadUncached(std::string_view language, std::string_view theme,
                                                    std::string_view page, std::string& path) const;
 
-    /// Message number (1 to 99) of language; the English text when the language lacks it; "" when neither has it
-    /// or number is out of range. Owned by the cache.
+    /// Message number (1 to kLanguageMessages) of language; the English text when the language lacks it; "" when
+    /// neither has it or number is out of range. Owned by the cache.
     const char* GetLanguageText(int number, const char* language) const override;
 
     /// The same for a code given as a view.
