@@ -537,10 +537,13 @@ TEST_F(MarkedTextTest, TextsDifferInMoreThanLetterCase)
     }
 }
 
+// The engine's messages numbered after the template texts (LanguagesIniTest checks their conversions).
+const std::set<int> kLaterEngineMessages = {420};
+
 TEST_F(MarkedTextTest, EveryTemplateTextOfTheFileIsUsedByAPage)
 {
     for (const LanguageLine& line : m_english->Lines) {
-        if (KeyNumber(line.Key) >= 100) {
+        if (KeyNumber(line.Key) >= 100 && !kLaterEngineMessages.contains(KeyNumber(line.Key))) {
             EXPECT_TRUE(m_texts.contains(line.Text))
                     << "[en] " << line.Key << "=" << line.Text << " is used by no page";
         }
