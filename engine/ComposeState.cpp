@@ -122,10 +122,10 @@ const store::MailHostAccount* SenderAccount(UserRecord& user, std::string_view m
     if (accounts.Count() == 0) {
         return nullptr;
     }
-    if (!mailbox.empty() && accounts.FindMailbox(mailbox) != nullptr) {
-        return &accounts.Item(accounts.IndexOf(mailbox));
+    if (const store::MailHostAccount* own = mailbox.empty() ? nullptr : accounts.Find(mailbox)) {
+        return own;
     }
-    return &accounts.Item(accounts.IndexOf(accounts.GetDefaultMailbox()));
+    return accounts.Find(accounts.GetDefaultMailbox());
 }
 
 // Sets From and Mailbox from the account; returns its mailbox ("" without one).

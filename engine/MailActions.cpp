@@ -210,10 +210,7 @@ bool AnyActiveAccount(UserRecord& user)
 const store::MailHostAccount* AccountOf(UserRecord& user, const MessageIndexEntry& entry)
 {
     const store::MailHostList& accounts = user.MailHosts();
-    if (entry.Mailbox().empty() || accounts.FindMailbox(entry.Mailbox()) == nullptr) {
-        return nullptr;
-    }
-    return &accounts.Item(accounts.IndexOf(entry.Mailbox()));
+    return entry.Mailbox().empty() ? nullptr : accounts.Find(entry.Mailbox());
 }
 
 // A sort order as the List page posts it: letters only, so nothing else can reach the settings file.

@@ -95,11 +95,8 @@ bool NeedsMailHost(const std::string& user)
         return false;
     }
     store::MailHostList& hosts = (*record)->MailHosts();
-    if (hosts.Count() == 0) {
-        return true;
-    }
-    const store::MailHostAccount& account = hosts.Item(hosts.IndexOf(""));
-    return account.EMail().empty() || account.Host().empty();
+    const store::MailHostAccount* account = hosts.Count() > 0 ? hosts.Find(hosts.GetDefaultMailbox()) : nullptr;
+    return account == nullptr || account->EMail().empty() || account->Host().empty();
 }
 
 std::string DateLine()

@@ -2,6 +2,7 @@
 
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
+#include "engine/DomainSettings.h"
 #include "engine/LanguagesFile.h"
 #include "engine/OptionsActions.h"
 #include "engine/Request.h"
@@ -122,6 +123,12 @@ void DeleteNamedAccount(Request& request, UserRecord& user)
         return;
     }
     const std::string name = accounts.Item(index).Mailbox();
+    // The domain keeps the system account in step with the user's own mailbox: its page hides the button that
+    // removes it, and a request that names it anyway is refused.
+    if (GetDomainBool("SyncSystemMailbox", request.Domain()) && &accounts.Item(index) == &accounts.GetSystemAccount()) {
+        TellStatus(request, kTextSystemAccountKept, {name});
+        return;
+    }
     RemoveAccountFile(user.Directory(), name, store::MailboxFile::Uid);
     RemoveAccountFile(user.Directory(), name, store::MailboxFile::Signature);
     accounts.RemoveAccount(index);

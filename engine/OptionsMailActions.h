@@ -20,13 +20,15 @@ inline constexpr int kTextFilterRefused = 88;         // "%s": the filter's numb
 inline constexpr int kTextFiltersApplied = 89;        // "%s": how many messages moved
 inline constexpr int kTextFilterKept = 481;           // "%s": the filter's number; an edit it cannot hold was refused
 inline constexpr int kTextAccountFilesInTheWay = 440; // "%s": the new name, whose UID or signature file exists
+inline constexpr int kTextSystemAccountKept = 420;    // "%s": the account the domain keeps in step, not removed
 
 /// Rows of the filter form: 0 to kLastFilterRow. The page numbers the rules from 1, and a new rule's row sorts
 /// where it is wanted (the last row appends).
 inline constexpr int kLastFilterRow = 100;
 
-/// The Options-Hosts action (under the session's lock): Delete removes the account it names with its files;
-/// Save and Finished take every row "Mailbox:%d" from 0 on and store the accounts; Cancel changes nothing.
+/// The Options-Hosts action (under the session's lock): Delete removes the account it names with its files, but
+/// never the system account while the domain keeps it in step (the page offers no button for it); Save and Finished
+/// take every row "Mailbox:%d" from 0 on and store the accounts; Cancel changes nothing.
 void HostsAction(Request& request);
 
 /// The Options-Filters action (under the session's lock): a FilterDelete button deletes one rule; Save, Finished

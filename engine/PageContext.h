@@ -124,8 +124,8 @@ void SetStatusMessage(PageContext& context, std::string_view text, MessageTone t
 /// Stores text as the error message of the session, or of the request while it has none.
 void SetErrorMessage(PageContext& context, std::string_view text);
 
-/// Message number (1 to kLanguageMessages) of the request's language (the English text when the language lacks it; ""
-/// when neither has it). The text belongs to the template cache.
+/// Message number (1 to 999) of the request's language (the English text when the language lacks it; "" when
+/// neither has it). The text belongs to the template cache.
 const char* LanguageText(PageContext& context, int number);
 
 /// Language message `number` with args put in its conversions, as the status message (TellStatus, a notice;

@@ -73,11 +73,11 @@ std::optional<std::string> HeaderValue(const store::HeaderBlock& headers, const 
 // The reader as the receipt names it: the account of the message's mailbox, else the default account.
 void FillSender(UserRecord& user, const store::MessageIndexEntry& message, ReceiptFields& fields)
 {
-    store::MailHostList& hosts = user.MailHosts();
-    const int at = message.Mailbox().empty() ? -1 : hosts.IndexOf(message.Mailbox());
-    if (at >= 0 && !hosts.Item(at).EMail().empty()) {
-        fields.SenderName = hosts.Item(at).FullName();
-        fields.SenderAddress = hosts.Item(at).EMail();
+    const store::MailHostList& hosts = user.MailHosts();
+    const store::MailHostAccount* own = message.Mailbox().empty() ? nullptr : hosts.Find(message.Mailbox());
+    if (own != nullptr && !own->EMail().empty()) {
+        fields.SenderName = own->FullName();
+        fields.SenderAddress = own->EMail();
         return;
     }
     fields.SenderName = user.DefaultAccountFullName();

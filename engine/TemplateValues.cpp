@@ -287,12 +287,9 @@ void ValueFrameView(TemplateRender& render, std::string_view)
         // The account options open on a default account without an address: make it active so it is filled in.
         store::StoreUser& user = render.Session()->User();
         store::MailHostList& accounts = user.MailHosts();
-        if (accounts.Count() == 0) {
-            return;
-        }
-        store::MailHostAccount& account = accounts.Item(accounts.IndexOf(accounts.GetDefaultMailbox()));
-        if (account.EMail().empty()) {
-            account.SetActive(true);
+        store::MailHostAccount* account = accounts.Count() > 0 ? accounts.Find(accounts.GetDefaultMailbox()) : nullptr;
+        if (account != nullptr && account->EMail().empty()) {
+            account->SetActive(true);
             (void)accounts.Save(user.UserDir());
         }
     }
@@ -727,12 +724,14 @@ void ValueSize(TemplateRender& render, std::string_view)
     WriteMessage(render, [&](const store::MessageIndexEntry& m) { render.WriteInt(KiloBytes(m.Size())); });
 }
 
+// The colour of the message's own account; a message of an account that is gone, or of none, is "Style1" (never
+// the default account's colour).
 void ValueMessageColor(TemplateRender& render, std::string_view)
 {
     WriteMessage(render, [&](const store::MessageIndexEntry& m) {
         const store::MailHostList& accounts = render.Session()->User().MailHosts();
-        const int i = m.Mailbox().empty() ? -1 : accounts.IndexOf(m.Mailbox());
-        render.WriteEscapedRaw(i >= 0 ? std::string_view(accounts.Item(i).Color()) : std::string_view("Style1"));
+        const store::MailHostAccount* account = m.Mailbox().empty() ? nullptr : accounts.Find(m.Mailbox());
+        render.WriteEscapedRaw(account != nullptr ? std::string_view(account->Color()) : std::string_view("Style1"));
     });
 }
 

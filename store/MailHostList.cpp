@@ -319,6 +319,26 @@ const char* MailHostList::FindMailbox(std::string_view name) const
     return nullptr;
 }
 
+MailHostAccount* MailHostList::Find(std::string_view name)
+{
+    for (const auto& account : m_accounts) {
+        if (EqualsNoCase(account->Mailbox(), name)) {
+            return account.get();
+        }
+    }
+    return nullptr;
+}
+
+const MailHostAccount* MailHostList::Find(std::string_view name) const
+{
+    for (const auto& account : m_accounts) {
+        if (EqualsNoCase(account->Mailbox(), name)) {
+            return account.get();
+        }
+    }
+    return nullptr;
+}
+
 int MailHostList::IndexOf(std::string_view name) const
 {
     for (std::size_t i = 0; i < m_accounts.size(); ++i) {

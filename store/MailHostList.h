@@ -155,7 +155,13 @@ public:
     /// The Mailbox of the account of that name (ASCII case ignored), or null.
     const char* FindMailbox(std::string_view name) const;
 
-    /// The index of the account of that name (ASCII case ignored); else that of the first default account; else 0.
+    /// The account of that name (ASCII case ignored), or null: a message's mailbox may name an account that is
+    /// gone.
+    MailHostAccount* Find(std::string_view name);
+    const MailHostAccount* Find(std::string_view name) const;
+
+    /// The index of the account of that name (ASCII case ignored); else that of the first default account; else 0,
+    /// also when the list is empty, so it is no index for Item without a look at Count.
     int IndexOf(std::string_view name) const;
 
     /// The Mailbox of the first default account; with none the first account becomes the default; "" when the

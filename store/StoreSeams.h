@@ -39,12 +39,12 @@ public:
     virtual const char* OwnPassword() const = 0;
 };
 
-/// The numbered messages of the languages (1 to 99), such as the names of the special folders.
+/// The numbered messages of the languages (1 to 999), such as the names of the special folders.
 class LanguageTexts {
 public:
     virtual ~LanguageTexts() = default;
 
-    /// Message number (1 to 99) of language (its code, "en"); "" when there is none. The text stays owned by the
+    /// Message number (1 to 999) of language (its code, "en"); "" when there is none. The text stays owned by the
     /// implementation and valid while it lives.
     virtual const char* GetLanguageText(int number, const char* language) const = 0;
 };

@@ -36,7 +36,7 @@ constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n039=No name.\r\n"
         "041=No e-mail.\r\n042=No host.\r\n043=No user.\r\n044=No pass.\r\n094=Saved.\r\n085=Removed %s.\r\n"
         "086=Refused.\r\n087=Taken: %s.\r\n088=Filter %s refused.\r\n089=Applied, moved: %s\r\n099=Failed.\r\n"
-        "440=Files in the way: %s.\r\n481=Filter %s kept.\r\n";
+        "420=Kept: %s.\r\n440=Files in the way: %s.\r\n481=Filter %s kept.\r\n";
 
 // Form fields in order; a name may repeat.
 using Form = std::vector<std::pair<std::string, std::string>>;
@@ -387,19 +387,41 @@ TEST_F(OptionsMailActionsTest, ABlankSignatureRemovesTheFileAndARowWithoutTheFie
 TEST_F(OptionsMailActionsTest, DeleteRemovesTheAccountAndItsFiles)
 {
     ASSERT_NE(m_session, nullptr);
+    AddAccount("Home"); // the first: the system account
     AddAccount("Work");
-    AddAccount("Home");
     WriteFile(UserDir() / "work.uid", "uids");
     WriteFile(UserDir() / "Work.sig", "sig");
     WriteFile(UserDir() / "Home.sig", "home sig");
     EXPECT_EQ(Post("Options-Hosts", {{"Delete", "nobody"}}), "Options-Hosts[]");
-    EXPECT_EQ(StoredMailboxes(), (std::vector<std::string>{"Work", "Home"}));
+    EXPECT_EQ(StoredMailboxes(), (std::vector<std::string>{"Home", "Work"}));
 
     EXPECT_EQ(Post("Options-Hosts", {{"Delete", "WORK"}}), "Options-Hosts[Removed Work.]");
     EXPECT_EQ(StoredMailboxes(), std::vector<std::string>{"Home"});
     EXPECT_FALSE(fs::exists(UserDir() / "work.uid"));
     EXPECT_FALSE(fs::exists(UserDir() / "Work.sig"));
     EXPECT_EQ(ReadFile(UserDir() / "Home.sig"), "home sig");
+}
+
+TEST_F(OptionsMailActionsTest, TheSystemAccountStaysWhileTheDomainKeepsItInStep)
+{
+    ASSERT_NE(m_session, nullptr);
+    AddAccount("Home"); // the first: the system account
+    AddAccount("Work");
+    WriteFile(UserDir() / "Home.uid", "uids");
+    const fs::path domains = m_harness.Settings().Dir() / "Domains.Ini";
+
+    // The page shows no button for the system account while the domain keeps it in step; a request that names it
+    // anyway is refused with a message and changes nothing.
+    WriteFile(domains, "[Default:Settings]\r\nSyncSystemMailbox=Yes\r\n");
+    EXPECT_EQ(Post("Options-Hosts", {{"Delete", "home"}}), "Options-Hosts[Kept: Home.]");
+    EXPECT_EQ(StoredMailboxes(), (std::vector<std::string>{"Home", "Work"}));
+    EXPECT_TRUE(fs::exists(UserDir() / "Home.uid"));
+
+    // Not kept in step, it is an account like the others.
+    WriteFile(domains, "[Default:Settings]\r\nSyncSystemMailbox=No\r\n");
+    EXPECT_EQ(Post("Options-Hosts", {{"Delete", "Home"}}), "Options-Hosts[Removed Home.]");
+    EXPECT_EQ(StoredMailboxes(), std::vector<std::string>{"Work"});
+    EXPECT_FALSE(fs::exists(UserDir() / "Home.uid"));
 }
 
 TEST_F(OptionsMailActionsTest, NamesThatWouldNameOtherFilesAreRefusedAndNothingIsWritten)

@@ -18,8 +18,10 @@ namespace fs = std::filesystem;
 TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
 {
     TemplateFixture fixture;
-    WriteFile(fixture.TemplateDir() + "/Languages.ini", "[en]\r\n001=English\r\n5=Trash\r\n007=files\r\n480=Late\r\n"
+    WriteFile(fixture.TemplateDir() + "/Languages.ini", "[en]\r\n001=English\r\n5=Trash\r\n007=files\r\n"
+                                                        "420=later\r\n999=last\r\n"
                                                         "[DE]\r\n001=Deutsch\r\n007=Dateien\r\n007=second\r\n"
+                                                        "420=danach\r\n"
                                                         "[deu]\r\n001=Deutsch (3)\r\n");
     const auto cache = fixture.MakeCache(true);
 
@@ -33,9 +35,10 @@ TEST(TemplateCacheTest, MessagesComeFromTheLanguageThenFromEnglish)
             {"de", 7, "Dateien"},          // the first line of a number wins
             {"de", 5, "Trash"},            // "5" is number 5, and de lacks it: the English text
             {"de", 9, ""},                 // neither has it
-            {"de", 480, "Late"},           // a message numbered after the template texts
             {"de", 0, ""},                 // out of range
-            {"de", 500, ""},               // out of range
+            {"de", 420, "danach"},         // a message added after the first 99
+            {"de", 999, "last"},           // the highest number of three digits
+            {"de", 1000, ""},              // out of range
             {"DE", 1, "Deutsch"},          // codes compare without regard to case
             {"de-CH", 1, "Deutsch"},       // the leading letters
             {"Deutsch", 1, "Deutsch (3)"}, // at most three letters

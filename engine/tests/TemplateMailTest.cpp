@@ -243,6 +243,37 @@ TEST_F(TemplateMailTest, WritesTheValuesOfTheCurrentMessage)
     EXPECT_EQ(SessionPage(kViewList)->Render("[<$NUMBER$><$DATE$><$FROM$><$SUBJECT$><$SIZE$><$BODY$>]"), "[]");
 }
 
+TEST_F(TemplateMailTest, TheMessageColourIsThatOfItsOwnAccountElseStyle1)
+{
+    const std::string accounts = "[MailHost1]\r\nMailbox=home\r\nColor=Style2\r\nDefault=Yes\r\n"
+                                 "[MailHost2]\r\nMailbox=work\r\nColor=Style3\r\n";
+
+    struct Case {
+        const char* Name;
+        std::string Accounts;
+        const char* Mailbox;
+        const char* Want;
+    };
+
+    // A message whose account is gone, or that names none, never takes the default account's colour; a user without
+    // any account is no different.
+    const Case cases[] = {
+            {"own account", accounts, "WORK", "Style3|Style3"},   {"account gone", accounts, "gone", "Style1|Style1"},
+            {"no account named", accounts, "", "Style1|Style1"},  {"no accounts at all", "", "gone", "Style1|Style1"},
+            {"no accounts, none named", "", "", "Style1|Style1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteFile(UserIni(), "[User]\r\nFullName=Alice\r\n" + c.Accounts);
+        LoadUser();
+        store::MessageIndexEntry& m = AddMessage(1);
+        m.SetMailbox(c.Mailbox);
+        m_session.Current = &m;
+        EXPECT_EQ(SessionPage(kViewList)->Render("<$MESSAGECOLOR$>|<$MESSAGESTYLE$>"), c.Want);
+        m_session.Current = nullptr;
+    }
+}
+
 TEST_F(TemplateMailTest, ShowsMailTextInThePagesCharacterSet)
 {
     LoadUser();

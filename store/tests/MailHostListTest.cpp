@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qm::store {
@@ -411,6 +412,9 @@ TEST_F(MailHostListTest, LookUps)
     MailHostList list(m_user);
     EXPECT_STREQ(list.FindMailbox("THREE"), "Three");
     EXPECT_EQ(list.FindMailbox("Four"), nullptr);
+    EXPECT_EQ(list.Find("tHREE"), &list.Item(2));
+    EXPECT_EQ(list.Find("Four"), nullptr) << "no stand-in: a message's account may be gone";
+    EXPECT_EQ(std::as_const(list).Find("two"), &list.Item(1));
     EXPECT_EQ(list.IndexOf("three"), 2);
     EXPECT_EQ(list.IndexOf("unknown"), 1) << "the default's index";
     EXPECT_EQ(list.GetDefaultMailbox(), "Two");
@@ -421,7 +425,9 @@ TEST_F(MailHostListTest, LookUps)
     EXPECT_TRUE(list.Item(0).Default());
 
     MailHostList empty;
-    EXPECT_EQ(empty.IndexOf("x"), 0);
+    EXPECT_EQ(empty.Find("x"), nullptr);
+    EXPECT_EQ(empty.Find(""), nullptr);
+    EXPECT_EQ(empty.IndexOf("x"), 0) << "no index of the list";
     EXPECT_EQ(empty.GetDefaultMailbox(), "");
 }
 

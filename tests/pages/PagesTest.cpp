@@ -2,6 +2,7 @@
 // hosting the engine library on a test installation with the Globe theme.
 #include "platform/ChildProcess.h"
 #include "tests/pages/PageInstallation.h"
+#include "testsupport/LoopbackListener.h"
 #include "testsupport/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -342,6 +344,58 @@ TEST(PagesNewUserTest, ChromiumSignsUpAndReachesTheMainFrameSet)
     const CurlReply again = Curl(
             {"--data-urlencode", "User=newcomer", "--data-urlencode", "Password=s3cret", install.MailUrl("View=Main")});
     EXPECT_NE(again.Body.find("<frameset"), std::string::npos) << again.Body;
+    EXPECT_TRUE(install.Stop());
+}
+
+// A draft of the user's only account, and the account deleted: every folder, the draft itself, the compose page and
+// the frame set still answer, and the server runs on for the next request and ends cleanly.
+TEST(PagesWithoutAccountsTest, EveryPageAnswersOnceTheOnlyAccountIsDeleted)
+{
+    PageInstallation install;
+    {
+        const LoopbackListener closed; // nobody answers there once it is gone: a draft needs no SMTP server
+        install.SendThrough(closed.Port());
+    }
+    ASSERT_TRUE(install.Start()) << install.Server().Errors();
+    TempDir jar;
+    const auto get = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {"-b", jar.PathOf("jar"), "-c", jar.PathOf("jar")};
+        all.insert(all.end(), args.begin(), args.end());
+        return Curl(all);
+    };
+    const CurlReply logon = get({"--data-urlencode", std::string("User=") + kDemoUser, "--data-urlencode",
+                                 std::string("Password=") + kDemoPassword, install.MailUrl("View=Main")});
+    const std::string id = FindSessionId(logon.Body);
+    ASSERT_EQ(id.size(), 7u) << logon.Body;
+    const std::string session = "Session=" + id;
+    const std::string andSession = "&" + session;
+
+    const CurlReply kept = get({"--data-urlencode", "SendLater=1", "--data-urlencode", "From=0", "--data-urlencode",
+                                "To=bob@example.org", "--data-urlencode", "Subject=Kept draft", "--data-urlencode",
+                                "Body=Not finished", install.MailUrl("View=Compose&" + session)});
+    ASSERT_EQ(kept.Status, 200u) << kept.Body;
+    const CurlReply removed = get({install.MailUrl("View=Options-Hosts&Delete=Office&" + session)});
+    EXPECT_NE(removed.Body.find(EnglishMessage(85).substr(0, 16)), std::string::npos) << removed.Body;
+
+    for (const char* folder : {"Inbox", "Drafts", "Sent", "Trash"}) {
+        SCOPED_TRACE(folder);
+        const CurlReply list = get({install.MailUrl(std::string("View=List&Folder=") + folder + andSession)});
+        EXPECT_EQ(list.Status, 200u);
+        EXPECT_NE(list.Body.find("</html>"), std::string::npos) << list.Body;
+        if (std::string(folder) == "Drafts") {
+            EXPECT_NE(list.Body.find("Kept draft"), std::string::npos) << list.Body;
+        }
+    }
+    const CurlReply drafts = get({install.MailUrl("View=List&Folder=Drafts&" + session)});
+    std::smatch number;
+    ASSERT_TRUE(std::regex_search(drafts.Body, number, std::regex("Number=([0-9]+)"))) << drafts.Body;
+    for (const std::string& query : {"View=Message&Number=" + number[1].str(), std::string("View=Compose&New=1"),
+                                     std::string("View=Main"), std::string("View=Folders")}) {
+        SCOPED_TRACE(query);
+        const CurlReply page = get({install.MailUrl(query + andSession)});
+        EXPECT_EQ(page.Status, 200u);
+        EXPECT_NE(page.Body.find("</html>"), std::string::npos) << page.Body;
+    }
     EXPECT_TRUE(install.Stop());
 }
 
