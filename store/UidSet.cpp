@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <random>
 
 namespace qm::store {
 
@@ -17,16 +18,32 @@ std::size_t SlotsFor(std::size_t count)
     return std::bit_ceil(std::max<std::size_t>(count * 2, 16));
 }
 
+// A seed of the process: the server picks the UIDs, and must not be able to pick ones that all meet in one place.
+std::uint64_t Seed()
+{
+    static const std::uint64_t seed = [] {
+        std::random_device device;
+        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    }();
+    return seed;
+}
+
 } // namespace
 
 std::uint64_t UidSet::Hash(std::string_view text)
 {
-    // FNV-1a.
-    std::uint64_t hash = 14695981039346656037ull;
+    // FNV-1a from a seeded start, then a 64-bit finalizer: the slot is taken from the low bits, which FNV alone
+    // leaves poorly mixed (UIDs that differ only in their last characters cluster, and probing turns quadratic).
+    std::uint64_t hash = 14695981039346656037ull ^ Seed();
     for (const char c : text) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 1099511628211ull;
     }
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdull;
+    hash ^= hash >> 33;
+    hash *= 0xc4ceb9fe1a85ec53ull;
+    hash ^= hash >> 33;
     return hash;
 }
 
