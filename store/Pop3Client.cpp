@@ -912,16 +912,27 @@ bool Pop3Client::LoadKnownUids()
     if (path.empty()) {
         return false;
     }
-    {
-        StringList known;
-        static_cast<void>(known.Load(path.c_str())); // a missing file: nothing seen yet
-        std::size_t bytes = 0;
-        for (int i = 0; i < known.Count(); ++i) {
-            bytes += std::string_view(known.Item(i)).size();
-        }
-        m_known.Reserve(static_cast<std::size_t>(known.Count()) + static_cast<std::size_t>(m_index->Count()), bytes);
-        for (int i = 0; i < known.Count(); ++i) {
-            static_cast<void>(m_known.Insert(known.Item(i)));
+    // Read straight into the set: a file of many lines would cost a string each on the way. A missing file: nothing
+    // seen yet. Lines that cannot be UIDs (empty, too long) are passed over.
+    const Result<std::string> text =
+            platform::ReadWholeFile(path, static_cast<std::uint64_t>(kMaxPop3UidlLines) * (kMaxPop3Uid + 2));
+    if (text.has_value()) {
+        const std::string_view all = *text;
+        const auto lines = static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1;
+        m_known.Reserve(lines + static_cast<std::size_t>(m_index->Count()), all.size());
+        // Most known UIDs are still on the server: the seen list takes them again.
+        m_seen.Reserve(lines, all.size());
+        for (std::size_t at = 0; at < all.size();) {
+            const std::size_t lf = std::min(all.find('\n', at), all.size());
+            std::string_view line = all.substr(at, lf - at);
+            at = lf + 1;
+            line = line.substr(0, line.find('\0'));
+            if (line.ends_with('\r')) {
+                line.remove_suffix(1);
+            }
+            if (!line.empty() && line.size() <= kMaxPop3Uid) {
+                static_cast<void>(m_known.Insert(line));
+            }
         }
     }
     // A message in the index is known whatever the UID file says: one adopted after a crash kept its UID.
