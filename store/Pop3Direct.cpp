@@ -133,6 +133,25 @@ bool FeedDeciphered(std::FILE* file, bool whole, const std::function<void(std::s
     return !descrambler.Damaged();
 }
 
+// Gives addLine the lines of a plain message file; without whole they end after the first empty one. False when
+// they run past limit bytes (line ends counted as CR LF): the rest is not read.
+bool FeedPlain(std::FILE* file, bool whole, std::int64_t limit, const std::function<void(std::string_view)>& addLine)
+{
+    std::string line;
+    std::int64_t bytes = 0;
+    while (ReadLine(file, line)) {
+        bytes += static_cast<std::int64_t>(line.size()) + 2;
+        if (bytes > limit) {
+            return false;
+        }
+        addLine(line);
+        if (!whole && line.empty()) {
+            break;
+        }
+    }
+    return true;
+}
+
 std::tm LocalTime(std::int64_t seconds)
 {
     const std::time_t when = static_cast<std::time_t>(seconds);
@@ -368,22 +387,13 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
     std::int64_t decipheredSize = 0;
     // An enciphered message's size is known only at the end of its text: its entry takes it after Finish.
     static_cast<void>(m_builder->Begin(item.Size, whole));
+    const auto addLine = [this](std::string_view text) {
+        m_messageBytes += m_builder->AddLine(text);
+    };
     if (!enciphered) {
         std::rewind(file.get());
-        while (ReadLine(file.get(), line)) {
-            if (m_messageBytes.load() + static_cast<std::int64_t>(line.size()) + 2 > limit) {
-                tooLarge = true;
-                break;
-            }
-            m_messageBytes += m_builder->AddLine(line);
-            if (!whole && line.empty()) {
-                break;
-            }
-        }
+        tooLarge = !FeedPlain(file.get(), whole, limit, addLine);
     } else {
-        const auto addLine = [this](std::string_view deciphered) {
-            m_messageBytes += m_builder->AddLine(deciphered);
-        };
         readWhole = FeedDeciphered(file.get(), whole, addLine, decipheredSize);
     }
     readWhole = readWhole && std::ferror(file.get()) == 0;

@@ -21,11 +21,11 @@ std::size_t SlotsFor(std::size_t count)
 // A seed of the process: the server picks the UIDs, and must not be able to pick ones that all meet in one place.
 std::uint64_t Seed()
 {
-    static const std::uint64_t seed = [] {
+    static const std::uint64_t kSeed = [] {
         std::random_device device;
         return (static_cast<std::uint64_t>(device()) << 32) ^ device();
     }();
-    return seed;
+    return kSeed;
 }
 
 } // namespace

@@ -28,7 +28,7 @@ std::size_t HeapInUse()
 std::string Uid(std::size_t n, std::size_t length)
 {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "%llX", static_cast<unsigned long long>(n));
+    static_cast<void>(std::snprintf(digits, sizeof digits, "%llX", static_cast<unsigned long long>(n)));
     std::string uid(digits);
     return std::string(length > uid.size() ? length - uid.size() : 0, '0') + uid;
 }
@@ -63,9 +63,9 @@ std::size_t Measure(Build build)
 
 void Print(const char* what, std::size_t before, std::size_t after, std::size_t uids)
 {
-    std::printf("%-34s before %10.1f MB (%5.1f B/UID)   after %10.1f MB (%5.1f B/UID)\n", what, before / 1e6,
-                static_cast<double>(before) / static_cast<double>(uids), after / 1e6,
-                static_cast<double>(after) / static_cast<double>(uids));
+    std::printf("%-34s before %10.1f MB (%5.1f B/UID)   after %10.1f MB (%5.1f B/UID)\n", what,
+                static_cast<double>(before) / 1e6, static_cast<double>(before) / static_cast<double>(uids),
+                static_cast<double>(after) / 1e6, static_cast<double>(after) / static_cast<double>(uids));
 }
 
 } // namespace
