@@ -114,8 +114,8 @@ public:
 
     /// Fetches the messages whose UIDs are not in the account's ".uid" file: those up to cutoff bytes (or all when
     /// cutoff is 0) in full, larger ones with their headers only. The ".uid" file is rewritten once the UID list was
-    /// read: the known UIDs still on the server and those fetched. True when the run reached its normal end with
-    /// every fetched message stored.
+    /// read: the known UIDs still on the server and those fetched or skipped. True when the run reached its normal
+    /// end with every fetched message stored; skipped messages do not make it fail.
     bool FetchNewMail(std::int64_t cutoff);
 
     /// Fetches the whole text of entry (kept with headers only) and fills its headers-only copies. 1 when the run
