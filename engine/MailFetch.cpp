@@ -93,6 +93,9 @@ FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site, const
         if (retrieved > 0) {
             (void)user.AddStat("Received", retrieved);
         }
+        if (const int skipped = client.MessagesSkipped(); skipped > 0) {
+            (void)user.AddStat("RecvSkipped", skipped);
+        }
         if (!fetched) {
             Count(site, StatusWord::Pop3Failures);
             (void)user.AddStat("RecvErrors", 1);
@@ -133,6 +136,9 @@ int RetrieveWholeMessage(UserRecord& user, store::MessageIndexEntry& entry, cons
         {
             const SlotHold hold(site.Slot, client);
             stored = client.RetrieveMessage(entry);
+        }
+        if (client.MessagesSkipped() > 0) {
+            (void)user.AddStat("RecvSkipped", client.MessagesSkipped());
         }
         if (stored != 1) {
             Count(site, StatusWord::Pop3Failures);

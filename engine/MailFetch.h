@@ -56,7 +56,8 @@ struct Pop3RunSite {
 };
 
 /// Fetches new mail for every active account of the user, in list order, with [PopClient] RetrCutoff (default
-/// 8192). A success adds the messages retrieved to [Stats] Received; a failure adds 1 to RecvErrors. [Stats]
+/// 8192). A success adds the messages retrieved to [Stats] Received; a failure adds 1 to RecvErrors; messages
+/// skipped as too large (left on the server) are added to RecvSkipped. [Stats]
 /// MessageCount and DiskSpace are written after every run. skip, when given, is asked as each active account comes
 /// up: true leaves that account out (a quota reached by the accounts before it).
 FetchReport FetchNewMailForUser(UserRecord& user, const Pop3RunSite& site, const std::function<bool()>& skip = {});
@@ -67,7 +68,8 @@ bool DeleteOnServers(UserRecord& user, const Pop3RunSite& site);
 
 /// Fetches the whole text of entry (kept with headers only) from the account named by its mailbox: -1 when no
 /// account has that mailbox (nothing runs); 1 when the entry is now stored ([Stats] Received, MessageCount and
-/// DiskSpace written); 0 when the run failed (status word 5 and [Stats] RecvErrors counted).
+/// DiskSpace written); 0 when the run failed (status word 5 and [Stats] RecvErrors counted; a message too large
+/// to fetch is counted in RecvSkipped too).
 int RetrieveWholeMessage(UserRecord& user, store::MessageIndexEntry& entry, const Pop3RunSite& site);
 
 } // namespace qm::engine

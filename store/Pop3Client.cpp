@@ -168,9 +168,9 @@ bool Pop3Client::DeleteFromServer()
     std::unordered_set<std::string> onServer;
     std::unordered_set<std::string> deleted;
     for (const WorkItem& item : m_work) {
-        onServer.insert(item.Uid);
+        onServer.insert(std::string(UidOf(item)));
         if (item.DeleAccepted && m_quitConfirmed) {
-            deleted.insert(item.Uid);
+            deleted.insert(std::string(UidOf(item)));
         }
     }
     int left = 0;
@@ -202,6 +202,9 @@ void Pop3Client::RunSession()
     m_quitConfirmed = false;
     m_result = kPop3Success;
     m_received.clear();
+    m_discardingLine = false;
+    m_skipping = false;
+    m_maxMessageSize = MaxMessageSize();
     if (RunDirectIfKnown()) {
         return;
     }
@@ -220,6 +223,12 @@ void Pop3Client::RunSession()
         seconds = kDefaultPop3TimeoutSeconds;
     }
     m_timeout = std::chrono::seconds(std::min(seconds, 24 * 3600));
+    m_sessionSeconds = ReadIniInt("PopClient", "SessionTimeout", kDefaultPop3SessionTimeoutSeconds);
+    if (m_sessionSeconds < 1) {
+        m_sessionSeconds = kDefaultPop3SessionTimeoutSeconds;
+    }
+    m_sessionSeconds = std::min(m_sessionSeconds, 7 * 24 * 3600);
+    m_sessionDeadline = Clock::now() + std::chrono::seconds(m_sessionSeconds);
     if (!Connect(account.Host().c_str(), account.Port(), local, static_cast<int>(m_timeout.count()))) {
         Note(m_log, 4, kMsgPop3ConnectError, LastError());
         m_result = kPop3ConnectError;
@@ -281,7 +290,19 @@ std::string Pop3Client::Password() const
 void Pop3Client::WaitForReplies()
 {
     while (!m_done) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+        // Checked before every wait: a server that keeps sending holds the run no longer than a silent one.
+        if (Clock::now() >= m_sessionDeadline) {
+            if (m_log != nullptr) {
+                m_log->Log(4, "POP3 Session time limit of %d seconds reached.", m_sessionSeconds);
+            }
+            SetResult(kPop3TimedOut);
+            if (m_state != State::Quit) {
+                SendQuit(false); // best effort: its reply is not waited for
+            }
+            return;
+        }
+        const auto until = std::min(m_deadline, m_sessionDeadline);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
         const WaitResult waited = left.count() > 0 ? Wait(static_cast<int>(left.count())) : WaitResult::Timeout;
         if (waited == WaitResult::Timeout) {
             if (Clock::now() < m_deadline) {
@@ -354,6 +375,18 @@ void Pop3Client::ReadAvailable(bool drain)
 void Pop3Client::SplitLines()
 {
     std::size_t start = 0;
+    if (m_discardingLine) {
+        // The rest of a line too long to keep: dropped up to its line end, as it comes.
+        const std::size_t lf = m_received.find('\n');
+        m_messageBytes += static_cast<std::int64_t>(lf == std::string::npos ? m_received.size() : lf + 1);
+        m_deadline = Clock::now() + m_timeout;
+        if (lf == std::string::npos) {
+            m_received.clear();
+            return;
+        }
+        m_discardingLine = false;
+        start = lf + 1;
+    }
     while (!m_done) {
         const std::size_t lf = m_received.find('\n', start);
         if (lf == std::string::npos) {
@@ -363,16 +396,75 @@ void Pop3Client::SplitLines()
         if (end > start && m_received[end - 1] == '\r') {
             --end;
         }
-        if (end - start > kMaxPop3Line) {
+        if (end - start > LineCap()) {
+            if (OnOverlongLine()) {
+                m_messageBytes += static_cast<std::int64_t>(lf + 1 - start);
+                start = lf + 1;
+                continue;
+            }
             break;
         }
         OnReply(std::string_view(m_received).substr(start, end - start));
         start = lf + 1;
     }
     m_received.erase(0, start);
-    if (!m_done && m_received.size() > kMaxPop3Line) {
-        Note(m_log, 4, kMsgPop3ReceiveOverflow);
-        EndWith(kPop3ErrorReply);
+    if (!m_done && m_received.size() > LineCap() && OnOverlongLine()) {
+        m_messageBytes += static_cast<std::int64_t>(m_received.size());
+        m_received.clear();
+        m_discardingLine = true;
+    }
+}
+
+std::size_t Pop3Client::LineCap() const
+{
+    return m_state == State::UidlData ? kMaxPop3UidlLine : kMaxPop3Line;
+}
+
+// A line longer than LineCap: true when it is dropped and the run goes on (a message's line: the message is skipped;
+// a UIDL line: that line is ignored), false when it ended the run.
+bool Pop3Client::OnOverlongLine()
+{
+    if (m_state == State::RetrData || m_state == State::TopData) {
+        if (!m_skipping) {
+            SkipMessage("a line longer than 1 MiB");
+        }
+        return true;
+    }
+    if (m_state == State::UidlData) {
+        if (m_overlongUidlLines++ == 0 && m_log != nullptr) {
+            m_log->Log(3, "POP3 UIDL line longer than %zu bytes ignored.", kMaxPop3UidlLine);
+        }
+        if (static_cast<std::size_t>(++m_uidlLines) > kMaxPop3UidlLines) {
+            if (m_log != nullptr) {
+                m_log->Log(4, "POP3 More than %zu UIDL lines.", kMaxPop3UidlLines);
+            }
+            EndWith(kPop3ErrorReply);
+            return false;
+        }
+        return true;
+    }
+    Note(m_log, 4, kMsgPop3ReceiveOverflow);
+    EndWith(kPop3ErrorReply);
+    return false;
+}
+
+std::int64_t Pop3Client::MaxMessageSize() const
+{
+    const int max = ReadIniInt("PopClient", "MaxMessageSize", static_cast<int>(kDefaultPop3MaxMessageSize));
+    return max < 1 ? kDefaultPop3MaxMessageSize : max;
+}
+
+// The current message is not stored: what was built of it is dropped, and its remaining data is read and dropped up
+// to its end (OnDataEnd). It stays on the server and its UID is remembered there.
+void Pop3Client::SkipMessage(const char* reason)
+{
+    m_skipping = true;
+    ++m_skipped;
+    DropUnfinishedMessage();
+    if (m_log != nullptr) {
+        m_log->Log(3, "POP3 Message %d (UID %s) of mailbox %s skipped: %s; left on the server.", m_current->Number,
+                   EscapeControlBytes(UidOf(*m_current)).c_str(), EscapeControlBytes(Account().Mailbox()).c_str(),
+                   reason);
     }
 }
 
@@ -512,13 +604,30 @@ void Pop3Client::OnDataLine(std::string_view line)
         OnUidlLine(line);
         return;
     }
-    m_messageBytes += m_builder->AddLine(line);
+    m_messageBytes += static_cast<std::int64_t>(line.size() + 2);
+    if (m_skipping) {
+        return;
+    }
+    if (m_messageBytes.load() > m_messageLimit) {
+        SkipMessage(m_messageLimit < m_maxMessageSize ? "it runs past the size the server announced"
+                                                      : "it is larger than [PopClient] MaxMessageSize");
+        return;
+    }
+    m_builder->AddLine(line);
 }
 
 void Pop3Client::OnDataEnd()
 {
     if (m_state == State::UidlData) {
         OnUidlEnd();
+        return;
+    }
+    if (m_skipping) {
+        m_skipping = false;
+        if (!m_single) {
+            AddSeen(UidOf(*m_current));
+        }
+        RetrieveNext();
         return;
     }
     if (m_state == State::RetrData) {
@@ -531,7 +640,7 @@ void Pop3Client::OnDataEnd()
     MessageIndexEntry* entry = m_builder->Finish();
     m_builder.reset();
     if (entry != nullptr) {
-        AddSeen(m_current->Uid);
+        AddSeen(UidOf(*m_current));
     }
     RetrieveNext();
 }
@@ -554,25 +663,34 @@ void Pop3Client::OnUidlLine(std::string_view line)
     if (number <= 0 || !IsUsableUid(uid)) {
         return;
     }
-    if (Select(std::string(uid), CaseRule::Exact)) {
+    if (Select(uid, CaseRule::Exact)) {
         WorkItem item;
         item.Number = number;
-        item.Uid = std::string(uid);
-        m_work.push_back(std::move(item));
-    } else if (!m_single && !m_deleteMode && Account().Delete() == 2 && m_storedUids.contains(std::string(uid)) &&
+        static_cast<void>(AddWorkItem(item, uid));
+    } else if (!m_single && !m_deleteMode && Account().Delete() == 2 && m_storedUids.Contains(uid) &&
                m_deletionsDue.contains(std::string(uid))) {
         // Stored by a run that ended before its deletions took effect (they do only at QUIT): delete it now. Only
         // those: a message stored while the account kept the server's copies stays for the mailbox's other
         // clients.
         WorkItem item;
         item.Number = number;
-        item.Uid = std::string(uid);
         item.DeleteOnly = true;
-        m_work.push_back(std::move(item));
+        static_cast<void>(AddWorkItem(item, uid));
     }
 }
 
-bool Pop3Client::Select(const std::string& uid, CaseRule rule)
+bool Pop3Client::AddWorkItem(WorkItem item, std::string_view uid)
+{
+    const std::size_t at = m_workUids.Insert(uid).first;
+    if (at == UidSet::kNone) {
+        return false;
+    }
+    item.Uid = static_cast<std::uint32_t>(at);
+    m_work.push_back(item);
+    return true;
+}
+
+bool Pop3Client::Select(std::string_view uid, CaseRule rule)
 {
     if (m_single) {
         // One message is looked for: the first match is the one.
@@ -580,9 +698,9 @@ bool Pop3Client::Select(const std::string& uid, CaseRule rule)
         return same && m_work.empty();
     }
     if (m_deleteMode) {
-        return m_toDelete.contains(uid);
+        return m_toDelete.contains(std::string(uid));
     }
-    if (m_known.contains(uid)) {
+    if (m_known.Contains(uid)) {
         AddSeen(uid);
         return false;
     }
@@ -647,6 +765,23 @@ void Pop3Client::DeleteNext()
 void Pop3Client::OnListReply(std::string_view line)
 {
     m_messageBytes = 0;
+    m_skipping = false;
+    // The size the server announces bounds what is taken of the message.
+    const std::int64_t announced = std::max<long long>(NumberAfterBlank(line, 2), 0);
+    // A reply without a size leaves only the cap.
+    m_messageLimit = announced > 0 ? std::min(announced + kPop3SizeSlack, m_maxMessageSize) : m_maxMessageSize;
+    if (m_single || m_cutoff == 0 || m_cutoff >= announced) {
+        // To be fetched whole: one larger than the cap is not fetched at all.
+        if (announced > m_maxMessageSize) {
+            SkipMessage("it is larger than [PopClient] MaxMessageSize");
+            m_skipping = false;
+            if (!m_single) {
+                AddSeen(UidOf(*m_current));
+            }
+            RetrieveNext();
+            return;
+        }
+    }
     if (m_single) {
         m_messageSize = m_entry->Size();
         m_builder = std::make_unique<MessageBuilder>(*m_entry);
@@ -656,9 +791,9 @@ void Pop3Client::OnListReply(std::string_view line)
         SendCommand(Numbered("RETR", m_current->Number));
         return;
     }
-    const std::int64_t size = std::max<long long>(NumberAfterBlank(line, 2), 0);
+    const std::int64_t size = announced;
     m_messageSize = size;
-    m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, m_current->Uid, m_user);
+    m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, UidOf(*m_current), m_user);
     m_builderBound = false;
     // The UID joins the seen list only once the message is in the index (OnDataEnd, OnRetrEnd), so a message whose
     // fetch broke off is fetched again next time.
@@ -692,13 +827,13 @@ void Pop3Client::OnRetrEnd()
         return;
     }
     if (!m_single) {
-        AddSeen(m_current->Uid);
+        AddSeen(UidOf(*m_current));
     }
     ++m_retrieved;
     if (Account().Delete() == 2) {
         if (m_single) {
             // A new message's builder noted this in the journal; a completed one's is noted here.
-            m_index->RecordFetched("", "", Account().Mailbox(), m_current->Uid, ServerCopy::DeletionDue);
+            m_index->RecordFetched("", "", Account().Mailbox(), UidOf(*m_current), ServerCopy::DeletionDue);
         }
         m_state = State::DeleAfterRetr;
         SendCommand(Numbered("DELE", m_current->Number));
@@ -758,11 +893,9 @@ void Pop3Client::FillHeadersOnlyCopies(MessageIndexEntry& entry)
     }
 }
 
-void Pop3Client::AddSeen(const std::string& uid)
+void Pop3Client::AddSeen(std::string_view uid)
 {
-    if (m_seenSet.insert(uid).second) {
-        static_cast<void>(m_seen.Add(uid.c_str()));
-    }
+    static_cast<void>(m_seen.Insert(uid));
 }
 
 std::string Pop3Client::UidFilePath() const
@@ -779,18 +912,36 @@ bool Pop3Client::LoadKnownUids()
     if (path.empty()) {
         return false;
     }
-    StringList known;
-    static_cast<void>(known.Load(path.c_str())); // a missing file: nothing seen yet
-    for (int i = 0; i < known.Count(); ++i) {
-        m_known.insert(known.Item(i));
+    // Read straight into the set: a file of many lines would cost a string each on the way. A missing file: nothing
+    // seen yet. Lines that cannot be UIDs (empty, too long) are passed over.
+    const Result<std::string> text =
+            platform::ReadWholeFile(path, static_cast<std::uint64_t>(kMaxPop3UidlLines) * (kMaxPop3Uid + 2));
+    if (text.has_value()) {
+        const std::string_view all = *text;
+        const auto lines = static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1;
+        m_known.Reserve(lines + static_cast<std::size_t>(m_index->Count()), all.size());
+        // Most known UIDs are still on the server: the seen list takes them again.
+        m_seen.Reserve(lines, all.size());
+        for (std::size_t at = 0; at < all.size();) {
+            const std::size_t lf = std::min(all.find('\n', at), all.size());
+            std::string_view line = all.substr(at, lf - at);
+            at = lf + 1;
+            line = line.substr(0, line.find('\0'));
+            if (line.ends_with('\r')) {
+                line.remove_suffix(1);
+            }
+            if (!line.empty() && line.size() <= kMaxPop3Uid) {
+                static_cast<void>(m_known.Insert(line));
+            }
+        }
     }
     // A message in the index is known whatever the UID file says: one adopted after a crash kept its UID.
     for (int i = 0; i < m_index->Count(); ++i) {
         const MessageIndexEntry& e = *m_index->Entry(i);
         if (!e.Uid().empty() && EqualsNoCase(e.Mailbox(), Account().Mailbox())) {
-            m_known.insert(e.Uid());
+            static_cast<void>(m_known.Insert(e.Uid()));
             if (e.HasFlag(MessageFlag::Stored)) {
-                m_storedUids.insert(e.Uid());
+                static_cast<void>(m_storedUids.Insert(e.Uid()));
             }
         }
     }
@@ -809,9 +960,9 @@ void Pop3Client::SettleDeletionsDue()
     std::unordered_set<std::string> listed;
     std::unordered_set<std::string> deleted;
     for (const WorkItem& item : m_work) {
-        listed.insert(item.Uid);
+        listed.insert(std::string(UidOf(item)));
         if (item.DeleAccepted && m_quitConfirmed) {
-            deleted.insert(item.Uid);
+            deleted.insert(std::string(UidOf(item)));
         }
     }
     const bool wholeList = !m_single;
@@ -820,7 +971,7 @@ void Pop3Client::SettleDeletionsDue()
         if (deleted.contains(uid)) {
             return false;
         }
-        return !wholeList || (deleting && (listed.contains(uid) || m_seenSet.contains(uid)));
+        return !wholeList || (deleting && (listed.contains(uid) || m_seen.Contains(uid)));
     });
 }
 
@@ -828,8 +979,8 @@ void Pop3Client::SaveSeenUids()
 {
     const std::string path = UidFilePath();
     std::string text;
-    for (int i = 0; i < m_seen.Count(); ++i) {
-        text.append(m_seen.Item(i)).append("\r\n");
+    for (std::size_t i = 0; i < m_seen.Count(); ++i) {
+        text.append(m_seen.At(i)).append("\r\n");
     }
     // Written as one step: a torn file would make every message it lost be fetched again.
     if (path.empty() || !platform::WriteFileAtomic(path, text).has_value()) {

@@ -6,6 +6,7 @@
 #include "common/AsyncSocket.h"
 #include "common/StringList.h"
 #include "store/CvUserApi.h"
+#include "store/UidSet.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,11 +62,24 @@ inline constexpr int kMsgDirectLocked = 281;
 inline constexpr int kMsgDirectStarting = 282;
 inline constexpr int kMsgDirectCompleted = 283;
 
-/// The longest line a server may send; a longer one ends the run with kPop3ErrorReply.
+/// The longest line a server may send. A longer reply ends the run with kPop3ErrorReply; a longer line of a
+/// message has that message skipped (left on the server, its UID remembered) and the run goes on.
 inline constexpr std::size_t kMaxPop3Line = std::size_t{1} << 20;
+
+/// The longest UIDL line taken; a longer one is dropped unread (its message is not fetched).
+inline constexpr std::size_t kMaxPop3UidlLine = 1024;
 
 /// The most UIDL lines a run takes; more end the run with kPop3ErrorReply.
 inline constexpr std::size_t kMaxPop3UidlLines = 500000;
+
+/// How far a message may run past the size the server announced for it (LIST) before it is skipped.
+inline constexpr std::int64_t kPop3SizeSlack = std::int64_t{64} << 10;
+
+/// The default [PopClient] MaxMessageSize, in bytes: a larger message is skipped.
+inline constexpr std::int64_t kDefaultPop3MaxMessageSize = std::int64_t{32} << 20;
+
+/// The default [PopClient] SessionTimeout, in seconds: the longest a whole run may take.
+inline constexpr int kDefaultPop3SessionTimeoutSeconds = 600;
 
 /// The longest UID taken from a UIDL line (the ".uid" file keeps lines of this length); a line with a longer UID,
 /// an empty one or one holding control bytes is ignored.
@@ -82,8 +96,15 @@ inline constexpr int kDefaultPop3TimeoutSeconds = 30;
 /// account's user name is an address the companion knows, the run reads the companion's mailbox directory instead of
 /// talking POP3 (direct mode): the lock file "poplock.lck" there keeps other readers out meanwhile.
 ///
-/// Settings read from the main INI: [PopClient] Timeout (seconds, default 30), [WebServer] BindAddress (the local
-/// address connects are made from, default "0.0.0.0": none), [Directories] CorvidAppDir (whose "Corvid.ini" has
+/// A message larger than [PopClient] MaxMessageSize (default 32 MiB), one that runs more than kPop3SizeSlack past
+/// the size the server announced, or one with a line longer than kMaxPop3Line is skipped: nothing of it is stored,
+/// it stays on the server (never deleted there), its UID goes to the ".uid" file so that it is not fetched again, it
+/// is logged once and counted (MessagesSkipped), and the run goes on with the next message. Its data is read and
+/// dropped, never held.
+///
+/// Settings read from the main INI: [PopClient] Timeout (seconds, default 30), SessionTimeout (seconds for the whole
+/// run, default 600: past it the run ends as timed out, after a QUIT), MaxMessageSize, [WebServer] BindAddress (the
+/// local address connects are made from, default "0.0.0.0": none), [Directories] CorvidAppDir (whose "Corvid.ini" has
 /// [Special] UseSafeHash, the form of the UIDs of direct mode).
 class Pop3Client final : public AsyncSocket {
 public:
@@ -93,8 +114,8 @@ public:
 
     /// Fetches the messages whose UIDs are not in the account's ".uid" file: those up to cutoff bytes (or all when
     /// cutoff is 0) in full, larger ones with their headers only. The ".uid" file is rewritten once the UID list was
-    /// read: the known UIDs still on the server and those fetched. True when the run reached its normal end with
-    /// every fetched message stored.
+    /// read: the known UIDs still on the server and those fetched or skipped. True when the run reached its normal
+    /// end with every fetched message stored; skipped messages do not make it fail.
     bool FetchNewMail(std::int64_t cutoff);
 
     /// Fetches the whole text of entry (kept with headers only) and fills its headers-only copies. 1 when the run
@@ -116,6 +137,9 @@ public:
     int MessagesRetrieved() const { return m_retrieved.load(); }
 
     int MessagesDeleted() const { return m_deleted.load(); }
+
+    /// Messages skipped by the run: too large, or with a line too long.
+    int MessagesSkipped() const { return m_skipped.load(); }
 
     /// The message count from STAT.
     int MessageCount() const { return m_messageCount.load(); }
@@ -157,10 +181,11 @@ private:
 
     // One message of the work list: its number on the server (or its file and size in a mailbox directory) and its
     // UID; DeleAccepted: the server accepted its DELE (or its file was removed).
+    // Kept small: a mailbox may list hundreds of thousands of messages.
     struct WorkItem {
         int Number = 0;
-        std::string Uid;
-        std::string File;
+        std::uint32_t Uid = 0;  // position in m_workUids
+        std::uint32_t File = 0; // position in m_workFiles (direct mode)
         std::int64_t Size = 0;
         bool DeleAccepted = false;
         /// Stored here by an earlier run whose deletion on the server never took effect: only deleted now.
@@ -190,9 +215,17 @@ private:
     void OnErrorReply(std::string_view line);
     void OnOkReply(std::string_view line);
     void OnDataLine(std::string_view line);
+    bool OnOverlongLine();
+    std::size_t LineCap() const;
+    std::int64_t MaxMessageSize() const;
+    void SkipMessage(const char* reason);
+    bool AddWorkItem(WorkItem item, std::string_view uid);
+
+    std::string_view UidOf(const WorkItem& item) const { return m_workUids.At(item.Uid); }
+
     void OnDataEnd();
     void OnUidlLine(std::string_view line);
-    bool Select(const std::string& uid, CaseRule rule);
+    bool Select(std::string_view uid, CaseRule rule);
     void OnUidlEnd();
     void LogWorkList();
     void StartWorkList();
@@ -202,7 +235,7 @@ private:
     void OnRetrEnd();
     void DropUnfinishedMessage();
     void FillHeadersOnlyCopies(MessageIndexEntry& entry);
-    void AddSeen(const std::string& uid);
+    void AddSeen(std::string_view uid);
     std::string UidFilePath() const;
     bool LoadKnownUids();
     void SaveSeenUids();
@@ -219,6 +252,8 @@ private:
     std::string m_command;
 
     std::vector<WorkItem> m_work;
+    UidSet m_workUids;
+    UidSet m_workFiles;
     std::size_t m_position = 0;
     WorkItem* m_current = nullptr;
 
@@ -232,23 +267,29 @@ private:
     bool m_logonTest = false;
     bool m_storeFailed = false;
     std::atomic<bool> m_deleteMode{false};
+    bool m_discardingLine = false; // the rest of an over-long line is dropped as it comes
+    bool m_skipping = false;       // the current message's data is dropped up to its end
+    std::int64_t m_messageLimit = 0;
+    std::int64_t m_maxMessageSize = kDefaultPop3MaxMessageSize;
+    int m_overlongUidlLines = 0;
 
     std::unique_ptr<MessageBuilder> m_builder;
     bool m_builderBound = false;
     MessageIndexEntry* m_entry = nullptr; // the entry to fetch (single-message mode)
 
-    std::unordered_set<std::string> m_known;      // the ".uid" file and the UIDs of the account's index entries
-    std::unordered_set<std::string> m_storedUids; // the UIDs of the account's stored index entries
+    UidSet m_known;      // the ".uid" file and the UIDs of the account's index entries
+    UidSet m_storedUids; // the UIDs of the account's stored index entries
     // Stored by a run that deletes after fetching, whose deletion was not confirmed: the fetch journal names them.
     std::unordered_set<std::string> m_deletionsDue;
     std::unordered_set<std::string> m_toDelete;
-    StringList m_seen; // what the ".uid" file will hold
-    std::unordered_set<std::string> m_seenSet;
+    UidSet m_seen; // what the ".uid" file will hold, in order
 
     std::int64_t m_cutoff = 0;
     int m_result = kPop3Success;
     std::chrono::milliseconds m_timeout{kDefaultPop3TimeoutSeconds * 1000};
     std::chrono::steady_clock::time_point m_deadline;
+    std::chrono::steady_clock::time_point m_sessionDeadline;
+    int m_sessionSeconds = kDefaultPop3SessionTimeoutSeconds;
 
     std::atomic<int> m_messageCount{0};
     std::atomic<int> m_uidlLines{0};
@@ -256,6 +297,7 @@ private:
     std::atomic<std::int64_t> m_messageSize{0};
     std::atomic<int> m_retrieved{0};
     std::atomic<int> m_deleted{0};
+    std::atomic<int> m_skipped{0};
 };
 
 } // namespace qm::store

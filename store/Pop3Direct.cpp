@@ -133,6 +133,25 @@ bool FeedDeciphered(std::FILE* file, bool whole, const std::function<void(std::s
     return !descrambler.Damaged();
 }
 
+// Gives addLine the lines of a plain message file; without whole they end after the first empty one. False when
+// they run past limit bytes (line ends counted as CR LF): the rest is not read.
+bool FeedPlain(std::FILE* file, bool whole, std::int64_t limit, const std::function<void(std::string_view)>& addLine)
+{
+    std::string line;
+    std::int64_t bytes = 0;
+    while (ReadLine(file, line)) {
+        bytes += static_cast<std::int64_t>(line.size()) + 2;
+        if (bytes > limit) {
+            return false;
+        }
+        addLine(line);
+        if (!whole && line.empty()) {
+            break;
+        }
+    }
+    return true;
+}
+
 std::tm LocalTime(std::int64_t seconds)
 {
     const std::time_t when = static_cast<std::time_t>(seconds);
@@ -262,7 +281,7 @@ void Pop3Client::RunDirect(const CvUserLibrary& library, CvHandle handle)
 
     if (m_deleteMode) {
         for (WorkItem& item : m_work) {
-            if (platform::RemoveFile(dir + item.File).has_value()) {
+            if (platform::RemoveFile(dir + std::string(m_workFiles.At(item.File))).has_value()) {
                 item.DeleAccepted = true;
                 ++m_deleted;
             }
@@ -313,29 +332,49 @@ void Pop3Client::ListMailboxDirectory(const std::string& dir, bool safeHash)
             continue;
         }
         if (Select(uid, m_single ? CaseRule::IgnoreCase : CaseRule::Exact)) {
+            const std::size_t file = m_workFiles.Insert(e.Name).first;
+            if (file == UidSet::kNone) {
+                continue;
+            }
             WorkItem item;
-            item.Uid = uid;
-            item.File = e.Name;
+            item.File = static_cast<std::uint32_t>(file);
             item.Size = static_cast<std::int64_t>(std::min<std::uint64_t>(*size, INT64_MAX));
-            m_work.push_back(std::move(item));
+            static_cast<void>(AddWorkItem(item, uid));
         }
     }
 }
 
 void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
 {
-    const std::string path = dir + item.File;
+    const std::string name(m_workFiles.At(item.File));
+    const std::string path = dir + name;
+    const bool whole = m_single || m_cutoff == 0 || m_cutoff >= item.Size;
+    // Read at most this much: the file may grow while it is read.
+    const std::int64_t limit = std::min(item.Size + kPop3SizeSlack, m_maxMessageSize);
+    const auto skip = [&](const char* reason) {
+        ++m_skipped;
+        if (!m_single) {
+            AddSeen(UidOf(item));
+        }
+        if (m_log != nullptr) {
+            m_log->Log(3, "Corvid POP3 message %s skipped: %s; left in the mailbox.", EscapeControlBytes(name).c_str(),
+                       reason);
+        }
+    };
+    if (whole && item.Size > m_maxMessageSize) {
+        skip("it is larger than [PopClient] MaxMessageSize");
+        return;
+    }
     const UniqueFile file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) {
         return;
     }
-    const bool whole = m_single || m_cutoff == 0 || m_cutoff >= item.Size;
     m_current = nullptr;
     if (m_single) {
         m_builder = std::make_unique<MessageBuilder>(*m_entry);
         m_builderBound = true;
     } else {
-        m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, item.Uid, m_user);
+        m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, UidOf(item), m_user);
         m_builderBound = false;
     }
     m_messageSize = item.Size;
@@ -344,29 +383,31 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
     std::string line;
     const bool enciphered = ReadLine(file.get(), line) && EqualsNoCase(line, kEncipheredMarker);
     bool readWhole = true;
+    bool tooLarge = false;
     std::int64_t decipheredSize = 0;
     // An enciphered message's size is known only at the end of its text: its entry takes it after Finish.
     static_cast<void>(m_builder->Begin(item.Size, whole));
+    const auto addLine = [this](std::string_view text) {
+        m_messageBytes += m_builder->AddLine(text);
+    };
     if (!enciphered) {
         std::rewind(file.get());
-        while (ReadLine(file.get(), line)) {
-            m_messageBytes += m_builder->AddLine(line);
-            if (!whole && line.empty()) {
-                break;
-            }
-        }
+        tooLarge = !FeedPlain(file.get(), whole, limit, addLine);
     } else {
-        const auto addLine = [this](std::string_view deciphered) {
-            m_messageBytes += m_builder->AddLine(deciphered);
-        };
         readWhole = FeedDeciphered(file.get(), whole, addLine, decipheredSize);
     }
     readWhole = readWhole && std::ferror(file.get()) == 0;
+    if (tooLarge) {
+        DropUnfinishedMessage();
+        skip(limit < m_maxMessageSize ? "it grew past its size while it was read"
+                                      : "it is larger than [PopClient] MaxMessageSize");
+        return;
+    }
     if (!readWhole) {
         // What was read is not the whole message: nothing of it is kept, and the file stays for the next run.
         if (m_log != nullptr) {
             m_log->Log(4, "Corvid POP3 message %s cannot be read whole; left in the mailbox.",
-                       EscapeControlBytes(item.File).c_str());
+                       EscapeControlBytes(name).c_str());
         }
         DropUnfinishedMessage();
         return;
@@ -382,7 +423,7 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
     }
     if (!whole) {
         if (entry != nullptr) {
-            AddSeen(item.Uid);
+            AddSeen(UidOf(item));
         }
         return;
     }
@@ -392,14 +433,14 @@ void Pop3Client::FetchFromFile(const std::string& dir, const WorkItem& item)
             m_index->RemoveEntry(entry);
         }
         if (m_log != nullptr) {
-            m_log->Log(4, "Corvid POP3 message %s could not be stored.", EscapeControlBytes(item.File).c_str());
+            m_log->Log(4, "Corvid POP3 message %s could not be stored.", EscapeControlBytes(name).c_str());
         }
         m_storeFailed = true;
         SetResult(kPop3ErrorReply);
         return;
     }
     if (!m_single) {
-        AddSeen(item.Uid);
+        AddSeen(UidOf(item));
     }
     ++m_retrieved;
     if (Account().Delete() == 2) {

@@ -29,11 +29,16 @@ enum class AfterReply {
 };
 
 /// One step: the line the client must send (without CR LF; "" for none: the greeting; a trailing '*' matches any
-/// rest) and the bytes sent back.
+/// rest) and the bytes sent back: Reply, then Repeated sent Times times (Pace apart: a slow server), then Tail. A
+/// large answer is sent that way without being held whole.
 struct ScriptStep {
     std::string Expect;
     std::string Reply;
     AfterReply Then = AfterReply::Continue;
+    std::string Repeated = {};
+    std::size_t Times = 0;
+    std::string Tail = {};
+    std::chrono::milliseconds Pace{0};
 };
 
 /// Lines joined with CR LF after each: a single reply or a whole multi-line answer.
@@ -128,7 +133,7 @@ private:
                     }
                 }
             }
-            if (!SendAll(connection.Get(), step.Reply) || step.Then == AfterReply::Close) {
+            if (!SendStep(connection.Get(), step) || step.Then == AfterReply::Close) {
                 break;
             }
             if (step.Then == AfterReply::Silence) {
@@ -211,6 +216,22 @@ private:
         std::string line;
         while (ReadLine(fd, line)) {
         }
+    }
+
+    bool SendStep(int fd, const ScriptStep& step)
+    {
+        if (!SendAll(fd, step.Reply)) {
+            return false;
+        }
+        for (std::size_t i = 0; i < step.Times && !m_stop; ++i) {
+            if (step.Pace.count() > 0) {
+                std::this_thread::sleep_for(step.Pace);
+            }
+            if (!SendAll(fd, step.Repeated)) {
+                return false;
+            }
+        }
+        return SendAll(fd, step.Tail);
     }
 
     static bool SendAll(int fd, std::string_view bytes)

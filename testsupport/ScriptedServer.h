@@ -22,7 +22,7 @@
 namespace qm::test {
 
 /// One step of a script.
-struct ScriptStep {
+struct ServerStep {
     /// What the client must send before the reply goes out: one line, without its CR LF, equal to this; or
     /// kAnyLine (any one line); or kDataBlock (message data up to and including the line "."); or "" (nothing:
     /// the reply goes out at once, as a greeting does).
@@ -42,7 +42,7 @@ inline const std::string kDataBlock = "<data>";
 /// until the client closes. Every wait is bounded by kPatience; the destructor stops the thread.
 class ScriptedServer {
 public:
-    explicit ScriptedServer(std::vector<ScriptStep> script)
+    explicit ScriptedServer(std::vector<ServerStep> script)
         : m_script(std::move(script))
     {
         if (!m_listener.Valid() || ::pipe2(m_wake, O_CLOEXEC) != 0) {
@@ -137,7 +137,7 @@ private:
 
     void Play(int fd)
     {
-        for (const ScriptStep& step : m_script) {
+        for (const ServerStep& step : m_script) {
             if (!step.Expect.empty()) {
                 std::string got;
                 Got result = step.Expect == kDataBlock ? ReadData(fd, got) : ReadLine(fd, got);
@@ -247,7 +247,7 @@ private:
         }
     }
 
-    const std::vector<ScriptStep> m_script;
+    const std::vector<ServerStep> m_script;
     LoopbackListener m_listener;
     int m_wake[2] = {-1, -1};
     std::thread m_thread;

@@ -943,6 +943,28 @@ TEST_F(RequestFetchTest, TheListPageFetchesNewMailOfEveryActiveAccountAfterThePa
     EXPECT_EQ(m_harness.Word(StatusWord::Pop3Sessions), 1);
 }
 
+TEST_F(RequestFetchTest, AMessageSkippedAsTooLargeIsCountedApartAndTheFetchSucceeds)
+{
+    // Announced as 100 bytes, it sends 100 KB: skipped, and the next message is fetched.
+    ScriptedPop3Server server(PopJoin(PopLogon(), {{"STAT", "+OK 2 300\r\n"},
+                                                   {"UIDL", CrLfLines({"+OK", "1 big", "2 next", "."})},
+                                                   {"LIST 1", "+OK 1 100\r\n"},
+                                                   {"RETR 1", "+OK\r\nSubject: big\r\n\r\n", AfterReply::Continue,
+                                                    std::string(998, 'x') + "\r\n", 100, ".\r\n"},
+                                                   {"LIST 2", "+OK 2 200\r\n"},
+                                                   {"RETR 2", PopMessage("next")},
+                                                   {"QUIT", "+OK\r\n", AfterReply::Close}}));
+    ASSERT_TRUE(server.Valid());
+    AddAccount("pop", server.Port());
+    EXPECT_EQ(List().Page(), "WAIT");
+    ExpectFollowed(server);
+    EXPECT_EQ(m_session->User().Messages().Count(), 1);
+    EXPECT_EQ(Stat("Received"), "1");
+    EXPECT_EQ(Stat("RecvSkipped"), "1");
+    EXPECT_EQ(Stat("RecvErrors"), "<none>");
+    EXPECT_EQ(TakeError(), "");
+}
+
 TEST_F(RequestFetchTest, AFailedFetchNamesTheMailboxInTheMessageForItsCause)
 {
     struct Case {

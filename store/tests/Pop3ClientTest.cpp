@@ -97,6 +97,7 @@ protected:
         if (result != nullptr) {
             *result = client.GetResult();
         }
+        m_skipped = client.MessagesSkipped();
         EXPECT_TRUE(server.WaitDone());
         m_commands = server.CommandText();
         for (const std::string& mismatch : server.Mismatches()) {
@@ -128,6 +129,7 @@ protected:
     test::StoreLogRecorder m_log;
     MailHostAccount m_account;
     std::string m_commands;
+    int m_skipped = -1;
 };
 
 TEST_F(Pop3ClientTest, FetchesNewMessagesIntoTheIndexAndRemembersTheirUids)
@@ -306,10 +308,9 @@ TEST_F(Pop3ClientTest, BrokenConnectionsEndTheRunWithTheirResult)
              kPop3ConnectionClosed},
             {"silent after STAT", Join(Logon(), {{"STAT", "", AfterReply::Silence}}), 1, kPop3TimedOut},
             {"silent greeting", {{"", "", AfterReply::Silence}}, 1, kPop3TimedOut},
-            {"line past the cap",
-             Join(Logon(), {{"STAT", "+OK 1 1\r\n"},
-                            {"UIDL", "+OK\r\n1 " + std::string(kMaxPop3Line + 10, 'u'), AfterReply::Silence}}),
-             10, kPop3ErrorReply},
+            {"reply past the cap",
+             Join(Logon(), {{"STAT", "+OK 1 " + std::string(kMaxPop3Line + 10, '1'), AfterReply::Silence}}), 10,
+             kPop3ErrorReply},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -513,6 +514,195 @@ TEST_F(Pop3ClientTest, ConnectionCutInsideAMessageStoresAndDeletesNothing)
         }
         fs::remove(m_userDir + "/pop.uid");
     }
+}
+
+// How many of the user directory's files end in .msg or .tmp.
+std::size_t MessageFiles(const std::string& dir)
+{
+    std::size_t files = 0;
+    for (const auto& item : fs::recursive_directory_iterator(dir)) {
+        files += item.path().extension() == ".msg" || item.path().extension() == ".tmp" ? 1 : 0;
+    }
+    return files;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& word)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(Pop3ClientTest, MessageTooLargeIsSkippedLeftOnTheServerAndTheFetchGoesOn)
+{
+    struct Case {
+        const char* Name;
+        int MaxMessageSize; // 0: the default
+        int Announced;
+        std::size_t BodyLines; // lines of 1000 bytes sent after the header
+        bool Skipped;
+    };
+
+    const std::string bodyLine = std::string(998, 'x') + "\r\n";
+    const std::vector<Case> cases = {
+            {"runs far past the announced size", 0, 100, 2100, true},
+            {"announced larger than the cap: not fetched at all", 200000, 300000, 0, true},
+            {"announced below the cap but sends more than it", 200000, 150000, 400, true},
+            {"a little past the announced size is taken", 0, 100, 60, false},
+    };
+    m_account.SetDelete(2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        test::WriteBytes(m_dir / "Quillmail.ini",
+                         "[PopClient]\r\nTimeout=10\r\nMaxMessageSize=" +
+                                 (c.MaxMessageSize > 0 ? std::to_string(c.MaxMessageSize) : std::string()) + "\r\n");
+        const std::string list1 = "+OK 1 " + std::to_string(c.Announced) + "\r\n";
+        std::vector<ScriptStep> fetch1 = {{"LIST 1", list1}};
+        if (c.BodyLines > 0) {
+            fetch1.push_back(
+                    {"RETR 1", "+OK\r\n" + Wire(Message("big")), AfterReply::Continue, bodyLine, c.BodyLines, ".\r\n"});
+            if (!c.Skipped) {
+                fetch1.push_back({"DELE 1", "+OK\r\n"});
+            }
+        }
+        const bool fetched = Fetch(
+                Join(Join(Logon(), {{"STAT", "+OK 2 500\r\n"}, {"UIDL", CrLfLines({"+OK", "1 big", "2 next", "."})}}),
+                     Join(fetch1, {{"LIST 2", "+OK 2 100\r\n"},
+                                   {"RETR 2", DataReply(Message("next"))},
+                                   {"DELE 2", "+OK\r\n"},
+                                   Quit()})),
+                0);
+        EXPECT_TRUE(fetched) << m_log.Text();
+        EXPECT_EQ(m_skipped, c.Skipped ? 1 : 0);
+        EXPECT_NE(FindUid("next"), nullptr);
+        EXPECT_EQ(FindUid("big") != nullptr, !c.Skipped);
+        EXPECT_EQ(m_commands.find("DELE 1") != std::string::npos, !c.Skipped) << m_commands;
+        EXPECT_EQ(m_commands.find("RETR 1") != std::string::npos, c.BodyLines > 0) << m_commands;
+        EXPECT_EQ(UidFile(), "big\r\nnext\r\n");
+        EXPECT_EQ(MessageFiles(m_userDir), c.Skipped ? 1u : 2u);
+        EXPECT_EQ(Occurrences(m_log.Text(), "(UID big) of mailbox pop skipped"), c.Skipped ? 1u : 0u) << m_log.Text();
+        const auto due = Index().DeletionsDue("pop");
+        EXPECT_FALSE(due.contains("big") && c.Skipped) << "a skipped message is never due for deletion";
+
+        if (c.Skipped) {
+            // The next run leaves it alone: its UID is remembered, and it is not counted again.
+            EXPECT_TRUE(Fetch(
+                    Join(Logon(), {{"STAT", "+OK 1 500\r\n"}, {"UIDL", CrLfLines({"+OK", "1 big", "."})}, Quit()})));
+            EXPECT_EQ(m_skipped, 0);
+            EXPECT_EQ(UidFile(), "big\r\n");
+        }
+        while (Index().Count() > 0) {
+            Index().RemoveEntry(Index().Entry(0));
+        }
+        for (const auto& item : fs::recursive_directory_iterator(m_userDir)) {
+            if (item.path().extension() == ".msg") {
+                fs::remove(item.path());
+            }
+        }
+        fs::remove(m_userDir + "/pop.uid");
+        m_log.Lines.clear();
+    }
+}
+
+TEST_F(Pop3ClientTest, LineOverTheCapSkipsOnlyItsMessageAndIsNotFetchedAgain)
+{
+    struct Case {
+        const char* Name;
+        std::int64_t Cutoff;
+        std::string Fetch;
+        std::vector<std::string> Before; // what comes before the long line
+        std::string After;               // what comes after it, its line end and the end of the data included
+    };
+
+    const std::string piece(std::size_t{64} << 10, 'y');
+    const std::size_t pieces = kMaxPop3Line / piece.size() + 2;
+    const std::vector<Case> cases = {
+            {"in the body", 0, "RETR 1", Message("long"), "\r\nmore\r\n.\r\n"},
+            {"last before the end", 0, "RETR 1", Message("long"), "\r\n.\r\n"},
+            {"in the header of a headers-only fetch",
+             8192,
+             "TOP 1 0",
+             {"From: a@x.com", "X-Long: "},
+             "\r\nSubject: s\r\n\r\n.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string before = Wire(c.Before);
+        before.resize(before.size() - 2); // the long line goes on from the last line given
+        EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 2 3000000\r\n"},
+                                         {"UIDL", CrLfLines({"+OK", "1 long", "2 next", "."})},
+                                         {"LIST 1", "+OK 1 3000000\r\n"},
+                                         {c.Fetch, "+OK\r\n" + before, AfterReply::Continue, piece, pieces, c.After},
+                                         {"LIST 2", "+OK 2 100\r\n"},
+                                         {"RETR 2", DataReply(Message("next"))},
+                                         Quit()}),
+                          c.Cutoff))
+                << m_log.Text();
+        EXPECT_EQ(m_skipped, 1);
+        EXPECT_EQ(FindUid("long"), nullptr);
+        ASSERT_NE(FindUid("next"), nullptr);
+        EXPECT_EQ(UidFile(), "long\r\nnext\r\n");
+        EXPECT_EQ(MessageFiles(m_userDir), 1u);
+        EXPECT_EQ(Occurrences(m_log.Text(), "skipped: a line longer than 1 MiB"), 1u) << m_log.Text();
+        ASSERT_TRUE(Index().Save());
+
+        // After a restart the long one is still left alone.
+        m_user.ReopenIndex();
+        EXPECT_TRUE(Fetch(
+                Join(Logon(),
+                     {{"STAT", "+OK 2 3000100\r\n"}, {"UIDL", CrLfLines({"+OK", "1 long", "2 next", "."})}, Quit()})));
+        EXPECT_EQ(m_commands.find("LIST"), std::string::npos) << m_commands;
+        while (Index().Count() > 0) {
+            Index().RemoveEntry(Index().Entry(0));
+        }
+        ASSERT_TRUE(Index().Save());
+        for (const auto& item : fs::recursive_directory_iterator(m_userDir)) {
+            if (item.path().extension() == ".msg") {
+                fs::remove(item.path());
+            }
+        }
+        fs::remove(m_userDir + "/pop.uid");
+        m_log.Lines.clear();
+    }
+}
+
+TEST_F(Pop3ClientTest, UidlLineOverItsCapIsIgnoredAndTheOthersAreFetched)
+{
+    EXPECT_TRUE(Fetch(Join(Logon(), {{"STAT", "+OK 2 200\r\n"},
+                                     {"UIDL", "+OK\r\n1 ", AfterReply::Continue, std::string(1000, 'u'), 200,
+                                      CrLfLines({"", "2 short", "."})},
+                                     {"LIST 2", "+OK 2 100\r\n"},
+                                     {"RETR 2", DataReply(Message("short"))},
+                                     Quit()})))
+            << m_log.Text();
+    EXPECT_EQ(Index().Count(), 1);
+    EXPECT_EQ(UidFile(), "short\r\n");
+}
+
+TEST_F(Pop3ClientTest, ServerSendingSlowlyIsCutOffAtTheSessionTimeLimit)
+{
+    // Every line comes well within the 10 s per reply, but the whole run may take 1 s.
+    test::WriteBytes(m_dir / "Quillmail.ini", "[PopClient]\r\nTimeout=10\r\nSessionTimeout=1\r\n");
+    int result = -1;
+    EXPECT_FALSE(Fetch(Join(Logon(), {{"STAT", "+OK 2 200\r\n"},
+                                      {"UIDL", CrLfLines({"+OK", "1 first", "2 slow", "."})},
+                                      {"LIST 1", "+OK 1 100\r\n"},
+                                      {"RETR 1", DataReply(Message("first"))},
+                                      {"LIST 2", "+OK 2 100\r\n"},
+                                      {"RETR 2", "+OK\r\n" + Wire(Message("slow")), AfterReply::Continue, "line\r\n",
+                                       400, ".\r\n", std::chrono::milliseconds(50)},
+                                      Quit()}),
+                       8192, &result));
+    EXPECT_EQ(result, kPop3TimedOut);
+    EXPECT_NE(m_log.Text().find("POP3 Session time limit of 1 seconds reached."), std::string::npos) << m_log.Text();
+    // What was stored before stays, and the UID file says so; the cut-off message is fetched next time.
+    ASSERT_NE(FindUid("first"), nullptr);
+    EXPECT_TRUE(FindUid("first")->HasFlag(MessageFlag::Stored));
+    EXPECT_EQ(FindUid("slow"), nullptr);
+    EXPECT_EQ(UidFile(), "first\r\n");
+    EXPECT_EQ(MessageFiles(m_userDir), 1u);
 }
 
 TEST_F(Pop3ClientTest, LogShowsThePasswordAsStars)

@@ -184,6 +184,33 @@ TEST_F(Pop3DirectTest, DeleteAfterFetchRemovesStoredFilesAndKeepsLargeOnes)
     EXPECT_FALSE(Exists("R0002.MSG"));
 }
 
+TEST_F(Pop3DirectTest, FileLargerThanTheCapIsSkippedAndStaysInTheMailbox)
+{
+    test::WriteBytes(m_dir / "Quillmail.ini",
+                     "[Directories]\r\nCorvidAppDir=" + m_appDir + "\r\n[PopClient]\r\nMaxMessageSize=5000\r\n");
+    m_account.SetDelete(2);
+    AddFile("R0001.MSG", MessageFile("small"));
+    AddFile("R0002.MSG", MessageFile("huge", std::string(9000, 'x')));
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        Pop3Client client(&m_user, m_account, &m_log);
+        EXPECT_TRUE(client.FetchNewMail(0)) << m_log.Text();
+        // Skipped and counted once: the second run knows its UID.
+        EXPECT_EQ(client.MessagesSkipped(), run == 1 ? 1 : 0);
+        EXPECT_EQ(Index().Count(), 1);
+        EXPECT_NE(FindSubject("small"), nullptr);
+        EXPECT_EQ(FindSubject("huge"), nullptr);
+        EXPECT_FALSE(Exists("R0001.MSG"));
+        EXPECT_TRUE(Exists("R0002.MSG"));
+        EXPECT_NE(UidFile().find("M0002:MSG:"), std::string::npos) << UidFile();
+    }
+    std::size_t logged = 0;
+    for (const std::string& line : m_log.Lines) {
+        logged += line.find("R0002.MSG skipped") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(logged, 1u) << m_log.Text();
+}
+
 TEST_F(Pop3DirectTest, FileThatCannotBeStoredStaysInTheMailbox)
 {
     m_account.SetDelete(2);

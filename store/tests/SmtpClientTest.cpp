@@ -25,7 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::kDataBlock;
 using test::ScriptedServer;
-using test::ScriptStep;
+using test::ServerStep;
 using Clock = std::chrono::steady_clock;
 
 constexpr StringEntry kSmtpTexts[] = {
@@ -68,9 +68,9 @@ const std::string kMessage = "Subject: test\r\n\r\nHello.\r\n";
 
 // The steps of a whole successful dialogue after the greeting and EHLO: MAIL, one RCPT per recipient, DATA, the
 // data and QUIT (after which the server closes).
-std::vector<ScriptStep> Delivery(const std::string& mailFrom, const std::vector<std::string>& recipients)
+std::vector<ServerStep> Delivery(const std::string& mailFrom, const std::vector<std::string>& recipients)
 {
-    std::vector<ScriptStep> steps{{mailFrom, "250 sender ok\r\n"}};
+    std::vector<ServerStep> steps{{mailFrom, "250 sender ok\r\n"}};
     for (const std::string& r : recipients) {
         steps.push_back({"RCPT TO: <" + r + ">", "250 recipient ok\r\n"});
     }
@@ -80,14 +80,14 @@ std::vector<ScriptStep> Delivery(const std::string& mailFrom, const std::vector<
     return steps;
 }
 
-std::vector<ScriptStep> Concat(std::vector<ScriptStep> first, const std::vector<ScriptStep>& rest)
+std::vector<ServerStep> Concat(std::vector<ServerStep> first, const std::vector<ServerStep>& rest)
 {
     first.insert(first.end(), rest.begin(), rest.end());
     return first;
 }
 
 // The usual dialogue from a@b to c@d.
-std::vector<ScriptStep> Dialogue()
+std::vector<ServerStep> Dialogue()
 {
     return Concat({{"", "220 fake ready\r\n"}, {"EHLO quill.test", "250 fake\r\n"}},
                   Delivery("MAIL FROM: <a@b>", {"c@d"}));
@@ -115,7 +115,7 @@ protected:
         SetStringTable(nullptr, 0);
     }
 
-    Outcome Run(std::vector<ScriptStep> script, const std::string& message = kMessage, const char* recipients = "c@d",
+    Outcome Run(std::vector<ServerStep> script, const std::string& message = kMessage, const char* recipients = "c@d",
                 const char* from = "a@b", const SmtpClientOptions& options = {})
     {
         ScriptedServer server(std::move(script));
@@ -155,7 +155,7 @@ protected:
 
     // Run on a thread of its own, waited for with a deadline, so that a client that never gives up fails the test
     // instead of hanging it; took is how long the run took.
-    std::optional<Outcome> RunWithDeadline(const std::vector<ScriptStep>& script, const SmtpClientOptions& options,
+    std::optional<Outcome> RunWithDeadline(const std::vector<ServerStep>& script, const SmtpClientOptions& options,
                                            Clock::duration& took)
     {
         const auto start = Clock::now();
@@ -200,7 +200,7 @@ TEST_F(SmtpClientTest, DialogueGoesOnThroughTheServersAnswers)
 {
     struct Case {
         const char* Name;
-        std::vector<ScriptStep> Script;
+        std::vector<ServerStep> Script;
         const char* Recipients;
         std::vector<std::string> Want; // the lines the server gets
     };
@@ -253,14 +253,14 @@ TEST_F(SmtpClientTest, WrongOrMalformedReplyEndsTheRunWithoutQuit)
 {
     struct Case {
         const char* Name;
-        std::vector<ScriptStep> Script;
+        std::vector<ServerStep> Script;
         std::string ErrorText;
         std::vector<std::string> Want;
     };
 
-    const ScriptStep greeting{"", "220 fake\r\n"};
-    const ScriptStep ehlo{"EHLO quill.test", "250 fake\r\n"};
-    const ScriptStep mail{"MAIL FROM: <a@b>", "250 ok\r\n"};
+    const ServerStep greeting{"", "220 fake\r\n"};
+    const ServerStep ehlo{"EHLO quill.test", "250 fake\r\n"};
+    const ServerStep mail{"MAIL FROM: <a@b>", "250 ok\r\n"};
     const Case cases[] = {
             {"550 to the second RCPT",
              {greeting, ehlo, mail, {"RCPT TO: <j@x>", "250 ok\r\n"}, {"RCPT TO: <k@y>", "550 no such user\r\n"}},
@@ -439,7 +439,7 @@ TEST_F(SmtpClientTest, LostOrSilentServerEndsTheRunWithinTheTimeOut)
 {
     struct Case {
         const char* Name;
-        std::vector<ScriptStep> Script;
+        std::vector<ServerStep> Script;
         SmtpResult Want;
         const char* Logged;
     };
@@ -495,13 +495,13 @@ TEST_F(SmtpClientTest, LostOrSilentServerEndsTheRunWithinTheTimeOut)
 TEST_F(SmtpClientTest, QuitAnsweredOrNotTheAcceptedMessageCountsAsSent)
 {
     // The message was accepted; the server then closes at once, or never answers QUIT.
-    const std::vector<ScriptStep> closes = Concat({{"", "220 fake\r\n"},
+    const std::vector<ServerStep> closes = Concat({{"", "220 fake\r\n"},
                                                    {"EHLO quill.test", "250 fake\r\n"},
                                                    {"MAIL FROM: <a@b>", "250 ok\r\n"},
                                                    {"RCPT TO: <c@d>", "250 ok\r\n"},
                                                    {"DATA", "354 go\r\n"}},
                                                   {{kDataBlock, "250 queued\r\n"}, {"QUIT", "", true}});
-    std::vector<ScriptStep> silent = closes;
+    std::vector<ServerStep> silent = closes;
     silent.back().CloseAfter = false;
     const SmtpClientOptions options{.ReplyTimeout = 400ms, .ConnectTimeout = 5s};
     for (const auto& script : {closes, silent}) {
@@ -544,7 +544,7 @@ TEST_F(SmtpClientTest, MainIniChoosesTheLocalAddressAndHelo)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Ini);
         SetMainIniPath(m_dir.WriteFile("Quillmail.ini", c.Ini));
-        std::vector<ScriptStep> script = Dialogue();
+        std::vector<ServerStep> script = Dialogue();
         script[1].Expect = c.WantGreeting;
         Outcome got = Run(script);
         EXPECT_TRUE(got.Sent) << got.Log << got.Problem;

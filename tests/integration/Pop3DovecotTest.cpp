@@ -181,6 +181,31 @@ TEST_F(Pop3DovecotTest, SwitchingToDeleteAfterFetchLeavesWhatEarlierRunsStoredOn
     EXPECT_EQ(ServerMessageCount(), 3) << "only the message fetched with Delete 2 goes";
 }
 
+TEST_F(Pop3DovecotTest, MessagesTooLargeStayOnTheServerWhileLaterMailArrives)
+{
+    test::WriteBytes(m_dir / "Quillmail.ini",
+                     "[PopClient]\r\nTimeout=20\r\nMaxMessageSize=2000000\r\n[WebServer]\r\nBindAddress=127.0.0.1\r\n");
+    AddServerMessage(4, 3000000); // larger than the cap: not fetched at all
+    AddServerMessage(5, 1200000); // below the cap, but its body is one line over 1 MiB
+    m_account.SetDelete(2);
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        if (run == 2) {
+            AddServerMessage(6);
+        }
+        Pop3Client client(&m_user, m_account, &m_log);
+        ASSERT_TRUE(client.FetchNewMail(0)) << m_log.Text();
+        EXPECT_EQ(client.MessagesRetrieved(), run == 1 ? 3 : 1);
+        EXPECT_EQ(client.MessagesSkipped(), run == 1 ? 2 : 0) << "remembered, not fetched again";
+        EXPECT_EQ(Index().Count(), run == 1 ? 3 : 4);
+        EXPECT_EQ(FindSubject("message 4"), nullptr);
+        EXPECT_EQ(FindSubject("message 5"), nullptr);
+        EXPECT_EQ(ServerMessageCount(), 2) << "the skipped ones are never deleted";
+    }
+    ASSERT_NE(FindSubject("message 6"), nullptr);
+    EXPECT_EQ(test::ReadBytes(FindSubject("message 6")->GetMessagePath()), StoredText(6));
+}
+
 TEST_F(Pop3DovecotTest, WrongPasswordIsALogonRefusal)
 {
     m_account.SetPass("not-it");
