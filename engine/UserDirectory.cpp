@@ -6,8 +6,6 @@
 #include "platform/FileSystem.h"
 #include "platform/Path.h"
 
-#include <algorithm>
-
 namespace qm::engine {
 namespace {
 
@@ -17,17 +15,6 @@ std::string DirectorySetting(const char* key, const char* name)
 }
 
 } // namespace
-
-bool IsValidUserName(std::string_view name)
-{
-    if (name.empty() || name.size() > kMaxUserNameLength || name.front() == '.') {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte >= 0x20 && byte != 0x7f && byte != ' ' && byte != '/' && byte != '\\';
-    });
-}
 
 std::string UserDirRoot()
 {

@@ -1,21 +1,17 @@
-// User names and user directories: the one check a user name passes before it becomes a path, and the directory
-// of a user under [Directories] UserDir, found whatever the case of its name.
+// User directories: the directory of a user under [Directories] UserDir, found whatever the case of its name. The
+// user-name check (IsValidUserName) is the common library's, shared with the account tools.
 #pragma once
 
-#include <cstddef>
+#include "common/UserName.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace qm::engine {
 
-/// Longest user name, in bytes.
-inline constexpr std::size_t kMaxUserNameLength = 79;
-
-/// The one check for a user name that comes from outside (logon form, administration calls, account tools) before
-/// it names a directory: 1 to 79 bytes, no leading '.', and no blank, '/', '\' or control byte (below 0x20, or
-/// DEL). So "." and ".." and every name that would reach outside UserDir are refused.
-bool IsValidUserName(std::string_view name);
+using qm::IsValidUserName;
+using qm::kMaxUserNameLength;
 
 /// [Directories] UserDir (default "Users" in the installation directory), read at each call.
 std::string UserDirRoot();

@@ -34,6 +34,11 @@ printf '#include "engine/Request.h"\n' > "$tree/store/tests/UpwardTest.cpp"
 expect 1 "a store test including engine/ is refused"
 rm "$tree/store/tests/UpwardTest.cpp"
 
+mkdir -p "$tree/tools/listpull"
+printf '#include "common/Log.h"\n#include "engine/Request.h"\n' > "$tree/tools/listpull/Import.cpp"
+expect 1 "an account tool including engine/ is refused"
+rm -r "$tree/tools"
+
 printf '#include "testsupport/TempDir.h"\n' > "$tree/store/NotATest.cpp"
 expect 1 "library code including testsupport/ is refused"
 rm "$tree/store/NotATest.cpp"
