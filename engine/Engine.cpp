@@ -439,6 +439,18 @@ void EngineMain(int inFd, int outFd, const char* environment)
     request.Run();
 }
 
+void EngineMainToReply(int inFd, const QmHostReply* reply, const char* environment)
+{
+    platform::UniqueFile out = StreamOverHostReply(reply);
+    if (!EngineRunning() || EngineSessions() == nullptr || Run().Templates == nullptr) {
+        // Not running: the body is closed and the reply ended with nothing written.
+        platform::UniqueFd input(inFd);
+        return;
+    }
+    Request request(inFd, std::move(out), environment, RequestServices::FromEngine());
+    request.Run();
+}
+
 bool EngineShutDown()
 {
     if (!Run().Started) {

@@ -6,6 +6,7 @@
 #include "common/LogFile.h"
 #include "common/MimeTypeTable.h"
 #include "engine/EngineShared.h"
+#include "engine/HostReply.h"
 #include "engine/SessionService.h"
 #include "platform/IpcNamespace.h"
 
@@ -61,6 +62,10 @@ bool EngineStartUp();
 
 /// Handles one request; closes both descriptors (-1 is none) in every case.
 void EngineMain(int inFd, int outFd, const char* environment);
+
+/// The same with the response handed over in memory: written into `reply`, which is ended in every case (at once,
+/// with nothing written, when the engine is not running).
+void EngineMainToReply(int inFd, const QmHostReply* reply, const char* environment);
 
 /// Stops the engine started by EngineStartUp. True.
 bool EngineShutDown();

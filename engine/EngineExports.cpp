@@ -37,6 +37,7 @@ public:
 
 QM_EXPORT int StartUp(void);
 QM_EXPORT int Main(int inFd, int outFd, const char* environment);
+QM_EXPORT int MainToReply(int inFd, const QmHostReply* reply, const char* environment);
 QM_EXPORT int ShutDown(void);
 
 QM_EXPORT int StartUp(void)
@@ -49,6 +50,17 @@ QM_EXPORT int Main(int inFd, int outFd, const char* environment)
 {
     return qm::GuardEntry("Main", 1, [&] {
         qm::engine::EngineMain(inFd, outFd, environment);
+        return 1;
+    });
+}
+
+// Main with the response handed over in memory (engine/HostReply.h): a host that has this entry point uses it
+// instead of an output pipe. The reply is ended in every case, an exception on the way too (the stream that ends it
+// is closed as the request unwinds). Always returns true.
+QM_EXPORT int MainToReply(int inFd, const QmHostReply* reply, const char* environment)
+{
+    return qm::GuardEntry("MainToReply", 1, [&] {
+        qm::engine::EngineMainToReply(inFd, reply, environment);
         return 1;
     });
 }

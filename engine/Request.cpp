@@ -121,9 +121,13 @@ RequestServices RequestServices::FromEngine()
 }
 
 Request::Request(int inFd, int outFd, const char* environment, RequestServices services)
+    : Request(inFd, platform::StreamOverFd(outFd, platform::StreamMode::Write), environment, std::move(services))
+{}
+
+Request::Request(int inFd, platform::UniqueFile out, const char* environment, RequestServices services)
     : m_services(std::move(services))
     , m_in(platform::StreamOverFd(inFd, platform::StreamMode::Read))
-    , m_out(platform::StreamOverFd(outFd, platform::StreamMode::Write))
+    , m_out(std::move(out))
     , m_input(m_in.get(), m_out.get(), environment)
 {
     QM_ASSERT(m_services.Log != nullptr && m_services.Templates != nullptr && m_services.Sessions != nullptr);

@@ -65,6 +65,9 @@ public:
     /// inFd is the request body (-1: none), outFd the response (-1: nothing is written), environment the CGI
     /// environment block (null: the process environment).
     Request(int inFd, int outFd, const char* environment, RequestServices services);
+
+    /// The same with the response going to `out` (null: nothing is written), a stream the request closes.
+    Request(int inFd, platform::UniqueFile out, const char* environment, RequestServices services);
     ~Request() override;
 
     Request(const Request&) = delete;

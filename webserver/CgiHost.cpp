@@ -25,6 +25,7 @@ CgiHost::CgiHost(SharedLibrary library, size_t maxThreads)
     : m_library(std::move(library))
     , m_startUp(m_library.Function<StartUpFunction*>("StartUp"))
     , m_main(m_library.Function<MainFunction*>("Main"))
+    , m_mainToReply(m_library.Function<MainToReplyFunction*>("MainToReply"))
     , m_shutDown(m_library.Function<ShutDownFunction*>("ShutDown"))
     , m_maxThreads(maxThreads == 0 ? 1 : maxThreads)
 {}
@@ -47,10 +48,12 @@ bool CgiHost::StartUp()
 
 bool CgiHost::Submit(CgiCall& call)
 {
-    std::lock_guard<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(m_lock);
     QM_ASSERT(m_started && !m_stopping);
     m_queue.push_back(std::move(call));
     if (m_idle >= m_queue.size() || m_threads.size() >= m_maxThreads) {
+        // Woken after the lock is given up, so that the thread does not wake only to wait for the lock.
+        hold.unlock();
         m_wake.notify_one();
         return true;
     }
@@ -64,6 +67,7 @@ bool CgiHost::Submit(CgiCall& call)
             m_queue.pop_back();
             return false;
         }
+        hold.unlock();
         m_wake.notify_one(); // a busy thread takes it when it is free
     }
     return true;
@@ -84,7 +88,16 @@ void CgiHost::RunThread()
         CgiCall call = std::move(m_queue.front());
         m_queue.pop_front();
         hold.unlock();
-        (void)m_main(call.Input.Release(), call.Output.Release(), call.Environment.c_str());
+        if (call.Reply != nullptr && m_mainToReply != nullptr) {
+            const QmHostReply sink = call.Reply->Sink();
+            (void)m_mainToReply(call.Input.Release(), &sink, call.Environment.c_str());
+            call.Reply->End(); // the library ends it; this only makes sure
+        } else {
+            if (call.Reply != nullptr) {
+                call.Reply->End(); // no reply entry point: nothing can write into it
+            }
+            (void)m_main(call.Input.Release(), call.Output.Release(), call.Environment.c_str());
+        }
         call = CgiCall{};
         hold.lock();
     }

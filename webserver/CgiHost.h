@@ -5,10 +5,12 @@
 #include "base/Result.h"
 #include "platform/DescriptorIo.h"
 #include "platform/SharedLibrary.h"
+#include "webserver/ReplyBuffer.h"
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,10 +19,12 @@
 namespace qm {
 
 /// One call of Main: the request body (or none), the write end of the output pipe and the environment block.
-/// Main receives both descriptors and closes them itself.
+/// Main receives both descriptors and closes them itself. With a Reply (only for a library that hands replies
+/// over, see HandsRepliesOver) the response is written into it instead of an output pipe, and ended in any case.
 struct CgiCall {
     platform::UniqueFd Input;
     platform::UniqueFd Output;
+    std::shared_ptr<ReplyBuffer> Reply;
     std::string Environment;
 };
 
@@ -31,6 +35,7 @@ class CgiHost {
 public:
     using StartUpFunction = int();
     using MainFunction = int(int inFd, int outFd, const char* environment);
+    using MainToReplyFunction = int(int inFd, const QmHostReply* reply, const char* environment);
     using ShutDownFunction = int();
 
     /// Loads the library at `path` and binds its entry points. Fails when it cannot be loaded or has no Main
@@ -42,6 +47,9 @@ public:
 
     CgiHost(const CgiHost&) = delete;
     CgiHost& operator=(const CgiHost&) = delete;
+
+    /// True when the library has the entry point MainToReply: its responses can be handed over in memory.
+    bool HandsRepliesOver() const { return m_mainToReply != nullptr; }
 
     /// Calls StartUp once. False when it returned false; the host must then call no Main and no ShutDown.
     bool StartUp();
@@ -61,6 +69,7 @@ private:
     SharedLibrary m_library;
     StartUpFunction* m_startUp = nullptr;
     MainFunction* m_main = nullptr;
+    MainToReplyFunction* m_mainToReply = nullptr;
     ShutDownFunction* m_shutDown = nullptr;
     const size_t m_maxThreads;
 

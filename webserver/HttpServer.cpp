@@ -10,10 +10,12 @@
 #include "webserver/CgiHead.h"
 #include "webserver/CgiHost.h"
 #include "webserver/CgiRelay.h"
+#include "webserver/ReplyBuffer.h"
 #include "webserver/StaticPath.h"
 
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -67,6 +69,27 @@ size_t ErrorSlot(unsigned status)
 
 // Block size of the relayed engine output: what one read of the pipe asks for.
 constexpr size_t kRelayBlockSize = size_t{32} * 1024;
+
+// A reply in memory as its response reads it: a body already whole (when the engine's length disagreed with it),
+// else the buffer the engine writes into.
+struct ReplyStream {
+    std::shared_ptr<ReplyBuffer> Buffer;
+    uint64_t* BytesSent = nullptr;
+    std::unique_ptr<std::string> Held;
+    size_t HeldTaken = 0;
+
+    long Read(char* out, size_t size)
+    {
+        if (Held == nullptr) {
+            return Buffer->Read(out, size, BytesSent);
+        }
+        const size_t given = std::min(size, Held->size() - HeldTaken);
+        std::memcpy(out, Held->data() + HeldTaken, given);
+        HeldTaken += given;
+        *BytesSent += given;
+        return static_cast<long>(given);
+    }
+};
 
 MHD_Result AsResult(int handled)
 {
@@ -289,6 +312,32 @@ struct HttpCallbacks {
             }
             return got == 0 ? static_cast<ssize_t>(MHD_CONTENT_READER_END_OF_STREAM) : static_cast<ssize_t>(got);
         });
+    }
+
+    static ssize_t OnReplyRead(void* cls, uint64_t position, char* out, size_t size) noexcept
+    {
+        (void)position;
+        const auto failed = static_cast<ssize_t>(MHD_CONTENT_READER_END_WITH_ERROR);
+        return GuardEntry("HttpServer::OnReplyRead", failed, [&]() -> ssize_t {
+            const long got = static_cast<ReplyStream*>(cls)->Read(out, size);
+            if (got < 0) {
+                return failed;
+            }
+            return got == 0 ? static_cast<ssize_t>(MHD_CONTENT_READER_END_OF_STREAM) : static_cast<ssize_t>(got);
+        });
+    }
+
+    static void OnReplyFree(void* cls) noexcept
+    {
+        GuardEntry("HttpServer::OnReplyFree", [&] {
+            const std::unique_ptr<ReplyStream> stream(static_cast<ReplyStream*>(cls));
+            stream->Buffer->Abandon();
+        });
+    }
+
+    static void OnHeldBodyFree(void* cls) noexcept
+    {
+        delete static_cast<std::string*>(cls);
     }
 
     static void OnRelayFree(void* cls) noexcept
@@ -565,11 +614,6 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     if (c.BodyFailed || (c.Body.Valid() && !Rewind(c.Body.Get()))) {
         return QueueError(c, connection, 500);
     }
-    Result<PipeEnds> pipe = MakePipe();
-    if (!pipe) {
-        (void)std::fprintf(stderr, "Quillmail: cannot make an output pipe: %s\n", pipe.error().Message.c_str());
-        return QueueError(c, connection, 500);
-    }
     CgiRequestFacts facts;
     facts.Host = c.Host;
     facts.UserAgent = c.UserAgent;
@@ -587,22 +631,102 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
     CgiCall call;
     BuildCgiEnvironment(facts, call.Environment);
     call.Input = std::move(c.Body);
+    // The engine gets the idle time-out plus a page's time to begin its reply; past that the client gets 504 and
+    // the output is closed, so that an engine still writing is not held for ever.
+    const int waitLimitMs =
+            static_cast<int>((m_settings.ConnectionTimeoutSeconds + m_settings.PageTimeoutSeconds) * 1000u);
+    if (m_host.HandsRepliesOver()) {
+        return RelayInMemory(c, connection, call, waitLimitMs);
+    }
+    return RelayPipe(c, connection, call, waitLimitMs);
+}
+
+void HttpServer::RestartIdleClock(MHD_Connection* connection) const
+{
+    // The connection lay silent while Main worked; restart its idle clock so that a slow page is still sent.
+    (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
+    (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, m_settings.ConnectionTimeoutSeconds);
+}
+
+int HttpServer::QueueEngineReply(Connection& c, MHD_Connection* connection, const CgiHead& head,
+                                 MHD_Response* response)
+{
+    std::string name;
+    std::string value;
+    for (const CgiHeaderLine& line : head.Headers) {
+        name.assign(line.Name);
+        value.assign(line.Value);
+        (void)MHD_add_response_header(response, name.c_str(), value.c_str());
+    }
+    return Queue(c, connection, head.Status, response);
+}
+
+int HttpServer::RelayInMemory(Connection& c, MHD_Connection* connection, CgiCall& call, int waitLimitMs)
+{
+    auto reply = std::make_shared<ReplyBuffer>(waitLimitMs);
+    call.Reply = reply;
+    if (!m_host.Submit(call)) {
+        (void)std::fprintf(stderr, "Quillmail: no thread can run the engine\n");
+        return QueueError(c, connection, 503);
+    }
+    CgiHead head;
+    const CgiHeadOutcome outcome = reply->ReadHead(head);
+    RestartIdleClock(connection);
+    if (outcome != CgiHeadOutcome::Read) {
+        reply->Abandon();
+        if (outcome == CgiHeadOutcome::TimedOut) {
+            (void)std::fprintf(stderr, "Quillmail: the engine gave no reply head within %d ms for %s\n",
+                               waitLimitMs, std::string(c.Path).c_str());
+            return QueueError(c, connection, 504);
+        }
+        return QueueError(c, connection, 502);
+    }
+    // Mostly the engine has written the whole reply by now: it goes out from memory in one piece, with its length.
+    auto body = std::make_unique<std::string>();
+    if (reply->TakeWholeBody(*body) && (!head.ContentLength || *head.ContentLength == body->size())) {
+        MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+                body->size(), body->data(), &HttpCallbacks::OnHeldBodyFree, body.get());
+        if (response == nullptr) {
+            return QueueError(c, connection, 500);
+        }
+        c.BytesSent = EqualsNoCase(c.Method, "HEAD") ? 0 : body->size();
+        (void)body.release(); // the response owns it now and frees it through OnHeldBodyFree
+        return QueueEngineReply(c, connection, head, response);
+    }
+    auto stream = std::make_unique<ReplyStream>();
+    stream->Buffer = reply;
+    stream->BytesSent = &c.BytesSent;
+    if (!body->empty()) {
+        // A whole reply whose body disagrees with its announced length: sent as it is, as the length says.
+        stream->Held = std::move(body);
+    }
+    MHD_Response* response =
+            MHD_create_response_from_callback(head.ContentLength.value_or(MHD_SIZE_UNKNOWN), kRelayBlockSize,
+                                              &HttpCallbacks::OnReplyRead, stream.get(), &HttpCallbacks::OnReplyFree);
+    if (response == nullptr) {
+        reply->Abandon();
+        return QueueError(c, connection, 500);
+    }
+    (void)stream.release(); // the response owns it now and frees it through OnReplyFree
+    return QueueEngineReply(c, connection, head, response);
+}
+
+int HttpServer::RelayPipe(Connection& c, MHD_Connection* connection, CgiCall& call, int waitLimitMs)
+{
+    Result<PipeEnds> pipe = MakePipe();
+    if (!pipe) {
+        (void)std::fprintf(stderr, "Quillmail: cannot make an output pipe: %s\n", pipe.error().Message.c_str());
+        return QueueError(c, connection, 500);
+    }
     call.Output = std::move(pipe.value().Write);
     if (!m_host.Submit(call)) {
         (void)std::fprintf(stderr, "Quillmail: no thread can run the engine\n");
         return QueueError(c, connection, 503);
     }
-
-    // The engine gets the idle time-out plus a page's time to begin its reply; past that the client gets 504 and
-    // the pipe is closed, so that an engine still writing sees a broken pipe instead of blocking for ever.
-    const int waitLimitMs =
-            static_cast<int>((m_settings.ConnectionTimeoutSeconds + m_settings.PageTimeoutSeconds) * 1000u);
     auto relay = std::make_unique<CgiRelay>(std::move(pipe.value().Read), &c.BytesSent, waitLimitMs);
     CgiHead head;
     const CgiHeadOutcome outcome = relay->ReadHead(head);
-    // The connection lay silent while Main worked; restart its idle clock so that a slow page is still sent.
-    (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
-    (void)MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, m_settings.ConnectionTimeoutSeconds);
+    RestartIdleClock(connection);
     if (outcome == CgiHeadOutcome::TimedOut) {
         (void)std::fprintf(stderr, "Quillmail: the engine gave no reply head within %d ms for %s\n", waitLimitMs,
                            std::string(c.Path).c_str());
@@ -620,14 +744,7 @@ int HttpServer::RunEngine(Connection& c, MHD_Connection* connection)
         return QueueError(c, connection, 500);
     }
     (void)relay.release(); // the response owns it now and frees it through OnRelayFree
-    std::string name;
-    std::string value;
-    for (const CgiHeaderLine& line : head.Headers) {
-        name.assign(line.Name);
-        value.assign(line.Value);
-        (void)MHD_add_response_header(response, name.c_str(), value.c_str());
-    }
-    return Queue(c, connection, head.Status, response);
+    return QueueEngineReply(c, connection, head, response);
 }
 
 int HttpServer::ServeStatic(Connection& c, MHD_Connection* connection)

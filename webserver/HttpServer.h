@@ -23,6 +23,8 @@ namespace qm {
 
 class AccessLog;
 class CgiHost;
+struct CgiCall;
+struct CgiHead;
 class MimeTypeTable;
 
 /// Largest request body accepted (uploads of attachments); a larger announced body gets 413.
@@ -79,6 +81,10 @@ private:
     int ReceiveBody(Connection& c, const char* data, size_t size);
     int FinishRequest(Connection& c, MHD_Connection* connection);
     int RunEngine(Connection& c, MHD_Connection* connection);
+    int RelayInMemory(Connection& c, MHD_Connection* connection, CgiCall& call, int waitLimitMs);
+    int RelayPipe(Connection& c, MHD_Connection* connection, CgiCall& call, int waitLimitMs);
+    int QueueEngineReply(Connection& c, MHD_Connection* connection, const CgiHead& head, MHD_Response* response);
+    void RestartIdleClock(MHD_Connection* connection) const;
     int ServeStatic(Connection& c, MHD_Connection* connection);
     int QueueError(Connection& c, MHD_Connection* connection, unsigned status);
     int QueueRedirect(Connection& c, MHD_Connection* connection, unsigned status, const std::string& location);

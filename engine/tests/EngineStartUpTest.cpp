@@ -278,6 +278,53 @@ TEST_F(EngineStartUpTest, MainClosesBothDescriptorsAndAnswersOnlyWhileRunning)
     EngineMain(-1, -1, nullptr);
 }
 
+// The same with the reply handed over in memory: it is ended exactly once in every pass, with the page only while
+// the engine runs.
+TEST_F(EngineStartUpTest, MainToReplyEndsTheReplyOnceAndAnswersOnlyWhileRunning)
+{
+    struct Collected {
+        std::string Written;
+        int Ends = 0;
+        bool WriteAfterEnd = false;
+    };
+    const auto write = [](void* context, const char* data, std::size_t size) -> long {
+        auto* c = static_cast<Collected*>(context);
+        c->WriteAfterEnd = c->WriteAfterEnd || c->Ends != 0;
+        c->Written.append(data, size);
+        return static_cast<long>(size);
+    };
+    const auto end = [](void* context) { ++static_cast<Collected*>(context)->Ends; };
+    m_install.WriteIni("");
+    Attach();
+    for (int pass = 0; pass < 3; ++pass) {
+        SCOPED_TRACE(pass); // before StartUp, while running, after ShutDown
+        if (pass == 1) {
+            ASSERT_TRUE(EngineStartUp());
+        }
+        if (pass == 2) {
+            ASSERT_TRUE(EngineShutDown());
+        }
+        int in[2];
+        ASSERT_EQ(::pipe(in), 0);
+        Collected collected;
+        const QmHostReply reply{&collected, write, end};
+        EngineMainToReply(in[0], &reply, nullptr);
+        EXPECT_EQ(collected.Ends, 1);
+        EXPECT_FALSE(collected.WriteAfterEnd);
+        if (pass == 1) {
+            EXPECT_EQ(collected.Written.rfind("Content-type: text/html\r\n", 0), 0u) << collected.Written;
+            EXPECT_NE(collected.Written.find("\r\n\r\n"), std::string::npos) << collected.Written;
+        } else {
+            EXPECT_EQ(collected.Written, "") << "the reply was ended with nothing written";
+        }
+        pollfd writeEnd{in[1], POLLOUT, 0};
+        ASSERT_EQ(::poll(&writeEnd, 1, 0), 1);
+        EXPECT_NE(writeEnd.revents & POLLERR, 0) << "the input was closed";
+        ::close(in[1]);
+    }
+    EngineMainToReply(-1, nullptr, nullptr);
+}
+
 TEST_F(EngineStartUpTest, CompanionLibraryIsLoadedWhenConfigured)
 {
     const fs::path corvid = Dir() / "Corvid";
