@@ -510,12 +510,14 @@ void TDC::DrawBitmap(TPoint point, const TBitmap& bitmap, std::optional<TColor> 
         return;
     }
     const QImage& img = bitmap.GetImpl().Image;
-    const std::optional<QRgb> key = transparent ? std::optional<QRgb>(ToRgb(*transparent) & 0x00FFFFFFu) : std::nullopt;
+    // A plain flag and value rather than an optional: GCC's optimizer reports the optional's value as maybe unset.
+    const bool keyed = transparent.has_value();
+    const QRgb key = keyed ? ToRgb(*transparent) & 0x00FFFFFFu : 0u;
     Raster ras(*m_impl);
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
             const QRgb p = img.pixel(x, y);
-            if (key && (p & 0x00FFFFFFu) == *key) {
+            if (keyed && (p & 0x00FFFFFFu) == key) {
                 continue;
             }
             ras.Put(point.x + x, point.y + y, p | 0xFF000000u);
@@ -529,14 +531,16 @@ void TDC::DrawEmbossed(TPoint point, const TBitmap& bitmap, std::optional<TColor
         return;
     }
     const QImage& img = bitmap.GetImpl().Image;
-    const std::optional<QRgb> key = transparent ? std::optional<QRgb>(ToRgb(*transparent) & 0x00FFFFFFu) : std::nullopt;
+    // A plain flag and value rather than an optional: GCC's optimizer reports the optional's value as maybe unset.
+    const bool keyed = transparent.has_value();
+    const QRgb key = keyed ? ToRgb(*transparent) & 0x00FFFFFFu : 0u;
     // Which pixels carry ink, found once for both passes.
     std::vector<bool> ink(static_cast<std::size_t>(img.width()) * static_cast<std::size_t>(img.height()));
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
             const QRgb p = img.pixel(x, y);
             ink[static_cast<std::size_t>(y * img.width() + x)] =
-                    !(key && (p & 0x00FFFFFFu) == *key) && Luminance(p) < 192;
+                    !(keyed && (p & 0x00FFFFFFu) == key) && Luminance(p) < 192;
         }
     }
     Raster ras(*m_impl);
