@@ -173,6 +173,7 @@ private:
         constexpr int kAboutDialog = 104;
         TDialogTemplate about;
         about.Rect = {0, 0, 180, 74};
+        about.Style |= DS_CENTER;
         about.Title = "About";
         about.Items = {
                 {TDialogItemClass::Button, IDC_STATIC, "Version Info:", WS_VISIBLE | BS_GROUPBOX, {6, 4, 174, 48}},
