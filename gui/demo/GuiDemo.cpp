@@ -260,8 +260,9 @@ public:
             tools->Insert(std::make_unique<TButtonGadget>(glyph++, id));
         }
         m_harbor->Insert(*standard, alTop);
+        // The second bar floats over the client's empty lower part, clear of its controls.
         const TRect window = frame.GetWindowRect();
-        const TPoint where(window.right - 160, window.top + 120);
+        const TPoint where(window.left + 300, window.top + 300);
         m_harbor->Insert(*tools, alNone, &where);
     }
 
