@@ -200,8 +200,7 @@ protected:
 constexpr QRgb kNewGlyph = qRgb(0, 0, 200);
 constexpr QRgb kAboutGlyph = qRgb(200, 150, 0);
 constexpr QRgb kToolsGlyph = qRgb(120, 0, 160);
-// The main window (640 x 420 at the screen's top-left: no window manager moves it) and its parts.
-const QRect kMainWindow(0, 0, 640, 420);
+// Parts of the main window (640 x 420 at the screen's top-left: no window manager moves it).
 const QRect kBarRow(0, 20, 31, 26); // left of where the Help menu opens
 const QRect kMenuBar(0, 0, 640, 18);
 const QRect kStatusBar(0, 400, 640, 20);
@@ -224,10 +223,19 @@ TEST_F(DemoScreenTest, BarsRowIsDrawnUnderAnOpenMenuAndTheWindowIsBackAfterADrag
     // The status bar stays drawn: its "offline" part is as it was (its text part shows the menu's hint, empty
     // while only a pop-up's title is chosen).
     EXPECT_EQ(Differences(m_last, before, QRect(584, 401, 56, 18)), 0) << "the status bar's part is not drawn";
-    ASSERT_TRUE(Run("xdotool", {"key", "Escape", "key", "Escape", "mousemove", "800", "600"}));
-    const bool closed = WaitForScreen([&](const QImage& s) { return Differences(s, before, kMainWindow) == 0; });
+    ASSERT_TRUE(Run("xdotool", {"mousemove", "800", "600"}));
+    // Escape closes the pop-up, then leaves the menu bar; each picture that still shows the menu gets one more.
+    // Where the menu was (left of the edit, whose caret blinks) the window is as it was.
+    const QRect underMenu(0, 0, 250, 200);
+    const bool closed = WaitForScreen([&](const QImage& s) {
+        if (Differences(s, before, underMenu) == 0) {
+            return true;
+        }
+        (void)Run("xdotool", {"key", "Escape"});
+        return false;
+    });
     SavePicture("demo-screen-menu-closed");
-    ASSERT_TRUE(closed) << "the menu left pixels behind: " << Differences(m_last, before, kMainWindow);
+    ASSERT_TRUE(closed) << "the menu left pixels behind: " << Differences(m_last, before, underMenu);
 
     // The bar is dragged by its grip and dropped low on the screen, where it floats.
     ASSERT_TRUE(Run("xdotool", {"mousemove", "5", "35", "mousedown", "1"}));
