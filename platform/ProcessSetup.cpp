@@ -3,7 +3,9 @@
 #include <csignal>
 
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 
 namespace qm {
 
@@ -28,6 +30,23 @@ void RaiseDescriptorLimit()
 void ReturnFreedMemory()
 {
     (void)malloc_trim(0);
+}
+
+platform::UniqueFd StopSignalDescriptor()
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    sigset_t old;
+    if (::pthread_sigmask(SIG_BLOCK, &stop, &old) != 0) {
+        return platform::UniqueFd();
+    }
+    platform::UniqueFd fd(::signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK));
+    if (!fd) {
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    return fd;
 }
 
 } // namespace qm

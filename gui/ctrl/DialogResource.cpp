@@ -177,12 +177,17 @@ void TDialog::ApplyDescription(const TDialogTemplate& description)
     const TSize letters = dc.GetTextExtent(kLetters);
     m_baseUnits = DialogBaseUnits(letters.cx, letters.cy);
 
-    Attr.Style = description.Style;
+    Attr.Style = description.Style & ~DS_CENTER;
     Attr.ExStyle = description.ExStyle;
     SetCaption(description.Title);
     const TRect frame = MapDialogRect(description.Rect);
     TPoint at(frame.left, frame.top);
-    if (GetParent() != nullptr && GetParent()->HasWindow()) {
+    const bool owned = GetParent() != nullptr && GetParent()->HasWindow();
+    if ((description.Style & DS_CENTER) != 0) {
+        const TRect over = owned ? GetParent()->GetWindowRect()
+                                 : TRect(0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        at = TPoint(over.left + (over.Width() - frame.Width()) / 2, over.top + (over.Height() - frame.Height()) / 2);
+    } else if (owned) {
         at = GetParent()->ClientToScreen(at);
     }
     Attr.X = at.x;

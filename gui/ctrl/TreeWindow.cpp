@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QIcon>
+#include <QHeaderView>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -87,6 +88,12 @@ QWidget* TTreeWindow::MakeWidget(QWidget* parentWidget)
     auto* view = new QTreeWidget(parentWidget);
     view->setHeaderHidden(true);
     view->setColumnCount(1);
+    // Labels are never cut short with an ellipsis: the column is as wide as the widest label and a label wider
+    // than the tree scrolls sideways.
+    view->setTextElideMode(Qt::ElideNone);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setSortingEnabled(false);
     view->setContextMenuPolicy(Qt::NoContextMenu);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);

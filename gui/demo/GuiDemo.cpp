@@ -5,8 +5,8 @@
 // and opens a pop-up menu on a right click.
 //
 // Usage: gui   (QMGUI_SHOT=file.png writes the main window's picture after its first paint)
-// Trusts nothing outside; reads no files and writes none but the picture asked for. Exit code: the code the window
-// closed with (0). On a desktop it runs under X11 (slips and the drag outline need window positions):
+// Trusts nothing outside; reads no files and writes none but the picture asked for. SIGTERM and SIGINT close the
+// main window as its close box does. Exit code: the code the window closed with (0). On a desktop it runs under X11 (slips and the drag outline need window positions):
 // QT_QPA_PLATFORM=xcb.
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/Dialog.h"
@@ -18,6 +18,7 @@
 #include "gui/menu/MenuView.h"
 #include "gui/model/Accelerator.h"
 #include "gui/window/Application.h"
+#include "platform/ProcessSetup.h"
 
 #include <cstdlib>
 #include <string>
@@ -173,6 +174,7 @@ private:
         constexpr int kAboutDialog = 104;
         TDialogTemplate about;
         about.Rect = {0, 0, 180, 74};
+        about.Style |= DS_CENTER;
         about.Title = "About";
         about.Items = {
                 {TDialogItemClass::Button, IDC_STATIC, "Version Info:", WS_VISIBLE | BS_GROUPBOX, {6, 4, 174, 48}},
@@ -259,8 +261,9 @@ public:
             tools->Insert(std::make_unique<TButtonGadget>(glyph++, id));
         }
         m_harbor->Insert(*standard, alTop);
+        // The second bar floats over the client's empty lower part, clear of its controls.
         const TRect window = frame.GetWindowRect();
-        const TPoint where(window.right - 160, window.top + 120);
+        const TPoint where(window.left + 300, window.top + 300);
         m_harbor->Insert(*tools, alNone, &where);
     }
 
@@ -272,6 +275,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Before Qt starts its threads, so that none of them takes the stop signals.
+    const qm::platform::UniqueFd stop = qm::StopSignalDescriptor();
     qm::gui::TGuiProcess process(argc, argv);
     const TColor colors[] = {TColor(RGB(0, 0, 200)),   TColor(RGB(200, 0, 0)),   TColor(RGB(0, 150, 0)),
                              TColor(RGB(200, 150, 0)), TColor(RGB(120, 0, 160)), TColor(RGB(0, 140, 160))};
@@ -284,5 +289,8 @@ int main(int argc, char** argv)
     RegisterStringResource(CmAbout, "Shows the About box\nAbout");
     RegisterStringResource(CmExit, "Ends the demo\nExit");
     TDemoApp app;
+    if (stop) {
+        app.WatchStopDescriptor(stop.Get());
+    }
     return app.Run();
 }

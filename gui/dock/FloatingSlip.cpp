@@ -5,6 +5,8 @@
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
 
+#include <algorithm>
+
 namespace qm::gui {
 namespace {
 
@@ -12,7 +14,38 @@ namespace {
 constexpr DWORD kDrawnStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kDrawnExStyle = WS_EX_TOOLWINDOW;
 
+TFont CaptionFont()
+{
+    TFont font = DefaultGuiFont();
+    font.Weight = FW_BOLD;
+    return font;
+}
+
+// Where the caption's text goes: after a small gap, up to the close box.
+TRect CaptionTextRect(const TNonClientGeometry& g)
+{
+    TRect text = g.Caption;
+    text.left += 2;
+    text.right = g.CloseBox.IsEmpty() ? text.right : g.CloseBox.left - 1;
+    return text;
+}
+
 } // namespace
+
+TSize TFloatingSlip::WindowSizeFor(TDockable& dockable, std::string_view caption)
+{
+    const TSize size = dockable.ComputeSize(alNone);
+    const TRect window = AdjustWindowRectEx(TRect(0, 0, size.cx, size.cy), kDrawnStyle, false, kDrawnExStyle);
+    if (caption.empty()) {
+        return window.Size();
+    }
+    TMemoryDC dc;
+    dc.SelectBitmap(TBitmap(1, 1));
+    dc.SelectObject(CaptionFont());
+    const int need = dc.GetTextExtent(caption).cx;
+    const TNonClientGeometry g = ComputeNonClient(window.Size(), kDrawnStyle, kDrawnExStyle, false);
+    return TSize(window.Width() + std::max(0, need - CaptionTextRect(g).Width()), window.Height());
+}
 
 TFloatingSlip::TFloatingSlip(TWindow* parent, int x, int y, TDockable& dockable, std::string_view title)
     : TWindow(parent, title)
@@ -22,10 +55,9 @@ TFloatingSlip::TFloatingSlip(TWindow* parent, int x, int y, TDockable& dockable,
     Attr.ExStyle = WS_EX_TOOLWINDOW;
     Attr.X = x;
     Attr.Y = y;
-    const TSize size = dockable.ComputeSize(alNone);
-    const TRect window = AdjustWindowRectEx(TRect(0, 0, size.cx, size.cy), kDrawnStyle, false, kDrawnExStyle);
-    Attr.W = window.Width();
-    Attr.H = window.Height();
+    const TSize window = WindowSizeFor(dockable, title);
+    Attr.W = window.cx;
+    Attr.H = window.cy;
 }
 
 void TFloatingSlip::GetWindowClass(TWindowClass& windowClass)
@@ -54,9 +86,8 @@ void TFloatingSlip::FitToDockable()
     if (m_dockable == nullptr || !HasWindow()) {
         return;
     }
-    const TSize size = m_dockable->ComputeSize(alNone);
-    const TRect window = AdjustWindowRectEx(TRect(0, 0, size.cx, size.cy), kDrawnStyle, false, kDrawnExStyle);
-    SetWindowPos(kHwndTop, 0, 0, window.Width(), window.Height(), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const TSize window = WindowSizeFor(*m_dockable, GetCaption());
+    SetWindowPos(kHwndTop, 0, 0, window.cx, window.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TFloatingSlip::DockableInsert(TDockable& dockable, const TPoint*)
@@ -114,14 +145,10 @@ void TFloatingSlip::PaintCaption()
     TRect frame = g.Window;
     dc.DrawEdge(frame, EDGE_RAISED, BF_RECT | BF_MIDDLE);
     dc.FillRect(g.Caption, TBrush(TColor::FromSys(COLOR_ACTIVECAPTION)));
-    TRect text = g.Caption;
-    text.left += 2;
-    text.right = g.CloseBox.IsEmpty() ? text.right : g.CloseBox.left - 1;
+    TRect text = CaptionTextRect(g);
     dc.SetBkMode(TRANSPARENT);
     dc.SetTextColor(TColor::FromSys(COLOR_CAPTIONTEXT));
-    TFont font = DefaultGuiFont();
-    font.Weight = FW_BOLD;
-    dc.SelectObject(font);
+    dc.SelectObject(CaptionFont());
     dc.DrawText(GetCaption(), text, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     if (g.CloseBox.IsEmpty()) {
         return;

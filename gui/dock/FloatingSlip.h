@@ -26,8 +26,11 @@ public:
 
     /// The drawn caption's geometry at the window's present size.
     TNonClientGeometry Geometry() const;
-    /// Sizes the window around its dockable's floating size.
+    /// Sizes the window around its dockable's floating size, widened to show its caption whole.
     void FitToDockable();
+    /// The window size of a slip for dockable with caption: the dockable's floating size in the drawn frame,
+    /// wider where the caption's text would not fit beside the close box.
+    static TSize WindowSizeFor(TDockable& dockable, std::string_view caption);
 
     void SetupWindow() override;
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -17,7 +17,6 @@ namespace qm::gui {
 namespace {
 
 constexpr int kMarkerWidth = 3;
-constexpr DWORD kSlipLook = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 
 } // namespace
 
@@ -220,9 +219,7 @@ bool THarbor::DockDragBegin(TDockable& dockable, const TPoint& start)
             SlipOf(*dockable.GetWindow()) != nullptr ? SlipOf(*dockable.GetWindow())->GetLocation() : alNone;
     drag->Horizontal = dockable.ComputeSize(alTop);
     drag->Vertical = dockable.ComputeSize(alLeft);
-    const TSize floating = dockable.ComputeSize(alNone);
-    drag->Floating =
-            AdjustWindowRectEx(TRect(0, 0, floating.cx, floating.cy), kSlipLook, false, WS_EX_TOOLWINDOW).Size();
+    drag->Floating = TFloatingSlip::WindowSizeFor(dockable, dockable.GetWindow()->GetCaption());
     // The outline starts where the dockable's window (or its floating slip) stands now.
     TWindow* shown = dockable.GetWindow();
     if (current == alNone && shown->GetParent() != nullptr) {

@@ -200,7 +200,10 @@ public:
 
 /// A context on the screen overlay: one transparent, input-transparent, top-most window over the whole screen,
 /// backed by an image. Drawing shows above every window; pixels not drawn stay transparent. Coordinates are
-/// screen coordinates.
+/// screen coordinates. The overlay is shown only while a screen context lives and has drawn: a drag holds one
+/// from its start to its end. Where the display does not composite, the overlay starts from the screen's picture
+/// taken when the first live context opened, so its pixels read as the screen's. The last one gone hides the
+/// overlay and clears it.
 class TScreenDC : public TDC {
 public:
     TScreenDC();
@@ -209,7 +212,9 @@ public:
 
 /// The overlay's pixels, for tests: the colour at a screen point, or nothing while that pixel is transparent.
 std::optional<TColor> ScreenOverlayPixel(TPoint point);
-/// Clears the overlay (every pixel transparent).
+/// Clears the overlay (every pixel transparent, or the screen's picture while a session has one).
 void ClearScreenOverlay();
+/// Whether the overlay's window is shown now.
+bool ScreenOverlayShown();
 
 } // namespace qm::gui

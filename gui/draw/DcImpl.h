@@ -95,5 +95,8 @@ void AttachDc(TDC::Impl& impl, QImage* target, QPoint origin, const TRect& clip)
 QImage& ScreenOverlayImage();
 /// Shows the overlay's changed part.
 void ScreenOverlayChanged(const QRect& rect);
+/// For tests: take returns the screen's picture that a session starts from, as on a display without a
+/// compositor; an empty function gives the overlay back its own choice.
+void SetScreenOverlayBackdropForTest(std::function<QImage()> take);
 
 } // namespace qm::gui

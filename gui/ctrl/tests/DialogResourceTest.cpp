@@ -215,6 +215,30 @@ TEST_F(DialogResourceTest, ADialogPlacedInItsSetUpOpensThereAtItsDescriptionsSiz
     EXPECT_EQ(shown, TRect(dialog.Target, frame.Size()));
 }
 
+TEST_F(DialogResourceTest, ACentredDescriptionOpensCentredOnItsOwner)
+{
+    m_owner->MoveWindow(100, 80, 600, 400);
+    ASSERT_TRUE(qm::test::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return m_owner->GetWindowRect() == TRect(100, 80, 700, 480);
+    }));
+    constexpr int kCentred = 64602;
+    TDialogTemplate d;
+    d.Style |= DS_CENTER;
+    d.Rect = {0, 0, 120, 60};
+    d.Title = "Centred";
+    d.Items = {{I::Button, IDOK, "OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, {40, 40, 80, 54}}};
+    RegisterDialogResource(kCentred, d);
+    TDialog dialog(m_owner.get(), kCentred);
+    TRect shown;
+    Run(dialog, [&] {
+        shown = dialog.GetWindowRect();
+        dialog.CloseWindow(IDCANCEL);
+    });
+    const TSize size = dialog.MapDialogRect(d.Rect).Size();
+    EXPECT_EQ(shown, TRect(TPoint(100 + (600 - size.cx) / 2, 80 + (400 - size.cy) / 2), size));
+}
+
 TEST_F(DialogResourceTest, CancelLeavesTheBufferAsItWas)
 {
     TLogonBuffer buffer = StoredLogon();

@@ -5,7 +5,10 @@
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/ImageList.h"
 
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QIcon>
+#include <QScrollBar>
 #include <QImage>
 #include <QTreeWidget>
 
@@ -183,6 +186,23 @@ TEST_F(TreeWindowTest, ADoubleClickReachesTheTreesWindowAndDoesNotExpand)
     EXPECT_EQ(tree->DoubleClicks, 1);
     EXPECT_FALSE(tree->IsExpanded(root));
     EXPECT_EQ(tree->GetSelection(), root);
+}
+
+TEST_F(TreeWindowTest, LabelWiderThanTheTreeIsWholeAndScrollsSideways)
+{
+    auto* tree = new TTreeWindow(m_frame.get(), 2002, 0, 0, 110, 110, TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT);
+    Show();
+    const HTREEITEM status = tree->InsertItem(TVI_ROOT, "Quillmail Status");
+    tree->InsertItem(status, "Current Sessions: N/A");
+    tree->Expand(status, TVE_EXPAND);
+    auto* view = qobject_cast<QTreeWidget*>(tree->GetWidget());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->textElideMode(), Qt::ElideNone);
+    const int label = QFontMetrics(view->font()).horizontalAdvance(QStringLiteral("Current Sessions: N/A"));
+    EXPECT_TRUE(WaitFor([&] {
+        return view->header()->sectionSize(0) >= label && view->horizontalScrollBar()->maximum() > 0;
+    })) << "column " << view->header()->sectionSize(0) << " for a label of " << label << ", scroll range "
+        << view->horizontalScrollBar()->maximum();
 }
 
 } // namespace

@@ -316,6 +316,43 @@ TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)
     EXPECT_FALSE(slip->IsWindowVisible());
 }
 
+TEST_F(DockTest, FloatingSlipIsWideEnoughForItsWholeCaption)
+{
+    // A one-button bar is narrower than its caption: the slip widens so the caption is not cut at the close box;
+    // the harbour's outline for floating has the slip's size.
+    auto* narrow = new TDockableControlBar(nullptr);
+    narrow->SetCaption("Tools");
+    narrow->Insert(std::make_unique<TButtonGadget>(kGlyph, 410, TButtonGadget::Command, true));
+    const TPoint where(300, 200);
+    m_harbor->Insert(*narrow, alNone, &where);
+    auto* slip = dynamic_cast<TFloatingSlip*>(SlipOf(*narrow));
+    ASSERT_NE(slip, nullptr);
+    ASSERT_TRUE(test::Pump([&] {
+        auto* w = dynamic_cast<TWindowWidget*>(slip->GetWidget());
+        return w != nullptr && w->Painted();
+    }));
+    const TNonClientGeometry g = slip->Geometry();
+    TMemoryDC dc;
+    dc.SelectBitmap(TBitmap(1, 1));
+    TFont bold = DefaultGuiFont();
+    bold.Weight = FW_BOLD;
+    dc.SelectObject(bold);
+    const int text = dc.GetTextExtent("Tools").cx;
+    EXPECT_GE(g.CloseBox.left - 1 - (g.Caption.left + 2), text) << "the caption is cut";
+    EXPECT_GT(g.Client.Width(), narrow->GetWindowRect().Width()) << "the bar alone would cut it";
+    EXPECT_EQ(g.Client.Height(), narrow->GetWindowRect().Height());
+    // The caption's last letter is drawn: caption-text pixels in the caption's last few columns before the box.
+    bool letter = false;
+    for (int x = g.Caption.left + 2 + text - 4; x < g.Caption.left + 2 + text && !letter; ++x) {
+        for (int y = g.Caption.top; y < g.Caption.bottom && !letter; ++y) {
+            letter = test::WindowPixel(*slip, TPoint(x, y)) == TColor::FromSys(COLOR_CAPTIONTEXT).Rgb();
+        }
+    }
+    EXPECT_TRUE(letter) << "no end of the caption's text";
+    EXPECT_EQ(TFloatingSlip::WindowSizeFor(*narrow, "Tools"), slip->GetWindowRect().Size());
+    EXPECT_TRUE(test::WriteShot(*slip, "floating-slip-narrow"));
+}
+
 // A floating slip that records the non-client button messages of its drawn caption, and the harbour that makes it.
 class TRecordingSlip : public TFloatingSlip {
 public:

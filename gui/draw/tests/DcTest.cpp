@@ -2,6 +2,7 @@
 #include "gui/draw/Dc.h"
 
 #include "gui/draw/BitmapResources.h"
+#include "gui/draw/DcImpl.h"
 #include "gui/draw/tests/GuiTestApp.h"
 #include "gui/model/Color.h"
 #include "testsupport/TempDir.h"
@@ -390,22 +391,20 @@ TEST_F(DcTest, ScreenSaveDrawRestoreLeavesTheOverlayUnchanged)
 {
     ClearScreenOverlay();
     const TRect area(100, 100, 112, 130);
-    {
-        TScreenDC screen;
-        screen.SetPixel(TPoint(101, 101), kRed); // something already on the overlay
-        // Save, draw the I-shaped marker polygon, restore: as a drag marker does.
-        TMemoryDC save(screen);
-        save.SelectBitmap(TBitmap(area.Width(), area.Height()));
-        save.BitBlt(TRect(0, 0, area.Width(), area.Height()), screen, area.TopLeft());
-        screen.SelectObject(TPen(kBlack));
-        screen.SelectObject(TBrush(kBlack));
-        const TRect r1 = area.InflatedBy(-1, -1);
-        const TRect r2 = area.InflatedBy(-4, -4);
-        screen.Polygon({r1.TopLeft(), TPoint(r1.right, r1.top), TPoint(r2.right, r2.top), TPoint(r2.right, r2.bottom),
-                        r1.BottomRight(), TPoint(r1.left, r1.bottom), TPoint(r2.left, r2.bottom), r2.TopLeft()});
-        EXPECT_EQ(ScreenOverlayPixel(TPoint(102, 102)), std::optional<TColor>(TColor(kBlack)));
-        screen.BitBlt(area, save, TPoint(0, 0));
-    }
+    TScreenDC screen;
+    screen.SetPixel(TPoint(101, 101), kRed); // something already on the overlay
+    // Save, draw the I-shaped marker polygon, restore: as a drag marker does.
+    TMemoryDC save(screen);
+    save.SelectBitmap(TBitmap(area.Width(), area.Height()));
+    save.BitBlt(TRect(0, 0, area.Width(), area.Height()), screen, area.TopLeft());
+    screen.SelectObject(TPen(kBlack));
+    screen.SelectObject(TBrush(kBlack));
+    const TRect r1 = area.InflatedBy(-1, -1);
+    const TRect r2 = area.InflatedBy(-4, -4);
+    screen.Polygon({r1.TopLeft(), TPoint(r1.right, r1.top), TPoint(r2.right, r2.top), TPoint(r2.right, r2.bottom),
+                    r1.BottomRight(), TPoint(r1.left, r1.bottom), TPoint(r2.left, r2.bottom), r2.TopLeft()});
+    EXPECT_EQ(ScreenOverlayPixel(TPoint(102, 102)), std::optional<TColor>(TColor(kBlack)));
+    screen.BitBlt(area, save, TPoint(0, 0));
     for (int y = area.top - 1; y <= area.bottom; ++y) {
         for (int x = area.left - 1; x <= area.right; ++x) {
             const auto p = ScreenOverlayPixel(TPoint(x, y));
@@ -417,6 +416,65 @@ TEST_F(DcTest, ScreenSaveDrawRestoreLeavesTheOverlayUnchanged)
             }
         }
     }
+}
+
+TEST_F(DcTest, ScreenOverlayIsShownOnlyWhileAScreenContextLives)
+{
+    // A top-level window over the whole screen that stayed mapped would hide every window for good.
+    ClearScreenOverlay();
+    EXPECT_FALSE(ScreenOverlayShown());
+    {
+        TScreenDC outer;
+        EXPECT_FALSE(ScreenOverlayShown()) << "shown before anything was drawn";
+        outer.SetPixel(TPoint(5, 5), kRed);
+        EXPECT_TRUE(ScreenOverlayShown());
+        {
+            TScreenDC inner; // a second context in the same session keeps the overlay and its pixels
+            EXPECT_TRUE(ScreenOverlayPixel(TPoint(5, 5)).has_value());
+        }
+        EXPECT_TRUE(ScreenOverlayShown());
+        EXPECT_TRUE(ScreenOverlayPixel(TPoint(5, 5)).has_value());
+    }
+    EXPECT_FALSE(ScreenOverlayShown()) << "still shown after the last screen context";
+    EXPECT_FALSE(ScreenOverlayPixel(TPoint(5, 5)).has_value()) << "a pixel left for the next session";
+}
+
+TEST_F(DcTest, ScreenOverlayWithoutACompositorStartsFromTheScreensPicture)
+{
+    // Where the display does not blend translucent windows, the overlay shows the screen's picture under the
+    // drawing, and what is saved and restored is that picture.
+    constexpr COLORREF kScreen = RGB(10, 120, 200);
+    int taken = 0;
+    SetScreenOverlayBackdropForTest([&] {
+        ++taken;
+        QImage picture(ScreenOverlayImage().size(), QImage::Format_RGB32);
+        picture.fill(QColor(10, 120, 200));
+        return picture;
+    });
+    {
+        TScreenDC screen;
+        EXPECT_EQ(taken, 1);
+        ASSERT_TRUE(ScreenOverlayPixel(TPoint(50, 50)).has_value());
+        EXPECT_EQ(ScreenOverlayPixel(TPoint(50, 50))->Rgb(), kScreen);
+        const TRect area(40, 40, 60, 60);
+        TMemoryDC save(screen);
+        save.SelectBitmap(TBitmap(area.Width(), area.Height()));
+        save.BitBlt(TRect(0, 0, area.Width(), area.Height()), screen, area.TopLeft());
+        screen.FillRect(area, TBrush(kBlack));
+        EXPECT_EQ(ScreenOverlayPixel(TPoint(50, 50))->Rgb(), kBlack);
+        EXPECT_TRUE(ScreenOverlayShown());
+        screen.BitBlt(area, save, TPoint(0, 0));
+        EXPECT_EQ(ScreenOverlayPixel(TPoint(50, 50))->Rgb(), kScreen) << "the restore lost the screen's picture";
+        ClearScreenOverlay();
+        EXPECT_EQ(ScreenOverlayPixel(TPoint(50, 50))->Rgb(), kScreen) << "a clear lost the screen's picture";
+    }
+    EXPECT_FALSE(ScreenOverlayShown());
+    EXPECT_FALSE(ScreenOverlayPixel(TPoint(50, 50)).has_value());
+    {
+        TScreenDC next; // each session takes the picture anew: the windows may have changed since
+        EXPECT_EQ(taken, 2);
+    }
+    SetScreenOverlayBackdropForTest({});
 }
 
 TEST_F(DcTest, BitmapResourcesAreFoundByIdAndMissingOnesAreEmpty)

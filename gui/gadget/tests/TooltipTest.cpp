@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace qm::gui {
 namespace {
@@ -174,10 +175,13 @@ TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsACont
     };
     for (const bool overlayShown : {false, true}) {
         SCOPED_TRACE(overlayShown ? "with the screen overlay shown" : "without the screen overlay");
+        std::optional<TScreenDC> dc;
         if (overlayShown) {
-            // Once drawn on, the screen context's overlay covers the screen, input-transparent, above every window.
-            TScreenDC dc;
-            dc.SetPixel(TPoint(1, 1), TColor(RGB(1, 2, 3)));
+            // While a screen context lives and has drawn, its overlay covers the screen, input-transparent, above
+            // every window.
+            dc.emplace();
+            dc->SetPixel(TPoint(1, 1), TColor(RGB(1, 2, 3)));
+            ASSERT_TRUE(ScreenOverlayShown());
         }
         for (const Case& c : cases) {
             SCOPED_TRACE(c.What);
