@@ -553,12 +553,14 @@ Result<void> ReplaceFile(const std::string& src, const std::string& dst)
     return {};
 }
 
-Result<void> LinkFile(const std::string& src, const std::string& dst)
+Result<void> LinkFile(const std::string& src, const std::string& dst, DirSync sync)
 {
     if (::link(src.c_str(), dst.c_str()) != 0) {
         return SystemFailure("link", src, errno);
     }
-    SyncParentDirectory(dst);
+    if (sync == DirSync::Now) {
+        SyncParentDirectory(dst);
+    }
     return {};
 }
 

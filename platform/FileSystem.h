@@ -127,9 +127,15 @@ Result<void> WriteFileSynced(const std::string& path, std::string_view contents)
 /// on one file system.
 Result<void> ReplaceFile(const std::string& src, const std::string& dst);
 
-/// Makes dst a second name (hard link) of the existing file src and syncs dst's directory; fails with code EEXIST
-/// when dst exists.
-Result<void> LinkFile(const std::string& src, const std::string& dst);
+/// When a call that creates a name syncs its directory.
+enum class DirSync {
+    Now,   ///< before the call returns
+    Later, ///< the caller syncs it (once for many names)
+};
+
+/// Makes dst a second name (hard link) of the existing file src and, with DirSync::Now, syncs dst's directory;
+/// fails with code EEXIST when dst exists.
+Result<void> LinkFile(const std::string& src, const std::string& dst, DirSync sync = DirSync::Now);
 
 /// True when both paths exist and name the same file (one of them may be a hard link of the other; links followed).
 bool SameFile(const std::string& a, const std::string& b);

@@ -12,6 +12,7 @@
 #include "store/MailCharset.h"
 #include "store/MailHostList.h"
 #include "store/MessageIndex.h"
+#include "store/StoreBatch.h"
 #include "store/StoreSeams.h"
 
 #include <algorithm>
@@ -771,9 +772,12 @@ MessageIndexEntry* MessageBuilder::Finish()
     if (m_state == BuildState::PartBody || m_state == BuildState::InnerBody) {
         AdjustSize();
     }
+    // Without a batch of its caller's, the message is a batch of its own: its files synced together, then placed.
+    StoreBatch own;
+    StoreBatch& batch = m_batch != nullptr ? *m_batch : own;
     bool placeFile = false;
     if (m_file != nullptr) {
-        if (!platform::SyncStream(m_file)) {
+        if (m_writeFailed || !batch.m_sync.AddStream(m_file).has_value()) {
             m_writeFailed = true;
         }
         if (std::fclose(m_file) != 0) {
@@ -814,41 +818,28 @@ MessageIndexEntry* MessageBuilder::Finish()
         return m_entry;
     }
 
-    // The part index goes first: a message file in its folder always has its parts listed beside it.
-    const std::string attPath = m_entry->GetPartIndexPath();
-    const std::string msgPath = m_entry->GetMessagePath();
-    const std::string folderDir = platform::ParentDirectory(msgPath);
-    if (!platform::IsDirectory(folderDir)) {
-        static_cast<void>(platform::MakeDirectories(folderDir));
-    }
-    // A part index left by an earlier message of this number would list parts this one does not have.
-    static_cast<void>(platform::RemoveFile(attPath));
-    bool wroteParts = false;
+    // Both files are written aside, unsynced; the batch syncs them and places the part index first: a message file
+    // in its folder always has its parts listed beside it.
+    StoreBatch::Pending pending;
+    pending.Entry = m_entry;
+    pending.MessageTemp = m_tempPath;
+    pending.Copy = m_serverCopy;
+    pending.Bound = m_bound;
     if (hasParts) {
-        // Written aside and flushed like the message file; the folder is synced once, at the index's next save.
         const std::string attTemp = platform::PathJoin(m_index.UserDir(), "." + m_fileId + ".att.tmp");
-        wroteParts = platform::WriteFileSynced(attTemp, m_parts.Text()).has_value() &&
-                     platform::MoveNoReplace(attTemp, attPath).has_value();
-        if (!wroteParts) {
-            static_cast<void>(platform::RemoveFile(attTemp));
+        if (batch.m_sync.WriteFile(attTemp, m_parts.Text()).has_value()) {
+            pending.PartsTemp = attTemp;
         }
-    }
-    if (!m_entry->Uid().empty() && !m_entry->Mailbox().empty()) {
-        m_index.RecordFetched(m_fileId, m_entry->Folder(), m_entry->Mailbox(), m_entry->Uid(), m_serverCopy);
-    }
-    const Result<void> placed =
-            m_bound ? platform::ReplaceFile(m_tempPath, msgPath) : platform::MoveNoReplace(m_tempPath, msgPath);
-    if (!placed.has_value()) {
-        if (wroteParts) {
-            static_cast<void>(platform::RemoveFile(attPath));
-        }
-        Abandon();
-        return m_entry;
     }
     m_tempPath.clear();
-    m_index.SyncBeforeSave(folderDir);
-    m_entry->ChangeFlags(MessageFlag::Stored, true);
-    m_entry->ForgetPartIndex();
+    batch.m_pending.push_back(std::move(pending));
+    batch.m_bytes += static_cast<std::uint64_t>(std::max<std::int64_t>(m_size, 0));
+    if (m_batch != nullptr) {
+        m_queued = true;
+        return m_entry;
+    }
+    // The folder is synced once, at the index's next save.
+    static_cast<void>(own.Commit(platform::DirSync::Later));
     return m_entry;
 }
 
@@ -884,13 +875,14 @@ MessageIndexEntry* RestoreMessageFile(MessageIndex& index, const std::string& fo
 }
 
 MessageIndexEntry* StoreMessageLines(MessageIndex& index, const std::string& folder,
-                                     const std::vector<std::string>& lines)
+                                     const std::vector<std::string>& lines, StoreBatch* batch)
 {
     std::int64_t size = 0;
     for (const std::string& line : lines) {
         size += static_cast<std::int64_t>(line.size());
     }
     MessageBuilder builder(index, folder);
+    builder.SetBatch(batch);
     if (!builder.Begin(size, true)) {
         return nullptr;
     }
@@ -901,7 +893,7 @@ MessageIndexEntry* StoreMessageLines(MessageIndex& index, const std::string& fol
         builder.AddLine("");
     }
     MessageIndexEntry* entry = builder.Finish();
-    if (entry != nullptr && !entry->HasFlag(MessageFlag::Stored)) {
+    if (entry != nullptr && !builder.Queued() && !entry->HasFlag(MessageFlag::Stored)) {
         index.RemoveEntry(entry);
         entry = nullptr;
     }

@@ -22,6 +22,7 @@ namespace qm::store {
 class MailHostAccount;
 class MessageIndex;
 class MessageIndexEntry;
+class StoreBatch;
 class StoreUser;
 
 /// The longest top-level content type the builder keeps.
@@ -56,7 +57,8 @@ void SetStoreMimeTypes(const MimeTypeTable* table) noexcept;
 /// Builds one message. Not thread-safe: one thread, and the owner of the index, at a time.
 ///
 /// A new message file is written to a hidden temporary file in the user directory (".QM000123.msg.tmp") and renamed
-/// into its folder by Finish once it is flushed to disk, so a crash leaves either no message file or a whole one.
+/// into its folder once it is flushed to disk, so a crash leaves either no message file or a whole one: by Finish,
+/// or, for a builder given a StoreBatch, by the batch's Commit together with the other messages of the batch.
 /// A builder destroyed without Finish removes what it wrote and clears the entry's stored flag; it never removes a
 /// file it did not create.
 class MessageBuilder {
@@ -95,8 +97,16 @@ public:
 
     /// Ends the message: closes and places the message file (setting the stored flag), finishes the part list and
     /// writes the part index file when the message has parts. Returns the entry (null when none was created: the
-    /// top header block never ended).
+    /// top header block never ended). With a batch the files are written but wait for the batch's Commit, which
+    /// places them and sets the stored flag (Queued tells).
     MessageIndexEntry* Finish();
+
+    /// Makes Finish leave the message's files to batch (which must outlive the builder's Finish) instead of
+    /// syncing and placing them itself. Null (the default): Finish places them.
+    void SetBatch(StoreBatch* batch) { m_batch = batch; }
+
+    /// True when Finish handed the message to the batch: it is stored once the batch's Commit placed it.
+    bool Queued() const { return m_queued; }
 
     /// A copy of the part list.
     PartIndex TakeParts() const { return m_parts; }
@@ -159,6 +169,8 @@ private:
     bool m_endSeen = false;
     bool m_writeFailed = false;
     bool m_reading = false;
+    StoreBatch* m_batch = nullptr;
+    bool m_queued = false;
 };
 
 /// Stores the message file at path again as a new message of folder (the adoption step of the index): reads it
@@ -169,8 +181,10 @@ MessageIndexEntry* RestoreMessageFile(MessageIndex& index, const std::string& fo
 /// Stores lines as a new message of folder, storing on, Size the sum of the line lengths (an empty line is added
 /// when the lines hold no end of the header block). Returns the new, stored entry, or null when the message could
 /// not be stored (nothing of it is left in the index then).
+/// With a batch the entry is returned queued (stored once the batch's Commit placed it), or null when it could not
+/// even be written.
 MessageIndexEntry* StoreMessageLines(MessageIndex& index, const std::string& folder,
-                                     const std::vector<std::string>& lines);
+                                     const std::vector<std::string>& lines, StoreBatch* batch = nullptr);
 
 /// Whether line opens a uuencoded block: "begin", a blank, three or four octal digits, a blank and a name.
 bool IsUuencodeBegin(std::string_view line);

@@ -421,8 +421,11 @@ bool MessageIndex::AddName(const std::string& from, const std::string& to, bool&
         linked = true;
         return true;
     }
-    const Result<void> link = platform::LinkFile(from, to);
+    // The new name's directory is synced once at the next Save, before the index naming it is written: a move of
+    // many messages costs one sync per folder instead of one per message.
+    const Result<void> link = platform::LinkFile(from, to, platform::DirSync::Later);
     if (link.has_value()) {
+        SyncBeforeSave(platform::ParentDirectory(to));
         linked = true;
         return true;
     }
@@ -431,7 +434,11 @@ bool MessageIndex::AddName(const std::string& from, const std::string& to, bool&
         return false;
     }
     // No second name possible here (another file system, or none that keeps links): move it at once.
-    return platform::MoveNoReplace(from, to).has_value();
+    if (!platform::MoveNoReplace(from, to).has_value()) {
+        return false;
+    }
+    SyncBeforeSave(platform::ParentDirectory(to));
+    return true;
 }
 
 bool MessageIndex::AwaitsRemoval(const std::string& path) const

@@ -239,6 +239,8 @@ void Pop3Client::RunSession()
         Close();
     }
     DropUnfinishedMessage();
+    // Messages received whole before the run ended are kept; their server copies stay until a later run.
+    static_cast<void>(PlaceBatch());
     if (m_deleteMode) {
         Note(m_log, 2, kMsgPop3CompletedDeleted, m_deleted.load());
     } else {
@@ -737,7 +739,29 @@ void Pop3Client::StartWorkList()
 
 void Pop3Client::RetrieveNext()
 {
-    if (m_position >= m_work.size()) {
+    // A fetched message is deleted on the server only once its batch is on disk.
+    if (!m_deleDue.empty()) {
+        m_current = &m_work[m_deleDue.front()];
+        m_deleDue.erase(m_deleDue.begin());
+        m_state = State::DeleAfterRetr;
+        SendCommand(Numbered("DELE", m_current->Number));
+        return;
+    }
+    const bool end = m_position >= m_work.size();
+    if (!m_unplaced.empty() &&
+        (end || m_batch.Count() >= kPop3BatchMessages || m_batch.Bytes() >= kPop3BatchBytes)) {
+        m_storeFailed = !PlaceBatch() || m_storeFailed;
+        if (!m_deleDue.empty()) {
+            RetrieveNext();
+            return;
+        }
+    }
+    if (m_storeFailed) {
+        SetResult(kPop3ErrorReply);
+        SendQuit(false);
+        return;
+    }
+    if (end) {
         SendQuit(true);
         return;
     }
@@ -794,6 +818,7 @@ void Pop3Client::OnListReply(std::string_view line)
     const std::int64_t size = announced;
     m_messageSize = size;
     m_builder = std::make_unique<MessageBuilder>(Account(), *m_index, nullptr, UidOf(*m_current), m_user);
+    m_builder->SetBatch(&m_batch);
     m_builderBound = false;
     // The UID joins the seen list only once the message is in the index (OnDataEnd, OnRetrEnd), so a message whose
     // fetch broke off is fetched again next time.
@@ -811,8 +836,15 @@ void Pop3Client::OnListReply(std::string_view line)
 void Pop3Client::OnRetrEnd()
 {
     MessageIndexEntry* entry = m_builder->Finish();
+    const bool queued = entry != nullptr && m_builder->Queued();
     const bool stored = entry != nullptr && entry->HasFlag(MessageFlag::Stored);
     m_builder.reset();
+    if (queued) {
+        // Counted, seen and deleted on the server once its batch is placed (PlaceBatch).
+        m_unplaced.emplace_back(m_position - 1, entry);
+        RetrieveNext();
+        return;
+    }
     if (!stored) {
         // Nothing of it is kept here, so it stays on the server and is fetched again next time.
         if (!m_builderBound && entry != nullptr) {
@@ -858,6 +890,37 @@ void Pop3Client::DropUnfinishedMessage()
             m_index->RemoveEntry(entry);
         }
     }
+}
+
+// Places the fetched messages written since the last batch (StoreBatch::Commit: their data synced, their names, their
+// folders synced); only then are they seen and counted, and their DELEs become due. A message that could not be
+// placed leaves no entry: it stays on the server and is fetched again next time. False when one could not.
+bool Pop3Client::PlaceBatch()
+{
+    if (m_unplaced.empty()) {
+        return true;
+    }
+    static_cast<void>(m_batch.Commit(platform::DirSync::Now));
+    bool placedAll = true;
+    for (const auto& [position, entry] : m_unplaced) {
+        const WorkItem& item = m_work[position];
+        if (!entry->HasFlag(MessageFlag::Stored)) {
+            m_index->RemoveEntry(entry);
+            if (m_log != nullptr) {
+                m_log->Log(4, "POP3 Message %d of mailbox %s could not be stored.", item.Number,
+                           EscapeControlBytes(Account().Mailbox()).c_str());
+            }
+            placedAll = false;
+            continue;
+        }
+        AddSeen(UidOf(item));
+        ++m_retrieved;
+        if (Account().Delete() == 2) {
+            m_deleDue.push_back(position);
+        }
+    }
+    m_unplaced.clear();
+    return placedAll;
 }
 
 void Pop3Client::FillHeadersOnlyCopies(MessageIndexEntry& entry)

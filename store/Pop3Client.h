@@ -6,6 +6,7 @@
 #include "common/AsyncSocket.h"
 #include "common/StringList.h"
 #include "store/CvUserApi.h"
+#include "store/StoreBatch.h"
 #include "store/UidSet.h"
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace qm {
@@ -84,6 +86,12 @@ inline constexpr int kDefaultPop3SessionTimeoutSeconds = 600;
 /// The longest UID taken from a UIDL line (the ".uid" file keeps lines of this length); a line with a longer UID,
 /// an empty one or one holding control bytes is ignored.
 inline constexpr std::size_t kMaxPop3Uid = StringList::kMaxLoadPiece;
+
+/// A fetch places its messages in batches of at most this many messages or bytes (one sync of their data and
+/// of their folders each); a batch is placed before any of its messages is deleted on the server and before the
+/// run ends.
+inline constexpr std::size_t kPop3BatchMessages = 64;
+inline constexpr std::uint64_t kPop3BatchBytes = std::uint64_t{16} << 20;
 
 /// The default [PopClient] Timeout, in seconds: for the connect and for every reply.
 inline constexpr int kDefaultPop3TimeoutSeconds = 30;
@@ -234,6 +242,7 @@ private:
     void OnListReply(std::string_view line);
     void OnRetrEnd();
     void DropUnfinishedMessage();
+    bool PlaceBatch();
     void FillHeadersOnlyCopies(MessageIndexEntry& entry);
     void AddSeen(std::string_view uid);
     std::string UidFilePath() const;
@@ -273,6 +282,11 @@ private:
     std::int64_t m_maxMessageSize = kDefaultPop3MaxMessageSize;
     int m_overlongUidlLines = 0;
 
+    // Fetched messages written but not yet placed (their positions in m_work and entries), and the fetched
+    // messages placed whose DELE is still to be sent (positions in m_work).
+    StoreBatch m_batch;
+    std::vector<std::pair<std::size_t, MessageIndexEntry*>> m_unplaced;
+    std::vector<std::size_t> m_deleDue;
     std::unique_ptr<MessageBuilder> m_builder;
     bool m_builderBound = false;
     MessageIndexEntry* m_entry = nullptr; // the entry to fetch (single-message mode)

@@ -1,4 +1,5 @@
 #include "store/MessageBuilder.h"
+#include "store/StoreBatch.h"
 
 #include "common/IniAccess.h"
 #include "common/MimeTypeTable.h"
@@ -477,6 +478,80 @@ TEST_F(MessageBuilderTest, HeaderOnlyLinesGetTheirEmptyLineAndAdoptionStoresFore
     EXPECT_TRUE(adopted->HasFlag(MessageFlag::Stored));
     EXPECT_EQ(ReadAll(adopted->GetMessagePath()), "Subject: dropped in\r\n\r\nhello\r\n");
     EXPECT_EQ(adopted->Size(), 30);
+}
+
+} // namespace
+} // namespace qm::store
+
+namespace qm::store {
+namespace {
+
+// The hidden temporary files in the user directory.
+int TemporaryFiles(const fs::path& dir)
+{
+    int count = 0;
+    for (const auto& item : fs::directory_iterator(dir)) {
+        count += item.path().extension() == ".tmp" ? 1 : 0;
+    }
+    return count;
+}
+
+// Messages given a batch are written aside and placed by its Commit only: one data sync for all, one per folder.
+TEST_F(MessageBuilderTest, BatchedMessagesArePlacedByTheCommit)
+{
+    StoreBatch batch;
+    const std::vector<std::string> plain = {"From: a@x.com", "Subject: plain", "", "text"};
+    std::vector<MessageIndexEntry*> entries;
+    for (const auto* lines : {&plain, &kMixed, &plain}) {
+        entries.push_back(StoreMessageLines(m_index, "Inbox", *lines, &batch));
+        ASSERT_NE(entries.back(), nullptr);
+        EXPECT_FALSE(entries.back()->HasFlag(MessageFlag::Stored)) << "stored before the commit";
+        EXPECT_FALSE(fs::exists(entries.back()->GetMessagePath())) << "placed before the commit";
+    }
+    EXPECT_EQ(batch.Count(), 3u);
+    EXPECT_EQ(TemporaryFiles(m_dir.Path()), 4) << "three message files and one part index";
+    EXPECT_TRUE(batch.Commit().empty());
+    EXPECT_EQ(batch.SyncCalls(), 2) << "the data of all, then the Inbox";
+    EXPECT_EQ(batch.Count(), 0u);
+    EXPECT_EQ(TemporaryFiles(m_dir.Path()), 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(entries[i]->HasFlag(MessageFlag::Stored));
+        EXPECT_TRUE(fs::exists(entries[i]->GetMessagePath()));
+        EXPECT_EQ(fs::exists(entries[i]->GetPartIndexPath()), i == 1);
+    }
+    EXPECT_EQ(PartIds(*entries[1]), (std::vector<std::string>{"1.0", "2.0"}));
+}
+
+TEST_F(MessageBuilderTest, BatchDroppedWithoutCommitLeavesNoFiles)
+{
+    MessageIndexEntry* entry = nullptr;
+    {
+        StoreBatch batch;
+        entry = StoreMessageLines(m_index, "Inbox", kMixed, &batch);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_GT(TemporaryFiles(m_dir.Path()), 0);
+    }
+    EXPECT_EQ(TemporaryFiles(m_dir.Path()), 0);
+    EXPECT_FALSE(entry->HasFlag(MessageFlag::Stored));
+    EXPECT_FALSE(fs::exists(entry->GetMessagePath()));
+}
+
+// A placement that fails (the folder path is taken by a file) leaves the entry unstored, is returned, and leaves no
+// temporary file; the other messages of the batch are placed.
+TEST_F(MessageBuilderTest, CommitReturnsTheMessagesItCouldNotPlace)
+{
+    m_dir.WriteFile("Blocked", "not a folder");
+    StoreBatch batch;
+    const std::vector<std::string> plain = {"From: a@x.com", "Subject: plain", "", "text"};
+    MessageIndexEntry* blocked = StoreMessageLines(m_index, "Blocked", plain, &batch);
+    MessageIndexEntry* fine = StoreMessageLines(m_index, "Inbox", plain, &batch);
+    ASSERT_NE(blocked, nullptr);
+    ASSERT_NE(fine, nullptr);
+    EXPECT_EQ(batch.Commit(), (std::vector<MessageIndexEntry*>{blocked}));
+    EXPECT_FALSE(blocked->HasFlag(MessageFlag::Stored));
+    EXPECT_TRUE(fine->HasFlag(MessageFlag::Stored));
+    EXPECT_EQ(TemporaryFiles(m_dir.Path()), 0);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -491,7 +492,6 @@ TEST_F(Pop3ClientTest, ConnectionCutInsideAMessageStoresAndDeletesNothing)
                                           {"UIDL", CrLfLines({"+OK", "1 done", "2 cut", "."})},
                                           {"LIST 1", "+OK 1 100\r\n"},
                                           {"RETR 1", DataReply(Message("done"))},
-                                          {"DELE 1", "+OK\r\n"},
                                           {"LIST 2", top ? "+OK 2 9000\r\n" : "+OK 2 100\r\n"},
                                           {fetch, partial, AfterReply::Close}}),
                            8192, &result));
@@ -499,8 +499,11 @@ TEST_F(Pop3ClientTest, ConnectionCutInsideAMessageStoresAndDeletesNothing)
         EXPECT_EQ(Index().Count(), 1);
         EXPECT_EQ(FindUid("cut"), nullptr);
         EXPECT_EQ(UidFile(), "done\r\n");
-        EXPECT_EQ(m_commands.find("DELE 2"), std::string::npos);
+        // The whole first message is kept; its DELE was still waiting for its batch, so the journal names its
+        // deletion as due for the next run.
+        EXPECT_EQ(m_commands.find("DELE"), std::string::npos);
         EXPECT_EQ(m_commands.find("QUIT"), std::string::npos);
+        EXPECT_EQ(Index().DeletionsDue("pop").count("done"), 1u);
         std::size_t files = 0;
         for (const auto& item : fs::recursive_directory_iterator(m_userDir)) {
             files += item.path().extension() == ".msg" || item.path().extension() == ".tmp" ? 1 : 0;
@@ -563,16 +566,17 @@ TEST_F(Pop3ClientTest, MessageTooLargeIsSkippedLeftOnTheServerAndTheFetchGoesOn)
         if (c.BodyLines > 0) {
             fetch1.push_back(
                     {"RETR 1", "+OK\r\n" + Wire(Message("big")), AfterReply::Continue, bodyLine, c.BodyLines, ".\r\n"});
-            if (!c.Skipped) {
-                fetch1.push_back({"DELE 1", "+OK\r\n"});
-            }
         }
+        // Both messages are one batch: the DELEs follow its placement.
+        std::vector<ScriptStep> rest = {{"LIST 2", "+OK 2 100\r\n"}, {"RETR 2", DataReply(Message("next"))}};
+        if (!c.Skipped) {
+            rest.push_back({"DELE 1", "+OK\r\n"});
+        }
+        rest.push_back({"DELE 2", "+OK\r\n"});
+        rest.push_back(Quit());
         const bool fetched = Fetch(
                 Join(Join(Logon(), {{"STAT", "+OK 2 500\r\n"}, {"UIDL", CrLfLines({"+OK", "1 big", "2 next", "."})}}),
-                     Join(fetch1, {{"LIST 2", "+OK 2 100\r\n"},
-                                   {"RETR 2", DataReply(Message("next"))},
-                                   {"DELE 2", "+OK\r\n"},
-                                   Quit()})),
+                     Join(fetch1, rest)),
                 0);
         EXPECT_TRUE(fetched) << m_log.Text();
         EXPECT_EQ(m_skipped, c.Skipped ? 1 : 0);
@@ -703,6 +707,42 @@ TEST_F(Pop3ClientTest, ServerSendingSlowlyIsCutOffAtTheSessionTimeLimit)
     EXPECT_EQ(FindUid("slow"), nullptr);
     EXPECT_EQ(UidFile(), "first\r\n");
     EXPECT_EQ(MessageFiles(m_userDir), 1u);
+}
+
+// Messages are placed in batches: a message's DELE goes out only after its whole batch is on disk, and the last,
+// short batch is placed before the QUIT.
+TEST_F(Pop3ClientTest, DeletesOnTheServerOnlyAfterTheBatchIsPlaced)
+{
+    m_account.SetDelete(2);
+    const int count = static_cast<int>(kPop3BatchMessages) + 6;
+    std::string uidl = "+OK\r\n";
+    for (int n = 1; n <= count; ++n) {
+        uidl += std::to_string(n) + " u" + std::to_string(n) + "\r\n";
+    }
+    uidl += ".\r\n";
+    std::vector<ScriptStep> script =
+            Join(Logon(), {{"STAT", "+OK " + std::to_string(count) + " 9000\r\n"}, {"UIDL", uidl}});
+    for (int first = 1; first <= count; first += static_cast<int>(kPop3BatchMessages)) {
+        const int last = std::min(count, first + static_cast<int>(kPop3BatchMessages) - 1);
+        for (int n = first; n <= last; ++n) {
+            const std::string number = std::to_string(n);
+            script.push_back({"LIST " + number, "+OK " + number + " 100\r\n"});
+            script.push_back({"RETR " + number, DataReply(Message("m" + number))});
+        }
+        for (int n = first; n <= last; ++n) {
+            script.push_back({"DELE " + std::to_string(n), "+OK\r\n"});
+        }
+    }
+    script.push_back(Quit());
+    EXPECT_TRUE(Fetch(script));
+    ASSERT_EQ(Index().Count(), count);
+    for (int n = 1; n <= count; ++n) {
+        const MessageIndexEntry* entry = FindUid("u" + std::to_string(n));
+        ASSERT_NE(entry, nullptr) << n;
+        EXPECT_TRUE(entry->HasFlag(MessageFlag::Stored)) << n;
+        EXPECT_EQ(test::ReadBytes(entry->GetMessagePath()), Stored(Message("m" + std::to_string(n)))) << n;
+    }
+    EXPECT_TRUE(Index().DeletionsDue("pop").empty());
 }
 
 TEST_F(Pop3ClientTest, LogShowsThePasswordAsStars)
