@@ -116,7 +116,8 @@ bool NamesAComposeFile(std::string_view name)
 
 bool IsFailure(UploadStatus status)
 {
-    return status != UploadStatus::Complete && status != UploadStatus::FileNameRefused;
+    return status != UploadStatus::Complete && status != UploadStatus::FileNameRefused &&
+           status != UploadStatus::FileTooLarge;
 }
 
 } // namespace
@@ -329,6 +330,19 @@ void MultipartParser::EmitData(std::string_view bytes)
         return;
     }
     case Sink::File:
+        if (bytes.size() > m_limits.MaxFileBytes - m_fileBytes) {
+            // The file would pass the cap: dropped before it is stored whole; the rest of the form still counts.
+            m_fileBytes -= m_partBytes;
+            m_partBytes = 0;
+            m_result.TooLargeNames.push_back(*m_fileName);
+            if (m_result.Status == UploadStatus::Complete) {
+                m_result.Status = UploadStatus::FileTooLarge;
+            }
+            AbortPart();
+            return;
+        }
+        m_fileBytes += bytes.size();
+        m_partBytes += bytes.size();
         if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) {
             Fail(UploadStatus::WriteFailed);
         }
@@ -377,6 +391,7 @@ void MultipartParser::StartPartData()
     m_sink = Sink::Drop;
     m_value.clear();
     m_lastWasCr = false;
+    m_partBytes = 0;
     if (m_name.empty()) {
         return;
     }
@@ -470,10 +485,10 @@ UploadResult ParseMultipartUpload(std::FILE* input, std::string_view contentType
 {
     std::optional<std::string> boundary = MultipartBoundary(contentType);
     if (!boundary) {
-        return UploadResult{UploadStatus::NoBoundary, {}, {}};
+        return UploadResult{UploadStatus::NoBoundary, {}, {}, {}};
     }
     if (contentLength > limits.MaxTotalBytes) {
-        return UploadResult{UploadStatus::TooLarge, {}, {}};
+        return UploadResult{UploadStatus::TooLarge, {}, {}, {}};
     }
     MultipartParser parser(std::move(*boundary), composeDir, fields, limits);
     std::vector<char> buffer(std::size_t{64} * 1024);

@@ -22,13 +22,17 @@ struct MultipartLimits {
     std::size_t MaxFieldValue = std::size_t{1} << 20;        ///< one ordinary field value, held in memory
     std::size_t MaxParts = 256;                              ///< parts of the body
     std::uint64_t MaxTotalBytes = std::uint64_t{1} << 30;    ///< the whole body (streamed, never held)
+    /// The file data this body may store, its files together. A file that would pass it is dropped (the status
+    /// FileTooLarge) and the rest of the body is parsed as usual.
+    std::uint64_t MaxFileBytes = UINT64_MAX;
 };
 
-/// How an upload went. Complete and FileNameRefused leave every accepted field and file in place; every other
+/// How an upload went. Complete, FileNameRefused and FileTooLarge leave every accepted field and file in place; every other
 /// status means the request must not be acted on (a part that was cut off is not stored).
 enum class UploadStatus {
     Complete,        ///< the closing delimiter was reached
     FileNameRefused, ///< complete, but a file with a name that fails the name check was dropped
+    FileTooLarge,    ///< complete, but a file that would have passed MaxFileBytes was dropped
     NoBoundary,      ///< no usable boundary parameter; nothing was read
     TooLarge,        ///< the body (announced or read) is larger than MaxTotalBytes
     TooManyParts,    ///< more than MaxParts parts
@@ -42,6 +46,7 @@ struct UploadResult {
     UploadStatus Status = UploadStatus::Complete;
     std::vector<std::string> StoredFiles;  ///< attachment names stored in the compose directory, in body order
     std::vector<std::string> RefusedNames; ///< file names that failed the name check (as sent, cut to 255 bytes)
+    std::vector<std::string> TooLargeNames; ///< files dropped because they would have passed MaxFileBytes
 };
 
 /// The boundary of a multipart Content-Type value: the "boundary" parameter (name without regard to case), quoted
@@ -122,6 +127,8 @@ private:
     std::string m_value;
     std::FILE* m_file = nullptr;
     bool m_lastWasCr = false; // Body: the previous byte written was a CR
+    std::uint64_t m_fileBytes = 0; // file data stored by this body, the current file's included
+    std::uint64_t m_partBytes = 0; // of that, the current file's
 };
 
 /// Reads a multipart/form-data body of contentLength bytes from input (at most that many, never past the closing

@@ -289,6 +289,34 @@ bool HasSenderAddress(std::string_view from)
     return !TrimmedView(address.c_str()).empty();
 }
 
+std::vector<std::string_view> AddressItems(std::string_view list);
+
+// The caps on one message: recipients and attachments. False, with the error message set, when one is passed; the
+// compose stays as it is.
+bool WithinSendCaps(Request& request)
+{
+    const int maxRecipients = MaxRecipients();
+    const std::size_t recipients =
+            CountComposeRecipients(Field(request, "To"), Field(request, "CC"), Field(request, "BCC"));
+    if (recipients > static_cast<std::size_t>(maxRecipients)) {
+        request.Log().Log(3, "Nothing sent: %zu recipients, more than MaxRecipients (%d).", recipients,
+                          maxRecipients);
+        SetErrorMessage(request, FormatLanguageMessage(LanguageText(request, kTextTooManyRecipients),
+                                                       {std::to_string(maxRecipients)}));
+        return false;
+    }
+    const std::uint64_t maxBytes = MaxAttachmentsBytes();
+    const std::uint64_t attached = ComposeAttachmentsBytes(ComposeDir(request));
+    if (attached > maxBytes) {
+        request.Log().Log(3, "Nothing sent: the attachments hold %llu bytes, more than MaxAttachmentsSize (%llu KB).",
+                          static_cast<unsigned long long>(attached), static_cast<unsigned long long>(maxBytes / 1024));
+        SetErrorMessage(request, FormatLanguageMessage(LanguageText(request, kTextAttachmentsTooLarge),
+                                                       {std::to_string(maxBytes / 1024)}));
+        return false;
+    }
+    return true;
+}
+
 void SendNow(Request& request)
 {
     // A line break in a sender or recipient field would let typed text add addresses or headers: refused whole.
@@ -305,6 +333,9 @@ void SendNow(Request& request)
     if (!faxDrop && !HasSenderAddress(Field(request, "From"))) {
         request.Log().Log(3, "Nothing sent: the sender has no e-mail address.");
         SetErrorMessage(request, LanguageText(request, kTextNoSenderAddress));
+        return;
+    }
+    if (!WithinSendCaps(request)) {
         return;
     }
     if (fax && telvane) {
@@ -508,12 +539,20 @@ const ComposeSeams& ComposeSeams::Engine()
             .ParseUpload =
                     [](Request& request) {
                         const UploadResult upload = ReadComposeUpload(request);
-                        if (upload.Status == UploadStatus::FileNameRefused && !upload.RefusedNames.empty()) {
+                        if (!upload.TooLargeNames.empty()) {
+                            request.Log().Log(3, "An uploaded file was not attached: it would pass "
+                                                 "MaxAttachmentsSize.");
+                            SetErrorMessage(request,
+                                            FormatLanguageMessage(LanguageText(request, kTextAttachmentTooLarge),
+                                                                  {upload.TooLargeNames.front(),
+                                                                   std::to_string(MaxAttachmentsBytes() / 1024)}));
+                        } else if (!upload.RefusedNames.empty()) {
                             SetErrorMessage(request, FormatLanguageMessage(LanguageText(request, kTextFileNameRefused),
                                                                            {upload.RefusedNames.front()}));
                         }
                         return upload.Status == UploadStatus::Complete ||
-                               upload.Status == UploadStatus::FileNameRefused;
+                               upload.Status == UploadStatus::FileNameRefused ||
+                               upload.Status == UploadStatus::FileTooLarge;
                     },
             .FindsMisspelling =
                     [](Request& request, std::string_view language) {
@@ -544,6 +583,17 @@ AddressProblem CheckComposeAddresses(std::string_view from, std::string_view to,
         }
     }
     return recipients > 0 ? AddressProblem::None : AddressProblem::Unusable;
+}
+
+int MaxRecipients()
+{
+    const int cap = ReadIniInt("SmtpClient", "MaxRecipients", kDefaultMaxRecipients);
+    return cap < 1 ? kDefaultMaxRecipients : cap;
+}
+
+std::size_t CountComposeRecipients(std::string_view to, std::string_view cc, std::string_view bcc)
+{
+    return AddressItems(to).size() + AddressItems(cc).size() + AddressItems(bcc).size();
 }
 
 std::string FaxNumberOf(std::string_view to)

@@ -27,6 +27,19 @@ inline constexpr int kTextUploadFailed = 92;        // a multipart post was not 
 inline constexpr int kTextFileNameRefused = 93;     // an uploaded file's name failed the name check: not attached
 inline constexpr int kTextNoSenderAddress = 460;    // the sender (account) has no e-mail address: nothing sent
 inline constexpr int kTextCarriedComposeOpen = 462; // the compose of an ended session is open, not in Drafts
+inline constexpr int kTextTooManyRecipients = 520;   // more recipients than [SmtpClient] MaxRecipients: nothing sent
+inline constexpr int kTextAttachmentsTooLarge = 521; // attachments over [General] MaxAttachmentsSize: nothing sent
+inline constexpr int kTextAttachmentTooLarge = 522;  // an uploaded file would pass MaxAttachmentsSize: not attached
+
+/// The default of [SmtpClient] MaxRecipients: the recipients of one message, To, CC and BCC together.
+inline constexpr int kDefaultMaxRecipients = 100;
+
+/// [SmtpClient] MaxRecipients; a value below 1 counts as the default, so that there is always a cap.
+int MaxRecipients();
+
+/// The recipients of a compose as the SMTP client takes them: the items of To, CC and BCC (split at ',' and ';'
+/// outside double quotes), each counted however often it is repeated.
+std::size_t CountComposeRecipients(std::string_view to, std::string_view cc, std::string_view bcc);
 
 /// The pieces of the compose that other parts of the engine provide: the outgoing message file, its copy into a
 /// folder, the upload parser and the spelling check. Tests may give their own. An empty FindsMisspelling never

@@ -166,12 +166,17 @@ UploadResult ReadComposeUpload(Request& request)
     std::uint64_t bytes = 0;
     const auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), bytes);
     if (error != std::errc() || end != length.data() + length.size()) {
-        return {UploadStatus::Truncated, {}, {}};
+        return {UploadStatus::Truncated, {}, {}, {}};
     }
     const std::string dir = ComposeDir(request);
     (void)platform::MakeDirectories(dir);
+    // The files of this upload may add what is left of the cap on the compose's attachments together.
+    MultipartLimits limits;
+    const std::uint64_t cap = MaxAttachmentsBytes();
+    const std::uint64_t held = ComposeAttachmentsBytes(dir);
+    limits.MaxFileBytes = held < cap ? cap - held : 0;
     return ParseMultipartUpload(request.Input().Input(), request.Input().GetEnv("CONTENT_TYPE"), bytes, dir,
-                                request.MutableInput().Variables());
+                                request.MutableInput().Variables(), limits);
 }
 
 } // namespace qm::engine

@@ -29,7 +29,9 @@ OutgoingResult BuildOutgoingMessage(Request& request, MessageForm form);
 /// or null when there is no message file or it could not be stored.
 store::MessageIndexEntry* StoreComposedMessage(Request& request, std::string_view folder, MessageForm form);
 
-/// Reads the request's multipart body into the form fields and the compose directory.
+/// Reads the request's multipart body into the form fields and the compose directory. Its files may add no more
+/// than what [General] MaxAttachmentsSize leaves beside the attachments already there (a file that replaces one
+/// of the same name counts in full); a file that would pass that is dropped (UploadStatus::FileTooLarge).
 UploadResult ReadComposeUpload(Request& request);
 
 } // namespace qm::engine

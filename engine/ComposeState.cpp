@@ -1,5 +1,6 @@
 #include "engine/ComposeState.h"
 
+#include "common/IniAccess.h"
 #include "common/NameValueList.h"
 #include "common/StringUtil.h"
 #include "engine/ComposeOutgoing.h"
@@ -500,6 +501,28 @@ std::string AttachmentFileNameOf(std::string_view partFileName)
         return "attachment";
     }
     return IsAttachmentFileName(name) ? name : "attachment-" + name;
+}
+
+std::uint64_t MaxAttachmentsBytes()
+{
+    int kb = ReadIniInt("General", "MaxAttachmentsSize", kDefaultMaxAttachmentsKb);
+    if (kb < 1) {
+        kb = kDefaultMaxAttachmentsKb;
+    }
+    return static_cast<std::uint64_t>(kb) * 1024;
+}
+
+std::uint64_t ComposeAttachmentsBytes(const std::string& composeDir)
+{
+    std::uint64_t total = 0;
+    if (auto entries = platform::ListDirectory(composeDir)) {
+        for (const platform::DirEntry& entry : *entries) {
+            if (entry.Type == platform::EntryType::File && platform::IsSafeName(entry.Name)) {
+                total += platform::FileSize(platform::PathJoin(composeDir, entry.Name)).value_or(0);
+            }
+        }
+    }
+    return total;
 }
 
 std::string SenderText(const store::MailHostAccount& account)

@@ -78,6 +78,16 @@ bool IsAttachmentFileName(std::string_view name);
 /// IsAttachmentFileName.
 std::string AttachmentFileNameOf(std::string_view partFileName);
 
+/// The default of [General] MaxAttachmentsSize: the attachments of one compose together, in KB.
+inline constexpr int kDefaultMaxAttachmentsKb = 25600;
+
+/// [General] MaxAttachmentsSize in bytes; a value below 1 counts as the default, so that there is always a cap.
+std::uint64_t MaxAttachmentsBytes();
+
+/// The bytes of the compose's attachments together: the regular files of composeDir that the outgoing message
+/// attaches (names that pass the name check, no leading '.').
+std::uint64_t ComposeAttachmentsBytes(const std::string& composeDir);
+
 /// The sender text of an account: "\"<full name>\" <<e-mail>>", or "<<e-mail>>" without a full name.
 std::string SenderText(const store::MailHostAccount& account);
 

@@ -154,8 +154,11 @@ std::string ReadReceiptText(const ReceiptFields& fields)
     return text;
 }
 
-std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers)
+std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers, bool* listed)
 {
+    if (listed != nullptr) {
+        *listed = false;
+    }
     const char* name =
             headers.Contains("Disposition-Notification-To") ? "Disposition-Notification-To" : "X-Confirm-Reading-To";
     if (!headers.Contains(name)) {
@@ -165,14 +168,48 @@ std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers)
     if (HasControlByte(value)) {
         return std::nullopt;
     }
-    std::vector<char> buffer(value.begin(), value.end());
-    buffer.push_back('\0');
-    ExtractAddress(buffer.data());
-    std::string address(TrimmedView(buffer.data()));
-    if (address.empty()) {
+    // The items of the value, split as the SMTP client splits recipients: at ',' and ';' outside double quotes.
+    std::vector<std::string> addresses;
+    std::string item;
+    auto takeItem = [&] {
+        std::vector<char> buffer(item.begin(), item.end());
+        buffer.push_back('\0');
+        item.clear();
+        ExtractAddress(buffer.data());
+        if (std::string address(TrimmedView(buffer.data())); !address.empty()) {
+            addresses.push_back(std::move(address));
+        }
+    };
+    bool quoted = false;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\\' && i + 1 < value.size()) {
+            item += c;
+            item += value[++i];
+        } else if (c == '"') {
+            quoted = !quoted;
+            item += c;
+        } else if ((c == ',' || c == ';') && !quoted) {
+            takeItem();
+        } else {
+            item += c;
+        }
+    }
+    takeItem();
+    if (addresses.size() > 1) {
+        // A receipt has one recipient: a list would make one opening send mail to every address of it.
+        if (listed != nullptr) {
+            *listed = true;
+        }
         return std::nullopt;
     }
-    return address;
+    // The one address must stay one recipient of one command line.
+    if (addresses.empty() || std::ranges::any_of(addresses.front(), [](char c) {
+            return c == ' ' || c == ',' || c == ';' || c == '<' || c == '>' || c == '"';
+        })) {
+        return std::nullopt;
+    }
+    return addresses.front();
 }
 
 bool AnswerReadReceipt(Request& request)
@@ -185,15 +222,25 @@ bool AnswerReadReceipt(Request& request)
     if (!message.HasFlag(store::MessageFlag::ConfirmReading) || !message.HasFlag(store::MessageFlag::Stored)) {
         return false;
     }
-    // Answered at most once: the request is gone from the index on disk before anything is sent.
+    // Answered at most once: the request is gone from the index on disk before anything is sent. When that cannot
+    // be saved, nothing is sent: the index read again later would ask once more.
     message.ChangeFlags(store::MessageFlag::ConfirmReading, false);
     UserRecord& user = session->User();
-    (void)SaveMessageIndex(user, request.Log());
+    const bool remembered = SaveMessageIndex(user, request.Log());
     if (!ReadIniBool("General", "SendReadConfirmations", false)) {
         return false;
     }
+    if (!remembered) {
+        request.Log().Log(3, "No read confirmation: the message index could not be saved.");
+        return false;
+    }
     const store::HeaderBlock headers = store::HeaderBlock::ReadFile(message.GetMessagePath().c_str());
-    const std::optional<std::string> recipient = ReceiptAddress(headers);
+    bool listed = false;
+    const std::optional<std::string> recipient = ReceiptAddress(headers, &listed);
+    if (listed) {
+        request.Log().Log(3, "No read confirmation: message %u asks for one to a list of addresses.",
+                          static_cast<unsigned>(message.Number()));
+    }
     if (!recipient) {
         return false;
     }

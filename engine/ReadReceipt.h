@@ -38,15 +38,17 @@ struct ReceiptFields {
 std::string ReadReceiptText(const ReceiptFields& fields);
 
 /// The address a receipt goes to: the Disposition-Notification-To header, else X-Confirm-Reading-To, cut to
-/// kMaxReceiptAddress and reduced to the bare address. nullopt when there is none, when it is empty, or when it
-/// holds CR, LF or another control byte (such an address goes nowhere).
-std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers);
+/// kMaxReceiptAddress and reduced to the bare address. nullopt when there is none, when it is empty, when it holds
+/// CR, LF or another control byte, or when it names more than one address (items split at ',' and ';' outside
+/// double quotes): a receipt has exactly one recipient. For a list, *listed (when given) is set true.
+std::optional<std::string> ReceiptAddress(const store::HeaderBlock& headers, bool* listed = nullptr);
 
 /// The local time as "%d %b %Y %H:%M:%S" with English month names.
 std::string ReceiptDateText(time_t when);
 
 /// After the Message page: when the current message asked for a receipt and is stored, the request flag is cleared
-/// and the index saved first (so a message is answered at most once, even after a crash); then, when [General]
+/// and the index saved first (so a message is answered at most once, even after a crash; when the save fails nothing
+/// is sent); then, when [General]
 /// SendReadConfirmations is on, the receipt is written to ".read.conf" in the session's temporary directory, sent
 /// with the domain's SmtpHost, SmtpPort and HeloDomain, and the file removed. True when a receipt was sent.
 bool AnswerReadReceipt(Request& request);

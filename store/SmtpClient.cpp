@@ -342,8 +342,8 @@ void SmtpClient::OnLastLine()
         break;
     case kStateData:
         m_state = kStateBody;
-        m_previous = '\n';
-        m_beforePrevious = '\r';
+        m_atLineStart = true;
+        m_pendingCr = false;
         SendBody();
         break;
     case kStateEndOfData:
@@ -384,20 +384,41 @@ bool SmtpClient::FillBlock()
         return false;
     }
     m_sendBuffer.clear();
+    // Every line end goes out as CR LF: a bare CR or a bare LF becomes CR LF, so that no byte sequence of the file
+    // (such as CR "." CR LF) can look like the end of the data to a server that takes bare line ends.
+    auto lineEnd = [this] {
+        m_sendBuffer += "\r\n";
+        m_atLineStart = true;
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const char c = m_block[i];
-        // A line that begins with '.' gets a second one, so that no line of the message can end the data.
-        if (c == '.' && m_previous == '\n') {
-            m_sendBuffer.push_back('.');
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            lineEnd();
+            if (c == '\n') {
+                continue;
+            }
         }
-        m_sendBuffer.push_back(c);
-        m_beforePrevious = m_previous;
-        m_previous = c;
+        if (c == '\r') {
+            m_pendingCr = true; // CR LF or a bare CR: the next byte (perhaps in the next block) tells
+        } else if (c == '\n') {
+            lineEnd();
+        } else {
+            // A line that begins with '.' gets a second one, so that no line of the message can end the data.
+            if (c == '.' && m_atLineStart) {
+                m_sendBuffer.push_back('.');
+            }
+            m_sendBuffer.push_back(c);
+            m_atLineStart = false;
+        }
     }
     if (count < sizeof m_block) {
         m_file.reset();
-        const bool endsWithLineEnd = m_beforePrevious == '\r' && m_previous == '\n';
-        m_sendBuffer += endsWithLineEnd ? ".\r\n" : "\r\n.\r\n";
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            lineEnd();
+        }
+        m_sendBuffer += m_atLineStart ? ".\r\n" : "\r\n.\r\n";
     }
     return true;
 }

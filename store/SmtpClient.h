@@ -72,7 +72,8 @@ public:
 
     /// Sends the RFC 822 message in the file `messagePath` from `from` to every address of `recipients` (both as
     /// typed; see SetRecipients). True when the server accepted the message and QUIT was sent; otherwise Result
-    /// says why. Nothing reaches the server when SetRecipients fails or the file cannot be opened.
+    /// says why. Nothing reaches the server when SetRecipients fails or the file cannot be opened. The data goes
+    /// out with CR LF line ends only (a bare CR or a bare LF becomes CR LF), a '.' after every line end doubled.
     bool Send(const char* from, const char* recipients, const char* messagePath);
 
     /// Takes the bare address of `from` as the sender and splits `recipients` at ',' and ';' outside double
@@ -124,9 +125,11 @@ private:
     std::string m_sendBuffer;
     // The text of the command going out.
     std::string m_command;
-    // The last two bytes of the message data so far, for dot-stuffing and the end marker.
-    char m_previous = '\n';
-    char m_beforePrevious = '\r';
+    // The data sent so far ends with a line end (or nothing was sent): a '.' now is doubled, the end marker is
+    // ".\r\n" alone.
+    bool m_atLineStart = true;
+    // The last byte read was a CR whose line end is not written yet (a LF may follow in the next block).
+    bool m_pendingCr = false;
     bool m_success = false;
     bool m_useEsmtp = true;
     bool m_sizeOffered = false;

@@ -190,6 +190,38 @@ TEST(MultipartParserTest, RefusedNamesAreReported)
     EXPECT_EQ(result.RefusedNames, (std::vector<std::string>{"..\\.message.txt", "body.txt"}));
 }
 
+TEST(MultipartParserTest, AFileThatWouldPassTheFileCapIsDroppedAndTheFormGoesOn)
+{
+    // Fed a byte at a time as well as whole: the cap holds wherever the data is split.
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{1} << 20}) {
+        SCOPED_TRACE(piece);
+        TempDir dir;
+        dir.WriteFile("old.bin", "earlier file");
+        NameValueList fields;
+        MultipartLimits limits;
+        limits.MaxFileBytes = 10;
+        MultipartParser parser(kB, dir.Path().string(), fields, limits);
+        const std::string body = Part("name=\"Attachment\"; filename=\"a.bin\"", "123456") +
+                                 Part("name=\"Attachment\"; filename=\"big.bin\"", "12345") +
+                                 Part("name=\"Attachment\"; filename=\"old.bin\"", "1234567") +
+                                 Part("name=\"Attachment\"; filename=\"c.bin\"", "1234") +
+                                 Part("name=\"Body\"", "my text") + Part("name=\"To\"", "t@example.com") + Close();
+        for (std::size_t at = 0; at < body.size(); at += piece) {
+            parser.Feed(std::string_view(body).substr(at, piece));
+        }
+        const UploadResult result = parser.Finish();
+        EXPECT_EQ(result.Status, UploadStatus::FileTooLarge);
+        EXPECT_EQ(result.StoredFiles, (std::vector<std::string>{"a.bin", "c.bin"}));
+        EXPECT_EQ(result.TooLargeNames, (std::vector<std::string>{"big.bin", "old.bin"}));
+        // A dropped file replaces nothing and leaves no temporary file.
+        EXPECT_EQ(Files(dir), (std::map<std::string, std::string>{{".body.txt", "my text"},
+                                                                    {"a.bin", "123456"},
+                                                                    {"c.bin", "1234"},
+                                                                    {"old.bin", "earlier file"}}));
+        EXPECT_EQ(fields.GetValue("To"), std::string_view("t@example.com"));
+    }
+}
+
 TEST(MultipartParserTest, CutUploadKeepsTheEarlierFileOfThatName)
 {
     TempDir dir;

@@ -47,7 +47,8 @@ constexpr const char* kLanguages =
         "[en]\r\n001=English\r\n002=Inbox\r\n003=Drafts\r\n004=Sent\r\n005=Trash\r\n008=To\r\n011=Subject\r\n"
         "016=Session ended.\r\n029=Sent.\r\n046=No such message.\r\n048=Not sent.\r\n064=UTF-8\r\n"
         "090=Line break.\r\n091=Kept in Drafts.\r\n092=Form not read.\r\n093=Not attached: %s\r\n"
-        "460=No sender address.\r\n461=Too large to edit.\r\n462=Not kept in Drafts: open again.\r\n";
+        "460=No sender address.\r\n461=Too large to edit.\r\n462=Not kept in Drafts: open again.\r\n"
+        "520=Over %d recipients.\r\n521=Attachments over %d KB.\r\n522=%s not attached: over %d KB.\r\n";
 
 class ComposeActionTest : public ::testing::Test {
 public:
@@ -381,6 +382,95 @@ TEST_F(ComposeActionTest, ARefusedSendKeepsTheComposeAndCountsTheError)
     EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "keep me");
     EXPECT_NE(ReadFile(Dir() / ".headers.txt").find("To: refuse@y.org\r\n"), std::string::npos);
     EXPECT_TRUE(InFolder("Sent").empty());
+}
+
+TEST_F(ComposeActionTest, TooManyRecipientsOrTooLargeAttachmentsSendNothingAndKeepTheCompose)
+{
+    Start();
+    const auto list = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += (i == 0 ? "" : ", ") + std::string("r") + std::to_string(i) + "@y.org";
+        }
+        return text;
+    };
+    const auto encoded = [](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            out += c == '@' ? "%40" : c == ',' ? "%2C" : c == ';' ? "%3B" : c == ' ' ? "+" : std::string(1, c);
+        }
+        return out;
+    };
+    // Nothing went out and the compose is as it was, text and fields.
+    const auto expectKept = [&](const std::string& to) {
+        EXPECT_FALSE(m_sink.HasReceived("message1.envelope"));
+        EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "keep me");
+        EXPECT_NE(ReadFile(Dir() / ".headers.txt").find("\r\nTo: " + to + "\r\n"), std::string::npos);
+        EXPECT_TRUE(InFolder("Sent").empty());
+        EXPECT_EQ(Stat("SendErrors"), "");
+    };
+
+    struct Case {
+        const char* Name;
+        const char* Cap; // [SmtpClient] MaxRecipients; null: not set
+        std::string To;
+        std::string CcAndBcc;
+        std::string Page;
+    };
+
+    const Case cases[] = {
+            {"101 in To, the default cap", nullptr, list(101), "", "COMPOSE[][Over 100 recipients.]"},
+            {"a cap below 1 is the default", "0", list(101), "", "COMPOSE[][Over 100 recipients.]"},
+            {"To, CC and BCC count together", "3", list(2), "&CC=c%40y.org&BCC=b%40y.org",
+             "COMPOSE[][Over 3 recipients.]"},
+            {"a repeated address counts each time", "3", "a@y.org;a@y.org,a@y.org; a@y.org", "",
+             "COMPOSE[][Over 3 recipients.]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Cap != nullptr) {
+            ASSERT_TRUE(WriteIniString("SmtpClient", "MaxRecipients", c.Cap));
+        }
+        ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+        EXPECT_EQ(Compose("&SendNow=1&Subject=s&Body=keep+me&To=" + encoded(c.To) + c.CcAndBcc), c.Page);
+        expectKept(c.To);
+    }
+
+    // Attachments: over the cap nothing is sent; at the cap the message goes.
+    ASSERT_TRUE(WriteIniString("General", "MaxAttachmentsSize", "1"));
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    WriteFile(Dir() / "a.dat", std::string(600, 'a'));
+    WriteFile(Dir() / "b.dat", std::string(425, 'b'));
+    EXPECT_EQ(Compose("&SendNow=1&To=bob%40y.org&Subject=s&Body=keep+me"), "COMPOSE[][Attachments over 1 KB.]");
+    expectKept("bob@y.org");
+    WriteFile(Dir() / "b.dat", std::string(424, 'b'));
+    EXPECT_EQ(Compose("&SendNow=1&To=bob%40y.org&Subject=s&Body=keep+me"), "LIST[Sent.][]");
+    EXPECT_NE(Received("message1.data").find("filename=\"b.dat\""), std::string::npos);
+}
+
+TEST_F(ComposeActionTest, AnUploadThatWouldPassTheAttachmentCapIsNotStored)
+{
+    Start();
+    ASSERT_TRUE(WriteIniString("General", "MaxAttachmentsSize", "1"));
+    ASSERT_EQ(Compose("&New=1"), "COMPOSE[][]");
+    WriteFile(Dir() / "held.dat", std::string(1000, 'h'));
+    const std::string boundary = "----b0undary";
+    const auto form = [&](const std::string& file, const std::string& data) {
+        return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Attachment\"; filename=\"" + file +
+               "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n--" + boundary +
+               "\r\nContent-Disposition: form-data; name=\"Body\"\r\n\r\ntext after the file\r\n--" + boundary +
+               "--\r\n";
+    };
+    const std::string type = "multipart/form-data; boundary=" + boundary;
+    // 1000 held and 25 more pass 1 KB: the file is dropped, the rest of the form is taken.
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), type, form("big.dat", std::string(25, 'x'))),
+              "ATTACH[big.dat not attached: over 1 KB.]");
+    EXPECT_EQ(ComposeFiles(), (std::vector<std::string>{".body.txt", ".headers.txt", "held.dat"}));
+    EXPECT_EQ(ReadFile(Dir() / ".body.txt"), "text after the file");
+    // What is left of the cap still takes a file.
+    EXPECT_EQ(Send("View=Compose-Attach&Session=" + Id(), type, form("small.dat", std::string(24, 's'))),
+              "ATTACH[]");
+    EXPECT_EQ(ReadFile(Dir() / "small.dat"), std::string(24, 's'));
 }
 
 TEST_F(ComposeActionTest, ADraftIsSavedReopenedAndGoesWhenItIsSent)

@@ -105,16 +105,32 @@ TEST(ReadReceiptTest, OptionalLinesNamelessReadersAndValuesThatWouldAddLines)
 TEST(ReadReceiptTest, TheAddressIsTheFirstAskedForAndNeverOneWithALineBreak)
 {
     struct Case {
-        const char* Headers = nullptr;
+        std::string Headers;
         std::optional<std::string> Address;
+        bool Listed = false;
     };
 
+    std::string many = "Disposition-Notification-To: ";
+    for (int i = 0; i < 24; ++i) {
+        many += (i == 0 ? "" : ", ") + std::string("victim") + std::to_string(i) + "@example.net";
+    }
     const Case cases[] = {
             {"Disposition-Notification-To: \"W\" <first@example.com>\nX-Confirm-Reading-To: second@example.com",
              "first@example.com"},
             {"X-Confirm-Reading-To: second@example.com (W)", "second@example.com"},
             {"Disposition-Notification-To:", std::nullopt},
             {"Subject: none asked", std::nullopt},
+            // One address, however it is written.
+            {"Disposition-Notification-To: \"Doe, J; Jr\" <j@example.com>", "j@example.com"},
+            {"Disposition-Notification-To: j@example.com,", "j@example.com"},
+            // A list gets no receipt at all, not one to its first address.
+            {many, std::nullopt, true},
+            {"Disposition-Notification-To: a@example.com; b@example.net", std::nullopt, true},
+            {"Disposition-Notification-To: \"A\" <a@example.com>, <b@example.net>", std::nullopt, true},
+            {"Disposition-Notification-To: <a@example.com, b@example.net>", std::nullopt, true},
+            {"X-Confirm-Reading-To: a@example.com,b@example.net", std::nullopt, true},
+            // Not a list, but not one plain address either.
+            {"Disposition-Notification-To: a@example.com b@example.net", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Headers);
@@ -128,7 +144,9 @@ TEST(ReadReceiptTest, TheAddressIsTheFirstAskedForAndNeverOneWithALineBreak)
             }
             start = end + 1;
         }
-        EXPECT_EQ(ReceiptAddress(headers), c.Address);
+        bool listed = !c.Listed;
+        EXPECT_EQ(ReceiptAddress(headers, &listed), c.Address);
+        EXPECT_EQ(listed, c.Listed);
     }
     // A value with a line break inside (as an unfolded header can hold) goes nowhere.
     store::HeaderBlock broken;

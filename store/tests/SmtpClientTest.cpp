@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -315,10 +316,13 @@ TEST_F(SmtpClientTest, MessageDataIsDotStuffedAndEndedOnce)
     std::string manyDotsStuffed;
     for (int i = 0; i < 4096; ++i) {
         manyDots += "\n.";
-        manyDotsStuffed += "\n..";
+        manyDotsStuffed += "\r\n..";
     }
     // A line end as the last byte of one block and a dot as the first of the next.
     const std::string acrossBlocks = std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\n.b\r\n";
+    // A CR as the last byte of one block, and its LF (or a dot, for a bare CR) as the first of the next.
+    const std::string crAcrossBlocks = std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\r\n.b\r\n";
+    const std::string bareCrAcrossBlocks = std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\r.b\r\n";
 
     struct Case {
         const char* Name;
@@ -332,11 +336,17 @@ TEST_F(SmtpClientTest, MessageDataIsDotStuffedAndEndedOnce)
             {"a dot as the first byte of the file", ".x\r\n", "..x\r\n.\r\n"},
             {"dots inside a line stay", "a.b\r\n..c\r\n", "a.b\r\n...c\r\n.\r\n"},
             {"no line end at the end", "A: b\r\n\r\nlast", "A: b\r\n\r\nlast\r\n.\r\n"},
-            {"a bare LF at the end", "A: b\n\nlast\n", "A: b\n\nlast\n\r\n.\r\n"},
+            {"bare LFs and a bare CR become CR LF", "A: b\n\nfirst\rlast\n", "A: b\r\n\r\nfirst\r\nlast\r\n.\r\n"},
+            {"a CR as the last byte of the file", "A: b\r\n\r\nlast\r", "A: b\r\n\r\nlast\r\n.\r\n"},
+            {"a dot after a bare CR or a bare LF", "x\r.y\n.z\r\n", "x\r\n..y\r\n..z\r\n.\r\n"},
+            {"a CR LF split between two blocks", crAcrossBlocks,
+             std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\r\n..b\r\n.\r\n"},
+            {"a bare CR at the end of a block", bareCrAcrossBlocks,
+             std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\r\n..b\r\n.\r\n"},
             {"an empty file", "", ".\r\n"},
             {"4096 dots after line ends", manyDots, manyDotsStuffed + "\r\n.\r\n"},
             {"a dot after a line end across blocks", acrossBlocks,
-             std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\n..b\r\n.\r\n"},
+             std::string(SmtpClient::kFileBlockSize - 1, 'a') + "\r\n..b\r\n.\r\n"},
             {"exactly one block", std::string(SmtpClient::kFileBlockSize - 2, 'z') + "\r\n",
              std::string(SmtpClient::kFileBlockSize - 2, 'z') + "\r\n.\r\n"},
     };
@@ -348,6 +358,65 @@ TEST_F(SmtpClientTest, MessageDataIsDotStuffedAndEndedOnce)
         EXPECT_TRUE(got.Data == c.Want) << "got " << got.Data.size() << " bytes, want " << c.Want.size();
         EXPECT_EQ(got.Data.size() >= 5 ? got.Data.substr(got.Data.size() - 5) : got.Data,
                   c.Want.size() >= 5 ? "\r\n.\r\n" : ".\r\n");
+    }
+}
+
+// The lines of data as a receiver that takes a bare CR or a bare LF as a line end would read them.
+std::vector<std::string> LenientLines(const std::string& data)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (data[i] == '\r' || data[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            line.push_back(data[i]);
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(SmtpClientTest, BareLineEndsCannotSmuggleAnEndOfDataOrASecondMessage)
+{
+    // A body that, with bare CRs or LFs kept, ends the data early and starts a second message to someone else.
+    const std::string smuggled = "MAIL FROM: <boss@corp.test>\r\nRCPT TO: <victim@else.test>\r\nDATA\r\n"
+                                 "Subject: forged\r\n\r\nsend money\r\n";
+    struct Case {
+        const char* Name;
+        std::string File;
+        std::string Want;
+    };
+
+    const Case cases[] = {
+            {"CR dot CR LF", "Subject: t\r\n\r\nhi\r.\r\n" + smuggled,
+             "Subject: t\r\n\r\nhi\r\n..\r\n" + smuggled + ".\r\n"},
+            {"LF dot CR LF", "Subject: t\r\n\r\nhi\n.\r\n" + smuggled,
+             "Subject: t\r\n\r\nhi\r\n..\r\n" + smuggled + ".\r\n"},
+            {"CR LF dot CR", "Subject: t\r\n\r\nhi\r\n.\r" + smuggled,
+             "Subject: t\r\n\r\nhi\r\n..\r\n" + smuggled + ".\r\n"},
+            {"CR dot LF", "Subject: t\r\n\r\nhi\r.\n" + smuggled,
+             "Subject: t\r\n\r\nhi\r\n..\r\n" + smuggled + ".\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Outcome got = Run(Dialogue(), c.File);
+        EXPECT_TRUE(got.Sent) << got.Log;
+        EXPECT_EQ(got.Problem, "");
+        // One message: one envelope, one DATA, and nothing after the data but QUIT.
+        EXPECT_EQ(got.Lines, Commands({"EHLO quill.test", "MAIL FROM: <a@b>", "RCPT TO: <c@d>", "DATA", "QUIT"}));
+        EXPECT_EQ(got.Data, c.Want);
+        // Even a receiver that ends lines at a bare CR or LF finds the line "." only at the very end.
+        const std::vector<std::string> lines = LenientLines(got.Data);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "."), 1);
+        EXPECT_EQ(lines.back(), ".");
     }
 }
 

@@ -158,6 +158,53 @@ TEST_F(ReadReceiptIntegrationTest, OneReceiptGoesToTheFirstAddressAskedForAndNon
     EXPECT_FALSE(sink.HasReceived("message2.data"));
 }
 
+TEST_F(ReadReceiptIntegrationTest, AListOfAddressesGetsNoReceiptAtAll)
+{
+    qm::test::SmtpSink sink(m_receiverDir.Path());
+    ASSERT_EQ(sink.Start(), "");
+    UseReceiver(sink.Port());
+    ASSERT_TRUE(WriteIniString("General", "SendReadConfirmations", "Yes"));
+    ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));
+    std::string list;
+    for (int i = 0; i < 24; ++i) {
+        list += (i == 0 ? "" : ", ") + std::string("victim") + std::to_string(i) + "@example.net";
+    }
+    Session* session = Open("From: w@example.com\r\nSubject: Hi\r\nDisposition-Notification-To: " + list);
+    ASSERT_NE(session, nullptr);
+
+    EXPECT_NE(Send("View=Message&Session=" + std::string(session->Id())).find("MESSAGE"), std::string::npos);
+    EXPECT_FALSE(m_message->HasFlag(store::MessageFlag::ConfirmReading));
+    EXPECT_NE(m_harness.Log().find("asks for one to a list of addresses"), std::string::npos) << m_harness.Log();
+    EXPECT_EQ(m_harness.Log().find("Sending read confirmation"), std::string::npos);
+    // The request ended before this: a receipt would have been accepted (and written) by now.
+    Send("View=Message&Session=" + std::string(session->Id()));
+    EXPECT_FALSE(sink.HasReceived("message1.data"));
+    EXPECT_FALSE(sink.HasReceived("message1.envelope"));
+}
+
+TEST_F(ReadReceiptIntegrationTest, NoReceiptWhenTheIndexCannotRememberIt)
+{
+    qm::test::SmtpSink sink(m_receiverDir.Path());
+    ASSERT_EQ(sink.Start(), "");
+    UseReceiver(sink.Port());
+    ASSERT_TRUE(WriteIniString("General", "SendReadConfirmations", "Yes"));
+    ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));
+    Session* session = Open("From: w@example.com\r\nDisposition-Notification-To: first@example.com");
+    ASSERT_NE(session, nullptr);
+    // A directory in the index file's place: the cleared request cannot be saved, so the next session would find
+    // the message asking again.
+    const fs::path index = m_harness.Settings().UserDir("alice") / store::kMessageIndexFile;
+    fs::remove(index);
+    fs::create_directories(index / "blocker");
+
+    EXPECT_NE(Send("View=Message&Session=" + std::string(session->Id())).find("MESSAGE"), std::string::npos);
+    EXPECT_NE(m_harness.Log().find("No read confirmation: the message index could not be saved."), std::string::npos)
+            << m_harness.Log();
+    EXPECT_EQ(m_harness.Log().find("Sending read confirmation"), std::string::npos);
+    EXPECT_FALSE(sink.HasReceived("message1.envelope"));
+    fs::remove_all(index);
+}
+
 TEST_F(ReadReceiptIntegrationTest, WithTheSettingOffTheRequestIsClearedAndNothingSent)
 {
     ASSERT_TRUE(WriteIniString("Session", "CheckCookie", "No"));

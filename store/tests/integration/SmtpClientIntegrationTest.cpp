@@ -114,5 +114,22 @@ TEST_F(SmtpClientIntegrationTest, RefusedRecipientStopsTheSend)
     EXPECT_EQ(Received("message1.data"), "Subject: two\r\n\r\nsecond\r\n");
 }
 
+TEST_F(SmtpClientIntegrationTest, BareLineEndsReachTheReceiverAsOneMessageWithCrLf)
+{
+    // Kept as they are, the bare CR and LF would end the data early and start a second message to the victim.
+    const std::string path = m_dir.WriteFile(
+            "message.txt", "Subject: t\r\n\r\nhi\r.\r\nMAIL FROM:<boss@corp.test>\r\nRCPT TO:<victim@else.test>\r\n"
+                           "DATA\r\nSubject: forged\n.\nQUIT\r\n");
+    NullLog log;
+    SmtpClient client("127.0.0.1", m_port, "quill.test", log);
+    ASSERT_TRUE(client.Send("ann@quill.test", "j@x.test", path.c_str())) << Errors();
+    ASSERT_TRUE(test::WaitUntil([&] { return HasReceived("message1.data"); })) << Errors();
+    EXPECT_EQ(Received("message1.data"), "Subject: t\r\n\r\nhi\r\n.\r\nMAIL FROM:<boss@corp.test>\r\n"
+                                         "RCPT TO:<victim@else.test>\r\nDATA\r\nSubject: forged\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(Received("message1.envelope").find("victim"), std::string::npos);
+    // The receiver has written its one message by the time it accepted it: there is no second.
+    EXPECT_FALSE(HasReceived("message2.data"));
+}
+
 } // namespace
 } // namespace qm::store
