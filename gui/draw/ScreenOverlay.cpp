@@ -3,6 +3,7 @@
 // is drawn "on the screen" (drag markers) is drawn here and saved and restored from here.
 #include "gui/draw/Dc.h"
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -44,11 +45,14 @@ struct Overlay {
     QImage Image;
     QPointer<OverlayWidget> Widget;
     QRect Screen;
+
+    // A reset of the layer's state takes the window with it.
+    ~Overlay() { delete Widget.data(); }
 };
 
 Overlay& TheOverlay()
 {
-    static Overlay overlay;
+    Overlay& overlay = GuiState().Part<Overlay>();
     if (overlay.Image.isNull()) {
         QRect screen(0, 0, 1024, 768);
         if (const QScreen* s = QGuiApplication::primaryScreen()) {
