@@ -2,6 +2,7 @@
 #include "gui/draw/Icon.h"
 
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 
 #include <QImageReader>
 
@@ -122,10 +123,13 @@ struct IconEntry {
     std::map<std::pair<int, int>, TIcon> Loaded; // the file read once per size asked for; empty when unreadable
 };
 
+struct IconResources {
+    std::map<int, IconEntry> Entries;
+};
+
 std::map<int, IconEntry>& IconTable()
 {
-    static std::map<int, IconEntry> table;
-    return table;
+    return GuiState().Part<IconResources>().Entries;
 }
 
 } // namespace
