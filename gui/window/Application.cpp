@@ -135,19 +135,30 @@ private:
 LRESULT Deliver(TWindow& window, UINT msg, WPARAM wParam, LPARAM lParam, bool* wentDefault)
 {
     Frames().push_back(Frame{&window, msg, false});
-    LRESULT result = 0;
+
+    // The frame goes however the handler ends.
+    struct PopFrame {
+        bool* WentDefault;
+
+        ~PopFrame()
+        {
+            const bool defaulted = Frames().back().Defaulted;
+            Frames().pop_back();
+            if (WentDefault != nullptr) {
+                *WentDefault = defaulted;
+            }
+        }
+    } pop{wentDefault};
+
+    // Nothing may cross Qt's event loop; the message counts as handled.
     try {
-        result = window.WindowProc(msg, wParam, lParam);
+        return window.WindowProc(msg, wParam, lParam);
     } catch (const std::exception& e) {
-        // Nothing may cross Qt's event loop; the message counts as handled.
         qWarning("window message 0x%x: %s", msg, e.what());
+    } catch (...) {
+        qWarning("window message 0x%x: an exception of unknown type", msg);
     }
-    const bool defaulted = Frames().back().Defaulted;
-    Frames().pop_back();
-    if (wentDefault != nullptr) {
-        *wentDefault = defaulted;
-    }
-    return result;
+    return 0;
 }
 
 void NoteDefault(const TWindow& window, UINT msg)
