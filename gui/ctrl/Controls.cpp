@@ -1,4 +1,4 @@
-// The standard controls over Qt's widgets, with the original notifications.
+// The standard controls over Qt's widgets, with their notifications to the parent.
 #include "gui/ctrl/Controls.h"
 
 #include "gui/ctrl/QtConvert.h"
@@ -35,7 +35,7 @@ QString Q(std::string_view s)
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The original controls show '&' prefixes as underlined mnemonics; Qt's buttons and labels do the same.
+// Buttons and labels show a '&' prefix as the underlined mnemonic of the next letter; Qt's do the same.
 QString Label(std::string_view s)
 {
     return Q(s);

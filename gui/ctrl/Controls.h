@@ -1,5 +1,5 @@
 // The standard controls: windows whose widget is a Qt control. They tell their parent what the user did with
-// the original notifications (WM_COMMAND with EN_CHANGE, BN_CLICKED, CBN_SELCHANGE; WM_NOTIFY with
+// notifications (WM_COMMAND with EN_CHANGE, BN_CLICKED, CBN_SELCHANGE; WM_NOTIFY with
 // LVN_COLUMNCLICK), each first to the control itself and then to its parent.
 #pragma once
 

@@ -90,7 +90,7 @@ TIcon TIcon::ScaledTo(TSize size) const
     if (IsEmpty() || Size() == size || size.cx <= 0 || size.cy <= 0) {
         return *this;
     }
-    // Nearest pixel, as the original scales icons without smoothing.
+    // Nearest pixel: icons scale without smoothing, so their edges stay sharp.
     TBitmap color(size.cx, size.cy);
     std::vector<bool> transparent(static_cast<std::size_t>(size.cx) * static_cast<std::size_t>(size.cy));
     for (int y = 0; y < size.cy; ++y) {

@@ -1,4 +1,4 @@
-// Input, focus and window-state events become window messages here, in the original window system's order:
+// Input, focus and window-state events become window messages here, in this order:
 // NCHITTEST and SETCURSOR before every mouse message of a window without capture, double-clicks only for
 // classes that ask for them, KEYDOWN then CHAR, every one through the application's pre-filter. Nothing of Qt's
 // own reaches the windows: no shortcuts, no context menus of the standard controls.

@@ -1,5 +1,5 @@
 // TWindow: the framework's window object. The object comes first and gets its window (a Qt widget) at Create;
-// every message reaches it through WindowProc in the order the original window system sends it.
+// every message reaches it through WindowProc, in the order the event filter gives input (EventFilter.h).
 #pragma once
 
 #include "gui/draw/GdiObjects.h"

@@ -60,9 +60,8 @@ private:
 
 /// The layer above a standard control's widget (a transparent child over the whole control, blind to the
 /// mouse). What the control's window draws from its WM_PAINT after the control's own painting (the default
-/// handling) is kept here and shows on top, as drawing over a control after its own painting does in the original
-/// window system, also when only a part of the control repaints. Drawing on a control outside WM_PAINT is not
-/// kept.
+/// handling) is kept here and shows on top, also when only a part of the control repaints: what a window draws
+/// over its control stays over it. Drawing on a control outside WM_PAINT is not kept.
 class TControlOverlay final : public QWidget {
 public:
     explicit TControlOverlay(QWidget& control);

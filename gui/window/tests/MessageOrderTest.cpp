@@ -1,4 +1,4 @@
-// The order of the messages windows receive, as the original window system sends them, and the key chain.
+// The order in which windows receive their messages, and the key chain.
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
 #include "gui/window/tests/WindowTestSupport.h"
