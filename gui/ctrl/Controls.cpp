@@ -313,6 +313,18 @@ QWidget* TButton::MakeWidget(QWidget* parentWidget)
     return button;
 }
 
+TDialogControl::TKind TButton::GetDialogKind() const
+{
+    const DWORD kind = GetStyle() & 0x0F;
+    if (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) {
+        return TDialogControl::RadioButton;
+    }
+    if (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) {
+        return TDialogControl::CheckBox;
+    }
+    return TDialogControl::PushButton;
+}
+
 int TButton::GetCheck() const
 {
     auto* button = qobject_cast<QAbstractButton*>(GetWidget());

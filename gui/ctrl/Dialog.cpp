@@ -134,24 +134,18 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
                            ? WS_VISIBLE
                            : 0;
         c.Style |= child->IsWindowEnabled() ? 0 : WS_DISABLED;
-        if (dynamic_cast<TEdit*>(child) != nullptr) {
-            c.Kind = TDialogControl::Edit;
-        } else if (dynamic_cast<TComboBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::ComboBox;
-        } else if (dynamic_cast<TListBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::ListBox;
-        } else if (dynamic_cast<TGroupBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::GroupBox;
+        c.Kind = child->GetDialogKind();
+        switch (c.Kind) {
+        case TDialogControl::PushButton:
+        case TDialogControl::RadioButton:
+        case TDialogControl::CheckBox:
+        case TDialogControl::Static:
+        case TDialogControl::GroupBox:
+            // A labelled control: its '&' letter moves to it.
             c.Mnemonic = MenuMnemonic(child->GetCaption());
-        } else if (dynamic_cast<TStatic*>(child) != nullptr) {
-            c.Kind = TDialogControl::Static;
-            c.Mnemonic = MenuMnemonic(child->GetCaption());
-        } else if (dynamic_cast<TButton*>(child) != nullptr) {
-            const DWORD kind = child->GetStyle() & 0x0F;
-            c.Kind = (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) ? TDialogControl::RadioButton
-                     : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX)     ? TDialogControl::CheckBox
-                                                                            : TDialogControl::PushButton;
-            c.Mnemonic = MenuMnemonic(child->GetCaption());
+            break;
+        default:
+            break;
         }
         out.push_back(c);
     }

@@ -5,6 +5,7 @@
 #include "gui/draw/GdiObjects.h"
 #include "gui/model/Color.h"
 #include "gui/model/CursorResource.h"
+#include "gui/model/DialogNavigation.h"
 #include "gui/model/Geometry.h"
 #include "gui/model/InputState.h"
 #include "gui/model/Messages.h"
@@ -205,6 +206,11 @@ public:
     virtual bool TranslateAccelerators(MSG& msg);
     /// Dialog keys (Tab, Enter, Escape) of this window: true when msg was one and was handled.
     virtual bool HandleDialogKeys(MSG& msg);
+
+    /// What the dialog keyboard rules (Tab, arrows, mnemonics, the default button) take this window for: a
+    /// control answers with its kind; any other window is Other.
+    virtual TDialogControl::TKind GetDialogKind() const { return TDialogControl::Other; }
+
     /// Idle processing, once per wake-up of the event loop; the base passes it to the children.
     virtual bool IdleAction(long idleCount);
     /// Whether the window may close; the base asks every child.

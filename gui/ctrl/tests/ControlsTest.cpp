@@ -660,6 +660,57 @@ TEST_F(ControlsTest, TabMovesThroughTheTabStopsInCreationOrder)
     EXPECT_EQ(seen, (std::vector<TWindow*>{dialog.Line, dialog.Text, dialog.Line}));
 }
 
+// A control of the kit's own, painted by its window: it answers for itself what the dialog keys take it for.
+class TKitButton : public TWindow {
+public:
+    TKitButton(TWindow* parent, int id)
+        : TWindow(parent, "Kit")
+    {
+        Attr.Id = id;
+        Attr.Style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+        Attr.X = 10;
+        Attr.Y = 110;
+        Attr.W = 60;
+        Attr.H = 22;
+    }
+
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::PushButton; }
+};
+
+TEST_F(ControlsTest, EnterOnAKitControlThatAnswersPushButtonCommandsItsId)
+{
+    Show();
+
+    class TKitDialog : public TTestDialog {
+    public:
+        using TTestDialog::TTestDialog;
+        TKitButton* Kit = new TKitButton(this, 501);
+
+        LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+        {
+            if (msg == WM_COMMAND && LOWORD(wParam) == 501) {
+                CloseWindow(501);
+                return 0;
+            }
+            return TTestDialog::WindowProc(msg, wParam, lParam);
+        }
+    };
+
+    TKitDialog dialog(m_frame.get());
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+        dialog.Kit->SetFocus();
+        ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == dialog.Kit; }));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    QTimer guard; // keeps a failure from hanging
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { m_app->EndModal(-1); });
+    guard.start(30000);
+    // Taken for any other window, Enter would press the default button (IDOK).
+    EXPECT_EQ(dialog.Execute(), 501);
+}
+
 TEST_F(ControlsTest, WithoutATrayAddingTheIconFails)
 {
     Show();
