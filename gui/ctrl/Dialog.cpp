@@ -7,6 +7,7 @@
 #include "gui/model/DialogNavigation.h"
 #include "gui/model/Menu.h"
 #include "gui/window/Application.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -60,10 +61,10 @@ int TDialog::Execute()
         return IDCANCEL;
     }
     // While it runs, the program's other windows take no input.
-    GetWidget()->setWindowModality(Qt::ApplicationModal);
+    WidgetOf(*this)->setWindowModality(Qt::ApplicationModal);
     ShowWindow(SW_SHOW);
     // A modal dialog takes the keyboard at once, also where the platform activates windows late (offscreen).
-    QApplication::setActiveWindow(GetWidget());
+    QApplication::setActiveWindow(WidgetOf(*this));
     // The first tab stop starts with the focus.
     FocusFirst();
     const int result = app->BeginModal(this);
@@ -130,9 +131,8 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
         TDialogControl c;
         c.Id = child->GetId();
         c.Style = child->GetStyle() & ~(WS_VISIBLE | WS_DISABLED);
-        c.Style |= child->HasWindow() && child->GetWidget()->isVisibleTo(child->GetWidget()->parentWidget())
-                           ? WS_VISIBLE
-                           : 0;
+        c.Style |=
+                child->HasWindow() && WidgetOf(*child)->isVisibleTo(WidgetOf(*child)->parentWidget()) ? WS_VISIBLE : 0;
         c.Style |= child->IsWindowEnabled() ? 0 : WS_DISABLED;
         c.Kind = child->GetDialogKind();
         switch (c.Kind) {
@@ -192,7 +192,7 @@ bool TDialog::HandleDialogKeys(MSG& msg)
         if (controls[static_cast<std::size_t>(action.Focus)].Kind != TDialogControl::PushButton) {
             control->SetFocus();
         }
-        if (auto* button = qobject_cast<QAbstractButton*>(control->GetWidget()); button != nullptr) {
+        if (auto* button = qobject_cast<QAbstractButton*>(WidgetOf(*control)); button != nullptr) {
             button->click();
         }
         return true;

@@ -31,7 +31,7 @@ public:
 
 TListWidget* ListOf(const TWindow& box)
 {
-    return dynamic_cast<TListWidget*>(box.GetWidget());
+    return dynamic_cast<TListWidget*>(WidgetOf(box));
 }
 
 // A device context over an image of the list's visible area.

@@ -9,6 +9,7 @@
 #include "gui/window/EventFilter.h"
 #include "gui/window/Window.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -212,7 +213,7 @@ private:
             return;
         }
         first->SetCapture();
-        first->GetWidget()->grabKeyboard();
+        WidgetOf(*first)->grabKeyboard();
     }
 
     static void ReleaseGrab()

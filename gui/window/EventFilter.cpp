@@ -95,7 +95,7 @@ bool DispatchInput(MSG& msg, bool* wentDefault)
 
 bool IsStandardControl(const TWindow& window)
 {
-    return dynamic_cast<TWindowWidget*>(window.GetWidget()) == nullptr;
+    return dynamic_cast<TWindowWidget*>(WidgetOf(window)) == nullptr;
 }
 
 // Button index (0 left, 1 right, 2 middle) and the message numbers of each kind.
@@ -227,7 +227,7 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
 // The handle of the top-level window a window belongs to.
 HWND TopLevelHandle(TWindow& window)
 {
-    QWidget* top = window.GetWidget() != nullptr ? window.GetWidget()->window() : nullptr;
+    QWidget* top = WidgetOf(window) != nullptr ? WidgetOf(window)->window() : nullptr;
     TWindow* owner = top != nullptr ? WindowInternals::OwnerOf(top) : nullptr;
     return owner != nullptr ? owner->GetHandle() : window.GetHandle();
 }
@@ -307,7 +307,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
 bool HandleFocus(QWidget* widget, QFocusEvent* e)
 {
     TWindow* target = WindowInternals::OwnerOf(widget);
-    if (target == nullptr || widget != target->GetWidget()) {
+    if (target == nullptr || widget != WidgetOf(*target)) {
         return false;
     }
     Deliver(*target, e->gotFocus() ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
@@ -320,7 +320,7 @@ bool HandleFocus(QWidget* widget, QFocusEvent* e)
 bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
 {
     TWindow* target = WindowInternals::OwnerOf(widget);
-    if (target == nullptr || widget != target->GetWidget() || !widget->isWindow()) {
+    if (target == nullptr || widget != WidgetOf(*target) || !widget->isWindow()) {
         return false;
     }
     const bool nowMinimized = (widget->windowState() & Qt::WindowMinimized) != 0;
@@ -332,12 +332,12 @@ bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
     const HWND handle = target->GetHandle();
     QTimer::singleShot(0, widget, [handle, widget] {
         TWindow* window = TWindow::FromHandle(handle);
-        if (window == nullptr || window->GetWidget() != widget) {
+        if (window == nullptr || WidgetOf(*window) != widget) {
             return;
         }
         widget->setProperty("qmMinimizing", true);
         Deliver(*window, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(State().CursorPos.x, State().CursorPos.y));
-        if (window->GetWidget() == widget) {
+        if (WidgetOf(*window) == widget) {
             widget->setProperty("qmMinimizing", false);
         }
     });
@@ -474,15 +474,15 @@ TWindow* WindowInternals::OwnerOf(QObject* object)
 QPoint WindowInternals::ClientOrigin(const TWindow& window)
 {
     const TRect insets = window.GetNonClientInsets();
-    if (window.GetWidget() == nullptr) {
+    if (WidgetOf(window) == nullptr) {
         return QPoint(insets.left, insets.top);
     }
-    return ClientArea(*window.GetWidget(), insets).topLeft();
+    return ClientArea(*WidgetOf(window), insets).topLeft();
 }
 
 void WindowInternals::GeometryChanged(TWindow& window)
 {
-    QWidget* widget = window.GetWidget();
+    QWidget* widget = WidgetOf(window);
     if (widget == nullptr) {
         return;
     }

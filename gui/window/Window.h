@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-class QWidget; // the window's widget; only the Qt side of the layer looks inside
+class QWidget; // the window's widget; only the Qt side of the layer looks inside (WidgetOf)
 
 namespace qm::gui {
 
@@ -218,9 +218,6 @@ public:
     /// Sends WM_SYSCOLORCHANGE to this window and all its descendants.
     void BroadcastSysColorChange();
 
-    /// The widget (null before Create and after Destroy); for the Qt side of the layer.
-    QWidget* GetWidget() const { return m_widget; }
-
 protected:
     /// Builds the widget for Create; the base makes the layer's own painted window. Standard controls return
     /// their Qt control. parentWidget is the parent's widget (null for a top-level window).
@@ -230,6 +227,10 @@ protected:
     void ShowClientCursor(HCURSOR cursor);
 
 private:
+    // The widget (null before Create and after Destroy) is reached through WidgetOf (gui/window/WindowWidget.h), a
+    // header of the layer's own: no one outside the layer sees Qt through a window.
+    QWidget* GetWidget() const { return m_widget; }
+
     friend class TWindowWidget;
     friend class TApplication;
     friend struct WindowInternals;

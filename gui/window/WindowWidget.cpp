@@ -65,7 +65,7 @@ TControlPaint& ControlPaint()
 // The widget a standard control's client area is painted on: the control's own, or a scrolling control's viewport.
 QWidget* ClientWidget(const TWindow& window)
 {
-    QWidget* widget = window.GetWidget();
+    QWidget* widget = WidgetOf(window);
     if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(widget)) {
         return scrolling->viewport();
     }
@@ -77,7 +77,7 @@ QWidget* ClientWidget(const TWindow& window)
 bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
 {
     TWindow* owner = OwnerOf(widget);
-    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(owner->GetWidget()) != nullptr ||
+    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(WidgetOf(*owner)) != nullptr ||
         ClientWidget(*owner) != widget || ControlPaint().Widget != nullptr) {
         return false;
     }
@@ -91,8 +91,8 @@ bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
     ControlPaint().Image = QImage(widget->size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
     ControlPaint().Image.fill(background);
     ControlPaint().Rect = event->rect() & widget->rect();
-    ControlPaint().Overlay = TControlOverlay::Of(owner->GetWidget());
-    ControlPaint().ClientPos = widget == owner->GetWidget() ? QPoint(0, 0) : widget->pos();
+    ControlPaint().Overlay = TControlOverlay::Of(WidgetOf(*owner));
+    ControlPaint().ClientPos = widget == WidgetOf(*owner) ? QPoint(0, 0) : widget->pos();
     QPointer<QWidget> guard(widget);
     bool wentDefault = false;
     Deliver(*owner, WM_PAINT, 0, 0, &wentDefault);
@@ -142,7 +142,7 @@ TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags fl
 
 TWindowWidget::~TWindowWidget()
 {
-    if (m_owner != nullptr && m_owner->GetWidget() == this) {
+    if (m_owner != nullptr && WidgetOf(*m_owner) == this) {
         WindowInternals::SetWidget(*m_owner, nullptr);
     }
 }
@@ -362,7 +362,7 @@ namespace {
 std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 {
     auto impl = std::make_unique<TDC::Impl>();
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     if (widget == nullptr) {
         // A standard control paints itself; drawing on it shows only from its WM_PAINT: in place of its look until
         // the default handling, over it afterwards.
@@ -409,7 +409,7 @@ std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
         *erase = false;
         return impl;
     }
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     if (widget == nullptr || !widget->InPaint()) {
         impl->Clip = TRect(0, 0, 0, 0);
         *erase = false;

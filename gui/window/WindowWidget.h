@@ -93,6 +93,9 @@ private:
 
 /// What the event filter and the contexts need of a window object.
 struct WindowInternals {
+    /// The window's widget (null before Create and after Destroy).
+    static QWidget* Widget(const TWindow& window) { return window.GetWidget(); }
+
     /// The window object a widget (or a widget inside a control) belongs to, or null.
     static TWindow* OwnerOf(QObject* object);
     /// The client area in the widget's own coordinates: inside the non-client insets, or for a native control that
@@ -117,6 +120,12 @@ struct WindowInternals {
     /// The base Paint ran for such a control: the control paints its own look, and drawing goes over it from now.
     static void NoteBasePaint(const TWindow& window);
 };
+
+/// The window's widget (null before Create and after Destroy): for the layer's Qt side and its tests only.
+inline QWidget* WidgetOf(const TWindow& window)
+{
+    return WindowInternals::Widget(window);
+}
 
 /// Delivers a message to a window's WindowProc, counting the dispatch depth so that windows destroyed inside a
 /// handler are deleted after the outermost dispatch. wentDefault, when given, tells whether the message

@@ -3,6 +3,7 @@
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/Dc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QImage>
 #include <QListWidget>
@@ -27,7 +28,7 @@ protected:
         return box;
     }
 
-    static QListWidget* List(const TListBox& box) { return static_cast<QListWidget*>(box.GetWidget()); }
+    static QListWidget* List(const TListBox& box) { return static_cast<QListWidget*>(WidgetOf(box)); }
 
     // Clicks item index in the middle of its rectangle with the modifiers given.
     static void Click(const TListBox& box, int index, Qt::KeyboardModifiers modifiers = {})

@@ -4,6 +4,7 @@
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/ImageList.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QIcon>
 #include <QImage>
@@ -141,7 +142,7 @@ TEST_F(TreeWindowTest, ItemsShowTheirImagesFromTheImageList)
     Show();
     const HTREEITEM item = tree->InsertItem(TVI_ROOT, "Quillmail Properties", 0, 1);
     tree->SetImageList(TVSIL_NORMAL, &images);
-    auto* view = static_cast<QTreeWidget*>(tree->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*tree));
     auto pixel = [&](QIcon::Mode mode, int x, int y) {
         return view->topLevelItem(0)->icon(0).pixmap(QSize(16, 16), 1.0, mode).toImage().pixel(x, y);
     };
@@ -173,7 +174,7 @@ TEST_F(TreeWindowTest, ADoubleClickReachesTheTreesWindowAndDoesNotExpand)
     Show();
     const HTREEITEM root = tree->InsertItem(TVI_ROOT, "Quillmail Accounts");
     tree->InsertItem(root, "anna, Anna");
-    auto* view = static_cast<QTreeWidget*>(tree->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*tree));
     const QRect r = view->visualItemRect(view->topLevelItem(0));
     QWidget* viewport = view->viewport();
     test::SendMouse(viewport, QEvent::MouseButtonPress, Qt::LeftButton, r.center(), Qt::LeftButton);

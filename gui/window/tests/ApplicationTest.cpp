@@ -157,14 +157,14 @@ TEST_F(ApplicationTest, MinimisingAsksTheWindowWithScMinimizeWhileItIsStillShown
         };
         ASSERT_TRUE(w.Create());
         w.ShowWindow(SW_SHOWNORMAL);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.GetWidget()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(WidgetOf(w)));
         bool asked = false;
         auto previous = w.Handler;
         w.Handler = [&](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
             asked = asked || (msg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE);
             return previous(msg, wParam, lParam, result);
         };
-        w.GetWidget()->showMinimized(); // as the window manager's minimise button does
+        WidgetOf(w)->showMinimized(); // as the window manager's minimise button does
         ASSERT_TRUE(qm::test::WaitUntil([&] {
             QCoreApplication::processEvents();
             return asked;
