@@ -87,7 +87,7 @@ public:
     LogonThrottle(const LogonThrottle&) = delete;
     LogonThrottle& operator=(const LogonThrottle&) = delete;
 
-    /// Whether the password of account (its name as AccountKey gives it) may be checked for a client at address
+    /// Whether the password of account (its name as LogonAccountKey gives it) may be checked for a client at address
     /// now. Refused while the address or the account waits out a delay, and, once either has used its free
     /// failures, while another check of it runs (so that guesses sent at once are checked one by one).
     Verdict Admit(std::string_view address, std::string_view account);

@@ -4,6 +4,7 @@
 #include "gui/draw/Dc.h"
 #include "gui/model/FileFilter.h"
 #include "gui/model/Metrics.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,7 +22,7 @@ QString Q(std::string_view s)
 
 QWidget* OwnerWidget(TWindow* owner)
 {
-    return owner != nullptr && owner->GetWidget() != nullptr ? owner->GetWidget()->window() : nullptr;
+    return owner != nullptr && WidgetOf(*owner) != nullptr ? WidgetOf(*owner)->window() : nullptr;
 }
 
 constexpr UINT kTimerSplash = 1;

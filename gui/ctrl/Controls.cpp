@@ -1,4 +1,4 @@
-// The standard controls over Qt's widgets, with the original notifications.
+// The standard controls over Qt's widgets, with their notifications to the parent.
 #include "gui/ctrl/Controls.h"
 
 #include "gui/ctrl/QtConvert.h"
@@ -35,7 +35,7 @@ QString Q(std::string_view s)
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The original controls show '&' prefixes as underlined mnemonics; Qt's buttons and labels do the same.
+// Buttons and labels show a '&' prefix as the underlined mnemonic of the next letter; Qt's do the same.
 QString Label(std::string_view s)
 {
     return Q(s);
@@ -235,10 +235,10 @@ QWidget* TEdit::MakeWidget(QWidget* parentWidget)
 
 std::string TEdit::GetText() const
 {
-    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+    if (auto* line = qobject_cast<QLineEdit*>(WidgetOf(*this))) {
         return line->text().toStdString();
     }
-    if (auto* text = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+    if (auto* text = qobject_cast<QPlainTextEdit*>(WidgetOf(*this))) {
         return text->toPlainText().toStdString();
     }
     return m_initial;
@@ -247,9 +247,9 @@ std::string TEdit::GetText() const
 void TEdit::SetText(std::string_view text)
 {
     m_initial = text;
-    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+    if (auto* line = qobject_cast<QLineEdit*>(WidgetOf(*this))) {
         line->setText(Q(text));
-    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(WidgetOf(*this))) {
         multi->setPlainText(Q(text));
     }
 }
@@ -257,7 +257,7 @@ void TEdit::SetText(std::string_view text)
 void TEdit::LimitText(int limit)
 {
     m_limit = limit;
-    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+    if (auto* line = qobject_cast<QLineEdit*>(WidgetOf(*this))) {
         line->setMaxLength(limit > 0 ? limit : 32767);
     }
 }
@@ -265,9 +265,9 @@ void TEdit::LimitText(int limit)
 void TEdit::SetReadOnly(bool readOnly)
 {
     Attr.Style = readOnly ? (Attr.Style | ES_READONLY) : (Attr.Style & ~ES_READONLY);
-    if (auto* line = qobject_cast<QLineEdit*>(GetWidget())) {
+    if (auto* line = qobject_cast<QLineEdit*>(WidgetOf(*this))) {
         line->setReadOnly(readOnly);
-    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(GetWidget())) {
+    } else if (auto* multi = qobject_cast<QPlainTextEdit*>(WidgetOf(*this))) {
         multi->setReadOnly(readOnly);
     }
 }
@@ -313,15 +313,27 @@ QWidget* TButton::MakeWidget(QWidget* parentWidget)
     return button;
 }
 
+TDialogControl::TKind TButton::GetDialogKind() const
+{
+    const DWORD kind = GetStyle() & 0x0F;
+    if (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) {
+        return TDialogControl::RadioButton;
+    }
+    if (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX) {
+        return TDialogControl::CheckBox;
+    }
+    return TDialogControl::PushButton;
+}
+
 int TButton::GetCheck() const
 {
-    auto* button = qobject_cast<QAbstractButton*>(GetWidget());
+    auto* button = qobject_cast<QAbstractButton*>(WidgetOf(*this));
     return button != nullptr && button->isChecked() ? 1 : 0;
 }
 
 void TButton::SetCheck(int check)
 {
-    if (auto* button = qobject_cast<QAbstractButton*>(GetWidget())) {
+    if (auto* button = qobject_cast<QAbstractButton*>(WidgetOf(*this))) {
         button->setChecked(check != 0);
     }
 }
@@ -405,7 +417,7 @@ QWidget* TComboBox::MakeWidget(QWidget* parentWidget)
 
 std::string TComboBox::GetText() const
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr) {
         return IsDropDownList() ? GetString(m_pendingSel) : m_pendingText;
     }
@@ -423,7 +435,7 @@ bool TComboBox::SetText(std::string_view text)
         }
         return false;
     }
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr || combo->lineEdit() == nullptr) {
         m_pendingText = text;
         return true;
@@ -435,7 +447,7 @@ bool TComboBox::SetText(std::string_view text)
 
 int TComboBox::AddString(std::string_view text)
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr) {
         m_pending.emplace_back(text);
         return static_cast<int>(m_pending.size()) - 1;
@@ -446,13 +458,13 @@ int TComboBox::AddString(std::string_view text)
 
 int TComboBox::GetCount() const
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     return combo != nullptr ? combo->count() : static_cast<int>(m_pending.size());
 }
 
 int TComboBox::GetSelIndex() const
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr) {
         return m_pendingSel;
     }
@@ -461,7 +473,7 @@ int TComboBox::GetSelIndex() const
 
 int TComboBox::SetSelIndex(int index)
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr) {
         m_pendingSel = index;
         // The edit part shows the selected item's text, until other text is put there.
@@ -477,7 +489,7 @@ int TComboBox::SetSelIndex(int index)
 
 std::string TComboBox::GetString(int index) const
 {
-    auto* combo = qobject_cast<QComboBox*>(GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this));
     if (combo == nullptr) {
         return index >= 0 && index < static_cast<int>(m_pending.size()) ? m_pending[static_cast<std::size_t>(index)]
                                                                         : std::string();
@@ -490,7 +502,7 @@ std::string TComboBox::GetString(int index) const
 
 void TComboBox::ClearList()
 {
-    if (auto* combo = qobject_cast<QComboBox*>(GetWidget())) {
+    if (auto* combo = qobject_cast<QComboBox*>(WidgetOf(*this))) {
         combo->clear();
     }
     m_pending.clear();
@@ -545,7 +557,7 @@ namespace {
 
 QTreeWidget* View(const TWindow& w)
 {
-    return qobject_cast<QTreeWidget*>(w.GetWidget());
+    return qobject_cast<QTreeWidget*>(WidgetOf(w));
 }
 
 } // namespace

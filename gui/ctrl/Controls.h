@@ -1,5 +1,5 @@
 // The standard controls: windows whose widget is a Qt control. They tell their parent what the user did with
-// the original notifications (WM_COMMAND with EN_CHANGE, BN_CLICKED, CBN_SELCHANGE; WM_NOTIFY with
+// notifications (WM_COMMAND with EN_CHANGE, BN_CLICKED, CBN_SELCHANGE; WM_NOTIFY with
 // LVN_COLUMNCLICK), each first to the control itself and then to its parent.
 #pragma once
 
@@ -80,6 +80,8 @@ public:
     TTransferField GetTransferField() const override;
     void Transfer(std::span<std::byte> field, TTransferDirection direction) override;
 
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::Edit; }
+
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
 
@@ -100,6 +102,8 @@ public:
     /// Check boxes and radio buttons: a 16-bit check state (1 checked, 0 not); push buttons take no part.
     TTransferField GetTransferField() const override;
     void Transfer(std::span<std::byte> field, TTransferDirection direction) override;
+    /// A radio button, check box or push button by its BS_ style.
+    TDialogControl::TKind GetDialogKind() const override;
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -124,6 +128,8 @@ public:
     /// The label of a dialog description's control resourceId (labels take no part in transfer).
     TStatic(TWindow* parent, int resourceId);
 
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::Static; }
+
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
 };
@@ -133,6 +139,8 @@ class TGroupBox : public TControl {
 public:
     TGroupBox(TWindow* parent, int id, std::string_view text, int x, int y, int w, int h);
     TGroupBox(TWindow* parent, int resourceId);
+
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::GroupBox; }
 
 protected:
     QWidget* MakeWidget(QWidget* parentWidget) override;
@@ -148,6 +156,9 @@ public:
     TComboBox(TWindow* parent, int id, int x, int y, int w, int h, DWORD style = CBS_DROPDOWNLIST, int textLimit = 0);
     /// The combo box of a dialog description's control resourceId.
     TComboBox(TWindow* parent, int resourceId);
+
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::ComboBox; }
+
     int AddString(std::string_view text);
     int GetCount() const;
     int GetSelIndex() const;

@@ -7,6 +7,7 @@
 #include "gui/model/DialogNavigation.h"
 #include "gui/model/Menu.h"
 #include "gui/window/Application.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -60,10 +61,10 @@ int TDialog::Execute()
         return IDCANCEL;
     }
     // While it runs, the program's other windows take no input.
-    GetWidget()->setWindowModality(Qt::ApplicationModal);
+    WidgetOf(*this)->setWindowModality(Qt::ApplicationModal);
     ShowWindow(SW_SHOW);
     // A modal dialog takes the keyboard at once, also where the platform activates windows late (offscreen).
-    QApplication::setActiveWindow(GetWidget());
+    QApplication::setActiveWindow(WidgetOf(*this));
     // The first tab stop starts with the focus.
     FocusFirst();
     const int result = app->BeginModal(this);
@@ -130,28 +131,21 @@ std::vector<TDialogControl> Describe(const std::vector<TWindow*>& children)
         TDialogControl c;
         c.Id = child->GetId();
         c.Style = child->GetStyle() & ~(WS_VISIBLE | WS_DISABLED);
-        c.Style |= child->HasWindow() && child->GetWidget()->isVisibleTo(child->GetWidget()->parentWidget())
-                           ? WS_VISIBLE
-                           : 0;
+        c.Style |=
+                child->HasWindow() && WidgetOf(*child)->isVisibleTo(WidgetOf(*child)->parentWidget()) ? WS_VISIBLE : 0;
         c.Style |= child->IsWindowEnabled() ? 0 : WS_DISABLED;
-        if (dynamic_cast<TEdit*>(child) != nullptr) {
-            c.Kind = TDialogControl::Edit;
-        } else if (dynamic_cast<TComboBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::ComboBox;
-        } else if (dynamic_cast<TListBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::ListBox;
-        } else if (dynamic_cast<TGroupBox*>(child) != nullptr) {
-            c.Kind = TDialogControl::GroupBox;
+        c.Kind = child->GetDialogKind();
+        switch (c.Kind) {
+        case TDialogControl::PushButton:
+        case TDialogControl::RadioButton:
+        case TDialogControl::CheckBox:
+        case TDialogControl::Static:
+        case TDialogControl::GroupBox:
+            // A labelled control: its '&' letter moves to it.
             c.Mnemonic = MenuMnemonic(child->GetCaption());
-        } else if (dynamic_cast<TStatic*>(child) != nullptr) {
-            c.Kind = TDialogControl::Static;
-            c.Mnemonic = MenuMnemonic(child->GetCaption());
-        } else if (dynamic_cast<TButton*>(child) != nullptr) {
-            const DWORD kind = child->GetStyle() & 0x0F;
-            c.Kind = (kind == BS_AUTORADIOBUTTON || kind == BS_RADIOBUTTON) ? TDialogControl::RadioButton
-                     : (kind == BS_AUTOCHECKBOX || kind == BS_CHECKBOX)     ? TDialogControl::CheckBox
-                                                                            : TDialogControl::PushButton;
-            c.Mnemonic = MenuMnemonic(child->GetCaption());
+            break;
+        default:
+            break;
         }
         out.push_back(c);
     }
@@ -198,7 +192,7 @@ bool TDialog::HandleDialogKeys(MSG& msg)
         if (controls[static_cast<std::size_t>(action.Focus)].Kind != TDialogControl::PushButton) {
             control->SetFocus();
         }
-        if (auto* button = qobject_cast<QAbstractButton*>(control->GetWidget()); button != nullptr) {
+        if (auto* button = qobject_cast<QAbstractButton*>(WidgetOf(*control)); button != nullptr) {
             button->click();
         }
         return true;

@@ -4,6 +4,7 @@
 #include "gui/ctrl/ListBox.h"
 #include "gui/ctrl/TreeWindow.h"
 #include "gui/draw/Dc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QAbstractButton>
 
@@ -84,7 +85,7 @@ void TButton::Transfer(std::span<std::byte> field, TTransferDirection direction)
         return;
     }
     const bool check = ReadField<std::uint16_t>(field) != 0;
-    auto* button = qobject_cast<QAbstractButton*>(GetWidget());
+    auto* button = qobject_cast<QAbstractButton*>(WidgetOf(*this));
     if (button == nullptr || button->isChecked() == check) {
         return;
     }

@@ -1,5 +1,5 @@
 // The list box over Qt's list view: Qt keeps the items, the selection and the scrolling; the box paints every
-// item itself through a device context, so owner-drawn boxes get the original WM_DRAWITEM records.
+// item itself through a device context, so owner-drawn boxes get a WM_DRAWITEM record for each item.
 #include "gui/ctrl/ListBox.h"
 
 #include "gui/ctrl/QtConvert.h"
@@ -31,7 +31,7 @@ public:
 
 TListWidget* ListOf(const TWindow& box)
 {
-    return dynamic_cast<TListWidget*>(box.GetWidget());
+    return dynamic_cast<TListWidget*>(WidgetOf(box));
 }
 
 // A device context over an image of the list's visible area.
@@ -215,7 +215,7 @@ int TListBox::GetItemHeight(int) const
 
 int TListBox::SetItemHeight(int, int height)
 {
-    // The original keeps item heights below 256.
+    // Item heights are 1 to 255; any other is refused.
     if (height <= 0 || height > 255) {
         return LB_ERR;
     }

@@ -30,6 +30,8 @@ public:
     /// The list box of a dialog description's control resourceId (its styles are the description's).
     TListBox(TWindow* parent, int resourceId);
 
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::ListBox; }
+
     /// Adds text at its sorted place (LBS_SORT) or at the end; returns its index.
     int AddString(std::string_view text);
     /// Inserts text at index (-1: the end), never sorting; returns its index.

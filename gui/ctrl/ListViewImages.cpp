@@ -2,6 +2,7 @@
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/QtConvert.h"
 #include "gui/draw/ImageList.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QIcon>
 #include <QTreeWidget>
@@ -23,7 +24,7 @@ void TListView::SetImageList(const TImageList* list, int which)
     for (int i = 0; list != nullptr && i < list->GetImageCount(); ++i) {
         m_stateImages.push_back(list->GetIcon(i));
     }
-    auto* view = qobject_cast<QTreeWidget*>(GetWidget());
+    auto* view = qobject_cast<QTreeWidget*>(WidgetOf(*this));
     if (view == nullptr) {
         return;
     }
@@ -37,7 +38,7 @@ void TListView::SetImageList(const TImageList* list, int which)
 
 bool TListView::SetItemStateImage(int item, int stateImage)
 {
-    auto* view = qobject_cast<QTreeWidget*>(GetWidget());
+    auto* view = qobject_cast<QTreeWidget*>(WidgetOf(*this));
     if (view == nullptr || item < 0 || item >= view->topLevelItemCount()) {
         return false;
     }

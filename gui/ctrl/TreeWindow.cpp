@@ -4,6 +4,7 @@
 #include "gui/ctrl/QtConvert.h"
 #include "gui/draw/ImageList.h"
 #include "gui/model/TextOrder.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QHeaderView>
 #include <QIcon>
@@ -34,7 +35,7 @@ struct TTreeWindow::Impl {
     // The tree widget of the tree while the handles belong to it, or null.
     QTreeWidget* ViewFor(const TWindow& tree) const
     {
-        auto* view = qobject_cast<QTreeWidget*>(tree.GetWidget());
+        auto* view = qobject_cast<QTreeWidget*>(WidgetOf(tree));
         return view != nullptr && view == View ? view : nullptr;
     }
 

@@ -1,6 +1,8 @@
 // The bitmap resource table: id to location or image, images read once and kept.
 #include "gui/draw/BitmapResources.h"
 
+#include "gui/model/GuiState.h"
+
 #include <map>
 #include <optional>
 
@@ -13,10 +15,13 @@ struct Entry {
     std::optional<TBitmap> Loaded; // read on first use; an empty bitmap when unreadable
 };
 
+struct BitmapTable {
+    std::map<int, Entry> Entries;
+};
+
 std::map<int, Entry>& Table()
 {
-    static std::map<int, Entry> table;
-    return table;
+    return GuiState().Part<BitmapTable>().Entries;
 }
 
 const TBitmap* Find(int id)

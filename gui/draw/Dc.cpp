@@ -1,4 +1,4 @@
-// The device contexts' primitives, written pixel by pixel so that they keep the original platform's rules
+// The device contexts' primitives, written pixel by pixel so that they keep the layer's pixel rules
 // (end-exclusive lines and rectangles, no antialiasing) rather than QPainter's.
 #include "gui/draw/Dc.h"
 

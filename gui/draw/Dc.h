@@ -1,4 +1,4 @@
-// Device contexts: drawing with the pixel rules of the original platform on images the window layer owns.
+// Device contexts: drawing with exact pixel rules on images the window layer owns.
 //
 // Rules every primitive keeps: no antialiasing; lines and rectangles exclude their end point, right and bottom
 // edge; a pen of width w covers w pixels across, from w/2 left (or above) of the path; coordinates are pixels

@@ -2,6 +2,7 @@
 #include "gui/draw/Icon.h"
 
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 
 #include <QImageReader>
 
@@ -89,7 +90,7 @@ TIcon TIcon::ScaledTo(TSize size) const
     if (IsEmpty() || Size() == size || size.cx <= 0 || size.cy <= 0) {
         return *this;
     }
-    // Nearest pixel, as the original scales icons without smoothing.
+    // Nearest pixel: icons scale without smoothing, so their edges stay sharp.
     TBitmap color(size.cx, size.cy);
     std::vector<bool> transparent(static_cast<std::size_t>(size.cx) * static_cast<std::size_t>(size.cy));
     for (int y = 0; y < size.cy; ++y) {
@@ -122,10 +123,13 @@ struct IconEntry {
     std::map<std::pair<int, int>, TIcon> Loaded; // the file read once per size asked for; empty when unreadable
 };
 
+struct IconResources {
+    std::map<int, IconEntry> Entries;
+};
+
 std::map<int, IconEntry>& IconTable()
 {
-    static std::map<int, IconEntry> table;
-    return table;
+    return GuiState().Part<IconResources>().Entries;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 // like the screen under it, and what a drag saves and restores is the screen's pixels.
 #include "gui/draw/Dc.h"
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -62,11 +63,14 @@ struct Overlay {
     int Contexts = 0;  // screen contexts alive now
     QImage Backdrop;   // the screen's picture under this session's drawing; null where the display composites
     std::function<QImage()> TestBackdrop;
+
+    // A reset of the layer's state takes the window with it.
+    ~Overlay() { delete Widget.data(); }
 };
 
 Overlay& TheOverlay()
 {
-    static Overlay overlay;
+    Overlay& overlay = GuiState().Part<Overlay>();
     if (overlay.Image.isNull()) {
         QRect screen(0, 0, 1024, 768);
         if (const QScreen* s = QGuiApplication::primaryScreen()) {

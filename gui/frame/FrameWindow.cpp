@@ -7,6 +7,7 @@
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QWidget>
 
@@ -165,7 +166,7 @@ bool TFrameWindow::ShowIcon(int& slot, int iconId)
 void TFrameWindow::ShowIcon()
 {
     if (HasWindow() && (m_iconId != 0 || m_iconSmId != 0)) {
-        GetWidget()->setWindowIcon(ToQIcon(m_iconId, m_iconSmId != 0 ? m_iconSmId : m_iconId));
+        WidgetOf(*this)->setWindowIcon(ToQIcon(m_iconId, m_iconSmId != 0 ? m_iconSmId : m_iconId));
     }
 }
 

@@ -5,6 +5,7 @@
 #include "gui/draw/Dc.h"
 #include "gui/model/DialogResource.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -32,7 +33,7 @@ public:
 protected:
     bool eventFilter(QObject* object, QEvent* event) override
     {
-        if (event->type() == QEvent::Leave && object == m_window.GetWidget()) {
+        if (event->type() == QEvent::Leave && object == WidgetOf(m_window)) {
             m_window.MouseLeftWindow();
         }
         return false;
@@ -59,8 +60,8 @@ TGadgetWindowFont::TGadgetWindowFont(int pointSize, bool bold, bool italic)
 
 TGadgetWindow::~TGadgetWindow()
 {
-    if (GetWidget() != nullptr && m_leaveWatcher) {
-        GetWidget()->removeEventFilter(m_leaveWatcher.get());
+    if (WidgetOf(*this) != nullptr && m_leaveWatcher) {
+        WidgetOf(*this)->removeEventFilter(m_leaveWatcher.get());
     }
 }
 
@@ -83,7 +84,7 @@ void TGadgetWindow::SetupWindow()
 {
     TWindow::SetupWindow();
     m_leaveWatcher = std::make_unique<TLeaveWatcher>(*this);
-    GetWidget()->installEventFilter(m_leaveWatcher.get());
+    WidgetOf(*this)->installEventFilter(m_leaveWatcher.get());
     LayoutSession();
 }
 
@@ -217,7 +218,7 @@ void TGadgetWindow::UpdateTooltip()
         QToolTip::hideText();
         return;
     }
-    QToolTip::showText(QCursor::pos(), QString::fromStdString(m_tooltip), GetWidget());
+    QToolTip::showText(QCursor::pos(), QString::fromStdString(m_tooltip), WidgetOf(*this));
 }
 
 LRESULT TGadgetWindow::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)

@@ -4,6 +4,7 @@
 #include "gui/gadget/Tooltip.h"
 
 #include "gui/window/Window.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -42,7 +43,7 @@ public:
     static bool Live(const TTool& tool)
     {
         const TWindow* window = TWindow::FromHandle(tool.Handle);
-        return tool.Widget != nullptr && window != nullptr && window->GetWidget() == tool.Widget;
+        return tool.Widget != nullptr && window != nullptr && WidgetOf(*window) == tool.Widget;
     }
 
     TTool* Find(HWND handle)
@@ -121,7 +122,7 @@ bool TTooltip::AddTool(HWND tool, std::string_view text)
         }
         it = tools.erase(it);
     }
-    QWidget* widget = window->GetWidget();
+    QWidget* widget = WidgetOf(*window);
     widget->installEventFilter(m_impl.get());
     m_impl->Tools.push_back(TImpl::TTool{tool, widget, std::string(text)});
     return true;

@@ -3,11 +3,13 @@
 
 #include "gui/draw/BitmapResources.h"
 #include "gui/draw/Dc.h"
+#include "gui/model/GuiState.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
 #include "gui/window/EventFilter.h"
 #include "gui/window/Window.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -67,7 +69,16 @@ int CheckRoom(const TBitmap* beside)
 }
 
 class TMenuSession;
-TMenuSession* g_session = nullptr;
+
+// The menu being tracked now (one at a time).
+struct ActiveMenu {
+    TMenuSession* Session = nullptr;
+};
+
+TMenuSession*& Session()
+{
+    return GuiState().Part<ActiveMenu>().Session;
+}
 
 // A window of the pop-up at one level; it paints the items the tracker placed.
 class TMenuPopupWindow : public TWindow {
@@ -202,7 +213,7 @@ private:
             return;
         }
         first->SetCapture();
-        first->GetWidget()->grabKeyboard();
+        WidgetOf(*first)->grabKeyboard();
     }
 
     static void ReleaseGrab()
@@ -476,18 +487,18 @@ void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rec
 
 UINT TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, TWindow& owner, const TPMPARAMS* params)
 {
-    if (g_session != nullptr || !IsMenu(menu) || GetMenuItemCount(menu) <= 0) {
+    if (Session() != nullptr || !IsMenu(menu) || GetMenuItemCount(menu) <= 0) {
         return 0;
     }
     TMenuSession session(owner);
-    g_session = &session;
+    Session() = &session;
     const TRect* exclude = params != nullptr ? &params->rcExclude : nullptr;
     session.SetTracker(std::make_unique<TMenuTracker>(session, menu, flags, TPoint(x, y), exclude, GetScreenRect()));
     UINT result = 0;
     if (const_cast<TMenuTracker*>(session.Tracker())->Start()) {
         result = session.Loop();
     }
-    g_session = nullptr;
+    Session() = nullptr;
     if ((flags & TPM_RETURNCMD) != 0) {
         return result;
     }
@@ -505,15 +516,15 @@ namespace {
 UINT TrackBar(TWindow& owner, HMENU bar, std::vector<TRect> screenItems,
               const std::function<bool(TMenuTracker&)>& start)
 {
-    if (g_session != nullptr || !IsMenu(bar)) {
+    if (Session() != nullptr || !IsMenu(bar)) {
         return 0;
     }
     TMenuSession session(owner);
-    g_session = &session;
+    Session() = &session;
     session.SetTracker(std::make_unique<TMenuTracker>(session, bar, std::move(screenItems), GetScreenRect()));
     auto& tracker = const_cast<TMenuTracker&>(*session.Tracker());
     const UINT result = start(tracker) ? session.Loop() : tracker.Result();
-    g_session = nullptr;
+    Session() = nullptr;
     if (owner.HasWindow()) {
         owner.SendMessage(WM_NCPAINT, 1, 0);
     }
@@ -537,18 +548,18 @@ UINT TrackMenuBarByKey(TWindow& owner, HMENU bar, std::vector<TRect> screenItems
 
 const TMenuTracker* ActiveMenuTracker()
 {
-    return g_session != nullptr ? g_session->Tracker() : nullptr;
+    return Session() != nullptr ? Session()->Tracker() : nullptr;
 }
 
 TWindow* ActiveMenuPopup(int level)
 {
-    return g_session != nullptr ? g_session->Popup(level) : nullptr;
+    return Session() != nullptr ? Session()->Popup(level) : nullptr;
 }
 
 void CancelMenuTracking()
 {
-    if (g_session != nullptr) {
-        g_session->Cancel();
+    if (Session() != nullptr) {
+        Session()->Cancel();
     }
 }
 

@@ -35,7 +35,7 @@ void DrawMenuItem(TDC& dc, TWindow& owner, HMENU menu, int pos, const TRect& rec
 /// is nonzero when one was chosen. params (may be null) holds a rectangle the pop-up never covers. Returns 0 at
 /// once for a handle that is not a menu or an empty menu, and when another menu is being tracked.
 UINT TrackPopupMenuEx(HMENU menu, UINT flags, int x, int y, TWindow& owner, const TPMPARAMS* params = nullptr);
-/// The same without an exclusion rectangle (rect, as in the original call, is ignored).
+/// The same without an exclusion rectangle (rect is ignored; callers may pass one).
 bool TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, TWindow& owner, const TRect* rect = nullptr);
 
 /// Tracks a menu bar whose items stand at screenItems: bar item index is selected, with its pop-up open when

@@ -1,6 +1,8 @@
 // Accelerator tables and string resources.
 #include "gui/model/Accelerator.h"
 
+#include "gui/model/GuiState.h"
+
 #include <map>
 #include <string>
 
@@ -8,16 +10,19 @@ namespace qm::gui {
 
 namespace {
 
+struct Resources {
+    std::map<int, std::vector<ACCEL>> AccelTables;
+    std::map<int, std::string> Strings;
+};
+
 std::map<int, std::vector<ACCEL>>& AccelTables()
 {
-    static std::map<int, std::vector<ACCEL>> tables;
-    return tables;
+    return GuiState().Part<Resources>().AccelTables;
 }
 
 std::map<int, std::string>& Strings()
 {
-    static std::map<int, std::string> strings;
-    return strings;
+    return GuiState().Part<Resources>().Strings;
 }
 
 } // namespace

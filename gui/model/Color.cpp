@@ -1,6 +1,8 @@
 // The system colour table and its listeners.
 #include "gui/model/Color.h"
 
+#include "gui/model/GuiState.h"
+
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -56,8 +58,7 @@ struct Table {
 
 Table& TheTable()
 {
-    static Table table;
-    return table;
+    return GuiState().Part<Table>();
 }
 
 void Notify()

@@ -1,6 +1,7 @@
 // Cursor resources by id.
 #include "gui/model/CursorResource.h"
 
+#include "gui/model/GuiState.h"
 #include "gui/model/Messages.h"
 
 #include <algorithm>
@@ -10,16 +11,19 @@ namespace qm::gui {
 
 namespace {
 
+struct CursorTable {
+    std::map<int, TCursorPicture> Cursors;
+    unsigned Generation = 0;
+};
+
 std::map<int, TCursorPicture>& Cursors()
 {
-    static std::map<int, TCursorPicture> cursors;
-    return cursors;
+    return GuiState().Part<CursorTable>().Cursors;
 }
 
 unsigned& Generation()
 {
-    static unsigned generation = 0;
-    return generation;
+    return GuiState().Part<CursorTable>().Generation;
 }
 
 constexpr int kMaxCursorSide = 64;

@@ -1,6 +1,8 @@
 // Dialog descriptions and the arithmetic of dialog units and transfer buffers.
 #include "gui/model/DialogResource.h"
 
+#include "gui/model/GuiState.h"
+
 #include <algorithm>
 #include <charconv>
 #include <map>
@@ -9,10 +11,13 @@ namespace qm::gui {
 
 namespace {
 
+struct DialogTable {
+    std::map<int, TDialogTemplate> Dialogs;
+};
+
 std::map<int, TDialogTemplate>& Dialogs()
 {
-    static std::map<int, TDialogTemplate> dialogs;
-    return dialogs;
+    return GuiState().Part<DialogTable>().Dialogs;
 }
 
 } // namespace

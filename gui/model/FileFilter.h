@@ -1,4 +1,4 @@
-// File-type filters of the open-file chooser: the original form, pairs of description and patterns joined by '|'
+// File-type filters of the open-file chooser: the callers' form, pairs of description and patterns joined by '|'
 // ("Ini Files (*.ini)|*.ini|All files (*.*)|*.*||"), in the chooser's own form, one filter a line.
 #pragma once
 

@@ -2,6 +2,7 @@
 #include "gui/model/Gadget.h"
 
 #include "gui/model/GadgetWindowCore.h"
+#include "gui/model/GuiState.h"
 #include "gui/model/Metrics.h"
 
 #include <algorithm>
@@ -10,18 +11,25 @@ namespace qm::gui {
 
 namespace {
 
-TGadgetPainter* g_painter = nullptr;
+struct PainterChoice {
+    TGadgetPainter* Painter = nullptr;
+};
+
+TGadgetPainter*& Painter()
+{
+    return GuiState().Part<PainterChoice>().Painter;
+}
 
 } // namespace
 
 void SetGadgetPainter(TGadgetPainter* painter)
 {
-    g_painter = painter;
+    Painter() = painter;
 }
 
 TGadgetPainter* GetGadgetPainter()
 {
-    return g_painter;
+    return Painter();
 }
 
 TGadget::TGadget(int id, TBorderStyle style)
@@ -131,14 +139,14 @@ void TGadget::LButtonUp(UINT, const TPoint&)
 void TGadget::Paint(TDC& dc)
 {
     PaintBorder(dc);
-    if (g_painter != nullptr)
-        g_painter->PaintGadget(*this, dc);
+    if (TGadgetPainter* painter = Painter())
+        painter->PaintGadget(*this, dc);
 }
 
 void TGadget::PaintBorder(TDC& dc)
 {
-    if (g_painter != nullptr)
-        g_painter->PaintBorder(*this, dc);
+    if (TGadgetPainter* painter = Painter())
+        painter->PaintBorder(*this, dc);
 }
 
 void TGadget::Invalidate(bool erase)

@@ -1,6 +1,7 @@
 // The input state.
 #include "gui/model/InputState.h"
 
+#include "gui/model/GuiState.h"
 #include "gui/model/Messages.h"
 #include "gui/model/Metrics.h"
 
@@ -18,8 +19,7 @@ struct State {
 
 State& TheState()
 {
-    static State state;
-    return state;
+    return GuiState().Part<State>();
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The menu model's handle table and item operations.
 #include "gui/model/Menu.h"
 
+#include "gui/model/GuiState.h"
+
 #include <cctype>
 #include <map>
 #include <unordered_map>
@@ -38,8 +40,7 @@ struct Table {
 
 Table& TheTable()
 {
-    static Table table;
-    return table;
+    return GuiState().Part<Table>();
 }
 
 MenuObject* Find(HMENU menu)

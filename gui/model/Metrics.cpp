@@ -1,6 +1,8 @@
 // The system metrics table.
 #include "gui/model/Metrics.h"
 
+#include "gui/model/GuiState.h"
+
 #include <array>
 #include <atomic>
 #include <mutex>
@@ -67,8 +69,7 @@ struct Table {
 
 Table& TheTable()
 {
-    static Table table;
-    return table;
+    return GuiState().Part<Table>();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "base/Assert.h"
 #include "gui/draw/DcImpl.h"
 #include "gui/model/Color.h"
+#include "gui/model/GuiState.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/CrossProcess.h"
 #include "gui/window/EventFilter.h"
@@ -26,21 +27,29 @@ namespace qm::gui {
 
 namespace {
 
-TApplication* g_app = nullptr;
-
 struct Frame {
     const TWindow* Window;
     UINT Msg;
     bool Defaulted;
 };
 
-std::vector<Frame>& Frames()
+struct AppState {
+    TApplication* Current = nullptr;
+    // The messages being delivered now, the innermost last.
+    std::vector<Frame> Frames;
+    // Whether a message came since the last idle processing.
+    bool Activity = true;
+};
+
+AppState& State()
 {
-    static std::vector<Frame> frames;
-    return frames;
+    return GuiState().Part<AppState>();
 }
 
-bool g_activity = true;
+std::vector<Frame>& Frames()
+{
+    return State().Frames;
+}
 
 // The palette of the standard controls from the system colour table.
 void ApplyPalette()
@@ -126,19 +135,30 @@ private:
 LRESULT Deliver(TWindow& window, UINT msg, WPARAM wParam, LPARAM lParam, bool* wentDefault)
 {
     Frames().push_back(Frame{&window, msg, false});
-    LRESULT result = 0;
+
+    // The frame goes however the handler ends.
+    struct PopFrame {
+        bool* WentDefault;
+
+        ~PopFrame()
+        {
+            const bool defaulted = Frames().back().Defaulted;
+            Frames().pop_back();
+            if (WentDefault != nullptr) {
+                *WentDefault = defaulted;
+            }
+        }
+    } pop{wentDefault};
+
+    // Nothing may cross Qt's event loop; the message counts as handled.
     try {
-        result = window.WindowProc(msg, wParam, lParam);
+        return window.WindowProc(msg, wParam, lParam);
     } catch (const std::exception& e) {
-        // Nothing may cross Qt's event loop; the message counts as handled.
         qWarning("window message 0x%x: %s", msg, e.what());
+    } catch (...) {
+        qWarning("window message 0x%x: an exception of unknown type", msg);
     }
-    const bool defaulted = Frames().back().Defaulted;
-    Frames().pop_back();
-    if (wentDefault != nullptr) {
-        *wentDefault = defaulted;
-    }
-    return result;
+    return 0;
 }
 
 void NoteDefault(const TWindow& window, UINT msg)
@@ -160,7 +180,7 @@ void DisposeWidget(QWidget* widget)
 
 void NoteActivity()
 {
-    g_activity = true;
+    State().Activity = true;
 }
 
 struct TApplication::Impl {
@@ -176,18 +196,18 @@ struct TApplication::Impl {
 TApplication::TApplication(std::string_view)
     : m_impl(std::make_unique<Impl>())
 {
-    QM_ASSERT(g_app == nullptr);
-    g_app = this;
+    QM_ASSERT(State().Current == nullptr);
+    State().Current = this;
     ApplyLookAndFeel();
     m_impl->ThePump = std::make_unique<Pump>(*this);
     m_impl->Filter = std::make_unique<TEventFilter>();
     qApp->installEventFilter(m_impl->Filter.get());
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
         m_impl->IdleConnection = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
-            if (!g_activity) {
+            if (!State().Activity) {
                 return;
             }
-            g_activity = false;
+            State().Activity = false;
             IdleAction(m_impl->IdleCount++);
         });
     }
@@ -207,12 +227,12 @@ TApplication::~TApplication()
     qApp->removeEventFilter(m_impl->Filter.get());
     // Widgets of destroyed windows wait for the loop; without one they go now.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    g_app = nullptr;
+    State().Current = nullptr;
 }
 
 TApplication* TApplication::Current()
 {
-    return g_app;
+    return State().Current;
 }
 
 void TApplication::InitMainWindow()

@@ -13,7 +13,7 @@
 
 namespace qm::gui {
 
-/// One per process. The Qt application must exist first (the program makes it, or MakeQtApplication does).
+/// One per process. The Qt application must exist first (the program makes it, or a TGuiProcess does).
 class TApplication {
 public:
     explicit TApplication(std::string_view name = {});

@@ -3,6 +3,7 @@
 // inside any loop, modal ones included). Posts to another process's handle go out as datagrams.
 #include "gui/window/CrossProcess.h"
 
+#include "gui/model/GuiState.h"
 #include "gui/window/Application.h"
 #include "platform/IpcNamespace.h"
 #include "platform/WindowMessage.h"
@@ -19,10 +20,28 @@ namespace qm::gui {
 
 namespace {
 
+struct Receiver {
+    explicit Receiver(WindowMessageEndpoint endpoint)
+        : Endpoint(std::move(endpoint))
+    {}
+
+    WindowMessageEndpoint Endpoint;
+    std::unique_ptr<QSocketNotifier> Notifier;
+};
+
+struct CrossProcessState {
+    std::optional<IpcNamespace> Namespace;
+    std::unordered_map<HWND, std::unique_ptr<Receiver>> Receivers;
+};
+
+CrossProcessState& State()
+{
+    return GuiState().Part<CrossProcessState>();
+}
+
 std::optional<IpcNamespace>& ChosenNamespace()
 {
-    static std::optional<IpcNamespace> ns;
-    return ns;
+    return State().Namespace;
 }
 
 // The installation's namespace: the program's directory is the installation directory (QUILLMAIL_IPC_NS,
@@ -35,19 +54,9 @@ const IpcNamespace& Namespace()
     return *ChosenNamespace();
 }
 
-struct Receiver {
-    explicit Receiver(WindowMessageEndpoint endpoint)
-        : Endpoint(std::move(endpoint))
-    {}
-
-    WindowMessageEndpoint Endpoint;
-    std::unique_ptr<QSocketNotifier> Notifier;
-};
-
 std::unordered_map<HWND, std::unique_ptr<Receiver>>& Receivers()
 {
-    static std::unordered_map<HWND, std::unique_ptr<Receiver>> receivers;
-    return receivers;
+    return State().Receivers;
 }
 
 } // namespace

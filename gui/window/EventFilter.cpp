@@ -1,9 +1,10 @@
-// Input, focus and window-state events become window messages here, in the original window system's order:
+// Input, focus and window-state events become window messages here, in this order:
 // NCHITTEST and SETCURSOR before every mouse message of a window without capture, double-clicks only for
 // classes that ask for them, KEYDOWN then CHAR, every one through the application's pre-filter. Nothing of Qt's
 // own reaches the windows: no shortcuts, no context menus of the standard controls.
 #include "gui/window/EventFilter.h"
 
+#include "gui/model/GuiState.h"
 #include "gui/model/MenuBarKeys.h"
 #include "gui/window/Application.h"
 #include "gui/window/WindowWidget.h"
@@ -25,13 +26,6 @@ namespace {
 
 constexpr const char* kOwnerProperty = "qmWindow";
 
-TPoint g_cursorPos{0, 0};
-TClickTracker g_clicks;
-// Buttons whose press the pre-filter ate: their release is eaten too.
-unsigned g_eatenButtons = 0;
-// F10, a lone Alt and Alt with a character, watched on every key message.
-TMenuBarKeys g_menuKeys;
-
 // The last mouse event turned into messages: Qt passes an unused mouse event on to the parent widgets as copies,
 // which must not become messages a second time.
 struct MouseKey {
@@ -41,8 +35,21 @@ struct MouseKey {
     bool operator==(const MouseKey&) const = default;
 };
 
-MouseKey g_lastMouse;
-bool g_lastMouseResult = false;
+struct FilterState {
+    TPoint CursorPos{0, 0};
+    TClickTracker Clicks;
+    // Buttons whose press the pre-filter ate: their release is eaten too.
+    unsigned EatenButtons = 0;
+    // F10, a lone Alt and Alt with a character, watched on every key message.
+    TMenuBarKeys MenuKeys;
+    MouseKey LastMouse;
+    bool LastMouseResult = false;
+};
+
+FilterState& State()
+{
+    return GuiState().Part<FilterState>();
+}
 
 // Keeps the input state's modifier and button keys in step with what Qt reports on each event.
 void SyncKeys(Qt::KeyboardModifiers modifiers, std::optional<Qt::MouseButtons> buttons)
@@ -88,7 +95,7 @@ bool DispatchInput(MSG& msg, bool* wentDefault)
 
 bool IsStandardControl(const TWindow& window)
 {
-    return dynamic_cast<TWindowWidget*>(window.GetWidget()) == nullptr;
+    return dynamic_cast<TWindowWidget*>(WidgetOf(window)) == nullptr;
 }
 
 // Button index (0 left, 1 right, 2 middle) and the message numbers of each kind.
@@ -114,9 +121,10 @@ constexpr UINT kNcOffset = WM_NCMOUSEMOVE - WM_MOUSEMOVE;
 
 bool HandleMouse(QWidget* widget, QMouseEvent* e)
 {
+    FilterState& state = State();
     const QPoint global = e->globalPosition().toPoint();
-    g_cursorPos = TPoint(global.x(), global.y());
-    SetCursorPosState(g_cursorPos);
+    state.CursorPos = TPoint(global.x(), global.y());
+    SetCursorPosState(state.CursorPos);
     SyncKeys(e->modifiers(), e->buttons());
 
     TWindow* capture = TWindow::GetCapture();
@@ -125,10 +133,10 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
         return false;
     }
     const MouseKey key{static_cast<int>(e->type()), e->timestamp(), global};
-    if (key == g_lastMouse) {
-        return g_lastMouseResult;
+    if (key == state.LastMouse) {
+        return state.LastMouseResult;
     }
-    g_lastMouse = key;
+    state.LastMouse = key;
 
     const int button = ButtonIndex(e->button());
     UINT msg = WM_MOUSEMOVE;
@@ -140,14 +148,14 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:
         if (button < 0) {
-            return g_lastMouseResult = true;
+            return state.LastMouseResult = true;
         }
         press = true;
-        g_menuKeys.Reset(); // a click between Alt's press and release opens no menu
+        state.MenuKeys.Reset(); // a click between Alt's press and release opens no menu
         break;
     case QEvent::MouseButtonRelease:
         if (button < 0) {
-            return g_lastMouseResult = true;
+            return state.LastMouseResult = true;
         }
         msg = kUp[button];
         release = true;
@@ -159,7 +167,7 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
     const HWND handle = target->GetHandle();
     int hit = HTCLIENT;
     if (capture == nullptr) {
-        hit = static_cast<int>(Deliver(*target, WM_NCHITTEST, 0, MAKELPARAM(g_cursorPos.x, g_cursorPos.y)));
+        hit = static_cast<int>(Deliver(*target, WM_NCHITTEST, 0, MAKELPARAM(state.CursorPos.x, state.CursorPos.y)));
         if (hit != HTCLIENT && button == 2) {
             hit = HTCLIENT; // no non-client messages of the middle button here
         }
@@ -168,9 +176,9 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
         // A second fast press is a double-click only for classes that ask (the non-client area always asks).
         constexpr int kVk[] = {VK_LBUTTON, VK_RBUTTON, VK_MBUTTON};
         const bool wants = hit != HTCLIENT || (target->GetClass().Style & CS_DBLCLKS) != 0;
-        const UINT kind =
-                g_clicks.Press(handle, kVk[button], g_cursorPos, e->timestamp(),
-                               wants ? TClickTracker::TWantsDoubleClicks::Yes : TClickTracker::TWantsDoubleClicks::No);
+        const UINT kind = state.Clicks.Press(handle, kVk[button], state.CursorPos, e->timestamp(),
+                                             wants ? TClickTracker::TWantsDoubleClicks::Yes
+                                                   : TClickTracker::TWantsDoubleClicks::No);
         msg = kind == kDbl[button] ? kDbl[button] : kDown[button];
     }
     if (capture == nullptr) {
@@ -178,48 +186,48 @@ bool HandleMouse(QWidget* widget, QMouseEvent* e)
             msg += kNcOffset;
         }
         if (!target->HasWindow()) {
-            return g_lastMouseResult = true;
+            return state.LastMouseResult = true;
         }
         if (!release) {
             Deliver(*target, WM_SETCURSOR, handle, MAKELPARAM(hit, msg));
             if (!target->HasWindow()) {
-                return g_lastMouseResult = true;
+                return state.LastMouseResult = true;
             }
         }
     }
 
     const unsigned bit = button >= 0 ? (1u << button) : 0u;
-    if (release && (g_eatenButtons & bit) != 0) {
-        g_eatenButtons &= ~bit;
-        return g_lastMouseResult = true;
+    if (release && (state.EatenButtons & bit) != 0) {
+        state.EatenButtons &= ~bit;
+        return state.LastMouseResult = true;
     }
     MSG m;
     m.hwnd = handle;
     m.message = msg;
-    m.pt = g_cursorPos;
+    m.pt = state.CursorPos;
     m.time = static_cast<DWORD>(e->timestamp());
     if (hit == HTCLIENT) {
-        const TPoint p = target->ScreenToClient(g_cursorPos);
+        const TPoint p = target->ScreenToClient(state.CursorPos);
         m.wParam = MouseKeys(e->buttons(), e->modifiers());
         m.lParam = MAKELPARAM(p.x, p.y);
     } else {
         m.wParam = static_cast<WPARAM>(hit);
-        m.lParam = MAKELPARAM(g_cursorPos.x, g_cursorPos.y);
+        m.lParam = MAKELPARAM(state.CursorPos.x, state.CursorPos.y);
     }
     bool wentDefault = false;
     const bool dispatched = DispatchInput(m, &wentDefault);
     if (!dispatched && press) {
-        g_eatenButtons |= bit;
+        state.EatenButtons |= bit;
     }
     // A standard control does its own thing when its window left the message to the default handling.
     const bool letQt = dispatched && wentDefault && capture == nullptr && IsStandardControl(*target);
-    return g_lastMouseResult = !letQt;
+    return state.LastMouseResult = !letQt;
 }
 
 // The handle of the top-level window a window belongs to.
 HWND TopLevelHandle(TWindow& window)
 {
-    QWidget* top = window.GetWidget() != nullptr ? window.GetWidget()->window() : nullptr;
+    QWidget* top = WidgetOf(window) != nullptr ? WidgetOf(window)->window() : nullptr;
     TWindow* owner = top != nullptr ? WindowInternals::OwnerOf(top) : nullptr;
     return owner != nullptr ? owner->GetHandle() : window.GetHandle();
 }
@@ -259,14 +267,14 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
     lp |= (e->isAutoRepeat() || !press) ? (LPARAM(1) << 30) : 0;
     lp |= press ? 0 : (LPARAM(1) << 31);
     m.lParam = lp;
-    m.pt = g_cursorPos;
+    m.pt = State().CursorPos;
     m.time = static_cast<DWORD>(e->timestamp());
     bool allDefault = true;
     bool wentDefault = false;
     // The menu bar is entered by a system key message that reached the default handling; the top-level window
     // of the one that got it hears SC_KEYMENU.
     const HWND topLevel = TopLevelHandle(*target);
-    const TMenuBarKeys::TEntry keyEntry = vk != 0 ? g_menuKeys.Key(m.message, m.wParam) : TMenuBarKeys::TEntry{};
+    const TMenuBarKeys::TEntry keyEntry = vk != 0 ? State().MenuKeys.Key(m.message, m.wParam) : TMenuBarKeys::TEntry{};
     bool dispatched = vk == 0 || DispatchInput(m, &wentDefault);
     allDefault = dispatched && (vk == 0 || wentDefault);
     if (dispatched && wentDefault && keyEntry.Enter) {
@@ -282,7 +290,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
             c.message = sys ? WM_SYSCHAR : WM_CHAR;
             c.wParam = ch.unicode();
             c.lParam = lp;
-            const TMenuBarKeys::TEntry charEntry = g_menuKeys.Key(c.message, c.wParam);
+            const TMenuBarKeys::TEntry charEntry = State().MenuKeys.Key(c.message, c.wParam);
             const bool charDispatched = DispatchInput(c, &wentDefault);
             allDefault = allDefault && charDispatched && wentDefault;
             if (charDispatched && wentDefault && charEntry.Enter) {
@@ -299,7 +307,7 @@ bool HandleKey(QWidget* widget, QKeyEvent* e)
 bool HandleFocus(QWidget* widget, QFocusEvent* e)
 {
     TWindow* target = WindowInternals::OwnerOf(widget);
-    if (target == nullptr || widget != target->GetWidget()) {
+    if (target == nullptr || widget != WidgetOf(*target)) {
         return false;
     }
     Deliver(*target, e->gotFocus() ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
@@ -312,7 +320,7 @@ bool HandleFocus(QWidget* widget, QFocusEvent* e)
 bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
 {
     TWindow* target = WindowInternals::OwnerOf(widget);
-    if (target == nullptr || widget != target->GetWidget() || !widget->isWindow()) {
+    if (target == nullptr || widget != WidgetOf(*target) || !widget->isWindow()) {
         return false;
     }
     const bool nowMinimized = (widget->windowState() & Qt::WindowMinimized) != 0;
@@ -324,12 +332,12 @@ bool HandleStateChange(QWidget* widget, QWindowStateChangeEvent* e)
     const HWND handle = target->GetHandle();
     QTimer::singleShot(0, widget, [handle, widget] {
         TWindow* window = TWindow::FromHandle(handle);
-        if (window == nullptr || window->GetWidget() != widget) {
+        if (window == nullptr || WidgetOf(*window) != widget) {
             return;
         }
         widget->setProperty("qmMinimizing", true);
-        Deliver(*window, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(g_cursorPos.x, g_cursorPos.y));
-        if (window->GetWidget() == widget) {
+        Deliver(*window, WM_SYSCOMMAND, SC_MINIMIZE, MAKELPARAM(State().CursorPos.x, State().CursorPos.y));
+        if (WidgetOf(*window) == widget) {
             widget->setProperty("qmMinimizing", false);
         }
     });
@@ -401,7 +409,7 @@ int VirtualKey(const QKeyEvent& e)
 bool TEventFilter::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::ApplicationDeactivate) {
-        g_menuKeys.Reset(); // the releases of keys held now go to another application
+        State().MenuKeys.Reset(); // the releases of keys held now go to another application
         return false;
     }
     auto* widget = qobject_cast<QWidget*>(watched);
@@ -466,15 +474,15 @@ TWindow* WindowInternals::OwnerOf(QObject* object)
 QPoint WindowInternals::ClientOrigin(const TWindow& window)
 {
     const TRect insets = window.GetNonClientInsets();
-    if (window.GetWidget() == nullptr) {
+    if (WidgetOf(window) == nullptr) {
         return QPoint(insets.left, insets.top);
     }
-    return ClientArea(*window.GetWidget(), insets).topLeft();
+    return ClientArea(*WidgetOf(window), insets).topLeft();
 }
 
 void WindowInternals::GeometryChanged(TWindow& window)
 {
-    QWidget* widget = window.GetWidget();
+    QWidget* widget = WidgetOf(window);
     if (widget == nullptr) {
         return;
     }

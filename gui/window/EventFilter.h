@@ -1,5 +1,5 @@
-// The application's one event filter: turns Qt's input, focus and state events into the window messages of the
-// original window system, in its order, and passes them through the application's pre-filter.
+// The application's one event filter: turns Qt's input, focus and state events into window messages, in a fixed
+// order (EventFilter.cpp lists it), and passes them through the application's pre-filter.
 #pragma once
 
 #include "gui/model/WinTypes.h"

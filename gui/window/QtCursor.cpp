@@ -1,6 +1,7 @@
 // Cursors over Qt.
 #include "gui/window/QtCursor.h"
 
+#include "gui/model/GuiState.h"
 #include "gui/model/Messages.h"
 
 #include <QBitmap>
@@ -35,6 +36,18 @@ QCursor FromPicture(const TCursorPicture& picture)
     return QCursor(QBitmap::fromImage(bits), QBitmap::fromImage(mask), picture.HotSpot.x, picture.HotSpot.y);
 }
 
+// Pictures are turned into bitmaps once per registration: a drag sets its cursor at every mouse move.
+struct Cache {
+    unsigned Generation = 0;
+    std::unordered_map<HCURSOR, QCursor> Cursors;
+
+    // Bitmaps must go before the application does.
+    Cache()
+    {
+        qAddPostRoutine([] { GuiState().Part<Cache>().Cursors.clear(); });
+    }
+};
+
 } // namespace
 
 QCursor ToQCursor(HCURSOR cursor)
@@ -64,21 +77,7 @@ QCursor ToQCursor(HCURSOR cursor)
         break;
     }
 
-    // Pictures are turned into bitmaps once per registration: a drag sets its cursor at every mouse move.
-    struct Cache {
-        unsigned Generation = 0;
-        std::unordered_map<HCURSOR, QCursor> Cursors;
-    };
-
-    static Cache* cache = nullptr;
-    if (cache == nullptr) {
-        cache = new Cache;
-        // Bitmaps must go before the application does.
-        qAddPostRoutine([] {
-            delete cache;
-            cache = nullptr;
-        });
-    }
+    Cache* const cache = &GuiState().Part<Cache>();
     if (cache->Generation != CursorResourceGeneration()) {
         cache->Cursors.clear();
         cache->Generation = CursorResourceGeneration();

@@ -3,6 +3,7 @@
 
 #include "gui/draw/Dc.h"
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 #include "gui/window/Application.h"
 #include "gui/window/CrossProcess.h"
 #include "gui/window/QtCursor.h"
@@ -33,10 +34,20 @@ namespace qm::gui {
 
 namespace {
 
+struct WindowTable {
+    std::unordered_map<HWND, TWindow*> Registry;
+    std::uint32_t NextLocalHandle = 0;
+    int CursorId = IDC_ARROW;
+};
+
+WindowTable& Windows()
+{
+    return GuiState().Part<WindowTable>();
+}
+
 std::unordered_map<HWND, TWindow*>& Registry()
 {
-    static std::unordered_map<HWND, TWindow*> registry;
-    return registry;
+    return Windows().Registry;
 }
 
 // A handle other processes can post to; without an endpoint, a handle only this process can use (its index has
@@ -46,12 +57,9 @@ HWND NewHandle()
     if (const HWND shared = OpenWindowHandle(); shared != 0) {
         return shared;
     }
-    static std::uint32_t next = 0;
     const auto pid = static_cast<std::uint64_t>(QCoreApplication::applicationPid());
-    return (pid << 32) | 0x80000000u | ++next;
+    return (pid << 32) | 0x80000000u | ++Windows().NextLocalHandle;
 }
-
-int g_cursorId = IDC_ARROW;
 
 QRect ToQRect(const TRect& r)
 {
@@ -81,7 +89,7 @@ Qt::WindowFlags TopLevelFlags(const TWindowAttr& attr, bool owned)
 
 int CurrentCursorId()
 {
-    return g_cursorId;
+    return Windows().CursorId;
 }
 
 // A timer of a window: each expiry is a queued WM_TIMER through the pre-filter.
@@ -813,8 +821,8 @@ TWindow* TWindow::GetCapture()
 
 HCURSOR TWindow::SetCursor(HCURSOR cursorId)
 {
-    const HCURSOR previous = g_cursorId;
-    g_cursorId = cursorId;
+    const HCURSOR previous = Windows().CursorId;
+    Windows().CursorId = cursorId;
     const QCursor cursor = ToQCursor(cursorId);
     if (qm::gui::GetCapture() != 0) {
         // During a drag the cursor holds everywhere until the capture ends.
@@ -833,7 +841,7 @@ HCURSOR TWindow::SetCursor(HCURSOR cursorId)
 
 void TWindow::ShowClientCursor(HCURSOR cursor)
 {
-    g_cursorId = cursor;
+    Windows().CursorId = cursor;
     if (m_widget != nullptr) {
         m_widget->setCursor(ToQCursor(cursor));
     }
@@ -841,7 +849,7 @@ void TWindow::ShowClientCursor(HCURSOR cursor)
 
 HCURSOR TWindow::GetCursor()
 {
-    return g_cursorId;
+    return Windows().CursorId;
 }
 
 UINT TWindow::SetTimer(UINT id, UINT milliseconds)

@@ -1,10 +1,11 @@
 // TWindow: the framework's window object. The object comes first and gets its window (a Qt widget) at Create;
-// every message reaches it through WindowProc in the order the original window system sends it.
+// every message reaches it through WindowProc, in the order the event filter gives input (EventFilter.h).
 #pragma once
 
 #include "gui/draw/GdiObjects.h"
 #include "gui/model/Color.h"
 #include "gui/model/CursorResource.h"
+#include "gui/model/DialogNavigation.h"
 #include "gui/model/Geometry.h"
 #include "gui/model/InputState.h"
 #include "gui/model/Messages.h"
@@ -17,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-class QWidget; // the window's widget; only the Qt side of the layer looks inside
+class QWidget; // the window's widget; only the Qt side of the layer looks inside (WidgetOf)
 
 namespace qm::gui {
 
@@ -205,15 +206,17 @@ public:
     virtual bool TranslateAccelerators(MSG& msg);
     /// Dialog keys (Tab, Enter, Escape) of this window: true when msg was one and was handled.
     virtual bool HandleDialogKeys(MSG& msg);
+
+    /// What the dialog keyboard rules (Tab, arrows, mnemonics, the default button) take this window for: a
+    /// control answers with its kind; any other window is Other.
+    virtual TDialogControl::TKind GetDialogKind() const { return TDialogControl::Other; }
+
     /// Idle processing, once per wake-up of the event loop; the base passes it to the children.
     virtual bool IdleAction(long idleCount);
     /// Whether the window may close; the base asks every child.
     virtual bool CanClose();
     /// Sends WM_SYSCOLORCHANGE to this window and all its descendants.
     void BroadcastSysColorChange();
-
-    /// The widget (null before Create and after Destroy); for the Qt side of the layer.
-    QWidget* GetWidget() const { return m_widget; }
 
 protected:
     /// Builds the widget for Create; the base makes the layer's own painted window. Standard controls return
@@ -224,6 +227,10 @@ protected:
     void ShowClientCursor(HCURSOR cursor);
 
 private:
+    // The widget (null before Create and after Destroy) is reached through WidgetOf (gui/window/WindowWidget.h), a
+    // header of the layer's own: no one outside the layer sees Qt through a window.
+    QWidget* GetWidget() const { return m_widget; }
+
     friend class TWindowWidget;
     friend class TApplication;
     friend struct WindowInternals;

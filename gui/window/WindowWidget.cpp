@@ -2,6 +2,7 @@
 #include "gui/window/WindowWidget.h"
 
 #include "gui/draw/DcImpl.h"
+#include "gui/model/GuiState.h"
 #include "gui/window/WindowDc.h"
 
 #include <QAbstractScrollArea>
@@ -30,7 +31,11 @@ TRect ToTRect(const QRect& r)
 // QMGUI_SHOT=file.png: the first top-level window to finish its first paint is written to that file once.
 void MaybeWriteShot(QWidget* widget)
 {
-    static bool written = false;
+    struct Shot {
+        bool Written = false;
+    };
+
+    bool& written = GuiState().Part<Shot>().Written;
     const char* path = std::getenv("QMGUI_SHOT");
     if (written || path == nullptr || *path == '\0' || !widget->isWindow()) {
         return;
@@ -52,12 +57,15 @@ struct TControlPaint {
     QPoint ClientPos; // the client widget's position in the control's widget
 };
 
-TControlPaint g_controlPaint;
+TControlPaint& ControlPaint()
+{
+    return GuiState().Part<TControlPaint>();
+}
 
 // The widget a standard control's client area is painted on: the control's own, or a scrolling control's viewport.
 QWidget* ClientWidget(const TWindow& window)
 {
-    QWidget* widget = window.GetWidget();
+    QWidget* widget = WidgetOf(window);
     if (auto* scrolling = qobject_cast<QAbstractScrollArea*>(widget)) {
         return scrolling->viewport();
     }
@@ -69,8 +77,8 @@ QWidget* ClientWidget(const TWindow& window)
 bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
 {
     TWindow* owner = OwnerOf(widget);
-    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(owner->GetWidget()) != nullptr ||
-        ClientWidget(*owner) != widget || g_controlPaint.Widget != nullptr) {
+    if (owner == nullptr || !owner->HasWindow() || dynamic_cast<TWindowWidget*>(WidgetOf(*owner)) != nullptr ||
+        ClientWidget(*owner) != widget || ControlPaint().Widget != nullptr) {
         return false;
     }
     QColor background = widget->palette().color(QPalette::Window);
@@ -78,18 +86,18 @@ bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
         const TColor colour = parent->GetClass().Background;
         background = QColor(colour.Red(), colour.Green(), colour.Blue());
     }
-    g_controlPaint.Widget = widget;
-    g_controlPaint.Window = owner;
-    g_controlPaint.Image = QImage(widget->size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
-    g_controlPaint.Image.fill(background);
-    g_controlPaint.Rect = event->rect() & widget->rect();
-    g_controlPaint.Overlay = TControlOverlay::Of(owner->GetWidget());
-    g_controlPaint.ClientPos = widget == owner->GetWidget() ? QPoint(0, 0) : widget->pos();
+    ControlPaint().Widget = widget;
+    ControlPaint().Window = owner;
+    ControlPaint().Image = QImage(widget->size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32);
+    ControlPaint().Image.fill(background);
+    ControlPaint().Rect = event->rect() & widget->rect();
+    ControlPaint().Overlay = TControlOverlay::Of(WidgetOf(*owner));
+    ControlPaint().ClientPos = widget == WidgetOf(*owner) ? QPoint(0, 0) : widget->pos();
     QPointer<QWidget> guard(widget);
     bool wentDefault = false;
     Deliver(*owner, WM_PAINT, 0, 0, &wentDefault);
-    TControlPaint done = std::move(g_controlPaint);
-    g_controlPaint = TControlPaint{};
+    TControlPaint done = std::move(ControlPaint());
+    ControlPaint() = TControlPaint{};
     if (!done.Overlay.isNull()) {
         done.Overlay->EndDrawing();
     }
@@ -107,17 +115,17 @@ bool WindowInternals::PaintControl(QWidget* widget, QPaintEvent* event)
 
 bool WindowInternals::InControlPaint(const TWindow& window)
 {
-    return g_controlPaint.Window == &window;
+    return ControlPaint().Window == &window;
 }
 
 void WindowInternals::NoteBasePaint(const TWindow& window)
 {
-    if (g_controlPaint.Window != &window || g_controlPaint.BaseReached) {
+    if (ControlPaint().Window != &window || ControlPaint().BaseReached) {
         return;
     }
-    g_controlPaint.BaseReached = true;
-    if (!g_controlPaint.Overlay.isNull()) {
-        g_controlPaint.Overlay->BeginDrawing(g_controlPaint.Rect.translated(g_controlPaint.ClientPos));
+    ControlPaint().BaseReached = true;
+    if (!ControlPaint().Overlay.isNull()) {
+        ControlPaint().Overlay->BeginDrawing(ControlPaint().Rect.translated(ControlPaint().ClientPos));
     }
 }
 
@@ -134,7 +142,7 @@ TWindowWidget::TWindowWidget(TWindow* owner, QWidget* parent, Qt::WindowFlags fl
 
 TWindowWidget::~TWindowWidget()
 {
-    if (m_owner != nullptr && m_owner->GetWidget() == this) {
+    if (m_owner != nullptr && WidgetOf(*m_owner) == this) {
         WindowInternals::SetWidget(*m_owner, nullptr);
     }
 }
@@ -354,17 +362,17 @@ namespace {
 std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 {
     auto impl = std::make_unique<TDC::Impl>();
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     if (widget == nullptr) {
         // A standard control paints itself; drawing on it shows only from its WM_PAINT: in place of its look until
         // the default handling, over it afterwards.
-        if (g_controlPaint.Window == &window && !g_controlPaint.BaseReached) {
-            const QPoint origin = wholeWindow ? -g_controlPaint.ClientPos : QPoint(0, 0);
-            AttachDc(*impl, &g_controlPaint.Image, origin, ToTRect(g_controlPaint.Rect.translated(-origin)));
+        if (ControlPaint().Window == &window && !ControlPaint().BaseReached) {
+            const QPoint origin = wholeWindow ? -ControlPaint().ClientPos : QPoint(0, 0);
+            AttachDc(*impl, &ControlPaint().Image, origin, ToTRect(ControlPaint().Rect.translated(-origin)));
             return impl;
         }
         // The overlay this paint found for the control: no search of the control's children per context.
-        TControlOverlay* overlay = g_controlPaint.Window == &window ? g_controlPaint.Overlay.data() : nullptr;
+        TControlOverlay* overlay = ControlPaint().Window == &window ? ControlPaint().Overlay.data() : nullptr;
         if (overlay == nullptr || !overlay->InPaint()) {
             impl->Own = QImage(1, 1, QImage::Format_ARGB32);
             AttachDc(*impl, &impl->Own, QPoint(0, 0), TRect(0, 0, 0, 0));
@@ -395,13 +403,13 @@ std::unique_ptr<TDC::Impl> WindowImpl(TWindow& window, bool wholeWindow)
 std::unique_ptr<TDC::Impl> PaintImpl(TWindow& window, bool* erase, TRect* rect)
 {
     auto impl = WindowImpl(window, false);
-    if (g_controlPaint.Window == &window) {
+    if (ControlPaint().Window == &window) {
         // A standard control painted by its window: in place of its look, or over it after the default handling.
         *rect = impl->Clip;
         *erase = false;
         return impl;
     }
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     if (widget == nullptr || !widget->InPaint()) {
         impl->Clip = TRect(0, 0, 0, 0);
         *erase = false;

@@ -60,9 +60,8 @@ private:
 
 /// The layer above a standard control's widget (a transparent child over the whole control, blind to the
 /// mouse). What the control's window draws from its WM_PAINT after the control's own painting (the default
-/// handling) is kept here and shows on top, as drawing over a control after its own painting does in the original
-/// window system, also when only a part of the control repaints. Drawing on a control outside WM_PAINT is not
-/// kept.
+/// handling) is kept here and shows on top, also when only a part of the control repaints: what a window draws
+/// over its control stays over it. Drawing on a control outside WM_PAINT is not kept.
 class TControlOverlay final : public QWidget {
 public:
     explicit TControlOverlay(QWidget& control);
@@ -94,6 +93,9 @@ private:
 
 /// What the event filter and the contexts need of a window object.
 struct WindowInternals {
+    /// The window's widget (null before Create and after Destroy).
+    static QWidget* Widget(const TWindow& window) { return window.GetWidget(); }
+
     /// The window object a widget (or a widget inside a control) belongs to, or null.
     static TWindow* OwnerOf(QObject* object);
     /// The client area in the widget's own coordinates: inside the non-client insets, or for a native control that
@@ -118,6 +120,12 @@ struct WindowInternals {
     /// The base Paint ran for such a control: the control paints its own look, and drawing goes over it from now.
     static void NoteBasePaint(const TWindow& window);
 };
+
+/// The window's widget (null before Create and after Destroy): for the layer's Qt side and its tests only.
+inline QWidget* WidgetOf(const TWindow& window)
+{
+    return WindowInternals::Widget(window);
+}
 
 /// Delivers a message to a window's WindowProc, counting the dispatch depth so that windows destroyed inside a
 /// handler are deleted after the outermost dispatch. wentDefault, when given, tells whether the message

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks that scripts/lint refuses an include against the layer order and a system header outside platform/,
-# and passes a tree that keeps both rules. Runs the lint on a throw-away tree in a temporary directory.
+# Checks that scripts/lint refuses an include against the layer order, a system header outside platform/ and
+# Qt (its includes or its names) outside gui/, and passes a tree that keeps the rules. Runs the lint on a throw-away tree in a temporary directory.
 set -uo pipefail
 lint="$(cd "$(dirname "$0")/.." && pwd)/lint"
 tree=$(mktemp -d)
@@ -46,6 +46,31 @@ rm "$tree/store/NotATest.cpp"
 printf '#include <sys/stat.h>\n' > "$tree/store/Posix.cpp"
 expect 1 "a system header outside platform/ is refused"
 rm "$tree/store/Posix.cpp"
+
+mkdir -p "$tree/gui"
+printf '#include <QWidget>\nQWidget* Make(Qt::WindowFlags flags);\n' > "$tree/gui/View.cpp"
+expect 0 "gui/ may include and name Qt"
+
+qt_cases=(
+    "a Qt class|QWidget* widget = nullptr;|1"
+    "Qt's namespace|int align = Qt::AlignLeft;|1"
+    "a Qt macro|    Q_OBJECT|1"
+    "a Qt cast|auto* w = qobject_cast<Thing*>(object);|1"
+    "a Qt name beside a look-alike|std::string s = QEncode(QString());|1"
+    "the project's look-alike|std::string s = QEncode(text);|0"
+    "a Qt name in a comment|// unlike QString, this counts bytes|0"
+    "a name that only starts like one|int QMCount = 0;|0"
+)
+for c in "${qt_cases[@]}"; do
+    IFS='|' read -r what line want <<< "$c"
+    printf '%s\n' "$line" > "$tree/common/Names.cpp"
+    expect "$want" "outside gui/: $what"
+done
+rm "$tree/common/Names.cpp"
+
+printf '#include <QString>\n' > "$tree/common/Include.cpp"
+expect 1 "a Qt include outside gui/ is refused"
+rm "$tree/common/Include.cpp"
 
 mkdir -p "$tree/elsewhere"
 printf '#include "base/Result.h"\n' > "$tree/elsewhere/New.cpp"

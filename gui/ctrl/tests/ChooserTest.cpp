@@ -1,4 +1,5 @@
-// The open-file chooser: the original filter pairs, a proposed name and a default extension, existing files only.
+// The open-file chooser: description|patterns filter pairs, a proposed name and a default extension, existing
+// files only.
 #include "gui/ctrl/CommonDialogs.h"
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "testsupport/TempDir.h"

@@ -5,6 +5,7 @@
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QImage>
 #include <QTest>
@@ -126,7 +127,7 @@ protected:
     {
         ASSERT_TRUE(m_dialog->Create());
         m_dialog->ShowWindow(SW_SHOW);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dialog->GetWidget()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(WidgetOf(*m_dialog)));
     }
 
     std::unique_ptr<TDialog> m_dialog;
@@ -138,7 +139,7 @@ TEST_F(ControlPaintTest, AControlWhoseWindowPaintsIsDrawnByItOnItsParentsBackgro
     auto* plain = new TEdit(m_dialog.get(), 4210, "plain", 10, 50, 160, 24);
     ShowDialog();
 
-    const QImage shot = link->GetWidget()->grab().toImage();
+    const QImage shot = WidgetOf(*link)->grab().toImage();
     const QColor face = Q(TColor::FromSys(COLOR_3DFACE));
     // Nothing of the edit's own look: its background is the dialog's, the text the link's colour.
     EXPECT_EQ(QColor(shot.pixel(shot.width() - 3, 2)), face);
@@ -151,7 +152,7 @@ TEST_F(ControlPaintTest, AControlWhoseWindowPaintsIsDrawnByItOnItsParentsBackgro
     EXPECT_EQ(PixelsOf(shot, Q(kHover)).Count, 0);
 
     // An edit whose window leaves painting alone keeps its own look (the window's white base behind its text).
-    const QImage own = plain->GetWidget()->grab().toImage();
+    const QImage own = WidgetOf(*plain)->grab().toImage();
     EXPECT_EQ(QColor(own.pixel(own.width() - 8, own.height() / 2)), Q(TColor::FromSys(COLOR_WINDOW)));
     EXPECT_EQ(PixelsOf(own, Q(kNormal)).Count, 0);
 }
@@ -160,7 +161,7 @@ TEST_F(ControlPaintTest, MovingOverAControlReachesItsWindowWhichMayHoldTheMouseU
 {
     auto* link = new TLink(m_dialog.get(), 4209, "Click for support options");
     ShowDialog();
-    QWidget* edit = link->GetWidget();
+    QWidget* edit = WidgetOf(*link);
 
     // A plain move, no button down, through the platform: the control hears it and its cursor request.
     QTest::mouseMove(edit, QPoint(20, 12));
@@ -173,7 +174,7 @@ TEST_F(ControlPaintTest, MovingOverAControlReachesItsWindowWhichMayHoldTheMouseU
 
     // Leaving over the dialog: the held mouse still reports to the link, which lets go.
     const int before = link->Moves;
-    QTest::mouseMove(m_dialog->GetWidget(), QPoint(250, 120));
+    QTest::mouseMove(WidgetOf(*m_dialog), QPoint(250, 120));
     ASSERT_TRUE(WaitFor([&] { return !link->Hover; }));
     EXPECT_GT(link->Moves, before);
     EXPECT_EQ(TWindow::GetCapture(), nullptr);

@@ -6,6 +6,7 @@
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/Dc.h"
 #include "gui/model/Metrics.h"
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
@@ -94,7 +95,7 @@ TEST_F(ControlsTest, TypingInAnEditSendsEnChangeToTheEditThenItsParent)
     Show();
     edit->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
-    QTest::keyClicks(edit->GetWidget(), "abcd");
+    QTest::keyClicks(WidgetOf(*edit), "abcd");
     EXPECT_EQ(edit->GetText(), "abc"); // the limit holds
     const std::vector<std::pair<std::string, int>> want = {{"edit", EN_CHANGE}, {"frame", EN_CHANGE},
                                                            {"edit", EN_CHANGE}, {"frame", EN_CHANGE},
@@ -131,7 +132,7 @@ TEST_F(ControlsTest, AnEditsLimitCountsTheBytesItsTransferFieldHolds)
             edit->SetText("");
             edit->SetFocus();
             ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
-            TypeText(edit->GetWidget(), QString::fromLatin1(c.Typed));
+            TypeText(WidgetOf(*edit), QString::fromLatin1(c.Typed));
             EXPECT_EQ(edit->GetText(), c.Shown) << c.Typed << (edit == multi ? " multi-line" : "");
             // What the edit shows is what its field receives.
             std::array<std::byte, 8> field{};
@@ -143,7 +144,7 @@ TEST_F(ControlsTest, AnEditsLimitCountsTheBytesItsTransferFieldHolds)
         edit->SetText("\u00E9\u00E9\u00E9\u00E9");
         EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
         Log().clear();
-        TypeText(edit->GetWidget(), QString::fromLatin1("\xE9"));
+        TypeText(WidgetOf(*edit), QString::fromLatin1("\xE9"));
         EXPECT_EQ(edit->GetText(), "\u00E9\u00E9\u00E9");
         EXPECT_TRUE(Commands().empty());
     }
@@ -159,16 +160,16 @@ TEST_F(ControlsTest, AnEditMadeReadOnlyAfterItsCreationTakesNoTypingAndAsksAsSta
     edit->SendMessage(EM_SETREADONLY, 1);
     EXPECT_TRUE(edit->IsReadOnly());
     EXPECT_NE(edit->GetStyle() & ES_READONLY, 0u);
-    TypeText(edit->GetWidget(), "x");
+    TypeText(WidgetOf(*edit), "x");
     EXPECT_EQ(edit->GetText(), "link");
     Log().clear();
-    edit->GetWidget()->repaint();
+    WidgetOf(*edit)->repaint();
     EXPECT_FALSE(Logged(WM_CTLCOLORSTATIC).empty());
     EXPECT_TRUE(Logged(WM_CTLCOLOREDIT).empty());
 
     edit->SendMessage(EM_SETREADONLY, 0);
     EXPECT_FALSE(edit->IsReadOnly());
-    TypeText(edit->GetWidget(), "s");
+    TypeText(WidgetOf(*edit), "s");
     EXPECT_EQ(edit->GetText(), "links");
 }
 
@@ -191,31 +192,31 @@ TEST_F(ControlsTest, AControlsWindowTextIsTheTextItShows)
     const Case cases[] = {
             {label,
              [&] {
-                 return qobject_cast<QLabel*>(label->GetWidget())->text();
+                 return qobject_cast<QLabel*>(WidgetOf(*label))->text();
              }},
             {button,
              [&] {
-                 return qobject_cast<QAbstractButton*>(button->GetWidget())->text();
+                 return qobject_cast<QAbstractButton*>(WidgetOf(*button))->text();
              }},
             {check,
              [&] {
-                 return qobject_cast<QAbstractButton*>(check->GetWidget())->text();
+                 return qobject_cast<QAbstractButton*>(WidgetOf(*check))->text();
              }},
             {group,
              [&] {
-                 return qobject_cast<QGroupBox*>(group->GetWidget())->title();
+                 return qobject_cast<QGroupBox*>(WidgetOf(*group))->title();
              }},
             {edit,
              [&] {
-                 return qobject_cast<QLineEdit*>(edit->GetWidget())->text();
+                 return qobject_cast<QLineEdit*>(WidgetOf(*edit))->text();
              }},
             {multi,
              [&] {
-                 return qobject_cast<QPlainTextEdit*>(multi->GetWidget())->toPlainText();
+                 return qobject_cast<QPlainTextEdit*>(WidgetOf(*multi))->toPlainText();
              }},
             {combo,
              [&] {
-                 return qobject_cast<QComboBox*>(combo->GetWidget())->currentText();
+                 return qobject_cast<QComboBox*>(WidgetOf(*combo))->currentText();
              }},
     };
     for (const Case& c : cases) {
@@ -226,11 +227,11 @@ TEST_F(ControlsTest, AControlsWindowTextIsTheTextItShows)
     // What the user types is the edit's text.
     edit->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
-    TypeText(edit->GetWidget(), "x");
+    TypeText(WidgetOf(*edit), "x");
     EXPECT_EQ(edit->GetWindowText(), "2.2.3x");
     // A top-level window's text is its title.
     m_frame->SetWindowText("Quillmail");
-    EXPECT_EQ(m_frame->GetWidget()->windowTitle(), "Quillmail");
+    EXPECT_EQ(WidgetOf(*m_frame)->windowTitle(), "Quillmail");
 }
 
 TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
@@ -239,7 +240,7 @@ TEST_F(ControlsTest, ClickOnARadioSendsBnClickedAndChecksOnlyIt)
     auto* second = new TRadioButton(m_frame.get(), 202, "&Two", 10, 40, 100, 20);
     Show();
     first->SetCheck(1);
-    QTest::mouseClick(second->GetWidget(), Qt::LeftButton, {}, QPoint(6, 10)); // on its mark
+    QTest::mouseClick(WidgetOf(*second), Qt::LeftButton, {}, QPoint(6, 10)); // on its mark
     ASSERT_EQ(Commands(), (std::vector<std::pair<std::string, int>>{{"frame", BN_CLICKED}}));
     for (const auto& r : Log()) {
         if (r.Msg == WM_COMMAND) {
@@ -261,7 +262,7 @@ TEST_F(ControlsTest, ComboSelectionTellsTheControlFirstThenTheParentAndSetCurSel
     EXPECT_TRUE(Commands().empty());
     combo->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == combo; }));
-    QTest::keyClick(combo->GetWidget(), Qt::Key_Down);
+    QTest::keyClick(WidgetOf(*combo), Qt::Key_Down);
     EXPECT_EQ(combo->GetSelIndex(), 1);
     EXPECT_EQ(Commands(),
               (std::vector<std::pair<std::string, int>>{{"combo", CBN_SELCHANGE}, {"frame", CBN_SELCHANGE}}));
@@ -288,7 +289,7 @@ TEST_F(ControlsTest, ComboTextIsTheEditPartsOrTheSelectedItemsAndTheLimitHolds)
     EXPECT_TRUE(Commands().empty()); // the program's changes tell no one
 
     // The edit part is the combo box's: its focus, its keys and its limit.
-    auto* line = editable->GetWidget()->findChild<QLineEdit*>();
+    auto* line = WidgetOf(*editable)->findChild<QLineEdit*>();
     ASSERT_NE(line, nullptr);
     list->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == list; }));
@@ -386,7 +387,7 @@ TEST_F(ControlsTest, AControlThatPassesTheFocusOnFromSetFocusLeavesItThere)
     combo->To = m_frame.get();
     const std::pair<TWindow*, const int*> controls[] = {{edit, &edit->Refused}, {combo, &combo->Refused}};
     for (const auto& [control, refused] : controls) {
-        QWidget* target = control->GetWidget();
+        QWidget* target = WidgetOf(*control);
         if (auto* line = target->findChild<QLineEdit*>()) {
             target = line;
         }
@@ -419,7 +420,7 @@ TEST_F(ControlsTest, ColumnClickNotifiesWithItsColumnAndTheViewSortsOnlyWhenAske
         }
         return s;
     };
-    auto* view = static_cast<QTreeWidget*>(list->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*list));
     QHeaderView* header = view->header();
     const QPoint second(header->sectionViewportPosition(1) + 10, header->height() / 2);
     int column = -1;
@@ -510,11 +511,11 @@ TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
 
     // The parent's answer colours the edit from its next paint: background from the brush, text from the DC.
     const auto backgroundOf = [](TWindow* edit) {
-        const QImage shot = edit->GetWidget()->grab().toImage();
+        const QImage shot = WidgetOf(*edit)->grab().toImage();
         return QColor(shot.pixel(shot.width() - 6, shot.height() / 2));
     };
     EXPECT_TRUE(WaitFor([&] { return backgroundOf(coloured) == QColor(255, 255, 0); }));
-    EXPECT_EQ(coloured->GetWidget()->palette().color(QPalette::Text), QColor(200, 0, 0));
+    EXPECT_EQ(WidgetOf(*coloured)->palette().color(QPalette::Text), QColor(200, 0, 0));
     // Answered 0 (the default handling): the system's window colours.
     const TColor window = TColor::FromSys(COLOR_WINDOW);
     EXPECT_EQ(backgroundOf(plain), QColor(window.Red(), window.Green(), window.Blue()));
@@ -525,7 +526,7 @@ TEST_F(ControlsTest, EditsAskForTheirColoursBeforeTheyPaint)
     Log().clear();
     const std::vector<TWindow*> all = {coloured, plain, readOnly, combo, list};
     for (TWindow* w : all) {
-        w->GetWidget()->repaint();
+        WidgetOf(*w)->repaint();
     }
     const auto edit = Logged(WM_CTLCOLOREDIT);
     const auto contains = [](const auto& seen, const std::pair<std::string, LPARAM>& one) {
@@ -561,16 +562,16 @@ TEST_F(ControlsTest, SetFontReachesControlsAndADialogsControlsTakeItsFont)
         const auto* answered = reinterpret_cast<const TFont*>(control->SendMessage(WM_GETFONT));
         ASSERT_NE(answered, nullptr);
         EXPECT_EQ(*answered, big);
-        EXPECT_TRUE(control->GetWidget()->font().bold());
-        EXPECT_EQ(control->GetWidget()->font(), dialog.GetWidget()->font());
+        EXPECT_TRUE(WidgetOf(*control)->font().bold());
+        EXPECT_EQ(WidgetOf(*control)->font(), WidgetOf(dialog)->font());
     }
 
     // WM_SETFONT sent to a control changes its font; a null font is the default one again.
     const TFont mono("Courier New", -10);
     edit->SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(&mono), 1);
     EXPECT_EQ(edit->GetWindowFont(), mono);
-    EXPECT_FALSE(edit->GetWidget()->font().bold());
-    EXPECT_NE(edit->GetWidget()->font(), button->GetWidget()->font());
+    EXPECT_FALSE(WidgetOf(*edit)->font().bold());
+    EXPECT_NE(WidgetOf(*edit)->font(), WidgetOf(*button)->font());
     edit->SendMessage(WM_SETFONT, 0, 0);
     EXPECT_EQ(edit->GetWindowFont(), DefaultGuiFont());
     EXPECT_EQ(edit->SendMessage(WM_GETFONT), 0);
@@ -617,7 +618,7 @@ TEST_F(ControlsTest, DialogReturnsOnEnterAndEscapeAndAMultiLineEditThatWantsRetu
         TTestDialog dialog(m_frame.get());
         std::string textAfterEnter;
         QTimer::singleShot(0, [&] {
-            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+            ASSERT_TRUE(QTest::qWaitForWindowActive(WidgetOf(dialog)));
             if (c.InText) {
                 dialog.Text->SetFocus();
             }
@@ -648,7 +649,7 @@ TEST_F(ControlsTest, TabMovesThroughTheTabStopsInCreationOrder)
     TTestDialog dialog(m_frame.get());
     std::vector<TWindow*> seen;
     QTimer::singleShot(0, [&] {
-        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(WidgetOf(dialog)));
         seen.push_back(TWindow::GetFocus());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         seen.push_back(TWindow::GetFocus());
@@ -658,6 +659,57 @@ TEST_F(ControlsTest, TabMovesThroughTheTabStopsInCreationOrder)
     });
     EXPECT_EQ(dialog.Execute(), IDOK);
     EXPECT_EQ(seen, (std::vector<TWindow*>{dialog.Line, dialog.Text, dialog.Line}));
+}
+
+// A control of the kit's own, painted by its window: it answers for itself what the dialog keys take it for.
+class TKitButton : public TWindow {
+public:
+    TKitButton(TWindow* parent, int id)
+        : TWindow(parent, "Kit")
+    {
+        Attr.Id = id;
+        Attr.Style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+        Attr.X = 10;
+        Attr.Y = 110;
+        Attr.W = 60;
+        Attr.H = 22;
+    }
+
+    TDialogControl::TKind GetDialogKind() const override { return TDialogControl::PushButton; }
+};
+
+TEST_F(ControlsTest, EnterOnAKitControlThatAnswersPushButtonCommandsItsId)
+{
+    Show();
+
+    class TKitDialog : public TTestDialog {
+    public:
+        using TTestDialog::TTestDialog;
+        TKitButton* Kit = new TKitButton(this, 501);
+
+        LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override
+        {
+            if (msg == WM_COMMAND && LOWORD(wParam) == 501) {
+                CloseWindow(501);
+                return 0;
+            }
+            return TTestDialog::WindowProc(msg, wParam, lParam);
+        }
+    };
+
+    TKitDialog dialog(m_frame.get());
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(WidgetOf(dialog)));
+        dialog.Kit->SetFocus();
+        ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == dialog.Kit; }));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    QTimer guard; // keeps a failure from hanging
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] { m_app->EndModal(-1); });
+    guard.start(30000);
+    // Taken for any other window, Enter would press the default button (IDOK).
+    EXPECT_EQ(dialog.Execute(), 501);
 }
 
 TEST_F(ControlsTest, WithoutATrayAddingTheIconFails)

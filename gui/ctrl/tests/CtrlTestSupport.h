@@ -2,6 +2,7 @@
 // the offscreen platform, and a wait that keeps the event loop turning.
 #pragma once
 
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
@@ -39,7 +40,7 @@ protected:
     {
         ASSERT_TRUE(m_frame->Create());
         m_frame->ShowWindow(SW_SHOW);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_frame->GetWidget()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(WidgetOf(*m_frame)));
         Log().clear();
     }
 

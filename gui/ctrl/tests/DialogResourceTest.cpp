@@ -10,6 +10,7 @@
 #include "gui/draw/tests/GuiTestApp.h"
 #include "gui/model/Metrics.h"
 #include "gui/window/Application.h"
+#include "gui/window/WindowWidget.h"
 #include "testsupport/WaitUntil.h"
 
 #include <QApplication>
@@ -102,7 +103,7 @@ protected:
     int Run(TDialog& dialog, const std::function<void()>& steps)
     {
         QTimer::singleShot(0, [&] {
-            EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.GetWidget()));
+            EXPECT_TRUE(QTest::qWaitForWindowActive(WidgetOf(dialog)));
             steps();
         });
         QTimer guard;
@@ -141,14 +142,14 @@ TEST_F(DialogResourceTest, TheLogonOpensWithTheStoredValuesAndOkTakesWhatWasType
         password = dialog.Password->GetText();
         confirmation = dialog.Confirmation->GetText();
         title = dialog.GetCaption();
-        hidden = qobject_cast<QLineEdit*>(dialog.Password->GetWidget())->echoMode() == QLineEdit::Password &&
-                 qobject_cast<QLineEdit*>(dialog.Confirmation->GetWidget())->echoMode() == QLineEdit::Password;
-        for (QLabel* label : dialog.GetWidget()->findChildren<QLabel*>()) {
+        hidden = qobject_cast<QLineEdit*>(WidgetOf(*dialog.Password))->echoMode() == QLineEdit::Password &&
+                 qobject_cast<QLineEdit*>(WidgetOf(*dialog.Confirmation))->echoMode() == QLineEdit::Password;
+        for (QLabel* label : WidgetOf(dialog)->findChildren<QLabel*>()) {
             labels.push_back(label->text().toStdString());
         }
         // The first tab stop of the description has the focus: replace the user, overrun its 31 characters.
         EXPECT_EQ(TWindow::GetFocus(), dialog.User);
-        qobject_cast<QLineEdit*>(dialog.User->GetWidget())->selectAll();
+        qobject_cast<QLineEdit*>(WidgetOf(*dialog.User))->selectAll();
         Type("root-user-with-a-name-far-too-long-for-it");
         Key(Qt::Key_Tab);
         EXPECT_EQ(TWindow::GetFocus(), dialog.Password);
@@ -338,13 +339,13 @@ TEST_F(DialogResourceTest, ADescriptionMakesListsTreesAndIconStaticsItselfAndBin
         }
     }
     ASSERT_NE(icon, nullptr);
-    const QImage shown = icon->GetWidget()->grab().toImage();
+    const QImage shown = WidgetOf(*icon)->grab().toImage();
     ASSERT_GE(shown.width(), 32);
     ASSERT_GE(shown.height(), 32);
     EXPECT_EQ(shown.pixel(16, 16), qRgb(0, 0, 255));
     EXPECT_EQ(shown.pixel(31, 31), qRgb(0, 0, 255));
     EXPECT_NE(shown.pixel(0, 0), qRgb(0, 0, 255));
-    const QImage missing = dialog.ChildWithId(4301)->GetWidget()->grab().toImage();
+    const QImage missing = WidgetOf(*dialog.ChildWithId(4301))->grab().toImage();
     EXPECT_NE(missing.pixel(16, 16), qRgb(0, 0, 255));
     dialog.Destroy();
     ClearIconResources();
@@ -440,7 +441,7 @@ TEST_F(DialogResourceTest, TheBroadcastTextHoldsAtMost511CharactersTypedOrSet)
         afterSet = text->GetText().size();
         text->SetText(std::string(509, 'x'));
         text->SetFocus();
-        QTest::keyClick(text->GetWidget(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(WidgetOf(*text), Qt::Key_End, Qt::ControlModifier);
         Type("abcd");
         afterTyping = text->GetText().size();
         dialog.CmOk();

@@ -50,7 +50,7 @@ public:
 // Pixels of the status line's area that are not the picture's blue.
 int TextPixels(TWindow& window)
 {
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     if (widget == nullptr) {
         return -1;
     }

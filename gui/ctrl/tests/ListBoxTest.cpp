@@ -3,6 +3,7 @@
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/Dc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QImage>
 #include <QListWidget>
@@ -27,7 +28,7 @@ protected:
         return box;
     }
 
-    static QListWidget* List(const TListBox& box) { return static_cast<QListWidget*>(box.GetWidget()); }
+    static QListWidget* List(const TListBox& box) { return static_cast<QListWidget*>(WidgetOf(box)); }
 
     // Clicks item index in the middle of its rectangle with the modifiers given.
     static void Click(const TListBox& box, int index, Qt::KeyboardModifiers modifiers = {})
@@ -174,50 +175,59 @@ TEST_F(ListBoxTest, SortedBoxesPlaceTextsCaseInsensitivelyAndInsertStringDoesNot
     EXPECT_EQ(plain->GetString(0), "Alpha");
 }
 
-TEST_F(ListBoxTest, SelectionFollowsTheBoxesSelectionKind)
+struct SelectionStep {
+    int Index;
+    Qt::KeyboardModifiers Modifiers;
+    std::vector<int> Want; // the selection after this click; each click changes it and notifies once
+};
+
+struct SelectionCase {
+    const char* What;
+    DWORD Style;
+    std::vector<SelectionStep> Clicks;
+};
+
+class ListBoxSelectionTest
+    : public ListBoxTest
+    , public ::testing::WithParamInterface<SelectionCase> {};
+
+TEST_P(ListBoxSelectionTest, SelectionFollowsTheBoxesSelectionKind)
 {
-    struct Step {
-        int Index;
-        Qt::KeyboardModifiers Modifiers;
-    };
-
-    struct Case {
-        const char* What;
-        DWORD Style;
-        std::vector<Step> Clicks;
-        std::vector<int> Want;
-    };
-
-    const std::vector<Case> cases = {
-            {"single: the last click wins", 0, {{1, {}}, {3, Qt::ControlModifier}}, {3}},
-            {"extended: a plain click selects only its item", LBS_EXTENDEDSEL, {{1, {}}, {3, {}}}, {3}},
-            {"extended: shift selects the range from the anchor",
-             LBS_EXTENDEDSEL,
-             {{1, {}}, {3, Qt::ShiftModifier}},
-             {1, 2, 3}},
-            {"extended: control adds and removes one item",
-             LBS_EXTENDEDSEL,
-             {{0, {}}, {2, Qt::ControlModifier}, {4, Qt::ControlModifier}, {2, Qt::ControlModifier}},
-             {0, 4}},
-            {"multiple: every click toggles its item", LBS_MULTIPLESEL, {{0, {}}, {2, {}}, {3, {}}, {0, {}}}, {2, 3}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.What);
-        TearDown();
-        SetUp();
-        TListBox* box = MakeBox(c.Style | LBS_NOTIFY);
-        Show();
-        for (const char* text : {"a", "b", "c", "d", "e"}) {
-            box->AddString(text);
-        }
-        for (const Step& step : c.Clicks) {
-            Click(*box, step.Index, step.Modifiers);
-        }
-        EXPECT_EQ(box->GetSelIndexes(), c.Want);
-        EXPECT_EQ(box->GetSelCount(), static_cast<int>(c.Want.size()));
-        EXPECT_GE(SelChanges(), 1);
+    const SelectionCase& c = GetParam();
+    TListBox* box = MakeBox(c.Style | LBS_NOTIFY);
+    Show();
+    for (const char* text : {"a", "b", "c", "d", "e"}) {
+        box->AddString(text);
+    }
+    for (std::size_t i = 0; i < c.Clicks.size(); ++i) {
+        const SelectionStep& step = c.Clicks[i];
+        SCOPED_TRACE("click " + std::to_string(i + 1) + " on item " + std::to_string(step.Index));
+        const int before = SelChanges();
+        Click(*box, step.Index, step.Modifiers);
+        EXPECT_EQ(box->GetSelIndexes(), step.Want);
+        EXPECT_EQ(box->GetSelCount(), static_cast<int>(step.Want.size()));
+        EXPECT_EQ(SelChanges() - before, 1) << "LBN_SELCHANGE notifications for one change";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+        Kinds, ListBoxSelectionTest,
+        ::testing::Values(
+                SelectionCase{"SingleTheLastClickWins", 0, {{1, {}, {1}}, {3, Qt::ControlModifier, {3}}}},
+                SelectionCase{"ExtendedAPlainClickSelectsOnlyItsItem", LBS_EXTENDEDSEL, {{1, {}, {1}}, {3, {}, {3}}}},
+                SelectionCase{"ExtendedShiftSelectsTheRangeFromTheAnchor",
+                              LBS_EXTENDEDSEL,
+                              {{1, {}, {1}}, {3, Qt::ShiftModifier, {1, 2, 3}}}},
+                SelectionCase{"ExtendedControlAddsAndRemovesOneItem",
+                              LBS_EXTENDEDSEL,
+                              {{0, {}, {0}},
+                               {2, Qt::ControlModifier, {0, 2}},
+                               {4, Qt::ControlModifier, {0, 2, 4}},
+                               {2, Qt::ControlModifier, {0, 4}}}},
+                SelectionCase{"MultipleEveryClickTogglesItsItem",
+                              LBS_MULTIPLESEL,
+                              {{0, {}, {0}}, {2, {}, {0, 2}}, {3, {}, {0, 2, 3}}, {0, {}, {2, 3}}}}),
+        [](const ::testing::TestParamInfo<SelectionCase>& param) { return std::string(param.param.What); });
 
 TEST_F(ListBoxTest, TopIndexItemHeightAndHorizontalExtentPlaceTheItems)
 {

@@ -2,6 +2,7 @@
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/ImageList.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QIcon>
 #include <QImage>
@@ -31,7 +32,7 @@ TEST_F(ListViewImagesTest, RowsShowTheStateImageTheyAreGiven)
     EXPECT_FALSE(list->SetItemStateImage(2, 1));
     ASSERT_TRUE(list->SetItemStateImage(1, 0));
 
-    auto* view = static_cast<QTreeWidget*>(list->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*list));
     const QImage first = view->topLevelItem(0)->icon(0).pixmap(QSize(16, 16), 1.0).toImage();
     ASSERT_FALSE(first.isNull());
     EXPECT_EQ(first.pixel(8, 8), qRgb(0, 128, 0));

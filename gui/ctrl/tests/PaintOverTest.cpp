@@ -3,6 +3,7 @@
 #include "gui/ctrl/Controls.h"
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QImage>
 #include <QLineEdit>
@@ -95,7 +96,7 @@ TEST_F(PaintOverTest, DrawingFromPaintShowsOverTheControlAndAfterEachRepaint)
             return dynamic_cast<TPaintCount&>(*control).Paints;
         };
         const auto shows = [control] {
-            const QImage shot = control->GetWidget()->grab().toImage();
+            const QImage shot = WidgetOf(*control)->grab().toImage();
             return PixelOf(shot, 0, 0) == kFrame && PixelOf(shot, shot.width() - 1, shot.height() - 1) == kFrame &&
                    PixelOf(shot, shot.width() / 2, shot.height() / 2) == kFill;
         };
@@ -110,17 +111,17 @@ TEST_F(PaintOverTest, DrawingFromPaintShowsOverTheControlAndAfterEachRepaint)
     }
 
     // Typing repaints the combo box's edit part; the drawing over it stays.
-    auto* comboEdit = made[1]->GetWidget()->findChild<QLineEdit*>();
+    auto* comboEdit = WidgetOf(*made[1])->findChild<QLineEdit*>();
     ASSERT_NE(comboEdit, nullptr);
     const int beforeTyping = dynamic_cast<TPaintCount&>(*made[1]).Paints;
     comboEdit->setText("typed");
     ASSERT_TRUE(WaitFor([&] { return dynamic_cast<TPaintCount&>(*made[1]).Paints > beforeTyping; }))
             << "the edit part's repaint paints over it again";
-    const QImage combo = made[1]->GetWidget()->grab().toImage();
+    const QImage combo = WidgetOf(*made[1])->grab().toImage();
     EXPECT_EQ(PixelOf(combo, combo.width() / 2, combo.height() / 2), kFill);
 
     // A control without such a handler looks as Qt draws it.
-    const QImage shot = plain->GetWidget()->grab().toImage();
+    const QImage shot = WidgetOf(*plain)->grab().toImage();
     EXPECT_NE(PixelOf(shot, shot.width() / 2, shot.height() / 2), kFill);
 }
 
@@ -128,12 +129,12 @@ TEST_F(PaintOverTest, DrawingOutsidePaintLeavesTheControlAlone)
 {
     auto* edit = new TEdit(m_frame.get(), 101, "text", 10, 10, 120, 24);
     Show();
-    const QImage before = edit->GetWidget()->grab().toImage();
+    const QImage before = WidgetOf(*edit)->grab().toImage();
     {
         TClientDC dc(*edit);
         dc.FillRect(edit->GetClientRect(), TBrush(kFill));
     }
-    EXPECT_EQ(edit->GetWidget()->grab().toImage(), before);
+    EXPECT_EQ(WidgetOf(*edit)->grab().toImage(), before);
 }
 
 } // namespace

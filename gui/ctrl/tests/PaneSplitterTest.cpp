@@ -2,6 +2,7 @@
 #include "gui/ctrl/PaneSplitter.h"
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -63,7 +64,7 @@ TEST_F(PaneSplitterTest, TheConsolesSplitsShareTheAreaAndFollowItsSize)
 
     // The bars show in the face colour between the panes.
     m_splitter->UpdateWindow();
-    const QImage shown = m_splitter->GetWidget()->grab().toImage();
+    const QImage shown = WidgetOf(*m_splitter)->grab().toImage();
     const TColor face = TColor::FromSys(COLOR_3DFACE);
     EXPECT_EQ(shown.pixel(10, 282), qRgb(face.Red(), face.Green(), face.Blue()));
     EXPECT_EQ(shown.pixel(422, 100), qRgb(face.Red(), face.Green(), face.Blue()));
@@ -76,7 +77,7 @@ TEST_F(PaneSplitterTest, DraggingABarMovesThePanesBesideIt)
     ASSERT_TRUE(m_splitter->SplitPane(m_log, m_sessions, TSplitDirection::psHorizontal, 0.7f));
     ASSERT_TRUE(m_splitter->SplitPane(m_log, m_tree, TSplitDirection::psVertical, 0.7f));
     ASSERT_TRUE(m_log->HasWindow());
-    QWidget* widget = m_splitter->GetWidget();
+    QWidget* widget = WidgetOf(*m_splitter);
     // Taken 2 pixels into the bar (top 210) and dragged up by 100 pixels.
     test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(10, 212), Qt::LeftButton);
     EXPECT_EQ(TWindow::GetCapture(), m_splitter);
@@ -97,7 +98,7 @@ TEST_F(PaneSplitterTest, TheBarsShowTheSizingCursorOfTheirDirection)
     Show();
     ASSERT_TRUE(m_splitter->SplitPane(m_log, m_sessions, TSplitDirection::psHorizontal, 0.7f));
     ASSERT_TRUE(m_splitter->SplitPane(m_log, m_tree, TSplitDirection::psVertical, 0.7f));
-    QWidget* widget = m_splitter->GetWidget();
+    QWidget* widget = WidgetOf(*m_splitter);
 
     struct Case {
         const char* What;
@@ -118,8 +119,8 @@ TEST_F(PaneSplitterTest, TheBarsShowTheSizingCursorOfTheirDirection)
     }
     // From a bar straight into a pane, whose widget would otherwise inherit the sizing cursor.
     test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, QPoint(10, 212), Qt::NoButton);
-    test::SendMouse(m_sessions->GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
-    EXPECT_EQ(m_sessions->GetWidget()->cursor().shape(), Qt::ArrowCursor);
+    test::SendMouse(WidgetOf(*m_sessions), QEvent::MouseMove, Qt::NoButton, QPoint(10, 10), Qt::NoButton);
+    EXPECT_EQ(WidgetOf(*m_sessions)->cursor().shape(), Qt::ArrowCursor);
 
     // While a bar is dragged its cursor holds wherever the pointer goes, and goes with the capture.
     test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(282, 100), Qt::LeftButton);

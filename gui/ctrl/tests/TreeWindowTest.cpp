@@ -4,6 +4,7 @@
 
 #include "gui/ctrl/tests/CtrlTestSupport.h"
 #include "gui/draw/ImageList.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -144,7 +145,7 @@ TEST_F(TreeWindowTest, ItemsShowTheirImagesFromTheImageList)
     Show();
     const HTREEITEM item = tree->InsertItem(TVI_ROOT, "Quillmail Properties", 0, 1);
     tree->SetImageList(TVSIL_NORMAL, &images);
-    auto* view = static_cast<QTreeWidget*>(tree->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*tree));
     auto pixel = [&](QIcon::Mode mode, int x, int y) {
         return view->topLevelItem(0)->icon(0).pixmap(QSize(16, 16), 1.0, mode).toImage().pixel(x, y);
     };
@@ -176,7 +177,7 @@ TEST_F(TreeWindowTest, ADoubleClickReachesTheTreesWindowAndDoesNotExpand)
     Show();
     const HTREEITEM root = tree->InsertItem(TVI_ROOT, "Quillmail Accounts");
     tree->InsertItem(root, "anna, Anna");
-    auto* view = static_cast<QTreeWidget*>(tree->GetWidget());
+    auto* view = static_cast<QTreeWidget*>(WidgetOf(*tree));
     const QRect r = view->visualItemRect(view->topLevelItem(0));
     QWidget* viewport = view->viewport();
     test::SendMouse(viewport, QEvent::MouseButtonPress, Qt::LeftButton, r.center(), Qt::LeftButton);
@@ -195,7 +196,7 @@ TEST_F(TreeWindowTest, LabelWiderThanTheTreeIsWholeAndScrollsSideways)
     const HTREEITEM status = tree->InsertItem(TVI_ROOT, "Quillmail Status");
     tree->InsertItem(status, "Current Sessions: N/A");
     tree->Expand(status, TVE_EXPAND);
-    auto* view = qobject_cast<QTreeWidget*>(tree->GetWidget());
+    auto* view = qobject_cast<QTreeWidget*>(WidgetOf(*tree));
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->textElideMode(), Qt::ElideNone);
     const int label = QFontMetrics(view->font()).horizontalAdvance(QStringLiteral("Current Sessions: N/A"));

@@ -5,6 +5,7 @@
 #include "gui/dock/tests/DockTestSupport.h"
 #include "gui/menu/MenuView.h"
 #include "gui/model/DockTarget.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -71,7 +72,7 @@ protected:
     // Drags the bar from its grip to a screen point, checking the outline on the overlay on the way.
     void DragBarTo(TPoint target, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QWidget* widget = m_bar->GetWidget();
+        QWidget* widget = WidgetOf(*m_bar);
         const QPoint grip = test::WidgetPoint(*m_bar, TPoint(4, 4));
         test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, grip, Qt::LeftButton);
         ASSERT_TRUE(m_harbor->IsDragging());
@@ -163,9 +164,9 @@ TEST_F(DockTest, SecondFastPressOnTheGripIsADoubleClickAfterTheFirstStartedADrag
     m_harbor->Insert(*bar, alBottom);
     ASSERT_TRUE(test::Pump([&] { return bar->HasWindow() && bar->IsWindowVisible(); }));
     const QPoint grip = test::WidgetPoint(*bar, TPoint(4, 4));
-    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    test::Click(WidgetOf(*bar), Qt::LeftButton, grip);
     EXPECT_FALSE(m_harbor->IsDragging()) << "a release without a move ends the drag";
-    test::Click(bar->GetWidget(), Qt::LeftButton, grip);
+    test::Click(WidgetOf(*bar), Qt::LeftButton, grip);
     EXPECT_EQ(bar->Buttons, (std::vector<UINT>{WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_LBUTTONUP}))
             << "the first release goes to the harbour, which holds the capture during its drag";
     EXPECT_EQ(bar->GetParent(), m_harbor->GetEdgeSlip(alBottom)->GetSlipWindow())
@@ -230,7 +231,7 @@ TEST_F(DockTest, DragsBetweenEdgesAndFloatingByTheDockTargetChoice)
 
 TEST_F(DockTest, CtrlDuringADragCountsAtOnceAndARightPressEndsItUnseenByThePreFilter)
 {
-    QWidget* widget = m_bar->GetWidget();
+    QWidget* widget = WidgetOf(*m_bar);
     test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, test::WidgetPoint(*m_bar, TPoint(4, 4)),
                     Qt::LeftButton);
     ASSERT_TRUE(m_harbor->IsDragging());
@@ -252,7 +253,7 @@ TEST_F(DockTest, CtrlDuringADragCountsAtOnceAndARightPressEndsItUnseenByThePreFi
                           {QEvent::KeyRelease, Qt::NoModifier, alTop}};
     for (const Step& s : steps) {
         QKeyEvent key(s.Type, Qt::Key_Control, s.Modifiers);
-        QApplication::sendEvent(m_frame->GetWidget(), &key);
+        QApplication::sendEvent(WidgetOf(*m_frame), &key);
         EXPECT_EQ(m_harbor->DragTarget(), s.Want);
         EXPECT_TRUE(ScreenOverlayPixel(m_harbor->DragRect().TopLeft()).has_value()) << "the outline follows";
     }
@@ -284,7 +285,7 @@ TEST_F(DockTest, FloatingSlipDrawsCaptionAndCloseBoxAndHidesByIt)
     auto* slip = dynamic_cast<TFloatingSlip*>(SlipOf(*m_bar));
     ASSERT_NE(slip, nullptr);
     ASSERT_TRUE(test::Pump([&] {
-        auto* w = dynamic_cast<TWindowWidget*>(slip->GetWidget());
+        auto* w = dynamic_cast<TWindowWidget*>(WidgetOf(*slip));
         return w != nullptr && w->Painted();
     }));
     EXPECT_EQ(slip->GetCaption(), "Standard");
@@ -328,7 +329,7 @@ TEST_F(DockTest, FloatingSlipIsWideEnoughForItsWholeCaption)
     auto* slip = dynamic_cast<TFloatingSlip*>(SlipOf(*narrow));
     ASSERT_NE(slip, nullptr);
     ASSERT_TRUE(test::Pump([&] {
-        auto* w = dynamic_cast<TWindowWidget*>(slip->GetWidget());
+        auto* w = dynamic_cast<TWindowWidget*>(WidgetOf(*slip));
         return w != nullptr && w->Painted();
     }));
     const TNonClientGeometry g = slip->Geometry();
@@ -396,10 +397,10 @@ TEST_F(DockTest, CaptionOfAFloatingSlipGetsRightPressesAndDoubleClicks)
     ASSERT_TRUE(test::Pump([&] { return slip->IsWindowVisible(); }));
     const TNonClientGeometry g = slip->Geometry();
     const QPoint caption(g.Caption.left + 4, g.Caption.top + 3); // widget coordinates: the window's own
-    test::Click(slip->GetWidget(), Qt::RightButton, caption);
-    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    test::Click(WidgetOf(*slip), Qt::RightButton, caption);
+    test::Click(WidgetOf(*slip), Qt::LeftButton, caption);
     EXPECT_FALSE(harbor->IsDragging()) << "a release without a move ends the drag the press began";
-    test::Click(slip->GetWidget(), Qt::LeftButton, caption);
+    test::Click(WidgetOf(*slip), Qt::LeftButton, caption);
     const std::vector<std::pair<UINT, WPARAM>> want = {{WM_NCRBUTTONDOWN, HTCAPTION},
                                                        {WM_NCRBUTTONUP, HTCAPTION},
                                                        {WM_NCLBUTTONDOWN, HTCAPTION},
@@ -464,7 +465,7 @@ TEST_F(DockTest, PicturesOfAnOpenOwnerDrawnMenuAndADialog)
     const auto deadline = qm::test::TestClock::now() + qm::test::kPatience;
     QObject::connect(&driver, &QTimer::timeout, [&] {
         TWindow* popup = ActiveMenuPopup(0);
-        auto* widget = popup != nullptr ? dynamic_cast<TWindowWidget*>(popup->GetWidget()) : nullptr;
+        auto* widget = popup != nullptr ? dynamic_cast<TWindowWidget*>(WidgetOf(*popup)) : nullptr;
         if (widget != nullptr && widget->Painted()) {
             shot = test::WriteShot(*popup, "menu-open");
             CancelMenuTracking();
@@ -490,7 +491,7 @@ TEST_F(DockTest, PicturesOfAnOpenOwnerDrawnMenuAndADialog)
     bool dialogShot = false;
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        auto* widget = dynamic_cast<TWindowWidget*>(dialog.GetWidget());
+        auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(dialog));
         if (widget != nullptr && widget->Painted()) {
             dialogShot = test::WriteShot(dialog, "dialog");
             dialog.CloseWindow(IDCANCEL);

@@ -41,13 +41,13 @@ inline bool WriteShot(TWindow& window, const std::string& name)
 {
     QDir().mkpath(QStringLiteral(QM_GUI_SHOT_DIR));
     const QString file = QStringLiteral(QM_GUI_SHOT_DIR) + "/" + QString::fromStdString(name) + ".png";
-    return window.GetWidget()->grab().save(file, "PNG");
+    return WidgetOf(window)->grab().save(file, "PNG");
 }
 
 /// The colour of a pixel of a painted window's image, in window coordinates.
 inline COLORREF WindowPixel(TWindow& window, TPoint point)
 {
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     const QRgb rgb = widget->Image().pixel(point.x, point.y);
     return RGB(qRed(rgb), qGreen(rgb), qBlue(rgb));
 }

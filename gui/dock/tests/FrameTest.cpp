@@ -6,6 +6,7 @@
 #include "gui/frame/DecoratedFrame.h"
 #include "gui/model/Accelerator.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 
 #include <QIcon>
 #include <QImage>
@@ -50,7 +51,7 @@ protected:
         ASSERT_TRUE(m_frame->Create());
         m_frame->ShowWindow(SW_SHOWNORMAL);
         ASSERT_TRUE(test::Pump([&] {
-            auto* w = dynamic_cast<TWindowWidget*>(m_status->GetWidget());
+            auto* w = dynamic_cast<TWindowWidget*>(WidgetOf(*m_status));
             return w != nullptr && w->Painted();
         }));
     }
@@ -76,10 +77,10 @@ TEST_F(FrameTest, TheFrameShowsItsIconAndSmallIconById)
     RegisterIconResource(140, TIcon(TBitmap(32, 32, TColor(RGB(0, 0, 255))), {}));
     RegisterIconResource(141, TIcon(TBitmap(32, 32, TColor(RGB(0, 160, 0))), {}));
     auto shown = [](const TWindow& frame, int side) {
-        return frame.GetWidget()->windowIcon().pixmap(QSize(side, side), 1.0).toImage().pixel(side / 2, side / 2);
+        return WidgetOf(frame)->windowIcon().pixmap(QSize(side, side), 1.0).toImage().pixel(side / 2, side / 2);
     };
     EXPECT_FALSE(m_frame->SetIcon(999)); // not registered: nothing changes
-    EXPECT_TRUE(m_frame->GetWidget()->windowIcon().isNull());
+    EXPECT_TRUE(WidgetOf(*m_frame)->windowIcon().isNull());
     ASSERT_TRUE(m_frame->SetIcon(140));
     EXPECT_EQ(shown(*m_frame, 32), qRgb(0, 0, 255));
     EXPECT_EQ(shown(*m_frame, 16), qRgb(0, 0, 255)); // no small icon yet: the large one serves
@@ -153,7 +154,7 @@ TEST_F(FrameTest, GadgetCommandsRouteToTheFrameAndFollowAutoEnable)
     EXPECT_TRUE(m_open->GetEnabled());
     EXPECT_FALSE(m_save->GetEnabled());
 
-    QWidget* widget = m_bar->GetWidget();
+    QWidget* widget = WidgetOf(*m_bar);
     const TRect open = m_open->GetBounds();
     const QPoint at = test::WidgetPoint(*m_bar, TPoint(open.left + 3, open.top + 3));
     test::Click(widget, Qt::LeftButton, at);
@@ -272,7 +273,7 @@ TEST_F(FrameTest, ChildSlipDrawsItsNonClientLineAndPlacesItsBarsBelowIt)
 
 TEST_F(FrameTest, MouseEnterAndLeaveShowHintAndTooltip)
 {
-    QWidget* widget = m_bar->GetWidget();
+    QWidget* widget = WidgetOf(*m_bar);
     const TRect open = m_open->GetBounds();
     test::SendMouse(widget, QEvent::MouseMove, Qt::NoButton, test::WidgetPoint(*m_bar, open.TopLeft().OffsetBy(2, 2)),
                     Qt::NoButton);

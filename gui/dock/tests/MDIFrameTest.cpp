@@ -4,6 +4,7 @@
 #include "gui/dock/tests/DockTestSupport.h"
 #include "gui/frame/DecoratedMDIFrame.h"
 #include "gui/model/Accelerator.h"
+#include "gui/window/WindowWidget.h"
 
 #include <gtest/gtest.h>
 
@@ -86,7 +87,7 @@ protected:
         ASSERT_TRUE(m_frame->Create());
         m_frame->ShowWindow(SW_SHOWNORMAL);
         ASSERT_TRUE(test::Pump([&] {
-            auto* w = dynamic_cast<TWindowWidget*>(m_frame->GetWidget());
+            auto* w = dynamic_cast<TWindowWidget*>(WidgetOf(*m_frame));
             return w != nullptr && w->Painted();
         }));
     }
@@ -128,7 +129,7 @@ TEST_F(MDIFrameTest, HintsMenuItemsAndMenuCharactersComeFromTheDerivedFrame)
     EXPECT_EQ(GetFrameHintText(m_bar, kOpen, htTooltip), "menu: Open document");
     EXPECT_EQ(GetFrameHintText(m_bar, 999, htTooltip), "");
     const TRect open = m_open->GetBounds();
-    test::SendMouse(m_bar->GetWidget(), QEvent::MouseMove, Qt::NoButton,
+    test::SendMouse(WidgetOf(*m_bar), QEvent::MouseMove, Qt::NoButton,
                     test::WidgetPoint(*m_bar, open.TopLeft().OffsetBy(2, 2)), Qt::NoButton);
     EXPECT_EQ(m_bar->GetShownTooltip(), "menu: Open document");
     const HMENU file = GetSubMenu(m_frame->GetMenu(), 0);

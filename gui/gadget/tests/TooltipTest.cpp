@@ -4,6 +4,7 @@
 #include "gui/draw/Dc.h"
 #include "gui/gadget/GadgetWindow.h"
 #include "gui/window/Application.h"
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
@@ -39,13 +40,13 @@ protected:
         m_bar->ShowWindow(SW_SHOWNORMAL);
         ASSERT_TRUE(qm::test::WaitUntil([&] {
             QApplication::processEvents();
-            return m_bar->GetWidget()->isVisible();
+            return WidgetOf(*m_bar)->isVisible();
         }));
     }
 
     void TearDown() override
     {
-        MoveTo(m_bar->GetWidget(), QPoint(300, 38)); // leave every tool
+        MoveTo(WidgetOf(*m_bar), QPoint(300, 38)); // leave every tool
         m_bar->Destroy();
         m_bar.reset();
         m_app.reset();
@@ -77,7 +78,7 @@ TEST_F(TooltipTest, ToolsShowTheirTextWhileTheMouseIsOverThemOrTheirParts)
     ASSERT_TRUE(Tips().AddTool(m_edit->GetHandle(), "Find a user"));
     ASSERT_TRUE(Tips().AddTool(m_combo->GetHandle(), "Pick a domain"));
     EXPECT_EQ(Tips().GetToolCount(), 2);
-    auto* combo = qobject_cast<QComboBox*>(m_combo->GetWidget());
+    auto* combo = qobject_cast<QComboBox*>(WidgetOf(*m_combo));
     ASSERT_NE(combo, nullptr);
     ASSERT_NE(combo->lineEdit(), nullptr);
 
@@ -88,16 +89,16 @@ TEST_F(TooltipTest, ToolsShowTheirTextWhileTheMouseIsOverThemOrTheirParts)
     };
 
     const Step steps[] = {
-            {"over the bar itself", m_bar->GetWidget(), ""},
-            {"over the edit", m_edit->GetWidget(), "Find a user"},
-            {"over the bar itself", m_bar->GetWidget(), ""},
+            {"over the bar itself", WidgetOf(*m_bar), ""},
+            {"over the edit", WidgetOf(*m_edit), "Find a user"},
+            {"over the bar itself", WidgetOf(*m_bar), ""},
             {"over the combo box's edit part", combo->lineEdit(), "Pick a domain"},
             {"from the edit part onto the combo box's frame", combo, "Pick a domain"},
-            {"back to the edit", m_edit->GetWidget(), "Find a user"},
+            {"back to the edit", WidgetOf(*m_edit), "Find a user"},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.Name);
-        if (s.Target == m_bar->GetWidget()) {
+        if (s.Target == WidgetOf(*m_bar)) {
             MoveTo(s.Target, QPoint(300, 38));
         } else if (s.Target == combo) {
             MoveTo(combo, QPoint(1, 1));
@@ -120,7 +121,7 @@ TEST_F(TooltipTest, ToolsShowTheirTextWhileTheMouseIsOverThemOrTheirParts)
     EXPECT_FALSE(Tips().HasTool(m_edit->GetHandle()));
     EXPECT_EQ(Tips().GetShownText(), "");
     HoverOver(combo->lineEdit());
-    HoverOver(m_edit->GetWidget());
+    HoverOver(WidgetOf(*m_edit));
     EXPECT_EQ(Tips().GetShownText(), "");
     Tips().DeleteTool(m_edit->GetHandle()); // twice is harmless
     EXPECT_EQ(Tips().GetToolCount(), 1);
@@ -136,13 +137,13 @@ TEST_F(TooltipTest, RefusesWhatIsNoWindowAndForgetsADestroyedTool)
     ASSERT_TRUE(Tips().AddTool(m_late->GetHandle(), "Late"));
     m_late->Destroy();
     QApplication::processEvents();
-    HoverOver(m_edit->GetWidget());
+    HoverOver(WidgetOf(*m_edit));
     EXPECT_EQ(Tips().GetShownText(), "");
     ASSERT_TRUE(m_late->Create());
     m_late->ShowWindow(SW_SHOWNA);
     ASSERT_TRUE(Tips().AddTool(m_late->GetHandle(), "Late again"));
     EXPECT_EQ(Tips().GetToolCount(), 1) << "the tool of the window that went is dropped";
-    HoverOver(m_late->GetWidget());
+    HoverOver(WidgetOf(*m_late));
     EXPECT_EQ(Tips().GetShownText(), "Late again");
     Tips().DeleteTool(m_late->GetHandle());
     EXPECT_EQ(Tips().GetToolCount(), 0);
@@ -154,7 +155,7 @@ TEST_F(TooltipTest, WindowFromPointFindsTheWindowUnderAScreenPointAndCountsACont
         const TRect r = w->GetWindowRect();
         return TPoint(r.left + r.Width() / 2, r.top + r.Height() / 2);
     };
-    auto* comboEdit = static_cast<QComboBox*>(m_combo->GetWidget())->lineEdit();
+    auto* comboEdit = static_cast<QComboBox*>(WidgetOf(*m_combo))->lineEdit();
     ASSERT_NE(comboEdit, nullptr);
     const QPoint inEdit = comboEdit->mapToGlobal(comboEdit->rect().center());
     const TRect bar = m_bar->GetWindowRect();

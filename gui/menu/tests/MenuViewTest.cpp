@@ -86,7 +86,7 @@ public:
 
 TColor PixelOf(TWindow& window, TPoint windowPoint)
 {
-    auto* widget = dynamic_cast<TWindowWidget*>(window.GetWidget());
+    auto* widget = dynamic_cast<TWindowWidget*>(WidgetOf(window));
     const QRgb rgb = widget->Image().pixel(windowPoint.x, windowPoint.y);
     return TColor(RGB(qRed(rgb), qGreen(rgb), qBlue(rgb)));
 }
@@ -191,7 +191,7 @@ TEST_F(MenuViewTest, PopupItemIsDrawnAtItsDrawItemRectangleAndChoiceIsPostedAfte
             CancelMenuTracking();
             return;
         }
-        auto* widget = window != nullptr ? dynamic_cast<TWindowWidget*>(window->GetWidget()) : nullptr;
+        auto* widget = window != nullptr ? dynamic_cast<TWindowWidget*>(WidgetOf(*window)) : nullptr;
         if (widget == nullptr || !widget->Painted()) {
             return;
         }
@@ -274,7 +274,7 @@ TEST_F(MenuViewTest, KeyboardEntersTheMenuBarThroughTheFrame)
     ASSERT_TRUE(m_frame->AssignMenu(bar));
     ASSERT_TRUE(m_frame->Create());
     m_frame->ShowWindow(SW_SHOW);
-    QWidget* widget = m_frame->GetWidget();
+    QWidget* widget = WidgetOf(*m_frame);
     ASSERT_TRUE(Pump([&] { return dynamic_cast<TWindowWidget*>(widget)->Painted(); }));
     const TRect window = m_frame->GetWindowRect();
     const TRect fileItem = m_frame->GetMenuBarItemRects().at(0).OffsetBy(-window.left, -window.top);

@@ -1,4 +1,4 @@
-// The open-file chooser's filters from the original description|patterns pairs.
+// The open-file chooser's filters from description|patterns pairs.
 #include "gui/model/FileFilter.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 // SC_MINIMIZE, and the picture hook.
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/TempDir.h"
 #include "testsupport/WaitUntil.h"
@@ -13,6 +14,8 @@
 
 #include <filesystem>
 #include <span>
+#include <stdexcept>
+#include <string>
 
 namespace qm::gui {
 namespace {
@@ -154,14 +157,14 @@ TEST_F(ApplicationTest, MinimisingAsksTheWindowWithScMinimizeWhileItIsStillShown
         };
         ASSERT_TRUE(w.Create());
         w.ShowWindow(SW_SHOWNORMAL);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.GetWidget()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(WidgetOf(w)));
         bool asked = false;
         auto previous = w.Handler;
         w.Handler = [&](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
             asked = asked || (msg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_MINIMIZE);
             return previous(msg, wParam, lParam, result);
         };
-        w.GetWidget()->showMinimized(); // as the window manager's minimise button does
+        WidgetOf(w)->showMinimized(); // as the window manager's minimise button does
         ASSERT_TRUE(qm::test::WaitUntil([&] {
             QCoreApplication::processEvents();
             return asked;
@@ -192,6 +195,72 @@ TEST_F(ApplicationTest, SysColorChangeIsBroadcastToTheMainWindowAndItsChildren)
     // The standard controls follow the table too.
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(1, 2, 3));
     ResetSysColors();
+}
+
+std::vector<std::string>& Warnings()
+{
+    static std::vector<std::string> warnings;
+    return warnings;
+}
+
+void RecordWarning(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type == QtWarningMsg) {
+        Warnings().push_back(text.toStdString());
+    }
+}
+
+TEST_F(ApplicationTest, AnExceptionOfAnyTypeEndsAtItsDeliveryWithItsFrame)
+{
+    struct Case {
+        const char* Name;
+        std::function<void()> Throw;
+        const char* Logged;
+    };
+
+    const Case cases[] = {
+            {"standard exception", [] { throw std::runtime_error("broken handler"); }, "broken handler"},
+            {"other type", [] { throw 42; }, "unknown type"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TApplication app;
+        TRecordingWindow outer(nullptr, "outer");
+        TRecordingWindow inner(nullptr, "inner");
+        outer.Attr.Style = inner.Attr.Style = WS_POPUP;
+        inner.Handler = [&](UINT msg, WPARAM, LPARAM, LRESULT&) {
+            if (msg == WM_USER + 2) {
+                c.Throw();
+            }
+            return false;
+        };
+        LRESULT innerResult = -1;
+        outer.Handler = [&](UINT msg, WPARAM, LPARAM, LRESULT&) {
+            if (msg == WM_USER + 1) {
+                innerResult = inner.SendMessage(WM_USER + 2);
+            }
+            return false; // on to the default handling, which the outer delivery must see
+        };
+        ASSERT_TRUE(outer.Create());
+        ASSERT_TRUE(inner.Create());
+
+        Warnings().clear();
+        const QtMessageHandler previous = qInstallMessageHandler(RecordWarning);
+        bool wentDefault = false;
+        Deliver(outer, WM_USER + 1, 0, 0, &wentDefault);
+        qInstallMessageHandler(previous);
+
+        EXPECT_EQ(innerResult, 0) << "a message whose handler threw counts as handled with 0";
+        // A frame left behind by the throw would take the outer delivery's mark.
+        EXPECT_TRUE(wentDefault) << "the outer delivery lost its frame to the inner one";
+        ASSERT_EQ(Warnings().size(), 1u);
+        EXPECT_NE(Warnings()[0].find("0x402"), std::string::npos) << Warnings()[0];
+        EXPECT_NE(Warnings()[0].find(c.Logged), std::string::npos) << Warnings()[0];
+
+        wentDefault = false;
+        Deliver(outer, WM_USER + 3, 0, 0, &wentDefault);
+        EXPECT_TRUE(wentDefault) << "a later delivery has its own frame";
+    }
 }
 
 TEST_F(ApplicationTest, ShotHookWritesTheWindowAfterItsFirstPaint)

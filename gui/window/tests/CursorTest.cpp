@@ -2,6 +2,7 @@
 #include "gui/model/CursorResource.h"
 #include "gui/window/Application.h"
 #include "gui/window/Window.h"
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 
 #include <QBitmap>
@@ -98,7 +99,7 @@ TEST_F(CursorTest, AClassCursorFromAPictureIsShownOverTheClientArea)
     ASSERT_TRUE(link.Create());
     link.SendMessage(WM_SETCURSOR, link.GetHandle(), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(TWindow::GetCursor(), kHand);
-    const QCursor cursor = link.GetWidget()->cursor();
+    const QCursor cursor = WidgetOf(link)->cursor();
     EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 1));
     EXPECT_EQ(cursor.mask().size(), QSize(4, 3));

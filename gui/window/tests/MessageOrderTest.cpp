@@ -1,6 +1,7 @@
-// The order of the messages windows receive, as the original window system sends them, and the key chain.
+// The order in which windows receive their messages, and the key chain.
 #include "gui/draw/Dc.h"
 #include "gui/window/WindowDc.h"
+#include "gui/window/WindowWidget.h"
 #include "gui/window/tests/WindowTestSupport.h"
 #include "testsupport/WaitUntil.h"
 
@@ -63,7 +64,7 @@ protected:
     {
         ASSERT_TRUE(w.Create() || w.HasWindow());
         w.ShowWindow(SW_SHOW);
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.GetWidget()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(WidgetOf(w)));
     }
 
     static bool WaitFor(const std::function<bool()>& condition)
@@ -130,7 +131,7 @@ TEST_F(MessageOrderTest, PaintFollowsNonClientPaintAndEraseWithinTheInsets)
     EXPECT_EQ(Messages("w", {WM_NCCALCSIZE, WM_NCPAINT, WM_ERASEBKGND, WM_PAINT}),
               (std::vector<UINT>{WM_NCCALCSIZE, WM_NCPAINT, WM_ERASEBKGND, WM_PAINT}));
     EXPECT_EQ(w.GetClientRect(), TRect(0, 0, 54, 36));
-    const QImage shot = w.GetWidget()->grab().toImage();
+    const QImage shot = WidgetOf(w)->grab().toImage();
     auto at = [&](int x, int y) {
         const QRgb p = shot.pixel(x, y);
         return RGB(qRed(p), qGreen(p), qBlue(p));
@@ -168,8 +169,8 @@ TEST_F(MessageOrderTest, SetCursorComesBeforeEveryMouseMessageWithClientCoordina
     TRecordingWindow& w = TopLevel("w");
     Show(w);
     Log().clear();
-    test::SendMouse(w.GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(10, 20), Qt::NoButton);
-    test::SendMouse(w.GetWidget(), QEvent::MouseButtonPress, Qt::LeftButton, QPoint(11, 21), Qt::LeftButton,
+    test::SendMouse(WidgetOf(w), QEvent::MouseMove, Qt::NoButton, QPoint(10, 20), Qt::NoButton);
+    test::SendMouse(WidgetOf(w), QEvent::MouseButtonPress, Qt::LeftButton, QPoint(11, 21), Qt::LeftButton,
                     Qt::ControlModifier);
     EXPECT_EQ(Messages("w", {WM_SETCURSOR, WM_MOUSEMOVE, WM_LBUTTONDOWN}),
               (std::vector<UINT>{WM_SETCURSOR, WM_MOUSEMOVE, WM_SETCURSOR, WM_LBUTTONDOWN}));
@@ -196,13 +197,13 @@ TEST_F(MessageOrderTest, HiddenCaptureWindowGetsMovesAndTheRelease)
     Show(visible);
     ASSERT_TRUE(hidden.Create());
     ASSERT_FALSE(hidden.IsWindowVisible());
-    test::SendMouse(visible.GetWidget(), QEvent::MouseButtonPress, Qt::LeftButton, QPoint(5, 5), Qt::LeftButton);
+    test::SendMouse(WidgetOf(visible), QEvent::MouseButtonPress, Qt::LeftButton, QPoint(5, 5), Qt::LeftButton);
     hidden.SetCapture();
     Log().clear();
-    test::SendMouse(visible.GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(30, 40), Qt::LeftButton);
-    test::SendMouse(visible.GetWidget(), QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(31, 41), Qt::NoButton);
+    test::SendMouse(WidgetOf(visible), QEvent::MouseMove, Qt::NoButton, QPoint(30, 40), Qt::LeftButton);
+    test::SendMouse(WidgetOf(visible), QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(31, 41), Qt::NoButton);
     // Moves while only hovering go there too.
-    test::SendMouse(visible.GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(32, 42), Qt::NoButton);
+    test::SendMouse(WidgetOf(visible), QEvent::MouseMove, Qt::NoButton, QPoint(32, 42), Qt::NoButton);
     EXPECT_EQ(Messages("hidden", {WM_MOUSEMOVE, WM_LBUTTONUP, WM_SETCURSOR, WM_NCHITTEST}),
               (std::vector<UINT>{WM_MOUSEMOVE, WM_LBUTTONUP, WM_MOUSEMOVE}));
     EXPECT_TRUE(Messages("visible", {WM_MOUSEMOVE, WM_LBUTTONUP}).empty());
@@ -216,7 +217,7 @@ TEST_F(MessageOrderTest, HiddenCaptureWindowGetsMovesAndTheRelease)
     }
     TWindow::ReleaseCapture();
     Log().clear();
-    test::SendMouse(visible.GetWidget(), QEvent::MouseMove, Qt::NoButton, QPoint(33, 43), Qt::NoButton);
+    test::SendMouse(WidgetOf(visible), QEvent::MouseMove, Qt::NoButton, QPoint(33, 43), Qt::NoButton);
     EXPECT_EQ(Messages("visible", {WM_MOUSEMOVE}), std::vector<UINT>{WM_MOUSEMOVE});
     EXPECT_TRUE(Messages("hidden", {WM_MOUSEMOVE}).empty());
 }
@@ -239,7 +240,7 @@ TEST_F(MessageOrderTest, DoubleClicksOnlyForClassesThatAskForThem)
         TRecordingWindow& w = TopLevel(name);
         w.ClassStyle = c.ClassStyle;
         Show(w);
-        QWidget* widget = w.GetWidget();
+        QWidget* widget = WidgetOf(w);
         test::SendMouse(widget, QEvent::MouseButtonPress, Qt::LeftButton, QPoint(5, 5), Qt::LeftButton);
         test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::LeftButton, QPoint(5, 5), Qt::NoButton);
         test::SendMouse(widget, QEvent::MouseButtonDblClick, Qt::LeftButton, QPoint(5, 5), Qt::LeftButton);
@@ -256,7 +257,7 @@ TEST_F(MessageOrderTest, RightClickOnAnEditGivesRightButtonDownAndNoQtMenu)
     edit->Attr.H = 22;
     Show(frame);
     ASSERT_TRUE(edit->HasWindow());
-    QWidget* widget = edit->GetWidget();
+    QWidget* widget = WidgetOf(*edit);
     Log().clear();
     test::SendMouse(widget, QEvent::MouseButtonPress, Qt::RightButton, QPoint(10, 10), Qt::RightButton);
     test::SendMouse(widget, QEvent::MouseButtonRelease, Qt::RightButton, QPoint(10, 10), Qt::NoButton);
@@ -302,7 +303,7 @@ TEST_F(MessageOrderTest, DestroyInsideAHandlerDeletesTheWidgetAfterTheDispatch)
 {
     TRecordingWindow& w = TopLevel("w");
     Show(w);
-    QPointer<QWidget> widget = w.GetWidget();
+    QPointer<QWidget> widget = WidgetOf(w);
     bool aliveInHandler = false;
     w.Handler = [&](UINT msg, WPARAM, LPARAM, LRESULT&) {
         if (msg == WM_LBUTTONDOWN) {
@@ -336,8 +337,8 @@ TEST_F(MessageOrderTest, SetFontTellsTheWindowAndTheControlDrawsWithIt)
             EXPECT_EQ(r.LParam, 0);
         }
     }
-    EXPECT_EQ(edit->GetWidget()->font().pixelSize(), 16);
-    EXPECT_TRUE(edit->GetWidget()->font().bold());
+    EXPECT_EQ(WidgetOf(*edit)->font().pixelSize(), 16);
+    EXPECT_TRUE(WidgetOf(*edit)->font().bold());
 }
 
 // The key chain.
@@ -356,12 +357,12 @@ TEST_F(MessageOrderTest, PrefilterThatEatsARightPressAlsoEatsItsRelease)
         return false;
     };
     Log().clear();
-    test::Click(w.GetWidget(), Qt::RightButton, QPoint(5, 5));
+    test::Click(WidgetOf(w), Qt::RightButton, QPoint(5, 5));
     EXPECT_EQ(seen, 1);
     EXPECT_TRUE(Messages("w", {WM_RBUTTONDOWN, WM_RBUTTONUP}).empty());
     // A later click the pre-filter lets through arrives whole.
     m_app->Prefilter = nullptr;
-    test::Click(w.GetWidget(), Qt::RightButton, QPoint(5, 5));
+    test::Click(WidgetOf(w), Qt::RightButton, QPoint(5, 5));
     EXPECT_EQ(Messages("w", {WM_RBUTTONDOWN, WM_RBUTTONUP}), (std::vector<UINT>{WM_RBUTTONDOWN, WM_RBUTTONUP}));
 }
 
@@ -387,7 +388,7 @@ TEST_F(MessageOrderTest, PreProcessMsgSeesReturnBeforeTheEdit)
     Show(frame);
     edit->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
-    test::SendKey(edit->GetWidget(), Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+    test::SendKey(WidgetOf(*edit), Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
     EXPECT_EQ(order, (std::vector<std::string>{"frame", "edit"}));
 }
 
@@ -417,14 +418,14 @@ TEST_F(MessageOrderTest, AcceleratorWorksWithFocusInAnEditAndNoQtShortcutFires)
     edit->Attr.H = 22;
     Show(frame);
     int qtShortcuts = 0;
-    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+B")), frame.GetWidget());
+    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+B")), WidgetOf(frame));
     shortcut->setContext(Qt::ApplicationShortcut);
     QObject::connect(shortcut, &QShortcut::activated, [&] { ++qtShortcuts; });
-    frame.GetWidget()->activateWindow();
+    WidgetOf(frame)->activateWindow();
     edit->SetFocus();
     ASSERT_TRUE(WaitFor([&] { return TWindow::GetFocus() == edit; }));
     Log().clear();
-    QTest::keyClick(edit->GetWidget(), Qt::Key_B, Qt::ControlModifier);
+    QTest::keyClick(WidgetOf(*edit), Qt::Key_B, Qt::ControlModifier);
     ASSERT_TRUE(WaitFor([] { return !Messages("frame", {WM_COMMAND}).empty(); }));
     EXPECT_EQ(qtShortcuts, 0);
     // The edit saw the Control key itself, but neither the B that became the command nor a character.
@@ -434,12 +435,12 @@ TEST_F(MessageOrderTest, AcceleratorWorksWithFocusInAnEditAndNoQtShortcutFires)
             EXPECT_NE(r.Msg, WM_CHAR);
         }
     }
-    EXPECT_EQ(static_cast<QLineEdit*>(edit->GetWidget())->text(), QString());
+    EXPECT_EQ(static_cast<QLineEdit*>(WidgetOf(*edit))->text(), QString());
     // A plain key still types into the edit through its default handling.
     Log().clear();
-    QTest::keyClick(edit->GetWidget(), Qt::Key_X, Qt::NoModifier);
+    QTest::keyClick(WidgetOf(*edit), Qt::Key_X, Qt::NoModifier);
     EXPECT_EQ(Messages("edit", {WM_KEYDOWN, WM_CHAR, WM_KEYUP}), (std::vector<UINT>{WM_KEYDOWN, WM_CHAR, WM_KEYUP}));
-    EXPECT_EQ(static_cast<QLineEdit*>(edit->GetWidget())->text(), QStringLiteral("x"));
+    EXPECT_EQ(static_cast<QLineEdit*>(WidgetOf(*edit))->text(), QStringLiteral("x"));
     frameOwner.reset();
 }
 
