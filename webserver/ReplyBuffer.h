@@ -3,7 +3,7 @@
 // cap of bytes not yet taken: a writer beyond that waits for the connection, as it would on a full pipe.
 #pragma once
 
-#include "engine/HostReply.h"
+#include "common/HostReplyApi.h"
 #include "webserver/CgiHead.h"
 #include "webserver/CgiRelay.h"
 
