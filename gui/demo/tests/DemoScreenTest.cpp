@@ -116,11 +116,16 @@ protected:
         const std::string suppressions = (m_dir.Path() / "lsan.supp").string();
         qm::test::WriteBytes(suppressions, "leak:libdbus-1.so\n");
         env.push_back("LSAN_OPTIONS=suppressions=" + suppressions);
-        for (const char* keep : {"HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        for (const char* keep : {"HOME", "UBSAN_OPTIONS"}) {
             if (const char* v = std::getenv(keep)) {
                 env.push_back(std::string(keep) + "=" + v);
             }
         }
+        // The X keyboard library calls strndup on a keymap name that is not NUL-terminated, which is sound with its
+        // bound but which strict string checks report as an overflow: they stay off for the demo alone.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        env.push_back(std::string("ASAN_OPTIONS=") + (asan != nullptr ? std::string(asan) + ":" : std::string()) +
+                      "strict_string_checks=0");
         return env;
     }
 
@@ -220,7 +225,8 @@ TEST_F(DemoScreenTest, BarsRowIsDrawnUnderAnOpenMenuAndTheWindowIsBackAfterADrag
     if (!shown) {
         SavePicture("demo-screen-never-shown");
     }
-    ASSERT_TRUE(shown) << "the demo's window never showed its bars";
+    ASSERT_TRUE(shown) << "the demo's window never showed its bars; its log:\n"
+                       << qm::test::ReadBytes(m_dir.Path() / "demo.log");
     SavePicture("demo-screen-start");
     const QImage before = m_last;
 
