@@ -224,14 +224,23 @@ private:
             return false;
         }
         for (std::size_t i = 0; i < step.Times && !m_stop; ++i) {
-            if (step.Pace.count() > 0) {
-                std::this_thread::sleep_for(step.Pace);
+            if (step.Pace.count() > 0 && ClientHungUpWithin(fd, step.Pace)) {
+                return false;
             }
             if (!SendAll(fd, step.Repeated)) {
                 return false;
             }
         }
         return SendAll(fd, step.Tail);
+    }
+
+    // A slow server's pause between two pieces: it waits for the client to hang up, for at most pace. True when
+    // the client went (the rest is not sent).
+    static bool ClientHungUpWithin(int fd, std::chrono::milliseconds pace)
+    {
+        pollfd watch{fd, POLLRDHUP, 0};
+        const int ready = ::poll(&watch, 1, static_cast<int>(pace.count()));
+        return ready > 0 && (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
     }
 
     static bool SendAll(int fd, std::string_view bytes)
