@@ -4,6 +4,7 @@
 #include "common/IniAccess.h"
 #include "common/Scrambler.h"
 #include "platform/Service.h"
+#include "testsupport/FreePort.h"
 #include "testsupport/Program.h"
 #include "testsupport/ShmObjects.h"
 #include "testsupport/TestInstallation.h"
@@ -25,22 +26,6 @@ namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-unsigned FreeLoopbackPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof where;
-    unsigned port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) == 0) {
-        port = ntohs(where.sin_port);
-    }
-    close(fd);
-    return port;
-}
 
 struct Reply {
     unsigned Status = 0;
@@ -121,7 +106,7 @@ TEST_F(FreshInstallTest, RegistersBothServersAndGuardsTheAdministrationWithARand
     EXPECT_EQ(UnscramblePassword(ReadIniStringFile("AdminWebServer", "Auth", "", ini)), user + ":" + password);
 
     // The admin server on a port of the test's, started by the service layer as the console starts it.
-    const unsigned port = FreeLoopbackPort();
+    const unsigned port = test::PickFreePort();
     ASSERT_TRUE(WriteIniStringFile("AdminWebServer", "Port", std::to_string(port), ini));
     ASSERT_TRUE(WriteIniStringFile("AdminWebServer", "BindAddress", "127.0.0.1", ini));
     Result<int> started = StartService("QMAdmin");

@@ -16,22 +16,6 @@
 
 namespace qm::test {
 
-unsigned PickFreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof where;
-    unsigned port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) == 0) {
-        port = ntohs(where.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 std::optional<std::string> CurlReply::Header(const std::string& name) const
 {
     std::istringstream lines(Raw.substr(0, Raw.find("\r\n\r\n")));

@@ -1,14 +1,13 @@
 // What the Portico integration tests use to talk to the server: a free loopback port, curl, and a raw client.
 #pragma once
 
+#include "testsupport/FreePort.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace qm::test {
-
-/// A free loopback port: bound with port 0, read back, closed.
-unsigned PickFreePort();
 
 /// The reply that `curl -0 -i` printed.
 struct CurlReply {

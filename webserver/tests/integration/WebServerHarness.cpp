@@ -86,22 +86,6 @@ std::vector<std::string> WebInstallation::ServerEnvironment(const std::vector<st
     return m_install.Environment(environment);
 }
 
-unsigned PickFreePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof where;
-    unsigned port = 0;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) == 0) {
-        port = ntohs(where.sin_port);
-    }
-    close(fd);
-    return port;
-}
-
 bool WaitForListener(unsigned port, int timeoutMs)
 {
     return WaitUntil(

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/ChildProcess.h"
+#include "testsupport/FreePort.h"
 #include "testsupport/TestInstallation.h"
 
 #include <gtest/gtest.h>
@@ -60,9 +61,6 @@ private:
     std::vector<std::string> m_extraLines;
     std::string m_library = QM_TEST_CGI_LIBRARY;
 };
-
-/// A free loopback port: bound with port 0, read back, closed.
-unsigned PickFreePort();
 
 /// The server program running on a loopback port of its own.
 class RunningServer {
